@@ -1,0 +1,37 @@
+# Shared settings for every target of the project: warnings, sanitizers and test registration.
+
+function(aurelo_target_settings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(AURELO_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(AURELO_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# aurelo_library(name SOURCES ... DEPENDS ...): one static library per src/ folder.
+function(aurelo_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  aurelo_target_settings(${name})
+endfunction()
+
+# aurelo_test(name LABEL label SOURCES ... DEPENDS ...): one GoogleTest executable per area.
+# Labels: unit (no display, no bus), keyring (session bus and Secret Service), webkit and gui
+# (virtual display), e2e (the built application).
+function(aurelo_test name)
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPENDS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main GTest::gmock)
+  aurelo_target_settings(${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()

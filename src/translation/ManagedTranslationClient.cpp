@@ -1,0 +1,136 @@
+#include "translation/ManagedTranslationClient.hpp"
+
+#include "translation/AureloServiceURL.hpp"
+#include "translation/JsonCoding.hpp"
+#include "translation/TranslationNetwork.hpp"
+
+namespace aurelo {
+
+namespace {
+
+enum class RequestKind { Single, Batch };
+
+// A non-2xx answer: 401 is always the expired login; otherwise the service's own "error" text
+// when it sent one, or our message with the status code.
+TranslationError failureForStatus(const HttpResponse& response, RequestKind kind) {
+    if (response.status == 401)
+        return TranslationError::server("登录已失效，请重新登录。");
+    if (auto message = json::errorMessage(response.body))
+        return TranslationError::server(*message);
+    const std::string code = std::to_string(response.status);
+    return TranslationError::server(kind == RequestKind::Single
+                                        ? "后台翻译服务请求失败（" + code + "）"
+                                        : "后台批量翻译请求失败（" + code + "）");
+}
+
+bool isSuccess(unsigned status) { return status >= 200 && status <= 299; }
+
+// libsoup reports a status below 100 only when no HTTP answer was read at all.
+bool isHttpAnswer(unsigned status) { return status >= 100; }
+
+// Decodes one ManagedTranslationResponse object.
+std::expected<TranslationResult, DecodingError> decodeResult(const json::Json& object) {
+    if (!object.is_object())
+        return std::unexpected(DecodingError::dataCorrupted());
+    auto text = json::requiredString(object, "text");
+    if (!text)
+        return std::unexpected(text.error());
+    auto detected = json::optionalString(object, "detectedLanguage");
+    if (!detected)
+        return std::unexpected(detected.error());
+    return TranslationResult{std::move(*text), std::move(*detected)};
+}
+
+} // namespace
+
+ManagedTranslationClient::ManagedTranslationClient(std::string origin, HttpSession& session)
+    : m_endpoint(serviceEndpoint(origin, "/api/translate")), m_session(session) {}
+
+HttpRequest ManagedTranslationClient::makeRequest(std::string body,
+                                                  const TranslationConfiguration& configuration) const {
+    HttpRequest request;
+    request.method = "POST";
+    request.url = m_endpoint;
+    // The token is sent exactly as stored; it is trimmed only to decide whether there is one.
+    request.headers = {{"Content-Type", "application/json"},
+                       {"Authorization", "Bearer " + configuration.apiKey}};
+    request.body = std::move(body);
+    request.contentType = "application/json";
+    request.timeout = TranslationNetwork::kRequestTimeout;
+    return request;
+}
+
+void ManagedTranslationClient::translate(const std::string& text, const std::string& target,
+                                         const TranslationConfiguration& configuration,
+                                         ServiceCompletion<TranslationResult> completion) const {
+    json::Json body = {{"text", text},
+                       {"target", target},
+                       {"provider", std::string(rawValue(configuration.provider))}};
+    m_session.send(makeRequest(json::serialize(body), configuration),
+                   [completion = std::move(completion)](HttpResult result) {
+                       if (!result)
+                           return completion(std::unexpected(std::move(result.error())));
+                       completion(readSingleAnswer(*result));
+                   });
+}
+
+void ManagedTranslationClient::translateBatch(
+    const std::vector<std::string>& texts, const std::string& target,
+    const TranslationConfiguration& configuration,
+    ServiceCompletion<std::vector<TranslationResult>> completion) const {
+    json::Json body = {{"texts", texts},
+                       {"target", target},
+                       {"provider", std::string(rawValue(configuration.provider))}};
+    m_session.send(makeRequest(json::serialize(body), configuration),
+                   [completion = std::move(completion)](HttpResult result) {
+                       if (!result)
+                           return completion(std::unexpected(std::move(result.error())));
+                       completion(readBatchAnswer(*result));
+                   });
+}
+
+ServiceOutcome<TranslationResult>
+ManagedTranslationClient::readSingleAnswer(const HttpResponse& response) {
+    if (!isHttpAnswer(response.status))
+        return std::unexpected(TranslationError::invalidResponse());
+    if (!isSuccess(response.status))
+        return std::unexpected(failureForStatus(response, RequestKind::Single));
+    auto object = json::parseObject(response.body);
+    if (!object)
+        return std::unexpected(object.error());
+    auto result = decodeResult(*object);
+    if (!result)
+        return std::unexpected(result.error());
+    if (result->text.empty())
+        return std::unexpected(TranslationError::invalidResponse());
+    return std::move(*result);
+}
+
+ServiceOutcome<std::vector<TranslationResult>>
+ManagedTranslationClient::readBatchAnswer(const HttpResponse& response) {
+    if (!isHttpAnswer(response.status))
+        return std::unexpected(TranslationError::invalidResponse());
+    if (!isSuccess(response.status))
+        return std::unexpected(failureForStatus(response, RequestKind::Batch));
+    auto object = json::parseObject(response.body);
+    if (!object)
+        return std::unexpected(object.error());
+    auto it = object->find("results");
+    if (it == object->end())
+        return std::unexpected(DecodingError::keyNotFound("results"));
+    if (it->is_null())
+        return std::unexpected(DecodingError::valueNotFound("results"));
+    if (!it->is_array())
+        return std::unexpected(DecodingError::typeMismatch("results"));
+    std::vector<TranslationResult> results;
+    results.reserve(it->size());
+    for (const auto& element : *it) {
+        auto result = decodeResult(element);
+        if (!result)
+            return std::unexpected(result.error());
+        results.push_back(std::move(*result));
+    }
+    return results;
+}
+
+} // namespace aurelo

@@ -1,0 +1,66 @@
+#include "translation/TranslationRequestCache.hpp"
+
+#include "platform/MainLoop.hpp"
+
+#include <algorithm>
+
+namespace aurelo {
+
+std::size_t TranslationRequestCache::KeyHash::operator()(const Key& key) const noexcept {
+    std::hash<std::string> hash;
+    std::size_t seed = hash(key.text);
+    for (const std::string* part : {&key.target, &key.provider})
+        seed ^= hash(*part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+    return seed;
+}
+
+TranslationRequestCache::TranslationRequestCache(std::size_t capacity) : m_capacity(capacity) {}
+
+TranslationRequestCache& TranslationRequestCache::shared() {
+    static TranslationRequestCache cache;
+    return cache;
+}
+
+void TranslationRequestCache::result(const Key& key, const Operation& operation,
+                                     ServiceCompletion<TranslationResult> completion) {
+    if (auto hit = cachedResult(key)) {
+        postToMainLoop([completion = std::move(completion), hit = std::move(*hit)]() mutable {
+            completion(std::move(hit));
+        });
+        return;
+    }
+    // The cache outlives every request (it is the process-wide instance or owned by whoever
+    // made the request), so the completion may refer to it.
+    operation([this, key, completion = std::move(completion)](
+                  ServiceOutcome<TranslationResult> outcome) {
+        if (outcome) {
+            m_completed.insert_or_assign(key, *outcome);
+            m_completedOrder.push_back(key);
+            trim();
+        }
+        completion(std::move(outcome));
+    });
+}
+
+void TranslationRequestCache::store(const TranslationResult& result, const Key& key) {
+    m_completed.insert_or_assign(key, result);
+    std::erase(m_completedOrder, key);
+    m_completedOrder.push_back(key);
+    trim();
+}
+
+std::optional<TranslationResult> TranslationRequestCache::cachedResult(const Key& key) const {
+    auto it = m_completed.find(key);
+    if (it == m_completed.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void TranslationRequestCache::trim() {
+    while (m_completedOrder.size() > m_capacity) {
+        m_completed.erase(m_completedOrder.front());
+        m_completedOrder.pop_front();
+    }
+}
+
+} // namespace aurelo

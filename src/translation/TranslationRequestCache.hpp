@@ -1,0 +1,65 @@
+#pragma once
+
+#include "translation/TranslationError.hpp"
+#include "translation/TranslationTypes.hpp"
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace aurelo {
+
+// Remembers successful translations for the life of the process, so that the same text asked
+// again for the same target and provider is answered without a request. Only the main loop
+// touches it. Eviction follows the order of storing, not of use.
+class TranslationRequestCache {
+public:
+    struct Key {
+        std::string text;
+        std::string target;
+        std::string provider;
+
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+
+    struct KeyHash {
+        std::size_t operator()(const Key& key) const noexcept;
+    };
+
+    using Operation = std::function<void(ServiceCompletion<TranslationResult>)>;
+
+    static constexpr std::size_t kDefaultCapacity = 500;
+
+    explicit TranslationRequestCache(std::size_t capacity = kDefaultCapacity);
+
+    // The process-wide cache, created on first use.
+    static TranslationRequestCache& shared();
+
+    // A hit completes with the stored result without running `operation`. A miss runs it; a
+    // success is stored (appended to the order, an earlier occurrence of the key stays) and
+    // passed on, a failure is passed on and changes nothing. `completion` never runs inside
+    // this call.
+    void result(const Key& key, const Operation& operation,
+                ServiceCompletion<TranslationResult> completion);
+
+    // Stores a result, replacing an earlier one and moving the key to the youngest position.
+    void store(const TranslationResult& result, const Key& key);
+
+    std::optional<TranslationResult> cachedResult(const Key& key) const;
+
+    std::size_t capacity() const { return m_capacity; }
+    std::size_t size() const { return m_completed.size(); }
+    std::size_t orderLength() const { return m_completedOrder.size(); }
+
+private:
+    void trim();
+
+    std::unordered_map<Key, TranslationResult, KeyHash> m_completed;
+    std::deque<Key> m_completedOrder;
+    std::size_t m_capacity;
+};
+
+} // namespace aurelo

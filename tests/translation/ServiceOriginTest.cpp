@@ -1,0 +1,48 @@
+#include "translation/AureloServiceURL.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo {
+namespace {
+
+TEST(ServiceOrigin, AcceptsHttpsAndLoopbackHttpOnly) {
+    struct Case {
+        const char* origin;
+        const char* expected; // nullptr: refused
+    } cases[] = {
+        {"https://translate.example.com", "https://translate.example.com"},
+        {"https://translate.example.com/", "https://translate.example.com"},
+        {"HTTPS://translate.example.com:8443", "HTTPS://translate.example.com:8443"},
+        {"http://127.0.0.1:8787", "http://127.0.0.1:8787"},
+        {"http://127.1.2.3:8787/", "http://127.1.2.3:8787"},
+        {"http://localhost:9000", "http://localhost:9000"},
+        {"http://[::1]:9000", "http://[::1]:9000"},
+        {"http://translate.example.com", nullptr},
+        {"http://127.0.0.1.example.com", nullptr},
+        {"http://10.0.0.1", nullptr},
+        {"ftp://translate.example.com", nullptr},
+        {"https://translate.example.com/api", nullptr},
+        {"https://translate.example.com/?q=1", nullptr},
+        {"https://user:pw@translate.example.com", nullptr},
+        {"translate.example.com", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        auto result = validateServiceOrigin(c.origin);
+        if (c.expected) {
+            ASSERT_TRUE(result.has_value()) << c.origin << ": " << result.error();
+            EXPECT_EQ(*result, c.expected);
+        } else {
+            EXPECT_FALSE(result.has_value()) << c.origin;
+        }
+    }
+    EXPECT_NE(validateServiceOrigin("http://example.com").error().find("https"), std::string::npos);
+}
+
+TEST(ServiceOrigin, EndpointsAppendThePath) {
+    EXPECT_EQ(serviceEndpoint("https://a.example", "/api/translate"), "https://a.example/api/translate");
+    EXPECT_EQ(serviceEndpoint("https://a.example/", "api/engines"), "https://a.example/api/engines");
+}
+
+} // namespace
+} // namespace aurelo
