@@ -1,0 +1,240 @@
+#include "models/AccountStore.hpp"
+
+#include "platform/MainLoop.hpp"
+#include "translation/AureloServiceURL.hpp"
+#include "translation/JsonCoding.hpp"
+
+namespace aurelo {
+
+namespace {
+
+const std::string kTokenAccount(KeychainStore::kLoginTokenAccount);
+constexpr const char* kEngineListFailure = "无法读取可用翻译引擎：";
+
+bool isSuccess(unsigned status) { return status >= 200 && status <= 299; }
+// libsoup reports a status below 100 only when no HTTP answer was read at all.
+bool isHttpAnswer(unsigned status) { return status >= 100; }
+
+struct LoginResponse {
+    std::optional<std::string> token;
+    std::optional<std::string> error;
+};
+
+std::expected<LoginResponse, DecodingError> decodeLoginResponse(std::string_view body) {
+    auto object = json::parseObject(body);
+    if (!object)
+        return std::unexpected(object.error());
+    auto token = json::optionalString(*object, "token");
+    if (!token)
+        return std::unexpected(token.error());
+    auto error = json::optionalString(*object, "error");
+    if (!error)
+        return std::unexpected(error.error());
+    return LoginResponse{std::move(*token), std::move(*error)};
+}
+
+void runLater(std::function<void()> done) {
+    if (done)
+        postToMainLoop(std::move(done));
+}
+
+} // namespace
+
+AccountStore::AccountStore(UserDefaults& defaults, KeychainStore& keychain)
+    : AccountStore(defaults, keychain, aureloServiceURL(), sharedHttpSession()) {}
+
+AccountStore::AccountStore(UserDefaults& defaults, KeychainStore& keychain, std::string origin,
+                           HttpSession& session)
+    : m_defaults(defaults), m_keychain(keychain), m_origin(std::move(origin)), m_session(session),
+      m_cancellable(adoptGRef(g_cancellable_new())) {
+    auto token = keychain.load(kTokenAccount);
+    m_token = token && *token ? **token : std::string();
+    m_username = defaults.string(kUsernameKey).value_or("");
+    m_isLoggedIn = !m_token.empty();
+    if (m_isLoggedIn) {
+        std::weak_ptr<bool> alive = m_alive;
+        postToMainLoop([this, alive] {
+            if (!alive.expired())
+                refreshEngines();
+        });
+    }
+}
+
+AccountStore::~AccountStore() {
+    *m_alive = false;
+    g_cancellable_cancel(m_cancellable.get());
+}
+
+std::expected<std::vector<RemoteEngine>, DecodingError>
+AccountStore::decodeEngineResponse(std::string_view body) {
+    auto object = json::parseObject(body);
+    if (!object)
+        return std::unexpected(object.error());
+    auto list = object->find("engines");
+    if (list == object->end() || list->is_null())
+        return std::unexpected(DecodingError::keyNotFound("engines"));
+    if (!list->is_array())
+        return std::unexpected(DecodingError::typeMismatch("engines"));
+    std::vector<RemoteEngine> engines;
+    for (const auto& item : *list) {
+        if (!item.is_object())
+            return std::unexpected(DecodingError::typeMismatch("engines"));
+        auto provider = json::requiredString(item, "provider");
+        if (!provider)
+            return std::unexpected(provider.error());
+        auto label = json::requiredString(item, "label");
+        if (!label)
+            return std::unexpected(label.error());
+        auto model = json::optionalString(item, "model");
+        if (!model)
+            return std::unexpected(model.error());
+        engines.push_back({std::move(*provider), std::move(*label), std::move(*model)});
+    }
+    return engines;
+}
+
+void AccountStore::login(const std::string& username, const std::string& password,
+                         std::function<void()> done) {
+    setWorking(true);
+    setErrorMessage("");
+
+    HttpRequest request;
+    request.method = "POST";
+    request.url = serviceEndpoint(m_origin, "/api/auth/login");
+    request.headers = {{"Content-Type", "application/json"}};
+    // serialize() never fails: text that is not UTF-8 is sent with replacement characters.
+    request.body = json::serialize(json::Json{{"username", username}, {"password", password}});
+    request.contentType = "application/json";
+    request.timeout = kRequestTimeout;
+
+    std::weak_ptr<bool> alive = m_alive;
+    m_session.send(
+        request,
+        [this, alive, username, done = std::move(done)](HttpResult result) mutable {
+            if (alive.expired())
+                return;
+            finishLogin(result, username, std::move(done));
+        },
+        m_cancellable.get());
+}
+
+void AccountStore::finishLogin(const HttpResult& result, const std::string& username,
+                               std::function<void()> done) {
+    auto fail = [&](std::string message) {
+        setErrorMessage(std::move(message));
+        setWorking(false);
+        if (done)
+            done();
+    };
+    if (!result)
+        return fail(result.error().description);
+    if (!isHttpAnswer(result->status))
+        return fail(TranslationError::invalidResponse().description());
+    // The body is decoded before the status is looked at: an error page that is not JSON
+    // reports the decoding error.
+    auto response = decodeLoginResponse(result->body);
+    if (!response)
+        return fail(response.error().description);
+    if (!isSuccess(result->status) || !response->token)
+        return fail(TranslationError::server(response->error.value_or("登录失败")).description());
+
+    m_token = *response->token;
+    setUsername(username);
+    if (auto saved = m_keychain.save(m_token, kTokenAccount); !saved)
+        return fail(saved.error().description());
+    (void)m_defaults.set(kUsernameKey, username);
+    setLoggedIn(true);
+
+    std::weak_ptr<bool> alive = m_alive;
+    refreshEngines([this, alive, done = std::move(done)] {
+        if (alive.expired())
+            return;
+        setWorking(false);
+        if (done)
+            done();
+    });
+}
+
+void AccountStore::refreshEngines(std::function<void()> done) {
+    if (m_token.empty())
+        return runLater(std::move(done));
+
+    HttpRequest request;
+    request.method = "GET";
+    request.url = serviceEndpoint(m_origin, "/api/engines");
+    request.headers = {{"Authorization", "Bearer " + m_token}};
+    request.timeout = kRequestTimeout;
+
+    std::weak_ptr<bool> alive = m_alive;
+    std::string token = m_token;
+    m_session.send(
+        request,
+        [this, alive, token, done = std::move(done)](HttpResult result) {
+            if (alive.expired())
+                return;
+            // An answer about a token that is no longer ours (a logout, or a login as someone
+            // else, happened meanwhile) must neither log the new login out nor give it the old
+            // account's engines.
+            if (token == m_token) {
+                if (!result) {
+                    if (result.error().kind != TransportError::Kind::Cancelled)
+                        setErrorMessage(kEngineListFailure + result.error().description);
+                } else if (!isHttpAnswer(result->status) || !isSuccess(result->status)) {
+                    logout();
+                } else if (auto engines = decodeEngineResponse(result->body); !engines) {
+                    setErrorMessage(kEngineListFailure + engines.error().description);
+                } else {
+                    setAvailableEngines(std::move(*engines));
+                }
+            }
+            if (done)
+                done();
+        },
+        m_cancellable.get());
+}
+
+void AccountStore::logout() {
+    m_token.clear();
+    setUsername("");
+    setAvailableEngines({});
+    setLoggedIn(false);
+    (void)m_keychain.save("", kTokenAccount);
+    (void)m_defaults.remove(kUsernameKey);
+}
+
+void AccountStore::setLoggedIn(bool value) {
+    if (m_isLoggedIn == value)
+        return;
+    m_isLoggedIn = value;
+    m_changed.emit(Field::IsLoggedIn);
+}
+
+void AccountStore::setUsername(std::string value) {
+    if (m_username == value)
+        return;
+    m_username = std::move(value);
+    m_changed.emit(Field::Username);
+}
+
+void AccountStore::setAvailableEngines(std::vector<RemoteEngine> engines) {
+    if (m_availableEngines == engines)
+        return;
+    m_availableEngines = std::move(engines);
+    m_changed.emit(Field::AvailableEngines);
+}
+
+void AccountStore::setErrorMessage(std::string value) {
+    if (m_errorMessage == value)
+        return;
+    m_errorMessage = std::move(value);
+    m_changed.emit(Field::ErrorMessage);
+}
+
+void AccountStore::setWorking(bool value) {
+    if (m_isWorking == value)
+        return;
+    m_isWorking = value;
+    m_changed.emit(Field::IsWorking);
+}
+
+} // namespace aurelo

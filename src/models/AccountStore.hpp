@@ -1,0 +1,91 @@
+#pragma once
+
+// The login to the managed service: the bearer token (kept in the keychain), the user name
+// (kept in the user defaults) and the engines the administrator enabled for the account.
+
+#include "models/KeychainStore.hpp"
+#include "platform/HttpSession.hpp"
+#include "platform/UserDefaults.hpp"
+#include "translation/TranslationError.hpp"
+
+#include <sigc++/sigc++.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aurelo {
+
+struct RemoteEngine {
+    std::string provider; // raw value of a TranslationProvider; the engine's identity
+    std::string label;
+    std::optional<std::string> model;
+
+    const std::string& id() const { return provider; }
+    friend bool operator==(const RemoteEngine&, const RemoteEngine&) = default;
+};
+
+class AccountStore {
+public:
+    enum class Field { IsLoggedIn, Username, AvailableEngines, ErrorMessage, IsWorking };
+
+    static constexpr std::string_view kUsernameKey = "aureloTranslator.username";
+    static constexpr std::chrono::seconds kRequestTimeout{60};
+
+    // The managed service at aureloServiceURL() through the shared 60 s session.
+    AccountStore(UserDefaults& defaults, KeychainStore& keychain);
+    AccountStore(UserDefaults& defaults, KeychainStore& keychain, std::string origin,
+                 HttpSession& session);
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+    ~AccountStore();
+
+    bool isLoggedIn() const { return m_isLoggedIn; }
+    const std::string& username() const { return m_username; }
+    const std::vector<RemoteEngine>& availableEngines() const { return m_availableEngines; }
+    const std::string& errorMessage() const { return m_errorMessage; }
+    bool isWorking() const { return m_isWorking; }
+    const std::string& token() const { return m_token; }
+
+    // `done` runs on the main loop when the operation has finished (after the engine list, for
+    // a successful login). Both are dropped silently when the store is destroyed first.
+    void login(const std::string& username, const std::string& password,
+               std::function<void()> done = {});
+    void refreshEngines(std::function<void()> done = {});
+    void logout();
+
+    sigc::signal<void(Field)>& signalChanged() { return m_changed; }
+
+    // The wire forms, for the store and its tests.
+    static std::expected<std::vector<RemoteEngine>, DecodingError>
+    decodeEngineResponse(std::string_view body);
+
+private:
+    void setLoggedIn(bool value);
+    void setUsername(std::string value);
+    void setAvailableEngines(std::vector<RemoteEngine> engines);
+    void setErrorMessage(std::string value);
+    void setWorking(bool value);
+    void finishLogin(const HttpResult& result, const std::string& username,
+                     std::function<void()> done);
+
+    UserDefaults& m_defaults;
+    KeychainStore& m_keychain;
+    std::string m_origin;
+    HttpSession& m_session;
+    GRef<GCancellable> m_cancellable;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+
+    bool m_isLoggedIn = false;
+    std::string m_username;
+    std::vector<RemoteEngine> m_availableEngines;
+    std::string m_errorMessage;
+    bool m_isWorking = false;
+    std::string m_token;
+
+    sigc::signal<void(Field)> m_changed;
+};
+
+} // namespace aurelo

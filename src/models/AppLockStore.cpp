@@ -1,0 +1,81 @@
+#include "models/AppLockStore.hpp"
+
+#include <pango/pango.h>
+
+#include <vector>
+
+namespace aurelo {
+
+AppLockStore::AppLockStore(KeychainStore& keychain)
+    : m_keychain(keychain), m_keychainAccount(KeychainStore::appLockAccount("")) {}
+
+std::size_t AppLockStore::userPerceivedLength(std::string_view text) {
+    if (text.empty())
+        return 0;
+    // Pango's cursor positions are the boundaries of extended grapheme clusters (UAX #29),
+    // including emoji sequences and regional-indicator pairs. Broken UTF-8 is repaired first so
+    // that every byte sequence has a length.
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    const glong characters = g_utf8_strlen(valid, -1);
+    std::vector<PangoLogAttr> attributes(static_cast<std::size_t>(characters) + 1);
+    pango_get_log_attrs(valid, -1, -1, pango_language_from_string("en"), attributes.data(),
+                        static_cast<int>(attributes.size()));
+    g_free(valid);
+    std::size_t clusters = 0;
+    for (std::size_t i = 1; i < attributes.size(); ++i)
+        if (attributes[i].is_cursor_position)
+            ++clusters;
+    return clusters;
+}
+
+void AppLockStore::configure(std::string_view username) {
+    m_keychainAccount = KeychainStore::appLockAccount(username);
+    // A keychain that cannot be read counts as holding no password; it is not reported.
+    auto stored = m_keychain.load(m_keychainAccount);
+    setHasPassword(stored && *stored && !(*stored)->empty());
+    setMessage("");
+}
+
+bool AppLockStore::setPassword(const std::string& password, const std::string& confirmation) {
+    if (userPerceivedLength(password) < kMinimumPasswordLength) {
+        setMessage("密码至少需要 4 个字符");
+        return false;
+    }
+    if (password != confirmation) {
+        setMessage("两次输入的密码不一致");
+        return false;
+    }
+    if (auto saved = m_keychain.save(password, m_keychainAccount); !saved) {
+        setMessage("密码保存失败：" + saved.error().description());
+        return false;
+    }
+    setHasPassword(true);
+    setMessage("锁屏密码已设置");
+    return true;
+}
+
+bool AppLockStore::verify(const std::string& password) {
+    auto stored = m_keychain.load(m_keychainAccount);
+    if (stored && *stored && **stored == password) {
+        setMessage("");
+        return true;
+    }
+    setMessage("密码不正确");
+    return false;
+}
+
+void AppLockStore::setHasPassword(bool value) {
+    if (m_hasPassword == value)
+        return;
+    m_hasPassword = value;
+    m_changed.emit(Field::HasPassword);
+}
+
+void AppLockStore::setMessage(std::string value) {
+    if (m_message == value)
+        return;
+    m_message = std::move(value);
+    m_changed.emit(Field::Message);
+}
+
+} // namespace aurelo

@@ -1,0 +1,88 @@
+#pragma once
+
+// The ordered list of chat sessions, the selection and the unread counts. The list is saved to
+// the user defaults on every change; the selection and the counts live only in memory.
+
+#include "models/ChatSession.hpp"
+#include "models/PlatformCatalogue.hpp"
+#include "models/WebSessionCleaner.hpp"
+#include "platform/DockBadge.hpp"
+#include "platform/UserDefaults.hpp"
+
+#include <sigc++/sigc++.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aurelo {
+
+class SessionStore {
+public:
+    static constexpr std::string_view kSessionsKey = "aureloTranslator.sessions";
+    static constexpr int kMaximumUnreadCount = 9999;
+
+    enum class Field { Sessions, SelectedID, UnreadCounts };
+
+    // `badge` and `cleaner` may be null (no badge; website data left alone). Both must outlive
+    // the store.
+    SessionStore(UserDefaults& defaults, DockBadge* badge, WebSessionCleaner* cleaner);
+    SessionStore(const SessionStore&) = delete;
+    SessionStore& operator=(const SessionStore&) = delete;
+
+    const std::vector<ChatSession>& sessions() const { return m_sessions; }
+    const std::optional<std::string>& selectedID() const { return m_selectedID; }
+    const std::map<std::string, int>& unreadCounts() const { return m_unreadCounts; }
+
+    // Replaces the whole list (a view editing sessions) and saves it. An empty list becomes the
+    // default one-session list, since the store is never empty.
+    void setSessions(std::vector<ChatSession> sessions);
+    // Replaces the session with the same id and saves; an unknown id changes nothing.
+    void updateSession(const ChatSession& session);
+    // Selects a session; an unknown id changes nothing.
+    void select(const std::string& id);
+
+    void add(std::optional<std::string> name = std::nullopt);
+    void addWebsite(std::string name, std::string url);
+    void rename(const std::string& id, const std::string& name);
+    void setInputLanguage(const std::string& id, const std::string& code);
+    void setOutgoingLanguage(const std::string& id, const std::string& code);
+    void setIncomingLanguage(const std::string& id, const std::string& code);
+    void setTranslationProvider(const std::string& id, const std::string& provider);
+    void move(const std::string& id, const std::string& beforeID);
+    void remove(const ChatSession& session); // `delete` in the design; a C++ keyword here
+    void setUnreadCount(int count, const std::string& id);
+    long long totalUnreadCount() const;
+    void updateDockBadge();
+    void save();
+
+    // The badge text for a total: none at 0 or below, the number up to 999, then "999+".
+    static std::optional<std::string> badgeLabel(long long total);
+
+    std::vector<EnabledPlatform> enabledPlatforms() const;
+    std::optional<std::string> currentPlatformID() const;
+    std::vector<ChatSession> visibleSessions() const;
+
+    sigc::signal<void(Field)>& signalChanged() { return m_changed; }
+
+private:
+    void load();
+    void assignSessions(std::vector<ChatSession> sessions);
+    void setSelectedID(std::optional<std::string> id);
+    void setField(const std::string& id, std::optional<std::string> ChatSession::*field,
+                  const std::string& value);
+    static ChatSession defaultSession();
+
+    UserDefaults& m_defaults;
+    DockBadge* m_badge;
+    WebSessionCleaner* m_cleaner;
+    std::vector<ChatSession> m_sessions;
+    std::optional<std::string> m_selectedID;
+    std::map<std::string, int> m_unreadCounts;
+    // True while the stored value could not be read and has not yet been copied aside.
+    bool m_storedValueUnreadable = false;
+    sigc::signal<void(Field)> m_changed;
+};
+
+} // namespace aurelo

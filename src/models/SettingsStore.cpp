@@ -1,0 +1,252 @@
+#include "models/SettingsStore.hpp"
+
+#include "platform/MainLoop.hpp"
+
+namespace aurelo {
+
+namespace {
+
+constexpr const char* kProviderKey = "translationProvider";
+constexpr const char* kMicrosoftRegionKey = "microsoftTranslatorRegion";
+constexpr const char* kOpenAIModelKey = "openAIModel";
+constexpr const char* kGeminiModelKey = "geminiModel";
+constexpr const char* kClaudeModelKey = "claudeModel";
+constexpr const char* kTargetLanguageKey = "targetLanguage";
+constexpr const char* kAutomaticMessageTranslationKey = "automaticMessageTranslation";
+constexpr const char* kInputLanguageKey = "chatInputLanguage";
+constexpr const char* kOutgoingLanguageKey = "chatOutgoingLanguage";
+constexpr const char* kIncomingLanguageKey = "chatIncomingLanguage";
+constexpr const char* kAppearanceKey = "appAppearance";
+
+const std::string kLoginTokenAccount(KeychainStore::kLoginTokenAccount);
+
+} // namespace
+
+SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
+                             const TranslationService& translator)
+    : m_defaults(defaults), m_keychain(keychain), m_translator(translator) {
+    auto text = [&](const char* key, const char* fallback) {
+        return defaults.string(key).value_or(fallback);
+    };
+    // A keychain that fails or holds something unreadable never stops the start.
+    auto secret = [&](std::string_view account) {
+        auto loaded = keychain.load(std::string(account));
+        return loaded && *loaded ? **loaded : std::string();
+    };
+
+    m_provider = translationProviderFromRawValue(text(kProviderKey, "google"))
+                     .value_or(TranslationProvider::Google);
+    m_apiKeys[0] = secret(kAPIKeyAccounts[0]);
+    m_apiKeys[1] = secret(kAPIKeyAccounts[1]);
+    m_apiKeys[2] = secret(kAPIKeyAccounts[2]);
+    m_microsoftRegion = text(kMicrosoftRegionKey, "");
+    m_apiKeys[3] = secret(kAPIKeyAccounts[3]);
+    m_apiKeys[4] = secret(kAPIKeyAccounts[4]);
+    m_apiKeys[5] = secret(kAPIKeyAccounts[5]);
+    m_openAIModel = text(kOpenAIModelKey, "gpt-5.4-mini");
+    m_geminiModel = text(kGeminiModelKey, "gemini-3.7-flash");
+    m_claudeModel = text(kClaudeModelKey, "claude-haiku-4-5-20251001");
+    m_preferredTarget = targetLanguageFromRawValue(text(kTargetLanguageKey, "automatic"))
+                            .value_or(TargetLanguage::Automatic);
+    m_automaticMessageTranslation = defaults.boolean(kAutomaticMessageTranslationKey).value_or(true);
+    m_inputLanguage =
+        chatLanguageFromCode(text(kInputLanguageKey, "auto")).value_or(ChatLanguage::Automatic);
+    m_outgoingLanguage =
+        chatLanguageFromCode(text(kOutgoingLanguageKey, "en")).value_or(ChatLanguage::English);
+    m_incomingLanguage =
+        chatLanguageFromCode(text(kIncomingLanguageKey, "zh-CN")).value_or(ChatLanguage::Chinese);
+    m_appearance = appAppearanceFromRawValue(text(kAppearanceKey, "system"))
+                       .value_or(AppAppearance::System);
+
+    if (auto token = keychain.load(kLoginTokenAccount))
+        m_loginToken = token->value_or("");
+    else
+        m_tokenUnread = true;
+    m_connectionStatus = hasLoginToken() ? ProviderConnectionStatus::unverified()
+                                         : ProviderConnectionStatus::notConfigured();
+
+    // Every save of the token in this process (login, logout) goes through the keychain store,
+    // so this copy is as fresh as a keychain read and costs no D-Bus round trip per request.
+    m_tokenConnection = keychain.signalStored().connect(
+        [this](const std::string& account, const std::string& value) {
+            if (account == kLoginTokenAccount) {
+                m_loginToken = value;
+                m_tokenUnread = false;
+            }
+        });
+}
+
+SettingsStore::~SettingsStore() {
+    *m_alive = false;
+    m_tokenConnection.disconnect();
+}
+
+template <typename T> void SettingsStore::assign(T& member, T value, Field field) {
+    if (member == value)
+        return;
+    member = std::move(value);
+    m_changed.emit(field);
+}
+
+void SettingsStore::setProvider(TranslationProvider provider) {
+    assign(m_provider, provider, Field::Provider);
+}
+
+void SettingsStore::setAPIKey(TranslationProvider provider, std::string key) {
+    static constexpr Field kFields[] = {Field::GoogleAPIKey, Field::DeepLAPIKey,
+                                        Field::MicrosoftAPIKey, Field::OpenAIAPIKey,
+                                        Field::GeminiAPIKey, Field::ClaudeAPIKey};
+    auto index = static_cast<std::size_t>(provider);
+    assign(m_apiKeys[index], std::move(key), kFields[index]);
+}
+
+void SettingsStore::setMicrosoftRegion(std::string region) {
+    assign(m_microsoftRegion, std::move(region), Field::MicrosoftRegion);
+}
+void SettingsStore::setOpenAIModel(std::string model) {
+    assign(m_openAIModel, std::move(model), Field::OpenAIModel);
+}
+void SettingsStore::setGeminiModel(std::string model) {
+    assign(m_geminiModel, std::move(model), Field::GeminiModel);
+}
+void SettingsStore::setClaudeModel(std::string model) {
+    assign(m_claudeModel, std::move(model), Field::ClaudeModel);
+}
+void SettingsStore::setPreferredTarget(TargetLanguage target) {
+    assign(m_preferredTarget, target, Field::PreferredTarget);
+}
+void SettingsStore::setStatusMessage(std::string message) {
+    assign(m_statusMessage, std::move(message), Field::StatusMessage);
+}
+void SettingsStore::setConnectionStatus(ProviderConnectionStatus status) {
+    assign(m_connectionStatus, std::move(status), Field::ConnectionStatus);
+}
+void SettingsStore::setAutomaticMessageTranslation(bool enabled) {
+    assign(m_automaticMessageTranslation, enabled, Field::AutomaticMessageTranslation);
+}
+void SettingsStore::setInputLanguage(ChatLanguage language) {
+    assign(m_inputLanguage, language, Field::InputLanguage);
+}
+void SettingsStore::setOutgoingLanguage(ChatLanguage language) {
+    assign(m_outgoingLanguage, language, Field::OutgoingLanguage);
+}
+void SettingsStore::setIncomingLanguage(ChatLanguage language) {
+    assign(m_incomingLanguage, language, Field::IncomingLanguage);
+}
+
+void SettingsStore::setAppearance(AppAppearance appearance) {
+    // Written on every assignment, changed or not, as the window applies it from the defaults.
+    (void)m_defaults.set(kAppearanceKey, std::string(rawValue(appearance)));
+    assign(m_appearance, appearance, Field::Appearance);
+}
+
+bool SettingsStore::hasLoginToken() const {
+    return !TranslationService::trimmed(m_loginToken).empty();
+}
+
+TranslationConfiguration SettingsStore::configuration(TranslationProvider provider) const {
+    // A keychain that failed at start is asked again, so a Secret Service that comes up late
+    // still lets translation find the login it holds.
+    if (m_tokenUnread) {
+        if (auto token = m_keychain.load(kLoginTokenAccount)) {
+            m_loginToken = token->value_or("");
+            m_tokenUnread = false;
+        }
+    }
+    TranslationConfiguration configuration;
+    configuration.provider = provider;
+    configuration.apiKey = m_loginToken;
+    configuration.region = m_microsoftRegion;
+    switch (provider) {
+    case TranslationProvider::OpenAI:
+        configuration.model = m_openAIModel;
+        break;
+    case TranslationProvider::Gemini:
+        configuration.model = m_geminiModel;
+        break;
+    case TranslationProvider::Claude:
+        configuration.model = m_claudeModel;
+        break;
+    default:
+        break;
+    }
+    return configuration;
+}
+
+void SettingsStore::updateStatusFromToken() {
+    setConnectionStatus(hasLoginToken() ? ProviderConnectionStatus::unverified()
+                                        : ProviderConnectionStatus::notConfigured());
+}
+
+void SettingsStore::save() {
+    for (std::size_t i = 0; i < kAPIKeyAccounts.size(); ++i) {
+        auto saved = m_keychain.save(TranslationService::trimmed(m_apiKeys[i]),
+                                     std::string(kAPIKeyAccounts[i]));
+        if (!saved) {
+            setStatusMessage("保存失败：" + saved.error().description());
+            return;
+        }
+    }
+    using Json = UserDefaults::Json;
+    (void)m_defaults.setValues({
+        {kProviderKey, std::string(rawValue(m_provider))},
+        {kMicrosoftRegionKey, TranslationService::trimmed(m_microsoftRegion)},
+        {kOpenAIModelKey, TranslationService::trimmed(m_openAIModel)},
+        {kGeminiModelKey, TranslationService::trimmed(m_geminiModel)},
+        {kClaudeModelKey, TranslationService::trimmed(m_claudeModel)},
+        {kTargetLanguageKey, std::string(rawValue(m_preferredTarget))},
+        {kAutomaticMessageTranslationKey, Json(m_automaticMessageTranslation)},
+        {kInputLanguageKey, std::string(code(m_inputLanguage))},
+        {kOutgoingLanguageKey, std::string(code(m_outgoingLanguage))},
+        {kIncomingLanguageKey, std::string(code(m_incomingLanguage))},
+    });
+    setStatusMessage("已安全保存到钥匙串");
+    updateStatusFromToken();
+}
+
+void SettingsStore::saveAndValidate(std::function<void()> done) {
+    save();
+    const TranslationProvider provider = m_provider;
+    TranslationConfiguration configuration = this->configuration(provider);
+    if (TranslationService::trimmed(configuration.apiKey).empty()) {
+        setStatusMessage("请先填写 API Key");
+        setConnectionStatus(ProviderConnectionStatus::notConfigured());
+        if (done)
+            postToMainLoop(std::move(done));
+        return;
+    }
+    setConnectionStatus(ProviderConnectionStatus::checking());
+    setStatusMessage("正在验证连接…");
+    std::weak_ptr<bool> alive = m_alive;
+    m_translator.translate(
+        "Hello", "zh-CN", configuration,
+        [this, alive, provider, done = std::move(done)](ServiceOutcome<TranslationResult> outcome) {
+            if (alive.expired())
+                return;
+            // A check that returns after the user chose another provider says nothing about it.
+            if (m_provider == provider) {
+                if (outcome) {
+                    setConnectionStatus(ProviderConnectionStatus::connected());
+                    setStatusMessage("连接验证成功");
+                } else {
+                    std::string description = describe(outcome.error());
+                    setConnectionStatus(ProviderConnectionStatus::failed(description));
+                    setStatusMessage(description);
+                }
+            }
+            if (done)
+                done();
+        });
+}
+
+SessionDefaults SettingsStore::sessionDefaults() const {
+    SessionDefaults defaults;
+    defaults.inputLanguage = m_inputLanguage;
+    defaults.outgoingLanguage = m_outgoingLanguage;
+    defaults.incomingLanguage = m_incomingLanguage;
+    defaults.provider = m_provider;
+    defaults.automaticMessageTranslation = m_automaticMessageTranslation;
+    return defaults;
+}
+
+} // namespace aurelo

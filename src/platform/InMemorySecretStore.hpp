@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/SecretStore.hpp"
+
+#include <map>
+
+namespace aurelo {
+
+// A secret store that lives in memory, for tests and for runs without any Secret Service.
+// Failures can be injected per operation to drive the error paths of the stores above it.
+class InMemorySecretStore final : public SecretStore {
+public:
+    enum class Operation { Lookup, Remove, Add };
+
+    SecretResult<std::optional<std::string>> lookup(const std::string& account) override;
+    SecretResult<void> remove(const std::string& account) override;
+    SecretResult<void> add(const std::string& account, const std::string& value) override;
+
+    // Every later call of `operation` fails with `error` until cleared with nullopt.
+    void setFailure(Operation operation, std::optional<SecretStoreError> error);
+    // Stores raw bytes directly, as another program could (for example bytes that are not UTF-8).
+    void putRaw(const std::string& account, const std::string& bytes) { m_items[account] = bytes; }
+
+    std::size_t lookupCount() const { return m_lookups; }
+    const std::map<std::string, std::string>& items() const { return m_items; }
+
+private:
+    std::map<std::string, std::string> m_items;
+    std::map<Operation, SecretStoreError> m_failures;
+    std::size_t m_lookups = 0;
+};
+
+} // namespace aurelo
