@@ -136,23 +136,12 @@ private:
     GRef<GHashTable> m_table;
 };
 
-SecretResult<GRef<SecretService>> connect(BoundedCall& call, const std::string& busName) {
+SecretResult<GRef<SecretService>> connect(BoundedCall& call) {
     GErrorHolder error;
-    SecretService* service = nullptr;
-    if (busName.empty()) {
-        auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {
-            secret_service_get(SECRET_SERVICE_OPEN_SESSION, call.cancellable(), callback, data);
-        });
-        if (result)
-            service = secret_service_get_finish(result.get(), error.out());
-    } else {
-        auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {
-            secret_service_open(SECRET_TYPE_SERVICE, busName.c_str(), SECRET_SERVICE_OPEN_SESSION,
-                                call.cancellable(), callback, data);
-        });
-        if (result)
-            service = secret_service_open_finish(result.get(), error.out());
-    }
+    auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_get(SECRET_SERVICE_OPEN_SESSION, call.cancellable(), callback, data);
+    });
+    SecretService* service = result ? secret_service_get_finish(result.get(), error.out()) : nullptr;
     if (!service)
         return std::unexpected(call.errorFrom(error.get()));
     return adoptGRef(service);
@@ -222,7 +211,7 @@ SecretResult<void> LibsecretSecretStore::add(const std::string& account, const s
 SecretResult<std::optional<std::string>>
 LibsecretSecretStore::lookupItem(const std::string& account) {
     BoundedCall call(m_options.timeout);
-    auto service = connect(call, m_options.busName);
+    auto service = connect(call);
     if (!service)
         return std::unexpected(service.error());
     Attributes attributes(m_options.service, account);
@@ -254,7 +243,7 @@ LibsecretSecretStore::lookupItem(const std::string& account) {
 
 SecretResult<void> LibsecretSecretStore::removeItems(const std::string& account) {
     BoundedCall call(m_options.timeout);
-    auto service = connect(call, m_options.busName);
+    auto service = connect(call);
     if (!service)
         return std::unexpected(service.error());
     Attributes attributes(m_options.service, account);
@@ -286,7 +275,7 @@ SecretResult<void> LibsecretSecretStore::removeItems(const std::string& account)
 SecretResult<void> LibsecretSecretStore::addItem(const std::string& account,
                                                  const std::string& value) {
     BoundedCall call(m_options.timeout);
-    auto service = connect(call, m_options.busName);
+    auto service = connect(call);
     if (!service)
         return std::unexpected(service.error());
 

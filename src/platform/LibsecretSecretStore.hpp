@@ -17,6 +17,9 @@ namespace aurelo {
 // deadline, so a Secret Service that hangs or sits behind an unanswered unlock prompt costs the
 // main loop at most that long. A locked keyring is reported as a failure instead of opening a
 // prompt in the middle of an operation.
+//
+// libsecret talks to the D-Bus name in SECRET_SERVICE_BUS_NAME when that is set, otherwise to
+// org.freedesktop.secrets; the tests use the variable to put a broken service in its place.
 class LibsecretSecretStore final : public SecretStore {
 public:
     static constexpr const char* kService = "com.aurelo.translator.google";
@@ -26,8 +29,6 @@ public:
     struct Options {
         std::string service = kService;
         std::chrono::milliseconds timeout = kDefaultTimeout;
-        // A Secret Service at another D-Bus name; empty for the desktop's own. Tests use it.
-        std::string busName;
     };
 
     LibsecretSecretStore();

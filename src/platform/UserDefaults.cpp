@@ -40,6 +40,7 @@ std::filesystem::path UserDefaults::standardLocation() {
 }
 
 void UserDefaults::load() {
+    removeStaleTemporaryFiles();
     auto contents = readWholeFile(m_file);
     if (!contents) {
         // Present but unreadable (permissions, a folder in its place): it may be perfectly good,
@@ -67,6 +68,18 @@ void UserDefaults::load() {
         m_readOnlyReason = "cannot move unreadable " + m_file.string() + " aside: " +
                            std::strerror(errno);
         g_warning("User defaults are not saved in this run: %s", m_readOnlyReason->c_str());
+    }
+}
+
+void UserDefaults::removeStaleTemporaryFiles() const {
+    // A write interrupted by a crash leaves its temporary file (".defaults.json.XXXXXX") behind;
+    // the real file is intact, so the leftover is only clutter.
+    const std::string prefix = "." + m_file.filename().string() + ".";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(m_file.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix) && entry.is_regular_file())
+            std::filesystem::remove(entry.path(), error);
     }
 }
 

@@ -63,6 +63,7 @@ public:
 
 private:
     void load();
+    void removeStaleTemporaryFiles() const;
     std::expected<void, std::string> write();
 
     std::filesystem::path m_file;

@@ -1,0 +1,180 @@
+// What only the Secret Service adapter can get wrong: the attributes other tools find items by,
+// and staying responsive when the service is missing or does not answer. The keychain semantics
+// themselves are checked by the contract suite in tests/models.
+
+#include "platform/GRef.hpp"
+#include "platform/LibsecretSecretStore.hpp"
+
+#include <gtest/gtest.h>
+
+#include <libsecret/secret.h>
+
+#include <cstdlib>
+#include <string_view>
+
+#include <unistd.h>
+
+namespace aurelo {
+namespace {
+
+// Runs a command with `input` on its standard input and gives its standard output, or nullopt
+// when it could not run or failed.
+std::optional<std::string> run(const std::vector<std::string>& arguments,
+                               const std::string& input = {}) {
+    std::vector<const gchar*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    auto process = adoptGRef(g_subprocess_newv(
+        argv.data(),
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                      G_SUBPROCESS_FLAGS_STDOUT_PIPE),
+        nullptr));
+    if (!process)
+        return std::nullopt;
+    gchar* out = nullptr;
+    bool ran = g_subprocess_communicate_utf8(process.get(), input.c_str(), nullptr, &out, nullptr,
+                                             nullptr);
+    std::string result = out ? out : "";
+    g_free(out);
+    if (!ran || !g_subprocess_get_successful(process.get()))
+        return std::nullopt;
+    return result;
+}
+
+// The looked-up value, or "<error>" so that comparisons show what went wrong.
+std::optional<std::string> lookedUp(LibsecretSecretStore& store, const std::string& account) {
+    auto result = store.lookup(account);
+    if (!result)
+        return "<error: " + result.error().message + ">";
+    return *result;
+}
+
+std::string uniqueAccount(const char* base) {
+    return std::string(base) + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(g_get_monotonic_time());
+}
+
+TEST(LibsecretSecretStoreTest, ItemsAreFoundByServiceAndAccountFromOutside) {
+    LibsecretSecretStore store;
+    const std::string ours = uniqueAccount("written-by-us");
+    ASSERT_TRUE(store.add(ours, "token-äöü 1"));
+    auto looked = run({"secret-tool", "lookup", "service", LibsecretSecretStore::kService,
+                       "account", ours});
+    ASSERT_TRUE(looked) << "secret-tool could not find our item";
+    EXPECT_EQ(*looked, "token-äöü 1");
+    auto listed = run({"secret-tool", "search", "--all", "service", LibsecretSecretStore::kService,
+                       "account", ours});
+    ASSERT_TRUE(listed);
+    EXPECT_NE(listed->find("label = Aurelo翻译器：" + ours), std::string::npos) << *listed;
+
+    const std::string theirs = uniqueAccount("written-by-secret-tool");
+    ASSERT_TRUE(run({"secret-tool", "store", "--label=other", "service",
+                     LibsecretSecretStore::kService, "account", theirs},
+                    "from outside"));
+    EXPECT_EQ(lookedUp(store, theirs), std::optional<std::string>("from outside"));
+    ASSERT_TRUE(store.remove(theirs));
+    EXPECT_FALSE(run({"secret-tool", "lookup", "service", LibsecretSecretStore::kService,
+                      "account", theirs}));
+    ASSERT_TRUE(store.remove(ours));
+}
+
+TEST(LibsecretSecretStoreTest, OtherServicesItemsAreNotTouched) {
+    const std::string account = uniqueAccount("shared-account-name");
+    LibsecretSecretStore ours;
+    LibsecretSecretStore other(LibsecretSecretStore::Options{
+        "com.example.other", LibsecretSecretStore::kDefaultTimeout});
+    ASSERT_TRUE(other.add(account, "theirs"));
+    ASSERT_TRUE(ours.remove(account));
+    EXPECT_EQ(lookedUp(other, account), std::optional<std::string>("theirs"));
+    EXPECT_EQ(lookedUp(ours, account), std::nullopt);
+    ASSERT_TRUE(other.remove(account));
+}
+
+// The tests below replace the Secret Service through SECRET_SERVICE_BUS_NAME, which libsecret
+// reads once per process; each runs as its own CTest entry that sets it.
+bool runningAs(const char* mode) {
+    const char* value = std::getenv("AURELO_TEST_SECRET_SERVICE");
+    return value && std::string_view(value) == mode;
+}
+
+TEST(MissingSecretService, IsAFailureWithADescription) {
+    if (!runningAs("missing"))
+        GTEST_SKIP() << "runs as the platform_missing_secret_service test";
+    LibsecretSecretStore store;
+    auto loaded = store.lookup("any");
+    ASSERT_FALSE(loaded);
+    EXPECT_FALSE(loaded.error().message.empty());
+    auto added = store.add("any", "value");
+    ASSERT_FALSE(added);
+    EXPECT_FALSE(added.error().message.empty());
+}
+
+// A service that owns its name on the bus but never answers a call.
+class SilentService {
+public:
+    static constexpr const char* kName = "com.aurelo.test.SilentSecrets";
+
+    SilentService() {
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        m_connection = adoptGRef(g_dbus_connection_new_for_address_sync(
+            address,
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr));
+        g_free(address);
+        if (!m_connection)
+            return;
+        auto reply = adoptGRef(g_dbus_connection_call_sync(
+            m_connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+            "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", kName, 4u),
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+        m_owned = static_cast<bool>(reply);
+        m_filter = g_dbus_connection_add_filter(m_connection.get(), dropCallsCallback, nullptr,
+                                                nullptr);
+    }
+    ~SilentService() {
+        if (m_connection)
+            g_dbus_connection_remove_filter(m_connection.get(), m_filter);
+    }
+    bool owned() const { return m_owned; }
+
+private:
+    // Runs on GDBus's worker thread, so the service stays silent however busy the test's
+    // thread is.
+    static GDBusMessage* dropCallsCallback(GDBusConnection*, GDBusMessage* message,
+                                           gboolean incoming, gpointer) {
+        if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
+            g_object_unref(message);
+            return nullptr;
+        }
+        return message;
+    }
+
+    GRef<GDBusConnection> m_connection;
+    guint m_filter = 0;
+    bool m_owned = false;
+};
+
+TEST(SilentSecretService, CostsOneTimeoutThenFailsAtOnce) {
+    if (!runningAs("silent"))
+        GTEST_SKIP() << "runs as the platform_silent_secret_service test";
+    SilentService silent;
+    ASSERT_TRUE(silent.owned());
+    LibsecretSecretStore store(LibsecretSecretStore::Options{LibsecretSecretStore::kService,
+                                                             std::chrono::milliseconds(300)});
+
+    auto loaded = store.lookup("aurelo-translator-login-token");
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().status, G_IO_ERROR_TIMED_OUT);
+    EXPECT_NE(loaded.error().message.find("0.3"), std::string::npos) << loaded.error().message;
+
+    // Later calls do not wait again while the service is known to be unresponsive.
+    auto added = store.add("aurelo-translator-login-token", "token");
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error().status, G_IO_ERROR_TIMED_OUT);
+    EXPECT_FALSE(store.remove("aurelo-translator-login-token"));
+}
+
+} // namespace
+} // namespace aurelo

@@ -1,0 +1,190 @@
+#include "TestDirectory.hpp"
+
+#include "platform/AtomicFile.hpp"
+#include "platform/UserDefaults.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace aurelo {
+namespace {
+
+using test::readFile;
+using test::TestDirectory;
+using test::writeFile;
+
+class UserDefaultsTest : public ::testing::Test {
+protected:
+    TestDirectory home;
+    std::filesystem::path file = home.path() / "aurelo-translator" / "defaults.json";
+
+    std::vector<std::filesystem::path> filesBeside() const {
+        std::vector<std::filesystem::path> result;
+        for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+            result.push_back(entry.path().filename());
+        std::ranges::sort(result);
+        return result;
+    }
+};
+
+TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
+    const char* previous = std::getenv("XDG_CONFIG_HOME");
+    std::string saved = previous ? previous : "";
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    EXPECT_EQ(UserDefaults::standardLocation(), file);
+    // A relative value is invalid by the XDG rules and falls back to ~/.config.
+    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(UserDefaults::standardLocation().parent_path().parent_path().filename(), ".config");
+    if (previous)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(UserDefaultsTest, FirstStartIsEmptyAndWritesNothingUntilAChange) {
+    UserDefaults defaults(file);
+    EXPECT_FALSE(defaults.contains("translationProvider"));
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    ASSERT_TRUE(defaults.set("translationProvider", "deepl"));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
+    {
+        UserDefaults defaults(file);
+        ASSERT_TRUE(defaults.set("b", "text"));
+        ASSERT_TRUE(defaults.set("a", false));
+        ASSERT_TRUE(defaults.set("c", 16.5));
+        ASSERT_TRUE(defaults.set("list", UserDefaults::Json::array({1, 2})));
+        ASSERT_TRUE(defaults.remove("c"));
+    }
+    UserDefaults defaults(file);
+    EXPECT_EQ(defaults.string("b"), "text");
+    EXPECT_EQ(defaults.boolean("a"), false);
+    EXPECT_FALSE(defaults.contains("c"));
+    EXPECT_EQ(defaults.value("list"), UserDefaults::Json::array({1, 2}));
+    // Keys keep the order they were first written in.
+    EXPECT_EQ(readFile(file), "{\n  \"b\": \"text\",\n  \"a\": false,\n  \"list\": [\n    1,\n"
+                              "    2\n  ]\n}\n");
+    // Reading a value as another type gives nothing rather than a converted value.
+    EXPECT_EQ(defaults.string("a"), std::nullopt);
+    EXPECT_EQ(defaults.boolean("b"), std::nullopt);
+    EXPECT_EQ(defaults.number("b"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritten) {
+    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"",
+                                 "", std::string("\xff\xfe\0garbage", 10)};
+    for (const auto& contents : cases) {
+        SCOPED_TRACE(testing::PrintToString(contents));
+        std::filesystem::remove_all(file.parent_path());
+        writeFile(file, contents);
+
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("translationProvider"));
+        ASSERT_TRUE(defaults.setAsideFile().has_value());
+        EXPECT_TRUE(defaults.setAsideFile()->filename().string().starts_with(
+            "defaults.json.unreadable-"));
+        EXPECT_EQ(readFile(*defaults.setAsideFile()), contents);
+
+        ASSERT_TRUE(defaults.set("translationProvider", "google"));
+        EXPECT_EQ(readFile(*defaults.setAsideFile()), contents);
+        EXPECT_EQ(UserDefaults(file).string("translationProvider"), "google");
+    }
+}
+
+TEST_F(UserDefaultsTest, TwoUnreadableFilesInOneSecondAreBothKept) {
+    writeFile(file, "first broken");
+    UserDefaults first(file);
+    writeFile(file, "second broken");
+    UserDefaults second(file);
+    ASSERT_TRUE(first.setAsideFile() && second.setAsideFile());
+    EXPECT_NE(*first.setAsideFile(), *second.setAsideFile());
+    EXPECT_EQ(readFile(*first.setAsideFile()), "first broken");
+    EXPECT_EQ(readFile(*second.setAsideFile()), "second broken");
+}
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsLeftAloneAndNotOverwritten) {
+    // A folder where the file should be: opening works, reading fails (also for root, who
+    // would read a file without permissions).
+    std::filesystem::create_directories(file);
+    UserDefaults defaults(file);
+    EXPECT_TRUE(defaults.readOnlyReason().has_value());
+    EXPECT_FALSE(defaults.setAsideFile().has_value());
+    auto written = defaults.set("translationProvider", "deepl");
+    EXPECT_FALSE(written);
+    // The running program still sees its change.
+    EXPECT_EQ(defaults.string("translationProvider"), "deepl");
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
+TEST_F(UserDefaultsTest, AFailedWriteIsReportedAndKeepsTheValueInMemory) {
+    // The configuration folder is a plain file, so nothing can be written under it.
+    writeFile(home.path() / "blocked", "x");
+    UserDefaults defaults(home.path() / "blocked" / "defaults.json");
+    auto written = defaults.set("key", 1);
+    ASSERT_FALSE(written);
+    EXPECT_FALSE(written.error().empty());
+    EXPECT_EQ(defaults.number("key"), 1);
+}
+
+TEST_F(UserDefaultsTest, PreserveValueWritesTheValueToItsOwnFile) {
+    UserDefaults defaults(file);
+    ASSERT_TRUE(defaults.set("aureloTranslator.sessions", UserDefaults::Json{{"id", 5}}));
+    auto preserved = defaults.preserveValue("aureloTranslator.sessions");
+    ASSERT_TRUE(preserved);
+    EXPECT_EQ(preserved->parent_path(), file.parent_path());
+    EXPECT_EQ(UserDefaults::Json::parse(readFile(*preserved)), (UserDefaults::Json{{"id", 5}}));
+    EXPECT_FALSE(defaults.preserveValue("absent"));
+}
+
+TEST_F(UserDefaultsTest, LeftoverTemporaryFilesOfAnInterruptedWriteAreRemoved) {
+    writeFile(file, "{\"a\": 1}");
+    writeFile(file.parent_path() / ".defaults.json.Ab12Cd", "half a write");
+    writeFile(file.parent_path() / "notes.txt", "the user's own file");
+    UserDefaults defaults(file);
+    EXPECT_EQ(defaults.number("a"), 1);
+    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json", "notes.txt"}));
+}
+
+// A process killed at any moment of a write leaves the old file or the new one, whole.
+TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
+    // Large contents make each write take long enough for kills to land inside it.
+    const std::string first = "{\"k\": \"" + std::string(1 << 20, 'a') + "\"}";
+    const std::string second = "{\"k\": \"" + std::string(1 << 20, 'b') + "\"}";
+    ASSERT_TRUE(writeFileAtomically(file, first));
+
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (unsigned i = 0;; ++i)
+                if (!writeFileAtomically(file, i % 2 ? first : second))
+                    ::_exit(2);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round * 7));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
+
+        std::string contents = readFile(file);
+        EXPECT_TRUE(contents == first || contents == second)
+            << "round " << round << ": torn file of " << contents.size() << " bytes";
+    }
+    // The next start clears what the killed writers left behind.
+    UserDefaults defaults(file);
+    EXPECT_TRUE(defaults.string("k").has_value());
+    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json"}));
+}
+
+} // namespace
+} // namespace aurelo
