@@ -1,0 +1,37 @@
+#include "views/ShellRules.hpp"
+
+#include <algorithm>
+
+namespace aurelo {
+
+bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings,
+                           UserDefaults& defaults) {
+    if (providers.empty())
+        return false;
+    if (std::ranges::find(providers, rawValue(settings.provider())) != providers.end())
+        return false;
+    auto first = translationProviderFromRawValue(providers.front());
+    if (!first)
+        return false;
+    // Only the provider is written: other settings the user is still editing stay unsaved.
+    settings.setProvider(*first);
+    (void)defaults.set("translationProvider", std::string(rawValue(*first)));
+    settings.setConnectionStatus(ProviderConnectionStatus::unverified());
+    settings.setStatusMessage("已自动切换到管理员启用的 " + std::string(displayName(*first)));
+    return true;
+}
+
+std::vector<SessionShortcutItem> sessionShortcutItems(const std::vector<ChatSession>& sessions) {
+    std::vector<SessionShortcutItem> items;
+    for (std::size_t i = 0; i < sessions.size() && i < 9; ++i) {
+        const std::string digit = std::to_string(i + 1);
+        items.push_back({sessions[i].id, digit + ". " + sessions[i].name, "<Primary>" + digit});
+    }
+    return items;
+}
+
+bool loginButtonEnabled(const std::string& username, const std::string& password, bool isWorking) {
+    return !username.empty() && !password.empty() && !isWorking;
+}
+
+} // namespace aurelo

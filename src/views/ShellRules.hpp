@@ -1,0 +1,32 @@
+#pragma once
+
+// Small rules of the application shell: the engine-list watcher, the session-switch menu and the
+// login button.
+
+#include "models/AccountStore.hpp"
+#include "models/ChatSession.hpp"
+#include "models/SettingsStore.hpp"
+
+#include <string>
+#include <vector>
+
+namespace aurelo {
+
+// When the service offers a new engine list that lacks the selected provider, switch to the
+// first offered provider (if it is one we know) and say so. Returns whether it switched.
+bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings,
+                           UserDefaults& defaults);
+
+struct SessionShortcutItem {
+    std::string sessionID;
+    std::string title;       // "1. 客服一"
+    std::string accelerator; // "<Primary>1"
+};
+
+// The items of the session-switch menu: the first nine sessions, in list order.
+std::vector<SessionShortcutItem> sessionShortcutItems(const std::vector<ChatSession>& sessions);
+
+// The login button is enabled when both fields hold something (spaces count) and no login runs.
+bool loginButtonEnabled(const std::string& username, const std::string& password, bool isWorking);
+
+} // namespace aurelo

@@ -1,0 +1,81 @@
+#pragma once
+
+// The translation box under the pages: the user types, the box translates with the global
+// engine, and the English result can be put into the selected chat's composer. A result that
+// comes back after the request was superseded (a new request, clearing, another session) is
+// dropped.
+
+#include "models/SessionStore.hpp"
+#include "models/SettingsStore.hpp"
+#include "models/WebPageCommand.hpp"
+#include "translation/TranslationService.hpp"
+
+#include <sigc++/sigc++.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace aurelo {
+
+class TranslationBoxModel {
+public:
+    enum class Field {
+        Input, Output, Detected, ErrorMessage, Translating, ReadyToInsert, TextInsertion, Focus,
+    };
+
+    TranslationBoxModel(SessionStore& store, SettingsStore& settings,
+                        const TranslationService& translator);
+    TranslationBoxModel(const TranslationBoxModel&) = delete;
+    TranslationBoxModel& operator=(const TranslationBoxModel&) = delete;
+
+    const std::string& input() const { return m_input; }
+    const std::string& output() const { return m_output; }
+    const std::string& detected() const { return m_detected; }
+    const std::string& errorMessage() const { return m_errorMessage; }
+    bool translating() const { return m_translating; }
+    bool readyToInsert() const { return m_readyToInsert; }
+    const std::string& translatedSource() const { return m_translatedSource; }
+    const std::string& translationRequestID() const { return m_translationRequestID; }
+    std::optional<WebTextInsertion>& textInsertion() { return m_textInsertion; }
+
+    void setInput(std::string text);
+    void performTranslation();
+    void insertOutput();
+    // The text to put on the clipboard, or nothing.
+    std::optional<std::string> copyOutput() const;
+    void clearTranslation();
+    // The selection changed: whatever the box was doing belongs to the previous account.
+    void cancelTranslationForSessionSwitch();
+
+    // Whether a text holds Chinese (a scalar value in U+4E00…U+9FFF).
+    static bool containsChinese(std::string_view text);
+
+    // Asks the view to move the keyboard focus into the input field, or out of it.
+    sigc::signal<void(bool)>& signalFocusRequested() { return m_focusRequested; }
+    sigc::signal<void(Field)>& signalChanged() { return m_changed; }
+
+private:
+    void reset();
+    template <typename T> void assign(T& member, T value, Field field);
+
+    SessionStore& m_store;
+    SettingsStore& m_settings;
+    const TranslationService& m_translator;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+
+    std::string m_input;
+    std::string m_output;
+    std::string m_detected;
+    std::string m_errorMessage;
+    bool m_translating = false;
+    std::string m_translationRequestID;
+    std::string m_translatedSource;
+    bool m_readyToInsert = false;
+    std::optional<WebTextInsertion> m_textInsertion;
+
+    sigc::signal<void(bool)> m_focusRequested;
+    sigc::signal<void(Field)> m_changed;
+};
+
+} // namespace aurelo
