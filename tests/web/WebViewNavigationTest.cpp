@@ -1,0 +1,102 @@
+// Navigation policy, pop-ups, downloads and page notifications with real pages.
+
+#include "LogCapture.hpp"
+#include "WebViewTestSupport.hpp"
+
+#include <fstream>
+
+namespace aurelo::test {
+namespace {
+
+using WebViewNavigationTest = WebViewTest;
+
+std::string currentUri(WhatsAppWebView& host) {
+    const char* uri = webkit_web_view_get_uri(host.webView());
+    return uri ? uri : "";
+}
+
+TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndSchemesCompareWithoutCase) {
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    const std::string start = currentUri(host);
+    evaluate(host, "document.getElementById('mail').click()", nullptr);
+    evaluate(host, "location.href = 'tel:+861234'", nullptr);
+    runMainLoopFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(currentUri(host), start);
+    EXPECT_EQ(loads(host).failed, 0);
+
+    const std::string upper = "HTTP://127.0.0.1:" + std::to_string(server.port()) + "/second.html";
+    evaluate(host, "location.href = '" + upper + "'", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 2));
+    EXPECT_EQ(evaluate(host, "document.title", nullptr), R"("Second")");
+}
+
+TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    evaluate(host, "document.getElementById('popup').click()", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 2));
+    EXPECT_EQ(currentUri(host), server.url("/second.html"));
+    evaluate(host, "window.open('/chat.html', 'other')", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 3));
+    EXPECT_EQ(currentUri(host), server.url("/chat.html"));
+}
+
+TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
+    const std::string archive("PK\x03\x04 fixture archive", 21);
+    server.route("/files/report.zip", {200, "application/zip", archive, {}});
+    server.route("/files/hidden", {200, "application/octet-stream", "secret",
+                                   {{"Content-Disposition", "attachment; filename=\".profile\""}}});
+    server.route("/image.png", {200, "image/svg+xml",
+                                R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
+                                {}});
+    const auto folder = m_root / "downloads";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "report.zip") << "older";
+
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    LogCapture logs;
+    evaluate(host, "location.href = '/files/report.zip'", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
+    EXPECT_EQ(revealed[0], folder / "report 2.zip");
+    std::ifstream saved(revealed[0], std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), archive);
+    EXPECT_TRUE(host.coordinator().downloadDestinations().empty());
+
+    evaluate(host, "location.href = '/files/hidden'", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 2; }));
+    EXPECT_EQ(revealed[1].parent_path(), folder);
+    EXPECT_NE(revealed[1].filename().string().front(), '.');
+    EXPECT_TRUE(std::filesystem::exists(revealed[1]));
+
+    const auto messages = logs.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Download completed: report 2.zip");
+    EXPECT_EQ(logs.entries()[0].priority, "6");
+
+    // A displayable response stays a page.
+    evaluate(host, "location.href = '/image.png'", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return currentUri(host) == server.url("/image.png"); }));
+    runMainLoopFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(revealed.size(), 2u);
+}
+
+TEST_F(WebViewNavigationTest, FailedDownloadIsOnlyLogged) {
+    server.route("/files/broken.zip", {200, "application/zip", "PK", {}});
+    // The download folder is a file, so the download cannot be written anywhere.
+    environment->downloadFolder = m_root / "not-a-folder";
+    std::ofstream(environment->downloadFolder) << "in the way";
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    LogCapture logs;
+    evaluate(host, "location.href = '/files/broken.zip'", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !logs.messages().empty(); }));
+    EXPECT_TRUE(logs.messages()[0].starts_with("Download failed: ")) << logs.messages()[0];
+    runMainLoopFor(std::chrono::milliseconds(200));
+    EXPECT_TRUE(revealed.empty());
+    EXPECT_TRUE(host.coordinator().downloadDestinations().empty());
+}
+
+} // namespace
+} // namespace aurelo::test
