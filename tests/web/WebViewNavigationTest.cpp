@@ -1,6 +1,8 @@
 // Navigation policy, pop-ups, downloads and page notifications with real pages.
 
+#include "FakeDesktopService.hpp"
 #include "LogCapture.hpp"
+#include "web/FileManagerReveal.hpp"
 #include "WebViewTestSupport.hpp"
 
 #include <fstream>
@@ -96,6 +98,47 @@ TEST_F(WebViewNavigationTest, FailedDownloadIsOnlyLogged) {
     runMainLoopFor(std::chrono::milliseconds(200));
     EXPECT_TRUE(revealed.empty());
     EXPECT_TRUE(host.coordinator().downloadDestinations().empty());
+}
+
+TEST_F(WebViewNavigationTest, RevealAsksTheFileManagerToSelectTheFile) {
+    auto fileManager = FakeDesktopService::fileManager();
+    ASSERT_TRUE(runMainLoopUntil([&] { return fileManager.owned(); }));
+    const auto file = m_root / "下载 2.zip";
+    revealInFileManager(file);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !fileManager.calls().empty(); }));
+    const auto call = fileManager.calls()[0];
+    EXPECT_EQ(call.method, "ShowItems");
+    char* uri = g_filename_to_uri(file.c_str(), nullptr, nullptr);
+    const std::string expected = "([" + std::string("'") + uri + "'], '')";
+    g_free(uri);
+    char* printed = g_variant_print(call.parameters.get(), FALSE);
+    EXPECT_EQ(printed, expected);
+    g_free(printed);
+}
+
+TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
+    auto notifications = FakeDesktopService::notifications();
+    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.owned(); }));
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    auto notify = [&](const std::string& title) {
+        evaluate(host, "Notification.requestPermission().then(() => new Notification('" + title +
+                           "', {body: '你好'}))",
+                 nullptr);
+    };
+    auto notifyCalls = [&] {
+        const auto calls = notifications.calls();
+        return std::ranges::count_if(calls,
+                                     [](const auto& call) { return call.method == "Notify"; });
+    };
+
+    notify("新消息");
+    ASSERT_TRUE(runMainLoopUntil([&] { return notifyCalls() == 1; }));
+
+    environment->doNotDisturb = true;
+    notify("免打扰");
+    runMainLoopFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(notifyCalls(), 1);
 }
 
 } // namespace
