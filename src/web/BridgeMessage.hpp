@@ -1,0 +1,60 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <variant>
+
+namespace aurelo {
+
+// The typed forms of what a page posts to "translationBridge". The page's JSCValue becomes JSON
+// at the WebKit boundary and one of these here; nothing past this point sees either.
+
+// {kind: "unread", count: number}; the count truncated toward zero and kept within int.
+struct UnreadReport {
+    int count = 0;
+    friend bool operator==(const UnreadReport&, const UnreadReport&) = default;
+};
+
+// {kind: "voice", id, data, mime, source?, target?}; the defaults stand in for a source or
+// target that is absent or not a string.
+struct VoiceRequest {
+    std::string id;
+    std::string data;
+    std::string mime;
+    std::string source = "auto";
+    std::string target = "zh-CN";
+    friend bool operator==(const VoiceRequest&, const VoiceRequest&) = default;
+};
+
+// Every other form: {id, text, target, kind?}; kind "message" when absent or not a string.
+struct TranslationRequest {
+    std::string id;
+    std::string text;
+    std::string target;
+    std::string kind = "message";
+    friend bool operator==(const TranslationRequest&, const TranslationRequest&) = default;
+
+    bool isQueued() const { return kind == "message" || kind == "page"; }
+};
+
+// A body that is not an object: ignored without a trace.
+struct IgnoredMessage {
+    friend bool operator==(const IgnoredMessage&, const IgnoredMessage&) = default;
+};
+
+// An object lacking the members of its form: logged, never answered.
+struct MalformedMessage {
+    friend bool operator==(const MalformedMessage&, const MalformedMessage&) = default;
+};
+
+using BridgeMessage =
+    std::variant<IgnoredMessage, MalformedMessage, UnreadReport, VoiceRequest, TranslationRequest>;
+
+BridgeMessage bridgeMessageFromJson(const nlohmann::json& body);
+
+// Parses the JSON text that WebKit produces for a posted value; text that is not JSON (an
+// undefined body, a function) is ignored like any other non-object.
+BridgeMessage bridgeMessageFromJsonText(std::string_view text);
+
+} // namespace aurelo

@@ -1,0 +1,26 @@
+#include "web/NavigationPolicy.hpp"
+
+#include <glib.h>
+
+#include <array>
+#include <string>
+
+namespace aurelo {
+
+bool isNavigableURI(std::string_view uri) {
+    // g_uri_parse_scheme() lower-cases nothing and accepts only a syntactically valid scheme.
+    char* scheme = g_uri_parse_scheme(std::string(uri).c_str());
+    if (!scheme)
+        return false;
+    std::string lowered = scheme;
+    g_free(scheme);
+    for (auto& c : lowered)
+        c = g_ascii_tolower(c);
+    constexpr std::array<std::string_view, 4> kAllowed{"https", "http", "blob", "data"};
+    for (auto allowed : kAllowed)
+        if (lowered == allowed)
+            return true;
+    return false;
+}
+
+} // namespace aurelo

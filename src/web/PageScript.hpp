@@ -1,0 +1,34 @@
+#pragma once
+
+#include "web/WhatsAppWebViewInputs.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace aurelo {
+
+// `value` in a one-element JSON array, compact UTF-8; nullopt when it cannot be serialised
+// (text that is not valid UTF-8).
+std::optional<std::string> jsonArrayText(std::string_view value);
+
+// The script expression that yields `value` as a plain string: the one-element array followed by
+// "[0]". Text that cannot be serialised yields the empty string ("[\"\"][0]").
+std::string stringExpression(std::string_view value);
+
+// The page script with its nine placeholders replaced in their fixed order, every occurrence.
+std::string fillPageScript(std::string scriptTemplate, const WhatsAppWebViewInputs& inputs);
+
+// The font size as the script receives it: the fraction dropped. A value that is not a finite
+// number, or is out of any sensible range, is written as the default size instead of producing
+// text that is not a number.
+std::string fontSizeLiteral(double size);
+
+// "window.<function>?.(...<arguments>)" with the arguments as compact JSON; nullopt when they
+// cannot be serialised, in which case the answer is dropped.
+std::optional<std::string> pageCallScript(std::string_view function,
+                                          const nlohmann::json& arguments);
+
+} // namespace aurelo

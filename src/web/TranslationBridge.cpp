@@ -1,0 +1,200 @@
+#include "web/TranslationBridge.hpp"
+
+#include "platform/MainLoop.hpp"
+#include "translation/AureloServiceURL.hpp"
+#include "translation/JsonCoding.hpp"
+#include "web/PageScript.hpp"
+#include "web/WebLogger.hpp"
+
+#include <chrono>
+
+namespace aurelo {
+
+namespace {
+
+constexpr std::chrono::seconds kVoiceTimeout{60};
+constexpr const char* kVoiceFailure = "语音翻译失败";
+
+} // namespace
+
+TranslationBridge::TranslationBridge(const TranslationService& service, HttpSession& voiceSession,
+                                     std::string serviceOrigin, PageEvaluator evaluate)
+    : m_service(service), m_voiceSession(voiceSession), m_serviceOrigin(std::move(serviceOrigin)),
+      m_evaluate(std::move(evaluate)),
+      m_backgroundQueue(
+          [&service](const std::vector<std::string>& texts, const std::string& target,
+                     const TranslationConfiguration& configuration, auto completion) {
+              service.translateBatch(texts, target, configuration, std::move(completion));
+          },
+          [this](const std::string& id, const std::string& text, bool failed) {
+              deliverTranslation(id, text, failed);
+          },
+          [this](const std::string& id, const std::string& text, bool failed) {
+              deliverPageTranslation(id, text, failed);
+          }),
+      m_cancellable(adoptGRef(g_cancellable_new())) {}
+
+TranslationBridge::~TranslationBridge() { g_cancellable_cancel(m_cancellable.get()); }
+
+void TranslationBridge::receive(const BridgeMessage& message) {
+    if (std::holds_alternative<IgnoredMessage>(message))
+        return;
+    if (std::holds_alternative<MalformedMessage>(message)) {
+        webLogger::malformedBridgeMessage();
+        return;
+    }
+    if (const auto* unread = std::get_if<UnreadReport>(&message)) {
+        std::weak_ptr<int> alive = m_alive;
+        postToMainLoop([this, alive, count = unread->count] {
+            if (alive.expired() || !m_onUnreadCountChanged)
+                return;
+            m_onUnreadCountChanged(count);
+        });
+        return;
+    }
+    if (const auto* voice = std::get_if<VoiceRequest>(&message)) {
+        transcribe(*voice);
+        return;
+    }
+    const auto& request = std::get<TranslationRequest>(message);
+    if (request.isQueued()) {
+        m_backgroundQueue.enqueue(BackgroundTranslation{request.id, request.text, request.target,
+                                                        request.kind, m_translationConfiguration});
+        return;
+    }
+    translateDirectly(request);
+}
+
+std::string TranslationBridge::directFailureMessage(const TranslationConfiguration& configuration,
+                                                    const ServiceFailure& failure) {
+    if (TranslationService::trimmed(configuration.apiKey).empty())
+        return "请先在“设置”中配置 " + std::string(displayName(configuration.provider));
+    return "翻译失败：" + describe(failure);
+}
+
+void TranslationBridge::translateDirectly(const TranslationRequest& request) {
+    std::weak_ptr<int> alive = m_alive;
+    const TranslationConfiguration configuration = m_translationConfiguration;
+    m_service.translate(request.text, request.target, configuration,
+                        [this, alive, request, configuration](auto outcome) {
+                            if (alive.expired())
+                                return;
+                            if (outcome)
+                                answerDirect(request, outcome->text, false);
+                            else
+                                answerDirect(request,
+                                             directFailureMessage(configuration, outcome.error()),
+                                             true);
+                        });
+}
+
+void TranslationBridge::answerDirect(const TranslationRequest& request, const std::string& text,
+                                     bool failed) {
+    if (request.kind == "context")
+        deliverContextTranslation(request.id, text, failed);
+    else if (request.kind == "composerWarm")
+        deliverComposerWarm(request.id, request.text, text, failed);
+    else if (request.kind == "composer")
+        deliverComposerTranslation(request.id, text, failed);
+    else if (request.kind == "page")
+        deliverPageTranslation(request.id, text, failed);
+    else
+        deliverTranslation(request.id, text, failed);
+}
+
+void TranslationBridge::transcribe(const VoiceRequest& voice) {
+    const nlohmann::json body = {{"audio", voice.data},
+                                 {"mime", voice.mime},
+                                 {"target", voice.target},
+                                 {"source", voice.source}};
+    HttpRequest request;
+    request.method = "POST";
+    request.url = serviceEndpoint(m_serviceOrigin, "/api/transcribe");
+    request.headers = {{"Authorization", "Bearer " + m_translationConfiguration.apiKey}};
+    request.body = json::serialize(body);
+    request.contentType = "application/json";
+    request.timeout = kVoiceTimeout;
+
+    std::weak_ptr<int> alive = m_alive;
+    m_voiceSession.send(
+        request,
+        [this, alive, id = voice.id](HttpResult result) {
+            if (alive.expired())
+                return;
+            if (!result) {
+                deliverVoiceTranslation(id, "", result.error().description, true);
+                return;
+            }
+            auto parsed = json::parseValue(result->body);
+            if (!parsed) {
+                deliverVoiceTranslation(id, "", DecodingError::dataCorrupted().description, true);
+                return;
+            }
+            const bool ok = result->status >= 200 && result->status <= 299;
+            if (ok && parsed->is_object()) {
+                auto transcript = parsed->find("transcript");
+                auto translation = parsed->find("translation");
+                if (transcript != parsed->end() && transcript->is_string() &&
+                    translation != parsed->end() && translation->is_string()) {
+                    deliverVoiceTranslation(id, transcript->get<std::string>(),
+                                            translation->get<std::string>(), false);
+                    return;
+                }
+            }
+            std::string message = kVoiceFailure;
+            if (parsed->is_object()) {
+                auto error = parsed->find("error");
+                if (error != parsed->end() && error->is_string())
+                    message = error->get<std::string>();
+            }
+            deliverVoiceTranslation(id, "", TranslationError::server(message).description(), true);
+        },
+        m_cancellable.get());
+}
+
+void TranslationBridge::call(std::string_view function, const nlohmann::json& arguments) {
+    if (auto script = pageCallScript(function, arguments))
+        m_evaluate(*script);
+}
+
+void TranslationBridge::deliverTranslation(const std::string& id, const std::string& text,
+                                           bool failed) {
+    call("aureloSetTranslation", nlohmann::json::array({id, text, failed}));
+}
+
+void TranslationBridge::deliverPageTranslation(const std::string& id, const std::string& text,
+                                               bool failed) {
+    call("aureloSetPageTranslation", nlohmann::json::array({id, text, failed}));
+}
+
+void TranslationBridge::deliverComposerTranslation(const std::string& id, const std::string& text,
+                                                   bool failed) {
+    call("aureloSetComposerTranslation", nlohmann::json::array({id, text, failed}));
+}
+
+void TranslationBridge::deliverContextTranslation(const std::string& id, const std::string& text,
+                                                  bool failed) {
+    call("aureloShowContextTranslation", nlohmann::json::array({id, text, failed}));
+}
+
+void TranslationBridge::deliverComposerWarm(const std::string& id, const std::string& source,
+                                            const std::string& text, bool failed) {
+    call("aureloSetComposerWarm", nlohmann::json::array({id, source, text, failed}));
+}
+
+void TranslationBridge::deliverVoiceTranslation(const std::string& id,
+                                                const std::string& transcript,
+                                                const std::string& translation, bool failed) {
+    call("aureloSetVoiceTranslation", nlohmann::json::array({id, transcript, translation, failed}));
+}
+
+void TranslationBridge::applyTranslationActive(bool active) {
+    if (active == m_lastTranslationActive)
+        return;
+    m_lastTranslationActive = active;
+    setTranslationActive(active);
+    m_evaluate(std::string("window.aureloSetTranslationActive?.(") + (active ? "true" : "false") +
+               ")");
+}
+
+} // namespace aurelo

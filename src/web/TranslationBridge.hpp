@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/GRef.hpp"
+#include "platform/HttpSession.hpp"
+#include "translation/TranslationService.hpp"
+#include "web/BackgroundTranslationQueue.hpp"
+#include "web/BridgeMessage.hpp"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace aurelo {
+
+// The page side of a session's coordinator: what a page's bridge messages set off and every
+// answer that goes back. It knows nothing of WebKit; the coordinator hands it typed messages and
+// a function that evaluates a script in the page (in our private script world), so all of its
+// rules can be checked without a display.
+class TranslationBridge {
+public:
+    using PageEvaluator = std::function<void(const std::string& script)>;
+
+    // `voiceSession` carries the transcription requests to `serviceOrigin` + "/api/transcribe".
+    TranslationBridge(const TranslationService& service, HttpSession& voiceSession,
+                      std::string serviceOrigin, PageEvaluator evaluate);
+    TranslationBridge(const TranslationBridge&) = delete;
+    TranslationBridge& operator=(const TranslationBridge&) = delete;
+    // Answers still on their way are dropped; a voice upload in progress is cancelled.
+    ~TranslationBridge();
+
+    // Each request copies the configuration at the moment it arrives.
+    void setConfiguration(const TranslationConfiguration& configuration) {
+        m_translationConfiguration = configuration;
+    }
+    const TranslationConfiguration& configuration() const { return m_translationConfiguration; }
+    void setOnUnreadCountChanged(std::function<void(int)> callback) {
+        m_onUnreadCountChanged = std::move(callback);
+    }
+
+    // Dispatches one message from the page.
+    void receive(const BridgeMessage& message);
+
+    void deliverTranslation(const std::string& id, const std::string& text, bool failed);
+    void deliverPageTranslation(const std::string& id, const std::string& text, bool failed);
+    void deliverComposerTranslation(const std::string& id, const std::string& text, bool failed);
+    void deliverContextTranslation(const std::string& id, const std::string& text, bool failed);
+    void deliverComposerWarm(const std::string& id, const std::string& source,
+                             const std::string& text, bool failed);
+    void deliverVoiceTranslation(const std::string& id, const std::string& transcript,
+                                 const std::string& translation, bool failed);
+
+    // The host's active switch: acts only when `active` differs from the last flag it saw
+    // (initially `initial`), then resumes or clears the queue and tells the page.
+    void applyTranslationActive(bool active);
+    void setLastTranslationActive(bool active) { m_lastTranslationActive = active; }
+    bool lastTranslationActive() const { return m_lastTranslationActive; }
+    // The application side of the switch: resumes or clears the background queue.
+    void setTranslationActive(bool active) { m_backgroundQueue.setTranslationActive(active); }
+
+    BackgroundTranslationQueue& backgroundQueue() { return m_backgroundQueue; }
+
+    // "请先在“设置”中配置 <provider>" when no login token is configured, otherwise
+    // "翻译失败：<description>".
+    static std::string directFailureMessage(const TranslationConfiguration& configuration,
+                                            const ServiceFailure& failure);
+
+private:
+    void call(std::string_view function, const nlohmann::json& arguments);
+    void translateDirectly(const TranslationRequest& request);
+    void answerDirect(const TranslationRequest& request, const std::string& text, bool failed);
+    void transcribe(const VoiceRequest& request);
+
+    const TranslationService& m_service;
+    HttpSession& m_voiceSession;
+    std::string m_serviceOrigin;
+    PageEvaluator m_evaluate;
+    TranslationConfiguration m_translationConfiguration;
+    std::function<void(int)> m_onUnreadCountChanged;
+    bool m_lastTranslationActive = false;
+    BackgroundTranslationQueue m_backgroundQueue;
+    GRef<GCancellable> m_cancellable;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+};
+
+} // namespace aurelo

@@ -1,0 +1,57 @@
+#pragma once
+
+// Small SOCKS5 and HTTP proxies on 127.0.0.1 for routing tests. They run on their own threads
+// (the browser's network process talks to them while the test's main loop waits), record every
+// destination a client asks for exactly as it was asked, and connect every destination to
+// 127.0.0.1 on the requested port: host names the test invents therefore resolve only here,
+// never in the browser.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace aurelo::test {
+
+class LoopbackProxy {
+public:
+    enum class Kind { Socks5, Http };
+
+    struct Destination {
+        std::string host;   // as the client sent it
+        std::uint16_t port = 0;
+        bool byName = false; // SOCKS5 address type 3 (a domain name), or any HTTP request
+        std::string method;  // "CONNECT", "GET", … for HTTP; "CONNECT" for SOCKS5
+    };
+
+    explicit LoopbackProxy(Kind kind);
+    LoopbackProxy(const LoopbackProxy&) = delete;
+    LoopbackProxy& operator=(const LoopbackProxy&) = delete;
+    ~LoopbackProxy();
+
+    std::uint16_t port() const { return m_port; }
+    std::vector<Destination> destinations() const;
+
+private:
+    void acceptLoop();
+    void serve(int client);
+    bool socksHandshake(int client, Destination& destination);
+    bool httpHandshake(int client, Destination& destination, std::string& forward);
+
+    Kind m_kind;
+    int m_listener = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_acceptThread;
+    mutable std::mutex m_mutex;
+    std::vector<Destination> m_destinations;
+    std::vector<std::thread> m_workers;
+    std::vector<int> m_sockets;
+};
+
+// A loopback port on which nothing listens.
+std::uint16_t closedLoopbackPort();
+
+} // namespace aurelo::test

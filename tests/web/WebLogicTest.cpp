@@ -1,0 +1,277 @@
+// Rules of the web layer that need no page: script filling, page calls, message conversion,
+// proxy routes, session paths, navigation, download names and zoom.
+
+#include "web/BridgeMessage.hpp"
+#include "web/DownloadNaming.hpp"
+#include "web/NavigationPolicy.hpp"
+#include "web/PageScript.hpp"
+#include "web/PageZoom.hpp"
+#include "web/ProxyRoute.hpp"
+#include "web/WebPageCommand.hpp"
+#include "web/WebSessionPaths.hpp"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <set>
+
+namespace aurelo {
+namespace {
+
+using nlohmann::json;
+
+// ---- page script ------------------------------------------------------------------------------
+
+TEST(PageScriptTest, FillsEveryPlaceholderEveryTime) {
+    WhatsAppWebViewInputs inputs;
+    inputs.automaticMessageTranslation = true;
+    inputs.isActive = false;
+    inputs.receiveTranslationEnabled = true;
+    inputs.translationFontSize = 15.9;
+    inputs.translationFontColor = R"(#fff" + alert(1) + ")";
+    inputs.inputLanguage = ChatLanguage::Chinese;
+    inputs.outgoingLanguage = ChatLanguage::English;
+    inputs.incomingLanguage = ChatLanguage::Automatic;
+    inputs.ownMessageLanguage = ChatLanguage::Japanese;
+    const std::string script = fillPageScript(
+        "a=__SEND_TRANSLATE__;b=__TRANSLATION_ACTIVE__;c=__RECEIVE_TRANSLATE__;"
+        "d=__TRANSLATION_FONT_SIZE__;e=__TRANSLATION_FONT_COLOR__;f=__INPUT_LANGUAGE__;"
+        "g=__OUTGOING_LANGUAGE__;h=__INCOMING_LANGUAGE__;i=__OWN_MESSAGE_LANGUAGE__;"
+        "again=__SEND_TRANSLATE__",
+        inputs);
+    EXPECT_EQ(script, R"(a=true;b=false;c=true;d=15;e=["#fff\" + alert(1) + \""][0];)"
+                      R"(f=["zh-CN"][0];g=["en"][0];h=["auto"][0];i=["ja"][0];again=true)");
+}
+
+TEST(PageScriptTest, ColourNamingAPlaceholderStaysTheColour) {
+    WhatsAppWebViewInputs inputs;
+    inputs.translationFontColor = "__INPUT_LANGUAGE__";
+    inputs.inputLanguage = ChatLanguage::German;
+    EXPECT_EQ(fillPageScript("c=__TRANSLATION_FONT_COLOR__;l=__INPUT_LANGUAGE__", inputs),
+              R"(c=["__INPUT_LANGUAGE__"][0];l=["de"][0])");
+}
+
+TEST(PageScriptTest, FontSizeLiteral) {
+    const std::pair<double, std::string> cases[] = {
+        {15.9, "15"}, {16.0, "16"}, {-3.7, "-3"}, {0.4, "0"},
+        {std::numeric_limits<double>::quiet_NaN(), "16"},
+        {std::numeric_limits<double>::infinity(), "16"}, {1e300, "16"},
+    };
+    for (const auto& [size, expected] : cases)
+        EXPECT_EQ(fontSizeLiteral(size), expected) << size;
+}
+
+TEST(PageScriptTest, StringExpressionFallsBackToEmptyForInvalidUtf8) {
+    EXPECT_EQ(stringExpression("a\"\\\n</script>"), R"(["a\"\\\n</script>"][0])");
+    EXPECT_EQ(stringExpression("\xff\xfe"), R"([""][0])");
+}
+
+TEST(PageScriptTest, PageCallScriptsAreExact) {
+    EXPECT_EQ(*pageCallScript("aureloSetTranslation", json::array({"at-1", "说\"\\\n/", false})),
+              R"(window.aureloSetTranslation?.(...["at-1","说\"\\\n/",false]))");
+    EXPECT_EQ(*pageCallScript("aureloSetComposerWarm", json::array({"w", "src", "t", true})),
+              R"(window.aureloSetComposerWarm?.(...["w","src","t",true]))");
+    EXPECT_FALSE(pageCallScript("aureloSetTranslation", json::array({"id", "\xc3", false})));
+}
+
+TEST(PageScriptTest, PageCommandAndInsertionScripts) {
+    EXPECT_EQ(pageCommandScript(WebPageCommand::Action::TranslateToChinese),
+              "window.aureloTranslatePage?.()");
+    EXPECT_EQ(pageCommandScript(WebPageCommand::Action::Restore), "window.aureloRestorePage?.()");
+    const std::string script = textInsertionScript("a\"b");
+    EXPECT_EQ(script.rfind("(() => {\n  const text = [\"a\\\"b\"][0];", 0), 0u) << script;
+    EXPECT_NE(script.find("return true;\n})();"), std::string::npos);
+}
+
+TEST(PageScriptTest, FreshIdsAreCanonicalAndDistinct) {
+    WebPageCommand first, second;
+    EXPECT_NE(first.id, second.id);
+    EXPECT_EQ(canonicalSessionId(first.id), first.id);
+}
+
+// ---- bridge messages -------------------------------------------------------------------------
+
+struct MessageCase {
+    const char* name;
+    const char* body;
+    BridgeMessage expected;
+};
+
+TEST(BridgeMessageTest, ConvertsEveryForm) {
+    const MessageCase cases[] = {
+        {"array", R"([1,2])", IgnoredMessage{}},
+        {"string", R"("hello")", IgnoredMessage{}},
+        {"null", "null", IgnoredMessage{}},
+        {"not json", "undefined", IgnoredMessage{}},
+        {"message without kind", R"({"id":"at-1","text":"hi","target":"zh-CN"})",
+         TranslationRequest{"at-1", "hi", "zh-CN", "message"}},
+        {"numeric kind", R"({"id":"a","text":"hi","target":"en","kind":7})",
+         TranslationRequest{"a", "hi", "en", "message"}},
+        {"page", R"({"id":"p","text":"x","target":"zh-CN","kind":"page"})",
+         TranslationRequest{"p", "x", "zh-CN", "page"}},
+        {"unknown kind", R"({"id":"u","text":"x","target":"en","kind":"mystery"})",
+         TranslationRequest{"u", "x", "en", "mystery"}},
+        {"single space", R"({"id":"s","text":" ","target":"en","kind":"composer"})",
+         TranslationRequest{"s", " ", "en", "composer"}},
+        {"empty target", R"({"id":"t","text":"x","target":""})",
+         TranslationRequest{"t", "x", "", "message"}},
+        {"empty text", R"({"id":"e","text":"","target":"en"})", MalformedMessage{}},
+        {"numeric id", R"({"id":5,"text":"x","target":"en"})", MalformedMessage{}},
+        {"no target", R"({"id":"a","text":"x"})", MalformedMessage{}},
+        {"null text", R"({"id":"a","text":null,"target":"en"})", MalformedMessage{}},
+        {"unread", R"({"kind":"unread","count":3})", UnreadReport{3}},
+        {"unread fraction", R"({"kind":"unread","count":12.9})", UnreadReport{12}},
+        {"unread negative fraction", R"({"kind":"unread","count":-1.5})", UnreadReport{-1}},
+        {"unread huge", R"({"kind":"unread","count":1e300})", UnreadReport{INT_MAX}},
+        {"unread huge integer", R"({"kind":"unread","count":18446744073709551615})",
+         UnreadReport{INT_MAX}},
+        {"unread string count", R"({"kind":"unread","count":"3"})", MalformedMessage{}},
+        {"unread without count", R"({"kind":"unread"})", MalformedMessage{}},
+        {"voice", R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":"en","target":"ja"})",
+         VoiceRequest{"v", "QUJD", "audio/ogg", "en", "ja"}},
+        {"voice defaults", R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":1})",
+         VoiceRequest{"v", "QUJD", "audio/ogg", "auto", "zh-CN"}},
+        {"voice without mime", R"({"kind":"voice","id":"v","data":"QUJD"})", MalformedMessage{}},
+        {"voice with text falls through",
+         R"({"kind":"voice","id":"v","text":"x","target":"en"})",
+         TranslationRequest{"v", "x", "en", "voice"}},
+    };
+    for (const auto& testCase : cases)
+        EXPECT_EQ(bridgeMessageFromJsonText(testCase.body), testCase.expected) << testCase.name;
+}
+
+// ---- proxy routes ----------------------------------------------------------------------------
+
+TEST(ProxyRouteTest, DerivesRouteFromSessionFields) {
+    using Kind = ProxyRoute::Kind;
+    struct Case {
+        const char* type;
+        const char* host;
+        std::optional<long long> port;
+        std::optional<ProxyRoute> expected;
+        const char* uri;
+    };
+    const Case cases[] = {
+        {"socks5", "127.0.0.1", 70000, ProxyRoute{Kind::Socks5, "127.0.0.1", 65535},
+         "socks5://127.0.0.1:65535"},
+        {"socks5", "127.0.0.1", -5, ProxyRoute{Kind::Socks5, "127.0.0.1", 0}, "socks5://127.0.0.1:0"},
+        {"http", "proxy.example", 8080, ProxyRoute{Kind::HttpConnect, "proxy.example", 8080},
+         "http://proxy.example:8080"},
+        {"", "proxy.example", 3128, ProxyRoute{Kind::HttpConnect, "proxy.example", 3128},
+         "http://proxy.example:3128"},
+        {"SOCKS5", "p", 1080, ProxyRoute{Kind::HttpConnect, "p", 1080}, "http://p:1080"},
+        {"socks5", "::1", 1080, ProxyRoute{Kind::Socks5, "::1", 1080}, "socks5://[::1]:1080"},
+        {"socks5", "[::1]", 1080, ProxyRoute{Kind::Socks5, "::1", 1080}, "socks5://[::1]:1080"},
+        {"socks5", "evil@host/x", 1080, ProxyRoute{Kind::Socks5, "127.0.0.1", 0},
+         "socks5://127.0.0.1:0"},
+        {"http", "host name", 8080, ProxyRoute{Kind::HttpConnect, "127.0.0.1", 0},
+         "http://127.0.0.1:0"},
+        {"socks5", "", 1080, std::nullopt, ""},
+        {"socks5", "127.0.0.1", std::nullopt, std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        const auto route = proxyRoute(c.type, c.host, c.port);
+        EXPECT_EQ(route, c.expected) << c.type << " " << c.host;
+        if (route) {
+            EXPECT_EQ(route->uri(), c.uri);
+        }
+    }
+}
+
+// ---- session paths ---------------------------------------------------------------------------
+
+TEST(WebSessionPathsTest, DirectoriesAreKeyedByCanonicalId) {
+    EXPECT_EQ(websiteDataDirectory("/d", "0f8fad5b-d9cb-469f-a165-70867728950e"),
+              std::filesystem::path("/d/aurelo-translator/websites/0F8FAD5B-D9CB-469F-A165-70867728950E"));
+    EXPECT_EQ(websiteCacheDirectory("/c", "0F8FAD5B-D9CB-469F-A165-70867728950E"),
+              std::filesystem::path("/c/aurelo-translator/websites/0F8FAD5B-D9CB-469F-A165-70867728950E"));
+    for (const char* bad : {"", "..", "../../etc/passwd/aaaaaaaaaaaaaaaaaaaaaa",
+                            "0f8fad5b-d9cb-469f-a165-70867728950", "0f8fad5b/d9cb-469f-a165-70867728950e"})
+        EXPECT_FALSE(websiteDataDirectory("/d", bad)) << bad;
+}
+
+// ---- navigation ------------------------------------------------------------------------------
+
+TEST(NavigationPolicyTest, AllowsOnlyWebSchemes) {
+    const std::pair<const char*, bool> cases[] = {
+        {"https://web.example/", true}, {"HTTPS://web.example/", true}, {"http://x/", true},
+        {"blob:https://x/1", true},     {"data:text/plain,hi", true},   {"Data:,x", true},
+        {"mailto:a@b.c", false},        {"tel:123", false},              {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false}, {"about:blank", false},          {"", false},
+        {"no-scheme", false},           {"//host/path", false},          {"zoommtg://x", false},
+    };
+    for (const auto& [uri, allowed] : cases)
+        EXPECT_EQ(isNavigableURI(uri), allowed) << uri;
+}
+
+// ---- download names --------------------------------------------------------------------------
+
+TEST(DownloadNamingTest, CleansSuggestedNames) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"report.pdf", "report.pdf"},
+        {"a/b.txt", "a-b.txt"},
+        {"", "WhatsApp 下载"},
+        {"..", "WhatsApp 下载"},
+        {".", "WhatsApp 下载"},
+        {"/", "-"},
+        {"../../.bashrc", "-..-.bashrc"},
+        {".hidden", "hidden"},
+        {" .x", "x"},
+        {std::string("a\nb\x01\x7f.txt"), "a-b--.txt"},
+        {std::string("nul\0byte", 8), "nul-byte"},
+        {"bad\xffutf8", "bad\xef\xbf\xbdutf8"},
+        {"照片.jpg", "照片.jpg"},
+    };
+    for (const auto& [suggested, expected] : cases)
+        EXPECT_EQ(downloadFileName(suggested), expected) << suggested;
+}
+
+TEST(DownloadNamingTest, OverlongNamesKeepTheirExtensionAndFit) {
+    const std::string name = downloadFileName(std::string(400, 'x') + ".pdf");
+    EXPECT_LE(name.size(), 247u);
+    EXPECT_TRUE(name.ends_with(".pdf"));
+    const std::string wide = downloadFileName(std::string(300, 'a') + "图图图图图图图图图图图图图图");
+    EXPECT_TRUE(g_utf8_validate(wide.data(), static_cast<gssize>(wide.size()), nullptr));
+}
+
+TEST(DownloadNamingTest, PicksTheFirstFreeName) {
+    struct Case {
+        const char* suggested;
+        std::set<std::string> existing;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"report.pdf", {}, "report.pdf"},
+        {"report.pdf", {"report.pdf"}, "report 2.pdf"},
+        {"report.pdf", {"report.pdf", "report 2.pdf"}, "report 3.pdf"},
+        {"a/b.txt", {"a-b.txt", "a-b 2.txt"}, "a-b 3.txt"},
+        {"README", {"README"}, "README 2"},
+        {"", {"WhatsApp 下载"}, "WhatsApp 下载 2"},
+        {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
+    };
+    for (const auto& c : cases) {
+        const auto path = freeDownloadPath("/downloads", c.suggested, [&](const auto& candidate) {
+            EXPECT_EQ(candidate.parent_path(), std::filesystem::path("/downloads"));
+            return c.existing.contains(candidate.filename().string());
+        });
+        EXPECT_EQ(path, std::filesystem::path("/downloads") / c.expected) << c.suggested;
+    }
+}
+
+// ---- zoom ------------------------------------------------------------------------------------
+
+TEST(PageZoomTest, StepsClampAndLabel) {
+    EXPECT_DOUBLE_EQ(pageZoom::zoomedIn(1.95), 2.0);
+    EXPECT_EQ(pageZoom::nextZoomLabel(1.95, 0.1), "200%");
+    EXPECT_DOUBLE_EQ(pageZoom::zoomedOut(0.5), 0.5);
+    EXPECT_EQ(pageZoom::nextZoomLabel(0.5, -0.1), "50%");
+    EXPECT_DOUBLE_EQ(pageZoom::zoomedIn(2.0), 2.0);
+    EXPECT_EQ(pageZoom::nextZoomLabel(1.0, 0.1), "110%");
+    EXPECT_EQ(pageZoom::nextZoomLabel(1.0, -0.1), "90%");
+    EXPECT_FALSE(pageZoom::needsChange(1.0, 1.0005));
+    EXPECT_TRUE(pageZoom::needsChange(1.0, 1.1));
+}
+
+} // namespace
+} // namespace aurelo
