@@ -1,0 +1,253 @@
+#include "app/AureloTranslatorApp.hpp"
+
+#include "app/LoginView.hpp"
+#include "translation/TranslationService.hpp"
+#include "views/ContentView.hpp"
+#include "views/ContentViewModel.hpp"
+#include "views/ShellRules.hpp"
+#include "views/Theme.hpp"
+
+#include <giomm/menu.h>
+#include <giomm/simpleaction.h>
+#include <glibmm/main.h>
+#include <gtkmm/icontheme.h>
+#include <gtkmm/messagedialog.h>
+
+#include <unistd.h>
+
+#ifndef AURELO_VERSION
+#define AURELO_VERSION "10.1"
+#endif
+#ifndef AURELO_DATA_DIR
+#define AURELO_DATA_DIR ""
+#endif
+
+extern "C" GResource* aurelo_app_get_resource(void);
+extern "C" void aurelo_app_register_resource(void);
+
+namespace aurelo {
+
+namespace {
+
+// The page script, compiled into the program.
+std::string pageScriptText() {
+    aurelo_app_register_resource();
+    GBytes* bytes = g_resource_lookup_data(aurelo_app_get_resource(),
+                                           "/com/aurelo/translator/app/PageScript.js",
+                                           G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
+    if (!bytes)
+        return {};
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string text(data, size);
+    g_bytes_unref(bytes);
+    return text;
+}
+
+} // namespace
+
+// Everything that lives as long as the process, in the order it is built.
+struct AureloTranslatorApp::Stores {
+    UserDefaults defaults{UserDefaults::standardLocation()};
+    LibsecretSecretStore secrets;
+    KeychainStore keychain{secrets};
+    LauncherEntry badge;
+    WebsiteDataStores dataStores;
+    TranslationService translator;
+    SessionStore sessions{defaults, &badge, &dataStores};
+    SettingsStore settings{defaults, keychain, translator};
+    AccountStore account{defaults, keychain};
+    AppLockStore appLock{keychain};
+    MainWindowPreferences preferences{defaults};
+    LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
+    WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
+                               pageScriptText(), {}, {}, false};
+};
+
+AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(kApplicationID) {}
+
+AureloTranslatorApp::~AureloTranslatorApp() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+}
+
+Glib::RefPtr<AureloTranslatorApp> AureloTranslatorApp::create() {
+    return Glib::make_refptr_for_instance(new AureloTranslatorApp());
+}
+
+void AureloTranslatorApp::on_startup() {
+    Gtk::Application::on_startup();
+    Glib::set_application_name("Aurelo翻译器");
+    if (auto display = Gdk::Display::get_default()) {
+        auto icons = Gtk::IconTheme::get_for_display(display);
+        // Beside the program when it runs from the build or a bundle; the installed theme too.
+        if (std::string dir = AURELO_DATA_DIR; !dir.empty())
+            icons->add_search_path(dir + "/icons");
+    }
+    Theme::install();
+    m_stores = std::make_unique<Stores>();
+    Theme::applyAppearance(m_stores->settings.appearance());
+
+    add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
+                              [this](const Glib::VariantBase& parameter) {
+                                  auto id = Glib::VariantBase::cast_dynamic<
+                                                Glib::Variant<Glib::ustring>>(parameter)
+                                                .get();
+                                  m_stores->sessions.select(id);
+                                  if (m_contentModel)
+                                      m_contentModel->showSession(id);
+                                  if (m_window)
+                                      m_window->present();
+                              });
+    add_action("quit", [this] {
+        m_isQuitting = true;
+        quit();
+    });
+    set_accel_for_action("app.quit", "<Primary>q");
+
+    m_connections.push_back(m_stores->settings.signalChanged().connect([this](SettingsStore::Field f) {
+        if (f == SettingsStore::Field::Appearance)
+            Theme::applyAppearance(m_stores->settings.appearance());
+    }));
+    m_connections.push_back(m_stores->sessions.signalChanged().connect([this](SessionStore::Field f) {
+        if (f == SessionStore::Field::Sessions)
+            rebuildSessionMenu();
+    }));
+    m_connections.push_back(m_stores->account.signalChanged().connect([this](AccountStore::Field f) {
+        if (f == AccountStore::Field::IsLoggedIn)
+            showLoginOrMain();
+        if (f == AccountStore::Field::AvailableEngines)
+            watchEngines();
+    }));
+    rebuildSessionMenu();
+    m_stores->sessions.updateDockBadge();
+}
+
+void AureloTranslatorApp::on_activate() {
+    // A second start, or the launcher: show the window we have.
+    if (!m_window)
+        buildWindow();
+    m_window->present();
+}
+
+void AureloTranslatorApp::buildWindow() {
+    m_window = new Gtk::ApplicationWindow(Glib::RefPtr<Gtk::Application>(this));
+    reference(); // the RefPtr above does not own us
+    m_window->set_title("Aurelo翻译器");
+    m_window->set_icon_name("com.aurelo.translator");
+    m_window->set_default_size(1580, 980);
+    m_window->set_show_menubar(true);
+    m_stack = Gtk::make_managed<Gtk::Stack>();
+    m_stack->set_size_request(1280, 780);
+    m_stack->set_transition_type(Gtk::StackTransitionType::CROSSFADE);
+    m_window->set_child(*m_stack);
+    m_window->signal_close_request().connect([this] { return onCloseRequest(); }, false);
+    add_window(*m_window);
+    showLoginOrMain();
+}
+
+void AureloTranslatorApp::showLoginOrMain() {
+    if (!m_stack)
+        return;
+    if (m_stores->account.isLoggedIn()) {
+        if (m_loginView) {
+            m_stack->remove(*m_loginView);
+            m_loginView = nullptr;
+        }
+        if (m_contentView)
+            return;
+        m_contentModel = std::make_unique<ContentViewModel>(
+            m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
+            m_stores->preferences, m_stores->translator, AURELO_VERSION);
+        m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
+                                                       m_stores->logos, [this] { restart(); });
+        m_stack->add(*m_contentView, "main");
+        m_stack->set_visible_child("main");
+        return;
+    }
+    // Logged out: the login view, with empty fields each time.
+    if (m_contentView) {
+        m_stack->remove(*m_contentView);
+        m_contentView = nullptr;
+        m_contentModel.reset();
+    }
+    if (!m_loginView) {
+        m_loginView = Gtk::make_managed<LoginView>(m_stores->account);
+        m_stack->add(*m_loginView, "login");
+    }
+    m_stack->set_visible_child("login");
+}
+
+bool AureloTranslatorApp::onCloseRequest() {
+    if (m_isQuitting)
+        return false;
+    auto* dialog = new Gtk::MessageDialog(*m_window, "关闭Aurelo翻译器", false,
+                                          Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE, true);
+    dialog->set_secondary_text("你可以隐藏到后台并保留所有登录状态，或者完全退出应用。");
+    enum Response { Hide = 1, Quit = 2, Cancel = 3 };
+    dialog->add_button("隐藏到后台", Hide);
+    dialog->add_button("完全退出", Quit);
+    dialog->add_button("取消", Cancel);
+    dialog->set_default_response(Hide);
+    dialog->signal_response().connect([this, dialog](int response) {
+        dialog->hide();
+        if (response == Hide) {
+            // The window and every page stay alive; activating the application shows it again.
+            m_window->hide();
+        } else if (response == Quit) {
+            m_isQuitting = true;
+            Glib::signal_idle().connect_once([this] { quit(); });
+        }
+        Glib::signal_idle().connect_once([dialog] { delete dialog; });
+    });
+    dialog->present();
+    return true;
+}
+
+void AureloTranslatorApp::rebuildSessionMenu() {
+    auto menubar = Gio::Menu::create();
+    auto sessions = Gio::Menu::create();
+    for (const auto& item : sessionShortcutItems(m_stores->sessions.sessions())) {
+        const Glib::ustring action =
+            "app.show-session(" + Glib::Variant<Glib::ustring>::create(item.sessionID).print() + ")";
+        auto menuItem = Gio::MenuItem::create(item.title, action);
+        menuItem->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create(item.accelerator));
+        sessions->append_item(menuItem);
+        set_accel_for_action(action, item.accelerator);
+    }
+    menubar->append_submenu("多开快捷切换", sessions);
+    set_menubar(menubar);
+}
+
+void AureloTranslatorApp::watchEngines() {
+    std::vector<std::string> providers;
+    for (const auto& engine : m_stores->account.availableEngines())
+        providers.push_back(engine.provider);
+    if (providers == m_lastEngineProviders)
+        return;
+    m_lastEngineProviders = providers;
+    applyEngineListChange(providers, m_stores->settings, m_stores->defaults);
+}
+
+void AureloTranslatorApp::restart() {
+    // The new instance must not find this one still holding the application name, or it would
+    // only activate it; a small shell waits for this process to end, then starts the program.
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0)
+        return;
+    const std::string program(buffer, std::size_t(length));
+    const std::string pid = std::to_string(getpid());
+    std::vector<std::string> argv{"/bin/sh", "-c",
+                                  "while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\"",
+                                  "aurelo-restart", pid, program};
+    try {
+        Glib::spawn_async("", argv, Glib::SpawnFlags::DEFAULT);
+    } catch (const Glib::Error&) {
+        return; // the application stays as it is
+    }
+    m_isQuitting = true;
+    quit();
+}
+
+} // namespace aurelo

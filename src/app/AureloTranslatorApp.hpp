@@ -1,0 +1,67 @@
+#pragma once
+
+// The application: one instance per desktop session ("com.aurelo.translator"), the stores created
+// once, the main window with the login view or the main view, the session-switch menu, and the
+// close dialog that hides the window instead of ending every login.
+
+#include "models/AccountStore.hpp"
+#include "models/AppLockStore.hpp"
+#include "models/SessionStore.hpp"
+#include "models/SettingsStore.hpp"
+#include "platform/LauncherEntry.hpp"
+#include "platform/LibsecretSecretStore.hpp"
+#include "platform/UserDefaults.hpp"
+#include "views/LogoCache.hpp"
+#include "views/MainWindowPreferences.hpp"
+#include "web/WebEnvironment.hpp"
+#include "web/WebsiteDataStores.hpp"
+
+#include <gtkmm/application.h>
+#include <gtkmm/applicationwindow.h>
+#include <gtkmm/stack.h>
+
+#include <memory>
+
+namespace aurelo {
+
+class ContentView;
+class ContentViewModel;
+class LoginView;
+
+class AureloTranslatorApp : public Gtk::Application {
+public:
+    static constexpr const char* kApplicationID = "com.aurelo.translator";
+
+    static Glib::RefPtr<AureloTranslatorApp> create();
+    ~AureloTranslatorApp() override;
+
+    // Set once the user chose "完全退出"; closing no longer asks.
+    bool isQuitting() const { return m_isQuitting; }
+
+protected:
+    AureloTranslatorApp();
+    void on_startup() override;
+    void on_activate() override;
+
+private:
+    struct Stores;
+
+    void buildWindow();
+    void showLoginOrMain();
+    bool onCloseRequest();
+    void rebuildSessionMenu();
+    void restart();
+    void watchEngines();
+
+    std::unique_ptr<Stores> m_stores;
+    Gtk::ApplicationWindow* m_window = nullptr;
+    Gtk::Stack* m_stack = nullptr;
+    LoginView* m_loginView = nullptr;
+    ContentView* m_contentView = nullptr;
+    std::unique_ptr<ContentViewModel> m_contentModel;
+    std::vector<std::string> m_lastEngineProviders;
+    bool m_isQuitting = false;
+    std::vector<sigc::connection> m_connections;
+};
+
+} // namespace aurelo

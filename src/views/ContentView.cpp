@@ -1,0 +1,269 @@
+#include "views/ContentView.hpp"
+
+#include "views/AppCenter.hpp"
+#include "views/SessionBar.hpp"
+#include "views/Sidebar.hpp"
+
+#include <gtkmm/button.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <gtkmm/messagedialog.h>
+#include <gtkmm/passwordentry.h>
+
+namespace aurelo {
+
+namespace {
+
+// A small modal sheet: a column of widgets and a row of buttons, closed with Escape.
+std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring& title,
+                                       Gtk::Box*& body, Gtk::Box*& buttons) {
+    auto sheet = std::make_unique<Gtk::Window>();
+    sheet->set_title(title);
+    sheet->set_modal(true);
+    sheet->set_resizable(false);
+    sheet->set_hide_on_close(true);
+    if (parent)
+        sheet->set_transient_for(*parent);
+    body = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    body->set_margin(22);
+    body->set_size_request(380, -1);
+    buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    buttons->set_halign(Gtk::Align::END);
+    auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 16);
+    column->append(*body);
+    column->append(*buttons);
+    buttons->set_margin(16);
+    sheet->set_child(*column);
+    return sheet;
+}
+
+Gtk::Button* addButton(Gtk::Box& row, const Glib::ustring& label, bool primary = false) {
+    auto* button = Gtk::make_managed<Gtk::Button>(label);
+    if (primary)
+        button->add_css_class("aurelo-primary");
+    row.append(*button);
+    return button;
+}
+
+} // namespace
+
+ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
+                         std::function<void()> restart)
+    : m_model(model), m_logos(logos), m_lockScreen(model) {
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
+    row->append(*Gtk::make_managed<Sidebar>(model, logos));
+
+    auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    column->set_hexpand(true);
+    column->append(*Gtk::make_managed<SessionBar>(
+        model, logos, std::move(restart), [this] { addCurrentPlatformSession(); }));
+
+    m_pages = Gtk::make_managed<WebViewStack>(model, environment);
+    m_content.set_child(*m_pages);
+    m_content.set_vexpand(true);
+    m_content.set_hexpand(true);
+
+    auto* empty = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    empty->add_css_class("aurelo-empty-state");
+    empty->set_valign(Gtk::Align::CENTER);
+    auto* emptyIcon = Gtk::make_managed<Gtk::Image>();
+    emptyIcon->set_from_icon_name("mail-unread-symbolic");
+    emptyIcon->set_pixel_size(48);
+    empty->append(*emptyIcon);
+    empty->append(*Gtk::make_managed<Gtk::Label>("请选择会话"));
+    m_emptyState = empty;
+    m_content.add_overlay(*empty);
+
+    auto* appCenter = Gtk::make_managed<AppCenter>(
+        logos, [this](const PlatformEntry& entry) { addPlatform(entry); });
+    appCenter->add_css_class("background");
+    m_appCenter = appCenter;
+    m_content.add_overlay(*appCenter);
+
+    auto* settings = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    settings->add_css_class("background");
+    auto* settingsTitle = Gtk::make_managed<Gtk::Label>("设置");
+    settingsTitle->add_css_class("aurelo-title");
+    settingsTitle->set_margin(28);
+    settingsTitle->set_halign(Gtk::Align::START);
+    settings->append(*settingsTitle);
+    m_settingsPanel = settings;
+    m_content.add_overlay(*settings);
+
+    column->append(m_content);
+    row->append(*column);
+    set_child(*row);
+
+    add_overlay(m_lockScreen);
+
+    m_connections.push_back(
+        m_model.signalChanged().connect([this](ContentViewModel::Field field) { bind(field); }));
+    m_connections.push_back(m_model.store().signalChanged().connect(
+        [this](SessionStore::Field) { updateContentLayers(); }));
+    updateContentLayers();
+    m_lockScreen.set_visible(false);
+    m_model.appear();
+}
+
+ContentView::~ContentView() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+}
+
+Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
+
+void ContentView::updateContentLayers() {
+    m_appCenter->set_visible(m_model.showAppCenter());
+    m_settingsPanel->set_visible(!m_model.showAppCenter() && m_model.showingInlineSettings());
+    m_emptyState->set_visible(m_model.store().sessions().empty() && !m_model.showAppCenter() &&
+                              !m_model.showingInlineSettings());
+}
+
+void ContentView::bind(ContentViewModel::Field field) {
+    using F = ContentViewModel::Field;
+    switch (field) {
+    case F::ShowAppCenter:
+    case F::ShowingInlineSettings:
+        updateContentLayers();
+        break;
+    case F::AppLocked:
+        m_lockScreen.set_visible(m_model.appLocked());
+        if (m_model.appLocked())
+            m_lockScreen.prepare();
+        break;
+    case F::ShowingRename:
+        if (m_model.showingRename())
+            showRenameDialog();
+        break;
+    case F::PendingDeleteSession:
+        if (m_model.pendingDeleteSession())
+            showDeleteDialog();
+        break;
+    case F::ShowingLockSetup:
+        if (m_model.showingLockSetup())
+            showLockSetupDialog();
+        else if (m_dialog)
+            m_dialog->hide();
+        break;
+    default:
+        break;
+    }
+}
+
+void ContentView::showRenameDialog() {
+    Gtk::Box *body = nullptr, *buttons = nullptr;
+    m_dialog = makeSheet(window(), "修改 WhatsApp 名称", body, buttons);
+    auto* heading = Gtk::make_managed<Gtk::Label>("修改 WhatsApp 名称");
+    heading->add_css_class("aurelo-title");
+    auto* entry = Gtk::make_managed<Gtk::Entry>();
+    entry->set_placeholder_text("例如：王磊客户");
+    entry->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("名称"));
+    entry->set_text(m_model.renameText());
+    entry->signal_changed().connect([this, entry] { m_model.setRenameText(entry->get_text()); });
+    body->append(*heading);
+    body->append(*entry);
+    auto* dialog = m_dialog.get();
+    addButton(*buttons, "取消")->signal_clicked().connect([this, dialog] {
+        m_model.cancelRename();
+        dialog->hide();
+    });
+    auto* save = addButton(*buttons, "保存", true);
+    save->signal_clicked().connect([this, dialog] {
+        m_model.saveRename();
+        dialog->hide();
+    });
+    entry->signal_activate().connect([save] { save->activate(); });
+    m_dialog->signal_hide().connect([this] { m_model.cancelRename(); });
+    m_dialog->present();
+}
+
+void ContentView::showDeleteDialog() {
+    auto dialog = std::make_unique<Gtk::MessageDialog>(m_model.deleteConfirmationTitle(), false,
+                                                       Gtk::MessageType::QUESTION,
+                                                       Gtk::ButtonsType::NONE, true);
+    if (auto* parent = window())
+        dialog->set_transient_for(*parent);
+    dialog->set_secondary_text("删除后将关闭这个独立页面。为避免误触，请再次确认。");
+    dialog->add_button("取消", Gtk::ResponseType::CANCEL);
+    auto* confirm = dialog->add_button("删除多开账号", Gtk::ResponseType::OK);
+    confirm->add_css_class("destructive-action");
+    dialog->set_default_response(Gtk::ResponseType::CANCEL);
+    dialog->signal_response().connect([this](int response) {
+        if (response == Gtk::ResponseType::OK)
+            m_model.confirmDelete();
+        else
+            m_model.cancelDelete();
+        if (m_dialog)
+            m_dialog->hide();
+    });
+    m_dialog = std::move(dialog);
+    m_dialog->present();
+}
+
+void ContentView::showLockSetupDialog() {
+    Gtk::Box *body = nullptr, *buttons = nullptr;
+    m_dialog = makeSheet(window(), "设置个人锁屏密码", body, buttons);
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name("security-high-symbolic");
+    icon->set_pixel_size(40);
+    auto* heading = Gtk::make_managed<Gtk::Label>("设置个人锁屏密码");
+    heading->add_css_class("aurelo-title");
+    auto* note = Gtk::make_managed<Gtk::Label>("首次使用锁屏前必须设置，密码仅属于当前软件账号。");
+    note->add_css_class("aurelo-subtitle");
+    note->set_wrap(true);
+    auto* password = Gtk::make_managed<Gtk::PasswordEntry>();
+    password->set_property("placeholder-text", Glib::ustring("输入新密码（至少 4 个字符）"));
+    password->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("新密码"));
+    auto* confirmation = Gtk::make_managed<Gtk::PasswordEntry>();
+    confirmation->set_property("placeholder-text", Glib::ustring("再次输入新密码"));
+    confirmation->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("再次输入新密码"));
+    auto* message = Gtk::make_managed<Gtk::Label>();
+    message->add_css_class("aurelo-error");
+    message->set_visible(false);
+    for (Gtk::Widget* widget :
+         std::initializer_list<Gtk::Widget*>{icon, heading, note, password, confirmation, message})
+        body->append(*widget);
+    auto* dialog = m_dialog.get();
+    addButton(*buttons, "取消")->signal_clicked().connect([this] { m_model.cancelLockSetup(); });
+    auto* save = addButton(*buttons, "保存并锁屏", true);
+    save->signal_clicked().connect([this, password, confirmation, message] {
+        if (m_model.saveLockSetup(password->get_text(), confirmation->get_text()))
+            return;
+        message->set_text(m_model.appLock().message());
+        message->set_visible(!m_model.appLock().message().empty());
+    });
+    confirmation->signal_activate().connect([save] { save->activate(); });
+    dialog->signal_hide().connect([this] { m_model.cancelLockSetup(); });
+    m_dialog->present();
+}
+
+void ContentView::addPlatform(const PlatformEntry& entry) {
+    // The full new-account sheet takes its place; until then a tile adds the account directly.
+    if (!entry.url)
+        m_model.store().add(std::nullopt);
+    else if (*entry.url != kCustomPlatformURL)
+        m_model.store().addWebsite(entry.name + " " +
+                                       std::to_string(m_model.store().sessions().size() + 1),
+                                   *entry.url);
+    m_model.setShowAppCenter(false);
+}
+
+void ContentView::addCurrentPlatformSession() {
+    const auto& sessions = m_model.store().sessions();
+    const auto& selected = m_model.store().selectedID();
+    for (const auto& session : sessions) {
+        if (session.id != selected)
+            continue;
+        if (session.urlString)
+            m_model.store().addWebsite(platformName(session) + " " +
+                                           std::to_string(sessions.size() + 1),
+                                       *session.urlString);
+        else
+            m_model.store().add(std::nullopt);
+        return;
+    }
+    m_model.setShowAppCenter(true);
+}
+
+} // namespace aurelo

@@ -1,0 +1,51 @@
+#pragma once
+
+// The main view once logged in: sidebar, session bar, the pages of every account, the app
+// centre, and the lock screen over everything. It binds the view model to widgets and owns the
+// sheets and dialogs of the tab actions.
+
+#include "views/ContentViewModel.hpp"
+#include "views/LogoCache.hpp"
+#include "views/LockScreen.hpp"
+#include "views/WebViewStack.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/overlay.h>
+#include <gtkmm/window.h>
+
+#include <functional>
+#include <memory>
+
+namespace aurelo {
+
+class ContentView : public Gtk::Overlay {
+public:
+    ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
+                std::function<void()> restart);
+    ~ContentView() override;
+
+    WebViewStack& pages() { return *m_pages; }
+
+private:
+    void bind(ContentViewModel::Field field);
+    void updateContentLayers();
+    void showRenameDialog();
+    void showDeleteDialog();
+    void showLockSetupDialog();
+    void addPlatform(const PlatformEntry& entry);
+    void addCurrentPlatformSession();
+    Gtk::Window* window();
+
+    ContentViewModel& m_model;
+    LogoCache& m_logos;
+    Gtk::Overlay m_content;
+    WebViewStack* m_pages = nullptr;
+    Gtk::Widget* m_emptyState = nullptr;
+    Gtk::Widget* m_appCenter = nullptr;
+    Gtk::Widget* m_settingsPanel = nullptr;
+    LockScreen m_lockScreen;
+    std::unique_ptr<Gtk::Window> m_dialog;
+    std::vector<sigc::connection> m_connections;
+};
+
+} // namespace aurelo

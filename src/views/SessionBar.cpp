@@ -1,0 +1,164 @@
+#include "views/SessionBar.hpp"
+
+#include "views/AccountTabFlowLayout.hpp"
+#include "views/SessionTab.hpp"
+#include "views/SymbolIcons.hpp"
+
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <glibmm/main.h>
+
+namespace aurelo {
+
+namespace {
+
+void setButtonContent(Gtk::Button& button, const std::string& symbol, const std::string& title) {
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 5);
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbolIconName(symbol));
+    box->append(*image);
+    if (!title.empty())
+        box->append(*Gtk::make_managed<Gtk::Label>(title));
+    button.set_child(*box);
+    button.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(title));
+}
+
+} // namespace
+
+SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<void()> restart,
+                       std::function<void()> addCurrentPlatformSession)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model), m_logos(logos) {
+    add_css_class("aurelo-session-bar");
+
+    // Header: logo, title with the PRO badge, version line, toolbar.
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    auto* logo = Gtk::make_managed<Gtk::Image>();
+    logo->set_from_icon_name("com.aurelo.translator");
+    logo->set_pixel_size(40);
+    header->append(*logo);
+    auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+    auto* titleRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* title = Gtk::make_managed<Gtk::Label>("Aurelo翻译器");
+    title->add_css_class("aurelo-title");
+    auto* pro = Gtk::make_managed<Gtk::Label>("PRO");
+    pro->add_css_class("aurelo-pro");
+    pro->set_valign(Gtk::Align::CENTER);
+    titleRow->append(*title);
+    titleRow->append(*pro);
+    auto* subtitle =
+        Gtk::make_managed<Gtk::Label>("v" + m_model.appVersion() + " · 全球客服翻译工作台");
+    subtitle->add_css_class("aurelo-subtitle");
+    subtitle->set_halign(Gtk::Align::START);
+    titles->append(*titleRow);
+    titles->append(*subtitle);
+    header->append(*titles);
+
+    m_toolbar.add_css_class("aurelo-toolbar");
+    m_toolbar.set_hexpand(true);
+    m_toolbar.set_halign(Gtk::Align::END);
+    m_toolbar.set_valign(Gtk::Align::CENTER);
+    m_doNotDisturb = &toolbarButton("bell.slash", "勿扰");
+    m_doNotDisturb->signal_clicked().connect([this] { m_model.toggleDoNotDisturb(); });
+    toolbarButton("lock.fill", "锁屏").signal_clicked().connect([this] {
+        m_model.requestApplicationLock();
+    });
+    toolbarButton("arrow.clockwise.circle.fill", "重启软件")
+        .signal_clicked()
+        .connect(std::move(restart));
+    m_refresh = &toolbarButton("server.rack", "刷新服务器");
+    m_refresh->signal_clicked().connect([this] { m_model.refreshServices(); });
+    m_rows = &toolbarButton("chevron.down", "展开");
+    m_rows->signal_clicked().connect([this] { m_model.toggleSessionRows(); });
+    auto& quick = toolbarButton("gearshape.fill", "");
+    quick.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("快捷翻译设置"));
+    quick.set_tooltip_text("快捷翻译设置");
+    quick.signal_clicked().connect([this] { m_model.toggleQuickSettings(); });
+    header->append(m_toolbar);
+    append(*header);
+
+    // Tabs, wrapped by the flow layout, with the "+" beside them.
+    auto* tabRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_tabs.set_layout_manager(AccountTabFlowLayout::create(7));
+    m_tabScroller.set_child(m_tabs);
+    m_tabScroller.set_hexpand(true);
+    m_tabScroller.set_propagate_natural_height(true);
+    tabRow->append(m_tabScroller);
+    auto* add = Gtk::make_managed<Gtk::Button>();
+    add->set_icon_name("list-add-symbolic");
+    add->set_tooltip_text("新增当前平台账号");
+    add->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("新增当前平台账号"));
+    add->set_valign(Gtk::Align::START);
+    add->signal_clicked().connect(std::move(addCurrentPlatformSession));
+    tabRow->append(*add);
+    append(*tabRow);
+
+    m_connections.push_back(m_model.store().signalChanged().connect(
+        [this](SessionStore::Field) { scheduleRebuild(); }));
+    m_connections.push_back(m_model.signalChanged().connect([this](ContentViewModel::Field field) {
+        using F = ContentViewModel::Field;
+        if (field == F::ShowAllSessionRows || field == F::RefreshingServices)
+            refreshToolbar();
+    }));
+    m_connections.push_back(m_model.preferences().signalChanged().connect(
+        [this](MainWindowPreferences::Field field) {
+            if (field == MainWindowPreferences::Field::DoNotDisturb)
+                refreshToolbar();
+            if (field == MainWindowPreferences::Field::PageZoom)
+                scheduleRebuild(); // the zoom labels of the context menus
+        }));
+    rebuildTabs();
+    refreshToolbar();
+}
+
+SessionBar::~SessionBar() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+    m_pendingRebuild.disconnect();
+}
+
+void SessionBar::scheduleRebuild() {
+    if (m_pendingRebuild.connected())
+        return;
+    m_pendingRebuild = Glib::signal_idle().connect([this] {
+        rebuildTabs();
+        return false;
+    });
+}
+
+Gtk::Button& SessionBar::toolbarButton(const char* symbol, const char* title) {
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    setButtonContent(*button, symbol, title);
+    m_toolbar.append(*button);
+    return *button;
+}
+
+void SessionBar::refreshToolbar() {
+    const bool quiet = m_model.preferences().doNotDisturb();
+    setButtonContent(*m_doNotDisturb, quiet ? "bell.slash.fill" : "bell.slash",
+                     quiet ? "勿扰已开启" : "勿扰");
+    if (quiet)
+        m_doNotDisturb->add_css_class("active");
+    else
+        m_doNotDisturb->remove_css_class("active");
+    const bool refreshing = m_model.refreshingServices();
+    setButtonContent(*m_refresh, "server.rack", refreshing ? "刷新中" : "刷新服务器");
+    m_refresh->set_sensitive(!refreshing);
+    const bool expanded = m_model.showAllSessionRows();
+    setButtonContent(*m_rows, expanded ? "chevron.up" : "chevron.down", expanded ? "收起" : "展开");
+    // Collapsed: exactly one row's height, the rest clipped.
+    m_tabScroller.set_policy(Gtk::PolicyType::NEVER,
+                             expanded ? Gtk::PolicyType::NEVER : Gtk::PolicyType::EXTERNAL);
+    m_tabScroller.set_min_content_height(expanded ? -1 : kCollapsedHeight);
+    m_tabScroller.set_max_content_height(expanded ? -1 : kCollapsedHeight);
+}
+
+void SessionBar::rebuildTabs() {
+    while (auto* child = m_tabs.get_first_child())
+        m_tabs.remove(*child);
+    const auto& selected = m_model.store().selectedID();
+    for (const auto& session : m_model.store().visibleSessions())
+        m_tabs.append(*Gtk::make_managed<SessionTab>(m_model, m_logos, session,
+                                                     selected == session.id));
+}
+
+} // namespace aurelo

@@ -1,0 +1,142 @@
+#include "views/SessionTab.hpp"
+
+#include "views/PageZoom.hpp"
+#include "views/PlatformIcon.hpp"
+
+#include <giomm/menu.h>
+#include <gtkmm/dragsource.h>
+#include <gtkmm/droptarget.h>
+#include <gtkmm/gestureclick.h>
+#include <gtkmm/overlay.h>
+
+namespace aurelo {
+
+namespace {
+
+std::string symbolOf(const ChatSession& session, const std::vector<ChatSession>& sessions) {
+    const std::string key = platformKey(session);
+    for (const auto& platform : enabledPlatforms(sessions))
+        if (platform.id == key)
+            return platform.icon;
+    return "globe";
+}
+
+} // namespace
+
+SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSession& session,
+                       bool selected)
+    : Gtk::Box(Gtk::Orientation::HORIZONTAL, 4), m_model(model), m_session(session) {
+    add_css_class("aurelo-tab");
+    if (selected)
+        add_css_class("selected");
+
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 7);
+    auto* iconOverlay = Gtk::make_managed<Gtk::Overlay>();
+    auto* icon = Gtk::make_managed<PlatformIcon>(logos, platformLogoURL(session),
+                                                 symbolOf(session, model.store().sessions()), 22);
+    iconOverlay->set_child(*icon);
+    if (auto badge = m_model.tabBadgeText(session.id)) {
+        m_badge.set_text(*badge);
+        m_badge.add_css_class("aurelo-badge");
+        m_badge.set_halign(Gtk::Align::END);
+        m_badge.set_valign(Gtk::Align::START);
+        m_badge.set_margin_end(-8);
+        m_badge.set_margin_top(-6);
+        iconOverlay->add_overlay(m_badge);
+        iconOverlay->set_clip_overlay(m_badge, false);
+    }
+    auto* name = Gtk::make_managed<Gtk::Label>(session.name);
+    name->add_css_class("aurelo-tab-name");
+    name->set_single_line_mode(true);
+    row->append(*iconOverlay);
+    row->append(*name);
+    m_button.set_child(*row);
+    m_button.set_has_frame(false);
+    m_button.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(session.name));
+    m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
+    append(m_button);
+
+    auto* close = Gtk::make_managed<Gtk::Button>();
+    close->set_icon_name("window-close-symbolic");
+    close->set_has_frame(false);
+    close->add_css_class("aurelo-tab-close");
+    close->set_valign(Gtk::Align::CENTER);
+    close->set_tooltip_text("删除此多开页面");
+    close->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("删除此多开页面"));
+    close->signal_clicked().connect([this] { m_model.askToDelete(m_session); });
+    append(*close);
+
+    // Dragging carries the session id as text; a drop must carry one too.
+    auto source = Gtk::DragSource::create();
+    source->set_actions(Gdk::DragAction::MOVE);
+    source->signal_prepare().connect(
+        [id = m_session.id](double, double) {
+            Glib::Value<Glib::ustring> value;
+            value.init(value.value_type());
+            value.set(id);
+            return Gdk::ContentProvider::create(value);
+        },
+        false);
+    m_button.add_controller(source);
+    auto target = Gtk::DropTarget::create(Glib::Value<Glib::ustring>::value_type(),
+                                          Gdk::DragAction::MOVE);
+    target->signal_drop().connect(
+        [this](const Glib::ValueBase& value, double, double) {
+            if (!G_VALUE_HOLDS_STRING(value.gobj()))
+                return false;
+            const char* text = g_value_get_string(value.gobj());
+            return acceptDrop(text ? text : "");
+        },
+        false);
+    add_controller(target);
+
+    buildContextMenu();
+}
+
+SessionTab::~SessionTab() { m_menu.unparent(); }
+
+bool SessionTab::acceptDrop(const Glib::ustring& text) { return m_model.moveTab(text, m_session.id); }
+
+void SessionTab::buildContextMenu() {
+    m_actions = Gio::SimpleActionGroup::create();
+    const std::string id = m_session.id;
+    ContentViewModel& model = m_model;
+    ChatSession session = m_session;
+    m_actions->add_action("reload", [&model, id] { model.selectAndReload(id); });
+    m_actions->add_action("translate-page", [&model, id] { model.translateWholePage(id); });
+    m_actions->add_action("restore-page", [&model, id] { model.restoreWholePage(id); });
+    m_actions->add_action("zoom-in", [&model] { model.zoomIn(); });
+    m_actions->add_action("zoom-out", [&model] { model.zoomOut(); });
+    m_actions->add_action("zoom-reset", [&model] { model.resetZoom(); });
+    m_actions->add_action("rename", [&model, id] { model.beginRename(id); });
+    m_actions->add_action("delete", [&model, session] { model.deleteNow(session); });
+    insert_action_group("tab", m_actions);
+
+    auto menu = Gio::Menu::create();
+    auto section = [&menu](std::initializer_list<std::pair<Glib::ustring, Glib::ustring>> items) {
+        auto part = Gio::Menu::create();
+        for (const auto& [label, action] : items)
+            part->append(label, action);
+        menu->append_section(part);
+    };
+    section({{"刷新此页面", "tab.reload"}});
+    section({{"翻译整个网页为中文", "tab.translate-page"}, {"显示网页原文", "tab.restore-page"}});
+    section({{"放大页面（" + m_model.nextZoomLabel(PageZoom::kStep) + "）", "tab.zoom-in"},
+             {"缩小页面（" + m_model.nextZoomLabel(-PageZoom::kStep) + "）", "tab.zoom-out"},
+             {"恢复实际大小（100%）", "tab.zoom-reset"}});
+    section({{"修改名称", "tab.rename"}, {"删除此会话", "tab.delete"}});
+    m_menu.set_menu_model(menu);
+    m_menu.set_parent(*this);
+    m_menu.set_has_arrow(false);
+
+    auto click = Gtk::GestureClick::create();
+    click->set_button(GDK_BUTTON_SECONDARY);
+    click->signal_pressed().connect([this](int, double x, double y) {
+        Gdk::Rectangle where(int(x), int(y), 1, 1);
+        m_menu.set_pointing_to(where);
+        m_menu.popup();
+    });
+    add_controller(click);
+}
+
+} // namespace aurelo
