@@ -120,6 +120,11 @@ PageScriptHarness::PageScriptHarness(int width, int height) {
     gtk_window_present(GTK_WINDOW(m_window));
     runMainLoopUntil([this] { return gtk_widget_get_mapped(m_window); });
     m_xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(m_window)));
+    // The first XTest key after the window appears can be lost while focus settles; spend it on
+    // a modifier that no page reacts to.
+    focusWindow();
+    xdotool({"key", "shift"});
+    runMainLoopFor(std::chrono::milliseconds(200));
 }
 
 PageScriptHarness::~PageScriptHarness() {
