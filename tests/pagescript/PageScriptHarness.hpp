@@ -104,6 +104,7 @@ private:
     WebKitUserContentManager* m_manager = nullptr;
     std::vector<nlohmann::json> m_messages;
     unsigned long m_xid = 0;
+    bool m_focused = false;
 };
 
 } // namespace aurelo::test

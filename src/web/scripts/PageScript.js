@@ -251,6 +251,9 @@
     function sendTranslatedComposer(composer, translated) {
         if (hasChinese(translated)) {
             clearComposerRequest(composer);
+            // A cached warm translation that is unusable would block every later Enter on this
+            // text without asking again; drop it so the next Enter requests a fresh one.
+            resetWarmCache();
             showChineseBlocked(composer);
             return;
         }
