@@ -125,7 +125,10 @@ TEST_F(ComposerTest, WithSendTranslationOffOnlyChineseIsBlocked) {
     EXPECT_EQ(composerAttribute("title"), "中文原文禁止直接发送，请开启发送翻译");
     EXPECT_EQ(page().evaluateInPage("document.getElementById('composer').style.outline"),
               "rgb(239, 68, 68) solid 2px");
-    EXPECT_EQ(page().messages().size(), 1u) << "only the unread report";
+    EXPECT_TRUE(page().messagesOfKind("composer").empty());
+    EXPECT_TRUE(page().messagesOfKind("composerWarm").empty());
+    EXPECT_EQ(page().messagesOfKind("unread").size(), page().messages().size())
+        << nlohmann::json(page().messages()).dump();
 }
 
 TEST_F(ComposerTest, ShiftEnterAndCompositionAreNeverIntercepted) {

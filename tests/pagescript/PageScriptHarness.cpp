@@ -143,6 +143,10 @@ void PageScriptHarness::serve(const std::string& path, std::string contentType, 
     m_routes[path] = {std::move(contentType), std::move(body)};
 }
 
+void PageScriptHarness::addResponseHeader(std::string name, std::string value) {
+    m_headers.emplace_back(std::move(name), std::move(value));
+}
+
 void PageScriptHarness::resize(int width, int height) {
     gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
     runMainLoopUntil([&] {
@@ -162,15 +166,22 @@ bool PageScriptHarness::load(const std::string& fixture, const PageScriptSetting
         webkit_user_content_manager_add_script(m_manager, script);
         webkit_user_script_unref(script);
     }
-    m_messages.clear();
-    bool finished = false;
-    auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer flag) {
+    // Messages are cleared when the new document commits, so that a late post of the page being
+    // left cannot be taken for one of the new page.
+    struct LoadState {
+        PageScriptHarness* harness;
+        bool finished = false;
+    } state{this};
+    auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* load = static_cast<LoadState*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED)
+            load->harness->m_messages.clear();
         if (event == WEBKIT_LOAD_FINISHED)
-            *static_cast<bool*>(flag) = true;
+            load->finished = true;
     };
-    const gulong handler = g_signal_connect(m_view, "load-changed", G_CALLBACK(onLoad), &finished);
+    const gulong handler = g_signal_connect(m_view, "load-changed", G_CALLBACK(onLoad), &state);
     webkit_web_view_load_uri(m_view, url(fixture).c_str());
-    const bool loaded = runMainLoopUntil([&] { return finished; });
+    const bool loaded = runMainLoopUntil([&] { return state.finished; });
     g_signal_handler_disconnect(m_view, handler);
     return loaded;
 }
@@ -274,6 +285,9 @@ void PageScriptHarness::serverCallback(SoupServer*, SoupServerMessage* message, 
         }
     }
     soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
+    for (const auto& [name, value] : harness->m_headers)
+        soup_message_headers_append(soup_server_message_get_response_headers(message),
+                                    name.c_str(), value.c_str());
     soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
                                      body.empty() ? nullptr : body.data(), body.size());
 }

@@ -56,6 +56,9 @@ public:
     // Serves `body` at `path` in addition to the fixture files.
     void serve(const std::string& path, std::string contentType, std::string body);
     void resize(int width, int height);
+    // Adds a header to every response from now on (for example to make pages cross-origin
+    // isolated, which gives them a finer performance.now()).
+    void addResponseHeader(std::string name, std::string value);
 
     // Injects the script with `settings` (none when `inject` is false), loads the fixture page
     // and waits until it has finished loading. Recorded messages are cleared first.
@@ -99,6 +102,7 @@ private:
     GRef<SoupServer> m_server;
     std::string m_origin;
     std::map<std::string, std::pair<std::string, std::string>> m_routes;
+    std::vector<std::pair<std::string, std::string>> m_headers;
     GtkWidget* m_window = nullptr; // owned by GTK's toplevel list until destroyed
     WebKitWebView* m_view = nullptr;
     WebKitUserContentManager* m_manager = nullptr;

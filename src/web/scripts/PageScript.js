@@ -543,12 +543,97 @@
         }
     }
 
-    // Chat panes list messages in document order from top to bottom, and most of a long history
-    // lies above the viewport. Measuring every candidate would force thousands of layout queries
-    // per scroll, so the scan walks the candidates from the end of the document and stops once it
-    // has passed a run of messages above the viewport; a page whose messages are not ordered that
-    // way (tops that go back up) is detected and scanned completely.
-    const SCAN_STOP_RUN = 24;
+    function isScanned(element) {
+        return element.matches(MESSAGE_SELECTOR) || element.querySelector(PLAIN_TEXT_SELECTOR) !== null;
+    }
+
+    function hasSize(rect) {
+        return rect.width > 0 && rect.height > 0;
+    }
+
+    // Every in-view message, measuring each candidate: the reference algorithm, used whenever
+    // the page does not lay its messages out in document order.
+    function visibleMessagesOfAll(candidates, height) {
+        const visible = [];
+        for (let index = 0; index < candidates.length; index += 1) {
+            const element = candidates[index];
+            if (!isScanned(element)) {
+                continue;
+            }
+            const rect = element.getBoundingClientRect();
+            if (rectInView(rect, height)) {
+                visible.push({ element: element, top: rect.top, index: index });
+            }
+        }
+        return visible;
+    }
+
+    // The same set, found cheaply on a long chat. Chat panes list messages top to bottom in
+    // document order and most of the history lies outside the viewport; measuring all of them
+    // would force thousands of layout queries per scroll frame. So: a binary search for the
+    // first message below the window, then a walk upwards that ends after a run of messages
+    // above it. Any sign that the layout is not in document order (a message lower down than
+    // the one after it, or one in view past the boundary) returns null, and the caller falls
+    // back to measuring everything.
+    const ORDER_CHECK_RUN = 24;
+
+    function visibleMessagesInOrder(candidates, height) {
+        const limit = height + VIEW_MARGIN;
+        const measure = (index) => {
+            const element = candidates[index];
+            if (!isScanned(element)) {
+                return null;
+            }
+            const rect = element.getBoundingClientRect();
+            return hasSize(rect) ? rect : null;
+        };
+        let low = 0;
+        let high = candidates.length;
+        while (low < high) {
+            const middle = (low + high) >>> 1;
+            let index = middle;
+            let rect = null;
+            while (index < high && !(rect = measure(index))) {
+                index += 1;
+            }
+            if (!rect || rect.top > limit) {
+                high = middle;
+            } else {
+                low = index + 1;
+            }
+        }
+        // Past the boundary every measured message must lie below the window.
+        let checked = 0;
+        for (let index = low; index < candidates.length && checked < ORDER_CHECK_RUN; index += 1) {
+            const rect = measure(index);
+            if (rect) {
+                if (rect.top <= limit) {
+                    return null;
+                }
+                checked += 1;
+            }
+        }
+        const visible = [];
+        let aboveRun = 0;
+        let previousTop = Infinity;
+        for (let index = low - 1; index >= 0 && aboveRun < ORDER_CHECK_RUN; index -= 1) {
+            const rect = measure(index);
+            if (!rect) {
+                continue;
+            }
+            if (rect.top > previousTop + 0.5) {
+                return null;
+            }
+            previousTop = rect.top;
+            if (rectInView(rect, height)) {
+                visible.push({ element: candidates[index], top: rect.top, index: index });
+                aboveRun = 0;
+            } else if (rect.bottom < -VIEW_MARGIN) {
+                aboveRun += 1;
+            }
+        }
+        return visible;
+    }
 
     function scanVisibleMessages() {
         if (!translationActive) {
@@ -556,32 +641,8 @@
         }
         const height = viewportHeight();
         const candidates = document.querySelectorAll(CANDIDATE_SELECTOR);
-        const visible = [];
-        let aboveRun = 0;
-        let previousTop = Infinity;
-        let ordered = true;
-        for (let index = candidates.length - 1; index >= 0; index -= 1) {
-            const element = candidates[index];
-            if (!element.matches(MESSAGE_SELECTOR) && !element.querySelector(PLAIN_TEXT_SELECTOR)) {
-                continue;
-            }
-            const rect = element.getBoundingClientRect();
-            if (rect.width > 0 && rect.height > 0) {
-                if (rect.top > previousTop + 0.5 && !element.contains(candidates[index + 1])) {
-                    ordered = false;
-                }
-                previousTop = Math.min(previousTop, rect.top);
-            }
-            if (rectInView(rect, height)) {
-                visible.push({ element: element, top: rect.top, index: index });
-                aboveRun = 0;
-            } else if (rect.height > 0 && rect.bottom < -VIEW_MARGIN && ordered) {
-                aboveRun += 1;
-                if (aboveRun >= SCAN_STOP_RUN) {
-                    break;
-                }
-            }
-        }
+        const visible = visibleMessagesInOrder(candidates, height) ||
+            visibleMessagesOfAll(candidates, height);
         visible.sort((a, b) => a.top - b.top || a.index - b.index);
         for (const entry of visible.slice(-SCAN_LIMIT)) {
             processMessage(entry.element);
