@@ -161,6 +161,16 @@ TEST_F(MessageTranslationTest, ScrollingRequestsTheLowestMessagesNowInView) {
     }
 }
 
+TEST_F(MessageTranslationTest, PagesListingMessagesUpwardsStillGetTheLowestTen) {
+    open("chat.html?scenario=reversed");
+    ASSERT_TRUE(page().waitForMessages("message", 10));
+    runMainLoopFor(150ms);
+    std::set<std::string> expected;
+    for (int i = 1; i <= 10; ++i)
+        expected.insert("Reversed " + std::to_string(i));
+    EXPECT_EQ(requestedTexts(), expected);
+}
+
 TEST_F(MessageTranslationTest, ReceiveTranslationOffNeverTranslates) {
     PageScriptSettings settings;
     settings.receiveTranslation = false;
