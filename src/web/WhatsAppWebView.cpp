@@ -1,4 +1,5 @@
 #include "web/WhatsAppWebView.hpp"
+#include "web/WebPageCommand.hpp"
 
 #include "web/DownloadNaming.hpp"
 #include "web/FileManagerReveal.hpp"

@@ -1,0 +1,1129 @@
+// Runs in every hosted chat page, in the private script world "aurelo": the page shares the DOM
+// with us but cannot see these functions or post to the bridge. The host fills the nine
+// configuration placeholders before it injects the text, so this file is not valid JavaScript
+// until then. Everything lives in one function scope; only the callbacks the host calls are put
+// on window (of our world).
+(function () {
+    'use strict';
+
+    if (window.__aureloTranslatorInstalled) {
+        return;
+    }
+    window.__aureloTranslatorInstalled = true;
+
+    // ---------------------------------------------------------------- configuration and helpers
+
+    const sendTranslationEnabled = __SEND_TRANSLATE__;
+    const receiveTranslationEnabled = __RECEIVE_TRANSLATE__;
+    const translationFontSize = __TRANSLATION_FONT_SIZE__;
+    const translationFontColor = String(__TRANSLATION_FONT_COLOR__);
+    const inputLanguage = String(__INPUT_LANGUAGE__);
+    const outgoingLanguage = String(__OUTGOING_LANGUAGE__);
+    const incomingLanguage = String(__INCOMING_LANGUAGE__);
+    const ownMessageLanguage = String(__OWN_MESSAGE_LANGUAGE__);
+    let translationActive = Boolean(__TRANSLATION_ACTIVE__) && receiveTranslationEnabled;
+
+    const MESSAGE_SELECTOR = '.message-in, .message-out';
+    const CANDIDATE_SELECTOR = '.message-in, .message-out, [data-id]';
+    const PLAIN_TEXT_SELECTOR = '[data-pre-plain-text]';
+    const PANEL_CLASS = 'aurelo-translation-panel';
+    const COMPOSER_SELECTOR = '[contenteditable="true"]';
+    const COMPOSER_ID_ATTRIBUTE = 'data-aurelo-composer-id';
+    // Elements this script adds to the page. Their text is ours, never the chat's: it is not read
+    // as message text and not translated with the page.
+    const OWN_UI_SELECTOR =
+        '.aurelo-translation-panel, .aurelo-voice-button, .aurelo-voice-result, ' +
+        '.aurelo-context-menu, .aurelo-context-result, .aurelo-composer-guard';
+
+    const VIEW_MARGIN = 120;
+    const SCAN_LIMIT = 10;
+    const FLUSH_LIMIT = 8;
+    const MAXIMUM_MESSAGE_LENGTH = 5000;
+    const FLUSH_DELAY = 45;
+    const EXPAND_RETRY_DELAY = 180;
+    const ACTIVATION_SCAN_DELAY = 20;
+    const UNREAD_INTERVAL = 2000;
+    const MAXIMUM_UNREAD = 9999;
+    const ALARM_OUTLINE = '2px solid #ef4444';
+    const ALARM_DURATION = 2400;
+    const WARM_DELAY = 650;
+    const BYPASS_DURATION = 1800;
+    const SEND_CLICK_DELAY = 20;
+    const GUARD_INTERVAL = 1500;
+    const VOICE_LOAD_WAIT = 500;
+    const MAXIMUM_VOICE_BYTES = 18 * 1024 * 1024;
+    const PAGE_NODE_LIMIT = 80;
+    const PAGE_TEXT_MAXIMUM = 1500;
+
+    const EXPAND_LABELS = new Set([
+        'read more', 'see more', 'show more', '查看更多', '显示更多', '展开',
+        'leer más', 'ver más', 'voir plus', 'afficher plus', 'mehr anzeigen', 'weiterlesen',
+    ]);
+
+    function hasChinese(text) {
+        return /[\u3400-\u9fff]/.test(text);
+    }
+
+    function looksLikeTargetLanguage(text) {
+        if (outgoingLanguage === 'en') {
+            return /[A-Za-z]/.test(text) && !hasChinese(text);
+        }
+        if (outgoingLanguage === 'zh-CN') {
+            return hasChinese(text);
+        }
+        return inputLanguage === outgoingLanguage;
+    }
+
+    function shouldTranslateComposer(text) {
+        return text.length > 0 && !looksLikeTargetLanguage(text);
+    }
+
+    function makeID() {
+        return 'at-' + Date.now().toString(36) + '-' + Math.random().toString(36).slice(2);
+    }
+
+    function post(message) {
+        try {
+            window.webkit.messageHandlers.translationBridge.postMessage(message);
+        } catch (error) {
+            // Without the bridge (a host that has gone away) there is nobody to tell.
+        }
+    }
+
+    function isElement(node) {
+        return node !== null && typeof node === 'object' && node.nodeType === Node.ELEMENT_NODE;
+    }
+
+    function elementOf(node) {
+        if (isElement(node)) {
+            return node;
+        }
+        return node && node.parentElement ? node.parentElement : null;
+    }
+
+    // Finds the element whose attribute holds exactly `value`. The value comes back from the host
+    // and is escaped, so an id of any shape selects nothing rather than throwing.
+    function findByAttribute(attribute, value) {
+        return document.querySelector('[' + attribute + '="' + CSS.escape(String(value)) + '"]');
+    }
+
+    function shownText(element) {
+        return ((element && (element.innerText || element.textContent)) || '').trim();
+    }
+
+    // The text of a page element without anything this script has added inside it (a voice
+    // button appended to a message must not become the message's text).
+    function pageText(element) {
+        if (!element.querySelector(OWN_UI_SELECTOR)) {
+            return shownText(element);
+        }
+        const copy = element.cloneNode(true);
+        for (const own of copy.querySelectorAll(OWN_UI_SELECTOR)) {
+            own.remove();
+        }
+        return (copy.textContent || '').trim();
+    }
+
+    function flashAlarm(element) {
+        element.style.outline = ALARM_OUTLINE;
+        setTimeout(() => {
+            element.style.outline = '';
+        }, ALARM_DURATION);
+    }
+
+    function viewportHeight() {
+        return window.innerHeight || document.documentElement.clientHeight || 0;
+    }
+
+    function viewportWidth() {
+        return window.innerWidth || document.documentElement.clientWidth || 0;
+    }
+
+    function rectInView(rect, height) {
+        return rect.width > 0 && rect.height > 0 && rect.bottom >= -VIEW_MARGIN &&
+            rect.top <= height + VIEW_MARGIN;
+    }
+
+    function isInView(element) {
+        return rectInView(element.getBoundingClientRect(), viewportHeight());
+    }
+
+    // ---------------------------------------------------------------- composer state
+
+    const composerWarmCache = { source: '', translated: '', pendingSource: '', sendWhenReady: false };
+    let composerWarmTimer = 0;
+    // The text this script last put into a composer before sending it; the bypass belongs to it.
+    const bypassTexts = new WeakMap();
+
+    function resetWarmCache() {
+        composerWarmCache.source = '';
+        composerWarmCache.translated = '';
+        composerWarmCache.pendingSource = '';
+        composerWarmCache.sendWhenReady = false;
+    }
+
+    function findComposer() {
+        const editables = document.querySelectorAll(COMPOSER_SELECTOR);
+        for (let index = editables.length - 1; index >= 0; index -= 1) {
+            const element = editables[index];
+            if (element.isConnected && element.getBoundingClientRect().height > 0) {
+                return element;
+            }
+        }
+        return null;
+    }
+
+    function composerAt(target) {
+        const element = elementOf(target);
+        return element ? element.closest(COMPOSER_SELECTOR) : null;
+    }
+
+    function clearComposerRequest(composer) {
+        delete composer.dataset.aureloTranslating;
+        composer.removeAttribute(COMPOSER_ID_ATTRIBUTE);
+    }
+
+    function bypassActive(composer) {
+        return Number(composer.dataset.aureloBypassUntil || 0) > Date.now();
+    }
+
+    function replaceComposerText(composer, text) {
+        composer.focus();
+        const selection = window.getSelection();
+        const range = document.createRange();
+        range.selectNodeContents(composer);
+        selection.removeAllRanges();
+        selection.addRange(range);
+        document.execCommand('delete', false);
+        composer.focus();
+        document.execCommand('insertText', false, text);
+    }
+
+    function showChineseBlocked(composer) {
+        if (!composer) {
+            return;
+        }
+        composer.title = sendTranslationEnabled ? '正在翻译，中文原文不会直接发送'
+                                                : '中文原文禁止直接发送，请开启发送翻译';
+        flashAlarm(composer);
+    }
+
+    function requestComposerTranslation(composer) {
+        if (!sendTranslationEnabled) {
+            return false;
+        }
+        const text = shownText(composer);
+        if (!shouldTranslateComposer(text) || composer.dataset.aureloTranslating === '1') {
+            return false;
+        }
+        if (composerWarmCache.source === text && composerWarmCache.translated) {
+            sendTranslatedComposer(composer, composerWarmCache.translated);
+            return true;
+        }
+        if (composerWarmCache.pendingSource === text) {
+            composer.dataset.aureloTranslating = '1';
+            composerWarmCache.sendWhenReady = true;
+            return true;
+        }
+        const id = makeID();
+        composer.dataset.aureloTranslating = '1';
+        composer.dataset.aureloSource = text;
+        composer.setAttribute(COMPOSER_ID_ATTRIBUTE, id);
+        post({ kind: 'composer', id: id, text: text, target: outgoingLanguage });
+        return true;
+    }
+
+    function findSendControl() {
+        const icon = document.querySelector('[data-icon="send"]');
+        const viaIcon = icon ? icon.closest('button,[role="button"]') : null;
+        if (viaIcon) {
+            return viaIcon;
+        }
+        for (const control of document.querySelectorAll('button,[role="button"]')) {
+            const label = control.getAttribute('aria-label') || control.getAttribute('title') || '';
+            if (/send|发送/i.test(label)) {
+                return control;
+            }
+        }
+        return null;
+    }
+
+    function sendTranslatedComposer(composer, translated) {
+        if (hasChinese(translated)) {
+            clearComposerRequest(composer);
+            // A cached warm translation that is unusable would block every later Enter on this
+            // text without asking again; drop it so the next Enter requests a fresh one.
+            resetWarmCache();
+            showChineseBlocked(composer);
+            return;
+        }
+        clearComposerRequest(composer);
+        replaceComposerText(composer, translated);
+        bypassTexts.set(composer, shownText(composer));
+        composer.dataset.aureloBypassUntil = String(Date.now() + BYPASS_DURATION);
+        resetWarmCache();
+        requestAnimationFrame(() => {
+            setTimeout(() => {
+                const control = findSendControl();
+                if (control) {
+                    control.click();
+                    return;
+                }
+                composer.focus();
+                composer.dispatchEvent(new KeyboardEvent('keydown', {
+                    key: 'Enter', code: 'Enter', keyCode: 13, which: 13,
+                    bubbles: true, cancelable: true,
+                }));
+            }, SEND_CLICK_DELAY);
+        });
+    }
+
+    // Holds a send whose text must not leave as it is. Returns whether it was held.
+    function applyBlockRule(event, composer) {
+        const text = shownText(composer);
+        if (!text) {
+            return false;
+        }
+        if (!hasChinese(text) && !(sendTranslationEnabled && shouldTranslateComposer(text))) {
+            return false;
+        }
+        event.preventDefault();
+        event.stopImmediatePropagation();
+        if (sendTranslationEnabled) {
+            requestComposerTranslation(composer);
+        } else {
+            showChineseBlocked(composer);
+        }
+        return true;
+    }
+
+    function guardSendAttempt(event) {
+        const composer = findComposer();
+        if (!composer || bypassActive(composer) || !shownText(composer)) {
+            return;
+        }
+        applyBlockRule(event, composer);
+    }
+
+    function onComposerKeyDown(event) {
+        // keyCode 229 is what WebKit reports for a key the input method is still handling.
+        if (event.key !== 'Enter' || event.shiftKey || event.isComposing || event.keyCode === 229) {
+            return;
+        }
+        const composer = composerAt(event.target);
+        if (!composer || bypassActive(composer)) {
+            return;
+        }
+        applyBlockRule(event, composer);
+    }
+
+    function onSendClick(event) {
+        const target = elementOf(event.target);
+        if (!target || !target.closest(
+            '[data-icon="send"], button[aria-label*="send" i], button[title*="send" i]')) {
+            return;
+        }
+        guardSendAttempt(event);
+    }
+
+    function onComposerInput(event) {
+        const composer = composerAt(event.target);
+        if (!composer) {
+            return;
+        }
+        // The bypass lets exactly the text we placed go out. Once the user edits the composer,
+        // what stands there is no longer that text, so it has to pass the checks again.
+        if (composer.dataset.aureloBypassUntil && shownText(composer) !== bypassTexts.get(composer)) {
+            delete composer.dataset.aureloBypassUntil;
+        }
+        if (!sendTranslationEnabled) {
+            return;
+        }
+        clearComposerRequest(composer);
+        clearTimeout(composerWarmTimer);
+        composerWarmTimer = 0;
+        resetWarmCache();
+        const text = shownText(composer);
+        if (event.isComposing || !shouldTranslateComposer(text)) {
+            return;
+        }
+        composerWarmTimer = setTimeout(() => {
+            composerWarmTimer = 0;
+            const current = shownText(composer);
+            if (current !== text || !shouldTranslateComposer(current)) {
+                return;
+            }
+            composerWarmCache.pendingSource = text;
+            post({ kind: 'composerWarm', id: makeID(), text: text, target: outgoingLanguage });
+        }, WARM_DELAY);
+    }
+
+    function ensureComposerGuardLabel() {
+        if (document.querySelector('.aurelo-composer-guard')) {
+            return;
+        }
+        const composer = findComposer();
+        if (!composer) {
+            return;
+        }
+        const container = (composer.parentElement && composer.parentElement.parentElement) ||
+            composer.parentElement;
+        if (!container) {
+            return;
+        }
+        const label = document.createElement('div');
+        label.className = 'aurelo-composer-guard';
+        label.textContent = sendTranslationEnabled
+            ? '发送翻译：开启 · → ' + outgoingLanguage + ' · 中文原文禁止发送'
+            : '发送翻译：关闭 · 中文原文禁止发送';
+        label.setAttribute('style',
+            'position:absolute;right:72px;top:-25px;z-index:30;padding:4px 9px;' +
+            'border-radius:9px;background:#eef2ff;color:#4338ca;border:1px solid #c7d2fe;' +
+            'font:600 11px/1.2 -apple-system,BlinkMacSystemFont,sans-serif;' +
+            'box-shadow:0 2px 7px rgba(15,23,42,.08);pointer-events:none;');
+        if (getComputedStyle(container).position === 'static') {
+            container.style.position = 'relative';
+        }
+        container.appendChild(label);
+    }
+
+    document.addEventListener('keydown', onComposerKeyDown, true);
+    document.addEventListener('click', onSendClick, true);
+    document.addEventListener('submit', guardSendAttempt, true);
+    document.addEventListener('input', onComposerInput, true);
+
+    ensureComposerGuardLabel();
+    setInterval(ensureComposerGuardLabel, GUARD_INTERVAL);
+
+    // ---------------------------------------------------------------- unread count
+
+    let lastUnread = -1;
+
+    function countUnread() {
+        const titled = /^\((\d+)\)/.exec(document.title || '');
+        let count = 0;
+        if (titled) {
+            count = Number(titled[1]);
+        } else {
+            const badges = document.querySelectorAll(
+                '[aria-label*="unread" i], [data-testid*="unread" i]');
+            for (const badge of badges) {
+                const digits = /\d+/.exec(badge.getAttribute('aria-label') || '');
+                let value = 0;
+                if (digits) {
+                    value = Number(digits[0]);
+                } else {
+                    const text = (badge.textContent || '').trim();
+                    value = /^\d+$/.test(text) ? Number(text) : 0;
+                }
+                count += Number.isNaN(value) ? 0 : value;
+            }
+        }
+        if (Number.isNaN(count)) {
+            return 0;
+        }
+        return Math.min(MAXIMUM_UNREAD, Math.max(0, count));
+    }
+
+    function reportUnread() {
+        const count = countUnread();
+        if (count !== lastUnread) {
+            lastUnread = count;
+            post({ kind: 'unread', count: count });
+        }
+    }
+
+    reportUnread();
+    setInterval(reportUnread, UNREAD_INTERVAL);
+
+    // ---------------------------------------------------------------- message translation
+
+    let pendingNodes = new Set();
+    let processTimer = 0;
+    let scrollScanFrame = 0;
+
+    function isMessage(element) {
+        return element.matches(MESSAGE_SELECTOR) ||
+            (element.hasAttribute('data-id') && element.querySelector(PLAIN_TEXT_SELECTOR) !== null);
+    }
+
+    function messagesOf(node) {
+        const messages = [];
+        if (isMessage(node)) {
+            messages.push(node);
+        }
+        for (const candidate of node.querySelectorAll(CANDIDATE_SELECTOR)) {
+            if (isMessage(candidate)) {
+                messages.push(candidate);
+            }
+        }
+        return messages;
+    }
+
+    function isOwnMessage(message) {
+        return message.closest('.message-out') !== null ||
+            message.querySelector(
+                '.message-out,[data-icon="msg-check"],[data-icon="msg-dblcheck"]') !== null;
+    }
+
+    function expandLongMessage(message) {
+        for (const candidate of message.querySelectorAll('button,[role="button"],span')) {
+            if (candidate.closest('.' + PANEL_CLASS)) {
+                continue;
+            }
+            const raw = candidate.innerText || candidate.textContent ||
+                candidate.getAttribute('aria-label') || '';
+            const label = raw.trim().toLocaleLowerCase().replace(/\s+/g, ' ');
+            if (!EXPAND_LABELS.has(label)) {
+                continue;
+            }
+            if (candidate.dataset.aureloExpandPending === '1') {
+                return false;
+            }
+            candidate.dataset.aureloExpandPending = '1';
+            candidate.click();
+            return true;
+        }
+        return false;
+    }
+
+    function readMessageText(copyable) {
+        const parts = [];
+        for (const span of copyable.querySelectorAll('span.selectable-text')) {
+            if (span.closest('.' + PANEL_CLASS)) {
+                continue;
+            }
+            const text = (span.innerText || span.textContent || '').trim();
+            if (text) {
+                parts.push(text);
+            }
+        }
+        // A reply shows the quoted message first and the reply itself last.
+        return parts.length > 0 ? parts[parts.length - 1] : pageText(copyable);
+    }
+
+    function translateMessage(message) {
+        if (!isInView(message)) {
+            return;
+        }
+        enhanceVoiceMessage(message);
+        if (message.dataset.aureloTranslationSeen === '1') {
+            return;
+        }
+        if (expandLongMessage(message)) {
+            // Read the text only once the page has shown it whole.
+            setTimeout(() => processMessage(message), EXPAND_RETRY_DELAY);
+            return;
+        }
+        const copyable = message.querySelector('div.copyable-text' + PLAIN_TEXT_SELECTOR) ||
+            message.querySelector(PLAIN_TEXT_SELECTOR);
+        if (!copyable || copyable.dataset.aureloTranslationRequested === '1') {
+            return;
+        }
+        const text = readMessageText(copyable);
+        if (!text || text.length > MAXIMUM_MESSAGE_LENGTH) {
+            return;
+        }
+        const id = makeID();
+        const target = isOwnMessage(message) ? ownMessageLanguage : incomingLanguage;
+        message.dataset.aureloTranslationSeen = '1';
+        copyable.dataset.aureloTranslationRequested = '1';
+        copyable.dataset.aureloTranslationId = id;
+        copyable.dataset.aureloTranslationSource = text;
+        copyable.dataset.aureloTranslationTarget = target;
+        post({ id: id, text: text, target: target });
+    }
+
+    function processMessage(node) {
+        if (!translationActive || !isElement(node)) {
+            return;
+        }
+        for (const message of messagesOf(node)) {
+            translateMessage(message);
+        }
+    }
+
+    function isScanned(element) {
+        return element.matches(MESSAGE_SELECTOR) || element.querySelector(PLAIN_TEXT_SELECTOR) !== null;
+    }
+
+    function hasSize(rect) {
+        return rect.width > 0 && rect.height > 0;
+    }
+
+    // Every in-view message, measuring each candidate: the reference algorithm, used whenever
+    // the page does not lay its messages out in document order.
+    function visibleMessagesOfAll(candidates, height) {
+        const visible = [];
+        for (let index = 0; index < candidates.length; index += 1) {
+            const element = candidates[index];
+            if (!isScanned(element)) {
+                continue;
+            }
+            const rect = element.getBoundingClientRect();
+            if (rectInView(rect, height)) {
+                visible.push({ element: element, top: rect.top, index: index });
+            }
+        }
+        return visible;
+    }
+
+    // The same set, found cheaply on a long chat. Chat panes list messages top to bottom in
+    // document order and most of the history lies outside the viewport; measuring all of them
+    // would force thousands of layout queries per scroll frame. So: a binary search for the
+    // first message below the window, then a walk upwards that ends after a run of messages
+    // above it. Any sign that the layout is not in document order (a message lower down than
+    // the one after it, or one in view past the boundary) returns null, and the caller falls
+    // back to measuring everything.
+    const ORDER_CHECK_RUN = 24;
+
+    function visibleMessagesInOrder(candidates, height) {
+        const limit = height + VIEW_MARGIN;
+        const measure = (index) => {
+            const element = candidates[index];
+            if (!isScanned(element)) {
+                return null;
+            }
+            const rect = element.getBoundingClientRect();
+            return hasSize(rect) ? rect : null;
+        };
+        let low = 0;
+        let high = candidates.length;
+        while (low < high) {
+            const middle = (low + high) >>> 1;
+            let index = middle;
+            let rect = null;
+            while (index < high && !(rect = measure(index))) {
+                index += 1;
+            }
+            if (!rect || rect.top > limit) {
+                high = middle;
+            } else {
+                low = index + 1;
+            }
+        }
+        // Past the boundary every measured message must lie below the window.
+        let checked = 0;
+        for (let index = low; index < candidates.length && checked < ORDER_CHECK_RUN; index += 1) {
+            const rect = measure(index);
+            if (rect) {
+                if (rect.top <= limit) {
+                    return null;
+                }
+                checked += 1;
+            }
+        }
+        const visible = [];
+        let aboveRun = 0;
+        let previousTop = Infinity;
+        for (let index = low - 1; index >= 0 && aboveRun < ORDER_CHECK_RUN; index -= 1) {
+            const rect = measure(index);
+            if (!rect) {
+                continue;
+            }
+            if (rect.top > previousTop + 0.5) {
+                return null;
+            }
+            previousTop = rect.top;
+            if (rectInView(rect, height)) {
+                visible.push({ element: candidates[index], top: rect.top, index: index });
+                aboveRun = 0;
+            } else if (rect.bottom < -VIEW_MARGIN) {
+                aboveRun += 1;
+            }
+        }
+        return visible;
+    }
+
+    function scanVisibleMessages() {
+        if (!translationActive) {
+            return;
+        }
+        const height = viewportHeight();
+        const candidates = document.querySelectorAll(CANDIDATE_SELECTOR);
+        const visible = visibleMessagesInOrder(candidates, height) ||
+            visibleMessagesOfAll(candidates, height);
+        visible.sort((a, b) => a.top - b.top || a.index - b.index);
+        for (const entry of visible.slice(-SCAN_LIMIT)) {
+            processMessage(entry.element);
+        }
+    }
+
+    function flushPendingNodes() {
+        processTimer = 0;
+        const nodes = pendingNodes;
+        pendingNodes = new Set();
+        if (!translationActive) {
+            return;
+        }
+        const unique = new Set();
+        for (const node of nodes) {
+            for (const message of messagesOf(node)) {
+                unique.add(message);
+            }
+        }
+        const inView = [];
+        for (const message of unique) {
+            if (isInView(message)) {
+                inView.push(message);
+            }
+        }
+        for (const message of inView.slice(-FLUSH_LIMIT)) {
+            processMessage(message);
+        }
+    }
+
+    function redrawPanel(host, translated, failed) {
+        let panel = null;
+        for (const child of host.children) {
+            if (child.classList.contains(PANEL_CLASS)) {
+                panel = child;
+                break;
+            }
+        }
+        if (!panel) {
+            panel = document.createElement('div');
+            panel.className = PANEL_CLASS;
+            panel.setAttribute('style',
+                'margin:6px 2px 1px;padding:7px 8px 7px 10px;border-radius:9px;' +
+                'background:rgba(212,175,55,.10);border-left:3px solid ' + translationFontColor +
+                ';color:' + translationFontColor + ';font-size:' + translationFontSize +
+                'px;line-height:1.45;display:flex;align-items:flex-end;gap:8px;user-select:text;');
+            host.appendChild(panel);
+        }
+        panel.style.color = failed ? '#d97706' : translationFontColor;
+        panel.style.borderLeftColor = failed ? '#f59e0b' : translationFontColor;
+
+        const text = document.createElement('span');
+        text.setAttribute('style',
+            'flex:1;min-width:0;white-space:pre-wrap;overflow-wrap:anywhere;');
+        text.textContent = (failed ? '⚠ ' : '译：') + translated;
+
+        const retry = document.createElement('button');
+        retry.type = 'button';
+        retry.setAttribute('aria-label', '重新翻译此消息');
+        retry.title = '重新翻译此消息';
+        retry.textContent = '↻';
+        retry.setAttribute('style',
+            'flex:0 0 auto;width:24px;height:24px;padding:0;' +
+            'border:1px solid rgba(37,99,235,.22);border-radius:7px;' +
+            'background:rgba(255,255,255,.52);color:inherit;' +
+            'font:600 17px/22px -apple-system,BlinkMacSystemFont,sans-serif;cursor:pointer;');
+        retry.addEventListener('click', (event) => retryTranslation(event, host, retry));
+
+        panel.replaceChildren(text, retry);
+    }
+
+    function retryTranslation(event, host, button) {
+        event.preventDefault();
+        event.stopPropagation();
+        if (host.dataset.aureloRefreshPending === '1') {
+            return;
+        }
+        const text = host.dataset.aureloTranslationSource || '';
+        const target = host.dataset.aureloTranslationTarget || (hasChinese(text) ? 'en' : 'zh-CN');
+        if (!text) {
+            return;
+        }
+        host.dataset.aureloRefreshPending = '1';
+        button.disabled = true;
+        button.textContent = '…';
+        post({ id: host.dataset.aureloTranslationId || '', text: text, target: target });
+    }
+
+    // ---------------------------------------------------------------- callbacks for the host
+
+    window.aureloSetTranslation = function (id, translated, failed) {
+        const host = findByAttribute('data-aurelo-translation-id', id);
+        if (!host) {
+            return;
+        }
+        delete host.dataset.aureloRefreshPending;
+        redrawPanel(host, String(translated ?? ''), Boolean(failed));
+    };
+
+    window.aureloSetComposerTranslation = function (id, translated, failed) {
+        const composer = findByAttribute(COMPOSER_ID_ATTRIBUTE, id);
+        if (!composer) {
+            return;
+        }
+        if (shownText(composer) !== (composer.dataset.aureloSource || '')) {
+            clearComposerRequest(composer);
+            return;
+        }
+        clearComposerRequest(composer);
+        if (failed) {
+            composer.title = String(translated ?? '');
+            flashAlarm(composer);
+            return;
+        }
+        composer.removeAttribute('title');
+        sendTranslatedComposer(composer, String(translated ?? ''));
+    };
+
+    window.aureloSetComposerWarm = function (id, source, translated, failed) {
+        if (String(source ?? '') !== composerWarmCache.pendingSource) {
+            return;
+        }
+        composerWarmCache.pendingSource = '';
+        const composer = findComposer();
+        if (failed) {
+            composerWarmCache.sendWhenReady = false;
+            if (composer) {
+                delete composer.dataset.aureloTranslating;
+            }
+            return;
+        }
+        if (!composer || shownText(composer) !== source) {
+            return;
+        }
+        composerWarmCache.source = source;
+        composerWarmCache.translated = String(translated ?? '');
+        if (composerWarmCache.sendWhenReady) {
+            composerWarmCache.sendWhenReady = false;
+            sendTranslatedComposer(composer, composerWarmCache.translated);
+        }
+    };
+
+    // ---------------------------------------------------------------- voice messages
+
+    function sleep(milliseconds) {
+        return new Promise((resolve) => setTimeout(resolve, milliseconds));
+    }
+
+    function readAsDataURL(blob) {
+        return new Promise((resolve, reject) => {
+            const reader = new FileReader();
+            reader.onload = () => resolve(String(reader.result));
+            reader.onerror = () => reject(reader.error);
+            reader.readAsDataURL(blob);
+        });
+    }
+
+    function findAudio(message) {
+        return message.querySelector('audio, video[src], [data-testid*="audio"] audio');
+    }
+
+    async function translateVoice(message, button, id) {
+        button.disabled = true;
+        button.textContent = '正在读取语音…';
+        const fail = (reason) => {
+            button.disabled = false;
+            button.textContent = '重试语音翻译';
+            window.aureloSetVoiceTranslation(id, '', reason, true);
+        };
+        const audio = findAudio(message);
+        if (!audio) {
+            fail('请先播放一次语音后重试');
+            return;
+        }
+        if (!audio.currentSrc && !audio.getAttribute('src')) {
+            try {
+                audio.load();
+            } catch (error) {
+                // A media element that refuses to load simply has no source below.
+            }
+            await sleep(VOICE_LOAD_WAIT);
+        }
+        const source = audio.currentSrc || (audio.getAttribute('src') ? audio.src : '');
+        if (!source) {
+            fail('请先播放一次语音后重试');
+            return;
+        }
+        let blob;
+        try {
+            const response = await fetch(source, { credentials: 'include' });
+            if (!response.ok) {
+                fail('无法读取语音文件');
+                return;
+            }
+            blob = await response.blob();
+        } catch (error) {
+            // A refused or broken transfer is the same failure for the user as a bad status.
+            fail('无法读取语音文件');
+            return;
+        }
+        if (blob.size === 0) {
+            fail('语音内容为空');
+            return;
+        }
+        if (blob.size > MAXIMUM_VOICE_BYTES) {
+            fail('语音文件超过18MB');
+            return;
+        }
+        let dataURL;
+        try {
+            dataURL = await readAsDataURL(blob);
+        } catch (error) {
+            button.disabled = false;
+            button.textContent = '重试语音翻译';
+            return;
+        }
+        button.textContent = '正在转写和翻译…';
+        post({
+            kind: 'voice',
+            id: id,
+            data: dataURL.slice(dataURL.indexOf(',') + 1),
+            mime: blob.type || 'audio/ogg',
+            source: inputLanguage,
+            target: incomingLanguage,
+        });
+    }
+
+    function enhanceVoiceMessage(message) {
+        if (message.dataset.aureloVoiceReady === '1' || !findAudio(message)) {
+            return;
+        }
+        const id = makeID();
+        message.dataset.aureloVoiceReady = '1';
+        message.dataset.aureloVoiceId = id;
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.className = 'aurelo-voice-button';
+        button.textContent = '识别语音并翻译';
+        button.setAttribute('style',
+            'margin:5px 3px;padding:5px 9px;border:1px solid rgba(37,99,235,.25);' +
+            'border-radius:8px;background:rgba(255,255,255,.7);color:#2563eb;' +
+            'font:600 11px -apple-system,sans-serif;cursor:pointer;');
+        button.addEventListener('click', (event) => {
+            event.preventDefault();
+            event.stopPropagation();
+            translateVoice(message, button, id);
+        });
+        (message.querySelector(PLAIN_TEXT_SELECTOR) || message).appendChild(button);
+    }
+
+    window.aureloSetVoiceTranslation = function (id, transcript, translated, failed) {
+        const message = findByAttribute('data-aurelo-voice-id', id);
+        if (!message) {
+            return;
+        }
+        const button = message.querySelector('.aurelo-voice-button');
+        if (button) {
+            button.disabled = false;
+            button.textContent = failed ? '重试语音翻译' : '重新识别';
+        }
+        let box = message.querySelector('.aurelo-voice-result');
+        if (!box) {
+            box = document.createElement('div');
+            box.className = 'aurelo-voice-result';
+            message.appendChild(box);
+        }
+        const border = failed ? '#f59e0b' : translationFontColor;
+        const color = failed ? '#d97706' : translationFontColor;
+        box.setAttribute('style',
+            'margin:6px 2px 1px;padding:8px 10px;border-radius:9px;' +
+            'background:rgba(212,175,55,.10);border-left:3px solid ' + border + ';color:' + color +
+            ';font-size:' + translationFontSize + 'px;line-height:1.5;white-space:pre-wrap;');
+        box.textContent = failed
+            ? '⚠ ' + String(translated ?? '')
+            : '语音原文：' + String(transcript ?? '') + '\n译文：' + String(translated ?? '');
+    };
+
+    // ---------------------------------------------------------------- selection translation
+
+    function removeContextUi() {
+        for (const element of document.querySelectorAll(
+            '.aurelo-context-menu, .aurelo-context-result')) {
+            element.remove();
+        }
+    }
+
+    function onContextMenu(event) {
+        const selection = window.getSelection();
+        const text = (selection ? selection.toString() : '').trim();
+        if (!text) {
+            return;
+        }
+        event.preventDefault();
+        removeContextUi();
+
+        const id = makeID();
+        const anchor = document.createElement('span');
+        anchor.style.display = 'none';
+        anchor.dataset.aureloContextId = id;
+        anchor.dataset.menuX = String(event.clientX);
+        anchor.dataset.menuY = String(event.clientY);
+        document.body.appendChild(anchor);
+
+        const menu = document.createElement('div');
+        menu.className = 'aurelo-context-menu';
+        menu.setAttribute('style',
+            'position:fixed;z-index:2147483647;left:' +
+            Math.min(event.clientX, viewportWidth() - 210) + 'px;top:' +
+            Math.min(event.clientY, viewportHeight() - 54) + 'px;width:190px;padding:6px;' +
+            'background:rgba(255,255,255,.98);border:1px solid rgba(15,23,42,.12);' +
+            'border-radius:10px;box-shadow:0 14px 36px rgba(15,23,42,.22);' +
+            'font:14px -apple-system,BlinkMacSystemFont,sans-serif;');
+        const entry = document.createElement('button');
+        entry.textContent = '译成英文';
+        entry.setAttribute('style',
+            'display:block;width:100%;padding:9px 11px;border:0;border-radius:7px;' +
+            'background:transparent;color:#111827;text-align:left;cursor:pointer;font:inherit;');
+        entry.addEventListener('mouseenter', () => {
+            entry.style.background = '#eff6ff';
+        });
+        entry.addEventListener('mouseleave', () => {
+            entry.style.background = 'transparent';
+        });
+        entry.addEventListener('click', () => {
+            entry.textContent = '正在翻译…';
+            post({ kind: 'context', id: id, text: text, target: outgoingLanguage });
+        });
+        menu.appendChild(entry);
+        document.body.appendChild(menu);
+    }
+
+    function onDocumentClick(event) {
+        const target = elementOf(event.target);
+        if (target && target.closest('.aurelo-context-menu, .aurelo-context-result')) {
+            return;
+        }
+        removeContextUi();
+    }
+
+    function anchorCoordinate(value) {
+        const parsed = parseInt(value, 10);
+        return Number.isNaN(parsed) ? 20 : parsed;
+    }
+
+    window.aureloShowContextTranslation = function (id, translated, failed) {
+        const menu = document.querySelector('.aurelo-context-menu');
+        if (menu) {
+            menu.remove();
+        }
+        const anchor = findByAttribute('data-aurelo-context-id', id);
+        if (!anchor) {
+            return;
+        }
+        const left = Math.min(anchorCoordinate(anchor.dataset.menuX), viewportWidth() - 440);
+        const top = Math.min(anchorCoordinate(anchor.dataset.menuY), viewportHeight() - 180);
+        const box = document.createElement('div');
+        box.className = 'aurelo-context-result';
+        box.setAttribute('style',
+            'position:fixed;z-index:2147483647;max-width:420px;padding:14px 16px;' +
+            'border-radius:12px;background:#fff;color:#111827;' +
+            'border:1px solid rgba(15,23,42,.12);box-shadow:0 16px 40px rgba(15,23,42,.22);' +
+            'font:14px/1.55 -apple-system,BlinkMacSystemFont,sans-serif;white-space:pre-wrap;' +
+            'user-select:text;left:' + left + 'px;top:' + top + 'px;');
+
+        const heading = document.createElement('div');
+        heading.setAttribute('style', 'font-size:11px;font-weight:700;color:' +
+            (failed ? '#d97706' : '#2563eb') + ';margin-bottom:6px');
+        heading.textContent = failed ? '翻译提示' : '英文翻译';
+
+        const close = document.createElement('button');
+        close.textContent = '×';
+        close.setAttribute('style',
+            'position:absolute;right:8px;top:6px;border:0;background:transparent;' +
+            'color:#64748b;font-size:18px;cursor:pointer;');
+        close.addEventListener('click', () => box.remove());
+
+        box.append(heading, document.createTextNode(String(translated ?? '')), close);
+        document.body.appendChild(box);
+    };
+
+    // ---------------------------------------------------------------- whole-page translation
+
+    if (!(window.__aureloPageNodes instanceof Map)) {
+        window.__aureloPageNodes = new Map();
+    }
+
+    const SKIPPED_PARENTS = new Set(['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'INPUT', 'CODE', 'PRE']);
+
+    function acceptPageText(node) {
+        const parent = node.parentElement;
+        if (!parent || SKIPPED_PARENTS.has(parent.tagName) || parent.closest(OWN_UI_SELECTOR)) {
+            return false;
+        }
+        const text = (node.nodeValue || '').trim();
+        if (text.length < 2 || text.length > PAGE_TEXT_MAXIMUM || !/[A-Za-z]/.test(text)) {
+            return false;
+        }
+        const style = getComputedStyle(parent);
+        if (style.display === 'none' || style.visibility === 'hidden') {
+            return false;
+        }
+        const rect = parent.getBoundingClientRect();
+        return rect.width !== 0 && rect.height !== 0;
+    }
+
+    window.aureloRestorePage = function () {
+        for (const record of window.__aureloPageNodes.values()) {
+            if (record.node.isConnected) {
+                record.node.nodeValue = record.original;
+            }
+        }
+        window.__aureloPageNodes.clear();
+    };
+
+    window.aureloTranslatePage = function () {
+        window.aureloRestorePage();
+        if (!document.body) {
+            return;
+        }
+        const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+        const accepted = [];
+        while (accepted.length < PAGE_NODE_LIMIT) {
+            const node = walker.nextNode();
+            if (!node) {
+                break;
+            }
+            if (acceptPageText(node)) {
+                accepted.push(node);
+            }
+        }
+        for (const node of accepted) {
+            const id = makeID();
+            window.__aureloPageNodes.set(id, { node: node, original: node.nodeValue });
+            post({ kind: 'page', id: id, text: node.nodeValue.trim(), target: incomingLanguage });
+        }
+    };
+
+    window.aureloSetPageTranslation = function (id, translated, failed) {
+        const record = window.__aureloPageNodes.get(id);
+        if (!record || !record.node.isConnected || failed) {
+            return;
+        }
+        record.node.nodeValue = String(translated ?? '');
+    };
+
+    // ---------------------------------------------------------------- start
+
+    document.addEventListener('contextmenu', onContextMenu, true);
+    document.addEventListener('click', onDocumentClick, true);
+
+    scanVisibleMessages();
+
+    window.aureloSetTranslationActive = function (active) {
+        translationActive = Boolean(active) && receiveTranslationEnabled;
+        if (translationActive) {
+            setTimeout(scanVisibleMessages, ACTIVATION_SCAN_DELAY);
+        }
+    };
+
+    document.addEventListener('scroll', () => {
+        if (!translationActive || scrollScanFrame) {
+            return;
+        }
+        scrollScanFrame = requestAnimationFrame(() => {
+            scrollScanFrame = 0;
+            scanVisibleMessages();
+        });
+    }, { capture: true, passive: true });
+
+    const observer = new MutationObserver((records) => {
+        for (const record of records) {
+            for (const node of record.addedNodes) {
+                if (isElement(node) &&
+                    (node.matches(CANDIDATE_SELECTOR) || node.querySelector(CANDIDATE_SELECTOR))) {
+                    pendingNodes.add(node);
+                }
+            }
+        }
+        if (pendingNodes.size > 0 && !processTimer) {
+            processTimer = setTimeout(flushPendingNodes, FLUSH_DELAY);
+        }
+    });
+    observer.observe(document.body || document.documentElement, { childList: true, subtree: true });
+})();

@@ -1,0 +1,347 @@
+#include "PageScriptHarness.hpp"
+
+#include "support/MainLoopWait.hpp"
+
+#include <gdk/x11/gdkx.h>
+#include <gtk/gtk.h>
+#include <libsoup/soup.h>
+#include <webkit/webkit.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace aurelo::test {
+
+namespace {
+
+constexpr const char* kWorld = "aurelo";
+
+std::string readFile(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream)
+        return {};
+    std::ostringstream buffer;
+    buffer << stream.rdbuf();
+    return buffer.str();
+}
+
+void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
+    for (auto at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size()))
+        text.replace(at, placeholder.size(), value);
+}
+
+std::string stringExpression(const std::string& value) {
+    try {
+        return nlohmann::json::array({value}).dump() + "[0]";
+    } catch (const nlohmann::json::exception&) {
+        return R"([""][0])";
+    }
+}
+
+std::string contentTypeFor(const std::string& path) {
+    if (path.ends_with(".html"))
+        return "text/html; charset=utf-8";
+    if (path.ends_with(".js"))
+        return "text/javascript; charset=utf-8";
+    if (path.ends_with(".css"))
+        return "text/css; charset=utf-8";
+    return "application/octet-stream";
+}
+
+void ensureGtk() {
+    static const bool initialised = [] {
+        g_setenv("GDK_BACKEND", "x11", FALSE);
+        gtk_init();
+        return true;
+    }();
+    (void)initialised;
+}
+
+} // namespace
+
+std::string fillPageScript(std::string script, const PageScriptSettings& settings) {
+    const auto flag = [](bool value) { return std::string(value ? "true" : "false"); };
+    replaceAll(script, "__SEND_TRANSLATE__", flag(settings.sendTranslation));
+    replaceAll(script, "__TRANSLATION_ACTIVE__", flag(settings.translationActive));
+    replaceAll(script, "__RECEIVE_TRANSLATE__", flag(settings.receiveTranslation));
+    replaceAll(script, "__TRANSLATION_FONT_SIZE__",
+               std::to_string(static_cast<long long>(std::trunc(settings.fontSize))));
+    replaceAll(script, "__TRANSLATION_FONT_COLOR__", stringExpression(settings.fontColor));
+    replaceAll(script, "__INPUT_LANGUAGE__", stringExpression(settings.inputLanguage));
+    replaceAll(script, "__OUTGOING_LANGUAGE__", stringExpression(settings.outgoingLanguage));
+    replaceAll(script, "__INCOMING_LANGUAGE__", stringExpression(settings.incomingLanguage));
+    replaceAll(script, "__OWN_MESSAGE_LANGUAGE__", stringExpression(settings.ownMessageLanguage));
+    return script;
+}
+
+std::string pageScriptSource() {
+    auto text = readFile(AURELO_PAGE_SCRIPT_PATH);
+    if (text.empty())
+        throw std::runtime_error("page script not found at " AURELO_PAGE_SCRIPT_PATH);
+    return text;
+}
+
+PageScriptHarness::PageScriptHarness(int width, int height) {
+    ensureGtk();
+
+    m_server = adoptGRef(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, nullptr)));
+    soup_server_add_handler(m_server.get(), nullptr, serverCallback, this, nullptr);
+    GErrorHolder error;
+    if (!soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out()))
+        throw std::runtime_error("cannot listen on loopback");
+    GSList* uris = soup_server_get_uris(m_server.get());
+    char* origin = g_uri_to_string(static_cast<GUri*>(uris->data));
+    m_origin = origin;
+    if (m_origin.ends_with('/'))
+        m_origin.pop_back();
+    g_free(origin);
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+
+    m_manager = webkit_user_content_manager_new();
+    g_signal_connect(m_manager, "script-message-received::translationBridge",
+                     G_CALLBACK(messageCallback), this);
+    webkit_user_content_manager_register_script_message_handler(m_manager, "translationBridge",
+                                                                kWorld);
+
+    m_view = WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", m_manager, nullptr));
+    g_object_unref(m_manager); // the view holds it from here on
+    WebKitSettings* settings = webkit_web_view_get_settings(m_view);
+    webkit_settings_set_hardware_acceleration_policy(settings,
+                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+
+    m_window = gtk_window_new();
+    gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
+    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
+    gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(m_view));
+    gtk_window_present(GTK_WINDOW(m_window));
+    runMainLoopUntil([this] { return gtk_widget_get_mapped(m_window); });
+    m_xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(m_window)));
+    // The first XTest key after the window appears can be lost while focus settles; spend it on
+    // a modifier that no page reacts to.
+    focusWindow();
+    xdotool({"key", "shift"});
+    runMainLoopFor(std::chrono::milliseconds(200));
+}
+
+PageScriptHarness::~PageScriptHarness() {
+    if (m_manager)
+        g_signal_handlers_disconnect_by_data(m_manager, this);
+    if (m_window)
+        gtk_window_destroy(GTK_WINDOW(m_window));
+    soup_server_disconnect(m_server.get());
+}
+
+std::string PageScriptHarness::url(const std::string& path) const {
+    return m_origin + (path.starts_with('/') ? "" : "/") + path;
+}
+
+void PageScriptHarness::serve(const std::string& path, std::string contentType, std::string body) {
+    m_routes[path] = {std::move(contentType), std::move(body)};
+}
+
+void PageScriptHarness::addResponseHeader(std::string name, std::string value) {
+    m_headers.emplace_back(std::move(name), std::move(value));
+}
+
+void PageScriptHarness::resize(int width, int height) {
+    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
+    runMainLoopUntil([&] {
+        return gtk_widget_get_width(GTK_WIDGET(m_view)) == width &&
+               gtk_widget_get_height(GTK_WIDGET(m_view)) == height;
+    });
+}
+
+bool PageScriptHarness::load(const std::string& fixture, const PageScriptSettings& settings,
+                             bool inject) {
+    webkit_user_content_manager_remove_all_scripts(m_manager);
+    if (inject) {
+        const auto source = fillPageScript(pageScriptSource(), settings);
+        auto* script = webkit_user_script_new_for_world(
+            source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, kWorld, nullptr, nullptr);
+        webkit_user_content_manager_add_script(m_manager, script);
+        webkit_user_script_unref(script);
+    }
+    // Messages are cleared when the new document commits, so that a late post of the page being
+    // left cannot be taken for one of the new page.
+    struct LoadState {
+        PageScriptHarness* harness;
+        bool finished = false;
+    } state{this};
+    auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* load = static_cast<LoadState*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED)
+            load->harness->m_messages.clear();
+        if (event == WEBKIT_LOAD_FINISHED)
+            load->finished = true;
+    };
+    const gulong handler = g_signal_connect(m_view, "load-changed", G_CALLBACK(onLoad), &state);
+    webkit_web_view_load_uri(m_view, url(fixture).c_str());
+    const bool loaded = runMainLoopUntil([&] { return state.finished; });
+    g_signal_handler_disconnect(m_view, handler);
+    return loaded;
+}
+
+std::vector<nlohmann::json> PageScriptHarness::messagesOfKind(const std::string& kind) const {
+    std::vector<nlohmann::json> result;
+    for (const auto& message : m_messages) {
+        const bool plain = !message.contains("kind");
+        if ((kind == "message" && plain) ||
+            (!plain && message["kind"].is_string() && message["kind"] == kind))
+            result.push_back(message);
+    }
+    return result;
+}
+
+bool PageScriptHarness::waitForMessages(const std::string& kind, std::size_t count,
+                                        std::chrono::milliseconds deadline) {
+    return runMainLoopUntil([&] { return messagesOfKind(kind).size() >= count; }, deadline);
+}
+
+nlohmann::json PageScriptHarness::evaluate(const std::string& script) {
+    return evaluateIn(kWorld, script);
+}
+
+nlohmann::json PageScriptHarness::evaluateInPage(const std::string& script) {
+    return evaluateIn(nullptr, script);
+}
+
+nlohmann::json PageScriptHarness::evaluateIn(const char* world, const std::string& script) {
+    struct Pending {
+        bool done = false;
+        nlohmann::json result;
+    } pending;
+    auto onDone = +[](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* state = static_cast<Pending*>(data);
+        GError* error = nullptr;
+        JSCValue* value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+        if (error) {
+            state->result = {{"error", error->message}};
+            g_error_free(error);
+        } else if (value) {
+            if (!jsc_value_is_undefined(value)) {
+                char* text = jsc_value_to_json(value, 0);
+                if (text)
+                    state->result = nlohmann::json::parse(text, nullptr, false);
+                g_free(text);
+            }
+            g_object_unref(value);
+        }
+        state->done = true;
+    };
+    webkit_web_view_evaluate_javascript(m_view, script.c_str(), -1, world, nullptr, nullptr, onDone,
+                                        &pending);
+    runMainLoopUntil([&] { return pending.done; });
+    return pending.result;
+}
+
+bool PageScriptHarness::waitForPage(const std::string& expression,
+                                    std::chrono::milliseconds deadline) {
+    const auto script = "Boolean(" + expression + ")";
+    return runMainLoopUntil(
+        [&] {
+            const auto value = evaluateInPage(script);
+            if (value == true)
+                return true;
+            runMainLoopFor(std::chrono::milliseconds(10));
+            return false;
+        },
+        deadline);
+}
+
+void PageScriptHarness::call(const std::string& function, const nlohmann::json& arguments) {
+    evaluate("window." + function + "?.(..." + arguments.dump() + ")");
+}
+
+void PageScriptHarness::messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self) {
+    char* text = jsc_value_to_json(value, 0);
+    auto* harness = static_cast<PageScriptHarness*>(self);
+    harness->m_messages.push_back(text ? nlohmann::json::parse(text, nullptr, false)
+                                       : nlohmann::json());
+    g_free(text);
+}
+
+void PageScriptHarness::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                                       GHashTable*, gpointer self) {
+    auto* harness = static_cast<PageScriptHarness*>(self);
+    std::string body;
+    std::string type;
+    if (auto route = harness->m_routes.find(path); route != harness->m_routes.end()) {
+        type = route->second.first;
+        body = route->second.second;
+    } else {
+        const std::string relative = path;
+        if (relative.find("..") == std::string::npos)
+            body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
+        type = contentTypeFor(relative);
+        if (body.empty()) {
+            soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
+            return;
+        }
+    }
+    soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
+    for (const auto& [name, value] : harness->m_headers)
+        soup_message_headers_append(soup_server_message_get_response_headers(message),
+                                    name.c_str(), value.c_str());
+    soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
+                                     body.empty() ? nullptr : body.data(), body.size());
+}
+
+void PageScriptHarness::xdotool(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string program = "xdotool";
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (auto& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                 nullptr, nullptr, nullptr);
+}
+
+void PageScriptHarness::focusWindow() {
+    // Nothing else takes the focus on the virtual display, so once is enough; it keeps key
+    // presses quick, which tests of the composer's timings rely on.
+    if (m_focused)
+        return;
+    xdotool({"windowfocus", "--sync", std::to_string(m_xid)});
+    runMainLoopFor(std::chrono::milliseconds(20));
+    m_focused = true;
+}
+
+void PageScriptHarness::pressKeys(const std::string& keys) {
+    focusWindow();
+    xdotool({"key", "--clearmodifiers", keys});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+void PageScriptHarness::typeText(const std::string& text) {
+    focusWindow();
+    xdotool({"type", "--delay", "15", text});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+void PageScriptHarness::clickAt(double x, double y, int button) {
+    focusWindow();
+    xdotool({"mousemove", "--window", std::to_string(m_xid), std::to_string(std::lround(x)),
+             std::to_string(std::lround(y)), "click", std::to_string(button)});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+bool PageScriptHarness::clickElement(const std::string& selector, int button) {
+    const auto centre = evaluateInPage(
+        "(() => { const e = document.querySelector(" + nlohmann::json(selector).dump() +
+        "); if (!e) return null; const r = e.getBoundingClientRect();"
+        " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    if (!centre.is_array() || centre.size() != 2)
+        return false;
+    clickAt(centre[0].get<double>(), centre[1].get<double>(), button);
+    return true;
+}
+
+} // namespace aurelo::test
