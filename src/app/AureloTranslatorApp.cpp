@@ -1,6 +1,7 @@
 #include "app/AureloTranslatorApp.hpp"
 
 #include "app/LoginView.hpp"
+#include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
 #include "views/ContentView.hpp"
 #include "views/ContentViewModel.hpp"
@@ -10,6 +11,8 @@
 #include <giomm/menu.h>
 #include <giomm/simpleaction.h>
 #include <glibmm/main.h>
+#include <glibmm/miscutils.h>
+#include <glibmm/spawn.h>
 #include <gtkmm/icontheme.h>
 #include <gtkmm/messagedialog.h>
 
@@ -131,8 +134,8 @@ void AureloTranslatorApp::on_activate() {
 }
 
 void AureloTranslatorApp::buildWindow() {
-    m_window = new Gtk::ApplicationWindow(Glib::RefPtr<Gtk::Application>(this));
-    reference(); // the RefPtr above does not own us
+    // The application keeps the window (hidden or shown) until it quits.
+    m_window = new Gtk::ApplicationWindow();
     m_window->set_title("Aurelo翻译器");
     m_window->set_icon_name("com.aurelo.translator");
     m_window->set_default_size(1580, 980);

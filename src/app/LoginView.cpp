@@ -2,6 +2,8 @@
 
 #include "views/ShellRules.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <gtkmm/image.h>
 
 namespace aurelo {
@@ -31,10 +33,10 @@ LoginView::LoginView(AccountStore& account)
     card->set_size_request(420, -1);
     card->set_halign(Gtk::Align::CENTER);
     m_username.set_placeholder_text("账号");
-    m_username.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("账号"));
+    setAccessibleLabel(m_username, Glib::ustring("账号"));
     m_password.set_property("placeholder-text", Glib::ustring("密码"));
     m_password.set_show_peek_icon(true);
-    m_password.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("密码"));
+    setAccessibleLabel(m_password, Glib::ustring("密码"));
     m_error.add_css_class("aurelo-error");
     m_error.set_wrap(true);
     m_error.set_xalign(0);
@@ -46,7 +48,7 @@ LoginView::LoginView(AccountStore& account)
     m_button.add_css_class("aurelo-primary");
     m_button.add_css_class("suggested-action");
     m_button.set_size_request(-1, 40);
-    m_button.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("登录"));
+    setAccessibleLabel(m_button, Glib::ustring("登录"));
     card->append(m_username);
     card->append(m_password);
     card->append(m_error);
@@ -63,7 +65,7 @@ LoginView::LoginView(AccountStore& account)
     m_password.signal_changed().connect([this] { refresh(); });
     m_username.signal_activate().connect([this] { m_password.grab_focus(); });
     // Return in the password field submits whatever the fields hold.
-    m_password.signal_activate().connect([this] { submit(); });
+    onPasswordActivate(m_password, [this] { submit(); });
     m_button.signal_clicked().connect([this] { submit(); });
     m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field) { refresh(); });
     refresh();

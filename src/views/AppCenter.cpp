@@ -2,6 +2,8 @@
 
 #include "views/PlatformIcon.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/flowbox.h>
@@ -38,7 +40,7 @@ AppCenter::AppCenter(LogoCache& logos, std::function<void(const PlatformEntry&)>
         box->append(*Gtk::make_managed<PlatformIcon>(logos, entry.logoURL, entry.icon, 40));
         box->append(*Gtk::make_managed<Gtk::Label>(entry.name));
         tile->set_child(*box);
-        tile->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(entry.name));
+        setAccessibleLabel(*tile, Glib::ustring(entry.name));
         tile->set_sensitive(entry.available);
         tile->signal_clicked().connect([addPlatform, entry] { addPlatform(entry); });
         grid->append(*tile);

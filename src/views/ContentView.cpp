@@ -4,6 +4,8 @@
 #include "views/SessionBar.hpp"
 #include "views/Sidebar.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
@@ -158,7 +160,7 @@ void ContentView::showRenameDialog() {
     heading->add_css_class("aurelo-title");
     auto* entry = Gtk::make_managed<Gtk::Entry>();
     entry->set_placeholder_text("例如：王磊客户");
-    entry->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("名称"));
+    setAccessibleLabel(*entry, Glib::ustring("名称"));
     entry->set_text(m_model.renameText());
     entry->signal_changed().connect([this, entry] { m_model.setRenameText(entry->get_text()); });
     body->append(*heading);
@@ -214,10 +216,10 @@ void ContentView::showLockSetupDialog() {
     note->set_wrap(true);
     auto* password = Gtk::make_managed<Gtk::PasswordEntry>();
     password->set_property("placeholder-text", Glib::ustring("输入新密码（至少 4 个字符）"));
-    password->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("新密码"));
+    setAccessibleLabel(*password, Glib::ustring("新密码"));
     auto* confirmation = Gtk::make_managed<Gtk::PasswordEntry>();
     confirmation->set_property("placeholder-text", Glib::ustring("再次输入新密码"));
-    confirmation->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("再次输入新密码"));
+    setAccessibleLabel(*confirmation, Glib::ustring("再次输入新密码"));
     auto* message = Gtk::make_managed<Gtk::Label>();
     message->add_css_class("aurelo-error");
     message->set_visible(false);
@@ -233,7 +235,7 @@ void ContentView::showLockSetupDialog() {
         message->set_text(m_model.appLock().message());
         message->set_visible(!m_model.appLock().message().empty());
     });
-    confirmation->signal_activate().connect([save] { save->activate(); });
+    onPasswordActivate(*confirmation, [save] { save->activate(); });
     dialog->signal_hide().connect([this] { m_model.cancelLockSetup(); });
     m_dialog->present();
 }

@@ -1,5 +1,7 @@
 #include "views/LockScreen.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <gtkmm/button.h>
 #include <gtkmm/image.h>
 
@@ -23,8 +25,8 @@ LockScreen::LockScreen(ContentViewModel& model)
     auto* line = Gtk::make_managed<Gtk::Label>("聊天内容已隐藏");
     line->add_css_class("aurelo-subtitle");
     m_password.set_property("placeholder-text", Glib::ustring("输入个人锁屏密码"));
-    m_password.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("输入个人锁屏密码"));
-    m_password.signal_activate().connect([this] { unlock(); });
+    setAccessibleLabel(m_password, Glib::ustring("输入个人锁屏密码"));
+    onPasswordActivate(m_password, [this] { unlock(); });
     m_message.add_css_class("aurelo-error");
     m_message.set_visible(false);
     auto* button = Gtk::make_managed<Gtk::Button>();
@@ -35,7 +37,7 @@ LockScreen::LockScreen(ContentViewModel& model)
     buttonBox->append(*Gtk::make_managed<Gtk::Label>("解锁工作台"));
     button->set_child(*buttonBox);
     button->add_css_class("aurelo-primary");
-    button->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("解锁工作台"));
+    setAccessibleLabel(*button, Glib::ustring("解锁工作台"));
     button->signal_clicked().connect([this] { unlock(); });
 
     for (Gtk::Widget* widget :

@@ -4,6 +4,8 @@
 #include "views/SessionTab.hpp"
 #include "views/SymbolIcons.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <glibmm/main.h>
@@ -20,7 +22,7 @@ void setButtonContent(Gtk::Button& button, const std::string& symbol, const std:
     if (!title.empty())
         box->append(*Gtk::make_managed<Gtk::Label>(title));
     button.set_child(*box);
-    button.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(title));
+    setAccessibleLabel(button, Glib::ustring(title));
 }
 
 } // namespace
@@ -70,7 +72,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     m_rows = &toolbarButton("chevron.down", "展开");
     m_rows->signal_clicked().connect([this] { m_model.toggleSessionRows(); });
     auto& quick = toolbarButton("gearshape.fill", "");
-    quick.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("快捷翻译设置"));
+    setAccessibleLabel(quick, Glib::ustring("快捷翻译设置"));
     quick.set_tooltip_text("快捷翻译设置");
     quick.signal_clicked().connect([this] { m_model.toggleQuickSettings(); });
     header->append(m_toolbar);
@@ -86,7 +88,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     auto* add = Gtk::make_managed<Gtk::Button>();
     add->set_icon_name("list-add-symbolic");
     add->set_tooltip_text("新增当前平台账号");
-    add->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("新增当前平台账号"));
+    setAccessibleLabel(*add, Glib::ustring("新增当前平台账号"));
     add->set_valign(Gtk::Align::START);
     add->signal_clicked().connect(std::move(addCurrentPlatformSession));
     tabRow->append(*add);

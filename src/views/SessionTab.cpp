@@ -3,6 +3,8 @@
 #include "views/PageZoom.hpp"
 #include "views/PlatformIcon.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <giomm/menu.h>
 #include <gtkmm/dragsource.h>
 #include <gtkmm/droptarget.h>
@@ -52,7 +54,7 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     row->append(*name);
     m_button.set_child(*row);
     m_button.set_has_frame(false);
-    m_button.update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(session.name));
+    setAccessibleLabel(m_button, Glib::ustring(session.name));
     m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
     append(m_button);
 
@@ -62,7 +64,7 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     close->add_css_class("aurelo-tab-close");
     close->set_valign(Gtk::Align::CENTER);
     close->set_tooltip_text("删除此多开页面");
-    close->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring("删除此多开页面"));
+    setAccessibleLabel(*close, Glib::ustring("删除此多开页面"));
     close->signal_clicked().connect([this] { m_model.askToDelete(m_session); });
     append(*close);
 

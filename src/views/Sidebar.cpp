@@ -3,6 +3,8 @@
 #include "views/PlatformIcon.hpp"
 #include "views/SymbolIcons.hpp"
 
+#include "views/WidgetHelpers.hpp"
+
 #include <glibmm/main.h>
 #include <gtkmm/button.h>
 #include <gtkmm/image.h>
@@ -23,7 +25,7 @@ Gtk::Button* sidebarButton(Gtk::Widget& icon, const std::string& title) {
     label->set_max_width_chars(8);
     box->append(*label);
     button->set_child(*box);
-    button->update_property(Gtk::Accessible::Property::LABEL, Glib::ustring(title));
+    setAccessibleLabel(*button, Glib::ustring(title));
     return button;
 }
 

@@ -66,7 +66,10 @@ void WebViewStack::updatePage(const ChatSession& session, Page& page) {
     page.view->set_opacity(shown ? 1.0 : 0.0);
     page.view->set_can_target(shown);
     page.view->set_can_focus(shown);
-    page.view->update_state(Gtk::Accessible::State::HIDDEN, !shown);
+    Glib::Value<bool> hidden;
+    hidden.init(hidden.value_type());
+    hidden.set(!shown);
+    page.view->update_state(Gtk::Accessible::State::HIDDEN, hidden);
 }
 
 void WebViewStack::synchronize() {
