@@ -3,6 +3,7 @@
 #include "app/LoginView.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
+#include "views/CloseDialog.hpp"
 #include "views/ContentView.hpp"
 #include "views/ContentViewModel.hpp"
 #include "views/ShellRules.hpp"
@@ -184,20 +185,13 @@ void AureloTranslatorApp::showLoginOrMain() {
 bool AureloTranslatorApp::onCloseRequest() {
     if (m_isQuitting)
         return false;
-    auto* dialog = new Gtk::MessageDialog(*m_window, "关闭Aurelo翻译器", false,
-                                          Gtk::MessageType::QUESTION, Gtk::ButtonsType::NONE, true);
-    dialog->set_secondary_text("你可以隐藏到后台并保留所有登录状态，或者完全退出应用。");
-    enum Response { Hide = 1, Quit = 2, Cancel = 3 };
-    dialog->add_button("隐藏到后台", Hide);
-    dialog->add_button("完全退出", Quit);
-    dialog->add_button("取消", Cancel);
-    dialog->set_default_response(Hide);
+    auto* dialog = new CloseDialog(*m_window);
     dialog->signal_response().connect([this, dialog](int response) {
         dialog->hide();
-        if (response == Hide) {
+        if (response == CloseDialog::Hide) {
             // The window and every page stay alive; activating the application shows it again.
             m_window->hide();
-        } else if (response == Quit) {
+        } else if (response == CloseDialog::Quit) {
             m_isQuitting = true;
             Glib::signal_idle().connect_once([this] { quit(); });
         }
