@@ -32,6 +32,7 @@ LiveCaptionManager::~LiveCaptionManager() {
     // points at this object), the recognition thread and the capture stream.
     m_alive.reset();
     cancelTranslationTimer();
+    cancelConnectionTimeout();
     if (m_translationTask)
         *m_translationTask->cancelled = true;
     if (m_recognitionTask)
@@ -75,6 +76,10 @@ void LiveCaptionManager::start() {
     m_runningStatus = kConnectingStatus;
     setRunning(true);
     setStatus(m_runningStatus);
+    // Points at this object; endRun() and the destructor remove it.
+    m_connectionTimeout =
+        g_timeout_add(static_cast<guint>(m_dependencies.connectionTimeout.count()),
+                      connectionTimeoutCallback, this);
     m_stream->startCapture(m_audioOutput, [this, alive, run](const AudioCaptureEvent& event) {
         if (!alive.expired() && run == m_run && m_isRunning)
             handleCaptureEvent(event);
@@ -84,6 +89,7 @@ void LiveCaptionManager::start() {
 void LiveCaptionManager::stop() { endRun(kStoppedStatus); }
 
 void LiveCaptionManager::endRun(const char* status) {
+    cancelConnectionTimeout();
     cancelTranslationTimer();
     if (m_translationTask) {
         *m_translationTask->cancelled = true;
@@ -119,6 +125,7 @@ void LiveCaptionManager::handleCaptureEvent(const AudioCaptureEvent& event) {
     switch (event.kind) {
     case AudioCaptureEvent::Kind::Connected:
     case AudioCaptureEvent::Kind::StreamCountChanged:
+        cancelConnectionTimeout();
         m_runningStatus = event.streamCount > 0 ? kListeningStatus : kWaitingForAudioStatus;
         setStatus(m_runningStatus);
         break;
@@ -173,6 +180,20 @@ gboolean LiveCaptionManager::translationTimerCallback(gpointer self) {
         manager->m_translationTask->timer = 0;
     manager->translateOpenUtterance();
     return G_SOURCE_REMOVE;
+}
+
+gboolean LiveCaptionManager::connectionTimeoutCallback(gpointer self) {
+    auto* manager = static_cast<LiveCaptionManager*>(self);
+    manager->m_connectionTimeout = 0;
+    manager->endRun(kNoSoundServerStatus);
+    return G_SOURCE_REMOVE;
+}
+
+void LiveCaptionManager::cancelConnectionTimeout() {
+    if (m_connectionTimeout != 0) {
+        g_source_remove(m_connectionTimeout);
+        m_connectionTimeout = 0;
+    }
 }
 
 void LiveCaptionManager::cancelTranslationTimer() {

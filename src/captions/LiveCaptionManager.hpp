@@ -47,6 +47,9 @@ public:
         // While a sentence is still being spoken its translation is refreshed at most this
         // often; the end of the sentence is translated at once.
         std::chrono::milliseconds translationInterval{1000};
+        // A server that accepts the connection but never answers would otherwise leave the
+        // strip saying "connecting" for ever.
+        std::chrono::milliseconds connectionTimeout{10000};
     };
 
     // Captures through the sound server and recognises with PocketSphinx.
@@ -89,6 +92,8 @@ private:
     void translate(std::optional<CaptionTranscript::TranslationJob> job);
     void cancelTranslationTimer();
     static gboolean translationTimerCallback(gpointer self);
+    static gboolean connectionTimeoutCallback(gpointer self);
+    void cancelConnectionTimeout();
 
     void setRunning(bool running);
     void setStatus(std::string status);
@@ -116,6 +121,7 @@ private:
     // The status while a run is healthy, shown again after a translation failure clears.
     std::string m_runningStatus;
     std::uint64_t m_run = 0;
+    guint m_connectionTimeout = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     sigc::signal<void()> m_isRunningChanged;

@@ -116,6 +116,8 @@ void recognize(const ModelFiles& files, const std::shared_ptr<SpeechRecognitionR
     static std::once_flag quiet;
     std::call_once(quiet, [] { err_set_logfp(nullptr); });
 
+    if (state->cancelled.load())
+        return;
     if (!files.present()) {
         report(state, Kind::Failed);
         return;

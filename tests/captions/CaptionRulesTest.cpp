@@ -1,9 +1,8 @@
-// Which playback streams count as ours, how the transcript keeps translations in step with a
-// sentence that is still changing, and what is left of the recogniser's raw hypotheses.
+// Which playback streams count as ours, and how the transcript keeps translations in step with
+// a sentence that is still changing.
 
 #include "captions/CaptionTranscript.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
-#include "captions/PocketSphinxRecognizer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -88,16 +87,6 @@ TEST(CaptionTranscript, KeepsOnlyRecentUtterancesAndForgetsOnClear) {
     transcript.clear();
     EXPECT_EQ(transcript.sourceText(), "");
     EXPECT_FALSE(transcript.openUtterance());
-}
-
-TEST(PocketSphinxRecognizer, HypothesesKeepOnlyWords) {
-    EXPECT_EQ(PocketSphinxRecognizer::cleanHypothesis(nullptr), "");
-    EXPECT_EQ(PocketSphinxRecognizer::cleanHypothesis(""), "");
-    EXPECT_EQ(PocketSphinxRecognizer::cleanHypothesis("<s> hello [NOISE] the(2)  world <sil> </s>"),
-              "hello the world");
-    EXPECT_EQ(PocketSphinxRecognizer::cleanHypothesis("++breath++ (2)"), "");
-    EXPECT_EQ(PocketSphinxRecognizer::forLocale("en-GB"), nullptr);
-    EXPECT_NE(PocketSphinxRecognizer::forLocale("en-US"), nullptr);
 }
 
 } // namespace

@@ -39,12 +39,14 @@ protected:
     // By default a running sentence is never refreshed on a timer, so what is sent is exactly
     // what the test provokes.
     std::unique_ptr<LiveCaptionManager> makeManager(std::chrono::milliseconds interval = 24h,
-                                                    bool withRecognizer = true) {
+                                                    bool withRecognizer = true,
+                                                    std::chrono::milliseconds connectionTimeout = 24h) {
         LiveCaptionManager::Dependencies dependencies;
         dependencies.makeStream = [log = capture] { return std::make_unique<FakeCaptureStream>(log); };
         if (withRecognizer)
             dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
         dependencies.translationInterval = interval;
+        dependencies.connectionTimeout = connectionTimeout;
         return std::make_unique<LiveCaptionManager>(
             service,
             [this] {
@@ -211,6 +213,12 @@ TEST_F(LiveCaptionManagerTest, FailuresEndTheRunWithAStatusLine) {
         EXPECT_EQ(recognition->cancels, ++run);
         ASSERT_TRUE(runMainLoopUntil([&] { return capture->stops == run; })) << c.status;
     }
+
+    // A server that never answers ends the run as if there were none.
+    auto silentServer = makeManager(24h, true, 1ms);
+    silentServer->start();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !silentServer->isRunning(); }));
+    EXPECT_EQ(silentServer->statusText(), LiveCaptionManager::kNoSoundServerStatus);
 
     auto withoutModel = makeManager(24h, false);
     withoutModel->start();
