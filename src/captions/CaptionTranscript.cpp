@@ -72,7 +72,9 @@ std::string CaptionTranscript::translatedText() const {
     return text;
 }
 
-void CaptionTranscript::clear() { m_utterances.clear(); }
+void CaptionTranscript::clear() {
+    m_utterances.clear();
+}
 
 CaptionTranscript::Utterance* CaptionTranscript::find(std::uint64_t id) {
     auto found = std::find_if(m_utterances.begin(), m_utterances.end(),

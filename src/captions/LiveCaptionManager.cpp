@@ -11,7 +11,8 @@ namespace {
 LiveCaptionManager::Dependencies desktopDependencies() {
     LiveCaptionManager::Dependencies dependencies;
     dependencies.makeStream = [] { return std::make_unique<PulseAudioCaptureStream>(); };
-    dependencies.recognizer = PocketSphinxRecognizer::forLocale(LiveCaptionManager::kRecognizerLocale);
+    dependencies.recognizer =
+        PocketSphinxRecognizer::forLocale(LiveCaptionManager::kRecognizerLocale);
     return dependencies;
 }
 
@@ -74,8 +75,6 @@ void LiveCaptionManager::start() {
     m_stream = std::move(stream);
 
     m_runningStatus = kConnectingStatus;
-    setRunning(true);
-    setStatus(m_runningStatus);
     // Points at this object; endRun() and the destructor remove it.
     m_connectionTimeout =
         g_timeout_add(static_cast<guint>(m_dependencies.connectionTimeout.count()),
@@ -84,9 +83,14 @@ void LiveCaptionManager::start() {
         if (!alive.expired() && run == m_run && m_isRunning)
             handleCaptureEvent(event);
     });
+    // Last, because a receiver of these signals may already call stop().
+    setRunning(true);
+    setStatus(m_runningStatus);
 }
 
-void LiveCaptionManager::stop() { endRun(kStoppedStatus); }
+void LiveCaptionManager::stop() {
+    endRun(kStoppedStatus);
+}
 
 void LiveCaptionManager::endRun(const char* status) {
     cancelConnectionTimeout();
@@ -212,20 +216,19 @@ void LiveCaptionManager::translate(std::optional<CaptionTranscript::TranslationJ
     if (!job || !m_translationTask || !m_activeConfiguration)
         return;
     const std::weak_ptr<bool> alive = m_alive;
-    m_service.translate(
-        job->text, kTargetLanguage, *m_activeConfiguration,
-        [this, alive, cancelled = m_translationTask->cancelled,
-         job = *job](ServiceOutcome<TranslationResult> outcome) {
-            if (alive.expired() || *cancelled)
-                return;
-            if (!outcome) {
-                setStatus(kTranslationFailedPrefix + describe(outcome.error()));
-                return;
-            }
-            setStatus(m_runningStatus);
-            if (m_transcript.applyTranslation(job, outcome->text))
-                publishTexts();
-        });
+    m_service.translate(job->text, kTargetLanguage, *m_activeConfiguration,
+                        [this, alive, cancelled = m_translationTask->cancelled,
+                         job = *job](ServiceOutcome<TranslationResult> outcome) {
+                            if (alive.expired() || *cancelled)
+                                return;
+                            if (!outcome) {
+                                setStatus(kTranslationFailedPrefix + describe(outcome.error()));
+                                return;
+                            }
+                            setStatus(m_runningStatus);
+                            if (m_transcript.applyTranslation(job, outcome->text))
+                                publishTexts();
+                        });
 }
 
 void LiveCaptionManager::setRunning(bool running) {

@@ -31,7 +31,8 @@ public:
     static constexpr const char* kWaitingForAudioStatus = "正在等待本应用播放声音…";
     static constexpr const char* kListeningStatus = "正在识别应用声音（美式英语）…";
     static constexpr const char* kNoSoundServerStatus = "无法连接声音服务器，实时字幕未启动。";
-    static constexpr const char* kSoundServerLostStatus = "与声音服务器的连接已断开，实时字幕已停止。";
+    static constexpr const char* kSoundServerLostStatus =
+        "与声音服务器的连接已断开，实时字幕已停止。";
     static constexpr const char* kNoRecognizerStatus = "无法加载英语语音识别模型，实时字幕未启动。";
     static constexpr const char* kTranslationFailedPrefix = "字幕翻译失败：";
     static constexpr const char* kTargetLanguage = "zh-CN";

@@ -125,9 +125,9 @@ void recognize(const ModelFiles& files, const std::shared_ptr<SpeechRecognitionR
     const std::string hmm = files.acousticModel.string();
     const std::string lm = files.languageModel.string();
     const std::string dict = files.dictionary.string();
-    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(cmd_ln_init(
-        nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict", dict.c_str(),
-        static_cast<const char*>(nullptr)));
+    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
+                    dict.c_str(), static_cast<const char*>(nullptr)));
     if (!config) {
         report(state, Kind::Failed);
         return;
@@ -186,12 +186,11 @@ public:
           m_reaper(std::move(reaper)) {
         m_state->handler = std::move(handler);
         m_worker.finished = std::make_shared<std::atomic<bool>>(false);
-        m_worker.thread = std::thread(
-            [files = std::move(files), request = m_request, state = m_state,
-             finished = m_worker.finished] {
-                recognize(files, request, state);
-                finished->store(true);
-            });
+        m_worker.thread = std::thread([files = std::move(files), request = m_request,
+                                       state = m_state, finished = m_worker.finished] {
+            recognize(files, request, state);
+            finished->store(true);
+        });
     }
 
     ~PocketSphinxTask() override {

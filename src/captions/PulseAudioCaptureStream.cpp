@@ -113,11 +113,11 @@ struct PulseAudioCaptureStream::Connection {
             property(info.proplist, OwnPlaybackStreamRule::kOwnerProperty)};
         if (!rule.isOwn(properties))
             return;
-        auto& waiting = waitingForSink[info.sink];
-        waiting.push_back(info.index);
-        if (waiting.size() == 1)
-            releaseOperation(
-                pa_context_get_sink_info_by_index(context, info.sink, sinkInfoCallback, this));
+        // One query per playback stream, even for a sink already asked about: a query whose
+        // sink vanished meanwhile fails without saying which sink it was for.
+        waitingForSink[info.sink].push_back(info.index);
+        releaseOperation(
+            pa_context_get_sink_info_by_index(context, info.sink, sinkInfoCallback, this));
     }
 
     void monitorPlaybackStream(std::uint32_t playbackIndex, const char* monitorSource) {
@@ -137,10 +137,12 @@ struct PulseAudioCaptureStream::Connection {
         attributes.tlength = static_cast<std::uint32_t>(-1);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentDuration, &kCaptureSpec));
+        attributes.fragsize =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentDuration, &kCaptureSpec));
         // DONT_MOVE: when the playback stream moves to another sink the server ends this record
         // stream; the playback stream's change event then attaches a new one on the new sink.
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_record(stream, monitorSource, &attributes, flags) < 0) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
@@ -161,8 +163,8 @@ struct PulseAudioCaptureStream::Connection {
         const pa_sample_spec* spec = pa_stream_get_sample_spec(stream);
         std::optional<AudioStreamDescription> description;
         if (spec && pa_sample_spec_valid(spec))
-            description = AudioStreamDescription{sampleFormatOf(spec->format), spec->rate,
-                                                 spec->channels};
+            description =
+                AudioStreamDescription{sampleFormatOf(spec->format), spec->rate, spec->channels};
         for (;;) {
             const void* data = nullptr;
             std::size_t size = 0;
@@ -184,8 +186,8 @@ struct PulseAudioCaptureStream::Connection {
         case PA_CONTEXT_READY:
             wasReady = true;
             pa_context_set_subscribe_callback(context, subscribeCallback, this);
-            releaseOperation(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT,
-                                                  nullptr, nullptr));
+            releaseOperation(
+                pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
             releaseOperation(
                 pa_context_get_sink_input_info_list(context, sinkInputInfoCallback, this));
             post({AudioCaptureEvent::Kind::Connected, 0});
@@ -238,12 +240,13 @@ struct PulseAudioCaptureStream::Connection {
                 pa_context_get_sink_input_info(context, index, sinkInputInfoCallback, self));
             break;
         case PA_SUBSCRIPTION_EVENT_REMOVE:
-            if (auto found = connection->monitors.find(index); found != connection->monitors.end()) {
+            if (auto found = connection->monitors.find(index);
+                found != connection->monitors.end()) {
                 pa_stream* stream = found->second;
                 pa_stream_disconnect(stream);
                 connection->forgetStream(stream);
-                connection->post({AudioCaptureEvent::Kind::StreamCountChanged,
-                                  connection->readyStreamCount()});
+                connection->post(
+                    {AudioCaptureEvent::Kind::StreamCountChanged, connection->readyStreamCount()});
             }
             break;
         default:
@@ -255,14 +258,14 @@ struct PulseAudioCaptureStream::Connection {
         auto* connection = static_cast<Connection*>(self);
         switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
-            connection->post({AudioCaptureEvent::Kind::StreamCountChanged,
-                              connection->readyStreamCount()});
+            connection->post(
+                {AudioCaptureEvent::Kind::StreamCountChanged, connection->readyStreamCount()});
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED:
             connection->forgetStream(stream);
-            connection->post({AudioCaptureEvent::Kind::StreamCountChanged,
-                              connection->readyStreamCount()});
+            connection->post(
+                {AudioCaptureEvent::Kind::StreamCountChanged, connection->readyStreamCount()});
             break;
         default:
             break;
@@ -277,7 +280,9 @@ struct PulseAudioCaptureStream::Connection {
 PulseAudioCaptureStream::PulseAudioCaptureStream(OwnPlaybackStreamRule rule)
     : m_rule(std::move(rule)) {}
 
-PulseAudioCaptureStream::~PulseAudioCaptureStream() { tearDown(); }
+PulseAudioCaptureStream::~PulseAudioCaptureStream() {
+    tearDown();
+}
 
 void PulseAudioCaptureStream::startCapture(std::shared_ptr<ApplicationAudioOutput> output,
                                            EventHandler handler) {

@@ -18,7 +18,8 @@ namespace aurelo {
 // events are posted to the GLib main loop.
 class PulseAudioCaptureStream final : public ApplicationAudioCaptureStream {
 public:
-    explicit PulseAudioCaptureStream(OwnPlaybackStreamRule rule = OwnPlaybackStreamRule::forThisProcess());
+    explicit PulseAudioCaptureStream(
+        OwnPlaybackStreamRule rule = OwnPlaybackStreamRule::forThisProcess());
     ~PulseAudioCaptureStream() override;
     PulseAudioCaptureStream(const PulseAudioCaptureStream&) = delete;
     PulseAudioCaptureStream& operator=(const PulseAudioCaptureStream&) = delete;

@@ -30,7 +30,8 @@ std::vector<std::int16_t> SpeechRecognitionRequest::recognizerSamples(const PcmB
         const float a = mono[index];
         const float b = index + 1 < frames ? mono[index + 1] : a;
         const double value = (a + (b - a) * fraction) * 32767.0;
-        output.push_back(static_cast<std::int16_t>(std::lround(std::clamp(value, -32768.0, 32767.0))));
+        output.push_back(
+            static_cast<std::int16_t>(std::lround(std::clamp(value, -32768.0, 32767.0))));
     }
     return output;
 }

@@ -28,7 +28,8 @@ class ApplicationAudioOutputTest : public ::testing::Test {
 protected:
     std::array<std::int16_t, 8> samples{1, -2, 3, -4, 5, -6, 7, -8};
     std::vector<PcmBuffer> received;
-    ApplicationAudioOutput output{[this](PcmBuffer buffer) { received.push_back(std::move(buffer)); }};
+    ApplicationAudioOutput output{
+        [this](PcmBuffer buffer) { received.push_back(std::move(buffer)); }};
 
     CapturedSampleBuffer goodBuffer() const {
         return CapturedSampleBuffer{true, kMono16k, samples.data(), sizeof samples};
@@ -45,7 +46,8 @@ TEST_F(ApplicationAudioOutputTest, OnlyUsableAudioReachesTheCallback) {
         {"screen output", CaptureOutputType::Screen, goodBuffer()},
         {"microphone output", CaptureOutputType::Microphone, goodBuffer()},
         {"invalid buffer", CaptureOutputType::Audio, with([](auto& b) { b.isValid = false; })},
-        {"data not ready (a gap)", CaptureOutputType::Audio, with([](auto& b) { b.data = nullptr; })},
+        {"data not ready (a gap)", CaptureOutputType::Audio,
+         with([](auto& b) { b.data = nullptr; })},
         {"no format description", CaptureOutputType::Audio,
          with([](auto& b) { b.formatDescription.reset(); })},
         {"unknown encoding", CaptureOutputType::Audio,
@@ -57,16 +59,15 @@ TEST_F(ApplicationAudioOutputTest, OnlyUsableAudioReachesTheCallback) {
         {"zero sample rate", CaptureOutputType::Audio,
          with([](auto& b) { b.formatDescription->sampleRate = 0; })},
         {"zero samples", CaptureOutputType::Audio, with([](auto& b) { b.byteCount = 0; })},
-        {"less than one frame", CaptureOutputType::Audio,
-         with([](auto& b) {
+        {"less than one frame", CaptureOutputType::Audio, with([](auto& b) {
              b.formatDescription->channelCount = 2;
              b.byteCount = 2;
          })},
         {"ends inside a frame", CaptureOutputType::Audio, with([](auto& b) { b.byteCount = 7; })},
         // The size check comes before any copy, so the small backing array is never over-read.
-        {"more frames than 32 bits count", CaptureOutputType::Audio,
-         with([](auto& b) {
-             b.byteCount = (static_cast<std::size_t>(std::numeric_limits<std::uint32_t>::max()) + 1) * 2;
+        {"more frames than 32 bits count", CaptureOutputType::Audio, with([](auto& b) {
+             b.byteCount =
+                 (static_cast<std::size_t>(std::numeric_limits<std::uint32_t>::max()) + 1) * 2;
          })},
     };
     for (const auto& c : dropped) {
@@ -101,10 +102,10 @@ TEST(ApplicationAudioOutputConstruction, RefusesAMissingCallback) {
 
 PcmBuffer pcmOf(AudioFormat format, const void* data, std::size_t bytes) {
     auto pcm = ApplicationAudioOutput::convert(
-        CapturedSampleBuffer{true,
-                             AudioStreamDescription{format.sampleFormat, format.sampleRate,
-                                                    format.channelCount},
-                             data, bytes},
+        CapturedSampleBuffer{
+            true,
+            AudioStreamDescription{format.sampleFormat, format.sampleRate, format.channelCount},
+            data, bytes},
         CaptureOutputType::Audio);
     EXPECT_TRUE(pcm.has_value());
     return pcm.value_or(PcmBuffer(format, 0));
@@ -143,31 +144,25 @@ TEST(RecognizerSamples, ReadsEveryEncodingAndTamesBrokenFloats) {
               (std::vector<std::int16_t>{0, 32767, -32767, 8192}));
 }
 
-TEST(SpeechRecognitionRequestQueue, HandsOverAudioUntilTheEnd) {
-    SpeechRecognitionRequest request;
-    std::vector<std::int16_t> tenth(1600, 100);
-    auto pcm = pcmOf({AudioSampleFormat::S16LE, 16000, 1}, tenth.data(), tenth.size() * 2);
-    request.append(pcm);
-    request.append(pcm);
-    auto audio = request.takeAudio();
-    ASSERT_TRUE(audio);
-    EXPECT_EQ(audio->size(), 3200u);
-
-    request.endAudio();
-    request.append(pcm);
-    EXPECT_FALSE(request.takeAudio()) << "nothing is accepted after the end";
-}
-
-TEST(SpeechRecognitionRequestQueue, DropsAudioBeyondItsBoundAndWakesOnInterrupt) {
-    SpeechRecognitionRequest request;
+TEST(SpeechRecognitionRequestQueue, BoundedUntilTheEndOrAnInterrupt) {
     std::vector<std::int16_t> second(16000, 1);
     auto pcm = pcmOf({AudioSampleFormat::S16LE, 16000, 1}, second.data(), second.size() * 2);
-    for (int i = 0; i < 35; ++i)
-        request.append(pcm);
-    EXPECT_EQ(request.droppedSamples(), 5u * 16000u);
 
-    request.interrupt();
-    EXPECT_FALSE(request.takeAudio()) << "an interrupted request gives nothing, even if queued";
+    SpeechRecognitionRequest ended;
+    for (int i = 0; i < 35; ++i)
+        ended.append(pcm);
+    EXPECT_EQ(ended.droppedSamples(), 5u * 16000u);
+    ended.endAudio();
+    ended.append(pcm);
+    auto audio = ended.takeAudio();
+    ASSERT_TRUE(audio);
+    EXPECT_EQ(audio->size(), 30u * 16000u) << "what was queued before the end is still read";
+    EXPECT_FALSE(ended.takeAudio()) << "nothing is accepted after the end";
+
+    SpeechRecognitionRequest interrupted;
+    interrupted.append(pcm);
+    interrupted.interrupt();
+    EXPECT_FALSE(interrupted.takeAudio()) << "an interrupted request gives nothing, even if queued";
 }
 
 } // namespace

@@ -23,7 +23,8 @@ public:
     explicit FakeCaptureStream(std::shared_ptr<FakeCaptureLog> log) : m_log(std::move(log)) {}
     ~FakeCaptureStream() override { ++m_log->destroyed; }
 
-    void startCapture(std::shared_ptr<ApplicationAudioOutput> output, EventHandler handler) override {
+    void startCapture(std::shared_ptr<ApplicationAudioOutput> output,
+                      EventHandler handler) override {
         ++m_log->starts;
         m_log->output = std::move(output);
         m_log->handler = std::move(handler);
@@ -54,7 +55,8 @@ public:
 
     std::string locale() const override { return "en-US"; }
     std::unique_ptr<SpeechRecognitionTask>
-    recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request, EventHandler handler) override {
+    recognitionTask(std::shared_ptr<SpeechRecognitionRequest> request,
+                    EventHandler handler) override {
         ++m_log->tasks;
         m_log->request = std::move(request);
         m_log->handler = std::move(handler);

@@ -15,7 +15,8 @@ namespace {
 
 TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
     // 100 is us; 200 our web process; 300 its helper; 400 another program; 500 cycles.
-    const std::map<pid_t, pid_t> parents{{200, 100}, {300, 200}, {100, 1}, {400, 1}, {500, 501}, {501, 500}};
+    const std::map<pid_t, pid_t> parents{{200, 100}, {300, 200}, {100, 1},
+                                         {400, 1},   {500, 501}, {501, 500}};
     OwnPlaybackStreamRule rule(100, [&](pid_t pid) -> std::optional<pid_t> {
         auto found = parents.find(pid);
         return found == parents.end() ? std::nullopt : std::optional(found->second);
@@ -36,13 +37,14 @@ TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
         {{" 100", std::nullopt}, false},
         {{"-100", std::nullopt}, false},
         {{"99999999999999999999", std::nullopt}, false},
-        {{"7", "100"}, true},  // a sandboxed child: its own id means nothing to us, the tag does
+        {{"7", "100"}, true}, // a sandboxed child: its own id means nothing to us, the tag does
         {{"400", "101"}, false},
         {{std::nullopt, "x"}, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(rule.isOwn(c.properties), c.own)
-            << c.properties.processId.value_or("<none>") << " / " << c.properties.ownerTag.value_or("<none>");
+            << c.properties.processId.value_or("<none>") << " / "
+            << c.properties.ownerTag.value_or("<none>");
 }
 
 TEST(OwnPlaybackStreamRule, ReadsParentsFromProc) {
@@ -65,7 +67,8 @@ TEST(CaptionTranscript, ARunningSentenceIsRevisedAndOldAnswersNeverWin) {
     EXPECT_EQ(final->text, "please call me");
 
     EXPECT_TRUE(transcript.applyTranslation(*final, "请给我打电话"));
-    EXPECT_FALSE(transcript.applyTranslation(*early, "请")) << "a late answer for an older revision";
+    EXPECT_FALSE(transcript.applyTranslation(*early, "请"))
+        << "a late answer for an older revision";
     EXPECT_EQ(transcript.translatedText(), "请给我打电话");
 
     auto next = transcript.update("thank you", false);

@@ -1,8 +1,8 @@
 // The caption manager's state, its stop, and a caption run driven through stand-ins for the
 // sound server and the recogniser, translating through the fake managed service.
 
-#include "CaptionFakes.hpp"
 #include "captions/LiveCaptionManager.hpp"
+#include "CaptionFakes.hpp"
 #include "captions/PulseAudioCaptureStream.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
@@ -38,11 +38,13 @@ protected:
 
     // By default a running sentence is never refreshed on a timer, so what is sent is exactly
     // what the test provokes.
-    std::unique_ptr<LiveCaptionManager> makeManager(std::chrono::milliseconds interval = 24h,
-                                                    bool withRecognizer = true,
-                                                    std::chrono::milliseconds connectionTimeout = 24h) {
+    std::unique_ptr<LiveCaptionManager>
+    makeManager(std::chrono::milliseconds interval = 24h, bool withRecognizer = true,
+                std::chrono::milliseconds connectionTimeout = 24h) {
         LiveCaptionManager::Dependencies dependencies;
-        dependencies.makeStream = [log = capture] { return std::make_unique<FakeCaptureStream>(log); };
+        dependencies.makeStream = [log = capture] {
+            return std::make_unique<FakeCaptureStream>(log);
+        };
         if (withRecognizer)
             dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
         dependencies.translationInterval = interval;
@@ -110,9 +112,10 @@ TEST_F(LiveCaptionManagerTest, ARunFromStartToStop) {
     // Captured audio goes from the adapter into the recognition request.
     std::vector<std::int16_t> tenth(1600, 7);
     ASSERT_TRUE(capture->output);
-    capture->output->stream(CapturedSampleBuffer{true, AudioStreamDescription{AudioSampleFormat::S16LE, 16000, 1},
-                                                 tenth.data(), tenth.size() * 2},
-                            CaptureOutputType::Audio);
+    capture->output->stream(
+        CapturedSampleBuffer{true, AudioStreamDescription{AudioSampleFormat::S16LE, 16000, 1},
+                             tenth.data(), tenth.size() * 2},
+        CaptureOutputType::Audio);
     auto audio = recognition->request->takeAudio();
     ASSERT_TRUE(audio);
     EXPECT_EQ(audio->size(), 1600u);
@@ -151,8 +154,9 @@ TEST_F(LiveCaptionManagerTest, ASentenceIsTranslatedOnceWhenItEnds) {
     ASSERT_TRUE(runMainLoopUntil([&] { return !manager->translatedText().empty(); }));
     EXPECT_EQ(manager->translatedText(), "译:please call me tomorrow morning");
     ASSERT_EQ(fake.requestCount("/api/translate"), 1u) << "partial words are not sent one by one";
-    EXPECT_EQ(*fake.requests()[0].json,
-              (nlohmann::json{{"text", "please call me tomorrow morning"}, {"target", "zh-CN"}, {"provider", "deepl"}}));
+    EXPECT_EQ(*fake.requests()[0].json, (nlohmann::json{{"text", "please call me tomorrow morning"},
+                                                        {"target", "zh-CN"},
+                                                        {"provider", "deepl"}}));
     EXPECT_EQ(fake.requests()[0].header("Authorization"), "Bearer token-1");
 }
 
@@ -166,7 +170,8 @@ TEST_F(LiveCaptionManagerTest, ALongSentenceIsRefreshedWhileItIsSpoken) {
     EXPECT_EQ(fake.requestCount("/api/translate"), 1u);
 
     recognize(Kind::Final, "we will send the package today");
-    ASSERT_TRUE(runMainLoopUntil([&] { return manager->translatedText() == "译:we will send the package today"; }));
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return manager->translatedText() == "译:we will send the package today"; }));
 }
 
 TEST_F(LiveCaptionManagerTest, NothingOfAnEndedRunArrivesLate) {
@@ -200,8 +205,10 @@ TEST_F(LiveCaptionManagerTest, FailuresEndTheRunWithAStatusLine) {
         std::function<void()> fail;
         const char* status;
     } cases[] = {
-        {[&] { captureEvent(AudioCaptureEvent::Kind::ServerUnavailable); }, LiveCaptionManager::kNoSoundServerStatus},
-        {[&] { captureEvent(AudioCaptureEvent::Kind::ConnectionLost); }, LiveCaptionManager::kSoundServerLostStatus},
+        {[&] { captureEvent(AudioCaptureEvent::Kind::ServerUnavailable); },
+         LiveCaptionManager::kNoSoundServerStatus},
+        {[&] { captureEvent(AudioCaptureEvent::Kind::ConnectionLost); },
+         LiveCaptionManager::kSoundServerLostStatus},
         {[&] { recognize(Kind::Failed, ""); }, LiveCaptionManager::kNoRecognizerStatus},
     };
     int run = 0;
@@ -232,7 +239,8 @@ TEST_F(LiveCaptionManagerTest, ATranslationFailureIsShownAndTheRunGoesOn) {
     manager->start();
     captureEvent(AudioCaptureEvent::Kind::StreamCountChanged, 1);
     recognize(Kind::Final, "good morning");
-    ASSERT_TRUE(runMainLoopUntil([&] { return manager->statusText() != LiveCaptionManager::kListeningStatus; }));
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return manager->statusText() != LiveCaptionManager::kListeningStatus; }));
     EXPECT_EQ(manager->statusText().rfind("字幕翻译失败：", 0), 0u) << manager->statusText();
     EXPECT_TRUE(manager->isRunning());
 
@@ -252,7 +260,8 @@ TEST_F(LiveCaptionManagerTest, ClearingEmptiesBothTextsWhileTheRunContinues) {
     EXPECT_EQ(manager->sourceText(), "");
     ASSERT_TRUE(runMainLoopUntil([&] { return fake.requestCount("/api/translate") == 2; }));
     runMainLoopFor(100ms);
-    EXPECT_EQ(manager->translatedText(), "") << "an answer for a cleared line does not bring it back";
+    EXPECT_EQ(manager->translatedText(), "")
+        << "an answer for a cleared line does not bring it back";
     recognize(Kind::Partial, "three");
     EXPECT_EQ(manager->sourceText(), "three");
     EXPECT_TRUE(manager->isRunning());
@@ -277,13 +286,15 @@ TEST_F(LiveCaptionManagerTest, NoSoundServer) {
     ASSERT_TRUE(g_mkdtemp(directory));
     const std::string server = std::string("unix:") + directory + "/native";
     const char* previous = g_getenv("PULSE_SERVER");
-    std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    std::optional<std::string> saved =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
     g_setenv("PULSE_SERVER", server.c_str(), TRUE);
 
     LiveCaptionManager::Dependencies dependencies;
     dependencies.makeStream = [] { return std::make_unique<PulseAudioCaptureStream>(); };
     dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
-    LiveCaptionManager manager(service, [this] { return configuration; }, std::move(dependencies));
+    LiveCaptionManager manager(
+        service, [this] { return configuration; }, std::move(dependencies));
     manager.start();
     EXPECT_TRUE(runMainLoopUntil([&] { return !manager.isRunning(); }));
     EXPECT_EQ(manager.statusText(), LiveCaptionManager::kNoSoundServerStatus);

@@ -34,9 +34,10 @@ bool runSync(std::vector<std::string> arguments, std::string* output = nullptr) 
     argv.push_back(nullptr);
     gchar* out = nullptr;
     gint status = 0;
-    const gboolean ran = g_spawn_sync(nullptr, argv.data(), nullptr,
-                                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
-                                      nullptr, nullptr, &out, nullptr, &status, nullptr);
+    const gboolean ran =
+        g_spawn_sync(nullptr, argv.data(), nullptr,
+                     static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                     nullptr, nullptr, &out, nullptr, &status, nullptr);
     if (output && out)
         *output = out;
     g_free(out);
@@ -92,8 +93,9 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     const auto foreign = speak("foreign", "<speak>One two three four five six seven.</speak>");
     // The sentence twice, a pause between: the recogniser's normalisation settles on the voice
     // during the first sentence, as it would a few words into any real conversation.
-    const auto own = speak("own", "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
-                                  "Please call me tomorrow morning.</speak>");
+    const auto own =
+        speak("own", "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
+                     "Please call me tomorrow morning.</speak>");
 
     LiveCaptionManager manager(service, [] {
         return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
@@ -102,18 +104,23 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     manager.signalStatusTextChanged().connect([&] { statuses.push_back(manager.statusText()); });
     manager.start();
     ASSERT_TRUE(manager.isRunning());
-    ASSERT_TRUE(waitUntil([&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
+    ASSERT_TRUE(waitUntil(
+        [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
         << manager.statusText();
 
     // A process that is not ours: the shell that starts it has exited before it plays, so it
     // hangs below init, as any other program on the desktop does.
     std::string pidText;
     const std::string gate = server.directory() + "/go";
-    ASSERT_TRUE(runSync({"sh", "-c",
-                         "(while [ ! -e '" + gate + "' ]; do sleep 0.05; done; exec paplay --latency-msec=200 '" + foreign +
-                             "') >/dev/null 2>&1 </dev/null & echo $!",
-                         },
-                        &pidText));
+    ASSERT_TRUE(runSync(
+        {
+            "sh",
+            "-c",
+            "(while [ ! -e '" + gate +
+                "' ]; do sleep 0.05; done; exec paplay --latency-msec=200 '" + foreign +
+                "') >/dev/null 2>&1 </dev/null & echo $!",
+        },
+        &pidText));
     const pid_t foreignPlayer = static_cast<pid_t>(std::stol(pidText));
     std::ofstream(gate).put('1');
     ASSERT_TRUE(waitUntil([&] { return processIsGone(foreignPlayer); }, 60s));
@@ -127,23 +134,31 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     std::vector<std::string> arguments{"paplay", "--latency-msec=200", own};
     std::vector<char*> argv{arguments[0].data(), arguments[1].data(), arguments[2].data(), nullptr};
     GPid player = 0;
-    ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), nullptr,
-                              static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
-                              nullptr, nullptr, &player, nullptr));
+    ASSERT_TRUE(
+        g_spawn_async(nullptr, argv.data(), nullptr,
+                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                      nullptr, nullptr, &player, nullptr));
     bool playerExited = false;
-    g_child_watch_add(player, [](GPid pid, gint, gpointer flag) {
-        g_spawn_close_pid(pid);
-        *static_cast<bool*>(flag) = true;
-    }, &playerExited);
+    g_child_watch_add(
+        player,
+        [](GPid pid, gint, gpointer flag) {
+            g_spawn_close_pid(pid);
+            *static_cast<bool*>(flag) = true;
+        },
+        &playerExited);
 
-    const bool heard = waitUntil([&] {
-        const auto& text = manager.sourceText();
-        return text.find("tomorrow") != std::string::npos && text.find("morning") != std::string::npos &&
-               manager.translatedText().find("tomorrow") != std::string::npos;
-    }, 90s);
+    const bool heard = waitUntil(
+        [&] {
+            const auto& text = manager.sourceText();
+            return text.find("tomorrow") != std::string::npos &&
+                   text.find("morning") != std::string::npos &&
+                   manager.translatedText().find("tomorrow") != std::string::npos;
+        },
+        90s);
     EXPECT_TRUE(heard) << "recognised: \"" << manager.sourceText() << "\", translated: \""
                        << manager.translatedText() << "\", status: " << manager.statusText();
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), LiveCaptionManager::kListeningStatus), statuses.end());
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), LiveCaptionManager::kListeningStatus),
+              statuses.end());
     EXPECT_EQ(manager.translatedText().rfind("译:", 0), 0u);
     ASSERT_FALSE(fake.requests().empty());
     EXPECT_EQ(fake.requests().back().json->value("target", ""), "zh-CN");

@@ -36,7 +36,8 @@ bool socketAcceptsConnections(const std::string& path) {
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
     // Conditions that no main-loop event announces (a socket, another process) are polled.
-    guint tick = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    guint tick = g_timeout_add(
+        20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     const bool held = runMainLoopUntil(condition, deadline);
     g_source_remove(tick);
     return held;
@@ -64,7 +65,9 @@ PrivateSoundServer::~PrivateSoundServer() {
     }
 }
 
-std::string PrivateSoundServer::address() const { return "unix:" + m_directory + "/native"; }
+std::string PrivateSoundServer::address() const {
+    return "unix:" + m_directory + "/native";
+}
 
 std::string PrivateSoundServer::log() const {
     std::ifstream file(m_directory + "/daemon.log");
@@ -105,10 +108,14 @@ bool PrivateSoundServer::start() {
 
     gchar** environment = g_get_environ();
     environment = g_environ_setenv(environment, "HOME", (m_directory + "/home").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "XDG_RUNTIME_DIR", (m_directory + "/runtime").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "XDG_CONFIG_HOME", (m_directory + "/home").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "PULSE_RUNTIME_PATH", (m_directory + "/runtime").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "PULSE_STATE_PATH", (m_directory + "/state").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_RUNTIME_DIR", (m_directory + "/runtime").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_CONFIG_HOME", (m_directory + "/home").c_str(), TRUE);
+    environment = g_environ_setenv(environment, "PULSE_RUNTIME_PATH",
+                                   (m_directory + "/runtime").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "PULSE_STATE_PATH", (m_directory + "/state").c_str(), TRUE);
     environment = g_environ_unsetenv(environment, "PULSE_SERVER");
 
     GError* error = nullptr;
@@ -125,8 +132,8 @@ bool PrivateSoundServer::start() {
     }
     g_child_watch_add(m_pid, childExitedCallback, this);
 
-    const bool ready = waitUntil(
-        [&] { return m_exited || socketAcceptsConnections(socket); }, std::chrono::seconds(20));
+    const bool ready = waitUntil([&] { return m_exited || socketAcceptsConnections(socket); },
+                                 std::chrono::seconds(20));
     if (!ready || m_exited) {
         m_failure = std::string(m_exited ? "pulseaudio exited" : "pulseaudio did not answer") +
                     "; its log:\n" + log();
