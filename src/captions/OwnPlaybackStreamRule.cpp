@@ -1,0 +1,77 @@
+#include "captions/OwnPlaybackStreamRule.hpp"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace aurelo {
+
+namespace {
+
+// Process trees of a desktop program are shallow; the bound only guards against a lookup that
+// cycles (a recycled process id).
+constexpr int kMaximumAncestry = 64;
+
+} // namespace
+
+OwnPlaybackStreamRule::OwnPlaybackStreamRule(pid_t ownProcess, ParentLookup parentOf)
+    : m_ownProcess(ownProcess), m_parentOf(std::move(parentOf)) {}
+
+OwnPlaybackStreamRule OwnPlaybackStreamRule::forThisProcess() {
+    return OwnPlaybackStreamRule(getpid(), &OwnPlaybackStreamRule::parentFromProc);
+}
+
+bool OwnPlaybackStreamRule::isOwn(const StreamProperties& stream) const {
+    if (stream.ownerTag && parseProcessId(*stream.ownerTag) == m_ownProcess)
+        return true;
+    if (!stream.processId)
+        return false;
+    auto process = parseProcessId(*stream.processId);
+    for (int depth = 0; process && depth < kMaximumAncestry; ++depth) {
+        if (*process == m_ownProcess)
+            return true;
+        if (*process <= 1 || !m_parentOf)
+            return false;
+        process = m_parentOf(*process);
+    }
+    return false;
+}
+
+void OwnPlaybackStreamRule::tagChildProcesses() {
+    const std::string name = std::string("PULSE_PROP_") + kOwnerProperty;
+    g_setenv(name.c_str(), std::to_string(getpid()).c_str(), TRUE);
+}
+
+std::optional<pid_t> OwnPlaybackStreamRule::parseProcessId(std::string_view text) {
+    pid_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || ptr != end || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<pid_t> OwnPlaybackStreamRule::parentFromStatLine(std::string_view line) {
+    const auto close = line.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    std::istringstream rest{std::string(line.substr(close + 1))};
+    std::string state;
+    std::string parent;
+    if (!(rest >> state >> parent))
+        return std::nullopt;
+    return parseProcessId(parent);
+}
+
+std::optional<pid_t> OwnPlaybackStreamRule::parentFromProc(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string line;
+    if (!stat || !std::getline(stat, line))
+        return std::nullopt;
+    return parentFromStatLine(line);
+}
+
+} // namespace aurelo

@@ -1,0 +1,96 @@
+// Which playback streams count as ours, and how the transcript keeps translations in step with
+// a sentence that is still changing.
+
+#include "captions/CaptionTranscript.hpp"
+#include "captions/OwnPlaybackStreamRule.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <map>
+
+namespace aurelo {
+namespace {
+
+TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
+    // 100 is us; 200 our web process; 300 its helper; 400 another program; 500 cycles.
+    const std::map<pid_t, pid_t> parents{{200, 100}, {300, 200}, {100, 1},
+                                         {400, 1},   {500, 501}, {501, 500}};
+    OwnPlaybackStreamRule rule(100, [&](pid_t pid) -> std::optional<pid_t> {
+        auto found = parents.find(pid);
+        return found == parents.end() ? std::nullopt : std::optional(found->second);
+    });
+    using P = OwnPlaybackStreamRule::StreamProperties;
+    struct Case {
+        P properties;
+        bool own;
+    } cases[] = {
+        {{"100", std::nullopt}, true},
+        {{"300", std::nullopt}, true},
+        {{"400", std::nullopt}, false},
+        {{"500", std::nullopt}, false},
+        {{"999", std::nullopt}, false}, // unknown process
+        {{std::nullopt, std::nullopt}, false},
+        {{"", std::nullopt}, false},
+        {{"100abc", std::nullopt}, false},
+        {{" 100", std::nullopt}, false},
+        {{"-100", std::nullopt}, false},
+        {{"99999999999999999999", std::nullopt}, false},
+        {{"7", "100"}, true}, // a sandboxed child: its own id means nothing to us, the tag does
+        {{"400", "101"}, false},
+        {{std::nullopt, "x"}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rule.isOwn(c.properties), c.own)
+            << c.properties.processId.value_or("<none>") << " / "
+            << c.properties.ownerTag.value_or("<none>");
+}
+
+TEST(OwnPlaybackStreamRule, ReadsParentsFromProc) {
+    EXPECT_EQ(OwnPlaybackStreamRule::parentFromProc(getpid()), getppid());
+    EXPECT_EQ(OwnPlaybackStreamRule::parentFromStatLine("42 (a) b (c)) S 17 42 42 0"), 17);
+    EXPECT_EQ(OwnPlaybackStreamRule::parentFromStatLine("42 (no close paren S 17"), std::nullopt);
+    EXPECT_EQ(OwnPlaybackStreamRule::parentFromStatLine("42 (x) S"), std::nullopt);
+}
+
+TEST(CaptionTranscript, ARunningSentenceIsRevisedAndOldAnswersNeverWin) {
+    CaptionTranscript transcript;
+    auto id = transcript.update("please", false);
+    auto early = transcript.takeTranslationJob(id);
+    ASSERT_TRUE(early);
+    EXPECT_FALSE(transcript.takeTranslationJob(id)) << "unchanged text is not sent twice";
+
+    EXPECT_EQ(transcript.update("please call me", true), id);
+    auto final = transcript.takeTranslationJob(id);
+    ASSERT_TRUE(final);
+    EXPECT_EQ(final->text, "please call me");
+
+    EXPECT_TRUE(transcript.applyTranslation(*final, "请给我打电话"));
+    EXPECT_FALSE(transcript.applyTranslation(*early, "请"))
+        << "a late answer for an older revision";
+    EXPECT_EQ(transcript.translatedText(), "请给我打电话");
+
+    auto next = transcript.update("thank you", false);
+    EXPECT_NE(next, id);
+    EXPECT_EQ(transcript.openUtterance(), next);
+    EXPECT_EQ(transcript.sourceText(), "please call me\nthank you");
+    EXPECT_EQ(transcript.translatedText(), "请给我打电话") << "untranslated lines are left out";
+}
+
+TEST(CaptionTranscript, KeepsOnlyRecentUtterancesAndForgetsOnClear) {
+    CaptionTranscript transcript;
+    auto first = transcript.update("one", true);
+    auto job = transcript.takeTranslationJob(first);
+    for (int i = 0; i < static_cast<int>(CaptionTranscript::kMaximumUtterances); ++i)
+        transcript.update("line " + std::to_string(i), true);
+    EXPECT_EQ(transcript.sourceText().find("one"), std::string::npos);
+    EXPECT_FALSE(transcript.applyTranslation(*job, "一")) << "its utterance is gone";
+
+    transcript.clear();
+    EXPECT_EQ(transcript.sourceText(), "");
+    EXPECT_FALSE(transcript.openUtterance());
+}
+
+} // namespace
+} // namespace aurelo

@@ -1,0 +1,150 @@
+#include "PrivateSoundServer.hpp"
+
+#include "support/MainLoopWait.hpp"
+
+#include <gio/gio.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace aurelo::test {
+
+namespace {
+
+bool socketAcceptsConnections(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const bool connected =
+        connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
+} // namespace
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+    // Conditions that no main-loop event announces (a socket, another process) are polled.
+    guint tick = g_timeout_add(
+        20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    const bool held = runMainLoopUntil(condition, deadline);
+    g_source_remove(tick);
+    return held;
+}
+
+PrivateSoundServer::PrivateSoundServer() {
+    char pattern[] = "/tmp/aurelo-sound.XXXXXX";
+    if (char* made = g_mkdtemp(pattern))
+        m_directory = made;
+}
+
+PrivateSoundServer::~PrivateSoundServer() {
+    if (m_pid != 0 && !m_exited) {
+        kill(m_pid, SIGTERM);
+        waitUntil([this] { return m_exited; }, std::chrono::seconds(10));
+        if (!m_exited) {
+            kill(m_pid, SIGKILL);
+            // The child watch points at this object, so it must have fired before we go.
+            waitUntil([this] { return m_exited; }, std::chrono::minutes(1));
+        }
+    }
+    if (!m_directory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_directory, ignored);
+    }
+}
+
+std::string PrivateSoundServer::address() const {
+    return "unix:" + m_directory + "/native";
+}
+
+std::string PrivateSoundServer::log() const {
+    std::ifstream file(m_directory + "/daemon.log");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool PrivateSoundServer::start() {
+    if (m_directory.empty()) {
+        m_failure = "no temporary folder";
+        return false;
+    }
+    for (const char* sub : {"/home", "/runtime", "/state"})
+        std::filesystem::create_directories(m_directory + sub);
+
+    // Everything the daemon could read or write lives in the temporary folder. It runs in the
+    // foreground as our child; as root it only warns that per-user mode is meant for users.
+    // Module loading order matters: the sink exists before the socket accepts anyone.
+    const std::string socket = m_directory + "/native";
+    std::vector<std::string> arguments{
+        "pulseaudio",
+        "-n",
+        "--daemonize=no",
+        "--system=false",
+        "--exit-idle-time=-1",
+        "--use-pid-file=no",
+        "--realtime=no",
+        "--high-priority=no",
+        "--log-target=file:" + m_directory + "/daemon.log",
+        "--load=module-null-sink sink_name=aurelo_test_sink",
+        "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+    };
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    gchar** environment = g_get_environ();
+    environment = g_environ_setenv(environment, "HOME", (m_directory + "/home").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_RUNTIME_DIR", (m_directory + "/runtime").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_CONFIG_HOME", (m_directory + "/home").c_str(), TRUE);
+    environment = g_environ_setenv(environment, "PULSE_RUNTIME_PATH",
+                                   (m_directory + "/runtime").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "PULSE_STATE_PATH", (m_directory + "/state").c_str(), TRUE);
+    environment = g_environ_unsetenv(environment, "PULSE_SERVER");
+
+    GError* error = nullptr;
+    const gboolean spawned = g_spawn_async(
+        m_directory.c_str(), argv.data(), environment,
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                 G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+        nullptr, nullptr, &m_pid, &error);
+    g_strfreev(environment);
+    if (!spawned) {
+        m_failure = std::string("cannot start pulseaudio: ") + (error ? error->message : "?");
+        g_clear_error(&error);
+        return false;
+    }
+    g_child_watch_add(m_pid, childExitedCallback, this);
+
+    const bool ready = waitUntil([&] { return m_exited || socketAcceptsConnections(socket); },
+                                 std::chrono::seconds(20));
+    if (!ready || m_exited) {
+        m_failure = std::string(m_exited ? "pulseaudio exited" : "pulseaudio did not answer") +
+                    "; its log:\n" + log();
+        return false;
+    }
+    return true;
+}
+
+void PrivateSoundServer::childExitedCallback(GPid pid, gint, gpointer self) {
+    g_spawn_close_pid(pid);
+    static_cast<PrivateSoundServer*>(self)->m_exited = true;
+}
+
+} // namespace aurelo::test
