@@ -1,4 +1,5 @@
 #include "app/AureloTranslatorApp.hpp"
+#include "captions/OwnPlaybackStreamRule.hpp"
 #include "translation/AureloServiceURL.hpp"
 
 #include <cstdio>
@@ -9,6 +10,9 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         return 2;
     }
+    // Pages play sound from WebKit's own processes; the tag lets live captions recognise them as
+    // ours. It is an environment variable, so it is set before any thread starts.
+    aurelo::OwnPlaybackStreamRule::tagChildProcesses();
     auto app = aurelo::AureloTranslatorApp::create();
     return app->run(argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "views/ContentView.hpp"
 
 #include "views/AppCenter.hpp"
+#include "views/CaptionStrip.hpp"
 #include "views/SessionBar.hpp"
 #include "views/Sidebar.hpp"
 
@@ -52,7 +53,10 @@ Gtk::Button* addButton(Gtk::Box& row, const Glib::ustring& label, bool primary =
 
 ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
                          std::function<void()> restart)
-    : m_model(model), m_logos(logos), m_lockScreen(model) {
+    : m_model(model), m_logos(logos),
+      m_captions(environment.translationService,
+                 [&model] { return model.settings().configuration(model.settings().provider()); }),
+      m_lockScreen(model) {
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
     row->append(*Gtk::make_managed<Sidebar>(model, logos));
 
@@ -94,6 +98,7 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_content.add_overlay(*settings);
 
     column->append(m_content);
+    column->append(*Gtk::make_managed<CaptionStrip>(m_captions));
     row->append(*column);
     set_child(*row);
 

@@ -4,6 +4,7 @@
 // centre, and the lock screen over everything. It binds the view model to widgets and owns the
 // sheets and dialogs of the tab actions.
 
+#include "captions/LiveCaptionManager.hpp"
 #include "views/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
@@ -43,6 +44,7 @@ private:
     Gtk::Widget* m_emptyState = nullptr;
     Gtk::Widget* m_appCenter = nullptr;
     Gtk::Widget* m_settingsPanel = nullptr;
+    LiveCaptionManager m_captions;
     LockScreen m_lockScreen;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::vector<sigc::connection> m_connections;

@@ -35,3 +35,15 @@ bool loginButtonEnabled(const std::string& username, const std::string& password
 }
 
 } // namespace aurelo
+
+namespace aurelo {
+
+std::optional<std::string> captionCopyText(const std::string& source, const std::string& translated) {
+    if (source.empty())
+        return std::nullopt;
+    if (translated.empty())
+        return source;
+    return "原文：" + source + "\n中文：" + translated;
+}
+
+} // namespace aurelo

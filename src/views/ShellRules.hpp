@@ -30,3 +30,11 @@ std::vector<SessionShortcutItem> sessionShortcutItems(const std::vector<ChatSess
 bool loginButtonEnabled(const std::string& username, const std::string& password, bool isWorking);
 
 } // namespace aurelo
+
+namespace aurelo {
+
+// What "复制文字" of the caption strip copies: nothing without a source text, the source alone
+// without a translation, otherwise both on labelled lines.
+std::optional<std::string> captionCopyText(const std::string& source, const std::string& translated);
+
+} // namespace aurelo
