@@ -177,7 +177,8 @@ double idleCpuPercent(PageScriptHarness& page, bool inject) {
     const auto before = descendantTicks();
     const auto start = std::chrono::steady_clock::now();
     runMainLoopFor(10s);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto used = static_cast<double>(descendantTicks() - before) / sysconf(_SC_CLK_TCK);
     return 100.0 * used / seconds;
 }
@@ -215,7 +216,8 @@ int main() {
     std::printf("  scan after scroll:      median %.3f ms, p90 %.3f ms, max %.3f ms\n",
                 median(scans), percentile(scans, 0.9), percentile(scans, 1.0));
     std::printf("  flush after 50 arrive:  median %.3f ms, p90 %.3f ms, max %.3f ms (%zu runs)\n",
-                median(flushes), percentile(flushes, 0.9), percentile(flushes, 1.0), flushes.size());
+                median(flushes), percentile(flushes, 0.9), percentile(flushes, 1.0),
+                flushes.size());
     std::printf("  idle CPU of the web processes: %.2f %% with the script, %.2f %% without\n",
                 idleWith, idleWithout);
     return 0;
