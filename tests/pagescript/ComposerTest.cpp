@@ -107,8 +107,7 @@ TEST_F(ComposerTest, WithSendTranslationOffOnlyChineseIsBlocked) {
     PageScriptSettings settings;
     settings.sendTranslation = false;
     open("chat.html", settings);
-    EXPECT_EQ(page().evaluateInPage(
-                  "document.querySelector('.aurelo-composer-guard').textContent"),
+    EXPECT_EQ(page().evaluateInPage("document.querySelector('.aurelo-composer-guard').textContent"),
               "发送翻译：关闭 · 中文原文禁止发送");
     focusComposer();
     page().typeText("hello");

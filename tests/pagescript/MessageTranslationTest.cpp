@@ -65,20 +65,21 @@ TEST_F(MessageTranslationTest, ResultsAreShownAsTextAndRetryRedrawsTheOnePanel) 
     EXPECT_EQ(panel("in1")[3], "…");
     EXPECT_EQ(panel("in1")[4], true);
     // A second click while the retry is under way asks nothing more.
-    page().evaluateInPage(
-        "document.querySelector('[data-id=in1] .aurelo-translation-panel button').disabled = false");
+    page().evaluateInPage("document.querySelector('[data-id=in1] .aurelo-translation-panel "
+                          "button').disabled = false");
     ASSERT_TRUE(page().clickElement("[data-id=in1] .aurelo-translation-panel button"));
     runMainLoopFor(100ms);
     EXPECT_EQ(page().messagesOfKind("message").size(), 5u);
 
     page().call("aureloSetTranslation", {id, "你好", false});
-    EXPECT_EQ(panel("in1"), nlohmann::json::array({1, "译：你好", "rgb(37, 99, 235)", "↻", false, 0}));
+    EXPECT_EQ(panel("in1"),
+              nlohmann::json::array({1, "译：你好", "rgb(37, 99, 235)", "↻", false, 0}));
 
     // Ids that match nothing, whatever their shape, change nothing and break nothing.
     page().call("aureloSetTranslation", {"\"] body, [x=\"", "x", false});
     page().call("aureloSetTranslation", {nullptr, nullptr, nullptr});
-    EXPECT_EQ(page().evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"),
-              1);
+    EXPECT_EQ(
+        page().evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"), 1);
     EXPECT_EQ(page().evaluate("typeof window.aureloSetTranslation"), "function");
     EXPECT_EQ(page().evaluateInPage("typeof window.aureloSetTranslation"), "undefined")
         << "the page's own scripts cannot reach our callbacks";

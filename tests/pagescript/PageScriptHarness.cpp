@@ -286,8 +286,8 @@ void PageScriptHarness::serverCallback(SoupServer*, SoupServerMessage* message, 
     }
     soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
     for (const auto& [name, value] : harness->m_headers)
-        soup_message_headers_append(soup_server_message_get_response_headers(message),
-                                    name.c_str(), value.c_str());
+        soup_message_headers_append(soup_server_message_get_response_headers(message), name.c_str(),
+                                    value.c_str());
     soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
                                      body.empty() ? nullptr : body.data(), body.size());
 }

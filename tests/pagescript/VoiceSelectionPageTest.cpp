@@ -34,7 +34,8 @@ protected:
 
 TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
     open("chat.html?scenario=voice");
-    ASSERT_TRUE(page().waitForPage("document.querySelectorAll('.aurelo-voice-button').length === 6"));
+    ASSERT_TRUE(
+        page().waitForPage("document.querySelectorAll('.aurelo-voice-button').length === 6"));
     runMainLoopFor(100ms);
     EXPECT_TRUE(page().messagesOfKind("message").empty())
         << "the button's own label is not a message to translate";
@@ -63,7 +64,8 @@ TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
 
 TEST_F(VoiceTest, SizeAndSourceRulesAreAppliedInThePage) {
     open("chat.html?scenario=voice");
-    ASSERT_TRUE(page().waitForPage("document.querySelectorAll('.aurelo-voice-button').length === 6"));
+    ASSERT_TRUE(
+        page().waitForPage("document.querySelectorAll('.aurelo-voice-button').length === 6"));
 
     clickVoice("voice-exact");
     ASSERT_TRUE(page().waitForMessages("voice", 1, 20s));
@@ -80,9 +82,8 @@ TEST_F(VoiceTest, SizeAndSourceRulesAreAppliedInThePage) {
     for (const auto& [id, shown] : failures)
         clickVoice(id);
     for (const auto& [id, shown] : failures) {
-        ASSERT_TRUE(page().waitForPage("document.querySelector('[data-id=" + id +
-                                       "] .aurelo-voice-result')",
-                                       20s))
+        ASSERT_TRUE(page().waitForPage(
+            "document.querySelector('[data-id=" + id + "] .aurelo-voice-result')", 20s))
             << id;
         EXPECT_EQ(voiceState(id), nlohmann::json::array({"重试语音翻译", false, shown})) << id;
     }
@@ -108,24 +109,27 @@ TEST_F(SelectionTest, MenuAndResultStayInsideANarrowWindow) {
     ASSERT_TRUE(page().waitForPage("document.querySelector('.aurelo-context-menu')"));
     EXPECT_EQ(page().evaluateInPage("(() => { const s = document.querySelector("
                                     "'.aurelo-context-menu').style; return [s.left, s.top]; })()"),
-              nlohmann::json::array({"590px", std::to_string(std::lround(edge[1].get<double>())) + "px"}));
+              nlohmann::json::array(
+                  {"590px", std::to_string(std::lround(edge[1].get<double>())) + "px"}));
 
     ASSERT_TRUE(page().clickElement(".aurelo-context-menu button"));
     ASSERT_TRUE(page().waitForMessages("context", 1));
     const auto request = page().messagesOfKind("context")[0];
     EXPECT_EQ(request["text"], "Edge words");
     EXPECT_EQ(request["target"], "en");
-    EXPECT_EQ(page().evaluateInPage("document.querySelector('.aurelo-context-menu button').textContent"),
-              "正在翻译…");
+    EXPECT_EQ(
+        page().evaluateInPage("document.querySelector('.aurelo-context-menu button').textContent"),
+        "正在翻译…");
 
     page().call("aureloShowContextTranslation", {request["id"], "<i>Hi</i>", false});
     const std::string box = "document.querySelector('.aurelo-context-result')";
     EXPECT_EQ(page().evaluateInPage("document.querySelectorAll('.aurelo-context-menu').length"), 0);
-    EXPECT_EQ(page().evaluateInPage("[" + box + ".style.left, " + box + ".style.top, " + box +
-                                    ".firstChild.textContent, " + box + ".childNodes[1].nodeValue, " +
-                                    box + ".querySelectorAll('i').length]"),
-              nlohmann::json::array({"360px", std::to_string(std::lround(edge[1].get<double>())) + "px",
-                                     "英文翻译", "<i>Hi</i>", 0}));
+    EXPECT_EQ(
+        page().evaluateInPage("[" + box + ".style.left, " + box + ".style.top, " + box +
+                              ".firstChild.textContent, " + box + ".childNodes[1].nodeValue, " +
+                              box + ".querySelectorAll('i').length]"),
+        nlohmann::json::array({"360px", std::to_string(std::lround(edge[1].get<double>())) + "px",
+                               "英文翻译", "<i>Hi</i>", 0}));
 
     // A click outside dismisses it; a failed answer shows the hint heading.
     page().clickAt(400, 300);

@@ -155,6 +155,12 @@
     // The text this script last put into a composer before sending it; the bypass belongs to it.
     const bypassTexts = new WeakMap();
 
+    // Editors may turn spaces into no-break spaces or merge them while they settle; that is not
+    // an edit by the user.
+    function collapseSpace(text) {
+        return text.replace(/\s+/g, ' ');
+    }
+
     function resetWarmCache() {
         composerWarmCache.source = '';
         composerWarmCache.translated = '';
@@ -259,7 +265,7 @@
         }
         clearComposerRequest(composer);
         replaceComposerText(composer, translated);
-        bypassTexts.set(composer, shownText(composer));
+        bypassTexts.set(composer, collapseSpace(shownText(composer)));
         composer.dataset.aureloBypassUntil = String(Date.now() + BYPASS_DURATION);
         resetWarmCache();
         requestAnimationFrame(() => {
@@ -333,7 +339,8 @@
         }
         // The bypass lets exactly the text we placed go out. Once the user edits the composer,
         // what stands there is no longer that text, so it has to pass the checks again.
-        if (composer.dataset.aureloBypassUntil && shownText(composer) !== bypassTexts.get(composer)) {
+        if (composer.dataset.aureloBypassUntil &&
+            collapseSpace(shownText(composer)) !== bypassTexts.get(composer)) {
             delete composer.dataset.aureloBypassUntil;
         }
         if (!sendTranslationEnabled) {
@@ -932,7 +939,7 @@
     function onContextMenu(event) {
         const selection = window.getSelection();
         const text = (selection ? selection.toString() : '').trim();
-        if (!text) {
+        if (!text || !document.body) {
             return;
         }
         event.preventDefault();
