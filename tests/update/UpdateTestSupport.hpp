@@ -46,6 +46,9 @@ UpdatePublicKey publicKeyOf(const release::SigningKey& key);
 // A zip holding exactly these entries, for archives that no release would contain.
 struct ZipEntry {
     enum class Type { File, Directory, Link };
+    ZipEntry(std::string name, Type type = Type::File, std::string data = {}, mode_t perm = 0644)
+        : name(std::move(name)), type(type), data(std::move(data)), perm(perm) {}
+
     std::string name;
     Type type = Type::File;
     std::string data; // file contents, or the link's target
