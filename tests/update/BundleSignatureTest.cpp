@@ -78,18 +78,5 @@ TEST_F(BundleSignatureTest, AnyChangeAfterSigningBreaksIt) {
     }
 }
 
-TEST_F(BundleSignatureTest, AnotherKeyDoesNotVerify) {
-    EXPECT_FALSE(verifyBundleSignature(bundle, test::publicKeyOf(release::generateSigningKey())));
-}
-
-TEST(UpdatePublicKeyTest, TakesExactlySixtyFourHexDigits) {
-    EXPECT_TRUE(parseUpdatePublicKey(std::string(64, 'a')));
-    EXPECT_TRUE(parseUpdatePublicKey(std::string(64, 'F')));
-    EXPECT_FALSE(parseUpdatePublicKey(std::string(63, 'a')));
-    EXPECT_FALSE(parseUpdatePublicKey(std::string(66, 'a')));
-    EXPECT_FALSE(parseUpdatePublicKey(std::string(63, 'a') + "g"));
-    EXPECT_FALSE(parseUpdatePublicKey(""));
-}
-
 } // namespace
 } // namespace aurelo

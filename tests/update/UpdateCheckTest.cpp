@@ -137,14 +137,5 @@ TEST_F(UpdateCheckTest, AFailedCheckKeepsTheManifestALaterUpToDateCheckClearsIt)
     EXPECT_FALSE(manager->availableManifest());
 }
 
-TEST_F(UpdateCheckTest, TheAlertClosesAndLaterDoesNotInstall) {
-    serveManifest(manifest(99));
-    check();
-    manager->chooseAlertAction(UpdateAlertAction::Dismiss);
-    EXPECT_FALSE(manager->showingAlert());
-    EXPECT_FALSE(manager->isBusy());
-    EXPECT_EQ(server.requestCount("/updates/a.zip"), 0u);
-}
-
 } // namespace
 } // namespace aurelo
