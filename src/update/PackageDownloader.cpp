@@ -105,7 +105,11 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     if (soup_message_get_status(job->message.get()) != SOUP_STATUS_OK)
         return job->fail(UpdateError::downloadFailed());
     SoupMessageHeaders* headers = soup_message_get_response_headers(job->message.get());
-    if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
+    // With a content coding the announced length counts compressed bytes while the body we
+    // read is decoded, so the length says nothing about what arrives.
+    const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+    bool decoded = coding && g_ascii_strcasecmp(coding, "identity") != 0;
+    if (!decoded && soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
         auto length = static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
         if (length > job->request.maximumSize)
             return job->fail(UpdateError::downloadFailed());

@@ -125,10 +125,23 @@ TEST_F(UpdateInstallTest, ABundleOfAnotherBuildOrIdentityIsRefused) {
         installExpectingFailure("更新包安全校验失败，已停止安装。");
     }
 
-    fs::path broken = newBundle();
-    test::writeFile(broken / "bundle.json", "{\"identifier\": ");
-    publishBundle(broken);
-    installExpectingFailure("更新包安全校验失败，已停止安装。");
+    const std::string identity = R"("identifier": "com.aurelo.translator", "build": "58")";
+    for (const std::string& info : {
+             std::string("{\"identifier\": "),
+             std::string("[]"),
+             "{" + identity + "}",
+             "{" + identity + R"(, "executable": "../../../../bin/sh"})",
+             "{" + identity + R"(, "executable": "/bin/sh"})",
+             "{" + identity + R"(, "executable": "share/aurelo-translator/notes.txt"})",
+             "{" + identity + R"(, "executable": "bin/aurelo-translator", "pad": ")" +
+                 std::string(70'000, ' ') + "\"}",
+         }) {
+        SCOPED_TRACE(info.substr(0, 120));
+        fs::path broken = newBundle();
+        test::writeFile(broken / "bundle.json", info);
+        publishBundle(broken);
+        installExpectingFailure("更新包安全校验失败，已停止安装。");
+    }
 }
 
 TEST_F(UpdateInstallTest, ABundleNotSignedByTheReleaseKeyIsRefused) {
