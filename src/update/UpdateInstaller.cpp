@@ -232,8 +232,8 @@ std::string replacementScript(long pid, const ReplacementPlan& plan) {
     const std::string backup = shellQuoted(plan.backup.string());
     const std::string newProgram = shellQuoted((plan.current / plan.newProgram).string());
     const std::string oldProgram = shellQuoted((plan.current / plan.currentProgram).string());
-    // The program is started in the background so that the script ends, as an "open" would,
-    // instead of waiting for the application to quit again.
+    // The program is started in the background: the script's work is done once the bundles are
+    // swapped, and it should not linger until the application quits again.
     return "n=0\nwhile /bin/kill -0 " + std::to_string(pid) +
            " 2>/dev/null; do\n  n=$((n + 1))\n  if [ \"$n\" -ge 60 ]; then exit 1; fi\n"
            "  /bin/sleep 1\ndone\n/bin/mv " +

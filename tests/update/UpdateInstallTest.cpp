@@ -13,7 +13,7 @@
 namespace aurelo {
 namespace {
 
-using test::BundleSpec;
+using test::BundleRecipe;
 using test::runMainLoopUntil;
 using test::ZipEntry;
 using Type = test::ZipEntry::Type;
@@ -110,18 +110,18 @@ TEST_F(UpdateInstallTest, AnUpperCaseChecksumPassesAndAProgramOutsideABundleIsNo
 TEST_F(UpdateInstallTest, ABundleOfAnotherBuildOrIdentityIsRefused) {
     const struct {
         const char* label;
-        BundleSpec spec;
+        BundleRecipe recipe;
     } cases[] = {
-        {"older build", BundleSpec{.build = "57"}},
-        {"newer build", BundleSpec{.build = "59"}},
-        {"no build", BundleSpec{.build = ""}},
-        {"build text", BundleSpec{.build = "58a"}},
-        {"other identifier", BundleSpec{.identifier = "com.example.other"}},
-        {"identifier case", BundleSpec{.identifier = "com.aurelo.Translator"}},
+        {"older build", BundleRecipe{.build = "57"}},
+        {"newer build", BundleRecipe{.build = "59"}},
+        {"no build", BundleRecipe{.build = ""}},
+        {"build text", BundleRecipe{.build = "58a"}},
+        {"other identifier", BundleRecipe{.identifier = "com.example.other"}},
+        {"identifier case", BundleRecipe{.identifier = "com.aurelo.Translator"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        publishBundle(newBundle(c.spec));
+        publishBundle(newBundle(c.recipe));
         installExpectingFailure("更新包安全校验失败，已停止安装。");
     }
 
@@ -255,7 +255,7 @@ protected:
         // Rebuild the running bundle in the folder with the quote (the base fixture made it in
         // the default folder before this override was in effect).
         fs::create_directories(applicationsFolder());
-        test::makeBundle(applicationsFolder(), "Aurelo翻译器.app", BundleSpec{.build = "57"});
+        test::makeBundle(applicationsFolder(), "Aurelo翻译器.app", BundleRecipe{.build = "57"});
         application.bundleLocation = applicationsFolder() / "Aurelo翻译器.app";
 
         gchar* argv[] = {const_cast<gchar*>("/bin/sleep"), const_cast<gchar*>("60"), nullptr};
@@ -281,7 +281,7 @@ protected:
 TEST_F(RealReplacementTest, SwapsTheBundlesAndStartsTheNewProgram) {
     const fs::path current = applicationsFolder() / "Aurelo翻译器.app";
     // The new program records where it was started from.
-    publishBundle(newBundle(BundleSpec{
+    publishBundle(newBundle(BundleRecipe{
         .build = "58",
         .program = "#!/bin/sh\nprintf '%s\\n' \"$0\" > \"$(dirname \"$0\")/../../relaunched\"\n"}));
 

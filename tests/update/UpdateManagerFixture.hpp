@@ -23,7 +23,7 @@ protected:
         server.trust(session);
         fs::create_directories(temporaryDirectory());
         fs::create_directories(applicationsFolder());
-        makeBundle(applicationsFolder(), "Aurelo翻译器.app", BundleSpec{.build = "57"});
+        makeBundle(applicationsFolder(), "Aurelo翻译器.app", BundleRecipe{.build = "57"});
         application.bundleLocation = applicationsFolder() / "Aurelo翻译器.app";
         application.bundleIdentifier = "com.aurelo.translator";
         application.buildNumber = "57";
@@ -73,10 +73,10 @@ protected:
         return publishZip(zip, build);
     }
 
-    fs::path newBundle(const BundleSpec& spec = {}) {
+    fs::path newBundle(const BundleRecipe& recipe = {}) {
         fs::path folder = temp.path() / "release";
         fs::remove_all(folder);
-        return makeBundle(folder, "Aurelo翻译器.app", spec);
+        return makeBundle(folder, "Aurelo翻译器.app", recipe);
     }
 
     // Checks, accepts the offered update and waits until the installation has failed or has

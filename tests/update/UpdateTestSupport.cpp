@@ -40,14 +40,14 @@ void writeFile(const fs::path& path, const std::string& text, mode_t mode) {
     fs::permissions(path, static_cast<fs::perms>(mode));
 }
 
-fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleSpec& spec) {
+fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleRecipe& recipe) {
     fs::path bundle = folder / name;
-    writeFile(bundle / "bundle.json", "{\"identifier\": \"" + spec.identifier +
-                                          "\", \"version\": \"" + spec.version +
-                                          "\", \"build\": \"" + spec.build +
+    writeFile(bundle / "bundle.json", "{\"identifier\": \"" + recipe.identifier +
+                                          "\", \"version\": \"" + recipe.version +
+                                          "\", \"build\": \"" + recipe.build +
                                           "\", \"executable\": \"bin/aurelo-translator\"}\n");
-    writeFile(bundle / "bin" / "aurelo-translator", spec.program, 0755);
-    writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + spec.build + "\n");
+    writeFile(bundle / "bin" / "aurelo-translator", recipe.program, 0755);
+    writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + recipe.build + "\n");
     return bundle;
 }
 

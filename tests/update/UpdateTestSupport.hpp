@@ -30,7 +30,7 @@ private:
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& text, mode_t mode = 0644);
 
-struct BundleSpec {
+struct BundleRecipe {
     std::string identifier = "com.aurelo.translator";
     std::string version = "2.0.0";
     std::string build = "58";
@@ -38,7 +38,8 @@ struct BundleSpec {
 };
 
 // <folder>/<name> with bundle.json, bin/aurelo-translator and a resource file.
-fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleSpec& spec = {});
+fs::path makeBundle(const fs::path& folder, const std::string& name,
+                    const BundleRecipe& recipe = {});
 
 // The raw public key of a signing key, as the updater takes it.
 UpdatePublicKey publicKeyOf(const release::SigningKey& key);
