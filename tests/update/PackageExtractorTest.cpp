@@ -57,8 +57,9 @@ TEST_F(PackageExtractorTest, RefusesEntriesAndLinksThatLeadOutside) {
         {{"X.app/out", Type::Link, "/etc"}},
         {{"X.app/out", Type::Link, "../../evil"}},
         {{"out", Type::Link, ".."}},
-        // Each link alone stays inside; together "b" would reach the parent of the folder.
-        {{"a", Type::Link, "."}, {"b", Type::Link, "a/.."}},
+        // "d/a" leads to the folder itself and "d/b" climbs one step from "d": each stays inside
+        // on paper, but "d/b" resolves through "d/a" to the parent of the folder.
+        {{"d/", Type::Directory}, {"d/a", Type::Link, ".."}, {"d/b", Type::Link, "a/.."}},
         // A later entry written through an earlier link.
         {{"X.app/", Type::Directory},
          {"X.app/up", Type::Link, ".."},
