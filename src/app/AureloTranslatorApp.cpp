@@ -19,6 +19,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #ifndef AURELO_VERSION
 #define AURELO_VERSION "10.1"
 #endif
@@ -84,7 +86,14 @@ void AureloTranslatorApp::on_startup() {
     Glib::set_application_name("Aurelo翻译器");
     if (auto display = Gdk::Display::get_default()) {
         auto icons = Gtk::IconTheme::get_for_display(display);
-        // Beside the program when it runs from the build or a bundle; the installed theme too.
+        // The bundle's own icons (share/aurelo-translator beside bin/), or the source tree's when
+        // the program runs from the build folder.
+        char buffer[4096];
+        if (ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1); length > 0) {
+            std::filesystem::path program(std::string(buffer, std::size_t(length)));
+            icons->add_search_path(
+                (program.parent_path().parent_path() / "share/aurelo-translator/icons").string());
+        }
         if (std::string dir = AURELO_DATA_DIR; !dir.empty())
             icons->add_search_path(dir + "/icons");
     }

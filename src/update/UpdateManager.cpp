@@ -1,0 +1,258 @@
+#include "update/UpdateManager.hpp"
+
+#include "translation/AureloServiceURL.hpp"
+#include "update/BackgroundWork.hpp"
+#include "update/PackageDownloader.hpp"
+#include "update/PackageURL.hpp"
+
+#include <glib.h>
+
+namespace aurelo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kIdleTitle = "升级";
+
+} // namespace
+
+UpdateManager::UpdateManager(std::function<void()> quitApplication)
+    : UpdateManager(aureloServiceURL(), sharedHttpSession(), RunningApplication::current(),
+                    compiledInUpdatePublicKey(), fs::path(g_get_tmp_dir()),
+                    std::move(quitApplication)) {}
+
+UpdateManager::UpdateManager(std::string serviceOrigin, HttpSession& session,
+                             RunningApplication application,
+                             std::optional<UpdatePublicKey> publicKey, fs::path temporaryDirectory,
+                             std::function<void()> quitApplication)
+    : m_serviceOrigin(std::move(serviceOrigin)), m_session(&session),
+      m_application(std::move(application)), m_publicKey(publicKey),
+      m_temporaryDirectory(std::move(temporaryDirectory)),
+      m_quitApplication(std::move(quitApplication)),
+      m_manifestURL(serviceEndpoint(m_serviceOrigin, "/updates/latest.json")),
+      m_cancellable(adoptGRef(g_cancellable_new())),
+      m_self(std::make_shared<UpdateManager*>(this)) {}
+
+UpdateManager::~UpdateManager() {
+    m_self.reset();
+    g_cancellable_cancel(m_cancellable.get());
+    if (m_quitTimer)
+        g_source_remove(m_quitTimer);
+}
+
+UpdateAlert UpdateManager::alert() const {
+    UpdateAlert alert{m_alertTitle, m_alertMessage, {}};
+    if (m_updateAvailable)
+        alert.buttons = {{"立即升级", UpdateAlertAction::Install},
+                         {"稍后", UpdateAlertAction::Dismiss}};
+    else
+        alert.buttons = {{"知道了", UpdateAlertAction::Dismiss}};
+    return alert;
+}
+
+void UpdateManager::dismissAlert() {
+    if (!m_showingAlert)
+        return;
+    m_showingAlert = false;
+    changed();
+}
+
+void UpdateManager::chooseAlertAction(UpdateAlertAction action) {
+    bool install = action == UpdateAlertAction::Install && m_updateAvailable;
+    dismissAlert();
+    if (install)
+        downloadAndInstall();
+}
+
+// --- Checking ---
+
+void UpdateManager::checkForUpdates() {
+    if (m_isBusy)
+        return;
+    m_isBusy = true;
+    m_buttonTitle = "检查中…";
+    changed();
+
+    HttpRequest request;
+    request.method = "GET";
+    request.url = m_manifestURL;
+    std::weak_ptr<UpdateManager*> weak = m_self;
+    m_session->send(
+        request,
+        [weak](HttpResult result) {
+            if (auto self = weak.lock())
+                (*self)->finishCheck(std::move(result));
+        },
+        m_cancellable.get());
+}
+
+void UpdateManager::finishCheck(HttpResult result) {
+    if (!result)
+        return failCheck(result.error());
+    if (result->status != 200)
+        return failCheck(UpdateError::serverUnavailable());
+    auto manifest = decodeUpdateManifest(result->body);
+    if (!manifest)
+        return failCheck(manifest.error());
+
+    if (runningBuildNumber(m_application.buildNumber) < manifest->build) {
+        m_alertTitle = "发现新版本 v" + manifest->version;
+        m_alertMessage = manifest->notes + "\n\n点击“立即升级”后，应用会自动下载并安装。";
+        m_availableManifest = std::move(*manifest);
+        m_updateAvailable = true;
+    } else {
+        m_availableManifest.reset();
+        m_updateAvailable = false;
+        m_alertTitle = "已经是最新版";
+        m_alertMessage = "当前版本无需升级。";
+    }
+    m_showingAlert = true;
+    m_isBusy = false;
+    m_buttonTitle = kIdleTitle;
+    changed();
+}
+
+void UpdateManager::failCheck(const UpdateFailure& failure) {
+    // availableManifest keeps what an earlier check found.
+    m_updateAvailable = false;
+    m_alertTitle = "暂时无法检查更新";
+    m_alertMessage = describeUpdateFailure(failure);
+    m_showingAlert = true;
+    m_isBusy = false;
+    m_buttonTitle = kIdleTitle;
+    changed();
+}
+
+// --- Installing ---
+
+void UpdateManager::downloadAndInstall() {
+    if (!m_availableManifest || m_isBusy)
+        return;
+    m_isBusy = true;
+    m_buttonTitle = "下载中…";
+    m_downloadProgress.reset();
+    changed();
+
+    auto url = resolvePackageURL(m_manifestURL, m_availableManifest->downloadPath);
+    if (!url)
+        return failInstallation(url.error());
+
+    std::weak_ptr<UpdateManager*> weak = m_self;
+    downloadPackage(
+        *m_session, DownloadRequest{.url = *url, .directory = m_temporaryDirectory},
+        [weak](std::uint64_t received, std::optional<std::uint64_t> total) {
+            auto self = weak.lock();
+            if (!self || !total || *total == 0)
+                return;
+            (*self)->m_downloadProgress =
+                static_cast<double>(received) / static_cast<double>(*total);
+            (*self)->changed();
+        },
+        [weak](std::expected<fs::path, UpdateFailure> result) {
+            if (auto self = weak.lock())
+                (*self)->downloadFinished(std::move(result));
+            else if (result)
+                std::filesystem::remove(*result); // nobody will install it now
+        },
+        m_cancellable.get());
+}
+
+void UpdateManager::downloadFinished(std::expected<fs::path, UpdateFailure> result) {
+    m_downloadProgress.reset();
+    if (!result)
+        return failInstallation(result.error());
+    // Hashing, unpacking, checking and copying take seconds for a real bundle; they run on a
+    // worker thread with copies of everything they need.
+    auto outcome = std::make_shared<installer::Step<installer::StagedUpdate>>(
+        std::unexpected(UpdateError::integrityFailed()));
+    std::weak_ptr<UpdateManager*> weak = m_self;
+    runInBackground(
+        [outcome, file = *result, manifest = *m_availableManifest, temporary = m_temporaryDirectory,
+         identifier = m_application.bundleIdentifier, key = m_publicKey] {
+            try {
+                *outcome = installer::verifyAndStage(file, manifest, temporary, identifier, key);
+            } catch (const std::exception& error) {
+                *outcome = std::unexpected(SystemError{error.what()});
+            }
+        },
+        [weak, outcome] {
+            if (auto self = weak.lock())
+                (*self)->stagingFinished(std::move(*outcome));
+        });
+}
+
+void UpdateManager::stagingFinished(installer::Step<installer::StagedUpdate> result) {
+    if (!result)
+        return failInstallation(result.error());
+    m_buttonTitle = "准备重启";
+    m_alertTitle = "升级已准备完成";
+    m_alertMessage =
+        "Aurelo翻译器将自动退出、覆盖当前版本并重新打开。无需手动寻找或启动另一个应用；"
+        "WhatsApp 等内置软件的登录状态和本机设置都会保留。";
+    m_updateAvailable = false;
+    m_showingAlert = true;
+    changed();
+    scheduleReplacementAndRelaunch(result->stagedCopy, result->info.executable);
+}
+
+void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
+                                                   const std::string& newProgram) {
+    auto current = installer::locateReplaceableBundle(m_application.bundleLocation);
+    if (!current)
+        return failInstallation(current.error());
+
+    auto outcome = std::make_shared<installer::Step<installer::ReplacementPlan>>(
+        std::unexpected(UpdateError::installFailed()));
+    std::weak_ptr<UpdateManager*> weak = m_self;
+    runInBackground(
+        [outcome, stagedCopy, current = *current, newProgram,
+         currentProgram = m_application.executable] {
+            try {
+                *outcome = installer::copyBesideRunningBundle(stagedCopy, current, newProgram,
+                                                              currentProgram);
+            } catch (const std::exception& error) {
+                *outcome = std::unexpected(SystemError{error.what()});
+            }
+        },
+        [weak, outcome] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (!*outcome)
+                return (*self)->failInstallation(outcome->error());
+            (*self)->launchReplacement(**outcome);
+        });
+}
+
+void UpdateManager::launchReplacement(const installer::ReplacementPlan& plan) {
+    auto script = installer::replacementScript(m_application.processIdentifier, plan);
+    if (auto launched = installer::launchShell(script); !launched)
+        return failInstallation(launched.error());
+    // The script waits for this process to end; give the alert a moment to be read first.
+    m_quitTimer = g_timeout_add_seconds(1, quitCallback, this);
+}
+
+gboolean UpdateManager::quitCallback(gpointer data) {
+    // The destructor removes this source, so `data` is alive whenever it runs.
+    auto* self = static_cast<UpdateManager*>(data);
+    self->m_quitTimer = 0;
+    if (self->m_quitApplication)
+        self->m_quitApplication();
+    return G_SOURCE_REMOVE;
+}
+
+void UpdateManager::failInstallation(const UpdateFailure& failure) {
+    m_buttonTitle = kIdleTitle;
+    m_alertTitle = "升级失败";
+    m_alertMessage = describeUpdateFailure(failure);
+    if (const auto* error = std::get_if<UpdateError>(&failure);
+        error && error->detail() == UpdateError::kCannotLocateApplication)
+        m_alertMessage += std::string("\n\n") + kPackageManagerHint;
+    m_showingAlert = true;
+    m_isBusy = false;
+    m_downloadProgress.reset();
+    changed();
+}
+
+} // namespace aurelo

@@ -1,0 +1,161 @@
+// The updater's pure rules: build numbers, the manifest's decoding, where a package may come
+// from, and the relaunch script's exact text and quoting.
+
+#include "update/PackageURL.hpp"
+#include "update/UpdateInstaller.hpp"
+#include "update/UpdateManifest.hpp"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace aurelo {
+namespace {
+
+TEST(BuildNumberTest, ReadsTheRunningBuildLikeADecimalIntegerWithOptionalSign) {
+    const struct {
+        std::optional<std::string> text;
+        std::int64_t expected;
+    } cases[] = {
+        {"57", 57},
+        {"+58", 58},
+        {"-3", -3},
+        {"0058", 58},
+        {std::nullopt, 0},
+        {"", 0},
+        {"abc", 0},
+        {"5.1", 0},
+        {" 57", 0},
+        {"57 ", 0},
+        {"+-5", 0},
+        {"--5", 0},
+        {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+        {"9223372036854775808", 0},
+        {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runningBuildNumber(c.text), c.expected) << c.text.value_or("<none>");
+}
+
+TEST(UpdateManifestTest, DecodesAllFiveKeys) {
+    auto manifest = decodeUpdateManifest(
+        R"({"version":"1.2","build":58,"downloadPath":"/updates/a.zip","sha256":"AB","notes":"n","extra":1})");
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(*manifest, (UpdateManifest{"1.2", 58, "/updates/a.zip", "AB", "n"}));
+}
+
+TEST(UpdateManifestTest, RefusesMissingNullAndMistypedKeys) {
+    const std::string base = R"("version":"1","build":2,"downloadPath":"a.zip","sha256":"x")";
+    const struct {
+        std::string body;
+        std::string description;
+    } cases[] = {
+        {"{" + base + "}", "未能读取数据，因为缺少“notes”。"},
+        {"{" + base + R"(,"notes":null})", "未能读取数据，因为“notes”没有值。"},
+        {"{" + base + R"(,"notes":5})", "未能读取数据，因为“notes”的类型不正确。"},
+        {R"({"version":"1","build":"2","downloadPath":"a","sha256":"x","notes":""})",
+         "未能读取数据，因为“build”的类型不正确。"},
+        {R"({"version":"1","build":2.5,"downloadPath":"a","sha256":"x","notes":""})",
+         "未能读取数据，因为“build”的类型不正确。"},
+        {R"({"version":"1","build":18446744073709551615,"downloadPath":"a","sha256":"x","notes":""})",
+         "未能读取数据，因为“build”的类型不正确。"},
+        {"[1,2]", "未能读取数据，因为它的格式不正确。"},
+        {"<html>", "未能读取数据，因为它的格式不正确。"},
+        {"", "未能读取数据，因为它的格式不正确。"},
+    };
+    for (const auto& c : cases) {
+        auto manifest = decodeUpdateManifest(c.body);
+        ASSERT_FALSE(manifest) << c.body;
+        EXPECT_EQ(manifest.error().description, c.description) << c.body;
+    }
+}
+
+TEST(PackageURLTest, ResolvesAgainstTheManifestAndKeepsOnlyHttpsZipsOnItsHost) {
+    const std::string manifest = "https://updates.example.com/updates/latest.json";
+    const struct {
+        std::string downloadPath;
+        std::optional<std::string> expected; // nullopt: invalidPackageURL
+    } cases[] = {
+        {"Aurelo-2.zip", "https://updates.example.com/updates/Aurelo-2.zip"},
+        {"/updates/Aurelo-2.zip", "https://updates.example.com/updates/Aurelo-2.zip"},
+        {"../files/a.zip", "https://updates.example.com/files/a.zip"},
+        {"https://updates.example.com/x/a.zip", "https://updates.example.com/x/a.zip"},
+        {"a.zip?v=2", "https://updates.example.com/updates/a.zip?v=2"},
+        {"//updates.example.com/a.zip", "https://updates.example.com/a.zip"},
+        {"http://updates.example.com/updates/a.zip", std::nullopt},
+        {"https://other.example.com/updates/a.zip", std::nullopt},
+        {"https://updates.example.com.evil.test/a.zip", std::nullopt},
+        {"//evil.test/a.zip", std::nullopt},
+        {"file:///tmp/a.zip", std::nullopt},
+        {"a.ZIP", std::nullopt},
+        {"a.Zip", std::nullopt},
+        {"a.zip/", std::nullopt},
+        {"a.tar.gz", std::nullopt},
+        {"a", std::nullopt},
+        {".zip", std::nullopt},
+        {"", std::nullopt},
+        {"a.zip#x", "https://updates.example.com/updates/a.zip#x"},
+        {"https://[::1/a.zip", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto url = resolvePackageURL(manifest, c.downloadPath);
+        if (c.expected) {
+            ASSERT_TRUE(url) << c.downloadPath;
+            EXPECT_EQ(*url, *c.expected);
+        } else {
+            ASSERT_FALSE(url) << c.downloadPath << " -> " << *url;
+            EXPECT_EQ(url.error(), UpdateError::invalidPackageURL());
+        }
+    }
+}
+
+TEST(ReplacementScriptTest, QuotesEverySingleQuote) {
+    EXPECT_EQ(installer::shellQuoted("/home/a/Aurelo翻译器.app"), "'/home/a/Aurelo翻译器.app'");
+    EXPECT_EQ(installer::shellQuoted("/home/O'Brien/x.app"), "'/home/O'\\''Brien/x.app'");
+    EXPECT_EQ(installer::shellQuoted("''"), "''\\'''\\'''");
+    EXPECT_EQ(installer::shellQuoted("$(rm -rf ~)`x`\n"), "'$(rm -rf ~)`x`\n'");
+}
+
+TEST(ReplacementScriptTest, HasTheFixedShapeWithoutATrailingLineBreak) {
+    installer::ReplacementPlan plan{
+        .current = "/Apps/A'.app",
+        .newBundle = "/Apps/.AureloTranslator-new-N.app",
+        .backup = "/Apps/Aurelo翻译器-更新备份-B.app",
+        .newProgram = "bin/new",
+        .currentProgram = "bin/old",
+    };
+    EXPECT_EQ(installer::replacementScript(4242, plan),
+              "n=0\n"
+              "while /bin/kill -0 4242 2>/dev/null; do\n"
+              "  n=$((n + 1))\n"
+              "  if [ \"$n\" -ge 60 ]; then exit 1; fi\n"
+              "  /bin/sleep 1\n"
+              "done\n"
+              "/bin/mv '/Apps/A'\\''.app' '/Apps/Aurelo翻译器-更新备份-B.app' || exit 1\n"
+              "if /bin/mv '/Apps/.AureloTranslator-new-N.app' '/Apps/A'\\''.app'; then\n"
+              "  '/Apps/A'\\''.app/bin/new' &\n"
+              "else\n"
+              "  /bin/mv '/Apps/Aurelo翻译器-更新备份-B.app' '/Apps/A'\\''.app'\n"
+              "  '/Apps/A'\\''.app/bin/old' &\n"
+              "  exit 1\n"
+              "fi");
+}
+
+TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootCanBeReplaced) {
+    const auto cannotLocate = UpdateError::installFailed(UpdateError::kCannotLocateApplication);
+    for (const std::optional<std::filesystem::path>& location :
+         {std::optional<std::filesystem::path>(), std::optional<std::filesystem::path>("/usr"),
+          std::optional<std::filesystem::path>("/"),
+          std::optional<std::filesystem::path>("relative/X.app"),
+          std::optional<std::filesystem::path>("/opt/X.apps")}) {
+        auto result = installer::locateReplaceableBundle(location);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(std::get<UpdateError>(result.error()), cannotLocate);
+    }
+    auto tmp = installer::locateReplaceableBundle(std::filesystem::path("/tmp/./X.app/"));
+    ASSERT_TRUE(tmp);
+    EXPECT_EQ(*tmp, "/tmp/X.app");
+}
+
+} // namespace
+} // namespace aurelo

@@ -1,0 +1,92 @@
+#include "UpdateTestSupport.hpp"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <glib.h>
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+
+namespace aurelo::test {
+
+TemporaryDirectory::TemporaryDirectory() {
+    std::string pattern = (fs::path(g_get_tmp_dir()) / "aurelo-update-test-XXXXXX").string();
+    if (!g_mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    m_path = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    std::error_code error;
+    // A test may leave folders it made read-only; make them removable first.
+    for (fs::recursive_directory_iterator it(m_path, error), end; !error && it != end;
+         it.increment(error))
+        if (it->is_directory(error) && !it->is_symlink(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(m_path, error);
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& text, mode_t mode) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    fs::permissions(path, static_cast<fs::perms>(mode));
+}
+
+fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleRecipe& recipe) {
+    fs::path bundle = folder / name;
+    writeFile(bundle / "bundle.json", "{\"identifier\": \"" + recipe.identifier +
+                                          "\", \"version\": \"" + recipe.version +
+                                          "\", \"build\": \"" + recipe.build +
+                                          "\", \"executable\": \"bin/aurelo-translator\"}\n");
+    writeFile(bundle / "bin" / "aurelo-translator", recipe.program, 0755);
+    writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + recipe.build + "\n");
+    return bundle;
+}
+
+UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
+    UpdatePublicKey raw{};
+    std::size_t length = raw.size();
+    EVP_PKEY_get_raw_public_key(key.get(), raw.data(), &length);
+    return raw;
+}
+
+void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries) {
+    std::unique_ptr<archive, decltype(&archive_write_free)> writer(archive_write_new(),
+                                                                   archive_write_free);
+    archive_write_set_format_zip(writer.get());
+    if (archive_write_open_filename(writer.get(), zip.c_str()) != ARCHIVE_OK)
+        throw std::runtime_error("cannot create " + zip.string());
+    for (const auto& item : entries) {
+        std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(archive_entry_new(),
+                                                                            archive_entry_free);
+        archive_entry_set_pathname_utf8(entry.get(), item.name.c_str());
+        archive_entry_set_perm(entry.get(), item.perm);
+        switch (item.type) {
+        case ZipEntry::Type::File:
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_size(entry.get(), static_cast<la_int64_t>(item.data.size()));
+            break;
+        case ZipEntry::Type::Directory:
+            archive_entry_set_filetype(entry.get(), AE_IFDIR);
+            break;
+        case ZipEntry::Type::Link:
+            archive_entry_set_filetype(entry.get(), AE_IFLNK);
+            archive_entry_set_symlink_utf8(entry.get(), item.data.c_str());
+            break;
+        }
+        archive_write_header(writer.get(), entry.get());
+        if (item.type == ZipEntry::Type::File && !item.data.empty())
+            archive_write_data(writer.get(), item.data.data(), item.data.size());
+    }
+    archive_write_close(writer.get());
+}
+
+} // namespace aurelo::test

@@ -1,0 +1,60 @@
+#pragma once
+
+// Bundles, keys and archives for the updater's tests, all inside temporary folders.
+
+#include "ReleasePackager.hpp"
+#include "update/BundleSignature.hpp"
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace aurelo::test {
+
+namespace fs = std::filesystem;
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+    ~TemporaryDirectory();
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& text, mode_t mode = 0644);
+
+struct BundleRecipe {
+    std::string identifier = "com.aurelo.translator";
+    std::string version = "2.0.0";
+    std::string build = "58";
+    std::string program = "#!/bin/sh\nexit 0\n";
+};
+
+// <folder>/<name> with bundle.json, bin/aurelo-translator and a resource file.
+fs::path makeBundle(const fs::path& folder, const std::string& name,
+                    const BundleRecipe& recipe = {});
+
+// The raw public key of a signing key, as the updater takes it.
+UpdatePublicKey publicKeyOf(const release::SigningKey& key);
+
+// A zip holding exactly these entries, for archives that no release would contain.
+struct ZipEntry {
+    enum class Type { File, Directory, Link };
+    ZipEntry(std::string name, Type type = Type::File, std::string data = {}, mode_t perm = 0644)
+        : name(std::move(name)), type(type), data(std::move(data)), perm(perm) {}
+
+    std::string name;
+    Type type = Type::File;
+    std::string data; // file contents, or the link's target
+    mode_t perm = 0644;
+};
+void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries);
+
+} // namespace aurelo::test
