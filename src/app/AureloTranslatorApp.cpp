@@ -173,7 +173,11 @@ void AureloTranslatorApp::showLoginOrMain() {
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
             m_stores->preferences, m_stores->translator, AURELO_VERSION);
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
-                                                       m_stores->logos, [this] { restart(); });
+                                                       m_stores->logos, [this] { restart(); },
+                                                       [this] {
+                                                           m_isQuitting = true;
+                                                           quit();
+                                                       });
         m_stack->add(*m_contentView, "main");
         m_stack->set_visible_child("main");
         return;

@@ -7,6 +7,7 @@
 
 #include "views/WidgetHelpers.hpp"
 
+#include <glibmm/main.h>
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
@@ -52,11 +53,11 @@ Gtk::Button* addButton(Gtk::Box& row, const Glib::ustring& label, bool primary =
 } // namespace
 
 ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
-                         std::function<void()> restart)
+                         std::function<void()> restart, std::function<void()> quit)
     : m_model(model), m_logos(logos),
       m_captions(environment.translationService,
                  [&model] { return model.settings().configuration(model.settings().provider()); }),
-      m_lockScreen(model) {
+      m_updates(std::move(quit)), m_lockScreen(model) {
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
     row->append(*Gtk::make_managed<Sidebar>(model, logos));
 
@@ -94,6 +95,11 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     settingsTitle->set_margin(28);
     settingsTitle->set_halign(Gtk::Align::START);
     settings->append(*settingsTitle);
+    m_updateButton = Gtk::make_managed<Gtk::Button>();
+    m_updateButton->set_halign(Gtk::Align::START);
+    m_updateButton->set_margin_start(28);
+    m_updateButton->signal_clicked().connect([this] { m_updates.checkForUpdates(); });
+    settings->append(*m_updateButton);
     m_settingsPanel = settings;
     m_content.add_overlay(*settings);
 
@@ -108,6 +114,12 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
         m_model.signalChanged().connect([this](ContentViewModel::Field field) { bind(field); }));
     m_connections.push_back(m_model.store().signalChanged().connect(
         [this](SessionStore::Field) { updateContentLayers(); }));
+    m_connections.push_back(m_updates.signalChanged().connect([this] {
+        refreshUpdateButton();
+        if (m_updates.showingAlert() && !m_updateAlert)
+            showUpdateAlert();
+    }));
+    refreshUpdateButton();
     updateContentLayers();
     m_lockScreen.set_visible(false);
     m_model.appear();
@@ -243,6 +255,37 @@ void ContentView::showLockSetupDialog() {
     onPasswordActivate(*confirmation, [save] { save->activate(); });
     dialog->signal_hide().connect([this] { m_model.cancelLockSetup(); });
     m_dialog->present();
+}
+
+void ContentView::refreshUpdateButton() {
+    std::string title = m_updates.buttonTitle();
+    if (auto progress = m_updates.downloadProgress())
+        title += " " + std::to_string(int(*progress * 100)) + "%";
+    m_updateButton->set_label(title);
+    m_updateButton->set_sensitive(!m_updates.isBusy());
+}
+
+void ContentView::showUpdateAlert() {
+    const UpdateAlert alert = m_updates.alert();
+    auto dialog = std::make_unique<Gtk::MessageDialog>(alert.title, false, Gtk::MessageType::INFO,
+                                                       Gtk::ButtonsType::NONE, true);
+    if (auto* parent = window())
+        dialog->set_transient_for(*parent);
+    dialog->set_secondary_text(alert.message);
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i)
+        dialog->add_button(alert.buttons[i].label, int(i));
+    dialog->set_default_response(0);
+    dialog->signal_response().connect([this, buttons = alert.buttons](int response) {
+        // Closing the alert any other way is the cancel button.
+        const auto action = response >= 0 && std::size_t(response) < buttons.size()
+                                ? buttons[std::size_t(response)].action
+                                : UpdateAlertAction::Dismiss;
+        Glib::signal_idle().connect_once([this] { m_updateAlert.reset(); });
+        m_updateAlert->hide();
+        m_updates.chooseAlertAction(action);
+    });
+    m_updateAlert = std::move(dialog);
+    m_updateAlert->present();
 }
 
 void ContentView::addPlatform(const PlatformEntry& entry) {

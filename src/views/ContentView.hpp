@@ -5,12 +5,14 @@
 // sheets and dialogs of the tab actions.
 
 #include "captions/LiveCaptionManager.hpp"
+#include "update/UpdateManager.hpp"
 #include "views/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
 #include "views/WebViewStack.hpp"
 
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
 #include <gtkmm/overlay.h>
 #include <gtkmm/window.h>
 
@@ -22,7 +24,7 @@ namespace aurelo {
 class ContentView : public Gtk::Overlay {
 public:
     ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
-                std::function<void()> restart);
+                std::function<void()> restart, std::function<void()> quit);
     ~ContentView() override;
 
     WebViewStack& pages() { return *m_pages; }
@@ -33,6 +35,8 @@ private:
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();
+    void showUpdateAlert();
+    void refreshUpdateButton();
     void addPlatform(const PlatformEntry& entry);
     void addCurrentPlatformSession();
     Gtk::Window* window();
@@ -45,6 +49,9 @@ private:
     Gtk::Widget* m_appCenter = nullptr;
     Gtk::Widget* m_settingsPanel = nullptr;
     LiveCaptionManager m_captions;
+    UpdateManager m_updates;
+    Gtk::Button* m_updateButton = nullptr;
+    std::unique_ptr<Gtk::Window> m_updateAlert;
     LockScreen m_lockScreen;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::vector<sigc::connection> m_connections;
