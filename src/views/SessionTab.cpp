@@ -42,8 +42,6 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
         m_badge.add_css_class("aurelo-badge");
         m_badge.set_halign(Gtk::Align::END);
         m_badge.set_valign(Gtk::Align::START);
-        m_badge.set_margin_end(-8);
-        m_badge.set_margin_top(-6);
         iconOverlay->add_overlay(m_badge);
         iconOverlay->set_clip_overlay(m_badge, false);
     }

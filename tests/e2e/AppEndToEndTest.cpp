@@ -1,0 +1,164 @@
+// The built application, started as a user would start it, against the fake managed service and
+// a fixture chat site: log in through the keyboard, get two accounts of two platforms, switch
+// between them, and see the hidden account's unread count keep reaching the dock badge.
+
+#include "platform/TestDirectory.hpp"
+#include "support/FakeManagedService.hpp"
+#include "support/MainLoopWait.hpp"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A chat page whose title carries an unread count that grows every second, the way chat sites
+// show new messages in their title.
+std::string countingPage(const std::string& name, int start) {
+    return "<!doctype html><html><head><meta charset='utf-8'><title>(" + std::to_string(start) +
+           ") " + name + "</title></head><body><div id='main'><h1>" + name +
+           "</h1></div><script>let n=" + std::to_string(start) +
+           ";setInterval(()=>{n++;document.title='('+n+') " + name + "';},1000);</script></body></html>";
+}
+
+int runCommand(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    int status = -1;
+    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                 nullptr, &status, nullptr);
+    return status;
+}
+
+// Every count the application announces for its dock entry.
+class BadgeListener {
+public:
+    BadgeListener() {
+        m_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        m_subscription = g_dbus_connection_signal_subscribe(
+            m_bus, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
+    }
+    ~BadgeListener() {
+        g_dbus_connection_signal_unsubscribe(m_bus, m_subscription);
+        g_object_unref(m_bus);
+    }
+    std::vector<long long> counts;
+
+private:
+    static void updateCallback(GDBusConnection*, const char*, const char*, const char*,
+                               const char*, GVariant* parameters, gpointer self) {
+        const char* uri = nullptr;
+        GVariantIter* properties = nullptr;
+        g_variant_get(parameters, "(&sa{sv})", &uri, &properties);
+        const char* key = nullptr;
+        GVariant* value = nullptr;
+        while (g_variant_iter_next(properties, "{&sv}", &key, &value)) {
+            if (std::string(key) == "count")
+                static_cast<BadgeListener*>(self)->counts.push_back(g_variant_get_int64(value));
+            g_variant_unref(value);
+        }
+        g_variant_iter_free(properties);
+    }
+
+    GDBusConnection* m_bus = nullptr;
+    guint m_subscription = 0;
+};
+
+TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
+    if (!g_getenv("DISPLAY"))
+        GTEST_SKIP() << "needs the virtual display of the test session";
+
+    FakeManagedService service;
+    service.setFallback("/api/auth/login", ScriptedAnswer::json(200, {{"token", "e2e-token"}}));
+    service.setFallback("/api/engines",
+                        ScriptedAnswer::json(200, {{"engines", {{{"provider", "google"}, {"label", "Google"}}}}}));
+    service.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
+
+    FakeManagedService site;
+    site.setFallback("/a", ScriptedAnswer::text(200, countingPage("Chat A", 1), "text/html"));
+    site.setFallback("/b", ScriptedAnswer::text(200, countingPage("Chat B", 5), "text/html"));
+    const std::string port = site.origin().substr(site.origin().rfind(':') + 1);
+
+    TestDirectory home;
+    const auto config = home.path() / "config";
+    std::filesystem::create_directories(config / "aurelo-translator");
+    // Two accounts on two different hosts, so two platforms.
+    std::ofstream(config / "aurelo-translator" / "defaults.json")
+        << R"({"aureloTranslator.sessions":[)"
+        << R"({"id":"6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D","name":"客服A","urlString":"http://127.0.0.1:)"
+        << port << R"(/a"},)"
+        << R"({"id":"6F1D2C3B-2222-4A5B-8C9D-0E1F2A3B4C5D","name":"客服B","urlString":"http://localhost:)"
+        << port << R"(/b"}]})";
+
+    BadgeListener badge;
+
+    gchar** environment = g_get_environ();
+    environment = g_environ_setenv(environment, "AURELO_SERVICE_URL", service.origin().c_str(), TRUE);
+    environment = g_environ_setenv(environment, "XDG_CONFIG_HOME", config.c_str(), TRUE);
+    environment = g_environ_setenv(environment, "XDG_DATA_HOME", (home.path() / "data").c_str(), TRUE);
+    environment = g_environ_setenv(environment, "XDG_CACHE_HOME", (home.path() / "cache").c_str(), TRUE);
+    environment = g_environ_setenv(environment, "GDK_BACKEND", "x11", TRUE);
+    const char* argv[] = {AURELO_APP_PROGRAM, nullptr};
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), environment,
+                              G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
+    g_strfreev(environment);
+    struct Reaper {
+        GPid pid;
+        ~Reaper() {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            g_spawn_close_pid(pid);
+        }
+    } reaper{pid};
+
+    // The login view: type the account and the password, then Return.
+    ASSERT_TRUE(runMainLoopUntil(
+        [] {
+            g_usleep(200000);
+            return runCommand({"xdotool", "search", "--onlyvisible", "--name", "Aurelo翻译器"}) == 0;
+        },
+        30s));
+    runMainLoopFor(1500ms);
+    runCommand({"xdotool", "type", "--delay", "30", "agent"});
+    runCommand({"xdotool", "key", "Tab"});
+    runCommand({"xdotool", "type", "--delay", "30", "secret"});
+    runCommand({"xdotool", "key", "Return"});
+    ASSERT_TRUE(runMainLoopUntil([&] { return service.requestCount("/api/engines") > 0; }, 20s))
+        << "login and engine list";
+    const auto& login = service.requests().front();
+    ASSERT_TRUE(login.json);
+    EXPECT_EQ((*login.json)["username"], "agent");
+    EXPECT_EQ((*login.json)["password"], "secret");
+
+    // Both pages load, and both report their counts: the badge shows their sum.
+    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/a") > 0 && site.requestCount("/b") > 0; }, 30s));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !badge.counts.empty() && badge.counts.back() >= 7; }, 30s))
+        << "the unread counts of both pages reach the badge";
+
+    // Switch to the second platform's account and back; the hidden page keeps counting.
+    runCommand({"xdotool", "key", "ctrl+2"});
+    const long long before = badge.counts.back();
+    ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= before + 3; }, 20s))
+        << "the page that is not shown keeps reporting";
+    runCommand({"xdotool", "key", "ctrl+1"});
+    const long long later = badge.counts.back();
+    ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= later + 3; }, 20s));
+
+    // Every page loaded once: switching shows pages, it does not reload them.
+    EXPECT_EQ(site.requestCount("/a"), 1u);
+    EXPECT_EQ(site.requestCount("/b"), 1u);
+}
+
+} // namespace
+} // namespace aurelo::test
