@@ -169,6 +169,10 @@ void SessionStore::remove(const ChatSession& session) {
 }
 
 void SessionStore::setUnreadCount(int count, const std::string& id) {
+    // A page that is being torn down can still report after its session was deleted; counting
+    // that report would leave a badge no session can ever clear.
+    if (std::ranges::find(m_sessions, id, &ChatSession::id) == m_sessions.end())
+        return;
     count = std::clamp(count, 0, kMaximumUnreadCount);
     auto it = m_unreadCounts.find(id);
     if (it != m_unreadCounts.end() && it->second == count)

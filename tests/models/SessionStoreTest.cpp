@@ -202,6 +202,13 @@ TEST_F(SessionStoreTest, BadgeFollowsTheTotalOfUnreadCounts) {
     store->setUnreadCount(123456, a);
     EXPECT_EQ(store->unreadCounts().at(a), 9999);
 
+    // A report that arrives after its session was deleted cannot bring the badge back.
+    const ChatSession deleted = store->sessions()[1];
+    store->remove(deleted);
+    store->setUnreadCount(5, deleted.id);
+    EXPECT_EQ(store->totalUnreadCount(), 9999);
+    EXPECT_FALSE(store->unreadCounts().contains(deleted.id));
+
     const std::pair<long long, std::optional<std::string>> labels[] = {
         {-1, std::nullopt}, {0, std::nullopt}, {1, "1"}, {999, "999"}, {1000, "999+"}};
     for (const auto& [total, label] : labels)
