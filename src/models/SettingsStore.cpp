@@ -140,6 +140,11 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
     assign(m_appearance, appearance, Field::Appearance);
 }
 
+void SettingsStore::storeProvider(TranslationProvider provider) {
+    (void)m_defaults.set(kProviderKey, std::string(rawValue(provider)));
+    setProvider(provider);
+}
+
 bool SettingsStore::hasLoginToken() const {
     return !TranslationService::trimmed(m_loginToken).empty();
 }

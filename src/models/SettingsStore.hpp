@@ -108,6 +108,9 @@ public:
     void setOutgoingLanguage(ChatLanguage language);
     void setIncomingLanguage(ChatLanguage language);
     void setAppearance(AppAppearance appearance);
+    // Sets the provider and writes "translationProvider" at once, for choices that take effect
+    // without the save button (the engine picker, the switch to an engine the account offers).
+    void storeProvider(TranslationProvider provider);
 
     // The configuration every translation request takes. The token is this process's current
     // copy of the keychain item, kept in step with every save of it through `keychain`, so that

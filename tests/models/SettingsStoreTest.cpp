@@ -133,10 +133,13 @@ TEST_F(SettingsStoreTest, AKeychainFailureStopsTheSaveWhereItHappened) {
     EXPECT_TRUE(env.secrets.items().empty());
 }
 
-TEST_F(SettingsStoreTest, AppearanceIsWrittenAtOnce) {
+TEST_F(SettingsStoreTest, AppearanceAndChosenProviderAreWrittenAtOnce) {
     auto store = makeStore();
     store->setAppearance(AppAppearance::Dark);
+    store->storeProvider(TranslationProvider::Gemini);
     EXPECT_EQ(env.storedDefaults().at("appAppearance"), "dark");
+    EXPECT_EQ(env.storedDefaults().at("translationProvider"), "gemini");
+    EXPECT_EQ(store->provider(), TranslationProvider::Gemini);
     env.restart();
     EXPECT_EQ((SettingsStore(*env.defaults, env.keychain, translator).appearance()),
               AppAppearance::Dark);

@@ -170,11 +170,20 @@ TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
                 if (!writeFileAtomically(file, i % 2 ? first : second))
                     ::_exit(2);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round * 7));
+        // Meanwhile a reader, like the next start of the program, never sees half a file.
+        std::optional<std::size_t> tornRead;
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(5 + round * 7);
+        while (!tornRead && std::chrono::steady_clock::now() < until) {
+            std::string seen = readFile(file);
+            if (seen != first && seen != second)
+                tornRead = seen.size();
+        }
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
+        EXPECT_FALSE(tornRead) << "round " << round << ": a reader saw " << *tornRead << " bytes";
 
         std::string contents = readFile(file);
         EXPECT_TRUE(contents == first || contents == second)
