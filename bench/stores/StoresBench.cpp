@@ -21,7 +21,8 @@ void BM_SessionEditWithSessions(benchmark::State& state) {
     SessionStore store(defaults, nullptr, nullptr);
     std::vector<ChatSession> sessions;
     for (int i = 0; i < state.range(0); ++i) {
-        auto session = ChatSession::make("Session " + std::to_string(i), "https://web.telegram.org/");
+        auto session =
+            ChatSession::make("Session " + std::to_string(i), "https://web.telegram.org/");
         session.proxyHost = "127.0.0.1";
         session.proxyPort = 1080;
         sessions.push_back(session);

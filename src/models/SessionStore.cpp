@@ -13,7 +13,9 @@ SessionStore::SessionStore(UserDefaults& defaults, DockBadge* badge, WebSessionC
     load();
 }
 
-ChatSession SessionStore::defaultSession() { return ChatSession::make("WhatsApp 1"); }
+ChatSession SessionStore::defaultSession() {
+    return ChatSession::make("WhatsApp 1");
+}
 
 void SessionStore::load() {
     if (auto stored = m_defaults.value(kSessionsKey)) {

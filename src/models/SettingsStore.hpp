@@ -50,10 +50,25 @@ private:
 class SettingsStore {
 public:
     enum class Field {
-        Provider, GoogleAPIKey, DeepLAPIKey, MicrosoftAPIKey, MicrosoftRegion, OpenAIAPIKey,
-        GeminiAPIKey, ClaudeAPIKey, OpenAIModel, GeminiModel, ClaudeModel, PreferredTarget,
-        StatusMessage, ConnectionStatus, AutomaticMessageTranslation, InputLanguage,
-        OutgoingLanguage, IncomingLanguage, Appearance,
+        Provider,
+        GoogleAPIKey,
+        DeepLAPIKey,
+        MicrosoftAPIKey,
+        MicrosoftRegion,
+        OpenAIAPIKey,
+        GeminiAPIKey,
+        ClaudeAPIKey,
+        OpenAIModel,
+        GeminiModel,
+        ClaudeModel,
+        PreferredTarget,
+        StatusMessage,
+        ConnectionStatus,
+        AutomaticMessageTranslation,
+        InputLanguage,
+        OutgoingLanguage,
+        IncomingLanguage,
+        Appearance,
     };
 
     // The keychain account of each provider's key, in the order the keys are saved.
@@ -64,7 +79,8 @@ public:
 
     // `translator` runs the connection check of saveAndValidate(). All three must outlive the
     // store.
-    SettingsStore(UserDefaults& defaults, KeychainStore& keychain, const TranslationService& translator);
+    SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
+                  const TranslationService& translator);
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
     ~SettingsStore();

@@ -151,7 +151,8 @@ TEST_F(AccountStoreTest, AnUndecodableEngineListKeepsTheOldOne) {
 
     const std::pair<Json, std::string> bad[] = {
         {Json::object(), DecodingError::keyNotFound("engines").description},
-        {{{"engines", {{{"provider", "openai"}}}}}, DecodingError::keyNotFound("label").description},
+        {{{"engines", {{{"provider", "openai"}}}}},
+         DecodingError::keyNotFound("label").description},
         {{{"engines", {{{"provider", 1}, {"label", "x"}}}}},
          DecodingError::typeMismatch("provider").description},
     };

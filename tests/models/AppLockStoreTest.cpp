@@ -14,10 +14,10 @@ TEST(AppLockStoreLengthTest, CountsCharactersAsTheUserSeesThem) {
         {"密码好", 3},
         {"    ", 4},
         {"😀😁😂🤣", 4},
-        {"👨‍👩‍👧‍👦", 1},        // family joined with zero-width joiners
-        {"🇨🇳🇺🇸", 2},          // two flags from four regional indicators
-        {"e\u0301a\u0308", 2}, // letters with combining accents
-        {"👍🏽x", 2},           // skin-tone modifier
+        {"👨‍👩‍👧‍👦", 1}, // family joined with zero-width joiners
+        {"🇨🇳🇺🇸", 2},                      // two flags from four regional indicators
+        {"e\u0301a\u0308", 2},            // letters with combining accents
+        {"👍🏽x", 2},                 // skin-tone modifier
         {std::string("ab\xff", 3), 3},
     };
     for (const auto& [text, length] : cases)

@@ -190,9 +190,9 @@ TEST(PlatformCatalogueTest, CatalogueOrderAndMarkers) {
     std::vector<std::string> ids;
     for (const auto& entry : platformEntries())
         ids.push_back(entry.id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"whatsapp", "telegram", "instagram", "messenger",
-                                             "facebook", "googlechat", "line", "x", "tiktok",
-                                             "custom"}));
+    EXPECT_EQ(
+        ids, (std::vector<std::string>{"whatsapp", "telegram", "instagram", "messenger", "facebook",
+                                       "googlechat", "line", "x", "tiktok", "custom"}));
     EXPECT_EQ(platformEntries().front().url, std::nullopt);
     EXPECT_EQ(platformEntries().back().url, "custom");
     EXPECT_EQ(platformEntries().back().name, "自定义网站");

@@ -17,8 +17,8 @@ protected:
 
     // Accounts unique to this run, so that a real keyring shared with other tests is safe.
     std::string account(const char* name) {
-        std::string result = std::string("contract-") + name + "-" +
-                             std::to_string(g_get_monotonic_time());
+        std::string result =
+            std::string("contract-") + name + "-" + std::to_string(g_get_monotonic_time());
         m_used.push_back(result);
         return result;
     }
@@ -87,12 +87,11 @@ TYPED_TEST_P(KeychainContract, EverySaveIsAnnouncedWithWhatIsNowStored) {
     ASSERT_TRUE(this->keychain.save("one", name));
     ASSERT_TRUE(this->keychain.save("", name));
     connection.disconnect();
-    EXPECT_EQ(announced, (std::vector<std::pair<std::string, std::string>>{{name, "one"},
-                                                                          {name, ""}}));
+    EXPECT_EQ(announced,
+              (std::vector<std::pair<std::string, std::string>>{{name, "one"}, {name, ""}}));
 }
 
-REGISTER_TYPED_TEST_SUITE_P(KeychainContract, NeverSavedIsNoneNotAnError,
-                            ValuesAreStoredUnchanged,
+REGISTER_TYPED_TEST_SUITE_P(KeychainContract, NeverSavedIsNoneNotAnError, ValuesAreStoredUnchanged,
                             SavingEmptyDeletesAndSavingTwiceKeepsTheSecond, AccountsAreIndependent,
                             BytesThatAreNotUtf8ReadAsNone, EverySaveIsAnnouncedWithWhatIsNowStored);
 

@@ -124,9 +124,10 @@ TEST_F(SessionStoreTest, RenameAndFieldSettersIgnoreBlankNamesAndUnknownIds) {
     store->rename(id, " Renamed ");
     store->setInputLanguage(id, "ja");
     store->setTranslationProvider(id, "openai");
-    EXPECT_EQ(storedSessions()[0],
-              (Json{{"id", id}, {"name", "Renamed"}, {"inputLanguageCode", "ja"},
-                    {"translationProvider", "openai"}}));
+    EXPECT_EQ(storedSessions()[0], (Json{{"id", id},
+                                         {"name", "Renamed"},
+                                         {"inputLanguageCode", "ja"},
+                                         {"translationProvider", "openai"}}));
 }
 
 TEST_F(SessionStoreTest, MovePlacesTheSessionImmediatelyBeforeTheOther) {
@@ -135,15 +136,13 @@ TEST_F(SessionStoreTest, MovePlacesTheSessionImmediatelyBeforeTheOther) {
         std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {0, 2, {"B", "A", "C"}},
-        {2, 0, {"C", "A", "B"}},
-        {1, 1, {"A", "B", "C"}},
-        {0, 1, {"A", "B", "C"}},
-        {1, 0, {"B", "A", "C"}},
+        {0, 2, {"B", "A", "C"}}, {2, 0, {"C", "A", "B"}}, {1, 1, {"A", "B", "C"}},
+        {0, 1, {"A", "B", "C"}}, {1, 0, {"B", "A", "C"}},
     };
     for (const auto& c : cases) {
         auto store = makeStore();
-        store->setSessions({ChatSession::make("A"), ChatSession::make("B"), ChatSession::make("C")});
+        store->setSessions(
+            {ChatSession::make("A"), ChatSession::make("B"), ChatSession::make("C")});
         auto ids = store->sessions();
         store->move(ids[static_cast<std::size_t>(c.moving)].id,
                     ids[static_cast<std::size_t>(c.before)].id);

@@ -81,8 +81,8 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritten) {
-    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"",
-                                 "", std::string("\xff\xfe\0garbage", 10)};
+    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"", "",
+                                 std::string("\xff\xfe\0garbage", 10)};
     for (const auto& contents : cases) {
         SCOPED_TRACE(testing::PrintToString(contents));
         std::filesystem::remove_all(file.parent_path());
@@ -91,8 +91,8 @@ TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritt
         UserDefaults defaults(file);
         EXPECT_FALSE(defaults.contains("translationProvider"));
         ASSERT_TRUE(defaults.setAsideFile().has_value());
-        EXPECT_TRUE(defaults.setAsideFile()->filename().string().starts_with(
-            "defaults.json.unreadable-"));
+        EXPECT_TRUE(
+            defaults.setAsideFile()->filename().string().starts_with("defaults.json.unreadable-"));
         EXPECT_EQ(readFile(*defaults.setAsideFile()), contents);
 
         ASSERT_TRUE(defaults.set("translationProvider", "google"));
