@@ -236,7 +236,7 @@ void AureloTranslatorApp::watchEngines() {
     if (providers == m_lastEngineProviders)
         return;
     m_lastEngineProviders = providers;
-    applyEngineListChange(providers, m_stores->settings, m_stores->defaults);
+    applyEngineListChange(providers, m_stores->settings);
 }
 
 void AureloTranslatorApp::restart() {

@@ -11,9 +11,13 @@ namespace {
 const std::string kTokenAccount(KeychainStore::kLoginTokenAccount);
 constexpr const char* kEngineListFailure = "无法读取可用翻译引擎：";
 
-bool isSuccess(unsigned status) { return status >= 200 && status <= 299; }
+bool isSuccess(unsigned status) {
+    return status >= 200 && status <= 299;
+}
 // libsoup reports a status below 100 only when no HTTP answer was read at all.
-bool isHttpAnswer(unsigned status) { return status >= 100; }
+bool isHttpAnswer(unsigned status) {
+    return status >= 100;
+}
 
 struct LoginResponse {
     std::optional<std::string> token;

@@ -108,20 +108,20 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
         return fail("missing or ill-typed \"name\"");
     session.name = name->get<std::string>();
 
-    const bool ok = readString(object, "urlString", session.urlString) &&
-                    readString(object, "inputLanguageCode", session.inputLanguageCode) &&
-                    readString(object, "outgoingLanguageCode", session.outgoingLanguageCode) &&
-                    readString(object, "incomingLanguageCode", session.incomingLanguageCode) &&
-                    readString(object, "ownMessageLanguageCode", session.ownMessageLanguageCode) &&
-                    readString(object, "translationProvider", session.translationProvider) &&
-                    readBool(object, "sendTranslationEnabled", session.sendTranslationEnabled) &&
-                    readBool(object, "receiveTranslationEnabled",
-                             session.receiveTranslationEnabled) &&
-                    readDouble(object, "translationFontSize", session.translationFontSize) &&
-                    readString(object, "translationFontColor", session.translationFontColor) &&
-                    readString(object, "proxyType", session.proxyType) &&
-                    readString(object, "proxyHost", session.proxyHost) &&
-                    readInt(object, "proxyPort", session.proxyPort);
+    const bool ok =
+        readString(object, "urlString", session.urlString) &&
+        readString(object, "inputLanguageCode", session.inputLanguageCode) &&
+        readString(object, "outgoingLanguageCode", session.outgoingLanguageCode) &&
+        readString(object, "incomingLanguageCode", session.incomingLanguageCode) &&
+        readString(object, "ownMessageLanguageCode", session.ownMessageLanguageCode) &&
+        readString(object, "translationProvider", session.translationProvider) &&
+        readBool(object, "sendTranslationEnabled", session.sendTranslationEnabled) &&
+        readBool(object, "receiveTranslationEnabled", session.receiveTranslationEnabled) &&
+        readDouble(object, "translationFontSize", session.translationFontSize) &&
+        readString(object, "translationFontColor", session.translationFontColor) &&
+        readString(object, "proxyType", session.proxyType) &&
+        readString(object, "proxyHost", session.proxyHost) &&
+        readInt(object, "proxyPort", session.proxyPort);
     if (!ok)
         return fail("ill-typed member");
     return session;
@@ -228,7 +228,8 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
     return array;
 }
 
-std::expected<std::vector<ChatSession>, std::string> decodeSessions(const UserDefaults::Json& value) {
+std::expected<std::vector<ChatSession>, std::string>
+decodeSessions(const UserDefaults::Json& value) {
     if (!value.is_array())
         return std::unexpected("the session list is not a JSON array");
     std::vector<ChatSession> sessions;

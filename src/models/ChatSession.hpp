@@ -64,7 +64,8 @@ std::optional<std::string> hostOfAddress(std::string_view address);
 UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions);
 // Reads the stored form. Any key order; missing optional keys are absent; a missing or
 // ill-typed "id" or "name", or any ill-typed member, fails the whole list with a reason.
-std::expected<std::vector<ChatSession>, std::string> decodeSessions(const UserDefaults::Json& value);
+std::expected<std::vector<ChatSession>, std::string>
+decodeSessions(const UserDefaults::Json& value);
 
 // The global settings a session falls back to.
 struct SessionDefaults {

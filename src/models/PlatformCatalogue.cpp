@@ -128,8 +128,8 @@ std::vector<EnabledPlatform> enabledPlatforms(const std::vector<ChatSession>& se
                            : key == "instagram" ? "camera.fill"
                            : key == "facebook"  ? "person.2.fill"
                                                 : "globe";
-        result.push_back({key, platformName(session), std::move(icon), platformLogoURL(session),
-                          session.id});
+        result.push_back(
+            {key, platformName(session), std::move(icon), platformLogoURL(session), session.id});
     }
     return result;
 }

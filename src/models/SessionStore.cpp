@@ -13,7 +13,9 @@ SessionStore::SessionStore(UserDefaults& defaults, DockBadge* badge, WebSessionC
     load();
 }
 
-ChatSession SessionStore::defaultSession() { return ChatSession::make("WhatsApp 1"); }
+ChatSession SessionStore::defaultSession() {
+    return ChatSession::make("WhatsApp 1");
+}
 
 void SessionStore::load() {
     if (auto stored = m_defaults.value(kSessionsKey)) {
@@ -169,6 +171,10 @@ void SessionStore::remove(const ChatSession& session) {
 }
 
 void SessionStore::setUnreadCount(int count, const std::string& id) {
+    // A page that is being torn down can still report after its session was deleted; counting
+    // that report would leave a badge no session can ever clear.
+    if (std::ranges::find(m_sessions, id, &ChatSession::id) == m_sessions.end())
+        return;
     count = std::clamp(count, 0, kMaximumUnreadCount);
     auto it = m_unreadCounts.find(id);
     if (it != m_unreadCounts.end() && it->second == count)

@@ -52,6 +52,7 @@ public:
     void setTranslationProvider(const std::string& id, const std::string& provider);
     void move(const std::string& id, const std::string& beforeID);
     void remove(const ChatSession& session); // `delete` in the design; a C++ keyword here
+    // Counts of ids not in the list are ignored.
     void setUnreadCount(int count, const std::string& id);
     long long totalUnreadCount() const;
     void updateDockBadge();

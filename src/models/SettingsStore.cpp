@@ -48,15 +48,16 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
     m_claudeModel = text(kClaudeModelKey, "claude-haiku-4-5-20251001");
     m_preferredTarget = targetLanguageFromRawValue(text(kTargetLanguageKey, "automatic"))
                             .value_or(TargetLanguage::Automatic);
-    m_automaticMessageTranslation = defaults.boolean(kAutomaticMessageTranslationKey).value_or(true);
+    m_automaticMessageTranslation =
+        defaults.boolean(kAutomaticMessageTranslationKey).value_or(true);
     m_inputLanguage =
         chatLanguageFromCode(text(kInputLanguageKey, "auto")).value_or(ChatLanguage::Automatic);
     m_outgoingLanguage =
         chatLanguageFromCode(text(kOutgoingLanguageKey, "en")).value_or(ChatLanguage::English);
     m_incomingLanguage =
         chatLanguageFromCode(text(kIncomingLanguageKey, "zh-CN")).value_or(ChatLanguage::Chinese);
-    m_appearance = appAppearanceFromRawValue(text(kAppearanceKey, "system"))
-                       .value_or(AppAppearance::System);
+    m_appearance =
+        appAppearanceFromRawValue(text(kAppearanceKey, "system")).value_or(AppAppearance::System);
 
     if (auto token = keychain.load(kLoginTokenAccount))
         m_loginToken = token->value_or("");
@@ -93,9 +94,9 @@ void SettingsStore::setProvider(TranslationProvider provider) {
 }
 
 void SettingsStore::setAPIKey(TranslationProvider provider, std::string key) {
-    static constexpr Field kFields[] = {Field::GoogleAPIKey, Field::DeepLAPIKey,
+    static constexpr Field kFields[] = {Field::GoogleAPIKey,    Field::DeepLAPIKey,
                                         Field::MicrosoftAPIKey, Field::OpenAIAPIKey,
-                                        Field::GeminiAPIKey, Field::ClaudeAPIKey};
+                                        Field::GeminiAPIKey,    Field::ClaudeAPIKey};
     auto index = static_cast<std::size_t>(provider);
     assign(m_apiKeys[index], std::move(key), kFields[index]);
 }
@@ -138,6 +139,11 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
     // Written on every assignment, changed or not, as the window applies it from the defaults.
     (void)m_defaults.set(kAppearanceKey, std::string(rawValue(appearance)));
     assign(m_appearance, appearance, Field::Appearance);
+}
+
+void SettingsStore::storeProvider(TranslationProvider provider) {
+    (void)m_defaults.set(kProviderKey, std::string(rawValue(provider)));
+    setProvider(provider);
 }
 
 bool SettingsStore::hasLoginToken() const {

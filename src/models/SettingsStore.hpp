@@ -50,10 +50,25 @@ private:
 class SettingsStore {
 public:
     enum class Field {
-        Provider, GoogleAPIKey, DeepLAPIKey, MicrosoftAPIKey, MicrosoftRegion, OpenAIAPIKey,
-        GeminiAPIKey, ClaudeAPIKey, OpenAIModel, GeminiModel, ClaudeModel, PreferredTarget,
-        StatusMessage, ConnectionStatus, AutomaticMessageTranslation, InputLanguage,
-        OutgoingLanguage, IncomingLanguage, Appearance,
+        Provider,
+        GoogleAPIKey,
+        DeepLAPIKey,
+        MicrosoftAPIKey,
+        MicrosoftRegion,
+        OpenAIAPIKey,
+        GeminiAPIKey,
+        ClaudeAPIKey,
+        OpenAIModel,
+        GeminiModel,
+        ClaudeModel,
+        PreferredTarget,
+        StatusMessage,
+        ConnectionStatus,
+        AutomaticMessageTranslation,
+        InputLanguage,
+        OutgoingLanguage,
+        IncomingLanguage,
+        Appearance,
     };
 
     // The keychain account of each provider's key, in the order the keys are saved.
@@ -64,7 +79,8 @@ public:
 
     // `translator` runs the connection check of saveAndValidate(). All three must outlive the
     // store.
-    SettingsStore(UserDefaults& defaults, KeychainStore& keychain, const TranslationService& translator);
+    SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
+                  const TranslationService& translator);
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
     ~SettingsStore();
@@ -108,6 +124,9 @@ public:
     void setOutgoingLanguage(ChatLanguage language);
     void setIncomingLanguage(ChatLanguage language);
     void setAppearance(AppAppearance appearance);
+    // Sets the provider and writes "translationProvider" at once, for choices that take effect
+    // without the save button (the engine picker, the switch to an engine the account offers).
+    void storeProvider(TranslationProvider provider);
 
     // The configuration every translation request takes. The token is this process's current
     // copy of the keychain item, kept in step with every save of it through `keychain`, so that

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <expected>
-#include <optional>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +16,7 @@ namespace aurelo {
 // The folder is created (mode 0700) when missing. Returns a readable reason on failure, in which
 // case the old file is untouched.
 std::expected<void, std::string> writeFileAtomically(const std::filesystem::path& path,
-                                                     std::string_view contents,
-                                                     mode_t mode = 0600);
+                                                     std::string_view contents, mode_t mode = 0600);
 
 // Reads a whole file. An absent file gives an empty optional; any other failure an error.
 std::expected<std::optional<std::string>, std::string>

@@ -17,7 +17,9 @@ LauncherEntry::LauncherEntry(std::string applicationURI)
               new std::weak_ptr<State>(m_state));
 }
 
-LauncherEntry::~LauncherEntry() { g_cancellable_cancel(m_cancellable.get()); }
+LauncherEntry::~LauncherEntry() {
+    g_cancellable_cancel(m_cancellable.get());
+}
 
 void LauncherEntry::busReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
     std::unique_ptr<std::weak_ptr<State>> weak(static_cast<std::weak_ptr<State>*>(data));
@@ -47,11 +49,9 @@ void LauncherEntry::emit(State& state) {
     g_variant_builder_add(&properties, "{sv}", "count-visible",
                           g_variant_new_boolean(state.visible));
     // A bus that has gone away loses the badge, which is all it could do.
-    g_dbus_connection_emit_signal(state.connection.get(), nullptr, kObjectPath, kInterface,
-                                  "Update",
-                                  g_variant_new("(sa{sv})", state.applicationURI.c_str(),
-                                                &properties),
-                                  nullptr);
+    g_dbus_connection_emit_signal(
+        state.connection.get(), nullptr, kObjectPath, kInterface, "Update",
+        g_variant_new("(sa{sv})", state.applicationURI.c_str(), &properties), nullptr);
 }
 
 } // namespace aurelo

@@ -4,8 +4,8 @@
 
 #include <libsecret/secret.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -141,7 +141,8 @@ SecretResult<GRef<SecretService>> connect(BoundedCall& call) {
     auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {
         secret_service_get(SECRET_SERVICE_OPEN_SESSION, call.cancellable(), callback, data);
     });
-    SecretService* service = result ? secret_service_get_finish(result.get(), error.out()) : nullptr;
+    SecretService* service =
+        result ? secret_service_get_finish(result.get(), error.out()) : nullptr;
     if (!service)
         return std::unexpected(call.errorFrom(error.get()));
     return adoptGRef(service);
@@ -156,8 +157,8 @@ SecretResult<std::vector<GRef<SecretItem>>> search(BoundedCall& call, SecretServ
         secret_service_search(service, itemSchema(), attributes.get(), flags, call.cancellable(),
                               callback, data);
     });
-    GList* list = result ? secret_service_search_finish(service, result.get(), error.out())
-                         : nullptr;
+    GList* list =
+        result ? secret_service_search_finish(service, result.get(), error.out()) : nullptr;
     if (!result || error)
         return std::unexpected(call.errorFrom(error.get()));
     std::vector<GRef<SecretItem>> items;
@@ -180,8 +181,7 @@ SecretResult<void> LibsecretSecretStore::checkResponsive() const {
     return {};
 }
 
-template <typename T>
-SecretResult<T> LibsecretSecretStore::noteOutcome(SecretResult<T> outcome) {
+template <typename T> SecretResult<T> LibsecretSecretStore::noteOutcome(SecretResult<T> outcome) {
     if (!outcome && outcome.error().status == G_IO_ERROR_TIMED_OUT)
         m_unresponsiveUntil =
             g_get_monotonic_time() +
@@ -189,8 +189,7 @@ SecretResult<T> LibsecretSecretStore::noteOutcome(SecretResult<T> outcome) {
     return outcome;
 }
 
-SecretResult<std::optional<std::string>>
-LibsecretSecretStore::lookup(const std::string& account) {
+SecretResult<std::optional<std::string>> LibsecretSecretStore::lookup(const std::string& account) {
     if (auto responsive = checkResponsive(); !responsive)
         return std::unexpected(responsive.error());
     return noteOutcome(lookupItem(account));
@@ -285,8 +284,7 @@ SecretResult<void> LibsecretSecretStore::addItem(const std::string& account,
         GErrorHolder error;
         auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {
             secret_collection_for_alias(service->get(), SECRET_COLLECTION_DEFAULT,
-                                        SECRET_COLLECTION_NONE, call.cancellable(), callback,
-                                        data);
+                                        SECRET_COLLECTION_NONE, call.cancellable(), callback, data);
         });
         if (!result)
             return std::unexpected(call.timeoutError());
@@ -301,8 +299,8 @@ SecretResult<void> LibsecretSecretStore::addItem(const std::string& account,
     }
 
     Attributes attributes(m_options.service, account);
-    auto secret = adoptGRef(secret_value_new(value.data(), static_cast<gssize>(value.size()),
-                                             "text/plain"));
+    auto secret =
+        adoptGRef(secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
     const std::string label = "Aurelo翻译器：" + account;
     GErrorHolder error;
     auto result = call.await([&](GAsyncReadyCallback callback, gpointer data) {

@@ -25,7 +25,9 @@ std::filesystem::path unusedName(const std::filesystem::path& base) {
 
 } // namespace
 
-UserDefaults::UserDefaults(std::filesystem::path file) : m_file(std::move(file)) { load(); }
+UserDefaults::UserDefaults(std::filesystem::path file) : m_file(std::move(file)) {
+    load();
+}
 
 std::filesystem::path UserDefaults::standardLocation() {
     std::filesystem::path base;
@@ -65,8 +67,8 @@ void UserDefaults::load() {
         m_setAsideFile = aside;
         g_warning("User defaults could not be read; the file was moved to %s", aside.c_str());
     } else {
-        m_readOnlyReason = "cannot move unreadable " + m_file.string() + " aside: " +
-                           std::strerror(errno);
+        m_readOnlyReason =
+            "cannot move unreadable " + m_file.string() + " aside: " + std::strerror(errno);
         g_warning("User defaults are not saved in this run: %s", m_readOnlyReason->c_str());
     }
 }
@@ -111,7 +113,9 @@ std::optional<double> UserDefaults::number(std::string_view key) const {
     return it->get<double>();
 }
 
-bool UserDefaults::contains(std::string_view key) const { return m_values.contains(key); }
+bool UserDefaults::contains(std::string_view key) const {
+    return m_values.contains(key);
+}
 
 std::expected<void, std::string> UserDefaults::set(std::string_view key, Json value) {
     m_values[std::string(key)] = std::move(value);
@@ -148,11 +152,11 @@ UserDefaults::preserveValue(std::string_view key) const {
     auto it = m_values.find(key);
     if (it == m_values.end())
         return std::unexpected("no value to preserve");
-    std::filesystem::path target = unusedName(m_file.parent_path() /
-                                              (std::string(key) + ".unreadable-" +
-                                               utcTimestampForFileName() + ".json"));
-    auto written = writeFileAtomically(
-        target, it->dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
+    std::filesystem::path target =
+        unusedName(m_file.parent_path() /
+                   (std::string(key) + ".unreadable-" + utcTimestampForFileName() + ".json"));
+    auto written =
+        writeFileAtomically(target, it->dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
     if (!written)
         return std::unexpected(written.error());
     return target;

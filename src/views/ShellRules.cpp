@@ -4,8 +4,7 @@
 
 namespace aurelo {
 
-bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings,
-                           UserDefaults& defaults) {
+bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings) {
     if (providers.empty())
         return false;
     if (std::ranges::find(providers, rawValue(settings.provider())) != providers.end())
@@ -14,8 +13,7 @@ bool applyEngineListChange(const std::vector<std::string>& providers, SettingsSt
     if (!first)
         return false;
     // Only the provider is written: other settings the user is still editing stay unsaved.
-    settings.setProvider(*first);
-    (void)defaults.set("translationProvider", std::string(rawValue(*first)));
+    settings.storeProvider(*first);
     settings.setConnectionStatus(ProviderConnectionStatus::unverified());
     settings.setStatusMessage("已自动切换到管理员启用的 " + std::string(displayName(*first)));
     return true;

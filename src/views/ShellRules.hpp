@@ -14,8 +14,7 @@ namespace aurelo {
 
 // When the service offers a new engine list that lacks the selected provider, switch to the
 // first offered provider (if it is one we know) and say so. Returns whether it switched.
-bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings,
-                           UserDefaults& defaults);
+bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings);
 
 struct SessionShortcutItem {
     std::string sessionID;

@@ -2,8 +2,8 @@
 // and staying responsive when the service is missing or does not answer. The keychain semantics
 // themselves are checked by the contract suite in tests/models.
 
-#include "platform/GRef.hpp"
 #include "platform/LibsecretSecretStore.hpp"
+#include "platform/GRef.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +25,11 @@ std::optional<std::string> run(const std::vector<std::string>& arguments,
     for (const auto& argument : arguments)
         argv.push_back(argument.c_str());
     argv.push_back(nullptr);
-    auto process = adoptGRef(g_subprocess_newv(
-        argv.data(),
-        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                      G_SUBPROCESS_FLAGS_STDOUT_PIPE),
-        nullptr));
+    auto process =
+        adoptGRef(g_subprocess_newv(argv.data(),
+                                    static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                                  G_SUBPROCESS_FLAGS_STDOUT_PIPE),
+                                    nullptr));
     if (!process)
         return std::nullopt;
     gchar* out = nullptr;
@@ -59,8 +59,8 @@ TEST(LibsecretSecretStoreTest, ItemsAreFoundByServiceAndAccountFromOutside) {
     LibsecretSecretStore store;
     const std::string ours = uniqueAccount("written-by-us");
     ASSERT_TRUE(store.add(ours, "token-äöü 1"));
-    auto looked = run({"secret-tool", "lookup", "service", LibsecretSecretStore::kService,
-                       "account", ours});
+    auto looked =
+        run({"secret-tool", "lookup", "service", LibsecretSecretStore::kService, "account", ours});
     ASSERT_TRUE(looked) << "secret-tool could not find our item";
     EXPECT_EQ(*looked, "token-äöü 1");
     auto listed = run({"secret-tool", "search", "--all", "service", LibsecretSecretStore::kService,
@@ -74,16 +74,16 @@ TEST(LibsecretSecretStoreTest, ItemsAreFoundByServiceAndAccountFromOutside) {
                     "from outside"));
     EXPECT_EQ(lookedUp(store, theirs), std::optional<std::string>("from outside"));
     ASSERT_TRUE(store.remove(theirs));
-    EXPECT_FALSE(run({"secret-tool", "lookup", "service", LibsecretSecretStore::kService,
-                      "account", theirs}));
+    EXPECT_FALSE(run(
+        {"secret-tool", "lookup", "service", LibsecretSecretStore::kService, "account", theirs}));
     ASSERT_TRUE(store.remove(ours));
 }
 
 TEST(LibsecretSecretStoreTest, OtherServicesItemsAreNotTouched) {
     const std::string account = uniqueAccount("shared-account-name");
     LibsecretSecretStore ours;
-    LibsecretSecretStore other(LibsecretSecretStore::Options{
-        "com.example.other", LibsecretSecretStore::kDefaultTimeout});
+    LibsecretSecretStore other(
+        LibsecretSecretStore::Options{"com.example.other", LibsecretSecretStore::kDefaultTimeout});
     ASSERT_TRUE(other.add(account, "theirs"));
     ASSERT_TRUE(ours.remove(account));
     EXPECT_EQ(lookedUp(other, account), std::optional<std::string>("theirs"));
@@ -130,8 +130,8 @@ public:
             "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", kName, 4u),
             G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
         m_owned = static_cast<bool>(reply);
-        m_filter = g_dbus_connection_add_filter(m_connection.get(), dropCallsCallback, nullptr,
-                                                nullptr);
+        m_filter =
+            g_dbus_connection_add_filter(m_connection.get(), dropCallsCallback, nullptr, nullptr);
     }
     ~SilentService() {
         if (m_connection)
@@ -144,7 +144,8 @@ private:
     // thread is.
     static GDBusMessage* dropCallsCallback(GDBusConnection*, GDBusMessage* message,
                                            gboolean incoming, gpointer) {
-        if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
+        if (incoming &&
+            g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
             g_object_unref(message);
             return nullptr;
         }

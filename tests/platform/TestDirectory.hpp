@@ -12,7 +12,8 @@ namespace aurelo::test {
 class TestDirectory {
 public:
     TestDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "aurelo-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "aurelo-test-XXXXXX").string();
         m_path = ::mkdtemp(pattern.data());
     }
     TestDirectory(const TestDirectory&) = delete;

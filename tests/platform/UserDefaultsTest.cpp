@@ -81,8 +81,8 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritten) {
-    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"",
-                                 "", std::string("\xff\xfe\0garbage", 10)};
+    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"", "",
+                                 std::string("\xff\xfe\0garbage", 10)};
     for (const auto& contents : cases) {
         SCOPED_TRACE(testing::PrintToString(contents));
         std::filesystem::remove_all(file.parent_path());
@@ -91,8 +91,8 @@ TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritt
         UserDefaults defaults(file);
         EXPECT_FALSE(defaults.contains("translationProvider"));
         ASSERT_TRUE(defaults.setAsideFile().has_value());
-        EXPECT_TRUE(defaults.setAsideFile()->filename().string().starts_with(
-            "defaults.json.unreadable-"));
+        EXPECT_TRUE(
+            defaults.setAsideFile()->filename().string().starts_with("defaults.json.unreadable-"));
         EXPECT_EQ(readFile(*defaults.setAsideFile()), contents);
 
         ASSERT_TRUE(defaults.set("translationProvider", "google"));
@@ -170,11 +170,20 @@ TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
                 if (!writeFileAtomically(file, i % 2 ? first : second))
                     ::_exit(2);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round * 7));
+        // Meanwhile a reader, like the next start of the program, never sees half a file.
+        std::optional<std::size_t> tornRead;
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(5 + round * 7);
+        while (!tornRead && std::chrono::steady_clock::now() < until) {
+            std::string seen = readFile(file);
+            if (seen != first && seen != second)
+                tornRead = seen.size();
+        }
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
+        EXPECT_FALSE(tornRead) << "round " << round << ": a reader saw " << *tornRead << " bytes";
 
         std::string contents = readFile(file);
         EXPECT_TRUE(contents == first || contents == second)

@@ -217,12 +217,12 @@ class ShellRulesTest : public ShellTestFixture {};
 
 TEST_F(ShellRulesTest, EngineListSwitchesToTheFirstOfferedProvider) {
     settings.setProvider(TranslationProvider::OpenAI);
-    EXPECT_FALSE(applyEngineListChange({}, settings, *defaults));
-    EXPECT_FALSE(applyEngineListChange({"google", "openai"}, settings, *defaults));
-    EXPECT_FALSE(applyEngineListChange({"apertium", "deepl"}, settings, *defaults));
+    EXPECT_FALSE(applyEngineListChange({}, settings));
+    EXPECT_FALSE(applyEngineListChange({"google", "openai"}, settings));
+    EXPECT_FALSE(applyEngineListChange({"apertium", "deepl"}, settings));
     EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
 
-    EXPECT_TRUE(applyEngineListChange({"deepl"}, settings, *defaults));
+    EXPECT_TRUE(applyEngineListChange({"deepl"}, settings));
     EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
     EXPECT_EQ(defaults->string("translationProvider"), "deepl");
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());

@@ -1,0 +1,236 @@
+#include "models/ChatSession.hpp"
+#include "models/PlatformCatalogue.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo {
+namespace {
+
+using Json = UserDefaults::Json;
+
+ChatSession sessionAt(std::optional<std::string> url, std::string name = "My Chat") {
+    ChatSession session = ChatSession::make(std::move(name), std::move(url));
+    return session;
+}
+
+TEST(ChatSessionCodingTest, WritesOnlyPresentKeysWithCanonicalIdAndIntegers) {
+    ChatSession minimal;
+    minimal.id = "0A1B2C3D-4E5F-4061-8273-849506A7B8C9";
+    minimal.name = "WhatsApp 1";
+    ChatSession full = minimal;
+    full.name = "Shop";
+    full.urlString = "https://web.telegram.org/";
+    full.inputLanguageCode = "auto";
+    full.outgoingLanguageCode = "es";
+    full.incomingLanguageCode = "zh-CN";
+    full.ownMessageLanguageCode = "en";
+    full.translationProvider = "deepl";
+    full.sendTranslationEnabled = true;
+    full.receiveTranslationEnabled = false;
+    full.translationFontSize = 16;
+    full.translationFontColor = "#D4AF37";
+    full.proxyType = "socks5";
+    full.proxyHost = "127.0.0.1";
+    full.proxyPort = 1080;
+    ChatSession fractional = minimal;
+    fractional.translationFontSize = 13.5;
+
+    EXPECT_EQ(encodeSessions({minimal, full, fractional}).dump(),
+              R"([{"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1"},)"
+              R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"Shop",)"
+              R"("urlString":"https://web.telegram.org/","inputLanguageCode":"auto",)"
+              R"("outgoingLanguageCode":"es","incomingLanguageCode":"zh-CN",)"
+              R"("ownMessageLanguageCode":"en","translationProvider":"deepl",)"
+              R"("sendTranslationEnabled":true,"receiveTranslationEnabled":false,)"
+              R"("translationFontSize":16,"translationFontColor":"#D4AF37","proxyType":"socks5",)"
+              R"("proxyHost":"127.0.0.1","proxyPort":1080},)"
+              R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1",)"
+              R"("translationFontSize":13.5}])");
+
+    auto decoded = decodeSessions(encodeSessions({minimal, full, fractional}));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, (std::vector<ChatSession>{minimal, full, fractional}));
+}
+
+TEST(ChatSessionCodingTest, ReadsAnyKeyOrderLowerCaseIdsAndNulls) {
+    auto decoded = decodeSessions(Json::parse(
+        R"([{"proxyPort": 8080.0, "name": "A", "id": "0a1b2c3d-4e5f-4061-8273-849506a7b8c9",
+             "proxyHost": null, "futureField": [1]}])"));
+    ASSERT_TRUE(decoded) << decoded.error();
+    ASSERT_EQ(decoded->size(), 1u);
+    EXPECT_EQ((*decoded)[0].id, "0A1B2C3D-4E5F-4061-8273-849506A7B8C9");
+    EXPECT_EQ((*decoded)[0].proxyPort, 8080);
+    EXPECT_EQ((*decoded)[0].proxyHost, std::nullopt);
+    EXPECT_EQ((*decoded)[0].urlString, std::nullopt);
+}
+
+TEST(ChatSessionCodingTest, AnyIllTypedMemberMakesTheWholeListUnreadable) {
+    const std::string good = R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "ok"})";
+    const std::vector<std::string> bad = {
+        R"({"name": "no id"})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9"})",
+        R"({"id": 5, "name": "numeric id"})",
+        R"({"id": "not-a-uuid", "name": "x"})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": 3})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "proxyPort": "80"})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "proxyPort": 80.5})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "proxyPort": 1e12})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "sendTranslationEnabled": 1})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "translationFontSize": "16"})",
+        R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x", "urlString": {}})",
+        R"("just a string")",
+    };
+    for (const auto& element : bad) {
+        auto decoded = decodeSessions(Json::parse("[" + good + "," + element + "]"));
+        EXPECT_FALSE(decoded) << element;
+    }
+    EXPECT_FALSE(decodeSessions(Json::parse(good)));
+    EXPECT_FALSE(decodeSessions(Json("[]")));
+}
+
+TEST(ChatSessionTest, NewIdsAreCanonicalAndDistinct) {
+    std::string a = newSessionID();
+    EXPECT_EQ(canonicalSessionID(a), a);
+    EXPECT_EQ(a.size(), 36u);
+    EXPECT_EQ(a.find_first_of("abcdef"), std::string::npos);
+    EXPECT_NE(a, newSessionID());
+}
+
+TEST(ChatSessionTest, EffectiveValuesFallBackToTheGlobalSettings) {
+    SessionDefaults defaults;
+    defaults.inputLanguage = ChatLanguage::Japanese;
+    defaults.outgoingLanguage = ChatLanguage::Chinese; // never used for outgoing text
+    defaults.incomingLanguage = ChatLanguage::Korean;
+    defaults.provider = TranslationProvider::Claude;
+    defaults.automaticMessageTranslation = true;
+
+    ChatSession whatsapp = sessionAt(std::nullopt);
+    auto effective = effectiveSettings(whatsapp, defaults);
+    EXPECT_EQ(effective.url, "https://web.whatsapp.com/");
+    EXPECT_EQ(effective.inputLanguage, ChatLanguage::Japanese);
+    EXPECT_EQ(effective.outgoingLanguage, ChatLanguage::English);
+    EXPECT_EQ(effective.incomingLanguage, ChatLanguage::Korean);
+    EXPECT_EQ(effective.ownMessageLanguage, ChatLanguage::Chinese);
+    EXPECT_EQ(effective.provider, TranslationProvider::Claude);
+    EXPECT_TRUE(effective.sendTranslationEnabled);
+    EXPECT_TRUE(effective.receiveTranslationEnabled);
+    EXPECT_EQ(effective.translationFontSize, 16);
+    EXPECT_EQ(effective.translationFontColor, "#D4AF37");
+    EXPECT_EQ(effective.proxyType, "http");
+    EXPECT_EQ(effective.proxyHost, "");
+    EXPECT_EQ(effective.proxyPort, std::nullopt);
+
+    // Unknown codes fall back; a stored automatic outgoing language becomes English too.
+    whatsapp.inputLanguageCode = "xx";
+    whatsapp.outgoingLanguageCode = "auto";
+    whatsapp.translationProvider = "babelfish";
+    whatsapp.ownMessageLanguageCode = "fr";
+    effective = effectiveSettings(whatsapp, defaults);
+    EXPECT_EQ(effective.inputLanguage, ChatLanguage::Japanese);
+    EXPECT_EQ(effective.outgoingLanguage, ChatLanguage::English);
+    EXPECT_EQ(effective.provider, TranslationProvider::Claude);
+    EXPECT_EQ(effective.ownMessageLanguage, ChatLanguage::French);
+
+    // Send translation exists only for WhatsApp, whatever the session says.
+    ChatSession telegram = sessionAt("https://web.telegram.org/");
+    telegram.sendTranslationEnabled = true;
+    EXPECT_FALSE(effectiveSettings(telegram, defaults).sendTranslationEnabled);
+}
+
+struct PlatformCase {
+    std::optional<std::string> url;
+    std::string name;
+    std::string key;
+    std::string platformName;
+    std::optional<std::string> logo;
+};
+
+TEST(PlatformCatalogueTest, KeyNameAndLogoComeFromTheStoredAddress) {
+    const std::string whatsappLogo = "https://www.whatsapp.com/favicon.ico";
+    const PlatformCase cases[] = {
+        {std::nullopt, "Sales", "whatsapp", "WhatsApp", whatsappLogo},
+        {"https://web.whatsapp.com/", "Sales", "whatsapp", "WhatsApp", whatsappLogo},
+        {"https://www.instagram.com/direct/inbox/", "Insta", "instagram", "Instagram",
+         "https://www.instagram.com/favicon.ico"},
+        {"https://www.facebook.com/messages/", "FB", "facebook", "Facebook",
+         "https://www.facebook.com/favicon.ico"},
+        {"https://WEB.Telegram.org/", "TG", "web.telegram.org", "Telegram",
+         "https://telegram.org/favicon.ico"},
+        {"https://www.messenger.com/", "M", "www.messenger.com", "Messenger",
+         "https://www.messenger.com/favicon.ico"},
+        {"https://chat.google.com/", "G", "chat.google.com", "Google Chat",
+         "https://chat.google.com/favicon.ico"},
+        {"https://x.com/messages", "X", "x.com", "X / Twitter", "https://x.com/favicon.ico"},
+        {"https://www.tiktok.com/messages", "T", "www.tiktok.com", "TikTok",
+         "https://www.tiktok.com/favicon.ico"},
+        // LINE has a logo but shows the session's own name.
+        {"https://line.me/", "My LINE", "line.me", "My LINE", "https://line.me/favicon.ico"},
+        {"https://shop.example.com:8443/chat?x=1", "Shop", "shop.example.com", "Shop",
+         std::nullopt},
+        // Addresses that do not parse or have no host never fail: the name stands in.
+        {"not a url at all", "Broken ÄB", "broken äb", "Broken ÄB", std::nullopt},
+        {"https://", "Empty", "empty", "Empty", std::nullopt},
+        {"mailto:someone@example.com", "Mail", "mail", "Mail", std::nullopt},
+        {"", "Blank", "blank", "Blank", std::nullopt},
+        {std::string("http://\xff\xfe/"), "Bytes", "bytes", "Bytes", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        ChatSession session = sessionAt(c.url, c.name);
+        SCOPED_TRACE(c.url.value_or("<none>"));
+        EXPECT_EQ(platformKey(session), c.key);
+        EXPECT_EQ(platformName(session), c.platformName);
+        EXPECT_EQ(platformLogoURL(session), c.logo);
+    }
+    EXPECT_FALSE(sessionAt("not a url").isWhatsApp());
+    EXPECT_FALSE(sessionAt("https://web.telegram.org/").isWhatsApp());
+    EXPECT_TRUE(sessionAt(std::nullopt).isWhatsApp());
+}
+
+TEST(PlatformCatalogueTest, CatalogueOrderAndMarkers) {
+    std::vector<std::string> ids;
+    for (const auto& entry : platformEntries())
+        ids.push_back(entry.id);
+    EXPECT_EQ(
+        ids, (std::vector<std::string>{"whatsapp", "telegram", "instagram", "messenger", "facebook",
+                                       "googlechat", "line", "x", "tiktok", "custom"}));
+    EXPECT_EQ(platformEntries().front().url, std::nullopt);
+    EXPECT_EQ(platformEntries().back().url, "custom");
+    EXPECT_EQ(platformEntries().back().name, "自定义网站");
+    EXPECT_FALSE(platformEntries()[6].available);
+    // A session created from an entry is recognised as that entry's platform.
+    for (const auto& entry : platformEntries()) {
+        if (!entry.url || *entry.url == "custom" || entry.id == "line")
+            continue;
+        EXPECT_EQ(platformName(sessionAt(entry.url, "x")), entry.name) << entry.id;
+        EXPECT_EQ(platformLogoURL(sessionAt(entry.url, "x")), entry.logoURL) << entry.id;
+    }
+}
+
+TEST(PlatformCatalogueTest, EnabledPlatformsGroupSessionsByKeyInFirstAppearanceOrder) {
+    std::vector<ChatSession> sessions = {
+        sessionAt("https://web.telegram.org/", "TG 1"),
+        sessionAt(std::nullopt, "WhatsApp 1"),
+        sessionAt("https://shop.example.com/", "Shop"),
+        sessionAt("https://web.telegram.org/", "TG 2"),
+        sessionAt("https://www.instagram.com/direct/inbox/", "IG"),
+    };
+    auto platforms = enabledPlatforms(sessions);
+    ASSERT_EQ(platforms.size(), 4u);
+    EXPECT_EQ(platforms[0], (EnabledPlatform{"web.telegram.org", "Telegram", "globe",
+                                             "https://telegram.org/favicon.ico", sessions[0].id}));
+    EXPECT_EQ(platforms[1].icon, "phone.bubble.fill");
+    EXPECT_EQ(platforms[2].id, "shop.example.com");
+    EXPECT_EQ(platforms[2].logoURL, std::nullopt);
+    EXPECT_EQ(platforms[3].icon, "camera.fill");
+
+    auto current = currentPlatformID(sessions, sessions[3].id);
+    EXPECT_EQ(current, "web.telegram.org");
+    auto visible = visibleSessions(sessions, current);
+    ASSERT_EQ(visible.size(), 2u);
+    EXPECT_EQ(visible[1].name, "TG 2");
+    EXPECT_EQ(currentPlatformID(sessions, std::string("UNKNOWN")), std::nullopt);
+    EXPECT_EQ(visibleSessions(sessions, std::nullopt).size(), sessions.size());
+}
+
+} // namespace
+} // namespace aurelo

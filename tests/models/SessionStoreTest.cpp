@@ -1,0 +1,238 @@
+#include "StoreTestSupport.hpp"
+
+#include "models/SessionStore.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo::test {
+namespace {
+
+using Json = UserDefaults::Json;
+
+class SessionStoreTest : public ::testing::Test {
+protected:
+    StoreEnvironment env;
+    RecordingBadge badge;
+    RecordingCleaner cleaner;
+
+    std::unique_ptr<SessionStore> makeStore() {
+        return std::make_unique<SessionStore>(*env.defaults, &badge, &cleaner);
+    }
+    static std::vector<std::string> names(const SessionStore& store) {
+        std::vector<std::string> result;
+        for (const auto& session : store.sessions())
+            result.push_back(session.name);
+        return result;
+    }
+    Json storedSessions() const { return env.storedDefaults().at("aureloTranslator.sessions"); }
+};
+
+TEST_F(SessionStoreTest, FirstStartHasOneSelectedSessionAndWritesNothing) {
+    auto store = makeStore();
+    ASSERT_EQ(store->sessions().size(), 1u);
+    EXPECT_EQ(store->sessions()[0].name, "WhatsApp 1");
+    ChatSession expected;
+    expected.id = store->sessions()[0].id;
+    expected.name = "WhatsApp 1";
+    EXPECT_EQ(store->sessions()[0], expected);
+    EXPECT_EQ(store->selectedID(), store->sessions()[0].id);
+    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
+}
+
+TEST_F(SessionStoreTest, StoredListLoadsInOrderAndAnEmptyArrayGivesTheDefault) {
+    ASSERT_TRUE(env.defaults->set(
+        "aureloTranslator.sessions",
+        Json::parse(R"([{"id": "11111111-1111-4111-8111-111111111111", "name": "Only"},
+                        {"id": "22222222-2222-4222-8222-222222222222", "name": "Two",
+                         "urlString": "https://web.telegram.org/"}])")));
+    auto store = makeStore();
+    EXPECT_EQ(names(*store), (std::vector<std::string>{"Only", "Two"}));
+    EXPECT_EQ(store->selectedID(), "11111111-1111-4111-8111-111111111111");
+    EXPECT_EQ(store->sessions()[0].inputLanguageCode, std::nullopt);
+
+    ASSERT_TRUE(env.defaults->set("aureloTranslator.sessions", Json::array()));
+    store = makeStore();
+    EXPECT_EQ(names(*store), std::vector<std::string>{"WhatsApp 1"});
+}
+
+TEST_F(SessionStoreTest, AnUnreadableListIsKeptAsideBeforeTheFirstSave) {
+    const Json damaged = Json::parse(
+        R"([{"id": "11111111-1111-4111-8111-111111111111", "name": "Kept", "proxyPort": "80"}])");
+    ASSERT_TRUE(env.defaults->set("aureloTranslator.sessions", damaged));
+    auto store = makeStore();
+    EXPECT_EQ(names(*store), std::vector<std::string>{"WhatsApp 1"});
+    // Loading alone changes nothing on disk.
+    EXPECT_EQ(storedSessions(), damaged);
+
+    store->add("New");
+    EXPECT_EQ(storedSessions().size(), 2u);
+    std::vector<std::filesystem::path> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(env.defaultsFile.parent_path()))
+        if (entry.path().filename().string().starts_with("aureloTranslator.sessions.unreadable-"))
+            aside.push_back(entry.path());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(Json::parse(readFile(aside[0])), damaged);
+
+    // Only once: later saves do not copy the new list aside.
+    store->add("Newer");
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(env.defaultsFile.parent_path()))
+        count += entry.path().filename().string().starts_with("aureloTranslator.sessions.");
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(SessionStoreTest, ChangesSurviveARestart) {
+    auto store = makeStore();
+    store->addWebsite("  Shop  ", "https://shop.example.com/");
+    store->setOutgoingLanguage(store->sessions()[1].id, "es");
+    env.restart();
+    auto reloaded = makeStore();
+    EXPECT_EQ(reloaded->sessions(), store->sessions());
+    EXPECT_EQ(reloaded->sessions()[1].name, "  Shop  ");
+    EXPECT_EQ(reloaded->selectedID(), reloaded->sessions()[0].id);
+    EXPECT_TRUE(reloaded->unreadCounts().empty());
+}
+
+TEST_F(SessionStoreTest, AddingNamesByCountTrimsAndSelects) {
+    auto store = makeStore();
+    store->add("WhatsApp 4");
+    store->add(std::nullopt);
+    store->add(" \n ");
+    EXPECT_EQ(names(*store),
+              (std::vector<std::string>{"WhatsApp 1", "WhatsApp 4", "WhatsApp 3", "WhatsApp 4"}));
+    store->add();
+    EXPECT_EQ(store->sessions().back().name, "WhatsApp 5");
+    store->add("\t Sales \n");
+    EXPECT_EQ(store->sessions().back().name, "Sales");
+    EXPECT_EQ(store->selectedID(), store->sessions().back().id);
+    EXPECT_EQ(store->sessions().back().urlString, std::nullopt);
+    EXPECT_EQ(storedSessions().size(), 6u);
+}
+
+TEST_F(SessionStoreTest, RenameAndFieldSettersIgnoreBlankNamesAndUnknownIds) {
+    auto store = makeStore();
+    const std::string id = store->sessions()[0].id;
+    int changes = 0;
+    store->signalChanged().connect([&](SessionStore::Field) { ++changes; });
+
+    store->rename(id, "   ");
+    store->rename("00000000-0000-4000-8000-000000000000", "Other");
+    store->setIncomingLanguage("00000000-0000-4000-8000-000000000000", "fr");
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
+
+    store->rename(id, " Renamed ");
+    store->setInputLanguage(id, "ja");
+    store->setTranslationProvider(id, "openai");
+    EXPECT_EQ(storedSessions()[0], (Json{{"id", id},
+                                         {"name", "Renamed"},
+                                         {"inputLanguageCode", "ja"},
+                                         {"translationProvider", "openai"}}));
+}
+
+TEST_F(SessionStoreTest, MovePlacesTheSessionImmediatelyBeforeTheOther) {
+    struct Case {
+        int moving, before;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {0, 2, {"B", "A", "C"}}, {2, 0, {"C", "A", "B"}}, {1, 1, {"A", "B", "C"}},
+        {0, 1, {"A", "B", "C"}}, {1, 0, {"B", "A", "C"}},
+    };
+    for (const auto& c : cases) {
+        auto store = makeStore();
+        store->setSessions(
+            {ChatSession::make("A"), ChatSession::make("B"), ChatSession::make("C")});
+        auto ids = store->sessions();
+        store->move(ids[static_cast<std::size_t>(c.moving)].id,
+                    ids[static_cast<std::size_t>(c.before)].id);
+        EXPECT_EQ(names(*store), c.expected) << c.moving << " before " << c.before;
+    }
+    auto store = makeStore();
+    store->setSessions({ChatSession::make("A"), ChatSession::make("B")});
+    store->move(store->sessions()[0].id, "00000000-0000-4000-8000-000000000000");
+    EXPECT_EQ(names(*store), (std::vector<std::string>{"A", "B"}));
+}
+
+TEST_F(SessionStoreTest, DeletingTheOnlySessionLeavesAFreshDefaultAndErasesItsData) {
+    auto store = makeStore();
+    const ChatSession only = store->sessions()[0];
+    store->setUnreadCount(4, only.id);
+    store->remove(only);
+    ASSERT_EQ(store->sessions().size(), 1u);
+    EXPECT_EQ(store->sessions()[0].name, "WhatsApp 1");
+    EXPECT_NE(store->sessions()[0].id, only.id);
+    EXPECT_EQ(store->selectedID(), store->sessions()[0].id);
+    EXPECT_EQ(cleaner.cleared, std::vector<std::string>{only.id});
+    EXPECT_TRUE(store->unreadCounts().empty());
+    EXPECT_EQ(badge.labels.back(), std::nullopt);
+    EXPECT_EQ(storedSessions().size(), 1u);
+}
+
+TEST_F(SessionStoreTest, DeletingTheSelectedSecondSessionSelectsTheFirst) {
+    auto store = makeStore();
+    store->add("Second");
+    store->add("Third");
+    store->select(store->sessions()[1].id);
+    store->remove(store->sessions()[1]);
+    EXPECT_EQ(names(*store), (std::vector<std::string>{"WhatsApp 1", "Third"}));
+    EXPECT_EQ(store->selectedID(), store->sessions()[0].id);
+}
+
+TEST_F(SessionStoreTest, BadgeFollowsTheTotalOfUnreadCounts) {
+    auto store = makeStore();
+    store->add("Second");
+    const std::string a = store->sessions()[0].id, b = store->sessions()[1].id;
+
+    store->setUnreadCount(3, a);
+    store->setUnreadCount(997, b);
+    EXPECT_EQ(store->totalUnreadCount(), 1000);
+    EXPECT_EQ(badge.labels.back(), "999+");
+    store->setUnreadCount(2, a);
+    EXPECT_EQ(badge.labels.back(), "999");
+    // The same count again changes nothing and does not touch the badge.
+    const auto updates = badge.labels.size();
+    store->setUnreadCount(2, a);
+    EXPECT_EQ(badge.labels.size(), updates);
+    store->setUnreadCount(0, a);
+    store->setUnreadCount(-3, b);
+    EXPECT_EQ(store->unreadCounts().at(b), 0);
+    EXPECT_EQ(badge.labels.back(), std::nullopt);
+    store->setUnreadCount(123456, a);
+    EXPECT_EQ(store->unreadCounts().at(a), 9999);
+
+    // A report that arrives after its session was deleted cannot bring the badge back.
+    const ChatSession deleted = store->sessions()[1];
+    store->remove(deleted);
+    store->setUnreadCount(5, deleted.id);
+    EXPECT_EQ(store->totalUnreadCount(), 9999);
+    EXPECT_FALSE(store->unreadCounts().contains(deleted.id));
+
+    const std::pair<long long, std::optional<std::string>> labels[] = {
+        {-1, std::nullopt}, {0, std::nullopt}, {1, "1"}, {999, "999"}, {1000, "999+"}};
+    for (const auto& [total, label] : labels)
+        EXPECT_EQ(SessionStore::badgeLabel(total), label) << total;
+}
+
+TEST_F(SessionStoreTest, SettingAnEmptyListKeepsTheStoreNonEmpty) {
+    auto store = makeStore();
+    store->setSessions({});
+    ASSERT_EQ(store->sessions().size(), 1u);
+    EXPECT_EQ(store->sessions()[0].name, "WhatsApp 1");
+}
+
+TEST_F(SessionStoreTest, VisibleSessionsFollowTheSelectedPlatform) {
+    auto store = makeStore();
+    store->addWebsite("TG 1", "https://web.telegram.org/");
+    store->add("WhatsApp 2");
+    store->addWebsite("TG 2", "https://web.telegram.org/");
+    EXPECT_EQ(store->currentPlatformID(), "web.telegram.org");
+    ASSERT_EQ(store->visibleSessions().size(), 2u);
+    EXPECT_EQ(store->enabledPlatforms().size(), 2u);
+    store->select(store->sessions()[0].id);
+    EXPECT_EQ(store->visibleSessions().size(), 2u);
+    EXPECT_EQ(store->visibleSessions()[1].name, "WhatsApp 2");
+}
+
+} // namespace
+} // namespace aurelo::test

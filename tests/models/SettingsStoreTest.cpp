@@ -1,0 +1,245 @@
+#include "StoreTestSupport.hpp"
+
+#include "models/SettingsStore.hpp"
+#include "support/FakeManagedService.hpp"
+#include "support/MainLoopWait.hpp"
+#include "translation/TranslationNetwork.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo::test {
+namespace {
+
+using Json = UserDefaults::Json;
+using Status = ProviderConnectionStatus;
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    StoreEnvironment env;
+    FakeManagedService fake;
+    HttpSession session{TranslationNetwork::sessionConfiguration()};
+    TranslationRequestCache cache;
+    TranslationService translator{fake.origin(), session, cache};
+
+    std::unique_ptr<SettingsStore> makeStore() {
+        return std::make_unique<SettingsStore>(*env.defaults, env.keychain, translator);
+    }
+    void storeToken(const std::string& token) {
+        env.secrets.putRaw("aurelo-translator-login-token", token);
+    }
+    void validate(SettingsStore& store) {
+        bool done = false;
+        store.saveAndValidate([&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    }
+};
+
+TEST_F(SettingsStoreTest, FirstStartGivesTheDefaults) {
+    auto store = makeStore();
+    EXPECT_EQ(store->provider(), TranslationProvider::Google);
+    EXPECT_EQ(store->openAIModel(), "gpt-5.4-mini");
+    EXPECT_EQ(store->geminiModel(), "gemini-3.7-flash");
+    EXPECT_EQ(store->claudeModel(), "claude-haiku-4-5-20251001");
+    EXPECT_EQ(store->microsoftRegion(), "");
+    EXPECT_EQ(store->googleAPIKey(), "");
+    EXPECT_EQ(store->preferredTarget(), TargetLanguage::Automatic);
+    EXPECT_TRUE(store->automaticMessageTranslation());
+    EXPECT_EQ(store->inputLanguage(), ChatLanguage::Automatic);
+    EXPECT_EQ(store->outgoingLanguage(), ChatLanguage::English);
+    EXPECT_EQ(store->incomingLanguage(), ChatLanguage::Chinese);
+    EXPECT_EQ(store->appearance(), AppAppearance::System);
+    EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
+    EXPECT_EQ(store->statusMessage(), "");
+    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
+}
+
+TEST_F(SettingsStoreTest, StoredValuesLoadAndUnknownOnesFallBack) {
+    ASSERT_TRUE(env.defaults->setValues({
+        {"translationProvider", "babelfish"},
+        {"chatOutgoingLanguage", "klingon"},
+        {"chatIncomingLanguage", "ja"},
+        {"targetLanguage", "english"},
+        {"appAppearance", 42},
+        {"automaticMessageTranslation", false},
+        {"openAIModel", "gpt-x"},
+    }));
+    storeToken("  token  ");
+    env.secrets.putRaw("deepl-api-key", "deepl-secret");
+    env.secrets.putRaw("claude-api-key", std::string("\xff\xfe", 2));
+    auto store = makeStore();
+    EXPECT_EQ(store->provider(), TranslationProvider::Google);
+    EXPECT_EQ(store->outgoingLanguage(), ChatLanguage::English);
+    EXPECT_EQ(store->incomingLanguage(), ChatLanguage::Japanese);
+    EXPECT_EQ(store->preferredTarget(), TargetLanguage::English);
+    EXPECT_EQ(store->appearance(), AppAppearance::System);
+    EXPECT_FALSE(store->automaticMessageTranslation());
+    EXPECT_EQ(store->openAIModel(), "gpt-x");
+    EXPECT_EQ(store->deeplAPIKey(), "deepl-secret");
+    EXPECT_EQ(store->claudeAPIKey(), "");
+    EXPECT_EQ(store->connectionStatus(), Status::unverified());
+
+    ASSERT_TRUE(env.defaults->set("automaticMessageTranslation", "no"));
+    EXPECT_TRUE(makeStore()->automaticMessageTranslation());
+}
+
+TEST_F(SettingsStoreTest, AFailingKeychainDoesNotStopTheStart) {
+    env.secrets.setFailure(InMemorySecretStore::Operation::Lookup, SecretStoreError{24, "down"});
+    auto store = makeStore();
+    EXPECT_EQ(store->googleAPIKey(), "");
+    EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
+}
+
+TEST_F(SettingsStoreTest, SaveWritesTrimmedValuesAndKeepsWhatWasTyped) {
+    auto store = makeStore();
+    store->setAPIKey(TranslationProvider::Google, "  g-key \n");
+    store->setAPIKey(TranslationProvider::OpenAI, "   ");
+    env.secrets.putRaw("openai-api-key", "old");
+    store->setMicrosoftRegion(" eastasia ");
+    store->setClaudeModel(" claude-x ");
+    store->setProvider(TranslationProvider::DeepL);
+    store->setOutgoingLanguage(ChatLanguage::Spanish);
+    store->setAutomaticMessageTranslation(false);
+    store->save();
+
+    EXPECT_EQ(env.secrets.items().at("translation-api-key"), "g-key");
+    EXPECT_FALSE(env.secrets.items().contains("openai-api-key"));
+    const Json stored = env.storedDefaults();
+    EXPECT_EQ(stored.at("translationProvider"), "deepl");
+    EXPECT_EQ(stored.at("microsoftTranslatorRegion"), "eastasia");
+    EXPECT_EQ(stored.at("claudeModel"), "claude-x");
+    EXPECT_EQ(stored.at("openAIModel"), "gpt-5.4-mini");
+    EXPECT_EQ(stored.at("targetLanguage"), "automatic");
+    EXPECT_EQ(stored.at("automaticMessageTranslation"), false);
+    EXPECT_EQ(stored.at("chatInputLanguage"), "auto");
+    EXPECT_EQ(stored.at("chatOutgoingLanguage"), "es");
+    EXPECT_EQ(stored.at("chatIncomingLanguage"), "zh-CN");
+    EXPECT_FALSE(stored.contains("appAppearance"));
+    EXPECT_EQ(store->microsoftRegion(), " eastasia ");
+    EXPECT_EQ(store->statusMessage(), "已安全保存到钥匙串");
+    EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
+}
+
+TEST_F(SettingsStoreTest, AKeychainFailureStopsTheSaveWhereItHappened) {
+    auto store = makeStore();
+    store->setAPIKey(TranslationProvider::Google, "g");
+    store->setAPIKey(TranslationProvider::DeepL, "d");
+    store->setProvider(TranslationProvider::Claude);
+    // Removing works, adding fails: Google's key is lost with the failure, nothing after it runs.
+    env.secrets.setFailure(InMemorySecretStore::Operation::Add,
+                           SecretStoreError{2, "Cannot create an item in a locked collection"});
+    store->save();
+    EXPECT_EQ(store->statusMessage(), "保存失败：Cannot create an item in a locked collection");
+    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
+    EXPECT_TRUE(env.secrets.items().empty());
+}
+
+TEST_F(SettingsStoreTest, AppearanceAndChosenProviderAreWrittenAtOnce) {
+    auto store = makeStore();
+    store->setAppearance(AppAppearance::Dark);
+    store->storeProvider(TranslationProvider::Gemini);
+    EXPECT_EQ(env.storedDefaults().at("appAppearance"), "dark");
+    EXPECT_EQ(env.storedDefaults().at("translationProvider"), "gemini");
+    EXPECT_EQ(store->provider(), TranslationProvider::Gemini);
+    env.restart();
+    EXPECT_EQ((SettingsStore(*env.defaults, env.keychain, translator).appearance()),
+              AppAppearance::Dark);
+}
+
+TEST_F(SettingsStoreTest, ConfigurationCarriesTheCurrentTokenWithoutReadingTheKeychain) {
+    storeToken("token-1");
+    auto store = makeStore();
+    store->setGeminiModel("gem");
+    store->setMicrosoftRegion("west");
+    const auto lookups = env.secrets.lookupCount();
+
+    EXPECT_EQ(store->configuration(TranslationProvider::Gemini),
+              (TranslationConfiguration{TranslationProvider::Gemini, "token-1", "west", "gem"}));
+    EXPECT_EQ(store->configuration(TranslationProvider::DeepL).model, "");
+    EXPECT_EQ(store->configuration(TranslationProvider::OpenAI).model, "gpt-5.4-mini");
+
+    // A login or logout through the keychain takes effect at once.
+    ASSERT_TRUE(env.keychain.save("token-2", "aurelo-translator-login-token"));
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-2");
+    ASSERT_TRUE(env.keychain.save("", "aurelo-translator-login-token"));
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "");
+    EXPECT_EQ(env.secrets.lookupCount(), lookups);
+}
+
+TEST_F(SettingsStoreTest, ATokenUnreadableAtStartIsReadLater) {
+    storeToken("token-1");
+    env.secrets.setFailure(InMemorySecretStore::Operation::Lookup, SecretStoreError{24, "down"});
+    auto store = makeStore();
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "");
+    env.secrets.setFailure(InMemorySecretStore::Operation::Lookup, std::nullopt);
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-1");
+}
+
+TEST_F(SettingsStoreTest, ValidationWithoutTokenAsksForIt) {
+    auto store = makeStore();
+    validate(*store);
+    EXPECT_EQ(store->statusMessage(), "请先填写 API Key");
+    EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
+    EXPECT_EQ(fake.requestCount("/api/translate"), 0u);
+}
+
+TEST_F(SettingsStoreTest, ValidationSucceedsAndASecondCheckIsAnsweredFromTheCache) {
+    storeToken("token-1");
+    fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
+    auto store = makeStore();
+    std::vector<Status> seen;
+    store->signalChanged().connect([&](SettingsStore::Field field) {
+        if (field == SettingsStore::Field::ConnectionStatus)
+            seen.push_back(store->connectionStatus());
+    });
+    validate(*store);
+    EXPECT_EQ(store->connectionStatus(), Status::connected());
+    EXPECT_EQ(store->statusMessage(), "连接验证成功");
+    EXPECT_EQ(seen, (std::vector<Status>{Status::checking(), Status::connected()}));
+    ASSERT_EQ(fake.requestCount("/api/translate"), 1u);
+    EXPECT_EQ(fake.requests()[0].json->at("text"), "Hello");
+    EXPECT_EQ(fake.requests()[0].json->at("target"), "zh-CN");
+    EXPECT_EQ(fake.requests()[0].header("authorization"), "Bearer token-1");
+
+    validate(*store);
+    EXPECT_EQ(store->connectionStatus(), Status::connected());
+    EXPECT_EQ(fake.requestCount("/api/translate"), 1u);
+}
+
+TEST_F(SettingsStoreTest, AFailedCheckShowsTheErrorsDescription) {
+    storeToken("token-1");
+    fake.enqueue("/api/translate", ScriptedAnswer::json(500, {{"error", "引擎不可用"}}));
+    auto store = makeStore();
+    validate(*store);
+    EXPECT_EQ(store->connectionStatus(), Status::failed("引擎不可用"));
+    EXPECT_EQ(store->statusMessage(), "引擎不可用");
+}
+
+TEST_F(SettingsStoreTest, ALateAnswerDoesNotTouchAnotherProvidersStatus) {
+    storeToken("token-1");
+    auto answer = ScriptedAnswer::json(500, {{"error", "too late"}});
+    answer.delay = std::chrono::milliseconds(200);
+    fake.enqueue("/api/translate", answer);
+    auto store = makeStore();
+    bool done = false;
+    store->saveAndValidate([&] { done = true; });
+    store->setProvider(TranslationProvider::DeepL);
+    store->setConnectionStatus(Status::unverified());
+    store->setStatusMessage("switched");
+    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(store->connectionStatus(), Status::unverified());
+    EXPECT_EQ(store->statusMessage(), "switched");
+}
+
+TEST_F(SettingsStoreTest, AStoreDestroyedDuringACheckIgnoresTheAnswer) {
+    storeToken("token-1");
+    auto answer = ScriptedAnswer::json(500, {{"error", "late"}});
+    answer.delay = std::chrono::milliseconds(100);
+    fake.enqueue("/api/translate", answer);
+    auto store = makeStore();
+    store->saveAndValidate();
+    store.reset();
+    runMainLoopFor(std::chrono::milliseconds(300));
+}
+
+} // namespace
+} // namespace aurelo::test

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "TestDirectory.hpp"
+
+#include "models/KeychainStore.hpp"
+#include "models/WebSessionCleaner.hpp"
+#include "platform/DockBadge.hpp"
+#include "platform/InMemorySecretStore.hpp"
+#include "platform/UserDefaults.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aurelo::test {
+
+struct RecordingBadge final : DockBadge {
+    std::vector<std::optional<std::string>> labels;
+    void show(const std::optional<std::string>& label, std::int64_t) override {
+        labels.push_back(label);
+    }
+};
+
+struct RecordingCleaner final : WebSessionCleaner {
+    std::vector<std::string> cleared;
+    void clear(const std::string& sessionId) override { cleared.push_back(sessionId); }
+};
+
+// A temporary configuration folder with its defaults file, and an in-memory keychain.
+class StoreEnvironment {
+public:
+    TestDirectory directory;
+    std::filesystem::path defaultsFile = directory.path() / "aurelo-translator" / "defaults.json";
+    std::unique_ptr<UserDefaults> defaults = std::make_unique<UserDefaults>(defaultsFile);
+    InMemorySecretStore secrets;
+    KeychainStore keychain{secrets};
+
+    // Reads the defaults file again, as the next start would.
+    void restart() { defaults = std::make_unique<UserDefaults>(defaultsFile); }
+    UserDefaults::Json storedDefaults() const {
+        return UserDefaults::Json::parse(readFile(defaultsFile));
+    }
+};
+
+} // namespace aurelo::test
