@@ -12,6 +12,7 @@
 #include <gtkmm/window.h>
 
 #include <optional>
+#include <utility>
 #include <system_error>
 
 namespace aurelo {
@@ -149,6 +150,8 @@ WhatsAppWebView::Coordinator::~Coordinator() {
         m_fileChooserResponse.disconnect();
         m_fileChooser->hide();
     }
+    if (m_fileChooserRequest)
+        webkit_file_chooser_request_cancel(m_fileChooserRequest.get());
     if (m_webView) {
         g_signal_handlers_disconnect_by_data(m_webView, this);
         g_object_weak_unref(G_OBJECT(m_webView), viewGoneCallback, this);
@@ -223,8 +226,15 @@ gboolean WhatsAppWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
                                                               WebKitFileChooserRequest* request,
                                                               gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
-    GRef<WebKitFileChooserRequest> pending(request);
     guarded([&] {
+        // A chooser still open for an earlier request is closed; that request gets no files.
+        if (coordinator->m_fileChooser) {
+            coordinator->m_fileChooserResponse.disconnect();
+            coordinator->m_fileChooser->hide();
+        }
+        if (auto earlier = std::exchange(coordinator->m_fileChooserRequest, {}))
+            webkit_file_chooser_request_cancel(earlier.get());
+
         Gtk::Window* parent = nullptr;
         if (coordinator->m_webView)
             if (auto* root = gtk_widget_get_root(GTK_WIDGET(coordinator->m_webView));
@@ -235,23 +245,31 @@ gboolean WhatsAppWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
             chooser->set_transient_for(*parent);
         chooser->set_modal(false);
         chooser->set_select_multiple(webkit_file_chooser_request_get_select_multiple(request));
-        // Images, films, sound and any other data file: in effect every file, folders excluded.
-        coordinator->m_fileChooserResponse.disconnect();
-        coordinator->m_fileChooserResponse = chooser->signal_response().connect([coordinator, pending](int response) {
+        // Images, films, sound and any other data file: in effect every file, folders excluded,
+        // which is what the OPEN action offers without a filter.
+        coordinator->m_fileChooserRequest = GRef<WebKitFileChooserRequest>(request);
+        coordinator->m_fileChooserResponse = chooser->signal_response().connect([coordinator](
+                                                                                    int response) {
+            auto pending = std::exchange(coordinator->m_fileChooserRequest, {});
+            if (!pending)
+                return;
+            std::vector<std::string> paths;
             if (response == static_cast<int>(Gtk::ResponseType::ACCEPT)) {
-                std::vector<std::string> paths;
                 auto files = coordinator->m_fileChooser->get_files();
                 for (guint i = 0; i < files->get_n_items(); ++i)
                     if (auto file = std::dynamic_pointer_cast<Gio::File>(files->get_object(i)))
-                        paths.push_back(file->get_path());
-                std::vector<const char*> list;
-                for (const auto& path : paths)
-                    list.push_back(path.c_str());
-                list.push_back(nullptr);
-                webkit_file_chooser_request_select_files(pending.get(), list.data());
-            } else {
-                webkit_file_chooser_request_cancel(pending.get());
+                        if (!file->get_path().empty())
+                            paths.push_back(file->get_path());
             }
+            if (paths.empty()) {
+                webkit_file_chooser_request_cancel(pending.get());
+                return;
+            }
+            std::vector<const char*> list;
+            for (const auto& path : paths)
+                list.push_back(path.c_str());
+            list.push_back(nullptr);
+            webkit_file_chooser_request_select_files(pending.get(), list.data());
         });
         coordinator->m_fileChooser = chooser;
         chooser->show();

@@ -212,5 +212,20 @@ TEST_F(WebViewBridgeTest, InsertionPrefersTheLastEditableElement) {
     EXPECT_EQ(evaluate(host, "document.getElementById('field').value", nullptr), R"("")");
 }
 
+TEST_F(WebViewBridgeTest, AppearanceReachesThePagesColourScheme) {
+    const char* darkQuery = "matchMedia('(prefers-color-scheme: dark)').matches";
+    auto in = inputs(kSessionA);
+    in.appearance = AppAppearance::Dark;
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    EXPECT_TRUE(waitForValue(host, darkQuery, "true", nullptr));
+    in.appearance = AppAppearance::Light;
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
+    in.appearance = AppAppearance::System; // the virtual display's desktop asks for light
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
+}
+
 } // namespace
 } // namespace aurelo::test

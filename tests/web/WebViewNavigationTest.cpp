@@ -139,6 +139,24 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
     notify("免打扰");
     runMainLoopFor(std::chrono::milliseconds(500));
     EXPECT_EQ(notifyCalls(), 1);
+    destroy(host); // before the notification server goes
+    runMainLoopFor(std::chrono::milliseconds(100));
+}
+
+TEST_F(WebViewNavigationTest, LinksWithADownloadAttributeDownload) {
+    server.route("/files/note.txt", {200, "text/plain; charset=utf-8", "displayable text", {}});
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    evaluate(host, R"((() => {
+        const link = document.createElement("a");
+        link.href = "/files/note.txt";
+        link.download = "";
+        document.body.append(link);
+        link.click();
+    })())", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
+    EXPECT_EQ(revealed[0], m_root / "downloads" / "note.txt");
+    EXPECT_EQ(currentUri(host), server.url("/chat.html"));
 }
 
 } // namespace

@@ -75,6 +75,8 @@ void FixtureServer::handleCallback(SoupServer*, SoupServerMessage* message, cons
 void WebViewTest::SetUpTestSuite() {
     static bool initialised = false;
     if (!initialised) {
+        // As the application sets it; WebKit names the sender of page notifications with it.
+        g_set_application_name("Aurelo翻译器");
         gtk_init();
         Gtk::init_gtkmm_internals();
         initialised = true;
