@@ -30,6 +30,10 @@ TEST_F(WebViewBridgeTest, ScriptIsInjectedIntoOurWorldOnlyWithItsSettings) {
     // The DOM is shared, which is how our script reaches the chat.
     EXPECT_EQ(evaluate(host, "document.documentElement.dataset.aureloInjected", nullptr),
               R"("yes")");
+    // The fixed user agent, and no WebRTC to leak the address around a proxy.
+    EXPECT_EQ(evaluate(host, "navigator.userAgent", nullptr),
+              nlohmann::json(WhatsAppWebView::kUserAgent).dump());
+    EXPECT_EQ(evaluate(host, "typeof RTCPeerConnection", nullptr), R"("undefined")");
 }
 
 TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
