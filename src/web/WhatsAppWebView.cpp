@@ -12,8 +12,8 @@
 #include <gtkmm/window.h>
 
 #include <optional>
-#include <utility>
 #include <system_error>
+#include <utility>
 
 namespace aurelo {
 
@@ -52,10 +52,9 @@ WhatsAppWebView::WhatsAppWebView(const Inputs& inputs, WebEnvironment& environme
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
-    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession.get(),
-                     "user-content-manager", m_contentManager.get(), "settings", settings.get(),
-                     nullptr))));
+    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
+        WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession.get(), "user-content-manager",
+        m_contentManager.get(), "settings", settings.get(), nullptr))));
     auto* widget = Glib::wrap(GTK_WIDGET(m_webView.get()));
     widget->set_hexpand(true);
     widget->set_vexpand(true);
@@ -122,8 +121,8 @@ WhatsAppWebView::Coordinator::Coordinator(WebKitWebView* view,
                                           WebEnvironment& environment)
     : m_webView(view), m_contentManager(contentManager), m_networkSession(networkSession),
       m_environment(environment),
-      m_bridge(environment.translationService, environment.voiceSession,
-               environment.serviceOrigin, [this](const std::string& script) { evaluate(script); }) {
+      m_bridge(environment.translationService, environment.voiceSession, environment.serviceOrigin,
+               [this](const std::string& script) { evaluate(script); }) {
     g_object_weak_ref(G_OBJECT(view), viewGoneCallback, this);
 
     webkit_user_content_manager_register_script_message_handler(contentManager, kHandlerName,
@@ -167,8 +166,8 @@ void WhatsAppWebView::Coordinator::evaluate(const std::string& script) {
         evaluateInPrivateWorld(m_webView, script);
 }
 
-void WhatsAppWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*,
-                                                         JSCValue* value, gpointer self) {
+void WhatsAppWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*, JSCValue* value,
+                                                         gpointer self) {
     guarded([&] {
         // JSON is the one place where the page's value becomes ours; a value without a JSON form
         // (undefined, a function, a cycle) is not an object and is ignored.
@@ -248,37 +247,36 @@ gboolean WhatsAppWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
         // Images, films, sound and any other data file: in effect every file, folders excluded,
         // which is what the OPEN action offers without a filter.
         coordinator->m_fileChooserRequest = GRef<WebKitFileChooserRequest>(request);
-        coordinator->m_fileChooserResponse = chooser->signal_response().connect([coordinator](
-                                                                                    int response) {
-            auto pending = std::exchange(coordinator->m_fileChooserRequest, {});
-            if (!pending)
-                return;
-            std::vector<std::string> paths;
-            if (response == static_cast<int>(Gtk::ResponseType::ACCEPT)) {
-                auto files = coordinator->m_fileChooser->get_files();
-                for (guint i = 0; i < files->get_n_items(); ++i)
-                    if (auto file = std::dynamic_pointer_cast<Gio::File>(files->get_object(i)))
-                        if (!file->get_path().empty())
-                            paths.push_back(file->get_path());
-            }
-            if (paths.empty()) {
-                webkit_file_chooser_request_cancel(pending.get());
-                return;
-            }
-            std::vector<const char*> list;
-            for (const auto& path : paths)
-                list.push_back(path.c_str());
-            list.push_back(nullptr);
-            webkit_file_chooser_request_select_files(pending.get(), list.data());
-        });
+        coordinator->m_fileChooserResponse =
+            chooser->signal_response().connect([coordinator](int response) {
+                auto pending = std::exchange(coordinator->m_fileChooserRequest, {});
+                if (!pending)
+                    return;
+                std::vector<std::string> paths;
+                if (response == static_cast<int>(Gtk::ResponseType::ACCEPT)) {
+                    auto files = coordinator->m_fileChooser->get_files();
+                    for (guint i = 0; i < files->get_n_items(); ++i)
+                        if (auto file = std::dynamic_pointer_cast<Gio::File>(files->get_object(i)))
+                            if (!file->get_path().empty())
+                                paths.push_back(file->get_path());
+                }
+                if (paths.empty()) {
+                    webkit_file_chooser_request_cancel(pending.get());
+                    return;
+                }
+                std::vector<const char*> list;
+                for (const auto& path : paths)
+                    list.push_back(path.c_str());
+                list.push_back(nullptr);
+                webkit_file_chooser_request_select_files(pending.get(), list.data());
+            });
         coordinator->m_fileChooser = chooser;
         chooser->show();
     });
     return TRUE;
 }
 
-gboolean WhatsAppWebView::Coordinator::showNotificationCallback(WebKitWebView*,
-                                                                WebKitNotification*,
+gboolean WhatsAppWebView::Coordinator::showNotificationCallback(WebKitWebView*, WebKitNotification*,
                                                                 gpointer self) {
     // TRUE claims the notification without showing it; FALSE lets WebKit post it to the
     // desktop's notification service, which works while the window is hidden too.

@@ -1,11 +1,11 @@
 // The background queue against the fake managed service: bursts, batching, the in-flight limit,
 // switching off, and failures.
 
+#include "web/BackgroundTranslationQueue.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
-#include "web/BackgroundTranslationQueue.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@ namespace {
 
 using test::FakeManagedService;
 using test::RecordedRequest;
-using test::ScriptedAnswer;
 using test::runMainLoopFor;
 using test::runMainLoopUntil;
+using test::ScriptedAnswer;
 
 struct Answer {
     std::string function;

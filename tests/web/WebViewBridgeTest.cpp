@@ -23,8 +23,9 @@ TEST_F(WebViewBridgeTest, ScriptIsInjectedIntoOurWorldOnlyWithItsSettings) {
                              "aureloSettings.incoming, aureloSettings.own]"),
               R"(["#fff\" onload=\"x",15,true,"ja","zh-CN"])");
     // The page's own world sees neither our functions nor the bridge handler.
-    EXPECT_EQ(evaluate(host, "[typeof window.aureloSetTranslation, typeof window.aureloSettings, "
-                             "typeof window.webkit?.messageHandlers?.translationBridge]",
+    EXPECT_EQ(evaluate(host,
+                       "[typeof window.aureloSetTranslation, typeof window.aureloSettings, "
+                       "typeof window.webkit?.messageHandlers?.translationBridge]",
                        nullptr),
               R"(["undefined","undefined","undefined"])");
     // The DOM is shared, which is how our script reaches the chat.
@@ -46,10 +47,10 @@ TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
     evaluate(host, R"(aureloPost({kind: "composer", id: "at-1", text: "你好", target: "en"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
     const auto received = nlohmann::json::parse(answers(host));
-    EXPECT_EQ(received, nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
-                            .patch(nlohmann::json::array({{{"op", "replace"},
-                                                           {"path", "/0/2"},
-                                                           {"value", awkward}}})));
+    EXPECT_EQ(received,
+              nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
+                  .patch(nlohmann::json::array(
+                      {{{"op", "replace"}, {"path", "/0/2"}, {"value", awkward}}})));
     ASSERT_EQ(fake.requests().size(), 1u);
     EXPECT_EQ(fake.requests()[0].json->at("text"), "你好");
 }
@@ -97,7 +98,8 @@ TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
         } catch (e) {
             return "refused";
         }
-    })())", nullptr),
+    })())",
+                       nullptr),
               R"("refused")");
     evaluate(host, R"(aureloPost({id: "m1", text: "ours", target: "zh-CN"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
@@ -141,8 +143,7 @@ TEST_F(WebViewBridgeTest, UpdatesSwitchZoomReloadAndCommandOnlyOnChange) {
     in.isActive = true;
     host.update(in);
     host.update(in);
-    EXPECT_TRUE(waitForValue(host, "aureloAnswers",
-                             R"([["aureloSetTranslationActive",true]])"));
+    EXPECT_TRUE(waitForValue(host, "aureloAnswers", R"([["aureloSetTranslationActive",true]])"));
 
     in.pageZoom = 1.0005;
     host.update(in);
@@ -179,7 +180,8 @@ TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
     evaluate(first, R"(
         window.inputEvents = [];
         document.getElementById("field").addEventListener("input", (e) => inputEvents.push(e.inputType || "plain"));
-    )", nullptr);
+    )",
+             nullptr);
 
     const std::string text = "引号\"'反斜杠\\\n第二行 </script>";
     std::optional<WebTextInsertion> insertion = WebTextInsertion{makeUUID(), kSessionA, text};
@@ -207,7 +209,8 @@ TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
 TEST_F(WebViewBridgeTest, InsertionPrefersTheLastEditableElement) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
-    std::optional<WebTextInsertion> insertion = WebTextInsertion{makeUUID(), kSessionA, "你好 world"};
+    std::optional<WebTextInsertion> insertion =
+        WebTextInsertion{makeUUID(), kSessionA, "你好 world"};
     auto in = inputs(kSessionA);
     in.textInsertion = &insertion;
     host.update(in);

@@ -2,8 +2,8 @@
 
 #include "FakeDesktopService.hpp"
 #include "LogCapture.hpp"
-#include "web/FileManagerReveal.hpp"
 #include "WebViewTestSupport.hpp"
+#include "web/FileManagerReveal.hpp"
 
 #include <fstream>
 
@@ -47,9 +47,12 @@ TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
 TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
     const std::string archive("PK\x03\x04 fixture archive", 21);
     server.route("/files/report.zip", {200, "application/zip", archive, {}});
-    server.route("/files/hidden", {200, "application/octet-stream", "secret",
+    server.route("/files/hidden", {200,
+                                   "application/octet-stream",
+                                   "secret",
                                    {{"Content-Disposition", "attachment; filename=\".profile\""}}});
-    server.route("/image.png", {200, "image/svg+xml",
+    server.route("/image.png", {200,
+                                "image/svg+xml",
                                 R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
                                 {}});
     const auto folder = m_root / "downloads";
@@ -122,8 +125,9 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
     auto notify = [&](const std::string& title) {
-        evaluate(host, "Notification.requestPermission().then(() => new Notification('" + title +
-                           "', {body: '你好'}))",
+        evaluate(host,
+                 "Notification.requestPermission().then(() => new Notification('" + title +
+                     "', {body: '你好'}))",
                  nullptr);
     };
     auto notifyCalls = [&] {
@@ -153,7 +157,8 @@ TEST_F(WebViewNavigationTest, LinksWithADownloadAttributeDownload) {
         link.download = "";
         document.body.append(link);
         link.click();
-    })())", nullptr);
+    })())",
+             nullptr);
     ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
     EXPECT_EQ(revealed[0], m_root / "downloads" / "note.txt");
     EXPECT_EQ(currentUri(host), server.url("/chat.html"));
