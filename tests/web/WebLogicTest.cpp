@@ -88,12 +88,6 @@ TEST(PageScriptTest, PageCommandAndInsertionScripts) {
     EXPECT_NE(script.find("return true;\n})();"), std::string::npos);
 }
 
-TEST(PageScriptTest, FreshIdsAreCanonicalAndDistinct) {
-    WebPageCommand first, second;
-    EXPECT_NE(first.id, second.id);
-    EXPECT_EQ(canonicalSessionId(first.id), first.id);
-}
-
 // ---- bridge messages -------------------------------------------------------------------------
 
 struct MessageCase {
