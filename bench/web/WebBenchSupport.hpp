@@ -62,12 +62,15 @@ inline std::string sessionId(int n) {
     return id;
 }
 
-inline bool waitForLoad(WebKitWebView* view, std::chrono::seconds deadline = std::chrono::seconds(30)) {
+inline bool waitForLoad(WebKitWebView* view,
+                        std::chrono::seconds deadline = std::chrono::seconds(30)) {
     bool finished = false;
-    auto handler = g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer flag) {
-        if (event == WEBKIT_LOAD_FINISHED)
-            *static_cast<bool*>(flag) = true;
-    }), &finished);
+    auto handler = g_signal_connect(
+        view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer flag) {
+            if (event == WEBKIT_LOAD_FINISHED)
+                *static_cast<bool*>(flag) = true;
+        }),
+        &finished);
     const bool ok = test::runMainLoopUntil([&] { return finished; }, deadline);
     g_signal_handler_disconnect(view, handler);
     return ok;
@@ -83,9 +86,10 @@ inline std::optional<std::string> evaluate(WebKitWebView* view, const std::strin
     webkit_web_view_evaluate_javascript(
         view, script.c_str(), static_cast<gssize>(script.size()), world, nullptr, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<std::shared_ptr<State>> state(static_cast<std::shared_ptr<State>*>(data));
-            auto value = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source),
-                                                                              result, nullptr));
+            std::unique_ptr<std::shared_ptr<State>> state(
+                static_cast<std::shared_ptr<State>*>(data));
+            auto value = adoptGRef(webkit_web_view_evaluate_javascript_finish(
+                WEBKIT_WEB_VIEW(source), result, nullptr));
             if (value) {
                 char* json = jsc_value_to_json(value.get(), 0);
                 (*state)->json = json ? json : "undefined";

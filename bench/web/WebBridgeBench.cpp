@@ -58,13 +58,15 @@ int main() {
     bench::PageServer pages;
     pages.add("/chat.html", "<!DOCTYPE html><html><body>chat</body></html>");
     test::FakeManagedService fake;
-    fake.setResponder([](const test::RecordedRequest& request) { return test::echoTranslation(request); });
+    fake.setResponder(
+        [](const test::RecordedRequest& request) { return test::echoTranslation(request); });
     HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
     TranslationRequestCache cache;
     TranslationService service{fake.origin(), translationSession, cache};
     WebsiteDataStores stores(root / "data", root / "cache");
-    WebEnvironment environment{stores, service, translationSession, fake.origin(), kPageScript,
-                               root / "downloads", {}, false};
+    WebEnvironment environment{
+        stores, service, translationSession, fake.origin(), kPageScript, root / "downloads",
+        {},     false};
 
     WhatsAppWebViewInputs inputs;
     inputs.sessionID = bench::sessionId(0);
@@ -102,9 +104,9 @@ int main() {
         while (bench::evaluate(host.webView(), "queueAnswers") != expected)
             test::runMainLoopFor(std::chrono::milliseconds(1));
     }
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                started)
-                          .count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
     std::printf("queue: 1000 messages in bursts of 10 answered in %.0f ms (%.0f messages/s, %zu "
                 "service requests)\n",
                 ms, 1000.0 / (ms / 1000.0), fake.requestCount("/api/translate") - requestsBefore);

@@ -20,7 +20,8 @@ namespace {
 std::string chatPage(int messages) {
     std::ostringstream html;
     html << "<!DOCTYPE html><html><head><meta charset='utf-8'><title>chat</title>"
-            "<style>.m{padding:4px;margin:2px;border-radius:6px;background:#eef}</style></head><body>";
+            "<style>.m{padding:4px;margin:2px;border-radius:6px;background:#eef}</style></"
+            "head><body>";
     for (int i = 0; i < messages; ++i)
         html << "<div class='m" << (i % 2 ? " out" : " in") << "' data-id='" << i
              << "'><span class='author'>" << (i % 2 ? "我" : "Customer") << "</span> "
@@ -93,8 +94,14 @@ int main() {
     TranslationRequestCache cache;
     TranslationService service{fake.origin(), translationSession, cache};
     WebsiteDataStores stores(root / "data", root / "cache");
-    WebEnvironment environment{stores, service, translationSession, fake.origin(),
-                               "window.aureloReady = true;", root / "downloads", {}, false};
+    WebEnvironment environment{stores,
+                               service,
+                               translationSession,
+                               fake.origin(),
+                               "window.aureloReady = true;",
+                               root / "downloads",
+                               {},
+                               false};
 
     std::vector<std::unique_ptr<WhatsAppWebView>> hosts;
     const long baseline = treePssKiB();

@@ -12,7 +12,9 @@ BackgroundTranslationQueue::BackgroundTranslationQueue(BatchTranslator translate
       m_deliverTranslation(std::move(deliverTranslation)),
       m_deliverPageTranslation(std::move(deliverPageTranslation)) {}
 
-BackgroundTranslationQueue::~BackgroundTranslationQueue() { cancelDrain(); }
+BackgroundTranslationQueue::~BackgroundTranslationQueue() {
+    cancelDrain();
+}
 
 void BackgroundTranslationQueue::enqueue(BackgroundTranslation job) {
     if (m_backgroundQueue.size() >= kCapacity) {

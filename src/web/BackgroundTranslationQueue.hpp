@@ -32,11 +32,12 @@ struct BackgroundTranslation {
 // on the main loop only.
 class BackgroundTranslationQueue {
 public:
-    using BatchTranslator = std::function<void(const std::vector<std::string>& texts,
-                                               const std::string& target,
-                                               const TranslationConfiguration& configuration,
-                                               ServiceCompletion<std::vector<TranslationResult>>)>;
-    using Deliver = std::function<void(const std::string& id, const std::string& text, bool failed)>;
+    using BatchTranslator =
+        std::function<void(const std::vector<std::string>& texts, const std::string& target,
+                           const TranslationConfiguration& configuration,
+                           ServiceCompletion<std::vector<TranslationResult>>)>;
+    using Deliver =
+        std::function<void(const std::string& id, const std::string& text, bool failed)>;
 
     static constexpr std::size_t kCapacity = 16;
     static constexpr std::size_t maximumBatchSize = 10;
@@ -46,8 +47,8 @@ public:
     static constexpr const char* kOverflowMessageNotice = "翻译队列已刷新，请点击 ↻ 重试";
     static constexpr const char* kOverflowPageNotice = "已跳过较早内容";
 
-    // `deliverTranslation` answers "message" jobs (and any kind but "page"), `deliverPageTranslation`
-    // answers "page" jobs.
+    // `deliverTranslation` answers "message" jobs (and any kind but "page"),
+    // `deliverPageTranslation` answers "page" jobs.
     BackgroundTranslationQueue(BatchTranslator translateBatch, Deliver deliverTranslation,
                                Deliver deliverPageTranslation);
     BackgroundTranslationQueue(const BackgroundTranslationQueue&) = delete;

@@ -13,7 +13,9 @@ const nlohmann::json* member(const nlohmann::json& object, const char* key) {
     return it == object.end() ? nullptr : &*it;
 }
 
-bool isString(const nlohmann::json* value) { return value && value->is_string(); }
+bool isString(const nlohmann::json* value) {
+    return value && value->is_string();
+}
 
 int truncatedCount(const nlohmann::json& count) {
     if (count.is_number_integer()) {
@@ -29,8 +31,8 @@ int truncatedCount(const nlohmann::json& count) {
     const double value = std::trunc(count.get<double>());
     if (!std::isfinite(value))
         return value < 0 ? INT_MIN : INT_MAX;
-    return static_cast<int>(std::clamp(value, static_cast<double>(INT_MIN),
-                                       static_cast<double>(INT_MAX)));
+    return static_cast<int>(
+        std::clamp(value, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
 }
 
 } // namespace

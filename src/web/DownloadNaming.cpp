@@ -64,14 +64,15 @@ std::string downloadFileName(std::string_view suggestedName) {
     return name;
 }
 
-std::filesystem::path freeDownloadPath(
-    const std::filesystem::path& folder, std::string_view suggestedName,
-    const std::function<bool(const std::filesystem::path&)>& exists) {
+std::filesystem::path
+freeDownloadPath(const std::filesystem::path& folder, std::string_view suggestedName,
+                 const std::function<bool(const std::filesystem::path&)>& exists) {
     const std::string name = downloadFileName(suggestedName);
     std::filesystem::path candidate = folder / name;
     const auto [base, extension] = splitExtension(name);
     for (unsigned n = 2; exists(candidate); ++n)
-        candidate = folder / (base + " " + std::to_string(n) + (extension.empty() ? "" : "." + extension));
+        candidate =
+            folder / (base + " " + std::to_string(n) + (extension.empty() ? "" : "." + extension));
     return candidate;
 }
 

@@ -19,9 +19,9 @@ std::string downloadFileName(std::string_view suggestedName);
 
 // folder/name, or, while that exists, "base 2.ext", "base 3.ext", … ("README 2" without an
 // extension). `exists` is the file-system test, injectable for tests.
-std::filesystem::path freeDownloadPath(
-    const std::filesystem::path& folder, std::string_view suggestedName,
-    const std::function<bool(const std::filesystem::path&)>& exists);
+std::filesystem::path
+freeDownloadPath(const std::filesystem::path& folder, std::string_view suggestedName,
+                 const std::function<bool(const std::filesystem::path&)>& exists);
 
 // The user's download folder (XDG), or the temporary folder when there is none.
 std::filesystem::path defaultDownloadFolder();

@@ -19,8 +19,8 @@ void openFolder(const std::string& folderUri) {
 void showItemsFinishedCallback(GObject* bus, GAsyncResult* result, gpointer data) {
     std::unique_ptr<std::string> folderUri(static_cast<std::string*>(data));
     GErrorHolder error;
-    auto reply = adoptGRef(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result,
-                                                         error.out()));
+    auto reply =
+        adoptGRef(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, error.out()));
     if (!reply)
         openFolder(*folderUri);
 }
@@ -52,8 +52,8 @@ std::string fileUri(const std::filesystem::path& path) {
 } // namespace
 
 void revealInFileManager(const std::filesystem::path& file) {
-    auto* uris = new std::pair<std::string, std::string>(fileUri(file),
-                                                         fileUri(file.parent_path()));
+    auto* uris =
+        new std::pair<std::string, std::string>(fileUri(file), fileUri(file.parent_path()));
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, busReadyCallback, uris);
 }
 

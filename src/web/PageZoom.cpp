@@ -8,13 +8,19 @@ namespace aurelo::pageZoom {
 namespace {
 
 // std::round rounds half away from zero, as the menu's arithmetic wants.
-double stepped(double zoom, double step) { return std::round((zoom + step) * 10.0) / 10.0; }
+double stepped(double zoom, double step) {
+    return std::round((zoom + step) * 10.0) / 10.0;
+}
 
 } // namespace
 
-double zoomedIn(double zoom) { return std::clamp(stepped(zoom, 0.1), kMinimum, kMaximum); }
+double zoomedIn(double zoom) {
+    return std::clamp(stepped(zoom, 0.1), kMinimum, kMaximum);
+}
 
-double zoomedOut(double zoom) { return std::clamp(stepped(zoom, -0.1), kMinimum, kMaximum); }
+double zoomedOut(double zoom) {
+    return std::clamp(stepped(zoom, -0.1), kMinimum, kMaximum);
+}
 
 std::string nextZoomLabel(double zoom, double step) {
     const double next = stepped(zoom, step);

@@ -14,9 +14,8 @@ bool isHostNameCharacter(unsigned char c) {
 bool isIPv6Literal(std::string_view host) {
     if (host.find(':') == std::string_view::npos)
         return false;
-    return std::ranges::all_of(host, [](unsigned char c) {
-        return std::isxdigit(c) || c == ':' || c == '.';
-    });
+    return std::ranges::all_of(
+        host, [](unsigned char c) { return std::isxdigit(c) || c == ':' || c == '.'; });
 }
 
 bool isUsableHost(std::string_view host) {

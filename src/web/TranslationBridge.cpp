@@ -34,7 +34,9 @@ TranslationBridge::TranslationBridge(const TranslationService& service, HttpSess
           }),
       m_cancellable(adoptGRef(g_cancellable_new())) {}
 
-TranslationBridge::~TranslationBridge() { g_cancellable_cancel(m_cancellable.get()); }
+TranslationBridge::~TranslationBridge() {
+    g_cancellable_cancel(m_cancellable.get());
+}
 
 void TranslationBridge::receive(const BridgeMessage& message) {
     if (std::holds_alternative<IgnoredMessage>(message))
@@ -75,17 +77,16 @@ std::string TranslationBridge::directFailureMessage(const TranslationConfigurati
 void TranslationBridge::translateDirectly(const TranslationRequest& request) {
     std::weak_ptr<int> alive = m_alive;
     const TranslationConfiguration configuration = m_translationConfiguration;
-    m_service.translate(request.text, request.target, configuration,
-                        [this, alive, request, configuration](auto outcome) {
-                            if (alive.expired())
-                                return;
-                            if (outcome)
-                                answerDirect(request, outcome->text, false);
-                            else
-                                answerDirect(request,
-                                             directFailureMessage(configuration, outcome.error()),
-                                             true);
-                        });
+    m_service.translate(
+        request.text, request.target, configuration,
+        [this, alive, request, configuration](auto outcome) {
+            if (alive.expired())
+                return;
+            if (outcome)
+                answerDirect(request, outcome->text, false);
+            else
+                answerDirect(request, directFailureMessage(configuration, outcome.error()), true);
+        });
 }
 
 void TranslationBridge::answerDirect(const TranslationRequest& request, const std::string& text,

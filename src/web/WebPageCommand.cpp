@@ -26,9 +26,9 @@ const std::string& textInsertionBody() {
     static const std::string body = [] {
         aurelo_web_register_resource();
         GErrorHolder error;
-        auto bytes = adoptGRef(g_resource_lookup_data(aurelo_web_get_resource(),
-                                                      "/com/aurelo/translator/web/text-insertion.js",
-                                                      G_RESOURCE_LOOKUP_FLAGS_NONE, error.out()));
+        auto bytes = adoptGRef(g_resource_lookup_data(
+            aurelo_web_get_resource(), "/com/aurelo/translator/web/text-insertion.js",
+            G_RESOURCE_LOOKUP_FLAGS_NONE, error.out()));
         // The resource is compiled into this library; a missing one is a build fault, and an
         // empty body then makes every insertion a harmless syntax error in the page.
         if (!bytes)

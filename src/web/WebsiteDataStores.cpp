@@ -25,8 +25,8 @@ GRef<WebKitNetworkSession> WebsiteDataStores::sessionFor(const std::string& cano
     const auto cacheDirectory = websiteCacheDirectory(m_cacheHome, canonicalId);
     if (!dataDirectory || !cacheDirectory)
         return {};
-    auto session = adoptGRef(
-        webkit_network_session_new(dataDirectory->c_str(), cacheDirectory->c_str()));
+    auto session =
+        adoptGRef(webkit_network_session_new(dataDirectory->c_str(), cacheDirectory->c_str()));
     // Cookies are kept in memory unless told where to persist; the login must outlive the run.
     webkit_cookie_manager_set_persistent_storage(
         webkit_network_session_get_cookie_manager(session.get()),
@@ -56,7 +56,9 @@ WebsiteDataStores::networkSession(const std::string& sessionId,
     return session;
 }
 
-void WebsiteDataStores::clear(const std::string& sessionId) { clear(sessionId, {}); }
+void WebsiteDataStores::clear(const std::string& sessionId) {
+    clear(sessionId, {});
+}
 
 namespace {
 

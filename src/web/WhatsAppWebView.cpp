@@ -14,6 +14,7 @@
 
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace aurelo {
 
@@ -52,10 +53,9 @@ WhatsAppWebView::WhatsAppWebView(const Inputs& inputs, WebEnvironment& environme
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
-    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession.get(),
-                     "user-content-manager", m_contentManager.get(), "settings", settings.get(),
-                     nullptr))));
+    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
+        WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession.get(), "user-content-manager",
+        m_contentManager.get(), "settings", settings.get(), nullptr))));
     auto* widget = Glib::wrap(GTK_WIDGET(m_webView.get()));
     widget->set_hexpand(true);
     widget->set_vexpand(true);
@@ -122,8 +122,8 @@ WhatsAppWebView::Coordinator::Coordinator(WebKitWebView* view,
                                           WebEnvironment& environment)
     : m_webView(view), m_contentManager(contentManager), m_networkSession(networkSession),
       m_environment(environment),
-      m_bridge(environment.translationService, environment.voiceSession,
-               environment.serviceOrigin, [this](const std::string& script) { evaluate(script); }) {
+      m_bridge(environment.translationService, environment.voiceSession, environment.serviceOrigin,
+               [this](const std::string& script) { evaluate(script); }) {
     g_object_weak_ref(G_OBJECT(view), viewGoneCallback, this);
 
     webkit_user_content_manager_register_script_message_handler(contentManager, kHandlerName,
@@ -150,6 +150,8 @@ WhatsAppWebView::Coordinator::~Coordinator() {
         m_fileChooserResponse.disconnect();
         m_fileChooser->hide();
     }
+    if (m_fileChooserRequest)
+        webkit_file_chooser_request_cancel(m_fileChooserRequest.get());
     if (m_webView) {
         g_signal_handlers_disconnect_by_data(m_webView, this);
         g_object_weak_unref(G_OBJECT(m_webView), viewGoneCallback, this);
@@ -165,8 +167,8 @@ void WhatsAppWebView::Coordinator::evaluate(const std::string& script) {
         evaluateInPrivateWorld(m_webView, script);
 }
 
-void WhatsAppWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*,
-                                                         JSCValue* value, gpointer self) {
+void WhatsAppWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*, JSCValue* value,
+                                                         gpointer self) {
     guarded([&] {
         // JSON is the one place where the page's value becomes ours; a value without a JSON form
         // (undefined, a function, a cycle) is not an object and is ignored.
@@ -224,8 +226,15 @@ gboolean WhatsAppWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
                                                               WebKitFileChooserRequest* request,
                                                               gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
-    GRef<WebKitFileChooserRequest> pending(request);
     guarded([&] {
+        // A chooser still open for an earlier request is closed; that request gets no files.
+        if (coordinator->m_fileChooser) {
+            coordinator->m_fileChooserResponse.disconnect();
+            coordinator->m_fileChooser->hide();
+        }
+        if (auto earlier = std::exchange(coordinator->m_fileChooserRequest, {}))
+            webkit_file_chooser_request_cancel(earlier.get());
+
         Gtk::Window* parent = nullptr;
         if (coordinator->m_webView)
             if (auto* root = gtk_widget_get_root(GTK_WIDGET(coordinator->m_webView));
@@ -236,32 +245,39 @@ gboolean WhatsAppWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
             chooser->set_transient_for(*parent);
         chooser->set_modal(false);
         chooser->set_select_multiple(webkit_file_chooser_request_get_select_multiple(request));
-        // Images, films, sound and any other data file: in effect every file, folders excluded.
-        coordinator->m_fileChooserResponse.disconnect();
-        coordinator->m_fileChooserResponse = chooser->signal_response().connect([coordinator, pending](int response) {
-            if (response == static_cast<int>(Gtk::ResponseType::ACCEPT)) {
+        // Images, films, sound and any other data file: in effect every file, folders excluded,
+        // which is what the OPEN action offers without a filter.
+        coordinator->m_fileChooserRequest = GRef<WebKitFileChooserRequest>(request);
+        coordinator->m_fileChooserResponse =
+            chooser->signal_response().connect([coordinator](int response) {
+                auto pending = std::exchange(coordinator->m_fileChooserRequest, {});
+                if (!pending)
+                    return;
                 std::vector<std::string> paths;
-                auto files = coordinator->m_fileChooser->get_files();
-                for (guint i = 0; i < files->get_n_items(); ++i)
-                    if (auto file = std::dynamic_pointer_cast<Gio::File>(files->get_object(i)))
-                        paths.push_back(file->get_path());
+                if (response == static_cast<int>(Gtk::ResponseType::ACCEPT)) {
+                    auto files = coordinator->m_fileChooser->get_files();
+                    for (guint i = 0; i < files->get_n_items(); ++i)
+                        if (auto file = std::dynamic_pointer_cast<Gio::File>(files->get_object(i)))
+                            if (!file->get_path().empty())
+                                paths.push_back(file->get_path());
+                }
+                if (paths.empty()) {
+                    webkit_file_chooser_request_cancel(pending.get());
+                    return;
+                }
                 std::vector<const char*> list;
                 for (const auto& path : paths)
                     list.push_back(path.c_str());
                 list.push_back(nullptr);
                 webkit_file_chooser_request_select_files(pending.get(), list.data());
-            } else {
-                webkit_file_chooser_request_cancel(pending.get());
-            }
-        });
+            });
         coordinator->m_fileChooser = chooser;
         chooser->show();
     });
     return TRUE;
 }
 
-gboolean WhatsAppWebView::Coordinator::showNotificationCallback(WebKitWebView*,
-                                                                WebKitNotification*,
+gboolean WhatsAppWebView::Coordinator::showNotificationCallback(WebKitWebView*, WebKitNotification*,
                                                                 gpointer self) {
     // TRUE claims the notification without showing it; FALSE lets WebKit post it to the
     // desktop's notification service, which works while the window is hidden too.

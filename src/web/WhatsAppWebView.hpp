@@ -101,6 +101,8 @@ private:
     std::map<WebKitDownload*, GRef<WebKitDownload>> m_downloads; // every download we listen to
     Glib::RefPtr<Gtk::FileChooserNative> m_fileChooser;
     sigc::connection m_fileChooserResponse;
+    // The page's request the open chooser answers; a page waits for exactly one answer.
+    GRef<WebKitFileChooserRequest> m_fileChooserRequest;
 };
 
 // Light or dark for the web content: follows the desktop (System) or forces one. WebKitGTK takes

@@ -5,7 +5,8 @@ namespace aurelo::test {
 FakeDesktopService::FakeDesktopService(const std::string& busName, const std::string& objectPath,
                                        const std::string& introspectionXml,
                                        std::function<GVariant*(const std::string&)> reply)
-    : m_objectPath(objectPath), m_node(g_dbus_node_info_new_for_xml(introspectionXml.c_str(), nullptr)),
+    : m_objectPath(objectPath),
+      m_node(g_dbus_node_info_new_for_xml(introspectionXml.c_str(), nullptr)),
       m_reply(std::move(reply)) {
     m_context = g_main_context_new();
     m_loop = g_main_loop_new(m_context, FALSE);
@@ -43,9 +44,9 @@ void FakeDesktopService::busAcquiredCallback(GDBusConnection* bus, const char*, 
     auto* self = static_cast<FakeDesktopService*>(data);
     self->m_bus = GRef<GDBusConnection>(bus);
     static const GDBusInterfaceVTable vtable = {methodCallCallback, nullptr, nullptr, {}};
-    self->m_registrationId = g_dbus_connection_register_object(
-        bus, self->m_objectPath.c_str(), self->m_node->interfaces[0], &vtable, self, nullptr,
-        nullptr);
+    self->m_registrationId = g_dbus_connection_register_object(bus, self->m_objectPath.c_str(),
+                                                               self->m_node->interfaces[0], &vtable,
+                                                               self, nullptr, nullptr);
 }
 
 void FakeDesktopService::nameAcquiredCallback(GDBusConnection*, const char*, gpointer data) {
@@ -54,8 +55,8 @@ void FakeDesktopService::nameAcquiredCallback(GDBusConnection*, const char*, gpo
     g_main_context_wakeup(nullptr);
 }
 
-void FakeDesktopService::methodCallCallback(GDBusConnection*, const char*, const char*,
-                                            const char*, const char* method, GVariant* parameters,
+void FakeDesktopService::methodCallCallback(GDBusConnection*, const char*, const char*, const char*,
+                                            const char* method, GVariant* parameters,
                                             GDBusMethodInvocation* invocation, gpointer data) {
     auto* self = static_cast<FakeDesktopService*>(data);
     {
@@ -63,22 +64,21 @@ void FakeDesktopService::methodCallCallback(GDBusConnection*, const char*, const
         self->m_calls.push_back({method, GRef<GVariant>(parameters)});
     }
     g_main_context_wakeup(nullptr);
-    g_dbus_method_invocation_return_value(invocation, self->m_reply ? self->m_reply(method) : nullptr);
+    g_dbus_method_invocation_return_value(invocation,
+                                          self->m_reply ? self->m_reply(method) : nullptr);
 }
 
 FakeDesktopService FakeDesktopService::fileManager() {
-    return FakeDesktopService(
-        "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-        R"(<node><interface name="org.freedesktop.FileManager1">
+    return FakeDesktopService("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                              R"(<node><interface name="org.freedesktop.FileManager1">
              <method name="ShowItems"><arg type="as" direction="in"/><arg type="s" direction="in"/></method>
            </interface></node>)",
-        nullptr);
+                              nullptr);
 }
 
 FakeDesktopService FakeDesktopService::notifications() {
-    return FakeDesktopService(
-        "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-        R"(<node><interface name="org.freedesktop.Notifications">
+    return FakeDesktopService("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                              R"(<node><interface name="org.freedesktop.Notifications">
              <method name="Notify">
                <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
                <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
@@ -91,17 +91,17 @@ FakeDesktopService FakeDesktopService::notifications() {
                <arg type="s" direction="out"/><arg type="s" direction="out"/>
              </method>
            </interface></node>)",
-        [](const std::string& method) -> GVariant* {
-            if (method == "Notify")
-                return g_variant_new("(u)", 1u);
-            if (method == "GetCapabilities") {
-                const char* capabilities[] = {"body", "actions", nullptr};
-                return g_variant_new("(^as)", capabilities);
-            }
-            if (method == "GetServerInformation")
-                return g_variant_new("(ssss)", "fake", "aurelo", "1", "1.2");
-            return nullptr;
-        });
+                              [](const std::string& method) -> GVariant* {
+                                  if (method == "Notify")
+                                      return g_variant_new("(u)", 1u);
+                                  if (method == "GetCapabilities") {
+                                      const char* capabilities[] = {"body", "actions", nullptr};
+                                      return g_variant_new("(^as)", capabilities);
+                                  }
+                                  if (method == "GetServerInformation")
+                                      return g_variant_new("(ssss)", "fake", "aurelo", "1", "1.2");
+                                  return nullptr;
+                              });
 }
 
 } // namespace aurelo::test

@@ -132,8 +132,8 @@ void LoopbackProxy::serve(int client) {
     }
     const int upstream = connectToLoopback(destination.port);
     if (m_kind == Kind::Socks5) {
-        const unsigned char reply[] = {5, static_cast<unsigned char>(upstream < 0 ? 5 : 0), 0, 1,
-                                       0, 0, 0, 0, 0, 0};
+        const unsigned char reply[] = {
+            5, static_cast<unsigned char>(upstream < 0 ? 5 : 0), 0, 1, 0, 0, 0, 0, 0, 0};
         writeAll(client, reply, sizeof reply);
     } else if (destination.method == "CONNECT") {
         const std::string reply = upstream < 0 ? "HTTP/1.1 502 Bad Gateway\r\n\r\n"

@@ -20,7 +20,7 @@ public:
     enum class Kind { Socks5, Http };
 
     struct Destination {
-        std::string host;   // as the client sent it
+        std::string host; // as the client sent it
         std::uint16_t port = 0;
         bool byName = false; // SOCKS5 address type 3 (a domain name), or any HTTP request
         std::string method;  // "CONNECT", "GET", … for HTTP; "CONNECT" for SOCKS5

@@ -23,13 +23,18 @@ TEST_F(WebViewBridgeTest, ScriptIsInjectedIntoOurWorldOnlyWithItsSettings) {
                              "aureloSettings.incoming, aureloSettings.own]"),
               R"(["#fff\" onload=\"x",15,true,"ja","zh-CN"])");
     // The page's own world sees neither our functions nor the bridge handler.
-    EXPECT_EQ(evaluate(host, "[typeof window.aureloSetTranslation, typeof window.aureloSettings, "
-                             "typeof window.webkit?.messageHandlers?.translationBridge]",
+    EXPECT_EQ(evaluate(host,
+                       "[typeof window.aureloSetTranslation, typeof window.aureloSettings, "
+                       "typeof window.webkit?.messageHandlers?.translationBridge]",
                        nullptr),
               R"(["undefined","undefined","undefined"])");
     // The DOM is shared, which is how our script reaches the chat.
     EXPECT_EQ(evaluate(host, "document.documentElement.dataset.aureloInjected", nullptr),
               R"("yes")");
+    // The fixed user agent, and no WebRTC to leak the address around a proxy.
+    EXPECT_EQ(evaluate(host, "navigator.userAgent", nullptr),
+              nlohmann::json(WhatsAppWebView::kUserAgent).dump());
+    EXPECT_EQ(evaluate(host, "typeof RTCPeerConnection", nullptr), R"("undefined")");
 }
 
 TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
@@ -42,10 +47,10 @@ TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
     evaluate(host, R"(aureloPost({kind: "composer", id: "at-1", text: "你好", target: "en"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
     const auto received = nlohmann::json::parse(answers(host));
-    EXPECT_EQ(received, nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
-                            .patch(nlohmann::json::array({{{"op", "replace"},
-                                                           {"path", "/0/2"},
-                                                           {"value", awkward}}})));
+    EXPECT_EQ(received,
+              nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
+                  .patch(nlohmann::json::array(
+                      {{{"op", "replace"}, {"path", "/0/2"}, {"value", awkward}}})));
     ASSERT_EQ(fake.requests().size(), 1u);
     EXPECT_EQ(fake.requests()[0].json->at("text"), "你好");
 }
@@ -93,7 +98,8 @@ TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
         } catch (e) {
             return "refused";
         }
-    })())", nullptr),
+    })())",
+                       nullptr),
               R"("refused")");
     evaluate(host, R"(aureloPost({id: "m1", text: "ours", target: "zh-CN"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
@@ -137,8 +143,7 @@ TEST_F(WebViewBridgeTest, UpdatesSwitchZoomReloadAndCommandOnlyOnChange) {
     in.isActive = true;
     host.update(in);
     host.update(in);
-    EXPECT_TRUE(waitForValue(host, "aureloAnswers",
-                             R"([["aureloSetTranslationActive",true]])"));
+    EXPECT_TRUE(waitForValue(host, "aureloAnswers", R"([["aureloSetTranslationActive",true]])"));
 
     in.pageZoom = 1.0005;
     host.update(in);
@@ -175,7 +180,8 @@ TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
     evaluate(first, R"(
         window.inputEvents = [];
         document.getElementById("field").addEventListener("input", (e) => inputEvents.push(e.inputType || "plain"));
-    )", nullptr);
+    )",
+             nullptr);
 
     const std::string text = "引号\"'反斜杠\\\n第二行 </script>";
     std::optional<WebTextInsertion> insertion = WebTextInsertion{newSessionID(), kSessionA, text};
@@ -210,6 +216,21 @@ TEST_F(WebViewBridgeTest, InsertionPrefersTheLastEditableElement) {
     EXPECT_TRUE(waitForValue(host, "document.getElementById('composer').textContent",
                              R"("你好 world")", nullptr));
     EXPECT_EQ(evaluate(host, "document.getElementById('field').value", nullptr), R"("")");
+}
+
+TEST_F(WebViewBridgeTest, AppearanceReachesThePagesColourScheme) {
+    const char* darkQuery = "matchMedia('(prefers-color-scheme: dark)').matches";
+    auto in = inputs(kSessionA);
+    in.appearance = AppAppearance::Dark;
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    EXPECT_TRUE(waitForValue(host, darkQuery, "true", nullptr));
+    in.appearance = AppAppearance::Light;
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
+    in.appearance = AppAppearance::System; // the virtual display's desktop asks for light
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
 }
 
 } // namespace

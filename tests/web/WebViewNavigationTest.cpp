@@ -2,8 +2,8 @@
 
 #include "FakeDesktopService.hpp"
 #include "LogCapture.hpp"
-#include "web/FileManagerReveal.hpp"
 #include "WebViewTestSupport.hpp"
+#include "web/FileManagerReveal.hpp"
 
 #include <fstream>
 
@@ -47,9 +47,12 @@ TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
 TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
     const std::string archive("PK\x03\x04 fixture archive", 21);
     server.route("/files/report.zip", {200, "application/zip", archive, {}});
-    server.route("/files/hidden", {200, "application/octet-stream", "secret",
+    server.route("/files/hidden", {200,
+                                   "application/octet-stream",
+                                   "secret",
                                    {{"Content-Disposition", "attachment; filename=\".profile\""}}});
-    server.route("/image.png", {200, "image/svg+xml",
+    server.route("/image.png", {200,
+                                "image/svg+xml",
                                 R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
                                 {}});
     const auto folder = m_root / "downloads";
@@ -122,8 +125,9 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
     auto notify = [&](const std::string& title) {
-        evaluate(host, "Notification.requestPermission().then(() => new Notification('" + title +
-                           "', {body: '你好'}))",
+        evaluate(host,
+                 "Notification.requestPermission().then(() => new Notification('" + title +
+                     "', {body: '你好'}))",
                  nullptr);
     };
     auto notifyCalls = [&] {
@@ -139,6 +143,25 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
     notify("免打扰");
     runMainLoopFor(std::chrono::milliseconds(500));
     EXPECT_EQ(notifyCalls(), 1);
+    destroy(host); // before the notification server goes
+    runMainLoopFor(std::chrono::milliseconds(100));
+}
+
+TEST_F(WebViewNavigationTest, LinksWithADownloadAttributeDownload) {
+    server.route("/files/note.txt", {200, "text/plain; charset=utf-8", "displayable text", {}});
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    evaluate(host, R"((() => {
+        const link = document.createElement("a");
+        link.href = "/files/note.txt";
+        link.download = "";
+        document.body.append(link);
+        link.click();
+    })())",
+             nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
+    EXPECT_EQ(revealed[0], m_root / "downloads" / "note.txt");
+    EXPECT_EQ(currentUri(host), server.url("/chat.html"));
 }
 
 } // namespace

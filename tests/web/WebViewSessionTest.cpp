@@ -38,16 +38,6 @@ TEST_F(WebViewSessionTest, CookiesStayInTheirSessionAndGoWithTheCleaner) {
     EXPECT_EQ(evaluate(b, kCookieScript, nullptr), R"("")");
 }
 
-TEST_F(WebViewSessionTest, LocalStorageIsPerSession) {
-    auto& a = open(inputs(kSessionA));
-    auto& b = open(inputs(kSessionB));
-    ASSERT_TRUE(waitForLoad(a));
-    ASSERT_TRUE(waitForLoad(b));
-    evaluate(a, "localStorage.setItem('account', 'alice')", nullptr);
-    EXPECT_EQ(evaluate(a, "localStorage.getItem('account')", nullptr), R"("alice")");
-    EXPECT_EQ(evaluate(b, "localStorage.getItem('account')", nullptr), "null");
-}
-
 TEST_F(WebViewSessionTest, EachProxyCarriesOnlyItsOwnSessionByName) {
     LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
     LoopbackProxy http(LoopbackProxy::Kind::Http);

@@ -24,7 +24,9 @@ FixtureServer::FixtureServer() : m_server(adoptGRef(soup_server_new(nullptr, nul
     g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 }
 
-FixtureServer::~FixtureServer() { soup_server_disconnect(m_server.get()); }
+FixtureServer::~FixtureServer() {
+    soup_server_disconnect(m_server.get());
+}
 
 std::string FixtureServer::url(const std::string& path, const std::string& host) const {
     return "http://" + host + ":" + std::to_string(m_port) + path;
@@ -75,6 +77,8 @@ void FixtureServer::handleCallback(SoupServer*, SoupServerMessage* message, cons
 void WebViewTest::SetUpTestSuite() {
     static bool initialised = false;
     if (!initialised) {
+        // As the application sets it; WebKit names the sender of page notifications with it.
+        g_set_application_name("Aurelo翻译器");
         gtk_init();
         Gtk::init_gtkmm_internals();
         initialised = true;
@@ -133,7 +137,8 @@ gboolean loadFailedCallback(WebKitWebView*, WebKitLoadEvent, const char*, GError
 WhatsAppWebView& WebViewTest::open(const WhatsAppWebViewInputs& inputs) {
     auto host = std::make_unique<WhatsAppWebView>(inputs, *environment);
     auto record = std::make_unique<LoadRecord>();
-    g_signal_connect(host->webView(), "load-changed", G_CALLBACK(loadChangedCallback), record.get());
+    g_signal_connect(host->webView(), "load-changed", G_CALLBACK(loadChangedCallback),
+                     record.get());
     g_signal_connect(host->webView(), "load-failed", G_CALLBACK(loadFailedCallback), record.get());
     m_loads[host->webView()] = std::move(record);
     m_hosts.push_back(std::move(host));
@@ -141,7 +146,8 @@ WhatsAppWebView& WebViewTest::open(const WhatsAppWebViewInputs& inputs) {
 }
 
 void WebViewTest::destroy(WhatsAppWebView& host) {
-    auto it = std::ranges::find_if(m_hosts, [&](const auto& owned) { return owned.get() == &host; });
+    auto it =
+        std::ranges::find_if(m_hosts, [&](const auto& owned) { return owned.get() == &host; });
     if (it == m_hosts.end())
         return;
     g_signal_handlers_disconnect_by_data(host.webView(), m_loads[host.webView()].get());
@@ -186,10 +192,9 @@ void evaluationDoneCallback(GObject* view, GAsyncResult* result, gpointer data) 
 std::optional<std::string> WebViewTest::evaluate(WhatsAppWebView& host, const std::string& script,
                                                  const char* world) {
     auto evaluation = std::make_shared<Evaluation>();
-    webkit_web_view_evaluate_javascript(host.webView(), script.c_str(),
-                                        static_cast<gssize>(script.size()), world, nullptr,
-                                        nullptr, evaluationDoneCallback,
-                                        new std::shared_ptr<Evaluation>(evaluation));
+    webkit_web_view_evaluate_javascript(
+        host.webView(), script.c_str(), static_cast<gssize>(script.size()), world, nullptr, nullptr,
+        evaluationDoneCallback, new std::shared_ptr<Evaluation>(evaluation));
     runMainLoopUntil([&] { return evaluation->done; }, std::chrono::seconds(10));
     return evaluation->json;
 }
