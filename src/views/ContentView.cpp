@@ -4,6 +4,7 @@
 #include "views/CaptionStrip.hpp"
 #include "views/SessionBar.hpp"
 #include "views/Sidebar.hpp"
+#include "views/TranslationBox.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -14,6 +15,7 @@
 #include <gtkmm/label.h>
 #include <gtkmm/messagedialog.h>
 #include <gtkmm/passwordentry.h>
+#include <gtkmm/separator.h>
 
 namespace aurelo {
 
@@ -105,6 +107,21 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 
     column->append(m_content);
     column->append(*Gtk::make_managed<CaptionStrip>(m_captions));
+    auto* divider = Gtk::make_managed<Gtk::Separator>();
+    auto* box = Gtk::make_managed<TranslationBox>(model.translationBox(), model.settings());
+    auto showBox = [this, divider, box] {
+        const bool shown = m_model.preferences().showTranslationBox();
+        divider->set_visible(shown);
+        box->set_visible(shown);
+    };
+    column->append(*divider);
+    column->append(*box);
+    showBox();
+    m_connections.push_back(m_model.preferences().signalChanged().connect(
+        [showBox](MainWindowPreferences::Field field) {
+            if (field == MainWindowPreferences::Field::ShowTranslationBox)
+                showBox();
+        }));
     row->append(*column);
     set_child(*row);
 

@@ -45,3 +45,17 @@ std::optional<std::string> captionCopyText(const std::string& source, const std:
 }
 
 } // namespace aurelo
+
+namespace aurelo {
+
+std::optional<std::string> detectedLanguageLabel(const std::string& code) {
+    if (code.empty())
+        return std::nullopt;
+    if (code.starts_with("zh"))
+        return "中文";
+    if (code == "en")
+        return "英语";
+    return code;
+}
+
+} // namespace aurelo

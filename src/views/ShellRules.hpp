@@ -37,3 +37,11 @@ namespace aurelo {
 std::optional<std::string> captionCopyText(const std::string& source, const std::string& translated);
 
 } // namespace aurelo
+
+namespace aurelo {
+
+// The translation box's "检测到：" text for a reported language code: "中文" for any Chinese
+// code, "英语" for English, the code itself otherwise; nothing when no code was reported.
+std::optional<std::string> detectedLanguageLabel(const std::string& code);
+
+} // namespace aurelo

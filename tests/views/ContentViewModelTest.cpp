@@ -240,6 +240,20 @@ TEST_F(ShellRulesTest, ShortcutMenuHoldsTheFirstNineSessions) {
     EXPECT_EQ(items[8].sessionID, store.sessions()[8].id);
 }
 
+TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {
+    EXPECT_EQ(detectedLanguageLabel(""), std::nullopt);
+    EXPECT_EQ(detectedLanguageLabel("zh-CN"), "中文");
+    EXPECT_EQ(detectedLanguageLabel("zh-TW"), "中文");
+    EXPECT_EQ(detectedLanguageLabel("en"), "英语");
+    EXPECT_EQ(detectedLanguageLabel("ja"), "ja");
+}
+
+TEST(CaptionCopyText, SourceAloneOrBothLabelled) {
+    EXPECT_EQ(captionCopyText("", "你好"), std::nullopt);
+    EXPECT_EQ(captionCopyText("hello", ""), "hello");
+    EXPECT_EQ(captionCopyText("hello", "你好"), "原文：hello\n中文：你好");
+}
+
 TEST(LoginButton, EnabledOnlyWithBothFieldsAndNoLoginRunning) {
     EXPECT_FALSE(loginButtonEnabled("", "pw", false));
     EXPECT_FALSE(loginButtonEnabled("user", "", false));

@@ -1,0 +1,170 @@
+#include "views/TranslationBox.hpp"
+
+#include "views/ShellRules.hpp"
+#include "views/WidgetHelpers.hpp"
+
+#include <gdkmm/clipboard.h>
+#include <gtkmm/eventcontrollerkey.h>
+#include <gtkmm/image.h>
+#include <gtkmm/menubutton.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/popover.h>
+#include <gtkmm/scrolledwindow.h>
+#include <gtkmm/separator.h>
+#include <gtkmm/stringlist.h>
+
+namespace aurelo {
+
+TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settings)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model), m_settings(settings) {
+    add_css_class("aurelo-translation-box");
+    set_margin(12);
+
+    // Header: title, direction, shortcut hint, copy, clear, and the direction picker.
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    auto* title = Gtk::make_managed<Gtk::Label>("智能翻译文框");
+    title->add_css_class("heading");
+    m_direction.add_css_class("aurelo-subtitle");
+    auto* hint = Gtk::make_managed<Gtk::Label>("Ctrl ↩ 翻译");
+    hint->add_css_class("aurelo-subtitle");
+    hint->set_hexpand(true);
+    hint->set_halign(Gtk::Align::START);
+    auto* copy = Gtk::make_managed<Gtk::Button>("复制译文");
+    copy->signal_clicked().connect([this] {
+        if (auto text = m_model.copyOutput())
+            get_clipboard()->set_text(*text);
+    });
+    auto* clear = Gtk::make_managed<Gtk::Button>("清空");
+    clear->signal_clicked().connect([this] { m_model.clearTranslation(); });
+    auto targets = Gtk::StringList::create(std::vector<Glib::ustring>{"自动（中↔英）", "英语", "简体中文"});
+    auto* picker = Gtk::make_managed<Gtk::DropDown>(targets);
+    setAccessibleLabel(*picker, "翻译方向");
+    picker->set_tooltip_text("翻译方向");
+    picker->set_selected(static_cast<guint>(m_settings.preferredTarget()));
+    picker->property_selected().signal_changed().connect([this, picker] {
+        m_settings.setPreferredTarget(static_cast<TargetLanguage>(picker->get_selected()));
+        m_settings.save();
+    });
+    for (Gtk::Widget* widget :
+         std::initializer_list<Gtk::Widget*>{title, &m_direction, hint, copy, clear, picker})
+        header->append(*widget);
+    append(*header);
+
+    // Input row: Return (or Ctrl+Return) translates; Shift+Return breaks the line.
+    auto* inputRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroller->set_min_content_height(36);
+    scroller->set_max_content_height(72);
+    scroller->set_propagate_natural_height(true);
+    scroller->set_hexpand(true);
+    m_input.set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
+    m_input.set_top_margin(6);
+    m_input.set_left_margin(8);
+    setAccessibleLabel(m_input, "点击任意位置输入中文 → 回车翻译英文 → 确认填入 WhatsApp");
+    m_input.set_tooltip_text("点击任意位置输入中文 → 回车翻译英文 → 确认填入 WhatsApp");
+    scroller->set_child(m_input);
+    auto keys = Gtk::EventControllerKey::create();
+    keys->signal_key_pressed().connect(
+        [this](guint key, guint, Gdk::ModifierType state) {
+            if ((key == GDK_KEY_Return || key == GDK_KEY_KP_Enter) &&
+                (state & Gdk::ModifierType::SHIFT_MASK) != Gdk::ModifierType::SHIFT_MASK) {
+                m_model.performTranslation();
+                return true;
+            }
+            return false;
+        },
+        false);
+    m_input.add_controller(keys);
+    m_input.get_buffer()->signal_changed().connect([this] {
+        if (!m_updatingInput)
+            m_model.setInput(m_input.get_buffer()->get_text());
+    });
+    m_translate.add_css_class("aurelo-primary");
+    m_translate.signal_clicked().connect([this] { m_model.performTranslation(); });
+    inputRow->append(*scroller);
+    inputRow->append(m_spinner);
+    inputRow->append(m_translate);
+    append(*inputRow);
+
+    // Result area.
+    auto* outputCaption = Gtk::make_managed<Gtk::Label>("英文翻译");
+    outputCaption->add_css_class("aurelo-subtitle");
+    outputCaption->set_xalign(0);
+    m_output.set_selectable(true);
+    m_output.set_wrap(true);
+    m_output.set_xalign(0);
+    m_sourceCaption.add_css_class("aurelo-subtitle");
+    m_sourceCaption.set_xalign(0);
+    m_source.set_wrap(true);
+    m_source.set_xalign(0);
+    m_error.add_css_class("aurelo-error");
+    m_error.set_wrap(true);
+    m_error.set_xalign(0);
+    auto* actions = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    auto* copyShort = Gtk::make_managed<Gtk::Button>("复制");
+    copyShort->signal_clicked().connect([this] {
+        if (auto text = m_model.copyOutput())
+            get_clipboard()->set_text(*text);
+    });
+    m_insert.add_css_class("aurelo-primary");
+    m_insert.signal_clicked().connect([this] { m_model.insertOutput(); });
+    m_note.add_css_class("aurelo-subtitle");
+    actions->append(*copyShort);
+    actions->append(m_insert);
+    actions->append(m_note);
+    m_result.append(*outputCaption);
+    m_result.append(m_output);
+    m_result.append(m_sourceCaption);
+    m_result.append(m_source);
+    m_result.append(*actions);
+    append(m_error);
+    append(m_result);
+    m_detected.add_css_class("aurelo-subtitle");
+    m_detected.set_xalign(0);
+    append(m_detected);
+
+    m_connections.push_back(m_model.signalChanged().connect([this](TranslationBoxModel::Field field) {
+        if (field == TranslationBoxModel::Field::Input &&
+            m_input.get_buffer()->get_text() != Glib::ustring(m_model.input())) {
+            m_updatingInput = true;
+            m_input.get_buffer()->set_text(m_model.input());
+            m_updatingInput = false;
+        }
+        refresh();
+    }));
+    m_connections.push_back(m_model.signalFocusRequested().connect([this](bool focus) {
+        if (focus)
+            m_input.grab_focus();
+    }));
+    refresh();
+}
+
+TranslationBox::~TranslationBox() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+}
+
+void TranslationBox::refresh() {
+    const bool chinese = TranslationBoxModel::containsChinese(m_model.input());
+    m_direction.set_text(chinese ? "中文 → 英文" : "自动识别语言");
+    m_spinner.set_visible(m_model.translating());
+    m_spinner.set_spinning(m_model.translating());
+    m_translate.set_sensitive(!TranslationService::trimmed(m_model.input()).empty() &&
+                              !m_model.translating());
+    m_error.set_text(m_model.errorMessage());
+    m_error.set_visible(!m_model.errorMessage().empty());
+    m_result.set_visible(m_model.errorMessage().empty() && !m_model.output().empty());
+    m_output.set_text(m_model.output());
+    m_source.set_text(m_model.input());
+    m_source.set_visible(chinese);
+    m_sourceCaption.set_visible(chinese);
+    m_insert.set_visible(m_model.readyToInsert());
+    m_note.set_text(m_model.readyToInsert() ? "确认后，英文会直接进入当前 WhatsApp 对话框"
+                                            : "点击此区域输入，按回车翻译");
+    const auto detected = detectedLanguageLabel(m_model.detected());
+    m_detected.set_visible(detected.has_value());
+    m_detected.set_text("检测到：" + detected.value_or(""));
+}
+
+} // namespace aurelo
