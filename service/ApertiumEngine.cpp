@@ -140,7 +140,9 @@ void ApertiumRunner::start(Job job) {
     }
     std::string input;
     for (const auto& text : job.texts) {
-        input += encodeApertiumStream(text);
+        // The empty blank "[]" before the NUL marks the end of the text; without it the tagger
+        // holds back a final full stop as the possible start of an abbreviation and it is lost.
+        input += encodeApertiumStream(text) + "[]";
         input.push_back('\0');
     }
     auto bytes = adoptGRef(g_bytes_new(input.data(), input.size()));

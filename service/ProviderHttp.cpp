@@ -50,7 +50,9 @@ EngineFailure countMismatch(const std::string& displayName) {
 }
 
 EngineFailure notConfigured(const std::string& displayName, const std::string& what) {
-    return {503, "服务端尚未配置 " + displayName + " 的" + what + "，请联系管理员。"};
+    // A space between Chinese text and a Latin word, as in "的 API 密钥".
+    std::string separator = !what.empty() && static_cast<unsigned char>(what[0]) < 0x80 ? " " : "";
+    return {503, "服务端尚未配置 " + displayName + " 的" + separator + what + "，请联系管理员。"};
 }
 
 void sendUpstream(const UpstreamContext& context, const std::string& displayName,
