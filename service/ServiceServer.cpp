@@ -20,16 +20,10 @@ namespace {
 constexpr const char* kBadJson = "请求正文不是有效的 JSON 对象。";
 constexpr const char* kInternal = "服务内部错误，请稍后重试。";
 
-std::size_t bodyLimitFor(const std::string& path) {
-    if (path == "/api/transcribe")
-        return kMaxTranscribeBody;
-    if (path == "/api/translate")
-        return kMaxTranslateBody;
-    return kMaxSmallBody;
-}
-
 std::string limitText(std::size_t bytes) {
-    return std::to_string(bytes / (1024 * 1024)) + " MB";
+    if (bytes >= 1024 * 1024)
+        return std::to_string(bytes / (1024 * 1024)) + " MB";
+    return std::to_string(bytes / 1024) + " KB";
 }
 
 std::optional<std::string> stringMember(const nlohmann::json& object, const char* key) {
@@ -154,6 +148,14 @@ ServiceServer::~ServiceServer() {
     soup_server_disconnect(m_server.get());
 }
 
+std::size_t ServiceServer::bodyLimitFor(const std::string& path) const {
+    if (path == "/api/transcribe") // base64 of the audio and room for the other members
+        return (m_configuration.maxAudioBytes + 2) / 3 * 4 + 64 * 1024;
+    if (path == "/api/translate")
+        return kMaxTranslateBody;
+    return kMaxSmallBody;
+}
+
 std::int64_t ServiceServer::now() const {
     if (m_configuration.clock)
         return m_configuration.clock();
@@ -226,12 +228,10 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
     };
     if (encoding == SOUP_ENCODING_CHUNKED || encoding == SOUP_ENCODING_EOF)
         return refuse(411, "请求必须带有 Content-Length。");
-    std::size_t limit = bodyLimitFor(path);
+    std::size_t limit = self->bodyLimitFor(path);
     if (encoding == SOUP_ENCODING_CONTENT_LENGTH &&
         static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) > limit)
-        return refuse(413, "请求内容过大（上限 " +
-                               (limit >= 1024 * 1024 ? limitText(limit) : std::to_string(limit / 1024) + " KB") +
-                               "）。");
+        return refuse(413, "请求内容过大（上限 " + limitText(limit) + "）。");
 }
 
 void ServiceServer::handlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
@@ -524,10 +524,10 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     if (!SpeechTranscriber::fileExtensionForMime(*mime))
         return respondError(exchange, 415, "不支持的音频格式：" + mime->substr(0, 64));
     bool tooLarge = false;
-    auto audio = decodeBase64(*audioText, kMaxAudioBytes, tooLarge);
+    auto audio = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
     audioText.reset();
     if (tooLarge)
-        return respondError(exchange, 413, "语音文件过大（最多 18 MB）。");
+        return respondError(exchange, 413, "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) + "）。");
     if (!audio)
         return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
     if (audio->empty())

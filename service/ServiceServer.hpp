@@ -30,7 +30,6 @@ namespace aurelo::service {
 
 // Request size limits. A voice message may carry the client's 18 MiB of audio as base64.
 inline constexpr std::size_t kMaxAudioBytes = 18u * 1024 * 1024;
-inline constexpr std::size_t kMaxTranscribeBody = (kMaxAudioBytes + 2) / 3 * 4 + 64 * 1024;
 inline constexpr std::size_t kMaxTranslateBody = 2u * 1024 * 1024;
 inline constexpr std::size_t kMaxSmallBody = 64u * 1024;
 inline constexpr std::size_t kMaxBatchTexts = 100;
@@ -45,6 +44,8 @@ struct ServiceConfiguration {
     std::chrono::milliseconds upstreamTimeout{15000};
     std::chrono::milliseconds transcriptionTimeout{60000};
     std::chrono::seconds shutdownGrace{10};
+    // Decoded audio per voice message; the body limit of the voice request follows from it.
+    std::size_t maxAudioBytes = kMaxAudioBytes;
     ApertiumConfiguration apertium;
     // Seconds since the epoch; tests move it to expire tokens.
     std::function<std::int64_t()> clock;
@@ -101,6 +102,7 @@ private:
     void finish(const ExchangePtr& exchange);
     void checkShutdownDone();
     std::int64_t now() const;
+    std::size_t bodyLimitFor(const std::string& path) const;
 
     ServiceDatabase& m_database;
     ServiceConfiguration m_configuration;

@@ -29,7 +29,7 @@ struct VoiceSetup {
     }};
     std::string token;
 
-    VoiceSetup() {
+    VoiceSetup() : harness([](ServiceConfiguration& c) { c.maxAudioBytes = 3 * 1024; }) {
         token = harness.userWithToken("alice");
         harness.enableEngine("alice", "google");
         harness.setProvider("google", "k", google.origin());
@@ -81,10 +81,14 @@ TEST(ServiceVoice, RefusesBadVoiceRequestsClearly) {
     }
     EXPECT_TRUE(setup.speech.requests().empty());
 
-    std::string tooLong((kMaxAudioBytes / 3 + 1) * 4, 'A');
+    // Just over the audio limit once decoded, though the body is within its own limit.
+    std::string tooLong((3 * 1024 / 3 + 1) * 4, 'A');
     Reply large = setup.send({{"audio", tooLong}, {"mime", "audio/ogg"}});
     EXPECT_EQ(large.status, 413u);
-    EXPECT_EQ(large.error(), "语音文件过大（最多 18 MB）。");
+    EXPECT_EQ(large.error(), "语音文件过大（最多 3 KB）。");
+    Reply body = setup.send({{"audio", std::string(80 * 1024, 'A')}, {"mime", "audio/ogg"}});
+    EXPECT_EQ(body.status, 413u);
+    EXPECT_EQ(body.error(), "请求内容过大（上限 68 KB）。");
 }
 
 TEST(ServiceVoice, ReportsMissingConfigurationAndRecogniserFailures) {
