@@ -11,6 +11,7 @@
 #include "translation/TranslationService.hpp"
 
 #include <gtest/gtest.h>
+#include <libsoup/soup.h>
 
 namespace aurelo::service::test {
 namespace {
@@ -79,6 +80,25 @@ TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
     Reply loginTooLarge = harness.callRaw("POST", "/api/auth/login", std::string(100 * 1024, ' '));
     EXPECT_EQ(loginTooLarge.status, 413u);
     EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
+    // A body of unknown length (chunked) could grow without bound: refused before it is read.
+    SoupSession* session = soup_session_new();
+    SoupMessage* message = soup_message_new("POST", (harness.server().origin() + "/api/translate").c_str());
+    GInputStream* stream = g_memory_input_stream_new_from_data("{}", 2, nullptr);
+    soup_message_set_request_body(message, "application/json", stream, -1);
+    bool done = false;
+    soup_session_send_and_read_async(
+        session, message, G_PRIORITY_DEFAULT, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer flag) {
+            if (GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
+                g_bytes_unref(bytes);
+            *static_cast<bool*>(flag) = true;
+        },
+        &done);
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(soup_message_get_status(message), 411u);
+    g_object_unref(stream);
+    g_object_unref(message);
+    g_object_unref(session);
     // The server keeps answering afterwards.
     EXPECT_EQ(harness.call("GET", "/healthz").status, 200u);
 }
