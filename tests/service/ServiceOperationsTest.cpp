@@ -41,7 +41,8 @@ struct VoiceSetup {
 
 TEST(ServiceVoice, TranscribesThenTranslatesWithTheAccountsFirstEngine) {
     VoiceSetup setup;
-    std::string audio("OggS\0\x01binary\xff", 14);
+    constexpr char kAudio[] = "OggS\0\x01" "binary\xff";
+    std::string audio(kAudio, sizeof kAudio - 1);
     Reply reply = setup.send({{"audio", base64(audio)}, {"mime", "audio/ogg; codecs=opus"}, {"target", "zh-CN"}, {"source", "en"}});
     ASSERT_EQ(reply.status, 200u) << reply.body;
     EXPECT_EQ(reply.json, json({{"transcript", "hello there"}, {"translation", "译:hello there"}}));
@@ -121,7 +122,8 @@ TEST(ServiceUpdates, ServesTheManifestAndPackageAndNothingElse) {
 
     std::string manifest = R"({"version":"1.2.0","build":12,"downloadPath":"Aurelo-12.zip","sha256":"ab","notes":"新功能"})";
     std::ofstream(updates / "latest.json") << manifest;
-    std::string zip("PK\x03\x04\0\0binary", 12);
+    constexpr char kZip[] = "PK\x03\x04\0\0" "binary";
+    std::string zip(kZip, sizeof kZip - 1);
     std::ofstream(updates / "Aurelo-12.zip", std::ios::binary) << zip;
     std::ofstream(harness.dataDirectory() / "secret.txt") << "outside";
     std::ofstream(updates / ".hidden") << "hidden";
