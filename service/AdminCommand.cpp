@@ -32,8 +32,8 @@ struct ParsedArguments {
 
 // Options that take a value; every other "--x" is a flag.
 bool takesValue(const std::string& option) {
-    static const char* kValued[] = {"--data", "--password", "--label", "--model", "--backend",
-                                    "--key", "--endpoint", "--region"};
+    static const char* kValued[] = {"--data",    "--password", "--label",    "--model",
+                                    "--backend", "--key",      "--endpoint", "--region"};
     return std::ranges::any_of(kValued, [&](const char* name) { return option == name; });
 }
 
@@ -69,16 +69,18 @@ std::optional<std::string> option(const ParsedArguments& parsed, const char* nam
 }
 
 std::string formatTime(std::int64_t seconds) {
-    std::unique_ptr<GDateTime, decltype(&g_date_time_unref)> time(g_date_time_new_from_unix_local(seconds),
-                                                                   g_date_time_unref);
+    std::unique_ptr<GDateTime, decltype(&g_date_time_unref)> time(
+        g_date_time_new_from_unix_local(seconds), g_date_time_unref);
     if (!time)
         return "-";
-    std::unique_ptr<gchar, decltype(&g_free)> text(g_date_time_format(time.get(), "%Y-%m-%d %H:%M"), g_free);
+    std::unique_ptr<gchar, decltype(&g_free)> text(g_date_time_format(time.get(), "%Y-%m-%d %H:%M"),
+                                                   g_free);
     return text ? text.get() : "-";
 }
 
 bool isValidUsername(const std::string& name) {
-    if (name.empty() || name.size() > 64 || !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
+    if (name.empty() || name.size() > 64 ||
+        !g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr))
         return false;
     if (name.front() == ' ' || name.back() == ' ')
         return false;
@@ -102,8 +104,8 @@ std::string randomPassword() {
 
 // The password: from --password, from standard input with --password-stdin, or a new random one
 // that is printed (`generated` set).
-std::optional<std::string> passwordFrom(const ParsedArguments& parsed, std::istream& in, std::ostream& err,
-                                        bool& generated) {
+std::optional<std::string> passwordFrom(const ParsedArguments& parsed, std::istream& in,
+                                        std::ostream& err, bool& generated) {
     generated = false;
     if (auto given = option(parsed, "--password")) {
         if (given->empty()) {
@@ -132,8 +134,8 @@ int databaseFailure(const DatabaseError& error, std::ostream& err) {
     return kFailed;
 }
 
-int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in, std::ostream& out,
-                 std::ostream& err) {
+int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in,
+                 std::ostream& out, std::ostream& err) {
     const auto& args = parsed.positional;
     std::string action = args.size() > 1 ? args[1] : "";
     if (action == "list") {
@@ -146,8 +148,8 @@ int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istrea
         }
         out << "用户名\t创建时间\t引擎数\t有效令牌\n";
         for (const auto& user : *users)
-            out << user.username << "\t" << formatTime(user.createdAt) << "\t" << user.engineCount << "\t"
-                << user.activeTokens << "\n";
+            out << user.username << "\t" << formatTime(user.createdAt) << "\t" << user.engineCount
+                << "\t" << user.activeTokens << "\n";
         return kOk;
     }
     if (args.size() != 3 || (action != "add" && action != "remove" && action != "set-password")) {
@@ -199,7 +201,8 @@ int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istrea
     return kOk;
 }
 
-int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out, std::ostream& err) {
+int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out,
+                   std::ostream& err) {
     const auto& args = parsed.positional;
     std::string action = args.size() > 1 ? args[1] : "";
     if (action == "list" && args.size() == 3) {
@@ -216,8 +219,8 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
         if (engines->empty())
             out << "用户 " << args[2] << " 还没有启用任何引擎。\n";
         for (const auto& engine : *engines)
-            out << engine.provider << "\t" << engine.label << "\t" << engine.model.value_or("-") << "\t"
-                << backendDisplayName(engine.backend) << "\n";
+            out << engine.provider << "\t" << engine.label << "\t" << engine.model.value_or("-")
+                << "\t" << backendDisplayName(engine.backend) << "\n";
         return kOk;
     }
     if ((action != "enable" && action != "disable") || args.size() != 4) {
@@ -228,7 +231,8 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
     const std::string& provider = args[3];
     auto known = translationProviderFromRawValue(provider);
     if (!known) {
-        err << "未知的引擎 " << provider << "；可用：google、deepl、microsoft、openai、gemini、claude。\n";
+        err << "未知的引擎 " << provider
+            << "；可用：google、deepl、microsoft、openai、gemini、claude。\n";
         return kUsage;
     }
     if (action == "disable") {
@@ -274,8 +278,8 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
     return kOk;
 }
 
-int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in, std::ostream& out,
-                     std::ostream& err) {
+int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in,
+                     std::ostream& out, std::ostream& err) {
     const auto& args = parsed.positional;
     std::string action = args.size() > 1 ? args[1] : "";
     if (action == "list" && args.size() == 2) {
@@ -297,7 +301,8 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
     }
     const std::string& name = args[2];
     if (name != "transcription" && !translationProviderFromRawValue(name)) {
-        err << "未知的服务商 " << name << "；可用：google、deepl、microsoft、openai、gemini、claude、transcription。\n";
+        err << "未知的服务商 " << name
+            << "；可用：google、deepl、microsoft、openai、gemini、claude、transcription。\n";
         return kUsage;
     }
     auto settings = db.providerSettings(name);
@@ -313,7 +318,8 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
         settings->apiKey = line;
     }
     if (auto endpoint = option(parsed, "--endpoint")) {
-        if (!endpoint->empty() && !endpoint->starts_with("https://") && !endpoint->starts_with("http://")) {
+        if (!endpoint->empty() && !endpoint->starts_with("https://") &&
+            !endpoint->starts_with("http://")) {
             err << "地址必须以 https:// 或 http:// 开头。\n";
             return kUsage;
         }
@@ -329,7 +335,8 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
     return kOk;
 }
 
-int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out, std::ostream& err) {
+int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out,
+                  std::ostream& err) {
     const auto& args = parsed.positional;
     if (args.size() != 3 || args[1] != "revoke") {
         err << adminUsage();
@@ -351,17 +358,20 @@ int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostre
 std::string adminUsage() {
     return "用法：aurelo-service admin --data 目录 命令\n"
            "  users list\n"
-           "  users add 用户名 [--password 密码 | --password-stdin]   （不给密码时生成并显示随机密码）\n"
+           "  users add 用户名 [--password 密码 | --password-stdin]   "
+           "（不给密码时生成并显示随机密码）\n"
            "  users set-password 用户名 [--password 密码 | --password-stdin]\n"
            "  users remove 用户名\n"
            "  engines list 用户名\n"
            "  engines enable 用户名 引擎 [--label 显示名称] [--model 模型] [--backend apertium]\n"
            "  engines disable 用户名 引擎\n"
            "  providers list\n"
-           "  providers set 服务商 [--key 密钥 | --key-stdin] [--endpoint 地址] [--region 区域] [--model 模型]\n"
+           "  providers set 服务商 [--key 密钥 | --key-stdin] [--endpoint 地址] [--region 区域] "
+           "[--model 模型]\n"
            "  tokens revoke 用户名\n"
            "  apertium pairs\n"
-           "引擎：google、deepl、microsoft、openai、gemini、claude；服务商另有 transcription（语音识别）。\n";
+           "引擎：google、deepl、microsoft、openai、gemini、claude；服务商另有 "
+           "transcription（语音识别）。\n";
 }
 
 int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,

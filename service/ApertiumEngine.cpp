@@ -16,7 +16,9 @@ namespace {
 
 constexpr const char* kEngineName = "离线演示引擎 (Apertium)";
 
-EngineFailure failure(unsigned status, std::string message) { return {status, std::move(message)}; }
+EngineFailure failure(unsigned status, std::string message) {
+    return {status, std::move(message)};
+}
 
 } // namespace
 
@@ -43,8 +45,17 @@ std::string encodeApertiumStream(const std::string& text) {
     std::string stream;
     for (char c : text) {
         switch (c) {
-        case '\\': case '[': case ']': case '^': case '$': case '/': case '@':
-        case '<': case '>': case '{': case '}':
+        case '\\':
+        case '[':
+        case ']':
+        case '^':
+        case '$':
+        case '/':
+        case '@':
+        case '<':
+        case '>':
+        case '{':
+        case '}':
             stream.push_back('\\');
             stream.push_back(c);
             break;
@@ -129,13 +140,15 @@ void ApertiumRunner::start(Job job) {
     GErrorHolder error;
     std::string program = m_configuration.program;
     const char* argv[] = {program.c_str(), "-u", "-z", "-f", "none", job.mode.c_str(), nullptr};
-    auto process = adoptGRef(g_subprocess_newv(
-        argv, static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                            G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-        error.out()));
+    auto process = adoptGRef(
+        g_subprocess_newv(argv,
+                          static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                        G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                        G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                          error.out()));
     if (!process) {
-        job.completion(std::unexpected(failure(
-            503, std::string(kEngineName) + " 无法启动：" + (error ? error->message : "未知错误"))));
+        job.completion(std::unexpected(failure(503, std::string(kEngineName) + " 无法启动：" +
+                                                        (error ? error->message : "未知错误"))));
         return;
     }
     std::string input;
@@ -146,8 +159,8 @@ void ApertiumRunner::start(Job job) {
         input.push_back('\0');
     }
     auto bytes = adoptGRef(g_bytes_new(input.data(), input.size()));
-    auto* running = new RunningProcess{shared_from_this(), process, job.texts.size(), 0, false,
-                                       std::move(job.completion)};
+    auto* running = new RunningProcess{
+        shared_from_this(), process, job.texts.size(), 0, false, std::move(job.completion)};
     running->timer = g_timeout_add(static_cast<guint>(m_configuration.timeout.count()),
                                    processTimeoutCallback, running);
     ++m_running;
@@ -170,11 +183,11 @@ void ApertiumRunner::start(Job job) {
                 return running->completion(std::unexpected(
                     failure(504, std::string(kEngineName) + " 翻译超时，请稍后再试。")));
             if (!communicated || !g_subprocess_get_successful(G_SUBPROCESS(source)))
-                return running->completion(std::unexpected(
-                    failure(502, std::string(kEngineName) + " 翻译失败。")));
+                return running->completion(
+                    std::unexpected(failure(502, std::string(kEngineName) + " 翻译失败。")));
             gsize size = 0;
-            const char* data_ = output ? static_cast<const char*>(g_bytes_get_data(output.get(), &size))
-                                       : nullptr;
+            const char* data_ =
+                output ? static_cast<const char*>(g_bytes_get_data(output.get(), &size)) : nullptr;
             std::string_view all(data_ ? data_ : "", data_ ? size : 0);
             std::vector<TranslationResult> results;
             std::size_t start = 0;
@@ -182,7 +195,8 @@ void ApertiumRunner::start(Job job) {
                 std::size_t end = all.find('\0', start);
                 if (end == std::string_view::npos)
                     break;
-                std::string text = decodeApertiumStream(std::string(all.substr(start, end - start)));
+                std::string text =
+                    decodeApertiumStream(std::string(all.substr(start, end - start)));
                 // Apertium may end a segment with the blank that followed the last word.
                 while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
                     text.pop_back();
@@ -220,10 +234,12 @@ void ApertiumEngine::translate(std::vector<std::string> texts, std::string targe
     }
     // Apertium cannot tell languages apart; with several sources for one target, English is the
     // likeliest in customer chats.
-    auto chosen = std::ranges::find_if(candidates, [](const ApertiumPair* p) { return p->source == "en"; });
+    auto chosen =
+        std::ranges::find_if(candidates, [](const ApertiumPair* p) { return p->source == "en"; });
     const ApertiumPair* pair = chosen != candidates.end() ? *chosen : candidates.front();
     if (texts.empty()) {
-        postToMainLoop([completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
+        postToMainLoop(
+            [completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
         return;
     }
     m_runner->run(pair->mode, std::move(texts), std::move(completion));

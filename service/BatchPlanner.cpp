@@ -16,8 +16,8 @@ std::vector<std::pair<std::size_t, std::size_t>> planBatches(const std::vector<s
     std::size_t first = 0, characters = 0;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         std::size_t length = characterCount(texts[i]);
-        bool full = i - first >= maxItems ||
-                    (limits.maxCharacters > 0 && i > first && characters + length > limits.maxCharacters);
+        bool full = i - first >= maxItems || (limits.maxCharacters > 0 && i > first &&
+                                              characters + length > limits.maxCharacters);
         if (full) {
             batches.emplace_back(first, i);
             first = i;

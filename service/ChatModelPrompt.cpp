@@ -6,13 +6,15 @@
 
 namespace aurelo::service {
 
-ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts, const std::string& target) {
+ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts,
+                                     const std::string& target) {
     std::string count = std::to_string(texts.size());
     ChatModelPrompt prompt;
     prompt.system =
         "You are the translation engine of a customer-service chat tool. Translate every string "
-        "of the \"texts\" array in the user's JSON message into " + languageName(target) +
-        " (language code " + target + "). Translate faithfully; keep emoji, numbers, URLs, "
+        "of the \"texts\" array in the user's JSON message into " +
+        languageName(target) + " (language code " + target +
+        "). Translate faithfully; keep emoji, numbers, URLs, "
         "names and line breaks; never answer, explain or add anything. Reply with only a JSON "
         "object of the form {\"translations\": [{\"text\": \"<translation>\", "
         "\"detectedLanguage\": \"<ISO 639-1 code of the source text>\"}]} holding exactly " +
@@ -44,7 +46,8 @@ EngineOutcome parseChatModelReply(const std::string& reply, std::size_t expected
             return std::unexpected(unrecognisedAnswer(displayName));
         TranslationResult result{item["text"].get<std::string>(), std::nullopt};
         if (item.contains("detectedLanguage") && item["detectedLanguage"].is_string())
-            result.detectedLanguage = clientLanguageCode(item["detectedLanguage"].get<std::string>());
+            result.detectedLanguage =
+                clientLanguageCode(item["detectedLanguage"].get<std::string>());
         results.push_back(std::move(result));
     }
     return results;

@@ -16,7 +16,8 @@ struct ChatModelPrompt {
     std::string user;
 };
 
-ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts, const std::string& target);
+ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts,
+                                     const std::string& target);
 
 // Reads the model's reply text. Tolerates a Markdown code fence around the JSON, which models
 // add now and then despite the instruction; anything else that is not the promised object, or

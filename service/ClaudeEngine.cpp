@@ -10,9 +10,15 @@
 
 namespace aurelo::service {
 
-std::string ClaudeEngine::identity() const { return "claude:" + m_settings.model; }
-std::string ClaudeEngine::displayName() const { return "Claude"; }
-BatchLimits ClaudeEngine::limits() const { return {kChatModelMaxTexts, kChatModelMaxCharacters}; }
+std::string ClaudeEngine::identity() const {
+    return "claude:" + m_settings.model;
+}
+std::string ClaudeEngine::displayName() const {
+    return "Claude";
+}
+BatchLimits ClaudeEngine::limits() const {
+    return {kChatModelMaxTexts, kChatModelMaxCharacters};
+}
 
 void ClaudeEngine::translateChunk(std::vector<std::string> texts, const std::string& target,
                                   EngineCompletion completion) {
@@ -27,19 +33,21 @@ void ClaudeEngine::translateChunk(std::vector<std::string> texts, const std::str
                                     {"messages", {{{"role", "user"}, {"content", prompt.user}}}}});
     std::string name = displayName();
     std::size_t count = texts.size();
-    sendUpstream(m_context, name, request, [name, count, completion = std::move(completion)](JsonOutcome answer) {
-        if (!answer)
-            return completion(std::unexpected(answer.error()));
-        const auto& body = *answer;
-        if (!body.is_object() || !body.contains("content") || !body["content"].is_array())
-            return completion(std::unexpected(unrecognisedAnswer(name)));
-        std::string reply;
-        for (const auto& block : body["content"])
-            if (block.is_object() && block.contains("type") && block["type"] == "text" && block.contains("text") &&
-                block["text"].is_string())
-                reply += block["text"].get<std::string>();
-        completion(parseChatModelReply(reply, count, name));
-    });
+    sendUpstream(
+        m_context, name, request,
+        [name, count, completion = std::move(completion)](JsonOutcome answer) {
+            if (!answer)
+                return completion(std::unexpected(answer.error()));
+            const auto& body = *answer;
+            if (!body.is_object() || !body.contains("content") || !body["content"].is_array())
+                return completion(std::unexpected(unrecognisedAnswer(name)));
+            std::string reply;
+            for (const auto& block : body["content"])
+                if (block.is_object() && block.contains("type") && block["type"] == "text" &&
+                    block.contains("text") && block["text"].is_string())
+                    reply += block["text"].get<std::string>();
+            completion(parseChatModelReply(reply, count, name));
+        });
 }
 
 } // namespace aurelo::service

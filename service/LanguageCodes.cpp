@@ -17,21 +17,36 @@ struct Language {
 
 // The client's chat languages (without "auto"), with Apertium's ISO 639-3 names.
 constexpr std::array kLanguages{
-    Language{"zh-CN", "Simplified Chinese", "zho", "简体中文"}, Language{"en", "English", "eng", "英语"},
-    Language{"es", "Spanish", "spa", "西班牙语"},     Language{"fr", "French", "fra", "法语"},
-    Language{"de", "German", "deu", "德语"},      Language{"it", "Italian", "ita", "意大利语"},
-    Language{"pt", "Portuguese", "por", "葡萄牙语"},  Language{"ja", "Japanese", "jpn", "日语"},
-    Language{"ko", "Korean", "kor", "韩语"},      Language{"ar", "Arabic", "ara", "阿拉伯语"},
-    Language{"ru", "Russian", "rus", "俄语"},     Language{"th", "Thai", "tha", "泰语"},
-    Language{"vi", "Vietnamese", "vie", "越南语"},  Language{"id", "Indonesian", "ind", "印度尼西亚语"},
-    Language{"tr", "Turkish", "tur", "土耳其语"},     Language{"nl", "Dutch", "nld", "荷兰语"},
-    Language{"pl", "Polish", "pol", "波兰语"},      Language{"hi", "Hindi", "hin", "印地语"},
-    Language{"he", "Hebrew", "heb", "希伯来语"},      Language{"sv", "Swedish", "swe", "瑞典语"},
-    Language{"no", "Norwegian", "nob", "挪威语"},   Language{"da", "Danish", "dan", "丹麦语"},
-    Language{"fi", "Finnish", "fin", "芬兰语"},     Language{"el", "Greek", "ell", "希腊语"},
-    Language{"cs", "Czech", "ces", "捷克语"},       Language{"ro", "Romanian", "ron", "罗马尼亚语"},
-    Language{"uk", "Ukrainian", "ukr", "乌克兰语"},   Language{"ms", "Malay", "zlm", "马来语"},
-    Language{"tl", "Filipino", "tgl", "菲律宾语"},    Language{"bn", "Bengali", "ben", "孟加拉语"},
+    Language{"zh-CN", "Simplified Chinese", "zho", "简体中文"},
+    Language{"en", "English", "eng", "英语"},
+    Language{"es", "Spanish", "spa", "西班牙语"},
+    Language{"fr", "French", "fra", "法语"},
+    Language{"de", "German", "deu", "德语"},
+    Language{"it", "Italian", "ita", "意大利语"},
+    Language{"pt", "Portuguese", "por", "葡萄牙语"},
+    Language{"ja", "Japanese", "jpn", "日语"},
+    Language{"ko", "Korean", "kor", "韩语"},
+    Language{"ar", "Arabic", "ara", "阿拉伯语"},
+    Language{"ru", "Russian", "rus", "俄语"},
+    Language{"th", "Thai", "tha", "泰语"},
+    Language{"vi", "Vietnamese", "vie", "越南语"},
+    Language{"id", "Indonesian", "ind", "印度尼西亚语"},
+    Language{"tr", "Turkish", "tur", "土耳其语"},
+    Language{"nl", "Dutch", "nld", "荷兰语"},
+    Language{"pl", "Polish", "pol", "波兰语"},
+    Language{"hi", "Hindi", "hin", "印地语"},
+    Language{"he", "Hebrew", "heb", "希伯来语"},
+    Language{"sv", "Swedish", "swe", "瑞典语"},
+    Language{"no", "Norwegian", "nob", "挪威语"},
+    Language{"da", "Danish", "dan", "丹麦语"},
+    Language{"fi", "Finnish", "fin", "芬兰语"},
+    Language{"el", "Greek", "ell", "希腊语"},
+    Language{"cs", "Czech", "ces", "捷克语"},
+    Language{"ro", "Romanian", "ron", "罗马尼亚语"},
+    Language{"uk", "Ukrainian", "ukr", "乌克兰语"},
+    Language{"ms", "Malay", "zlm", "马来语"},
+    Language{"tl", "Filipino", "tgl", "菲律宾语"},
+    Language{"bn", "Bengali", "ben", "孟加拉语"},
     Language{"ur", "Urdu", "urd", "乌尔都语"},
 };
 
@@ -50,7 +65,8 @@ std::string upper(std::string_view text) {
 } // namespace
 
 bool isPlausibleLanguageCode(std::string_view code) {
-    return code.size() >= 2 && code.size() <= 16 && std::isalpha(static_cast<unsigned char>(code[0])) &&
+    return code.size() >= 2 && code.size() <= 16 &&
+           std::isalpha(static_cast<unsigned char>(code[0])) &&
            std::ranges::all_of(code, [](unsigned char c) { return std::isalnum(c) || c == '-'; });
 }
 

@@ -15,11 +15,17 @@ namespace {
 constexpr const char* kDefaultEndpoint = "https://api.cognitive.microsofttranslator.com";
 }
 
-std::string MicrosoftTranslatorEngine::identity() const { return "microsoft"; }
-std::string MicrosoftTranslatorEngine::displayName() const { return "Microsoft Translator"; }
+std::string MicrosoftTranslatorEngine::identity() const {
+    return "microsoft";
+}
+std::string MicrosoftTranslatorEngine::displayName() const {
+    return "Microsoft Translator";
+}
 
 // The array may hold at most 1,000 elements and 50,000 characters in all.
-BatchLimits MicrosoftTranslatorEngine::limits() const { return {1000, 50000}; }
+BatchLimits MicrosoftTranslatorEngine::limits() const {
+    return {1000, 50000};
+}
 
 void MicrosoftTranslatorEngine::translateChunk(std::vector<std::string> texts,
                                                const std::string& target,
@@ -36,27 +42,31 @@ void MicrosoftTranslatorEngine::translateChunk(std::vector<std::string> texts,
         request.headers.emplace_back("Ocp-Apim-Subscription-Region", m_settings.region);
     request.body = json::serialize(body);
     std::string name = displayName();
-    sendUpstream(m_context, name, request, [name, completion = std::move(completion)](JsonOutcome answer) {
-        if (!answer)
-            return completion(std::unexpected(answer.error()));
-        if (!answer->is_array())
-            return completion(std::unexpected(unrecognisedAnswer(name)));
-        std::vector<TranslationResult> results;
-        for (const auto& item : *answer) {
-            if (!item.is_object() || !item.contains("translations") || !item["translations"].is_array() ||
-                item["translations"].empty() || !item["translations"][0].is_object() ||
-                !item["translations"][0].contains("text") || !item["translations"][0]["text"].is_string())
+    sendUpstream(
+        m_context, name, request, [name, completion = std::move(completion)](JsonOutcome answer) {
+            if (!answer)
+                return completion(std::unexpected(answer.error()));
+            if (!answer->is_array())
                 return completion(std::unexpected(unrecognisedAnswer(name)));
-            TranslationResult result{item["translations"][0]["text"].get<std::string>(), std::nullopt};
-            if (item.contains("detectedLanguage") && item["detectedLanguage"].is_object() &&
-                item["detectedLanguage"].contains("language") &&
-                item["detectedLanguage"]["language"].is_string())
-                result.detectedLanguage =
-                    clientLanguageCode(item["detectedLanguage"]["language"].get<std::string>());
-            results.push_back(std::move(result));
-        }
-        completion(std::move(results));
-    });
+            std::vector<TranslationResult> results;
+            for (const auto& item : *answer) {
+                if (!item.is_object() || !item.contains("translations") ||
+                    !item["translations"].is_array() || item["translations"].empty() ||
+                    !item["translations"][0].is_object() ||
+                    !item["translations"][0].contains("text") ||
+                    !item["translations"][0]["text"].is_string())
+                    return completion(std::unexpected(unrecognisedAnswer(name)));
+                TranslationResult result{item["translations"][0]["text"].get<std::string>(),
+                                         std::nullopt};
+                if (item.contains("detectedLanguage") && item["detectedLanguage"].is_object() &&
+                    item["detectedLanguage"].contains("language") &&
+                    item["detectedLanguage"]["language"].is_string())
+                    result.detectedLanguage =
+                        clientLanguageCode(item["detectedLanguage"]["language"].get<std::string>());
+                results.push_back(std::move(result));
+            }
+            completion(std::move(results));
+        });
 }
 
 } // namespace aurelo::service

@@ -11,9 +11,15 @@
 
 namespace aurelo::service {
 
-std::string OpenAIEngine::identity() const { return "openai:" + m_settings.model; }
-std::string OpenAIEngine::displayName() const { return "OpenAI"; }
-BatchLimits OpenAIEngine::limits() const { return {kChatModelMaxTexts, kChatModelMaxCharacters}; }
+std::string OpenAIEngine::identity() const {
+    return "openai:" + m_settings.model;
+}
+std::string OpenAIEngine::displayName() const {
+    return "OpenAI";
+}
+BatchLimits OpenAIEngine::limits() const {
+    return {kChatModelMaxTexts, kChatModelMaxCharacters};
+}
 
 void OpenAIEngine::translateChunk(std::vector<std::string> texts, const std::string& target,
                                   EngineCompletion completion) {
@@ -29,19 +35,22 @@ void OpenAIEngine::translateChunk(std::vector<std::string> texts, const std::str
                                     {"response_format", {{"type", "json_object"}}}});
     std::string name = displayName();
     std::size_t count = texts.size();
-    sendUpstream(m_context, name, request, [name, count, completion = std::move(completion)](JsonOutcome answer) {
-        if (!answer)
-            return completion(std::unexpected(answer.error()));
-        const auto& body = *answer;
-        if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
-            body["choices"].empty() || !body["choices"][0].is_object())
-            return completion(std::unexpected(unrecognisedAnswer(name)));
-        const auto& choice = body["choices"][0];
-        if (!choice.contains("message") || !choice["message"].is_object() ||
-            !choice["message"].contains("content") || !choice["message"]["content"].is_string())
-            return completion(std::unexpected(unrecognisedAnswer(name)));
-        completion(parseChatModelReply(choice["message"]["content"].get<std::string>(), count, name));
-    });
+    sendUpstream(
+        m_context, name, request,
+        [name, count, completion = std::move(completion)](JsonOutcome answer) {
+            if (!answer)
+                return completion(std::unexpected(answer.error()));
+            const auto& body = *answer;
+            if (!body.is_object() || !body.contains("choices") || !body["choices"].is_array() ||
+                body["choices"].empty() || !body["choices"][0].is_object())
+                return completion(std::unexpected(unrecognisedAnswer(name)));
+            const auto& choice = body["choices"][0];
+            if (!choice.contains("message") || !choice["message"].is_object() ||
+                !choice["message"].contains("content") || !choice["message"]["content"].is_string())
+                return completion(std::unexpected(unrecognisedAnswer(name)));
+            completion(
+                parseChatModelReply(choice["message"]["content"].get<std::string>(), count, name));
+        });
 }
 
 } // namespace aurelo::service

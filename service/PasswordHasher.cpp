@@ -92,8 +92,8 @@ bool PasswordHasher::verify(std::string_view password, std::string_view stored) 
     if (parts.size() != 6 || parts[0] != "scrypt")
         return false;
     auto log2N = parseNumber(parts[1]), r = parseNumber(parts[2]), p = parseNumber(parts[3]);
-    if (!log2N || !r || !p || *log2N < 1 || *log2N > kMaxLog2N || *r < 1 || *r > kMaxR ||
-        *p < 1 || *p > kMaxP)
+    if (!log2N || !r || !p || *log2N < 1 || *log2N > kMaxLog2N || *r < 1 || *r > kMaxR || *p < 1 ||
+        *p > kMaxP)
         return false;
     auto salt = unbase64(parts[4]);
     auto expected = unbase64(parts[5]);

@@ -59,21 +59,22 @@ void sendUpstream(const UpstreamContext& context, const std::string& displayName
                   const HttpRequest& request, std::function<void(JsonOutcome)> completion) {
     HttpRequest timed = request;
     timed.timeout = context.timeout;
-    context.session->send(timed, [displayName, completion = std::move(completion)](HttpResult result) {
+    context.session->send(timed, [displayName,
+                                  completion = std::move(completion)](HttpResult result) {
         if (!result) {
             if (result.error().kind == TransportError::Kind::TimedOut)
-                return completion(std::unexpected(
-                    EngineFailure{504, displayName + " 响应超时，请稍后再试。"}));
+                return completion(
+                    std::unexpected(EngineFailure{504, displayName + " 响应超时，请稍后再试。"}));
             return completion(std::unexpected(
                 EngineFailure{502, "无法连接 " + displayName + "：" + result.error().description}));
         }
         unsigned status = result->status;
         if (status == 401 || status == 403)
-            return completion(std::unexpected(EngineFailure{
-                502, displayName + " 拒绝了服务端配置的 API 密钥，请联系管理员。"}));
+            return completion(std::unexpected(
+                EngineFailure{502, displayName + " 拒绝了服务端配置的 API 密钥，请联系管理员。"}));
         if (status == 429 || status == 456)
-            return completion(std::unexpected(EngineFailure{
-                503, displayName + " 请求过于频繁或额度已用尽，请稍后再试。"}));
+            return completion(std::unexpected(
+                EngineFailure{503, displayName + " 请求过于频繁或额度已用尽，请稍后再试。"}));
         if (status < 200 || status > 299) {
             std::string detail = shorten(upstreamMessage(result->body));
             std::string message = displayName + " 请求失败（HTTP " + std::to_string(status) + "）";
@@ -102,7 +103,8 @@ struct ChunkRun {
 void ChunkedEngine::translate(std::vector<std::string> texts, std::string target,
                               EngineCompletion completion) {
     if (texts.empty()) {
-        postToMainLoop([completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
+        postToMainLoop(
+            [completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
         return;
     }
     auto plan = planBatches(texts, limits());

@@ -7,13 +7,15 @@ namespace aurelo::service {
 
 double RateLimiter::refill(const Bucket& bucket, Clock::time_point now) const {
     double elapsed = std::chrono::duration<double>(now - bucket.updated).count();
-    return std::min<double>(m_perMinute, bucket.tokens + std::max(0.0, elapsed) * m_perMinute / 60.0);
+    return std::min<double>(m_perMinute,
+                            bucket.tokens + std::max(0.0, elapsed) * m_perMinute / 60.0);
 }
 
 void RateLimiter::forgetIdle(Clock::time_point now) {
     // A bucket that has refilled completely is the same as no bucket; dropping those keeps the
     // map bounded by the keys active in the last minute.
-    std::erase_if(m_buckets, [&](const auto& entry) { return refill(entry.second, now) >= m_perMinute; });
+    std::erase_if(m_buckets,
+                  [&](const auto& entry) { return refill(entry.second, now) >= m_perMinute; });
 }
 
 bool RateLimiter::allow(const std::string& key, Clock::time_point now) {

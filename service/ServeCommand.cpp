@@ -16,8 +16,10 @@ namespace aurelo::service {
 namespace {
 
 constexpr const char* kUsage =
-    "用法：aurelo-service serve --listen 地址:端口 --data 目录 [--tls-cert 证书.pem --tls-key 私钥.pem]\n"
-    "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit 每分钟登录次数（每地址，默认 30）]\n"
+    "用法：aurelo-service serve --listen 地址:端口 --data 目录 [--tls-cert 证书.pem --tls-key "
+    "私钥.pem]\n"
+    "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
+    "每分钟登录次数（每地址，默认 30）]\n"
     "  [--token-lifetime-hours 小时（默认 720）] [--upstream-timeout-ms 毫秒（默认 15000）]\n"
     "  [--updates 目录（默认 数据目录/updates）] [--apertium 程序路径]\n";
 
@@ -63,9 +65,16 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         }
         options[argument] = arguments[++i];
     }
-    static const char* kKnown[] = {"--listen", "--data", "--tls-cert", "--tls-key", "--rate-limit",
-                                   "--login-rate-limit", "--token-lifetime-hours", "--upstream-timeout-ms",
-                                   "--updates", "--apertium"};
+    static const char* kKnown[] = {"--listen",
+                                   "--data",
+                                   "--tls-cert",
+                                   "--tls-key",
+                                   "--rate-limit",
+                                   "--login-rate-limit",
+                                   "--token-lifetime-hours",
+                                   "--upstream-timeout-ms",
+                                   "--updates",
+                                   "--apertium"};
     for (const auto& [name, value] : options)
         if (std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
             std::fprintf(stderr, "未知选项：%s\n%s", name.c_str(), kUsage);
@@ -77,7 +86,8 @@ int runServeCommand(const std::vector<std::string>& arguments) {
     }
     auto address = parseListenAddress(options["--listen"]);
     if (!address) {
-        std::fprintf(stderr, "监听地址无效：%s（例如 127.0.0.1:8787）\n", options["--listen"].c_str());
+        std::fprintf(stderr, "监听地址无效：%s（例如 127.0.0.1:8787）\n",
+                     options["--listen"].c_str());
         return 2;
     }
     ServiceConfiguration configuration;
@@ -92,15 +102,27 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         apply(*value);
         return true;
     };
-    if (!numeric("--rate-limit", [&](unsigned long v) { configuration.rateLimitPerMinute = static_cast<unsigned>(v); }) ||
-        !numeric("--login-rate-limit", [&](unsigned long v) { configuration.loginRateLimitPerMinute = static_cast<unsigned>(v); }) ||
-        !numeric("--token-lifetime-hours", [&](unsigned long v) { configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v)); }) ||
-        !numeric("--upstream-timeout-ms", [&](unsigned long v) { configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v)); }))
+    if (!numeric("--rate-limit",
+                 [&](unsigned long v) {
+                     configuration.rateLimitPerMinute = static_cast<unsigned>(v);
+                 }) ||
+        !numeric("--login-rate-limit",
+                 [&](unsigned long v) {
+                     configuration.loginRateLimitPerMinute = static_cast<unsigned>(v);
+                 }) ||
+        !numeric("--token-lifetime-hours",
+                 [&](unsigned long v) {
+                     configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v));
+                 }) ||
+        !numeric("--upstream-timeout-ms", [&](unsigned long v) {
+            configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v));
+        }))
         return 2;
 
     std::filesystem::path data = options["--data"];
-    configuration.updatesDirectory = options.contains("--updates") ? std::filesystem::path(options["--updates"])
-                                                                  : data / "updates";
+    configuration.updatesDirectory = options.contains("--updates")
+                                         ? std::filesystem::path(options["--updates"])
+                                         : data / "updates";
     if (options.contains("--apertium"))
         configuration.apertium.program = options["--apertium"];
     if (g_mkdir_with_parents(data.c_str(), 0700) != 0 ||

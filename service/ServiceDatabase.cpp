@@ -47,15 +47,18 @@ PRAGMA user_version = 1;
 // One prepared statement, finalised when it goes out of scope.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK; }
+    Statement(sqlite3* db, const char* sql) {
+        m_ok = sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) == SQLITE_OK;
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     ~Statement() { sqlite3_finalize(m_stmt); }
 
     bool ok() const { return m_ok; }
     Statement& bind(int index, const std::string& value) {
-        m_ok = m_ok && sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()),
-                                         SQLITE_TRANSIENT) == SQLITE_OK;
+        m_ok =
+            m_ok && sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()),
+                                      SQLITE_TRANSIENT) == SQLITE_OK;
         return *this;
     }
     Statement& bind(int index, std::int64_t value) {
@@ -91,7 +94,8 @@ private:
 
 } // namespace
 
-DatabaseResult<std::unique_ptr<ServiceDatabase>> ServiceDatabase::open(const std::filesystem::path& file) {
+DatabaseResult<std::unique_ptr<ServiceDatabase>>
+ServiceDatabase::open(const std::filesystem::path& file) {
     sqlite3* handle = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(file.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
@@ -109,7 +113,9 @@ DatabaseResult<std::unique_ptr<ServiceDatabase>> ServiceDatabase::open(const std
     return db;
 }
 
-ServiceDatabase::~ServiceDatabase() { sqlite3_close_v2(m_db); }
+ServiceDatabase::~ServiceDatabase() {
+    sqlite3_close_v2(m_db);
+}
 
 DatabaseError ServiceDatabase::lastError(const char* action) const {
     return DatabaseError{std::string("数据库操作失败（") + action + "）：" + sqlite3_errmsg(m_db)};
@@ -121,8 +127,8 @@ DatabaseResult<void> ServiceDatabase::migrate() {
     {
         Statement version(m_db, "PRAGMA user_version");
         if (version.step() != SQLITE_ROW)
-            return std::unexpected(DatabaseError{std::string("数据库文件已损坏或不是本服务的数据库：") +
-                                                 sqlite3_errmsg(m_db)});
+            return std::unexpected(DatabaseError{
+                std::string("数据库文件已损坏或不是本服务的数据库：") + sqlite3_errmsg(m_db)});
         current = version.integer(0);
     }
     if (current > kSchemaVersion)
@@ -173,7 +179,8 @@ DatabaseResult<bool> ServiceDatabase::removeUser(const std::string& username) {
 }
 
 DatabaseResult<std::optional<UserRecord>> ServiceDatabase::findUser(const std::string& username) {
-    Statement find(m_db, "SELECT id, username, password_hash, created_at FROM users WHERE username = ?");
+    Statement find(m_db,
+                   "SELECT id, username, password_hash, created_at FROM users WHERE username = ?");
     int rc = find.bind(1, username).step();
     if (rc == SQLITE_DONE)
         return std::optional<UserRecord>();
@@ -184,10 +191,11 @@ DatabaseResult<std::optional<UserRecord>> ServiceDatabase::findUser(const std::s
 }
 
 DatabaseResult<std::vector<UserSummary>> ServiceDatabase::listUsers(std::int64_t now) {
-    Statement list(m_db, "SELECT u.username, u.created_at, "
-                         "(SELECT count(*) FROM engines e WHERE e.user_id = u.id), "
-                         "(SELECT count(*) FROM tokens t WHERE t.user_id = u.id AND t.expires_at > ?) "
-                         "FROM users u ORDER BY u.username");
+    Statement list(m_db,
+                   "SELECT u.username, u.created_at, "
+                   "(SELECT count(*) FROM engines e WHERE e.user_id = u.id), "
+                   "(SELECT count(*) FROM tokens t WHERE t.user_id = u.id AND t.expires_at > ?) "
+                   "FROM users u ORDER BY u.username");
     list.bind(1, now);
     std::vector<UserSummary> users;
     int rc;
@@ -207,7 +215,8 @@ DatabaseResult<bool> ServiceDatabase::setPasswordHash(const std::string& usernam
     bool ok = update.bind(1, hash).bind(2, username).step() == SQLITE_DONE;
     bool found = ok && sqlite3_changes(m_db) > 0;
     if (ok && found) {
-        Statement revoke(m_db, "DELETE FROM tokens WHERE user_id = (SELECT id FROM users WHERE username = ?)");
+        Statement revoke(
+            m_db, "DELETE FROM tokens WHERE user_id = (SELECT id FROM users WHERE username = ?)");
         ok = revoke.bind(1, username).step() == SQLITE_DONE;
     }
     if (!ok) {
@@ -225,15 +234,16 @@ DatabaseResult<bool> ServiceDatabase::setPasswordHash(const std::string& usernam
 
 DatabaseResult<void> ServiceDatabase::storeToken(std::int64_t userId, const std::string& tokenHash,
                                                  std::int64_t createdAt, std::int64_t expiresAt) {
-    Statement insert(m_db, "INSERT INTO tokens(token_hash, user_id, created_at, expires_at) VALUES(?,?,?,?)");
+    Statement insert(
+        m_db, "INSERT INTO tokens(token_hash, user_id, created_at, expires_at) VALUES(?,?,?,?)");
     if (insert.bind(1, tokenHash).bind(2, userId).bind(3, createdAt).bind(4, expiresAt).step() !=
         SQLITE_DONE)
         return std::unexpected(lastError("保存令牌"));
     return {};
 }
 
-DatabaseResult<std::optional<Account>> ServiceDatabase::accountForToken(const std::string& tokenHash,
-                                                                        std::int64_t now) {
+DatabaseResult<std::optional<Account>>
+ServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
     Statement find(m_db, "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
                          "WHERE t.token_hash = ? AND t.expires_at > ?");
     int rc = find.bind(1, tokenHash).bind(2, now).step();
@@ -276,7 +286,10 @@ DatabaseResult<bool> ServiceDatabase::enableEngine(const std::string& username,
                      "  (SELECT coalesce(max(position), 0) + 1 FROM engines WHERE user_id = ?1)) "
                      "ON CONFLICT(user_id, provider) DO UPDATE SET label = excluded.label, "
                      "  model = excluded.model, backend = excluded.backend");
-    upsert.bind(1, (*user)->id).bind(2, engine.provider).bind(3, engine.label).bind(5, engine.backend);
+    upsert.bind(1, (*user)->id)
+        .bind(2, engine.provider)
+        .bind(3, engine.label)
+        .bind(5, engine.backend);
     if (engine.model)
         upsert.bind(4, *engine.model);
     else
@@ -309,7 +322,9 @@ DatabaseResult<std::vector<EngineRecord>> ServiceDatabase::engines(std::int64_t 
 }
 
 DatabaseResult<ProviderSettings> ServiceDatabase::providerSettings(const std::string& name) {
-    Statement find(m_db, "SELECT name, api_key, endpoint, region, model FROM provider_settings WHERE name = ?");
+    Statement find(
+        m_db,
+        "SELECT name, api_key, endpoint, region, model FROM provider_settings WHERE name = ?");
     int rc = find.bind(1, name).step();
     if (rc == SQLITE_DONE)
         return ProviderSettings{name, {}, {}, {}, {}};
@@ -319,7 +334,8 @@ DatabaseResult<ProviderSettings> ServiceDatabase::providerSettings(const std::st
 }
 
 DatabaseResult<std::vector<ProviderSettings>> ServiceDatabase::allProviderSettings() {
-    Statement list(m_db, "SELECT name, api_key, endpoint, region, model FROM provider_settings ORDER BY name");
+    Statement list(
+        m_db, "SELECT name, api_key, endpoint, region, model FROM provider_settings ORDER BY name");
     std::vector<ProviderSettings> all;
     int rc;
     while ((rc = list.step()) == SQLITE_ROW)
@@ -330,11 +346,15 @@ DatabaseResult<std::vector<ProviderSettings>> ServiceDatabase::allProviderSettin
 }
 
 DatabaseResult<void> ServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
-    Statement upsert(m_db, "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
-                           "VALUES(?,?,?,?,?) ON CONFLICT(name) DO UPDATE SET api_key = excluded.api_key, "
-                           "endpoint = excluded.endpoint, region = excluded.region, model = excluded.model");
-    upsert.bind(1, settings.name).bind(2, settings.apiKey).bind(3, settings.endpoint)
-        .bind(4, settings.region).bind(5, settings.model);
+    Statement upsert(
+        m_db, "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
+              "VALUES(?,?,?,?,?) ON CONFLICT(name) DO UPDATE SET api_key = excluded.api_key, "
+              "endpoint = excluded.endpoint, region = excluded.region, model = excluded.model");
+    upsert.bind(1, settings.name)
+        .bind(2, settings.apiKey)
+        .bind(3, settings.endpoint)
+        .bind(4, settings.region)
+        .bind(5, settings.model);
     if (upsert.step() != SQLITE_DONE)
         return std::unexpected(lastError("保存服务商设置"));
     return {};

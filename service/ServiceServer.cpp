@@ -38,7 +38,8 @@ std::optional<std::string> stringMember(const nlohmann::json& object, const char
 
 // Strict base64 (standard alphabet, optional padding, white space tolerated); nullopt for
 // anything else, or when the decoded size would pass `limit`.
-std::optional<std::string> decodeBase64(const std::string& text, std::size_t limit, bool& tooLarge) {
+std::optional<std::string> decodeBase64(const std::string& text, std::size_t limit,
+                                        bool& tooLarge) {
     static constexpr auto kDecode = [] {
         std::array<int, 256> table{};
         table.fill(-1);
@@ -85,7 +86,8 @@ void disableNagle(GSocket* socket) {
 }
 
 // The same for the connections to the providers, set as soon as each one is made.
-void upstreamNetworkEventCallback(SoupMessage*, GSocketClientEvent event, GIOStream* connection, gpointer) {
+void upstreamNetworkEventCallback(SoupMessage*, GSocketClientEvent event, GIOStream* connection,
+                                  gpointer) {
     if (event == G_SOCKET_CLIENT_CONNECTED && G_IS_SOCKET_CONNECTION(connection))
         disableNagle(g_socket_connection_get_socket(G_SOCKET_CONNECTION(connection)));
 }
@@ -131,8 +133,8 @@ struct ServiceServer::Exchange {
 };
 
 ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration configuration)
-    : m_database(database), m_configuration(std::move(configuration)), m_log(m_configuration.logSink),
-      m_rateLimiter(m_configuration.rateLimitPerMinute),
+    : m_database(database), m_configuration(std::move(configuration)),
+      m_log(m_configuration.logSink), m_rateLimiter(m_configuration.rateLimitPerMinute),
       m_loginLimiter(m_configuration.loginRateLimitPerMinute) {
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
@@ -140,7 +142,8 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
         .maxConnectionsPerHost = 16,
         .resourceTimeout = std::chrono::milliseconds(0),
     });
-    g_signal_connect(m_upstream->soupSession(), "request-queued", G_CALLBACK(upstreamRequestQueuedCallback), nullptr);
+    g_signal_connect(m_upstream->soupSession(), "request-queued",
+                     G_CALLBACK(upstreamRequestQueuedCallback), nullptr);
     m_apertium = std::make_shared<ApertiumRunner>(m_configuration.apertium);
     m_dispatcher = std::make_unique<TranslationDispatcher>(
         m_database, EngineFactory({m_upstream, m_configuration.upstreamTimeout}, m_apertium),
@@ -191,8 +194,8 @@ std::expected<void, std::string> ServiceServer::listen(const ListenAddress& addr
     if (secure) {
         if (tlsCertificate.empty() || tlsKey.empty())
             return std::unexpected("启用 HTTPS 需要同时指定 --tls-cert 和 --tls-key。");
-        auto certificate = adoptGRef(g_tls_certificate_new_from_files(tlsCertificate.c_str(),
-                                                                     tlsKey.c_str(), error.out()));
+        auto certificate = adoptGRef(
+            g_tls_certificate_new_from_files(tlsCertificate.c_str(), tlsKey.c_str(), error.out()));
         if (!certificate)
             return std::unexpected(std::string("无法读取 TLS 证书或私钥：") + error->message);
         soup_server_set_tls_certificate(m_server.get(), certificate.get());
@@ -200,14 +203,16 @@ std::expected<void, std::string> ServiceServer::listen(const ListenAddress& addr
     auto options = static_cast<SoupServerListenOptions>(secure ? SOUP_SERVER_LISTEN_HTTPS : 0);
     bool ok;
     if (address.host == "localhost") {
-        ok = soup_server_listen_local(m_server.get(), address.port,
-                                      static_cast<SoupServerListenOptions>(options | SOUP_SERVER_LISTEN_IPV4_ONLY),
-                                      error.out());
+        ok = soup_server_listen_local(
+            m_server.get(), address.port,
+            static_cast<SoupServerListenOptions>(options | SOUP_SERVER_LISTEN_IPV4_ONLY),
+            error.out());
     } else {
         auto inet = adoptGRef(g_inet_address_new_from_string(address.host.c_str()));
         if (!inet)
             return std::unexpected("监听地址无效：" + address.host);
-        auto socketAddress = adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
+        auto socketAddress =
+            adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
         ok = soup_server_listen(m_server.get(), socketAddress.get(), options, error.out());
     }
     if (!ok)
@@ -237,9 +242,10 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
     auto refuse = [&](unsigned status, const std::string& text) {
         std::string body = json::serialize({{"error", text}});
         soup_server_message_set_status(message, status, nullptr);
-        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Connection", "close");
-        soup_server_message_set_response(message, "application/json; charset=utf-8", SOUP_MEMORY_COPY,
-                                         body.data(), body.size());
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Connection", "close");
+        soup_server_message_set_response(message, "application/json; charset=utf-8",
+                                         SOUP_MEMORY_COPY, body.data(), body.size());
         RequestLogEntry entry;
         entry.method = soup_server_message_get_method(message);
         entry.path = path;
@@ -268,7 +274,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
     exchange->log.path = path;
     if (const char* remote = soup_server_message_get_remote_host(message))
         exchange->log.remote = remote;
-    if (SoupMessageBody* body = soup_server_message_get_request_body(message); body && body->length > 0) {
+    if (SoupMessageBody* body = soup_server_message_get_request_body(message);
+        body && body->length > 0) {
         auto bytes = adoptGRef(soup_message_body_flatten(body));
         gsize size = 0;
         const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
@@ -277,7 +284,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
     exchange->log.requestBytes = exchange->body.size();
 
     if (m_stopping) {
-        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Connection", "close");
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Connection", "close");
         return respondError(exchange, 503, "服务正在停止，请稍后重试。");
     }
     const std::string& method = exchange->log.method;
@@ -307,12 +315,14 @@ void ServiceServer::pause(const ExchangePtr& exchange) {
     ++m_inProgress;
     soup_server_message_pause(exchange->message.get());
     exchange->disconnectHandler = g_signal_connect(
-        exchange->message.get(), "disconnected",
-        G_CALLBACK(+[](SoupServerMessage*, gpointer data) { static_cast<Exchange*>(data)->disconnected = true; }),
+        exchange->message.get(), "disconnected", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
+            static_cast<Exchange*>(data)->disconnected = true;
+        }),
         exchange.get());
 }
 
-void ServiceServer::respond(const ExchangePtr& exchange, unsigned status, const nlohmann::json& body) {
+void ServiceServer::respond(const ExchangePtr& exchange, unsigned status,
+                            const nlohmann::json& body) {
     if (exchange->answered)
         return;
     exchange->answered = true;
@@ -320,21 +330,24 @@ void ServiceServer::respond(const ExchangePtr& exchange, unsigned status, const 
     std::string text = json::serialize(body);
     if (!exchange->disconnected) {
         soup_server_message_set_status(message, status, nullptr);
-        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Cache-Control", "no-store");
-        soup_server_message_set_response(message, "application/json; charset=utf-8", SOUP_MEMORY_COPY,
-                                         text.data(), text.size());
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Cache-Control", "no-store");
+        soup_server_message_set_response(message, "application/json; charset=utf-8",
+                                         SOUP_MEMORY_COPY, text.data(), text.size());
     }
     exchange->log.status = status;
     finish(exchange);
 }
 
-void ServiceServer::respondError(const ExchangePtr& exchange, unsigned status, const std::string& message) {
+void ServiceServer::respondError(const ExchangePtr& exchange, unsigned status,
+                                 const std::string& message) {
     respond(exchange, status, {{"error", message}});
 }
 
 void ServiceServer::finish(const ExchangePtr& exchange) {
-    exchange->log.durationMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - exchange->start).count();
+    exchange->log.durationMs = std::chrono::duration<double, std::milli>(
+                                   std::chrono::steady_clock::now() - exchange->start)
+                                   .count();
     m_log.write(exchange->log);
     if (exchange->paused) {
         exchange->paused = false;
@@ -368,8 +381,9 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
     exchange->log.user = (*account)->username;
     std::string key = "account:" + std::to_string((*account)->id);
     if (!m_rateLimiter.allow(key)) {
-        soup_message_headers_replace(soup_server_message_get_response_headers(exchange->message.get()),
-                                     "Retry-After", std::to_string(m_rateLimiter.retryAfterSeconds(key)).c_str());
+        soup_message_headers_replace(
+            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
+            std::to_string(m_rateLimiter.retryAfterSeconds(key)).c_str());
         respondError(exchange, 429, "请求过于频繁，请稍后再试。");
         return std::nullopt;
     }
@@ -385,8 +399,9 @@ void ServiceServer::handleHealth(const ExchangePtr& exchange) {
 void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     std::string key = "login:" + exchange->log.remote;
     if (!m_loginLimiter.allow(key)) {
-        soup_message_headers_replace(soup_server_message_get_response_headers(exchange->message.get()),
-                                     "Retry-After", std::to_string(m_loginLimiter.retryAfterSeconds(key)).c_str());
+        soup_message_headers_replace(
+            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
+            std::to_string(m_loginLimiter.retryAfterSeconds(key)).c_str());
         return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
     }
     auto body = json::parseValue(exchange->body);
@@ -424,10 +439,12 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             std::string token = generateAccessToken();
             std::int64_t issued = now();
             std::int64_t expires = issued + m_configuration.tokenLifetime.count();
-            if (token.empty() || !m_database.storeToken(check->user->id, hashAccessToken(token), issued, expires))
+            if (token.empty() ||
+                !m_database.storeToken(check->user->id, hashAccessToken(token), issued, expires))
                 return respondError(exchange, 500, kInternal);
             exchange->log.user = check->user->username;
-            respond(exchange, 200, {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
+            respond(exchange, 200,
+                    {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
         });
 }
 
@@ -475,10 +492,12 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     std::vector<std::string> texts;
     if (batch) {
         const auto& list = (*body)["texts"];
-        if (!list.is_array() || !std::ranges::all_of(list, [](const auto& v) { return v.is_string(); }))
+        if (!list.is_array() ||
+            !std::ranges::all_of(list, [](const auto& v) { return v.is_string(); }))
             return respondError(exchange, 400, "texts 必须是字符串数组。");
         if (list.size() > kMaxBatchTexts)
-            return respondError(exchange, 413, "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
+            return respondError(exchange, 413,
+                                "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
         for (const auto& text : list)
             texts.push_back(trimText(text.get<std::string>()));
     } else {
@@ -492,37 +511,40 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     exchange->log.texts = texts.size();
     for (const auto& text : texts)
         if (characterCount(text) > kMaxTextCharacters)
-            return respondError(exchange, 413, "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) + " 字）。");
+            return respondError(exchange, 413,
+                                "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) +
+                                    " 字）。");
 
     auto engine = m_dispatcher->engineFor(*account, *provider);
     if (!engine)
         return respondError(exchange, engine.error().status, engine.error().message);
     pause(exchange);
     std::weak_ptr<bool> alive = m_alive;
-    m_dispatcher->translate(*engine, std::move(texts), *target,
-                            [this, alive, exchange, batch](DispatchOutcome outcome) {
-                                if (alive.expired())
-                                    return;
-                                if (!outcome)
-                                    return respondError(exchange, outcome.error().status, outcome.error().message);
-                                exchange->log.cacheHits = outcome->cacheHits;
-                                auto encode = [](const TranslationResult& result) {
-                                    nlohmann::json item = {{"text", result.text}};
-                                    if (result.detectedLanguage)
-                                        item["detectedLanguage"] = *result.detectedLanguage;
-                                    return item;
-                                };
-                                if (!batch) {
-                                    const auto& result = outcome->results.front();
-                                    if (result.text.empty())
-                                        return respondError(exchange, 502, "翻译引擎返回了空译文，请稍后重试。");
-                                    return respond(exchange, 200, encode(result));
-                                }
-                                nlohmann::json results = nlohmann::json::array();
-                                for (const auto& result : outcome->results)
-                                    results.push_back(encode(result));
-                                respond(exchange, 200, {{"results", results}});
-                            });
+    m_dispatcher->translate(
+        *engine, std::move(texts), *target,
+        [this, alive, exchange, batch](DispatchOutcome outcome) {
+            if (alive.expired())
+                return;
+            if (!outcome)
+                return respondError(exchange, outcome.error().status, outcome.error().message);
+            exchange->log.cacheHits = outcome->cacheHits;
+            auto encode = [](const TranslationResult& result) {
+                nlohmann::json item = {{"text", result.text}};
+                if (result.detectedLanguage)
+                    item["detectedLanguage"] = *result.detectedLanguage;
+                return item;
+            };
+            if (!batch) {
+                const auto& result = outcome->results.front();
+                if (result.text.empty())
+                    return respondError(exchange, 502, "翻译引擎返回了空译文，请稍后重试。");
+                return respond(exchange, 200, encode(result));
+            }
+            nlohmann::json results = nlohmann::json::array();
+            for (const auto& result : outcome->results)
+                results.push_back(encode(result));
+            respond(exchange, 200, {{"results", results}});
+        });
 }
 
 void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
@@ -549,7 +571,9 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     auto audio = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
     audioText.reset();
     if (tooLarge)
-        return respondError(exchange, 413, "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) + "）。");
+        return respondError(exchange, 413,
+                            "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) +
+                                "）。");
     if (!audio)
         return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
     if (audio->empty())
@@ -573,34 +597,36 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     std::weak_ptr<bool> alive = m_alive;
     transcriber->transcribe(
         *audio, *mime, source,
-        [this, alive, exchange, transcriber, engine = *engine, target](TranscriptOutcome transcript) {
+        [this, alive, exchange, transcriber, engine = *engine,
+         target](TranscriptOutcome transcript) {
             if (alive.expired())
                 return;
             if (!transcript)
-                return respondError(exchange, transcript.error().status, transcript.error().message);
+                return respondError(exchange, transcript.error().status,
+                                    transcript.error().message);
             std::string text = trimText(*transcript);
             if (text.empty())
                 return respondError(exchange, 422, "未能识别出语音内容。");
             exchange->log.texts = 1;
-            m_dispatcher->translate(engine, {text}, target,
-                                    [this, alive, exchange, text](DispatchOutcome outcome) {
-                                        if (alive.expired())
-                                            return;
-                                        if (!outcome)
-                                            return respondError(exchange, outcome.error().status,
-                                                                outcome.error().message);
-                                        exchange->log.cacheHits = outcome->cacheHits;
-                                        respond(exchange, 200,
-                                                {{"transcript", text},
-                                                 {"translation", outcome->results.front().text}});
-                                    });
+            m_dispatcher->translate(
+                engine, {text}, target, [this, alive, exchange, text](DispatchOutcome outcome) {
+                    if (alive.expired())
+                        return;
+                    if (!outcome)
+                        return respondError(exchange, outcome.error().status,
+                                            outcome.error().message);
+                    exchange->log.cacheHits = outcome->cacheHits;
+                    respond(exchange, 200,
+                            {{"transcript", text}, {"translation", outcome->results.front().text}});
+                });
         });
 }
 
 void ServiceServer::handleUpdateFile(const ExchangePtr& exchange, const std::string& name) {
     auto file = openUpdateFile(m_configuration.updatesDirectory, name);
     if (!file)
-        return respondError(exchange, 404, name == "latest.json" ? "暂无可用的更新。" : "更新文件不存在。");
+        return respondError(exchange, 404,
+                            name == "latest.json" ? "暂无可用的更新。" : "更新文件不存在。");
     SoupServerMessage* message = exchange->message.get();
     exchange->answered = true;
     soup_server_message_set_status(message, 200, nullptr);
@@ -608,7 +634,8 @@ void ServiceServer::handleUpdateFile(const ExchangePtr& exchange, const std::str
                                  name.ends_with(".json") ? "no-store" : "no-cache");
     soup_message_headers_set_content_type(soup_server_message_get_response_headers(message),
                                           file->contentType.c_str(), nullptr);
-    soup_message_body_append_bytes(soup_server_message_get_response_body(message), file->contents.get());
+    soup_message_body_append_bytes(soup_server_message_get_response_body(message),
+                                   file->contents.get());
     exchange->log.status = 200;
     finish(exchange);
 }
@@ -638,10 +665,14 @@ void ServiceServer::checkShutdownDone() {
     }
     // Let the last answer be written before the caller tears the server down.
     auto done = std::exchange(m_shutdownDone, nullptr);
-    g_timeout_add_full(G_PRIORITY_LOW, 100, [](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
-        return G_SOURCE_REMOVE;
-    }, new std::function<void()>(std::move(done)), [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_timeout_add_full(
+        G_PRIORITY_LOW, 100,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(done)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
 } // namespace aurelo::service

@@ -38,8 +38,8 @@ inline constexpr std::size_t kMaxTextCharacters = 10000;
 struct ServiceConfiguration {
     std::filesystem::path updatesDirectory;
     std::chrono::seconds tokenLifetime = std::chrono::hours(24 * 30);
-    unsigned rateLimitPerMinute = 600;      // per account
-    unsigned loginRateLimitPerMinute = 30;  // per client address
+    unsigned rateLimitPerMinute = 600;     // per account
+    unsigned loginRateLimitPerMinute = 30; // per client address
     std::size_t cacheCapacity = 10000;
     std::chrono::milliseconds upstreamTimeout{15000};
     std::chrono::milliseconds transcriptionTimeout{60000};
@@ -83,8 +83,10 @@ private:
     struct Exchange;
     using ExchangePtr = std::shared_ptr<Exchange>;
 
-    static void earlyHandlerCallback(SoupServer*, SoupServerMessage*, const char*, GHashTable*, gpointer);
-    static void handlerCallback(SoupServer*, SoupServerMessage*, const char*, GHashTable*, gpointer);
+    static void earlyHandlerCallback(SoupServer*, SoupServerMessage*, const char*, GHashTable*,
+                                     gpointer);
+    static void handlerCallback(SoupServer*, SoupServerMessage*, const char*, GHashTable*,
+                                gpointer);
     void handle(SoupServerMessage* message, const std::string& path);
 
     void handleHealth(const ExchangePtr& exchange);

@@ -17,9 +17,18 @@ std::optional<std::string> SpeechTranscriber::fileExtensionForMime(const std::st
         type.pop_back();
     std::ranges::transform(type, type.begin(), [](unsigned char c) { return std::tolower(c); });
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> kTypes{{
-        {"audio/ogg", "ogg"}, {"audio/opus", "ogg"}, {"audio/mpeg", "mp3"}, {"audio/mp3", "mp3"},
-        {"audio/mp4", "m4a"}, {"audio/x-m4a", "m4a"}, {"audio/aac", "m4a"}, {"audio/wav", "wav"},
-        {"audio/x-wav", "wav"}, {"audio/webm", "webm"}, {"video/webm", "webm"}, {"audio/flac", "flac"},
+        {"audio/ogg", "ogg"},
+        {"audio/opus", "ogg"},
+        {"audio/mpeg", "mp3"},
+        {"audio/mp3", "mp3"},
+        {"audio/mp4", "m4a"},
+        {"audio/x-m4a", "m4a"},
+        {"audio/aac", "m4a"},
+        {"audio/wav", "wav"},
+        {"audio/x-wav", "wav"},
+        {"audio/webm", "webm"},
+        {"video/webm", "webm"},
+        {"audio/flac", "flac"},
     }};
     for (auto [name, extension] : kTypes)
         if (type == name)
@@ -52,7 +61,8 @@ void SpeechTranscriber::transcribe(const std::string& audio, const std::string& 
 
     HttpRequest request;
     request.method = "POST";
-    request.url = baseURL(m_settings.endpoint, "https://api.openai.com/v1") + "/audio/transcriptions";
+    request.url =
+        baseURL(m_settings.endpoint, "https://api.openai.com/v1") + "/audio/transcriptions";
     request.headers = {{"Authorization", "Bearer " + m_settings.apiKey}};
     request.contentType = contentType ? contentType : "multipart/form-data";
     gsize size = 0;
@@ -60,13 +70,14 @@ void SpeechTranscriber::transcribe(const std::string& audio, const std::string& 
     request.body = std::string(data ? data : "", data ? size : 0);
     soup_message_headers_unref(headers);
 
-    sendUpstream(m_context, kName, request, [completion = std::move(completion)](JsonOutcome answer) {
-        if (!answer)
-            return completion(std::unexpected(answer.error()));
-        if (!answer->is_object() || !answer->contains("text") || !(*answer)["text"].is_string())
-            return completion(std::unexpected(unrecognisedAnswer(kName)));
-        completion((*answer)["text"].get<std::string>());
-    });
+    sendUpstream(
+        m_context, kName, request, [completion = std::move(completion)](JsonOutcome answer) {
+            if (!answer)
+                return completion(std::unexpected(answer.error()));
+            if (!answer->is_object() || !answer->contains("text") || !(*answer)["text"].is_string())
+                return completion(std::unexpected(unrecognisedAnswer(kName)));
+            completion((*answer)["text"].get<std::string>());
+        });
 }
 
 } // namespace aurelo::service

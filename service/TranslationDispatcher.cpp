@@ -11,9 +11,13 @@ namespace aurelo::service {
 
 namespace {
 
-EngineFailure internalError() { return {500, "服务内部错误，请稍后重试。"}; }
+EngineFailure internalError() {
+    return {500, "服务内部错误，请稍后重试。"};
+}
 
-bool isTrimmable(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isTrimmable(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 } // namespace
 
@@ -118,8 +122,9 @@ void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& 
     }
     std::size_t expected = pending.size();
     engine->translate(pending, target,
-                      [cache = m_cache, identity, target, pending, slots = std::move(slots), expected,
-                       done = std::move(done), completion = std::move(completion)](EngineOutcome outcome) mutable {
+                      [cache = m_cache, identity, target, pending, slots = std::move(slots),
+                       expected, done = std::move(done),
+                       completion = std::move(completion)](EngineOutcome outcome) mutable {
                           if (!outcome)
                               return completion(std::unexpected(outcome.error()));
                           if (outcome->size() != expected)

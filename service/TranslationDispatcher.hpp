@@ -23,14 +23,16 @@ using DispatchOutcome = std::expected<DispatchResult, EngineFailure>;
 
 class TranslationDispatcher {
 public:
-    TranslationDispatcher(ServiceDatabase& database, EngineFactory factory, std::size_t cacheCapacity);
+    TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
+                          std::size_t cacheCapacity);
 
     // The engine `account` has enabled under `provider` (a client provider value); a refusal
     // when the account has none, or when the operator has not configured it.
-    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure> engineFor(const Account& account,
-                                                                               const std::string& provider);
+    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
+    engineFor(const Account& account, const std::string& provider);
     // The first engine of the account's list (voice messages name no provider).
-    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure> firstEngineFor(const Account& account);
+    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
+    firstEngineFor(const Account& account);
 
     // Translates already trimmed texts; empty texts are answered empty without asking the
     // engine. The completion runs on the main loop, never inside this call.
@@ -40,7 +42,8 @@ public:
     const TranslationRequestCache& cache() const { return *m_cache; }
 
 private:
-    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure> make(const EngineRecord& engine);
+    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
+    make(const EngineRecord& engine);
 
     ServiceDatabase& m_database;
     EngineFactory m_factory;

@@ -15,7 +15,8 @@ bool isSafeUpdateFileName(const std::string& name) {
            });
 }
 
-std::optional<UpdateFile> openUpdateFile(const std::filesystem::path& directory, const std::string& name) {
+std::optional<UpdateFile> openUpdateFile(const std::filesystem::path& directory,
+                                         const std::string& name) {
     if (!isSafeUpdateFileName(name))
         return std::nullopt;
     std::filesystem::path path = directory / name;

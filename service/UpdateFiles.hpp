@@ -21,6 +21,7 @@ struct UpdateFile {
 };
 
 // The file `name` of `directory`, or nullopt when it is not there or not servable.
-std::optional<UpdateFile> openUpdateFile(const std::filesystem::path& directory, const std::string& name);
+std::optional<UpdateFile> openUpdateFile(const std::filesystem::path& directory,
+                                         const std::string& name);
 
 } // namespace aurelo::service

@@ -34,7 +34,9 @@ protected:
         int code = runAdminCommand(arguments, in, out, err);
         return {code, out.str(), err.str()};
     }
-    std::unique_ptr<ServiceDatabase> open() { return std::move(ServiceDatabase::open(m_data / ServiceDatabase::kFileName).value()); }
+    std::unique_ptr<ServiceDatabase> open() {
+        return std::move(ServiceDatabase::open(m_data / ServiceDatabase::kFileName).value());
+    }
 
     std::filesystem::path m_data;
 };
@@ -44,7 +46,8 @@ TEST_F(AdminCommandTest, ManagesUsersWithReadableOutputAndExitCodes) {
     EXPECT_EQ(added.code, 0);
     EXPECT_EQ(added.out, "已添加用户 alice。\n");
     EXPECT_EQ(std::filesystem::status(m_data).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_all) << "the data directory is private";
+              std::filesystem::perms::owner_all)
+        << "the data directory is private";
 
     AdminRun duplicate = admin({"users", "add", "alice", "--password", "x"});
     EXPECT_EQ(duplicate.code, 1);
@@ -63,9 +66,11 @@ TEST_F(AdminCommandTest, ManagesUsersWithReadableOutputAndExitCodes) {
         EXPECT_TRUE(PasswordHasher::verify("s3cret", db->findUser("alice").value()->passwordHash));
     }
 
-    AdminRun fromStdin = admin({"users", "set-password", "alice", "--password-stdin"}, "from-stdin\n");
+    AdminRun fromStdin =
+        admin({"users", "set-password", "alice", "--password-stdin"}, "from-stdin\n");
     EXPECT_EQ(fromStdin.code, 0);
-    EXPECT_TRUE(PasswordHasher::verify("from-stdin", open()->findUser("alice").value()->passwordHash));
+    EXPECT_TRUE(
+        PasswordHasher::verify("from-stdin", open()->findUser("alice").value()->passwordHash));
 
     AdminRun list = admin({"users", "list"});
     EXPECT_EQ(list.code, 0);
@@ -80,30 +85,37 @@ TEST_F(AdminCommandTest, ManagesUsersWithReadableOutputAndExitCodes) {
 
 TEST_F(AdminCommandTest, ManagesEnginesProvidersAndTokens) {
     ASSERT_EQ(admin({"users", "add", "demo", "--password", "pw"}).code, 0);
-    AdminRun demo = admin({"engines", "enable", "demo", "google", "--backend", "apertium", "--label", "离线演示引擎 (Apertium)"});
+    AdminRun demo = admin({"engines", "enable", "demo", "google", "--backend", "apertium",
+                           "--label", "离线演示引擎 (Apertium)"});
     EXPECT_EQ(demo.code, 0) << demo.err;
     EXPECT_EQ(admin({"engines", "enable", "demo", "openai", "--model", "gpt-x"}).code, 0);
     auto db = open();
     auto engines = db->engines(db->findUser("demo").value()->id).value();
     ASSERT_EQ(engines.size(), 2u);
-    EXPECT_EQ(engines[0], (EngineRecord{"google", "离线演示引擎 (Apertium)", std::nullopt, "apertium"}));
+    EXPECT_EQ(engines[0],
+              (EngineRecord{"google", "离线演示引擎 (Apertium)", std::nullopt, "apertium"}));
     EXPECT_EQ(engines[1], (EngineRecord{"openai", "OpenAI", "gpt-x", "openai"}));
     EXPECT_NE(admin({"engines", "list", "demo"}).out.find("gpt-x"), std::string::npos);
     EXPECT_EQ(admin({"engines", "disable", "demo", "openai"}).code, 0);
     EXPECT_EQ(admin({"engines", "disable", "demo", "openai"}).code, 1);
 
-    AdminRun key = admin({"providers", "set", "deepl", "--key-stdin", "--endpoint", "https://deepl.example"}, "abcdefghijkl:fx\n");
+    AdminRun key =
+        admin({"providers", "set", "deepl", "--key-stdin", "--endpoint", "https://deepl.example"},
+              "abcdefghijkl:fx\n");
     EXPECT_EQ(key.code, 0);
-    EXPECT_EQ(admin({"providers", "set", "deepl", "--region", "eu"}).code, 0) << "a partial update keeps the key";
+    EXPECT_EQ(admin({"providers", "set", "deepl", "--region", "eu"}).code, 0)
+        << "a partial update keeps the key";
     auto stored = db->providerSettings("deepl").value();
     EXPECT_EQ(stored.apiKey, "abcdefghijkl:fx");
     EXPECT_EQ(stored.endpoint, "https://deepl.example");
     EXPECT_EQ(stored.region, "eu");
     AdminRun providers = admin({"providers", "list"});
-    EXPECT_EQ(providers.out.find("abcdefghijkl"), std::string::npos) << "keys are masked: " << providers.out;
+    EXPECT_EQ(providers.out.find("abcdefghijkl"), std::string::npos)
+        << "keys are masked: " << providers.out;
     EXPECT_NE(providers.out.find(":fx"), std::string::npos);
 
-    ASSERT_TRUE(db->storeToken(db->findUser("demo").value()->id, "hash", 1, 4'000'000'000).has_value());
+    ASSERT_TRUE(
+        db->storeToken(db->findUser("demo").value()->id, "hash", 1, 4'000'000'000).has_value());
     AdminRun revoke = admin({"tokens", "revoke", "demo"});
     EXPECT_EQ(revoke.code, 0);
     EXPECT_EQ(revoke.out, "已吊销 demo 的 1 个登录令牌。\n");

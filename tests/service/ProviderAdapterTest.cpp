@@ -18,11 +18,14 @@ using nlohmann::json;
 std::vector<std::string> sentTexts(const std::string& provider, const UpstreamRequest& request) {
     std::vector<std::string> texts;
     if (provider == "google")
-        for (const auto& t : request.json["q"]) texts.push_back(t);
+        for (const auto& t : request.json["q"])
+            texts.push_back(t);
     else if (provider == "deepl")
-        for (const auto& t : request.json["text"]) texts.push_back(t);
+        for (const auto& t : request.json["text"])
+            texts.push_back(t);
     else if (provider == "microsoft")
-        for (const auto& t : request.json) texts.push_back(t["Text"]);
+        for (const auto& t : request.json)
+            texts.push_back(t["Text"]);
     else {
         std::string user;
         if (provider == "openai")
@@ -32,7 +35,8 @@ std::vector<std::string> sentTexts(const std::string& provider, const UpstreamRe
         else
             user = request.json["messages"][0]["content"];
         json parsed = json::parse(user);
-        for (const auto& t : parsed["texts"]) texts.push_back(t);
+        for (const auto& t : parsed["texts"])
+            texts.push_back(t);
     }
     return texts;
 }
@@ -62,18 +66,22 @@ UpstreamAnswer answerFor(const std::string& provider, const std::vector<std::str
         return UpstreamAnswer::json(items);
     std::string reply = "```json\n" + json{{"translations", items}}.dump() + "\n```";
     if (provider == "openai")
-        return UpstreamAnswer::json({{"choices", {{{"index", 0}, {"message", {{"role", "assistant"}, {"content", reply}}},
-                                                   {"finish_reason", "stop"}}}}});
+        return UpstreamAnswer::json({{"choices",
+                                      {{{"index", 0},
+                                        {"message", {{"role", "assistant"}, {"content", reply}}},
+                                        {"finish_reason", "stop"}}}}});
     if (provider == "gemini")
-        return UpstreamAnswer::json({{"candidates", {{{"content", {{"role", "model"}, {"parts", {{{"text", reply}}}}}}}}}});
-    return UpstreamAnswer::json({{"type", "message"}, {"content", {{{"type", "text"}, {"text", reply}}}},
+        return UpstreamAnswer::json(
+            {{"candidates", {{{"content", {{"role", "model"}, {"parts", {{{"text", reply}}}}}}}}}});
+    return UpstreamAnswer::json({{"type", "message"},
+                                 {"content", {{{"type", "text"}, {"text", reply}}}},
                                  {"stop_reason", "end_turn"}});
 }
 
 struct ProviderCase {
     std::string provider;
-    std::string endpointPath;  // appended to the fake's origin as the configured endpoint
-    std::string expectedPath;  // where the adapter must send
+    std::string endpointPath; // appended to the fake's origin as the configured endpoint
+    std::string expectedPath; // where the adapter must send
     std::string model;
     std::function<void(const UpstreamRequest&)> checkRequest;
 };
@@ -84,7 +92,8 @@ std::vector<ProviderCase> providerCases() {
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.query, "key=KEY-1%2Fx");
              EXPECT_EQ(r.json["target"], "zh-CN");
-             EXPECT_EQ(r.json["format"], "text") << "plain text, or the answer comes back HTML-escaped";
+             EXPECT_EQ(r.json["format"], "text")
+                 << "plain text, or the answer comes back HTML-escaped";
          }},
         {"deepl", "", "/v2/translate", "",
          [](const UpstreamRequest& r) {
@@ -141,21 +150,25 @@ TEST(ProviderAdapters, SendTheDocumentedRequestAndReadTheAnswer) {
     for (const auto& c : providerCases()) {
         SCOPED_TRACE(c.provider);
         AdapterSetup setup(c);
-        Reply reply = setup.harness.translate(
-            setup.token, {{"texts", {"Hello", "Line one\nline \"two\""}}, {"target", "zh-CN"}, {"provider", c.provider}});
+        Reply reply =
+            setup.harness.translate(setup.token, {{"texts", {"Hello", "Line one\nline \"two\""}},
+                                                  {"target", "zh-CN"},
+                                                  {"provider", c.provider}});
         ASSERT_EQ(reply.status, 200u) << reply.body;
         ASSERT_EQ(setup.fake.requests().size(), 1u);
         const auto& request = setup.fake.requests().front();
         EXPECT_EQ(request.method, "POST");
         EXPECT_EQ(request.path, c.expectedPath);
-        EXPECT_EQ(sentTexts(c.provider, request), (std::vector<std::string>{"Hello", "Line one\nline \"two\""}));
+        EXPECT_EQ(sentTexts(c.provider, request),
+                  (std::vector<std::string>{"Hello", "Line one\nline \"two\""}));
         c.checkRequest(request);
         std::string prefix = c.provider == "microsoft" ? "zh-Hans:" : "zh-CN:";
         EXPECT_EQ(reply.json["results"][0]["text"], prefix + "Hello");
         EXPECT_EQ(reply.json["results"][1]["text"], prefix + "Line one\nline \"two\"");
         EXPECT_EQ(reply.json["results"][0]["detectedLanguage"], "en");
 
-        Reply single = setup.harness.translate(setup.token, {{"text", "Bye"}, {"target", "zh-CN"}, {"provider", c.provider}});
+        Reply single = setup.harness.translate(
+            setup.token, {{"text", "Bye"}, {"target", "zh-CN"}, {"provider", c.provider}});
         EXPECT_EQ(single.json, json({{"text", prefix + "Bye"}, {"detectedLanguage", "en"}}));
     }
 }
@@ -168,27 +181,34 @@ TEST(ProviderAdapters, ReportProviderFailuresInChinese) {
         std::string expectedSuffix; // after the provider's display name
     };
     std::vector<FailureCase> failures = {
-        {"rejected key", UpstreamAnswer::json({{"error", {{"message", "API key not valid"}}}}, 403), 502,
-         " 拒绝了服务端配置的 API 密钥，请联系管理员。"},
+        {"rejected key", UpstreamAnswer::json({{"error", {{"message", "API key not valid"}}}}, 403),
+         502, " 拒绝了服务端配置的 API 密钥，请联系管理员。"},
         {"quota", UpstreamAnswer::json({{"message", "Quota exceeded"}}, 429), 503,
          " 请求过于频繁或额度已用尽，请稍后再试。"},
-        {"server error with message", UpstreamAnswer::json({{"error", {{"message", "Backend overloaded"}}}}, 500), 502,
+        {"server error with message",
+         UpstreamAnswer::json({{"error", {{"message", "Backend overloaded"}}}}, 500), 502,
          " 请求失败（HTTP 500）：Backend overloaded"},
-        {"server error without body", UpstreamAnswer{502, "<html>bad gateway</html>", "text/html", {}}, 502,
+        {"server error without body",
+         UpstreamAnswer{502, "<html>bad gateway</html>", "text/html", {}}, 502,
          " 请求失败（HTTP 502）"},
-        {"success that is not JSON", UpstreamAnswer{200, "<html>", "text/html", {}}, 502, " 返回了无法识别的数据。"},
-        {"success of the wrong shape", UpstreamAnswer::json({{"unexpected", true}}), 502, " 返回了无法识别的数据。"},
+        {"success that is not JSON", UpstreamAnswer{200, "<html>", "text/html", {}}, 502,
+         " 返回了无法识别的数据。"},
+        {"success of the wrong shape", UpstreamAnswer::json({{"unexpected", true}}), 502,
+         " 返回了无法识别的数据。"},
     };
-    const std::map<std::string, std::string> names = {{"google", "Google Translate"}, {"deepl", "DeepL"},
-                                                      {"microsoft", "Microsoft Translator"}, {"openai", "OpenAI"},
-                                                      {"gemini", "Google Gemini"}, {"claude", "Claude"}};
+    const std::map<std::string, std::string> names = {
+        {"google", "Google Translate"},        {"deepl", "DeepL"},
+        {"microsoft", "Microsoft Translator"}, {"openai", "OpenAI"},
+        {"gemini", "Google Gemini"},           {"claude", "Claude"}};
     for (const auto& c : providerCases()) {
         AdapterSetup setup(c);
         for (const auto& failure : failures) {
             SCOPED_TRACE(c.provider + " / " + failure.name);
             setup.fake.setResponder([&](const UpstreamRequest&) { return failure.answer; });
-            Reply reply = setup.harness.translate(
-                setup.token, {{"text", std::string("fail ") + failure.name}, {"target", "de"}, {"provider", c.provider}});
+            Reply reply =
+                setup.harness.translate(setup.token, {{"text", std::string("fail ") + failure.name},
+                                                      {"target", "de"},
+                                                      {"provider", c.provider}});
             EXPECT_EQ(reply.status, failure.status);
             EXPECT_EQ(reply.error(), names.at(c.provider) + failure.expectedSuffix);
         }
@@ -199,13 +219,23 @@ TEST(ProviderAdapters, AnAnswerWithTheWrongNumberOfTranslationsFailsTheBatch) {
     for (const auto& c : providerCases()) {
         SCOPED_TRACE(c.provider);
         AdapterSetup setup(c);
-        setup.fake.setResponder([p = c.provider](const UpstreamRequest& r) { return answerFor(p, sentTexts(p, r), "de", 1); });
-        Reply reply = setup.harness.translate(setup.token, {{"texts", {"a", "b", "c"}}, {"target", "de"}, {"provider", c.provider}});
+        setup.fake.setResponder([p = c.provider](const UpstreamRequest& r) {
+            return answerFor(p, sentTexts(p, r), "de", 1);
+        });
+        Reply reply = setup.harness.translate(
+            setup.token, {{"texts", {"a", "b", "c"}}, {"target", "de"}, {"provider", c.provider}});
         EXPECT_EQ(reply.status, 502u);
         EXPECT_NE(reply.error().find("数量"), std::string::npos) << reply.error();
         // Nothing of the failed batch was cached: the next attempt asks again.
-        setup.fake.setResponder([p = c.provider](const UpstreamRequest& r) { return answerFor(p, sentTexts(p, r), "de"); });
-        EXPECT_EQ(setup.harness.translate(setup.token, {{"texts", {"a", "b", "c"}}, {"target", "de"}, {"provider", c.provider}}).status, 200u);
+        setup.fake.setResponder([p = c.provider](const UpstreamRequest& r) {
+            return answerFor(p, sentTexts(p, r), "de");
+        });
+        EXPECT_EQ(
+            setup.harness
+                .translate(setup.token,
+                           {{"texts", {"a", "b", "c"}}, {"target", "de"}, {"provider", c.provider}})
+                .status,
+            200u);
         EXPECT_EQ(setup.fake.requests().size(), 2u);
     }
 }
@@ -220,21 +250,25 @@ TEST(ProviderAdapters, SplitLargeBatchesByEachProvidersLimits) {
     std::vector<SplitCase> cases = {
         {"deepl", 100, 5, {50, 50}},
         {"google", 100, 5, {100}},
-        {"google", 100, 400, {75, 25}},          // 30,000 characters per request
+        {"google", 100, 400, {75, 25}}, // 30,000 characters per request
         {"microsoft", 100, 5, {100}},
-        {"microsoft", 10, 9000, {5, 5}},          // 50,000 characters per request
+        {"microsoft", 10, 9000, {5, 5}}, // 50,000 characters per request
         {"openai", 100, 5, {50, 50}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.provider + " " + std::to_string(c.texts) + "x" + std::to_string(c.textLength));
+        SCOPED_TRACE(c.provider + " " + std::to_string(c.texts) + "x" +
+                     std::to_string(c.textLength));
         auto all = providerCases();
-        AdapterSetup setup(*std::ranges::find_if(all, [&](const auto& p) { return p.provider == c.provider; }));
+        AdapterSetup setup(
+            *std::ranges::find_if(all, [&](const auto& p) { return p.provider == c.provider; }));
         std::vector<std::string> texts;
         for (std::size_t i = 0; i < c.texts; ++i) {
             std::string number = std::to_string(i) + " ";
-            texts.push_back(number + std::string(c.textLength - std::min(c.textLength, number.size()), 'x'));
+            texts.push_back(number +
+                            std::string(c.textLength - std::min(c.textLength, number.size()), 'x'));
         }
-        Reply reply = setup.harness.translate(setup.token, {{"texts", texts}, {"target", "de"}, {"provider", c.provider}});
+        Reply reply = setup.harness.translate(
+            setup.token, {{"texts", texts}, {"target", "de"}, {"provider", c.provider}});
         ASSERT_EQ(reply.status, 200u) << reply.body;
         std::vector<std::size_t> parts;
         std::vector<std::string> sentInOrder;
@@ -276,11 +310,14 @@ TEST(BatchPlanner, RespectsCountAndSizeLimits) {
 
 TEST(ChatModelReply, AcceptsTheStructuredAnswerAndNothingElse) {
     EXPECT_EQ(parseChatModelReply(R"({"translations":["a","b"]})", 2, "X").value().size(), 2u);
-    auto fenced = parseChatModelReply("Here:\n```json\n{\"translations\":[{\"text\":\"a\",\"detectedLanguage\":\"EN-us\"}]}\n```", 1, "X");
+    auto fenced = parseChatModelReply(
+        "Here:\n```json\n{\"translations\":[{\"text\":\"a\",\"detectedLanguage\":\"EN-us\"}]}\n```",
+        1, "X");
     ASSERT_TRUE(fenced);
     EXPECT_EQ(fenced->front().detectedLanguage, "en");
-    for (const char* bad : {"", "Sorry, I cannot help.", R"({"translations":"a"})", R"({"translations":[1]})",
-                            R"({"translation":["a"]})", R"({"translations":["a","b","c"]})"}) {
+    for (const char* bad :
+         {"", "Sorry, I cannot help.", R"({"translations":"a"})", R"({"translations":[1]})",
+          R"({"translation":["a"]})", R"({"translations":["a","b","c"]})"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(parseChatModelReply(bad, 2, "X"));
     }

@@ -26,10 +26,13 @@ TEST(ServiceLogin, AnswersTokenOnlyForTheRightPassword) {
     } cases[] = {
         {"right password", R"({"username":"alice","password":"correct horse"})", 200, nullptr},
         {"wrong password", R"({"username":"alice","password":"wrong"})", 401, "用户名或密码错误。"},
-        {"unknown user", R"({"username":"bob","password":"correct horse"})", 401, "用户名或密码错误。"},
-        {"user name differs in case", R"({"username":"Alice","password":"correct horse"})", 401, "用户名或密码错误。"},
+        {"unknown user", R"({"username":"bob","password":"correct horse"})", 401,
+         "用户名或密码错误。"},
+        {"user name differs in case", R"({"username":"Alice","password":"correct horse"})", 401,
+         "用户名或密码错误。"},
         {"empty password", R"({"username":"alice","password":""})", 400, "请输入用户名和密码。"},
-        {"password not a string", R"({"username":"alice","password":12})", 400, "请输入用户名和密码。"},
+        {"password not a string", R"({"username":"alice","password":12})", 400,
+         "请输入用户名和密码。"},
         {"missing user name", R"({"password":"x"})", 400, "请输入用户名和密码。"},
         {"not JSON", "username=alice", 400, "请求正文不是有效的 JSON 对象。"},
         {"JSON array", "[]", 400, "请求正文不是有效的 JSON 对象。"},
@@ -42,7 +45,8 @@ TEST(ServiceLogin, AnswersTokenOnlyForTheRightPassword) {
         if (c.error)
             EXPECT_EQ(reply.error(), c.error);
         else
-            EXPECT_TRUE(reply.json["token"].is_string() && !reply.json["token"].get<std::string>().empty());
+            EXPECT_TRUE(reply.json["token"].is_string() &&
+                        !reply.json["token"].get<std::string>().empty());
     }
 }
 
@@ -58,7 +62,8 @@ TEST(ServiceLogin, EveryLoginIssuesADifferentTokenAndAllOfThemWork) {
 }
 
 TEST(ServiceTokens, MissingUnknownExpiredAndRevokedTokensAre401) {
-    ServiceHarness harness([](ServiceConfiguration& c) { c.tokenLifetime = std::chrono::hours(1); });
+    ServiceHarness harness(
+        [](ServiceConfiguration& c) { c.tokenLifetime = std::chrono::hours(1); });
     std::string token = harness.userWithToken("alice");
     ASSERT_FALSE(token.empty());
 
@@ -67,7 +72,8 @@ TEST(ServiceTokens, MissingUnknownExpiredAndRevokedTokensAre401) {
     Reply unknown = harness.call("GET", "/api/engines", std::nullopt, token + "x");
     EXPECT_EQ(unknown.status, 401u);
     EXPECT_EQ(unknown.error(), "登录已失效，请重新登录。");
-    Reply wrongScheme = harness.callRaw("GET", "/api/engines", "", {{"Authorization", "Basic " + token}});
+    Reply wrongScheme =
+        harness.callRaw("GET", "/api/engines", "", {{"Authorization", "Basic " + token}});
     EXPECT_EQ(wrongScheme.status, 401u);
 
     harness.advanceClock(std::chrono::minutes(59));
@@ -76,7 +82,8 @@ TEST(ServiceTokens, MissingUnknownExpiredAndRevokedTokensAre401) {
     Reply expired = harness.call("GET", "/api/engines", std::nullopt, token);
     EXPECT_EQ(expired.status, 401u);
     EXPECT_EQ(expired.error(), "登录已失效，请重新登录。");
-    Reply translate = harness.translate(token, {{"text", "hi"}, {"target", "es"}, {"provider", "google"}});
+    Reply translate =
+        harness.translate(token, {{"text", "hi"}, {"target", "es"}, {"provider", "google"}});
     EXPECT_EQ(translate.status, 401u);
 
     std::string fresh = harness.login("alice", "pw-alice");
@@ -90,7 +97,9 @@ TEST(ServiceTokens, MissingUnknownExpiredAndRevokedTokensAre401) {
 TEST(ServiceTokens, ChangingThePasswordOrRemovingTheUserEndsTheirLogins) {
     ServiceHarness harness;
     std::string token = harness.userWithToken("alice");
-    ASSERT_TRUE(harness.database().setPasswordHash("alice", PasswordHasher({10, 8, 1}).hash("new")).value());
+    ASSERT_TRUE(harness.database()
+                    .setPasswordHash("alice", PasswordHasher({10, 8, 1}).hash("new"))
+                    .value());
     EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, token).status, 401u);
 
     std::string again = harness.login("alice", "new");
@@ -108,7 +117,9 @@ TEST(ServiceEngines, EachAccountSeesItsOwnEnginesInTheOrderEnabled) {
     harness.enableEngine("alice", "google", "apertium");
     harness.enableEngine("bob", "claude", "", "");
     // Enabling again updates the entry in place.
-    ASSERT_TRUE(harness.database().enableEngine("alice", {"deepl", "DeepL Pro", std::nullopt, "deepl"}).value());
+    ASSERT_TRUE(harness.database()
+                    .enableEngine("alice", {"deepl", "DeepL Pro", std::nullopt, "deepl"})
+                    .value());
 
     Reply mine = harness.call("GET", "/api/engines", std::nullopt, alice);
     ASSERT_EQ(mine.status, 200u);
@@ -117,7 +128,8 @@ TEST(ServiceEngines, EachAccountSeesItsOwnEnginesInTheOrderEnabled) {
         {"provider":"openai","label":"engine openai","model":"gpt-test"},
         {"provider":"google","label":"engine google"}]})"));
     Reply theirs = harness.call("GET", "/api/engines", std::nullopt, bob);
-    EXPECT_EQ(theirs.json, json::parse(R"({"engines":[{"provider":"claude","label":"engine claude"}]})"))
+    EXPECT_EQ(theirs.json,
+              json::parse(R"({"engines":[{"provider":"claude","label":"engine claude"}]})"))
         << "an empty model is left out";
 
     ASSERT_TRUE(harness.database().disableEngine("alice", "openai").value());
@@ -130,9 +142,12 @@ TEST(ServiceEngines, AnEngineRowTheClientCannotReadIsLeftOut) {
     std::string token = harness.userWithToken("alice");
     harness.enableEngine("alice", "google");
     // A hand-edited row with a provider the client does not know.
-    ASSERT_TRUE(harness.database().enableEngine("alice", {"yandex", "Other", std::nullopt, "google"}).value());
+    ASSERT_TRUE(harness.database()
+                    .enableEngine("alice", {"yandex", "Other", std::nullopt, "google"})
+                    .value());
     Reply reply = harness.call("GET", "/api/engines", std::nullopt, token);
-    EXPECT_EQ(reply.json, json::parse(R"({"engines":[{"provider":"google","label":"engine google"}]})"));
+    EXPECT_EQ(reply.json,
+              json::parse(R"({"engines":[{"provider":"google","label":"engine google"}]})"));
 }
 
 TEST(ServiceRateLimit, AnAccountOverItsLimitGets429WithRetryAfterAndOthersAreUnaffected) {
@@ -152,7 +167,8 @@ TEST(ServiceRateLimit, LoginAttemptsPerAddressAreLimited) {
     harness.addUser("alice", "pw");
     EXPECT_EQ(harness.login("alice", "guess1"), "");
     EXPECT_EQ(harness.login("alice", "guess2"), "");
-    Reply third = harness.call("POST", "/api/auth/login", json{{"username", "alice"}, {"password", "pw"}});
+    Reply third =
+        harness.call("POST", "/api/auth/login", json{{"username", "alice"}, {"password", "pw"}});
     EXPECT_EQ(third.status, 429u);
     EXPECT_EQ(third.error(), "登录尝试过于频繁，请稍后再试。");
 }
@@ -185,7 +201,8 @@ TEST(ServiceDatabaseFile, HoldsNeitherPasswordsNorTokens) {
     ASSERT_TRUE(account && *account);
     std::string everything;
     for (const char* suffix : {"", "-wal"})
-        everything += fileContents(harness.dataDirectory() / (std::string(ServiceDatabase::kFileName) + suffix));
+        everything += fileContents(harness.dataDirectory() /
+                                   (std::string(ServiceDatabase::kFileName) + suffix));
     ASSERT_FALSE(everything.empty());
     EXPECT_EQ(everything.find("PlainPassword-4711"), std::string::npos);
     EXPECT_EQ(everything.find(token), std::string::npos);
@@ -202,10 +219,11 @@ TEST(PasswordHasher, VerifiesOnlyTheRightPasswordAndRejectsTamperedHashes) {
     EXPECT_FALSE(PasswordHasher::verify("", stored));
     std::string salt = stored.substr(14, stored.find('$', 14) - 14);
     std::string key = stored.substr(stored.rfind('$') + 1);
-    for (std::string tampered : {std::string(), std::string("secret"), std::string("scrypt$10$8$1$") + salt,
-                                 "bcrypt$10$8$1$" + salt + "$" + key, "scrypt$40$8$1$" + salt + "$" + key,
-                                 "scrypt$10$8$1$" + salt + "$" + key + "$", "scrypt$10$0$1$" + salt + "$" + key,
-                                 "scrypt$x$8$1$" + salt + "$" + key, "scrypt$10$8$1$" + salt + "$!!!!"}) {
+    for (std::string tampered :
+         {std::string(), std::string("secret"), std::string("scrypt$10$8$1$") + salt,
+          "bcrypt$10$8$1$" + salt + "$" + key, "scrypt$40$8$1$" + salt + "$" + key,
+          "scrypt$10$8$1$" + salt + "$" + key + "$", "scrypt$10$0$1$" + salt + "$" + key,
+          "scrypt$x$8$1$" + salt + "$" + key, "scrypt$10$8$1$" + salt + "$!!!!"}) {
         SCOPED_TRACE(tampered);
         EXPECT_FALSE(PasswordHasher::verify("secret", tampered));
     }

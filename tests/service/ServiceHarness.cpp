@@ -53,8 +53,8 @@ void apply(SoupServerMessage* message, const UpstreamAnswer& answer) {
 
 } // namespace
 
-void FakeUpstream::handleCallback(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
-                                  gpointer data) {
+void FakeUpstream::handleCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                                  GHashTable*, gpointer data) {
     auto* self = static_cast<FakeUpstream*>(data);
     UpstreamRequest request;
     request.method = soup_server_message_get_method(message);
@@ -66,10 +66,12 @@ void FakeUpstream::handleCallback(SoupServer*, SoupServerMessage* message, const
     const char *name = nullptr, *value = nullptr;
     while (soup_message_headers_iter_next(&iter, &name, &value)) {
         std::string lower = name;
-        std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::ranges::transform(lower, lower.begin(),
+                               [](unsigned char c) { return std::tolower(c); });
         request.headers[lower] = value;
     }
-    if (SoupMessageBody* body = soup_server_message_get_request_body(message); body && body->length > 0) {
+    if (SoupMessageBody* body = soup_server_message_get_request_body(message);
+        body && body->length > 0) {
         auto bytes = adoptGRef(soup_message_body_flatten(body));
         gsize size = 0;
         const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
@@ -78,8 +80,9 @@ void FakeUpstream::handleCallback(SoupServer*, SoupServerMessage* message, const
     auto parsed = nlohmann::json::parse(request.body, nullptr, false);
     if (!parsed.is_discarded())
         request.json = std::move(parsed);
-    UpstreamAnswer answer = self->m_responder ? self->m_responder(request)
-                                              : UpstreamAnswer::json({{"error", "no responder"}}, 500);
+    UpstreamAnswer answer = self->m_responder
+                                ? self->m_responder(request)
+                                : UpstreamAnswer::json({{"error", "no responder"}}, 500);
     self->m_requests.push_back(std::move(request));
     if (answer.delay.count() == 0)
         return apply(message, answer);
@@ -105,7 +108,8 @@ std::string Reply::error() const {
 }
 
 ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> configure)
-    : m_client(HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(5), 16, {}}) {
+    : m_client(
+          HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(5), 16, {}}) {
     char* directory = g_dir_make_tmp("aurelo-service-test-XXXXXX", nullptr);
     if (!directory)
         throw std::runtime_error("cannot create a temporary directory");
@@ -140,7 +144,8 @@ ServiceHarness::~ServiceHarness() {
 }
 
 std::int64_t ServiceHarness::addUser(const std::string& username, const std::string& password) {
-    auto id = m_database->addUser(username, PasswordHasher(ScryptCost{10, 8, 1}).hash(password), *m_now);
+    auto id =
+        m_database->addUser(username, PasswordHasher(ScryptCost{10, 8, 1}).hash(password), *m_now);
     if (!id)
         throw std::runtime_error(id.error().message);
     return *id;
@@ -148,20 +153,23 @@ std::int64_t ServiceHarness::addUser(const std::string& username, const std::str
 
 void ServiceHarness::enableEngine(const std::string& username, const std::string& provider,
                                   const std::string& backend, std::optional<std::string> model) {
-    EngineRecord engine{provider, "engine " + provider, std::move(model), backend.empty() ? provider : backend};
+    EngineRecord engine{provider, "engine " + provider, std::move(model),
+                        backend.empty() ? provider : backend};
     auto enabled = m_database->enableEngine(username, engine);
     if (!enabled || !*enabled)
         throw std::runtime_error("cannot enable engine");
 }
 
-void ServiceHarness::setProvider(const std::string& name, const std::string& key, const std::string& endpoint,
-                                 const std::string& model, const std::string& region) {
+void ServiceHarness::setProvider(const std::string& name, const std::string& key,
+                                 const std::string& endpoint, const std::string& model,
+                                 const std::string& region) {
     if (!m_database->setProviderSettings({name, key, endpoint, region, model}))
         throw std::runtime_error("cannot store provider settings");
 }
 
 std::string ServiceHarness::login(const std::string& username, const std::string& password) {
-    Reply reply = call("POST", "/api/auth/login", nlohmann::json{{"username", username}, {"password", password}});
+    Reply reply = call("POST", "/api/auth/login",
+                       nlohmann::json{{"username", username}, {"password", password}});
     if (reply.status != 200 || !reply.json.contains("token"))
         return {};
     return reply.json["token"].get<std::string>();
@@ -184,10 +192,12 @@ Reply ServiceHarness::call(const std::string& method, const std::string& path,
         request.headers = headers;
         std::optional<HttpResult> result;
         m_client.send(request, [&](HttpResult r) { result = std::move(r); });
-        EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(30)));
+        EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
+                                                   std::chrono::seconds(30)));
         if (!result || !*result)
             return {};
-        Reply reply{(*result)->status, (*result)->body, nlohmann::json::parse((*result)->body, nullptr, false)};
+        Reply reply{(*result)->status, (*result)->body,
+                    nlohmann::json::parse((*result)->body, nullptr, false)};
         if (reply.json.is_discarded())
             reply.json = nullptr;
         return reply;
@@ -195,7 +205,8 @@ Reply ServiceHarness::call(const std::string& method, const std::string& path,
     return callRaw(method, path, body->dump(), headers);
 }
 
-Reply ServiceHarness::callRaw(const std::string& method, const std::string& path, const std::string& body,
+Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,
+                              const std::string& body,
                               const std::vector<std::pair<std::string, std::string>>& headers) {
     HttpRequest request;
     request.method = method;
@@ -204,10 +215,12 @@ Reply ServiceHarness::callRaw(const std::string& method, const std::string& path
     request.body = body;
     std::optional<HttpResult> result;
     m_client.send(request, [&](HttpResult r) { result = std::move(r); });
-    EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
+                                               std::chrono::seconds(30)));
     if (!result || !*result)
         return {};
-    Reply reply{(*result)->status, (*result)->body, nlohmann::json::parse((*result)->body, nullptr, false)};
+    Reply reply{(*result)->status, (*result)->body,
+                nlohmann::json::parse((*result)->body, nullptr, false)};
     if (reply.json.is_discarded())
         reply.json = nullptr;
     return reply;

@@ -94,7 +94,8 @@ public:
     std::string login(const std::string& username, const std::string& password);
 
     Reply call(const std::string& method, const std::string& path,
-               const std::optional<nlohmann::json>& body = std::nullopt, const std::string& token = {});
+               const std::optional<nlohmann::json>& body = std::nullopt,
+               const std::string& token = {});
     Reply callRaw(const std::string& method, const std::string& path, const std::string& body,
                   const std::vector<std::pair<std::string, std::string>>& headers = {});
     Reply translate(const std::string& token, const nlohmann::json& body) {

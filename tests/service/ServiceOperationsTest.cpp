@@ -25,7 +25,10 @@ struct VoiceSetup {
     ServiceHarness harness;
     FakeUpstream speech;
     FakeUpstream google{[](const UpstreamRequest& r) {
-        return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", "译:" + r.json["q"][0].get<std::string>()}}}}}}});
+        return UpstreamAnswer::json(
+            {{"data",
+              {{"translations",
+                {{{"translatedText", "译:" + r.json["q"][0].get<std::string>()}}}}}}});
     }};
     std::string token;
 
@@ -34,16 +37,22 @@ struct VoiceSetup {
         harness.enableEngine("alice", "google");
         harness.setProvider("google", "k", google.origin());
         harness.setProvider("transcription", "SPEECH-KEY", speech.origin() + "/v1", "whisper-test");
-        speech.setResponder([](const UpstreamRequest&) { return UpstreamAnswer::json({{"text", " hello there \n"}}); });
+        speech.setResponder([](const UpstreamRequest&) {
+            return UpstreamAnswer::json({{"text", " hello there \n"}});
+        });
     }
     Reply send(const json& body) { return harness.call("POST", "/api/transcribe", body, token); }
 };
 
 TEST(ServiceVoice, TranscribesThenTranslatesWithTheAccountsFirstEngine) {
     VoiceSetup setup;
-    constexpr char kAudio[] = "OggS\0\x01" "binary\xff";
+    constexpr char kAudio[] = "OggS\0\x01"
+                              "binary\xff";
     std::string audio(kAudio, sizeof kAudio - 1);
-    Reply reply = setup.send({{"audio", base64(audio)}, {"mime", "audio/ogg; codecs=opus"}, {"target", "zh-CN"}, {"source", "en"}});
+    Reply reply = setup.send({{"audio", base64(audio)},
+                              {"mime", "audio/ogg; codecs=opus"},
+                              {"target", "zh-CN"},
+                              {"source", "en"}});
     ASSERT_EQ(reply.status, 200u) << reply.body;
     EXPECT_EQ(reply.json, json({{"transcript", "hello there"}, {"translation", "译:hello there"}}));
 
@@ -52,7 +61,8 @@ TEST(ServiceVoice, TranscribesThenTranslatesWithTheAccountsFirstEngine) {
     EXPECT_EQ(request.path, "/v1/audio/transcriptions");
     EXPECT_EQ(request.header("authorization"), "Bearer SPEECH-KEY");
     EXPECT_TRUE(request.header("content-type").starts_with("multipart/form-data; boundary="));
-    EXPECT_NE(request.body.find(audio), std::string::npos) << "the decoded audio is uploaded as the file";
+    EXPECT_NE(request.body.find(audio), std::string::npos)
+        << "the decoded audio is uploaded as the file";
     EXPECT_NE(request.body.find("filename=\"voice.ogg\""), std::string::npos);
     EXPECT_NE(request.body.find("whisper-test"), std::string::npos);
     EXPECT_NE(request.body.find("name=\"language\"\r\n\r\nen"), std::string::npos);
@@ -67,12 +77,24 @@ TEST(ServiceVoice, RefusesBadVoiceRequestsClearly) {
         unsigned status;
         const char* error;
     } cases[] = {
-        {"no audio", {{"mime", "audio/ogg"}, {"target", "en"}}, 400, "语音请求缺少音频数据或格式。"},
+        {"no audio",
+         {{"mime", "audio/ogg"}, {"target", "en"}},
+         400,
+         "语音请求缺少音频数据或格式。"},
         {"no mime", {{"audio", audio}, {"target", "en"}}, 400, "语音请求缺少音频数据或格式。"},
-        {"not base64", {{"audio", "%%%"}, {"mime", "audio/ogg"}}, 400, "音频数据不是有效的 Base64 编码。"},
+        {"not base64",
+         {{"audio", "%%%"}, {"mime", "audio/ogg"}},
+         400,
+         "音频数据不是有效的 Base64 编码。"},
         {"empty audio", {{"audio", ""}, {"mime", "audio/ogg"}}, 400, "语音数据为空。"},
-        {"not audio", {{"audio", audio}, {"mime", "text/html"}}, 415, "不支持的音频格式：text/html"},
-        {"target auto", {{"audio", audio}, {"mime", "audio/ogg"}, {"target", "auto"}}, 400, "目标语言无效。"},
+        {"not audio",
+         {{"audio", audio}, {"mime", "text/html"}},
+         415,
+         "不支持的音频格式：text/html"},
+        {"target auto",
+         {{"audio", audio}, {"mime", "audio/ogg"}, {"target", "auto"}},
+         400,
+         "目标语言无效。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,9 +118,13 @@ TEST(ServiceVoice, ReportsMissingConfigurationAndRecogniserFailures) {
     VoiceSetup setup;
     json body = {{"audio", base64("abc")}, {"mime", "audio/mp4"}, {"target", "de"}};
 
-    setup.speech.setResponder([](const UpstreamRequest&) { return UpstreamAnswer::json({{"text", "   "}}); });
+    setup.speech.setResponder([](const UpstreamRequest&) {
+        return UpstreamAnswer::json({{"text", "   "}});
+    });
     EXPECT_EQ(setup.send(body).error(), "未能识别出语音内容。");
-    setup.speech.setResponder([](const UpstreamRequest&) { return UpstreamAnswer::json({{"error", {{"message", "bad file"}}}}, 400); });
+    setup.speech.setResponder([](const UpstreamRequest&) {
+        return UpstreamAnswer::json({{"error", {{"message", "bad file"}}}}, 400);
+    });
     EXPECT_EQ(setup.send(body).error(), "语音识别服务 请求失败（HTTP 400）：bad file");
 
     setup.harness.setProvider("transcription", "", "", "");
@@ -120,9 +146,11 @@ TEST(ServiceUpdates, ServesTheManifestAndPackageAndNothingElse) {
     EXPECT_EQ(harness.call("GET", "/updates/latest.json").status, 404u);
     EXPECT_EQ(harness.call("GET", "/updates/latest.json").error(), "暂无可用的更新。");
 
-    std::string manifest = R"({"version":"1.2.0","build":12,"downloadPath":"Aurelo-12.zip","sha256":"ab","notes":"新功能"})";
+    std::string manifest =
+        R"({"version":"1.2.0","build":12,"downloadPath":"Aurelo-12.zip","sha256":"ab","notes":"新功能"})";
     std::ofstream(updates / "latest.json") << manifest;
-    constexpr char kZip[] = "PK\x03\x04\0\0" "binary";
+    constexpr char kZip[] = "PK\x03\x04\0\0"
+                            "binary";
     std::string zip(kZip, sizeof kZip - 1);
     std::ofstream(updates / "Aurelo-12.zip", std::ios::binary) << zip;
     std::ofstream(harness.dataDirectory() / "secret.txt") << "outside";
@@ -137,9 +165,10 @@ TEST(ServiceUpdates, ServesTheManifestAndPackageAndNothingElse) {
     EXPECT_EQ(package.status, 200u);
     EXPECT_EQ(package.body, zip);
 
-    for (const char* path : {"/updates/../secret.txt", "/updates/%2e%2e/secret.txt", "/updates/..%2fsecret.txt",
-                             "/updates/.hidden", "/updates/link.json", "/updates/folder.zip", "/updates/",
-                             "/updates/a/latest.json", "/updates/%2Fetc%2Fpasswd"}) {
+    for (const char* path :
+         {"/updates/../secret.txt", "/updates/%2e%2e/secret.txt", "/updates/..%2fsecret.txt",
+          "/updates/.hidden", "/updates/link.json", "/updates/folder.zip", "/updates/",
+          "/updates/a/latest.json", "/updates/%2Fetc%2Fpasswd"}) {
         SCOPED_TRACE(path);
         Reply reply = harness.call("GET", path);
         EXPECT_NE(reply.status, 200u);
@@ -169,8 +198,9 @@ TEST(ServiceRoutes, HealthUnknownPathsAndMethods) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.path);
-        Reply reply = std::string(c.method) == "POST" ? harness.call(c.method, c.path, json::object())
-                                                      : harness.call(c.method, c.path);
+        Reply reply = std::string(c.method) == "POST"
+                          ? harness.call(c.method, c.path, json::object())
+                          : harness.call(c.method, c.path);
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.error(), c.error);
     }
@@ -179,7 +209,8 @@ TEST(ServiceRoutes, HealthUnknownPathsAndMethods) {
 TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
     ServiceHarness harness;
     FakeUpstream slowGoogle([](const UpstreamRequest&) {
-        auto answer = UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", "late"}}}}}}});
+        auto answer =
+            UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", "late"}}}}}}});
         answer.delay = std::chrono::milliseconds(300);
         return answer;
     });
@@ -189,10 +220,15 @@ TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
 
     HttpSession client(HttpSessionConfiguration{});
     std::optional<HttpResult> inFlight;
-    client.send({"POST", harness.server().origin() + "/api/translate", {{"Authorization", "Bearer " + token}},
-                 json{{"text", "hi"}, {"target", "de"}, {"provider", "google"}}.dump(), "application/json", {}},
+    client.send({"POST",
+                 harness.server().origin() + "/api/translate",
+                 {{"Authorization", "Bearer " + token}},
+                 json{{"text", "hi"}, {"target", "de"}, {"provider", "google"}}.dump(),
+                 "application/json",
+                 {}},
                 [&](HttpResult result) { inFlight = std::move(result); });
-    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return harness.server().requestsInProgress() == 1; }));
+    ASSERT_TRUE(
+        aurelo::test::runMainLoopUntil([&] { return harness.server().requestsInProgress() == 1; }));
 
     bool stopped = false;
     harness.server().beginShutdown([&] { stopped = true; });

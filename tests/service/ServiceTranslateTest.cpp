@@ -45,26 +45,40 @@ TEST(ServiceTranslate, RefusesMalformedRequestsWithAChineseError) {
     } cases[] = {
         {"not JSON", "{\"text\": ", 400, "请求正文不是有效的 JSON 对象。"},
         {"array", R"(["hi"])", 400, "请求正文不是有效的 JSON 对象。"},
-        {"invalid UTF-8", "{\"text\":\"\xff\xfe\",\"target\":\"en\",\"provider\":\"google\"}", 400, "请求正文不是有效的 JSON 对象。"},
+        {"invalid UTF-8", "{\"text\":\"\xff\xfe\",\"target\":\"en\",\"provider\":\"google\"}", 400,
+         "请求正文不是有效的 JSON 对象。"},
         {"no provider", R"({"text":"hi","target":"en"})", 400, "请求缺少翻译引擎（provider）。"},
-        {"unknown provider", R"({"text":"hi","target":"en","provider":"babel"})", 400, "不支持的翻译引擎：babel"},
+        {"unknown provider", R"({"text":"hi","target":"en","provider":"babel"})", 400,
+         "不支持的翻译引擎：babel"},
         {"no target", R"({"text":"hi","provider":"google"})", 400, "目标语言无效。"},
-        {"target auto", R"({"text":"hi","target":"auto","provider":"google"})", 400, "目标语言无效。"},
-        {"target with a slash", R"({"text":"hi","target":"en/../x","provider":"google"})", 400, "目标语言无效。"},
-        {"neither text nor texts", R"({"target":"en","provider":"google"})", 400, "请求须包含 text 或 texts 之一。"},
-        {"both text and texts", R"({"text":"a","texts":["b"],"target":"en","provider":"google"})", 400, "请求须包含 text 或 texts 之一。"},
-        {"text is a number", R"({"text":5,"target":"en","provider":"google"})", 400, "text 必须是字符串。"},
-        {"texts hold a number", R"({"texts":["a",5],"target":"en","provider":"google"})", 400, "texts 必须是字符串数组。"},
-        {"single text blank", R"({"text":"  \n ","target":"en","provider":"google"})", 400, "待翻译的文本为空。"},
-        {"text too long", json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(), 413, "单条文本过长（最多 10000 字）。"},
-        {"too many texts", json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413, "单次批量翻译最多 100 条文本。"},
-        {"engine not enabled", R"({"text":"hi","target":"en","provider":"deepl"})", 403, "当前账号未启用 DeepL，请联系管理员。"},
+        {"target auto", R"({"text":"hi","target":"auto","provider":"google"})", 400,
+         "目标语言无效。"},
+        {"target with a slash", R"({"text":"hi","target":"en/../x","provider":"google"})", 400,
+         "目标语言无效。"},
+        {"neither text nor texts", R"({"target":"en","provider":"google"})", 400,
+         "请求须包含 text 或 texts 之一。"},
+        {"both text and texts", R"({"text":"a","texts":["b"],"target":"en","provider":"google"})",
+         400, "请求须包含 text 或 texts 之一。"},
+        {"text is a number", R"({"text":5,"target":"en","provider":"google"})", 400,
+         "text 必须是字符串。"},
+        {"texts hold a number", R"({"texts":["a",5],"target":"en","provider":"google"})", 400,
+         "texts 必须是字符串数组。"},
+        {"single text blank", R"({"text":"  \n ","target":"en","provider":"google"})", 400,
+         "待翻译的文本为空。"},
+        {"text too long", json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(),
+         413, "单条文本过长（最多 10000 字）。"},
+        {"too many texts",
+         json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+         "单次批量翻译最多 100 条文本。"},
+        {"engine not enabled", R"({"text":"hi","target":"en","provider":"deepl"})", 403,
+         "当前账号未启用 DeepL，请联系管理员。"},
         {"provider not configured", R"({"text":"hi","target":"en","provider":"google"})", 503,
          "服务端尚未配置 Google Translate 的 API 密钥，请联系管理员。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Reply reply = harness.callRaw("POST", "/api/translate", c.body, {{"Authorization", "Bearer " + token}});
+        Reply reply = harness.callRaw("POST", "/api/translate", c.body,
+                                      {{"Authorization", "Bearer " + token}});
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.error(), c.error);
     }
@@ -74,7 +88,8 @@ TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
     ServiceHarness harness;
     std::string token = harness.userWithToken("alice");
     std::string huge = "{\"text\":\"" + std::string(kMaxTranslateBody, 'a') + "\"}";
-    Reply tooLarge = harness.callRaw("POST", "/api/translate", huge, {{"Authorization", "Bearer " + token}});
+    Reply tooLarge =
+        harness.callRaw("POST", "/api/translate", huge, {{"Authorization", "Bearer " + token}});
     EXPECT_EQ(tooLarge.status, 413u);
     EXPECT_EQ(tooLarge.error(), "请求内容过大（上限 2 MB）。");
     Reply loginTooLarge = harness.callRaw("POST", "/api/auth/login", std::string(100 * 1024, ' '));
@@ -82,14 +97,16 @@ TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
     EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
     // A body of unknown length (chunked) could grow without bound: refused before it is read.
     SoupSession* session = soup_session_new();
-    SoupMessage* message = soup_message_new("POST", (harness.server().origin() + "/api/translate").c_str());
+    SoupMessage* message =
+        soup_message_new("POST", (harness.server().origin() + "/api/translate").c_str());
     GInputStream* stream = g_memory_input_stream_new_from_data("{}", 2, nullptr);
     soup_message_set_request_body(message, "application/json", stream, -1);
     bool done = false;
     soup_session_send_and_read_async(
         session, message, G_PRIORITY_DEFAULT, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer flag) {
-            if (GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
+            if (GBytes* bytes =
+                    soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
                 g_bytes_unref(bytes);
             *static_cast<bool*>(flag) = true;
         },
@@ -109,11 +126,17 @@ TEST(ServiceTranslate, AnswersBatchesInOrderWithEmptyTextsEmptyAndSendsEachDisti
     std::string token = harness.userWithToken("alice");
     harness.enableEngine("alice", "google");
     harness.setProvider("google", "k", google.fake.origin());
-    Reply reply = harness.translate(token, {{"texts", {" hello ", "", "world", "hello", "\n"}}, {"target", "de"}, {"provider", "google"}});
+    Reply reply = harness.translate(token, {{"texts", {" hello ", "", "world", "hello", "\n"}},
+                                            {"target", "de"},
+                                            {"provider", "google"}});
     ASSERT_EQ(reply.status, 200u) << reply.body;
-    EXPECT_EQ(reply.json, json::parse(R"({"results":[{"text":"hello!"},{"text":""},{"text":"world!"},{"text":"hello!"},{"text":""}]})"));
+    EXPECT_EQ(
+        reply.json,
+        json::parse(
+            R"({"results":[{"text":"hello!"},{"text":""},{"text":"world!"},{"text":"hello!"},{"text":""}]})"));
     EXPECT_EQ(google.textsSent, 2);
-    Reply empty = harness.translate(token, {{"texts", json::array()}, {"target", "de"}, {"provider", "google"}});
+    Reply empty = harness.translate(
+        token, {{"texts", json::array()}, {"target", "de"}, {"provider", "google"}});
     EXPECT_EQ(empty.json, json::parse(R"({"results":[]})"));
 }
 
@@ -126,17 +149,24 @@ TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
     harness.enableEngine("bob", "google", "apertium"); // the same provider value, another engine
     harness.setProvider("google", "k", google.fake.origin());
 
-    ASSERT_EQ(harness.translate(alice, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}}).status, 200u);
+    ASSERT_EQ(
+        harness
+            .translate(alice, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}})
+            .status,
+        200u);
     EXPECT_EQ(google.textsSent, 1);
-    Reply again = harness.translate(alice, {{"texts", {"Good morning"}}, {"target", "es"}, {"provider", "google"}});
+    Reply again = harness.translate(
+        alice, {{"texts", {"Good morning"}}, {"target", "es"}, {"provider", "google"}});
     EXPECT_EQ(again.json["results"][0]["text"], "Good morning!");
     EXPECT_EQ(google.textsSent, 1) << "answered from the cache";
     harness.translate(alice, {{"text", "Good morning"}, {"target", "fr"}, {"provider", "google"}});
     EXPECT_EQ(google.textsSent, 2) << "another target is another entry";
 
-    Reply other = harness.translate(bob, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}});
+    Reply other = harness.translate(
+        bob, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}});
     ASSERT_EQ(other.status, 200u) << other.body;
-    EXPECT_NE(other.json["text"], "Good morning!") << "bob's google is the offline engine, never alice's cache";
+    EXPECT_NE(other.json["text"], "Good morning!")
+        << "bob's google is the offline engine, never alice's cache";
     EXPECT_EQ(google.textsSent, 2);
     EXPECT_NE(harness.logLines().back().find("\"cacheHits\":0"), std::string::npos);
 }
@@ -150,7 +180,8 @@ TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     harness.enableEngine("alice", "google");
     harness.setProvider("google", "k", google.origin());
     for (int attempt = 0; attempt < 2; ++attempt) {
-        Reply reply = harness.translate(token, {{"text", "hi"}, {"target", "de"}, {"provider", "google"}});
+        Reply reply =
+            harness.translate(token, {{"text", "hi"}, {"target", "de"}, {"provider", "google"}});
         EXPECT_EQ(reply.status, 502u);
         EXPECT_EQ(reply.error(), "翻译引擎返回了空译文，请稍后重试。");
     }
@@ -163,7 +194,8 @@ TEST(ServiceTranslate, TheLogNamesRequestsButNeverTextsOrTokens) {
     std::string token = harness.userWithToken("alice");
     harness.enableEngine("alice", "google");
     harness.setProvider("google", "k", google.fake.origin());
-    harness.translate(token, {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
+    harness.translate(token,
+                      {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
     ASSERT_FALSE(harness.logLines().empty());
     for (const auto& line : harness.logLines()) {
         EXPECT_EQ(line.find("secret message"), std::string::npos) << line;
@@ -184,7 +216,8 @@ TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
     harness.enableEngine("demo", "google", "apertium");
     Reply reply = harness.translate(
         token, {{"texts", {"The cat is black.", "Good morning", "Price: $5 [sale] {new} <b> x\\y"}},
-                {"target", "es"}, {"provider", "google"}});
+                {"target", "es"},
+                {"provider", "google"}});
     ASSERT_EQ(reply.status, 200u) << reply.body;
     EXPECT_EQ(reply.json["results"][0]["text"], "El gato es negro.");
     EXPECT_EQ(reply.json["results"][1]["text"], "Buenos días");
@@ -192,19 +225,25 @@ TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
     for (const char* kept : {"$5", "[", "{", "<b>", "x\\y"})
         EXPECT_NE(third.find(kept), std::string::npos) << kept << " in " << third;
 
-    Reply back = harness.translate(token, {{"text", "Buenos días"}, {"target", "en"}, {"provider", "google"}});
+    Reply back = harness.translate(
+        token, {{"text", "Buenos días"}, {"target", "en"}, {"provider", "google"}});
     EXPECT_EQ(back.json["text"], "Good morning");
 
-    Reply chinese = harness.translate(token, {{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "google"}});
+    Reply chinese =
+        harness.translate(token, {{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "google"}});
     EXPECT_EQ(chinese.status, 422u);
-    EXPECT_EQ(chinese.error(), "离线演示引擎 (Apertium) 不支持翻译成简体中文。本机只安装了：英语→西班牙语、西班牙语→英语。");
+    EXPECT_EQ(chinese.error(),
+              "离线演示引擎 (Apertium) "
+              "不支持翻译成简体中文。本机只安装了：英语→西班牙语、西班牙语→英语。");
 }
 
 TEST(Apertium, AMissingProgramIsAClearError) {
-    ServiceHarness harness([](ServiceConfiguration& c) { c.apertium.program = "/nonexistent/apertium"; });
+    ServiceHarness harness(
+        [](ServiceConfiguration& c) { c.apertium.program = "/nonexistent/apertium"; });
     std::string token = harness.userWithToken("demo");
     harness.enableEngine("demo", "deepl", "apertium");
-    Reply reply = harness.translate(token, {{"text", "Hello"}, {"target", "es"}, {"provider", "deepl"}});
+    Reply reply =
+        harness.translate(token, {{"text", "Hello"}, {"target", "es"}, {"provider", "deepl"}});
     EXPECT_EQ(reply.status, 503u);
     EXPECT_TRUE(reply.error().starts_with("离线演示引擎 (Apertium) 无法启动")) << reply.error();
 }
