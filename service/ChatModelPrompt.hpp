@@ -1,0 +1,32 @@
+#pragma once
+
+// The one prompt and the one answer format shared by the language-model engines: the whole batch
+// goes in one call as a JSON array, and the model must answer with a JSON object holding exactly
+// one translation per text, in order. The answer is checked here, count included.
+
+#include "service/TranslationEngine.hpp"
+
+#include <string>
+#include <vector>
+
+namespace aurelo::service {
+
+struct ChatModelPrompt {
+    std::string system;
+    std::string user;
+};
+
+ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts,
+                                     const std::string& target);
+
+// Reads the model's reply text. Tolerates a Markdown code fence around the JSON, which models
+// add now and then despite the instruction; anything else that is not the promised object, or
+// holds another number of translations, is a failure naming `displayName`.
+EngineOutcome parseChatModelReply(const std::string& reply, std::size_t expectedCount,
+                                  const std::string& displayName);
+
+// Language models get a bound per call so that the reply fits their output limit.
+inline constexpr std::size_t kChatModelMaxTexts = 50;
+inline constexpr std::size_t kChatModelMaxCharacters = 12000;
+
+} // namespace aurelo::service

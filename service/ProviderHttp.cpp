@@ -1,0 +1,138 @@
+#include "service/ProviderHttp.hpp"
+
+#include "platform/MainLoop.hpp"
+#include "translation/JsonCoding.hpp"
+
+#include <glib.h>
+
+namespace aurelo::service {
+
+namespace {
+
+// The provider's own explanation in an error body, in the shapes the supported APIs use:
+// {"error": {"message": …}}, {"error": "…"}, {"message": "…"}, {"detail": "…"}.
+std::string upstreamMessage(const std::string& body) {
+    auto value = json::parseValue(body);
+    if (!value || !value->is_object())
+        return {};
+    const auto& object = *value;
+    if (auto it = object.find("error"); it != object.end()) {
+        if (it->is_string())
+            return it->get<std::string>();
+        if (it->is_object() && it->contains("message") && (*it)["message"].is_string())
+            return (*it)["message"].get<std::string>();
+    }
+    for (const char* key : {"message", "detail"})
+        if (auto it = object.find(key); it != object.end() && it->is_string())
+            return it->get<std::string>();
+    return {};
+}
+
+// Long or binary provider messages would make a poor line in the client's status bar.
+std::string shorten(std::string text) {
+    constexpr std::size_t kLimit = 200;
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        return {};
+    if (g_utf8_strlen(text.data(), static_cast<gssize>(text.size())) <= static_cast<glong>(kLimit))
+        return text;
+    const char* end = g_utf8_offset_to_pointer(text.data(), kLimit);
+    return std::string(static_cast<const char*>(text.data()), end) + "…";
+}
+
+} // namespace
+
+EngineFailure unrecognisedAnswer(const std::string& displayName) {
+    return {502, displayName + " 返回了无法识别的数据。"};
+}
+
+EngineFailure countMismatch(const std::string& displayName) {
+    return {502, displayName + " 返回的译文数量与原文不一致。"};
+}
+
+EngineFailure notConfigured(const std::string& displayName, const std::string& what) {
+    // A space between Chinese text and a Latin word, as in "的 API 密钥".
+    std::string separator = !what.empty() && static_cast<unsigned char>(what[0]) < 0x80 ? " " : "";
+    return {503, "服务端尚未配置 " + displayName + " 的" + separator + what + "，请联系管理员。"};
+}
+
+void sendUpstream(const UpstreamContext& context, const std::string& displayName,
+                  const HttpRequest& request, std::function<void(JsonOutcome)> completion) {
+    HttpRequest timed = request;
+    timed.timeout = context.timeout;
+    context.session->send(timed, [displayName,
+                                  completion = std::move(completion)](HttpResult result) {
+        if (!result) {
+            if (result.error().kind == TransportError::Kind::TimedOut)
+                return completion(
+                    std::unexpected(EngineFailure{504, displayName + " 响应超时，请稍后再试。"}));
+            return completion(std::unexpected(
+                EngineFailure{502, "无法连接 " + displayName + "：" + result.error().description}));
+        }
+        unsigned status = result->status;
+        if (status == 401 || status == 403)
+            return completion(std::unexpected(
+                EngineFailure{502, displayName + " 拒绝了服务端配置的 API 密钥，请联系管理员。"}));
+        if (status == 429 || status == 456)
+            return completion(std::unexpected(
+                EngineFailure{503, displayName + " 请求过于频繁或额度已用尽，请稍后再试。"}));
+        if (status < 200 || status > 299) {
+            std::string detail = shorten(upstreamMessage(result->body));
+            std::string message = displayName + " 请求失败（HTTP " + std::to_string(status) + "）";
+            if (!detail.empty())
+                message += "：" + detail;
+            return completion(std::unexpected(EngineFailure{502, message}));
+        }
+        auto body = json::parseValue(result->body);
+        if (!body)
+            return completion(std::unexpected(unrecognisedAnswer(displayName)));
+        completion(std::move(*body));
+    });
+}
+
+namespace {
+
+struct ChunkRun {
+    std::vector<TranslationResult> results;
+    std::size_t pending = 0;
+    bool failed = false;
+    EngineCompletion completion;
+};
+
+} // namespace
+
+void ChunkedEngine::translate(std::vector<std::string> texts, std::string target,
+                              EngineCompletion completion) {
+    if (texts.empty()) {
+        postToMainLoop(
+            [completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
+        return;
+    }
+    auto plan = planBatches(texts, limits());
+    auto run = std::make_shared<ChunkRun>();
+    run->results.resize(texts.size());
+    run->pending = plan.size();
+    run->completion = std::move(completion);
+    auto self = shared_from_this();
+    for (auto [first, last] : plan) {
+        std::vector<std::string> part(texts.begin() + static_cast<std::ptrdiff_t>(first),
+                                      texts.begin() + static_cast<std::ptrdiff_t>(last));
+        std::size_t expected = part.size();
+        translateChunk(std::move(part), target,
+                       [self, run, first, expected](EngineOutcome outcome) {
+                           if (run->failed)
+                               return;
+                           if (outcome && outcome->size() != expected)
+                               outcome = std::unexpected(countMismatch(self->displayName()));
+                           if (!outcome) {
+                               run->failed = true;
+                               return run->completion(std::unexpected(outcome.error()));
+                           }
+                           std::ranges::move(*outcome, run->results.begin() +
+                                                           static_cast<std::ptrdiff_t>(first));
+                           if (--run->pending == 0)
+                               run->completion(std::move(run->results));
+                       });
+    }
+}
+
+} // namespace aurelo::service

@@ -1,0 +1,159 @@
+#include "service/ServeCommand.hpp"
+
+#include "service/ServiceServer.hpp"
+
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <map>
+
+namespace aurelo::service {
+
+namespace {
+
+constexpr const char* kUsage =
+    "用法：aurelo-service serve --listen 地址:端口 --data 目录 [--tls-cert 证书.pem --tls-key "
+    "私钥.pem]\n"
+    "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
+    "每分钟登录次数（每地址，默认 30）]\n"
+    "  [--token-lifetime-hours 小时（默认 720）] [--upstream-timeout-ms 毫秒（默认 15000）]\n"
+    "  [--updates 目录（默认 数据目录/updates）] [--apertium 程序路径]\n";
+
+std::optional<unsigned long> number(const std::string& text) {
+    unsigned long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+struct StopState {
+    GMainLoop* loop;
+    ServiceServer* server;
+    bool stopping = false;
+};
+
+gboolean stopSignalCallback(gpointer data) {
+    auto* state = static_cast<StopState*>(data);
+    if (!state->stopping) {
+        state->stopping = true;
+        std::fprintf(stderr, "aurelo-service: 正在停止，等待处理中的请求完成…\n");
+        state->server->beginShutdown([loop = state->loop] { g_main_loop_quit(loop); });
+    } else {
+        g_main_loop_quit(state->loop); // a second signal stops at once
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+int runServeCommand(const std::vector<std::string>& arguments) {
+    std::map<std::string, std::string> options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!argument.starts_with("--") || i + 1 >= arguments.size()) {
+            std::fprintf(stderr, "无法识别的参数：%s\n%s", argument.c_str(), kUsage);
+            return 2;
+        }
+        options[argument] = arguments[++i];
+    }
+    static const char* kKnown[] = {"--listen",
+                                   "--data",
+                                   "--tls-cert",
+                                   "--tls-key",
+                                   "--rate-limit",
+                                   "--login-rate-limit",
+                                   "--token-lifetime-hours",
+                                   "--upstream-timeout-ms",
+                                   "--updates",
+                                   "--apertium"};
+    for (const auto& [name, value] : options)
+        if (std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
+            std::fprintf(stderr, "未知选项：%s\n%s", name.c_str(), kUsage);
+            return 2;
+        }
+    if (!options.contains("--listen") || !options.contains("--data")) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    auto address = parseListenAddress(options["--listen"]);
+    if (!address) {
+        std::fprintf(stderr, "监听地址无效：%s（例如 127.0.0.1:8787）\n",
+                     options["--listen"].c_str());
+        return 2;
+    }
+    ServiceConfiguration configuration;
+    auto numeric = [&](const char* name, auto apply) {
+        if (!options.contains(name))
+            return true;
+        auto value = number(options[name]);
+        if (!value) {
+            std::fprintf(stderr, "%s 需要一个非负整数。\n", name);
+            return false;
+        }
+        apply(*value);
+        return true;
+    };
+    if (!numeric("--rate-limit",
+                 [&](unsigned long v) {
+                     configuration.rateLimitPerMinute = static_cast<unsigned>(v);
+                 }) ||
+        !numeric("--login-rate-limit",
+                 [&](unsigned long v) {
+                     configuration.loginRateLimitPerMinute = static_cast<unsigned>(v);
+                 }) ||
+        !numeric("--token-lifetime-hours",
+                 [&](unsigned long v) {
+                     configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v));
+                 }) ||
+        !numeric("--upstream-timeout-ms", [&](unsigned long v) {
+            configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v));
+        }))
+        return 2;
+
+    std::filesystem::path data = options["--data"];
+    configuration.updatesDirectory = options.contains("--updates")
+                                         ? std::filesystem::path(options["--updates"])
+                                         : data / "updates";
+    if (options.contains("--apertium"))
+        configuration.apertium.program = options["--apertium"];
+    if (g_mkdir_with_parents(data.c_str(), 0700) != 0 ||
+        g_mkdir_with_parents(configuration.updatesDirectory.c_str(), 0755) != 0) {
+        std::fprintf(stderr, "无法创建数据目录 %s：%s\n", data.c_str(), g_strerror(errno));
+        return 1;
+    }
+    auto database = ServiceDatabase::open(data / ServiceDatabase::kFileName);
+    if (!database) {
+        std::fprintf(stderr, "%s\n", database.error().message.c_str());
+        return 1;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    ServiceServer server(**database, std::move(configuration));
+    auto listening = server.listen(*address, options["--tls-cert"], options["--tls-key"]);
+    if (!listening) {
+        std::fprintf(stderr, "%s\n", listening.error().c_str());
+        return 1;
+    }
+    std::printf("aurelo-service 正在监听 %s\n", server.origin().c_str());
+    std::fflush(stdout);
+
+    GRef<GMainLoop> loop = adoptGRef(g_main_loop_new(nullptr, FALSE));
+    StopState state{loop.get(), &server};
+    guint interrupt = g_unix_signal_add(SIGINT, stopSignalCallback, &state);
+    guint terminate = g_unix_signal_add(SIGTERM, stopSignalCallback, &state);
+    g_main_loop_run(loop.get());
+    g_source_remove(interrupt);
+    g_source_remove(terminate);
+    std::fprintf(stderr, "aurelo-service: 已停止。\n");
+    return 0;
+}
+
+} // namespace aurelo::service

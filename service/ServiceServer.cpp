@@ -1,0 +1,678 @@
+#include "service/ServiceServer.hpp"
+
+#include "service/AccessToken.hpp"
+#include "service/LanguageCodes.hpp"
+#include "service/PasswordHasher.hpp"
+#include "service/SpeechTranscriber.hpp"
+#include "service/UpdateFiles.hpp"
+#include "service/WorkerTask.hpp"
+#include "translation/JsonCoding.hpp"
+#include "translation/TranslationProvider.hpp"
+
+#include <libsoup/soup.h>
+
+#include <charconv>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+namespace aurelo::service {
+
+namespace {
+
+constexpr const char* kBadJson = "请求正文不是有效的 JSON 对象。";
+constexpr const char* kInternal = "服务内部错误，请稍后重试。";
+
+std::string limitText(std::size_t bytes) {
+    if (bytes >= 1024 * 1024)
+        return std::to_string(bytes / (1024 * 1024)) + " MB";
+    return std::to_string(bytes / 1024) + " KB";
+}
+
+std::optional<std::string> stringMember(const nlohmann::json& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_string())
+        return std::nullopt;
+    return it->get<std::string>();
+}
+
+// Strict base64 (standard alphabet, optional padding, white space tolerated); nullopt for
+// anything else, or when the decoded size would pass `limit`.
+std::optional<std::string> decodeBase64(const std::string& text, std::size_t limit,
+                                        bool& tooLarge) {
+    static constexpr auto kDecode = [] {
+        std::array<int, 256> table{};
+        table.fill(-1);
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            table[static_cast<unsigned char>(alphabet[i])] = i;
+        return table;
+    }();
+    tooLarge = false;
+    std::string out;
+    out.reserve(std::min(limit, text.size() / 4 * 3));
+    unsigned buffer = 0, bits = 0;
+    std::size_t padding = 0;
+    for (unsigned char c : text) {
+        if (c == ' ' || c == '\n' || c == '\r' || c == '\t')
+            continue;
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        if (padding > 0 || kDecode[c] < 0)
+            return std::nullopt;
+        buffer = (buffer << 6) | static_cast<unsigned>(kDecode[c]);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((buffer >> bits) & 0xff));
+            if (out.size() > limit) {
+                tooLarge = true;
+                return std::nullopt;
+            }
+        }
+    }
+    if (padding > 2 || bits >= 6)
+        return std::nullopt;
+    return out;
+}
+
+// Answers are written as headers, then body; with Nagle's algorithm the second small write waits
+// for the client's delayed acknowledgement, about 40 ms on Linux, on every request.
+void disableNagle(GSocket* socket) {
+    if (socket && g_socket_get_family(socket) != G_SOCKET_FAMILY_UNIX)
+        g_socket_set_option(socket, IPPROTO_TCP, TCP_NODELAY, 1, nullptr);
+}
+
+// The same for the connections to the providers, set as soon as each one is made.
+void upstreamNetworkEventCallback(SoupMessage*, GSocketClientEvent event, GIOStream* connection,
+                                  gpointer) {
+    if (event == G_SOCKET_CLIENT_CONNECTED && G_IS_SOCKET_CONNECTION(connection))
+        disableNagle(g_socket_connection_get_socket(G_SOCKET_CONNECTION(connection)));
+}
+
+void upstreamRequestQueuedCallback(SoupSession*, SoupMessage* message, gpointer) {
+    g_signal_connect(message, "network-event", G_CALLBACK(upstreamNetworkEventCallback), nullptr);
+}
+
+} // namespace
+
+std::optional<ListenAddress> parseListenAddress(const std::string& text) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return std::nullopt;
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    unsigned port = 0;
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    auto [end, error] = std::from_chars(first, last, port);
+    if (error != std::errc() || end != last || first == last || port > 65535)
+        return std::nullopt;
+    if (host != "localhost" && !g_hostname_is_ip_address(host.c_str()))
+        return std::nullopt;
+    return ListenAddress{host, port};
+}
+
+struct ServiceServer::Exchange {
+    GRef<SoupServerMessage> message;
+    RequestLogEntry log;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::string body;
+    bool paused = false;
+    bool answered = false;
+    bool disconnected = false;
+    gulong disconnectHandler = 0;
+
+    ~Exchange() {
+        if (disconnectHandler)
+            g_signal_handler_disconnect(message.get(), disconnectHandler);
+    }
+};
+
+ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration configuration)
+    : m_database(database), m_configuration(std::move(configuration)),
+      m_log(m_configuration.logSink), m_rateLimiter(m_configuration.rateLimitPerMinute),
+      m_loginLimiter(m_configuration.loginRateLimitPerMinute) {
+    m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
+        .ioTimeout = std::chrono::seconds(30),
+        .idleTimeout = std::chrono::seconds(60),
+        .maxConnectionsPerHost = 16,
+        .resourceTimeout = std::chrono::milliseconds(0),
+    });
+    g_signal_connect(m_upstream->soupSession(), "request-queued",
+                     G_CALLBACK(upstreamRequestQueuedCallback), nullptr);
+    m_apertium = std::make_shared<ApertiumRunner>(m_configuration.apertium);
+    m_dispatcher = std::make_unique<TranslationDispatcher>(
+        m_database, EngineFactory({m_upstream, m_configuration.upstreamTimeout}, m_apertium),
+        m_configuration.cacheCapacity);
+    m_server = adoptGRef(soup_server_new("server-header", "aurelo-service ", nullptr));
+    soup_server_add_early_handler(m_server.get(), nullptr, earlyHandlerCallback, this, nullptr);
+    soup_server_add_handler(m_server.get(), nullptr, handlerCallback, this, nullptr);
+
+    (void)m_database.purgeExpiredTokens(now());
+    m_purgeTimer = g_timeout_add_seconds(
+        3600,
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<ServiceServer*>(data);
+            (void)self->m_database.purgeExpiredTokens(self->now());
+            return G_SOURCE_CONTINUE;
+        },
+        this);
+}
+
+ServiceServer::~ServiceServer() {
+    *m_alive = false;
+    if (m_purgeTimer)
+        g_source_remove(m_purgeTimer);
+    if (m_shutdownTimer)
+        g_source_remove(m_shutdownTimer);
+    soup_server_disconnect(m_server.get());
+}
+
+std::size_t ServiceServer::bodyLimitFor(const std::string& path) const {
+    if (path == "/api/transcribe") // base64 of the audio and room for the other members
+        return (m_configuration.maxAudioBytes + 2) / 3 * 4 + 64 * 1024;
+    if (path == "/api/translate")
+        return kMaxTranslateBody;
+    return kMaxSmallBody;
+}
+
+std::int64_t ServiceServer::now() const {
+    if (m_configuration.clock)
+        return m_configuration.clock();
+    return g_get_real_time() / G_USEC_PER_SEC;
+}
+
+std::expected<void, std::string> ServiceServer::listen(const ListenAddress& address,
+                                                       const std::filesystem::path& tlsCertificate,
+                                                       const std::filesystem::path& tlsKey) {
+    bool secure = !tlsCertificate.empty() || !tlsKey.empty();
+    GErrorHolder error;
+    if (secure) {
+        if (tlsCertificate.empty() || tlsKey.empty())
+            return std::unexpected("启用 HTTPS 需要同时指定 --tls-cert 和 --tls-key。");
+        auto certificate = adoptGRef(
+            g_tls_certificate_new_from_files(tlsCertificate.c_str(), tlsKey.c_str(), error.out()));
+        if (!certificate)
+            return std::unexpected(std::string("无法读取 TLS 证书或私钥：") + error->message);
+        soup_server_set_tls_certificate(m_server.get(), certificate.get());
+    }
+    auto options = static_cast<SoupServerListenOptions>(secure ? SOUP_SERVER_LISTEN_HTTPS : 0);
+    bool ok;
+    if (address.host == "localhost") {
+        ok = soup_server_listen_local(
+            m_server.get(), address.port,
+            static_cast<SoupServerListenOptions>(options | SOUP_SERVER_LISTEN_IPV4_ONLY),
+            error.out());
+    } else {
+        auto inet = adoptGRef(g_inet_address_new_from_string(address.host.c_str()));
+        if (!inet)
+            return std::unexpected("监听地址无效：" + address.host);
+        auto socketAddress =
+            adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
+        ok = soup_server_listen(m_server.get(), socketAddress.get(), options, error.out());
+    }
+    if (!ok)
+        return std::unexpected(std::string("无法监听 ") + address.host + ":" +
+                               std::to_string(address.port) + "：" + error->message);
+    GSList* uris = soup_server_get_uris(m_server.get());
+    if (uris) {
+        auto* uri = static_cast<GUri*>(uris->data);
+        std::string host = g_uri_get_host(uri);
+        if (host.find(':') != std::string::npos)
+            host = "[" + host + "]";
+        m_origin = std::string(secure ? "https" : "http") + "://" + host + ":" +
+                   std::to_string(g_uri_get_port(uri));
+    }
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    return {};
+}
+
+// Runs once the headers are in, before the body is read: a body that is too large, or of
+// unknown length, is refused here so that it is never buffered.
+void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                                         GHashTable*, gpointer data) {
+    auto* self = static_cast<ServiceServer*>(data);
+    disableNagle(soup_server_message_get_socket(message));
+    SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
+    SoupEncoding encoding = soup_message_headers_get_encoding(headers);
+    auto refuse = [&](unsigned status, const std::string& text) {
+        std::string body = json::serialize({{"error", text}});
+        soup_server_message_set_status(message, status, nullptr);
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Connection", "close");
+        soup_server_message_set_response(message, "application/json; charset=utf-8",
+                                         SOUP_MEMORY_COPY, body.data(), body.size());
+        RequestLogEntry entry;
+        entry.method = soup_server_message_get_method(message);
+        entry.path = path;
+        entry.status = status;
+        if (const char* remote = soup_server_message_get_remote_host(message))
+            entry.remote = remote;
+        self->m_log.write(entry);
+    };
+    if (encoding == SOUP_ENCODING_CHUNKED || encoding == SOUP_ENCODING_EOF)
+        return refuse(411, "请求必须带有 Content-Length。");
+    std::size_t limit = self->bodyLimitFor(path);
+    if (encoding == SOUP_ENCODING_CONTENT_LENGTH &&
+        static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) > limit)
+        return refuse(413, "请求内容过大（上限 " + limitText(limit) + "）。");
+}
+
+void ServiceServer::handlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                                    GHashTable*, gpointer data) {
+    static_cast<ServiceServer*>(data)->handle(message, path ? path : "");
+}
+
+void ServiceServer::handle(SoupServerMessage* message, const std::string& path) {
+    auto exchange = std::make_shared<Exchange>();
+    exchange->message = GRef<SoupServerMessage>(message);
+    exchange->log.method = soup_server_message_get_method(message);
+    exchange->log.path = path;
+    if (const char* remote = soup_server_message_get_remote_host(message))
+        exchange->log.remote = remote;
+    if (SoupMessageBody* body = soup_server_message_get_request_body(message);
+        body && body->length > 0) {
+        auto bytes = adoptGRef(soup_message_body_flatten(body));
+        gsize size = 0;
+        const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+        exchange->body.assign(data ? data : "", size);
+    }
+    exchange->log.requestBytes = exchange->body.size();
+
+    if (m_stopping) {
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Connection", "close");
+        return respondError(exchange, 503, "服务正在停止，请稍后重试。");
+    }
+    const std::string& method = exchange->log.method;
+    bool get = method == "GET" || method == "HEAD";
+    auto route = [&](bool methodOk, auto&& handler) {
+        if (!methodOk)
+            return respondError(exchange, 405, "不支持的请求方法。");
+        handler();
+    };
+    if (path == "/healthz")
+        return route(get, [&] { handleHealth(exchange); });
+    if (path == "/api/auth/login")
+        return route(method == "POST", [&] { handleLogin(exchange); });
+    if (path == "/api/engines")
+        return route(get, [&] { handleEngines(exchange); });
+    if (path == "/api/translate")
+        return route(method == "POST", [&] { handleTranslate(exchange); });
+    if (path == "/api/transcribe")
+        return route(method == "POST", [&] { handleTranscribe(exchange); });
+    if (path.starts_with("/updates/"))
+        return route(get, [&] { handleUpdateFile(exchange, path.substr(9)); });
+    respondError(exchange, 404, "请求的接口不存在。");
+}
+
+void ServiceServer::pause(const ExchangePtr& exchange) {
+    exchange->paused = true;
+    ++m_inProgress;
+    soup_server_message_pause(exchange->message.get());
+    exchange->disconnectHandler = g_signal_connect(
+        exchange->message.get(), "disconnected", G_CALLBACK(+[](SoupServerMessage*, gpointer data) {
+            static_cast<Exchange*>(data)->disconnected = true;
+        }),
+        exchange.get());
+}
+
+void ServiceServer::respond(const ExchangePtr& exchange, unsigned status,
+                            const nlohmann::json& body) {
+    if (exchange->answered)
+        return;
+    exchange->answered = true;
+    SoupServerMessage* message = exchange->message.get();
+    std::string text = json::serialize(body);
+    if (!exchange->disconnected) {
+        soup_server_message_set_status(message, status, nullptr);
+        soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                     "Cache-Control", "no-store");
+        soup_server_message_set_response(message, "application/json; charset=utf-8",
+                                         SOUP_MEMORY_COPY, text.data(), text.size());
+    }
+    exchange->log.status = status;
+    finish(exchange);
+}
+
+void ServiceServer::respondError(const ExchangePtr& exchange, unsigned status,
+                                 const std::string& message) {
+    respond(exchange, status, {{"error", message}});
+}
+
+void ServiceServer::finish(const ExchangePtr& exchange) {
+    exchange->log.durationMs = std::chrono::duration<double, std::milli>(
+                                   std::chrono::steady_clock::now() - exchange->start)
+                                   .count();
+    m_log.write(exchange->log);
+    if (exchange->paused) {
+        exchange->paused = false;
+        if (!exchange->disconnected)
+            soup_server_message_unpause(exchange->message.get());
+        --m_inProgress;
+        checkShutdownDone();
+    }
+}
+
+std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) {
+    const char* header = soup_message_headers_get_one(
+        soup_server_message_get_request_headers(exchange->message.get()), "Authorization");
+    std::string value = header ? header : "";
+    std::string token;
+    if (value.size() > 7 && g_ascii_strncasecmp(value.c_str(), "Bearer ", 7) == 0)
+        token = trimText(value.substr(7));
+    if (token.empty()) {
+        respondError(exchange, 401, "请先登录Aurelo翻译器账号。");
+        return std::nullopt;
+    }
+    auto account = m_database.accountForToken(hashAccessToken(token), now());
+    if (!account) {
+        respondError(exchange, 500, kInternal);
+        return std::nullopt;
+    }
+    if (!*account) {
+        respondError(exchange, 401, "登录已失效，请重新登录。");
+        return std::nullopt;
+    }
+    exchange->log.user = (*account)->username;
+    std::string key = "account:" + std::to_string((*account)->id);
+    if (!m_rateLimiter.allow(key)) {
+        soup_message_headers_replace(
+            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
+            std::to_string(m_rateLimiter.retryAfterSeconds(key)).c_str());
+        respondError(exchange, 429, "请求过于频繁，请稍后再试。");
+        return std::nullopt;
+    }
+    return *account;
+}
+
+void ServiceServer::handleHealth(const ExchangePtr& exchange) {
+    if (!m_database.isHealthy())
+        return respond(exchange, 503, {{"status", "error"}, {"error", "数据库不可用。"}});
+    respond(exchange, 200, {{"status", "ok"}});
+}
+
+void ServiceServer::handleLogin(const ExchangePtr& exchange) {
+    std::string key = "login:" + exchange->log.remote;
+    if (!m_loginLimiter.allow(key)) {
+        soup_message_headers_replace(
+            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
+            std::to_string(m_loginLimiter.retryAfterSeconds(key)).c_str());
+        return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
+    }
+    auto body = json::parseValue(exchange->body);
+    if (!body || !body->is_object())
+        return respondError(exchange, 400, kBadJson);
+    auto username = stringMember(*body, "username");
+    auto password = stringMember(*body, "password");
+    if (!username || !password || username->empty() || password->empty())
+        return respondError(exchange, 400, "请输入用户名和密码。");
+    auto user = m_database.findUser(*username);
+    if (!user)
+        return respondError(exchange, 500, kInternal);
+
+    // The password function costs tens of milliseconds of CPU: run it off the main loop.
+    struct Check {
+        std::string password;
+        std::optional<UserRecord> user;
+        bool matches = false;
+    };
+    auto check = std::make_shared<Check>(Check{std::move(*password), std::move(*user), false});
+    pause(exchange);
+    std::weak_ptr<bool> alive = m_alive;
+    runInWorker(
+        [check] {
+            if (check->user)
+                check->matches = PasswordHasher::verify(check->password, check->user->passwordHash);
+            else
+                PasswordHasher::burnVerification(check->password);
+        },
+        [this, alive, exchange, check] {
+            if (alive.expired())
+                return;
+            if (!check->matches)
+                return respondError(exchange, 401, "用户名或密码错误。");
+            std::string token = generateAccessToken();
+            std::int64_t issued = now();
+            std::int64_t expires = issued + m_configuration.tokenLifetime.count();
+            if (token.empty() ||
+                !m_database.storeToken(check->user->id, hashAccessToken(token), issued, expires))
+                return respondError(exchange, 500, kInternal);
+            exchange->log.user = check->user->username;
+            respond(exchange, 200,
+                    {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
+        });
+}
+
+void ServiceServer::handleEngines(const ExchangePtr& exchange) {
+    auto account = authenticate(exchange);
+    if (!account)
+        return;
+    auto engines = m_database.engines(account->id);
+    if (!engines)
+        return respondError(exchange, 500, kInternal);
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& engine : *engines) {
+        // A row edited by hand with a provider the client does not know would make the client
+        // reject the whole list; leave it out instead.
+        if (!translationProviderFromRawValue(engine.provider))
+            continue;
+        nlohmann::json entry = {{"provider", engine.provider}, {"label", engine.label}};
+        if (engine.model && !engine.model->empty())
+            entry["model"] = *engine.model;
+        list.push_back(std::move(entry));
+    }
+    respond(exchange, 200, {{"engines", list}});
+}
+
+void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
+    auto account = authenticate(exchange);
+    if (!account)
+        return;
+    auto body = json::parseValue(exchange->body);
+    if (!body || !body->is_object())
+        return respondError(exchange, 400, kBadJson);
+    auto provider = stringMember(*body, "provider");
+    if (!provider)
+        return respondError(exchange, 400, "请求缺少翻译引擎（provider）。");
+    exchange->log.provider = *provider;
+    if (!translationProviderFromRawValue(*provider))
+        return respondError(exchange, 400, "不支持的翻译引擎：" + provider->substr(0, 32));
+    auto target = stringMember(*body, "target");
+    if (!target || *target == "auto" || !isPlausibleLanguageCode(*target))
+        return respondError(exchange, 400, "目标语言无效。");
+
+    bool batch = body->contains("texts");
+    if (batch == body->contains("text"))
+        return respondError(exchange, 400, "请求须包含 text 或 texts 之一。");
+    std::vector<std::string> texts;
+    if (batch) {
+        const auto& list = (*body)["texts"];
+        if (!list.is_array() ||
+            !std::ranges::all_of(list, [](const auto& v) { return v.is_string(); }))
+            return respondError(exchange, 400, "texts 必须是字符串数组。");
+        if (list.size() > kMaxBatchTexts)
+            return respondError(exchange, 413,
+                                "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
+        for (const auto& text : list)
+            texts.push_back(trimText(text.get<std::string>()));
+    } else {
+        auto text = stringMember(*body, "text");
+        if (!text)
+            return respondError(exchange, 400, "text 必须是字符串。");
+        texts.push_back(trimText(*text));
+        if (texts.front().empty())
+            return respondError(exchange, 400, "待翻译的文本为空。");
+    }
+    exchange->log.texts = texts.size();
+    for (const auto& text : texts)
+        if (characterCount(text) > kMaxTextCharacters)
+            return respondError(exchange, 413,
+                                "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) +
+                                    " 字）。");
+
+    auto engine = m_dispatcher->engineFor(*account, *provider);
+    if (!engine)
+        return respondError(exchange, engine.error().status, engine.error().message);
+    pause(exchange);
+    std::weak_ptr<bool> alive = m_alive;
+    m_dispatcher->translate(
+        *engine, std::move(texts), *target,
+        [this, alive, exchange, batch](DispatchOutcome outcome) {
+            if (alive.expired())
+                return;
+            if (!outcome)
+                return respondError(exchange, outcome.error().status, outcome.error().message);
+            exchange->log.cacheHits = outcome->cacheHits;
+            auto encode = [](const TranslationResult& result) {
+                nlohmann::json item = {{"text", result.text}};
+                if (result.detectedLanguage)
+                    item["detectedLanguage"] = *result.detectedLanguage;
+                return item;
+            };
+            if (!batch) {
+                const auto& result = outcome->results.front();
+                if (result.text.empty())
+                    return respondError(exchange, 502, "翻译引擎返回了空译文，请稍后重试。");
+                return respond(exchange, 200, encode(result));
+            }
+            nlohmann::json results = nlohmann::json::array();
+            for (const auto& result : outcome->results)
+                results.push_back(encode(result));
+            respond(exchange, 200, {{"results", results}});
+        });
+}
+
+void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
+    auto account = authenticate(exchange);
+    if (!account)
+        return;
+    auto body = json::parseValue(exchange->body);
+    exchange->body.clear(); // the audio is copied below; do not hold it twice
+    if (!body || !body->is_object())
+        return respondError(exchange, 400, kBadJson);
+    auto audioText = stringMember(*body, "audio");
+    auto mime = stringMember(*body, "mime");
+    if (!audioText || !mime)
+        return respondError(exchange, 400, "语音请求缺少音频数据或格式。");
+    std::string target = stringMember(*body, "target").value_or("zh-CN");
+    std::string source = stringMember(*body, "source").value_or("auto");
+    if (target == "auto" || !isPlausibleLanguageCode(target))
+        return respondError(exchange, 400, "目标语言无效。");
+    if (source != "auto" && !isPlausibleLanguageCode(source))
+        return respondError(exchange, 400, "源语言无效。");
+    if (!SpeechTranscriber::fileExtensionForMime(*mime))
+        return respondError(exchange, 415, "不支持的音频格式：" + mime->substr(0, 64));
+    bool tooLarge = false;
+    auto audio = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
+    audioText.reset();
+    if (tooLarge)
+        return respondError(exchange, 413,
+                            "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) +
+                                "）。");
+    if (!audio)
+        return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
+    if (audio->empty())
+        return respondError(exchange, 400, "语音数据为空。");
+
+    auto engine = m_dispatcher->firstEngineFor(*account);
+    if (!engine)
+        return respondError(exchange, engine.error().status, engine.error().message);
+    auto settings = m_database.providerSettings("transcription");
+    if (!settings)
+        return respondError(exchange, 500, kInternal);
+    if (settings->apiKey.empty() && settings->endpoint.empty())
+        return respondError(exchange, 503, "服务端尚未配置语音识别服务，请联系管理员。");
+    if (settings->model.empty())
+        return respondError(exchange, 503, "服务端尚未配置语音识别模型，请联系管理员。");
+    exchange->log.provider = "transcription";
+    auto transcriber = std::make_shared<SpeechTranscriber>(
+        UpstreamContext{m_upstream, m_configuration.transcriptionTimeout},
+        EngineSettings{settings->apiKey, settings->endpoint, settings->region, settings->model});
+    pause(exchange);
+    std::weak_ptr<bool> alive = m_alive;
+    transcriber->transcribe(
+        *audio, *mime, source,
+        [this, alive, exchange, transcriber, engine = *engine,
+         target](TranscriptOutcome transcript) {
+            if (alive.expired())
+                return;
+            if (!transcript)
+                return respondError(exchange, transcript.error().status,
+                                    transcript.error().message);
+            std::string text = trimText(*transcript);
+            if (text.empty())
+                return respondError(exchange, 422, "未能识别出语音内容。");
+            exchange->log.texts = 1;
+            m_dispatcher->translate(
+                engine, {text}, target, [this, alive, exchange, text](DispatchOutcome outcome) {
+                    if (alive.expired())
+                        return;
+                    if (!outcome)
+                        return respondError(exchange, outcome.error().status,
+                                            outcome.error().message);
+                    exchange->log.cacheHits = outcome->cacheHits;
+                    respond(exchange, 200,
+                            {{"transcript", text}, {"translation", outcome->results.front().text}});
+                });
+        });
+}
+
+void ServiceServer::handleUpdateFile(const ExchangePtr& exchange, const std::string& name) {
+    auto file = openUpdateFile(m_configuration.updatesDirectory, name);
+    if (!file)
+        return respondError(exchange, 404,
+                            name == "latest.json" ? "暂无可用的更新。" : "更新文件不存在。");
+    SoupServerMessage* message = exchange->message.get();
+    exchange->answered = true;
+    soup_server_message_set_status(message, 200, nullptr);
+    soup_message_headers_replace(soup_server_message_get_response_headers(message), "Cache-Control",
+                                 name.ends_with(".json") ? "no-store" : "no-cache");
+    soup_message_headers_set_content_type(soup_server_message_get_response_headers(message),
+                                          file->contentType.c_str(), nullptr);
+    soup_message_body_append_bytes(soup_server_message_get_response_body(message),
+                                   file->contents.get());
+    exchange->log.status = 200;
+    finish(exchange);
+}
+
+void ServiceServer::beginShutdown(std::function<void()> done) {
+    m_stopping = true;
+    m_shutdownDone = std::move(done);
+    m_shutdownTimer = g_timeout_add_seconds(
+        static_cast<guint>(m_configuration.shutdownGrace.count()),
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<ServiceServer*>(data);
+            self->m_shutdownTimer = 0;
+            if (auto done = std::exchange(self->m_shutdownDone, nullptr))
+                done();
+            return G_SOURCE_REMOVE;
+        },
+        this);
+    checkShutdownDone();
+}
+
+void ServiceServer::checkShutdownDone() {
+    if (!m_stopping || m_inProgress > 0 || !m_shutdownDone)
+        return;
+    if (m_shutdownTimer) {
+        g_source_remove(m_shutdownTimer);
+        m_shutdownTimer = 0;
+    }
+    // Let the last answer be written before the caller tears the server down.
+    auto done = std::exchange(m_shutdownDone, nullptr);
+    g_timeout_add_full(
+        G_PRIORITY_LOW, 100,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(done)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+} // namespace aurelo::service

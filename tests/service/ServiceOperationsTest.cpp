@@ -1,0 +1,247 @@
+// Voice messages, update files, the health check, unknown requests and graceful shutdown.
+
+#include "ServiceHarness.hpp"
+
+#include "support/MainLoopWait.hpp"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace aurelo::service::test {
+namespace {
+
+using nlohmann::json;
+
+std::string base64(const std::string& bytes) {
+    gchar* text = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string result = text;
+    g_free(text);
+    return result;
+}
+
+struct VoiceSetup {
+    ServiceHarness harness;
+    FakeUpstream speech;
+    FakeUpstream google{[](const UpstreamRequest& r) {
+        return UpstreamAnswer::json(
+            {{"data",
+              {{"translations",
+                {{{"translatedText", "译:" + r.json["q"][0].get<std::string>()}}}}}}});
+    }};
+    std::string token;
+
+    VoiceSetup() : harness([](ServiceConfiguration& c) { c.maxAudioBytes = 3 * 1024; }) {
+        token = harness.userWithToken("alice");
+        harness.enableEngine("alice", "google");
+        harness.setProvider("google", "k", google.origin());
+        harness.setProvider("transcription", "SPEECH-KEY", speech.origin() + "/v1", "whisper-test");
+        speech.setResponder([](const UpstreamRequest&) {
+            return UpstreamAnswer::json({{"text", " hello there \n"}});
+        });
+    }
+    Reply send(const json& body) { return harness.call("POST", "/api/transcribe", body, token); }
+};
+
+TEST(ServiceVoice, TranscribesThenTranslatesWithTheAccountsFirstEngine) {
+    VoiceSetup setup;
+    constexpr char kAudio[] = "OggS\0\x01"
+                              "binary\xff";
+    std::string audio(kAudio, sizeof kAudio - 1);
+    Reply reply = setup.send({{"audio", base64(audio)},
+                              {"mime", "audio/ogg; codecs=opus"},
+                              {"target", "zh-CN"},
+                              {"source", "en"}});
+    ASSERT_EQ(reply.status, 200u) << reply.body;
+    EXPECT_EQ(reply.json, json({{"transcript", "hello there"}, {"translation", "译:hello there"}}));
+
+    ASSERT_EQ(setup.speech.requests().size(), 1u);
+    const auto& request = setup.speech.requests().front();
+    EXPECT_EQ(request.path, "/v1/audio/transcriptions");
+    EXPECT_EQ(request.header("authorization"), "Bearer SPEECH-KEY");
+    EXPECT_TRUE(request.header("content-type").starts_with("multipart/form-data; boundary="));
+    EXPECT_NE(request.body.find(audio), std::string::npos)
+        << "the decoded audio is uploaded as the file";
+    EXPECT_NE(request.body.find("filename=\"voice.ogg\""), std::string::npos);
+    EXPECT_NE(request.body.find("whisper-test"), std::string::npos);
+    EXPECT_NE(request.body.find("name=\"language\"\r\n\r\nen"), std::string::npos);
+}
+
+TEST(ServiceVoice, RefusesBadVoiceRequestsClearly) {
+    VoiceSetup setup;
+    std::string audio = base64("abc");
+    struct Case {
+        const char* name;
+        json body;
+        unsigned status;
+        const char* error;
+    } cases[] = {
+        {"no audio",
+         {{"mime", "audio/ogg"}, {"target", "en"}},
+         400,
+         "语音请求缺少音频数据或格式。"},
+        {"no mime", {{"audio", audio}, {"target", "en"}}, 400, "语音请求缺少音频数据或格式。"},
+        {"not base64",
+         {{"audio", "%%%"}, {"mime", "audio/ogg"}},
+         400,
+         "音频数据不是有效的 Base64 编码。"},
+        {"empty audio", {{"audio", ""}, {"mime", "audio/ogg"}}, 400, "语音数据为空。"},
+        {"not audio",
+         {{"audio", audio}, {"mime", "text/html"}},
+         415,
+         "不支持的音频格式：text/html"},
+        {"target auto",
+         {{"audio", audio}, {"mime", "audio/ogg"}, {"target", "auto"}},
+         400,
+         "目标语言无效。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reply reply = setup.send(c.body);
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.error(), c.error);
+    }
+    EXPECT_TRUE(setup.speech.requests().empty());
+
+    // Just over the audio limit once decoded, though the body is within its own limit.
+    std::string tooLong((3 * 1024 / 3 + 1) * 4, 'A');
+    Reply large = setup.send({{"audio", tooLong}, {"mime", "audio/ogg"}});
+    EXPECT_EQ(large.status, 413u);
+    EXPECT_EQ(large.error(), "语音文件过大（最多 3 KB）。");
+    Reply body = setup.send({{"audio", std::string(80 * 1024, 'A')}, {"mime", "audio/ogg"}});
+    EXPECT_EQ(body.status, 413u);
+    EXPECT_EQ(body.error(), "请求内容过大（上限 68 KB）。");
+}
+
+TEST(ServiceVoice, ReportsMissingConfigurationAndRecogniserFailures) {
+    VoiceSetup setup;
+    json body = {{"audio", base64("abc")}, {"mime", "audio/mp4"}, {"target", "de"}};
+
+    setup.speech.setResponder([](const UpstreamRequest&) {
+        return UpstreamAnswer::json({{"text", "   "}});
+    });
+    EXPECT_EQ(setup.send(body).error(), "未能识别出语音内容。");
+    setup.speech.setResponder([](const UpstreamRequest&) {
+        return UpstreamAnswer::json({{"error", {{"message", "bad file"}}}}, 400);
+    });
+    EXPECT_EQ(setup.send(body).error(), "语音识别服务 请求失败（HTTP 400）：bad file");
+
+    setup.harness.setProvider("transcription", "", "", "");
+    Reply unconfigured = setup.send(body);
+    EXPECT_EQ(unconfigured.status, 503u);
+    EXPECT_EQ(unconfigured.error(), "服务端尚未配置语音识别服务，请联系管理员。");
+
+    ASSERT_TRUE(setup.harness.database().disableEngine("alice", "google").value());
+    setup.harness.setProvider("transcription", "k", setup.speech.origin(), "m");
+    Reply noEngine = setup.send(body);
+    EXPECT_EQ(noEngine.status, 403u);
+    EXPECT_EQ(noEngine.error(), "当前账号没有可用的翻译引擎，请联系管理员。");
+    EXPECT_EQ(setup.harness.call("POST", "/api/transcribe", body).status, 401u);
+}
+
+TEST(ServiceUpdates, ServesTheManifestAndPackageAndNothingElse) {
+    ServiceHarness harness;
+    auto updates = harness.dataDirectory() / "updates";
+    EXPECT_EQ(harness.call("GET", "/updates/latest.json").status, 404u);
+    EXPECT_EQ(harness.call("GET", "/updates/latest.json").error(), "暂无可用的更新。");
+
+    std::string manifest =
+        R"({"version":"1.2.0","build":12,"downloadPath":"Aurelo-12.zip","sha256":"ab","notes":"新功能"})";
+    std::ofstream(updates / "latest.json") << manifest;
+    constexpr char kZip[] = "PK\x03\x04\0\0"
+                            "binary";
+    std::string zip(kZip, sizeof kZip - 1);
+    std::ofstream(updates / "Aurelo-12.zip", std::ios::binary) << zip;
+    std::ofstream(harness.dataDirectory() / "secret.txt") << "outside";
+    std::ofstream(updates / ".hidden") << "hidden";
+    std::filesystem::create_symlink(harness.dataDirectory() / "secret.txt", updates / "link.json");
+    std::filesystem::create_directory(updates / "folder.zip");
+
+    Reply latest = harness.call("GET", "/updates/latest.json");
+    EXPECT_EQ(latest.status, 200u);
+    EXPECT_EQ(latest.body, manifest);
+    Reply package = harness.call("GET", "/updates/Aurelo-12.zip");
+    EXPECT_EQ(package.status, 200u);
+    EXPECT_EQ(package.body, zip);
+
+    for (const char* path :
+         {"/updates/../secret.txt", "/updates/%2e%2e/secret.txt", "/updates/..%2fsecret.txt",
+          "/updates/.hidden", "/updates/link.json", "/updates/folder.zip", "/updates/",
+          "/updates/a/latest.json", "/updates/%2Fetc%2Fpasswd"}) {
+        SCOPED_TRACE(path);
+        Reply reply = harness.call("GET", path);
+        EXPECT_NE(reply.status, 200u);
+        EXPECT_EQ(reply.body.find("outside"), std::string::npos);
+        EXPECT_EQ(reply.body.find("hidden\""), std::string::npos);
+    }
+    EXPECT_EQ(harness.call("POST", "/updates/latest.json", json::object()).status, 405u);
+}
+
+TEST(ServiceRoutes, HealthUnknownPathsAndMethods) {
+    ServiceHarness harness;
+    Reply health = harness.call("GET", "/healthz");
+    EXPECT_EQ(health.status, 200u);
+    EXPECT_EQ(health.json, json({{"status", "ok"}}));
+    struct Case {
+        const char* method;
+        const char* path;
+        unsigned status;
+        const char* error;
+    } cases[] = {
+        {"GET", "/api/nothing", 404, "请求的接口不存在。"},
+        {"GET", "/", 404, "请求的接口不存在。"},
+        {"GET", "/api/translate", 405, "不支持的请求方法。"},
+        {"GET", "/api/auth/login", 405, "不支持的请求方法。"},
+        {"DELETE", "/api/engines", 405, "不支持的请求方法。"},
+        {"POST", "/api/engines", 405, "不支持的请求方法。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.path);
+        Reply reply = std::string(c.method) == "POST"
+                          ? harness.call(c.method, c.path, json::object())
+                          : harness.call(c.method, c.path);
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.error(), c.error);
+    }
+}
+
+TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
+    ServiceHarness harness;
+    FakeUpstream slowGoogle([](const UpstreamRequest&) {
+        auto answer =
+            UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", "late"}}}}}}});
+        answer.delay = std::chrono::milliseconds(300);
+        return answer;
+    });
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    harness.setProvider("google", "k", slowGoogle.origin());
+
+    HttpSession client(HttpSessionConfiguration{});
+    std::optional<HttpResult> inFlight;
+    client.send({"POST",
+                 harness.server().origin() + "/api/translate",
+                 {{"Authorization", "Bearer " + token}},
+                 json{{"text", "hi"}, {"target", "de"}, {"provider", "google"}}.dump(),
+                 "application/json",
+                 {}},
+                [&](HttpResult result) { inFlight = std::move(result); });
+    ASSERT_TRUE(
+        aurelo::test::runMainLoopUntil([&] { return harness.server().requestsInProgress() == 1; }));
+
+    bool stopped = false;
+    harness.server().beginShutdown([&] { stopped = true; });
+    Reply refused = harness.call("GET", "/healthz");
+    EXPECT_EQ(refused.status, 503u);
+    EXPECT_EQ(refused.error(), "服务正在停止，请稍后重试。");
+    EXPECT_FALSE(stopped);
+
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return stopped; }));
+    ASSERT_TRUE(inFlight && *inFlight);
+    EXPECT_EQ((*inFlight)->status, 200u);
+    EXPECT_EQ((*inFlight)->body, R"({"text":"late"})");
+}
+
+} // namespace
+} // namespace aurelo::service::test

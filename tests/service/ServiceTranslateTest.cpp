@@ -1,0 +1,301 @@
+// The translation request: validation of what the client sends, engines per account, the result
+// cache, the offline Apertium engine on a real language pair, and the desktop client's own
+// translation service talking to this server.
+
+#include "ServiceHarness.hpp"
+
+#include "service/ApertiumEngine.hpp"
+#include "service/TranslationDispatcher.hpp"
+#include "support/MainLoopWait.hpp"
+#include "translation/TranslationNetwork.hpp"
+#include "translation/TranslationService.hpp"
+
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+
+namespace aurelo::service::test {
+namespace {
+
+using nlohmann::json;
+
+// A Google-shaped fake that answers "<text>!" and counts the texts it was sent.
+struct EchoGoogle {
+    FakeUpstream fake{[this](const UpstreamRequest& r) {
+        json items = json::array();
+        for (const auto& t : r.json["q"]) {
+            ++textsSent;
+            items.push_back({{"translatedText", t.get<std::string>() + "!"}});
+        }
+        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
+    }};
+    int textsSent = 0;
+};
+
+TEST(ServiceTranslate, RefusesMalformedRequestsWithAChineseError) {
+    ServiceHarness harness;
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    std::string longText(10001, 'a');
+    std::vector<std::string> tooMany(101, "x");
+    struct Case {
+        const char* name;
+        std::string body;
+        unsigned status;
+        const char* error;
+    } cases[] = {
+        {"not JSON", "{\"text\": ", 400, "请求正文不是有效的 JSON 对象。"},
+        {"array", R"(["hi"])", 400, "请求正文不是有效的 JSON 对象。"},
+        {"invalid UTF-8", "{\"text\":\"\xff\xfe\",\"target\":\"en\",\"provider\":\"google\"}", 400,
+         "请求正文不是有效的 JSON 对象。"},
+        {"no provider", R"({"text":"hi","target":"en"})", 400, "请求缺少翻译引擎（provider）。"},
+        {"unknown provider", R"({"text":"hi","target":"en","provider":"babel"})", 400,
+         "不支持的翻译引擎：babel"},
+        {"no target", R"({"text":"hi","provider":"google"})", 400, "目标语言无效。"},
+        {"target auto", R"({"text":"hi","target":"auto","provider":"google"})", 400,
+         "目标语言无效。"},
+        {"target with a slash", R"({"text":"hi","target":"en/../x","provider":"google"})", 400,
+         "目标语言无效。"},
+        {"neither text nor texts", R"({"target":"en","provider":"google"})", 400,
+         "请求须包含 text 或 texts 之一。"},
+        {"both text and texts", R"({"text":"a","texts":["b"],"target":"en","provider":"google"})",
+         400, "请求须包含 text 或 texts 之一。"},
+        {"text is a number", R"({"text":5,"target":"en","provider":"google"})", 400,
+         "text 必须是字符串。"},
+        {"texts hold a number", R"({"texts":["a",5],"target":"en","provider":"google"})", 400,
+         "texts 必须是字符串数组。"},
+        {"single text blank", R"({"text":"  \n ","target":"en","provider":"google"})", 400,
+         "待翻译的文本为空。"},
+        {"text too long", json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(),
+         413, "单条文本过长（最多 10000 字）。"},
+        {"too many texts",
+         json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+         "单次批量翻译最多 100 条文本。"},
+        {"engine not enabled", R"({"text":"hi","target":"en","provider":"deepl"})", 403,
+         "当前账号未启用 DeepL，请联系管理员。"},
+        {"provider not configured", R"({"text":"hi","target":"en","provider":"google"})", 503,
+         "服务端尚未配置 Google Translate 的 API 密钥，请联系管理员。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reply reply = harness.callRaw("POST", "/api/translate", c.body,
+                                      {{"Authorization", "Bearer " + token}});
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.error(), c.error);
+    }
+}
+
+TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
+    ServiceHarness harness;
+    std::string token = harness.userWithToken("alice");
+    std::string huge = "{\"text\":\"" + std::string(kMaxTranslateBody, 'a') + "\"}";
+    Reply tooLarge =
+        harness.callRaw("POST", "/api/translate", huge, {{"Authorization", "Bearer " + token}});
+    EXPECT_EQ(tooLarge.status, 413u);
+    EXPECT_EQ(tooLarge.error(), "请求内容过大（上限 2 MB）。");
+    Reply loginTooLarge = harness.callRaw("POST", "/api/auth/login", std::string(100 * 1024, ' '));
+    EXPECT_EQ(loginTooLarge.status, 413u);
+    EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
+    // A body of unknown length (chunked) could grow without bound: refused before it is read.
+    SoupSession* session = soup_session_new();
+    SoupMessage* message =
+        soup_message_new("POST", (harness.server().origin() + "/api/translate").c_str());
+    GInputStream* stream = g_memory_input_stream_new_from_data("{}", 2, nullptr);
+    soup_message_set_request_body(message, "application/json", stream, -1);
+    bool done = false;
+    soup_session_send_and_read_async(
+        session, message, G_PRIORITY_DEFAULT, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer flag) {
+            if (GBytes* bytes =
+                    soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
+                g_bytes_unref(bytes);
+            *static_cast<bool*>(flag) = true;
+        },
+        &done);
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(soup_message_get_status(message), 411u);
+    g_object_unref(stream);
+    g_object_unref(message);
+    g_object_unref(session);
+    // The server keeps answering afterwards.
+    EXPECT_EQ(harness.call("GET", "/healthz").status, 200u);
+}
+
+TEST(ServiceTranslate, AnswersBatchesInOrderWithEmptyTextsEmptyAndSendsEachDistinctTextOnce) {
+    ServiceHarness harness;
+    EchoGoogle google;
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    harness.setProvider("google", "k", google.fake.origin());
+    Reply reply = harness.translate(token, {{"texts", {" hello ", "", "world", "hello", "\n"}},
+                                            {"target", "de"},
+                                            {"provider", "google"}});
+    ASSERT_EQ(reply.status, 200u) << reply.body;
+    EXPECT_EQ(
+        reply.json,
+        json::parse(
+            R"({"results":[{"text":"hello!"},{"text":""},{"text":"world!"},{"text":"hello!"},{"text":""}]})"));
+    EXPECT_EQ(google.textsSent, 2);
+    Reply empty = harness.translate(
+        token, {{"texts", json::array()}, {"target", "de"}, {"provider", "google"}});
+    EXPECT_EQ(empty.json, json::parse(R"({"results":[]})"));
+}
+
+TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
+    ServiceHarness harness;
+    EchoGoogle google;
+    std::string alice = harness.userWithToken("alice");
+    std::string bob = harness.userWithToken("bob");
+    harness.enableEngine("alice", "google");
+    harness.enableEngine("bob", "google", "apertium"); // the same provider value, another engine
+    harness.setProvider("google", "k", google.fake.origin());
+
+    ASSERT_EQ(
+        harness
+            .translate(alice, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}})
+            .status,
+        200u);
+    EXPECT_EQ(google.textsSent, 1);
+    Reply again = harness.translate(
+        alice, {{"texts", {"Good morning"}}, {"target", "es"}, {"provider", "google"}});
+    EXPECT_EQ(again.json["results"][0]["text"], "Good morning!");
+    EXPECT_EQ(google.textsSent, 1) << "answered from the cache";
+    harness.translate(alice, {{"text", "Good morning"}, {"target", "fr"}, {"provider", "google"}});
+    EXPECT_EQ(google.textsSent, 2) << "another target is another entry";
+
+    Reply other = harness.translate(
+        bob, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}});
+    ASSERT_EQ(other.status, 200u) << other.body;
+    EXPECT_NE(other.json["text"], "Good morning!")
+        << "bob's google is the offline engine, never alice's cache";
+    EXPECT_EQ(google.textsSent, 2);
+    EXPECT_NE(harness.logLines().back().find("\"cacheHits\":0"), std::string::npos);
+}
+
+TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
+    ServiceHarness harness;
+    FakeUpstream google([](const UpstreamRequest&) {
+        return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", ""}}}}}}});
+    });
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    harness.setProvider("google", "k", google.origin());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Reply reply =
+            harness.translate(token, {{"text", "hi"}, {"target", "de"}, {"provider", "google"}});
+        EXPECT_EQ(reply.status, 502u);
+        EXPECT_EQ(reply.error(), "翻译引擎返回了空译文，请稍后重试。");
+    }
+    EXPECT_EQ(google.requests().size(), 2u);
+}
+
+TEST(ServiceTranslate, TheLogNamesRequestsButNeverTextsOrTokens) {
+    ServiceHarness harness;
+    EchoGoogle google;
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    harness.setProvider("google", "k", google.fake.origin());
+    harness.translate(token,
+                      {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
+    ASSERT_FALSE(harness.logLines().empty());
+    for (const auto& line : harness.logLines()) {
+        EXPECT_EQ(line.find("secret message"), std::string::npos) << line;
+        EXPECT_EQ(line.find(token), std::string::npos) << line;
+        EXPECT_EQ(line.find("pw-alice"), std::string::npos) << line;
+        EXPECT_TRUE(json::parse(line, nullptr, false).is_object()) << line;
+    }
+    auto last = json::parse(harness.logLines().back());
+    EXPECT_EQ(last["path"], "/api/translate");
+    EXPECT_EQ(last["status"], 200);
+    EXPECT_EQ(last["user"], "alice");
+    EXPECT_EQ(last["provider"], "google");
+}
+
+TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
+    ServiceHarness harness;
+    std::string token = harness.userWithToken("demo");
+    harness.enableEngine("demo", "google", "apertium");
+    Reply reply = harness.translate(
+        token, {{"texts", {"The cat is black.", "Good morning", "Price: $5 [sale] {new} <b> x\\y"}},
+                {"target", "es"},
+                {"provider", "google"}});
+    ASSERT_EQ(reply.status, 200u) << reply.body;
+    EXPECT_EQ(reply.json["results"][0]["text"], "El gato es negro.");
+    EXPECT_EQ(reply.json["results"][1]["text"], "Buenos días");
+    std::string third = reply.json["results"][2]["text"];
+    for (const char* kept : {"$5", "[", "{", "<b>", "x\\y"})
+        EXPECT_NE(third.find(kept), std::string::npos) << kept << " in " << third;
+
+    Reply back = harness.translate(
+        token, {{"text", "Buenos días"}, {"target", "en"}, {"provider", "google"}});
+    EXPECT_EQ(back.json["text"], "Good morning");
+
+    Reply chinese =
+        harness.translate(token, {{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "google"}});
+    EXPECT_EQ(chinese.status, 422u);
+    EXPECT_EQ(chinese.error(),
+              "离线演示引擎 (Apertium) "
+              "不支持翻译成简体中文。本机只安装了：英语→西班牙语、西班牙语→英语。");
+}
+
+TEST(Apertium, AMissingProgramIsAClearError) {
+    ServiceHarness harness(
+        [](ServiceConfiguration& c) { c.apertium.program = "/nonexistent/apertium"; });
+    std::string token = harness.userWithToken("demo");
+    harness.enableEngine("demo", "deepl", "apertium");
+    Reply reply =
+        harness.translate(token, {{"text", "Hello"}, {"target", "es"}, {"provider", "deepl"}});
+    EXPECT_EQ(reply.status, 503u);
+    EXPECT_TRUE(reply.error().starts_with("离线演示引擎 (Apertium) 无法启动")) << reply.error();
+}
+
+TEST(Apertium, StreamEncodingRoundTrips) {
+    for (std::string text : {"plain", "a [b] ^c$ /d@ <e> {f} \\g", "two\nlines", "中文 ✓"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(decodeApertiumStream(encodeApertiumStream(text)), text);
+    }
+    EXPECT_EQ(encodeApertiumStream(std::string("a\0b", 3)), "a b") << "NUL separates segments";
+    EXPECT_EQ(decodeApertiumStream("Hola[[t:b:x]]mundo"), "Holamundo");
+}
+
+TEST(TrimText, TrimsWhiteSpaceAndLineBreaksOnly) {
+    EXPECT_EQ(trimText("  hi \n"), "hi");
+    EXPECT_EQ(trimText("\u3000\u00a0hi there\u2028"), "hi there");
+    EXPECT_EQ(trimText("\n\t "), "");
+    EXPECT_EQ(trimText("a\nb"), "a\nb");
+}
+
+// The application's translation service, unchanged, against this server.
+TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
+    ServiceHarness harness;
+    EchoGoogle google;
+    std::string token = harness.userWithToken("alice");
+    harness.enableEngine("alice", "google");
+    harness.setProvider("google", "k", google.fake.origin());
+    HttpSession session(TranslationNetwork::sessionConfiguration());
+    TranslationRequestCache cache;
+    TranslationService client(harness.server().origin(), session, cache);
+
+    std::optional<ServiceOutcome<std::vector<TranslationResult>>> batch;
+    client.translateBatch({"one", " two "}, "de", {TranslationProvider::Google, token, "", ""},
+                          [&](auto outcome) { batch = std::move(outcome); });
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return batch.has_value(); }));
+    ASSERT_TRUE(*batch) << describe(batch->error());
+    EXPECT_EQ((**batch)[1].text, "two!");
+
+    std::optional<ServiceOutcome<TranslationResult>> refused;
+    client.translate("hi", "de", {TranslationProvider::DeepL, token, "", ""},
+                     [&](auto outcome) { refused = std::move(outcome); });
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return refused.has_value(); }));
+    ASSERT_FALSE(*refused);
+    EXPECT_EQ(describe(refused->error()), "当前账号未启用 DeepL，请联系管理员。");
+
+    std::optional<ServiceOutcome<TranslationResult>> expired;
+    client.translate("hi", "de", {TranslationProvider::Google, "not-a-token", "", ""},
+                     [&](auto outcome) { expired = std::move(outcome); });
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return expired.has_value(); }));
+    ASSERT_FALSE(*expired);
+    EXPECT_EQ(describe(expired->error()), "登录已失效，请重新登录。");
+}
+
+} // namespace
+} // namespace aurelo::service::test
