@@ -8,6 +8,7 @@
 #include "views/ContentViewModel.hpp"
 #include "views/ShellRules.hpp"
 #include "views/Theme.hpp"
+#include "web/WebPageCommand.hpp"
 
 #include <giomm/menu.h>
 #include <giomm/simpleaction.h>
@@ -28,29 +29,8 @@
 #define AURELO_DATA_DIR ""
 #endif
 
-extern "C" GResource* aurelo_app_get_resource(void);
-extern "C" void aurelo_app_register_resource(void);
-
 namespace aurelo {
 
-namespace {
-
-// The page script, compiled into the program.
-std::string pageScriptText() {
-    aurelo_app_register_resource();
-    GBytes* bytes = g_resource_lookup_data(aurelo_app_get_resource(),
-                                           "/com/aurelo/translator/app/PageScript.js",
-                                           G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr);
-    if (!bytes)
-        return {};
-    gsize size = 0;
-    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    std::string text(data, size);
-    g_bytes_unref(bytes);
-    return text;
-}
-
-} // namespace
 
 // Everything that lives as long as the process, in the order it is built.
 struct AureloTranslatorApp::Stores {
@@ -67,7 +47,7 @@ struct AureloTranslatorApp::Stores {
     MainWindowPreferences preferences{defaults};
     LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
-                               pageScriptText(), {}, {}, false};
+                               pageScriptTemplate(), {}, {}, false};
 };
 
 AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(kApplicationID) {}

@@ -46,47 +46,43 @@ std::expected<TranslationResult, DecodingError> decodeResult(const json::Json& o
 ManagedTranslationClient::ManagedTranslationClient(std::string origin, HttpSession& session)
     : m_endpoint(serviceEndpoint(origin, "/api/translate")), m_session(session) {}
 
-HttpRequest ManagedTranslationClient::makeRequest(std::string body,
-                                                  const TranslationConfiguration& configuration) const {
+template <typename T>
+void ManagedTranslationClient::send(const nlohmann::json& body,
+                                    const TranslationConfiguration& configuration,
+                                    ServiceOutcome<T> (*read)(const HttpResponse&),
+                                    ServiceCompletion<T> completion) const {
     HttpRequest request;
     request.method = "POST";
     request.url = m_endpoint;
     // The token is sent exactly as stored; it is trimmed only to decide whether there is one.
     request.headers = {{"Content-Type", "application/json"},
                        {"Authorization", "Bearer " + configuration.apiKey}};
-    request.body = std::move(body);
+    request.body = json::serialize(body);
     request.contentType = "application/json";
     request.timeout = TranslationNetwork::kRequestTimeout;
-    return request;
+    m_session.send(request, [read, completion = std::move(completion)](HttpResult result) {
+        if (!result)
+            return completion(std::unexpected(std::move(result.error())));
+        completion(read(*result));
+    });
 }
 
 void ManagedTranslationClient::translate(const std::string& text, const std::string& target,
                                          const TranslationConfiguration& configuration,
                                          ServiceCompletion<TranslationResult> completion) const {
-    json::Json body = {{"text", text},
-                       {"target", target},
-                       {"provider", std::string(rawValue(configuration.provider))}};
-    m_session.send(makeRequest(json::serialize(body), configuration),
-                   [completion = std::move(completion)](HttpResult result) {
-                       if (!result)
-                           return completion(std::unexpected(std::move(result.error())));
-                       completion(readSingleAnswer(*result));
-                   });
+    send<TranslationResult>({{"text", text},
+                             {"target", target},
+                             {"provider", std::string(rawValue(configuration.provider))}},
+                            configuration, &readSingleAnswer, std::move(completion));
 }
 
 void ManagedTranslationClient::translateBatch(
     const std::vector<std::string>& texts, const std::string& target,
     const TranslationConfiguration& configuration,
     ServiceCompletion<std::vector<TranslationResult>> completion) const {
-    json::Json body = {{"texts", texts},
-                       {"target", target},
-                       {"provider", std::string(rawValue(configuration.provider))}};
-    m_session.send(makeRequest(json::serialize(body), configuration),
-                   [completion = std::move(completion)](HttpResult result) {
-                       if (!result)
-                           return completion(std::unexpected(std::move(result.error())));
-                       completion(readBatchAnswer(*result));
-                   });
+    send<std::vector<TranslationResult>>(
+        {{"texts", texts}, {"target", target}, {"provider", std::string(rawValue(configuration.provider))}},
+        configuration, &readBatchAnswer, std::move(completion));
 }
 
 ServiceOutcome<TranslationResult>

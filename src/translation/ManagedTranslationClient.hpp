@@ -4,6 +4,8 @@
 #include "translation/TranslationError.hpp"
 #include "translation/TranslationTypes.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -29,7 +31,9 @@ public:
     readBatchAnswer(const HttpResponse& response);
 
 private:
-    HttpRequest makeRequest(std::string body, const TranslationConfiguration& configuration) const;
+    template <typename T>
+    void send(const nlohmann::json& body, const TranslationConfiguration& configuration,
+              ServiceOutcome<T> (*read)(const HttpResponse&), ServiceCompletion<T> completion) const;
 
     std::string m_endpoint;
     HttpSession& m_session;

@@ -22,22 +22,32 @@ std::string pageCommandScript(WebPageCommand::Action action) {
     return "window.aureloRestorePage?.()";
 }
 
+namespace {
+
+// A text resource of this library. The resources are compiled in; a missing one is a build
+// fault, and the empty text then makes the script a harmless no-op in the page.
+std::string resourceText(const char* path) {
+    aurelo_web_register_resource();
+    GErrorHolder error;
+    auto bytes = adoptGRef(g_resource_lookup_data(aurelo_web_get_resource(), path,
+                                                  G_RESOURCE_LOOKUP_FLAGS_NONE, error.out()));
+    if (!bytes)
+        return std::string();
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+    return std::string(data, size);
+}
+
+} // namespace
+
 const std::string& textInsertionBody() {
-    static const std::string body = [] {
-        aurelo_web_register_resource();
-        GErrorHolder error;
-        auto bytes = adoptGRef(g_resource_lookup_data(
-            aurelo_web_get_resource(), "/com/aurelo/translator/web/text-insertion.js",
-            G_RESOURCE_LOOKUP_FLAGS_NONE, error.out()));
-        // The resource is compiled into this library; a missing one is a build fault, and an
-        // empty body then makes every insertion a harmless syntax error in the page.
-        if (!bytes)
-            return std::string();
-        gsize size = 0;
-        const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
-        return std::string(data, size);
-    }();
+    static const std::string body = resourceText("/com/aurelo/translator/web/text-insertion.js");
     return body;
+}
+
+const std::string& pageScriptTemplate() {
+    static const std::string script = resourceText("/com/aurelo/translator/web/PageScript.js");
+    return script;
 }
 
 std::string textInsertionScript(const std::string& text) {

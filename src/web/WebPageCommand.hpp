@@ -16,4 +16,7 @@ std::string textInsertionScript(const std::string& text);
 // The fixed body of the insertion script, beginning with "[0];".
 const std::string& textInsertionBody();
 
+// The page script every hosted page runs, with its placeholders still in it.
+const std::string& pageScriptTemplate();
+
 } // namespace aurelo
