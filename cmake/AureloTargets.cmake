@@ -34,4 +34,10 @@ function(aurelo_test name)
   endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT})
+  # Tests that drive the display with real input, or listen to the sound server, share one
+  # screen, pointer and sound server: run them one at a time so they cannot steal each other's
+  # focus, clicks or audio.
+  if(ARG_LABEL MATCHES "^(webkit|gui|e2e|captions)$")
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()
