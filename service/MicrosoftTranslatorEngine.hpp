@@ -1,14 +1,12 @@
 #pragma once
 
-#include "service/EngineSettings.hpp"
 #include "service/ProviderHttp.hpp"
 
 namespace aurelo::service {
 
-class MicrosoftTranslatorEngine final : public ChunkedEngine {
+class MicrosoftTranslatorEngine final : public ProviderEngine {
 public:
-    MicrosoftTranslatorEngine(UpstreamContext context, EngineSettings settings)
-        : m_context(std::move(context)), m_settings(std::move(settings)) {}
+    using ProviderEngine::ProviderEngine;
 
     std::string identity() const override;
 
@@ -17,10 +15,6 @@ protected:
     void translateChunk(std::vector<std::string> texts, const std::string& target,
                         EngineCompletion completion) override;
     std::string displayName() const override;
-
-private:
-    UpstreamContext m_context;
-    EngineSettings m_settings;
 };
 
 } // namespace aurelo::service

@@ -1,14 +1,12 @@
 #pragma once
 
-#include "service/EngineSettings.hpp"
 #include "service/ProviderHttp.hpp"
 
 namespace aurelo::service {
 
-class OpenAIEngine final : public ChunkedEngine {
+class OpenAIEngine final : public ProviderEngine {
 public:
-    OpenAIEngine(UpstreamContext context, EngineSettings settings)
-        : m_context(std::move(context)), m_settings(std::move(settings)) {}
+    using ProviderEngine::ProviderEngine;
 
     std::string identity() const override;
 
@@ -17,10 +15,6 @@ protected:
     void translateChunk(std::vector<std::string> texts, const std::string& target,
                         EngineCompletion completion) override;
     std::string displayName() const override;
-
-private:
-    UpstreamContext m_context;
-    EngineSettings m_settings;
 };
 
 } // namespace aurelo::service

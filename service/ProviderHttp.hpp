@@ -6,6 +6,7 @@
 
 #include "platform/HttpSession.hpp"
 #include "service/BatchPlanner.hpp"
+#include "service/EngineSettings.hpp"
 #include "service/TranslationEngine.hpp"
 
 #include <nlohmann/json.hpp>
@@ -50,6 +51,18 @@ protected:
     virtual void translateChunk(std::vector<std::string> texts, const std::string& target,
                                 EngineCompletion completion) = 0;
     virtual std::string displayName() const = 0;
+};
+
+// An engine behind one provider's web API: how to reach the provider, and the key, endpoint and
+// model the administrator configured for it.
+class ProviderEngine : public ChunkedEngine {
+public:
+    ProviderEngine(UpstreamContext context, EngineSettings settings)
+        : m_context(std::move(context)), m_settings(std::move(settings)) {}
+
+protected:
+    UpstreamContext m_context;
+    EngineSettings m_settings;
 };
 
 } // namespace aurelo::service
