@@ -146,6 +146,32 @@ void SettingsStore::storeProvider(TranslationProvider provider) {
     setProvider(provider);
 }
 
+void SettingsStore::storeField(Field field) {
+    using Json = UserDefaults::Json;
+    switch (field) {
+    case Field::Provider:
+        (void)m_defaults.set(kProviderKey, std::string(rawValue(m_provider)));
+        break;
+    case Field::PreferredTarget:
+        (void)m_defaults.set(kTargetLanguageKey, std::string(rawValue(m_preferredTarget)));
+        break;
+    case Field::AutomaticMessageTranslation:
+        (void)m_defaults.set(kAutomaticMessageTranslationKey, Json(m_automaticMessageTranslation));
+        break;
+    case Field::InputLanguage:
+        (void)m_defaults.set(kInputLanguageKey, std::string(code(m_inputLanguage)));
+        break;
+    case Field::OutgoingLanguage:
+        (void)m_defaults.set(kOutgoingLanguageKey, std::string(code(m_outgoingLanguage)));
+        break;
+    case Field::IncomingLanguage:
+        (void)m_defaults.set(kIncomingLanguageKey, std::string(code(m_incomingLanguage)));
+        break;
+    default:
+        break;
+    }
+}
+
 bool SettingsStore::hasLoginToken() const {
     return !TranslationService::trimmed(m_loginToken).empty();
 }

@@ -127,6 +127,10 @@ public:
     // Sets the provider and writes "translationProvider" at once, for choices that take effect
     // without the save button (the engine picker, the switch to an engine the account offers).
     void storeProvider(TranslationProvider provider);
+    // Writes the user-defaults key of one plain setting (provider, target, automatic message
+    // translation, the three chat languages) now, for pages that apply each choice as it is made
+    // rather than through save(). Other fields are left alone.
+    void storeField(Field field);
 
     // The configuration every translation request takes. The token is this process's current
     // copy of the keychain item, kept in step with every save of it through `keychain`, so that

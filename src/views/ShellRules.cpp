@@ -12,11 +12,28 @@ bool applyEngineListChange(const std::vector<std::string>& providers, SettingsSt
     auto first = translationProviderFromRawValue(providers.front());
     if (!first)
         return false;
-    // Only the provider is written: other settings the user is still editing stay unsaved.
-    settings.storeProvider(*first);
+    switchToOfferedProvider(settings, *first, "已自动切换到管理员启用的 ");
     settings.setConnectionStatus(ProviderConnectionStatus::unverified());
-    settings.setStatusMessage("已自动切换到管理员启用的 " + std::string(displayName(*first)));
     return true;
+}
+
+std::vector<OfferedEngine> offeredEngines(const std::vector<RemoteEngine>& engines) {
+    std::vector<OfferedEngine> offered;
+    for (const auto& engine : engines) {
+        auto provider = translationProviderFromRawValue(engine.provider);
+        if (!provider || std::ranges::find(offered, *provider, &OfferedEngine::provider) !=
+                             offered.end())
+            continue;
+        offered.push_back({*provider, engine.label});
+    }
+    return offered;
+}
+
+void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provider,
+                             std::string_view messagePrefix) {
+    // Only the provider is written: other settings the user is still editing stay unsaved.
+    settings.storeProvider(provider);
+    settings.setStatusMessage(std::string(messagePrefix) + std::string(displayName(provider)));
 }
 
 std::vector<SessionShortcutItem> sessionShortcutItems(const std::vector<ChatSession>& sessions) {

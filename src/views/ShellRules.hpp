@@ -16,6 +16,23 @@ namespace aurelo {
 // first offered provider (if it is one we know) and say so. Returns whether it switched.
 bool applyEngineListChange(const std::vector<std::string>& providers, SettingsStore& settings);
 
+// An engine of the account that names a provider we know, with the service's label for it.
+struct OfferedEngine {
+    TranslationProvider provider;
+    std::string label;
+    friend bool operator==(const OfferedEngine&, const OfferedEngine&) = default;
+};
+
+// The account's engines whose provider value is one we know, in the service's order; an engine
+// naming a provider already listed is left out.
+std::vector<OfferedEngine> offeredEngines(const std::vector<RemoteEngine>& engines);
+
+// Selects `provider` and stores it at once, then reports the switch as `messagePrefix`
+// followed by the provider's display name. The engine watcher and the settings page each
+// report in their own words.
+void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provider,
+                             std::string_view messagePrefix);
+
 struct SessionShortcutItem {
     std::string sessionID;
     std::string title;       // "1. 客服一"

@@ -1,0 +1,170 @@
+#include "platform/DesktopNotificationCenter.hpp"
+
+#include "platform/MainLoop.hpp"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <utility>
+
+namespace aurelo {
+
+namespace {
+
+std::string lowerCase(std::string_view text) {
+    std::string result(text);
+    std::ranges::transform(result, result.begin(),
+                           [](unsigned char c) { return char(g_ascii_tolower(char(c))); });
+    return result;
+}
+
+bool isOnPath(const char* program) {
+    std::unique_ptr<gchar, decltype(&g_free)> path(g_find_program_in_path(program), g_free);
+    return path != nullptr;
+}
+
+} // namespace
+
+// One status read in flight: owned by the GIO callbacks, which free it on every path.
+struct DesktopNotificationCenter::PendingRead {
+    std::string serviceName;
+    GRef<GCancellable> cancellable;
+    std::function<void(NotificationAuthorizationStatus)> done;
+
+    // Answers unless the centre went away (it cancels its reads when destroyed).
+    void finish(std::optional<bool> hasOwner) {
+        if (!g_cancellable_is_cancelled(cancellable.get()))
+            done(statusForServiceOwner(hasOwner));
+    }
+};
+
+DesktopNotificationCenter::DesktopNotificationCenter(std::string serviceName,
+                                                     std::optional<std::string> desktop)
+    : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)),
+      m_cancellable(adoptGRef(g_cancellable_new())) {}
+
+DesktopNotificationCenter::~DesktopNotificationCenter() { g_cancellable_cancel(m_cancellable.get()); }
+
+std::optional<std::string> DesktopNotificationCenter::currentDesktop() {
+    if (const char* value = std::getenv("XDG_CURRENT_DESKTOP"))
+        return std::string(value);
+    return std::nullopt;
+}
+
+NotificationAuthorizationStatus
+DesktopNotificationCenter::statusForServiceOwner(std::optional<bool> hasOwner) {
+    if (!hasOwner)
+        return NotificationAuthorizationStatus::Unknown;
+    // Without a notification service nothing we send is shown, and no prompt of ours can change
+    // that: only the desktop can (by running one), which is what "denied" means to the settings
+    // page. "Not determined" would promise that pressing the button could turn them on.
+    return *hasOwner ? NotificationAuthorizationStatus::Authorized
+                     : NotificationAuthorizationStatus::Denied;
+}
+
+std::vector<std::string> DesktopNotificationCenter::notificationSettingsCommand(
+    std::string_view desktop) {
+    // The notification pages of the desktops' own settings programs. Plasma 5 named its program
+    // systemsettings5 before Plasma 6 dropped the suffix; both take the module name.
+    struct Entry {
+        std::string_view desktop;
+        std::array<std::string_view, 2> command;
+    };
+    static constexpr std::array<Entry, 6> kCommands{{
+        {"gnome", {"gnome-control-center", "notifications"}},
+        {"budgie", {"budgie-control-center", "notifications"}},
+        {"kde", {"systemsettings", "kcm_notifications"}},
+        {"x-cinnamon", {"cinnamon-settings", "notifications"}},
+        {"xfce", {"xfce4-notifyd-config", ""}},
+        {"mate", {"mate-notification-properties", ""}},
+    }};
+    // A colon-separated list, most specific first ("ubuntu:GNOME", "Budgie:GNOME").
+    std::size_t start = 0;
+    while (start <= desktop.size()) {
+        std::size_t end = desktop.find(':', start);
+        if (end == std::string_view::npos)
+            end = desktop.size();
+        const std::string name = lowerCase(desktop.substr(start, end - start));
+        for (const auto& entry : kCommands) {
+            if (entry.desktop != name)
+                continue;
+            std::vector<std::string> command;
+            for (auto part : entry.command)
+                if (!part.empty())
+                    command.emplace_back(part);
+            return command;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+void DesktopNotificationCenter::readAuthorizationStatus(
+    std::function<void(NotificationAuthorizationStatus)> done) {
+    auto* pending = new PendingRead{m_serviceName, m_cancellable, std::move(done)};
+    g_bus_get(G_BUS_TYPE_SESSION, m_cancellable.get(), busReadyCallback, pending);
+}
+
+void DesktopNotificationCenter::busReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<PendingRead> pending(static_cast<PendingRead*>(data));
+    GErrorHolder error;
+    auto connection = adoptGRef(g_bus_get_finish(result, error.out()));
+    if (!connection) {
+        pending->finish(std::nullopt);
+        return;
+    }
+    GCancellable* cancellable = pending->cancellable.get();
+    const std::string name = pending->serviceName;
+    g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "NameHasOwner",
+                           g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
+                           G_DBUS_CALL_FLAGS_NONE, -1, cancellable, nameHasOwnerCallback,
+                           pending.release());
+}
+
+void DesktopNotificationCenter::nameHasOwnerCallback(GObject* source, GAsyncResult* result,
+                                                     gpointer data) {
+    std::unique_ptr<PendingRead> pending(static_cast<PendingRead*>(data));
+    GErrorHolder error;
+    auto reply = adoptGRef(
+        g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out()));
+    if (!reply) {
+        pending->finish(std::nullopt);
+        return;
+    }
+    gboolean hasOwner = FALSE;
+    g_variant_get(reply.get(), "(b)", &hasOwner);
+    pending->finish(hasOwner != FALSE);
+}
+
+void DesktopNotificationCenter::requestAuthorization(std::function<void()> done) {
+    // The desktop has no permission prompt: a running notification service shows whatever an
+    // application sends. The caller reads the status again afterwards.
+    postToMainLoop([cancellable = m_cancellable, done = std::move(done)] {
+        if (!g_cancellable_is_cancelled(cancellable.get()))
+            done();
+    });
+}
+
+void DesktopNotificationCenter::openNotificationSettings() {
+    if (!m_desktop)
+        return;
+    std::vector<std::string> command = notificationSettingsCommand(*m_desktop);
+    if (command.empty())
+        return;
+    if (command.front() == "systemsettings" && !isOnPath("systemsettings"))
+        command.front() = "systemsettings5";
+    std::vector<char*> argv;
+    for (auto& part : command)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    // Started straight from the search path, without a shell; GLib reaps the child. A missing
+    // program is not reported: the button then simply does nothing.
+    GErrorHolder error;
+    g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                  error.out());
+}
+
+} // namespace aurelo
