@@ -1,0 +1,49 @@
+// Which desktop settings page opens, and what the presence of a notification service means.
+
+#include "platform/DesktopNotificationCenter.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo {
+namespace {
+
+using Command = std::vector<std::string>;
+
+TEST(DesktopNotificationCenter, SettingsCommandFollowsTheDesktop) {
+    const std::pair<const char*, Command> table[] = {
+        {"GNOME", {"gnome-control-center", "notifications"}},
+        {"ubuntu:GNOME", {"gnome-control-center", "notifications"}},
+        {"GNOME-Classic:GNOME", {"gnome-control-center", "notifications"}},
+        {"Budgie:GNOME", {"budgie-control-center", "notifications"}},
+        {"KDE", {"systemsettings", "kcm_notifications"}},
+        {"kde", {"systemsettings", "kcm_notifications"}},
+        {"X-Cinnamon", {"cinnamon-settings", "notifications"}},
+        {"XFCE", {"xfce4-notifyd-config"}},
+        // Unknown desktops, window managers and odd values open nothing.
+        {"sway", {}},
+        {"", {}},
+        {":", {}},
+        {"GNOMEish", {}},
+        {"gnome; rm -rf ~", {}},
+    };
+    for (const auto& [desktop, command] : table)
+        EXPECT_EQ(DesktopNotificationCenter::notificationSettingsCommand(desktop), command)
+            << desktop;
+}
+
+TEST(DesktopNotificationCenter, StatusIsWhetherAServiceShowsNotifications) {
+    using S = NotificationAuthorizationStatus;
+    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(true), S::Authorized);
+    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(false), S::Denied);
+    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(std::nullopt), S::Unknown);
+}
+
+TEST(DesktopNotificationCenter, WithoutAKnownDesktopOpeningTheSettingsDoesNothing) {
+    DesktopNotificationCenter unknown("org.freedesktop.Notifications", std::string("sway"));
+    unknown.openNotificationSettings();
+    DesktopNotificationCenter none("org.freedesktop.Notifications", std::nullopt);
+    none.openNotificationSettings();
+}
+
+} // namespace
+} // namespace aurelo
