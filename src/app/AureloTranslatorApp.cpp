@@ -6,6 +6,7 @@
 #include "views/CloseDialog.hpp"
 #include "views/ContentView.hpp"
 #include "views/ContentViewModel.hpp"
+#include "views/SettingsWindow.hpp"
 #include "views/ShellRules.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
@@ -44,6 +45,7 @@ struct AureloTranslatorApp::Stores {
     SettingsStore settings{defaults, keychain, translator};
     AccountStore account{defaults, keychain};
     AppLockStore appLock{keychain};
+    DesktopNotificationCenter notifications;
     MainWindowPreferences preferences{defaults};
     LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
@@ -97,6 +99,8 @@ void AureloTranslatorApp::on_startup() {
         quit();
     });
     set_accel_for_action("app.quit", "<Primary>q");
+    add_action("preferences", [this] { showSettingsWindow(); });
+    set_accel_for_action("app.preferences", "<Primary>comma");
 
     m_connections.push_back(m_stores->settings.signalChanged().connect([this](SettingsStore::Field f) {
         if (f == SettingsStore::Field::Appearance)
@@ -196,6 +200,15 @@ bool AureloTranslatorApp::onCloseRequest() {
 
 void AureloTranslatorApp::rebuildSessionMenu() {
     auto menubar = Gio::Menu::create();
+    // The application menu: its settings item and the quit command.
+    auto application = Gio::Menu::create();
+    auto preferences = Gio::MenuItem::create("设置…", "app.preferences");
+    preferences->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create("<Primary>comma"));
+    application->append_item(preferences);
+    auto quitItem = Gio::MenuItem::create("退出", "app.quit");
+    quitItem->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create("<Primary>q"));
+    application->append_item(quitItem);
+    menubar->append_submenu("Aurelo翻译器", application);
     auto sessions = Gio::Menu::create();
     for (const auto& item : sessionShortcutItems(m_stores->sessions.sessions())) {
         const Glib::ustring action =
@@ -207,6 +220,16 @@ void AureloTranslatorApp::rebuildSessionMenu() {
     }
     menubar->append_submenu("多开快捷切换", sessions);
     set_menubar(menubar);
+}
+
+void AureloTranslatorApp::showSettingsWindow() {
+    // One settings window for the application; it hides when closed and is shown again here.
+    if (!m_settingsWindow) {
+        m_settingsWindow = std::make_unique<SettingsWindow>(
+            m_stores->settings, m_stores->account, m_stores->appLock, m_stores->notifications);
+        add_window(*m_settingsWindow);
+    }
+    m_settingsWindow->showPage();
 }
 
 void AureloTranslatorApp::watchEngines() {

@@ -8,6 +8,7 @@
 #include "models/AppLockStore.hpp"
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
+#include "platform/DesktopNotificationCenter.hpp"
 #include "platform/LauncherEntry.hpp"
 #include "platform/LibsecretSecretStore.hpp"
 #include "platform/UserDefaults.hpp"
@@ -27,6 +28,7 @@ namespace aurelo {
 class ContentView;
 class ContentViewModel;
 class LoginView;
+class SettingsWindow;
 
 class AureloTranslatorApp : public Gtk::Application {
 public:
@@ -52,6 +54,7 @@ private:
     void rebuildSessionMenu();
     void restart();
     void watchEngines();
+    void showSettingsWindow();
 
     std::unique_ptr<Stores> m_stores;
     Gtk::ApplicationWindow* m_window = nullptr;
@@ -59,6 +62,7 @@ private:
     LoginView* m_loginView = nullptr;
     ContentView* m_contentView = nullptr;
     std::unique_ptr<ContentViewModel> m_contentModel;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::vector<std::string> m_lastEngineProviders;
     bool m_isQuitting = false;
     std::vector<sigc::connection> m_connections;

@@ -3,6 +3,7 @@
 #include "views/AppCenter.hpp"
 #include "views/CaptionStrip.hpp"
 #include "views/SessionBar.hpp"
+#include "views/SettingsPanel.hpp"
 #include "views/Sidebar.hpp"
 #include "views/TranslationBox.hpp"
 
@@ -90,18 +91,11 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_appCenter = appCenter;
     m_content.add_overlay(*appCenter);
 
-    auto* settings = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
-    settings->add_css_class("background");
-    auto* settingsTitle = Gtk::make_managed<Gtk::Label>("设置");
-    settingsTitle->add_css_class("aurelo-title");
-    settingsTitle->set_margin(28);
-    settingsTitle->set_halign(Gtk::Align::START);
-    settings->append(*settingsTitle);
-    m_updateButton = Gtk::make_managed<Gtk::Button>();
-    m_updateButton->set_halign(Gtk::Align::START);
-    m_updateButton->set_margin_start(28);
+    auto* settings = Gtk::make_managed<SettingsPanel>(model.settings(), model.account(),
+                                                      model.appLock(), m_notifications,
+                                                      [this] { m_model.closePanels(); });
+    m_updateButton = &settings->updateButton();
     m_updateButton->signal_clicked().connect([this] { m_updates.checkForUpdates(); });
-    settings->append(*m_updateButton);
     m_settingsPanel = settings;
     m_content.add_overlay(*settings);
 
@@ -145,6 +139,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 ContentView::~ContentView() {
     for (auto& connection : m_connections)
         connection.disconnect();
+    // The page refers to m_notifications, which goes before the child widgets do.
+    m_settingsPanel->setShown(false);
 }
 
 Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
@@ -152,6 +148,7 @@ Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root(
 void ContentView::updateContentLayers() {
     m_appCenter->set_visible(m_model.showAppCenter());
     m_settingsPanel->set_visible(!m_model.showAppCenter() && m_model.showingInlineSettings());
+    m_settingsPanel->setShown(m_settingsPanel->get_visible());
     m_emptyState->set_visible(m_model.store().sessions().empty() && !m_model.showAppCenter() &&
                               !m_model.showingInlineSettings());
 }

@@ -5,6 +5,7 @@
 // sheets and dialogs of the tab actions.
 
 #include "captions/LiveCaptionManager.hpp"
+#include "platform/DesktopNotificationCenter.hpp"
 #include "update/UpdateManager.hpp"
 #include "views/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
@@ -20,6 +21,8 @@
 #include <memory>
 
 namespace aurelo {
+
+class SettingsPanel;
 
 class ContentView : public Gtk::Overlay {
 public:
@@ -47,7 +50,8 @@ private:
     WebViewStack* m_pages = nullptr;
     Gtk::Widget* m_emptyState = nullptr;
     Gtk::Widget* m_appCenter = nullptr;
-    Gtk::Widget* m_settingsPanel = nullptr;
+    DesktopNotificationCenter m_notifications;
+    SettingsPanel* m_settingsPanel = nullptr;
     LiveCaptionManager m_captions;
     UpdateManager m_updates;
     Gtk::Button* m_updateButton = nullptr;

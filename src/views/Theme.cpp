@@ -80,6 +80,24 @@ constexpr const char* kStyleSheet = R"css(
 .aurelo-note { opacity: 0.5; font-size: 12px; }
 .aurelo-lock-screen { background-color: rgb(19, 21, 38); color: #F5F1E6; }
 .aurelo-lock-screen entry { min-width: 280px; }
+.aurelo-settings-card {
+  border-radius: 14px;
+  padding: 16px;
+  border: 1px solid alpha(currentColor, 0.1);
+  background-color: alpha(currentColor, 0.03);
+}
+.aurelo-card-title { font-weight: 700; font-size: 15px; }
+.aurelo-pill {
+  border-radius: 999px;
+  padding: 2px 10px;
+  font-size: 12px;
+  font-weight: 600;
+  color: alpha(currentColor, 0.6);
+  background-color: alpha(currentColor, 0.08);
+}
+.aurelo-pill.active { color: #18A058; background-color: alpha(#18A058, 0.16); }
+.aurelo-success { color: #18A058; }
+.aurelo-settings-panel-header { padding: 18px 24px 12px 24px; }
 button.aurelo-primary {
   background-image: none;
   background-color: #D4AF37;

@@ -3,41 +3,14 @@
 
 #include "ShellTestFixture.hpp"
 
-#include "platform/MainLoop.hpp"
+#include "FakeNotificationCenter.hpp"
 #include "views/SettingsViewModel.hpp"
-
-#include <deque>
 
 namespace aurelo::test {
 namespace {
 
 using namespace std::chrono_literals;
 using Status = NotificationAuthorizationStatus;
-
-// Answers on the main loop as the desktop would; a permission request moves the status to
-// whatever the test says the user (or the desktop) answered.
-class FakeNotificationCenter : public NotificationCenter {
-public:
-    Status status = Status::NotDetermined;
-    std::optional<Status> statusAfterRequest;
-    int reads = 0;
-    int requests = 0;
-    int settingsOpened = 0;
-
-    void readAuthorizationStatus(std::function<void(Status)> done) override {
-        ++reads;
-        postToMainLoop([this, done = std::move(done)] { done(status); });
-    }
-    void requestAuthorization(std::function<void()> done) override {
-        ++requests;
-        postToMainLoop([this, done = std::move(done)] {
-            if (statusAfterRequest)
-                status = *statusAfterRequest;
-            done();
-        });
-    }
-    void openNotificationSettings() override { ++settingsOpened; }
-};
 
 nlohmann::json engines(std::initializer_list<std::pair<const char*, const char*>> list) {
     auto array = nlohmann::json::array();

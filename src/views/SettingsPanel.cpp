@@ -1,0 +1,69 @@
+#include "views/SettingsPanel.hpp"
+
+#include "views/SymbolIcons.hpp"
+#include "views/WidgetHelpers.hpp"
+
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <gtkmm/separator.h>
+
+namespace aurelo {
+
+SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account,
+                             AppLockStore& appLock, NotificationCenter& notifications,
+                             std::function<void()> close)
+    : Gtk::Box(Gtk::Orientation::VERTICAL), m_settings(settings), m_account(account),
+      m_appLock(appLock), m_notifications(notifications) {
+    add_css_class("background");
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
+    header->add_css_class("aurelo-settings-panel-header");
+    auto* icon = Gtk::make_managed<Gtk::Image>();
+    icon->set_from_icon_name(symbolIconName("gearshape.fill"));
+    icon->set_pixel_size(28);
+    icon->add_css_class("aurelo-gold");
+    auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+    titles->set_hexpand(true);
+    titles->set_valign(Gtk::Align::CENTER);
+    auto* title = Gtk::make_managed<Gtk::Label>("设置");
+    title->add_css_class("aurelo-title");
+    title->set_halign(Gtk::Align::START);
+    auto* line = Gtk::make_managed<Gtk::Label>("翻译、账号与应用升级");
+    line->add_css_class("aurelo-subtitle");
+    line->set_halign(Gtk::Align::START);
+    titles->append(*title);
+    titles->append(*line);
+
+    // The update button's title changes with the updater's state; the icon stays.
+    m_updateButton.set_icon_name(symbolIconName("arrow.down.app"));
+    m_updateButton.set_valign(Gtk::Align::CENTER);
+    auto* closeContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* closeIcon = Gtk::make_managed<Gtk::Image>();
+    closeIcon->set_from_icon_name(symbolIconName("xmark"));
+    closeContent->append(*closeIcon);
+    closeContent->append(*Gtk::make_managed<Gtk::Label>("关闭"));
+    m_closeButton.set_child(*closeContent);
+    m_closeButton.set_valign(Gtk::Align::CENTER);
+    setAccessibleLabel(m_closeButton, "关闭");
+    m_closeButton.signal_clicked().connect(std::move(close));
+
+    header->append(*icon);
+    header->append(*titles);
+    header->append(m_updateButton);
+    header->append(m_closeButton);
+    append(*header);
+    append(*Gtk::make_managed<Gtk::Separator>());
+}
+
+void SettingsPanel::setShown(bool shown) {
+    if (shown == (m_page != nullptr))
+        return;
+    if (!shown) {
+        remove(*m_page);
+        m_page = nullptr;
+        return;
+    }
+    m_page = Gtk::make_managed<SettingsView>(m_settings, m_account, m_appLock, m_notifications);
+    append(*m_page);
+}
+
+} // namespace aurelo

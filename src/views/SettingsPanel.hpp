@@ -1,0 +1,38 @@
+#pragma once
+
+// The settings panel over the main window's content: a header with the update button and
+// "关闭", a divider, and the settings page, built afresh each time the panel is shown.
+
+#include "platform/NotificationCenter.hpp"
+#include "views/SettingsView.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+
+#include <functional>
+
+namespace aurelo {
+
+class SettingsPanel : public Gtk::Box {
+public:
+    SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
+                  NotificationCenter& notifications, std::function<void()> close);
+
+    // The owner binds it to the updater.
+    Gtk::Button& updateButton() { return m_updateButton; }
+    Gtk::Button& closeButton() { return m_closeButton; }
+    // Shows a new page (which runs its start task) or drops the current one.
+    void setShown(bool shown);
+    SettingsView* page() { return m_page; }
+
+private:
+    SettingsStore& m_settings;
+    AccountStore& m_account;
+    AppLockStore& m_appLock;
+    NotificationCenter& m_notifications;
+    Gtk::Button m_updateButton;
+    Gtk::Button m_closeButton;
+    SettingsView* m_page = nullptr;
+};
+
+} // namespace aurelo

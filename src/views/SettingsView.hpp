@@ -1,0 +1,90 @@
+#pragma once
+
+// The settings page: six cards in a scrolling column, bound to the settings page model and the
+// three stores it shares with the main window. Shown in the settings window and in the main
+// window's settings panel; each instance runs the page's start task when it is created, so the
+// owners create a fresh one every time the page is shown.
+
+#include "platform/NotificationCenter.hpp"
+#include "views/SettingsViewModel.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+#include <gtkmm/passwordentry.h>
+#include <gtkmm/scrolledwindow.h>
+#include <gtkmm/stringlist.h>
+#include <gtkmm/switch.h>
+
+#include <vector>
+
+namespace aurelo {
+
+class SettingsView : public Gtk::ScrolledWindow {
+public:
+    SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
+                 NotificationCenter& notifications);
+    ~SettingsView() override;
+
+    SettingsViewModel& model() { return m_model; }
+    // For the widget tests.
+    Gtk::Button& validateButton() { return m_validate; }
+    Gtk::PasswordEntry& currentLockPasswordField() { return m_currentPassword; }
+    Gtk::Button& lockButton() { return m_lockButton; }
+    Gtk::Label& lockMessage() { return m_lockMessage; }
+    Gtk::DropDown& providerPicker() { return m_provider; }
+    Gtk::Label& notificationPill() { return m_notificationPill; }
+
+private:
+    void engineCard(Gtk::Box& column);
+    void languageCard(Gtk::Box& column);
+    void notificationCard(Gtk::Box& column);
+    void appearanceCard(Gtk::Box& column);
+    void accountCard(Gtk::Box& column);
+    void lockCard(Gtk::Box& column);
+
+    void showSettings(SettingsStore::Field field);
+    void showProviders();
+    void showNotifications();
+    void showLock();
+    void showLockFields();
+    void showAccount();
+
+    SettingsViewModel m_model;
+    // Set while the page writes into its own controls, so that the writes do not come back as
+    // user choices.
+    bool m_syncing = false;
+
+    Glib::RefPtr<Gtk::StringList> m_providerNames = Gtk::StringList::create(std::vector<Glib::ustring>{});
+    Gtk::DropDown m_provider{m_providerNames};
+    std::vector<OfferedEngine> m_providerChoices;
+    Gtk::Button m_validate;
+    Gtk::Image m_statusIcon;
+    Gtk::Label m_statusMessage;
+
+    Gtk::DropDown m_inputLanguage;
+    Gtk::DropDown m_outgoingLanguage;
+    Gtk::DropDown m_incomingLanguage;
+    Gtk::DropDown m_target;
+    Gtk::Switch m_automaticTranslation;
+
+    Gtk::Label m_notificationPill;
+    Gtk::Button m_notificationButton;
+
+    Gtk::DropDown m_appearance;
+
+    Gtk::Label m_username;
+
+    Gtk::Label m_lockPill;
+    Gtk::PasswordEntry m_currentPassword;
+    Gtk::PasswordEntry m_newPassword;
+    Gtk::PasswordEntry m_confirmPassword;
+    Gtk::Label m_lockMessage;
+    Gtk::Button m_lockButton;
+
+    std::vector<sigc::connection> m_connections;
+};
+
+} // namespace aurelo

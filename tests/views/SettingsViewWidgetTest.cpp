@@ -1,0 +1,148 @@
+// The settings page as real widgets under the virtual display: what the user sees, presses and
+// reaches with the keyboard.
+
+#include "FakeNotificationCenter.hpp"
+#include "ShellTestFixture.hpp"
+
+#include "views/SettingsWindow.hpp"
+
+#include <gtkmm.h>
+
+#include <set>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class SettingsViewWidgetTest : public ShellTestFixture {
+protected:
+    static void SetUpTestSuite() {
+        static bool initialised = false;
+        if (!initialised) {
+            // Creating an application object sets gtkmm up; GTK itself needs gtk_init.
+            static auto application = Gtk::Application::create(
+                "com.aurelo.translator.settings-tests", Gio::Application::Flags::NON_UNIQUE);
+            gtk_init();
+            initialised = true;
+        }
+    }
+
+    FakeNotificationCenter notifications;
+    SettingsWindow window{settings, account, appLock, notifications};
+
+    ~SettingsViewWidgetTest() override { window.destroy(); }
+
+    SettingsView& showPage() {
+        window.showPage();
+        EXPECT_TRUE(runMainLoopUntil([&] { return window.page()->get_mapped(); }, 5s));
+        runMainLoopFor(50ms); // the start task
+        return *window.page();
+    }
+
+    void logIn(const nlohmann::json& engines) {
+        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok-1"}}));
+        fake.setFallback("/api/engines", ScriptedAnswer::json(200, engines));
+        bool done = false;
+        account.login("alice", "secret", [&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    }
+
+    static void click(Gtk::Button& button) { g_signal_emit_by_name(button.gobj(), "clicked"); }
+};
+
+TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneExists) {
+    SettingsView& page = showPage();
+    EXPECT_FALSE(page.currentLockPasswordField().get_visible());
+    EXPECT_EQ(page.lockButton().get_label(), "设置锁屏密码");
+    EXPECT_FALSE(page.lockMessage().get_visible());
+
+    ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
+    EXPECT_TRUE(page.currentLockPasswordField().get_visible());
+    EXPECT_EQ(page.lockButton().get_label(), "更改锁屏密码");
+
+    // A wrong current password: the store's message, and the fields keep what was typed.
+    page.currentLockPasswordField().set_text("nope");
+    page.model().setNewLockPassword("efgh");
+    page.model().setConfirmLockPassword("efgh");
+    click(page.lockButton());
+    EXPECT_TRUE(page.lockMessage().get_visible());
+    EXPECT_EQ(page.lockMessage().get_text(), "密码不正确");
+    EXPECT_EQ(page.currentLockPasswordField().get_text(), "nope");
+
+    page.currentLockPasswordField().set_text("abcd");
+    click(page.lockButton());
+    EXPECT_EQ(page.lockMessage().get_text(), "锁屏密码已设置");
+    EXPECT_EQ(page.currentLockPasswordField().get_text(), "") << "cleared after the change";
+    EXPECT_TRUE(appLock.verify("efgh"));
+}
+
+TEST_F(SettingsViewWidgetTest, ValidateIsUnavailableWhileTheCheckRuns) {
+    logIn({{"engines", {{{"provider", "deepl"}, {"label", "DeepL Pro"}},
+                        {{"provider", "baidu"}, {"label", "百度"}},
+                        {{"provider", "openai"}, {"label", "OpenAI"}}}}});
+    SettingsView& page = showPage();
+    ASSERT_TRUE(runMainLoopUntil([&] { return settings.provider() == TranslationProvider::DeepL; }));
+    auto names = page.providerPicker().get_model();
+    ASSERT_EQ(names->get_n_items(), 2u) << "unknown providers are not listed";
+    EXPECT_EQ(page.providerPicker().get_selected(), 0u);
+    page.providerPicker().set_selected(1);
+    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
+
+    auto answer = ScriptedAnswer::json(200, {{"text", "你好"}});
+    answer.delay = 300ms;
+    fake.enqueue("/api/translate", answer);
+    EXPECT_TRUE(page.validateButton().get_sensitive());
+    click(page.validateButton());
+    EXPECT_FALSE(page.validateButton().get_sensitive());
+    ASSERT_TRUE(runMainLoopUntil([&] { return settings.connectionStatus().kind() ==
+                                              ProviderConnectionStatus::Kind::Connected; }));
+    EXPECT_TRUE(page.validateButton().get_sensitive());
+    EXPECT_EQ(settings.statusMessage(), "连接验证成功");
+}
+
+TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
+    ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
+    SettingsView& page = showPage();
+    std::set<std::string> reached;
+    for (int i = 0; i < 60; ++i) {
+        if (!gtk_widget_child_focus(GTK_WIDGET(window.gobj()), GTK_DIR_TAB_FORWARD))
+            break;
+        for (GtkWidget* focus = gtk_window_get_focus(window.gobj()); focus;
+             focus = gtk_widget_get_parent(focus)) {
+            // Password fields and pickers take focus in an inner widget; name the control.
+            if (GTK_IS_BUTTON(focus) || GTK_IS_DROP_DOWN(focus) || GTK_IS_SWITCH(focus) ||
+                GTK_IS_PASSWORD_ENTRY(focus)) {
+                reached.insert(G_OBJECT_TYPE_NAME(focus) + std::string(":") +
+                               std::to_string(reinterpret_cast<std::uintptr_t>(focus)));
+                break;
+            }
+        }
+    }
+    (void)page;
+    // Six pickers, the switch, three password fields, and the buttons: refresh, validate,
+    // notifications, log out, lock.
+    EXPECT_EQ(reached.size(), 15u);
+}
+
+TEST_F(SettingsViewWidgetTest, EachShowingStartsAFreshPageInAFixedWindow) {
+    EXPECT_FALSE(window.get_resizable());
+    EXPECT_EQ(window.get_title(), "设置");
+    SettingsView& first = showPage();
+    EXPECT_EQ(first.notificationPill().get_text(), "尚未开启");
+    EXPECT_EQ(notifications.reads, 1);
+    first.model().setNewLockPassword("typed");
+
+    window.hide();
+    notifications.status = NotificationAuthorizationStatus::Authorized;
+    SettingsView& second = showPage();
+    EXPECT_EQ(notifications.reads, 2) << "the start task ran again";
+    EXPECT_EQ(second.model().newLockPassword(), "") << "nothing typed outlives the window";
+    EXPECT_EQ(second.notificationPill().get_text(), "已开启");
+    EXPECT_TRUE(second.notificationPill().has_css_class("active"));
+    EXPECT_EQ(window.get_width(), SettingsWindow::kWidth);
+    EXPECT_EQ(window.get_height(), SettingsWindow::kHeight);
+}
+
+} // namespace
+} // namespace aurelo::test
