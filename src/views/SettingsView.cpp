@@ -136,7 +136,8 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
         m_model.account().signalChanged().connect([this](AccountStore::Field field) {
             if (field == AccountStore::Field::AvailableEngines)
                 showProviders();
-            if (field == AccountStore::Field::Username)
+            if (field == AccountStore::Field::Username ||
+                field == AccountStore::Field::IsLoggedIn)
                 showAccount();
         }));
     m_connections.push_back(
@@ -290,22 +291,20 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
 
 void SettingsView::accountCard(Gtk::Box& column) {
     auto& card = *settingsCard(column, "lock.shield.fill", "账号与隐私", "登录信息和敏感配置受到隔离保护");
-    auto* loggedIn = Gtk::make_managed<Gtk::Label>();
-    showPill(*loggedIn, "已登录", true);
-    loggedIn->set_halign(Gtk::Align::START);
-    card.append(*loggedIn);
+    m_loggedIn.set_halign(Gtk::Align::START);
+    card.append(m_loggedIn);
     m_username.add_css_class("dim-label");
     m_username.set_selectable(true);
     settingValue(card, "当前账号", m_username);
     settingValue(card, "登录数据", "每个账号本机隔离");
     settingValue(card, "API Key", "仅由后台加密维护");
     note(card, "软件不会在前台显示管理员 API Key；账号登录数据、语言和代理配置彼此隔离。");
-    auto* logout = Gtk::make_managed<Gtk::Button>("退出登录");
-    logout->add_css_class("destructive-action");
-    logout->set_halign(Gtk::Align::START);
-    setAccessibleLabel(*logout, "退出登录");
-    logout->signal_clicked().connect([this] { m_model.logout(); });
-    card.append(*logout);
+    m_logout.set_label("退出登录");
+    m_logout.add_css_class("destructive-action");
+    m_logout.set_halign(Gtk::Align::START);
+    setAccessibleLabel(m_logout, "退出登录");
+    m_logout.signal_clicked().connect([this] { m_model.logout(); });
+    card.append(m_logout);
 }
 
 void SettingsView::lockCard(Gtk::Box& column) {
@@ -406,7 +405,13 @@ void SettingsView::showNotifications() {
     setAccessibleLabel(m_notificationButton, m_model.notificationButtonTitle());
 }
 
-void SettingsView::showAccount() { m_username.set_text(m_model.account().username()); }
+void SettingsView::showAccount() {
+    // The settings window can be opened from the login view too; it must not claim a login then.
+    const bool loggedIn = m_model.account().isLoggedIn();
+    showPill(m_loggedIn, loggedIn ? "已登录" : "未登录", loggedIn);
+    m_logout.set_sensitive(loggedIn);
+    m_username.set_text(m_model.account().username());
+}
 
 void SettingsView::showLock() {
     const bool hasPassword = m_model.appLock().hasPassword();

@@ -36,6 +36,8 @@ public:
     Gtk::Label& lockMessage() { return m_lockMessage; }
     Gtk::DropDown& providerPicker() { return m_provider; }
     Gtk::Label& notificationPill() { return m_notificationPill; }
+    Gtk::Label& loggedInPill() { return m_loggedIn; }
+    Gtk::Button& logoutButton() { return m_logout; }
 
 private:
     void engineCard(Gtk::Box& column);
@@ -75,7 +77,9 @@ private:
 
     Gtk::DropDown m_appearance;
 
+    Gtk::Label m_loggedIn;
     Gtk::Label m_username;
+    Gtk::Button m_logout;
 
     Gtk::Label m_lockPill;
     Gtk::PasswordEntry m_currentPassword;

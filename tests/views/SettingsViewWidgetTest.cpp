@@ -102,6 +102,8 @@ TEST_F(SettingsViewWidgetTest, ValidateIsUnavailableWhileTheCheckRuns) {
 }
 
 TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
+    logIn({{"engines", {{{"provider", "google"}, {"label", "Google"}}}}});
+    appLock.configure("alice");
     ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
     SettingsView& page = showPage();
     std::set<std::string> reached;
@@ -123,6 +125,18 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
     // Six pickers, the switch, three password fields, and the buttons: refresh, validate,
     // notifications, log out, lock.
     EXPECT_EQ(reached.size(), 15u);
+}
+
+TEST_F(SettingsViewWidgetTest, WithoutALoginThePageClaimsNone) {
+    SettingsView& page = showPage();
+    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
+    EXPECT_FALSE(page.logoutButton().get_sensitive());
+    logIn({{"engines", nlohmann::json::array()}});
+    EXPECT_EQ(page.loggedInPill().get_text(), "已登录");
+    EXPECT_TRUE(page.logoutButton().get_sensitive());
+    click(page.logoutButton());
+    EXPECT_FALSE(account.isLoggedIn());
+    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
 }
 
 TEST_F(SettingsViewWidgetTest, EachShowingStartsAFreshPageInAFixedWindow) {
