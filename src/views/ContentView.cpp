@@ -275,7 +275,7 @@ void ContentView::refreshUpdateButton() {
     std::string title = m_updates.buttonTitle();
     if (auto progress = m_updates.downloadProgress())
         title += " " + std::to_string(int(*progress * 100)) + "%";
-    m_updateButton->set_label(title);
+    m_settingsPanel->setUpdateTitle(title);
     m_updateButton->set_sensitive(!m_updates.isBusy());
 }
 

@@ -34,7 +34,12 @@ SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account,
     titles->append(*line);
 
     // The update button's title changes with the updater's state; the icon stays.
-    m_updateButton.set_icon_name(symbolIconName("arrow.down.app"));
+    auto* updateContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* updateIcon = Gtk::make_managed<Gtk::Image>();
+    updateIcon->set_from_icon_name(symbolIconName("arrow.down.app"));
+    updateContent->append(*updateIcon);
+    updateContent->append(m_updateTitle);
+    m_updateButton.set_child(*updateContent);
     m_updateButton.set_valign(Gtk::Align::CENTER);
     auto* closeContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
     auto* closeIcon = Gtk::make_managed<Gtk::Image>();
@@ -52,6 +57,11 @@ SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account,
     header->append(m_closeButton);
     append(*header);
     append(*Gtk::make_managed<Gtk::Separator>());
+}
+
+void SettingsPanel::setUpdateTitle(const Glib::ustring& title) {
+    m_updateTitle.set_text(title);
+    setAccessibleLabel(m_updateButton, title);
 }
 
 void SettingsPanel::setShown(bool shown) {

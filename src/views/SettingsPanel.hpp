@@ -8,6 +8,7 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/label.h>
 
 #include <functional>
 
@@ -18,8 +19,9 @@ public:
     SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
                   NotificationCenter& notifications, std::function<void()> close);
 
-    // The owner binds it to the updater.
+    // The owner binds it to the updater and sets its title.
     Gtk::Button& updateButton() { return m_updateButton; }
+    void setUpdateTitle(const Glib::ustring& title);
     Gtk::Button& closeButton() { return m_closeButton; }
     // Shows a new page (which runs its start task) or drops the current one.
     void setShown(bool shown);
@@ -31,6 +33,7 @@ private:
     AppLockStore& m_appLock;
     NotificationCenter& m_notifications;
     Gtk::Button m_updateButton;
+    Gtk::Label m_updateTitle;
     Gtk::Button m_closeButton;
     SettingsView* m_page = nullptr;
 };
