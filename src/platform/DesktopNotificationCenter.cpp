@@ -45,7 +45,9 @@ DesktopNotificationCenter::DesktopNotificationCenter(std::string serviceName,
     : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)),
       m_cancellable(adoptGRef(g_cancellable_new())) {}
 
-DesktopNotificationCenter::~DesktopNotificationCenter() { g_cancellable_cancel(m_cancellable.get()); }
+DesktopNotificationCenter::~DesktopNotificationCenter() {
+    g_cancellable_cancel(m_cancellable.get());
+}
 
 std::optional<std::string> DesktopNotificationCenter::currentDesktop() {
     if (const char* value = std::getenv("XDG_CURRENT_DESKTOP"))
@@ -64,8 +66,8 @@ DesktopNotificationCenter::statusForServiceOwner(std::optional<bool> hasOwner) {
                      : NotificationAuthorizationStatus::Denied;
 }
 
-std::vector<std::string> DesktopNotificationCenter::notificationSettingsCommand(
-    std::string_view desktop) {
+std::vector<std::string>
+DesktopNotificationCenter::notificationSettingsCommand(std::string_view desktop) {
     // The notification pages of the desktops' own settings programs. Plasma 5 named its program
     // systemsettings5 before Plasma 6 dropped the suffix; both take the module name.
     struct Entry {
@@ -117,19 +119,18 @@ void DesktopNotificationCenter::busReadyCallback(GObject*, GAsyncResult* result,
     }
     GCancellable* cancellable = pending->cancellable.get();
     const std::string name = pending->serviceName;
-    g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "NameHasOwner",
-                           g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
-                           G_DBUS_CALL_FLAGS_NONE, -1, cancellable, nameHasOwnerCallback,
-                           pending.release());
+    g_dbus_connection_call(
+        connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, -1, cancellable, nameHasOwnerCallback, pending.release());
 }
 
 void DesktopNotificationCenter::nameHasOwnerCallback(GObject* source, GAsyncResult* result,
                                                      gpointer data) {
     std::unique_ptr<PendingRead> pending(static_cast<PendingRead*>(data));
     GErrorHolder error;
-    auto reply = adoptGRef(
-        g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out()));
+    auto reply =
+        adoptGRef(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, error.out()));
     if (!reply) {
         pending->finish(std::nullopt);
         return;

@@ -30,8 +30,8 @@ public:
     DesktopNotificationCenter(const DesktopNotificationCenter&) = delete;
     DesktopNotificationCenter& operator=(const DesktopNotificationCenter&) = delete;
 
-    void readAuthorizationStatus(
-        std::function<void(NotificationAuthorizationStatus)> done) override;
+    void
+    readAuthorizationStatus(std::function<void(NotificationAuthorizationStatus)> done) override;
     void requestAuthorization(std::function<void()> done) override;
     void openNotificationSettings() override;
 

@@ -23,8 +23,8 @@ public:
 
     // Reads the current status. `done` runs once on the main loop, never inside the call, and
     // not at all once the centre is destroyed.
-    virtual void readAuthorizationStatus(
-        std::function<void(NotificationAuthorizationStatus)> done) = 0;
+    virtual void
+    readAuthorizationStatus(std::function<void(NotificationAuthorizationStatus)> done) = 0;
     // Asks the user for permission where the desktop has such a prompt. `done` runs once on the
     // main loop whatever the answer (granted, refused or failed), under the same rules.
     virtual void requestAuthorization(std::function<void()> done) = 0;

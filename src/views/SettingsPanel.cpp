@@ -9,9 +9,8 @@
 
 namespace aurelo {
 
-SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account,
-                             AppLockStore& appLock, NotificationCenter& notifications,
-                             std::function<void()> close)
+SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
+                             NotificationCenter& notifications, std::function<void()> close)
     : Gtk::Box(Gtk::Orientation::VERTICAL), m_settings(settings), m_account(account),
       m_appLock(appLock), m_notifications(notifications) {
     add_css_class("background");

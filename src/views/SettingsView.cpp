@@ -72,7 +72,9 @@ void showPill(Gtk::Label& pill, const Glib::ustring& text, bool active) {
         pill.remove_css_class("active");
 }
 
-void note(Gtk::Box& card, const Glib::ustring& text) { card.append(*makeLabel(text, "aurelo-note")); }
+void note(Gtk::Box& card, const Glib::ustring& text) {
+    card.append(*makeLabel(text, "aurelo-note"));
+}
 
 // A button showing an icon before its title; its accessible name is the title.
 void iconButton(Gtk::Button& button, std::string_view symbol, const Glib::ustring& title) {
@@ -128,27 +130,23 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
     viewport->set_child(*column);
     set_child(*viewport);
 
-    m_connections.push_back(
-        m_model.settings().signalChanged().connect([this](SettingsStore::Field field) {
-            showSettings(field);
-        }));
+    m_connections.push_back(m_model.settings().signalChanged().connect(
+        [this](SettingsStore::Field field) { showSettings(field); }));
     m_connections.push_back(
         m_model.account().signalChanged().connect([this](AccountStore::Field field) {
             if (field == AccountStore::Field::AvailableEngines)
                 showProviders();
-            if (field == AccountStore::Field::Username ||
-                field == AccountStore::Field::IsLoggedIn)
+            if (field == AccountStore::Field::Username || field == AccountStore::Field::IsLoggedIn)
                 showAccount();
         }));
     m_connections.push_back(
         m_model.appLock().signalChanged().connect([this](AppLockStore::Field) { showLock(); }));
-    m_connections.push_back(
-        m_model.signalChanged().connect([this](SettingsViewModel::Field field) {
-            if (field == SettingsViewModel::Field::NotificationStatus)
-                showNotifications();
-            else
-                showLockFields();
-        }));
+    m_connections.push_back(m_model.signalChanged().connect([this](SettingsViewModel::Field field) {
+        if (field == SettingsViewModel::Field::NotificationStatus)
+            showNotifications();
+        else
+            showLockFields();
+    }));
 
     engineCard(*column);
     languageCard(*column);
@@ -158,13 +156,11 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
     lockCard(*column);
 
     showProviders();
-    for (auto field : {SettingsStore::Field::StatusMessage, SettingsStore::Field::ConnectionStatus,
-                       SettingsStore::Field::InputLanguage,
-                       SettingsStore::Field::OutgoingLanguage,
-                       SettingsStore::Field::IncomingLanguage,
-                       SettingsStore::Field::PreferredTarget,
-                       SettingsStore::Field::AutomaticMessageTranslation,
-                       SettingsStore::Field::Appearance})
+    for (auto field :
+         {SettingsStore::Field::StatusMessage, SettingsStore::Field::ConnectionStatus,
+          SettingsStore::Field::InputLanguage, SettingsStore::Field::OutgoingLanguage,
+          SettingsStore::Field::IncomingLanguage, SettingsStore::Field::PreferredTarget,
+          SettingsStore::Field::AutomaticMessageTranslation, SettingsStore::Field::Appearance})
         showSettings(field);
     showNotifications();
     showAccount();
@@ -178,8 +174,8 @@ SettingsView::~SettingsView() {
 }
 
 void SettingsView::engineCard(Gtk::Box& column) {
-    auto& card = *settingsCard(column, "bolt.horizontal.circle.fill", "翻译引擎",
-                               "选择系统提供的翻译服务");
+    auto& card =
+        *settingsCard(column, "bolt.horizontal.circle.fill", "翻译引擎", "选择系统提供的翻译服务");
     setAccessibleLabel(m_provider, "服务商");
     m_provider.property_selected().signal_changed().connect([this] {
         const guint selected = m_provider.get_selected();
@@ -275,7 +271,8 @@ void SettingsView::notificationCard(Gtk::Box& column) {
 }
 
 void SettingsView::appearanceCard(Gtk::Box& column) {
-    auto& card = *settingsCard(column, "paintpalette.fill", "外观", "选择最适合当前工作环境的显示方式");
+    auto& card =
+        *settingsCard(column, "paintpalette.fill", "外观", "选择最适合当前工作环境的显示方式");
     std::vector<Glib::ustring> labels;
     for (auto appearance : kAppearances)
         labels.emplace_back(SettingsViewModel::appearanceLabel(appearance));
@@ -290,7 +287,8 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
 }
 
 void SettingsView::accountCard(Gtk::Box& column) {
-    auto& card = *settingsCard(column, "lock.shield.fill", "账号与隐私", "登录信息和敏感配置受到隔离保护");
+    auto& card =
+        *settingsCard(column, "lock.shield.fill", "账号与隐私", "登录信息和敏感配置受到隔离保护");
     m_loggedIn.set_halign(Gtk::Align::START);
     card.append(m_loggedIn);
     m_username.add_css_class("dim-label");
@@ -308,7 +306,8 @@ void SettingsView::accountCard(Gtk::Box& column) {
 }
 
 void SettingsView::lockCard(Gtk::Box& column) {
-    auto& card = *settingsCard(column, "key.fill", "个人锁屏密码", "每位软件账号拥有自己的聊天解锁密码");
+    auto& card =
+        *settingsCard(column, "key.fill", "个人锁屏密码", "每位软件账号拥有自己的聊天解锁密码");
     settingValue(card, "当前状态", m_lockPill);
     struct FieldBinding {
         Gtk::PasswordEntry& field;

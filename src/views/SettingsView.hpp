@@ -59,7 +59,8 @@ private:
     // user choices.
     bool m_syncing = false;
 
-    Glib::RefPtr<Gtk::StringList> m_providerNames = Gtk::StringList::create(std::vector<Glib::ustring>{});
+    Glib::RefPtr<Gtk::StringList> m_providerNames =
+        Gtk::StringList::create(std::vector<Glib::ustring>{});
     Gtk::DropDown m_provider{m_providerNames};
     std::vector<OfferedEngine> m_providerChoices;
     Gtk::Button m_validate;

@@ -13,8 +13,7 @@ constexpr const char* kProviderChangedMessage = "请保存并验证当前翻译�
 
 SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& account,
                                      AppLockStore& appLock, NotificationCenter& notifications)
-    : m_settings(settings), m_account(account), m_appLock(appLock),
-      m_notifications(notifications) {
+    : m_settings(settings), m_account(account), m_appLock(appLock), m_notifications(notifications) {
     m_settingsConnection = m_settings.signalChanged().connect([this](SettingsStore::Field field) {
         if (field != SettingsStore::Field::Provider || m_providerChangePending)
             return;
@@ -179,24 +178,24 @@ void SettingsViewModel::requestNotificationPermission(std::function<void()> done
         return;
     }
     std::weak_ptr<bool> alive = m_alive;
-    m_notifications.readAuthorizationStatus([this, alive, done = std::move(done)](
-                                                NotificationAuthorizationStatus status) mutable {
-        if (alive.expired())
-            return;
-        if (status == NotificationAuthorizationStatus::Denied) {
-            // Asking again is pointless: only the desktop's settings can allow them now.
-            applyNotificationStatus(status);
-            openSystemNotificationSettings();
-            if (done)
-                done();
-            return;
-        }
-        m_notifications.requestAuthorization([this, alive, done = std::move(done)]() mutable {
+    m_notifications.readAuthorizationStatus(
+        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) mutable {
             if (alive.expired())
                 return;
-            refreshNotificationStatus(std::move(done));
+            if (status == NotificationAuthorizationStatus::Denied) {
+                // Asking again is pointless: only the desktop's settings can allow them now.
+                applyNotificationStatus(status);
+                openSystemNotificationSettings();
+                if (done)
+                    done();
+                return;
+            }
+            m_notifications.requestAuthorization([this, alive, done = std::move(done)]() mutable {
+                if (alive.expired())
+                    return;
+                refreshNotificationStatus(std::move(done));
+            });
         });
-    });
 }
 
 void SettingsViewModel::openSystemNotificationSettings() {
@@ -251,7 +250,9 @@ std::string SettingsViewModel::lockButtonTitle() const {
     return m_appLock.hasPassword() ? "更改锁屏密码" : "设置锁屏密码";
 }
 
-void SettingsViewModel::logout() { m_account.logout(); }
+void SettingsViewModel::logout() {
+    m_account.logout();
+}
 
 std::string SettingsViewModel::appearanceLabel(AppAppearance appearance) {
     switch (appearance) {

@@ -64,7 +64,8 @@ TEST_F(SettingsViewModelTest, OpeningThePageSwitchesToAnOfferedEngineThenAsksFor
     startPage();
     EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
     EXPECT_EQ(storedProvider(), "deepl");
-    EXPECT_EQ(messages, (std::vector<std::string>{"已自动切换到 DeepL", "请保存并验证当前翻译服务"}));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"已自动切换到 DeepL", "请保存并验证当前翻译服务"}));
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified())
         << "a login token is held";
     EXPECT_EQ(page->selectedProviderIndex(), 0u);
@@ -109,13 +110,15 @@ TEST_F(SettingsViewModelTest, EveryProviderChangeWhileThePageLivesResetsTheStatu
     settings.setStatusMessage("连接验证成功");
     page->chooseProvider(TranslationProvider::Claude);
     EXPECT_EQ(storedProvider(), "claude") << "the picker's choice survives a restart";
-    ASSERT_TRUE(runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::notConfigured());
 
     // The application's own engine watcher changes it too; the page still has the last word.
     applyEngineListChange({"gemini"}, settings);
     EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 Google Gemini");
-    ASSERT_TRUE(runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
 
     // Once the page is gone, a change is the watcher's alone.
     page.reset();
@@ -148,9 +151,9 @@ TEST_F(SettingsViewModelTest, NotificationStatusesAsTheUserSeesThem) {
     EXPECT_EQ(page->notificationStatus(), "正在检查");
     EXPECT_FALSE(page->notificationAuthorized());
     const std::pair<Status, State> table[] = {
-        {Status::Authorized, {true, "已开启"}},  {Status::Provisional, {true, "已开启"}},
-        {Status::Ephemeral, {true, "已开启"}},   {Status::NotDetermined, {false, "尚未开启"}},
-        {Status::Denied, {false, "已关闭"}},     {Status::Unknown, {false, "未知"}},
+        {Status::Authorized, {true, "已开启"}}, {Status::Provisional, {true, "已开启"}},
+        {Status::Ephemeral, {true, "已开启"}},  {Status::NotDetermined, {false, "尚未开启"}},
+        {Status::Denied, {false, "已关闭"}},    {Status::Unknown, {false, "未知"}},
     };
     for (const auto& [status, state] : table)
         EXPECT_EQ(SettingsViewModel::notificationState(status), state);

@@ -78,11 +78,13 @@ TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneEx
 }
 
 TEST_F(SettingsViewWidgetTest, ValidateIsUnavailableWhileTheCheckRuns) {
-    logIn({{"engines", {{{"provider", "deepl"}, {"label", "DeepL Pro"}},
-                        {{"provider", "baidu"}, {"label", "百度"}},
-                        {{"provider", "openai"}, {"label", "OpenAI"}}}}});
+    logIn({{"engines",
+            {{{"provider", "deepl"}, {"label", "DeepL Pro"}},
+             {{"provider", "baidu"}, {"label", "百度"}},
+             {{"provider", "openai"}, {"label", "OpenAI"}}}}});
     SettingsView& page = showPage();
-    ASSERT_TRUE(runMainLoopUntil([&] { return settings.provider() == TranslationProvider::DeepL; }));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return settings.provider() == TranslationProvider::DeepL; }));
     auto names = page.providerPicker().get_model();
     ASSERT_EQ(names->get_n_items(), 2u) << "unknown providers are not listed";
     EXPECT_EQ(page.providerPicker().get_selected(), 0u);
@@ -95,8 +97,9 @@ TEST_F(SettingsViewWidgetTest, ValidateIsUnavailableWhileTheCheckRuns) {
     EXPECT_TRUE(page.validateButton().get_sensitive());
     click(page.validateButton());
     EXPECT_FALSE(page.validateButton().get_sensitive());
-    ASSERT_TRUE(runMainLoopUntil([&] { return settings.connectionStatus().kind() ==
-                                              ProviderConnectionStatus::Kind::Connected; }));
+    ASSERT_TRUE(runMainLoopUntil([&] {
+        return settings.connectionStatus().kind() == ProviderConnectionStatus::Kind::Connected;
+    }));
     EXPECT_TRUE(page.validateButton().get_sensitive());
     EXPECT_EQ(settings.statusMessage(), "连接验证成功");
 }
