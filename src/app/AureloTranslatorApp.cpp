@@ -195,18 +195,7 @@ bool AureloTranslatorApp::onCloseRequest() {
 }
 
 void AureloTranslatorApp::rebuildSessionMenu() {
-    auto menubar = Gio::Menu::create();
-    auto sessions = Gio::Menu::create();
-    for (const auto& item : sessionShortcutItems(m_stores->sessions.sessions())) {
-        const Glib::ustring action =
-            "app.show-session(" + Glib::Variant<Glib::ustring>::create(item.sessionID).print() + ")";
-        auto menuItem = Gio::MenuItem::create(item.title, action);
-        menuItem->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create(item.accelerator));
-        sessions->append_item(menuItem);
-        set_accel_for_action(action, item.accelerator);
-    }
-    menubar->append_submenu("多开快捷切换", sessions);
-    set_menubar(menubar);
+    set_menubar(m_sessionMenu.rebuild(*this, m_stores->sessions.sessions()));
 }
 
 void AureloTranslatorApp::watchEngines() {

@@ -4,6 +4,7 @@
 // once, the main window with the login view or the main view, the session-switch menu, and the
 // close dialog that hides the window instead of ending every login.
 
+#include "app/SessionSwitchMenu.hpp"
 #include "models/AccountStore.hpp"
 #include "models/AppLockStore.hpp"
 #include "models/SessionStore.hpp"
@@ -60,6 +61,7 @@ private:
     ContentView* m_contentView = nullptr;
     std::unique_ptr<ContentViewModel> m_contentModel;
     std::vector<std::string> m_lastEngineProviders;
+    SessionSwitchMenu m_sessionMenu;
     bool m_isQuitting = false;
     std::vector<sigc::connection> m_connections;
 };
