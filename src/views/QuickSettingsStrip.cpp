@@ -128,6 +128,8 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
 
     auto* apply = iconButton("checkmark.circle", "应用设置");
     apply->add_css_class("aurelo-primary");
+    apply->set_halign(Gtk::Align::START);
+    apply->set_valign(Gtk::Align::CENTER);
     apply->signal_clicked().connect([this] { m_quick.applySettings(); });
     flow->append(*apply);
 
