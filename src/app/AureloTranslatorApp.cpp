@@ -199,26 +199,17 @@ bool AureloTranslatorApp::onCloseRequest() {
 }
 
 void AureloTranslatorApp::rebuildSessionMenu() {
-    auto menubar = Gio::Menu::create();
-    // The application menu: its settings item and the quit command.
+    auto menubar = m_sessionMenu.rebuild(*this, m_stores->sessions.sessions());
+    // The application menu before it: its settings item and the quit command.
     auto application = Gio::Menu::create();
     auto preferences = Gio::MenuItem::create("设置…", "app.preferences");
-    preferences->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create("<Primary>comma"));
+    preferences->set_attribute_value("accel",
+                                     Glib::Variant<Glib::ustring>::create("<Primary>comma"));
     application->append_item(preferences);
     auto quitItem = Gio::MenuItem::create("退出", "app.quit");
     quitItem->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create("<Primary>q"));
     application->append_item(quitItem);
-    menubar->append_submenu("Aurelo翻译器", application);
-    auto sessions = Gio::Menu::create();
-    for (const auto& item : sessionShortcutItems(m_stores->sessions.sessions())) {
-        const Glib::ustring action =
-            "app.show-session(" + Glib::Variant<Glib::ustring>::create(item.sessionID).print() + ")";
-        auto menuItem = Gio::MenuItem::create(item.title, action);
-        menuItem->set_attribute_value("accel", Glib::Variant<Glib::ustring>::create(item.accelerator));
-        sessions->append_item(menuItem);
-        set_accel_for_action(action, item.accelerator);
-    }
-    menubar->append_submenu("多开快捷切换", sessions);
+    menubar->prepend_submenu("Aurelo翻译器", application);
     set_menubar(menubar);
 }
 

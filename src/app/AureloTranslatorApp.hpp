@@ -4,6 +4,7 @@
 // once, the main window with the login view or the main view, the session-switch menu, and the
 // close dialog that hides the window instead of ending every login.
 
+#include "app/SessionSwitchMenu.hpp"
 #include "models/AccountStore.hpp"
 #include "models/AppLockStore.hpp"
 #include "models/SessionStore.hpp"
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<ContentViewModel> m_contentModel;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::vector<std::string> m_lastEngineProviders;
+    SessionSwitchMenu m_sessionMenu;
     bool m_isQuitting = false;
     std::vector<sigc::connection> m_connections;
 };

@@ -2,6 +2,7 @@
 
 #include "views/AppCenter.hpp"
 #include "views/CaptionStrip.hpp"
+#include "views/QuickSettingsStrip.hpp"
 #include "views/SessionBar.hpp"
 #include "views/SettingsPanel.hpp"
 #include "views/Sidebar.hpp"
@@ -68,6 +69,7 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     column->set_hexpand(true);
     column->append(*Gtk::make_managed<SessionBar>(
         model, logos, std::move(restart), [this] { addCurrentPlatformSession(); }));
+    column->append(*Gtk::make_managed<QuickSettingsStrip>(model));
 
     m_pages = Gtk::make_managed<WebViewStack>(model, environment);
     m_content.set_child(*m_pages);

@@ -36,6 +36,7 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
       m_preferences(preferences),
       m_translationBox(store, settings, translator),
+      m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
     m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {

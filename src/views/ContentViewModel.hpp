@@ -9,6 +9,7 @@
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
 #include "views/MainWindowPreferences.hpp"
+#include "views/QuickSettingsModel.hpp"
 #include "views/TranslationBoxModel.hpp"
 #include "web/WhatsAppWebViewInputs.hpp"
 
@@ -42,6 +43,7 @@ public:
     AppLockStore& appLock() { return m_appLock; }
     MainWindowPreferences& preferences() { return m_preferences; }
     TranslationBoxModel& translationBox() { return m_translationBox; }
+    QuickSettingsModel& quickSettings() { return m_quickSettings; }
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
@@ -139,6 +141,7 @@ private:
     AppLockStore& m_appLock;
     MainWindowPreferences& m_preferences;
     TranslationBoxModel m_translationBox;
+    QuickSettingsModel m_quickSettings;
     std::string m_appVersion;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 

@@ -19,7 +19,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kSettings
 }};
 
 std::string symbolIconName(std::string_view symbol) {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 26> kIcons{{
+    static constexpr std::pair<std::string_view, std::string_view> kIcons[] = {
         {"square.grid.2x2.fill", "view-app-grid-symbolic"},
         {"gearshape.fill", "emblem-system-symbolic"},
         {"bell.slash", "notifications-disabled-symbolic"},
@@ -46,7 +46,14 @@ std::string symbolIconName(std::string_view symbol) {
         {"music.note", "audio-x-generic-symbolic"},
         {"globe", "web-browser-symbolic"},
         {"character.book.closed", "accessories-dictionary-symbolic"},
-    }};
+        {"character.book.closed.fill", "accessories-dictionary-symbolic"},
+        {"checkmark.circle", "object-select-symbolic"},
+        {"doc.text", "text-x-generic-symbolic"},
+        {"plus.magnifyingglass", "zoom-in-symbolic"},
+        {"minus.magnifyingglass", "zoom-out-symbolic"},
+        {"pencil", "document-edit-symbolic"},
+        {"trash", "user-trash-symbolic"},
+    };
     for (const auto& [name, icon] : kIcons)
         if (name == symbol)
             return std::string(icon);

@@ -1,0 +1,261 @@
+#include "views/QuickSettingsStrip.hpp"
+
+#include "views/SymbolIcons.hpp"
+#include "views/WidgetHelpers.hpp"
+
+#include <gtkmm/button.h>
+#include <gtkmm/flowbox.h>
+#include <gtkmm/image.h>
+#include <gtkmm/popover.h>
+#include <gtkmm/stringlist.h>
+
+#include <cmath>
+
+namespace aurelo {
+
+namespace {
+
+Gtk::Image* symbolImage(std::string_view symbol) {
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbolIconName(symbol));
+    return image;
+}
+
+// A titled group of controls; each control is preceded by its caption.
+Gtk::Box* section(const Glib::ustring& title) {
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    box->add_css_class("aurelo-quick-section");
+    auto* label = Gtk::make_managed<Gtk::Label>(title);
+    label->add_css_class("heading");
+    box->append(*label);
+    return box;
+}
+
+void addCaptioned(Gtk::Box& box, const Glib::ustring& caption, Gtk::Widget& control) {
+    auto* label = Gtk::make_managed<Gtk::Label>(caption);
+    label->add_css_class("aurelo-subtitle");
+    box.append(*label);
+    control.set_valign(Gtk::Align::CENTER);
+    box.append(control);
+}
+
+Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& label) {
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
+    content->append(*symbolImage(symbol));
+    content->append(*Gtk::make_managed<Gtk::Label>(label));
+    button->set_child(*content);
+    setAccessibleLabel(*button, label);
+    return button;
+}
+
+} // namespace
+
+QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model), m_quick(model.quickSettings()) {
+    add_css_class("aurelo-quick-settings");
+    set_margin_start(14);
+    set_margin_end(14);
+    set_margin_top(6);
+    set_margin_bottom(6);
+
+    // Header: what this account receives and sends in, and the promise about Chinese text.
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    header->append(*symbolImage("character.book.closed.fill"));
+    auto* title = Gtk::make_managed<Gtk::Label>("当前账号翻译设置");
+    title->add_css_class("heading");
+    header->append(*title);
+    m_summary.add_css_class("aurelo-subtitle");
+    m_summary.set_hexpand(true);
+    m_summary.set_halign(Gtk::Align::START);
+    header->append(m_summary);
+    auto* badge = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
+    badge->add_css_class("aurelo-guard-badge");
+    badge->append(*symbolImage("lock.shield.fill"));
+    badge->append(*Gtk::make_managed<Gtk::Label>("中文原文禁止直接发送"));
+    header->append(*badge);
+    append(*header);
+
+    auto* flow = Gtk::make_managed<Gtk::FlowBox>();
+    flow->set_selection_mode(Gtk::SelectionMode::NONE);
+    flow->set_max_children_per_line(8);
+    flow->set_column_spacing(18);
+    flow->set_row_spacing(6);
+    flow->set_homogeneous(false);
+
+    auto* send = section("发送翻译");
+    setAccessibleLabel(m_send, "启用发送翻译");
+    addCaptioned(*send, "启用", m_send);
+    addCaptioned(*send, "原文语言", m_input);
+    addCaptioned(*send, "翻译为", m_outgoing);
+    setAccessibleLabel(m_group, "群组翻译");
+    addCaptioned(*send, "群组翻译", m_group);
+    flow->append(*send);
+
+    auto* receive = section("接收翻译");
+    setAccessibleLabel(m_receive, "启用接收翻译");
+    addCaptioned(*receive, "启用", m_receive);
+    auto* automatic = Gtk::make_managed<Gtk::Label>("自动检测");
+    addCaptioned(*receive, "原文语言", *automatic);
+    addCaptioned(*receive, "翻译为", m_incoming);
+    flow->append(*receive);
+
+    auto* engine = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    engine->append(*symbolImage("server.rack"));
+    auto* engineTitle = Gtk::make_managed<Gtk::Label>("翻译引擎");
+    engineTitle->add_css_class("heading");
+    engine->append(*engineTitle);
+    auto* popover = Gtk::make_managed<Gtk::Popover>();
+    m_engineList.set_margin(4);
+    popover->set_child(m_engineList);
+    m_engine.set_popover(*popover);
+    setAccessibleLabel(m_engine, "翻译引擎");
+    engine->append(m_engine);
+    flow->append(*engine);
+
+    auto* look = section("译文显示");
+    std::vector<Glib::ustring> sizes;
+    for (int size : kTranslationFontSizes)
+        sizes.emplace_back(fontSizeLabel(size));
+    m_fontSize.set_model(Gtk::StringList::create(sizes));
+    setAccessibleLabel(m_fontSize, "字体大小");
+    addCaptioned(*look, "字体大小", m_fontSize);
+    m_color.set_use_alpha(false);
+    m_color.set_modal(true);
+    setAccessibleLabel(m_color, "文字颜色");
+    addCaptioned(*look, "文字颜色", m_color);
+    flow->append(*look);
+
+    auto* apply = iconButton("checkmark.circle", "应用设置");
+    apply->add_css_class("aurelo-primary");
+    apply->set_halign(Gtk::Align::START);
+    apply->set_valign(Gtk::Align::CENTER);
+    apply->signal_clicked().connect([this] { m_quick.applySettings(); });
+    flow->append(*apply);
+
+    auto* page = section("页面功能");
+    const auto pageButton = [this, page](std::string_view symbol, const Glib::ustring& label,
+                                         std::function<void(const ChatSession&)> action) {
+        auto* button = iconButton(symbol, label);
+        button->signal_clicked().connect(
+            [this, action = std::move(action)] { withSelection(action); });
+        page->append(*button);
+        return button;
+    };
+    pageButton("arrow.clockwise", "刷新",
+               [this](const ChatSession& s) { m_model.selectAndReload(s.id); });
+    pageButton("globe", "整页翻译",
+               [this](const ChatSession& s) { m_model.translateWholePage(s.id); });
+    pageButton("doc.text", "恢复原文",
+               [this](const ChatSession& s) { m_model.restoreWholePage(s.id); });
+    pageButton("plus.magnifyingglass", "放大", [this](const ChatSession&) { m_model.zoomIn(); });
+    pageButton("minus.magnifyingglass", "缩小", [this](const ChatSession&) { m_model.zoomOut(); });
+    pageButton("pencil", "修改名称",
+               [this](const ChatSession& s) { m_model.beginRename(s.id); });
+    pageButton("trash", "删除页面", [this](const ChatSession& s) { m_model.deleteNow(s); })
+        ->add_css_class("destructive-action");
+    flow->append(*page);
+    append(*flow);
+
+    // The user's changes go to the selected account; refresh() shows what the model holds and
+    // must not write it back.
+    m_send.property_active().signal_changed().connect([this] {
+        if (!m_refreshing)
+            m_quick.setSendTranslationEnabled(m_send.get_active());
+    });
+    m_group.property_active().signal_changed().connect([this] {
+        if (!m_refreshing)
+            m_quick.setGroupTranslationEnabled(m_group.get_active());
+    });
+    m_receive.property_active().signal_changed().connect([this] {
+        if (!m_refreshing)
+            m_quick.setReceiveTranslationEnabled(m_receive.get_active());
+    });
+    m_input.signalChosen().connect([this](const std::string& code) {
+        if (!m_refreshing)
+            m_quick.setInputLanguageCode(code);
+    });
+    m_outgoing.signalChosen().connect([this](const std::string& code) {
+        if (!m_refreshing)
+            m_quick.setOutgoingLanguageCode(code);
+    });
+    m_incoming.signalChosen().connect([this](const std::string& code) {
+        if (!m_refreshing)
+            m_quick.setIncomingLanguageCode(code);
+    });
+    m_fontSize.property_selected().signal_changed().connect([this] {
+        const guint position = m_fontSize.get_selected();
+        if (!m_refreshing && position < kTranslationFontSizes.size())
+            m_quick.setTranslationFontSize(kTranslationFontSizes[position]);
+    });
+    m_color.signal_color_set().connect([this] {
+        const Gdk::RGBA color = m_color.get_rgba();
+        m_quick.setTranslationFontColor({color.get_red(), color.get_green(), color.get_blue()});
+    });
+
+    const auto showStrip = [this] {
+        set_visible(m_model.preferences().showQuickTranslationSettings());
+    };
+    showStrip();
+    m_connections.push_back(m_model.preferences().signalChanged().connect(
+        [showStrip](MainWindowPreferences::Field field) {
+            if (field == MainWindowPreferences::Field::ShowQuickTranslationSettings)
+                showStrip();
+        }));
+    m_connections.push_back(m_quick.signalChanged().connect([this] { refresh(); }));
+    refresh();
+}
+
+QuickSettingsStrip::~QuickSettingsStrip() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+}
+
+void QuickSettingsStrip::withSelection(const std::function<void(const ChatSession&)>& action) {
+    const auto& id = m_model.store().selectedID();
+    for (const auto& session : m_model.store().sessions())
+        if (session.id == id) {
+            const ChatSession copy = session; // the action may remove it from the store
+            action(copy);
+            return;
+        }
+}
+
+void QuickSettingsStrip::refresh() {
+    m_refreshing = true;
+    m_summary.set_text(m_quick.summaryLine());
+    m_send.set_active(m_quick.sendTranslationEnabled());
+    m_input.setCode(m_quick.inputLanguageCode());
+    m_outgoing.setCode(m_quick.outgoingLanguageCode());
+    m_group.set_active(m_quick.groupTranslationEnabled());
+    m_receive.set_active(m_quick.receiveTranslationEnabled());
+    m_incoming.setCode(m_quick.incomingLanguageCode());
+    guint sizePosition = GTK_INVALID_LIST_POSITION;
+    for (std::size_t i = 0; i < kTranslationFontSizes.size(); ++i)
+        if (std::abs(kTranslationFontSizes[i] - m_quick.translationFontSize()) < 0.01)
+            sizePosition = guint(i);
+    m_fontSize.set_selected(sizePosition);
+    const RgbColor color = m_quick.translationFontColor();
+    Gdk::RGBA rgba;
+    rgba.set_rgba(color.red, color.green, color.blue, 1.0);
+    m_color.set_rgba(rgba);
+    m_engine.set_label(m_quick.selectedProviderLabel());
+    rebuildEngineMenu();
+    m_refreshing = false;
+}
+
+void QuickSettingsStrip::rebuildEngineMenu() {
+    while (auto* child = m_engineList.get_first_child())
+        m_engineList.remove(*child);
+    for (const auto& engine : m_model.account().availableEngines()) {
+        auto* button = Gtk::make_managed<Gtk::Button>(engine.label);
+        button->add_css_class("flat");
+        button->signal_clicked().connect([this, provider = engine.provider] {
+            m_engine.popdown();
+            m_quick.setProvider(provider);
+        });
+        m_engineList.append(*button);
+    }
+}
+
+} // namespace aurelo

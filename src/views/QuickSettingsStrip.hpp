@@ -1,0 +1,45 @@
+#pragma once
+
+#include "views/ContentViewModel.hpp"
+#include "views/LanguageDropDown.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/colorbutton.h>
+#include <gtkmm/dropdown.h>
+#include <gtkmm/label.h>
+#include <gtkmm/menubutton.h>
+#include <gtkmm/switch.h>
+
+namespace aurelo {
+
+// The strip under the tab bar that edits the selected account's translation settings, and the
+// page functions of the selected account.
+class QuickSettingsStrip : public Gtk::Box {
+public:
+    explicit QuickSettingsStrip(ContentViewModel& model);
+    ~QuickSettingsStrip() override;
+
+private:
+    void refresh();
+    void rebuildEngineMenu();
+    // Runs `action` with the selected session's id, when there is one.
+    void withSelection(const std::function<void(const ChatSession&)>& action);
+
+    ContentViewModel& m_model;
+    QuickSettingsModel& m_quick;
+    Gtk::Label m_summary;
+    Gtk::Switch m_send;
+    LanguageDropDown m_input{LanguagePicker::Input, "原文语言"};
+    LanguageDropDown m_outgoing{LanguagePicker::Outgoing, "发送翻译为"};
+    Gtk::Switch m_group;
+    Gtk::Switch m_receive;
+    LanguageDropDown m_incoming{LanguagePicker::Incoming, "接收翻译为"};
+    Gtk::MenuButton m_engine;
+    Gtk::Box m_engineList{Gtk::Orientation::VERTICAL, 2};
+    Gtk::DropDown m_fontSize;
+    Gtk::ColorButton m_color;
+    bool m_refreshing = false;
+    std::vector<sigc::connection> m_connections;
+};
+
+} // namespace aurelo
