@@ -35,8 +35,13 @@ struct DesktopNotificationCenter::PendingRead {
 
     // Answers unless the centre went away (it cancels its reads when destroyed).
     void finish(std::optional<bool> hasOwner) {
-        if (!g_cancellable_is_cancelled(cancellable.get()))
-            done(statusForServiceOwner(hasOwner));
+        if (g_cancellable_is_cancelled(cancellable.get()))
+            return;
+        // GNOME Shell owns the service but drops the notifications of an application the user
+        // switched off in its settings.
+        if (hasOwner == true && disabledInGnomeSettings(kApplicationID))
+            return done(NotificationAuthorizationStatus::Denied);
+        done(statusForServiceOwner(hasOwner));
     }
 };
 
@@ -64,6 +69,38 @@ DesktopNotificationCenter::statusForServiceOwner(std::optional<bool> hasOwner) {
     // page. "Not determined" would promise that pressing the button could turn them on.
     return *hasOwner ? NotificationAuthorizationStatus::Authorized
                      : NotificationAuthorizationStatus::Denied;
+}
+
+std::string
+DesktopNotificationCenter::gnomeApplicationSettingsPath(std::string_view applicationID) {
+    std::string canonical;
+    for (char c : lowerCase(applicationID)) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+        const char next = kept ? c : '-';
+        if (next == '-' && !canonical.empty() && canonical.back() == '-')
+            continue;
+        canonical += next;
+    }
+    return "/org/gnome/desktop/notifications/application/" + canonical + "/";
+}
+
+bool DesktopNotificationCenter::disabledInGnomeSettings(std::string_view applicationID) {
+    constexpr const char* kSchema = "org.gnome.desktop.notifications.application";
+    // Looked up first: creating settings for a schema that is not installed aborts the process.
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    if (!source)
+        return false;
+    GSettingsSchema* schema = g_settings_schema_source_lookup(source, kSchema, TRUE);
+    if (!schema)
+        return false;
+    const bool hasKey = g_settings_schema_has_key(schema, "enable");
+    g_settings_schema_unref(schema);
+    if (!hasKey)
+        return false;
+    // A local read (dconf maps its database into memory); it does not wait on the bus.
+    auto settings = adoptGRef(
+        g_settings_new_with_path(kSchema, gnomeApplicationSettingsPath(applicationID).c_str()));
+    return !g_settings_get_boolean(settings.get(), "enable");
 }
 
 std::vector<std::string>

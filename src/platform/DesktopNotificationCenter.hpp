@@ -21,6 +21,7 @@ namespace aurelo {
 class DesktopNotificationCenter final : public NotificationCenter {
 public:
     static constexpr const char* kNotificationServiceName = "org.freedesktop.Notifications";
+    static constexpr const char* kApplicationID = "com.aurelo.translator";
 
     // `serviceName` is the bus name that stands for the notification service; tests use a name
     // of their own. `desktop` is the value of XDG_CURRENT_DESKTOP.
@@ -38,6 +39,13 @@ public:
     // The status for whether the service name has an owner; nullopt when the bus could not be
     // asked.
     static NotificationAuthorizationStatus statusForServiceOwner(std::optional<bool> hasOwner);
+
+    // The GSettings path of GNOME's per-application notification switch for an application id:
+    // lower case, every character other than a-z, 0-9 and "-" made a "-", runs of "-" joined.
+    static std::string gnomeApplicationSettingsPath(std::string_view applicationID);
+    // Whether the user switched this application's notifications off in GNOME's settings; false
+    // where GNOME's schema is not installed.
+    static bool disabledInGnomeSettings(std::string_view applicationID);
 
     // The program and arguments that open the notification settings of the desktop named by
     // XDG_CURRENT_DESKTOP (a colon-separated list, most specific first); empty when the desktop

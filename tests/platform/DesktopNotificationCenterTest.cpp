@@ -38,6 +38,13 @@ TEST(DesktopNotificationCenter, StatusIsWhetherAServiceShowsNotifications) {
     EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(std::nullopt), S::Unknown);
 }
 
+TEST(DesktopNotificationCenter, GnomeKeysTheApplicationSwitchByACanonicalID) {
+    EXPECT_EQ(DesktopNotificationCenter::gnomeApplicationSettingsPath("com.aurelo.translator"),
+              "/org/gnome/desktop/notifications/application/com-aurelo-translator/");
+    EXPECT_EQ(DesktopNotificationCenter::gnomeApplicationSettingsPath("Org.Foo__Bar-2"),
+              "/org/gnome/desktop/notifications/application/org-foo-bar-2/");
+}
+
 TEST(DesktopNotificationCenter, WithoutAKnownDesktopOpeningTheSettingsDoesNothing) {
     DesktopNotificationCenter unknown("org.freedesktop.Notifications", std::string("sway"));
     unknown.openNotificationSettings();

@@ -38,6 +38,25 @@ TEST(NotificationService, OwnedNameIsOnAndAbsentNameIsOff) {
     ASSERT_TRUE(test::runMainLoopUntil([&] { return acquired; }, 5s));
     EXPECT_EQ(readStatus(center), Status::Authorized);
 
+    // Switched off in GNOME's settings, the running service would drop them: off.
+    if (GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+        source && std::string(g_getenv("GSETTINGS_BACKEND") ? g_getenv("GSETTINGS_BACKEND") : "") ==
+                      "memory") {
+        if (GSettingsSchema* schema = g_settings_schema_source_lookup(
+                source, "org.gnome.desktop.notifications.application", TRUE)) {
+            g_settings_schema_unref(schema);
+            auto settings = adoptGRef(
+                g_settings_new_with_path("org.gnome.desktop.notifications.application",
+                                         DesktopNotificationCenter::gnomeApplicationSettingsPath(
+                                             DesktopNotificationCenter::kApplicationID)
+                                             .c_str()));
+            g_settings_set_boolean(settings.get(), "enable", FALSE);
+            EXPECT_EQ(readStatus(center), Status::Denied);
+            g_settings_reset(settings.get(), "enable");
+            EXPECT_EQ(readStatus(center), Status::Authorized);
+        }
+    }
+
     // No prompt exists: a request completes at once and the status is read again afterwards.
     bool requested = false;
     center.requestAuthorization([&] { requested = true; });
