@@ -1,12 +1,11 @@
 #include "views/SymbolIcons.hpp"
 
-#include <array>
 #include <utility>
 
 namespace aurelo {
 
 std::string symbolIconName(std::string_view symbol) {
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 26> kIcons{{
+    static constexpr std::pair<std::string_view, std::string_view> kIcons[]{
         {"square.grid.2x2.fill", "view-app-grid-symbolic"},
         {"gearshape.fill", "emblem-system-symbolic"},
         {"bell.slash", "notifications-disabled-symbolic"},
@@ -33,7 +32,15 @@ std::string symbolIconName(std::string_view symbol) {
         {"music.note", "audio-x-generic-symbolic"},
         {"globe", "web-browser-symbolic"},
         {"character.book.closed", "accessories-dictionary-symbolic"},
-    }};
+        {"character.book.closed.fill", "accessories-dictionary-symbolic"},
+        {"network", "network-workgroup-symbolic"},
+        {"paintpalette.fill", "applications-graphics-symbolic"},
+        {"person.text.rectangle.fill", "x-office-address-book-symbolic"},
+        {"square.stack.3d.up.fill", "view-paged-symbolic"},
+        {"checkmark.circle.fill", "emblem-ok-symbolic"},
+        {"plus.circle.fill", "list-add-symbolic"},
+        {"person.crop.circle.badge.gearshape", "avatar-default-symbolic"},
+    };
     for (const auto& [name, icon] : kIcons)
         if (name == symbol)
             return std::string(icon);
