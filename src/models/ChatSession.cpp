@@ -243,21 +243,28 @@ decodeSessions(const UserDefaults::Json& value) {
     return sessions;
 }
 
+ChatLanguage languageForCode(const std::optional<std::string>& code, ChatLanguage fallback) {
+    if (code)
+        if (auto known = chatLanguageFromCode(*code))
+            return *known;
+    return fallback;
+}
+
+ChatLanguage safeOutgoingLanguage(const std::optional<std::string>& code, ChatLanguage fallback) {
+    const ChatLanguage language = languageForCode(code, fallback);
+    if (language == ChatLanguage::Automatic || language == ChatLanguage::Chinese)
+        return ChatLanguage::English;
+    return language;
+}
+
 EffectiveSessionSettings effectiveSettings(const ChatSession& session,
                                            const SessionDefaults& defaults) {
-    auto language = [](const std::optional<std::string>& code, ChatLanguage fallback) {
-        if (code)
-            if (auto known = chatLanguageFromCode(*code))
-                return *known;
-        return fallback;
-    };
+    const auto language = languageForCode;
     EffectiveSessionSettings result;
     result.url = session.effectiveURL();
     result.inputLanguage = language(session.inputLanguageCode, defaults.inputLanguage);
-    result.outgoingLanguage = language(session.outgoingLanguageCode, defaults.outgoingLanguage);
-    if (result.outgoingLanguage == ChatLanguage::Automatic ||
-        result.outgoingLanguage == ChatLanguage::Chinese)
-        result.outgoingLanguage = ChatLanguage::English;
+    result.outgoingLanguage =
+        safeOutgoingLanguage(session.outgoingLanguageCode, defaults.outgoingLanguage);
     result.incomingLanguage = language(session.incomingLanguageCode, defaults.incomingLanguage);
     result.ownMessageLanguage = language(session.ownMessageLanguageCode, ChatLanguage::Chinese);
     result.provider = defaults.provider;

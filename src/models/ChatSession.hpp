@@ -99,6 +99,12 @@ struct EffectiveSessionSettings {
                            const EffectiveSessionSettings&) = default;
 };
 
+// The language of a stored code; `fallback` when the code is absent or unknown.
+ChatLanguage languageForCode(const std::optional<std::string>& code, ChatLanguage fallback);
+// The language a stored outgoing code stands for, never automatic or Chinese (those become
+// English): text always leaves in a language the customer can read.
+ChatLanguage safeOutgoingLanguage(const std::optional<std::string>& code, ChatLanguage fallback);
+
 EffectiveSessionSettings effectiveSettings(const ChatSession& session,
                                            const SessionDefaults& defaults);
 

@@ -44,6 +44,7 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
                                     closePanels();
                                 },
                             .sessionSettingsSaved = [this] { newReloadToken(); }}),
+      m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
     m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {

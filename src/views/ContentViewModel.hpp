@@ -9,6 +9,7 @@
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
 #include "views/MainWindowPreferences.hpp"
+#include "views/QuickSettingsModel.hpp"
 #include "views/SessionFormModel.hpp"
 #include "views/TranslationBoxModel.hpp"
 #include "web/WhatsAppWebViewInputs.hpp"
@@ -44,6 +45,7 @@ public:
     MainWindowPreferences& preferences() { return m_preferences; }
     TranslationBoxModel& translationBox() { return m_translationBox; }
     SessionFormModel& sessionForm() { return m_sessionForm; }
+    QuickSettingsModel& quickSettings() { return m_quickSettings; }
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
@@ -145,6 +147,7 @@ private:
     MainWindowPreferences& m_preferences;
     TranslationBoxModel m_translationBox;
     SessionFormModel m_sessionForm;
+    QuickSettingsModel m_quickSettings;
     std::string m_appVersion;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
