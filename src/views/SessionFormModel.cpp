@@ -177,11 +177,8 @@ void SessionFormModel::prepareNewSession(const std::string& platformID,
     assign(m_newSessionPlatformID, platformID, Field::NewSessionPlatformID);
     setNewSessionName(suggestedName);
     setSessionInputLanguage(std::string(code(defaults.inputLanguage)));
-    // Text is never sent in Chinese, and a send needs a definite target.
-    ChatLanguage outgoing = defaults.outgoingLanguage;
-    if (outgoing == ChatLanguage::Automatic || outgoing == ChatLanguage::Chinese)
-        outgoing = ChatLanguage::English;
-    setSessionOutgoingLanguage(std::string(code(outgoing)));
+    setSessionOutgoingLanguage(
+        std::string(code(safeOutgoingLanguage(std::nullopt, defaults.outgoingLanguage))));
     setSessionIncomingLanguage(std::string(code(defaults.incomingLanguage)));
     setSessionOwnMessageLanguage(std::string(code(ChatLanguage::Chinese)));
     setSessionProvider(std::string(rawValue(defaults.provider)));
