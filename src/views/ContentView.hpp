@@ -21,6 +21,10 @@
 
 namespace aurelo {
 
+class NewAccountSheet;
+class SessionSettingsSheet;
+class WebsiteDialog;
+
 class ContentView : public Gtk::Overlay {
 public:
     ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
@@ -39,6 +43,9 @@ private:
     void refreshUpdateButton();
     void addPlatform(const PlatformEntry& entry);
     void addCurrentPlatformSession();
+    // The account sheets are made when first shown; they show and hide themselves on the form
+    // model's flags from then on.
+    void showAccountSheet(ContentViewModel::Field field);
     Gtk::Window* window();
 
     ContentViewModel& m_model;
@@ -54,6 +61,9 @@ private:
     std::unique_ptr<Gtk::Window> m_updateAlert;
     LockScreen m_lockScreen;
     std::unique_ptr<Gtk::Window> m_dialog;
+    std::unique_ptr<NewAccountSheet> m_newAccountSheet;
+    std::unique_ptr<WebsiteDialog> m_websiteDialog;
+    std::unique_ptr<SessionSettingsSheet> m_sessionSettingsSheet;
     std::vector<sigc::connection> m_connections;
 };
 
