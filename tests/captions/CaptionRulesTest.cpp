@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <glib.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -96,6 +99,22 @@ TEST(OwnPlaybackStreamRule, MatchesBinaryNamesAsTheKernelKeepsThem) {
     EXPECT_EQ(own.front(), "captions_tests");
     EXPECT_TRUE(R::runsBinary(own, "captions_tests"));
     EXPECT_TRUE(R::namesFromProc(0).empty());
+}
+
+TEST(OwnPlaybackStreamRule, KnowsARealChildByItsIdAndProgram) {
+    gchar* argv[] = {const_cast<gchar*>("/bin/sleep"), const_cast<gchar*>("30"), nullptr};
+    GPid child = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                              &child, nullptr));
+    const auto rule = OwnPlaybackStreamRule::forThisProcess();
+    const std::string id = std::to_string(child);
+    EXPECT_TRUE(rule.isOwn({id, std::nullopt, "sleep"}));
+    EXPECT_FALSE(rule.isOwn({id, std::nullopt, "WebKitWebProcess"}))
+        << "an id of another namespace that happens to be our child's";
+    EXPECT_FALSE(rule.isOwn({"1", std::nullopt, "systemd"}));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    g_spawn_close_pid(child);
 }
 
 TEST(OwnPlaybackStreamRule, ReadsParentsFromProc) {
