@@ -258,6 +258,18 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
                               stopRunningProgram(); // what quitting does to the application
                           });
 
+    {
+        // Verification is really on: a session with the system's authorities refuses the
+        // service's certificate.
+        HttpSession untrusting{HttpSessionConfiguration{}};
+        UpdateManager refused(service.origin(), untrusting, application, publicKey,
+                              temp.path() / "tmp", [] {});
+        refused.checkForUpdates();
+        ASSERT_TRUE(runMainLoopUntil([&] { return !refused.isBusy(); }, 30s));
+        EXPECT_EQ(refused.alertTitle(), "暂时无法检查更新");
+        EXPECT_FALSE(refused.updateAvailable());
+    }
+
     updater.checkForUpdates();
     ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }, 30s));
     ASSERT_TRUE(updater.updateAvailable())
