@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -17,11 +18,13 @@ constexpr int kMaximumAncestry = 64;
 
 } // namespace
 
-OwnPlaybackStreamRule::OwnPlaybackStreamRule(pid_t ownProcess, ParentLookup parentOf)
-    : m_ownProcess(ownProcess), m_parentOf(std::move(parentOf)) {}
+OwnPlaybackStreamRule::OwnPlaybackStreamRule(pid_t ownProcess, ParentLookup parentOf,
+                                             NameLookup namesOf)
+    : m_ownProcess(ownProcess), m_parentOf(std::move(parentOf)), m_namesOf(std::move(namesOf)) {}
 
 OwnPlaybackStreamRule OwnPlaybackStreamRule::forThisProcess() {
-    return OwnPlaybackStreamRule(getpid(), &OwnPlaybackStreamRule::parentFromProc);
+    return OwnPlaybackStreamRule(getpid(), &OwnPlaybackStreamRule::parentFromProc,
+                                 &OwnPlaybackStreamRule::namesFromProc);
 }
 
 bool OwnPlaybackStreamRule::isOwn(const StreamProperties& stream) const {
@@ -30,6 +33,10 @@ bool OwnPlaybackStreamRule::isOwn(const StreamProperties& stream) const {
     if (!stream.processId)
         return false;
     auto process = parseProcessId(*stream.processId);
+    // An id from another namespace may name any process here, this one included.
+    if (process && m_namesOf && stream.processBinary &&
+        !runsBinary(m_namesOf(*process), *stream.processBinary))
+        return false;
     for (int depth = 0; process && depth < kMaximumAncestry; ++depth) {
         if (*process == m_ownProcess)
             return true;
@@ -64,6 +71,40 @@ std::optional<pid_t> OwnPlaybackStreamRule::parentFromStatLine(std::string_view 
     if (!(rest >> state >> parent))
         return std::nullopt;
     return parseProcessId(parent);
+}
+
+bool OwnPlaybackStreamRule::runsBinary(const std::vector<std::string>& names,
+                                       std::string_view binary) {
+    constexpr std::size_t kCommandNameLength = 15;
+    for (const auto& name : names) {
+        if (name.empty())
+            continue;
+        if (name == binary)
+            return true;
+        if (name.size() == kCommandNameLength && binary.starts_with(name))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> OwnPlaybackStreamRule::namesFromProc(pid_t process) {
+    std::vector<std::string> names;
+    const std::string directory = "/proc/" + std::to_string(process);
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink(directory + "/exe", error);
+    if (!error) {
+        // A replaced executable reads "<path> (deleted)"; the client named the file it started.
+        std::string name = executable.filename().string();
+        constexpr std::string_view kDeleted = " (deleted)";
+        if (name.ends_with(kDeleted))
+            name.resize(name.size() - kDeleted.size());
+        names.push_back(std::move(name));
+    }
+    std::ifstream command(directory + "/comm");
+    std::string line;
+    if (command && std::getline(command, line))
+        names.push_back(line);
+    return names;
 }
 
 std::optional<pid_t> OwnPlaybackStreamRule::parentFromProc(pid_t process) {
