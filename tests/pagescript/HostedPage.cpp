@@ -315,6 +315,10 @@ std::vector<nlohmann::json> HostedPage::voiceUploads() const {
     return uploads;
 }
 
+std::size_t HostedPage::voiceUploadCount() const {
+    return m_backend->service.requestCount("/api/transcribe");
+}
+
 bool HostedPage::waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline) {
     return runMainLoopUntil([&] { return m_unread.size() >= count; }, deadline);
 }

@@ -96,8 +96,10 @@ public:
     // Waits for a request for exactly `text`.
     bool waitForServiceText(const std::string& text,
                             std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    // The bodies of the voice uploads the service received.
+    // The bodies of the voice uploads the service received, and their number (cheap enough to
+    // poll: an upload near the size limit is a 24 MB body).
     std::vector<nlohmann::json> voiceUploads() const;
+    std::size_t voiceUploadCount() const;
 
     const std::vector<int>& unreadCounts() const { return m_unread; }
     bool waitForUnreadCounts(std::size_t count,

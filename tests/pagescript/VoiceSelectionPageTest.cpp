@@ -45,7 +45,7 @@ TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
 
     page().hold(true);
     clickVoice("voice-small");
-    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploads().size() == 1; }));
+    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploadCount() == 1; }));
     const auto upload = page().voiceUploads()[0];
     const std::string bytes("OggS\0\x01\x02\xff voice", 14);
     char* base64 = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
@@ -66,7 +66,7 @@ TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
               nlohmann::json::array({"重新识别", false, "语音原文：hello <b>\n译文：你好"}));
 
     clickVoice("voice-small");
-    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploads().size() == 2; }));
+    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploadCount() == 2; }));
     page().release([](const RecordedRequest&) -> std::optional<ScriptedAnswer> {
         return ScriptedAnswer::json(503, {{"error", "busy"}});
     });
@@ -84,8 +84,9 @@ TEST_F(VoiceTest, SizeAndSourceRulesAreAppliedInThePage) {
         page().waitForPage("document.querySelectorAll('.aurelo-voice-button').length === 6"));
 
     clickVoice("voice-exact");
-    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploads().size() == 1; }, 20s));
-    const auto data = page().voiceUploads()[0]["audio"].get<std::string>();
+    ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploadCount() == 1; }, 20s));
+    const auto& data =
+        page().service().requests().back().json->at("audio").get_ref<const std::string&>();
     EXPECT_EQ(data.size(), (kVoiceLimit + 2) / 3 * 4) << "exactly 18 MiB is accepted";
     EXPECT_FALSE(data.starts_with("data:"));
     ASSERT_TRUE(page().waitForPage(
@@ -107,7 +108,7 @@ TEST_F(VoiceTest, SizeAndSourceRulesAreAppliedInThePage) {
             << id;
         EXPECT_EQ(voiceState(id), nlohmann::json::array({"重试语音翻译", false, shown})) << id;
     }
-    EXPECT_EQ(page().voiceUploads().size(), 1u);
+    EXPECT_EQ(page().voiceUploadCount(), 1u);
 }
 
 class SelectionTest : public PageScriptTest {};

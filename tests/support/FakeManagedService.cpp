@@ -135,13 +135,14 @@ void FakeManagedService::handle(SoupServerMessage* message, const char* path) {
         request.json = std::move(parsed);
 
     ScriptedAnswer answer = answerFor(request);
-    m_requests.push_back(request);
-
     if (answer.neverAnswer) {
-        m_held.push_back({GRef<SoupServerMessage>(message), std::move(request)});
+        m_held.push_back({GRef<SoupServerMessage>(message), request});
+        m_requests.push_back(std::move(request));
         soup_server_message_pause(message);
         return;
     }
+    m_requests.push_back(std::move(request));
+
     if (answer.delay.count() > 0) {
         soup_server_message_pause(message);
         auto* delayed = new DelayedAnswer{this, GRef<SoupServerMessage>(message), answer, &m_timers};
