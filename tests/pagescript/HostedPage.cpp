@@ -214,7 +214,7 @@ bool HostedPage::open(const std::string& fixture, WhatsAppWebViewInputs inputs) 
     const gulong failHandler = g_signal_connect(view, "load-failed", G_CALLBACK(onFailure), &state);
     gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(m_host->gobj()));
     gtk_widget_grab_focus(GTK_WIDGET(view));
-    const bool loaded = runMainLoopUntil([&] { return state.finished; }, std::chrono::seconds(15));
+    const bool loaded = runMainLoopUntil([&] { return state.finished; }, std::chrono::seconds(30));
     g_signal_handler_disconnect(view, loadHandler);
     g_signal_handler_disconnect(view, failHandler);
     if (!loaded || state.failed)

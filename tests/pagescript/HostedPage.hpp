@@ -92,10 +92,10 @@ public:
     // Every text the service was asked to translate, in order.
     std::vector<ServiceText> serviceTexts() const;
     bool waitForServiceTexts(std::size_t count,
-                             std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
     // Waits for a request for exactly `text`.
     bool waitForServiceText(const std::string& text,
-                            std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                            std::chrono::milliseconds deadline = std::chrono::seconds(10));
     // The bodies of the voice uploads the service received, and their number (cheap enough to
     // poll: an upload near the size limit is a 24 MB body).
     std::vector<nlohmann::json> voiceUploads() const;
@@ -103,14 +103,14 @@ public:
 
     const std::vector<int>& unreadCounts() const { return m_unread; }
     bool waitForUnreadCounts(std::size_t count,
-                             std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
     // The calls the host has made into the page since it loaded, as [function, arguments...]:
     // recorded in the script's world by wrapping the script's own callbacks, so a test can tell
     // when an answer has arrived even where it changes nothing the user sees.
     nlohmann::json answersDelivered(const std::string& function);
     bool waitForAnswersDelivered(const std::string& function, std::size_t count,
-                                 std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                                 std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
     // Evaluates in the script's world or in the page's own world; the completion value comes
     // back as JSON (null for undefined).
@@ -118,7 +118,7 @@ public:
     nlohmann::json evaluateInPage(const std::string& script);
     // Runs the main loop until `expression` (page world) is truthy.
     bool waitForPage(const std::string& expression,
-                     std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                     std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
     // Real input through XTest.
     void pressKeys(const std::string& keys);
