@@ -70,14 +70,14 @@ public:
     void setTranslationActive(bool active);
     void runPageCommand(WebPageCommand::Action action);
 
-    WhatsAppWebView& host() { return *m_host; }
     const WhatsAppWebViewInputs& inputs() const { return m_inputs; }
     FakeManagedService& service() { return m_backend->service; }
 
     // How the fake service translates: a text found here becomes its entry, any other
     // "<target>:<text>". A voice upload is transcribed as "transcript" and translated as "译文".
     std::map<std::string, std::string> translations;
-    // Consulted first for every request; nullopt leaves the request to the rules above.
+    // Consulted first whenever a request is answered (at once, or by release()); nullopt
+    // leaves the request to the rules above.
     std::function<std::optional<ScriptedAnswer>(const RecordedRequest&)> respond;
     // The usual answer to `request`.
     ScriptedAnswer answer(const RecordedRequest& request) const;
