@@ -1,5 +1,7 @@
 #include "captions/OwnPlaybackStreamRule.hpp"
 
+#include "platform/ForeignLaunch.hpp"
+
 #include <glib.h>
 #include <unistd.h>
 
@@ -48,8 +50,7 @@ bool OwnPlaybackStreamRule::isOwn(const StreamProperties& stream) const {
 }
 
 void OwnPlaybackStreamRule::tagChildProcesses() {
-    const std::string name = std::string("PULSE_PROP_") + kOwnerProperty;
-    g_setenv(name.c_str(), std::to_string(getpid()).c_str(), TRUE);
+    g_setenv(kOwnAudioTagVariable, std::to_string(getpid()).c_str(), TRUE);
 }
 
 std::optional<pid_t> OwnPlaybackStreamRule::parseProcessId(std::string_view text) {
@@ -115,4 +116,10 @@ std::optional<pid_t> OwnPlaybackStreamRule::parentFromProc(pid_t process) {
     return parentFromStatLine(line);
 }
 
+} // namespace aurelo
+
+namespace aurelo {
+// The variable that programs we start inherit names the property the rule looks for.
+static_assert(std::string_view(kOwnAudioTagVariable).substr(11) ==
+              OwnPlaybackStreamRule::kOwnerProperty);
 } // namespace aurelo
