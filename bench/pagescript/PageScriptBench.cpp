@@ -7,7 +7,7 @@
 // animation-frame functions it calls, so the figures are those of the script's callbacks alone
 // (including the layout they force), not of the page around them.
 
-#include "PageScriptHarness.hpp"
+#include "BenchPage.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <algorithm>
@@ -22,7 +22,7 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using aurelo::test::PageScriptHarness;
+using aurelo::test::BenchPage;
 using aurelo::test::runMainLoopFor;
 using aurelo::test::runMainLoopUntil;
 
@@ -171,7 +171,7 @@ long long descendantTicks() {
     return total;
 }
 
-double idleCpuPercent(PageScriptHarness& page, bool inject) {
+double idleCpuPercent(BenchPage& page, bool inject) {
     page.load("chat.html?scenario=bench", {}, inject);
     runMainLoopFor(3s); // let the first scan and answers settle
     const auto before = descendantTicks();
@@ -186,7 +186,7 @@ double idleCpuPercent(PageScriptHarness& page, bool inject) {
 } // namespace
 
 int main() {
-    PageScriptHarness page(1000, 800);
+    BenchPage page(1000, 800);
     page.addResponseHeader("Cross-Origin-Opener-Policy", "same-origin");
     page.addResponseHeader("Cross-Origin-Embedder-Policy", "require-corp");
 

@@ -11,16 +11,10 @@
 #include "WebBenchSupport.hpp"
 #include "web/WebPageCommand.hpp"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <gtkmm/overlay.h>
 #include <gtkmm/window.h>
 
 #include <cstdio>
-#include <fstream>
-#include <map>
-#include <set>
 #include <sstream>
 
 using namespace aurelo;
@@ -42,51 +36,11 @@ std::string chatPage(int messages) {
     return html.str();
 }
 
-struct ProcessTimes {
-    int parent = -1;
-    long long ticks = 0; // user + system
-};
-
-ProcessTimes readProcess(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    ProcessTimes times;
-    if (close == std::string::npos)
-        return times;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    std::vector<std::string> fields;
-    while (rest >> field)
-        fields.push_back(field);
-    // After the command: state(0) ppid(1) … utime(11) stime(12).
-    if (fields.size() > 12) {
-        times.parent = std::stoi(fields[1]);
-        times.ticks = std::stoll(fields[11]) + std::stoll(fields[12]);
-    }
-    return times;
-}
-
 // CPU ticks used so far by this process and all its descendants.
 long long treeTicks() {
-    std::map<int, ProcessTimes> processes;
-    if (DIR* proc = opendir("/proc")) {
-        while (dirent* entry = readdir(proc))
-            if (int pid = std::atoi(entry->d_name); pid > 0)
-                processes[pid] = readProcess(pid);
-        closedir(proc);
-    }
-    std::set<int> tree{static_cast<int>(getpid())};
-    for (bool grown = true; grown;) {
-        grown = false;
-        for (const auto& [pid, times] : processes)
-            if (tree.contains(times.parent) && tree.insert(pid).second)
-                grown = true;
-    }
     long long total = 0;
-    for (int pid : tree)
-        total += processes[pid].ticks;
+    for (int pid : bench::processTree())
+        total += bench::readProcessStat(pid).cpuTicks;
     return total;
 }
 
@@ -102,17 +56,8 @@ double idleLoad(std::chrono::seconds duration) {
 
 int main() {
     bench::initialiseGtk();
-    const auto root = bench::temporaryRoot();
-    bench::PageServer pages;
-    pages.add("/chat.html", chatPage(300));
-    test::FakeManagedService fake;
-    fake.setResponder([](const test::RecordedRequest& r) { return test::echoTranslation(r, ""); });
-    HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
-    TranslationRequestCache cache;
-    TranslationService service{fake.origin(), translationSession, cache};
-    WebsiteDataStores stores(root / "data", root / "cache");
-    WebEnvironment environment{stores,   service, translationSession, fake.origin(),
-                               pageScriptTemplate(), root / "downloads", {}, false};
+    bench::HostBench bench(pageScriptTemplate());
+    bench.pages.add("/chat.html", chatPage(300));
 
     Gtk::Window window;
     window.set_default_size(1000, 700);
@@ -126,9 +71,9 @@ int main() {
     for (int i = 0; i < kPages; ++i) {
         WhatsAppWebViewInputs inputs;
         inputs.sessionID = bench::sessionId(i);
-        inputs.pageURL = pages.url("/chat.html");
+        inputs.pageURL = bench.pages.url("/chat.html");
         inputs.onUnreadCountChanged = [&reports, i](int) { ++reports[i]; };
-        hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, environment));
+        hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, bench.environment));
         auto& view = *hosts.back();
         view.set_hexpand(true);
         view.set_vexpand(true);
@@ -161,7 +106,5 @@ int main() {
 
     hosts.clear();
     test::runMainLoopFor(std::chrono::milliseconds(200));
-    std::error_code error;
-    std::filesystem::remove_all(root, error);
     return 0;
 }

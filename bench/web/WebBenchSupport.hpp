@@ -13,8 +13,14 @@
 #include <gtkmm/init.h>
 #include <libsoup/soup.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -107,6 +113,75 @@ inline std::filesystem::path temporaryRoot() {
     std::filesystem::path path = root;
     g_free(root);
     return path;
+}
+
+// Everything a host needs, on a temporary root that is removed at the end: the page server, the
+// fake managed service (echoing every translation), and the web environment with `pageScript`.
+struct HostBench {
+    explicit HostBench(std::string pageScript)
+        : environment{stores, service, translationSession, fake.origin(), std::move(pageScript),
+                      root / "downloads", {}, false} {
+        fake.setResponder(
+            [](const test::RecordedRequest& request) { return test::echoTranslation(request); });
+    }
+    ~HostBench() {
+        std::error_code error;
+        std::filesystem::remove_all(root, error);
+    }
+
+    std::filesystem::path root = temporaryRoot();
+    PageServer pages;
+    test::FakeManagedService fake;
+    HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
+    TranslationRequestCache cache;
+    TranslationService service{fake.origin(), translationSession, cache};
+    WebsiteDataStores stores{root / "data", root / "cache"};
+    WebEnvironment environment;
+};
+
+struct ProcessStat {
+    int parent = -1;
+    long long cpuTicks = 0; // user + system
+};
+
+// The parent and CPU time of a process, from /proc/<pid>/stat.
+inline ProcessStat readProcessStat(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    ProcessStat result;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return result;
+    std::istringstream rest(line.substr(close + 2));
+    std::vector<std::string> fields;
+    for (std::string field; rest >> field;)
+        fields.push_back(field);
+    // After the command: state(0) ppid(1) … utime(11) stime(12).
+    if (fields.size() > 12) {
+        result.parent = std::stoi(fields[1]);
+        result.cpuTicks = std::stoll(fields[11]) + std::stoll(fields[12]);
+    }
+    return result;
+}
+
+// This process and all its descendants (WebKit's web and network processes and their helpers).
+inline std::set<int> processTree() {
+    std::map<int, int> parents;
+    if (DIR* proc = opendir("/proc")) {
+        while (dirent* entry = readdir(proc))
+            if (int pid = std::atoi(entry->d_name); pid > 0)
+                parents[pid] = readProcessStat(pid).parent;
+        closedir(proc);
+    }
+    std::set<int> tree{static_cast<int>(getpid())};
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (const auto& [pid, parent] : parents)
+            if (tree.contains(parent) && tree.insert(pid).second)
+                grown = true;
+    }
+    return tree;
 }
 
 } // namespace aurelo::bench

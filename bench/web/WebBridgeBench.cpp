@@ -54,26 +54,15 @@ double percentile(std::vector<double> values, double p) {
 
 int main() {
     bench::initialiseGtk();
-    const auto root = bench::temporaryRoot();
-    bench::PageServer pages;
-    pages.add("/chat.html", "<!DOCTYPE html><html><body>chat</body></html>");
-    test::FakeManagedService fake;
-    fake.setResponder(
-        [](const test::RecordedRequest& request) { return test::echoTranslation(request); });
-    HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
-    TranslationRequestCache cache;
-    TranslationService service{fake.origin(), translationSession, cache};
-    WebsiteDataStores stores(root / "data", root / "cache");
-    WebEnvironment environment{
-        stores, service, translationSession, fake.origin(), kPageScript, root / "downloads",
-        {},     false};
+    bench::HostBench bench(kPageScript);
+    bench.pages.add("/chat.html", "<!DOCTYPE html><html><body>chat</body></html>");
 
     WhatsAppWebViewInputs inputs;
     inputs.sessionID = bench::sessionId(0);
-    inputs.pageURL = pages.url("/chat.html");
+    inputs.pageURL = bench.pages.url("/chat.html");
     inputs.isActive = true;
     inputs.translationConfiguration = {TranslationProvider::Google, "token", "", ""};
-    WhatsAppWebView host(inputs, environment);
+    WhatsAppWebView host(inputs, bench.environment);
     if (!bench::waitForLoad(host.webView()))
         return 1;
 
@@ -96,7 +85,7 @@ int main() {
 
     // The bursts are driven from here: a page without a window has its timers throttled to one
     // second, which would measure WebKit's throttling instead of the queue.
-    const std::size_t requestsBefore = fake.requestCount("/api/translate");
+    const std::size_t requestsBefore = bench.fake.requestCount("/api/translate");
     const auto started = std::chrono::steady_clock::now();
     for (int first = 0; first < 1000; first += 10) {
         bench::evaluate(host.webView(), "postBurst(" + std::to_string(first) + ", 10)");
@@ -109,9 +98,6 @@ int main() {
             .count();
     std::printf("queue: 1000 messages in bursts of 10 answered in %.0f ms (%.0f messages/s, %zu "
                 "service requests)\n",
-                ms, 1000.0 / (ms / 1000.0), fake.requestCount("/api/translate") - requestsBefore);
-
-    std::error_code error;
-    std::filesystem::remove_all(root, error);
+                ms, 1000.0 / (ms / 1000.0), bench.fake.requestCount("/api/translate") - requestsBefore);
     return 0;
 }

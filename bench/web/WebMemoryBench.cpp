@@ -32,20 +32,6 @@ std::string chatPage(int messages) {
     return html.str();
 }
 
-int parentOf(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    int ppid;
-    rest >> state >> ppid;
-    return ppid;
-}
-
 long pssKiB(int pid) {
     std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
     std::string key;
@@ -62,22 +48,8 @@ long pssKiB(int pid) {
 
 // This process and all its descendants.
 long treePssKiB() {
-    std::set<int> tree{static_cast<int>(getpid())};
-    std::map<int, int> parents;
-    if (DIR* proc = opendir("/proc")) {
-        while (dirent* entry = readdir(proc))
-            if (int pid = std::atoi(entry->d_name); pid > 0)
-                parents[pid] = parentOf(pid);
-        closedir(proc);
-    }
-    for (bool grown = true; grown;) {
-        grown = false;
-        for (const auto& [pid, parent] : parents)
-            if (tree.contains(parent) && tree.insert(pid).second)
-                grown = true;
-    }
     long total = 0;
-    for (int pid : tree)
+    for (int pid : bench::processTree())
         total += pssKiB(pid);
     return total;
 }
@@ -86,22 +58,9 @@ long treePssKiB() {
 
 int main() {
     bench::initialiseGtk();
-    const auto root = bench::temporaryRoot();
-    bench::PageServer pages;
-    pages.add("/chat.html", chatPage(500));
-    test::FakeManagedService fake;
-    HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
-    TranslationRequestCache cache;
-    TranslationService service{fake.origin(), translationSession, cache};
-    WebsiteDataStores stores(root / "data", root / "cache");
-    WebEnvironment environment{stores,
-                               service,
-                               translationSession,
-                               fake.origin(),
-                               "window.aureloReady = true;",
-                               root / "downloads",
-                               {},
-                               false};
+    // A stand-in script: this measures the pages and processes, not the page script.
+    bench::HostBench bench("window.aureloReady = true;");
+    bench.pages.add("/chat.html", chatPage(500));
 
     std::vector<std::unique_ptr<WhatsAppWebView>> hosts;
     const long baseline = treePssKiB();
@@ -113,8 +72,8 @@ int main() {
         while (static_cast<int>(hosts.size()) < target) {
             WhatsAppWebViewInputs inputs;
             inputs.sessionID = bench::sessionId(static_cast<int>(hosts.size()));
-            inputs.pageURL = pages.url("/chat.html");
-            hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, environment));
+            inputs.pageURL = bench.pages.url("/chat.html");
+            hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, bench.environment));
             if (!bench::waitForLoad(hosts.back()->webView())) {
                 std::fprintf(stderr, "session %zu did not load\n", hosts.size());
                 return 1;
@@ -130,7 +89,5 @@ int main() {
     }
     hosts.clear();
     test::runMainLoopFor(std::chrono::milliseconds(200));
-    std::error_code error;
-    std::filesystem::remove_all(root, error);
     return 0;
 }

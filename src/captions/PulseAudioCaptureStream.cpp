@@ -110,7 +110,8 @@ struct PulseAudioCaptureStream::Connection {
             return;
         OwnPlaybackStreamRule::StreamProperties properties{
             property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID),
-            property(info.proplist, OwnPlaybackStreamRule::kOwnerProperty)};
+            property(info.proplist, OwnPlaybackStreamRule::kOwnerProperty),
+            property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY)};
         if (!rule.isOwn(properties))
             return;
         // One query per playback stream, even for a sink already asked about: a query whose

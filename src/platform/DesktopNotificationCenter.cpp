@@ -1,5 +1,6 @@
 #include "platform/DesktopNotificationCenter.hpp"
 
+#include "platform/ForeignLaunch.hpp"
 #include "platform/MainLoop.hpp"
 
 #include <glib.h>
@@ -198,11 +199,14 @@ void DesktopNotificationCenter::openNotificationSettings() {
     for (auto& part : command)
         argv.push_back(part.data());
     argv.push_back(nullptr);
-    // Started straight from the search path, without a shell; GLib reaps the child. A missing
+    // Started straight from the search path, without a shell, and without the tag that marks
+    // our own audio (the settings program is not ours); GLib reaps the child. A missing
     // program is not reported: the button then simply does nothing.
+    std::unique_ptr<char*, void (*)(char**)> environment(foreignEnvironment(),
+                                                         [](char** list) { g_strfreev(list); });
     GErrorHolder error;
-    g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                  error.out());
+    g_spawn_async(nullptr, argv.data(), environment.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                  nullptr, error.out());
 }
 
 } // namespace aurelo

@@ -143,7 +143,8 @@ Step<BundleInfo> checkBundleIdentity(const fs::path& bundle,
 Step<void> checkBundleSignature(const fs::path& bundle,
                                 const std::optional<UpdatePublicKey>& publicKey) {
     if (!publicKey) {
-        g_warning("This build has no update key compiled in; no update package can be verified");
+        g_warning("This build has no update key compiled in (configure with "
+                  "-DAURELO_UPDATE_PUBLIC_KEY=<64 hex digits>); no update package can be verified");
         return std::unexpected(UpdateError::integrityFailed());
     }
     if (!verifyBundleSignature(bundle, *publicKey))

@@ -249,6 +249,8 @@ void UpdateManager::failInstallation(const UpdateFailure& failure) {
     if (const auto* error = std::get_if<UpdateError>(&failure);
         error && error->detail() == UpdateError::kCannotLocateApplication)
         m_alertMessage += std::string("\n\n") + kPackageManagerHint;
+    else if (error && error->kind() == UpdateError::Kind::IntegrityFailed && !m_publicKey)
+        m_alertMessage += std::string("\n\n") + kNoReleaseKeyHint;
     m_showingAlert = true;
     m_isBusy = false;
     m_downloadProgress.reset();

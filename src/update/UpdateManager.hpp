@@ -46,6 +46,10 @@ public:
     // Added to the failure alert when the program does not run from a bundle it could replace.
     static constexpr const char* kPackageManagerHint =
         "如果应用是通过系统的软件包管理器安装的，请使用软件包管理器升级。";
+    // Added to the failure alert of a build made without the release key: no package can pass,
+    // so "try again" would be the wrong advice. Such builds come from developers and testers.
+    static constexpr const char* kNoReleaseKeyHint =
+        "此版本构建时未内置更新签名公钥，无法验证任何更新包。请从正式发布渠道下载安装新版本。";
 
     // The application's updater: the managed service's origin, the shared HTTP session, this
     // process and the release key compiled in. `quitApplication` is called once the

@@ -2,11 +2,14 @@
 
 #include "views/AppCenter.hpp"
 #include "views/CaptionStrip.hpp"
+#include "views/NewAccountSheet.hpp"
 #include "views/QuickSettingsStrip.hpp"
 #include "views/SessionBar.hpp"
+#include "views/SessionSettingsSheet.hpp"
 #include "views/SettingsPanel.hpp"
 #include "views/Sidebar.hpp"
 #include "views/TranslationBox.hpp"
+#include "views/WebsiteDialog.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -22,29 +25,6 @@
 namespace aurelo {
 
 namespace {
-
-// A small modal sheet: a column of widgets and a row of buttons, closed with Escape.
-std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring& title,
-                                       Gtk::Box*& body, Gtk::Box*& buttons) {
-    auto sheet = std::make_unique<Gtk::Window>();
-    sheet->set_title(title);
-    sheet->set_modal(true);
-    sheet->set_resizable(false);
-    sheet->set_hide_on_close(true);
-    if (parent)
-        sheet->set_transient_for(*parent);
-    body = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
-    body->set_margin(22);
-    body->set_size_request(380, -1);
-    buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    buttons->set_halign(Gtk::Align::END);
-    auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 16);
-    column->append(*body);
-    column->append(*buttons);
-    buttons->set_margin(16);
-    sheet->set_child(*column);
-    return sheet;
-}
 
 Gtk::Button* addButton(Gtk::Box& row, const Glib::ustring& label, bool primary = false) {
     auto* button = Gtk::make_managed<Gtk::Button>(label);
@@ -174,6 +154,11 @@ void ContentView::bind(ContentViewModel::Field field) {
     case F::PendingDeleteSession:
         if (m_model.pendingDeleteSession())
             showDeleteDialog();
+        break;
+    case F::ShowingAddSession:
+    case F::ShowingAddWebsite:
+    case F::ShowingSessionSettings:
+        showAccountSheet(field);
         break;
     case F::ShowingLockSetup:
         if (m_model.showingLockSetup())
@@ -305,31 +290,27 @@ void ContentView::showUpdateAlert() {
 }
 
 void ContentView::addPlatform(const PlatformEntry& entry) {
-    // The full new-account sheet takes its place; until then a tile adds the account directly.
-    if (!entry.url)
-        m_model.store().add(std::nullopt);
-    else if (*entry.url != kCustomPlatformURL)
-        m_model.store().addWebsite(entry.name + " " +
-                                       std::to_string(m_model.store().sessions().size() + 1),
-                                   *entry.url);
-    m_model.setShowAppCenter(false);
+    m_model.sessionForm().addPlatform(entry);
 }
 
 void ContentView::addCurrentPlatformSession() {
-    const auto& sessions = m_model.store().sessions();
-    const auto& selected = m_model.store().selectedID();
-    for (const auto& session : sessions) {
-        if (session.id != selected)
-            continue;
-        if (session.urlString)
-            m_model.store().addWebsite(platformName(session) + " " +
-                                           std::to_string(sessions.size() + 1),
-                                       *session.urlString);
-        else
-            m_model.store().add(std::nullopt);
-        return;
+    m_model.sessionForm().beginAddCurrentPlatformSession();
+}
+
+void ContentView::showAccountSheet(ContentViewModel::Field field) {
+    using F = ContentViewModel::Field;
+    SessionFormModel& form = m_model.sessionForm();
+    if (field == F::ShowingAddSession && form.showingAddSession() && !m_newAccountSheet) {
+        m_newAccountSheet = std::make_unique<NewAccountSheet>(form, window());
+        m_newAccountSheet->syncVisibility();
+    } else if (field == F::ShowingAddWebsite && form.showingAddWebsite() && !m_websiteDialog) {
+        m_websiteDialog = std::make_unique<WebsiteDialog>(form, window());
+        m_websiteDialog->syncVisibility();
+    } else if (field == F::ShowingSessionSettings && form.showingSessionSettings() &&
+               !m_sessionSettingsSheet) {
+        m_sessionSettingsSheet = std::make_unique<SessionSettingsSheet>(form, window());
+        m_sessionSettingsSheet->syncVisibility();
     }
-    m_model.setShowAppCenter(true);
 }
 
 } // namespace aurelo

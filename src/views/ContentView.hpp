@@ -22,6 +22,9 @@
 
 namespace aurelo {
 
+class NewAccountSheet;
+class SessionSettingsSheet;
+class WebsiteDialog;
 class SettingsPanel;
 
 class ContentView : public Gtk::Overlay {
@@ -42,6 +45,9 @@ private:
     void refreshUpdateButton();
     void addPlatform(const PlatformEntry& entry);
     void addCurrentPlatformSession();
+    // The account sheets are made when first shown; they show and hide themselves on the form
+    // model's flags from then on.
+    void showAccountSheet(ContentViewModel::Field field);
     Gtk::Window* window();
 
     ContentViewModel& m_model;
@@ -58,6 +64,9 @@ private:
     std::unique_ptr<Gtk::Window> m_updateAlert;
     LockScreen m_lockScreen;
     std::unique_ptr<Gtk::Window> m_dialog;
+    std::unique_ptr<NewAccountSheet> m_newAccountSheet;
+    std::unique_ptr<WebsiteDialog> m_websiteDialog;
+    std::unique_ptr<SessionSettingsSheet> m_sessionSettingsSheet;
     std::vector<sigc::connection> m_connections;
 };
 

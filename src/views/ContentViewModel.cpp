@@ -36,6 +36,14 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
       m_preferences(preferences),
       m_translationBox(store, settings, translator),
+      m_sessionForm(store, {.sessionDefaults = [this] { return sessionDefaults(); },
+                            .newSessionSaved =
+                                [this] {
+                                    // The tab bar opens up so that the new tab is in sight.
+                                    setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
+                                    closePanels();
+                                },
+                            .sessionSettingsSaved = [this] { newReloadToken(); }}),
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
@@ -45,6 +53,16 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
         m_lastSelectedID = m_store.selectedID();
         m_translationBox.cancelTranslationForSessionSwitch();
     });
+    m_sessionFormConnection =
+        m_sessionForm.signalChanged().connect([this](SessionFormModel::Field field) {
+            using F = SessionFormModel::Field;
+            if (field == F::ShowingAddSession)
+                m_changed.emit(Field::ShowingAddSession);
+            else if (field == F::ShowingAddWebsite)
+                m_changed.emit(Field::ShowingAddWebsite);
+            else if (field == F::ShowingSessionSettings)
+                m_changed.emit(Field::ShowingSessionSettings);
+        });
     m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field field) {
         if (field == AccountStore::Field::Username)
             m_appLock.configure(m_account.username());
@@ -54,6 +72,7 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
 ContentViewModel::~ContentViewModel() {
     m_storeConnection.disconnect();
     m_accountConnection.disconnect();
+    m_sessionFormConnection.disconnect();
 }
 
 void ContentViewModel::setFlag(bool& member, bool value, Field field) {
@@ -213,15 +232,15 @@ void ContentViewModel::toggleSessionRows() {
 }
 
 void ContentViewModel::setShowingAddSession(bool value) {
-    setFlag(m_showingAddSession, value, Field::ShowingAddSession);
+    m_sessionForm.setShowingAddSession(value);
 }
 
 void ContentViewModel::setShowingAddWebsite(bool value) {
-    setFlag(m_showingAddWebsite, value, Field::ShowingAddWebsite);
+    m_sessionForm.setShowingAddWebsite(value);
 }
 
 void ContentViewModel::setShowingSessionSettings(bool value) {
-    setFlag(m_showingSessionSettings, value, Field::ShowingSessionSettings);
+    m_sessionForm.setShowingSessionSettings(value);
 }
 
 void ContentViewModel::requestApplicationLock() {

@@ -10,6 +10,7 @@
 #include "models/WebPageCommand.hpp"
 #include "views/MainWindowPreferences.hpp"
 #include "views/QuickSettingsModel.hpp"
+#include "views/SessionFormModel.hpp"
 #include "views/TranslationBoxModel.hpp"
 #include "web/WhatsAppWebViewInputs.hpp"
 
@@ -43,14 +44,16 @@ public:
     AppLockStore& appLock() { return m_appLock; }
     MainWindowPreferences& preferences() { return m_preferences; }
     TranslationBoxModel& translationBox() { return m_translationBox; }
+    SessionFormModel& sessionForm() { return m_sessionForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
     const std::optional<ChatSession>& pendingDeleteSession() const { return m_pendingDeleteSession; }
-    bool showingAddSession() const { return m_showingAddSession; }
-    bool showingAddWebsite() const { return m_showingAddWebsite; }
-    bool showingSessionSettings() const { return m_showingSessionSettings; }
+    // The account sheets' flags live in the form model; these read them.
+    bool showingAddSession() const { return m_sessionForm.showingAddSession(); }
+    bool showingAddWebsite() const { return m_sessionForm.showingAddWebsite(); }
+    bool showingSessionSettings() const { return m_sessionForm.showingSessionSettings(); }
     std::optional<WebTextInsertion>& textInsertion() { return m_translationBox.textInsertion(); }
     const std::string& reloadToken() const { return m_reloadToken; }
     std::optional<WebPageCommand>& pageCommand() { return m_pageCommand; }
@@ -128,10 +131,12 @@ public:
     // Whether the session's page is the one on show (selected, no panel over it).
     bool isPageShown(const std::string& sessionID) const;
 
+    // The global values sessions fall back to: the settings store's and the window's own.
+    SessionDefaults sessionDefaults() const;
+
     sigc::signal<void(Field)>& signalChanged() { return m_changed; }
 
 private:
-    SessionDefaults sessionDefaults() const;
     void setFlag(bool& member, bool value, Field field);
     void newReloadToken();
 
@@ -141,6 +146,7 @@ private:
     AppLockStore& m_appLock;
     MainWindowPreferences& m_preferences;
     TranslationBoxModel m_translationBox;
+    SessionFormModel m_sessionForm;
     QuickSettingsModel m_quickSettings;
     std::string m_appVersion;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
@@ -148,9 +154,6 @@ private:
     bool m_showingRename = false;
     std::string m_renameText;
     std::optional<ChatSession> m_pendingDeleteSession;
-    bool m_showingAddSession = false;
-    bool m_showingAddWebsite = false;
-    bool m_showingSessionSettings = false;
     std::string m_reloadToken;
     std::optional<WebPageCommand> m_pageCommand;
     bool m_appLocked = false;
@@ -162,6 +165,7 @@ private:
     std::optional<std::string> m_lastSelectedID;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
+    sigc::connection m_sessionFormConnection;
     sigc::signal<void(Field)> m_changed;
 };
 

@@ -225,11 +225,11 @@ void QuickSettingsStrip::refresh() {
     m_refreshing = true;
     m_summary.set_text(m_quick.summaryLine());
     m_send.set_active(m_quick.sendTranslationEnabled());
-    m_input.setCode(m_quick.inputLanguageCode());
-    m_outgoing.setCode(m_quick.outgoingLanguageCode());
+    m_input.setValue(m_quick.inputLanguageCode());
+    m_outgoing.setValue(m_quick.outgoingLanguageCode());
     m_group.set_active(m_quick.groupTranslationEnabled());
     m_receive.set_active(m_quick.receiveTranslationEnabled());
-    m_incoming.setCode(m_quick.incomingLanguageCode());
+    m_incoming.setValue(m_quick.incomingLanguageCode());
     guint sizePosition = GTK_INVALID_LIST_POSITION;
     for (std::size_t i = 0; i < kTranslationFontSizes.size(); ++i)
         if (std::abs(kTranslationFontSizes[i] - m_quick.translationFontSize()) < 0.01)

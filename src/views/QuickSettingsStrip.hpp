@@ -1,7 +1,7 @@
 #pragma once
 
 #include "views/ContentViewModel.hpp"
-#include "views/LanguageDropDown.hpp"
+#include "views/ChoicePicker.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/colorbutton.h>
@@ -29,11 +29,11 @@ private:
     QuickSettingsModel& m_quick;
     Gtk::Label m_summary;
     Gtk::Switch m_send;
-    LanguageDropDown m_input{LanguagePicker::Input, "原文语言"};
-    LanguageDropDown m_outgoing{LanguagePicker::Outgoing, "发送翻译为"};
+    ChoicePicker m_input{ChoicePicker::languages(LanguagePicker::Input), "原文语言"};
+    ChoicePicker m_outgoing{ChoicePicker::languages(LanguagePicker::Outgoing), "发送翻译为"};
     Gtk::Switch m_group;
     Gtk::Switch m_receive;
-    LanguageDropDown m_incoming{LanguagePicker::Incoming, "接收翻译为"};
+    ChoicePicker m_incoming{ChoicePicker::languages(LanguagePicker::Incoming), "接收翻译为"};
     Gtk::MenuButton m_engine;
     Gtk::Box m_engineList{Gtk::Orientation::VERTICAL, 2};
     Gtk::DropDown m_fontSize;

@@ -109,6 +109,10 @@ void SessionTab::buildContextMenu() {
     m_actions->add_action("zoom-out", [&model] { model.zoomOut(); });
     m_actions->add_action("zoom-reset", [&model] { model.resetZoom(); });
     m_actions->add_action("rename", [&model, id] { model.beginRename(id); });
+    m_actions->add_action("session-settings", [&model, id] {
+        model.selectTab(id);
+        model.sessionForm().beginSessionSettings();
+    });
     m_actions->add_action("delete", [&model, session] { model.deleteNow(session); });
     insert_action_group("tab", m_actions);
 
@@ -124,7 +128,9 @@ void SessionTab::buildContextMenu() {
     section({{"放大页面（" + m_model.nextZoomLabel(PageZoom::kStep) + "）", "tab.zoom-in"},
              {"缩小页面（" + m_model.nextZoomLabel(-PageZoom::kStep) + "）", "tab.zoom-out"},
              {"恢复实际大小（100%）", "tab.zoom-reset"}});
-    section({{"修改名称", "tab.rename"}, {"删除此会话", "tab.delete"}});
+    section({{"修改名称", "tab.rename"},
+             {"账号独立设置", "tab.session-settings"},
+             {"删除此会话", "tab.delete"}});
     m_menu.set_menu_model(menu);
     m_menu.set_parent(*this);
     m_menu.set_has_arrow(false);

@@ -1,6 +1,5 @@
 #include "views/SymbolIcons.hpp"
 
-#include <array>
 #include <utility>
 
 namespace aurelo {
@@ -19,7 +18,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kSettings
 }};
 
 std::string symbolIconName(std::string_view symbol) {
-    static constexpr std::pair<std::string_view, std::string_view> kIcons[] = {
+    static constexpr std::pair<std::string_view, std::string_view> kIcons[]{
         {"square.grid.2x2.fill", "view-app-grid-symbolic"},
         {"gearshape.fill", "emblem-system-symbolic"},
         {"bell.slash", "notifications-disabled-symbolic"},
@@ -53,6 +52,13 @@ std::string symbolIconName(std::string_view symbol) {
         {"minus.magnifyingglass", "zoom-out-symbolic"},
         {"pencil", "document-edit-symbolic"},
         {"trash", "user-trash-symbolic"},
+        {"network", "network-workgroup-symbolic"},
+        {"paintpalette.fill", "applications-graphics-symbolic"},
+        {"person.text.rectangle.fill", "x-office-address-book-symbolic"},
+        {"square.stack.3d.up.fill", "view-paged-symbolic"},
+        {"checkmark.circle.fill", "emblem-ok-symbolic"},
+        {"plus.circle.fill", "list-add-symbolic"},
+        {"person.crop.circle.badge.gearshape", "avatar-default-symbolic"},
     };
     for (const auto& [name, icon] : kIcons)
         if (name == symbol)

@@ -113,6 +113,17 @@ button.aurelo-primary:disabled { opacity: 0.5; }
   border: 1px solid alpha(currentColor, 0.1);
 }
 .aurelo-app-center-tile:hover { border-color: #D4AF37; }
+.aurelo-info-card {
+  border-radius: 12px;
+  padding: 12px;
+  background-color: alpha(#D4AF37, 0.08);
+  border: 1px solid alpha(#D4AF37, 0.25);
+}
+.aurelo-section-button { border-radius: 10px; padding: 8px 10px; }
+.aurelo-section-button:checked { background-color: alpha(#D4AF37, 0.2); color: inherit; }
+.aurelo-swatch { border-radius: 999px; padding: 3px; min-width: 0; min-height: 0; }
+.aurelo-swatch:checked { box-shadow: 0 0 0 2px #D4AF37; }
+.aurelo-ready { color: #18A058; }
 )css";
 
 } // namespace

@@ -1,5 +1,10 @@
 #include "views/WidgetHelpers.hpp"
 
+#include <gtkmm/shortcut.h>
+#include <gtkmm/shortcutaction.h>
+#include <gtkmm/shortcutcontroller.h>
+#include <gtkmm/shortcuttrigger.h>
+
 namespace aurelo {
 
 namespace {
@@ -25,6 +30,41 @@ void onPasswordActivate(Gtk::PasswordEntry& entry, std::function<void()> handler
     g_signal_connect_data(entry.gobj(), "activate", G_CALLBACK(activateCallback),
                           new std::function<void()>(std::move(handler)), deleteHandlerCallback,
                           GConnectFlags(0));
+}
+
+void configureSheet(Gtk::Window& sheet, Gtk::Window* parent, const Glib::ustring& title) {
+    sheet.set_title(title);
+    sheet.set_modal(true);
+    sheet.set_resizable(false);
+    sheet.set_hide_on_close(true);
+    if (parent)
+        sheet.set_transient_for(*parent);
+    auto escape = Gtk::ShortcutController::create();
+    escape->set_scope(Gtk::ShortcutScope::MANAGED);
+    escape->add_shortcut(Gtk::Shortcut::create(
+        Gtk::KeyvalTrigger::create(GDK_KEY_Escape),
+        Gtk::CallbackAction::create([&sheet](Gtk::Widget&, const Glib::VariantBase&) {
+            sheet.close();
+            return true;
+        })));
+    sheet.add_controller(escape);
+}
+
+std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring& title,
+                                       Gtk::Box*& body, Gtk::Box*& buttons) {
+    auto sheet = std::make_unique<Gtk::Window>();
+    configureSheet(*sheet, parent, title);
+    body = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    body->set_margin(22);
+    body->set_size_request(380, -1);
+    buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    buttons->set_halign(Gtk::Align::END);
+    auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 16);
+    column->append(*body);
+    column->append(*buttons);
+    buttons->set_margin(16);
+    sheet->set_child(*column);
+    return sheet;
 }
 
 } // namespace aurelo

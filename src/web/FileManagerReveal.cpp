@@ -1,5 +1,6 @@
 #include "web/FileManagerReveal.hpp"
 
+#include "platform/ForeignLaunch.hpp"
 #include "platform/GRef.hpp"
 
 #include <gio/gio.h>
@@ -13,7 +14,10 @@ namespace aurelo {
 namespace {
 
 void openFolder(const std::string& folderUri) {
-    g_app_info_launch_default_for_uri_async(folderUri.c_str(), nullptr, nullptr, nullptr, nullptr);
+    // The file manager is not ours: its sound (a media preview) must not reach live captions.
+    auto context = foreignLaunchContext();
+    g_app_info_launch_default_for_uri_async(folderUri.c_str(), context.get(), nullptr, nullptr,
+                                            nullptr);
 }
 
 void showItemsFinishedCallback(GObject* bus, GAsyncResult* result, gpointer data) {

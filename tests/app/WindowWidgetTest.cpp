@@ -124,7 +124,7 @@ TEST_F(WindowWidgets, QuickStripEditsTheSelectedAccountAndFollowsTheSelection) {
     EXPECT_EQ(store.sessions()[0].sendTranslationEnabled, false);
     EXPECT_FALSE(store.sessions()[1].sendTranslationEnabled.has_value());
 
-    auto languages = find<LanguageDropDown>(*strip);
+    auto languages = find<ChoicePicker>(*strip);
     ASSERT_EQ(languages.size(), 3u); // input, outgoing, incoming
     languages[1]->set_selected(1); // the second outgoing language: Spanish
     EXPECT_EQ(store.sessions()[0].outgoingLanguageCode, "es");
@@ -136,7 +136,7 @@ TEST_F(WindowWidgets, QuickStripEditsTheSelectedAccountAndFollowsTheSelection) {
     // Selecting the other account shows its values and writes nothing back to either.
     store.select(store.sessions()[1].id);
     EXPECT_TRUE(send->get_active());
-    EXPECT_EQ(languages[1]->code(), "en");
+    EXPECT_EQ(languages[1]->value(), "en");
     EXPECT_FALSE(store.sessions()[1].outgoingLanguageCode.has_value());
     EXPECT_EQ(store.sessions()[0].outgoingLanguageCode, "es");
     window.destroy();

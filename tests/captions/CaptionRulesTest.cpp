@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <glib.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
@@ -45,6 +48,73 @@ TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
         EXPECT_EQ(rule.isOwn(c.properties), c.own)
             << c.properties.processId.value_or("<none>") << " / "
             << c.properties.ownerTag.value_or("<none>");
+}
+
+TEST(OwnPlaybackStreamRule, IdsFromAnotherProcessNamespaceAreNotTakenForOurs) {
+    // 2 is us, as a Flatpak application usually is; 3 is our own web process. Every sandboxed
+    // WebKit web process on the desktop reports "2", a sandboxed player something small.
+    const std::map<pid_t, pid_t> parents{{2, 1}, {3, 2}};
+    const std::map<pid_t, std::vector<std::string>> names{
+        {2, {"aurelo-translator", "aurelo-translat"}},
+        {3, {"WebKitWebProcess", "WebKitWebProces"}}};
+    OwnPlaybackStreamRule rule(
+        2,
+        [&](pid_t pid) -> std::optional<pid_t> {
+            auto found = parents.find(pid);
+            return found == parents.end() ? std::nullopt : std::optional(found->second);
+        },
+        [&](pid_t pid) {
+            auto found = names.find(pid);
+            return found == names.end() ? std::vector<std::string>{} : found->second;
+        });
+    using P = OwnPlaybackStreamRule::StreamProperties;
+    struct Case {
+        P properties;
+        bool own;
+    } cases[] = {
+        {{"2", std::nullopt, "WebKitWebProcess"}, false}, // another application's web page
+        {{"2", std::nullopt, "aurelo-translator"}, true},
+        {{"3", std::nullopt, "WebKitWebProcess"}, true},
+        {{"3", std::nullopt, "totem"}, false},
+        {{"9", std::nullopt, "WebKitWebProcess"}, false}, // nothing of that id here
+        {{"2", "2", "WebKitWebProcess"}, true},           // our sandboxed web process
+        {{"3", std::nullopt, std::nullopt}, true},        // nothing to cross-check
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rule.isOwn(c.properties), c.own)
+            << c.properties.processId.value_or("<none>") << " / "
+            << c.properties.processBinary.value_or("<none>");
+}
+
+TEST(OwnPlaybackStreamRule, MatchesBinaryNamesAsTheKernelKeepsThem) {
+    using R = OwnPlaybackStreamRule;
+    EXPECT_TRUE(R::runsBinary({"WebKitWebProces"}, "WebKitWebProcess")) << "comm is cut to 15";
+    EXPECT_FALSE(R::runsBinary({"WebKitWebProc"}, "WebKitWebProcess"));
+    EXPECT_FALSE(R::runsBinary({"WebKitWebProcessX"}, "WebKitWebProcess"));
+    EXPECT_FALSE(R::runsBinary({"", ""}, ""));
+    EXPECT_FALSE(R::runsBinary({}, "sh"));
+
+    const auto own = R::namesFromProc(getpid());
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(own.front(), "captions_tests");
+    EXPECT_TRUE(R::runsBinary(own, "captions_tests"));
+    EXPECT_TRUE(R::namesFromProc(0).empty());
+}
+
+TEST(OwnPlaybackStreamRule, KnowsARealChildByItsIdAndProgram) {
+    gchar* argv[] = {const_cast<gchar*>("/bin/sleep"), const_cast<gchar*>("30"), nullptr};
+    GPid child = 0;
+    ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                              &child, nullptr));
+    const auto rule = OwnPlaybackStreamRule::forThisProcess();
+    const std::string id = std::to_string(child);
+    EXPECT_TRUE(rule.isOwn({id, std::nullopt, "sleep"}));
+    EXPECT_FALSE(rule.isOwn({id, std::nullopt, "WebKitWebProcess"}))
+        << "an id of another namespace that happens to be our child's";
+    EXPECT_FALSE(rule.isOwn({"1", std::nullopt, "systemd"}));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    g_spawn_close_pid(child);
 }
 
 TEST(OwnPlaybackStreamRule, ReadsParentsFromProc) {

@@ -1,6 +1,5 @@
 #include "PageScriptTest.hpp"
 
-#include <algorithm>
 #include <set>
 
 namespace aurelo::test {
@@ -8,22 +7,31 @@ namespace {
 
 class MessageTranslationTest : public PageScriptTest {
 protected:
-    static std::map<std::string, nlohmann::json> requestsByText() {
-        std::map<std::string, nlohmann::json> byText;
-        for (const auto& message : page().messagesOfKind("message"))
-            byText[message["text"].get<std::string>()] = message;
-        return byText;
+    // The chat texts the service was asked for (through the queue's batches), with their target.
+    static std::map<std::string, std::string> targetsByText() {
+        std::map<std::string, std::string> targets;
+        for (const auto& asked : page().serviceTexts()) {
+            EXPECT_TRUE(asked.batch) << asked.text;
+            targets[asked.text] = asked.target;
+        }
+        return targets;
     }
 
     static std::set<std::string> requestedTexts() {
         std::set<std::string> texts;
-        for (const auto& message : page().messagesOfKind("message"))
-            texts.insert(message["text"].get<std::string>());
+        for (const auto& asked : page().serviceTexts())
+            texts.insert(asked.text);
         return texts;
     }
 
-    // The panel of the message with data-id `id`, as [class count, text, colour, button text,
-    // button disabled].
+    static bool waitForPanels(std::size_t count) {
+        return page().waitForPage("document.querySelectorAll('.aurelo-translation-panel').length "
+                                  ">= " +
+                                  std::to_string(count));
+    }
+
+    // The panel of the message with data-id `id`, as [panel count, text, colour, button text,
+    // button disabled, markup elements inside].
     static nlohmann::json panel(const std::string& id) {
         return page().evaluateInPage(
             "(() => { const m = document.querySelector('[data-id=" + quoted(id) +
@@ -32,66 +40,87 @@ protected:
             " return [p.length, p[0].firstChild.textContent, p[0].style.color, b.textContent,"
             " b.disabled, p[0].querySelectorAll('b').length]; })()");
     }
+
+    static nlohmann::json panelText(const std::string& id) {
+        const auto shown = panel(id);
+        return shown.is_array() ? shown[1] : shown;
+    }
 };
 
 TEST_F(MessageTranslationTest, OwnAndIncomingMessagesGetTheirTargetsAndRepliesSendOnlyTheReply) {
     open("chat.html?scenario=kinds");
-    ASSERT_TRUE(page().waitForMessages("message", 4));
-    runMainLoopFor(100ms);
-    const auto requests = requestsByText();
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests.at("Hello there")["target"], "zh-CN");
-    EXPECT_EQ(requests.at("Sent by me")["target"], "en");
-    EXPECT_EQ(requests.at("Ticked message")["target"], "en") << "a delivery tick marks it own";
-    EXPECT_EQ(requests.at("The reply itself")["target"], "zh-CN");
-    for (const auto& [text, request] : requests)
-        EXPECT_TRUE(request["id"].get<std::string>().starts_with("at-")) << text;
-    EXPECT_EQ(page().messagesOfKind("message").size(), 4u);
+    ASSERT_TRUE(waitForPanels(4));
+    const auto targets = targetsByText();
+    EXPECT_EQ(targets, (std::map<std::string, std::string>{{"Hello there", "zh-CN"},
+                                                           {"Sent by me", "en"},
+                                                           {"Ticked message", "en"},
+                                                           {"The reply itself", "zh-CN"}}))
+        << "a delivery tick marks a message as one's own; a reply sends its last span only";
+    EXPECT_EQ(page().serviceTexts().size(), 4u) << "each message is asked for once";
+    // Each answer comes back under the message that asked for it.
+    EXPECT_EQ(panelText("in1"), "译：zh-CN:Hello there");
+    EXPECT_EQ(panelText("out1"), "译：en:Sent by me");
+    EXPECT_EQ(panelText("tick1"), "译：en:Ticked message");
+    EXPECT_EQ(panelText("reply1"), "译：zh-CN:The reply itself");
+    EXPECT_EQ(panel("plain1"), nullptr);
 }
 
 TEST_F(MessageTranslationTest, ResultsAreShownAsTextAndRetryRedrawsTheOnePanel) {
+    // The incoming messages' batch fails, with markup in the service's message.
+    page().respond = [](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
+        if (request.json && request.json->value("target", "") == "zh-CN")
+            return ScriptedAnswer::json(503, {{"error", "<b>忙</b>"}});
+        return std::nullopt;
+    };
     open("chat.html?scenario=kinds");
-    ASSERT_TRUE(page().waitForMessages("message", 4));
-    const auto id = requestsByText().at("Hello there")["id"];
+    ASSERT_TRUE(waitForPanels(4));
+    EXPECT_EQ(panel("in1"), nlohmann::json::array(
+                                {1, "⚠ 翻译失败：<b>忙</b>", "rgb(217, 119, 6)", "↻", false, 0}));
+    EXPECT_EQ(panel("out1"),
+              nlohmann::json::array({1, "译：en:Sent by me", "rgb(37, 99, 235)", "↻", false, 0}));
 
-    page().call("aureloSetTranslation", {id, "<b>你好</b>", true});
-    EXPECT_EQ(panel("in1"),
-              nlohmann::json::array({1, "⚠ <b>你好</b>", "rgb(217, 119, 6)", "↻", false, 0}));
-
+    page().respond = nullptr;
+    page().hold(true);
+    page().translations["Hello there"] = "<b>你好</b>";
     ASSERT_TRUE(page().clickElement("[data-id=in1] .aurelo-translation-panel button"));
-    ASSERT_TRUE(page().waitForMessages("message", 5));
-    const auto retry = page().messagesOfKind("message").back();
-    EXPECT_EQ(retry, nlohmann::json({{"id", id}, {"text", "Hello there"}, {"target", "zh-CN"}}));
+    ASSERT_TRUE(page().waitForServiceTexts(5));
+    EXPECT_EQ(page().serviceTexts().back(), (ServiceText{"Hello there", "zh-CN", true}));
     EXPECT_EQ(panel("in1")[3], "…");
     EXPECT_EQ(panel("in1")[4], true);
+
     // A second click while the retry is under way asks nothing more.
-    page().evaluateInPage("document.querySelector('[data-id=in1] .aurelo-translation-panel "
-                          "button').disabled = false");
+    page().evaluateInPage("window.retryClicks = 0; addEventListener('click', () => "
+                          "window.retryClicks += 1, true); document.querySelector('[data-id=in1] "
+                          ".aurelo-translation-panel button').disabled = false");
     ASSERT_TRUE(page().clickElement("[data-id=in1] .aurelo-translation-panel button"));
-    runMainLoopFor(100ms);
-    EXPECT_EQ(page().messagesOfKind("message").size(), 5u);
+    ASSERT_TRUE(page().waitForPage("window.retryClicks === 1"));
+    runMainLoopFor(150ms);
+    EXPECT_EQ(page().serviceTexts().size(), 5u);
 
-    page().call("aureloSetTranslation", {id, "你好", false});
+    EXPECT_EQ(page().release(), 1u);
+    ASSERT_TRUE(page().waitForPage(
+        "document.querySelector('[data-id=in1] .aurelo-translation-panel').firstChild"
+        ".textContent === '译：<b>你好</b>'"));
     EXPECT_EQ(panel("in1"),
-              nlohmann::json::array({1, "译：你好", "rgb(37, 99, 235)", "↻", false, 0}));
+              nlohmann::json::array({1, "译：<b>你好</b>", "rgb(37, 99, 235)", "↻", false, 0}));
+    EXPECT_EQ(panelText("reply1"), "⚠ 翻译失败：<b>忙</b>") << "only the retried panel changed";
 
-    // Ids that match nothing, whatever their shape, change nothing and break nothing.
-    page().call("aureloSetTranslation", {"\"] body, [x=\"", "x", false});
-    page().call("aureloSetTranslation", {nullptr, nullptr, nullptr});
+    // The script's own guard: ids that match nothing, whatever their shape, change nothing and
+    // break nothing.
+    page().evaluate("window.aureloSetTranslation('\"] body, [x=\"', 'x', false);"
+                    "window.aureloSetTranslation(null, null, null)");
     EXPECT_EQ(
-        page().evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"), 1);
-    EXPECT_EQ(page().evaluate("typeof window.aureloSetTranslation"), "function");
+        page().evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"), 4);
     EXPECT_EQ(page().evaluateInPage("typeof window.aureloSetTranslation"), "undefined")
         << "the page's own scripts cannot reach our callbacks";
 }
 
 TEST_F(MessageTranslationTest, MessagesOfUpTo5000CharactersAreRequested) {
     open("chat.html?scenario=limits");
-    ASSERT_TRUE(page().waitForMessages("message", 1));
-    runMainLoopFor(150ms);
-    const auto requests = page().messagesOfKind("message");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0]["text"].get<std::string>().size(), 5000u);
+    ASSERT_TRUE(waitForPanels(1));
+    const auto texts = page().serviceTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].text, std::string(5000, 'a'));
     EXPECT_EQ(page().evaluateInPage("document.querySelector('[data-id=len5001]').dataset."
                                     "aureloTranslationSeen"),
               nullptr);
@@ -99,22 +128,22 @@ TEST_F(MessageTranslationTest, MessagesOfUpTo5000CharactersAreRequested) {
 
 TEST_F(MessageTranslationTest, ReadMoreIsClickedOnceAndTheWholeTextRequestedLater) {
     open("chat.html?scenario=readmore");
-    ASSERT_TRUE(page().waitForMessages("message", 1));
-    EXPECT_EQ(page().messagesOfKind("message")[0]["text"],
-              "Beginning of a long text and its whole ending");
+    ASSERT_TRUE(waitForPanels(1));
+    EXPECT_EQ(requestedTexts(),
+              std::set<std::string>{"Beginning of a long text and its whole ending"});
     EXPECT_EQ(page().evaluateInPage("window.readMoreClicks"), 1);
     // Later passes find the control still there and leave it alone.
     page().evaluateInPage("document.getElementById('pane').dispatchEvent(new Event('scroll'))");
-    page().call("aureloSetTranslationActive", {true});
+    page().setTranslationActive(false);
+    page().setTranslationActive(true);
     runMainLoopFor(400ms);
     EXPECT_EQ(page().evaluateInPage("window.readMoreClicks"), 1);
-    EXPECT_EQ(page().messagesOfKind("message").size(), 1u);
+    EXPECT_EQ(page().serviceTexts().size(), 1u);
 }
 
 TEST_F(MessageTranslationTest, ScanAndFlushRequestOnlyTheLowestMessages) {
     open("chat.html?scenario=many");
-    ASSERT_TRUE(page().waitForMessages("message", 10));
-    runMainLoopFor(150ms);
+    ASSERT_TRUE(waitForPanels(10));
     std::set<std::string> expected;
     for (int i = 21; i <= 30; ++i)
         expected.insert("Message " + std::to_string(i));
@@ -123,35 +152,33 @@ TEST_F(MessageTranslationTest, ScanAndFlushRequestOnlyTheLowestMessages) {
     // Twelve arrive at once: the eight lowest of them are requested.
     page().evaluateInPage("for (let i = 31; i <= 42; i += 1) addMessage('m' + i, 'Message ' + i, "
                           "{kind: 'in'})");
-    ASSERT_TRUE(page().waitForMessages("message", 18));
-    runMainLoopFor(150ms);
+    ASSERT_TRUE(waitForPanels(18));
     for (int i = 35; i <= 42; ++i)
         expected.insert("Message " + std::to_string(i));
     EXPECT_EQ(requestedTexts(), expected);
+    EXPECT_EQ(page().serviceTexts().size(), 18u);
 
     // Switched off, nothing is requested; switched on, the lowest unseen ones are.
-    page().call("aureloSetTranslationActive", {false});
+    page().setTranslationActive(false);
     page().evaluateInPage("addMessage('m43', 'Message 43', {kind: 'in'})");
     runMainLoopFor(150ms);
-    EXPECT_EQ(page().messagesOfKind("message").size(), 18u);
-    page().call("aureloSetTranslationActive", {true});
+    EXPECT_EQ(page().serviceTexts().size(), 18u);
+    page().setTranslationActive(true);
     // The ten lowest in view are now 34 to 43, of which 34 and 43 were never requested.
-    ASSERT_TRUE(page().waitForMessages("message", 20));
-    runMainLoopFor(150ms);
+    ASSERT_TRUE(waitForPanels(20));
     for (const auto* text : {"Message 34", "Message 43"})
         expected.insert(text);
     EXPECT_EQ(requestedTexts(), expected);
+    EXPECT_EQ(page().serviceTexts().size(), 20u);
 }
 
 TEST_F(MessageTranslationTest, ScrollingRequestsTheLowestMessagesNowInView) {
     open("chat.html?scenario=history");
-    ASSERT_TRUE(page().waitForMessages("message", 10));
-    runMainLoopFor(100ms);
+    ASSERT_TRUE(waitForPanels(10));
     EXPECT_TRUE(requestedTexts().contains("History 120"));
-    page().clearMessages();
+    page().service().clearRequests();
     page().evaluateInPage("document.getElementById('pane').scrollTop = 0");
-    ASSERT_TRUE(page().waitForMessages("message", 10));
-    runMainLoopFor(150ms);
+    ASSERT_TRUE(waitForPanels(20));
     const auto texts = requestedTexts();
     EXPECT_EQ(texts.size(), 10u);
     // The viewport holds the first ~40 messages: the lowest ten of those, none seen before.
@@ -164,8 +191,7 @@ TEST_F(MessageTranslationTest, ScrollingRequestsTheLowestMessagesNowInView) {
 
 TEST_F(MessageTranslationTest, PagesListingMessagesUpwardsStillGetTheLowestTen) {
     open("chat.html?scenario=reversed");
-    ASSERT_TRUE(page().waitForMessages("message", 10));
-    runMainLoopFor(150ms);
+    ASSERT_TRUE(waitForPanels(10));
     std::set<std::string> expected;
     for (int i = 1; i <= 10; ++i)
         expected.insert("Reversed " + std::to_string(i));
@@ -173,39 +199,41 @@ TEST_F(MessageTranslationTest, PagesListingMessagesUpwardsStillGetTheLowestTen) 
 }
 
 TEST_F(MessageTranslationTest, ReceiveTranslationOffNeverTranslates) {
-    PageScriptSettings settings;
-    settings.receiveTranslation = false;
-    open("chat.html?scenario=many", settings);
-    page().call("aureloSetTranslationActive", {true});
+    auto inputs = HostedPage::defaultInputs();
+    inputs.receiveTranslationEnabled = false;
+    open("chat.html?scenario=many", inputs);
+    page().setTranslationActive(false);
+    page().setTranslationActive(true);
+    ASSERT_TRUE(page().waitForUnreadCounts(1)) << "unread counting still runs";
     runMainLoopFor(200ms);
-    EXPECT_TRUE(page().messagesOfKind("message").empty());
-    EXPECT_EQ(page().messagesOfKind("unread").size(), 1u) << "unread counting still runs";
+    EXPECT_TRUE(page().serviceTexts().empty());
+    EXPECT_EQ(page().unreadCounts(), std::vector<int>{0});
 }
 
 TEST_F(MessageTranslationTest, UnreadCountComesFromTheTitleOrTheBadges) {
     open("chat.html?scenario=unread-huge");
-    ASSERT_TRUE(page().waitForMessages("unread", 1));
-    EXPECT_EQ(page().messagesOfKind("unread")[0]["count"], 9999);
+    ASSERT_TRUE(page().waitForUnreadCounts(1));
+    EXPECT_EQ(page().unreadCounts(), std::vector<int>{9999});
 
     open("chat.html?scenario=unread");
-    ASSERT_TRUE(page().waitForMessages("unread", 1));
-    EXPECT_EQ(page().messagesOfKind("unread")[0]["count"], 12) << "the title wins over badges";
+    ASSERT_TRUE(page().waitForUnreadCounts(1));
+    EXPECT_EQ(page().unreadCounts(), std::vector<int>{12}) << "the title wins over badges";
     page().evaluateInPage("document.title = 'Chat'");
-    ASSERT_TRUE(page().waitForMessages("unread", 2, 3s));
-    EXPECT_EQ(page().messagesOfKind("unread")[1]["count"], 7);
+    ASSERT_TRUE(page().waitForUnreadCounts(2, 3s));
+    EXPECT_EQ(page().unreadCounts()[1], 7);
     runMainLoopFor(2200ms);
-    EXPECT_EQ(page().messagesOfKind("unread").size(), 2u) << "an unchanged count is not posted";
+    EXPECT_EQ(page().unreadCounts().size(), 2u) << "an unchanged count is not posted";
 }
 
 TEST_F(MessageTranslationTest, ASecondInjectionIsInert) {
     open("chat.html?scenario=kinds");
-    ASSERT_TRUE(page().waitForMessages("message", 4));
-    runMainLoopFor(100ms);
-    const auto before = page().messages().size();
-    page().evaluate(fillPageScript(pageScriptSource(), {}));
+    ASSERT_TRUE(waitForPanels(4));
+    ASSERT_TRUE(page().waitForUnreadCounts(1));
+    page().evaluate(fillPageScript(pageScriptTemplate(), page().inputs()));
     page().evaluateInPage("document.getElementById('pane').scrollTop = 1");
     runMainLoopFor(200ms);
-    EXPECT_EQ(page().messages().size(), before);
+    EXPECT_EQ(page().serviceTexts().size(), 4u);
+    EXPECT_EQ(page().unreadCounts().size(), 1u) << "a second copy would report the count again";
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "PageScriptHarness.hpp"
+#include "HostedPage.hpp"
 #include "support/MainLoopWait.hpp"
+#include "web/PageScript.hpp"
+#include "web/WebPageCommand.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +14,21 @@ namespace aurelo::test {
 
 using namespace std::chrono_literals;
 
-// One web view serves every test: each test loads its fixture afresh, which gives it a new
-// document and a new injection of the script.
+// The one window of the run, created on first use; each test opens its fixture in a new host.
+HostedPage& page();
+
 class PageScriptTest : public ::testing::Test {
 protected:
-    static PageScriptHarness& page() {
-        static auto* harness = new PageScriptHarness(1000, 800);
-        return *harness;
+    void SetUp() override {
+        page().translations.clear();
+        page().respond = nullptr;
+        page().hold(false);
+        page().resize(1000, 800);
     }
 
-    void SetUp() override { page().resize(1000, 800); }
-
-    static void open(const std::string& fixture, const PageScriptSettings& settings = {}) {
-        ASSERT_TRUE(page().load(fixture, settings)) << fixture;
+    static void open(const std::string& fixture,
+                     const WhatsAppWebViewInputs& inputs = HostedPage::defaultInputs()) {
+        ASSERT_TRUE(page().open(fixture, inputs)) << fixture;
     }
 
     static std::string quoted(const std::string& text) { return nlohmann::json(text).dump(); }

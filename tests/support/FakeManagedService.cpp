@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace aurelo::test {
 
@@ -134,13 +135,14 @@ void FakeManagedService::handle(SoupServerMessage* message, const char* path) {
         request.json = std::move(parsed);
 
     ScriptedAnswer answer = answerFor(request);
-    m_requests.push_back(std::move(request));
-
     if (answer.neverAnswer) {
-        m_held.emplace_back(message);
+        m_held.push_back({GRef<SoupServerMessage>(message), request});
+        m_requests.push_back(std::move(request));
         soup_server_message_pause(message);
         return;
     }
+    m_requests.push_back(std::move(request));
+
     if (answer.delay.count() > 0) {
         soup_server_message_pause(message);
         auto* delayed = new DelayedAnswer{this, GRef<SoupServerMessage>(message), answer, &m_timers};
@@ -150,6 +152,24 @@ void FakeManagedService::handle(SoupServerMessage* message, const char* path) {
         return;
     }
     applyAnswer(message, answer);
+}
+
+std::size_t FakeManagedService::answerHeld(
+    const std::function<std::optional<ScriptedAnswer>(const RecordedRequest&)>& answer) {
+    std::size_t answered = 0;
+    std::vector<HeldRequest> stillHeld;
+    for (auto& held : std::exchange(m_held, {})) {
+        auto scripted = answer(held.request);
+        if (!scripted || scripted->neverAnswer) {
+            stillHeld.push_back(std::move(held));
+            continue;
+        }
+        applyAnswer(held.message.get(), *scripted);
+        soup_server_message_unpause(held.message.get());
+        ++answered;
+    }
+    m_held = std::move(stillHeld);
+    return answered;
 }
 
 ScriptedAnswer echoTranslation(const RecordedRequest& request, const std::string& prefix) {

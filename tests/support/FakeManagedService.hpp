@@ -59,6 +59,13 @@ public:
     // Computes answers from the request, for tests that echo or count.
     void setResponder(std::function<ScriptedAnswer(const RecordedRequest&)> responder);
 
+    // Answers the requests that silence() is holding, oldest first, with what `answer` makes of
+    // each (its delay is not applied); a request it returns nothing for stays held. Returns how
+    // many it answered.
+    std::size_t
+    answerHeld(const std::function<std::optional<ScriptedAnswer>(const RecordedRequest&)>& answer);
+    std::size_t heldCount() const { return m_held.size(); }
+
     const std::vector<RecordedRequest>& requests() const { return m_requests; }
     std::size_t requestCount(const std::string& path) const;
     void clearRequests() { m_requests.clear(); }
@@ -75,7 +82,11 @@ private:
     std::map<std::string, ScriptedAnswer> m_fallbacks;
     std::function<ScriptedAnswer(const RecordedRequest&)> m_responder;
     std::vector<RecordedRequest> m_requests;
-    std::vector<GRef<SoupServerMessage>> m_held; // answers delayed or never sent
+    struct HeldRequest {
+        GRef<SoupServerMessage> message;
+        RecordedRequest request;
+    };
+    std::vector<HeldRequest> m_held; // requests answered only by answerHeld()
     std::vector<guint> m_timers;
 };
 

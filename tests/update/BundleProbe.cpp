@@ -1,13 +1,25 @@
-// Installed into a bundle by the layout test: prints, as JSON, where this program believes its
-// bundle is and what that bundle's bundle.json says.
+// Installed into a bundle by the bundle tests: prints, as JSON, where this program believes its
+// bundle is and what that bundle's bundle.json says. With AURELO_PROBE_REPORT set it also writes
+// that JSON to the named file, which is how a test learns what a relaunch started. With "--wait"
+// it stays running, as an application would, until it is terminated.
 
 #include "update/ApplicationBundle.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <iostream>
+#include <unistd.h>
 
-int main() {
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--wait") {
+        for (;;)
+            pause();
+    }
     auto app = aurelo::RunningApplication::current();
     nlohmann::json out = {
         {"bundleLocation", app.bundleLocation ? app.bundleLocation->string() : ""},
@@ -25,5 +37,11 @@ int main() {
             out["problem"] = info.error();
     }
     std::cout << out.dump() << "\n";
+    if (const char* report = std::getenv("AURELO_PROBE_REPORT")) {
+        // Written whole under another name first, so that a reader never sees half of it.
+        const std::string partial = std::string(report) + ".partial";
+        std::ofstream(partial) << out.dump() << "\n";
+        std::rename(partial.c_str(), report);
+    }
     return 0;
 }

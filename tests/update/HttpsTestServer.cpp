@@ -71,6 +71,26 @@ Pem makeCertificate() {
 
 } // namespace
 
+TestCertificateFiles writeTestCertificate(const std::filesystem::path& directory) {
+    Pem pem = makeCertificate();
+    TestCertificateFiles files{directory / "service-certificate.pem",
+                               directory / "service-key.pem"};
+    std::ofstream(files.certificate) << pem.certificate;
+    std::ofstream key(files.privateKey);
+    std::filesystem::permissions(files.privateKey, std::filesystem::perms::owner_read |
+                                                       std::filesystem::perms::owner_write);
+    key << pem.privateKey;
+    return files;
+}
+
+void trustAuthorities(HttpSession& session, const std::filesystem::path& authorityFile) {
+    GErrorHolder error;
+    auto database = adoptGRef(g_tls_file_database_new(authorityFile.c_str(), error.out()));
+    if (!database)
+        throw std::runtime_error(std::string("cannot load the trust file: ") + error->message);
+    soup_session_set_tls_database(session.soupSession(), G_TLS_DATABASE(database.get()));
+}
+
 HttpsTestServer::HttpsTestServer(const std::filesystem::path& directory)
     : m_certificateFile(directory / "test-server-certificate.pem") {
     Pem pem = makeCertificate();
@@ -108,11 +128,7 @@ std::size_t HttpsTestServer::requestCount(const std::string& path) const {
 }
 
 void HttpsTestServer::trust(HttpSession& session) const {
-    GErrorHolder error;
-    auto database = adoptGRef(g_tls_file_database_new(m_certificateFile.c_str(), error.out()));
-    if (!database)
-        throw std::runtime_error(std::string("cannot load the trust file: ") + error->message);
-    soup_session_set_tls_database(session.soupSession(), G_TLS_DATABASE(database.get()));
+    trustAuthorities(session, m_certificateFile);
 }
 
 void HttpsTestServer::handleCallback(SoupServer*, SoupServerMessage* message, const char* path,

@@ -17,6 +17,18 @@ typedef struct _SoupServerMessage SoupServerMessage;
 
 namespace aurelo::test {
 
+// A certificate made for the run (self-signed, its own authority, for 127.0.0.1 and localhost)
+// and its private key, written as PEM files for servers that load them from disk.
+struct TestCertificateFiles {
+    std::filesystem::path certificate;
+    std::filesystem::path privateKey;
+};
+TestCertificateFiles writeTestCertificate(const std::filesystem::path& directory);
+
+// Makes `session` trust the authorities in `authorityFile`, and only those. This is the test's
+// own trust path: the product's sessions keep the system's authorities and full verification.
+void trustAuthorities(HttpSession& session, const std::filesystem::path& authorityFile);
+
 class HttpsTestServer {
 public:
     // Writes the certificate into `directory`.

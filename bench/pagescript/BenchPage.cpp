@@ -1,8 +1,7 @@
-#include "PageScriptHarness.hpp"
+#include "BenchPage.hpp"
 
 #include "support/MainLoopWait.hpp"
 
-#include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
 #include <webkit/webkit.h>
@@ -84,7 +83,7 @@ std::string pageScriptSource() {
     return text;
 }
 
-PageScriptHarness::PageScriptHarness(int width, int height) {
+BenchPage::BenchPage(int width, int height) {
     ensureGtk();
 
     m_server = adoptGRef(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, nullptr)));
@@ -119,15 +118,9 @@ PageScriptHarness::PageScriptHarness(int width, int height) {
     gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(m_view));
     gtk_window_present(GTK_WINDOW(m_window));
     runMainLoopUntil([this] { return gtk_widget_get_mapped(m_window); });
-    m_xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(m_window)));
-    // The first XTest key after the window appears can be lost while focus settles; spend it on
-    // a modifier that no page reacts to.
-    focusWindow();
-    xdotool({"key", "shift"});
-    runMainLoopFor(std::chrono::milliseconds(200));
 }
 
-PageScriptHarness::~PageScriptHarness() {
+BenchPage::~BenchPage() {
     if (m_manager)
         g_signal_handlers_disconnect_by_data(m_manager, this);
     if (m_window)
@@ -135,28 +128,15 @@ PageScriptHarness::~PageScriptHarness() {
     soup_server_disconnect(m_server.get());
 }
 
-std::string PageScriptHarness::url(const std::string& path) const {
+std::string BenchPage::url(const std::string& path) const {
     return m_origin + (path.starts_with('/') ? "" : "/") + path;
 }
 
-void PageScriptHarness::serve(const std::string& path, std::string contentType, std::string body) {
-    m_routes[path] = {std::move(contentType), std::move(body)};
-}
-
-void PageScriptHarness::addResponseHeader(std::string name, std::string value) {
+void BenchPage::addResponseHeader(std::string name, std::string value) {
     m_headers.emplace_back(std::move(name), std::move(value));
 }
 
-void PageScriptHarness::resize(int width, int height) {
-    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
-    runMainLoopUntil([&] {
-        return gtk_widget_get_width(GTK_WIDGET(m_view)) == width &&
-               gtk_widget_get_height(GTK_WIDGET(m_view)) == height;
-    });
-}
-
-bool PageScriptHarness::load(const std::string& fixture, const PageScriptSettings& settings,
-                             bool inject) {
+bool BenchPage::load(const std::string& fixture, const PageScriptSettings& settings, bool inject) {
     webkit_user_content_manager_remove_all_scripts(m_manager);
     if (inject) {
         const auto source = fillPageScript(pageScriptSource(), settings);
@@ -169,13 +149,13 @@ bool PageScriptHarness::load(const std::string& fixture, const PageScriptSetting
     // Messages are cleared when the new document commits, so that a late post of the page being
     // left cannot be taken for one of the new page.
     struct LoadState {
-        PageScriptHarness* harness;
+        BenchPage* page;
         bool finished = false;
     } state{this};
     auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* load = static_cast<LoadState*>(data);
         if (event == WEBKIT_LOAD_COMMITTED)
-            load->harness->m_messages.clear();
+            load->page->m_messages.clear();
         if (event == WEBKIT_LOAD_FINISHED)
             load->finished = true;
     };
@@ -186,7 +166,7 @@ bool PageScriptHarness::load(const std::string& fixture, const PageScriptSetting
     return loaded;
 }
 
-std::vector<nlohmann::json> PageScriptHarness::messagesOfKind(const std::string& kind) const {
+std::vector<nlohmann::json> BenchPage::messagesOfKind(const std::string& kind) const {
     std::vector<nlohmann::json> result;
     for (const auto& message : m_messages) {
         const bool plain = !message.contains("kind");
@@ -197,20 +177,7 @@ std::vector<nlohmann::json> PageScriptHarness::messagesOfKind(const std::string&
     return result;
 }
 
-bool PageScriptHarness::waitForMessages(const std::string& kind, std::size_t count,
-                                        std::chrono::milliseconds deadline) {
-    return runMainLoopUntil([&] { return messagesOfKind(kind).size() >= count; }, deadline);
-}
-
-nlohmann::json PageScriptHarness::evaluate(const std::string& script) {
-    return evaluateIn(kWorld, script);
-}
-
-nlohmann::json PageScriptHarness::evaluateInPage(const std::string& script) {
-    return evaluateIn(nullptr, script);
-}
-
-nlohmann::json PageScriptHarness::evaluateIn(const char* world, const std::string& script) {
+nlohmann::json BenchPage::evaluate(const std::string& script) {
     struct Pending {
         bool done = false;
         nlohmann::json result;
@@ -234,114 +201,39 @@ nlohmann::json PageScriptHarness::evaluateIn(const char* world, const std::strin
         }
         state->done = true;
     };
-    webkit_web_view_evaluate_javascript(m_view, script.c_str(), -1, world, nullptr, nullptr, onDone,
-                                        &pending);
+    webkit_web_view_evaluate_javascript(m_view, script.c_str(), -1, kWorld, nullptr, nullptr,
+                                        onDone, &pending);
     runMainLoopUntil([&] { return pending.done; });
     return pending.result;
 }
 
-bool PageScriptHarness::waitForPage(const std::string& expression,
-                                    std::chrono::milliseconds deadline) {
-    const auto script = "Boolean(" + expression + ")";
-    return runMainLoopUntil(
-        [&] {
-            const auto value = evaluateInPage(script);
-            if (value == true)
-                return true;
-            runMainLoopFor(std::chrono::milliseconds(10));
-            return false;
-        },
-        deadline);
-}
-
-void PageScriptHarness::call(const std::string& function, const nlohmann::json& arguments) {
-    evaluate("window." + function + "?.(..." + arguments.dump() + ")");
-}
-
-void PageScriptHarness::messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self) {
+void BenchPage::messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self) {
     char* text = jsc_value_to_json(value, 0);
-    auto* harness = static_cast<PageScriptHarness*>(self);
-    harness->m_messages.push_back(text ? nlohmann::json::parse(text, nullptr, false)
-                                       : nlohmann::json());
+    auto* page = static_cast<BenchPage*>(self);
+    page->m_messages.push_back(text ? nlohmann::json::parse(text, nullptr, false)
+                                    : nlohmann::json());
     g_free(text);
 }
 
-void PageScriptHarness::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
-                                       GHashTable*, gpointer self) {
-    auto* harness = static_cast<PageScriptHarness*>(self);
+void BenchPage::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                               GHashTable*, gpointer self) {
+    auto* page = static_cast<BenchPage*>(self);
     std::string body;
     std::string type;
-    if (auto route = harness->m_routes.find(path); route != harness->m_routes.end()) {
-        type = route->second.first;
-        body = route->second.second;
-    } else {
-        const std::string relative = path;
-        if (relative.find("..") == std::string::npos)
-            body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
-        type = contentTypeFor(relative);
-        if (body.empty()) {
-            soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
-            return;
-        }
+    const std::string relative = path;
+    if (relative.find("..") == std::string::npos)
+        body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
+    type = contentTypeFor(relative);
+    if (body.empty()) {
+        soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
+        return;
     }
     soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
-    for (const auto& [name, value] : harness->m_headers)
+    for (const auto& [name, value] : page->m_headers)
         soup_message_headers_append(soup_server_message_get_response_headers(message), name.c_str(),
                                     value.c_str());
     soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
                                      body.empty() ? nullptr : body.data(), body.size());
-}
-
-void PageScriptHarness::xdotool(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    std::string program = "xdotool";
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (auto& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, nullptr);
-}
-
-void PageScriptHarness::focusWindow() {
-    // Nothing else takes the focus on the virtual display, so once is enough; it keeps key
-    // presses quick, which tests of the composer's timings rely on.
-    if (m_focused)
-        return;
-    xdotool({"windowfocus", "--sync", std::to_string(m_xid)});
-    runMainLoopFor(std::chrono::milliseconds(20));
-    m_focused = true;
-}
-
-void PageScriptHarness::pressKeys(const std::string& keys) {
-    focusWindow();
-    xdotool({"key", "--clearmodifiers", keys});
-    runMainLoopFor(std::chrono::milliseconds(30));
-}
-
-void PageScriptHarness::typeText(const std::string& text) {
-    focusWindow();
-    xdotool({"type", "--delay", "15", text});
-    runMainLoopFor(std::chrono::milliseconds(30));
-}
-
-void PageScriptHarness::clickAt(double x, double y, int button) {
-    focusWindow();
-    xdotool({"mousemove", "--window", std::to_string(m_xid), std::to_string(std::lround(x)),
-             std::to_string(std::lround(y)), "click", std::to_string(button)});
-    runMainLoopFor(std::chrono::milliseconds(30));
-}
-
-bool PageScriptHarness::clickElement(const std::string& selector, int button) {
-    const auto centre = evaluateInPage(
-        "(() => { const e = document.querySelector(" + nlohmann::json(selector).dump() +
-        "); if (!e) return null; const r = e.getBoundingClientRect();"
-        " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
-    if (!centre.is_array() || centre.size() != 2)
-        return false;
-    clickAt(centre[0].get<double>(), centre[1].get<double>(), button);
-    return true;
 }
 
 } // namespace aurelo::test

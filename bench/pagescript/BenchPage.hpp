@@ -1,18 +1,16 @@
 #pragma once
 
-// A minimal stand-in for the web view host, for driving the page script in the real engine: one
-// WebKitWebView in a window on the test session's virtual display, the page script injected into
-// the private world "aurelo" with its settings written in, the bridge handler registered in that
-// world and recording every message, answers evaluated in that world, fixture pages served by a
-// SoupServer on loopback, and real key presses and clicks through XTest (xdotool).
+// The benchmark's own page: one bare WebKitWebView in a window on the virtual display, with the
+// page script (straight from the source tree) injected into the private world "aurelo" or left
+// out, the bridge handler registered in that world recording every message, and the chat fixture
+// served by a SoupServer on loopback. It measures the script alone, so it has none of the host's
+// translation machinery; the tests drive the script through the real host instead.
 
 #include "platform/GRef.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -45,17 +43,13 @@ std::string fillPageScript(std::string script, const PageScriptSettings& setting
 // The page script's text as it lies in the source tree.
 std::string pageScriptSource();
 
-class PageScriptHarness {
+class BenchPage {
 public:
-    PageScriptHarness(int width = 1000, int height = 800);
-    PageScriptHarness(const PageScriptHarness&) = delete;
-    PageScriptHarness& operator=(const PageScriptHarness&) = delete;
-    ~PageScriptHarness();
+    BenchPage(int width = 1000, int height = 800);
+    BenchPage(const BenchPage&) = delete;
+    BenchPage& operator=(const BenchPage&) = delete;
+    ~BenchPage();
 
-    std::string url(const std::string& path) const;
-    // Serves `body` at `path` in addition to the fixture files.
-    void serve(const std::string& path, std::string contentType, std::string body);
-    void resize(int width, int height);
     // Adds a header to every response from now on (for example to make pages cross-origin
     // isolated, which gives them a finer performance.now()).
     void addResponseHeader(std::string name, std::string value);
@@ -68,47 +62,24 @@ public:
     const std::vector<nlohmann::json>& messages() const { return m_messages; }
     // Messages of one kind; "message" selects those without a kind member.
     std::vector<nlohmann::json> messagesOfKind(const std::string& kind) const;
-    void clearMessages() { m_messages.clear(); }
-    bool waitForMessages(const std::string& kind, std::size_t count,
-                         std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
-    // Evaluates in the script's world ("aurelo") or in the page's own world; the completion
-    // value comes back as JSON (null for undefined).
+    // Evaluates in the script's world ("aurelo"); the completion value comes back as JSON (null
+    // for undefined).
     nlohmann::json evaluate(const std::string& script);
-    nlohmann::json evaluateInPage(const std::string& script);
-    // Runs the main loop until `expression` (page world) is truthy.
-    bool waitForPage(const std::string& expression,
-                     std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    // Answers as the host does: window.<function>?.(...<arguments>) in the script's world.
-    void call(const std::string& function, const nlohmann::json& arguments);
-
-    // Real input through XTest; the window is focused first.
-    void pressKeys(const std::string& keys);
-    void typeText(const std::string& text);
-    void clickAt(double x, double y, int button = 1);
-    // Clicks the centre of the first element matching `selector`; false when there is none.
-    bool clickElement(const std::string& selector, int button = 1);
-
-    WebKitWebView* view() const { return m_view; }
 
 private:
     static void messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self);
     static void serverCallback(SoupServer*, SoupServerMessage*, const char* path, GHashTable*,
                                gpointer self);
-    nlohmann::json evaluateIn(const char* world, const std::string& script);
-    void focusWindow();
-    void xdotool(const std::vector<std::string>& arguments);
+    std::string url(const std::string& path) const;
 
     GRef<SoupServer> m_server;
     std::string m_origin;
-    std::map<std::string, std::pair<std::string, std::string>> m_routes;
     std::vector<std::pair<std::string, std::string>> m_headers;
     GtkWidget* m_window = nullptr; // owned by GTK's toplevel list until destroyed
     WebKitWebView* m_view = nullptr;
     WebKitUserContentManager* m_manager = nullptr;
     std::vector<nlohmann::json> m_messages;
-    unsigned long m_xid = 0;
-    bool m_focused = false;
 };
 
 } // namespace aurelo::test

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "views/ChoicePicker.hpp"
+#include "views/SessionFormModel.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/entry.h>
+#include <gtkmm/label.h>
+#include <gtkmm/stack.h>
+#include <gtkmm/switch.h>
+#include <gtkmm/togglebutton.h>
+#include <gtkmm/window.h>
+
+#include <array>
+#include <memory>
+
+namespace Gtk {
+class ColorChooserDialog;
+}
+
+namespace aurelo {
+
+// The new-account sheet: header, the four section buttons, the chosen section (basic,
+// translation, proxy, appearance) and the footer with its hint and "添加账号". It is shown while
+// the form model's `showingAddSession` is set; closing it any way clears that flag.
+class NewAccountSheet : public Gtk::Window {
+public:
+    NewAccountSheet(SessionFormModel& form, Gtk::Window* parent);
+    ~NewAccountSheet() override;
+
+    // Shows or hides the sheet as the model says.
+    void syncVisibility();
+
+    Gtk::Entry& nameField() { return m_name; }
+    Gtk::Button& addButton() { return m_add; }
+    Gtk::Button& cancelButton() { return m_cancel; }
+    Gtk::Label& footerHint() { return m_hint; }
+    Gtk::ToggleButton& sectionButton(SessionFormModel::SetupSection section) {
+        return *m_sections[static_cast<std::size_t>(section)];
+    }
+    Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
+    ChoicePicker& proxyTypePicker() { return m_proxyType; }
+    Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Entry& proxyPortField() { return m_proxyPort; }
+
+private:
+    Gtk::Widget* buildBasicSection();
+    Gtk::Widget* buildTranslationSection();
+    Gtk::Widget* buildProxySection();
+    Gtk::Widget* buildAppearanceSection();
+    void bindEntry(Gtk::Entry& entry, void (SessionFormModel::*setter)(std::string));
+    void openColorPicker();
+    void refresh();
+
+    SessionFormModel& m_form;
+    bool m_syncing = false;
+
+    Gtk::Label m_title;
+    std::array<Gtk::ToggleButton*, 4> m_sections{};
+    Gtk::Stack m_stack;
+
+    Gtk::Entry m_name;
+    Gtk::Label m_counter;
+
+    Gtk::Switch m_sendTranslation;
+    Gtk::Switch m_receiveTranslation;
+    ChoicePicker m_inputLanguage;
+    ChoicePicker m_outgoingLanguage;
+    ChoicePicker m_incomingLanguage;
+    ChoicePicker m_ownMessageLanguage;
+    ChoicePicker m_provider;
+
+    Gtk::Switch m_proxyEnabled;
+    Gtk::Label m_directNote;
+    Gtk::Box m_proxyFields{Gtk::Orientation::VERTICAL, 10};
+    ChoicePicker m_proxyType;
+    Gtk::Entry m_proxyHost;
+    Gtk::Entry m_proxyPort;
+
+    std::vector<Gtk::ToggleButton*> m_swatches;
+    Gtk::ToggleButton* m_customColor = nullptr;
+    std::vector<Gtk::ToggleButton*> m_sizes;
+    Gtk::Label m_preview;
+    std::unique_ptr<Gtk::ColorChooserDialog> m_colorDialog;
+
+    Gtk::Image m_hintIcon;
+    Gtk::Label m_hint;
+    Gtk::Button m_cancel{"取消"};
+    Gtk::Button m_add;
+
+    sigc::connection m_formConnection;
+};
+
+} // namespace aurelo

@@ -1,0 +1,25 @@
+#pragma once
+
+// The building blocks the account sheets share: section headers, information cards and labelled
+// controls, each with the desktop icon for its symbol.
+
+#include <gtkmm/box.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
+
+#include <string_view>
+
+namespace aurelo::SheetLayout {
+
+Gtk::Image* symbolImage(std::string_view symbol, int size = 18);
+// Icon, title in bold and a line of explanation under it.
+Gtk::Box* sectionHeader(std::string_view symbol, const Glib::ustring& title,
+                        const Glib::ustring& subtitle);
+// A tinted card: icon and title, and a text under them when given.
+Gtk::Box* infoCard(std::string_view symbol, const Glib::ustring& title,
+                   const Glib::ustring& text = {});
+// A caption above a control; the control is announced by the caption's text.
+Gtk::Box* labeled(const Glib::ustring& caption, Gtk::Widget& control);
+Gtk::Label* note(const Glib::ustring& text);
+
+} // namespace aurelo::SheetLayout

@@ -1,0 +1,206 @@
+// Captions of the audio that a hosted page plays. The page runs in the application's real host
+// (WhatsAppWebView) under WebKit's own sandbox; its web process plays a voice message through
+// GStreamer into a sound server that the test starts, while a caption run captures it. This is
+// the path a customer's voice message takes, and the one where "our own playback" is hardest to
+// tell apart: the playing process sits below a sandbox launcher, in a process namespace of its
+// own, and reports a process id that means nothing outside it.
+
+#include "../web/WebViewTestSupport.hpp"
+#include "PrivateSoundServer.hpp"
+#include "captions/LiveCaptionManager.hpp"
+#include "captions/OwnPlaybackStreamRule.hpp"
+
+#include <gtkmm/window.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool hasProgram(const char* name) {
+    g_autofree gchar* path = g_find_program_in_path(name);
+    return path != nullptr;
+}
+
+std::optional<std::string> runForOutput(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (auto& a : arguments)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    g_autofree gchar* out = nullptr;
+    gint status = 0;
+    if (!g_spawn_sync(nullptr, argv.data(), nullptr,
+                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, &out, nullptr, &status, nullptr) ||
+        !g_spawn_check_wait_status(status, nullptr))
+        return std::nullopt;
+    return std::string(out ? out : "");
+}
+
+// The properties of every playback stream of the server, from `pactl list sink-inputs`.
+using StreamProperties = std::map<std::string, std::string>;
+std::vector<StreamProperties> playbackStreams(const std::string& server) {
+    std::vector<StreamProperties> streams;
+    auto listing = runForOutput({"pactl", "--server=" + server, "list", "sink-inputs"});
+    if (!listing)
+        return streams;
+    std::istringstream lines(*listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Sink Input #")) {
+            streams.emplace_back();
+            continue;
+        }
+        // Property lines read `\t\tkey = "value"`.
+        const auto equals = line.find(" = \"");
+        if (streams.empty() || !line.starts_with("\t\t") || equals == std::string::npos ||
+            !line.ends_with('"'))
+            continue;
+        const auto key = line.substr(2, equals - 2);
+        const auto value = line.substr(equals + 4, line.size() - equals - 5);
+        streams.back()[key] = value;
+    }
+    return streams;
+}
+
+std::string describe(const std::vector<StreamProperties>& streams) {
+    std::string text;
+    for (const auto& stream : streams) {
+        text += "stream:\n";
+        for (const auto& [key, value] : stream)
+            text += "  " + key + " = " + value + "\n";
+    }
+    return text.empty() ? "no playback streams" : text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+class PageAudioCaptionTest : public WebViewTest {
+protected:
+    static void SetUpTestSuite() {
+        // As main() does: before any thread starts, so that the web processes inherit it.
+        OwnPlaybackStreamRule::tagChildProcesses();
+        WebViewTest::SetUpTestSuite();
+    }
+
+    void SetUp() override {
+        for (const char* program : {"pulseaudio", "pactl", "espeak-ng"})
+            if (!hasProgram(program))
+                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
+        ASSERT_TRUE(sound.start()) << sound.failure();
+        // Set before the first page exists: the web processes take their environment, and so
+        // their sound server, from us when WebKit starts them.
+        g_setenv("PULSE_SERVER", sound.address().c_str(), TRUE);
+        fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
+    }
+
+    void TearDown() override {
+        window.reset();
+        g_unsetenv("PULSE_SERVER");
+    }
+
+    PrivateSoundServer sound;
+    std::unique_ptr<Gtk::Window> window;
+};
+
+TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
+    // The sentence twice with a pause: the recogniser's normalisation settles on the voice
+    // during the first one, as it would a few words into any real conversation.
+    const std::string wav = sound.directory() + "/voice.wav";
+    ASSERT_TRUE(runForOutput({"espeak-ng", "-m", "-v", "en-us", "-s", "130", "-w", wav,
+                              "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
+                              "Please call me tomorrow morning.</speak>"}));
+    server.route("/voice.wav", {200, "audio/wav", readFile(wav), {}});
+    server.route("/voice.html",
+                 {200,
+                  "text/html; charset=utf-8",
+                  "<!doctype html><html><body><p>Voice message</p>"
+                  "<audio id=\"voice\" src=\"/voice.wav\" preload=\"auto\" controls></audio>"
+                  "</body></html>",
+                  {}});
+
+    LiveCaptionManager manager(service, [] {
+        return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
+    });
+    manager.start();
+    ASSERT_TRUE(waitUntil(
+        [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
+        << manager.statusText();
+
+    auto& host = open(inputs(kSessionA, "/voice.html"));
+    window = std::make_unique<Gtk::Window>();
+    window->set_default_size(800, 600);
+    window->set_child(host);
+    window->present();
+    ASSERT_TRUE(waitForLoad(host, 1, 60s)) << loads(host).lastFailure;
+    ASSERT_TRUE(waitForValue(host, "document.getElementById('voice').readyState >= 3", "true",
+                             nullptr, 60s));
+
+    // Script that the application evaluates counts as a user gesture, as a click on the
+    // message's play button would; autoplay with sound is not allowed without one.
+    evaluate(host,
+             "window.playFailure = null;"
+             "document.getElementById('voice').play().catch(e => window.playFailure = e.name);"
+             "true",
+             nullptr);
+    ASSERT_TRUE(waitForValue(host,
+                             "window.playFailure || (document.getElementById('voice')"
+                             ".currentTime > 0.3)",
+                             "true", nullptr, 60s))
+        << "the page did not play: " << evaluate(host, "window.playFailure", nullptr).value_or("?");
+
+    // What the sound server knows about the page's stream while it plays. GStreamer's sink
+    // opens a short-lived "pulsesink probe" stream while it negotiates; that one is not it.
+    std::vector<StreamProperties> streams;
+    waitUntil(
+        [&] {
+            streams = playbackStreams(sound.address());
+            std::erase_if(streams, [](const StreamProperties& s) {
+                return s.count("media.name") && s.at("media.name") == "pulsesink probe";
+            });
+            return !streams.empty();
+        },
+        20s);
+    ASSERT_EQ(streams.size(), 1u) << describe(streams);
+    auto property = [&](const std::string& key) {
+        auto found = streams.front().find(key);
+        return found == streams.front().end() ? std::string("<none>") : found->second;
+    };
+    std::cout << "The page's playback stream:\n" << describe(streams);
+    EXPECT_EQ(property("application.process.binary"), "WebKitWebProcess")
+        << "WebKit no longer plays pages' audio from its web process";
+    EXPECT_EQ(property(OwnPlaybackStreamRule::kOwnerProperty), std::to_string(getpid()))
+        << "the owner tag did not reach the web process";
+
+    const bool heard = waitUntil(
+        [&] {
+            const auto& text = manager.sourceText();
+            return text.find("tomorrow") != std::string::npos &&
+                   text.find("morning") != std::string::npos &&
+                   manager.translatedText().find("tomorrow") != std::string::npos;
+        },
+        90s);
+    EXPECT_TRUE(heard) << "recognised: \"" << manager.sourceText() << "\", translated: \""
+                       << manager.translatedText() << "\", status: " << manager.statusText() << "\n"
+                       << describe(streams);
+    ASSERT_FALSE(fake.requests().empty());
+    EXPECT_EQ(fake.requests().back().json->value("target", ""), "zh-CN");
+
+    manager.stop();
+    EXPECT_EQ(manager.statusText(), LiveCaptionManager::kStoppedStatus);
+    runMainLoopFor(50ms); // the posted stop of the capture stream
+}
+
+} // namespace
+} // namespace aurelo::test

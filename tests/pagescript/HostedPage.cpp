@@ -1,0 +1,467 @@
+#include "HostedPage.hpp"
+
+#include "support/MainLoopWait.hpp"
+#include "translation/TranslationNetwork.hpp"
+#include "web/WebPageCommand.hpp"
+
+#include <gdk/x11/gdkx.h>
+#include <gtk/gtk.h>
+#include <gtkmm/init.h>
+#include <libsoup/soup.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace aurelo::test {
+
+namespace {
+
+constexpr const char* kSessionID = "5a0c1f2e-7d43-4b8a-9e61-0f2d3c4b5a69";
+
+// Wraps every callback the host calls in the page so that each call is recorded, in order, before
+// the script handles it. Runs in the script's world, where those callbacks live.
+constexpr const char* kAnswerRecorder = R"JS(
+(() => {
+    const delivered = window.__aureloDelivered = [];
+    for (const name of ['aureloSetTranslation', 'aureloSetPageTranslation',
+                        'aureloSetComposerTranslation', 'aureloSetComposerWarm',
+                        'aureloShowContextTranslation', 'aureloSetVoiceTranslation',
+                        'aureloSetTranslationActive', 'aureloTranslatePage', 'aureloRestorePage']) {
+        const original = window[name];
+        if (typeof original !== 'function') continue;
+        window[name] = function (...args) {
+            delivered.push([name, ...args]);
+            return original.apply(this, args);
+        };
+    }
+})()
+)JS";
+
+std::string readFile(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream)
+        return {};
+    std::ostringstream buffer;
+    buffer << stream.rdbuf();
+    return buffer.str();
+}
+
+std::string contentTypeFor(const std::string& path) {
+    if (path.ends_with(".html"))
+        return "text/html; charset=utf-8";
+    if (path.ends_with(".js"))
+        return "text/javascript; charset=utf-8";
+    return "application/octet-stream";
+}
+
+void ensureGtk() {
+    static const bool initialised = [] {
+        g_setenv("GDK_BACKEND", "x11", FALSE);
+        gtk_init();
+        Gtk::init_gtkmm_internals();
+        return true;
+    }();
+    (void)initialised;
+}
+
+} // namespace
+
+HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::path& downloads)
+    : translationSession(TranslationNetwork::sessionConfiguration()),
+      voiceSession(HttpSessionConfiguration{}),
+      translation(service.origin(), translationSession, cache),
+      environment{stores,
+                  translation,
+                  voiceSession,
+                  service.origin(),
+                  pageScriptTemplate(),
+                  downloads,
+                  [](const std::filesystem::path&) {},
+                  false} {}
+
+HostedPage::HostedPage(int width, int height) {
+    ensureGtk();
+
+    char* root = g_dir_make_tmp("aurelo-pagescript-XXXXXX", nullptr);
+    if (!root)
+        throw std::runtime_error("cannot make a temporary directory");
+    m_root = root;
+    g_free(root);
+    m_stores = std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache");
+
+    m_server = adoptGRef(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, nullptr)));
+    soup_server_add_handler(m_server.get(), nullptr, serverCallback, this, nullptr);
+    GErrorHolder error;
+    if (!soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out()))
+        throw std::runtime_error("cannot listen on loopback");
+    GSList* uris = soup_server_get_uris(m_server.get());
+    char* origin = g_uri_to_string(static_cast<GUri*>(uris->data));
+    m_origin = origin;
+    if (m_origin.ends_with('/'))
+        m_origin.pop_back();
+    g_free(origin);
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+
+    m_window = gtk_window_new();
+    gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
+    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
+    gtk_window_present(GTK_WINDOW(m_window));
+    runMainLoopUntil([this] { return gtk_widget_get_mapped(m_window); });
+    m_xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(m_window)));
+    // The first XTest key after the window appears can be lost while focus settles; spend it on
+    // a modifier that no page reacts to.
+    focusWindow();
+    xdotool({"key", "shift"});
+    runMainLoopFor(std::chrono::milliseconds(200));
+}
+
+HostedPage::~HostedPage() {
+    closeHost();
+    // Let WebKit and libsoup finish with the view and the requests before their owners go.
+    runMainLoopFor(std::chrono::milliseconds(50));
+    m_backend.reset();
+    m_retired.clear();
+    if (m_window)
+        gtk_window_destroy(GTK_WINDOW(m_window));
+    soup_server_disconnect(m_server.get());
+    m_stores.reset();
+    std::error_code error;
+    std::filesystem::remove_all(m_root, error);
+}
+
+WhatsAppWebViewInputs HostedPage::defaultInputs() {
+    WhatsAppWebViewInputs inputs;
+    inputs.translationConfiguration = {TranslationProvider::Google, "token", "", ""};
+    inputs.automaticMessageTranslation = true;
+    inputs.receiveTranslationEnabled = true;
+    inputs.isActive = true;
+    inputs.translationFontSize = 14.0;
+    inputs.translationFontColor = "#2563eb";
+    inputs.inputLanguage = ChatLanguage::Chinese;
+    inputs.outgoingLanguage = ChatLanguage::English;
+    inputs.incomingLanguage = ChatLanguage::Chinese;
+    inputs.ownMessageLanguage = ChatLanguage::English;
+    inputs.reloadToken = "00000000-0000-4000-8000-000000000000";
+    return inputs;
+}
+
+std::string HostedPage::url(const std::string& path) const {
+    return m_origin + (path.starts_with('/') ? "" : "/") + path;
+}
+
+void HostedPage::serve(const std::string& path, std::string contentType, std::string body) {
+    m_routes[path] = {std::move(contentType), std::move(body)};
+}
+
+void HostedPage::resize(int width, int height) {
+    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
+    if (!m_host)
+        return;
+    runMainLoopUntil([&] {
+        auto* view = GTK_WIDGET(m_host->webView());
+        return gtk_widget_get_width(view) == width && gtk_widget_get_height(view) == height;
+    });
+}
+
+void HostedPage::closeHost() {
+    if (!m_host)
+        return;
+    gtk_window_set_child(GTK_WINDOW(m_window), nullptr);
+    m_host.reset();
+}
+
+bool HostedPage::open(const std::string& fixture, WhatsAppWebViewInputs inputs) {
+    closeHost();
+    if (m_backend) {
+        m_backend->service.clearRequests();
+        m_retired.push_back(std::move(m_backend));
+    }
+    m_backend = std::make_unique<Backend>(*m_stores, m_root / "downloads");
+    m_backend->service.setResponder([this](const RecordedRequest& request) {
+        if (m_holding)
+            return ScriptedAnswer::silence();
+        if (respond)
+            if (auto scripted = respond(request))
+                return *scripted;
+        return answer(request);
+    });
+    m_unread.clear();
+
+    inputs.sessionID = kSessionID;
+    inputs.pageURL = url(fixture);
+    inputs.onUnreadCountChanged = [this](int count) { m_unread.push_back(count); };
+    m_inputs = std::move(inputs);
+
+    struct LoadState {
+        bool finished = false;
+        bool failed = false;
+    } state;
+    m_host = std::make_unique<WhatsAppWebView>(m_inputs, m_backend->environment);
+    // The host starts loading in its constructor, but load events only arrive from the main
+    // loop, so connecting now misses none.
+    auto* view = m_host->webView();
+    auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        if (event == WEBKIT_LOAD_FINISHED)
+            static_cast<LoadState*>(data)->finished = true;
+    };
+    auto onFailure = +[](WebKitWebView*, WebKitLoadEvent, const char*, GError*, gpointer data) {
+        static_cast<LoadState*>(data)->failed = true;
+        return FALSE;
+    };
+    const gulong loadHandler = g_signal_connect(view, "load-changed", G_CALLBACK(onLoad), &state);
+    const gulong failHandler = g_signal_connect(view, "load-failed", G_CALLBACK(onFailure), &state);
+    gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(m_host->gobj()));
+    gtk_widget_grab_focus(GTK_WIDGET(view));
+    const bool loaded = runMainLoopUntil([&] { return state.finished; }, std::chrono::seconds(30));
+    g_signal_handler_disconnect(view, loadHandler);
+    g_signal_handler_disconnect(view, failHandler);
+    if (!loaded || state.failed)
+        return false;
+    evaluate(kAnswerRecorder);
+    return true;
+}
+
+void HostedPage::update(const std::function<void(WhatsAppWebViewInputs&)>& change) {
+    change(m_inputs);
+    m_host->update(m_inputs);
+}
+
+void HostedPage::setTranslationActive(bool active) {
+    update([active](WhatsAppWebViewInputs& inputs) { inputs.isActive = active; });
+}
+
+void HostedPage::runPageCommand(WebPageCommand::Action action) {
+    std::optional<WebPageCommand> command = WebPageCommand{newSessionID(), action};
+    update([&](WhatsAppWebViewInputs& inputs) { inputs.pageCommand = &command; });
+    m_inputs.pageCommand = nullptr;
+}
+
+ScriptedAnswer HostedPage::answer(const RecordedRequest& request) const {
+    if (request.path == "/api/transcribe")
+        return ScriptedAnswer::json(200, {{"transcript", "transcript"}, {"translation", "译文"}});
+    if (request.path != "/api/translate" || !request.json || !request.json->is_object())
+        return ScriptedAnswer::json(404, {{"error", "no such path"}});
+    const auto& body = *request.json;
+    const std::string target = body.value("target", std::string());
+    auto translate = [&](const nlohmann::json& text) -> nlohmann::json {
+        const std::string source = text.is_string() ? text.get<std::string>() : std::string();
+        const auto found = translations.find(source);
+        return {{"text", found != translations.end() ? found->second : target + ":" + source},
+                {"detectedLanguage", "en"}};
+    };
+    if (body.contains("texts") && body["texts"].is_array()) {
+        nlohmann::json results = nlohmann::json::array();
+        for (const auto& text : body["texts"])
+            results.push_back(translate(text));
+        return ScriptedAnswer::json(200, {{"results", results}});
+    }
+    return ScriptedAnswer::json(200, translate(body.value("text", nlohmann::json())));
+}
+
+std::size_t HostedPage::release() {
+    return release([this](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
+        if (respond)
+            if (auto scripted = respond(request))
+                return scripted;
+        return answer(request);
+    });
+}
+
+std::size_t HostedPage::release(
+    const std::function<std::optional<ScriptedAnswer>(const RecordedRequest&)>& answer) {
+    return m_backend->service.answerHeld(answer);
+}
+
+std::vector<ServiceText> HostedPage::serviceTexts() const {
+    std::vector<ServiceText> texts;
+    for (const auto& request : m_backend->service.requests()) {
+        if (request.path != "/api/translate" || !request.json || !request.json->is_object())
+            continue;
+        const auto& body = *request.json;
+        const std::string target = body.value("target", std::string());
+        if (body.contains("texts") && body["texts"].is_array()) {
+            for (const auto& text : body["texts"])
+                if (text.is_string())
+                    texts.push_back({text.get<std::string>(), target, true});
+        } else if (body.contains("text") && body["text"].is_string()) {
+            texts.push_back({body["text"].get<std::string>(), target, false});
+        }
+    }
+    return texts;
+}
+
+bool HostedPage::waitForServiceTexts(std::size_t count, std::chrono::milliseconds deadline) {
+    return runMainLoopUntil([&] { return serviceTexts().size() >= count; }, deadline);
+}
+
+bool HostedPage::waitForServiceText(const std::string& text, std::chrono::milliseconds deadline) {
+    return runMainLoopUntil(
+        [&] {
+            for (const auto& asked : serviceTexts())
+                if (asked.text == text)
+                    return true;
+            return false;
+        },
+        deadline);
+}
+
+std::vector<nlohmann::json> HostedPage::voiceUploads() const {
+    std::vector<nlohmann::json> uploads;
+    for (const auto& request : m_backend->service.requests())
+        if (request.path == "/api/transcribe")
+            uploads.push_back(request.json.value_or(nlohmann::json()));
+    return uploads;
+}
+
+std::size_t HostedPage::voiceUploadCount() const {
+    return m_backend->service.requestCount("/api/transcribe");
+}
+
+bool HostedPage::waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline) {
+    return runMainLoopUntil([&] { return m_unread.size() >= count; }, deadline);
+}
+
+nlohmann::json HostedPage::answersDelivered(const std::string& function) {
+    return evaluate("(window.__aureloDelivered || []).filter((call) => call[0] === " +
+                    nlohmann::json(function).dump() + ")");
+}
+
+bool HostedPage::waitForAnswersDelivered(const std::string& function, std::size_t count,
+                                         std::chrono::milliseconds deadline) {
+    return runMainLoopUntil(
+        [&] {
+            if (answersDelivered(function).size() >= count)
+                return true;
+            runMainLoopFor(std::chrono::milliseconds(10));
+            return false;
+        },
+        deadline);
+}
+
+nlohmann::json HostedPage::evaluate(const std::string& script) {
+    return evaluateIn(WhatsAppWebView::kScriptWorld, script);
+}
+
+nlohmann::json HostedPage::evaluateInPage(const std::string& script) {
+    return evaluateIn(nullptr, script);
+}
+
+nlohmann::json HostedPage::evaluateIn(const char* world, const std::string& script) {
+    struct Pending {
+        bool done = false;
+        nlohmann::json result;
+    };
+    // Shared with the callback, which may outlive this call when the deadline passes first.
+    auto pending = std::make_shared<Pending>();
+    auto onDone = +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::shared_ptr<Pending>> state(
+            static_cast<std::shared_ptr<Pending>*>(data));
+        GErrorHolder error;
+        auto value = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source),
+                                                                          result, error.out()));
+        if (error) {
+            (*state)->result = {{"error", error->message}};
+        } else if (value && !jsc_value_is_undefined(value.get())) {
+            char* text = jsc_value_to_json(value.get(), 0);
+            if (text)
+                (*state)->result = nlohmann::json::parse(text, nullptr, false);
+            g_free(text);
+        }
+        (*state)->done = true;
+    };
+    webkit_web_view_evaluate_javascript(m_host->webView(), script.c_str(),
+                                        static_cast<gssize>(script.size()), world, nullptr, nullptr,
+                                        onDone, new std::shared_ptr<Pending>(pending));
+    runMainLoopUntil([&] { return pending->done; });
+    return pending->result;
+}
+
+bool HostedPage::waitForPage(const std::string& expression, std::chrono::milliseconds deadline) {
+    const auto script = "Boolean(" + expression + ")";
+    return runMainLoopUntil(
+        [&] {
+            if (evaluateInPage(script) == true)
+                return true;
+            runMainLoopFor(std::chrono::milliseconds(10));
+            return false;
+        },
+        deadline);
+}
+
+void HostedPage::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
+                                GHashTable*, gpointer self) {
+    auto* page = static_cast<HostedPage*>(self);
+    std::string body;
+    std::string type;
+    if (auto route = page->m_routes.find(path); route != page->m_routes.end()) {
+        type = route->second.first;
+        body = route->second.second;
+    } else {
+        const std::string relative = path;
+        if (relative.find("..") == std::string::npos)
+            body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
+        type = contentTypeFor(relative);
+        if (body.empty()) {
+            soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
+            return;
+        }
+    }
+    soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
+    soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
+                                     body.empty() ? nullptr : body.data(), body.size());
+}
+
+void HostedPage::xdotool(const std::vector<std::string>& arguments) {
+    std::vector<std::string> copies = arguments;
+    copies.insert(copies.begin(), "xdotool");
+    std::vector<char*> argv;
+    for (auto& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                 nullptr, nullptr, nullptr);
+}
+
+void HostedPage::focusWindow() {
+    // Nothing else takes the focus on the virtual display, so once is enough; it keeps key
+    // presses quick, which tests of the composer's timings rely on.
+    if (m_focused)
+        return;
+    xdotool({"windowfocus", "--sync", std::to_string(m_xid)});
+    runMainLoopFor(std::chrono::milliseconds(20));
+    m_focused = true;
+}
+
+void HostedPage::pressKeys(const std::string& keys) {
+    focusWindow();
+    xdotool({"key", "--clearmodifiers", keys});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+void HostedPage::typeText(const std::string& text) {
+    focusWindow();
+    xdotool({"type", "--delay", "15", text});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+void HostedPage::clickAt(double x, double y, int button) {
+    focusWindow();
+    xdotool({"mousemove", "--window", std::to_string(m_xid), std::to_string(std::lround(x)),
+             std::to_string(std::lround(y)), "click", std::to_string(button)});
+    runMainLoopFor(std::chrono::milliseconds(30));
+}
+
+bool HostedPage::clickElement(const std::string& selector, int button) {
+    const auto centre = evaluateInPage(
+        "(() => { const e = document.querySelector(" + nlohmann::json(selector).dump() +
+        "); if (!e) return null; const r = e.getBoundingClientRect();"
+        " return [r.left + r.width / 2, r.top + r.height / 2]; })()");
+    if (!centre.is_array() || centre.size() != 2)
+        return false;
+    clickAt(centre[0].get<double>(), centre[1].get<double>(), button);
+    return true;
+}
+
+} // namespace aurelo::test

@@ -1,0 +1,171 @@
+// The account sheets with real widgets under the virtual display: what the user sees, what the
+// buttons allow, and that Escape closes a sheet without saving anything.
+
+#include "ShellTestFixture.hpp"
+
+#include "views/NewAccountSheet.hpp"
+#include "views/SessionSettingsSheet.hpp"
+#include "views/WebsiteDialog.hpp"
+
+#include <glib.h>
+#include <gtkmm.h>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool run(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    int status = -1;
+    return g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                        nullptr, nullptr, &status, nullptr) &&
+           g_spawn_check_wait_status(status, nullptr);
+}
+
+// A real key press, as the X server delivers it, to the window with this title.
+bool pressKey(const std::string& windowTitle, const std::string& key) {
+    gchar* output = nullptr;
+    const char* argv[] = {"xdotool", "search", "--name", windowTitle.c_str(), nullptr};
+    if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                      nullptr, &output, nullptr, nullptr, nullptr))
+        return false;
+    std::string window(output ? output : "");
+    g_free(output);
+    window = window.substr(0, window.find('\n'));
+    return !window.empty() && run({"xdotool", "windowfocus", "--sync", window}) &&
+           run({"xdotool", "key", "--clearmodifiers", key});
+}
+
+class AccountSheetWidgets : public ShellTestFixture {
+protected:
+    static void SetUpTestSuite() {
+        static bool initialised = false;
+        if (!initialised) {
+            static auto application = Gtk::Application::create("com.aurelo.translator.sheet-tests",
+                                                               Gio::Application::Flags::NON_UNIQUE);
+            gtk_init();
+            initialised = true;
+        }
+    }
+    void SetUp() override {
+        if (!g_getenv("DISPLAY"))
+            GTEST_SKIP() << "needs the virtual display of the test session";
+    }
+
+    SessionFormModel& form = model.sessionForm();
+};
+
+TEST_F(AccountSheetWidgets, AddButtonAndFooterFollowTheForm) {
+    NewAccountSheet sheet(form, nullptr);
+    form.prepareNewSession("whatsapp", "");
+    ASSERT_TRUE(sheet.get_visible());
+    EXPECT_EQ(sheet.get_title(), "新增 WhatsApp");
+    EXPECT_FALSE(sheet.addButton().get_sensitive()) << "an empty name";
+    EXPECT_EQ(sheet.footerHint().get_text(), "请补全名称或代理信息");
+
+    sheet.nameField().set_text("北美客户");
+    EXPECT_EQ(form.newSessionName(), "北美客户");
+    EXPECT_TRUE(sheet.addButton().get_sensitive());
+    EXPECT_EQ(sheet.footerHint().get_text(), "设置已就绪");
+
+    // The proxy section: switched on it needs a host and a port in range.
+    g_signal_emit_by_name(sheet.sectionButton(SessionFormModel::SetupSection::Proxy).gobj(),
+                          "clicked");
+    EXPECT_EQ(form.newSessionSetupSection(), "网络代理");
+    EXPECT_FALSE(sheet.proxyHostField().is_drawable()) << "fields hidden while the proxy is off";
+    sheet.proxySwitch().set_active(true);
+    EXPECT_FALSE(sheet.addButton().get_sensitive());
+    EXPECT_EQ(sheet.footerHint().get_text(), "请补全名称或代理信息");
+    sheet.proxyTypePicker().choose("socks5");
+    sheet.proxyHostField().set_text("127.0.0.1");
+    sheet.proxyPortField().set_text("65536");
+    EXPECT_FALSE(sheet.addButton().get_sensitive());
+    sheet.proxyPortField().set_text("1080");
+    EXPECT_TRUE(sheet.addButton().get_sensitive());
+
+    const std::size_t count = store.sessions().size();
+    g_signal_emit_by_name(sheet.addButton().gobj(), "clicked");
+    EXPECT_FALSE(sheet.get_visible());
+    ASSERT_EQ(store.sessions().size(), count + 1);
+    EXPECT_EQ(store.sessions().back().name, "北美客户");
+    EXPECT_EQ(store.sessions().back().proxyType, "socks5");
+    EXPECT_EQ(store.sessions().back().proxyPort, 1080);
+
+    // Opened again, the sheet shows the fresh form, not what was typed last time.
+    form.prepareNewSession("telegram", "Telegram");
+    EXPECT_EQ(sheet.nameField().get_text(), "Telegram");
+    EXPECT_FALSE(sheet.proxySwitch().get_active());
+    EXPECT_EQ(sheet.proxyHostField().get_text(), "");
+    sheet.hide();
+}
+
+TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
+    const std::vector<ChatSession> before = store.sessions();
+
+    NewAccountSheet sheet(form, nullptr);
+    form.prepareNewSession("whatsapp", "");
+    sheet.nameField().set_text("不保存");
+    ASSERT_TRUE(runMainLoopUntil([&] { return sheet.is_active(); }, 5s) ||
+                runMainLoopUntil([&] { return sheet.get_mapped(); }, 5s));
+    ASSERT_TRUE(pressKey("新增 WhatsApp", "Escape"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingAddSession(); }, 5s));
+    EXPECT_FALSE(sheet.get_visible());
+
+    WebsiteDialog website(form, nullptr);
+    form.addPlatform(platformEntries().back());
+    ASSERT_TRUE(website.get_visible());
+    website.nameField().set_text("站点");
+    website.addressField().set_text("example.com");
+    ASSERT_TRUE(runMainLoopUntil([&] { return website.get_mapped(); }, 5s));
+    ASSERT_TRUE(pressKey("添加自定义网站", "Escape"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingAddWebsite(); }, 5s));
+
+    SessionSettingsSheet settingsSheet(form, nullptr);
+    form.beginSessionSettings();
+    ASSERT_TRUE(settingsSheet.get_visible());
+    settingsSheet.proxyHostField().set_text("10.1.1.1");
+    settingsSheet.proxyPortField().set_text("8080");
+    ASSERT_TRUE(runMainLoopUntil([&] { return settingsSheet.get_mapped(); }, 5s));
+    ASSERT_TRUE(pressKey("账号独立设置", "Escape"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingSessionSettings(); }, 5s));
+
+    EXPECT_EQ(store.sessions(), before) << "nothing was saved";
+}
+
+TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefusal) {
+    WebsiteDialog website(form, nullptr);
+    form.addPlatform(platformEntries().back());
+    EXPECT_EQ(website.addressField().get_placeholder_text(),
+              "网站地址，例如：https://chat.example.com");
+    EXPECT_FALSE(website.errorLabel().get_visible());
+    website.nameField().set_text("站点");
+    website.addressField().set_text("ftp://example.com");
+    g_signal_emit_by_name(website.addButton().gobj(), "clicked");
+    EXPECT_TRUE(website.get_visible());
+    EXPECT_TRUE(website.errorLabel().get_visible());
+    EXPECT_EQ(website.errorLabel().get_text(), "请输入正确的网站地址。");
+    website.addressField().set_text("example.com");
+    g_signal_emit_by_name(website.addButton().gobj(), "clicked");
+    EXPECT_FALSE(website.get_visible());
+    EXPECT_EQ(store.sessions().back().urlString, "https://example.com");
+
+    SessionSettingsSheet sheet(form, nullptr);
+    form.beginSessionSettings();
+    sheet.proxyHostField().set_text("10.0.0.1");
+    sheet.proxyPortField().set_text("port");
+    g_signal_emit_by_name(sheet.saveButton().gobj(), "clicked");
+    EXPECT_TRUE(sheet.get_visible());
+    EXPECT_TRUE(sheet.errorLabel().get_visible());
+    sheet.proxyPortField().set_text("3128");
+    g_signal_emit_by_name(sheet.saveButton().gobj(), "clicked");
+    EXPECT_FALSE(sheet.get_visible());
+    EXPECT_EQ(store.sessions().back().proxyHost, "10.0.0.1");
+    EXPECT_EQ(store.sessions().back().proxyPort, 3128);
+}
+
+} // namespace
+} // namespace aurelo::test
