@@ -4,19 +4,6 @@
 
 namespace aurelo {
 
-// The symbols of the settings page and its panel header.
-constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kSettingsIcons{{
-    {"bolt.horizontal.circle.fill", "network-transmit-receive-symbolic"},
-    {"character.book.closed.fill", "preferences-desktop-locale-symbolic"},
-    {"bell.badge.fill", "preferences-system-notifications-symbolic"},
-    {"paintpalette.fill", "preferences-desktop-appearance-symbolic"},
-    {"key.fill", "dialog-password-symbolic"},
-    {"arrow.triangle.2.circlepath", "emblem-synchronizing-symbolic"},
-    {"checkmark.circle.fill", "emblem-ok-symbolic"},
-    {"info.circle", "dialog-information-symbolic"},
-    {"arrow.down.app", "software-update-available-symbolic"},
-}};
-
 std::string symbolIconName(std::string_view symbol) {
     static constexpr std::pair<std::string_view, std::string_view> kIcons[]{
         {"square.grid.2x2.fill", "view-app-grid-symbolic"},
@@ -59,11 +46,14 @@ std::string symbolIconName(std::string_view symbol) {
         {"checkmark.circle.fill", "emblem-ok-symbolic"},
         {"plus.circle.fill", "list-add-symbolic"},
         {"person.crop.circle.badge.gearshape", "avatar-default-symbolic"},
+        {"bolt.horizontal.circle.fill", "network-transmit-receive-symbolic"},
+        {"bell.badge.fill", "preferences-system-notifications-symbolic"},
+        {"key.fill", "dialog-password-symbolic"},
+        {"arrow.triangle.2.circlepath", "emblem-synchronizing-symbolic"},
+        {"info.circle", "dialog-information-symbolic"},
+        {"arrow.down.app", "software-update-available-symbolic"},
     };
     for (const auto& [name, icon] : kIcons)
-        if (name == symbol)
-            return std::string(icon);
-    for (const auto& [name, icon] : kSettingsIcons)
         if (name == symbol)
             return std::string(icon);
     return "web-browser-symbolic";
