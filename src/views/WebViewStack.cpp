@@ -45,8 +45,11 @@ WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
 WebViewStack::~WebViewStack() {
     for (auto& connection : m_connections)
         connection.disconnect();
-    for (auto& [id, page] : m_pages)
-        remove_overlay(*page.view);
+    // When the window goes first, GTK has already taken the pages out of the disposed overlay
+    // (and gtkmm has let go of it); only a stack destroyed on its own removes them here.
+    if (gobj())
+        for (auto& [id, page] : m_pages)
+            remove_overlay(*page.view);
 }
 
 WhatsAppWebView* WebViewStack::pageFor(const std::string& sessionID) const {
