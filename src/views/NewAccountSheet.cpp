@@ -69,13 +69,11 @@ Gtk::Box* sectionPage() {
 } // namespace
 
 NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
-    : m_form(form), m_inputLanguage(ChoicePicker::languages(LanguagePicker::Input), "我的输入语言"),
-      m_outgoingLanguage(ChoicePicker::languages(LanguagePicker::Outgoing), "发送翻译为"),
-      m_incomingLanguage(ChoicePicker::languages(LanguagePicker::Incoming), "收到消息翻译为"),
-      m_ownMessageLanguage(ChoicePicker::languages(LanguagePicker::Incoming), "我的已发送消息译为"),
-      m_provider(ChoicePicker::providers(), "翻译引擎"),
-      m_proxyType(ChoicePicker::proxyTypes(), "代理类型") {
-    configureSheet(*this, parent, m_form.newSessionTitle());
+    : FormSheet(form, parent, form.newSessionTitle(),
+                {SessionFormModel::Field::ShowingAddSession, &SessionFormModel::showingAddSession,
+                 &SessionFormModel::setShowingAddSession}),
+      m_pickers({"我的输入语言", "发送翻译为", "收到消息翻译为", "我的已发送消息译为", "翻译引擎",
+                 "代理类型"}) {
     set_default_size(760, -1);
     add_css_class("aurelo-sheet");
 
@@ -99,7 +97,7 @@ NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
     close->set_valign(Gtk::Align::START);
     close->set_tooltip_text("关闭");
     setAccessibleLabel(*close, "关闭");
-    close->signal_clicked().connect([this] { m_form.setShowingAddSession(false); });
+    close->signal_clicked().connect([this] { dismiss(); });
     header->append(*headerIcon);
     header->append(*headerTexts);
     header->append(*close);
@@ -155,7 +153,7 @@ NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
     m_hint.set_xalign(0);
     m_hint.set_hexpand(true);
     m_hint.add_css_class("aurelo-subtitle");
-    m_cancel.signal_clicked().connect([this] { m_form.setShowingAddSession(false); });
+    m_cancel.signal_clicked().connect([this] { dismiss(); });
     auto* addContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
     addContent->append(*SheetLayout::symbolImage("plus.circle.fill", 16));
     addContent->append(*Gtk::make_managed<Gtk::Label>("添加账号"));
@@ -170,27 +168,11 @@ NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
     column->append(*footer);
     set_child(*column);
 
-    // Closing by Escape or the window's own close button drops the form like "取消".
-    signal_hide().connect([this] { m_form.setShowingAddSession(false); });
-    m_formConnection = m_form.signalChanged().connect([this](SessionFormModel::Field field) {
-        if (field == SessionFormModel::Field::ShowingAddSession)
-            syncVisibility();
-        else
-            refresh();
-    });
-    refresh();
+    m_pickers.bind(m_form);
+    followForm(m_name);
 }
 
-NewAccountSheet::~NewAccountSheet() {
-    m_formConnection.disconnect();
-}
-
-void NewAccountSheet::bindEntry(Gtk::Entry& entry, void (SessionFormModel::*setter)(std::string)) {
-    entry.signal_changed().connect([this, &entry, setter] {
-        if (!m_syncing)
-            (m_form.*setter)(entry.get_text());
-    });
-}
+NewAccountSheet::~NewAccountSheet() = default;
 
 Gtk::Widget* NewAccountSheet::buildBasicSection() {
     auto* page = sectionPage();
@@ -218,12 +200,12 @@ Gtk::Widget* NewAccountSheet::buildTranslationSection() {
         *SheetLayout::sectionHeader("character.book.closed.fill", "翻译设置",
                                     "分别控制发出的内容和收到的消息，设置会单独保存到该账号。"));
     page->append(*switchRow(m_sendTranslation, "启用发送翻译"));
-    page->append(*pickerPair("我的输入语言", m_inputLanguage, "发送翻译为", m_outgoingLanguage));
+    page->append(*pickerPair("我的输入语言", m_pickers.input, "发送翻译为", m_pickers.outgoing));
     page->append(*Gtk::make_managed<Gtk::Separator>());
     page->append(*switchRow(m_receiveTranslation, "启用接收翻译"));
-    page->append(*pickerPair("收到消息翻译为", m_incomingLanguage, "我的已发送消息译为",
-                             m_ownMessageLanguage));
-    page->append(*SheetLayout::labeled("翻译引擎", m_provider));
+    page->append(*pickerPair("收到消息翻译为", m_pickers.incoming, "我的已发送消息译为",
+                             m_pickers.ownMessage));
+    page->append(*SheetLayout::labeled("翻译引擎", m_pickers.provider));
     page->append(
         *SheetLayout::infoCard("lock.shield.fill", "中文发送保护",
                                "发送翻译开启时，中文原文不会直接发送；系统会先完成目标语言翻译。"));
@@ -236,16 +218,6 @@ Gtk::Widget* NewAccountSheet::buildTranslationSection() {
         if (!m_syncing)
             m_form.setNewSessionReceiveTranslation(m_receiveTranslation.get_active());
     });
-    m_inputLanguage.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionInputLanguage(value); });
-    m_outgoingLanguage.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionOutgoingLanguage(value); });
-    m_incomingLanguage.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionIncomingLanguage(value); });
-    m_ownMessageLanguage.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionOwnMessageLanguage(value); });
-    m_provider.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionProvider(value); });
     return page;
 }
 
@@ -274,7 +246,7 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     auto* address = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     address->append(m_proxyHost);
     address->append(m_proxyPort);
-    m_proxyFields.append(*SheetLayout::labeled("代理类型", m_proxyType));
+    m_proxyFields.append(*SheetLayout::labeled("代理类型", m_pickers.proxyType));
     m_proxyFields.append(*address);
     m_proxyFields.append(
         *SheetLayout::note("端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"));
@@ -284,8 +256,6 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
         if (!m_syncing)
             m_form.setNewSessionProxyEnabled(m_proxyEnabled.get_active());
     });
-    m_proxyType.signalChosen().connect(
-        [this](const std::string& value) { m_form.setSessionProxyType(value); });
     bindEntry(m_proxyHost, &SessionFormModel::setSessionProxyHost);
     bindEntry(m_proxyPort, &SessionFormModel::setSessionProxyPort);
     return page;
@@ -376,18 +346,7 @@ void NewAccountSheet::openColorPicker() {
     m_colorDialog->present();
 }
 
-void NewAccountSheet::syncVisibility() {
-    if (m_form.showingAddSession()) {
-        refresh();
-        present();
-        m_name.grab_focus();
-    } else if (get_visible()) {
-        hide();
-    }
-}
-
-void NewAccountSheet::refresh() {
-    m_syncing = true;
+void NewAccountSheet::redraw() {
     const std::string title = m_form.newSessionTitle();
     set_title(title);
     m_title.set_text(title);
@@ -399,26 +358,18 @@ void NewAccountSheet::refresh() {
         m_sections[i]->set_active(static_cast<std::size_t>(shown) == i);
     m_stack.set_visible_child(kPages[static_cast<std::size_t>(shown)]);
 
-    if (m_name.get_text() != Glib::ustring(m_form.newSessionName()))
-        m_name.set_text(m_form.newSessionName());
+    showText(m_name, m_form.newSessionName());
     m_counter.set_text(m_form.nameCounterText());
 
     m_sendTranslation.set_active(m_form.newSessionSendTranslation());
     m_receiveTranslation.set_active(m_form.newSessionReceiveTranslation());
-    m_inputLanguage.setValue(m_form.sessionInputLanguage());
-    m_outgoingLanguage.setValue(m_form.sessionOutgoingLanguage());
-    m_incomingLanguage.setValue(m_form.sessionIncomingLanguage());
-    m_ownMessageLanguage.setValue(m_form.sessionOwnMessageLanguage());
-    m_provider.setValue(m_form.sessionProvider());
+    m_pickers.show(m_form);
 
     m_proxyEnabled.set_active(m_form.newSessionProxyEnabled());
     m_directNote.set_visible(!m_form.newSessionProxyEnabled());
     m_proxyFields.set_visible(m_form.newSessionProxyEnabled());
-    m_proxyType.setValue(m_form.sessionProxyType());
-    if (m_proxyHost.get_text() != Glib::ustring(m_form.sessionProxyHost()))
-        m_proxyHost.set_text(m_form.sessionProxyHost());
-    if (m_proxyPort.get_text() != Glib::ustring(m_form.sessionProxyPort()))
-        m_proxyPort.set_text(m_form.sessionProxyPort());
+    showText(m_proxyHost, m_form.sessionProxyHost());
+    showText(m_proxyPort, m_form.sessionProxyPort());
 
     const auto swatch = m_form.selectedSwatch();
     for (std::size_t i = 0; i < m_swatches.size(); ++i)
@@ -443,7 +394,6 @@ void NewAccountSheet::refresh() {
     m_hint.set_text(Glib::ustring(std::string(m_form.footerHint())));
     m_hintIcon.set_visible(valid);
     m_add.set_sensitive(valid);
-    m_syncing = false;
 }
 
 } // namespace aurelo

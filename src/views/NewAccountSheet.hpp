@@ -1,7 +1,7 @@
 #pragma once
 
-#include "views/ChoicePicker.hpp"
-#include "views/SessionFormModel.hpp"
+#include "views/FormSheet.hpp"
+#include "views/SessionPickers.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
@@ -10,7 +10,6 @@
 #include <gtkmm/stack.h>
 #include <gtkmm/switch.h>
 #include <gtkmm/togglebutton.h>
-#include <gtkmm/window.h>
 
 #include <array>
 #include <memory>
@@ -24,13 +23,10 @@ namespace aurelo {
 // The new-account sheet: header, the four section buttons, the chosen section (basic,
 // translation, proxy, appearance) and the footer with its hint and "添加账号". It is shown while
 // the form model's `showingAddSession` is set; closing it any way clears that flag.
-class NewAccountSheet : public Gtk::Window {
+class NewAccountSheet : public FormSheet {
 public:
     NewAccountSheet(SessionFormModel& form, Gtk::Window* parent);
     ~NewAccountSheet() override;
-
-    // Shows or hides the sheet as the model says.
-    void syncVisibility();
 
     Gtk::Entry& nameField() { return m_name; }
     Gtk::Button& addButton() { return m_add; }
@@ -40,7 +36,7 @@ public:
         return *m_sections[static_cast<std::size_t>(section)];
     }
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
-    ChoicePicker& proxyTypePicker() { return m_proxyType; }
+    ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
 
@@ -49,12 +45,8 @@ private:
     Gtk::Widget* buildTranslationSection();
     Gtk::Widget* buildProxySection();
     Gtk::Widget* buildAppearanceSection();
-    void bindEntry(Gtk::Entry& entry, void (SessionFormModel::*setter)(std::string));
     void openColorPicker();
-    void refresh();
-
-    SessionFormModel& m_form;
-    bool m_syncing = false;
+    void redraw() override;
 
     Gtk::Label m_title;
     std::array<Gtk::ToggleButton*, 4> m_sections{};
@@ -65,16 +57,11 @@ private:
 
     Gtk::Switch m_sendTranslation;
     Gtk::Switch m_receiveTranslation;
-    ChoicePicker m_inputLanguage;
-    ChoicePicker m_outgoingLanguage;
-    ChoicePicker m_incomingLanguage;
-    ChoicePicker m_ownMessageLanguage;
-    ChoicePicker m_provider;
+    SessionPickers m_pickers;
 
     Gtk::Switch m_proxyEnabled;
     Gtk::Label m_directNote;
     Gtk::Box m_proxyFields{Gtk::Orientation::VERTICAL, 10};
-    ChoicePicker m_proxyType;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
 
@@ -88,8 +75,6 @@ private:
     Gtk::Label m_hint;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_add;
-
-    sigc::connection m_formConnection;
 };
 
 } // namespace aurelo

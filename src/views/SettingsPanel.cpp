@@ -11,8 +11,7 @@ namespace aurelo {
 
 SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
                              NotificationCenter& notifications, std::function<void()> close)
-    : Gtk::Box(Gtk::Orientation::VERTICAL), m_settings(settings), m_account(account),
-      m_appLock(appLock), m_notifications(notifications) {
+    : Gtk::Box(Gtk::Orientation::VERTICAL), m_pages{settings, account, appLock, notifications} {
     add_css_class("background");
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
     header->add_css_class("aurelo-settings-panel-header");
@@ -71,7 +70,7 @@ void SettingsPanel::setShown(bool shown) {
         m_page = nullptr;
         return;
     }
-    m_page = Gtk::make_managed<SettingsView>(m_settings, m_account, m_appLock, m_notifications);
+    m_page = m_pages.makePage();
     append(*m_page);
 }
 

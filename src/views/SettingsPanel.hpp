@@ -3,8 +3,7 @@
 // The settings panel over the main window's content: a header with the update button and
 // "关闭", a divider, and the settings page, built afresh each time the panel is shown.
 
-#include "platform/NotificationCenter.hpp"
-#include "views/SettingsView.hpp"
+#include "views/SettingsPageFactory.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
@@ -28,10 +27,7 @@ public:
     SettingsView* page() { return m_page; }
 
 private:
-    SettingsStore& m_settings;
-    AccountStore& m_account;
-    AppLockStore& m_appLock;
-    NotificationCenter& m_notifications;
+    SettingsPageFactory m_pages;
     Gtk::Button m_updateButton;
     Gtk::Label m_updateTitle;
     Gtk::Button m_closeButton;

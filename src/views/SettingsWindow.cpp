@@ -4,7 +4,7 @@ namespace aurelo {
 
 SettingsWindow::SettingsWindow(SettingsStore& settings, AccountStore& account,
                                AppLockStore& appLock, NotificationCenter& notifications)
-    : m_settings(settings), m_account(account), m_appLock(appLock), m_notifications(notifications) {
+    : m_pages{settings, account, appLock, notifications} {
     set_title("设置");
     set_default_size(kWidth, kHeight);
     set_resizable(false);
@@ -17,7 +17,7 @@ SettingsWindow::SettingsWindow(SettingsStore& settings, AccountStore& account,
 
 void SettingsWindow::showPage() {
     if (!m_page) {
-        m_page = Gtk::make_managed<SettingsView>(m_settings, m_account, m_appLock, m_notifications);
+        m_page = m_pages.makePage();
         // A fixed size: the page scrolls inside it.
         m_page->set_size_request(kWidth, kHeight);
         set_child(*m_page);

@@ -4,8 +4,7 @@
 // showing builds a new settings page, which runs its start task; hiding drops the page, so
 // nothing typed into it outlives the window.
 
-#include "platform/NotificationCenter.hpp"
-#include "views/SettingsView.hpp"
+#include "views/SettingsPageFactory.hpp"
 
 #include <gtkmm/window.h>
 
@@ -24,10 +23,7 @@ public:
     SettingsView* page() { return m_page; }
 
 private:
-    SettingsStore& m_settings;
-    AccountStore& m_account;
-    AppLockStore& m_appLock;
-    NotificationCenter& m_notifications;
+    SettingsPageFactory m_pages;
     SettingsView* m_page = nullptr;
 };
 

@@ -5,6 +5,26 @@
 
 namespace aurelo::SheetLayout {
 
+namespace {
+
+// A gold icon at the top of `row` and, beside it, a column headed by `title`; returns the column.
+Gtk::Box* iconAndTitle(Gtk::Box& row, std::string_view symbol, int size,
+                       const Glib::ustring& title) {
+    auto* icon = symbolImage(symbol, size);
+    icon->add_css_class("aurelo-gold");
+    icon->set_valign(Gtk::Align::START);
+    auto* texts = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+    auto* heading = Gtk::make_managed<Gtk::Label>(title);
+    heading->add_css_class("heading");
+    heading->set_xalign(0);
+    texts->append(*heading);
+    row.append(*icon);
+    row.append(*texts);
+    return texts;
+}
+
+} // namespace
+
 Gtk::Image* symbolImage(std::string_view symbol, int size) {
     auto* image = Gtk::make_managed<Gtk::Image>();
     image->set_from_icon_name(symbolIconName(symbol));
@@ -15,35 +35,16 @@ Gtk::Image* symbolImage(std::string_view symbol, int size) {
 Gtk::Box* sectionHeader(std::string_view symbol, const Glib::ustring& title,
                         const Glib::ustring& subtitle) {
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
-    auto* icon = symbolImage(symbol, 22);
-    icon->add_css_class("aurelo-gold");
-    icon->set_valign(Gtk::Align::START);
-    auto* texts = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
-    auto* heading = Gtk::make_managed<Gtk::Label>(title);
-    heading->add_css_class("heading");
-    heading->set_xalign(0);
-    texts->append(*heading);
-    texts->append(*note(subtitle));
-    row->append(*icon);
-    row->append(*texts);
+    iconAndTitle(*row, symbol, 22, title)->append(*note(subtitle));
     return row;
 }
 
 Gtk::Box* infoCard(std::string_view symbol, const Glib::ustring& title, const Glib::ustring& text) {
     auto* card = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     card->add_css_class("aurelo-info-card");
-    auto* icon = symbolImage(symbol, 18);
-    icon->add_css_class("aurelo-gold");
-    icon->set_valign(Gtk::Align::START);
-    auto* texts = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
-    auto* heading = Gtk::make_managed<Gtk::Label>(title);
-    heading->add_css_class("heading");
-    heading->set_xalign(0);
-    texts->append(*heading);
+    auto* texts = iconAndTitle(*card, symbol, 18, title);
     if (!text.empty())
         texts->append(*note(text));
-    card->append(*icon);
-    card->append(*texts);
     return card;
 }
 
@@ -65,6 +66,28 @@ Gtk::Label* note(const Glib::ustring& text) {
     label->set_wrap(true);
     label->set_max_width_chars(48);
     return label;
+}
+
+Gtk::Label& errorLine(Gtk::Label& label) {
+    label.add_css_class("aurelo-error");
+    label.set_xalign(0);
+    label.set_wrap(true);
+    return label;
+}
+
+void showError(Gtk::Label& label, const std::string& error) {
+    label.set_text(error);
+    label.set_visible(!error.empty());
+}
+
+Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary) {
+    auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    buttons->set_halign(Gtk::Align::END);
+    buttons->set_margin_top(8);
+    primary.add_css_class("aurelo-primary");
+    buttons->append(cancel);
+    buttons->append(primary);
+    return buttons;
 }
 
 } // namespace aurelo::SheetLayout

@@ -4,9 +4,11 @@
 // controls, each with the desktop icon for its symbol.
 
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
 
+#include <string>
 #include <string_view>
 
 namespace aurelo::SheetLayout {
@@ -21,5 +23,10 @@ Gtk::Box* infoCard(std::string_view symbol, const Glib::ustring& title,
 // A caption above a control; the control is announced by the caption's text.
 Gtk::Box* labeled(const Glib::ustring& caption, Gtk::Widget& control);
 Gtk::Label* note(const Glib::ustring& text);
+// Styles a sheet's error line; it stays hidden until `showError` gives it a text.
+Gtk::Label& errorLine(Gtk::Label& label);
+void showError(Gtk::Label& label, const std::string& error);
+// A sheet's footer: "取消" and the primary action, at the end of the row.
+Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary);
 
 } // namespace aurelo::SheetLayout

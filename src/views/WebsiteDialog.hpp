@@ -1,25 +1,21 @@
 #pragma once
 
-#include "views/SessionFormModel.hpp"
+#include "views/FormSheet.hpp"
 
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
-#include <gtkmm/window.h>
 
 namespace aurelo {
 
 // "添加自定义网站": a name and an address, and the form model's error line. Shown while
 // `showingAddWebsite` is set; closing it any way clears that flag.
-class WebsiteDialog : public Gtk::Window {
+class WebsiteDialog : public FormSheet {
 public:
     // The example in the address field's placeholder.
     static constexpr const char* kExampleAddress = "https://chat.example.com";
 
     WebsiteDialog(SessionFormModel& form, Gtk::Window* parent);
-    ~WebsiteDialog() override;
-
-    void syncVisibility();
 
     Gtk::Entry& nameField() { return m_name; }
     Gtk::Entry& addressField() { return m_address; }
@@ -27,16 +23,13 @@ public:
     Gtk::Button& addButton() { return m_add; }
 
 private:
-    void refresh();
+    void redraw() override;
 
-    SessionFormModel& m_form;
-    bool m_syncing = false;
     Gtk::Entry m_name;
     Gtk::Entry m_address;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_add{"添加"};
-    sigc::connection m_formConnection;
 };
 
 } // namespace aurelo
