@@ -17,15 +17,6 @@ namespace {
 
 constexpr const char* kWorld = "aurelo";
 
-std::string readFile(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return {};
-    std::ostringstream buffer;
-    buffer << stream.rdbuf();
-    return buffer.str();
-}
-
 void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
     for (auto at = text.find(placeholder); at != std::string::npos;
          at = text.find(placeholder, at + value.size()))
@@ -38,16 +29,6 @@ std::string stringExpression(const std::string& value) {
     } catch (const nlohmann::json::exception&) {
         return R"([""][0])";
     }
-}
-
-std::string contentTypeFor(const std::string& path) {
-    if (path.ends_with(".html"))
-        return "text/html; charset=utf-8";
-    if (path.ends_with(".js"))
-        return "text/javascript; charset=utf-8";
-    if (path.ends_with(".css"))
-        return "text/css; charset=utf-8";
-    return "application/octet-stream";
 }
 
 void ensureGtk() {
@@ -77,7 +58,7 @@ std::string fillPageScript(std::string script, const PageScriptSettings& setting
 }
 
 std::string pageScriptSource() {
-    auto text = readFile(AURELO_PAGE_SCRIPT_PATH);
+    auto text = FixtureSite::readFile(AURELO_PAGE_SCRIPT_PATH);
     if (text.empty())
         throw std::runtime_error("page script not found at " AURELO_PAGE_SCRIPT_PATH);
     return text;
@@ -86,18 +67,6 @@ std::string pageScriptSource() {
 BenchPage::BenchPage(int width, int height) {
     ensureGtk();
 
-    m_server = adoptGRef(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, nullptr)));
-    soup_server_add_handler(m_server.get(), nullptr, serverCallback, this, nullptr);
-    GErrorHolder error;
-    if (!soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out()))
-        throw std::runtime_error("cannot listen on loopback");
-    GSList* uris = soup_server_get_uris(m_server.get());
-    char* origin = g_uri_to_string(static_cast<GUri*>(uris->data));
-    m_origin = origin;
-    if (m_origin.ends_with('/'))
-        m_origin.pop_back();
-    g_free(origin);
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 
     m_manager = webkit_user_content_manager_new();
     g_signal_connect(m_manager, "script-message-received::translationBridge",
@@ -125,15 +94,14 @@ BenchPage::~BenchPage() {
         g_signal_handlers_disconnect_by_data(m_manager, this);
     if (m_window)
         gtk_window_destroy(GTK_WINDOW(m_window));
-    soup_server_disconnect(m_server.get());
 }
 
 std::string BenchPage::url(const std::string& path) const {
-    return m_origin + (path.starts_with('/') ? "" : "/") + path;
+    return m_site.origin() + (path.starts_with('/') ? "" : "/") + path;
 }
 
 void BenchPage::addResponseHeader(std::string name, std::string value) {
-    m_headers.emplace_back(std::move(name), std::move(value));
+    m_site.addHeader(std::move(name), std::move(value));
 }
 
 bool BenchPage::load(const std::string& fixture, const PageScriptSettings& settings, bool inject) {
@@ -213,27 +181,6 @@ void BenchPage::messageCallback(WebKitUserContentManager*, JSCValue* value, gpoi
     page->m_messages.push_back(text ? nlohmann::json::parse(text, nullptr, false)
                                     : nlohmann::json());
     g_free(text);
-}
-
-void BenchPage::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
-                               GHashTable*, gpointer self) {
-    auto* page = static_cast<BenchPage*>(self);
-    std::string body;
-    std::string type;
-    const std::string relative = path;
-    if (relative.find("..") == std::string::npos)
-        body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
-    type = contentTypeFor(relative);
-    if (body.empty()) {
-        soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
-        return;
-    }
-    soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
-    for (const auto& [name, value] : page->m_headers)
-        soup_message_headers_append(soup_server_message_get_response_headers(message), name.c_str(),
-                                    value.c_str());
-    soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
-                                     body.empty() ? nullptr : body.data(), body.size());
 }
 
 } // namespace aurelo::test

@@ -7,6 +7,7 @@
 // translation machinery; the tests drive the script through the real host instead.
 
 #include "platform/GRef.hpp"
+#include "support/FixtureSite.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -69,13 +70,9 @@ public:
 
 private:
     static void messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self);
-    static void serverCallback(SoupServer*, SoupServerMessage*, const char* path, GHashTable*,
-                               gpointer self);
     std::string url(const std::string& path) const;
 
-    GRef<SoupServer> m_server;
-    std::string m_origin;
-    std::vector<std::pair<std::string, std::string>> m_headers;
+    FixtureSite m_site{AURELO_PAGESCRIPT_FIXTURES};
     GtkWidget* m_window = nullptr; // owned by GTK's toplevel list until destroyed
     WebKitWebView* m_view = nullptr;
     WebKitUserContentManager* m_manager = nullptr;

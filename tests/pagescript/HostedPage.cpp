@@ -39,23 +39,6 @@ constexpr const char* kAnswerRecorder = R"JS(
 })()
 )JS";
 
-std::string readFile(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return {};
-    std::ostringstream buffer;
-    buffer << stream.rdbuf();
-    return buffer.str();
-}
-
-std::string contentTypeFor(const std::string& path) {
-    if (path.ends_with(".html"))
-        return "text/html; charset=utf-8";
-    if (path.ends_with(".js"))
-        return "text/javascript; charset=utf-8";
-    return "application/octet-stream";
-}
-
 void ensureGtk() {
     static const bool initialised = [] {
         g_setenv("GDK_BACKEND", "x11", FALSE);
@@ -91,18 +74,6 @@ HostedPage::HostedPage(int width, int height) {
     g_free(root);
     m_stores = std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache");
 
-    m_server = adoptGRef(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, nullptr)));
-    soup_server_add_handler(m_server.get(), nullptr, serverCallback, this, nullptr);
-    GErrorHolder error;
-    if (!soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out()))
-        throw std::runtime_error("cannot listen on loopback");
-    GSList* uris = soup_server_get_uris(m_server.get());
-    char* origin = g_uri_to_string(static_cast<GUri*>(uris->data));
-    m_origin = origin;
-    if (m_origin.ends_with('/'))
-        m_origin.pop_back();
-    g_free(origin);
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 
     m_window = gtk_window_new();
     gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
@@ -125,7 +96,6 @@ HostedPage::~HostedPage() {
     m_retired.clear();
     if (m_window)
         gtk_window_destroy(GTK_WINDOW(m_window));
-    soup_server_disconnect(m_server.get());
     m_stores.reset();
     std::error_code error;
     std::filesystem::remove_all(m_root, error);
@@ -148,11 +118,11 @@ WhatsAppWebViewInputs HostedPage::defaultInputs() {
 }
 
 std::string HostedPage::url(const std::string& path) const {
-    return m_origin + (path.starts_with('/') ? "" : "/") + path;
+    return m_site.origin() + (path.starts_with('/') ? "" : "/") + path;
 }
 
 void HostedPage::serve(const std::string& path, std::string contentType, std::string body) {
-    m_routes[path] = {std::move(contentType), std::move(body)};
+    m_site.route(path, std::move(contentType), std::move(body));
 }
 
 void HostedPage::resize(int width, int height) {
@@ -388,29 +358,6 @@ bool HostedPage::waitForPage(const std::string& expression, std::chrono::millise
             return false;
         },
         deadline);
-}
-
-void HostedPage::serverCallback(SoupServer*, SoupServerMessage* message, const char* path,
-                                GHashTable*, gpointer self) {
-    auto* page = static_cast<HostedPage*>(self);
-    std::string body;
-    std::string type;
-    if (auto route = page->m_routes.find(path); route != page->m_routes.end()) {
-        type = route->second.first;
-        body = route->second.second;
-    } else {
-        const std::string relative = path;
-        if (relative.find("..") == std::string::npos)
-            body = readFile(std::string(AURELO_PAGESCRIPT_FIXTURES) + relative);
-        type = contentTypeFor(relative);
-        if (body.empty()) {
-            soup_server_message_set_status(message, SOUP_STATUS_NOT_FOUND, nullptr);
-            return;
-        }
-    }
-    soup_server_message_set_status(message, SOUP_STATUS_OK, nullptr);
-    soup_server_message_set_response(message, type.c_str(), SOUP_MEMORY_COPY,
-                                     body.empty() ? nullptr : body.data(), body.size());
 }
 
 void HostedPage::xdotool(const std::vector<std::string>& arguments) {

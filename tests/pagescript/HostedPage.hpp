@@ -10,6 +10,7 @@
 
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
+#include "support/FixtureSite.hpp"
 #include "support/FakeManagedService.hpp"
 #include "translation/TranslationRequestCache.hpp"
 #include "translation/TranslationService.hpp"
@@ -143,17 +144,13 @@ private:
         WebEnvironment environment;
     };
 
-    static void serverCallback(SoupServer*, SoupServerMessage*, const char* path, GHashTable*,
-                               gpointer self);
     nlohmann::json evaluateIn(const char* world, const std::string& script);
     void closeHost();
     void focusWindow();
     void xdotool(const std::vector<std::string>& arguments);
 
     std::filesystem::path m_root;
-    GRef<SoupServer> m_server;
-    std::string m_origin;
-    std::map<std::string, std::pair<std::string, std::string>> m_routes;
+    FixtureSite m_site{AURELO_PAGESCRIPT_FIXTURES};
     std::unique_ptr<WebsiteDataStores> m_stores;
     std::unique_ptr<Backend> m_backend;
     // Backends of earlier pages: requests they still carry may complete later and must find
