@@ -183,7 +183,11 @@ void SettingsView::engineCard(Gtk::Box& column) {
             return;
         m_model.chooseProvider(m_providerChoices[selected].provider);
     });
-    settingValue(card, "服务商", m_provider);
+    auto* providerValue = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_providerFallback.add_css_class("aurelo-subtitle");
+    providerValue->append(m_providerFallback);
+    providerValue->append(m_provider);
+    settingValue(card, "服务商", *providerValue);
     note(card, "API Key 由管理员在网站后台维护，软件不会显示或保存密钥。");
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -344,9 +348,14 @@ void SettingsView::showSettings(SettingsStore::Field field) {
     SettingsStore& settings = m_model.settings();
     m_syncing = true;
     switch (field) {
-    case F::Provider:
-        m_provider.set_selected(m_model.selectedProviderIndex().value_or(kNoSelection));
+    case F::Provider: {
+        const auto index = m_model.selectedProviderIndex();
+        m_provider.set_selected(index.value_or(kNoSelection));
+        m_provider.set_visible(!m_providerChoices.empty());
+        m_providerFallback.set_text(std::string(displayName(settings.provider())));
+        m_providerFallback.set_visible(!index);
         break;
+    }
     case F::StatusMessage:
         m_statusMessage.set_text(settings.statusMessage());
         break;

@@ -35,6 +35,7 @@ public:
     Gtk::Button& lockButton() { return m_lockButton; }
     Gtk::Label& lockMessage() { return m_lockMessage; }
     Gtk::DropDown& providerPicker() { return m_provider; }
+    Gtk::Label& providerFallback() { return m_providerFallback; }
     Gtk::Label& notificationPill() { return m_notificationPill; }
     Gtk::Label& loggedInPill() { return m_loggedIn; }
     Gtk::Button& logoutButton() { return m_logout; }
@@ -62,6 +63,9 @@ private:
     Glib::RefPtr<Gtk::StringList> m_providerNames =
         Gtk::StringList::create(std::vector<Glib::ustring>{});
     Gtk::DropDown m_provider{m_providerNames};
+    // The current engine by name while the account does not offer it (the picker would show
+    // nothing selected).
+    Gtk::Label m_providerFallback;
     std::vector<OfferedEngine> m_providerChoices;
     Gtk::Button m_validate;
     Gtk::Image m_statusIcon;

@@ -134,6 +134,10 @@ TEST_F(SettingsViewWidgetTest, WithoutALoginThePageClaimsNone) {
     SettingsView& page = showPage();
     EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
     EXPECT_FALSE(page.logoutButton().get_sensitive());
+    // No engine to choose from: the current one is named, not an empty picker.
+    EXPECT_FALSE(page.providerPicker().get_visible());
+    EXPECT_TRUE(page.providerFallback().get_visible());
+    EXPECT_EQ(page.providerFallback().get_text().raw(), displayName(settings.provider()));
     logIn({{"engines", nlohmann::json::array()}});
     EXPECT_EQ(page.loggedInPill().get_text(), "已登录");
     EXPECT_TRUE(page.logoutButton().get_sensitive());
