@@ -12,11 +12,23 @@ function(aurelo_target_settings target)
   endif()
 endfunction()
 
+# aurelo_include_root(target folder): headers are included as "folder/Header.hpp". Each library
+# gets an include root of its own that holds only a link to its folder, so a library sees the
+# headers of itself and of the libraries it links (whose roots travel with them) and no others;
+# an include of a layer it does not depend on fails to compile.
+function(aurelo_include_root target folder source_dir)
+  set(root ${PROJECT_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${source_dir} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()
+
 # aurelo_library(name SOURCES ... DEPENDS ...): one static library per src/ folder.
 function(aurelo_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  aurelo_include_root(${name} ${folder} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
   aurelo_target_settings(${name})
 endfunction()
@@ -28,6 +40,8 @@ function(aurelo_test name)
   cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPENDS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main GTest::gmock)
+  # Shared test helpers are included as "support/Helper.hpp".
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   aurelo_target_settings(${name})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)

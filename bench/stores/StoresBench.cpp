@@ -1,7 +1,7 @@
 // What a change of state costs: every change rewrites the defaults file atomically (with two
 // flushes to disk), and the per-translation configuration must not touch the keychain.
 
-#include "TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 
 #include "models/KeychainStore.hpp"
 #include "models/SessionStore.hpp"

@@ -66,14 +66,14 @@ int main() {
     window.present();
 
     constexpr int kPages = 3;
-    std::vector<std::unique_ptr<WhatsAppWebView>> hosts;
+    std::vector<std::unique_ptr<ChatWebView>> hosts;
     std::map<int, int> reports;
     for (int i = 0; i < kPages; ++i) {
-        WhatsAppWebViewInputs inputs;
+        ChatWebViewInputs inputs;
         inputs.sessionID = bench::sessionId(i);
         inputs.pageURL = bench.pages.url("/chat.html");
         inputs.onUnreadCountChanged = [&reports, i](int) { ++reports[i]; };
-        hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, bench.environment));
+        hosts.push_back(std::make_unique<ChatWebView>(inputs, bench.environment));
         auto& view = *hosts.back();
         view.set_hexpand(true);
         view.set_vexpand(true);

@@ -8,7 +8,7 @@
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
-#include "web/WhatsAppWebView.hpp"
+#include "webview/ChatWebView.hpp"
 
 #include <gtkmm/init.h>
 #include <libsoup/soup.h>
@@ -83,7 +83,7 @@ inline bool waitForLoad(WebKitWebView* view,
 }
 
 inline std::optional<std::string> evaluate(WebKitWebView* view, const std::string& script,
-                                           const char* world = WhatsAppWebView::kScriptWorld) {
+                                           const char* world = ChatWebView::kScriptWorld) {
     struct State {
         bool done = false;
         std::optional<std::string> json;

@@ -57,12 +57,12 @@ int main() {
     bench::HostBench bench(kPageScript);
     bench.pages.add("/chat.html", "<!DOCTYPE html><html><body>chat</body></html>");
 
-    WhatsAppWebViewInputs inputs;
+    ChatWebViewInputs inputs;
     inputs.sessionID = bench::sessionId(0);
     inputs.pageURL = bench.pages.url("/chat.html");
     inputs.isActive = true;
     inputs.translationConfiguration = {TranslationProvider::Google, "token", "", ""};
-    WhatsAppWebView host(inputs, bench.environment);
+    ChatWebView host(inputs, bench.environment);
     if (!bench::waitForLoad(host.webView()))
         return 1;
 

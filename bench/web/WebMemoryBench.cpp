@@ -62,7 +62,7 @@ int main() {
     bench::HostBench bench("window.aureloReady = true;");
     bench.pages.add("/chat.html", chatPage(500));
 
-    std::vector<std::unique_ptr<WhatsAppWebView>> hosts;
+    std::vector<std::unique_ptr<ChatWebView>> hosts;
     const long baseline = treePssKiB();
     std::printf("sessions  total PSS (MiB)  per session (MiB)\n");
     std::printf("%8d  %15.1f\n", 0, baseline / 1024.0);
@@ -70,10 +70,10 @@ int main() {
     int previousCount = 0;
     for (int target : {1, 5, 10}) {
         while (static_cast<int>(hosts.size()) < target) {
-            WhatsAppWebViewInputs inputs;
+            ChatWebViewInputs inputs;
             inputs.sessionID = bench::sessionId(static_cast<int>(hosts.size()));
             inputs.pageURL = bench.pages.url("/chat.html");
-            hosts.push_back(std::make_unique<WhatsAppWebView>(inputs, bench.environment));
+            hosts.push_back(std::make_unique<ChatWebView>(inputs, bench.environment));
             if (!bench::waitForLoad(hosts.back()->webView())) {
                 std::fprintf(stderr, "session %zu did not load\n", hosts.size());
                 return 1;

@@ -5,9 +5,9 @@
 #include "translation/TranslationService.hpp"
 #include "views/CloseDialog.hpp"
 #include "views/ContentView.hpp"
-#include "views/ContentViewModel.hpp"
+#include "viewmodels/ContentViewModel.hpp"
 #include "views/SettingsWindow.hpp"
-#include "views/ShellRules.hpp"
+#include "viewmodels/ShellRules.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 

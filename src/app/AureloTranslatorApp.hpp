@@ -14,9 +14,9 @@
 #include "platform/LibsecretSecretStore.hpp"
 #include "platform/UserDefaults.hpp"
 #include "views/LogoCache.hpp"
-#include "views/MainWindowPreferences.hpp"
-#include "web/WebEnvironment.hpp"
-#include "web/WebsiteDataStores.hpp"
+#include "viewmodels/MainWindowPreferences.hpp"
+#include "webview/WebEnvironment.hpp"
+#include "webview/WebsiteDataStores.hpp"
 
 #include <gtkmm/application.h>
 #include <gtkmm/applicationwindow.h>

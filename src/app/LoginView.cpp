@@ -1,6 +1,6 @@
 #include "app/LoginView.hpp"
 
-#include "views/ShellRules.hpp"
+#include "viewmodels/ShellRules.hpp"
 
 #include "views/WidgetHelpers.hpp"
 

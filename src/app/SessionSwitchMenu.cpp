@@ -1,6 +1,6 @@
 #include "app/SessionSwitchMenu.hpp"
 
-#include "views/ShellRules.hpp"
+#include "viewmodels/ShellRules.hpp"
 
 namespace aurelo {
 

@@ -1,6 +1,6 @@
 #include "views/AccountTabFlowLayout.hpp"
 
-#include "views/TabFlow.hpp"
+#include "viewmodels/TabFlow.hpp"
 
 #include <gtkmm/widget.h>
 

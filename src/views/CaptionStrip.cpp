@@ -1,6 +1,6 @@
 #include "views/CaptionStrip.hpp"
 
-#include "views/ShellRules.hpp"
+#include "viewmodels/ShellRules.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>

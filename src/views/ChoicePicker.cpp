@@ -1,6 +1,6 @@
 #include "views/ChoicePicker.hpp"
 
-#include "views/SessionFormModel.hpp"
+#include "viewmodels/SessionFormModel.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/stringlist.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/TranslationLook.hpp"
+#include "viewmodels/TranslationLook.hpp"
 
 #include <gtkmm/dropdown.h>
 

@@ -7,7 +7,7 @@
 #include "captions/LiveCaptionManager.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
 #include "update/UpdateManager.hpp"
-#include "views/ContentViewModel.hpp"
+#include "viewmodels/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
 #include "views/WebViewStack.hpp"

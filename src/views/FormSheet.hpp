@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/SessionFormModel.hpp"
+#include "viewmodels/SessionFormModel.hpp"
 
 #include <gtkmm/entry.h>
 #include <gtkmm/window.h>

@@ -1,7 +1,7 @@
 #include "views/NewAccountSheet.hpp"
 
 #include "views/SheetLayout.hpp"
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/colorchooserdialog.h>

@@ -1,6 +1,6 @@
 #include "views/PlatformIcon.hpp"
 
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 
 namespace aurelo {
 

@@ -1,6 +1,6 @@
 #include "views/QuickSettingsStrip.hpp"
 
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>

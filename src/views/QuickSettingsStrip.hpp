@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/ContentViewModel.hpp"
+#include "viewmodels/ContentViewModel.hpp"
 #include "views/ChoicePicker.hpp"
 
 #include <gtkmm/box.h>

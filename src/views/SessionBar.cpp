@@ -2,7 +2,7 @@
 
 #include "views/AccountTabFlowLayout.hpp"
 #include "views/SessionTab.hpp"
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 
 #include "views/WidgetHelpers.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "views/ChoicePicker.hpp"
-#include "views/SessionFormModel.hpp"
+#include "viewmodels/SessionFormModel.hpp"
 
 namespace aurelo {
 

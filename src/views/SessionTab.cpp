@@ -1,6 +1,6 @@
 #include "views/SessionTab.hpp"
 
-#include "views/PageZoom.hpp"
+#include "viewmodels/PageZoom.hpp"
 #include "views/PlatformIcon.hpp"
 
 #include "views/WidgetHelpers.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/ContentViewModel.hpp"
+#include "viewmodels/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 
 #include <giomm/simpleactiongroup.h>

@@ -1,6 +1,6 @@
 #include "views/SettingsPanel.hpp"
 
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/image.h>

@@ -1,7 +1,7 @@
 #include "views/SettingsView.hpp"
 
-#include "views/SymbolIcons.hpp"
-#include "views/TranslationLook.hpp"
+#include "viewmodels/SymbolIcons.hpp"
+#include "viewmodels/TranslationLook.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/separator.h>

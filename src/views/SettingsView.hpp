@@ -6,7 +6,7 @@
 // owners create a fresh one every time the page is shown.
 
 #include "platform/NotificationCenter.hpp"
-#include "views/SettingsViewModel.hpp"
+#include "viewmodels/SettingsViewModel.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>

@@ -1,6 +1,6 @@
 #include "views/SheetLayout.hpp"
 
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 namespace aurelo::SheetLayout {

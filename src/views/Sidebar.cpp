@@ -1,7 +1,7 @@
 #include "views/Sidebar.hpp"
 
 #include "views/PlatformIcon.hpp"
-#include "views/SymbolIcons.hpp"
+#include "viewmodels/SymbolIcons.hpp"
 
 #include "views/WidgetHelpers.hpp"
 

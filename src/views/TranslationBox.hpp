@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/TranslationBoxModel.hpp"
+#include "viewmodels/TranslationBoxModel.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>

@@ -52,13 +52,13 @@ WebViewStack::~WebViewStack() {
             remove_overlay(*page.view);
 }
 
-WhatsAppWebView* WebViewStack::pageFor(const std::string& sessionID) const {
+ChatWebView* WebViewStack::pageFor(const std::string& sessionID) const {
     auto it = m_pages.find(sessionID);
     return it == m_pages.end() ? nullptr : it->second.view.get();
 }
 
 void WebViewStack::updatePage(const ChatSession& session, Page& page) {
-    WhatsAppWebViewInputs inputs = m_model.webViewInputs(session);
+    ChatWebViewInputs inputs = m_model.webViewInputs(session);
     inputs.textInsertion = &m_model.textInsertion();
     // Only the selected page takes whole-page commands; the others see a constant "none".
     m_noCommand.reset();
@@ -98,11 +98,11 @@ void WebViewStack::synchronize() {
             it = m_pages.end();
         }
         if (it == m_pages.end()) {
-            WhatsAppWebViewInputs inputs = m_model.webViewInputs(session);
+            ChatWebViewInputs inputs = m_model.webViewInputs(session);
             SessionStore& store = m_model.store();
             const std::string id = session.id;
             inputs.onUnreadCountChanged = [&store, id](int count) { store.setUnreadCount(count, id); };
-            Page page{identity, std::make_unique<WhatsAppWebView>(inputs, m_environment)};
+            Page page{identity, std::make_unique<ChatWebView>(inputs, m_environment)};
             page.view->set_hexpand(true);
             page.view->set_vexpand(true);
             add_overlay(*page.view);

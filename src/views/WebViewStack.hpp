@@ -4,9 +4,9 @@
 // is seen by assistive technology; the others keep running underneath, so every account keeps
 // its login, its unread count and its background translation.
 
-#include "views/ContentViewModel.hpp"
-#include "web/WebEnvironment.hpp"
-#include "web/WhatsAppWebView.hpp"
+#include "viewmodels/ContentViewModel.hpp"
+#include "webview/WebEnvironment.hpp"
+#include "webview/ChatWebView.hpp"
 
 #include <gtkmm/overlay.h>
 
@@ -26,13 +26,13 @@ public:
     // inputs.
     void synchronize();
 
-    WhatsAppWebView* pageFor(const std::string& sessionID) const;
+    ChatWebView* pageFor(const std::string& sessionID) const;
     std::size_t pageCount() const { return m_pages.size(); }
 
 private:
     struct Page {
         std::string identity;
-        std::unique_ptr<WhatsAppWebView> view;
+        std::unique_ptr<ChatWebView> view;
     };
 
     void updatePage(const ChatSession& session, Page& page);

@@ -36,7 +36,7 @@ std::string fontSizeLiteral(double size) {
     return std::to_string(static_cast<long long>(std::trunc(size)));
 }
 
-std::string fillPageScript(std::string text, const WhatsAppWebViewInputs& inputs) {
+std::string fillPageScript(std::string text, const ChatWebViewInputs& inputs) {
     auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
     // In the order the placeholders are documented; a longer name never starts with a shorter
     // one, so the first match at a position is the right one.

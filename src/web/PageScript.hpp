@@ -1,6 +1,6 @@
 #pragma once
 
-#include "web/WhatsAppWebViewInputs.hpp"
+#include "web/ChatWebViewInputs.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +19,7 @@ std::optional<std::string> jsonArrayText(std::string_view value);
 std::string stringExpression(std::string_view value);
 
 // The page script with its nine placeholders replaced in their fixed order, every occurrence.
-std::string fillPageScript(std::string scriptTemplate, const WhatsAppWebViewInputs& inputs);
+std::string fillPageScript(std::string scriptTemplate, const ChatWebViewInputs& inputs);
 
 // The font size as the script receives it: the fraction dropped. A value that is not a finite
 // number, or is out of any sensible range, is written as the default size instead of producing

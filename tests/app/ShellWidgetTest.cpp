@@ -2,7 +2,7 @@
 
 #include "app/LoginView.hpp"
 #include "platform/InMemorySecretStore.hpp"
-#include "platform/TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"

@@ -1,7 +1,7 @@
 // The main window's controls with real widgets under the virtual display: the session-switch
 // menu, tab drops, and the quick-settings strip.
 
-#include "../views/ShellTestFixture.hpp"
+#include "support/ShellTestFixture.hpp"
 #include "app/SessionSwitchMenu.hpp"
 #include "views/LogoCache.hpp"
 #include "views/QuickSettingsStrip.hpp"

@@ -1,11 +1,11 @@
 // Captions of the audio that a hosted page plays. The page runs in the application's real host
-// (WhatsAppWebView) under WebKit's own sandbox; its web process plays a voice message through
+// (ChatWebView) under WebKit's own sandbox; its web process plays a voice message through
 // GStreamer into a sound server that the test starts, while a caption run captures it. This is
 // the path a customer's voice message takes, and the one where "our own playback" is hardest to
 // tell apart: the playing process sits below a sandbox launcher, in a process namespace of its
 // own, and reports a process id that means nothing outside it.
 
-#include "../web/WebViewTestSupport.hpp"
+#include "support/WebViewTestSupport.hpp"
 #include "PrivateSoundServer.hpp"
 #include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"

@@ -8,7 +8,7 @@
 
 #include "models/SessionStore.hpp"
 #include "platform/InMemorySecretStore.hpp"
-#include "platform/TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
@@ -16,7 +16,7 @@
 #include "views/SessionSettingsSheet.hpp"
 #include "views/SessionTab.hpp"
 #include "views/WebsiteDialog.hpp"
-#include "web/LoopbackProxy.hpp"
+#include "support/LoopbackProxy.hpp"
 #include "web/WebPageCommand.hpp"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -188,7 +188,7 @@ TEST(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
         return false;
     };
     auto loaded = [&] {
-        WhatsAppWebView* page = view->pages().pageFor(created.id);
+        ChatWebView* page = view->pages().pageFor(created.id);
         if (!page || webkit_web_view_is_loading(page->webView()))
             return false;
         const char* title = webkit_web_view_get_title(page->webView());

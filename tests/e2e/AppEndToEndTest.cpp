@@ -2,7 +2,7 @@
 // a fixture chat site: log in through the keyboard, get two accounts of two platforms, switch
 // between them, and see the hidden account's unread count keep reaching the dock badge.
 
-#include "platform/TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 

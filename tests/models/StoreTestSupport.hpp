@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 
 #include "models/KeychainStore.hpp"
 #include "models/WebSessionCleaner.hpp"

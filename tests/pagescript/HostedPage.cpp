@@ -101,8 +101,8 @@ HostedPage::~HostedPage() {
     std::filesystem::remove_all(m_root, error);
 }
 
-WhatsAppWebViewInputs HostedPage::defaultInputs() {
-    WhatsAppWebViewInputs inputs;
+ChatWebViewInputs HostedPage::defaultInputs() {
+    ChatWebViewInputs inputs;
     inputs.translationConfiguration = {TranslationProvider::Google, "token", "", ""};
     inputs.automaticMessageTranslation = true;
     inputs.receiveTranslationEnabled = true;
@@ -142,7 +142,7 @@ void HostedPage::closeHost() {
     m_host.reset();
 }
 
-bool HostedPage::open(const std::string& fixture, WhatsAppWebViewInputs inputs) {
+bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
     closeHost();
     if (m_backend) {
         m_backend->service.clearRequests();
@@ -168,7 +168,7 @@ bool HostedPage::open(const std::string& fixture, WhatsAppWebViewInputs inputs) 
         bool finished = false;
         bool failed = false;
     } state;
-    m_host = std::make_unique<WhatsAppWebView>(m_inputs, m_backend->environment);
+    m_host = std::make_unique<ChatWebView>(m_inputs, m_backend->environment);
     // The host starts loading in its constructor, but load events only arrive from the main
     // loop, so connecting now misses none.
     auto* view = m_host->webView();
@@ -193,18 +193,18 @@ bool HostedPage::open(const std::string& fixture, WhatsAppWebViewInputs inputs) 
     return true;
 }
 
-void HostedPage::update(const std::function<void(WhatsAppWebViewInputs&)>& change) {
+void HostedPage::update(const std::function<void(ChatWebViewInputs&)>& change) {
     change(m_inputs);
     m_host->update(m_inputs);
 }
 
 void HostedPage::setTranslationActive(bool active) {
-    update([active](WhatsAppWebViewInputs& inputs) { inputs.isActive = active; });
+    update([active](ChatWebViewInputs& inputs) { inputs.isActive = active; });
 }
 
 void HostedPage::runPageCommand(WebPageCommand::Action action) {
     std::optional<WebPageCommand> command = WebPageCommand{newSessionID(), action};
-    update([&](WhatsAppWebViewInputs& inputs) { inputs.pageCommand = &command; });
+    update([&](ChatWebViewInputs& inputs) { inputs.pageCommand = &command; });
     m_inputs.pageCommand = nullptr;
 }
 
@@ -311,7 +311,7 @@ bool HostedPage::waitForAnswersDelivered(const std::string& function, std::size_
 }
 
 nlohmann::json HostedPage::evaluate(const std::string& script) {
-    return evaluateIn(WhatsAppWebView::kScriptWorld, script);
+    return evaluateIn(ChatWebView::kScriptWorld, script);
 }
 
 nlohmann::json HostedPage::evaluateInPage(const std::string& script) {

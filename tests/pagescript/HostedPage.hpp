@@ -1,7 +1,7 @@
 #pragma once
 
 // The page script driven through the application's own host. Every fixture opens in a real
-// WhatsAppWebView built from real inputs: the host fills the script's placeholders, injects it
+// ChatWebView built from real inputs: the host fills the script's placeholders, injects it
 // into its private script world, registers its bridge handler there and answers the page through
 // its translation bridge and background queue. Those reach a fake managed service on loopback,
 // so a test sees what the host does at its edges: the requests the service receives, the unread
@@ -14,9 +14,9 @@
 #include "support/FakeManagedService.hpp"
 #include "translation/TranslationRequestCache.hpp"
 #include "translation/TranslationService.hpp"
-#include "web/WebEnvironment.hpp"
-#include "web/WebsiteDataStores.hpp"
-#include "web/WhatsAppWebView.hpp"
+#include "webview/WebEnvironment.hpp"
+#include "webview/WebsiteDataStores.hpp"
+#include "webview/ChatWebView.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -55,7 +55,7 @@ public:
 
     // What a test starts from: translation on in both directions, Chinese typed and sent as
     // English, incoming messages shown in Chinese and one's own in English, in 14 px blue.
-    static WhatsAppWebViewInputs defaultInputs();
+    static ChatWebViewInputs defaultInputs();
 
     std::string url(const std::string& path) const;
     // Serves `body` at `path` in addition to the fixture files.
@@ -65,13 +65,13 @@ public:
     // Replaces the host with a new one for `fixture`, built from `inputs` (its page URL, session
     // and unread callback are filled in here) against a fresh fake service, and waits until the
     // page has loaded.
-    bool open(const std::string& fixture, WhatsAppWebViewInputs inputs = defaultInputs());
+    bool open(const std::string& fixture, ChatWebViewInputs inputs = defaultInputs());
     // Hands the host changed inputs, as the window does on every update.
-    void update(const std::function<void(WhatsAppWebViewInputs&)>& change);
+    void update(const std::function<void(ChatWebViewInputs&)>& change);
     void setTranslationActive(bool active);
     void runPageCommand(WebPageCommand::Action action);
 
-    const WhatsAppWebViewInputs& inputs() const { return m_inputs; }
+    const ChatWebViewInputs& inputs() const { return m_inputs; }
     FakeManagedService& service() { return m_backend->service; }
 
     // How the fake service translates: a text found here becomes its entry, any other
@@ -156,8 +156,8 @@ private:
     // Backends of earlier pages: requests they still carry may complete later and must find
     // their session and cache alive.
     std::vector<std::unique_ptr<Backend>> m_retired;
-    WhatsAppWebViewInputs m_inputs;
-    std::unique_ptr<WhatsAppWebView> m_host;
+    ChatWebViewInputs m_inputs;
+    std::unique_ptr<ChatWebView> m_host;
     std::vector<int> m_unread;
     bool m_holding = false;
     GtkWidget* m_window = nullptr; // owned by GTK's toplevel list until destroyed

@@ -27,7 +27,7 @@ protected:
     }
 
     static void open(const std::string& fixture,
-                     const WhatsAppWebViewInputs& inputs = HostedPage::defaultInputs()) {
+                     const ChatWebViewInputs& inputs = HostedPage::defaultInputs()) {
         ASSERT_TRUE(page().open(fixture, inputs)) << fixture;
     }
 

@@ -1,4 +1,4 @@
-#include "TestDirectory.hpp"
+#include "support/TestDirectory.hpp"
 
 #include "platform/AtomicFile.hpp"
 #include "platform/UserDefaults.hpp"

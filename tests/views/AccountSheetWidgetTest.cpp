@@ -1,7 +1,7 @@
 // The account sheets with real widgets under the virtual display: what the user sees, what the
 // buttons allow, and that Escape closes a sheet without saving anything.
 
-#include "ShellTestFixture.hpp"
+#include "support/ShellTestFixture.hpp"
 
 #include "views/NewAccountSheet.hpp"
 #include "views/SessionSettingsSheet.hpp"

@@ -1,8 +1,8 @@
 // The settings page as real widgets under the virtual display: what the user sees, presses and
 // reaches with the keyboard.
 
-#include "FakeNotificationCenter.hpp"
-#include "ShellTestFixture.hpp"
+#include "support/FakeNotificationCenter.hpp"
+#include "support/ShellTestFixture.hpp"
 
 #include "views/SettingsWindow.hpp"
 

@@ -2,7 +2,7 @@
 // replaced by a recorder of the scripts it would be asked to evaluate.
 
 #include "web/TranslationBridge.hpp"
-#include "LogCapture.hpp"
+#include "support/LogCapture.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"

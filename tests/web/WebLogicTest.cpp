@@ -5,7 +5,6 @@
 #include "web/DownloadNaming.hpp"
 #include "web/NavigationPolicy.hpp"
 #include "web/PageScript.hpp"
-#include "web/PageZoom.hpp"
 #include "web/ProxyRoute.hpp"
 #include "web/WebPageCommand.hpp"
 #include "web/WebSessionPaths.hpp"
@@ -24,7 +23,7 @@ using nlohmann::json;
 // ---- page script ------------------------------------------------------------------------------
 
 TEST(PageScriptTest, FillsEveryPlaceholderEveryTime) {
-    WhatsAppWebViewInputs inputs;
+    ChatWebViewInputs inputs;
     inputs.automaticMessageTranslation = true;
     inputs.isActive = false;
     inputs.receiveTranslationEnabled = true;
@@ -45,7 +44,7 @@ TEST(PageScriptTest, FillsEveryPlaceholderEveryTime) {
 }
 
 TEST(PageScriptTest, ColourNamingAPlaceholderStaysTheColour) {
-    WhatsAppWebViewInputs inputs;
+    ChatWebViewInputs inputs;
     inputs.translationFontColor = "__INPUT_LANGUAGE__";
     inputs.inputLanguage = ChatLanguage::German;
     EXPECT_EQ(fillPageScript("c=__TRANSLATION_FONT_COLOR__;l=__INPUT_LANGUAGE__", inputs),
@@ -271,20 +270,6 @@ TEST(DownloadNamingTest, PicksTheFirstFreeName) {
         });
         EXPECT_EQ(path, std::filesystem::path("/downloads") / c.expected) << c.suggested;
     }
-}
-
-// ---- zoom ------------------------------------------------------------------------------------
-
-TEST(PageZoomTest, StepsClampAndLabel) {
-    EXPECT_DOUBLE_EQ(pageZoom::zoomedIn(1.95), 2.0);
-    EXPECT_EQ(pageZoom::nextZoomLabel(1.95, 0.1), "200%");
-    EXPECT_DOUBLE_EQ(pageZoom::zoomedOut(0.5), 0.5);
-    EXPECT_EQ(pageZoom::nextZoomLabel(0.5, -0.1), "50%");
-    EXPECT_DOUBLE_EQ(pageZoom::zoomedIn(2.0), 2.0);
-    EXPECT_EQ(pageZoom::nextZoomLabel(1.0, 0.1), "110%");
-    EXPECT_EQ(pageZoom::nextZoomLabel(1.0, -0.1), "90%");
-    EXPECT_FALSE(pageZoom::needsChange(1.0, 1.0005));
-    EXPECT_TRUE(pageZoom::needsChange(1.0, 1.1));
 }
 
 } // namespace

@@ -1,0 +1,367 @@
+#include "viewmodels/ContentViewModel.hpp"
+
+#include "platform/MainLoop.hpp"
+#include "viewmodels/PageZoom.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+namespace aurelo {
+
+namespace {
+
+std::string boolText(bool value) { return value ? "true" : "false"; }
+
+// A number as the identity text writes it: the shortest form that reads back the same, with
+// ".0" on whole numbers (16 → "16.0").
+std::string decimalText(double value) {
+    char buffer[64];
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+        if (std::strtod(buffer, nullptr) == value)
+            break;
+    }
+    std::string text(buffer);
+    if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos)
+        text += ".0";
+    return text;
+}
+
+} // namespace
+
+ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
+                                   AccountStore& account, AppLockStore& appLock,
+                                   MainWindowPreferences& preferences,
+                                   const TranslationService& translator, std::string appVersion)
+    : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
+      m_preferences(preferences),
+      m_translationBox(store, settings, translator),
+      m_sessionForm(store, {.sessionDefaults = [this] { return sessionDefaults(); },
+                            .newSessionSaved =
+                                [this] {
+                                    // The tab bar opens up so that the new tab is in sight.
+                                    setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
+                                    closePanels();
+                                },
+                            .sessionSettingsSaved = [this] { newReloadToken(); }}),
+      m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
+      m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
+      m_lastSelectedID(store.selectedID()) {
+    m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {
+        if (field != SessionStore::Field::SelectedID || m_store.selectedID() == m_lastSelectedID)
+            return;
+        m_lastSelectedID = m_store.selectedID();
+        m_translationBox.cancelTranslationForSessionSwitch();
+    });
+    m_sessionFormConnection =
+        m_sessionForm.signalChanged().connect([this](SessionFormModel::Field field) {
+            using F = SessionFormModel::Field;
+            if (field == F::ShowingAddSession)
+                m_changed.emit(Field::ShowingAddSession);
+            else if (field == F::ShowingAddWebsite)
+                m_changed.emit(Field::ShowingAddWebsite);
+            else if (field == F::ShowingSessionSettings)
+                m_changed.emit(Field::ShowingSessionSettings);
+        });
+    m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field field) {
+        if (field == AccountStore::Field::Username)
+            m_appLock.configure(m_account.username());
+    });
+}
+
+ContentViewModel::~ContentViewModel() {
+    m_storeConnection.disconnect();
+    m_accountConnection.disconnect();
+    m_sessionFormConnection.disconnect();
+}
+
+void ContentViewModel::setFlag(bool& member, bool value, Field field) {
+    if (member == value)
+        return;
+    member = value;
+    m_changed.emit(field);
+}
+
+void ContentViewModel::newReloadToken() {
+    m_reloadToken = newSessionID();
+    m_changed.emit(Field::ReloadToken);
+}
+
+void ContentViewModel::selectPlatform(const EnabledPlatform& platform) {
+    m_store.select(platform.sessionID);
+    closePanels();
+}
+
+void ContentViewModel::setShowAppCenter(bool show) {
+    setFlag(m_showAppCenter, show, Field::ShowAppCenter);
+    setFlag(m_showingInlineSettings, false, Field::ShowingInlineSettings);
+}
+
+void ContentViewModel::openSettingsPanel() {
+    setFlag(m_showingInlineSettings, true, Field::ShowingInlineSettings);
+    setFlag(m_showAppCenter, false, Field::ShowAppCenter);
+}
+
+void ContentViewModel::closePanels() {
+    setFlag(m_showAppCenter, false, Field::ShowAppCenter);
+    setFlag(m_showingInlineSettings, false, Field::ShowingInlineSettings);
+}
+
+void ContentViewModel::selectTab(const std::string& sessionID) { m_store.select(sessionID); }
+
+void ContentViewModel::selectAndReload(const std::string& sessionID) {
+    m_store.select(sessionID);
+    newReloadToken();
+}
+
+void ContentViewModel::translateWholePage(const std::string& sessionID) {
+    m_store.select(sessionID);
+    // On the next turn of the main loop, so that the page of the new selection receives it.
+    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.expired())
+            return;
+        m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::TranslateToChinese};
+        m_changed.emit(Field::PageCommand);
+    });
+}
+
+void ContentViewModel::restoreWholePage(const std::string& sessionID) {
+    m_store.select(sessionID);
+    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.expired())
+            return;
+        m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
+        m_changed.emit(Field::PageCommand);
+    });
+}
+
+void ContentViewModel::showSession(const std::string& sessionID) {
+    bool known = false;
+    for (const auto& session : m_store.sessions())
+        known = known || session.id == sessionID;
+    if (!known)
+        return;
+    closePanels();
+    m_store.select(sessionID);
+}
+
+void ContentViewModel::zoomIn() {
+    m_preferences.setPageZoom(PageZoom::stepped(m_preferences.pageZoom(), PageZoom::kStep));
+}
+
+void ContentViewModel::zoomOut() {
+    m_preferences.setPageZoom(PageZoom::stepped(m_preferences.pageZoom(), -PageZoom::kStep));
+}
+
+void ContentViewModel::resetZoom() { m_preferences.setPageZoom(PageZoom::kDefault); }
+
+std::string ContentViewModel::nextZoomLabel(double delta) const {
+    return PageZoom::nextZoomLabel(m_preferences.pageZoom(), delta);
+}
+
+void ContentViewModel::beginRename(const std::string& sessionID) {
+    for (const auto& session : m_store.sessions()) {
+        if (session.id != sessionID)
+            continue;
+        m_store.select(sessionID);
+        setRenameText(session.name);
+        setFlag(m_showingRename, true, Field::ShowingRename);
+        return;
+    }
+}
+
+void ContentViewModel::setRenameText(std::string text) {
+    if (m_renameText == text)
+        return;
+    m_renameText = std::move(text);
+    m_changed.emit(Field::RenameText);
+}
+
+void ContentViewModel::saveRename() {
+    if (m_store.selectedID())
+        m_store.rename(*m_store.selectedID(), m_renameText);
+    setFlag(m_showingRename, false, Field::ShowingRename);
+}
+
+void ContentViewModel::cancelRename() { setFlag(m_showingRename, false, Field::ShowingRename); }
+
+void ContentViewModel::askToDelete(const ChatSession& session) {
+    m_pendingDeleteSession = session;
+    m_changed.emit(Field::PendingDeleteSession);
+}
+
+void ContentViewModel::confirmDelete() {
+    if (m_pendingDeleteSession)
+        m_store.remove(*m_pendingDeleteSession);
+    cancelDelete();
+}
+
+void ContentViewModel::cancelDelete() {
+    if (!m_pendingDeleteSession)
+        return;
+    m_pendingDeleteSession.reset();
+    m_changed.emit(Field::PendingDeleteSession);
+}
+
+void ContentViewModel::deleteNow(const ChatSession& session) { m_store.remove(session); }
+
+std::string ContentViewModel::deleteConfirmationTitle() const {
+    const std::string name = m_pendingDeleteSession ? m_pendingDeleteSession->name : "此账号";
+    return "确认删除“" + name + "”？";
+}
+
+bool ContentViewModel::moveTab(const std::string& payload, const std::string& targetID) {
+    auto dragged = canonicalSessionID(payload);
+    if (!dragged)
+        return false;
+    m_store.move(*dragged, targetID);
+    return true;
+}
+
+void ContentViewModel::toggleDoNotDisturb() {
+    m_preferences.setDoNotDisturb(!m_preferences.doNotDisturb());
+}
+
+void ContentViewModel::toggleQuickSettings() {
+    m_preferences.setShowQuickTranslationSettings(!m_preferences.showQuickTranslationSettings());
+    closePanels();
+}
+
+void ContentViewModel::toggleSessionRows() {
+    setFlag(m_showAllSessionRows, !m_showAllSessionRows, Field::ShowAllSessionRows);
+}
+
+void ContentViewModel::setShowingAddSession(bool value) {
+    m_sessionForm.setShowingAddSession(value);
+}
+
+void ContentViewModel::setShowingAddWebsite(bool value) {
+    m_sessionForm.setShowingAddWebsite(value);
+}
+
+void ContentViewModel::setShowingSessionSettings(bool value) {
+    m_sessionForm.setShowingSessionSettings(value);
+}
+
+void ContentViewModel::requestApplicationLock() {
+    m_appLock.configure(m_account.username());
+    m_changed.emit(Field::LockFields);
+    if (!m_appLock.hasPassword()) {
+        setFlag(m_showingLockSetup, true, Field::ShowingLockSetup);
+        return;
+    }
+    setFlag(m_appLocked, true, Field::AppLocked);
+}
+
+void ContentViewModel::cancelLockSetup() {
+    setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
+}
+
+bool ContentViewModel::saveLockSetup(const std::string& password, const std::string& confirmation) {
+    if (!m_appLock.setPassword(password, confirmation))
+        return false;
+    m_changed.emit(Field::LockFields);
+    setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
+    setFlag(m_appLocked, true, Field::AppLocked);
+    return true;
+}
+
+bool ContentViewModel::unlockApplication(const std::string& password) {
+    if (!m_appLock.verify(password))
+        return false;
+    m_changed.emit(Field::LockFields);
+    setFlag(m_appLocked, false, Field::AppLocked);
+    return true;
+}
+
+void ContentViewModel::refreshServices() {
+    setFlag(m_refreshingServices, true, Field::RefreshingServices);
+    m_account.refreshEngines([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.expired())
+            return;
+        newReloadToken();
+        setFlag(m_refreshingServices, false, Field::RefreshingServices);
+    });
+}
+
+void ContentViewModel::appear() {
+    m_appLock.configure(m_account.username());
+    m_preferences.adoptGoldTranslationColor();
+}
+
+std::optional<std::string> ContentViewModel::unreadBadgeText(std::optional<int> count) {
+    if (!count || *count < 1)
+        return std::nullopt;
+    if (*count > 99)
+        return "99+";
+    return std::to_string(*count);
+}
+
+std::optional<std::string> ContentViewModel::tabBadgeText(const std::string& sessionID) const {
+    auto it = m_store.unreadCounts().find(sessionID);
+    return unreadBadgeText(it == m_store.unreadCounts().end() ? std::nullopt
+                                                           : std::optional<int>(it->second));
+}
+
+SessionDefaults ContentViewModel::sessionDefaults() const {
+    SessionDefaults defaults = m_settings.sessionDefaults();
+    defaults.receiveTranslationEnabled = m_preferences.receiveTranslationEnabled();
+    defaults.translationFontSize = m_preferences.translationFontSize();
+    defaults.translationFontColor = m_preferences.translationFontColor();
+    return defaults;
+}
+
+ChatWebViewInputs ContentViewModel::webViewInputs(const ChatSession& session) const {
+    const EffectiveSessionSettings effective = effectiveSettings(session, sessionDefaults());
+    ChatWebViewInputs inputs;
+    inputs.sessionID = session.id;
+    inputs.pageURL = effective.url;
+    inputs.translationConfiguration = m_settings.configuration(effective.provider);
+    inputs.automaticMessageTranslation = effective.sendTranslationEnabled;
+    inputs.receiveTranslationEnabled = effective.receiveTranslationEnabled;
+    inputs.translationFontSize = effective.translationFontSize;
+    inputs.translationFontColor = effective.translationFontColor;
+    inputs.isActive = m_store.selectedID() == session.id;
+    inputs.inputLanguage = effective.inputLanguage;
+    inputs.outgoingLanguage = effective.outgoingLanguage;
+    inputs.incomingLanguage = effective.incomingLanguage;
+    inputs.ownMessageLanguage = effective.ownMessageLanguage;
+    inputs.proxyType = effective.proxyType;
+    inputs.proxyHost = effective.proxyHost;
+    if (effective.proxyPort)
+        inputs.proxyPort = *effective.proxyPort;
+    inputs.reloadToken = m_reloadToken;
+    inputs.pageZoom = m_preferences.pageZoom();
+    inputs.appearance = m_settings.appearance();
+    return inputs;
+}
+
+std::string ContentViewModel::webViewIdentity(const ChatSession& session) const {
+    const SessionDefaults defaults = sessionDefaults();
+    const EffectiveSessionSettings effective = effectiveSettings(session, defaults);
+    // The send flag without the restriction to WhatsApp: a stored flag of true shows as true.
+    const bool sendFlag =
+        session.sendTranslationEnabled.value_or(defaults.automaticMessageTranslation);
+    std::string identity = session.id;
+    for (const std::string& part : {
+             boolText(sendFlag),
+             boolText(effective.receiveTranslationEnabled),
+             decimalText(effective.translationFontSize),
+             effective.translationFontColor,
+             std::string(code(effective.inputLanguage)),
+             std::string(code(effective.outgoingLanguage)),
+             std::string(code(effective.incomingLanguage)),
+             std::string(code(effective.ownMessageLanguage)),
+             std::string(rawValue(effective.provider)),
+             effective.proxyHost,
+             std::to_string(effective.proxyPort.value_or(0)),
+         })
+        identity += "-" + part;
+    return identity;
+}
+
+bool ContentViewModel::isPageShown(const std::string& sessionID) const {
+    return m_store.selectedID() == sessionID && !m_showAppCenter && !m_showingInlineSettings;
+}
+
+} // namespace aurelo

@@ -1,0 +1,172 @@
+#pragma once
+
+// The state and operations of the main view: panels, sheets, the lock, tab actions, zoom, and
+// the configuration each session's page is built with. Widgets bind to it; it knows none.
+
+#include "models/AccountStore.hpp"
+#include "models/AppLockStore.hpp"
+#include "models/SessionStore.hpp"
+#include "models/SettingsStore.hpp"
+#include "models/WebPageCommand.hpp"
+#include "viewmodels/MainWindowPreferences.hpp"
+#include "viewmodels/QuickSettingsModel.hpp"
+#include "viewmodels/SessionFormModel.hpp"
+#include "viewmodels/TranslationBoxModel.hpp"
+#include "web/ChatWebViewInputs.hpp"
+
+#include <sigc++/sigc++.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace aurelo {
+
+class ContentViewModel {
+public:
+    enum class Field {
+        ShowingRename, RenameText, PendingDeleteSession, ShowingAddSession, ShowingAddWebsite,
+        ShowingSessionSettings, TextInsertion, ReloadToken, PageCommand, AppLocked,
+        ShowingLockSetup, LockFields, RefreshingServices, ShowAppCenter, ShowingInlineSettings,
+        ShowAllSessionRows,
+    };
+
+    ContentViewModel(SessionStore& store, SettingsStore& settings, AccountStore& account,
+                     AppLockStore& appLock, MainWindowPreferences& preferences,
+                     const TranslationService& translator, std::string appVersion);
+    ContentViewModel(const ContentViewModel&) = delete;
+    ContentViewModel& operator=(const ContentViewModel&) = delete;
+    ~ContentViewModel();
+
+    SessionStore& store() { return m_store; }
+    SettingsStore& settings() { return m_settings; }
+    AccountStore& account() { return m_account; }
+    AppLockStore& appLock() { return m_appLock; }
+    MainWindowPreferences& preferences() { return m_preferences; }
+    TranslationBoxModel& translationBox() { return m_translationBox; }
+    SessionFormModel& sessionForm() { return m_sessionForm; }
+    QuickSettingsModel& quickSettings() { return m_quickSettings; }
+
+    bool showingRename() const { return m_showingRename; }
+    const std::string& renameText() const { return m_renameText; }
+    const std::optional<ChatSession>& pendingDeleteSession() const { return m_pendingDeleteSession; }
+    // The account sheets' flags live in the form model; these read them.
+    bool showingAddSession() const { return m_sessionForm.showingAddSession(); }
+    bool showingAddWebsite() const { return m_sessionForm.showingAddWebsite(); }
+    bool showingSessionSettings() const { return m_sessionForm.showingSessionSettings(); }
+    std::optional<WebTextInsertion>& textInsertion() { return m_translationBox.textInsertion(); }
+    const std::string& reloadToken() const { return m_reloadToken; }
+    std::optional<WebPageCommand>& pageCommand() { return m_pageCommand; }
+    bool appLocked() const { return m_appLocked; }
+    bool showingLockSetup() const { return m_showingLockSetup; }
+    bool refreshingServices() const { return m_refreshingServices; }
+    bool showAppCenter() const { return m_showAppCenter; }
+    bool showingInlineSettings() const { return m_showingInlineSettings; }
+    bool showAllSessionRows() const { return m_showAllSessionRows; }
+    const std::string& appVersion() const { return m_appVersion; }
+
+    // Panels and selection.
+    void selectPlatform(const EnabledPlatform& platform);
+    void setShowAppCenter(bool show);
+    void openSettingsPanel();
+    void closePanels();
+    void selectTab(const std::string& sessionID);
+    void selectAndReload(const std::string& sessionID);
+    void translateWholePage(const std::string& sessionID);
+    void restoreWholePage(const std::string& sessionID);
+    void showSession(const std::string& sessionID);
+
+    // Zoom, shared by all pages.
+    void zoomIn();
+    void zoomOut();
+    void resetZoom();
+    std::string nextZoomLabel(double delta) const;
+
+    // Rename and delete.
+    void beginRename(const std::string& sessionID);
+    void setRenameText(std::string text);
+    void saveRename();
+    void cancelRename();
+    void askToDelete(const ChatSession& session);
+    void confirmDelete();
+    void cancelDelete();
+    void deleteNow(const ChatSession& session);
+    // The title of the delete confirmation.
+    std::string deleteConfirmationTitle() const;
+    // A dropped tab: `payload` must be a session id. Returns whether the drop is accepted.
+    bool moveTab(const std::string& payload, const std::string& targetID);
+
+    // Toggles of the session bar.
+    void toggleDoNotDisturb();
+    void toggleQuickSettings();
+    void toggleSessionRows();
+
+    // Sheets of other parts of the window.
+    void setShowingAddSession(bool value);
+    void setShowingAddWebsite(bool value);
+    void setShowingSessionSettings(bool value);
+
+    // Lock.
+    void requestApplicationLock();
+    void cancelLockSetup();
+    // Returns whether the password was saved and the window locked.
+    bool saveLockSetup(const std::string& password, const std::string& confirmation);
+    // Returns whether the window was unlocked.
+    bool unlockApplication(const std::string& password);
+
+    // Reloads every page after asking the service for the engine list again.
+    void refreshServices();
+
+    // When the view first appears: bind the lock to the account, migrate the colour once.
+    void appear();
+
+    // The badge of a tab: none below 1, the number up to 99, then "99+".
+    static std::optional<std::string> unreadBadgeText(std::optional<int> count);
+    std::optional<std::string> tabBadgeText(const std::string& sessionID) const;
+
+    // The inputs of a session's page, and the text that identifies the page: when it changes,
+    // the page is rebuilt.
+    ChatWebViewInputs webViewInputs(const ChatSession& session) const;
+    std::string webViewIdentity(const ChatSession& session) const;
+    // Whether the session's page is the one on show (selected, no panel over it).
+    bool isPageShown(const std::string& sessionID) const;
+
+    // The global values sessions fall back to: the settings store's and the window's own.
+    SessionDefaults sessionDefaults() const;
+
+    sigc::signal<void(Field)>& signalChanged() { return m_changed; }
+
+private:
+    void setFlag(bool& member, bool value, Field field);
+    void newReloadToken();
+
+    SessionStore& m_store;
+    SettingsStore& m_settings;
+    AccountStore& m_account;
+    AppLockStore& m_appLock;
+    MainWindowPreferences& m_preferences;
+    TranslationBoxModel m_translationBox;
+    SessionFormModel m_sessionForm;
+    QuickSettingsModel m_quickSettings;
+    std::string m_appVersion;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+
+    bool m_showingRename = false;
+    std::string m_renameText;
+    std::optional<ChatSession> m_pendingDeleteSession;
+    std::string m_reloadToken;
+    std::optional<WebPageCommand> m_pageCommand;
+    bool m_appLocked = false;
+    bool m_showingLockSetup = false;
+    bool m_refreshingServices = false;
+    bool m_showAppCenter = false;
+    bool m_showingInlineSettings = false;
+    bool m_showAllSessionRows = false;
+    std::optional<std::string> m_lastSelectedID;
+    sigc::connection m_storeConnection;
+    sigc::connection m_accountConnection;
+    sigc::connection m_sessionFormConnection;
+    sigc::signal<void(Field)> m_changed;
+};
+
+} // namespace aurelo

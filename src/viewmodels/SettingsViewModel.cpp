@@ -1,0 +1,280 @@
+#include "viewmodels/SettingsViewModel.hpp"
+
+#include "platform/MainLoop.hpp"
+
+namespace aurelo {
+
+namespace {
+
+constexpr const char* kSwitchedMessage = "已自动切换到 ";
+constexpr const char* kProviderChangedMessage = "请保存并验证当前翻译服务";
+
+} // namespace
+
+SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& account,
+                                     AppLockStore& appLock, NotificationCenter& notifications)
+    : m_settings(settings), m_account(account), m_appLock(appLock), m_notifications(notifications) {
+    m_settingsConnection = m_settings.signalChanged().connect([this](SettingsStore::Field field) {
+        if (field != SettingsStore::Field::Provider || m_providerChangePending)
+            return;
+        // The reaction comes after the change has been handled in full, so it has the last word
+        // over whatever message the changer set with it ("已自动切换到 …").
+        m_providerChangePending = true;
+        postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
+            if (alive.expired())
+                return;
+            m_providerChangePending = false;
+            providerChanged();
+        });
+    });
+}
+
+SettingsViewModel::~SettingsViewModel() {
+    *m_alive = false;
+    m_settingsConnection.disconnect();
+}
+
+void SettingsViewModel::providerChanged() {
+    const std::string token = m_settings.configuration(m_settings.provider()).apiKey;
+    m_settings.setConnectionStatus(TranslationService::trimmed(token).empty()
+                                       ? ProviderConnectionStatus::notConfigured()
+                                       : ProviderConnectionStatus::unverified());
+    m_settings.setStatusMessage(kProviderChangedMessage);
+}
+
+void SettingsViewModel::start(std::function<void()> done) {
+    m_appLock.configure(m_account.username());
+    std::weak_ptr<bool> alive = m_alive;
+    m_account.refreshEngines([this, alive, done = std::move(done)]() mutable {
+        if (alive.expired())
+            return;
+        selectAvailableEngineIfNeeded();
+        refreshNotificationStatus(std::move(done));
+    });
+}
+
+std::vector<OfferedEngine> SettingsViewModel::providerChoices() const {
+    return offeredEngines(m_account.availableEngines());
+}
+
+std::optional<std::size_t> SettingsViewModel::selectedProviderIndex() const {
+    const auto choices = providerChoices();
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (choices[i].provider == m_settings.provider())
+            return i;
+    return std::nullopt;
+}
+
+void SettingsViewModel::chooseProvider(TranslationProvider provider) {
+    // Stored at once: the page has no save button, and a choice that only lived until the next
+    // start would quietly undo itself.
+    m_settings.storeProvider(provider);
+}
+
+void SettingsViewModel::selectAvailableEngineIfNeeded() {
+    const auto offered = providerChoices();
+    if (offered.empty())
+        return;
+    for (const auto& engine : offered)
+        if (engine.provider == m_settings.provider())
+            return;
+    switchToOfferedProvider(m_settings, offered.front().provider, kSwitchedMessage);
+}
+
+void SettingsViewModel::refreshEngines(std::function<void()> done) {
+    std::weak_ptr<bool> alive = m_alive;
+    m_account.refreshEngines([this, alive, done = std::move(done)] {
+        if (alive.expired())
+            return;
+        selectAvailableEngineIfNeeded();
+        if (done)
+            done();
+    });
+}
+
+void SettingsViewModel::validate(std::function<void()> done) {
+    if (!canValidate())
+        return;
+    m_settings.saveAndValidate(std::move(done));
+}
+
+bool SettingsViewModel::canValidate() const {
+    return m_settings.connectionStatus().kind() != ProviderConnectionStatus::Kind::Checking;
+}
+
+void SettingsViewModel::chooseInputLanguage(ChatLanguage language) {
+    m_settings.setInputLanguage(language);
+    m_settings.storeField(SettingsStore::Field::InputLanguage);
+}
+
+void SettingsViewModel::chooseOutgoingLanguage(ChatLanguage language) {
+    m_settings.setOutgoingLanguage(language);
+    m_settings.storeField(SettingsStore::Field::OutgoingLanguage);
+}
+
+void SettingsViewModel::chooseIncomingLanguage(ChatLanguage language) {
+    m_settings.setIncomingLanguage(language);
+    m_settings.storeField(SettingsStore::Field::IncomingLanguage);
+}
+
+void SettingsViewModel::choosePreferredTarget(TargetLanguage target) {
+    m_settings.setPreferredTarget(target);
+    m_settings.storeField(SettingsStore::Field::PreferredTarget);
+}
+
+void SettingsViewModel::chooseAutomaticMessageTranslation(bool enabled) {
+    m_settings.setAutomaticMessageTranslation(enabled);
+    m_settings.storeField(SettingsStore::Field::AutomaticMessageTranslation);
+}
+
+void SettingsViewModel::chooseAppearance(AppAppearance appearance) {
+    m_settings.setAppearance(appearance);
+}
+
+SettingsViewModel::NotificationState
+SettingsViewModel::notificationState(NotificationAuthorizationStatus status) {
+    using S = NotificationAuthorizationStatus;
+    switch (status) {
+    case S::Authorized:
+    case S::Provisional:
+    case S::Ephemeral:
+        return {true, "已开启"};
+    case S::NotDetermined:
+        return {false, "尚未开启"};
+    case S::Denied:
+        return {false, "已关闭"};
+    case S::Unknown:
+        break;
+    }
+    return {false, "未知"};
+}
+
+void SettingsViewModel::applyNotificationStatus(NotificationAuthorizationStatus status) {
+    const NotificationState state = notificationState(status);
+    if (state.authorized == m_notificationAuthorized && state.status == m_notificationStatus)
+        return;
+    m_notificationAuthorized = state.authorized;
+    m_notificationStatus = state.status;
+    m_changed.emit(Field::NotificationStatus);
+}
+
+void SettingsViewModel::refreshNotificationStatus(std::function<void()> done) {
+    std::weak_ptr<bool> alive = m_alive;
+    m_notifications.readAuthorizationStatus(
+        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) {
+            if (alive.expired())
+                return;
+            applyNotificationStatus(status);
+            if (done)
+                done();
+        });
+}
+
+void SettingsViewModel::requestNotificationPermission(std::function<void()> done) {
+    if (m_notificationAuthorized) {
+        openSystemNotificationSettings();
+        if (done)
+            postToMainLoop(std::move(done));
+        return;
+    }
+    std::weak_ptr<bool> alive = m_alive;
+    m_notifications.readAuthorizationStatus(
+        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) mutable {
+            if (alive.expired())
+                return;
+            if (status == NotificationAuthorizationStatus::Denied) {
+                // Asking again is pointless: only the desktop's settings can allow them now.
+                applyNotificationStatus(status);
+                openSystemNotificationSettings();
+                if (done)
+                    done();
+                return;
+            }
+            m_notifications.requestAuthorization([this, alive, done = std::move(done)]() mutable {
+                if (alive.expired())
+                    return;
+                refreshNotificationStatus(std::move(done));
+            });
+        });
+}
+
+void SettingsViewModel::openSystemNotificationSettings() {
+    m_notifications.openNotificationSettings();
+}
+
+std::string SettingsViewModel::notificationButtonTitle() const {
+    return m_notificationAuthorized ? "打开系统通知设置" : "开启通知";
+}
+
+void SettingsViewModel::setLockField(std::string& member, std::string text) {
+    if (member == text)
+        return;
+    member = std::move(text);
+    m_changed.emit(Field::LockFields);
+}
+
+void SettingsViewModel::setCurrentLockPassword(std::string text) {
+    setLockField(m_currentLockPassword, std::move(text));
+}
+
+void SettingsViewModel::setNewLockPassword(std::string text) {
+    setLockField(m_newLockPassword, std::move(text));
+}
+
+void SettingsViewModel::setConfirmLockPassword(std::string text) {
+    setLockField(m_confirmLockPassword, std::move(text));
+}
+
+void SettingsViewModel::clearLockFields() {
+    m_currentLockPassword.clear();
+    m_newLockPassword.clear();
+    m_confirmLockPassword.clear();
+    m_changed.emit(Field::LockFields);
+}
+
+bool SettingsViewModel::saveLockPassword() {
+    // On every failure the fields keep what was typed; the store's message says what was wrong.
+    if (m_appLock.hasPassword() && !m_appLock.verify(m_currentLockPassword))
+        return false;
+    if (!m_appLock.setPassword(m_newLockPassword, m_confirmLockPassword))
+        return false;
+    clearLockFields();
+    return true;
+}
+
+std::string SettingsViewModel::lockStatusText() const {
+    return m_appLock.hasPassword() ? "已设置" : "未设置";
+}
+
+std::string SettingsViewModel::lockButtonTitle() const {
+    return m_appLock.hasPassword() ? "更改锁屏密码" : "设置锁屏密码";
+}
+
+void SettingsViewModel::logout() {
+    m_account.logout();
+}
+
+std::string SettingsViewModel::appearanceLabel(AppAppearance appearance) {
+    switch (appearance) {
+    case AppAppearance::Light:
+        return "浅色模式";
+    case AppAppearance::Dark:
+        return "深色模式";
+    case AppAppearance::System:
+        break;
+    }
+    return "跟随系统";
+}
+
+std::string SettingsViewModel::statusSymbol(const ProviderConnectionStatus& status) {
+    switch (status.kind()) {
+    case ProviderConnectionStatus::Kind::Checking:
+        return "arrow.triangle.2.circlepath";
+    case ProviderConnectionStatus::Kind::Connected:
+        return "checkmark.circle.fill";
+    default:
+        return "info.circle";
+    }
+}
+
+} // namespace aurelo

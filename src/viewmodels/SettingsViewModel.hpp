@@ -1,0 +1,121 @@
+#pragma once
+
+// The settings page's own state and operations: the engine choice offered by the account, the
+// connection check, the notification status, the account and the personal lock password. The
+// page itself keeps nothing; everything it changes lives in the three stores. Widgets bind to it;
+// it knows none.
+
+#include "models/AccountStore.hpp"
+#include "models/AppLockStore.hpp"
+#include "models/SettingsStore.hpp"
+#include "platform/NotificationCenter.hpp"
+#include "viewmodels/ShellRules.hpp"
+
+#include <sigc++/sigc++.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace aurelo {
+
+class SettingsViewModel {
+public:
+    enum class Field { NotificationStatus, LockFields };
+
+    SettingsViewModel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
+                      NotificationCenter& notifications);
+    SettingsViewModel(const SettingsViewModel&) = delete;
+    SettingsViewModel& operator=(const SettingsViewModel&) = delete;
+    ~SettingsViewModel();
+
+    SettingsStore& settings() { return m_settings; }
+    AccountStore& account() { return m_account; }
+    AppLockStore& appLock() { return m_appLock; }
+
+    const std::string& notificationStatus() const { return m_notificationStatus; }
+    bool notificationAuthorized() const { return m_notificationAuthorized; }
+    const std::string& currentLockPassword() const { return m_currentLockPassword; }
+    const std::string& newLockPassword() const { return m_newLockPassword; }
+    const std::string& confirmLockPassword() const { return m_confirmLockPassword; }
+    void setCurrentLockPassword(std::string text);
+    void setNewLockPassword(std::string text);
+    void setConfirmLockPassword(std::string text);
+
+    // Each time the page is shown: bind the lock to the account, fetch the engine list, keep the
+    // provider among the offered engines, read the notification status. `done` runs on the main
+    // loop when all of it has finished.
+    void start(std::function<void()> done = {});
+
+    // Engines.
+    // The "服务商" entries: the account's engines of known providers, by the engine's label.
+    std::vector<OfferedEngine> providerChoices() const;
+    // The position of the selected provider among providerChoices(); nullopt when not offered.
+    std::optional<std::size_t> selectedProviderIndex() const;
+    void chooseProvider(TranslationProvider provider);
+    // Switches to the first offered engine when the selected provider is not offered.
+    void selectAvailableEngineIfNeeded();
+    void refreshEngines(std::function<void()> done = {});
+    void validate(std::function<void()> done = {});
+    bool canValidate() const;
+
+    // The other choices of the page; each is stored as it is made.
+    void chooseInputLanguage(ChatLanguage language);
+    void chooseOutgoingLanguage(ChatLanguage language);
+    void chooseIncomingLanguage(ChatLanguage language);
+    void choosePreferredTarget(TargetLanguage target);
+    void chooseAutomaticMessageTranslation(bool enabled);
+    void chooseAppearance(AppAppearance appearance);
+
+    // Notifications.
+    void refreshNotificationStatus(std::function<void()> done = {});
+    void requestNotificationPermission(std::function<void()> done = {});
+    void openSystemNotificationSettings();
+    std::string notificationButtonTitle() const;
+
+    // Lock password. Returns whether it was saved; the three fields are cleared only then.
+    bool saveLockPassword();
+    std::string lockStatusText() const;
+    std::string lockButtonTitle() const;
+
+    void logout();
+
+    // The notification state shown for a status.
+    struct NotificationState {
+        bool authorized = false;
+        std::string status;
+        friend bool operator==(const NotificationState&, const NotificationState&) = default;
+    };
+    static NotificationState notificationState(NotificationAuthorizationStatus status);
+    static std::string appearanceLabel(AppAppearance appearance);
+    // The symbol of the connection status line.
+    static std::string statusSymbol(const ProviderConnectionStatus& status);
+
+    sigc::signal<void(Field)>& signalChanged() { return m_changed; }
+
+private:
+    void providerChanged();
+    void applyNotificationStatus(NotificationAuthorizationStatus status);
+    void setLockField(std::string& member, std::string text);
+    void clearLockFields();
+
+    SettingsStore& m_settings;
+    AccountStore& m_account;
+    AppLockStore& m_appLock;
+    NotificationCenter& m_notifications;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    sigc::connection m_settingsConnection;
+    bool m_providerChangePending = false;
+
+    std::string m_notificationStatus = "正在检查";
+    bool m_notificationAuthorized = false;
+    std::string m_currentLockPassword;
+    std::string m_newLockPassword;
+    std::string m_confirmLockPassword;
+
+    sigc::signal<void(Field)> m_changed;
+};
+
+} // namespace aurelo

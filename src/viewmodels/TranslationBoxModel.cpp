@@ -1,0 +1,126 @@
+#include "viewmodels/TranslationBoxModel.hpp"
+
+#include <glib.h>
+
+namespace aurelo {
+
+TranslationBoxModel::TranslationBoxModel(SessionStore& store, SettingsStore& settings,
+                                         const TranslationService& translator)
+    : m_store(store), m_settings(settings), m_translator(translator),
+      m_translationRequestID(newSessionID()) {}
+
+template <typename T> void TranslationBoxModel::assign(T& member, T value, Field field) {
+    if (member == value)
+        return;
+    member = std::move(value);
+    m_changed.emit(field);
+}
+
+bool TranslationBoxModel::containsChinese(std::string_view text) {
+    const char* p = text.data();
+    const char* end = text.data() + text.size();
+    while (p < end) {
+        gunichar c = g_utf8_get_char_validated(p, end - p);
+        if (c == gunichar(-1) || c == gunichar(-2)) {
+            ++p; // a broken byte is not Chinese; look at the rest
+            continue;
+        }
+        if (c >= 0x4E00 && c <= 0x9FFF)
+            return true;
+        p = g_utf8_next_char(p);
+    }
+    return false;
+}
+
+void TranslationBoxModel::setInput(std::string text) {
+    if (text != m_translatedSource)
+        assign(m_readyToInsert, false, Field::ReadyToInsert);
+    assign(m_input, std::move(text), Field::Input);
+}
+
+void TranslationBoxModel::performTranslation() {
+    const std::string text = TranslationService::trimmed(m_input);
+    if (text.empty() || m_translating || !m_store.selectedID())
+        return;
+    const std::string sessionID = *m_store.selectedID();
+    const std::string requestID = newSessionID();
+    m_translationRequestID = requestID;
+    assign(m_errorMessage, std::string(), Field::ErrorMessage);
+    assign(m_translating, true, Field::Translating);
+    assign(m_readyToInsert, false, Field::ReadyToInsert);
+
+    std::string target;
+    switch (m_settings.preferredTarget()) {
+    case TargetLanguage::Automatic:
+        target = containsChinese(m_input) ? "en" : "zh-CN";
+        break;
+    case TargetLanguage::English:
+        target = "en";
+        break;
+    case TargetLanguage::Chinese:
+        target = "zh-CN";
+        break;
+    }
+
+    // The box always uses the global engine, never the selected account's.
+    m_translator.translate(
+        text, target, m_settings.configuration(m_settings.provider()),
+        [this, alive = std::weak_ptr<bool>(m_alive), requestID, sessionID, text,
+         target](ServiceOutcome<TranslationResult> outcome) {
+            if (alive.expired())
+                return;
+            const bool current = m_translationRequestID == requestID;
+            if (current && m_store.selectedID() == sessionID) {
+                if (outcome) {
+                    assign(m_output, outcome->text, Field::Output);
+                    assign(m_detected, outcome->detectedLanguage.value_or(""), Field::Detected);
+                    m_translatedSource = text;
+                    assign(m_readyToInsert, containsChinese(text) && target == "en",
+                           Field::ReadyToInsert);
+                } else {
+                    assign(m_errorMessage, describe(outcome.error()), Field::ErrorMessage);
+                }
+            }
+            if (current)
+                assign(m_translating, false, Field::Translating);
+        });
+}
+
+void TranslationBoxModel::insertOutput() {
+    if (m_output.empty() || !m_store.selectedID())
+        return;
+    m_textInsertion = WebTextInsertion{newSessionID(), *m_store.selectedID(), m_output};
+    m_changed.emit(Field::TextInsertion);
+    assign(m_readyToInsert, false, Field::ReadyToInsert);
+    m_focusRequested.emit(true);
+}
+
+std::optional<std::string> TranslationBoxModel::copyOutput() const {
+    if (m_output.empty())
+        return std::nullopt;
+    return m_output;
+}
+
+void TranslationBoxModel::reset() {
+    m_translationRequestID = newSessionID();
+    assign(m_translating, false, Field::Translating);
+    if (m_textInsertion) {
+        m_textInsertion.reset();
+        m_changed.emit(Field::TextInsertion);
+    }
+    assign(m_input, std::string(), Field::Input);
+    assign(m_output, std::string(), Field::Output);
+    assign(m_detected, std::string(), Field::Detected);
+    assign(m_errorMessage, std::string(), Field::ErrorMessage);
+    assign(m_readyToInsert, false, Field::ReadyToInsert);
+    m_translatedSource.clear();
+}
+
+void TranslationBoxModel::clearTranslation() { reset(); }
+
+void TranslationBoxModel::cancelTranslationForSessionSwitch() {
+    reset();
+    m_focusRequested.emit(false);
+}
+
+} // namespace aurelo

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "models/ChatLanguage.hpp"
+#include "translation/TranslationTypes.hpp"
+#include "models/WebPageCommand.hpp"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace aurelo {
+
+// What the window hands the host of one session, field for field. Fields marked "creation" are
+// read only when the view is built; the window replaces the host when one of them changes.
+struct ChatWebViewInputs {
+    std::string sessionID;                                   // creation
+    std::string pageURL;                                     // creation
+    TranslationConfiguration translationConfiguration;       // every update
+    bool automaticMessageTranslation = false;                // creation
+    bool receiveTranslationEnabled = true;                   // creation
+    double translationFontSize = 16.0;                       // creation
+    std::string translationFontColor = "#D4AF37";            // creation
+    bool isActive = false;                                   // every update
+    ChatLanguage inputLanguage = ChatLanguage::Chinese;      // creation
+    ChatLanguage outgoingLanguage = ChatLanguage::English;   // creation
+    ChatLanguage incomingLanguage = ChatLanguage::Chinese;   // creation
+    ChatLanguage ownMessageLanguage = ChatLanguage::Chinese; // creation
+    std::string proxyType = "http";                          // creation
+    std::string proxyHost;                                   // creation
+    std::optional<long long> proxyPort;                      // creation
+    std::string reloadToken;                                 // every update
+    double pageZoom = 1.0;                                   // every update
+    AppAppearance appearance = AppAppearance::System;        // every update
+    // Two-way bindings: the host empties them when it consumes the request. A null pointer is
+    // the constant empty binding that unselected hosts receive.
+    std::optional<WebTextInsertion>* textInsertion = nullptr; // every update
+    std::optional<WebPageCommand>* pageCommand = nullptr;     // every update
+    std::function<void(int)> onUnreadCountChanged;            // creation
+};
+
+} // namespace aurelo

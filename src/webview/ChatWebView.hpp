@@ -1,0 +1,113 @@
+#pragma once
+
+#include "platform/GRef.hpp"
+#include "web/TranslationBridge.hpp"
+#include "webview/WebEnvironment.hpp"
+#include "web/ChatWebViewInputs.hpp"
+
+#include <gtkmm/box.h>
+#include <gtkmm/filechoosernative.h>
+#include <webkit/webkit.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace aurelo {
+
+// The host of one chat session: a WebKitWebView on the session's own network session (its data,
+// cache and proxy), with the page script injected into our private script world "aurelo" and the
+// bridge handler registered in that world only. The page's own scripts live in the main world, so
+// they can neither post to the bridge nor call or replace the functions our script defines, and
+// every answer and page command is evaluated in our world too.
+class ChatWebView : public Gtk::Box {
+public:
+    using Inputs = ChatWebViewInputs;
+    class Coordinator;
+
+    static constexpr const char* kScriptWorld = "aurelo";
+    static constexpr const char* kHandlerName = "translationBridge";
+    static constexpr const char* kUserAgent =
+        "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like "
+        "Gecko) Version/17.5 Safari/605.1.15";
+
+    // Builds the view from the creation fields of `inputs` and starts loading the page.
+    ChatWebView(const Inputs& inputs, WebEnvironment& environment);
+    ~ChatWebView() override;
+
+    // Applies the fields that may change while the page lives; consumes a pending page command
+    // and an insertion meant for this session.
+    void update(const Inputs& inputs);
+
+    WebKitWebView* webView() const { return m_webView.get(); }
+    Coordinator& coordinator() { return *m_coordinator; }
+    const std::string& sessionID() const { return m_sessionID; }
+
+    // Evaluates `script` in our script world without waiting for a result.
+    static void evaluateInPrivateWorld(WebKitWebView* view, const std::string& script);
+
+private:
+    std::string m_sessionID;
+    GRef<WebKitUserContentManager> m_contentManager;
+    GRef<WebKitWebView> m_webView;
+    std::unique_ptr<Coordinator> m_coordinator;
+};
+
+// The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and
+// notification handler. It holds the view weakly and disconnects every handler when it goes.
+class ChatWebView::Coordinator {
+public:
+    Coordinator(WebKitWebView* view, WebKitUserContentManager* contentManager,
+                WebKitNetworkSession* networkSession, WebEnvironment& environment);
+    Coordinator(const Coordinator&) = delete;
+    Coordinator& operator=(const Coordinator&) = delete;
+    ~Coordinator();
+
+    TranslationBridge& bridge() { return m_bridge; }
+    std::string lastReloadToken;
+    // Downloads in progress and the file each one is written to.
+    const std::map<WebKitDownload*, std::filesystem::path>& downloadDestinations() const {
+        return m_downloadDestinations;
+    }
+
+private:
+    static void scriptMessageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self);
+    static gboolean decidePolicyCallback(WebKitWebView*, WebKitPolicyDecision* decision,
+                                         WebKitPolicyDecisionType type, gpointer self);
+    static GtkWidget* createCallback(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static gboolean runFileChooserCallback(WebKitWebView*, WebKitFileChooserRequest* request,
+                                           gpointer self);
+    static gboolean showNotificationCallback(WebKitWebView*, WebKitNotification*, gpointer self);
+    static gboolean permissionRequestCallback(WebKitWebView*, WebKitPermissionRequest* request,
+                                              gpointer self);
+    static void downloadStartedCallback(WebKitNetworkSession*, WebKitDownload* download,
+                                        gpointer self);
+    static gboolean decideDestinationCallback(WebKitDownload* download, const char* suggested,
+                                              gpointer self);
+    static void downloadFinishedCallback(WebKitDownload* download, gpointer self);
+    static void downloadFailedCallback(WebKitDownload* download, GError* error, gpointer self);
+    static void viewGoneCallback(gpointer self, GObject* view);
+
+    void evaluate(const std::string& script);
+    std::filesystem::path downloadFolder() const;
+    void forgetDownload(WebKitDownload* download);
+
+    WebKitWebView* m_webView; // weak: cleared when the view is finalised
+    GRef<WebKitUserContentManager> m_contentManager;
+    GRef<WebKitNetworkSession> m_networkSession;
+    WebEnvironment& m_environment;
+    TranslationBridge m_bridge;
+    std::map<WebKitDownload*, std::filesystem::path> m_downloadDestinations;
+    std::map<WebKitDownload*, GRef<WebKitDownload>> m_downloads; // every download we listen to
+    Glib::RefPtr<Gtk::FileChooserNative> m_fileChooser;
+    sigc::connection m_fileChooserResponse;
+    // The page's request the open chooser answers; a page waits for exactly one answer.
+    GRef<WebKitFileChooserRequest> m_fileChooserRequest;
+};
+
+// Light or dark for the web content: follows the desktop (System) or forces one. WebKitGTK takes
+// the page's preferred colour scheme from GTK's "prefer dark" setting, which is per display, so
+// every session's view follows the same application-wide appearance.
+void applyAppearance(AppAppearance appearance);
+
+} // namespace aurelo

@@ -1,0 +1,134 @@
+// The layers of the product are libraries, and each library sees only the include roots of the
+// libraries it links. This test reads the #include lines themselves, so that an include that
+// runs up a layer is reported by name even where the build would only say "file not found", and
+// so that the display-free layers stay free of toolkit and WebKit headers.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each library's folder and the folders it may include from (its own and those of the libraries
+// it links, directly or through them). Keep in step with the DEPENDS of the folders' CMakeLists.
+const std::map<std::string, std::set<std::string>>& allowedIncludes() {
+    static const std::map<std::string, std::set<std::string>> table = {
+        {"src/platform", {"platform"}},
+        {"src/translation", {"platform", "translation"}},
+        {"src/models", {"platform", "translation", "models"}},
+        {"src/captions", {"platform", "translation", "captions"}},
+        {"src/update", {"platform", "translation", "update"}},
+        {"src/web", {"platform", "translation", "models", "web"}},
+        {"src/viewmodels", {"platform", "translation", "models", "web", "viewmodels"}},
+        {"src/webview", {"platform", "translation", "models", "web", "webview"}},
+        {"src/views",
+         {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
+          "views"}},
+        {"src/app",
+         {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
+          "views", "app"}},
+        {"service", {"platform", "translation", "service"}},
+    };
+    return table;
+}
+
+// Libraries that a test drives without a display: no widget toolkit, no WebKit.
+const std::set<std::string> kDisplayFree = {"src/platform", "src/translation", "src/models",
+                                            "src/captions", "src/update",      "src/web",
+                                            "src/viewmodels", "service"};
+
+struct Violation {
+    std::string file;
+    int line = 0;
+    std::string text;
+};
+
+std::vector<Violation> findViolations(const fs::path& root) {
+    static const std::regex projectInclude(R"(^\s*#\s*include\s*"([A-Za-z0-9_]+)/)");
+    static const std::regex toolkitInclude(R"(^\s*#\s*include\s*<(gtk|gtkmm|gdk|gdkmm|webkit|jsc)[-/.0-9]*)");
+    std::vector<Violation> found;
+    const auto& table = allowedIncludes();
+
+    // A folder under src/ that the table does not know is itself a violation: a new library must
+    // say where it sits before it can be checked.
+    if (fs::is_directory(root / "src")) {
+        for (const auto& entry : fs::directory_iterator(root / "src")) {
+            const auto folder = "src/" + entry.path().filename().string();
+            if (entry.is_directory() && !table.contains(folder))
+                found.push_back({folder, 0, "folder not in the layer table"});
+        }
+    }
+
+    for (const auto& [folder, allowed] : table) {
+        const auto dir = root / folder;
+        if (!fs::is_directory(dir))
+            continue;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            const auto extension = entry.path().extension();
+            if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".hpp"))
+                continue;
+            std::ifstream in(entry.path());
+            std::string line;
+            int number = 0;
+            while (std::getline(in, line)) {
+                ++number;
+                std::smatch match;
+                const auto file = fs::relative(entry.path(), root).string();
+                if (std::regex_search(line, match, projectInclude) && !allowed.contains(match[1]))
+                    found.push_back({file, number, line});
+                else if (kDisplayFree.contains(folder) && std::regex_search(line, toolkitInclude))
+                    found.push_back({file, number, line});
+            }
+        }
+    }
+    return found;
+}
+
+std::string describe(const std::vector<Violation>& violations) {
+    std::string text;
+    for (const auto& v : violations)
+        text += v.file + ":" + std::to_string(v.line) + ": " + v.text + "\n";
+    return text;
+}
+
+TEST(Layering, ProductIncludesOnlyTheLayersItLinks) {
+    const auto violations = findViolations(AURELO_SOURCE_ROOT);
+    EXPECT_TRUE(violations.empty()) << describe(violations);
+}
+
+TEST(Layering, ReportsUpwardIncludesToolkitHeadersAndUnknownFolders) {
+    const auto root = fs::temp_directory_path() / ("aurelo-layering-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const auto write = [&](const std::string& path, const std::string& text) {
+        fs::create_directories((root / path).parent_path());
+        std::ofstream(root / path) << text;
+    };
+    write("src/models/Store.hpp", "#include \"platform/UserDefaults.hpp\"\n"
+                                  "#include \"views/ContentView.hpp\"\n");
+    write("src/viewmodels/Model.cpp", "#include \"web/ChatWebViewInputs.hpp\"\n"
+                                      "  #  include <gtkmm/button.h>\n");
+    write("src/views/Widget.cpp", "#include <gtkmm/button.h>\n#include \"viewmodels/Model.hpp\"\n");
+    write("src/webview/Host.cpp", "#include \"viewmodels/ContentViewModel.hpp\"\n");
+    write("service/Server.cpp", "#include \"models/SessionStore.hpp\"\n#include <webkit/webkit.h>\n");
+    write("src/newlayer/Thing.cpp", "");
+
+    const auto violations = findViolations(root);
+    std::set<std::string> where;
+    for (const auto& v : violations)
+        where.insert(v.file + ":" + std::to_string(v.line));
+    EXPECT_EQ(where, (std::set<std::string>{"src/models/Store.hpp:2", "src/viewmodels/Model.cpp:2",
+                                            "src/webview/Host.cpp:1", "service/Server.cpp:1",
+                                            "service/Server.cpp:2", "src/newlayer:0"}))
+        << describe(violations);
+    fs::remove_all(root);
+}
+
+} // namespace

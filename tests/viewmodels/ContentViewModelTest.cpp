@@ -1,0 +1,265 @@
+// The main view's rules, driven without a display over real stores.
+
+#include "support/ShellTestFixture.hpp"
+
+#include "viewmodels/ShellRules.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using Field = ContentViewModel::Field;
+
+class ContentViewModelTest : public ShellTestFixture {};
+
+TEST_F(ContentViewModelTest, IdentityHoldsTheSendFlagEvenWhereThePageIgnoresIt) {
+    ChatSession telegram = addSession("电报", "https://web.telegram.org/k/");
+    telegram.sendTranslationEnabled = true;
+    store.updateSession(telegram);
+
+    auto inputs = model.webViewInputs(telegram);
+    EXPECT_FALSE(inputs.automaticMessageTranslation) << "send translation is for WhatsApp only";
+    EXPECT_EQ(model.webViewIdentity(telegram),
+              telegram.id + "-true-true-16.0-#D4AF37-auto-en-zh-CN-zh-CN-google--0");
+}
+
+TEST_F(ContentViewModelTest, OnlyIdentityChangesRebuildAPage) {
+    ChatSession first = store.sessions().front();
+    ChatSession second = addSession("second");
+    const std::string firstBefore = model.webViewIdentity(first);
+    const std::string secondBefore = model.webViewIdentity(second);
+
+    second.translationFontColor = "#FF0000";
+    second.proxyHost = "127.0.0.1";
+    second.proxyPort = 1080;
+    store.updateSession(second);
+    EXPECT_EQ(model.webViewIdentity(first), firstBefore);
+    EXPECT_NE(model.webViewIdentity(second), secondBefore);
+    EXPECT_TRUE(model.webViewIdentity(second).ends_with("-#FF0000-auto-en-zh-CN-zh-CN-google-127.0.0.1-1080"));
+
+    // Zoom, selection and the reload token reach the pages without rebuilding them.
+    model.zoomIn();
+    model.selectAndReload(first.id);
+    EXPECT_EQ(model.webViewIdentity(first), firstBefore);
+    auto inputs = model.webViewInputs(first);
+    EXPECT_DOUBLE_EQ(inputs.pageZoom, 1.1);
+    EXPECT_TRUE(inputs.isActive);
+    EXPECT_EQ(inputs.reloadToken, model.reloadToken());
+
+    // The global look is the fallback of sessions without their own.
+    preferences.setTranslationFontSize(18.5);
+    EXPECT_NE(model.webViewIdentity(first), firstBefore);
+    EXPECT_NE(model.webViewIdentity(first).find("-18.5-"), std::string::npos);
+}
+
+TEST_F(ContentViewModelTest, ZoomStaysInRangeAndLabelsTheNextStep) {
+    EXPECT_EQ(model.nextZoomLabel(0.1), "110%");
+    EXPECT_EQ(model.nextZoomLabel(-0.1), "90%");
+    for (int i = 0; i < 15; ++i)
+        model.zoomIn();
+    EXPECT_DOUBLE_EQ(preferences.pageZoom(), 2.0);
+    EXPECT_EQ(model.nextZoomLabel(0.1), "200%");
+    for (int i = 0; i < 20; ++i)
+        model.zoomOut();
+    EXPECT_DOUBLE_EQ(preferences.pageZoom(), 0.5);
+    EXPECT_EQ(model.nextZoomLabel(-0.1), "50%");
+    model.resetZoom();
+    EXPECT_EQ(defaults->number(MainWindowPreferences::kPageZoomKey), 1.0);
+}
+
+TEST_F(ContentViewModelTest, TabBadges) {
+    EXPECT_EQ(ContentViewModel::unreadBadgeText(std::nullopt), std::nullopt);
+    EXPECT_EQ(ContentViewModel::unreadBadgeText(0), std::nullopt);
+    EXPECT_EQ(ContentViewModel::unreadBadgeText(1), "1");
+    EXPECT_EQ(ContentViewModel::unreadBadgeText(99), "99");
+    EXPECT_EQ(ContentViewModel::unreadBadgeText(120), "99+");
+    const std::string id = store.sessions().front().id;
+    store.setUnreadCount(120, id);
+    EXPECT_EQ(model.tabBadgeText(id), "99+");
+}
+
+TEST_F(ContentViewModelTest, DeleteAsksFirstFromTheCloseButtonOnly) {
+    ChatSession doomed = addSession("王磊客户");
+    model.askToDelete(doomed);
+    EXPECT_EQ(model.deleteConfirmationTitle(), "确认删除“王磊客户”？");
+    model.cancelDelete();
+    EXPECT_EQ(store.sessions().size(), 2u);
+    EXPECT_EQ(model.deleteConfirmationTitle(), "确认删除“此账号”？");
+
+    model.askToDelete(doomed);
+    model.confirmDelete();
+    EXPECT_EQ(store.sessions().size(), 1u);
+    EXPECT_FALSE(model.pendingDeleteSession());
+
+    ChatSession other = addSession("other");
+    model.deleteNow(other);
+    EXPECT_EQ(store.sessions().size(), 1u);
+}
+
+TEST_F(ContentViewModelTest, RenameSelectsAndSavesThroughTheStore) {
+    ChatSession first = store.sessions().front();
+    addSession("second");
+    model.beginRename(first.id);
+    EXPECT_EQ(store.selectedID(), first.id);
+    EXPECT_TRUE(model.showingRename());
+    EXPECT_EQ(model.renameText(), first.name);
+    model.setRenameText("  新名字 ");
+    model.saveRename();
+    EXPECT_FALSE(model.showingRename());
+    EXPECT_EQ(store.sessions().front().name, "新名字");
+}
+
+TEST_F(ContentViewModelTest, DroppedTabsMustCarryASessionID) {
+    ChatSession first = store.sessions().front();
+    ChatSession second = addSession("second");
+    EXPECT_FALSE(model.moveTab("not a uuid", first.id));
+    EXPECT_FALSE(model.moveTab("", first.id));
+    EXPECT_EQ(store.sessions().front().id, first.id);
+
+    std::string lower = second.id;
+    for (auto& c : lower)
+        c = static_cast<char>(std::tolower(c));
+    EXPECT_TRUE(model.moveTab(lower, first.id));
+    EXPECT_EQ(store.sessions().front().id, second.id);
+}
+
+TEST_F(ContentViewModelTest, LockNeedsAPasswordFirstAndUnlocksOnlyWithIt) {
+    model.requestApplicationLock();
+    EXPECT_TRUE(model.showingLockSetup()) << "no password yet: the setup sheet, not the lock";
+    EXPECT_FALSE(model.appLocked());
+
+    EXPECT_FALSE(model.saveLockSetup("abcd", "abce"));
+    EXPECT_TRUE(model.showingLockSetup());
+    EXPECT_FALSE(appLock.message().empty());
+
+    EXPECT_TRUE(model.saveLockSetup("abcd", "abcd"));
+    EXPECT_FALSE(model.showingLockSetup());
+    EXPECT_TRUE(model.appLocked());
+
+    EXPECT_FALSE(model.unlockApplication("wrong"));
+    EXPECT_TRUE(model.appLocked());
+    EXPECT_TRUE(model.unlockApplication("abcd"));
+    EXPECT_FALSE(model.appLocked());
+
+    model.requestApplicationLock();
+    EXPECT_TRUE(model.appLocked()) << "with a password the lock comes at once";
+}
+
+TEST_F(ContentViewModelTest, PanelsAreExclusiveAndSelectionClosesThem) {
+    model.setShowAppCenter(true);
+    model.openSettingsPanel();
+    EXPECT_FALSE(model.showAppCenter());
+    EXPECT_TRUE(model.showingInlineSettings());
+    model.setShowAppCenter(true);
+    EXPECT_FALSE(model.showingInlineSettings());
+
+    ChatSession telegram = addSession("电报", "https://web.telegram.org/k/");
+    model.showSession("00000000-0000-0000-0000-000000000000");
+    EXPECT_TRUE(model.showAppCenter()) << "an unknown id is ignored";
+    model.showSession(store.sessions().front().id);
+    EXPECT_FALSE(model.showAppCenter());
+    EXPECT_EQ(store.selectedID(), store.sessions().front().id);
+    EXPECT_TRUE(model.isPageShown(store.sessions().front().id));
+    EXPECT_FALSE(model.isPageShown(telegram.id));
+}
+
+TEST_F(ContentViewModelTest, WholePageCommandsArriveAfterTheSelection) {
+    ChatSession second = addSession("second");
+    model.selectTab(store.sessions().front().id);
+    model.translateWholePage(second.id);
+    EXPECT_EQ(store.selectedID(), second.id);
+    EXPECT_FALSE(model.pageCommand()) << "the command follows on the next turn of the loop";
+    ASSERT_TRUE(runMainLoopUntil([&] { return model.pageCommand().has_value(); }));
+    EXPECT_EQ(model.pageCommand()->action, WebPageCommand::Action::TranslateToChinese);
+}
+
+TEST_F(ContentViewModelTest, RefreshReloadsThePagesEvenWhenItFails) {
+    const std::string before = model.reloadToken();
+    model.refreshServices(); // not logged in: nothing to ask, the pages reload anyway
+    EXPECT_TRUE(model.refreshingServices() || model.reloadToken() != before);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !model.refreshingServices(); }));
+    EXPECT_NE(model.reloadToken(), before);
+}
+
+TEST_F(ContentViewModelTest, GoldColourMigrationRunsOnce) {
+    preferences.setTranslationFontColor("#18a058");
+    model.appear();
+    EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
+    EXPECT_EQ(defaults->boolean(MainWindowPreferences::kDidAdoptGoldTranslationColorKey), true);
+    preferences.setTranslationFontColor("#18A058");
+    model.appear();
+    EXPECT_EQ(preferences.translationFontColor(), "#18A058") << "only once";
+}
+
+TEST_F(ContentViewModelTest, AnotherColourSurvivesTheMigration) {
+    preferences.setTranslationFontColor("#FF0000");
+    MainWindowPreferences reread(*defaults);
+    reread.adoptGoldTranslationColor();
+    EXPECT_EQ(reread.translationFontColor(), "#FF0000");
+}
+
+TEST(MainWindowPreferencesDefaults, FirstStartAndDamagedValues) {
+    TestDirectory directory;
+    UserDefaults defaults(directory.path() / "defaults.json");
+    (void)defaults.set(MainWindowPreferences::kPageZoomKey, "big");
+    (void)defaults.set(MainWindowPreferences::kShowTranslationBoxKey, 1);
+    MainWindowPreferences preferences(defaults);
+    EXPECT_DOUBLE_EQ(preferences.pageZoom(), 1.0);
+    EXPECT_TRUE(preferences.showTranslationBox());
+    EXPECT_TRUE(preferences.showQuickTranslationSettings());
+    EXPECT_TRUE(preferences.receiveTranslationEnabled());
+    EXPECT_FALSE(preferences.groupTranslationEnabled());
+    EXPECT_DOUBLE_EQ(preferences.translationFontSize(), 16.0);
+    EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
+    EXPECT_FALSE(preferences.doNotDisturb());
+}
+
+class ShellRulesTest : public ShellTestFixture {};
+
+TEST_F(ShellRulesTest, EngineListSwitchesToTheFirstOfferedProvider) {
+    settings.setProvider(TranslationProvider::OpenAI);
+    EXPECT_FALSE(applyEngineListChange({}, settings));
+    EXPECT_FALSE(applyEngineListChange({"google", "openai"}, settings));
+    EXPECT_FALSE(applyEngineListChange({"apertium", "deepl"}, settings));
+    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
+
+    EXPECT_TRUE(applyEngineListChange({"deepl"}, settings));
+    EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
+    EXPECT_EQ(defaults->string("translationProvider"), "deepl");
+    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
+    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
+}
+
+TEST_F(ShellRulesTest, ShortcutMenuHoldsTheFirstNineSessions) {
+    for (int i = 2; i <= 12; ++i)
+        addSession("客服" + std::to_string(i));
+    auto items = sessionShortcutItems(store.sessions());
+    ASSERT_EQ(items.size(), 9u);
+    EXPECT_EQ(items[0].title, "1. " + store.sessions()[0].name);
+    EXPECT_EQ(items[8].title, "9. 客服9");
+    EXPECT_EQ(items[8].accelerator, "<Primary>9");
+    EXPECT_EQ(items[8].sessionID, store.sessions()[8].id);
+}
+
+TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {
+    EXPECT_EQ(detectedLanguageLabel(""), std::nullopt);
+    EXPECT_EQ(detectedLanguageLabel("zh-CN"), "中文");
+    EXPECT_EQ(detectedLanguageLabel("zh-TW"), "中文");
+    EXPECT_EQ(detectedLanguageLabel("en"), "英语");
+    EXPECT_EQ(detectedLanguageLabel("ja"), "ja");
+}
+
+TEST(CaptionCopyText, SourceAloneOrBothLabelled) {
+    EXPECT_EQ(captionCopyText("", "你好"), std::nullopt);
+    EXPECT_EQ(captionCopyText("hello", ""), "hello");
+    EXPECT_EQ(captionCopyText("hello", "你好"), "原文：hello\n中文：你好");
+}
+
+TEST(LoginButton, EnabledOnlyWithBothFieldsAndNoLoginRunning) {
+    EXPECT_FALSE(loginButtonEnabled("", "pw", false));
+    EXPECT_FALSE(loginButtonEnabled("user", "", false));
+    EXPECT_TRUE(loginButtonEnabled(" ", " ", false)) << "spaces count as filled";
+    EXPECT_FALSE(loginButtonEnabled("user", "pw", true));
+}
+
+} // namespace
+} // namespace aurelo::test

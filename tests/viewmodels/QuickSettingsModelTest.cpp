@@ -1,0 +1,92 @@
+// The quick-settings strip: what it shows for the selected account and where its writes go.
+
+#include "support/ShellTestFixture.hpp"
+
+namespace aurelo::test {
+namespace {
+
+class QuickSettingsTest : public ShellTestFixture {
+protected:
+    QuickSettingsModel& quick = model.quickSettings();
+
+    const ChatSession& selected() const {
+        for (const auto& session : store.sessions())
+            if (session.id == store.selectedID())
+                return session;
+        throw std::logic_error("no selection");
+    }
+
+    void offerEngines(const UserDefaults::Json& engines) {
+        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
+        fake.enqueue("/api/engines", ScriptedAnswer::json(200, {{"engines", engines}}));
+        bool done = false;
+        account.login("alice", "pw", [&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
+    }
+};
+
+TEST_F(QuickSettingsTest, AnAccountWithoutItsOwnValuesShowsTheGlobals) {
+    // The store always holds a selected account (a first start gets a default one).
+    settings.setIncomingLanguage(ChatLanguage::Japanese);
+    settings.setOutgoingLanguage(ChatLanguage::German);
+    settings.setProvider(TranslationProvider::Claude);
+    EXPECT_EQ(quick.summaryLine(), "收到 → 日语   ·   发送 → 德语");
+    EXPECT_EQ(quick.provider(), "claude");
+    EXPECT_EQ(quick.selectedProviderLabel(), "Claude");
+}
+
+TEST_F(QuickSettingsTest, ReadsFallBackToGlobalsUntilTheAccountHasItsOwn) {
+    addSession("客服一");
+    preferences.setReceiveTranslationEnabled(false);
+    preferences.setTranslationFontColor("garbage");
+    settings.setAutomaticMessageTranslation(false);
+    EXPECT_FALSE(quick.receiveTranslationEnabled());
+    EXPECT_FALSE(quick.sendTranslationEnabled());
+    EXPECT_EQ(quick.translationFontColor(), kGoldFallbackColor);
+    EXPECT_EQ(quick.inputLanguageCode(), "auto");
+
+    quick.setReceiveTranslationEnabled(true);
+    quick.setSendTranslationEnabled(true);
+    quick.setTranslationFontColor({1.0, 0.5, 0.0});
+    quick.setTranslationFontSize(20);
+    quick.setInputLanguageCode("ja");
+    EXPECT_EQ(selected().receiveTranslationEnabled, true);
+    EXPECT_EQ(selected().sendTranslationEnabled, true);
+    EXPECT_EQ(selected().translationFontColor, "#FF7F00");
+    EXPECT_EQ(selected().translationFontSize, 20);
+    EXPECT_EQ(selected().inputLanguageCode, "ja");
+    // The globals were not touched, and the account's values are stored.
+    EXPECT_FALSE(preferences.receiveTranslationEnabled());
+    EXPECT_NE(UserDefaults(defaultsFile).value(SessionStore::kSessionsKey)->dump().find("#FF7F00"),
+              std::string::npos);
+}
+
+TEST_F(QuickSettingsTest, OutgoingLanguageIsNeverChineseOrAutomatic) {
+    auto& session = addSession("客服一");
+    session.outgoingLanguageCode = "auto";
+    EXPECT_EQ(quick.outgoingLanguageCode(), "en");
+    quick.setOutgoingLanguageCode("zh-CN");
+    EXPECT_EQ(selected().outgoingLanguageCode, "en");
+    quick.setOutgoingLanguageCode("fr");
+    quick.setIncomingLanguageCode("ko");
+    EXPECT_EQ(quick.summaryLine(), "收到 → 韩语   ·   发送 → 法语");
+}
+
+TEST_F(QuickSettingsTest, EngineLabelAndChoiceReloadPages) {
+    addSession("客服一");
+    offerEngines({{{"provider", "openai"}, {"label", "GPT 翻译"}, {"model", "gpt"}}});
+    settings.setProvider(TranslationProvider::OpenAI);
+    EXPECT_EQ(quick.selectedProviderLabel(), "GPT 翻译");
+
+    const std::string token = model.reloadToken();
+    quick.setProvider("deepl");
+    EXPECT_EQ(selected().translationProvider, "deepl");
+    EXPECT_NE(model.reloadToken(), token);
+    EXPECT_EQ(quick.selectedProviderLabel(), "DeepL"); // not offered: the display name
+
+    quick.setProvider("babelfish");
+    EXPECT_EQ(quick.selectedProviderLabel(), "翻译服务");
+}
+
+} // namespace
+} // namespace aurelo::test

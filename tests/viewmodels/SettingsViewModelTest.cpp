@@ -1,0 +1,273 @@
+// The settings page's rules over real stores, a fake managed service and a scripted
+// notification centre, without a display.
+
+#include "support/ShellTestFixture.hpp"
+
+#include "support/FakeNotificationCenter.hpp"
+#include "viewmodels/SettingsViewModel.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Status = NotificationAuthorizationStatus;
+
+nlohmann::json engines(std::initializer_list<std::pair<const char*, const char*>> list) {
+    auto array = nlohmann::json::array();
+    for (const auto& [provider, label] : list)
+        array.push_back({{"provider", provider}, {"label", label}});
+    return {{"engines", array}};
+}
+
+class SettingsViewModelTest : public ShellTestFixture {
+protected:
+    FakeNotificationCenter notifications;
+    std::unique_ptr<SettingsViewModel> page =
+        std::make_unique<SettingsViewModel>(settings, account, appLock, notifications);
+    std::vector<std::string> messages;
+    sigc::connection messageConnection =
+        settings.signalChanged().connect([this](SettingsStore::Field field) {
+            if (field == SettingsStore::Field::StatusMessage)
+                messages.push_back(settings.statusMessage());
+        });
+
+    ~SettingsViewModelTest() override { messageConnection.disconnect(); }
+
+    // Logs in with the given engine list; the page then fetches the same list when it starts.
+    void logInOffering(const nlohmann::json& list) {
+        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok-1"}}));
+        fake.setFallback("/api/engines", ScriptedAnswer::json(200, list));
+        bool done = false;
+        account.login("alice", "secret", [&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+        ASSERT_TRUE(account.isLoggedIn());
+    }
+
+    void startPage() {
+        bool done = false;
+        page->start([&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+        runMainLoopFor(20ms); // the provider-change reaction follows on the next turn
+    }
+
+    std::optional<std::string> storedProvider() const {
+        return UserDefaults(defaultsFile).string("translationProvider");
+    }
+};
+
+// --- Provider switching -------------------------------------------------------------------
+
+TEST_F(SettingsViewModelTest, OpeningThePageSwitchesToAnOfferedEngineThenAsksForValidation) {
+    logInOffering(engines({{"deepl", "DeepL"}, {"openai", "OpenAI"}}));
+    ASSERT_EQ(settings.provider(), TranslationProvider::Google);
+
+    startPage();
+    EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
+    EXPECT_EQ(storedProvider(), "deepl");
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"已自动切换到 DeepL", "请保存并验证当前翻译服务"}));
+    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified())
+        << "a login token is held";
+    EXPECT_EQ(page->selectedProviderIndex(), 0u);
+}
+
+TEST_F(SettingsViewModelTest, AnOfferedProviderIsKeptAndNothingIsSaid) {
+    logInOffering(engines({{"deepl", "DeepL"}, {"google", "谷歌翻译"}}));
+    messages.clear();
+    startPage();
+    EXPECT_EQ(settings.provider(), TranslationProvider::Google);
+    EXPECT_EQ(storedProvider(), std::nullopt) << "nothing was written";
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(page->selectedProviderIndex(), 1u);
+}
+
+TEST_F(SettingsViewModelTest, UnknownProvidersAreNeverListedNorChosen) {
+    logInOffering(engines({{"baidu", "百度翻译"}, {"openai", "OpenAI GPT"}, {"openai", "again"}}));
+    EXPECT_EQ(page->providerChoices(),
+              (std::vector<OfferedEngine>{{TranslationProvider::OpenAI, "OpenAI GPT"}}))
+        << "listed by the engine's label, each provider once";
+    startPage();
+    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI) << "the first known one";
+    EXPECT_EQ(messages.front(), "已自动切换到 OpenAI");
+
+    // A list of unknown engines only leaves the choice alone, without a message.
+    settings.setProvider(TranslationProvider::Claude);
+    runMainLoopFor(20ms);
+    messages.clear();
+    fake.setFallback("/api/engines", ScriptedAnswer::json(200, engines({{"baidu", "百度翻译"}})));
+    bool done = false;
+    page->refreshEngines([&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    runMainLoopFor(20ms);
+    EXPECT_TRUE(page->providerChoices().empty());
+    EXPECT_EQ(page->selectedProviderIndex(), std::nullopt);
+    EXPECT_EQ(settings.provider(), TranslationProvider::Claude);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SettingsViewModelTest, EveryProviderChangeWhileThePageLivesResetsTheStatus) {
+    // Not logged in: no token, so the provider is not configured.
+    settings.setStatusMessage("连接验证成功");
+    page->chooseProvider(TranslationProvider::Claude);
+    EXPECT_EQ(storedProvider(), "claude") << "the picker's choice survives a restart";
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
+    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::notConfigured());
+
+    // The application's own engine watcher changes it too; the page still has the last word.
+    applyEngineListChange({"gemini"}, settings);
+    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 Google Gemini");
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
+
+    // Once the page is gone, a change is the watcher's alone.
+    page.reset();
+    applyEngineListChange({"deepl"}, settings);
+    runMainLoopFor(30ms);
+    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
+    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
+}
+
+TEST_F(SettingsViewModelTest, ChoicesOfThePageAreStoredAsTheyAreMade) {
+    page->chooseInputLanguage(ChatLanguage::Japanese);
+    page->chooseOutgoingLanguage(ChatLanguage::Korean);
+    page->chooseIncomingLanguage(ChatLanguage::English);
+    page->choosePreferredTarget(TargetLanguage::Chinese);
+    page->chooseAutomaticMessageTranslation(false);
+    page->chooseAppearance(AppAppearance::Dark);
+    UserDefaults reread(defaultsFile);
+    EXPECT_EQ(reread.string("chatInputLanguage"), "ja");
+    EXPECT_EQ(reread.string("chatOutgoingLanguage"), "ko");
+    EXPECT_EQ(reread.string("chatIncomingLanguage"), "en");
+    EXPECT_EQ(reread.string("targetLanguage"), "chinese");
+    EXPECT_EQ(reread.boolean("automaticMessageTranslation"), false);
+    EXPECT_EQ(reread.string("appAppearance"), "dark");
+}
+
+// --- Notifications -------------------------------------------------------------------------
+
+TEST_F(SettingsViewModelTest, NotificationStatusesAsTheUserSeesThem) {
+    using State = SettingsViewModel::NotificationState;
+    EXPECT_EQ(page->notificationStatus(), "正在检查");
+    EXPECT_FALSE(page->notificationAuthorized());
+    const std::pair<Status, State> table[] = {
+        {Status::Authorized, {true, "已开启"}}, {Status::Provisional, {true, "已开启"}},
+        {Status::Ephemeral, {true, "已开启"}},  {Status::NotDetermined, {false, "尚未开启"}},
+        {Status::Denied, {false, "已关闭"}},    {Status::Unknown, {false, "未知"}},
+    };
+    for (const auto& [status, state] : table)
+        EXPECT_EQ(SettingsViewModel::notificationState(status), state);
+}
+
+TEST_F(SettingsViewModelTest, NotDecidedYetAsksAndShowsTheAnswer) {
+    startPage();
+    EXPECT_EQ(page->notificationStatus(), "尚未开启");
+    EXPECT_EQ(page->notificationButtonTitle(), "开启通知");
+
+    notifications.statusAfterRequest = Status::Authorized;
+    bool done = false;
+    page->requestNotificationPermission([&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(notifications.requests, 1);
+    EXPECT_EQ(notifications.settingsOpened, 0);
+    EXPECT_EQ(page->notificationStatus(), "已开启");
+    EXPECT_TRUE(page->notificationAuthorized());
+    EXPECT_EQ(page->notificationButtonTitle(), "打开系统通知设置");
+
+    // Once allowed, the button only leads to the settings.
+    page->requestNotificationPermission();
+    EXPECT_EQ(notifications.settingsOpened, 1);
+    EXPECT_EQ(notifications.requests, 1);
+}
+
+TEST_F(SettingsViewModelTest, ARefusedRequestShowsClosedWithoutAnError) {
+    startPage();
+    notifications.statusAfterRequest = Status::Denied;
+    bool done = false;
+    page->requestNotificationPermission([&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(page->notificationStatus(), "已关闭");
+    EXPECT_EQ(page->notificationButtonTitle(), "开启通知");
+    EXPECT_EQ(settings.statusMessage(), "");
+}
+
+TEST_F(SettingsViewModelTest, DeniedOpensTheSettingsInsteadOfAsking) {
+    notifications.status = Status::Denied;
+    startPage();
+    bool done = false;
+    page->requestNotificationPermission([&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+    EXPECT_EQ(notifications.settingsOpened, 1);
+    EXPECT_EQ(notifications.requests, 0);
+    EXPECT_EQ(page->notificationStatus(), "已关闭");
+}
+
+TEST_F(SettingsViewModelTest, ALateAnswerForAClosedPageIsDropped) {
+    page->refreshNotificationStatus();
+    page->requestNotificationPermission();
+    page.reset();
+    runMainLoopFor(30ms); // would touch the destroyed page if the answers were not guarded
+    EXPECT_EQ(notifications.reads, 2);
+}
+
+// --- Lock password -------------------------------------------------------------------------
+
+TEST_F(SettingsViewModelTest, AWrongCurrentPasswordKeepsWhatWasTyped) {
+    ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
+    startPage();
+    EXPECT_EQ(page->lockStatusText(), "已设置");
+    EXPECT_EQ(page->lockButtonTitle(), "更改锁屏密码");
+    page->setCurrentLockPassword("abce");
+    page->setNewLockPassword("efgh");
+    page->setConfirmLockPassword("efgh");
+    EXPECT_FALSE(page->saveLockPassword());
+    EXPECT_EQ(appLock.message(), "密码不正确");
+    EXPECT_EQ(page->currentLockPassword(), "abce");
+    EXPECT_EQ(page->newLockPassword(), "efgh");
+    EXPECT_EQ(page->confirmLockPassword(), "efgh");
+    EXPECT_TRUE(appLock.verify("abcd")) << "the password did not change";
+
+    // The right one changes it and clears the fields.
+    page->setCurrentLockPassword("abcd");
+    EXPECT_TRUE(page->saveLockPassword());
+    EXPECT_EQ(appLock.message(), "锁屏密码已设置");
+    EXPECT_EQ(page->currentLockPassword(), "");
+    EXPECT_EQ(page->newLockPassword(), "");
+    EXPECT_EQ(page->confirmLockPassword(), "");
+    EXPECT_TRUE(appLock.verify("efgh"));
+}
+
+TEST_F(SettingsViewModelTest, AFirstPasswordMustBeLongEnoughAndConfirmed) {
+    startPage();
+    EXPECT_EQ(page->lockStatusText(), "未设置");
+    EXPECT_EQ(page->lockButtonTitle(), "设置锁屏密码");
+    page->setNewLockPassword("abc");
+    page->setConfirmLockPassword("abc");
+    EXPECT_FALSE(page->saveLockPassword());
+    EXPECT_EQ(appLock.message(), "密码至少需要 4 个字符");
+    EXPECT_EQ(page->newLockPassword(), "abc");
+
+    page->setNewLockPassword("abcd");
+    EXPECT_FALSE(page->saveLockPassword());
+    EXPECT_EQ(appLock.message(), "两次输入的密码不一致");
+    EXPECT_EQ(page->confirmLockPassword(), "abc");
+
+    page->setConfirmLockPassword("abcd");
+    EXPECT_TRUE(page->saveLockPassword());
+    EXPECT_TRUE(appLock.hasPassword());
+    EXPECT_EQ(page->lockButtonTitle(), "更改锁屏密码");
+    EXPECT_EQ(page->newLockPassword(), "");
+}
+
+TEST_F(SettingsViewModelTest, StartBindsTheLockToTheLoggedInAccount) {
+    logInOffering(engines({{"google", "Google"}}));
+    appLock.configure("someone-else");
+    startPage();
+    EXPECT_EQ(appLock.keychainAccount(), KeychainStore::appLockAccount("alice"));
+
+    page->logout();
+    EXPECT_FALSE(account.isLoggedIn());
+}
+
+} // namespace
+} // namespace aurelo::test

@@ -1,0 +1,237 @@
+// The host with a real page: injection into our private world, the bridge end to end, the
+// switches and requests of later updates.
+
+#include "support/LogCapture.hpp"
+#include "support/WebViewTestSupport.hpp"
+
+#include <algorithm>
+
+namespace aurelo::test {
+namespace {
+
+using WebViewBridgeTest = WebViewTest;
+
+TEST_F(WebViewBridgeTest, ScriptIsInjectedIntoOurWorldOnlyWithItsSettings) {
+    auto in = inputs(kSessionA);
+    in.translationFontColor = "#fff\" onload=\"x";
+    in.translationFontSize = 15.9;
+    in.automaticMessageTranslation = true;
+    in.incomingLanguage = ChatLanguage::Japanese;
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    EXPECT_EQ(evaluate(host, "[aureloSettings.color, aureloSettings.fontSize, aureloSettings.send, "
+                             "aureloSettings.incoming, aureloSettings.own]"),
+              R"(["#fff\" onload=\"x",15,true,"ja","zh-CN"])");
+    // The page's own world sees neither our functions nor the bridge handler.
+    EXPECT_EQ(evaluate(host,
+                       "[typeof window.aureloSetTranslation, typeof window.aureloSettings, "
+                       "typeof window.webkit?.messageHandlers?.translationBridge]",
+                       nullptr),
+              R"(["undefined","undefined","undefined"])");
+    // The DOM is shared, which is how our script reaches the chat.
+    EXPECT_EQ(evaluate(host, "document.documentElement.dataset.aureloInjected", nullptr),
+              R"("yes")");
+    // The fixed user agent, and no WebRTC to leak the address around a proxy.
+    EXPECT_EQ(evaluate(host, "navigator.userAgent", nullptr),
+              nlohmann::json(ChatWebView::kUserAgent).dump());
+    EXPECT_EQ(evaluate(host, "typeof RTCPeerConnection", nullptr), R"("undefined")");
+}
+
+TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
+    const std::string awkward = "他说：\"好\" \\ 第二行\n</script><b>x</b>/";
+    fake.setResponder([&](const RecordedRequest&) {
+        return ScriptedAnswer::json(200, {{"text", awkward}});
+    });
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    evaluate(host, R"(aureloPost({kind: "composer", id: "at-1", text: "你好", target: "en"}))");
+    ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
+    const auto received = nlohmann::json::parse(answers(host));
+    EXPECT_EQ(received,
+              nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
+                  .patch(nlohmann::json::array(
+                      {{{"op", "replace"}, {"path", "/0/2"}, {"value", awkward}}})));
+    ASSERT_EQ(fake.requests().size(), 1u);
+    EXPECT_EQ(fake.requests()[0].json->at("text"), "你好");
+}
+
+TEST_F(WebViewBridgeTest, MessagesTravelFromPageToQueueAndBack) {
+    fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
+    std::vector<int> unread;
+    auto in = inputs(kSessionA);
+    in.onUnreadCountChanged = [&](int count) { unread.push_back(count); };
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    LogCapture logs;
+    evaluate(host, R"(
+        aureloPost({id: "m1", text: "hello", target: "zh-CN"});
+        aureloPost({id: "p1", text: "page text", target: "zh-CN", kind: "page"});
+        aureloPost({kind: "unread", count: 12.9});
+        aureloPost({id: "bad", text: "", target: "en"});
+        aureloPost("not an object");
+        aureloPost([1, 2]);
+        aureloPost({kind: "composerWarm", id: "w1", text: "warm", target: "en"});
+    )");
+    ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "3"));
+    auto received = nlohmann::json::parse(answers(host));
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, nlohmann::json::parse(R"([
+        ["aureloSetComposerWarm","w1","warm","译:warm",false],
+        ["aureloSetPageTranslation","p1","译:page text",false],
+        ["aureloSetTranslation","m1","译:hello",false]])"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !unread.empty(); }));
+    EXPECT_EQ(unread, std::vector<int>{12});
+    EXPECT_EQ(logs.messages(), std::vector<std::string>{"Ignored malformed bridge message"});
+}
+
+TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
+    fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    // A hostile page tries the handler and defines its own answer functions.
+    EXPECT_EQ(evaluate(host, R"((() => {
+        window.aureloSetTranslation = () => { window.hijacked = true; };
+        try {
+            window.webkit.messageHandlers.translationBridge.postMessage(
+                {kind: "composer", id: "evil", text: "spend quota", target: "en"});
+            return "posted";
+        } catch (e) {
+            return "refused";
+        }
+    })())",
+                       nullptr),
+              R"("refused")");
+    evaluate(host, R"(aureloPost({id: "m1", text: "ours", target: "zh-CN"}))");
+    ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
+    EXPECT_EQ(answers(host), R"([["aureloSetTranslation","m1","译:ours",false]])");
+    EXPECT_EQ(evaluate(host, "window.hijacked === undefined", nullptr), "true");
+    ASSERT_EQ(fake.requests().size(), 1u);
+    EXPECT_EQ(fake.requests()[0].json->dump().find("spend quota"), std::string::npos);
+}
+
+TEST_F(WebViewBridgeTest, AnswersForADestroyedViewAreDropped) {
+    fake.setResponder([](const RecordedRequest& request) {
+        auto answer = echoTranslation(request);
+        answer.delay = std::chrono::milliseconds(200);
+        return answer;
+    });
+    fake.setFallback("/api/transcribe",
+                     ScriptedAnswer{200, R"({"transcript":"a","translation":"b"})",
+                                    "application/json", std::chrono::milliseconds(200)});
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    evaluate(host, R"(
+        aureloPost({kind: "composer", id: "c", text: "late", target: "en"});
+        aureloPost({id: "m", text: "late message", target: "en"});
+        aureloPost({kind: "voice", id: "v", data: "T2dnUw==", mime: "audio/ogg"});
+        aureloPost({kind: "unread", count: 3});
+    )");
+    ASSERT_TRUE(runMainLoopUntil([&] { return fake.requests().size() >= 2; }));
+    destroy(host);
+    runMainLoopFor(std::chrono::milliseconds(400));
+    SUCCEED(); // nothing touched the destroyed view or coordinator
+}
+
+TEST_F(WebViewBridgeTest, UpdatesSwitchZoomReloadAndCommandOnlyOnChange) {
+    auto in = inputs(kSessionA);
+    in.isActive = false;
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    const auto pageLoads = server.requestCount("/chat.html");
+
+    host.update(in); // nothing changed
+    in.isActive = true;
+    host.update(in);
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, "aureloAnswers", R"([["aureloSetTranslationActive",true]])"));
+
+    in.pageZoom = 1.0005;
+    host.update(in);
+    EXPECT_DOUBLE_EQ(webkit_web_view_get_zoom_level(host.webView()), 1.0);
+    in.pageZoom = 1.1;
+    host.update(in);
+    EXPECT_NEAR(webkit_web_view_get_zoom_level(host.webView()), 1.1, 1e-9);
+
+    std::optional<WebPageCommand> command = WebPageCommand{};
+    in.pageCommand = &command;
+    host.update(in);
+    EXPECT_FALSE(command.has_value());
+    command = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, "aureloAnswers.slice(1)",
+                             R"([["aureloTranslatePage"],["aureloRestorePage"]])"));
+    runMainLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(server.requestCount("/chat.html"), pageLoads) << "zoom or commands reloaded";
+
+    in.reloadToken = newSessionID();
+    host.update(in);
+    host.update(in);
+    ASSERT_TRUE(waitForLoad(host, 2));
+    runMainLoopFor(std::chrono::milliseconds(200));
+    EXPECT_EQ(server.requestCount("/chat.html"), pageLoads + 1);
+    EXPECT_EQ(loads(host).finished, 2);
+}
+
+TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
+    auto& first = open(inputs(kSessionA, "/form.html"));
+    auto& second = open(inputs(kSessionB, "/form.html"));
+    ASSERT_TRUE(waitForLoad(first));
+    ASSERT_TRUE(waitForLoad(second));
+    evaluate(first, R"(
+        window.inputEvents = [];
+        document.getElementById("field").addEventListener("input", (e) => inputEvents.push(e.inputType || "plain"));
+    )",
+             nullptr);
+
+    const std::string text = "引号\"'反斜杠\\\n第二行 </script>";
+    std::optional<WebTextInsertion> insertion = WebTextInsertion{newSessionID(), kSessionA, text};
+    auto secondInputs = inputs(kSessionB, "/form.html");
+    secondInputs.textInsertion = &insertion;
+    second.update(secondInputs);
+    EXPECT_TRUE(insertion.has_value()) << "taken by the wrong session";
+
+    auto firstInputs = inputs(kSessionA, "/form.html");
+    firstInputs.textInsertion = &insertion;
+    std::optional<WebTextInsertion> empty = WebTextInsertion{newSessionID(), kSessionA, ""};
+    firstInputs.textInsertion = &empty;
+    first.update(firstInputs);
+    EXPECT_TRUE(empty.has_value()) << "an empty insertion is never consumed";
+
+    firstInputs.textInsertion = &insertion;
+    first.update(firstInputs);
+    EXPECT_FALSE(insertion.has_value());
+    const std::string expected = nlohmann::json(text).dump();
+    EXPECT_TRUE(waitForValue(first, "document.getElementById('field').value", expected, nullptr));
+    EXPECT_EQ(evaluate(first, "inputEvents", nullptr), R"(["deleteContentBackward","plain"])");
+    EXPECT_EQ(evaluate(second, "document.getElementById('field').value", nullptr), R"("")");
+}
+
+TEST_F(WebViewBridgeTest, InsertionPrefersTheLastEditableElement) {
+    auto& host = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(host));
+    std::optional<WebTextInsertion> insertion = WebTextInsertion{newSessionID(), kSessionA, "你好 world"};
+    auto in = inputs(kSessionA);
+    in.textInsertion = &insertion;
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, "document.getElementById('composer').textContent",
+                             R"("你好 world")", nullptr));
+    EXPECT_EQ(evaluate(host, "document.getElementById('field').value", nullptr), R"("")");
+}
+
+TEST_F(WebViewBridgeTest, AppearanceReachesThePagesColourScheme) {
+    const char* darkQuery = "matchMedia('(prefers-color-scheme: dark)').matches";
+    auto in = inputs(kSessionA);
+    in.appearance = AppAppearance::Dark;
+    auto& host = open(in);
+    ASSERT_TRUE(waitForLoad(host));
+    EXPECT_TRUE(waitForValue(host, darkQuery, "true", nullptr));
+    in.appearance = AppAppearance::Light;
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
+    in.appearance = AppAppearance::System; // the virtual display's desktop asks for light
+    host.update(in);
+    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
+}
+
+} // namespace
+} // namespace aurelo::test

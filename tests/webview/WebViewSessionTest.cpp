@@ -1,0 +1,109 @@
+// Per-session website data and network routes: cookies stay in their session, survive a rebuilt
+// view and go with the cleaner; proxies carry exactly their own session's traffic, resolve names
+// themselves, and a dead proxy fails loads instead of letting them out directly.
+
+#include "support/LoopbackProxy.hpp"
+#include "support/WebViewTestSupport.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using WebViewSessionTest = WebViewTest;
+
+constexpr const char* kCookieScript = "document.cookie";
+
+TEST_F(WebViewSessionTest, CookiesStayInTheirSessionAndGoWithTheCleaner) {
+    auto& a = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(a));
+    evaluate(a, "document.cookie = 'login=alice; max-age=3600; path=/'", nullptr);
+    ASSERT_EQ(evaluate(a, kCookieScript, nullptr), R"("login=alice")");
+
+    auto& b = open(inputs(kSessionB));
+    ASSERT_TRUE(waitForLoad(b));
+    EXPECT_EQ(evaluate(b, kCookieScript, nullptr), R"("")");
+
+    // The window replaces a host when a session setting changes: the new view finds the login.
+    destroy(a);
+    auto& rebuilt = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(rebuilt));
+    EXPECT_EQ(evaluate(rebuilt, kCookieScript, nullptr), R"("login=alice")");
+    destroy(rebuilt);
+
+    bool cleared = false;
+    stores->clear(kSessionA, [&] { cleared = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return cleared; }));
+    auto& afterClear = open(inputs(kSessionA));
+    ASSERT_TRUE(waitForLoad(afterClear));
+    EXPECT_EQ(evaluate(afterClear, kCookieScript, nullptr), R"("")");
+    EXPECT_EQ(evaluate(b, kCookieScript, nullptr), R"("")");
+}
+
+TEST_F(WebViewSessionTest, EachProxyCarriesOnlyItsOwnSessionByName) {
+    LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
+    LoopbackProxy http(LoopbackProxy::Kind::Http);
+
+    // Host names under .invalid never resolve: a page loads only when the proxy resolves it.
+    auto socksInputs = inputs(kSessionA);
+    socksInputs.proxyType = "socks5";
+    socksInputs.proxyHost = "127.0.0.1";
+    socksInputs.proxyPort = socks.port();
+    socksInputs.pageURL = server.url("/chat.html", "socks-chat.invalid");
+    auto httpInputs = inputs(kSessionB);
+    httpInputs.proxyType = "http";
+    httpInputs.proxyHost = "localhost";
+    httpInputs.proxyPort = http.port();
+    httpInputs.pageURL = server.url("/second.html", "http-chat.invalid");
+    auto directInputs = inputs("33333333-3333-4333-8333-333333333333", "/form.html");
+
+    auto& viaSocks = open(socksInputs);
+    auto& viaHttp = open(httpInputs);
+    auto& direct = open(directInputs);
+    ASSERT_TRUE(waitForLoad(viaSocks)) << loads(viaSocks).lastFailure;
+    ASSERT_TRUE(waitForLoad(viaHttp)) << loads(viaHttp).lastFailure;
+    ASSERT_TRUE(waitForLoad(direct)) << loads(direct).lastFailure;
+    EXPECT_EQ(evaluate(viaSocks, "document.title", nullptr), R"("Fixture chat")");
+    EXPECT_EQ(evaluate(viaHttp, "document.title", nullptr), R"("Second")");
+
+    const auto socksSaw = socks.destinations();
+    ASSERT_FALSE(socksSaw.empty());
+    for (const auto& destination : socksSaw) {
+        EXPECT_EQ(destination.host, "socks-chat.invalid");
+        EXPECT_TRUE(destination.byName) << "resolved locally";
+        EXPECT_EQ(destination.port, server.port());
+    }
+    const auto httpSaw = http.destinations();
+    ASSERT_FALSE(httpSaw.empty());
+    for (const auto& destination : httpSaw)
+        EXPECT_EQ(destination.host, "http-chat.invalid");
+
+    EXPECT_EQ(server.hostsRequesting("/form.html"),
+              std::vector<std::string>{"127.0.0.1:" + std::to_string(server.port())});
+    EXPECT_EQ(server.hostsRequesting("/chat.html"),
+              std::vector<std::string>{"socks-chat.invalid:" + std::to_string(server.port())});
+}
+
+TEST_F(WebViewSessionTest, DeadProxyFailsTheLoadInsteadOfGoingDirect) {
+    for (const char* type : {"socks5", "http"}) {
+        auto in = inputs(std::string(type) == "http" ? kSessionB : kSessionA);
+        in.proxyType = type;
+        in.proxyHost = "127.0.0.1";
+        in.proxyPort = closedLoopbackPort();
+        auto& host = open(in);
+        EXPECT_TRUE(waitForFailure(host)) << type;
+        EXPECT_EQ(loads(host).finished, loads(host).failed) << type; // only the failed load
+    }
+    EXPECT_EQ(server.requestCount("/chat.html"), 0u);
+}
+
+TEST_F(WebViewSessionTest, UnusableProxyHostFailsInsteadOfGoingDirect) {
+    auto in = inputs(kSessionA);
+    in.proxyType = "socks5";
+    in.proxyHost = "not a host/";
+    in.proxyPort = 1080;
+    auto& host = open(in);
+    EXPECT_TRUE(waitForFailure(host));
+    EXPECT_EQ(server.requestCount("/chat.html"), 0u);
+}
+
+} // namespace
+} // namespace aurelo::test
