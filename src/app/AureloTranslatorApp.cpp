@@ -81,7 +81,8 @@ void AureloTranslatorApp::on_startup() {
     }
     Theme::install();
     m_stores = std::make_unique<Stores>();
-    Theme::applyAppearance(m_stores->settings.appearance());
+    // Before any window or page exists, so that the first page is built in the stored look.
+    m_connections.push_back(Theme::followAppearance(m_stores->settings));
 
     add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
                               [this](const Glib::VariantBase& parameter) {
@@ -102,10 +103,6 @@ void AureloTranslatorApp::on_startup() {
     add_action("preferences", [this] { showSettingsWindow(); });
     set_accel_for_action("app.preferences", "<Primary>comma");
 
-    m_connections.push_back(m_stores->settings.signalChanged().connect([this](SettingsStore::Field f) {
-        if (f == SettingsStore::Field::Appearance)
-            Theme::applyAppearance(m_stores->settings.appearance());
-    }));
     m_connections.push_back(m_stores->sessions.signalChanged().connect([this](SessionStore::Field f) {
         if (f == SessionStore::Field::Sessions)
             rebuildSessionMenu();
