@@ -6,8 +6,8 @@
 #include "views/CloseDialog.hpp"
 #include "views/ContentView.hpp"
 #include "viewmodels/ContentViewModel.hpp"
+#include "viewmodels/SettingsViewModel.hpp"
 #include "views/SettingsWindow.hpp"
-#include "viewmodels/ShellRules.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 
@@ -227,7 +227,7 @@ void AureloTranslatorApp::watchEngines() {
     if (providers == m_lastEngineProviders)
         return;
     m_lastEngineProviders = providers;
-    applyEngineListChange(providers, m_stores->settings);
+    SettingsViewModel::applyEngineListChange(providers, m_stores->settings);
 }
 
 void AureloTranslatorApp::restart() {

@@ -1,6 +1,5 @@
 #include "app/LoginView.hpp"
 
-#include "viewmodels/ShellRules.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -79,7 +78,8 @@ void LoginView::submit() {
 
 void LoginView::refresh() {
     m_button.set_sensitive(
-        loginButtonEnabled(m_username.get_text(), m_password.get_text(), m_account.isWorking()));
+        AccountStore::loginButtonEnabled(m_username.get_text(), m_password.get_text(),
+                                         m_account.isWorking()));
     m_spinner.set_visible(m_account.isWorking());
     m_spinner.set_spinning(m_account.isWorking());
     m_buttonLabel.set_visible(!m_account.isWorking());

@@ -6,6 +6,15 @@
 
 namespace aurelo {
 
+std::optional<std::string> LiveCaptionManager::copyText(const std::string& source,
+                                                        const std::string& translated) {
+    if (source.empty())
+        return std::nullopt;
+    if (translated.empty())
+        return source;
+    return "原文：" + source + "\n中文：" + translated;
+}
+
 namespace {
 
 LiveCaptionManager::Dependencies desktopDependencies() {

@@ -63,6 +63,11 @@ public:
 
     bool isRunning() const { return m_isRunning; }
     const std::string& sourceText() const { return m_sourceText; }
+    // What "复制文字" copies: nothing without a source text, the source alone without a
+    // translation, otherwise both on labelled lines.
+    std::optional<std::string> copyText() const { return copyText(m_sourceText, m_translatedText); }
+    static std::optional<std::string> copyText(const std::string& source,
+                                               const std::string& translated);
     const std::string& translatedText() const { return m_translatedText; }
     const std::string& statusText() const { return m_statusText; }
 

@@ -47,6 +47,12 @@ public:
     const std::vector<RemoteEngine>& availableEngines() const { return m_availableEngines; }
     const std::string& errorMessage() const { return m_errorMessage; }
     bool isWorking() const { return m_isWorking; }
+    // The login button is enabled when both fields hold something (spaces count) and no login
+    // runs.
+    static bool loginButtonEnabled(const std::string& username, const std::string& password,
+                                   bool isWorking) {
+        return !username.empty() && !password.empty() && !isWorking;
+    }
     const std::string& token() const { return m_token; }
 
     // `done` runs on the main loop when the operation has finished (after the engine list, for

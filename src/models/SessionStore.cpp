@@ -100,6 +100,14 @@ void SessionStore::addWebsite(std::string name, std::string url) {
     setSelectedID(id);
 }
 
+void SessionStore::addSession(ChatSession session) {
+    auto sessions = m_sessions;
+    sessions.push_back(std::move(session));
+    std::string id = sessions.back().id;
+    assignSessions(std::move(sessions));
+    setSelectedID(id);
+}
+
 void SessionStore::rename(const std::string& id, const std::string& name) {
     std::string trimmed = TranslationService::trimmed(name);
     auto it = std::ranges::find(m_sessions, id, &ChatSession::id);

@@ -2,12 +2,24 @@
 
 #include "platform/MainLoop.hpp"
 
+#include <algorithm>
+
 namespace aurelo {
 
 namespace {
 
 constexpr const char* kSwitchedMessage = "已自动切换到 ";
 constexpr const char* kProviderChangedMessage = "请保存并验证当前翻译服务";
+
+// Selects `provider` and stores it at once, then reports the switch as `messagePrefix` followed
+// by the provider's display name. The engine watcher and the settings page each report in their
+// own words.
+void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provider,
+                             std::string_view messagePrefix) {
+    // Only the provider is written: other settings the user is still editing stay unsaved.
+    settings.storeProvider(provider);
+    settings.setStatusMessage(std::string(messagePrefix) + std::string(displayName(provider)));
+}
 
 } // namespace
 
@@ -53,7 +65,34 @@ void SettingsViewModel::start(std::function<void()> done) {
     });
 }
 
-std::vector<OfferedEngine> SettingsViewModel::providerChoices() const {
+std::vector<SettingsViewModel::OfferedEngine>
+SettingsViewModel::offeredEngines(const std::vector<RemoteEngine>& engines) {
+    std::vector<OfferedEngine> offered;
+    for (const auto& engine : engines) {
+        auto provider = translationProviderFromRawValue(engine.provider);
+        if (!provider ||
+            std::ranges::find(offered, *provider, &OfferedEngine::provider) != offered.end())
+            continue;
+        offered.push_back({*provider, engine.label});
+    }
+    return offered;
+}
+
+bool SettingsViewModel::applyEngineListChange(const std::vector<std::string>& providers,
+                                              SettingsStore& settings) {
+    if (providers.empty())
+        return false;
+    if (std::ranges::find(providers, rawValue(settings.provider())) != providers.end())
+        return false;
+    auto first = translationProviderFromRawValue(providers.front());
+    if (!first)
+        return false;
+    switchToOfferedProvider(settings, *first, "已自动切换到管理员启用的 ");
+    settings.setConnectionStatus(ProviderConnectionStatus::unverified());
+    return true;
+}
+
+std::vector<SettingsViewModel::OfferedEngine> SettingsViewModel::providerChoices() const {
     return offeredEngines(m_account.availableEngines());
 }
 

@@ -9,7 +9,6 @@
 #include "models/AppLockStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "platform/NotificationCenter.hpp"
-#include "viewmodels/ShellRules.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -24,6 +23,23 @@ namespace aurelo {
 class SettingsViewModel {
 public:
     enum class Field { NotificationStatus, LockFields };
+
+    // An engine of the account that names a provider we know, with the service's label for it.
+    struct OfferedEngine {
+        TranslationProvider provider;
+        std::string label;
+        friend bool operator==(const OfferedEngine&, const OfferedEngine&) = default;
+    };
+
+    // The account's engines whose provider value is one we know, in the service's order; an
+    // engine naming a provider already listed is left out.
+    static std::vector<OfferedEngine> offeredEngines(const std::vector<RemoteEngine>& engines);
+
+    // The application's engine watcher, with or without this page: when the service offers a
+    // new engine list that lacks the selected provider, switch to the first offered provider
+    // (if it is one we know) and say so. Returns whether it switched.
+    static bool applyEngineListChange(const std::vector<std::string>& providers,
+                                      SettingsStore& settings);
 
     SettingsViewModel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
                       NotificationCenter& notifications);

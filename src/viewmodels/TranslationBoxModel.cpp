@@ -95,6 +95,16 @@ void TranslationBoxModel::insertOutput() {
     m_focusRequested.emit(true);
 }
 
+std::optional<std::string> TranslationBoxModel::detectedLanguageLabel(const std::string& code) {
+    if (code.empty())
+        return std::nullopt;
+    if (code.starts_with("zh"))
+        return "中文";
+    if (code == "en")
+        return "英语";
+    return code;
+}
+
 void TranslationBoxModel::textInsertionTaken(const std::string& insertionID) {
     // Quietly: the stack that reports it is in the middle of handing out requests.
     if (m_textInsertion && m_textInsertion->id == insertionID)

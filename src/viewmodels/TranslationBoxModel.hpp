@@ -51,6 +51,11 @@ public:
     // The selection changed: whatever the box was doing belongs to the previous account.
     void cancelTranslationForSessionSwitch();
 
+    // The "检测到：" text for the reported language: "中文" for any Chinese code, "英语" for
+    // English, the code itself otherwise; nothing when no code was reported.
+    std::optional<std::string> detectedLabel() const { return detectedLanguageLabel(m_detected); }
+    static std::optional<std::string> detectedLanguageLabel(const std::string& code);
+
     // Whether a text holds Chinese (a scalar value in U+4E00…U+9FFF).
     static bool containsChinese(std::string_view text);
 

@@ -1,6 +1,5 @@
 #include "views/TranslationBox.hpp"
 
-#include "viewmodels/ShellRules.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
@@ -162,7 +161,7 @@ void TranslationBox::refresh() {
     m_insert.set_visible(m_model.readyToInsert());
     m_note.set_text(m_model.readyToInsert() ? "确认后，英文会直接进入当前 WhatsApp 对话框"
                                             : "点击此区域输入，按回车翻译");
-    const auto detected = detectedLanguageLabel(m_model.detected());
+    const auto detected = m_model.detectedLabel();
     m_detected.set_visible(detected.has_value());
     m_detected.set_text("检测到：" + detected.value_or(""));
 }

@@ -65,7 +65,8 @@ void WebViewStack::build(const PageStackModel::Page& planned) {
     page.view->set_hexpand(true);
     page.view->set_vexpand(true);
     add_overlay(*page.view);
-    m_pages.emplace(planned.sessionID, std::move(page));
+    ChatWebView& view = *m_pages.emplace(planned.sessionID, std::move(page)).first->second.view;
+    m_pageBuilt.emit(planned.sessionID, view);
 }
 
 void WebViewStack::bind(const PageStackModel::Page& planned, ChatWebView& view) {

@@ -2,6 +2,7 @@
 // a sentence that is still changing.
 
 #include "captions/CaptionTranscript.hpp"
+#include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
 
 #include <gtest/gtest.h>
@@ -160,6 +161,12 @@ TEST(CaptionTranscript, KeepsOnlyRecentUtterancesAndForgetsOnClear) {
     transcript.clear();
     EXPECT_EQ(transcript.sourceText(), "");
     EXPECT_FALSE(transcript.openUtterance());
+}
+
+TEST(CaptionCopyText, SourceAloneOrBothLabelled) {
+    EXPECT_EQ(LiveCaptionManager::copyText("", "你好"), std::nullopt);
+    EXPECT_EQ(LiveCaptionManager::copyText("hello", ""), "hello");
+    EXPECT_EQ(LiveCaptionManager::copyText("hello", "你好"), "原文：hello\n中文：你好");
 }
 
 } // namespace

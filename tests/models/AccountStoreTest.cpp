@@ -229,5 +229,12 @@ TEST_F(AccountStoreTest, AStoreDestroyedMidRequestIgnoresTheAnswer) {
     EXPECT_EQ(storedToken(), std::nullopt);
 }
 
+TEST(LoginButton, EnabledOnlyWithBothFieldsAndNoLoginRunning) {
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("", "pw", false));
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("user", "", false));
+    EXPECT_TRUE(AccountStore::loginButtonEnabled(" ", " ", false)) << "spaces count as filled";
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("user", "pw", true));
+}
+
 } // namespace
 } // namespace aurelo::test
