@@ -350,7 +350,11 @@ TEST_F(AccountProxyEndToEnd, ChangingOnlyTheProxyTypeMovesThePageToTheNewProxy) 
 
     ASSERT_TRUE(runMainLoopUntil(
         [&] { return carried(socks, "telegram.test") && chatLoaded(kStartSessionID); }, 30s))
-        << "the page stayed on the HTTP route";
+        << "the page stayed on the HTTP route: SOCKS5 proxy asked for "
+        << socks.destinations().size() << " destinations, pages built "
+        << built[kStartSessionID].size() << ", loading "
+        << webkit_web_view_is_loading(view->pages().pageFor(kStartSessionID)->webView())
+        << ", failures of the last page " << built[kStartSessionID].back()->failures;
     EXPECT_EQ(built[kStartSessionID].size(), 2u) << "built once, then once for the new route";
 }
 
