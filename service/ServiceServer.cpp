@@ -1,5 +1,6 @@
 #include "service/ServiceServer.hpp"
 
+#include "platform/Text.hpp"
 #include "service/AccessToken.hpp"
 #include "service/LanguageCodes.hpp"
 #include "service/PasswordHasher.hpp"
@@ -364,7 +365,7 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
     std::string value = header ? header : "";
     std::string token;
     if (value.size() > 7 && g_ascii_strncasecmp(value.c_str(), "Bearer ", 7) == 0)
-        token = trimText(value.substr(7));
+        token = text::trimmed(value.substr(7));
     if (token.empty()) {
         respondError(exchange, 401, "请先登录Aurelo翻译器账号。");
         return std::nullopt;
@@ -499,12 +500,12 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
             return respondError(exchange, 413,
                                 "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
         for (const auto& text : list)
-            texts.push_back(trimText(text.get<std::string>()));
+            texts.push_back(text::trimmed(text.get<std::string>()));
     } else {
         auto text = stringMember(*body, "text");
         if (!text)
             return respondError(exchange, 400, "text 必须是字符串。");
-        texts.push_back(trimText(*text));
+        texts.push_back(text::trimmed(*text));
         if (texts.front().empty())
             return respondError(exchange, 400, "待翻译的文本为空。");
     }
@@ -604,7 +605,7 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
             if (!transcript)
                 return respondError(exchange, transcript.error().status,
                                     transcript.error().message);
-            std::string text = trimText(*transcript);
+            std::string text = text::trimmed(*transcript);
             if (text.empty())
                 return respondError(exchange, 422, "未能识别出语音内容。");
             exchange->log.texts = 1;

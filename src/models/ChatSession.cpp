@@ -1,6 +1,7 @@
 #include "models/ChatSession.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/Text.hpp"
 
 #include <glib.h>
 
@@ -178,9 +179,7 @@ std::optional<std::string> canonicalSessionID(std::string_view text) {
     std::string copy(text);
     if (!g_uuid_string_is_valid(copy.c_str()))
         return std::nullopt;
-    for (char& c : copy)
-        c = g_ascii_toupper(c);
-    return copy;
+    return text::asciiUppercased(copy);
 }
 
 std::optional<std::string> hostOfAddress(std::string_view address) {
@@ -191,10 +190,7 @@ std::optional<std::string> hostOfAddress(std::string_view address) {
     const char* host = g_uri_get_host(uri.get());
     if (!host || !*host)
         return std::nullopt;
-    gchar* lower = g_ascii_strdown(host, -1);
-    std::string result(lower);
-    g_free(lower);
-    return result;
+    return text::asciiLowercased(host);
 }
 
 UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {

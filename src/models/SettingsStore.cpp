@@ -1,6 +1,7 @@
 #include "models/SettingsStore.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 namespace aurelo {
 
@@ -173,7 +174,7 @@ void SettingsStore::storeField(Field field) {
 }
 
 bool SettingsStore::hasLoginToken() const {
-    return !TranslationService::trimmed(m_loginToken).empty();
+    return !text::trimmed(m_loginToken).empty();
 }
 
 TranslationConfiguration SettingsStore::configuration(TranslationProvider provider) const {
@@ -212,7 +213,7 @@ void SettingsStore::updateStatusFromToken() {
 
 void SettingsStore::save() {
     for (std::size_t i = 0; i < kAPIKeyAccounts.size(); ++i) {
-        auto saved = m_keychain.save(TranslationService::trimmed(m_apiKeys[i]),
+        auto saved = m_keychain.save(text::trimmed(m_apiKeys[i]),
                                      std::string(kAPIKeyAccounts[i]));
         if (!saved) {
             setStatusMessage("保存失败：" + saved.error().description());
@@ -222,10 +223,10 @@ void SettingsStore::save() {
     using Json = UserDefaults::Json;
     (void)m_defaults.setValues({
         {kProviderKey, std::string(rawValue(m_provider))},
-        {kMicrosoftRegionKey, TranslationService::trimmed(m_microsoftRegion)},
-        {kOpenAIModelKey, TranslationService::trimmed(m_openAIModel)},
-        {kGeminiModelKey, TranslationService::trimmed(m_geminiModel)},
-        {kClaudeModelKey, TranslationService::trimmed(m_claudeModel)},
+        {kMicrosoftRegionKey, text::trimmed(m_microsoftRegion)},
+        {kOpenAIModelKey, text::trimmed(m_openAIModel)},
+        {kGeminiModelKey, text::trimmed(m_geminiModel)},
+        {kClaudeModelKey, text::trimmed(m_claudeModel)},
         {kTargetLanguageKey, std::string(rawValue(m_preferredTarget))},
         {kAutomaticMessageTranslationKey, Json(m_automaticMessageTranslation)},
         {kInputLanguageKey, std::string(code(m_inputLanguage))},
@@ -240,7 +241,7 @@ void SettingsStore::saveAndValidate(std::function<void()> done) {
     save();
     const TranslationProvider provider = m_provider;
     TranslationConfiguration configuration = this->configuration(provider);
-    if (TranslationService::trimmed(configuration.apiKey).empty()) {
+    if (text::trimmed(configuration.apiKey).empty()) {
         setStatusMessage("请先填写 API Key");
         setConnectionStatus(ProviderConnectionStatus::notConfigured());
         if (done)

@@ -2,6 +2,7 @@
 
 #include "platform/ForeignLaunch.hpp"
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 #include <glib.h>
 
@@ -13,13 +14,6 @@
 namespace aurelo {
 
 namespace {
-
-std::string lowerCase(std::string_view text) {
-    std::string result(text);
-    std::ranges::transform(result, result.begin(),
-                           [](unsigned char c) { return char(g_ascii_tolower(char(c))); });
-    return result;
-}
 
 bool isOnPath(const char* program) {
     std::unique_ptr<gchar, decltype(&g_free)> path(g_find_program_in_path(program), g_free);
@@ -75,7 +69,7 @@ DesktopNotificationCenter::statusForServiceOwner(std::optional<bool> hasOwner) {
 std::string
 DesktopNotificationCenter::gnomeApplicationSettingsPath(std::string_view applicationID) {
     std::string canonical;
-    for (char c : lowerCase(applicationID)) {
+    for (char c : text::asciiLowercased(applicationID)) {
         const bool kept = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
         const char next = kept ? c : '-';
         if (next == '-' && !canonical.empty() && canonical.back() == '-')
@@ -126,7 +120,7 @@ DesktopNotificationCenter::notificationSettingsCommand(std::string_view desktop)
         std::size_t end = desktop.find(':', start);
         if (end == std::string_view::npos)
             end = desktop.size();
-        const std::string name = lowerCase(desktop.substr(start, end - start));
+        const std::string name = text::asciiLowercased(desktop.substr(start, end - start));
         for (const auto& entry : kCommands) {
             if (entry.desktop != name)
                 continue;

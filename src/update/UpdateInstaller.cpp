@@ -1,6 +1,7 @@
 #include "update/UpdateInstaller.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/Text.hpp"
 #include "update/PackageExtractor.hpp"
 #include "update/Sha256.hpp"
 
@@ -67,9 +68,8 @@ void childSetupCallback(gpointer) {
 
 std::string newUUID() {
     char* uuid = g_uuid_string_random();
-    std::string text(uuid);
+    std::string text = text::asciiUppercased(uuid);
     g_free(uuid);
-    std::ranges::transform(text, text.begin(), [](char c) { return g_ascii_toupper(c); });
     return text;
 }
 

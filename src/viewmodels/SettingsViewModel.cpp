@@ -1,6 +1,7 @@
 #include "viewmodels/SettingsViewModel.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 namespace aurelo {
 
@@ -36,7 +37,7 @@ SettingsViewModel::~SettingsViewModel() {
 
 void SettingsViewModel::providerChanged() {
     const std::string token = m_settings.configuration(m_settings.provider()).apiKey;
-    m_settings.setConnectionStatus(TranslationService::trimmed(token).empty()
+    m_settings.setConnectionStatus(text::trimmed(token).empty()
                                        ? ProviderConnectionStatus::notConfigured()
                                        : ProviderConnectionStatus::unverified());
     m_settings.setStatusMessage(kProviderChangedMessage);

@@ -1,5 +1,6 @@
 #include "viewmodels/TranslationBoxModel.hpp"
 
+#include "platform/Text.hpp"
 #include <glib.h>
 
 namespace aurelo {
@@ -39,7 +40,7 @@ void TranslationBoxModel::setInput(std::string text) {
 }
 
 void TranslationBoxModel::performTranslation() {
-    const std::string text = TranslationService::trimmed(m_input);
+    const std::string text = text::trimmed(m_input);
     if (text.empty() || m_translating || !m_store.selectedID())
         return;
     const std::string sessionID = *m_store.selectedID();

@@ -1,5 +1,7 @@
 #include "web/NavigationPolicy.hpp"
 
+#include "platform/Text.hpp"
+
 #include <glib.h>
 
 #include <array>
@@ -12,10 +14,8 @@ bool isNavigableURI(std::string_view uri) {
     char* scheme = g_uri_parse_scheme(std::string(uri).c_str());
     if (!scheme)
         return false;
-    std::string lowered = scheme;
+    std::string lowered = text::asciiLowercased(scheme);
     g_free(scheme);
-    for (auto& c : lowered)
-        c = g_ascii_tolower(c);
     constexpr std::array<std::string_view, 4> kAllowed{"https", "http", "blob", "data"};
     for (auto allowed : kAllowed)
         if (lowered == allowed)

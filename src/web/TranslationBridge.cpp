@@ -1,6 +1,7 @@
 #include "web/TranslationBridge.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/JsonCoding.hpp"
 #include "web/PageScript.hpp"
@@ -69,7 +70,7 @@ void TranslationBridge::receive(const BridgeMessage& message) {
 
 std::string TranslationBridge::directFailureMessage(const TranslationConfiguration& configuration,
                                                     const ServiceFailure& failure) {
-    if (TranslationService::trimmed(configuration.apiKey).empty())
+    if (text::trimmed(configuration.apiKey).empty())
         return "请先在“设置”中配置 " + std::string(displayName(configuration.provider));
     return "翻译失败：" + describe(failure);
 }
