@@ -2,6 +2,7 @@
 
 #include "platform/GRef.hpp"
 #include "platform/Text.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
@@ -9,11 +10,6 @@
 #include <limits>
 
 namespace aurelo {
-
-template <> struct GRefTraits<GUri> {
-    static GUri* ref(GUri* p) { return g_uri_ref(p); }
-    static void unref(GUri* p) { g_uri_unref(p); }
-};
 
 namespace {
 
@@ -169,10 +165,7 @@ bool ChatSession::isFacebook() const {
 }
 
 std::string newSessionID() {
-    gchar* text = g_uuid_string_random();
-    std::string id(text);
-    g_free(text);
-    return *canonicalSessionID(id);
+    return *canonicalSessionID(adoptString(g_uuid_string_random()));
 }
 
 std::optional<std::string> canonicalSessionID(std::string_view text) {
@@ -183,8 +176,7 @@ std::optional<std::string> canonicalSessionID(std::string_view text) {
 }
 
 std::optional<std::string> hostOfAddress(std::string_view address) {
-    std::string copy(address);
-    auto uri = adoptGRef(g_uri_parse(copy.c_str(), G_URI_FLAGS_NONE, nullptr));
+    const UriRef uri = parseUri(address);
     if (!uri)
         return std::nullopt;
     const char* host = g_uri_get_host(uri.get());

@@ -1,6 +1,7 @@
 #include "platform/DesktopNotificationCenter.hpp"
 
 #include "platform/ForeignLaunch.hpp"
+#include "platform/GRef.hpp"
 #include "platform/MainLoop.hpp"
 #include "platform/Text.hpp"
 
@@ -16,8 +17,7 @@ namespace aurelo {
 namespace {
 
 bool isOnPath(const char* program) {
-    std::unique_ptr<gchar, decltype(&g_free)> path(g_find_program_in_path(program), g_free);
-    return path != nullptr;
+    return GCharPtr(g_find_program_in_path(program)) != nullptr;
 }
 
 } // namespace

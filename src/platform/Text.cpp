@@ -1,5 +1,7 @@
 #include "platform/Text.hpp"
 
+#include "platform/GRef.hpp"
+
 namespace aurelo::text {
 
 namespace {
@@ -52,12 +54,8 @@ std::string asciiUppercased(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    gchar* lower = g_utf8_strdown(valid, -1);
-    std::string result(lower);
-    g_free(lower);
-    g_free(valid);
-    return result;
+    const GCharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+    return adoptString(g_utf8_strdown(valid.get(), -1));
 }
 
 } // namespace aurelo::text

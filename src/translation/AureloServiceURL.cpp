@@ -2,6 +2,7 @@
 
 #include "platform/GRef.hpp"
 #include "platform/Text.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
@@ -60,17 +61,16 @@ const ResolvedOrigin& resolvedOrigin() {
 std::expected<std::string, std::string> validateServiceOrigin(std::string_view origin) {
     std::string text(origin);
     const std::string refused = "翻译服务地址无效：" + text;
-    GErrorHolder error;
-    GUri* parsed = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, error.out());
-    if (!parsed)
+    const UriRef uri = parseUri(text);
+    if (!uri)
         return std::unexpected(refused);
+    GUri* parsed = uri.get();
     std::string scheme =
         text::asciiLowercased(g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "");
     std::string host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
     std::string path = g_uri_get_path(parsed) ? g_uri_get_path(parsed) : "";
     bool extra =
         g_uri_get_query(parsed) || g_uri_get_fragment(parsed) || g_uri_get_userinfo(parsed);
-    g_uri_unref(parsed);
 
     if (host.empty() || extra || !(path.empty() || path == "/"))
         return std::unexpected(refused);

@@ -67,10 +67,7 @@ void childSetupCallback(gpointer) {
 } // namespace
 
 std::string newUUID() {
-    char* uuid = g_uuid_string_random();
-    std::string text = text::asciiUppercased(uuid);
-    g_free(uuid);
-    return text;
+    return text::asciiUppercased(adoptString(g_uuid_string_random()));
 }
 
 Step<fs::path> storePackage(const fs::path& downloadedFile, const std::string& expectedSha256,

@@ -1,10 +1,10 @@
 #include "views/LogoCache.hpp"
 
 #include "platform/AtomicFile.hpp"
+#include "platform/GRef.hpp"
 
 #include <glib.h>
 #include <glibmm/bytes.h>
-
 
 namespace aurelo {
 
@@ -35,11 +35,11 @@ std::filesystem::path LogoCache::standardFolder() {
     return std::filesystem::path(g_get_user_cache_dir()) / "aurelo-translator" / "logos";
 }
 
-std::filesystem::path LogoCache::fileFor(const std::filesystem::path& folder, const std::string& url) {
-    gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
-    std::filesystem::path file = folder / (std::string(digest) + ".logo");
-    g_free(digest);
-    return file;
+std::filesystem::path LogoCache::fileFor(const std::filesystem::path& folder,
+                                         const std::string& url) {
+    return folder /
+           (adoptString(g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1)) +
+            ".logo");
 }
 
 Glib::RefPtr<Gdk::Texture> LogoCache::logo(const std::string& url) {
