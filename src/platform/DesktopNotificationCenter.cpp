@@ -1,5 +1,6 @@
 #include "platform/DesktopNotificationCenter.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "platform/ForeignLaunch.hpp"
 #include "platform/GRef.hpp"
 #include "platform/MainLoop.hpp"
@@ -34,7 +35,7 @@ struct DesktopNotificationCenter::PendingRead {
             return;
         // GNOME Shell owns the service but drops the notifications of an application the user
         // switched off in its settings.
-        if (hasOwner == true && disabledInGnomeSettings(kApplicationID))
+        if (hasOwner == true && disabledInGnomeSettings(build::kApplicationId))
             return done(NotificationAuthorizationStatus::Denied);
         done(statusForServiceOwner(hasOwner));
     }

@@ -21,7 +21,6 @@ namespace aurelo {
 class DesktopNotificationCenter final : public NotificationCenter {
 public:
     static constexpr const char* kNotificationServiceName = "org.freedesktop.Notifications";
-    static constexpr const char* kApplicationID = "com.aurelo.translator";
 
     // `serviceName` is the bus name that stands for the notification service; tests use a name
     // of their own. `desktop` is the value of XDG_CURRENT_DESKTOP.

@@ -1,5 +1,7 @@
 #include "platform/LauncherEntry.hpp"
 
+#include "platform/BuildConfig.hpp"
+
 namespace aurelo {
 
 struct LauncherEntry::State {
@@ -9,6 +11,10 @@ struct LauncherEntry::State {
     std::int64_t count = 0;
     bool pending = false; // a badge was set before the bus was ready
 };
+
+std::string LauncherEntry::applicationURI() {
+    return std::string("application://") + build::kApplicationId + ".desktop";
+}
 
 LauncherEntry::LauncherEntry(std::string applicationURI)
     : m_state(std::make_shared<State>()), m_cancellable(adoptGRef(g_cancellable_new())) {

@@ -17,11 +17,13 @@ namespace aurelo {
 // it is. Without a session bus there is simply no badge.
 class LauncherEntry final : public DockBadge {
 public:
-    static constexpr const char* kApplicationURI = "application://com.aurelo.translator.desktop";
     static constexpr const char* kObjectPath = "/com/aurelo/translator/LauncherEntry";
     static constexpr const char* kInterface = "com.canonical.Unity.LauncherEntry";
 
-    explicit LauncherEntry(std::string applicationURI = kApplicationURI);
+    // "application://<application id>.desktop", the name docks know our launcher by.
+    static std::string applicationURI();
+
+    explicit LauncherEntry(std::string applicationURI = LauncherEntry::applicationURI());
     LauncherEntry(const LauncherEntry&) = delete;
     LauncherEntry& operator=(const LauncherEntry&) = delete;
     ~LauncherEntry() override;

@@ -1,5 +1,6 @@
 #include "views/SessionBar.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "views/AccountTabFlowLayout.hpp"
 #include "views/SessionTab.hpp"
 #include "viewmodels/SymbolIcons.hpp"
@@ -35,7 +36,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     // Header: logo, title with the PRO badge, version line, toolbar.
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     auto* logo = Gtk::make_managed<Gtk::Image>();
-    logo->set_from_icon_name("com.aurelo.translator");
+    logo->set_from_icon_name(build::kApplicationId);
     logo->set_pixel_size(40);
     header->append(*logo);
     auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
