@@ -165,7 +165,7 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
 }
 
 ServiceServer::~ServiceServer() {
-    *m_alive = false;
+    m_cancellable.cancel();
     if (m_purgeTimer)
         g_source_remove(m_purgeTimer);
     if (m_shutdownTimer)
@@ -424,7 +424,7 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     };
     auto check = std::make_shared<Check>(Check{std::move(*password), std::move(*user), false});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     runInWorker(
         [check] {
             if (check->user)
@@ -432,8 +432,8 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             else
                 PasswordHasher::burnVerification(check->password);
         },
-        [this, alive, exchange, check] {
-            if (alive.expired())
+        [this, cancellation, exchange, check] {
+            if (cancellation.isCancelled())
                 return;
             if (!check->matches)
                 return respondError(exchange, 401, "用户名或密码错误。");
@@ -520,11 +520,11 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     if (!engine)
         return respondError(exchange, engine.error().status, engine.error().message);
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_dispatcher->translate(
         *engine, std::move(texts), *target,
-        [this, alive, exchange, batch](DispatchOutcome outcome) {
-            if (alive.expired())
+        [this, cancellation, exchange, batch](DispatchOutcome outcome) {
+            if (cancellation.isCancelled())
                 return;
             if (!outcome)
                 return respondError(exchange, outcome.error().status, outcome.error().message);
@@ -595,12 +595,12 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
         UpstreamContext{m_upstream, m_configuration.transcriptionTimeout},
         EngineSettings{settings->apiKey, settings->endpoint, settings->region, settings->model});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     transcriber->transcribe(
         *audio, *mime, source,
-        [this, alive, exchange, transcriber, engine = *engine,
+        [this, cancellation, exchange, transcriber, engine = *engine,
          target](TranscriptOutcome transcript) {
-            if (alive.expired())
+            if (cancellation.isCancelled())
                 return;
             if (!transcript)
                 return respondError(exchange, transcript.error().status,
@@ -610,8 +610,8 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
                 return respondError(exchange, 422, "未能识别出语音内容。");
             exchange->log.texts = 1;
             m_dispatcher->translate(
-                engine, {text}, target, [this, alive, exchange, text](DispatchOutcome outcome) {
-                    if (alive.expired())
+                engine, {text}, target, [this, cancellation, exchange, text](DispatchOutcome outcome) {
+                    if (cancellation.isCancelled())
                         return;
                     if (!outcome)
                         return respondError(exchange, outcome.error().status,

@@ -79,7 +79,7 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
 }
 
 SettingsStore::~SettingsStore() {
-    *m_alive = false;
+    m_cancellable.cancel();
     m_tokenConnection.disconnect();
 }
 
@@ -213,8 +213,7 @@ void SettingsStore::updateStatusFromToken() {
 
 void SettingsStore::save() {
     for (std::size_t i = 0; i < kAPIKeyAccounts.size(); ++i) {
-        auto saved = m_keychain.save(text::trimmed(m_apiKeys[i]),
-                                     std::string(kAPIKeyAccounts[i]));
+        auto saved = m_keychain.save(text::trimmed(m_apiKeys[i]), std::string(kAPIKeyAccounts[i]));
         if (!saved) {
             setStatusMessage("保存失败：" + saved.error().description());
             return;
@@ -250,26 +249,28 @@ void SettingsStore::saveAndValidate(std::function<void()> done) {
     }
     setConnectionStatus(ProviderConnectionStatus::checking());
     setStatusMessage("正在验证连接…");
-    std::weak_ptr<bool> alive = m_alive;
-    m_translator.translate(
-        "Hello", "zh-CN", configuration,
-        [this, alive, provider, done = std::move(done)](ServiceOutcome<TranslationResult> outcome) {
-            if (alive.expired())
-                return;
-            // A check that returns after the user chose another provider says nothing about it.
-            if (m_provider == provider) {
-                if (outcome) {
-                    setConnectionStatus(ProviderConnectionStatus::connected());
-                    setStatusMessage("连接验证成功");
-                } else {
-                    std::string description = describe(outcome.error());
-                    setConnectionStatus(ProviderConnectionStatus::failed(description));
-                    setStatusMessage(description);
-                }
-            }
-            if (done)
-                done();
-        });
+    const CancellationToken cancellation = m_cancellable.token();
+    m_translator.translate("Hello", "zh-CN", configuration,
+                           [this, cancellation, provider,
+                            done = std::move(done)](ServiceOutcome<TranslationResult> outcome) {
+                               if (cancellation.isCancelled())
+                                   return;
+                               // A check that returns after the user chose another provider says
+                               // nothing about it.
+                               if (m_provider == provider) {
+                                   if (outcome) {
+                                       setConnectionStatus(ProviderConnectionStatus::connected());
+                                       setStatusMessage("连接验证成功");
+                                   } else {
+                                       std::string description = describe(outcome.error());
+                                       setConnectionStatus(
+                                           ProviderConnectionStatus::failed(description));
+                                       setStatusMessage(description);
+                                   }
+                               }
+                               if (done)
+                                   done();
+                           });
 }
 
 SessionDefaults SettingsStore::sessionDefaults() const {

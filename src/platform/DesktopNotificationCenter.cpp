@@ -26,12 +26,12 @@ bool isOnPath(const char* program) {
 // One status read in flight: owned by the GIO callbacks, which free it on every path.
 struct DesktopNotificationCenter::PendingRead {
     std::string serviceName;
-    GRef<GCancellable> cancellable;
+    CancellationToken cancellation;
     std::function<void(NotificationAuthorizationStatus)> done;
 
     // Answers unless the centre went away (it cancels its reads when destroyed).
     void finish(std::optional<bool> hasOwner) {
-        if (g_cancellable_is_cancelled(cancellable.get()))
+        if (cancellation.isCancelled())
             return;
         // GNOME Shell owns the service but drops the notifications of an application the user
         // switched off in its settings.
@@ -43,11 +43,10 @@ struct DesktopNotificationCenter::PendingRead {
 
 DesktopNotificationCenter::DesktopNotificationCenter(std::string serviceName,
                                                      std::optional<std::string> desktop)
-    : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)),
-      m_cancellable(adoptGRef(g_cancellable_new())) {}
+    : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)) {}
 
 DesktopNotificationCenter::~DesktopNotificationCenter() {
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
 }
 
 std::optional<std::string> DesktopNotificationCenter::currentDesktop() {
@@ -138,7 +137,7 @@ DesktopNotificationCenter::notificationSettingsCommand(std::string_view desktop)
 
 void DesktopNotificationCenter::readAuthorizationStatus(
     std::function<void(NotificationAuthorizationStatus)> done) {
-    auto* pending = new PendingRead{m_serviceName, m_cancellable, std::move(done)};
+    auto* pending = new PendingRead{m_serviceName, m_cancellable.token(), std::move(done)};
     g_bus_get(G_BUS_TYPE_SESSION, m_cancellable.get(), busReadyCallback, pending);
 }
 
@@ -150,7 +149,7 @@ void DesktopNotificationCenter::busReadyCallback(GObject*, GAsyncResult* result,
         pending->finish(std::nullopt);
         return;
     }
-    GCancellable* cancellable = pending->cancellable.get();
+    GCancellable* cancellable = pending->cancellation.get();
     const std::string name = pending->serviceName;
     g_dbus_connection_call(
         connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -176,8 +175,8 @@ void DesktopNotificationCenter::nameHasOwnerCallback(GObject* source, GAsyncResu
 void DesktopNotificationCenter::requestAuthorization(std::function<void()> done) {
     // The desktop has no permission prompt: a running notification service shows whatever an
     // application sends. The caller reads the status again afterwards.
-    postToMainLoop([cancellable = m_cancellable, done = std::move(done)] {
-        if (!g_cancellable_is_cancelled(cancellable.get()))
+    postToMainLoop([cancellation = m_cancellable.token(), done = std::move(done)] {
+        if (!cancellation.isCancelled())
             done();
     });
 }

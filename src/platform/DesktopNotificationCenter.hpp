@@ -5,6 +5,7 @@
 // session bus (GNOME Shell, Plasma, dunst, mako, xfce4-notifyd …), so that is what the status
 // reports.
 
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "platform/NotificationCenter.hpp"
 
@@ -60,7 +61,7 @@ private:
 
     std::string m_serviceName;
     std::optional<std::string> m_desktop;
-    GRef<GCancellable> m_cancellable;
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "platform/DockBadge.hpp"
 #include "platform/GRef.hpp"
 
@@ -35,8 +36,8 @@ private:
     static void busReadyCallback(GObject*, GAsyncResult* result, gpointer data);
     static void emit(State& state);
 
-    std::shared_ptr<State> m_state;
-    GRef<GCancellable> m_cancellable;
+    std::unique_ptr<State> m_state;
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -66,9 +66,9 @@ void TranslationBoxModel::performTranslation() {
     // The box always uses the global engine, never the selected account's.
     m_translator.translate(
         text, target, m_settings.configuration(m_settings.provider()),
-        [this, alive = std::weak_ptr<bool>(m_alive), requestID, sessionID, text,
+        [this, cancellation = m_cancellable.token(), requestID, sessionID, text,
          target](ServiceOutcome<TranslationResult> outcome) {
-            if (alive.expired())
+            if (cancellation.isCancelled())
                 return;
             const bool current = m_translationRequestID == requestID;
             if (current && m_store.selectedID() == sessionID) {
@@ -117,7 +117,9 @@ void TranslationBoxModel::reset() {
     m_translatedSource.clear();
 }
 
-void TranslationBoxModel::clearTranslation() { reset(); }
+void TranslationBoxModel::clearTranslation() {
+    reset();
+}
 
 void TranslationBoxModel::cancelTranslationForSessionSwitch() {
     reset();

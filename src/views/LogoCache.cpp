@@ -62,23 +62,26 @@ void LogoCache::fetch(const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout = std::chrono::seconds(20);
-    m_session.send(request, [this, alive = std::weak_ptr<bool>(m_alive), url](HttpResult result) {
-        if (alive.expired())
-            return;
-        m_pending.erase(url);
-        Glib::RefPtr<Gdk::Texture> texture;
-        if (result && result->status >= 200 && result->status <= 299)
-            texture = textureFrom(result->body);
-        if (!texture) {
-            m_failed.insert(url);
-            return;
-        }
-        std::error_code ignored;
-        std::filesystem::create_directories(m_folder, ignored);
-        (void)writeFileAtomically(fileFor(m_folder, url), result->body);
-        m_textures[url] = texture;
-        m_arrived.emit(url);
-    });
+    m_session.send(
+        request,
+        [this, cancellation = m_cancellable.token(), url](HttpResult result) {
+            if (cancellation.isCancelled())
+                return;
+            m_pending.erase(url);
+            Glib::RefPtr<Gdk::Texture> texture;
+            if (result && result->status >= 200 && result->status <= 299)
+                texture = textureFrom(result->body);
+            if (!texture) {
+                m_failed.insert(url);
+                return;
+            }
+            std::error_code ignored;
+            std::filesystem::create_directories(m_folder, ignored);
+            (void)writeFileAtomically(fileFor(m_folder, url), result->body);
+            m_textures[url] = texture;
+            m_arrived.emit(url);
+        },
+        m_cancellable.get());
 }
 
 } // namespace aurelo
