@@ -1,5 +1,7 @@
 #include "service/PasswordHasher.hpp"
 
+#include "platform/GRef.hpp"
+
 #include <glib.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -35,9 +37,7 @@ std::optional<std::vector<unsigned char>> derive(std::string_view password,
 }
 
 std::string base64(const std::vector<unsigned char>& bytes) {
-    std::unique_ptr<gchar, decltype(&g_free)> text(g_base64_encode(bytes.data(), bytes.size()),
-                                                   g_free);
-    return text.get();
+    return adoptString(g_base64_encode(bytes.data(), bytes.size()));
 }
 
 std::optional<std::vector<unsigned char>> unbase64(std::string_view text) {
@@ -49,8 +49,7 @@ std::optional<std::vector<unsigned char>> unbase64(std::string_view text) {
             return std::nullopt;
     std::string copy(text);
     gsize length = 0;
-    std::unique_ptr<guchar, decltype(&g_free)> bytes(g_base64_decode(copy.c_str(), &length),
-                                                     g_free);
+    const GFreePtr<guchar> bytes(g_base64_decode(copy.c_str(), &length));
     return std::vector<unsigned char>(bytes.get(), bytes.get() + length);
 }
 

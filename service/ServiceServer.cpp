@@ -1,5 +1,6 @@
 #include "service/ServiceServer.hpp"
 
+#include "platform/Text.hpp"
 #include "service/AccessToken.hpp"
 #include "service/LanguageCodes.hpp"
 #include "service/PasswordHasher.hpp"
@@ -164,7 +165,7 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
 }
 
 ServiceServer::~ServiceServer() {
-    *m_alive = false;
+    m_cancellable.cancel();
     if (m_purgeTimer)
         g_source_remove(m_purgeTimer);
     if (m_shutdownTimer)
@@ -364,7 +365,7 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
     std::string value = header ? header : "";
     std::string token;
     if (value.size() > 7 && g_ascii_strncasecmp(value.c_str(), "Bearer ", 7) == 0)
-        token = trimText(value.substr(7));
+        token = text::trimmed(value.substr(7));
     if (token.empty()) {
         respondError(exchange, 401, "请先登录Aurelo翻译器账号。");
         return std::nullopt;
@@ -423,7 +424,7 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     };
     auto check = std::make_shared<Check>(Check{std::move(*password), std::move(*user), false});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     runInWorker(
         [check] {
             if (check->user)
@@ -431,8 +432,8 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             else
                 PasswordHasher::burnVerification(check->password);
         },
-        [this, alive, exchange, check] {
-            if (alive.expired())
+        [this, cancellation, exchange, check] {
+            if (cancellation.isCancelled())
                 return;
             if (!check->matches)
                 return respondError(exchange, 401, "用户名或密码错误。");
@@ -499,12 +500,12 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
             return respondError(exchange, 413,
                                 "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
         for (const auto& text : list)
-            texts.push_back(trimText(text.get<std::string>()));
+            texts.push_back(text::trimmed(text.get<std::string>()));
     } else {
         auto text = stringMember(*body, "text");
         if (!text)
             return respondError(exchange, 400, "text 必须是字符串。");
-        texts.push_back(trimText(*text));
+        texts.push_back(text::trimmed(*text));
         if (texts.front().empty())
             return respondError(exchange, 400, "待翻译的文本为空。");
     }
@@ -519,11 +520,11 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     if (!engine)
         return respondError(exchange, engine.error().status, engine.error().message);
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_dispatcher->translate(
         *engine, std::move(texts), *target,
-        [this, alive, exchange, batch](DispatchOutcome outcome) {
-            if (alive.expired())
+        [this, cancellation, exchange, batch](DispatchOutcome outcome) {
+            if (cancellation.isCancelled())
                 return;
             if (!outcome)
                 return respondError(exchange, outcome.error().status, outcome.error().message);
@@ -594,23 +595,23 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
         UpstreamContext{m_upstream, m_configuration.transcriptionTimeout},
         EngineSettings{settings->apiKey, settings->endpoint, settings->region, settings->model});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     transcriber->transcribe(
         *audio, *mime, source,
-        [this, alive, exchange, transcriber, engine = *engine,
+        [this, cancellation, exchange, transcriber, engine = *engine,
          target](TranscriptOutcome transcript) {
-            if (alive.expired())
+            if (cancellation.isCancelled())
                 return;
             if (!transcript)
                 return respondError(exchange, transcript.error().status,
                                     transcript.error().message);
-            std::string text = trimText(*transcript);
+            std::string text = text::trimmed(*transcript);
             if (text.empty())
                 return respondError(exchange, 422, "未能识别出语音内容。");
             exchange->log.texts = 1;
             m_dispatcher->translate(
-                engine, {text}, target, [this, alive, exchange, text](DispatchOutcome outcome) {
-                    if (alive.expired())
+                engine, {text}, target, [this, cancellation, exchange, text](DispatchOutcome outcome) {
+                    if (cancellation.isCancelled())
                         return;
                     if (!outcome)
                         return respondError(exchange, outcome.error().status,

@@ -12,6 +12,7 @@
 #include "service/ServiceDatabase.hpp"
 #include "service/TranslationDispatcher.hpp"
 
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 
 #include <chrono>
@@ -122,8 +123,8 @@ private:
     std::function<void()> m_shutdownDone;
     guint m_shutdownTimer = 0;
     guint m_purgeTimer = 0;
-    // Pending work holds this weakly; answers that arrive after the server is gone are dropped.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Pending work checks it first; answers that arrive after the server is gone are dropped.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo::service

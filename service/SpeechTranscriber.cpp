@@ -1,5 +1,7 @@
 #include "service/SpeechTranscriber.hpp"
 
+#include "platform/Text.hpp"
+
 #include <libsoup/soup.h>
 
 #include <algorithm>
@@ -15,7 +17,7 @@ std::optional<std::string> SpeechTranscriber::fileExtensionForMime(const std::st
     std::string type = mime.substr(0, mime.find(';'));
     while (!type.empty() && type.back() == ' ')
         type.pop_back();
-    std::ranges::transform(type, type.begin(), [](unsigned char c) { return std::tolower(c); });
+    type = text::asciiLowercased(type);
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> kTypes{{
         {"audio/ogg", "ogg"},
         {"audio/opus", "ogg"},

@@ -3,8 +3,6 @@
 #include "platform/MainLoop.hpp"
 #include "translation/TranslationProvider.hpp"
 
-#include <glib.h>
-
 #include <unordered_map>
 
 namespace aurelo::service {
@@ -15,36 +13,7 @@ EngineFailure internalError() {
     return {500, "服务内部错误，请稍后重试。"};
 }
 
-bool isTrimmable(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 } // namespace
-
-std::string trimText(const std::string& text) {
-    // Also trims the Unicode white space the client's trimming removes (no-break and ideographic
-    // spaces, line and paragraph separators), walking whole UTF-8 characters.
-    auto isSpace = [](gunichar c) { return g_unichar_isspace(c) || c == 0x85 || c == 0x200b; };
-    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
-        std::size_t first = 0, last = text.size();
-        while (first < last && isTrimmable(static_cast<unsigned char>(text[first])))
-            ++first;
-        while (last > first && isTrimmable(static_cast<unsigned char>(text[last - 1])))
-            --last;
-        return text.substr(first, last - first);
-    }
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    while (begin < end && isSpace(g_utf8_get_char(begin)))
-        begin = g_utf8_next_char(begin);
-    while (end > begin) {
-        const char* previous = g_utf8_find_prev_char(begin, end);
-        if (!previous || !isSpace(g_utf8_get_char(previous)))
-            break;
-        end = previous;
-    }
-    return std::string(begin, end);
-}
 
 TranslationDispatcher::TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
                                              std::size_t cacheCapacity)

@@ -50,7 +50,4 @@ private:
     std::shared_ptr<TranslationRequestCache> m_cache;
 };
 
-// Trims white space and line breaks at both ends, as the desktop client does before it sends.
-std::string trimText(const std::string& text);
-
 } // namespace aurelo::service

@@ -1,6 +1,7 @@
 #include "app/AureloTranslatorApp.hpp"
 
 #include "app/LoginView.hpp"
+#include "platform/BuildConfig.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
 #include "views/CloseDialog.hpp"
@@ -23,9 +24,6 @@
 
 #include <filesystem>
 
-#ifndef AURELO_VERSION
-#define AURELO_VERSION "10.1"
-#endif
 #ifndef AURELO_DATA_DIR
 #define AURELO_DATA_DIR ""
 #endif
@@ -52,7 +50,7 @@ struct AureloTranslatorApp::Stores {
                                pageScriptTemplate(), {}, {}, false};
 };
 
-AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(kApplicationID) {}
+AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(build::kApplicationId) {}
 
 AureloTranslatorApp::~AureloTranslatorApp() {
     for (auto& connection : m_connections)
@@ -128,7 +126,7 @@ void AureloTranslatorApp::buildWindow() {
     // The application keeps the window (hidden or shown) until it quits.
     m_window = new Gtk::ApplicationWindow();
     m_window->set_title("Aurelo翻译器");
-    m_window->set_icon_name("com.aurelo.translator");
+    m_window->set_icon_name(build::kApplicationId);
     m_window->set_default_size(1580, 980);
     m_window->set_show_menubar(true);
     m_stack = Gtk::make_managed<Gtk::Stack>();
@@ -152,7 +150,7 @@ void AureloTranslatorApp::showLoginOrMain() {
             return;
         m_contentModel = std::make_unique<ContentViewModel>(
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
-            m_stores->preferences, m_stores->translator, AURELO_VERSION);
+            m_stores->preferences, m_stores->translator, build::kVersion);
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
                                                        m_stores->logos, [this] { restart(); },
                                                        [this] {

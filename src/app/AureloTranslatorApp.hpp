@@ -33,7 +33,6 @@ class SettingsWindow;
 
 class AureloTranslatorApp : public Gtk::Application {
 public:
-    static constexpr const char* kApplicationID = "com.aurelo.translator";
 
     static Glib::RefPtr<AureloTranslatorApp> create();
     ~AureloTranslatorApp() override;

@@ -1,5 +1,6 @@
 #include "app/LoginView.hpp"
 
+#include "platform/BuildConfig.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -20,7 +21,7 @@ LoginView::LoginView(AccountStore& account)
     column->set_vexpand(true);
 
     auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("com.aurelo.translator");
+    icon->set_from_icon_name(build::kApplicationId);
     icon->set_pixel_size(86);
     auto* title = Gtk::make_managed<Gtk::Label>();
     title->set_markup("<span size='xx-large' weight='bold'>欢迎使用Aurelo翻译器</span>");

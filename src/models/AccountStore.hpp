@@ -4,6 +4,7 @@
 // (kept in the user defaults) and the engines the administrator enabled for the account.
 
 #include "models/KeychainStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/HttpSession.hpp"
 #include "platform/UserDefaults.hpp"
 #include "translation/TranslationError.hpp"
@@ -81,8 +82,7 @@ private:
     KeychainStore& m_keychain;
     std::string m_origin;
     HttpSession& m_session;
-    GRef<GCancellable> m_cancellable;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     bool m_isLoggedIn = false;
     std::string m_username;

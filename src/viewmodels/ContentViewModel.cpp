@@ -103,8 +103,8 @@ void ContentViewModel::selectAndReload(const std::string& sessionID) {
 void ContentViewModel::translateWholePage(const std::string& sessionID) {
     m_store.select(sessionID);
     // On the next turn of the main loop, so that the page of the new selection receives it.
-    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    postToMainLoop([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::TranslateToChinese};
         m_changed.emit(Field::PageCommand);
@@ -113,8 +113,8 @@ void ContentViewModel::translateWholePage(const std::string& sessionID) {
 
 void ContentViewModel::restoreWholePage(const std::string& sessionID) {
     m_store.select(sessionID);
-    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    postToMainLoop([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
         m_changed.emit(Field::PageCommand);
@@ -263,8 +263,8 @@ bool ContentViewModel::unlockApplication(const std::string& password) {
 
 void ContentViewModel::refreshServices() {
     setFlag(m_refreshingServices, true, Field::RefreshingServices);
-    m_account.refreshEngines([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    m_account.refreshEngines([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         newReloadToken();
         setFlag(m_refreshingServices, false, Field::RefreshingServices);

@@ -8,6 +8,7 @@
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
+#include "platform/Cancellable.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/NewSessionForm.hpp"
@@ -159,7 +160,7 @@ private:
     SessionSettingsForm m_sessionSettingsForm;
     QuickSettingsModel m_quickSettings;
     std::string m_appVersion;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     bool m_showingRename = false;
     std::string m_renameText;

@@ -1,6 +1,7 @@
 #include "viewmodels/SettingsViewModel.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 #include <algorithm>
 
@@ -32,8 +33,8 @@ SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& acco
         // The reaction comes after the change has been handled in full, so it has the last word
         // over whatever message the changer set with it ("已自动切换到 …").
         m_providerChangePending = true;
-        postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-            if (alive.expired())
+        postToMainLoop([this, cancellation = m_cancellable.token()] {
+            if (cancellation.isCancelled())
                 return;
             m_providerChangePending = false;
             providerChanged();
@@ -42,13 +43,13 @@ SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& acco
 }
 
 SettingsViewModel::~SettingsViewModel() {
-    *m_alive = false;
+    m_cancellable.cancel();
     m_settingsConnection.disconnect();
 }
 
 void SettingsViewModel::providerChanged() {
     const std::string token = m_settings.configuration(m_settings.provider()).apiKey;
-    m_settings.setConnectionStatus(TranslationService::trimmed(token).empty()
+    m_settings.setConnectionStatus(text::trimmed(token).empty()
                                        ? ProviderConnectionStatus::notConfigured()
                                        : ProviderConnectionStatus::unverified());
     m_settings.setStatusMessage(kProviderChangedMessage);
@@ -56,9 +57,9 @@ void SettingsViewModel::providerChanged() {
 
 void SettingsViewModel::start(std::function<void()> done) {
     m_appLock.configure(m_account.username());
-    std::weak_ptr<bool> alive = m_alive;
-    m_account.refreshEngines([this, alive, done = std::move(done)]() mutable {
-        if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_account.refreshEngines([this, cancellation, done = std::move(done)]() mutable {
+        if (cancellation.isCancelled())
             return;
         selectAvailableEngineIfNeeded();
         refreshNotificationStatus(std::move(done));
@@ -121,9 +122,9 @@ void SettingsViewModel::selectAvailableEngineIfNeeded() {
 }
 
 void SettingsViewModel::refreshEngines(std::function<void()> done) {
-    std::weak_ptr<bool> alive = m_alive;
-    m_account.refreshEngines([this, alive, done = std::move(done)] {
-        if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_account.refreshEngines([this, cancellation, done = std::move(done)] {
+        if (cancellation.isCancelled())
             return;
         selectAvailableEngineIfNeeded();
         if (done)
@@ -198,10 +199,10 @@ void SettingsViewModel::applyNotificationStatus(NotificationAuthorizationStatus 
 }
 
 void SettingsViewModel::refreshNotificationStatus(std::function<void()> done) {
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_notifications.readAuthorizationStatus(
-        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) {
-            if (alive.expired())
+        [this, cancellation, done = std::move(done)](NotificationAuthorizationStatus status) {
+            if (cancellation.isCancelled())
                 return;
             applyNotificationStatus(status);
             if (done)
@@ -216,25 +217,26 @@ void SettingsViewModel::requestNotificationPermission(std::function<void()> done
             postToMainLoop(std::move(done));
         return;
     }
-    std::weak_ptr<bool> alive = m_alive;
-    m_notifications.readAuthorizationStatus(
-        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) mutable {
-            if (alive.expired())
-                return;
-            if (status == NotificationAuthorizationStatus::Denied) {
-                // Asking again is pointless: only the desktop's settings can allow them now.
-                applyNotificationStatus(status);
-                openSystemNotificationSettings();
-                if (done)
-                    done();
-                return;
-            }
-            m_notifications.requestAuthorization([this, alive, done = std::move(done)]() mutable {
-                if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_notifications.readAuthorizationStatus([this, cancellation, done = std::move(done)](
+                                                NotificationAuthorizationStatus status) mutable {
+        if (cancellation.isCancelled())
+            return;
+        if (status == NotificationAuthorizationStatus::Denied) {
+            // Asking again is pointless: only the desktop's settings can allow them now.
+            applyNotificationStatus(status);
+            openSystemNotificationSettings();
+            if (done)
+                done();
+            return;
+        }
+        m_notifications.requestAuthorization(
+            [this, cancellation, done = std::move(done)]() mutable {
+                if (cancellation.isCancelled())
                     return;
                 refreshNotificationStatus(std::move(done));
             });
-        });
+    });
 }
 
 void SettingsViewModel::openSystemNotificationSettings() {

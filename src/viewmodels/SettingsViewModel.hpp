@@ -8,6 +8,7 @@
 #include "models/AccountStore.hpp"
 #include "models/AppLockStore.hpp"
 #include "models/SettingsStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/NotificationCenter.hpp"
 
 #include <sigc++/sigc++.h>
@@ -121,7 +122,7 @@ private:
     AccountStore& m_account;
     AppLockStore& m_appLock;
     NotificationCenter& m_notifications;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
     sigc::connection m_settingsConnection;
     bool m_providerChangePending = false;
 

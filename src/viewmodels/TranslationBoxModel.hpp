@@ -8,6 +8,7 @@
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
+#include "platform/Cancellable.hpp"
 #include "translation/TranslationService.hpp"
 
 #include <sigc++/sigc++.h>
@@ -70,7 +71,7 @@ private:
     SessionStore& m_store;
     SettingsStore& m_settings;
     const TranslationService& m_translator;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     std::string m_input;
     std::string m_output;

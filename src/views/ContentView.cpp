@@ -281,7 +281,13 @@ void ContentView::showUpdateAlert() {
         const auto action = response >= 0 && std::size_t(response) < buttons.size()
                                 ? buttons[std::size_t(response)].action
                                 : UpdateAlertAction::Dismiss;
-        Glib::signal_idle().connect_once([this] { m_updateAlert.reset(); });
+        // The dialog cannot be destroyed inside its own response handler; the next idle turn
+        // may come after this view is gone.
+        Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
+            if (cancellation.isCancelled())
+                return;
+            m_updateAlert.reset();
+        });
         m_updateAlert->hide();
         m_updates.chooseAlertAction(action);
     });

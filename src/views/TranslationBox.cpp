@@ -1,5 +1,6 @@
 #include "views/TranslationBox.hpp"
 
+#include "platform/Text.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
@@ -149,7 +150,7 @@ void TranslationBox::refresh() {
     m_direction.set_text(chinese ? "中文 → 英文" : "自动识别语言");
     m_spinner.set_visible(m_model.translating());
     m_spinner.set_spinning(m_model.translating());
-    m_translate.set_sensitive(!TranslationService::trimmed(m_model.input()).empty() &&
+    m_translate.set_sensitive(!text::trimmed(m_model.input()).empty() &&
                               !m_model.translating());
     m_error.set_text(m_model.errorMessage());
     m_error.set_visible(!m_model.errorMessage().empty());
