@@ -3,9 +3,7 @@
 
 #include "TranslationTestFixture.hpp"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/LoopbackProxy.hpp"
 
 #include <chrono>
 
@@ -151,20 +149,10 @@ TEST_F(TranslationServiceTest, ASilentServiceTimesOut) {
 }
 
 TEST(TranslationServiceRefused, ConnectionRefusedFailsAtOnce) {
-    // Bind a port and close it again, so that nothing listens there.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-
     HttpSession session(TranslationNetwork::sessionConfiguration());
     TranslationRequestCache cache;
-    TranslationService service("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                               session, cache);
+    TranslationService service("http://127.0.0.1:" + std::to_string(closedLoopbackPort()), session,
+                               cache);
     std::optional<ServiceOutcome<TranslationResult>> outcome;
     service.translate("hi", "en",
                       TranslationConfiguration{TranslationProvider::Google, "t", "", ""},
