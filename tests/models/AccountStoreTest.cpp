@@ -2,6 +2,7 @@
 
 #include "models/AccountStore.hpp"
 #include "support/FakeManagedService.hpp"
+#include "support/LoopbackProxy.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
@@ -78,13 +79,7 @@ TEST_F(AccountStoreTest, UndecodableAnswersAndTransportFailuresShowTheirDescript
     login(*store);
     EXPECT_EQ(store->errorMessage(), DecodingError::typeMismatch("token").description);
 
-    // Nothing listens on the port of a server that has gone.
-    std::string closedOrigin;
-    {
-        FakeManagedService gone;
-        closedOrigin = gone.origin();
-    }
-    auto offline = makeStore(closedOrigin);
+    auto offline = makeStore("http://127.0.0.1:" + std::to_string(closedLoopbackPort()));
     login(*offline);
     EXPECT_EQ(offline->errorMessage(),
               TransportError::make(TransportError::Kind::CannotConnect).description);
