@@ -1,11 +1,11 @@
 #include "service/ServiceServer.hpp"
 
 #include "service/AccessToken.hpp"
+#include "service/BatchPlanner.hpp"
 #include "service/LanguageCodes.hpp"
 #include "service/PasswordHasher.hpp"
 #include "service/SpeechTranscriber.hpp"
 #include "service/UpdateFiles.hpp"
-#include "service/WorkerTask.hpp"
 #include "translation/JsonCoding.hpp"
 #include "translation/TranslationProvider.hpp"
 
@@ -339,6 +339,11 @@ void ServiceServer::respond(const ExchangePtr& exchange, unsigned status,
     finish(exchange);
 }
 
+void ServiceServer::setRetryAfter(const ExchangePtr& exchange, unsigned seconds) {
+    soup_message_headers_replace(soup_server_message_get_response_headers(exchange->message.get()),
+                                 "Retry-After", std::to_string(seconds).c_str());
+}
+
 void ServiceServer::respondError(const ExchangePtr& exchange, unsigned status,
                                  const std::string& message) {
     respond(exchange, status, {{"error", message}});
@@ -381,9 +386,7 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
     exchange->log.user = (*account)->username;
     std::string key = "account:" + std::to_string((*account)->id);
     if (!m_rateLimiter.allow(key)) {
-        soup_message_headers_replace(
-            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
-            std::to_string(m_rateLimiter.retryAfterSeconds(key)).c_str());
+        setRetryAfter(exchange, m_rateLimiter.retryAfterSeconds(key));
         respondError(exchange, 429, "请求过于频繁，请稍后再试。");
         return std::nullopt;
     }
@@ -399,9 +402,7 @@ void ServiceServer::handleHealth(const ExchangePtr& exchange) {
 void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     std::string key = "login:" + exchange->log.remote;
     if (!m_loginLimiter.allow(key)) {
-        soup_message_headers_replace(
-            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
-            std::to_string(m_loginLimiter.retryAfterSeconds(key)).c_str());
+        setRetryAfter(exchange, m_loginLimiter.retryAfterSeconds(key));
         return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
     }
     auto body = json::parseValue(exchange->body);
@@ -424,7 +425,7 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     auto check = std::make_shared<Check>(Check{std::move(*password), std::move(*user), false});
     pause(exchange);
     std::weak_ptr<bool> alive = m_alive;
-    runInWorker(
+    bool accepted = m_passwordWorker.run(
         [check] {
             if (check->user)
                 check->matches = PasswordHasher::verify(check->password, check->user->passwordHash);
@@ -446,6 +447,12 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             respond(exchange, 200,
                     {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
         });
+    if (!accepted) {
+        // Every hashing thread is busy and the queue is full: waiting longer would only hold
+        // more connections open.
+        setRetryAfter(exchange, 5);
+        respondError(exchange, 503, "登录请求过多，请稍后再试。");
+    }
 }
 
 void ServiceServer::handleEngines(const ExchangePtr& exchange) {

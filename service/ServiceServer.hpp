@@ -12,6 +12,7 @@
 #include "service/ServiceDatabase.hpp"
 #include "service/TranslationDispatcher.hpp"
 
+#include "platform/BackgroundWorker.hpp"
 #include "platform/GRef.hpp"
 
 #include <chrono>
@@ -100,6 +101,7 @@ private:
     std::optional<Account> authenticate(const ExchangePtr& exchange);
     void respond(const ExchangePtr& exchange, unsigned status, const nlohmann::json& body);
     void respondError(const ExchangePtr& exchange, unsigned status, const std::string& message);
+    void setRetryAfter(const ExchangePtr& exchange, unsigned seconds);
     void pause(const ExchangePtr& exchange);
     void finish(const ExchangePtr& exchange);
     void checkShutdownDone();
@@ -115,6 +117,9 @@ private:
     std::shared_ptr<HttpSession> m_transcriptionSession;
     std::shared_ptr<ApertiumRunner> m_apertium;
     std::unique_ptr<TranslationDispatcher> m_dispatcher;
+    // Password stretching costs tens of milliseconds and 32 MiB per attempt: two threads of its
+    // own bound both, and a short queue bounds how many logins wait.
+    BackgroundWorker m_passwordWorker{2, 64};
     GRef<SoupServer> m_server;
     std::string m_origin;
     std::size_t m_inProgress = 0;

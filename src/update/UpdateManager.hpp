@@ -6,6 +6,7 @@
 // whenever signalChanged() fires. Everything happens on the main thread; the network and the
 // file work run without blocking it.
 
+#include "platform/BackgroundWorker.hpp"
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
 #include "update/ApplicationBundle.hpp"
@@ -125,6 +126,8 @@ private:
     sigc::signal<void()> m_signalChanged;
     GRef<GCancellable> m_cancellable;
     guint m_quitTimer = 0;
+    // One job at a time: staging and copying a bundle follow each other.
+    BackgroundWorker m_worker{1};
     // Pending work holds a weak reference and does nothing once the manager is gone.
     std::shared_ptr<UpdateManager*> m_self;
 };
