@@ -55,11 +55,10 @@ EngineFailure notConfigured(const std::string& displayName, const std::string& w
 }
 
 void sendUpstream(const UpstreamContext& context, const std::string& displayName,
-                  const HttpRequest& request, std::function<void(JsonOutcome)> completion) {
-    HttpRequest timed = request;
-    timed.timeout = context.timeout;
-    context.session->send(timed, [displayName,
-                                  completion = std::move(completion)](HttpResult result) {
+                  HttpRequest request, std::function<void(JsonOutcome)> completion) {
+    request.timeout = context.timeout;
+    context.session->send(request, [displayName,
+                                    completion = std::move(completion)](HttpResult result) {
         if (!result) {
             if (result.error().kind == TransportError::Kind::TimedOut)
                 return completion(

@@ -30,7 +30,7 @@ using JsonOutcome = std::expected<nlohmann::json, EngineFailure>;
 //   other non-2xx     -> 502 "DeepL 请求失败（HTTP n）：<the provider's own message>"
 //   2xx, not JSON     -> 502 "DeepL 返回了无法识别的数据。"
 void sendUpstream(const UpstreamContext& context, const std::string& displayName,
-                  const HttpRequest& request, std::function<void(JsonOutcome)> completion);
+                  HttpRequest request, std::function<void(JsonOutcome)> completion);
 
 EngineFailure unrecognisedAnswer(const std::string& displayName);
 EngineFailure countMismatch(const std::string& displayName);
