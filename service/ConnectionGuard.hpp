@@ -50,6 +50,11 @@ public:
     // The whole request is in: no deadline while it is worked on.
     void requestRead(SoupServerMessage* message);
 
+    // Answers `message` with `status` and the JSON `body` without reading its body, and closes
+    // its connection: libsoup would otherwise read (and hold) the body before answering.
+    static void answerAndClose(SoupServerMessage* message, unsigned status,
+                               const std::string& body, unsigned retryAfterSeconds = 0);
+
     const ConnectionLimits& limits() const { return m_limits; }
     std::size_t connections() const;
     std::size_t bytesInFlight() const;
@@ -61,7 +66,8 @@ private:
     ConnectionLimits m_limits;
     std::shared_ptr<State> m_state;
     SoupServer* m_server = nullptr;
-    unsigned long m_handler = 0;
+    unsigned long m_startedHandler = 0;
+    unsigned long m_finishedHandler = 0;
 };
 
 } // namespace aurelo::service

@@ -262,21 +262,14 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
     SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
     SoupEncoding encoding = soup_message_headers_get_encoding(headers);
     auto refuse = [&](unsigned status, const std::string& text, unsigned retryAfter = 0) {
-        std::string body = json::serialize({{"error", text}});
-        SoupMessageHeaders* response = soup_server_message_get_response_headers(message);
-        soup_server_message_set_status(message, status, nullptr);
-        soup_message_headers_replace(response, "Connection", "close");
-        if (retryAfter > 0)
-            soup_message_headers_replace(response, "Retry-After",
-                                         std::to_string(retryAfter).c_str());
-        soup_server_message_set_response(message, "application/json; charset=utf-8",
-                                         SOUP_MEMORY_COPY, body.data(), body.size());
         RequestLogEntry entry;
         entry.method = soup_server_message_get_method(message);
         entry.path = path;
         entry.status = status;
         entry.remote = self->clientAddress(message);
         self->m_log.write(entry);
+        ConnectionGuard::answerAndClose(message, status, json::serialize({{"error", text}}),
+                                        retryAfter);
     };
     if (self->m_guard.overCapacity(message))
         return refuse(503, "服务繁忙，请稍后重试。", 5);
