@@ -2,6 +2,9 @@
 
 #include <libsoup/soup.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <unordered_map>
 #include <utility>
@@ -16,20 +19,22 @@ constexpr std::chrono::milliseconds kOverCapacityGrace{2000};
 struct ConnectionGuard::State {
     struct Connection {
         State* state;
-        GSocket* socket; // not owned: the record is freed when the socket is
+        GSocketConnection* stream; // a reference of our own: closed by libsoup, freed by us
+        GSocket* socket;
+        GSocketAddress* key; // the remote address object libsoup hands back with each request
         std::string address;
-        bool counted = false; // in the per-address count
         bool overCapacity = false;
         guint timer = 0;
     };
 
     ConnectionLimits limits;
-    std::unordered_map<GSocket*, Connection*> connections;
+    SoupServer* server = nullptr;
+    std::unordered_map<GSocketAddress*, Connection*> connections;
     std::unordered_map<std::string, std::size_t> perAddress;
     std::size_t bytesInFlight = 0;
 
     Connection* find(SoupServerMessage* message) const {
-        auto it = connections.find(soup_server_message_get_socket(message));
+        auto it = connections.find(soup_server_message_get_remote_address(message));
         return it == connections.end() ? nullptr : it->second;
     }
 
@@ -56,18 +61,32 @@ struct ConnectionGuard::State {
 
     void forget(Connection* connection) {
         disarm(connection);
-        connections.erase(connection->socket);
-        if (connection->counted) {
-            auto it = perAddress.find(connection->address);
-            if (it != perAddress.end() && --it->second == 0)
-                perAddress.erase(it);
+        connections.erase(connection->key);
+        auto it = perAddress.find(connection->address);
+        if (it != perAddress.end() && --it->second == 0)
+            perAddress.erase(it);
+    }
+
+    // libsoup closes a connection's socket when it is done with it, but may hold the socket
+    // object for a while longer; a closed socket is a connection gone.
+    void sweepClosed() {
+        for (auto it = connections.begin(); it != connections.end();) {
+            Connection* connection = (it++)->second;
+            if (g_io_stream_is_closed(G_IO_STREAM(connection->stream)))
+                drop(connection);
         }
     }
 
-    static void socketFreedCallback(gpointer data, GObject*) {
-        auto* connection = static_cast<Connection*>(data);
-        connection->state->forget(connection);
+    void drop(Connection* connection) {
+        forget(connection);
+        g_object_unref(connection->stream);
+        g_object_unref(connection->key);
         delete connection;
+    }
+
+    static gboolean sweepCallback(gpointer data) {
+        static_cast<State*>(data)->sweepClosed();
+        return G_SOURCE_CONTINUE;
     }
 
     static void requestStartedCallback(SoupServer*, SoupServerMessage* message, gpointer data) {
@@ -82,32 +101,71 @@ struct ConnectionGuard::State {
     }
 
     void requestStarted(SoupServerMessage* message) {
-        GSocket* socket = soup_server_message_get_socket(message);
-        if (!socket)
-            return;
-        if (auto it = connections.find(socket); it != connections.end()) {
-            // The next request on a kept-alive connection has begun to arrive.
-            arm(it->second, it->second->overCapacity ? kOverCapacityGrace : limits.headerTimeout);
+        // The first request of a connection, or the next one on a kept-alive connection, has
+        // begun to arrive.
+        if (auto* connection = find(message))
+            arm(connection, connection->overCapacity ? kOverCapacityGrace : limits.headerTimeout);
+    }
+
+    static gboolean incomingCallback(GSocketService*, GSocketConnection* stream, GObject*,
+                                     gpointer data) {
+        static_cast<ConnectionGuard*>(data)->m_state->accept(
+            stream, static_cast<ConnectionGuard*>(data)->m_certificate);
+        return TRUE;
+    }
+
+    void accept(GSocketConnection* stream, GTlsCertificate* certificate) {
+        GSocket* socket = g_socket_connection_get_socket(stream);
+        // Answers are written as headers, then body; with Nagle's algorithm the second small
+        // write waits for the client's delayed acknowledgement, about 40 ms on Linux.
+        g_socket_set_option(socket, IPPROTO_TCP, TCP_NODELAY, 1, nullptr);
+        GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
+        GSocketAddress* local = g_socket_connection_get_local_address(stream, nullptr);
+        if (!remote || !local) {
+            g_clear_object(&remote);
+            g_clear_object(&local);
+            g_io_stream_close(G_IO_STREAM(stream), nullptr, nullptr);
             return;
         }
-        const char* remote = soup_server_message_get_remote_host(message);
-        auto* connection = new Connection{this, socket, remote ? remote : "", false, false, 0};
-        connections.emplace(socket, connection);
-        g_object_weak_ref(G_OBJECT(socket), socketFreedCallback, connection);
-        bool proxy = !limits.trustedProxy.empty() && connection->address == limits.trustedProxy;
-        std::size_t& fromAddress = perAddress[connection->address];
-        connection->counted = true;
-        ++fromAddress;
-        if (connections.size() > 2 * limits.maxConnections) {
+        char* host = g_inet_address_to_string(
+            g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(remote)));
+        std::string address = host;
+        g_free(host);
+        bool proxy = !limits.trustedProxy.empty() && address == limits.trustedProxy;
+        auto full = [&] {
+            auto it = perAddress.find(address);
+            return connections.size() >= limits.maxConnections ||
+                   (!proxy && it != perAddress.end() &&
+                    it->second >= limits.maxConnectionsPerAddress);
+        };
+        // The periodic sweep may not have seen the latest closes yet: look before refusing.
+        if (full())
+            sweepClosed();
+        if (connections.size() >= 2 * limits.maxConnections) {
             // A flood: not even a 503 is worth reading the headers for.
-            g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+            g_io_stream_close(G_IO_STREAM(stream), nullptr, nullptr);
+            g_object_unref(remote);
+            g_object_unref(local);
             return;
         }
-        connection->overCapacity = connections.size() > limits.maxConnections ||
-                                   (!proxy && fromAddress > limits.maxConnectionsPerAddress);
-        arm(connection, connection->overCapacity
-                            ? std::min(kOverCapacityGrace, limits.headerTimeout)
-                            : limits.headerTimeout);
+        bool overCapacity = full();
+        GIOStream* served = G_IO_STREAM(g_object_ref(stream));
+        if (certificate) {
+            GIOStream* secure = g_tls_server_connection_new(served, certificate, nullptr);
+            g_object_unref(served);
+            served = secure;
+        }
+        auto* connection = new Connection{
+            this, G_SOCKET_CONNECTION(g_object_ref(stream)), socket, remote, address, overCapacity,
+            0};
+        connections.emplace(remote, connection);
+        ++perAddress[address];
+        arm(connection, overCapacity ? std::min(kOverCapacityGrace, limits.headerTimeout)
+                                     : limits.headerTimeout);
+        if (!served || !soup_server_accept_iostream(server, served, local, remote, nullptr))
+            g_io_stream_close(G_IO_STREAM(stream), nullptr, nullptr);
+        g_clear_object(&served);
+        g_object_unref(local);
     }
 };
 
@@ -123,28 +181,69 @@ struct Reservation {
 ConnectionGuard::ConnectionGuard(ConnectionLimits limits)
     : m_limits(std::move(limits)), m_state(std::make_shared<State>()) {
     m_state->limits = m_limits;
+    m_sweepTimer = g_timeout_add_seconds(1, State::sweepCallback, m_state.get());
 }
 
 ConnectionGuard::~ConnectionGuard() {
+    if (m_service) {
+        g_socket_service_stop(m_service);
+        g_socket_listener_close(G_SOCKET_LISTENER(m_service));
+        g_signal_handlers_disconnect_by_data(m_service, this);
+        g_object_unref(m_service);
+    }
+    g_clear_object(&m_certificate);
     if (m_server) {
         g_signal_handler_disconnect(m_server, m_startedHandler);
         g_signal_handler_disconnect(m_server, m_finishedHandler);
     }
-    // Sockets may outlive the guard; they must not call back into it.
-    for (auto& [socket, connection] : m_state->connections) {
-        State::disarm(connection);
-        g_object_weak_unref(G_OBJECT(socket), State::socketFreedCallback, connection);
-        delete connection;
-    }
-    m_state->connections.clear();
+    g_source_remove(m_sweepTimer);
+    while (!m_state->connections.empty())
+        m_state->drop(m_state->connections.begin()->second);
 }
 
 void ConnectionGuard::attach(SoupServer* server) {
     m_server = server;
+    m_state->server = server;
     m_startedHandler = g_signal_connect(server, "request-started",
                                         G_CALLBACK(State::requestStartedCallback), m_state.get());
     m_finishedHandler = g_signal_connect(server, "request-finished",
                                          G_CALLBACK(State::requestFinishedCallback), m_state.get());
+}
+
+std::expected<unsigned, std::string> ConnectionGuard::listen(GSocketAddress* address,
+                                                             GTlsCertificate* certificate) {
+    GError* error = nullptr;
+    GSocket* socket = g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_STREAM,
+                                   G_SOCKET_PROTOCOL_TCP, &error);
+    auto fail = [&] {
+        std::string message = error ? error->message : "";
+        g_clear_error(&error);
+        g_clear_object(&socket);
+        return std::unexpected(message);
+    };
+    if (!socket)
+        return fail();
+    // GIO's default queue of 10 drops the connections of a burst of clients (every agent's
+    // application reconnecting at once) for a second each.
+    g_socket_set_listen_backlog(socket, 1024);
+    if (!g_socket_bind(socket, address, TRUE, &error) || !g_socket_listen(socket, &error))
+        return fail();
+    GSocketAddress* bound = g_socket_get_local_address(socket, &error);
+    if (!bound)
+        return fail();
+    unsigned port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+    g_object_unref(bound);
+    if (!m_service) {
+        m_service = g_socket_service_new();
+        g_signal_connect(m_service, "incoming", G_CALLBACK(State::incomingCallback), this);
+    }
+    if (!g_socket_listener_add_socket(G_SOCKET_LISTENER(m_service), socket, nullptr, &error))
+        return fail();
+    g_object_unref(socket);
+    if (certificate && !m_certificate)
+        m_certificate = G_TLS_CERTIFICATE(g_object_ref(certificate));
+    g_socket_service_start(m_service);
+    return port;
 }
 
 bool ConnectionGuard::overCapacity(SoupServerMessage* message) const {
@@ -190,12 +289,19 @@ struct ClosingAnswer {
     GIOStream* stream;
     std::string text;
     GCancellable* cancellable;
+    // The accepted connection under the stream libsoup handed over, which closing that stream
+    // leaves open.
+    GIOStream* base = nullptr;
     guint timer = 0;
     char scratch[16384] = {};
 
     ~ClosingAnswer() {
         if (timer)
             g_source_remove(timer);
+        if (base) {
+            g_io_stream_close(base, nullptr, nullptr);
+            g_object_unref(base);
+        }
         g_object_unref(cancellable);
         g_object_unref(stream);
     }
@@ -212,7 +318,7 @@ void drainedCallback(GObject* source, GAsyncResult* result, gpointer data) {
     gssize read = g_input_stream_read_finish(G_INPUT_STREAM(source), result, nullptr);
     if (read > 0) {
         g_input_stream_read_async(G_INPUT_STREAM(source), answer->scratch, sizeof answer->scratch,
-                                  G_PRIORITY_LOW, answer->cancellable, drainedCallback, answer);
+                                  G_PRIORITY_DEFAULT, answer->cancellable, drainedCallback, answer);
         return;
     }
     g_io_stream_close_async(answer->stream, G_PRIORITY_DEFAULT, nullptr, answerClosedCallback,
@@ -232,7 +338,7 @@ void answerWrittenCallback(GObject* source, GAsyncResult* result, gpointer data)
         },
         answer);
     g_input_stream_read_async(g_io_stream_get_input_stream(answer->stream), answer->scratch,
-                              sizeof answer->scratch, G_PRIORITY_LOW, answer->cancellable,
+                              sizeof answer->scratch, G_PRIORITY_DEFAULT, answer->cancellable,
                               drainedCallback, answer);
 }
 
@@ -255,15 +361,16 @@ void ConnectionGuard::answerAndClose(SoupServerMessage* message, unsigned status
                                          SOUP_MEMORY_COPY, body.data(), body.size());
         return;
     }
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                       soup_status_get_phrase(status) +
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + soup_status_get_phrase(status) +
                        "\r\nContent-Type: application/json; charset=utf-8\r\n"
                        "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: " +
                        std::to_string(body.size()) + "\r\n";
     if (retryAfterSeconds > 0)
         text += "Retry-After: " + std::to_string(retryAfterSeconds) + "\r\n";
     text += "\r\n" + body;
-    auto* answer = new ClosingAnswer{stream, std::move(text), g_cancellable_new(), 0, {}};
+    auto* answer = new ClosingAnswer{stream, std::move(text), g_cancellable_new(), nullptr, 0, {}};
+    if (auto* connection = m_state->find(message))
+        answer->base = G_IO_STREAM(g_object_ref(connection->stream));
     g_output_stream_write_all_async(g_io_stream_get_output_stream(stream), answer->text.data(),
                                     answer->text.size(), G_PRIORITY_DEFAULT, nullptr,
                                     answerWrittenCallback, answer);

@@ -1,7 +1,8 @@
 #pragma once
 
 // Keeps a hostile or merely slow client from holding the service's memory or connections. It
-// follows every connection the server accepts and closes the ones that take too long: to send
+// accepts the connections itself (with a listen queue deep enough for bursts of clients), hands
+// them to the libsoup server, follows each one and closes those that take too long: to send
 // the headers of a request, to send its body, or to send the next request on a kept-alive
 // connection. A request that is being worked on has no deadline here (the engines have their
 // own). It also counts connections, overall and per client address, and the request bodies held
@@ -9,11 +10,15 @@
 
 #include <chrono>
 #include <cstddef>
+#include <expected>
 #include <memory>
 #include <string>
 
 typedef struct _SoupServer SoupServer;
 typedef struct _SoupServerMessage SoupServerMessage;
+typedef struct _GSocketAddress GSocketAddress;
+typedef struct _GTlsCertificate GTlsCertificate;
+typedef struct _GSocketService GSocketService;
 
 namespace aurelo::service {
 
@@ -37,8 +42,12 @@ public:
     ConnectionGuard& operator=(const ConnectionGuard&) = delete;
     ~ConnectionGuard();
 
-    // Follows the connections of `server` from now on.
+    // Follows the requests of `server` from now on.
     void attach(SoupServer* server);
+    // Listens on `address` and hands every connection accepted to the server (over TLS with
+    // `certificate`); the port listened on, or why not.
+    std::expected<unsigned, std::string> listen(GSocketAddress* address,
+                                                GTlsCertificate* certificate);
 
     // The connection of `message` was accepted beyond a cap: answer 503 and close it.
     bool overCapacity(SoupServerMessage* message) const;
@@ -52,8 +61,8 @@ public:
 
     // Answers `message` with `status` and the JSON `body` without reading its body, and closes
     // its connection: libsoup would otherwise read (and hold) the body before answering.
-    static void answerAndClose(SoupServerMessage* message, unsigned status,
-                               const std::string& body, unsigned retryAfterSeconds = 0);
+    void answerAndClose(SoupServerMessage* message, unsigned status, const std::string& body,
+                        unsigned retryAfterSeconds = 0);
 
     const ConnectionLimits& limits() const { return m_limits; }
     std::size_t connections() const;
@@ -66,6 +75,9 @@ private:
     ConnectionLimits m_limits;
     std::shared_ptr<State> m_state;
     SoupServer* m_server = nullptr;
+    unsigned m_sweepTimer = 0;
+    GSocketService* m_service = nullptr;
+    GTlsCertificate* m_certificate = nullptr;
     unsigned long m_startedHandler = 0;
     unsigned long m_finishedHandler = 0;
 };

@@ -219,36 +219,21 @@ std::expected<void, std::string> ServiceServer::listen(const ListenAddress& addr
             g_tls_certificate_new_from_files(tlsCertificate.c_str(), tlsKey.c_str(), error.out()));
         if (!certificate)
             return std::unexpected(std::string("无法读取 TLS 证书或私钥：") + error->message);
-        soup_server_set_tls_certificate(m_server.get(), certificate.get());
+        m_certificate = std::move(certificate);
     }
-    auto options = static_cast<SoupServerListenOptions>(secure ? SOUP_SERVER_LISTEN_HTTPS : 0);
-    bool ok;
-    if (address.host == "localhost") {
-        ok = soup_server_listen_local(
-            m_server.get(), address.port,
-            static_cast<SoupServerListenOptions>(options | SOUP_SERVER_LISTEN_IPV4_ONLY),
-            error.out());
-    } else {
-        auto inet = adoptGRef(g_inet_address_new_from_string(address.host.c_str()));
-        if (!inet)
-            return std::unexpected("监听地址无效：" + address.host);
-        auto socketAddress =
-            adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
-        ok = soup_server_listen(m_server.get(), socketAddress.get(), options, error.out());
-    }
-    if (!ok)
+    std::string host = address.host == "localhost" ? "127.0.0.1" : address.host;
+    auto inet = adoptGRef(g_inet_address_new_from_string(host.c_str()));
+    if (!inet)
+        return std::unexpected("监听地址无效：" + address.host);
+    auto socketAddress =
+        adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
+    auto port = m_guard.listen(socketAddress.get(), m_certificate.get());
+    if (!port)
         return std::unexpected(std::string("无法监听 ") + address.host + ":" +
-                               std::to_string(address.port) + "：" + error->message);
-    GSList* uris = soup_server_get_uris(m_server.get());
-    if (uris) {
-        auto* uri = static_cast<GUri*>(uris->data);
-        std::string host = g_uri_get_host(uri);
-        if (host.find(':') != std::string::npos)
-            host = "[" + host + "]";
-        m_origin = std::string(secure ? "https" : "http") + "://" + host + ":" +
-                   std::to_string(g_uri_get_port(uri));
-    }
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+                               std::to_string(address.port) + "：" + port.error());
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    m_origin = std::string(secure ? "https" : "http") + "://" + host + ":" + std::to_string(*port);
     return {};
 }
 
@@ -258,7 +243,6 @@ std::expected<void, std::string> ServiceServer::listen(const ListenAddress& addr
 void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
                                          GHashTable*, gpointer data) {
     auto* self = static_cast<ServiceServer*>(data);
-    disableNagle(soup_server_message_get_socket(message));
     SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
     SoupEncoding encoding = soup_message_headers_get_encoding(headers);
     auto refuse = [&](unsigned status, const std::string& text, unsigned retryAfter = 0) {
@@ -268,8 +252,8 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
         entry.status = status;
         entry.remote = self->clientAddress(message);
         self->m_log.write(entry);
-        ConnectionGuard::answerAndClose(message, status, json::serialize({{"error", text}}),
-                                        retryAfter);
+        self->m_guard.answerAndClose(message, status, json::serialize({{"error", text}}),
+                                     retryAfter);
     };
     if (self->m_guard.overCapacity(message))
         return refuse(503, "服务繁忙，请稍后重试。", 5);

@@ -139,6 +139,7 @@ private:
     // own bound both, and a short queue bounds how many logins wait.
     BackgroundWorker m_passwordWorker{2, 64};
     GRef<SoupServer> m_server;
+    GRef<GTlsCertificate> m_certificate;
     // After the server: destroyed first, while the server it listens to is still there.
     ConnectionGuard m_guard;
     std::string m_origin;
