@@ -1,5 +1,7 @@
 #include "service/ConnectionGuard.hpp"
 
+#include <gio/gunixsocketaddress.h>
+#include <glib/gstdio.h>
 #include <libsoup/soup.h>
 
 #include <netinet/in.h>
@@ -25,6 +27,8 @@ struct ConnectionGuard::State {
         std::string address;
         bool overCapacity = false;
         guint timer = 0;
+        // Between the headers of a request and its answer.
+        bool busy = false;
     };
 
     ConnectionLimits limits;
@@ -67,13 +71,30 @@ struct ConnectionGuard::State {
             perAddress.erase(it);
     }
 
-    // libsoup closes a connection's socket when it is done with it, but may hold the socket
-    // object for a while longer; a closed socket is a connection gone.
+    // Whether the client has gone. libsoup notices a client that hangs up on a kept-alive
+    // connection only when it next reads from it, which may be never; the kernel knows at once
+    // (the connection waits for our close). Only an idle connection is judged by that: a client
+    // may half-close after sending a request and still wait for the answer.
+    static bool gone(const Connection* connection) {
+        if (g_io_stream_is_closed(G_IO_STREAM(connection->stream)) ||
+            g_socket_is_closed(connection->socket))
+            return true;
+        if (connection->busy)
+            return false;
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        return getsockopt(g_socket_get_fd(connection->socket), IPPROTO_TCP, TCP_INFO, &info,
+                          &size) == 0 &&
+               (info.tcpi_state == TCP_CLOSE_WAIT || info.tcpi_state == TCP_CLOSE);
+    }
+
     void sweepClosed() {
         for (auto it = connections.begin(); it != connections.end();) {
             Connection* connection = (it++)->second;
-            if (g_io_stream_is_closed(G_IO_STREAM(connection->stream)))
-                drop(connection);
+            if (!gone(connection))
+                continue;
+            g_io_stream_close(G_IO_STREAM(connection->stream), nullptr, nullptr);
+            drop(connection);
         }
     }
 
@@ -96,8 +117,10 @@ struct ConnectionGuard::State {
     // An answer has been written; a kept-alive connection may now wait for the next request.
     static void requestFinishedCallback(SoupServer*, SoupServerMessage* message, gpointer data) {
         auto* state = static_cast<State*>(data);
-        if (auto* connection = state->find(message))
+        if (auto* connection = state->find(message)) {
+            connection->busy = false;
             state->arm(connection, state->limits.idleTimeout);
+        }
     }
 
     void requestStarted(SoupServerMessage* message) {
@@ -192,6 +215,11 @@ ConnectionGuard::~ConnectionGuard() {
         g_object_unref(m_service);
     }
     g_clear_object(&m_certificate);
+    if (!m_privateFolder.empty()) {
+        std::string path = m_privateFolder + "/listener";
+        g_unlink(path.c_str());
+        g_rmdir(m_privateFolder.c_str());
+    }
     if (m_server) {
         g_signal_handler_disconnect(m_server, m_startedHandler);
         g_signal_handler_disconnect(m_server, m_finishedHandler);
@@ -208,6 +236,33 @@ void ConnectionGuard::attach(SoupServer* server) {
                                         G_CALLBACK(State::requestStartedCallback), m_state.get());
     m_finishedHandler = g_signal_connect(server, "request-finished",
                                          G_CALLBACK(State::requestFinishedCallback), m_state.get());
+}
+
+// libsoup keeps a connection alive after an answer only while the server has a listener of its
+// own, and closes every connection handed to it otherwise. The server gets one that nobody can
+// reach: a local socket in a folder only this process may enter.
+std::expected<void, std::string> ConnectionGuard::keepAliveListener() {
+    char* folder = g_dir_make_tmp("aurelo-service-XXXXXX", nullptr);
+    if (!folder)
+        return std::unexpected(std::string("无法创建临时目录"));
+    m_privateFolder = folder;
+    g_free(folder);
+    std::string path = m_privateFolder + "/listener";
+    GError* error = nullptr;
+    GSocket* socket =
+        g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, &error);
+    GSocketAddress* address = g_unix_socket_address_new(path.c_str());
+    bool ok = socket && g_socket_bind(socket, address, FALSE, &error) &&
+              g_socket_listen(socket, &error) &&
+              soup_server_listen_socket(m_server, socket, static_cast<SoupServerListenOptions>(0),
+                                        &error);
+    std::string message = error ? error->message : "";
+    g_clear_error(&error);
+    g_clear_object(&address);
+    g_clear_object(&socket);
+    if (!ok)
+        return std::unexpected(message);
+    return {};
 }
 
 std::expected<unsigned, std::string> ConnectionGuard::listen(GSocketAddress* address,
@@ -234,6 +289,8 @@ std::expected<unsigned, std::string> ConnectionGuard::listen(GSocketAddress* add
     unsigned port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
     g_object_unref(bound);
     if (!m_service) {
+        if (auto kept = keepAliveListener(); !kept)
+            return std::unexpected(kept.error());
         m_service = g_socket_service_new();
         g_signal_connect(m_service, "incoming", G_CALLBACK(State::incomingCallback), this);
     }
@@ -269,13 +326,17 @@ bool ConnectionGuard::reserveBody(SoupServerMessage* message, std::size_t bytes)
 }
 
 void ConnectionGuard::awaitBody(SoupServerMessage* message) {
-    if (auto* connection = m_state->find(message))
+    if (auto* connection = m_state->find(message)) {
+        connection->busy = true;
         m_state->arm(connection, m_limits.bodyTimeout);
+    }
 }
 
 void ConnectionGuard::requestRead(SoupServerMessage* message) {
-    if (auto* connection = m_state->find(message))
+    if (auto* connection = m_state->find(message)) {
+        connection->busy = true;
         State::disarm(connection);
+    }
 }
 
 namespace {

@@ -72,12 +72,15 @@ public:
     struct State;
 
 private:
+    std::expected<void, std::string> keepAliveListener();
+
     ConnectionLimits m_limits;
     std::shared_ptr<State> m_state;
     SoupServer* m_server = nullptr;
     unsigned m_sweepTimer = 0;
     GSocketService* m_service = nullptr;
     GTlsCertificate* m_certificate = nullptr;
+    std::string m_privateFolder;
     unsigned long m_startedHandler = 0;
     unsigned long m_finishedHandler = 0;
 };

@@ -155,6 +155,12 @@ int runServeCommand(const std::vector<std::string>& arguments) {
             return 2;
         }
     }
+    if (configuration.upstreamTimeout + std::chrono::milliseconds(1000) >
+        TranslationNetwork::kRequestTimeout)
+        std::fprintf(stderr,
+                     "警告：--upstream-timeout-ms 接近或超过应用的等待时间（%lld 毫秒），"
+                     "慢速引擎将在应用端表现为超时。\n",
+                     static_cast<long long>(TranslationNetwork::kRequestTimeout.count()));
     if (options.contains("--forwarded-header"))
         configuration.forwardedHeader = options["--forwarded-header"];
 
