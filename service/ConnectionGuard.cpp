@@ -26,7 +26,8 @@ struct ConnectionGuard::State {
         GSocketAddress* key; // the remote address object libsoup hands back with each request
         std::string address;
         bool overCapacity = false;
-        guint timer = 0;
+        // When the connection is closed unless it has moved on; 0: no deadline.
+        gint64 deadline = 0;
         // Between the headers of a request and its answer.
         bool busy = false;
     };
@@ -36,35 +37,35 @@ struct ConnectionGuard::State {
     std::unordered_map<GSocketAddress*, Connection*> connections;
     std::unordered_map<std::string, std::size_t> perAddress;
     std::size_t bytesInFlight = 0;
+    unsigned ticks = 0;
 
     Connection* find(SoupServerMessage* message) const {
         auto it = connections.find(soup_server_message_get_remote_address(message));
         return it == connections.end() ? nullptr : it->second;
     }
 
-    static gboolean deadlineCallback(gpointer data) {
-        auto* connection = static_cast<Connection*>(data);
-        connection->timer = 0;
-        // Shutting the socket down wakes libsoup's pending read with end-of-file, and libsoup
-        // then closes and frees the connection as it does for any client that hangs up.
-        g_socket_shutdown(connection->socket, TRUE, TRUE, nullptr);
-        return G_SOURCE_REMOVE;
+    // Deadlines are checked by one periodic tick rather than a timer per connection: a request
+    // moves a connection through three deadlines, and a tick of a quarter second is precise
+    // enough for time-outs of seconds.
+    static void arm(Connection* connection, std::chrono::milliseconds after) {
+        connection->deadline =
+            after.count() > 0 ? g_get_monotonic_time() + after.count() * 1000 : 0;
     }
 
-    void arm(Connection* connection, std::chrono::milliseconds after) {
-        disarm(connection);
-        if (after.count() > 0)
-            connection->timer =
-                g_timeout_add(static_cast<guint>(after.count()), deadlineCallback, connection);
-    }
+    static void disarm(Connection* connection) { connection->deadline = 0; }
 
-    static void disarm(Connection* connection) {
-        if (connection->timer)
-            g_source_remove(std::exchange(connection->timer, 0));
+    void closeOverdue() {
+        gint64 now = g_get_monotonic_time();
+        for (auto& [key, connection] : connections)
+            if (connection->deadline != 0 && connection->deadline <= now) {
+                connection->deadline = 0;
+                // Shutting the socket down wakes libsoup's pending read with end-of-file, and
+                // libsoup then closes the connection as it does for any client that hangs up.
+                g_socket_shutdown(connection->socket, TRUE, TRUE, nullptr);
+            }
     }
 
     void forget(Connection* connection) {
-        disarm(connection);
         connections.erase(connection->key);
         auto it = perAddress.find(connection->address);
         if (it != perAddress.end() && --it->second == 0)
@@ -105,8 +106,11 @@ struct ConnectionGuard::State {
         delete connection;
     }
 
-    static gboolean sweepCallback(gpointer data) {
-        static_cast<State*>(data)->sweepClosed();
+    static gboolean tickCallback(gpointer data) {
+        auto* state = static_cast<State*>(data);
+        state->closeOverdue();
+        if (++state->ticks % 4 == 0)
+            state->sweepClosed();
         return G_SOURCE_CONTINUE;
     }
 
@@ -204,7 +208,7 @@ struct Reservation {
 ConnectionGuard::ConnectionGuard(ConnectionLimits limits)
     : m_limits(std::move(limits)), m_state(std::make_shared<State>()) {
     m_state->limits = m_limits;
-    m_sweepTimer = g_timeout_add_seconds(1, State::sweepCallback, m_state.get());
+    m_sweepTimer = g_timeout_add(250, State::tickCallback, m_state.get());
 }
 
 ConnectionGuard::~ConnectionGuard() {
