@@ -99,14 +99,7 @@ int main(int argc, char** argv) {
     }
     // The provider: Google's v2 answer format, 50 ms after each request.
     FakeUpstream provider([](const UpstreamRequest& request) {
-        json items = json::array();
-        if (request.json.contains("q"))
-            for (const auto& text : request.json["q"])
-                items.push_back({{"translatedText", "译:" + text.get<std::string>()},
-                                 {"detectedSourceLanguage", "en"}});
-        auto answer = UpstreamAnswer::json({{"data", {{"translations", items}}}});
-        answer.delay = 50ms;
-        return answer;
+        return UpstreamAnswer::googleTranslations(request, 50ms);
     });
     ServiceProcess service(binary);
     service.admin({"users", "add", "bench", "--password", "bench-password"});
@@ -122,11 +115,7 @@ int main(int argc, char** argv) {
     g_signal_connect(client.soupSession(), "request-queued", G_CALLBACK(requestQueuedCallback),
                      nullptr);
     auto post = [&](const std::string& path, const json& body, const std::string& token) {
-        HttpRequest request{"POST",      service.origin() + path, {},
-                            body.dump(), "application/json",      {}};
-        if (!token.empty())
-            request.headers.emplace_back("Authorization", "Bearer " + token);
-        return request;
+        return service.post(path, body, token);
     };
     std::string token;
     client.send(
@@ -163,32 +152,15 @@ int main(int argc, char** argv) {
     aurelo::test::runMainLoopFor(500ms);
     long baseline = service.residentKiB();
     AbuseClients attack({.port = service.port(), .slowClients = 60, .duration = 10s});
-    int sent = 0, succeeded = 0, failed = 0;
-    long peak = baseline;
-    auto end = Clock::now() + 10s;
-    std::function<void()> launch = [&] {
-        int n = sent++;
-        client.send(single((n % 2 ? "warm " : "attack ") + std::to_string(n % 2 ? n % 100 : n)),
-                    [&](HttpResult result) {
-                        (result && result->status == 200 ? succeeded : failed)++;
-                        if (Clock::now() < end)
-                            launch();
-                    });
-    };
-    for (int i = 0; i < 16; ++i)
-        launch();
-    aurelo::test::runMainLoopUntil(
-        [&] {
-            peak = std::max(peak, service.residentKiB());
-            return Clock::now() >= end && succeeded + failed == sent;
-        },
-        2min);
+    auto load = service.keepBusy(client, 16, 10s, [&](int n) {
+        return single((n % 2 ? "warm " : "attack ") + std::to_string(n % 2 ? n % 100 : n));
+    });
     AbuseReport report = attack.finish();
     aurelo::test::runMainLoopFor(2s);
     long after = service.residentKiB();
     std::printf("under attack: memory %ld KiB before, %ld KiB peak, %ld KiB 2 s after\n", baseline,
-                peak, after);
-    std::printf("  account: %d requests answered, %d failed\n", succeeded, failed);
+                load.peakKiB, after);
+    std::printf("  account: %d requests answered, %d failed\n", load.succeeded, load.failed);
     std::printf("  slow clients: %d of %d closed by the service\n", report.slowClosedByServer,
                 report.slowOpened);
     std::printf("  large bodies: %d attempts, %d answered before the body was sent;",

@@ -1,5 +1,7 @@
 #include "AbuseClients.hpp"
 
+#include "RawConnection.hpp"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -18,23 +20,11 @@ using Clock = std::chrono::steady_clock;
 // A blocking socket to 127.0.0.1:`port` from `source`, with one-second send and receive
 // time-outs so that no call can hang the attack past its end; -1 when it cannot connect.
 int connectFrom(const std::string& source, unsigned port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return -1;
+    int fd = RawConnection::connectFrom(source, port);
     timeval second{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<std::uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-        ::close(fd);
-        return -1;
+    if (fd >= 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     }
     return fd;
 }

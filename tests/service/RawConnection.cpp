@@ -12,10 +12,10 @@
 
 namespace aurelo::service::test {
 
-RawConnection::RawConnection(unsigned port, const std::string& source) {
+int RawConnection::connectFrom(const std::string& source, unsigned port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
-        return;
+        return -1;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, source.c_str(), &local.sin_addr);
@@ -23,14 +23,19 @@ RawConnection::RawConnection(unsigned port, const std::string& source) {
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<std::uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    // Connecting to loopback completes at once (the kernel queues it for accept()).
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
         ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
         ::close(fd);
-        return;
+        return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    m_fd = fd;
+    return fd;
+}
+
+RawConnection::RawConnection(unsigned port, const std::string& source)
+    : m_fd(connectFrom(source, port)) {
+    // Connecting to loopback completes at once (the kernel queues it for accept()).
+    if (m_fd >= 0)
+        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
 }
 
 RawConnection::~RawConnection() {

@@ -19,6 +19,9 @@ public:
     ~RawConnection();
 
     bool connected() const { return m_fd >= 0; }
+
+    // A blocking socket connected to 127.0.0.1:`port` from `source`; -1 when it cannot connect.
+    static int connectFrom(const std::string& source, unsigned port);
     // False when the server has closed the connection.
     bool send(const std::string& data);
     // Reads until the server closes the connection or `limit` has passed; true when it closed.

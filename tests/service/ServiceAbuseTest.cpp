@@ -23,14 +23,8 @@ using namespace std::chrono_literals;
 constexpr long kMemoryGrowthBoundKiB = 64 * 1024;
 
 TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
-    FakeUpstream provider([](const UpstreamRequest& r) {
-        json items = json::array();
-        for (const auto& t : r.json["q"])
-            items.push_back({{"translatedText", "译:" + t.get<std::string>()}});
-        auto answer = UpstreamAnswer::json({{"data", {{"translations", items}}}});
-        answer.delay = 20ms;
-        return answer;
-    });
+    FakeUpstream provider(
+        [](const UpstreamRequest& r) { return UpstreamAnswer::googleTranslations(r, 20ms); });
     ServiceProcess service(ServiceProcess::builtBinary());
     constexpr int kAccounts = 4;
     for (int i = 0; i < kAccounts; ++i) {
@@ -44,22 +38,16 @@ TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     ASSERT_TRUE(service.start({"--header-timeout-s", "2", "--body-timeout-s", "4"}));
 
     HttpSession client(HttpSessionConfiguration{30s, 30s, 16, {}});
-    auto post = [&](const std::string& path, const json& body, const std::string& token) {
-        HttpRequest request{"POST",      service.origin() + path, {},
-                            body.dump(), "application/json",      {}};
-        if (!token.empty())
-            request.headers.emplace_back("Authorization", "Bearer " + token);
-        return request;
-    };
     std::vector<std::string> tokens;
     for (int i = 0; i < kAccounts; ++i) {
         std::string user = "agent" + std::to_string(i);
-        client.send(post("/api/auth/login", {{"username", user}, {"password", "pw-" + user}}, ""),
-                    [&](HttpResult result) {
-                        tokens.push_back(result && result->status == 200
-                                             ? json::parse(result->body)["token"].get<std::string>()
-                                             : "");
-                    });
+        client.send(
+            service.post("/api/auth/login", {{"username", user}, {"password", "pw-" + user}}, ""),
+            [&](HttpResult result) {
+                tokens.push_back(result && result->status == 200
+                                     ? json::parse(result->body)["token"].get<std::string>()
+                                     : "");
+            });
     }
     ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return tokens.size() == kAccounts; }, 30s));
     ASSERT_TRUE(std::ranges::none_of(tokens, &std::string::empty));
@@ -67,39 +55,17 @@ TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     long baseline = service.residentKiB();
     ASSERT_GT(baseline, 0);
 
-    AbuseClients attack({.port = service.port(),
-                         .slowClients = 60,
-                         .drip = 400ms,
-                         .bodyClients = 8,
-                         .duration = 8s});
-    int sent = 0, succeeded = 0, failed = 0;
-    long peak = baseline;
-    auto end = std::chrono::steady_clock::now() + 8s;
-    std::function<void()> launch = [&] {
-        int n = sent++;
-        client.send(post("/api/translate",
-                         {{"text", "message " + std::to_string(n)},
-                          {"target", "zh-CN"},
-                          {"provider", "google"}},
-                         tokens[static_cast<std::size_t>(n % kAccounts)]),
-                    [&](HttpResult result) {
-                        (result && result->status == 200 ? succeeded : failed)++;
-                        if (std::chrono::steady_clock::now() < end)
-                            launch();
-                    });
-    };
-    for (int i = 0; i < 16; ++i)
-        launch();
-    aurelo::test::runMainLoopUntil(
-        [&] {
-            peak = std::max(peak, service.residentKiB());
-            return std::chrono::steady_clock::now() >= end && succeeded + failed == sent;
-        },
-        30s);
+    AbuseClients attack({.port = service.port(), .slowClients = 60, .drip = 400ms, .duration = 8s});
+    auto load = service.keepBusy(client, 16, 8s, [&](int n) {
+        return service.post(
+            "/api/translate",
+            {{"text", "message " + std::to_string(n)}, {"target", "zh-CN"}, {"provider", "google"}},
+            tokens[static_cast<std::size_t>(n % kAccounts)]);
+    });
     AbuseReport report = attack.finish();
 
-    EXPECT_EQ(failed, 0);
-    EXPECT_GE(succeeded, 40) << "the accounts must keep being served";
+    EXPECT_EQ(load.failed, 0);
+    EXPECT_GE(load.succeeded, 40) << "the accounts must keep being served";
     EXPECT_EQ(report.slowOpened, 60);
     EXPECT_EQ(report.slowClosedByServer, report.slowOpened) << "slow clients must not be held";
     EXPECT_GE(report.bodyAttempts, 8);
@@ -110,10 +76,8 @@ TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     EXPECT_GT(report.bodyStatuses[401], 0);
     for (const auto& [status, count] : report.bodyStatuses)
         EXPECT_TRUE(status == 401u || status == 503u) << count << " answers " << status;
-    EXPECT_LT(peak - baseline, kMemoryGrowthBoundKiB)
-        << "baseline " << baseline << " KiB, peak " << peak << " KiB";
-    std::printf("service memory: baseline %ld KiB, peak under attack %ld KiB; %d translations\n",
-                baseline, peak, succeeded);
+    EXPECT_LT(load.peakKiB - baseline, kMemoryGrowthBoundKiB)
+        << "baseline " << baseline << " KiB, peak " << load.peakKiB << " KiB";
 }
 
 } // namespace

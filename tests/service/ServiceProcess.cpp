@@ -1,5 +1,7 @@
 #include "ServiceProcess.hpp"
 
+#include "support/MainLoopWait.hpp"
+
 #include <gio/gio.h>
 
 #include <csignal>
@@ -73,6 +75,40 @@ unsigned ServiceProcess::port() const {
 pid_t ServiceProcess::pid() const {
     const char* id = m_process ? g_subprocess_get_identifier(m_process) : nullptr;
     return id ? static_cast<pid_t>(std::stol(id)) : 0;
+}
+
+HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
+                                 const std::string& token) const {
+    HttpRequest request{"POST", m_origin + path, {}, body.dump(), "application/json", {}};
+    if (!token.empty())
+        request.headers.emplace_back("Authorization", "Bearer " + token);
+    return request;
+}
+
+ServiceProcess::LoadOutcome
+ServiceProcess::keepBusy(HttpSession& client, int inFlight, std::chrono::milliseconds duration,
+                         const std::function<HttpRequest(int)>& make) const {
+    LoadOutcome outcome;
+    outcome.peakKiB = residentKiB();
+    int sent = 0;
+    auto end = std::chrono::steady_clock::now() + duration;
+    std::function<void()> launch = [&] {
+        client.send(make(sent++), [&](HttpResult result) {
+            (result && result->status == 200 ? outcome.succeeded : outcome.failed)++;
+            if (std::chrono::steady_clock::now() < end)
+                launch();
+        });
+    };
+    for (int i = 0; i < inFlight; ++i)
+        launch();
+    aurelo::test::runMainLoopUntil(
+        [&] {
+            outcome.peakKiB = std::max(outcome.peakKiB, residentKiB());
+            return std::chrono::steady_clock::now() >= end &&
+                   outcome.succeeded + outcome.failed == sent;
+        },
+        duration + std::chrono::seconds(60));
+    return outcome;
 }
 
 long ServiceProcess::residentKiB() const {

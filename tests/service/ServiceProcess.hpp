@@ -4,9 +4,15 @@
 // through its admin command, then `serve` on 127.0.0.1 with a free port. Stopped (SIGTERM) and
 // its folder removed on destruction.
 
+#include "platform/HttpSession.hpp"
+
+#include <nlohmann/json.hpp>
+
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +37,20 @@ public:
     pid_t pid() const;
     // The resident memory of the process (VmRSS), in KiB; 0 when it cannot be read.
     long residentKiB() const;
+
+    // A JSON POST to the service, with the bearer `token` unless empty.
+    HttpRequest post(const std::string& path, const nlohmann::json& body,
+                     const std::string& token = {}) const;
+
+    struct LoadOutcome {
+        int succeeded = 0;
+        int failed = 0;
+        long peakKiB = 0; // the service's largest resident memory seen meanwhile
+    };
+    // Keeps `inFlight` requests made by `make` (from a running number) going on `client` for
+    // `duration`, then waits for the last answers.
+    LoadOutcome keepBusy(HttpSession& client, int inFlight, std::chrono::milliseconds duration,
+                         const std::function<HttpRequest(int)>& make) const;
 
     // The binary next to the running test or benchmark in the build tree.
     static std::string builtBinary();
