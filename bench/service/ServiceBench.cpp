@@ -148,11 +148,12 @@ int main(int argc, char** argv) {
     }
 
     // Under attack: 16 requests of the account in flight (cached and new texts), 60 slow
-    // clients and 8 clients sending 24 MiB bodies without a token, for 10 seconds.
+    // clients and 8 clients sending 24 MiB bodies without a token, for 15 seconds (longer than
+    // the service's default header time-out of 10 s).
     aurelo::test::runMainLoopFor(500ms);
     long baseline = service.residentKiB();
-    AbuseClients attack({.port = service.port(), .slowClients = 60, .duration = 10s});
-    auto load = service.keepBusy(client, 16, 10s, [&](int n) {
+    AbuseClients attack({.port = service.port(), .slowClients = 60, .duration = 15s});
+    auto load = service.keepBusy(client, 16, 15s, [&](int n) {
         return single((n % 2 ? "warm " : "attack ") + std::to_string(n % 2 ? n % 100 : n));
     });
     AbuseReport report = attack.finish();
