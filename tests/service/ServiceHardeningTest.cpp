@@ -3,12 +3,15 @@
 // connections are capped and slow ones closed, logins are limited per address and per user name,
 // and a logout ends the token on the service.
 
+#include "HttpsTestServer.hpp"
 #include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
 
 #include "service/PasswordHasher.hpp"
 #include "service/RateLimiter.hpp"
 #include "service/ResultCache.hpp"
+
+#include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
 
@@ -290,6 +293,37 @@ TEST(ServiceTimeouts, SlowHeadersSlowBodiesAndIdleConnectionsAreClosed) {
         ASSERT_TRUE(connection.send(c.sent));
         EXPECT_TRUE(connection.waitUntilClosed(10s)) << "still open: " << connection.received();
     }
+}
+
+// The service accepts its connections itself, over TLS too (two requests, one connection), and a
+// refusal before the body is still readable through the encryption.
+TEST(ServiceHttps, ServesOverTlsAndRefusesLargeBodiesReadably) {
+    ServiceHarness harness;
+    auto files = aurelo::test::writeTestCertificate(harness.dataDirectory());
+    ServiceServer secure(harness.database(), ServiceConfiguration{});
+    ASSERT_TRUE(secure.listen({"127.0.0.1", 0}, files.certificate, files.privateKey));
+    ASSERT_TRUE(secure.origin().starts_with("https://"));
+    HttpSession client(HttpSessionConfiguration{10s, 10s, 1, {}});
+    aurelo::test::trustAuthorities(client, files.certificate);
+    auto call = [&](HttpRequest request) {
+        std::optional<HttpResult> result;
+        client.send(request, [&](HttpResult r) { result = std::move(r); });
+        EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); }, 10s));
+        return result.value_or(std::unexpected(TransportError{}));
+    };
+    for (int i = 0; i < 2; ++i) {
+        auto health = call({"GET", secure.origin() + "/healthz", {}, std::nullopt, {}, {}});
+        ASSERT_TRUE(health) << health.error().description;
+        EXPECT_EQ(health->status, 200u);
+    }
+    auto refused = call({"POST",
+                         secure.origin() + "/api/translate",
+                         {},
+                         std::string(200 * 1024, ' '),
+                         "application/json",
+                         {}});
+    ASSERT_TRUE(refused) << refused.error().description;
+    EXPECT_EQ(refused->status, 401u);
 }
 
 } // namespace
