@@ -30,6 +30,8 @@ struct ConnectionGuard::State {
         gint64 deadline = 0;
         // Between the headers of a request and its answer.
         bool busy = false;
+        // Shut down for being too slow.
+        bool shutDown = false;
     };
 
     ConnectionLimits limits;
@@ -59,6 +61,7 @@ struct ConnectionGuard::State {
         for (auto& [key, connection] : connections)
             if (connection->deadline != 0 && connection->deadline <= now) {
                 connection->deadline = 0;
+                connection->shutDown = true;
                 // Shutting the socket down wakes libsoup's pending read with end-of-file, and
                 // libsoup then closes the connection as it does for any client that hangs up.
                 g_socket_shutdown(connection->socket, TRUE, TRUE, nullptr);
@@ -77,7 +80,7 @@ struct ConnectionGuard::State {
     // (the connection waits for our close). Only an idle connection is judged by that: a client
     // may half-close after sending a request and still wait for the answer.
     static bool gone(const Connection* connection) {
-        if (g_io_stream_is_closed(G_IO_STREAM(connection->stream)) ||
+        if (connection->shutDown || g_io_stream_is_closed(G_IO_STREAM(connection->stream)) ||
             g_socket_is_closed(connection->socket))
             return true;
         if (connection->busy)
