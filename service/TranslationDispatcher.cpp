@@ -16,9 +16,9 @@ EngineFailure internalError() {
 } // namespace
 
 TranslationDispatcher::TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
-                                             std::size_t cacheCapacity)
+                                             ResultCache::Limits cacheLimits)
     : m_database(database), m_factory(std::move(factory)),
-      m_cache(std::make_shared<TranslationRequestCache>(cacheCapacity)) {}
+      m_cache(std::make_shared<ResultCache>(cacheLimits)) {}
 
 std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
 TranslationDispatcher::make(const EngineRecord& engine) {
@@ -58,7 +58,8 @@ TranslationDispatcher::firstEngineFor(const Account& account) {
     return std::unexpected(EngineFailure{403, "当前账号没有可用的翻译引擎，请联系管理员。"});
 }
 
-void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& engine,
+void TranslationDispatcher::translate(const Account& account,
+                                      const std::shared_ptr<TranslationEngine>& engine,
                                       std::vector<std::string> texts, const std::string& target,
                                       std::function<void(DispatchOutcome)> completion) {
     std::string identity = engine->identity();
@@ -71,7 +72,7 @@ void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& 
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (texts[i].empty())
             continue;
-        if (auto hit = m_cache->cachedResult({texts[i], target, identity})) {
+        if (auto hit = m_cache->find(account.id, {texts[i], target, identity})) {
             done.results[i] = std::move(*hit);
             ++done.cacheHits;
             continue;
@@ -90,25 +91,28 @@ void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& 
         return;
     }
     std::size_t expected = pending.size();
-    engine->translate(pending, target,
-                      [cache = m_cache, identity, target, pending, slots = std::move(slots),
-                       expected, done = std::move(done),
-                       completion = std::move(completion)](EngineOutcome outcome) mutable {
-                          if (!outcome)
-                              return completion(std::unexpected(outcome.error()));
-                          if (outcome->size() != expected)
-                              return completion(std::unexpected(
-                                  EngineFailure{502, "翻译引擎返回的译文数量与原文不一致。"}));
-                          for (std::size_t j = 0; j < expected; ++j) {
-                              // An empty translation of a non-empty text is a failure of the
-                              // engine; it is passed on but never cached.
-                              if (!(*outcome)[j].text.empty())
-                                  cache->store((*outcome)[j], {pending[j], target, identity});
-                              for (std::size_t slot : slots[j])
-                                  done.results[slot] = (*outcome)[j];
-                          }
-                          completion(std::move(done));
-                      });
+    // The cache is shared with the completion, so that an answer arriving after the dispatcher
+    // is gone still has somewhere valid to go.
+    engine->translate(
+        pending, target,
+        [cache = m_cache, accountId = account.id, identity, target, pending,
+         slots = std::move(slots), expected, done = std::move(done),
+         completion = std::move(completion)](EngineOutcome outcome) mutable {
+            if (!outcome)
+                return completion(std::unexpected(outcome.error()));
+            if (outcome->size() != expected)
+                return completion(
+                    std::unexpected(EngineFailure{502, "翻译引擎返回的译文数量与原文不一致。"}));
+            for (std::size_t j = 0; j < expected; ++j) {
+                // An empty translation of a non-empty text is a failure of the
+                // engine; it is passed on but never cached.
+                if (!(*outcome)[j].text.empty())
+                    cache->store(accountId, {pending[j], target, identity}, (*outcome)[j]);
+                for (std::size_t slot : slots[j])
+                    done.results[slot] = (*outcome)[j];
+            }
+            completion(std::move(done));
+        });
 }
 
 } // namespace aurelo::service

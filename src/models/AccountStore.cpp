@@ -182,7 +182,8 @@ void AccountStore::refreshEngines(std::function<void()> done) {
                     if (result.error().kind != TransportError::Kind::Cancelled)
                         setErrorMessage(kEngineListFailure + result.error().description);
                 } else if (!isHttpAnswer(result->status) || !isSuccess(result->status)) {
-                    logout();
+                    // The service no longer knows the token: nothing to revoke there.
+                    clearLogin();
                 } else if (auto engines = decodeEngineResponse(result->body); !engines) {
                     setErrorMessage(kEngineListFailure + engines.error().description);
                 } else {
@@ -196,6 +197,25 @@ void AccountStore::refreshEngines(std::function<void()> done) {
 }
 
 void AccountStore::logout() {
+    if (!m_token.empty())
+        revokeOnService(m_token);
+    clearLogin();
+}
+
+void AccountStore::revokeOnService(const std::string& token) {
+    // Ends the token on the service as well, so that a copy of it left behind (a backup of the
+    // keychain, another program) is worth nothing. The local logout does not wait for the
+    // answer, and a failure (offline, a service without this request) changes nothing.
+    HttpRequest request;
+    request.method = "POST";
+    request.url = serviceEndpoint(m_origin, "/api/auth/logout");
+    request.headers = {{"Authorization", "Bearer " + token}};
+    request.timeout = kRequestTimeout;
+    m_session.send(
+        request, [](HttpResult) {}, m_cancellable.get());
+}
+
+void AccountStore::clearLogin() {
     m_token.clear();
     setUsername("");
     setAvailableEngines({});

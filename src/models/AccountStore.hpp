@@ -61,6 +61,7 @@ public:
     void login(const std::string& username, const std::string& password,
                std::function<void()> done = {});
     void refreshEngines(std::function<void()> done = {});
+    // Logs out here at once, and asks the service to revoke the token (not waiting for it).
     void logout();
 
     sigc::signal<void(Field)>& signalChanged() { return m_changed; }
@@ -77,6 +78,9 @@ private:
     void setWorking(bool value);
     void finishLogin(const HttpResult& result, const std::string& username,
                      std::function<void()> done);
+    void revokeOnService(const std::string& token);
+    // Forgets the login here: token, user name, engines.
+    void clearLogin();
 
     UserDefaults& m_defaults;
     KeychainStore& m_keychain;

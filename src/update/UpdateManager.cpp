@@ -1,7 +1,6 @@
 #include "update/UpdateManager.hpp"
 
 #include "translation/AureloServiceURL.hpp"
-#include "update/BackgroundWork.hpp"
 #include "update/PackageDownloader.hpp"
 #include "update/PackageURL.hpp"
 
@@ -163,7 +162,7 @@ void UpdateManager::downloadFinished(std::expected<fs::path, UpdateFailure> resu
     // worker thread with copies of everything they need.
     auto outcome = std::make_shared<installer::Step<installer::StagedUpdate>>(
         std::unexpected(UpdateError::integrityFailed()));
-    runInBackground(
+    m_worker.run(
         [outcome, file = *result, manifest = *m_availableManifest, temporary = m_temporaryDirectory,
          identifier = m_application.bundleIdentifier, key = m_publicKey] {
             try {
@@ -201,7 +200,7 @@ void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
 
     auto outcome = std::make_shared<installer::Step<installer::ReplacementPlan>>(
         std::unexpected(UpdateError::installFailed()));
-    runInBackground(
+    m_worker.run(
         [outcome, stagedCopy, current = *current, newProgram,
          currentProgram = m_application.executable] {
             try {

@@ -7,6 +7,7 @@
 // file work run without blocking it.
 
 #include "platform/Cancellable.hpp"
+#include "platform/BackgroundWorker.hpp"
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
 #include "update/ApplicationBundle.hpp"
@@ -125,6 +126,8 @@ private:
 
     sigc::signal<void()> m_signalChanged;
     guint m_quitTimer = 0;
+    // One job at a time: staging and copying a bundle follow each other.
+    BackgroundWorker m_worker{1};
     // Pending work checks it first and does nothing once the manager is gone.
     Cancellable m_cancellable;
 };
