@@ -26,9 +26,8 @@ std::string_view trimmed(std::string_view text) {
 bool isOptionName(std::string_view name) {
     if (name.empty() || name.front() == '-' || name.back() == '-')
         return false;
-    return std::ranges::all_of(name, [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-    });
+    return std::ranges::all_of(
+        name, [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
 }
 
 std::string lineError(const std::string& origin, std::size_t line, const std::string& what) {
@@ -71,8 +70,9 @@ std::expected<ServeConfigFile, std::string> ServeConfigFile::parse(std::string_v
         if (name.starts_with("--"))
             name.erase(0, 2);
         if (!isOptionName(name))
-            return std::unexpected(lineError(
-                origin, number, "无效的名称“" + name + "”（应为 serve 命令的选项名，如 listen）。"));
+            return std::unexpected(
+                lineError(origin, number,
+                          "无效的名称“" + name + "”（应为 serve 命令的选项名，如 listen）。"));
         if (name == "config" || name == "help")
             return std::unexpected(lineError(origin, number, "“" + name + "”不能写在配置文件里。"));
         if (!seen.insert(name).second)

@@ -70,11 +70,13 @@ std::optional<std::string> adminVerbHelp(std::string_view verb) {
                "      列出已配置的服务商（密钥只显示首尾几位）。\n"
                "  providers set 服务商 [--key 密钥 | --key-stdin] [--endpoint 地址] "
                "[--region 区域] [--model 模型]\n"
-               "      设置密钥、接口地址（默认为服务商的公开接口，须以 https:// 或 http:// 开头）、\n"
+               "      设置密钥、接口地址（默认为服务商的公开接口，须以 https:// 或 http:// "
+               "开头）、\n"
                "      Microsoft 的区域和默认模型；没有给出的项保持不变。\n"
                "\n"
                "服务商：google、deepl、microsoft、openai、gemini、claude，以及 transcription\n"
-               "（与 OpenAI 兼容的语音识别接口，用于语音消息）。--key-stdin 从标准输入读取一行密钥。\n";
+               "（与 OpenAI 兼容的语音识别接口，用于语音消息）。--key-stdin "
+               "从标准输入读取一行密钥。\n";
     if (verb == "tokens")
         return "用法：aurelo-service admin --data 目录 tokens revoke 用户名\n"
                "\n"

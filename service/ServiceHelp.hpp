@@ -19,8 +19,4 @@ std::string serveConfigHelp();
 // nothing for any other word.
 std::optional<std::string> adminVerbHelp(std::string_view verb);
 
-// The admin verbs, in the order the help lists them.
-inline constexpr std::string_view kAdminVerbs[] = {"users", "engines", "providers", "tokens",
-                                                    "apertium"};
-
 } // namespace aurelo::service

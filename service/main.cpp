@@ -58,8 +58,9 @@ int helpCommand(const std::vector<std::string>& topic) {
         return serveHelp();
     if (topic[0] == "admin" && topic.size() <= 2) {
         if (topic.size() == 2 && !adminVerbHelp(topic[1])) {
-            std::fprintf(stderr, "没有子命令 admin %s 的帮助（可用：users、engines、providers、"
-                                 "tokens、apertium）\n",
+            std::fprintf(stderr,
+                         "没有子命令 admin %s 的帮助（可用：users、engines、providers、"
+                         "tokens、apertium）\n",
                          topic[1].c_str());
             return 2;
         }

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <glib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -19,10 +20,8 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace aurelo {
@@ -42,7 +41,7 @@ struct RunResult {
 
 // Runs a program to its end. `environment` entries replace the inherited ones.
 RunResult run(const std::vector<std::string>& command,
-        const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+              const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     std::vector<char*> argv;
     for (const auto& argument : command)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -197,8 +196,8 @@ TEST_F(PackageTest, FilesLandWhereDebianExpectsThem) {
 TEST_F(PackageTest, PassesLintian) {
     // Errors and warnings fail; the informational tags of a debug build (no bindnow, no
     // fortified functions) do not.
-    auto checked = run({"lintian", "--fail-on", "error,warning", s_translator.string(),
-                        s_service.string()});
+    auto checked =
+        run({"lintian", "--fail-on", "error,warning", s_translator.string(), s_service.string()});
     EXPECT_TRUE(checked.succeeded()) << checked.output();
     EXPECT_THAT(checked.out, Not(HasSubstr("E: "))) << checked.out;
     EXPECT_THAT(checked.out, Not(HasSubstr("W: "))) << checked.out;
@@ -212,8 +211,9 @@ TEST_F(PackageTest, InstalledApplicationAnswersVersionAndFindsItsResources) {
         EXPECT_THAT(version.out, HasSubstr(std::string(AURELO_PACKAGE_VERSION) + "（构建 " +
                                            AURELO_BUILD_NUMBER + "）"));
         // The folder beside the installed program, not the source tree's.
-        EXPECT_THAT(version.out,
-                    HasSubstr("资源目录：" + (root() / "usr/share/aurelo-translator").string() + "\n"));
+        EXPECT_THAT(
+            version.out,
+            HasSubstr("资源目录：" + (root() / "usr/share/aurelo-translator").string() + "\n"));
     }
     auto help = run({(root() / "usr/bin/aurelo-translator").string(), "--help"});
     ASSERT_TRUE(help.succeeded()) << help.output();
@@ -259,8 +259,8 @@ TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
     const std::string service = (root() / "usr/bin/aurelo-service").string();
     const std::string config = (root() / "etc/aurelo-service/aurelo-service.conf").string();
     const std::string data = (s_temp->path() / "data").string();
-    std::vector<std::string> command{service, "serve",  "--config", config, "--listen",
-                                     "127.0.0.1:0", "--data", data};
+    std::vector<std::string> command{service,    "serve",       "--config", config,
+                                     "--listen", "127.0.0.1:0", "--data",   data};
     std::vector<char*> argv;
     for (auto& argument : command)
         argv.push_back(argument.data());
@@ -275,6 +275,9 @@ TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
     char buffer[256];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (out.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{outFd, POLLIN, 0};
+        if (::poll(&readable, 1, 1000) == 0)
+            continue;
         ssize_t n = ::read(outFd, buffer, sizeof buffer);
         if (n <= 0)
             break;
@@ -325,8 +328,9 @@ TEST_F(PackageTest, UnitFileVerifies) {
 }
 
 TEST_F(PackageTest, MetadataValidatesAndNamesThisVersion) {
-    auto desktop = run({"desktop-file-validate",
-                        (root() / "usr/share/applications/com.aurelo.translator.desktop").string()});
+    auto desktop =
+        run({"desktop-file-validate",
+             (root() / "usr/share/applications/com.aurelo.translator.desktop").string()});
     EXPECT_TRUE(desktop.succeeded()) << desktop.output();
     EXPECT_EQ(desktop.output(), "");
     const fs::path metainfo = root() / "usr/share/metainfo/com.aurelo.translator.metainfo.xml";
@@ -338,10 +342,10 @@ TEST_F(PackageTest, MetadataValidatesAndNamesThisVersion) {
     const std::string xml = test::readFile(metainfo);
     ASSERT_TRUE(std::regex_search(xml, match, std::regex("<release version=\"([^\"]+)\"")));
     EXPECT_EQ(match[1], AURELO_PACKAGE_VERSION);
-    auto changelog = run({"gzip", "-dc",
-                          (root() / "usr/share/doc/aurelo-service/changelog.gz").string()});
-    EXPECT_THAT(changelog.out, ::testing::StartsWith(std::string("aurelo (") +
-                                                     AURELO_PACKAGE_VERSION + ")"));
+    auto changelog =
+        run({"gzip", "-dc", (root() / "usr/share/doc/aurelo-service/changelog.gz").string()});
+    EXPECT_THAT(changelog.out,
+                ::testing::StartsWith(std::string("aurelo (") + AURELO_PACKAGE_VERSION + ")"));
 }
 
 TEST_F(PackageTest, ServiceMaintainerScriptsMakeTheUserOnce) {
@@ -364,9 +368,9 @@ TEST_F(PackageTest, ServiceMaintainerScriptsMakeTheUserOnce) {
         for (const char* tool : {"getent", "adduser", "install", "deb-systemd-helper",
                                  "deb-systemd-invoke", "systemctl"}) {
             const int status = std::string(tool) == "getent" && !userExists ? 2 : 0;
-            test::writeFile(bin / tool, "#!/bin/sh\necho \"" + std::string(tool) +
-                                            " $*\" >> '" + log.string() + "'\nexit " +
-                                            std::to_string(status) + "\n");
+            test::writeFile(bin / tool, "#!/bin/sh\necho \"" + std::string(tool) + " $*\" >> '" +
+                                            log.string() + "'\nexit " + std::to_string(status) +
+                                            "\n");
             fs::permissions(bin / tool, fs::perms::owner_all);
         }
         auto installed = run({"/bin/sh", (control / "postinst").string(), "configure", ""},

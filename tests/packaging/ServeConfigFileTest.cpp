@@ -42,14 +42,15 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"rate-limit", "600"}}},
         AcceptedCase{"EmptyValueLeavesTheOptionUnset", "tls-cert =\ntls-key=   \n", {}},
         AcceptedCase{"HashInsideAValueIsKept", "data = /srv/a#b\n", {{"data", "/srv/a#b"}}},
-        AcceptedCase{"EqualsInsideAValueIsKept", "apertium = /opt/x=y\n", {{"apertium", "/opt/x=y"}}},
+        AcceptedCase{
+            "EqualsInsideAValueIsKept", "apertium = /opt/x=y\n", {{"apertium", "/opt/x=y"}}},
         AcceptedCase{"WindowsLineEndingsAndByteOrderMark",
                      "\xEF\xBB\xBFlisten = 127.0.0.1:1\r\ndata = /d\r\n",
                      {{"listen", "127.0.0.1:1"}, {"data", "/d"}}},
         AcceptedCase{"LastLineWithoutNewline", "data = /d", {{"data", "/d"}}},
         AcceptedCase{"OptionSpellingWithDashesIsAccepted", "--data = /d\n", {{"data", "/d"}}},
-        AcceptedCase{"NamesUnknownTodayArePassedOn", "future-option = 3\n",
-                     {{"future-option", "3"}}}),
+        AcceptedCase{
+            "NamesUnknownTodayArePassedOn", "future-option = 3\n", {{"future-option", "3"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -76,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"NameWithSpace", "rate limit = 3\n", "无效的名称"},
         RefusedCase{"NameThatWouldBeAShortOption", "-x = 3\n", "无效的名称"},
         RefusedCase{"NameEndingInDash", "data- = 3\n", "无效的名称"},
-        RefusedCase{"ConfigInsideConfig", "config = /etc/other.conf\n", "“config”不能写在配置文件里"},
+        RefusedCase{"ConfigInsideConfig", "config = /etc/other.conf\n",
+                    "“config”不能写在配置文件里"},
         RefusedCase{"HelpInsideConfig", "help = 1\n", "“help”不能写在配置文件里"},
         RefusedCase{"DuplicateSetting", "data = /a\n# c\ndata = /b\n", "第 3 行：重复的设置“data”"},
         RefusedCase{"DuplicateEvenWhenTheFirstIsEmpty", "data =\ndata = /b\n", "重复的设置"},
@@ -85,8 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServeConfigArguments, CommandLineOptionsWinOverTheFile) {
-    auto file = ServeConfigFile::parse("listen = 0.0.0.0:8443\ndata = /var/lib/a\nrate-limit = 5\n",
-                                       "f");
+    auto file =
+        ServeConfigFile::parse("listen = 0.0.0.0:8443\ndata = /var/lib/a\nrate-limit = 5\n", "f");
     ASSERT_TRUE(file);
     EXPECT_THAT(file->argumentsWith({"--listen", "127.0.0.1:0", "--rate-limit=7"}),
                 ElementsAre("--data", "/var/lib/a", "--listen", "127.0.0.1:0", "--rate-limit=7"));
@@ -100,8 +102,9 @@ protected:
 
 TEST_F(ServeConfigExpansion, ReplacesTheConfigOptionByTheFilesSettings) {
     test::writeFile(m_file, "listen = 127.0.0.1:8787\ndata = /srv/a\n");
-    for (const auto& arguments : {std::vector<std::string>{"--config", m_file, "--data", "/srv/b"},
-                                  std::vector<std::string>{"--data", "/srv/b", "--config=" + m_file}}) {
+    for (const auto& arguments :
+         {std::vector<std::string>{"--config", m_file, "--data", "/srv/b"},
+          std::vector<std::string>{"--data", "/srv/b", "--config=" + m_file}}) {
         auto expanded = ServeConfigFile::expandArguments(arguments);
         ASSERT_TRUE(expanded) << expanded.error();
         EXPECT_THAT(*expanded, ElementsAre("--listen", "127.0.0.1:8787", "--data", "/srv/b"));
