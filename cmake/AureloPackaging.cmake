@@ -77,6 +77,9 @@ install(FILES ${_generated}/aurelo-service.1.gz ${_generated}/aurelo-release.1.g
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service EXCLUDE_FROM_ALL)
 install(FILES ${_packaging}/copyright ${_generated}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/aurelo-service COMPONENT service EXCLUDE_FROM_ALL)
+install(FILES ${_packaging}/debian/aurelo-service/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME aurelo-service
+        COMPONENT service EXCLUDE_FROM_ALL)
 
 # CPack.
 set(CPACK_GENERATOR DEB)

@@ -180,6 +180,7 @@ TEST_F(PackageTest, FilesLandWhereDebianExpectsThem) {
         "usr/share/man/man1/aurelo-release.1.gz",
         "usr/share/doc/aurelo-service/copyright",
         "usr/share/doc/aurelo-service/changelog.gz",
+        "usr/share/lintian/overrides/aurelo-service",
     };
     for (const char* path : expected)
         EXPECT_TRUE(fs::is_regular_file(root() / path)) << path;
