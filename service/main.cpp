@@ -4,6 +4,7 @@
 //   aurelo-service serve --listen 127.0.0.1:8787 --data /var/lib/aurelo-service
 //   aurelo-service admin --data /var/lib/aurelo-service users add alice
 
+#include "platform/BuildConfig.hpp"
 #include "service/AdminCommand.hpp"
 #include "service/ServeCommand.hpp"
 #include "service/ServeConfigFile.hpp"
@@ -15,9 +16,6 @@
 #include <string>
 #include <vector>
 
-#ifndef AURELO_VERSION
-#define AURELO_VERSION "0"
-#endif
 
 namespace {
 
@@ -85,7 +83,7 @@ int main(int argc, char** argv) {
     if (command == "help")
         return helpCommand(arguments);
     if (command == "--version" || command == "-V") {
-        std::printf("aurelo-service %s\n", AURELO_VERSION);
+        std::printf("aurelo-service %s\n", aurelo::build::kVersion);
         return 0;
     }
     if (command == "serve") {

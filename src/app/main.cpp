@@ -1,3 +1,4 @@
+#include "platform/BuildConfig.hpp"
 #include "app/AureloTranslatorApp.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
 #include "translation/AureloServiceURL.hpp"
@@ -59,8 +60,8 @@ std::optional<std::filesystem::path> resourceDirectory() {
 }
 
 void printVersion() {
-    std::printf("Aurelo翻译器 %s（构建 %s）\n", aurelo::compiledInVersion(),
-                aurelo::compiledInBuildNumber());
+    std::printf("Aurelo翻译器 %s（构建 %s）\n", aurelo::build::kVersion,
+                aurelo::build::kBuildNumber);
     if (auto resources = resourceDirectory())
         std::printf("资源目录：%s\n", resources->c_str());
     else

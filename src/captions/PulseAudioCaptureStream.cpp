@@ -10,7 +10,9 @@
 
 namespace aurelo {
 
-namespace {
+// Named rather than anonymous: Connection, declared in the header, holds an EventRelay, and a
+// member type from an anonymous namespace would tie the class to this one translation unit.
+namespace pulse_capture {
 
 constexpr const char* kApplicationName = "Aurelo翻译器";
 constexpr const char* kRecordStreamName = "实时字幕";
@@ -63,7 +65,9 @@ void releaseOperation(pa_operation* operation) {
         pa_operation_unref(operation);
 }
 
-} // namespace
+} // namespace pulse_capture
+
+using namespace pulse_capture;
 
 // Everything below runs on libpulse's thread with its lock held, except where a function says
 // otherwise.

@@ -3,7 +3,7 @@
 // connections are capped and slow ones closed, logins are limited per address and per user name,
 // and a logout ends the token on the service.
 
-#include "HttpsTestServer.hpp"
+#include "support/LoopbackServer.hpp"
 #include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
 
