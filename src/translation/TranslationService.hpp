@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/Text.hpp"
 #include "translation/ManagedTranslationClient.hpp"
 #include "translation/TranslationError.hpp"
 #include "translation/TranslationRequestCache.hpp"
@@ -30,8 +29,6 @@ public:
                         const TranslationConfiguration& configuration,
                         ServiceCompletion<std::vector<TranslationResult>> completion) const;
 
-    // Callers outside this library are moving to text::trimmed; this stays until the last does.
-    static std::string trimmed(std::string_view text) { return text::trimmed(text); }
 
 private:
     ManagedTranslationClient m_client;

@@ -1,5 +1,6 @@
 #include "viewmodels/AccountFieldsForm.hpp"
 
+#include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
 
 #include <limits>
@@ -74,7 +75,7 @@ bool AccountFieldsForm::isValidProxyPort(std::string_view text) {
 }
 
 std::optional<int> AccountFieldsForm::storedProxyPort() const {
-    const auto value = parseDecimalInteger(TranslationService::trimmed(m_proxyPort));
+    const auto value = parseDecimalInteger(text::trimmed(m_proxyPort));
     if (!value || *value < std::numeric_limits<int>::min() ||
         *value > std::numeric_limits<int>::max())
         return std::nullopt;

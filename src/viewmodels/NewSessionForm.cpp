@@ -1,5 +1,6 @@
 #include "viewmodels/NewSessionForm.hpp"
 
+#include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
 #include "viewmodels/TranslationLook.hpp"
 
@@ -37,13 +38,6 @@ std::string addPlatformKey(const ChatSession& session) {
     if (host.find("facebook.com") != std::string::npos)
         return "facebook";
     return host;
-}
-
-std::string lowercasedASCII(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = g_ascii_tolower(c);
-    return result;
 }
 
 } // namespace
@@ -136,16 +130,16 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
 }
 
 bool NewSessionForm::isValid() const {
-    if (TranslationService::trimmed(m_name).empty())
+    if (text::trimmed(m_name).empty())
         return false;
     if (!m_proxyEnabled)
         return true;
     // The port is checked as typed: a blank around the digits is a typing slip worth showing.
-    return !TranslationService::trimmed(proxyHost()).empty() && isValidProxyPort(proxyPort());
+    return !text::trimmed(proxyHost()).empty() && isValidProxyPort(proxyPort());
 }
 
 std::optional<ChatSession> NewSessionForm::session() const {
-    const std::string name = TranslationService::trimmed(m_name);
+    const std::string name = text::trimmed(m_name);
     if (name.empty() || !m_platform)
         return std::nullopt;
     ChatSession session = ChatSession::make(name);
@@ -165,14 +159,14 @@ std::optional<ChatSession> NewSessionForm::session() const {
     session.translationFontSize = m_fontSize;
     session.translationFontColor = m_fontColor;
     session.proxyType = proxyType();
-    session.proxyHost = m_proxyEnabled ? TranslationService::trimmed(proxyHost()) : "";
+    session.proxyHost = m_proxyEnabled ? text::trimmed(proxyHost()) : "";
     if (m_proxyEnabled)
         session.proxyPort = storedProxyPort();
     return session;
 }
 
 void NewSessionForm::save() {
-    if (TranslationService::trimmed(m_name).empty())
+    if (text::trimmed(m_name).empty())
         return;
     // One store change: a session added bare and configured afterwards would first get a page
     // that loads its platform without the proxy, from the user's own address.
@@ -208,9 +202,9 @@ NewSessionForm::SetupSection NewSessionForm::shownSetupSection() const {
 }
 
 std::optional<std::size_t> NewSessionForm::selectedSwatch() const {
-    const std::string color = lowercasedASCII(m_fontColor);
+    const std::string color = text::asciiLowercased(m_fontColor);
     for (std::size_t i = 0; i < kTranslationColorSwatches.size(); ++i)
-        if (lowercasedASCII(kTranslationColorSwatches[i]) == color)
+        if (text::asciiLowercased(kTranslationColorSwatches[i]) == color)
             return i;
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #include "viewmodels/SessionSettingsForm.hpp"
 
+#include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
 
 namespace aurelo {
@@ -31,11 +32,11 @@ void SessionSettingsForm::save() {
     const ChatSession* selected = selectedSession();
     if (!selected)
         return;
-    const std::string host = TranslationService::trimmed(proxyHost());
+    const std::string host = text::trimmed(proxyHost());
     // A host with a port that is missing, unreadable or out of range would leave the account
     // without a usable proxy: with no port its pages would go out directly, exposing the very
     // address the proxy was meant to hide. Such a save is refused instead.
-    if (!host.empty() && !isValidProxyPort(TranslationService::trimmed(proxyPort()))) {
+    if (!host.empty() && !isValidProxyPort(text::trimmed(proxyPort()))) {
         assign(m_error, std::string(kPortInvalid), Field::Error);
         return;
     }

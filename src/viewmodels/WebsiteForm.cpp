@@ -1,18 +1,13 @@
 #include "viewmodels/WebsiteForm.hpp"
 
-#include "platform/GRef.hpp"
-#include "translation/TranslationService.hpp"
+#include "platform/Text.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
 #include <algorithm>
 
 namespace aurelo {
-
-template <> struct GRefTraits<GUri> {
-    static GUri* ref(GUri* p) { return g_uri_ref(p); }
-    static void unref(GUri* p) { g_uri_unref(p); }
-};
 
 WebsiteForm::WebsiteForm(SessionStore& store) : m_store(store) {}
 
@@ -32,7 +27,7 @@ void WebsiteForm::open() {
 }
 
 void WebsiteForm::save() {
-    const std::string name = TranslationService::trimmed(m_name);
+    const std::string name = text::trimmed(m_name);
     if (name.empty()) {
         assign(m_error, std::string(kNameMissing), Field::Error);
         return;
@@ -47,13 +42,13 @@ void WebsiteForm::save() {
 }
 
 std::optional<std::string> WebsiteForm::normalizedAddress(std::string_view typed) {
-    std::string address = TranslationService::trimmed(typed);
+    std::string address = text::trimmed(typed);
     if (address.find("://") == std::string::npos)
         address = "https://" + address;
     // GLib's parser lets blanks and control characters through; no address may hold them.
     if (std::ranges::any_of(address, [](unsigned char c) { return c <= 0x20 || c == 0x7F; }))
         return std::nullopt;
-    auto uri = adoptGRef(g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr));
+    const UriRef uri = parseUri(address);
     if (!uri)
         return std::nullopt;
     const char* scheme = g_uri_get_scheme(uri.get());

@@ -170,10 +170,9 @@ void ChatWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*, 
     guarded([&] {
         // JSON is the one place where the page's value becomes ours; a value without a JSON form
         // (undefined, a function, a cycle) is not an object and is ignored.
-        char* json = value ? jsc_value_to_json(value, 0) : nullptr;
+        const GCharPtr json(value ? jsc_value_to_json(value, 0) : nullptr);
         const BridgeMessage message =
-            json ? bridgeMessageFromJsonText(json) : BridgeMessage{IgnoredMessage{}};
-        g_free(json);
+            json ? bridgeMessageFromJsonText(json.get()) : BridgeMessage{IgnoredMessage{}};
         static_cast<Coordinator*>(self)->m_bridge.receive(message);
     });
 }
