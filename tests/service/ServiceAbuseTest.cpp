@@ -76,8 +76,12 @@ TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     EXPECT_GT(report.bodyStatuses[401], 0);
     for (const auto& [status, count] : report.bodyStatuses)
         EXPECT_TRUE(status == 401u || status == 503u) << count << " answers " << status;
+#ifndef __SANITIZE_ADDRESS__
+    // Under the address sanitizer freed memory sits in its quarantine (256 MB by default), so
+    // the service's size says nothing about what it buffers; the other checks still hold there.
     EXPECT_LT(load.peakKiB - baseline, kMemoryGrowthBoundKiB)
         << "baseline " << baseline << " KiB, peak " << load.peakKiB << " KiB";
+#endif
 }
 
 } // namespace
