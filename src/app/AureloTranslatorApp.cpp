@@ -52,15 +52,16 @@ struct AureloTranslatorApp::Stores {
                                pageScriptTemplate(), {}, {}, false};
 };
 
-AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(kApplicationID) {}
+AureloTranslatorApp::AureloTranslatorApp(RenderingDecision rendering)
+    : Gtk::Application(kApplicationID), m_rendering(std::move(rendering)) {}
 
 AureloTranslatorApp::~AureloTranslatorApp() {
     for (auto& connection : m_connections)
         connection.disconnect();
 }
 
-Glib::RefPtr<AureloTranslatorApp> AureloTranslatorApp::create() {
-    return Glib::make_refptr_for_instance(new AureloTranslatorApp());
+Glib::RefPtr<AureloTranslatorApp> AureloTranslatorApp::create(RenderingDecision rendering) {
+    return Glib::make_refptr_for_instance(new AureloTranslatorApp(std::move(rendering)));
 }
 
 void AureloTranslatorApp::on_startup() {
@@ -81,6 +82,10 @@ void AureloTranslatorApp::on_startup() {
     }
     Theme::install();
     m_stores = std::make_unique<Stores>();
+    m_stores->environment.softwareRendering = m_rendering.rendering == Rendering::Software;
+    // For support: the web inspector (right click → 检查元素) and the console's logged values.
+    const char* extras = g_getenv("AURELO_DEVELOPER_EXTRAS");
+    m_stores->environment.developerExtras = extras && std::string_view(extras) == "1";
     Theme::applyAppearance(m_stores->settings.appearance());
 
     add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
