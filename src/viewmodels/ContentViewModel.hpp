@@ -8,6 +8,7 @@
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
+#include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/SessionFormModel.hpp"
@@ -46,6 +47,8 @@ public:
     TranslationBoxModel& translationBox() { return m_translationBox; }
     SessionFormModel& sessionForm() { return m_sessionForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
+    AccountHibernation& hibernation() { return *m_hibernation; }
+    const AccountHibernation& hibernation() const { return *m_hibernation; }
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
@@ -130,6 +133,8 @@ public:
     std::string webViewIdentity(const ChatSession& session) const;
     // Whether the session's page is the one on show (selected, no panel over it).
     bool isPageShown(const std::string& sessionID) const;
+    // The session whose page is on show; nullopt when none is (a panel covers the pages).
+    std::optional<std::string> shownSessionID() const;
 
     // The global values sessions fall back to: the settings store's and the window's own.
     SessionDefaults sessionDefaults() const;
@@ -163,6 +168,8 @@ private:
     bool m_showingInlineSettings = false;
     bool m_showAllSessionRows = false;
     std::optional<std::string> m_lastSelectedID;
+    // Built last: it reads the selection and the panels at once.
+    std::unique_ptr<AccountHibernation> m_hibernation;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
     sigc::connection m_sessionFormConnection;

@@ -24,12 +24,10 @@ void PageHibernation::setSessions(const std::vector<ChatSession>& sessions, Cloc
 }
 
 void PageHibernation::setShown(const std::optional<std::string>& sessionID, Clock::time_point now) {
-    if (m_shown == sessionID) {
-        // Shown again after "立即休眠" on the page on show: that is the way back.
-        if (sessionID)
-            wake(*sessionID, now);
+    // The same account again changes nothing: an account put to sleep while on show stays
+    // asleep until it is selected again (wake) or another one is shown first.
+    if (m_shown == sessionID)
         return;
-    }
     if (m_shown)
         if (auto it = m_accounts.find(*m_shown); it != m_accounts.end())
             it->second.hiddenSince = now;

@@ -27,12 +27,12 @@ public:
     // list start awake and hidden since `now`; sessions gone from it are forgotten.
     void setSessions(const std::vector<ChatSession>& sessions, Clock::time_point now);
     // The account whose page is on show (nullopt: none, e.g. a panel covers the pages). Showing
-    // an account wakes it; the one shown before starts counting from `now`.
+    // another account wakes it; the one shown before starts counting from `now`.
     void setShown(const std::optional<std::string>& sessionID, Clock::time_point now);
     // Puts every account whose delay has passed to sleep; returns whether any did.
     bool tick(Clock::time_point now);
-    // Puts an account to sleep now, even the one on show (its page goes; showing it again, or
-    // wake(), brings it back). Returns whether it was awake.
+    // Puts an account to sleep now, even the one on show (its page goes; selecting it again
+    // calls wake()). Returns whether it was awake.
     bool hibernateNow(const std::string& sessionID);
     // Wakes an account; its delay counts from `now`. Returns whether it was asleep.
     bool wake(const std::string& sessionID, Clock::time_point now);

@@ -22,7 +22,7 @@ ChatSession account(const std::string& id, std::optional<int> minutes) {
 // One step of a scenario: at `at` minutes, do something, then expect the accounts asleep.
 struct Step {
     int at;
-    enum class Do { Tick, Show, ShowNone, HibernateNow, Sessions } what;
+    enum class Do { Tick, Show, ShowNone, HibernateNow, Wake, Sessions } what;
     std::string id;
     std::vector<std::string> asleep;
 };
@@ -63,13 +63,17 @@ TEST(PageHibernation, Scenarios) {
          aOffBFifteen,
          "B",
          {{0, D::ShowNone, "", {}}, {15, D::Tick, "", {"B"}}}},
-        {"hibernate now puts even the account on show to sleep; showing it again wakes it",
+        {"hibernate now puts even the account on show to sleep until it is selected again",
          aOffBFifteen,
          "A",
          {{1, D::HibernateNow, "A", {"A"}},
           {2, D::Tick, "", {"A"}},
-          {3, D::Show, "A", {}},
-          {4, D::HibernateNow, "B", {"B"}}}},
+          {2, D::Show, "A", {"A"}},
+          {3, D::Wake, "A", {}},
+          {4, D::HibernateNow, "A", {"A"}},
+          {5, D::Show, "B", {"A"}},
+          {6, D::Show, "A", {}},
+          {7, D::HibernateNow, "B", {"B"}}}},
         {"hibernate now works without automatic hibernation and does not undo itself",
          {account("A", std::nullopt), account("B", std::nullopt)},
          "A",
@@ -119,6 +123,9 @@ TEST(PageHibernation, Scenarios) {
                 break;
             case D::HibernateNow:
                 hibernation.hibernateNow(step.id);
+                break;
+            case D::Wake:
+                hibernation.wake(step.id, now);
                 break;
             case D::Sessions: {
                 // "B=5", "B=off", "B=gone"
