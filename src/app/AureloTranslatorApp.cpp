@@ -86,7 +86,8 @@ void AureloTranslatorApp::on_startup() {
     // For support: the web inspector (right click → 检查元素) and the console's logged values.
     const char* extras = g_getenv("AURELO_DEVELOPER_EXTRAS");
     m_stores->environment.developerExtras = extras && std::string_view(extras) == "1";
-    Theme::applyAppearance(m_stores->settings.appearance());
+    // Before any window or page exists, so that the first page is built in the stored look.
+    m_connections.push_back(Theme::followAppearance(m_stores->settings));
 
     add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
                               [this](const Glib::VariantBase& parameter) {
@@ -107,10 +108,6 @@ void AureloTranslatorApp::on_startup() {
     add_action("preferences", [this] { showSettingsWindow(); });
     set_accel_for_action("app.preferences", "<Primary>comma");
 
-    m_connections.push_back(m_stores->settings.signalChanged().connect([this](SettingsStore::Field f) {
-        if (f == SettingsStore::Field::Appearance)
-            Theme::applyAppearance(m_stores->settings.appearance());
-    }));
     m_connections.push_back(m_stores->sessions.signalChanged().connect([this](SessionStore::Field f) {
         if (f == SessionStore::Field::Sessions)
             rebuildSessionMenu();

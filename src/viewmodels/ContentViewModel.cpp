@@ -3,31 +3,8 @@
 #include "platform/MainLoop.hpp"
 #include "viewmodels/PageZoom.hpp"
 
-#include <cmath>
-#include <cstdio>
 
 namespace aurelo {
-
-namespace {
-
-std::string boolText(bool value) { return value ? "true" : "false"; }
-
-// A number as the identity text writes it: the shortest form that reads back the same, with
-// ".0" on whole numbers (16 → "16.0").
-std::string decimalText(double value) {
-    char buffer[64];
-    for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-        if (std::strtod(buffer, nullptr) == value)
-            break;
-    }
-    std::string text(buffer);
-    if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos)
-        text += ".0";
-    return text;
-}
-
-} // namespace
 
 ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
                                    AccountStore& account, AppLockStore& appLock,
@@ -144,6 +121,11 @@ void ContentViewModel::restoreWholePage(const std::string& sessionID) {
         m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
         m_changed.emit(Field::PageCommand);
     });
+}
+
+void ContentViewModel::pageCommandTaken(const std::string& commandID) {
+    if (m_pageCommand && m_pageCommand->id == commandID)
+        m_pageCommand.reset();
 }
 
 void ContentViewModel::showSession(const std::string& sessionID) {
@@ -320,55 +302,6 @@ SessionDefaults ContentViewModel::sessionDefaults() const {
     defaults.translationFontSize = m_preferences.translationFontSize();
     defaults.translationFontColor = m_preferences.translationFontColor();
     return defaults;
-}
-
-ChatWebViewInputs ContentViewModel::webViewInputs(const ChatSession& session) const {
-    const EffectiveSessionSettings effective = effectiveSettings(session, sessionDefaults());
-    ChatWebViewInputs inputs;
-    inputs.sessionID = session.id;
-    inputs.pageURL = effective.url;
-    inputs.translationConfiguration = m_settings.configuration(effective.provider);
-    inputs.automaticMessageTranslation = effective.sendTranslationEnabled;
-    inputs.receiveTranslationEnabled = effective.receiveTranslationEnabled;
-    inputs.translationFontSize = effective.translationFontSize;
-    inputs.translationFontColor = effective.translationFontColor;
-    inputs.isActive = m_store.selectedID() == session.id;
-    inputs.inputLanguage = effective.inputLanguage;
-    inputs.outgoingLanguage = effective.outgoingLanguage;
-    inputs.incomingLanguage = effective.incomingLanguage;
-    inputs.ownMessageLanguage = effective.ownMessageLanguage;
-    inputs.proxyType = effective.proxyType;
-    inputs.proxyHost = effective.proxyHost;
-    if (effective.proxyPort)
-        inputs.proxyPort = *effective.proxyPort;
-    inputs.reloadToken = m_reloadToken;
-    inputs.pageZoom = m_preferences.pageZoom();
-    inputs.appearance = m_settings.appearance();
-    return inputs;
-}
-
-std::string ContentViewModel::webViewIdentity(const ChatSession& session) const {
-    const SessionDefaults defaults = sessionDefaults();
-    const EffectiveSessionSettings effective = effectiveSettings(session, defaults);
-    // The send flag without the restriction to WhatsApp: a stored flag of true shows as true.
-    const bool sendFlag =
-        session.sendTranslationEnabled.value_or(defaults.automaticMessageTranslation);
-    std::string identity = session.id;
-    for (const std::string& part : {
-             boolText(sendFlag),
-             boolText(effective.receiveTranslationEnabled),
-             decimalText(effective.translationFontSize),
-             effective.translationFontColor,
-             std::string(code(effective.inputLanguage)),
-             std::string(code(effective.outgoingLanguage)),
-             std::string(code(effective.incomingLanguage)),
-             std::string(code(effective.ownMessageLanguage)),
-             std::string(rawValue(effective.provider)),
-             effective.proxyHost,
-             std::to_string(effective.proxyPort.value_or(0)),
-         })
-        identity += "-" + part;
-    return identity;
 }
 
 bool ContentViewModel::isPageShown(const std::string& sessionID) const {

@@ -13,7 +13,6 @@
 #include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/SessionFormModel.hpp"
 #include "viewmodels/TranslationBoxModel.hpp"
-#include "web/ChatWebViewInputs.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -57,9 +56,14 @@ public:
     bool showingAddSession() const { return m_sessionForm.showingAddSession(); }
     bool showingAddWebsite() const { return m_sessionForm.showingAddWebsite(); }
     bool showingSessionSettings() const { return m_sessionForm.showingSessionSettings(); }
-    std::optional<WebTextInsertion>& textInsertion() { return m_translationBox.textInsertion(); }
+    const std::optional<WebTextInsertion>& textInsertion() const {
+        return m_translationBox.textInsertion();
+    }
     const std::string& reloadToken() const { return m_reloadToken; }
-    std::optional<WebPageCommand>& pageCommand() { return m_pageCommand; }
+    const std::optional<WebPageCommand>& pageCommand() const { return m_pageCommand; }
+    // The selected page ran the command: it is not handed out again. A command that has been
+    // replaced by a newer one stays.
+    void pageCommandTaken(const std::string& commandID);
     bool appLocked() const { return m_appLocked; }
     bool showingLockSetup() const { return m_showingLockSetup; }
     bool refreshingServices() const { return m_refreshingServices; }
@@ -127,10 +131,6 @@ public:
     static std::optional<std::string> unreadBadgeText(std::optional<int> count);
     std::optional<std::string> tabBadgeText(const std::string& sessionID) const;
 
-    // The inputs of a session's page, and the text that identifies the page: when it changes,
-    // the page is rebuilt.
-    ChatWebViewInputs webViewInputs(const ChatSession& session) const;
-    std::string webViewIdentity(const ChatSession& session) const;
     // Whether the session's page is the one on show (selected, no panel over it).
     bool isPageShown(const std::string& sessionID) const;
     // The session whose page is on show; nullopt when none is (a panel covers the pages).

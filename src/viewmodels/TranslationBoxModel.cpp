@@ -95,6 +95,12 @@ void TranslationBoxModel::insertOutput() {
     m_focusRequested.emit(true);
 }
 
+void TranslationBoxModel::textInsertionTaken(const std::string& insertionID) {
+    // Quietly: the stack that reports it is in the middle of handing out requests.
+    if (m_textInsertion && m_textInsertion->id == insertionID)
+        m_textInsertion.reset();
+}
+
 std::optional<std::string> TranslationBoxModel::copyOutput() const {
     if (m_output.empty())
         return std::nullopt;

@@ -37,7 +37,10 @@ public:
     bool readyToInsert() const { return m_readyToInsert; }
     const std::string& translatedSource() const { return m_translatedSource; }
     const std::string& translationRequestID() const { return m_translationRequestID; }
-    std::optional<WebTextInsertion>& textInsertion() { return m_textInsertion; }
+    const std::optional<WebTextInsertion>& textInsertion() const { return m_textInsertion; }
+    // The page put the text into its composer: it is not handed out again. An insertion that
+    // has been replaced by a newer one stays.
+    void textInsertionTaken(const std::string& insertionID);
 
     void setInput(std::string text);
     void performTranslation();

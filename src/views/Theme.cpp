@@ -160,4 +160,12 @@ void applyAppearance(AppAppearance appearance) {
     }
 }
 
+sigc::connection followAppearance(SettingsStore& settings) {
+    applyAppearance(settings.appearance());
+    return settings.signalChanged().connect([&settings](SettingsStore::Field field) {
+        if (field == SettingsStore::Field::Appearance)
+            applyAppearance(settings.appearance());
+    });
+}
+
 } // namespace aurelo::Theme

@@ -2,11 +2,12 @@
 
 // One page per session, all alive at once: only the selected page is shown, can be clicked and
 // is seen by assistive technology; the others keep running underneath, so every account keeps
-// its login, its unread count and its background translation.
+// its login, its unread count and its background translation. Which pages exist, and what each
+// is handed, is the page stack model's decision; this widget carries it out.
 
-#include "viewmodels/ContentViewModel.hpp"
-#include "webview/WebEnvironment.hpp"
+#include "viewmodels/PageStackModel.hpp"
 #include "webview/ChatWebView.hpp"
+#include "webview/WebEnvironment.hpp"
 
 #include <gtkmm/overlay.h>
 
@@ -21,9 +22,7 @@ public:
     WebViewStack(ContentViewModel& model, WebEnvironment& environment);
     ~WebViewStack() override;
 
-    // Brings the pages in line with the sessions: new sessions get a page, removed ones lose
-    // theirs, a session whose identity changed gets a new page, every page gets the current
-    // inputs.
+    // Brings the pages in line with the model's plan.
     void synchronize();
 
     ChatWebView* pageFor(const std::string& sessionID) const;
@@ -35,13 +34,14 @@ private:
         std::unique_ptr<ChatWebView> view;
     };
 
-    void updatePage(const ChatSession& session, Page& page);
+    void build(const PageStackModel::Page& planned);
+    void drop(const std::string& sessionID);
+    void bind(const PageStackModel::Page& planned, ChatWebView& view);
 
-    ContentViewModel& m_model;
+    PageStackModel m_model;
     WebEnvironment& m_environment;
     std::map<std::string, Page> m_pages;
-    std::optional<WebPageCommand> m_noCommand;
-    std::vector<sigc::connection> m_connections;
+    sigc::connection m_modelConnection;
 };
 
 } // namespace aurelo

@@ -30,11 +30,6 @@ struct ChatWebViewInputs {
     std::optional<long long> proxyPort;                      // creation
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
-    AppAppearance appearance = AppAppearance::System;        // every update
-    // Two-way bindings: the host empties them when it consumes the request. A null pointer is
-    // the constant empty binding that unselected hosts receive.
-    std::optional<WebTextInsertion>* textInsertion = nullptr; // every update
-    std::optional<WebPageCommand>* pageCommand = nullptr;     // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
 };
 

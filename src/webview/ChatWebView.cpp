@@ -13,7 +13,6 @@
 #include <gtkmm/window.h>
 
 #include <cmath>
-#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -80,7 +79,6 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     m_coordinator->lastReloadToken = inputs.reloadToken;
 
     webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
-    applyAppearance(inputs.appearance);
     webkit_web_view_load_uri(m_webView.get(), inputs.pageURL.c_str());
 }
 
@@ -96,7 +94,6 @@ void ChatWebView::update(const Inputs& inputs) {
     auto& bridge = m_coordinator->bridge();
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.applyTranslationActive(inputs.isActive);
-    applyAppearance(inputs.appearance);
     // Setting the zoom level relayouts the page even when the value is the same, and the stored
     // zoom comes back from the defaults file with rounding noise: only a real step counts.
     constexpr double kZoomTolerance = 0.001;
@@ -106,19 +103,17 @@ void ChatWebView::update(const Inputs& inputs) {
         m_coordinator->lastReloadToken = inputs.reloadToken;
         webkit_web_view_reload(m_webView.get());
     }
-    if (inputs.pageCommand && *inputs.pageCommand) {
-        const auto action = (*inputs.pageCommand)->action;
-        inputs.pageCommand->reset();
-        evaluateInPrivateWorld(m_webView.get(), pageCommandScript(action));
-    }
-    if (inputs.textInsertion && *inputs.textInsertion) {
-        const auto& insertion = **inputs.textInsertion;
-        if (insertion.sessionID == m_sessionID && !insertion.text.empty()) {
-            const std::string script = textInsertionScript(insertion.text);
-            inputs.textInsertion->reset();
-            evaluateInPrivateWorld(m_webView.get(), script);
-        }
-    }
+}
+
+void ChatWebView::runPageCommand(const WebPageCommand& command) {
+    evaluateInPrivateWorld(m_webView.get(), pageCommandScript(command.action));
+}
+
+bool ChatWebView::insertText(const WebTextInsertion& insertion) {
+    if (insertion.sessionID != m_sessionID || insertion.text.empty())
+        return false;
+    evaluateInPrivateWorld(m_webView.get(), textInsertionScript(insertion.text));
+    return true;
 }
 
 void ChatWebView::evaluateInPrivateWorld(WebKitWebView* view, const std::string& script) {
@@ -387,28 +382,6 @@ void ChatWebView::Coordinator::downloadFailedCallback(WebKitDownload* download, 
         coordinator->m_downloadDestinations.erase(download);
         webLogger::downloadFailed(error && error->message ? error->message : "");
     });
-}
-
-// ---------------------------------------------------------------------------------------------
-// Appearance
-
-void applyAppearance(AppAppearance appearance) {
-    GtkSettings* settings = gtk_settings_get_default();
-    if (!settings)
-        return;
-    // What the desktop asked for before we first forced a look, to return to for System.
-    static std::optional<bool> desktopPrefersDark;
-    gboolean current = FALSE;
-    g_object_get(settings, "gtk-application-prefer-dark-theme", &current, nullptr);
-    if (!desktopPrefersDark)
-        desktopPrefersDark = current != FALSE;
-    bool wanted = *desktopPrefersDark;
-    if (appearance == AppAppearance::Light)
-        wanted = false;
-    else if (appearance == AppAppearance::Dark)
-        wanted = true;
-    if ((current != FALSE) != wanted)
-        g_object_set(settings, "gtk-application-prefer-dark-theme", wanted ? TRUE : FALSE, nullptr);
 }
 
 } // namespace aurelo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "models/WebPageCommand.hpp"
 #include "platform/GRef.hpp"
 #include "web/TranslationBridge.hpp"
 #include "webview/WebEnvironment.hpp"
@@ -35,9 +36,13 @@ public:
     ChatWebView(const Inputs& inputs, WebEnvironment& environment);
     ~ChatWebView() override;
 
-    // Applies the fields that may change while the page lives; consumes a pending page command
-    // and an insertion meant for this session.
+    // Applies the fields that may change while the page lives.
     void update(const Inputs& inputs);
+    // Runs a whole-page command (translate the page, or restore it).
+    void runPageCommand(const WebPageCommand& command);
+    // Puts the text into this session's composer. Returns whether the page took it: it takes
+    // only an insertion for its own session, and never an empty one.
+    bool insertText(const WebTextInsertion& insertion);
 
     WebKitWebView* webView() const { return m_webView.get(); }
     Coordinator& coordinator() { return *m_coordinator; }
@@ -104,10 +109,5 @@ private:
     // The page's request the open chooser answers; a page waits for exactly one answer.
     GRef<WebKitFileChooserRequest> m_fileChooserRequest;
 };
-
-// Light or dark for the web content: follows the desktop (System) or forces one. WebKitGTK takes
-// the page's preferred colour scheme from GTK's "prefer dark" setting, which is per display, so
-// every session's view follows the same application-wide appearance.
-void applyAppearance(AppAppearance appearance);
 
 } // namespace aurelo

@@ -203,9 +203,7 @@ void HostedPage::setTranslationActive(bool active) {
 }
 
 void HostedPage::runPageCommand(WebPageCommand::Action action) {
-    std::optional<WebPageCommand> command = WebPageCommand{newSessionID(), action};
-    update([&](ChatWebViewInputs& inputs) { inputs.pageCommand = &command; });
-    m_inputs.pageCommand = nullptr;
+    m_host->runPageCommand(WebPageCommand{newSessionID(), action});
 }
 
 ScriptedAnswer HostedPage::answer(const RecordedRequest& request) const {

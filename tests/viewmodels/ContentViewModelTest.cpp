@@ -11,46 +11,6 @@ using Field = ContentViewModel::Field;
 
 class ContentViewModelTest : public ShellTestFixture {};
 
-TEST_F(ContentViewModelTest, IdentityHoldsTheSendFlagEvenWhereThePageIgnoresIt) {
-    ChatSession telegram = addSession("电报", "https://web.telegram.org/k/");
-    telegram.sendTranslationEnabled = true;
-    store.updateSession(telegram);
-
-    auto inputs = model.webViewInputs(telegram);
-    EXPECT_FALSE(inputs.automaticMessageTranslation) << "send translation is for WhatsApp only";
-    EXPECT_EQ(model.webViewIdentity(telegram),
-              telegram.id + "-true-true-16.0-#D4AF37-auto-en-zh-CN-zh-CN-google--0");
-}
-
-TEST_F(ContentViewModelTest, OnlyIdentityChangesRebuildAPage) {
-    ChatSession first = store.sessions().front();
-    ChatSession second = addSession("second");
-    const std::string firstBefore = model.webViewIdentity(first);
-    const std::string secondBefore = model.webViewIdentity(second);
-
-    second.translationFontColor = "#FF0000";
-    second.proxyHost = "127.0.0.1";
-    second.proxyPort = 1080;
-    store.updateSession(second);
-    EXPECT_EQ(model.webViewIdentity(first), firstBefore);
-    EXPECT_NE(model.webViewIdentity(second), secondBefore);
-    EXPECT_TRUE(model.webViewIdentity(second).ends_with("-#FF0000-auto-en-zh-CN-zh-CN-google-127.0.0.1-1080"));
-
-    // Zoom, selection and the reload token reach the pages without rebuilding them.
-    model.zoomIn();
-    model.selectAndReload(first.id);
-    EXPECT_EQ(model.webViewIdentity(first), firstBefore);
-    auto inputs = model.webViewInputs(first);
-    EXPECT_DOUBLE_EQ(inputs.pageZoom, 1.1);
-    EXPECT_TRUE(inputs.isActive);
-    EXPECT_EQ(inputs.reloadToken, model.reloadToken());
-
-    // The global look is the fallback of sessions without their own.
-    preferences.setTranslationFontSize(18.5);
-    EXPECT_NE(model.webViewIdentity(first), firstBefore);
-    EXPECT_NE(model.webViewIdentity(first).find("-18.5-"), std::string::npos);
-}
-
 TEST_F(ContentViewModelTest, ZoomStaysInRangeAndLabelsTheNextStep) {
     EXPECT_EQ(model.nextZoomLabel(0.1), "110%");
     EXPECT_EQ(model.nextZoomLabel(-0.1), "90%");

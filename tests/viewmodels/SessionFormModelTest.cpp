@@ -2,6 +2,7 @@
 
 #include "support/ShellTestFixture.hpp"
 
+#include "viewmodels/PageStackModel.hpp"
 #include "viewmodels/SessionFormModel.hpp"
 
 namespace aurelo::test {
@@ -303,10 +304,11 @@ TEST_F(SessionFormModelTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKe
     EXPECT_EQ(form.sessionProxyHost(), "proxy.example");
     EXPECT_EQ(form.sessionProxyPort(), "3128");
 
-    const std::string identity = model.webViewIdentity(selected());
+    const PageStackModel pages(model);
+    const std::string identity = pages.identity(selected());
     form.saveSessionSettings();
     EXPECT_EQ(effectiveSettings(selected(), model.sessionDefaults()), effectiveBefore);
-    EXPECT_EQ(model.webViewIdentity(selected()), identity) << "the page is not rebuilt";
+    EXPECT_EQ(pages.identity(selected()), identity) << "the page is not rebuilt";
     EXPECT_EQ(selected().translationFontColor, "#FFFFFF") << "the look is not the sheet's";
 }
 

@@ -152,12 +152,8 @@ TEST_F(WebViewBridgeTest, UpdatesSwitchZoomReloadAndCommandOnlyOnChange) {
     host.update(in);
     EXPECT_NEAR(webkit_web_view_get_zoom_level(host.webView()), 1.1, 1e-9);
 
-    std::optional<WebPageCommand> command = WebPageCommand{};
-    in.pageCommand = &command;
-    host.update(in);
-    EXPECT_FALSE(command.has_value());
-    command = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
-    host.update(in);
+    host.runPageCommand(WebPageCommand{});
+    host.runPageCommand(WebPageCommand{newSessionID(), WebPageCommand::Action::Restore});
     EXPECT_TRUE(waitForValue(host, "aureloAnswers.slice(1)",
                              R"([["aureloTranslatePage"],["aureloRestorePage"]])"));
     runMainLoopFor(std::chrono::milliseconds(100));
@@ -184,22 +180,11 @@ TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
              nullptr);
 
     const std::string text = "引号\"'反斜杠\\\n第二行 </script>";
-    std::optional<WebTextInsertion> insertion = WebTextInsertion{newSessionID(), kSessionA, text};
-    auto secondInputs = inputs(kSessionB, "/form.html");
-    secondInputs.textInsertion = &insertion;
-    second.update(secondInputs);
-    EXPECT_TRUE(insertion.has_value()) << "taken by the wrong session";
-
-    auto firstInputs = inputs(kSessionA, "/form.html");
-    firstInputs.textInsertion = &insertion;
-    std::optional<WebTextInsertion> empty = WebTextInsertion{newSessionID(), kSessionA, ""};
-    firstInputs.textInsertion = &empty;
-    first.update(firstInputs);
-    EXPECT_TRUE(empty.has_value()) << "an empty insertion is never consumed";
-
-    firstInputs.textInsertion = &insertion;
-    first.update(firstInputs);
-    EXPECT_FALSE(insertion.has_value());
+    const WebTextInsertion insertion{newSessionID(), kSessionA, text};
+    EXPECT_FALSE(second.insertText(insertion)) << "taken by the wrong session";
+    EXPECT_FALSE(first.insertText(WebTextInsertion{newSessionID(), kSessionA, ""}))
+        << "an empty insertion is never taken";
+    EXPECT_TRUE(first.insertText(insertion));
     const std::string expected = nlohmann::json(text).dump();
     EXPECT_TRUE(waitForValue(first, "document.getElementById('field').value", expected, nullptr));
     EXPECT_EQ(evaluate(first, "inputEvents", nullptr), R"(["deleteContentBackward","plain"])");
@@ -209,28 +194,10 @@ TEST_F(WebViewBridgeTest, TextInsertionReachesOnlyItsSessionsComposer) {
 TEST_F(WebViewBridgeTest, InsertionPrefersTheLastEditableElement) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
-    std::optional<WebTextInsertion> insertion = WebTextInsertion{newSessionID(), kSessionA, "你好 world"};
-    auto in = inputs(kSessionA);
-    in.textInsertion = &insertion;
-    host.update(in);
+    EXPECT_TRUE(host.insertText(WebTextInsertion{newSessionID(), kSessionA, "你好 world"}));
     EXPECT_TRUE(waitForValue(host, "document.getElementById('composer').textContent",
                              R"("你好 world")", nullptr));
     EXPECT_EQ(evaluate(host, "document.getElementById('field').value", nullptr), R"("")");
-}
-
-TEST_F(WebViewBridgeTest, AppearanceReachesThePagesColourScheme) {
-    const char* darkQuery = "matchMedia('(prefers-color-scheme: dark)').matches";
-    auto in = inputs(kSessionA);
-    in.appearance = AppAppearance::Dark;
-    auto& host = open(in);
-    ASSERT_TRUE(waitForLoad(host));
-    EXPECT_TRUE(waitForValue(host, darkQuery, "true", nullptr));
-    in.appearance = AppAppearance::Light;
-    host.update(in);
-    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
-    in.appearance = AppAppearance::System; // the virtual display's desktop asks for light
-    host.update(in);
-    EXPECT_TRUE(waitForValue(host, darkQuery, "false", nullptr));
 }
 
 } // namespace

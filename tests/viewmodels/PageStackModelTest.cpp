@@ -1,0 +1,172 @@
+// Which pages the stack builds, rebuilds and drops, and which page takes a pending request,
+// over real stores without a display.
+
+#include "support/ShellTestFixture.hpp"
+
+#include "viewmodels/PageStackModel.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using Step = PageStackModel::Step;
+
+TEST(PageStackDecision, CreatesRebuildsKeepsAndDrops) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> built;
+        std::vector<PageStackModel::Wanted> wanted;
+        PageStackModel::Decision expected;
+    };
+    const std::vector<Case> cases{
+        {"first start", {}, {{"A", "a"}, {"B", "b"}}, {{}, {Step::Create, Step::Create}}},
+        {"nothing changed", {{"A", "a"}}, {{"A", "a"}}, {{}, {Step::Keep}}},
+        {"identity changed", {{"A", "a"}}, {{"A", "a2"}}, {{}, {Step::Rebuild}}},
+        {"session removed", {{"A", "a"}, {"B", "b"}}, {{"B", "b"}}, {{"A"}, {Step::Keep}}},
+        {"all at once",
+         {{"A", "a"}, {"B", "b"}},
+         {{"C", "c"}, {"B", "b2"}},
+         {{"A"}, {Step::Create, Step::Rebuild}}},
+        {"last session removed", {{"A", "a"}}, {}, {{"A"}, {}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PageStackModel::decide(c.wanted, c.built), c.expected) << c.name;
+}
+
+class PageStackModelTest : public ShellTestFixture {
+protected:
+    PageStackModel pages{model};
+
+    ChatSession find(const std::string& id) const {
+        for (const auto& session : store.sessions())
+            if (session.id == id)
+                return session;
+        return {};
+    }
+    // The identity of every page as the stack would have built it now.
+    std::map<std::string, std::string> built() const {
+        std::map<std::string, std::string> identities;
+        for (const auto& session : store.sessions())
+            identities[session.id] = pages.identity(session);
+        return identities;
+    }
+    const PageStackModel::Page& pageOf(const PageStackModel::Plan& plan, const std::string& id) {
+        for (const auto& page : plan.pages)
+            if (page.sessionID == id)
+                return page;
+        throw std::runtime_error("no page for " + id);
+    }
+};
+
+TEST_F(PageStackModelTest, IdentityHoldsTheSendFlagEvenWhereThePageIgnoresIt) {
+    ChatSession telegram = addSession("电报", "https://web.telegram.org/k/");
+    telegram.sendTranslationEnabled = true;
+    store.updateSession(telegram);
+
+    EXPECT_FALSE(pages.inputs(telegram).automaticMessageTranslation)
+        << "send translation is for WhatsApp only";
+    EXPECT_EQ(pages.identity(telegram),
+              telegram.id + "-true-true-16.0-#D4AF37-auto-en-zh-CN-zh-CN-google-direct");
+}
+
+// Each row changes one thing, on top of the rows before it; only what a page reads when it is
+// built rebuilds it, and only the pages that read the changed value.
+TEST_F(PageStackModelTest, OnlyWhatAPageIsBuiltWithRebuildsIt) {
+    const std::string other = store.sessions().front().id;
+    const std::string id = addSession("second").id;
+    using Change = std::function<void(ChatSession&)>;
+    auto global = [](std::function<void()> change) { return [change](ChatSession&) { change(); }; };
+    struct Case {
+        const char* name;
+        Change change;
+        bool rebuilds;
+        bool rebuildsOthers = false;
+    };
+    const std::vector<Case> cases{
+        {"proxy host without a port: still no route",
+         [](ChatSession& s) { s.proxyHost = "127.0.0.1"; }, false},
+        {"proxy port: a route now", [](ChatSession& s) { s.proxyPort = 1080; }, true},
+        {"proxy type alone, HTTP to SOCKS5", [](ChatSession& s) { s.proxyType = "socks5"; }, true},
+        {"proxy type back to HTTP", [](ChatSession& s) { s.proxyType = "http"; }, true},
+        {"proxy port", [](ChatSession& s) { s.proxyPort = 3128; }, true},
+        {"proxy removed", [](ChatSession& s) { s.proxyHost = ""; }, true},
+        {"font colour", [](ChatSession& s) { s.translationFontColor = "#FF0000"; }, true},
+        {"input language", [](ChatSession& s) { s.inputLanguageCode = "fr"; }, true},
+        {"engine", [](ChatSession& s) { s.translationProvider = "deepl"; }, true},
+        {"receive flag", [](ChatSession& s) { s.receiveTranslationEnabled = false; }, true},
+        {"name", [](ChatSession& s) { s.name = "renamed"; }, false},
+        {"zoom", global([this] { model.zoomIn(); }), false},
+        {"selection and reload", global([&] { model.selectAndReload(other); }), false},
+        {"global font size, the session has none of its own",
+         global([this] { preferences.setTranslationFontSize(18.5); }), true, true},
+    };
+    for (const auto& c : cases) {
+        const auto before = built();
+        ChatSession session = find(id);
+        c.change(session);
+        store.updateSession(session);
+        const auto plan = pages.plan(before);
+        EXPECT_TRUE(plan.drop.empty()) << c.name;
+        EXPECT_EQ(pageOf(plan, id).step, c.rebuilds ? Step::Rebuild : Step::Keep) << c.name;
+        EXPECT_EQ(pageOf(plan, other).step, c.rebuildsOthers ? Step::Rebuild : Step::Keep)
+            << c.name;
+    }
+}
+
+TEST_F(PageStackModelTest, LiveInputsReachThePageWithoutARebuild) {
+    const std::string first = store.sessions().front().id;
+    model.zoomIn();
+    model.selectAndReload(first);
+    const auto inputs = pages.inputs(find(first));
+    EXPECT_DOUBLE_EQ(inputs.pageZoom, 1.1);
+    EXPECT_TRUE(inputs.isActive);
+    EXPECT_EQ(inputs.reloadToken, model.reloadToken());
+}
+
+TEST_F(PageStackModelTest, OnlyTheSelectedPageIsShownAndTakesWholePageCommands) {
+    const std::string first = store.sessions().front().id;
+    const std::string second = addSession("second").id;
+    model.translateWholePage(second);
+    ASSERT_TRUE(runMainLoopUntil([&] { return model.pageCommand().has_value(); }));
+
+    auto plan = pages.plan(built());
+    EXPECT_FALSE(pageOf(plan, first).command);
+    EXPECT_FALSE(pageOf(plan, first).shown);
+    ASSERT_TRUE(pageOf(plan, second).command);
+    EXPECT_TRUE(pageOf(plan, second).shown);
+
+    const std::string taken = pageOf(plan, second).command->id;
+    pages.pageCommandTaken("an older command");
+    EXPECT_TRUE(model.pageCommand()) << "only the id handed out clears the command";
+    pages.pageCommandTaken(taken);
+    EXPECT_FALSE(pageOf(pages.plan(built()), second).command) << "a command runs once";
+
+    model.setShowAppCenter(true);
+    EXPECT_FALSE(pageOf(pages.plan(built()), second).shown) << "a panel covers the pages";
+}
+
+TEST_F(PageStackModelTest, AnInsertionGoesToItsOwnSessionsPageOnce) {
+    const std::string first = store.sessions().front().id;
+    const std::string second = addSession("second").id;
+    store.select(second);
+    ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
+    fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
+    auto& box = model.translationBox();
+    box.setInput("你好");
+    box.performTranslation();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !box.translating(); }));
+    ASSERT_FALSE(box.output().empty()) << box.errorMessage();
+    box.insertOutput();
+
+    auto plan = pages.plan(built());
+    EXPECT_FALSE(pageOf(plan, first).insertion);
+    ASSERT_TRUE(pageOf(plan, second).insertion);
+    EXPECT_EQ(pageOf(plan, second).insertion->text, box.output());
+
+    pages.textInsertionTaken("an older insertion");
+    EXPECT_TRUE(pageOf(pages.plan(built()), second).insertion);
+    pages.textInsertionTaken(pageOf(plan, second).insertion->id);
+    EXPECT_FALSE(pageOf(pages.plan(built()), second).insertion) << "inserted once";
+}
+
+} // namespace
+} // namespace aurelo::test

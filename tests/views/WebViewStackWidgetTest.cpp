@@ -1,0 +1,184 @@
+// The page stack with real pages under the virtual display: the look the pages take from the
+// one appearance setting, and the requests the window hands to a page.
+
+#include "support/ShellTestFixture.hpp"
+
+#include "views/Theme.hpp"
+#include "views/WebViewStack.hpp"
+#include "web/WebPageCommand.hpp"
+
+#include <gtest/gtest.h>
+#include <gtkmm.h>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kChatPage =
+    "<!doctype html><html><head><meta charset='utf-8'><title>chat</title></head>"
+    "<body><div id='main' contenteditable='true'></div></body></html>";
+
+bool desktopIsDark() {
+    gboolean dark = FALSE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+    return dark != FALSE;
+}
+
+// The JSON form of `script`'s result in the page's own world, or "" when it fails.
+std::string evaluate(ChatWebView& page, const std::string& script) {
+    struct Result {
+        bool done = false;
+        std::string json;
+    } result;
+    webkit_web_view_evaluate_javascript(
+        page.webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
+        [](GObject* view, GAsyncResult* async, gpointer data) {
+            auto* result = static_cast<Result*>(data);
+            result->done = true;
+            JSCValue* value =
+                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), async, nullptr);
+            if (!value)
+                return;
+            char* json = jsc_value_to_json(value, 0);
+            result->json = json ? json : "";
+            g_free(json);
+            g_object_unref(value);
+        },
+        &result);
+    runMainLoopUntil([&] { return result.done; }, 10s);
+    return result.json;
+}
+
+bool pageSays(ChatWebView& page, const std::string& script, const std::string& expected) {
+    return runMainLoopUntil([&] { return evaluate(page, script) == expected; }, 10s);
+}
+
+class WebViewStackWidgets : public ShellTestFixture {
+protected:
+    static void SetUpTestSuite() {
+        static bool initialised = false;
+        if (!initialised) {
+            static auto application = Gtk::Application::create(
+                "com.aurelo.translator.page-stack-tests", Gio::Application::Flags::NON_UNIQUE);
+            gtk_init();
+            initialised = true;
+        }
+    }
+
+    void SetUp() override {
+        if (!g_getenv("DISPLAY"))
+            GTEST_SKIP() << "needs the virtual display of the test session";
+        site.setFallback("/chat", ScriptedAnswer::text(200, kChatPage, "text/html; charset=utf-8"));
+        // Only loopback pages: the account a fresh store starts with goes.
+        const ChatSession original = store.sessions().front();
+        first = addSession("first", site.origin() + "/chat").id;
+        second = addSession("second", site.origin() + "/chat").id;
+        store.remove(original);
+        store.select(first);
+    }
+
+    void TearDown() override {
+        if (window)
+            window->destroy();
+        window.reset();
+        Theme::applyAppearance(AppAppearance::System);
+        runMainLoopFor(100ms);
+    }
+
+    WebViewStack& showStack() {
+        window = std::make_unique<Gtk::Window>();
+        window->set_default_size(800, 600);
+        auto* stack = Gtk::make_managed<WebViewStack>(model, environment);
+        window->set_child(*stack);
+        window->present();
+        return *stack;
+    }
+
+    bool loaded(WebViewStack& stack, const std::string& sessionID) {
+        return runMainLoopUntil(
+            [&] {
+                ChatWebView* page = stack.pageFor(sessionID);
+                return page && !webkit_web_view_is_loading(page->webView()) &&
+                       evaluate(*page, "document.readyState") == R"("complete")";
+            },
+            30s);
+    }
+
+    FakeManagedService site;
+    HttpSession voiceSession{HttpSessionConfiguration{}};
+    WebsiteDataStores dataStores{directory.path() / "data", directory.path() / "cache"};
+    WebEnvironment environment{dataStores,
+                               translator,
+                               voiceSession,
+                               fake.origin(),
+                               pageScriptTemplate(),
+                               directory.path() / "downloads",
+                               {},
+                               false};
+    std::unique_ptr<Gtk::Window> window;
+    std::string first;
+    std::string second;
+};
+
+// The application applies the stored look before it builds any page; a page built in a forced
+// look must not take that look for the desktop's own and bring it back for "跟随系统".
+TEST_F(WebViewStackWidgets, ChoosingSystemAfterAForcedStartFollowsTheLightDesktop) {
+    ASSERT_FALSE(desktopIsDark()) << "the virtual display's desktop asks for light";
+    settings.setAppearance(AppAppearance::Dark);
+    sigc::connection following = Theme::followAppearance(settings);
+    EXPECT_TRUE(desktopIsDark());
+
+    WebViewStack& stack = showStack();
+    ASSERT_TRUE(loaded(stack, first));
+    ChatWebView& page = *stack.pageFor(first);
+    const std::string darkQuery = "matchMedia('(prefers-color-scheme: dark)').matches";
+    EXPECT_TRUE(pageSays(page, darkQuery, "true"));
+
+    settings.setAppearance(AppAppearance::System);
+    runMainLoopFor(100ms);
+    EXPECT_FALSE(desktopIsDark()) << "跟随系统 keeps the forced look";
+    EXPECT_TRUE(pageSays(page, darkQuery, "false"));
+
+    settings.setAppearance(AppAppearance::Dark);
+    EXPECT_TRUE(pageSays(page, darkQuery, "true"));
+    settings.setAppearance(AppAppearance::Light);
+    EXPECT_TRUE(pageSays(page, darkQuery, "false"));
+    following.disconnect();
+}
+
+// The translation box's text reaches the composer of its own account's page, once; a whole-page
+// command is taken by the selected page as soon as it is issued.
+TEST_F(WebViewStackWidgets, PendingRequestsAreTakenByTheirPage) {
+    ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
+    fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
+    WebViewStack& stack = showStack();
+    ASSERT_TRUE(loaded(stack, first));
+    ASSERT_TRUE(loaded(stack, second));
+
+    auto& box = model.translationBox();
+    box.setInput("你好");
+    box.performTranslation();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !box.translating(); }));
+    box.insertOutput();
+    EXPECT_FALSE(model.textInsertion()) << "the page did not take the insertion";
+    const std::string composer = "document.getElementById('main').textContent";
+    EXPECT_TRUE(pageSays(*stack.pageFor(first), composer, R"("EN:你好")"));
+    EXPECT_EQ(evaluate(*stack.pageFor(second), composer), R"("")");
+
+    bool issued = false;
+    bool pendingAfterIssue = true;
+    sigc::connection watch = model.signalChanged().connect([&](ContentViewModel::Field field) {
+        if (field != ContentViewModel::Field::PageCommand)
+            return;
+        issued = true;
+        pendingAfterIssue = model.pageCommand().has_value();
+    });
+    model.translateWholePage(second);
+    ASSERT_TRUE(runMainLoopUntil([&] { return issued; }));
+    watch.disconnect();
+    EXPECT_FALSE(pendingAfterIssue) << "the selected page did not take the command";
+}
+
+} // namespace
+} // namespace aurelo::test
