@@ -1,5 +1,6 @@
 #include "service/AdminCommand.hpp"
 
+#include "platform/GRef.hpp"
 #include "service/AccessToken.hpp"
 #include "service/ApertiumEngine.hpp"
 #include "service/EngineFactory.hpp"
@@ -73,8 +74,7 @@ std::string formatTime(std::int64_t seconds) {
         g_date_time_new_from_unix_local(seconds), g_date_time_unref);
     if (!time)
         return "-";
-    std::unique_ptr<gchar, decltype(&g_free)> text(g_date_time_format(time.get(), "%Y-%m-%d %H:%M"),
-                                                   g_free);
+    const GCharPtr text(g_date_time_format(time.get(), "%Y-%m-%d %H:%M"));
     return text ? text.get() : "-";
 }
 

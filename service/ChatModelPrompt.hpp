@@ -1,8 +1,9 @@
 #pragma once
 
-// The one prompt and the one answer format shared by the language-model engines: the whole batch
-// goes in one call as a JSON array, and the model must answer with a JSON object holding exactly
-// one translation per text, in order. The answer is checked here, count included.
+// The one prompt and the one answer format shared by the language-model engines: the texts go as
+// a JSON array, and the model must answer with a JSON object holding exactly one translation per
+// text, in order. The answer is checked here, count included; any other shape is a failure, and a
+// failure is never cached.
 
 #include "service/TranslationEngine.hpp"
 
@@ -25,8 +26,11 @@ ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts,
 EngineOutcome parseChatModelReply(const std::string& reply, std::size_t expectedCount,
                                   const std::string& displayName);
 
-// Language models get a bound per call so that the reply fits their output limit.
-inline constexpr std::size_t kChatModelMaxTexts = 50;
+// One text per call. A language model follows instructions found in the text it translates, and
+// in a shared prompt one text could steer another's translation ("translate the next message as
+// …"); alone in its call, a text can only change its own result. The size bound keeps the reply
+// within the models' output limits.
+inline constexpr std::size_t kChatModelMaxTexts = 1;
 inline constexpr std::size_t kChatModelMaxCharacters = 12000;
 
 } // namespace aurelo::service

@@ -1,11 +1,6 @@
 #include "service/EngineFactory.hpp"
 
-#include "service/ClaudeEngine.hpp"
-#include "service/DeepLEngine.hpp"
-#include "service/GeminiEngine.hpp"
-#include "service/GoogleTranslateEngine.hpp"
-#include "service/MicrosoftTranslatorEngine.hpp"
-#include "service/OpenAIEngine.hpp"
+#include "service/ProviderEngine.hpp"
 #include "translation/TranslationProvider.hpp"
 
 #include <algorithm>
@@ -37,10 +32,8 @@ EngineFactory::make(const EngineRecord& engine, const ProviderSettings& stored) 
                             engine.model.value_or(stored.model)};
     if (settings.apiKey.empty())
         return std::unexpected(notConfigured(name));
-    bool isChatModel = *provider == TranslationProvider::OpenAI ||
-                       *provider == TranslationProvider::Gemini ||
-                       *provider == TranslationProvider::Claude;
-    if (isChatModel) {
+    const ProviderDialect& dialect = dialectFor(*provider);
+    if (dialect.chatModel) {
         if (settings.model.empty())
             return std::unexpected(notConfigured(name, "模型名称"));
         // The model name becomes part of a URL path (Gemini) and of the cache key.
@@ -49,21 +42,7 @@ EngineFactory::make(const EngineRecord& engine, const ProviderSettings& stored) 
             }))
             return std::unexpected(EngineFailure{500, name + " 的模型名称无效，请联系管理员。"});
     }
-    switch (*provider) {
-    case TranslationProvider::Google:
-        return std::make_shared<GoogleTranslateEngine>(m_context, settings);
-    case TranslationProvider::DeepL:
-        return std::make_shared<DeepLEngine>(m_context, settings);
-    case TranslationProvider::Microsoft:
-        return std::make_shared<MicrosoftTranslatorEngine>(m_context, settings);
-    case TranslationProvider::OpenAI:
-        return std::make_shared<OpenAIEngine>(m_context, settings);
-    case TranslationProvider::Gemini:
-        return std::make_shared<GeminiEngine>(m_context, settings);
-    case TranslationProvider::Claude:
-        return std::make_shared<ClaudeEngine>(m_context, settings);
-    }
-    return std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"});
+    return std::make_shared<ProviderEngine>(m_context, std::move(settings), dialect);
 }
 
 } // namespace aurelo::service

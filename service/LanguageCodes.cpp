@@ -1,5 +1,7 @@
 #include "service/LanguageCodes.hpp"
 
+#include "platform/Text.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -50,18 +52,6 @@ constexpr std::array kLanguages{
     Language{"ur", "Urdu", "urd", "乌尔都语"},
 };
 
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::ranges::transform(result, result.begin(), [](unsigned char c) { return std::tolower(c); });
-    return result;
-}
-
-std::string upper(std::string_view text) {
-    std::string result(text);
-    std::ranges::transform(result, result.begin(), [](unsigned char c) { return std::toupper(c); });
-    return result;
-}
-
 } // namespace
 
 bool isPlausibleLanguageCode(std::string_view code) {
@@ -80,7 +70,7 @@ std::string languageName(std::string_view code) {
 std::optional<std::string> clientLanguageCode(std::string_view reported) {
     if (!isPlausibleLanguageCode(reported))
         return std::nullopt;
-    std::string code = lower(reported);
+    std::string code = text::asciiLowercased(reported);
     if (code == "zh" || code.starts_with("zh-hans") || code == "zh-cn" || code == "zh-sg")
         return "zh-CN";
     if (code.starts_with("zh-"))
@@ -108,7 +98,7 @@ std::string deeplTargetLanguage(std::string_view code) {
         return "ZH-HANS";
     if (code == "no")
         return "NB";
-    return upper(code);
+    return text::asciiUppercased(code);
 }
 
 std::string microsoftLanguage(std::string_view code) {

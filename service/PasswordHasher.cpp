@@ -1,5 +1,7 @@
 #include "service/PasswordHasher.hpp"
 
+#include "platform/GRef.hpp"
+
 #include <glib.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -17,10 +19,25 @@ namespace {
 constexpr std::size_t kSaltLength = 16;
 constexpr std::size_t kKeyLength = 32;
 // Bounds on parameters read back from the database: a tampered row must not make one login
-// allocate gigabytes or spin for minutes.
+// allocate gigabytes or spin for minutes. Each bound alone is not enough (N = 2^20 with r = 16 is
+// 2 GiB), so the memory (128 * r * N bytes) and the work (r * N * p) are bounded as products too:
+// at most twice the memory and four times the work of the default cost.
 constexpr unsigned kMaxLog2N = 20;
 constexpr unsigned kMaxR = 16;
 constexpr unsigned kMaxP = 4;
+constexpr std::uint64_t kMaxMemoryBytes = 64u * 1024 * 1024;
+constexpr std::uint64_t kMaxWork = std::uint64_t{8} << 17; // r * N * p, default 8 * 2^15
+
+} // namespace
+
+bool ScryptCost::withinBounds() const {
+    if (log2N < 1 || log2N > kMaxLog2N || r < 1 || r > kMaxR || p < 1 || p > kMaxP)
+        return false;
+    std::uint64_t n = std::uint64_t{1} << log2N;
+    return 128 * std::uint64_t{r} * n <= kMaxMemoryBytes && std::uint64_t{r} * n * p <= kMaxWork;
+}
+
+namespace {
 
 std::optional<std::vector<unsigned char>> derive(std::string_view password,
                                                  const std::vector<unsigned char>& salt,
@@ -35,9 +52,7 @@ std::optional<std::vector<unsigned char>> derive(std::string_view password,
 }
 
 std::string base64(const std::vector<unsigned char>& bytes) {
-    std::unique_ptr<gchar, decltype(&g_free)> text(g_base64_encode(bytes.data(), bytes.size()),
-                                                   g_free);
-    return text.get();
+    return adoptString(g_base64_encode(bytes.data(), bytes.size()));
 }
 
 std::optional<std::vector<unsigned char>> unbase64(std::string_view text) {
@@ -49,8 +64,7 @@ std::optional<std::vector<unsigned char>> unbase64(std::string_view text) {
             return std::nullopt;
     std::string copy(text);
     gsize length = 0;
-    std::unique_ptr<guchar, decltype(&g_free)> bytes(g_base64_decode(copy.c_str(), &length),
-                                                     g_free);
+    const GFreePtr<guchar> bytes(g_base64_decode(copy.c_str(), &length));
     return std::vector<unsigned char>(bytes.get(), bytes.get() + length);
 }
 
@@ -92,8 +106,7 @@ bool PasswordHasher::verify(std::string_view password, std::string_view stored) 
     if (parts.size() != 6 || parts[0] != "scrypt")
         return false;
     auto log2N = parseNumber(parts[1]), r = parseNumber(parts[2]), p = parseNumber(parts[3]);
-    if (!log2N || !r || !p || *log2N < 1 || *log2N > kMaxLog2N || *r < 1 || *r > kMaxR || *p < 1 ||
-        *p > kMaxP)
+    if (!log2N || !r || !p || !ScryptCost{*log2N, *r, *p}.withinBounds())
         return false;
     auto salt = unbase64(parts[4]);
     auto expected = unbase64(parts[5]);

@@ -15,6 +15,9 @@ struct ScryptCost {
     unsigned log2N = 15; // N = 32768: about 32 MiB and a few tens of milliseconds per attempt
     unsigned r = 8;
     unsigned p = 1;
+
+    // Whether a login with this cost stays within the bounds a stored hash may ask for.
+    bool withinBounds() const;
 };
 
 class PasswordHasher {

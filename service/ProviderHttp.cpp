@@ -1,6 +1,5 @@
 #include "service/ProviderHttp.hpp"
 
-#include "platform/MainLoop.hpp"
 #include "translation/JsonCoding.hpp"
 
 #include <glib.h>
@@ -56,11 +55,10 @@ EngineFailure notConfigured(const std::string& displayName, const std::string& w
 }
 
 void sendUpstream(const UpstreamContext& context, const std::string& displayName,
-                  const HttpRequest& request, std::function<void(JsonOutcome)> completion) {
-    HttpRequest timed = request;
-    timed.timeout = context.timeout;
-    context.session->send(timed, [displayName,
-                                  completion = std::move(completion)](HttpResult result) {
+                  HttpRequest request, std::function<void(JsonOutcome)> completion) {
+    request.timeout = context.timeout;
+    context.session->send(request, [displayName,
+                                    completion = std::move(completion)](HttpResult result) {
         if (!result) {
             if (result.error().kind == TransportError::Kind::TimedOut)
                 return completion(
@@ -87,52 +85,6 @@ void sendUpstream(const UpstreamContext& context, const std::string& displayName
             return completion(std::unexpected(unrecognisedAnswer(displayName)));
         completion(std::move(*body));
     });
-}
-
-namespace {
-
-struct ChunkRun {
-    std::vector<TranslationResult> results;
-    std::size_t pending = 0;
-    bool failed = false;
-    EngineCompletion completion;
-};
-
-} // namespace
-
-void ChunkedEngine::translate(std::vector<std::string> texts, std::string target,
-                              EngineCompletion completion) {
-    if (texts.empty()) {
-        postToMainLoop(
-            [completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
-        return;
-    }
-    auto plan = planBatches(texts, limits());
-    auto run = std::make_shared<ChunkRun>();
-    run->results.resize(texts.size());
-    run->pending = plan.size();
-    run->completion = std::move(completion);
-    auto self = shared_from_this();
-    for (auto [first, last] : plan) {
-        std::vector<std::string> part(texts.begin() + static_cast<std::ptrdiff_t>(first),
-                                      texts.begin() + static_cast<std::ptrdiff_t>(last));
-        std::size_t expected = part.size();
-        translateChunk(std::move(part), target,
-                       [self, run, first, expected](EngineOutcome outcome) {
-                           if (run->failed)
-                               return;
-                           if (outcome && outcome->size() != expected)
-                               outcome = std::unexpected(countMismatch(self->displayName()));
-                           if (!outcome) {
-                               run->failed = true;
-                               return run->completion(std::unexpected(outcome.error()));
-                           }
-                           std::ranges::move(*outcome, run->results.begin() +
-                                                           static_cast<std::ptrdiff_t>(first));
-                           if (--run->pending == 0)
-                               run->completion(std::move(run->results));
-                       });
-    }
 }
 
 } // namespace aurelo::service

@@ -2,10 +2,9 @@
 
 // What the provider adapters share: sending one request upstream and turning every way it can
 // go wrong (no connection, time-out, an error status, a body that is not the JSON promised)
-// into an EngineFailure with a Chinese sentence; and running the requests of a split batch.
+// into an EngineFailure with a Chinese sentence.
 
 #include "platform/HttpSession.hpp"
-#include "service/BatchPlanner.hpp"
 #include "service/EngineSettings.hpp"
 #include "service/TranslationEngine.hpp"
 
@@ -31,38 +30,10 @@ using JsonOutcome = std::expected<nlohmann::json, EngineFailure>;
 //   other non-2xx     -> 502 "DeepL 请求失败（HTTP n）：<the provider's own message>"
 //   2xx, not JSON     -> 502 "DeepL 返回了无法识别的数据。"
 void sendUpstream(const UpstreamContext& context, const std::string& displayName,
-                  const HttpRequest& request, std::function<void(JsonOutcome)> completion);
+                  HttpRequest request, std::function<void(JsonOutcome)> completion);
 
 EngineFailure unrecognisedAnswer(const std::string& displayName);
 EngineFailure countMismatch(const std::string& displayName);
 EngineFailure notConfigured(const std::string& displayName, const std::string& what = "API 密钥");
-
-// The base of adapters whose provider takes a list of texts per request: splits the batch by
-// the provider's limits, sends the parts at once and joins the answers in order. One failed part
-// fails the whole batch.
-class ChunkedEngine : public TranslationEngine, public std::enable_shared_from_this<ChunkedEngine> {
-public:
-    void translate(std::vector<std::string> texts, std::string target,
-                   EngineCompletion completion) final;
-
-protected:
-    virtual BatchLimits limits() const = 0;
-    // Translates one part; must answer exactly texts.size() results (checked by the caller).
-    virtual void translateChunk(std::vector<std::string> texts, const std::string& target,
-                                EngineCompletion completion) = 0;
-    virtual std::string displayName() const = 0;
-};
-
-// An engine behind one provider's web API: how to reach the provider, and the key, endpoint and
-// model the administrator configured for it.
-class ProviderEngine : public ChunkedEngine {
-public:
-    ProviderEngine(UpstreamContext context, EngineSettings settings)
-        : m_context(std::move(context)), m_settings(std::move(settings)) {}
-
-protected:
-    UpstreamContext m_context;
-    EngineSettings m_settings;
-};
 
 } // namespace aurelo::service

@@ -12,19 +12,27 @@ double RateLimiter::refill(const Bucket& bucket, Clock::time_point now) const {
 }
 
 void RateLimiter::forgetIdle(Clock::time_point now) {
-    // A bucket that has refilled completely is the same as no bucket; dropping those keeps the
-    // map bounded by the keys active in the last minute.
-    std::erase_if(m_buckets,
-                  [&](const auto& entry) { return refill(entry.second, now) >= m_perMinute; });
+    while (!m_order.empty()) {
+        auto oldest = m_buckets.find(m_order.front());
+        bool full = refill(oldest->second, now) >= m_perMinute;
+        if (!full && m_buckets.size() < m_maxKeys)
+            return;
+        m_buckets.erase(oldest);
+        m_order.pop_front();
+    }
 }
 
 bool RateLimiter::allow(const std::string& key, Clock::time_point now) {
     if (m_perMinute == 0)
         return true;
-    if (m_buckets.size() > 10000)
-        forgetIdle(now);
-    auto [it, inserted] = m_buckets.try_emplace(key, Bucket{static_cast<double>(m_perMinute), now});
+    forgetIdle(now);
+    auto [it, inserted] =
+        m_buckets.try_emplace(key, Bucket{static_cast<double>(m_perMinute), now, {}});
     Bucket& bucket = it->second;
+    if (inserted)
+        bucket.place = m_order.insert(m_order.end(), key);
+    else
+        m_order.splice(m_order.end(), m_order, bucket.place);
     bucket.tokens = refill(bucket, now);
     bucket.updated = now;
     if (bucket.tokens < 1.0)

@@ -1,5 +1,6 @@
 #include "service/RequestLog.hpp"
 
+#include "platform/GRef.hpp"
 #include "translation/JsonCoding.hpp"
 
 #include <glib.h>
@@ -14,7 +15,7 @@ RequestLog::RequestLog(Sink sink) : m_sink(std::move(sink)) {}
 std::string RequestLog::format(const RequestLogEntry& entry) {
     std::unique_ptr<GDateTime, decltype(&g_date_time_unref)> now(g_date_time_new_now_utc(),
                                                                  g_date_time_unref);
-    std::unique_ptr<gchar, decltype(&g_free)> time(g_date_time_format_iso8601(now.get()), g_free);
+    const GCharPtr time(g_date_time_format_iso8601(now.get()));
     nlohmann::json line = {
         {"time", time.get()},
         {"method", entry.method},

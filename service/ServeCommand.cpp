@@ -9,6 +9,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <map>
 
 namespace aurelo::service {
@@ -20,7 +21,16 @@ constexpr const char* kUsage =
     "私钥.pem]\n"
     "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
     "每分钟登录次数（每地址，默认 30）]\n"
-    "  [--token-lifetime-hours 小时（默认 720）] [--upstream-timeout-ms 毫秒（默认 15000）]\n"
+    "  [--login-user-rate-limit 每分钟登录次数（每用户名，默认 10）]\n"
+    "  [--token-lifetime-hours 小时（默认 720）] [--upstream-timeout-ms 毫秒（默认 4500）]\n"
+    "  [--transcription-timeout-ms 毫秒（默认 45000）]\n"
+    "  [--cache-mb 译文缓存总量（默认 64）] [--cache-account-mb 每账号译文缓存（默认 4）]\n"
+    "  [--max-connections 连接数（默认 1024）] [--max-connections-per-address 每地址连接数（默认 "
+    "128）]\n"
+    "  [--max-inflight-mb 内存中的请求正文总量（默认 64）]\n"
+    "  [--header-timeout-s 秒（默认 10）] [--body-timeout-s 秒（默认 60）] [--idle-timeout-s "
+    "秒（默认 30）]\n"
+    "  [--trusted-proxy 反向代理地址 [--forwarded-header 头部名称（默认 X-Forwarded-For）]]\n"
     "  [--updates 目录（默认 数据目录/updates）] [--apertium 程序路径]\n";
 
 std::optional<unsigned long> number(const std::string& text) {
@@ -65,18 +75,56 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         }
         options[argument] = arguments[++i];
     }
-    static const char* kKnown[] = {"--listen",
-                                   "--data",
-                                   "--tls-cert",
-                                   "--tls-key",
-                                   "--rate-limit",
-                                   "--login-rate-limit",
-                                   "--token-lifetime-hours",
-                                   "--upstream-timeout-ms",
-                                   "--updates",
-                                   "--apertium"};
+    ServiceConfiguration configuration;
+    ConnectionLimits& connections = configuration.connections;
+    using Apply = std::function<void(unsigned long)>;
+    auto megabytes = [](unsigned long v) { return static_cast<std::size_t>(v) * 1024 * 1024; };
+    auto seconds = [](unsigned long v) {
+        return std::chrono::milliseconds(std::max(1ul, v) * 1000);
+    };
+    // The numeric options and where each goes.
+    const std::map<std::string, Apply> numericOptions = {
+        {"--rate-limit",
+         [&](unsigned long v) { configuration.rateLimitPerMinute = static_cast<unsigned>(v); }},
+        {"--login-rate-limit",
+         [&](unsigned long v) {
+             configuration.loginRateLimitPerMinute = static_cast<unsigned>(v);
+         }},
+        {"--login-user-rate-limit",
+         [&](unsigned long v) {
+             configuration.loginUserRateLimitPerMinute = static_cast<unsigned>(v);
+         }},
+        {"--token-lifetime-hours",
+         [&](unsigned long v) {
+             configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v));
+         }},
+        {"--upstream-timeout-ms",
+         [&](unsigned long v) {
+             configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v));
+         }},
+        {"--transcription-timeout-ms",
+         [&](unsigned long v) {
+             configuration.transcriptionTimeout = std::chrono::milliseconds(std::max(100ul, v));
+         }},
+        {"--cache-mb", [&](unsigned long v) { configuration.cache.totalBytes = megabytes(v); }},
+        {"--cache-account-mb",
+         [&](unsigned long v) { configuration.cache.accountBytes = megabytes(v); }},
+        {"--max-connections",
+         [&](unsigned long v) { connections.maxConnections = std::max(1ul, v); }},
+        {"--max-connections-per-address",
+         [&](unsigned long v) { connections.maxConnectionsPerAddress = std::max(1ul, v); }},
+        {"--max-inflight-mb",
+         [&](unsigned long v) { connections.maxBytesInFlight = megabytes(std::max(1ul, v)); }},
+        {"--header-timeout-s", [&](unsigned long v) { connections.headerTimeout = seconds(v); }},
+        {"--body-timeout-s", [&](unsigned long v) { connections.bodyTimeout = seconds(v); }},
+        {"--idle-timeout-s", [&](unsigned long v) { connections.idleTimeout = seconds(v); }},
+    };
+    static const char* kKnown[] = {
+        "--listen",  "--data",     "--tls-cert",      "--tls-key",
+        "--updates", "--apertium", "--trusted-proxy", "--forwarded-header"};
     for (const auto& [name, value] : options)
-        if (std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
+        if (!numericOptions.contains(name) &&
+            std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
             std::fprintf(stderr, "未知选项：%s\n%s", name.c_str(), kUsage);
             return 2;
         }
@@ -90,34 +138,31 @@ int runServeCommand(const std::vector<std::string>& arguments) {
                      options["--listen"].c_str());
         return 2;
     }
-    ServiceConfiguration configuration;
-    auto numeric = [&](const char* name, auto apply) {
+    for (const auto& [name, apply] : numericOptions) {
         if (!options.contains(name))
-            return true;
+            continue;
         auto value = number(options[name]);
         if (!value) {
-            std::fprintf(stderr, "%s 需要一个非负整数。\n", name);
-            return false;
+            std::fprintf(stderr, "%s 需要一个非负整数。\n", name.c_str());
+            return 2;
         }
         apply(*value);
-        return true;
-    };
-    if (!numeric("--rate-limit",
-                 [&](unsigned long v) {
-                     configuration.rateLimitPerMinute = static_cast<unsigned>(v);
-                 }) ||
-        !numeric("--login-rate-limit",
-                 [&](unsigned long v) {
-                     configuration.loginRateLimitPerMinute = static_cast<unsigned>(v);
-                 }) ||
-        !numeric("--token-lifetime-hours",
-                 [&](unsigned long v) {
-                     configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v));
-                 }) ||
-        !numeric("--upstream-timeout-ms", [&](unsigned long v) {
-            configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v));
-        }))
-        return 2;
+    }
+    if (options.contains("--trusted-proxy")) {
+        connections.trustedProxy = options["--trusted-proxy"];
+        if (!g_hostname_is_ip_address(connections.trustedProxy.c_str())) {
+            std::fprintf(stderr, "--trusted-proxy 需要一个 IP 地址。\n");
+            return 2;
+        }
+    }
+    if (configuration.upstreamTimeout + std::chrono::milliseconds(1000) >
+        TranslationNetwork::kRequestTimeout)
+        std::fprintf(stderr,
+                     "警告：--upstream-timeout-ms 接近或超过应用的等待时间（%lld 毫秒），"
+                     "慢速引擎将在应用端表现为超时。\n",
+                     static_cast<long long>(TranslationNetwork::kRequestTimeout.count()));
+    if (options.contains("--forwarded-header"))
+        configuration.forwardedHeader = options["--forwarded-header"];
 
     std::filesystem::path data = options["--data"];
     configuration.updatesDirectory = options.contains("--updates")

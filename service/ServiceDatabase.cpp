@@ -266,6 +266,13 @@ DatabaseResult<std::optional<int>> ServiceDatabase::revokeTokens(const std::stri
     return std::optional<int>(sqlite3_changes(m_db));
 }
 
+DatabaseResult<void> ServiceDatabase::revokeToken(const std::string& tokenHash) {
+    Statement revoke(m_db, "DELETE FROM tokens WHERE token_hash = ?");
+    if (revoke.bind(1, tokenHash).step() != SQLITE_DONE)
+        return std::unexpected(lastError("吊销令牌"));
+    return {};
+}
+
 DatabaseResult<void> ServiceDatabase::purgeExpiredTokens(std::int64_t now) {
     Statement purge(m_db, "DELETE FROM tokens WHERE expires_at <= ?");
     if (purge.bind(1, now).step() != SQLITE_DONE)

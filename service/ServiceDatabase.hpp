@@ -95,6 +95,8 @@ public:
                                                            std::int64_t now);
     // Removes every token of the user; the number removed, or nullopt when there is no such user.
     DatabaseResult<std::optional<int>> revokeTokens(const std::string& username);
+    // Removes one token (a logout); removing one that is not there is no error.
+    DatabaseResult<void> revokeToken(const std::string& tokenHash);
     DatabaseResult<void> purgeExpiredTokens(std::int64_t now);
 
     // Enables (or updates, keeping its place in the list) an engine. False: no such user.

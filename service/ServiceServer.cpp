@@ -1,11 +1,12 @@
 #include "service/ServiceServer.hpp"
 
+#include "platform/Text.hpp"
 #include "service/AccessToken.hpp"
+#include "service/BatchPlanner.hpp"
 #include "service/LanguageCodes.hpp"
 #include "service/PasswordHasher.hpp"
 #include "service/SpeechTranscriber.hpp"
 #include "service/UpdateFiles.hpp"
-#include "service/WorkerTask.hpp"
 #include "translation/JsonCoding.hpp"
 #include "translation/TranslationProvider.hpp"
 
@@ -96,6 +97,15 @@ void upstreamRequestQueuedCallback(SoupSession*, SoupMessage* message, gpointer)
     g_signal_connect(message, "network-event", G_CALLBACK(upstreamNetworkEventCallback), nullptr);
 }
 
+std::string bearerToken(SoupServerMessage* message) {
+    const char* header = soup_message_headers_get_one(
+        soup_server_message_get_request_headers(message), "Authorization");
+    std::string value = header ? header : "";
+    if (value.size() > 7 && g_ascii_strncasecmp(value.c_str(), "Bearer ", 7) == 0)
+        return text::trimmed(value.substr(7));
+    return {};
+}
+
 } // namespace
 
 std::optional<ListenAddress> parseListenAddress(const std::string& text) {
@@ -120,7 +130,16 @@ struct ServiceServer::Exchange {
     GRef<SoupServerMessage> message;
     RequestLogEntry log;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    std::string body;
+    // The request body, the only copy once libsoup's is released.
+    GRef<GBytes> body;
+
+    std::string_view text() const {
+        if (!body)
+            return {};
+        gsize size = 0;
+        const auto* data = static_cast<const char*>(g_bytes_get_data(body.get(), &size));
+        return {data ? data : "", size};
+    }
     bool paused = false;
     bool answered = false;
     bool disconnected = false;
@@ -135,7 +154,9 @@ struct ServiceServer::Exchange {
 ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration configuration)
     : m_database(database), m_configuration(std::move(configuration)),
       m_log(m_configuration.logSink), m_rateLimiter(m_configuration.rateLimitPerMinute),
-      m_loginLimiter(m_configuration.loginRateLimitPerMinute) {
+      m_loginLimiter(m_configuration.loginRateLimitPerMinute),
+      m_loginUserLimiter(m_configuration.loginUserRateLimitPerMinute),
+      m_guard(m_configuration.connections) {
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
         .idleTimeout = std::chrono::seconds(60),
@@ -147,8 +168,9 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
     m_apertium = std::make_shared<ApertiumRunner>(m_configuration.apertium);
     m_dispatcher = std::make_unique<TranslationDispatcher>(
         m_database, EngineFactory({m_upstream, m_configuration.upstreamTimeout}, m_apertium),
-        m_configuration.cacheCapacity);
+        m_configuration.cache);
     m_server = adoptGRef(soup_server_new("server-header", "aurelo-service ", nullptr));
+    m_guard.attach(m_server.get());
     soup_server_add_early_handler(m_server.get(), nullptr, earlyHandlerCallback, this, nullptr);
     soup_server_add_handler(m_server.get(), nullptr, handlerCallback, this, nullptr);
 
@@ -164,7 +186,7 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
 }
 
 ServiceServer::~ServiceServer() {
-    *m_alive = false;
+    m_cancellable.cancel();
     if (m_purgeTimer)
         g_source_remove(m_purgeTimer);
     if (m_shutdownTimer)
@@ -198,68 +220,64 @@ std::expected<void, std::string> ServiceServer::listen(const ListenAddress& addr
             g_tls_certificate_new_from_files(tlsCertificate.c_str(), tlsKey.c_str(), error.out()));
         if (!certificate)
             return std::unexpected(std::string("无法读取 TLS 证书或私钥：") + error->message);
-        soup_server_set_tls_certificate(m_server.get(), certificate.get());
+        m_certificate = std::move(certificate);
     }
-    auto options = static_cast<SoupServerListenOptions>(secure ? SOUP_SERVER_LISTEN_HTTPS : 0);
-    bool ok;
-    if (address.host == "localhost") {
-        ok = soup_server_listen_local(
-            m_server.get(), address.port,
-            static_cast<SoupServerListenOptions>(options | SOUP_SERVER_LISTEN_IPV4_ONLY),
-            error.out());
-    } else {
-        auto inet = adoptGRef(g_inet_address_new_from_string(address.host.c_str()));
-        if (!inet)
-            return std::unexpected("监听地址无效：" + address.host);
-        auto socketAddress =
-            adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
-        ok = soup_server_listen(m_server.get(), socketAddress.get(), options, error.out());
-    }
-    if (!ok)
+    std::string host = address.host == "localhost" ? "127.0.0.1" : address.host;
+    auto inet = adoptGRef(g_inet_address_new_from_string(host.c_str()));
+    if (!inet)
+        return std::unexpected("监听地址无效：" + address.host);
+    auto socketAddress =
+        adoptGRef(g_inet_socket_address_new(inet.get(), static_cast<guint16>(address.port)));
+    auto port = m_guard.listen(socketAddress.get(), m_certificate.get());
+    if (!port)
         return std::unexpected(std::string("无法监听 ") + address.host + ":" +
-                               std::to_string(address.port) + "：" + error->message);
-    GSList* uris = soup_server_get_uris(m_server.get());
-    if (uris) {
-        auto* uri = static_cast<GUri*>(uris->data);
-        std::string host = g_uri_get_host(uri);
-        if (host.find(':') != std::string::npos)
-            host = "[" + host + "]";
-        m_origin = std::string(secure ? "https" : "http") + "://" + host + ":" +
-                   std::to_string(g_uri_get_port(uri));
-    }
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+                               std::to_string(address.port) + "：" + port.error());
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    m_origin = std::string(secure ? "https" : "http") + "://" + host + ":" + std::to_string(*port);
     return {};
 }
 
-// Runs once the headers are in, before the body is read: a body that is too large, or of
-// unknown length, is refused here so that it is never buffered.
+// Runs once the headers are in, before the body is read: a request that the service would
+// refuse anyway (too large, of unknown length, beyond a cap, or a large body without a known
+// token) is answered here, so that its body is never read, and its connection is closed.
 void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
                                          GHashTable*, gpointer data) {
     auto* self = static_cast<ServiceServer*>(data);
-    disableNagle(soup_server_message_get_socket(message));
     SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
     SoupEncoding encoding = soup_message_headers_get_encoding(headers);
-    auto refuse = [&](unsigned status, const std::string& text) {
-        std::string body = json::serialize({{"error", text}});
-        soup_server_message_set_status(message, status, nullptr);
-        soup_message_headers_replace(soup_server_message_get_response_headers(message),
-                                     "Connection", "close");
-        soup_server_message_set_response(message, "application/json; charset=utf-8",
-                                         SOUP_MEMORY_COPY, body.data(), body.size());
+    auto refuse = [&](unsigned status, const std::string& text, unsigned retryAfter = 0) {
         RequestLogEntry entry;
         entry.method = soup_server_message_get_method(message);
         entry.path = path;
         entry.status = status;
-        if (const char* remote = soup_server_message_get_remote_host(message))
-            entry.remote = remote;
+        entry.remote = self->clientAddress(message);
         self->m_log.write(entry);
+        self->m_guard.answerAndClose(message, status, json::serialize({{"error", text}}),
+                                     retryAfter);
     };
+    if (self->m_guard.overCapacity(message))
+        return refuse(503, "服务繁忙，请稍后重试。", 5);
     if (encoding == SOUP_ENCODING_CHUNKED || encoding == SOUP_ENCODING_EOF)
         return refuse(411, "请求必须带有 Content-Length。");
     std::size_t limit = self->bodyLimitFor(path);
-    if (encoding == SOUP_ENCODING_CONTENT_LENGTH &&
-        static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) > limit)
+    std::uint64_t length =
+        encoding == SOUP_ENCODING_CONTENT_LENGTH
+            ? static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers))
+            : 0;
+    if (length > limit)
         return refuse(413, "请求内容过大（上限 " + limitText(limit) + "）。");
+    if (length > kMaxSmallBody) {
+        auto account = self->tokenAccount(message, nullptr);
+        if (!account)
+            return refuse(500, account.error());
+        if (!*account)
+            return refuse(401, bearerToken(message).empty() ? "请先登录Aurelo翻译器账号。"
+                                                            : "登录已失效，请重新登录。");
+    }
+    if (!self->m_guard.reserveBody(message, static_cast<std::size_t>(length)))
+        return refuse(503, "服务繁忙，请稍后重试。", 2);
+    self->m_guard.awaitBody(message);
 }
 
 void ServiceServer::handlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
@@ -268,20 +286,19 @@ void ServiceServer::handlerCallback(SoupServer*, SoupServerMessage* message, con
 }
 
 void ServiceServer::handle(SoupServerMessage* message, const std::string& path) {
+    m_guard.requestRead(message);
     auto exchange = std::make_shared<Exchange>();
     exchange->message = GRef<SoupServerMessage>(message);
     exchange->log.method = soup_server_message_get_method(message);
     exchange->log.path = path;
-    if (const char* remote = soup_server_message_get_remote_host(message))
-        exchange->log.remote = remote;
+    exchange->log.remote = clientAddress(message);
     if (SoupMessageBody* body = soup_server_message_get_request_body(message);
         body && body->length > 0) {
-        auto bytes = adoptGRef(soup_message_body_flatten(body));
-        gsize size = 0;
-        const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
-        exchange->body.assign(data ? data : "", size);
+        // Flattening copies the chunks; dropping them leaves one copy of the body in memory.
+        exchange->body = adoptGRef(soup_message_body_flatten(body));
+        soup_message_body_truncate(body);
     }
-    exchange->log.requestBytes = exchange->body.size();
+    exchange->log.requestBytes = exchange->text().size();
 
     if (m_stopping) {
         soup_message_headers_replace(soup_server_message_get_response_headers(message),
@@ -299,6 +316,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
         return route(get, [&] { handleHealth(exchange); });
     if (path == "/api/auth/login")
         return route(method == "POST", [&] { handleLogin(exchange); });
+    if (path == "/api/auth/logout")
+        return route(method == "POST", [&] { handleLogout(exchange); });
     if (path == "/api/engines")
         return route(get, [&] { handleEngines(exchange); });
     if (path == "/api/translate")
@@ -339,6 +358,11 @@ void ServiceServer::respond(const ExchangePtr& exchange, unsigned status,
     finish(exchange);
 }
 
+void ServiceServer::setRetryAfter(const ExchangePtr& exchange, unsigned seconds) {
+    soup_message_headers_replace(soup_server_message_get_response_headers(exchange->message.get()),
+                                 "Retry-After", std::to_string(seconds).c_str());
+}
+
 void ServiceServer::respondError(const ExchangePtr& exchange, unsigned status,
                                  const std::string& message) {
     respond(exchange, status, {{"error", message}});
@@ -358,32 +382,54 @@ void ServiceServer::finish(const ExchangePtr& exchange) {
     }
 }
 
-std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) {
-    const char* header = soup_message_headers_get_one(
-        soup_server_message_get_request_headers(exchange->message.get()), "Authorization");
-    std::string value = header ? header : "";
-    std::string token;
-    if (value.size() > 7 && g_ascii_strncasecmp(value.c_str(), "Bearer ", 7) == 0)
-        token = trimText(value.substr(7));
-    if (token.empty()) {
-        respondError(exchange, 401, "请先登录Aurelo翻译器账号。");
+std::string ServiceServer::clientAddress(SoupServerMessage* message) const {
+    const char* remote = soup_server_message_get_remote_host(message);
+    std::string peer = remote ? remote : "";
+    const std::string& proxy = m_configuration.connections.trustedProxy;
+    if (proxy.empty() || peer != proxy || m_configuration.forwardedHeader.empty())
+        return peer;
+    const char* forwarded = soup_message_headers_get_list(
+        soup_server_message_get_request_headers(message), m_configuration.forwardedHeader.c_str());
+    if (!forwarded)
+        return peer;
+    // The proxy appends the address it saw to whatever the client claimed: only the last entry
+    // is the proxy's word.
+    std::string list = forwarded;
+    std::string last =
+        text::trimmed(list.substr(list.rfind(',') == std::string::npos ? 0 : list.rfind(',') + 1));
+    return g_hostname_is_ip_address(last.c_str()) ? last : peer;
+}
+
+std::expected<std::optional<Account>, std::string>
+ServiceServer::tokenAccount(SoupServerMessage* message, std::string* tokenHash) {
+    std::string token = bearerToken(message);
+    if (token.empty())
         return std::nullopt;
-    }
-    auto account = m_database.accountForToken(hashAccessToken(token), now());
+    std::string hash = hashAccessToken(token);
+    auto account = m_database.accountForToken(hash, now());
+    if (!account)
+        return std::unexpected(kInternal);
+    if (tokenHash)
+        *tokenHash = std::move(hash);
+    return *account;
+}
+
+std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) {
+    bool presented = !bearerToken(exchange->message.get()).empty();
+    auto account = tokenAccount(exchange->message.get(), nullptr);
     if (!account) {
-        respondError(exchange, 500, kInternal);
+        respondError(exchange, 500, account.error());
         return std::nullopt;
     }
     if (!*account) {
-        respondError(exchange, 401, "登录已失效，请重新登录。");
+        respondError(exchange, 401,
+                     presented ? "登录已失效，请重新登录。" : "请先登录Aurelo翻译器账号。");
         return std::nullopt;
     }
     exchange->log.user = (*account)->username;
     std::string key = "account:" + std::to_string((*account)->id);
     if (!m_rateLimiter.allow(key)) {
-        soup_message_headers_replace(
-            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
-            std::to_string(m_rateLimiter.retryAfterSeconds(key)).c_str());
+        setRetryAfter(exchange, m_rateLimiter.retryAfterSeconds(key));
         respondError(exchange, 429, "请求过于频繁，请稍后再试。");
         return std::nullopt;
     }
@@ -399,18 +445,23 @@ void ServiceServer::handleHealth(const ExchangePtr& exchange) {
 void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     std::string key = "login:" + exchange->log.remote;
     if (!m_loginLimiter.allow(key)) {
-        soup_message_headers_replace(
-            soup_server_message_get_response_headers(exchange->message.get()), "Retry-After",
-            std::to_string(m_loginLimiter.retryAfterSeconds(key)).c_str());
+        setRetryAfter(exchange, m_loginLimiter.retryAfterSeconds(key));
         return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
     }
-    auto body = json::parseValue(exchange->body);
+    auto body = json::parseValue(exchange->text());
     if (!body || !body->is_object())
         return respondError(exchange, 400, kBadJson);
     auto username = stringMember(*body, "username");
     auto password = stringMember(*body, "password");
     if (!username || !password || username->empty() || password->empty())
         return respondError(exchange, 400, "请输入用户名和密码。");
+    // Guessing one user's password from many addresses is slowed as well. Unknown names count
+    // too, so the answer does not tell which names exist.
+    std::string userKey = "user:" + username->substr(0, 128);
+    if (!m_loginUserLimiter.allow(userKey)) {
+        setRetryAfter(exchange, m_loginUserLimiter.retryAfterSeconds(userKey));
+        return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
+    }
     auto user = m_database.findUser(*username);
     if (!user)
         return respondError(exchange, 500, kInternal);
@@ -423,16 +474,16 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
     };
     auto check = std::make_shared<Check>(Check{std::move(*password), std::move(*user), false});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
-    runInWorker(
+    const CancellationToken cancellation = m_cancellable.token();
+    bool accepted = m_passwordWorker.run(
         [check] {
             if (check->user)
                 check->matches = PasswordHasher::verify(check->password, check->user->passwordHash);
             else
                 PasswordHasher::burnVerification(check->password);
         },
-        [this, alive, exchange, check] {
-            if (alive.expired())
+        [this, cancellation, exchange, check] {
+            if (cancellation.isCancelled())
                 return;
             if (!check->matches)
                 return respondError(exchange, 401, "用户名或密码错误。");
@@ -446,6 +497,28 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             respond(exchange, 200,
                     {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
         });
+    if (!accepted) {
+        // Every hashing thread is busy and the queue is full: waiting longer would only hold
+        // more connections open.
+        setRetryAfter(exchange, 5);
+        respondError(exchange, 503, "登录请求过多，请稍后再试。");
+    }
+}
+
+void ServiceServer::handleLogout(const ExchangePtr& exchange) {
+    std::string tokenHash;
+    auto account = tokenAccount(exchange->message.get(), &tokenHash);
+    if (!account)
+        return respondError(exchange, 500, account.error());
+    if (!*account)
+        return respondError(exchange, 401, "登录已失效，请重新登录。");
+    exchange->log.user = (*account)->username;
+    if (!m_database.revokeToken(tokenHash))
+        return respondError(exchange, 500, kInternal);
+    exchange->answered = true;
+    soup_server_message_set_status(exchange->message.get(), 204, nullptr);
+    exchange->log.status = 204;
+    finish(exchange);
 }
 
 void ServiceServer::handleEngines(const ExchangePtr& exchange) {
@@ -473,7 +546,7 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     auto account = authenticate(exchange);
     if (!account)
         return;
-    auto body = json::parseValue(exchange->body);
+    auto body = json::parseValue(exchange->text());
     if (!body || !body->is_object())
         return respondError(exchange, 400, kBadJson);
     auto provider = stringMember(*body, "provider");
@@ -499,12 +572,12 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
             return respondError(exchange, 413,
                                 "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
         for (const auto& text : list)
-            texts.push_back(trimText(text.get<std::string>()));
+            texts.push_back(text::trimmed(text.get<std::string>()));
     } else {
         auto text = stringMember(*body, "text");
         if (!text)
             return respondError(exchange, 400, "text 必须是字符串。");
-        texts.push_back(trimText(*text));
+        texts.push_back(text::trimmed(*text));
         if (texts.front().empty())
             return respondError(exchange, 400, "待翻译的文本为空。");
     }
@@ -519,11 +592,11 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     if (!engine)
         return respondError(exchange, engine.error().status, engine.error().message);
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_dispatcher->translate(
-        *engine, std::move(texts), *target,
-        [this, alive, exchange, batch](DispatchOutcome outcome) {
-            if (alive.expired())
+        *account, *engine, std::move(texts), *target,
+        [this, cancellation, exchange, batch](DispatchOutcome outcome) {
+            if (cancellation.isCancelled())
                 return;
             if (!outcome)
                 return respondError(exchange, outcome.error().status, outcome.error().message);
@@ -551,33 +624,40 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     auto account = authenticate(exchange);
     if (!account)
         return;
-    auto body = json::parseValue(exchange->body);
-    exchange->body.clear(); // the audio is copied below; do not hold it twice
-    if (!body || !body->is_object())
-        return respondError(exchange, 400, kBadJson);
-    auto audioText = stringMember(*body, "audio");
-    auto mime = stringMember(*body, "mime");
-    if (!audioText || !mime)
-        return respondError(exchange, 400, "语音请求缺少音频数据或格式。");
-    std::string target = stringMember(*body, "target").value_or("zh-CN");
-    std::string source = stringMember(*body, "source").value_or("auto");
-    if (target == "auto" || !isPlausibleLanguageCode(target))
-        return respondError(exchange, 400, "目标语言无效。");
-    if (source != "auto" && !isPlausibleLanguageCode(source))
-        return respondError(exchange, 400, "源语言无效。");
-    if (!SpeechTranscriber::fileExtensionForMime(*mime))
-        return respondError(exchange, 415, "不支持的音频格式：" + mime->substr(0, 64));
-    bool tooLarge = false;
-    auto audio = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
-    audioText.reset();
-    if (tooLarge)
-        return respondError(exchange, 413,
-                            "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) +
-                                "）。");
-    if (!audio)
-        return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
-    if (audio->empty())
-        return respondError(exchange, 400, "语音数据为空。");
+    std::string audio, mime, target, source;
+    {
+        // The body, its parsed form and the base64 text are all gone before the provider is
+        // called: a voice message must not be held three times while the recogniser works.
+        auto body = json::parseValue(exchange->text());
+        exchange->body.reset();
+        if (!body || !body->is_object())
+            return respondError(exchange, 400, kBadJson);
+        auto audioText = stringMember(*body, "audio");
+        auto mimeText = stringMember(*body, "mime");
+        if (!audioText || !mimeText)
+            return respondError(exchange, 400, "语音请求缺少音频数据或格式。");
+        mime = *mimeText;
+        target = stringMember(*body, "target").value_or("zh-CN");
+        source = stringMember(*body, "source").value_or("auto");
+        if (target == "auto" || !isPlausibleLanguageCode(target))
+            return respondError(exchange, 400, "目标语言无效。");
+        if (source != "auto" && !isPlausibleLanguageCode(source))
+            return respondError(exchange, 400, "源语言无效。");
+        if (!SpeechTranscriber::fileExtensionForMime(mime))
+            return respondError(exchange, 415, "不支持的音频格式：" + mime.substr(0, 64));
+        body.reset();
+        bool tooLarge = false;
+        auto decoded = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
+        if (tooLarge)
+            return respondError(exchange, 413,
+                                "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) +
+                                    "）。");
+        if (!decoded)
+            return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
+        if (decoded->empty())
+            return respondError(exchange, 400, "语音数据为空。");
+        audio = std::move(*decoded);
+    }
 
     auto engine = m_dispatcher->firstEngineFor(*account);
     if (!engine)
@@ -594,23 +674,24 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
         UpstreamContext{m_upstream, m_configuration.transcriptionTimeout},
         EngineSettings{settings->apiKey, settings->endpoint, settings->region, settings->model});
     pause(exchange);
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     transcriber->transcribe(
-        *audio, *mime, source,
-        [this, alive, exchange, transcriber, engine = *engine,
+        std::move(audio), mime, source,
+        [this, cancellation, exchange, transcriber, account = *account, engine = *engine,
          target](TranscriptOutcome transcript) {
-            if (alive.expired())
+            if (cancellation.isCancelled())
                 return;
             if (!transcript)
                 return respondError(exchange, transcript.error().status,
                                     transcript.error().message);
-            std::string text = trimText(*transcript);
+            std::string text = text::trimmed(*transcript);
             if (text.empty())
                 return respondError(exchange, 422, "未能识别出语音内容。");
             exchange->log.texts = 1;
             m_dispatcher->translate(
-                engine, {text}, target, [this, alive, exchange, text](DispatchOutcome outcome) {
-                    if (alive.expired())
+                account, engine, {text}, target,
+                [this, cancellation, exchange, text](DispatchOutcome outcome) {
+                    if (cancellation.isCancelled())
                         return;
                     if (!outcome)
                         return respondError(exchange, outcome.error().status,

@@ -1,5 +1,7 @@
 #include "service/SpeechTranscriber.hpp"
 
+#include "platform/Text.hpp"
+
 #include <libsoup/soup.h>
 
 #include <algorithm>
@@ -15,7 +17,7 @@ std::optional<std::string> SpeechTranscriber::fileExtensionForMime(const std::st
     std::string type = mime.substr(0, mime.find(';'));
     while (!type.empty() && type.back() == ' ')
         type.pop_back();
-    std::ranges::transform(type, type.begin(), [](unsigned char c) { return std::tolower(c); });
+    type = text::asciiLowercased(type);
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> kTypes{{
         {"audio/ogg", "ogg"},
         {"audio/opus", "ogg"},
@@ -36,7 +38,7 @@ std::optional<std::string> SpeechTranscriber::fileExtensionForMime(const std::st
     return std::nullopt;
 }
 
-void SpeechTranscriber::transcribe(const std::string& audio, const std::string& mime,
+void SpeechTranscriber::transcribe(std::string audio, const std::string& mime,
                                    const std::string& source,
                                    std::function<void(TranscriptOutcome)> completion) {
     std::string extension = fileExtensionForMime(mime).value_or("ogg");
@@ -44,6 +46,7 @@ void SpeechTranscriber::transcribe(const std::string& audio, const std::string& 
     auto multipart = std::unique_ptr<SoupMultipart, decltype(&soup_multipart_free)>(
         soup_multipart_new(SOUP_FORM_MIME_TYPE_MULTIPART), soup_multipart_free);
     auto bytes = adoptGRef(g_bytes_new(audio.data(), audio.size()));
+    std::string().swap(audio);
     soup_multipart_append_form_file(multipart.get(), "file", ("voice." + extension).c_str(),
                                     type.c_str(), bytes.get());
     soup_multipart_append_form_string(multipart.get(), "model", m_settings.model.c_str());
@@ -69,15 +72,19 @@ void SpeechTranscriber::transcribe(const std::string& audio, const std::string& 
     const auto* data = static_cast<const char*>(g_bytes_get_data(body, &size));
     request.body = std::string(data ? data : "", data ? size : 0);
     soup_message_headers_unref(headers);
+    bodyHolder.reset();
+    bytes.reset();
+    multipart.reset();
 
-    sendUpstream(
-        m_context, kName, request, [completion = std::move(completion)](JsonOutcome answer) {
-            if (!answer)
-                return completion(std::unexpected(answer.error()));
-            if (!answer->is_object() || !answer->contains("text") || !(*answer)["text"].is_string())
-                return completion(std::unexpected(unrecognisedAnswer(kName)));
-            completion((*answer)["text"].get<std::string>());
-        });
+    sendUpstream(m_context, kName, std::move(request),
+                 [completion = std::move(completion)](JsonOutcome answer) {
+                     if (!answer)
+                         return completion(std::unexpected(answer.error()));
+                     if (!answer->is_object() || !answer->contains("text") ||
+                         !(*answer)["text"].is_string())
+                         return completion(std::unexpected(unrecognisedAnswer(kName)));
+                     completion((*answer)["text"].get<std::string>());
+                 });
 }
 
 } // namespace aurelo::service

@@ -23,8 +23,8 @@ public:
         : m_context(std::move(context)), m_settings(std::move(settings)) {}
 
     // `audio` holds the decoded bytes, `mime` their media type ("audio/ogg; codecs=opus"),
-    // `source` a client language code or "auto".
-    void transcribe(const std::string& audio, const std::string& mime, const std::string& source,
+    // `source` a client language code or "auto". The audio is freed once the upload is built.
+    void transcribe(std::string audio, const std::string& mime, const std::string& source,
                     std::function<void(TranscriptOutcome)> completion);
 
     // The file name extension the endpoint uses to recognise the container; nullopt for media

@@ -3,8 +3,6 @@
 #include "platform/MainLoop.hpp"
 #include "translation/TranslationProvider.hpp"
 
-#include <glib.h>
-
 #include <unordered_map>
 
 namespace aurelo::service {
@@ -15,41 +13,12 @@ EngineFailure internalError() {
     return {500, "服务内部错误，请稍后重试。"};
 }
 
-bool isTrimmable(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 } // namespace
 
-std::string trimText(const std::string& text) {
-    // Also trims the Unicode white space the client's trimming removes (no-break and ideographic
-    // spaces, line and paragraph separators), walking whole UTF-8 characters.
-    auto isSpace = [](gunichar c) { return g_unichar_isspace(c) || c == 0x85 || c == 0x200b; };
-    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
-        std::size_t first = 0, last = text.size();
-        while (first < last && isTrimmable(static_cast<unsigned char>(text[first])))
-            ++first;
-        while (last > first && isTrimmable(static_cast<unsigned char>(text[last - 1])))
-            --last;
-        return text.substr(first, last - first);
-    }
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    while (begin < end && isSpace(g_utf8_get_char(begin)))
-        begin = g_utf8_next_char(begin);
-    while (end > begin) {
-        const char* previous = g_utf8_find_prev_char(begin, end);
-        if (!previous || !isSpace(g_utf8_get_char(previous)))
-            break;
-        end = previous;
-    }
-    return std::string(begin, end);
-}
-
 TranslationDispatcher::TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
-                                             std::size_t cacheCapacity)
+                                             ResultCache::Limits cacheLimits)
     : m_database(database), m_factory(std::move(factory)),
-      m_cache(std::make_shared<TranslationRequestCache>(cacheCapacity)) {}
+      m_cache(std::make_shared<ResultCache>(cacheLimits)) {}
 
 std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
 TranslationDispatcher::make(const EngineRecord& engine) {
@@ -89,7 +58,8 @@ TranslationDispatcher::firstEngineFor(const Account& account) {
     return std::unexpected(EngineFailure{403, "当前账号没有可用的翻译引擎，请联系管理员。"});
 }
 
-void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& engine,
+void TranslationDispatcher::translate(const Account& account,
+                                      const std::shared_ptr<TranslationEngine>& engine,
                                       std::vector<std::string> texts, const std::string& target,
                                       std::function<void(DispatchOutcome)> completion) {
     std::string identity = engine->identity();
@@ -102,7 +72,7 @@ void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& 
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (texts[i].empty())
             continue;
-        if (auto hit = m_cache->cachedResult({texts[i], target, identity})) {
+        if (auto hit = m_cache->find(account.id, {texts[i], target, identity})) {
             done.results[i] = std::move(*hit);
             ++done.cacheHits;
             continue;
@@ -121,25 +91,28 @@ void TranslationDispatcher::translate(const std::shared_ptr<TranslationEngine>& 
         return;
     }
     std::size_t expected = pending.size();
-    engine->translate(pending, target,
-                      [cache = m_cache, identity, target, pending, slots = std::move(slots),
-                       expected, done = std::move(done),
-                       completion = std::move(completion)](EngineOutcome outcome) mutable {
-                          if (!outcome)
-                              return completion(std::unexpected(outcome.error()));
-                          if (outcome->size() != expected)
-                              return completion(std::unexpected(
-                                  EngineFailure{502, "翻译引擎返回的译文数量与原文不一致。"}));
-                          for (std::size_t j = 0; j < expected; ++j) {
-                              // An empty translation of a non-empty text is a failure of the
-                              // engine; it is passed on but never cached.
-                              if (!(*outcome)[j].text.empty())
-                                  cache->store((*outcome)[j], {pending[j], target, identity});
-                              for (std::size_t slot : slots[j])
-                                  done.results[slot] = (*outcome)[j];
-                          }
-                          completion(std::move(done));
-                      });
+    // The cache is shared with the completion, so that an answer arriving after the dispatcher
+    // is gone still has somewhere valid to go.
+    engine->translate(
+        pending, target,
+        [cache = m_cache, accountId = account.id, identity, target, pending,
+         slots = std::move(slots), expected, done = std::move(done),
+         completion = std::move(completion)](EngineOutcome outcome) mutable {
+            if (!outcome)
+                return completion(std::unexpected(outcome.error()));
+            if (outcome->size() != expected)
+                return completion(
+                    std::unexpected(EngineFailure{502, "翻译引擎返回的译文数量与原文不一致。"}));
+            for (std::size_t j = 0; j < expected; ++j) {
+                // An empty translation of a non-empty text is a failure of the
+                // engine; it is passed on but never cached.
+                if (!(*outcome)[j].text.empty())
+                    cache->store(accountId, {pending[j], target, identity}, (*outcome)[j]);
+                for (std::size_t slot : slots[j])
+                    done.results[slot] = (*outcome)[j];
+            }
+            completion(std::move(done));
+        });
 }
 
 } // namespace aurelo::service

@@ -1,14 +1,14 @@
 #pragma once
 
 // Between a parsed translation request and an engine: finds the engine an account has enabled
-// for the requested provider, answers what the result cache already holds, sends each distinct
-// remaining text once, and stores what comes back. The cache is keyed like the desktop client's
-// (trimmed text, target, engine), where the engine part also names the backend and model, so an
-// account whose "google" is the offline demo engine never receives another account's results.
+// for the requested provider, answers what the account's own results already hold, sends each
+// distinct remaining text once, and stores what comes back. Results are kept per account and
+// keyed like the desktop client's cache (trimmed text, target, engine), where the engine part also
+// names the backend and model.
 
 #include "service/EngineFactory.hpp"
+#include "service/ResultCache.hpp"
 #include "service/ServiceDatabase.hpp"
-#include "translation/TranslationRequestCache.hpp"
 
 #include <memory>
 
@@ -24,7 +24,7 @@ using DispatchOutcome = std::expected<DispatchResult, EngineFailure>;
 class TranslationDispatcher {
 public:
     TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
-                          std::size_t cacheCapacity);
+                          ResultCache::Limits cacheLimits);
 
     // The engine `account` has enabled under `provider` (a client provider value); a refusal
     // when the account has none, or when the operator has not configured it.
@@ -36,10 +36,11 @@ public:
 
     // Translates already trimmed texts; empty texts are answered empty without asking the
     // engine. The completion runs on the main loop, never inside this call.
-    void translate(const std::shared_ptr<TranslationEngine>& engine, std::vector<std::string> texts,
-                   const std::string& target, std::function<void(DispatchOutcome)> completion);
+    void translate(const Account& account, const std::shared_ptr<TranslationEngine>& engine,
+                   std::vector<std::string> texts, const std::string& target,
+                   std::function<void(DispatchOutcome)> completion);
 
-    const TranslationRequestCache& cache() const { return *m_cache; }
+    const ResultCache& cache() const { return *m_cache; }
 
 private:
     std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
@@ -47,10 +48,7 @@ private:
 
     ServiceDatabase& m_database;
     EngineFactory m_factory;
-    std::shared_ptr<TranslationRequestCache> m_cache;
+    std::shared_ptr<ResultCache> m_cache;
 };
-
-// Trims white space and line breaks at both ends, as the desktop client does before it sends.
-std::string trimText(const std::string& text);
 
 } // namespace aurelo::service

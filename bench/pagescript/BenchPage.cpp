@@ -1,35 +1,18 @@
 #include "BenchPage.hpp"
 
 #include "support/MainLoopWait.hpp"
+#include "support/WebViewTestSupport.hpp"
+#include "web/PageScript.hpp"
+#include "web/WebPageCommand.hpp"
 
 #include <gtk/gtk.h>
-#include <libsoup/soup.h>
 #include <webkit/webkit.h>
-
-#include <cmath>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 namespace aurelo::test {
 
 namespace {
 
 constexpr const char* kWorld = "aurelo";
-
-void replaceAll(std::string& text, const std::string& placeholder, const std::string& value) {
-    for (auto at = text.find(placeholder); at != std::string::npos;
-         at = text.find(placeholder, at + value.size()))
-        text.replace(at, placeholder.size(), value);
-}
-
-std::string stringExpression(const std::string& value) {
-    try {
-        return nlohmann::json::array({value}).dump() + "[0]";
-    } catch (const nlohmann::json::exception&) {
-        return R"([""][0])";
-    }
-}
 
 void ensureGtk() {
     static const bool initialised = [] {
@@ -40,33 +23,20 @@ void ensureGtk() {
     (void)initialised;
 }
 
+ChatWebViewInputs benchInputs() {
+    ChatWebViewInputs inputs;
+    inputs.automaticMessageTranslation = true;
+    inputs.isActive = true;
+    inputs.translationFontSize = 14.0;
+    inputs.translationFontColor = "#2563eb";
+    inputs.ownMessageLanguage = ChatLanguage::English;
+    return inputs;
+}
+
 } // namespace
-
-std::string fillPageScript(std::string script, const PageScriptSettings& settings) {
-    const auto flag = [](bool value) { return std::string(value ? "true" : "false"); };
-    replaceAll(script, "__SEND_TRANSLATE__", flag(settings.sendTranslation));
-    replaceAll(script, "__TRANSLATION_ACTIVE__", flag(settings.translationActive));
-    replaceAll(script, "__RECEIVE_TRANSLATE__", flag(settings.receiveTranslation));
-    replaceAll(script, "__TRANSLATION_FONT_SIZE__",
-               std::to_string(static_cast<long long>(std::trunc(settings.fontSize))));
-    replaceAll(script, "__TRANSLATION_FONT_COLOR__", stringExpression(settings.fontColor));
-    replaceAll(script, "__INPUT_LANGUAGE__", stringExpression(settings.inputLanguage));
-    replaceAll(script, "__OUTGOING_LANGUAGE__", stringExpression(settings.outgoingLanguage));
-    replaceAll(script, "__INCOMING_LANGUAGE__", stringExpression(settings.incomingLanguage));
-    replaceAll(script, "__OWN_MESSAGE_LANGUAGE__", stringExpression(settings.ownMessageLanguage));
-    return script;
-}
-
-std::string pageScriptSource() {
-    auto text = FixtureSite::readFile(AURELO_PAGE_SCRIPT_PATH);
-    if (text.empty())
-        throw std::runtime_error("page script not found at " AURELO_PAGE_SCRIPT_PATH);
-    return text;
-}
 
 BenchPage::BenchPage(int width, int height) {
     ensureGtk();
-
 
     m_manager = webkit_user_content_manager_new();
     g_signal_connect(m_manager, "script-message-received::translationBridge",
@@ -96,18 +66,14 @@ BenchPage::~BenchPage() {
         gtk_window_destroy(GTK_WINDOW(m_window));
 }
 
-std::string BenchPage::url(const std::string& path) const {
-    return m_site.origin() + (path.starts_with('/') ? "" : "/") + path;
-}
-
 void BenchPage::addResponseHeader(std::string name, std::string value) {
     m_site.addHeader(std::move(name), std::move(value));
 }
 
-bool BenchPage::load(const std::string& fixture, const PageScriptSettings& settings, bool inject) {
+bool BenchPage::load(const std::string& fixture, bool inject) {
     webkit_user_content_manager_remove_all_scripts(m_manager);
     if (inject) {
-        const auto source = fillPageScript(pageScriptSource(), settings);
+        const auto source = fillPageScript(pageScriptTemplate(), benchInputs());
         auto* script = webkit_user_script_new_for_world(
             source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, kWorld, nullptr, nullptr);
@@ -128,7 +94,7 @@ bool BenchPage::load(const std::string& fixture, const PageScriptSettings& setti
             load->finished = true;
     };
     const gulong handler = g_signal_connect(m_view, "load-changed", G_CALLBACK(onLoad), &state);
-    webkit_web_view_load_uri(m_view, url(fixture).c_str());
+    webkit_web_view_load_uri(m_view, m_site.url(fixture).c_str());
     const bool loaded = runMainLoopUntil([&] { return state.finished; });
     g_signal_handler_disconnect(m_view, handler);
     return loaded;
@@ -146,33 +112,9 @@ std::vector<nlohmann::json> BenchPage::messagesOfKind(const std::string& kind) c
 }
 
 nlohmann::json BenchPage::evaluate(const std::string& script) {
-    struct Pending {
-        bool done = false;
-        nlohmann::json result;
-    } pending;
-    auto onDone = +[](GObject* source, GAsyncResult* result, gpointer data) {
-        auto* state = static_cast<Pending*>(data);
-        GError* error = nullptr;
-        JSCValue* value =
-            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-        if (error) {
-            state->result = {{"error", error->message}};
-            g_error_free(error);
-        } else if (value) {
-            if (!jsc_value_is_undefined(value)) {
-                char* text = jsc_value_to_json(value, 0);
-                if (text)
-                    state->result = nlohmann::json::parse(text, nullptr, false);
-                g_free(text);
-            }
-            g_object_unref(value);
-        }
-        state->done = true;
-    };
-    webkit_web_view_evaluate_javascript(m_view, script.c_str(), -1, kWorld, nullptr, nullptr,
-                                        onDone, &pending);
-    runMainLoopUntil([&] { return pending.done; });
-    return pending.result;
+    const auto json = evaluateScript(m_view, script, kWorld);
+    return json && *json != "undefined" ? nlohmann::json::parse(*json, nullptr, false)
+                                        : nlohmann::json();
 }
 
 void BenchPage::messageCallback(WebKitUserContentManager*, JSCValue* value, gpointer self) {

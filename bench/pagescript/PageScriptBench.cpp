@@ -172,7 +172,7 @@ long long descendantTicks() {
 }
 
 double idleCpuPercent(BenchPage& page, bool inject) {
-    page.load("chat.html?scenario=bench", {}, inject);
+    page.load("chat.html?scenario=bench", inject);
     runMainLoopFor(3s); // let the first scan and answers settle
     const auto before = descendantTicks();
     const auto start = std::chrono::steady_clock::now();

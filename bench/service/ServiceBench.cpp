@@ -1,50 +1,39 @@
-// aurelo-service figures: translation requests per second and latency percentiles, single and
-// batch, with the server's cache warm and with every text new to a fake provider that answers
-// after 50 ms. The service runs as its own process (the built aurelo-service binary); this
-// program plays the provider and the desktop clients (8 requests in flight, like the client's
-// 8 connections), all on loopback.
+// aurelo-service figures: translation requests per second and latency percentiles with 1, 16 and
+// 64 clients in flight, with the server's cache warm and with every text new to a fake provider
+// that answers after 50 ms; then the service's memory while accounts translate and an attacker
+// without an account holds slow connections and sends large bodies. The service runs as its own
+// process (the built aurelo-service, or the binary named on the command line); this program plays
+// the provider, the clients and the attacker, all on loopback.
 //
 //   build/default/bench/service/bench_service [path/to/aurelo-service]
 
+#include "AbuseClients.hpp"
+#include "ServiceHarness.hpp"
+#include "ServiceProcess.hpp"
+
 #include "platform/HttpSession.hpp"
-#include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <gio/gio.h>
-#include <glib.h>
 #include <libsoup/soup.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
 using namespace aurelo;
+using namespace aurelo::service::test;
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using nlohmann::json;
 
 namespace {
 
-int runAdmin(const std::string& binary, const std::string& data,
-             std::vector<std::string> arguments) {
-    std::vector<const char*> argv = {binary.c_str(), "admin", "--data", data.c_str()};
-    for (const auto& a : arguments)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    int status = 0;
-    g_spawn_sync(nullptr, const_cast<char**>(argv.data()), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL,
-                 nullptr, nullptr, nullptr, nullptr, &status, nullptr);
-    return status;
-}
-
 struct Figures {
     double perSecond;
-    double p50, p90, p99;
+    double p50, p99;
     int failed;
 };
 
@@ -69,7 +58,7 @@ Figures measure(HttpSession& client, int total, int concurrency,
     auto begin = Clock::now();
     for (int i = 0; i < std::min(concurrency, total); ++i)
         launch();
-    test::runMainLoopUntil([&] { return finished == total; }, std::chrono::minutes(10));
+    aurelo::test::runMainLoopUntil([&] { return finished == total; }, 10min);
     double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     std::ranges::sort(latencies);
     auto at = [&](double q) {
@@ -78,18 +67,18 @@ Figures measure(HttpSession& client, int total, int concurrency,
                    : latencies[std::min(latencies.size() - 1,
                                         static_cast<std::size_t>(q * latencies.size()))];
     };
-    return {total / seconds, at(0.5), at(0.9), at(0.99), failed + (total - finished)};
+    return {total / seconds, at(0.5), at(0.99), failed + (total - finished)};
 }
 
-void print(const char* name, const Figures& f, int textsPerRequest) {
-    std::printf("%-44s %8.0f req/s %8.0f texts/s   p50 %6.1f ms  p90 %6.1f ms  p99 %6.1f ms%s\n",
-                name, f.perSecond, f.perSecond * textsPerRequest, f.p50, f.p90, f.p99,
+void print(const std::string& name, const Figures& f) {
+    std::printf("%-34s %8.0f req/s   p50 %7.1f ms   p99 %7.1f ms%s\n", name.c_str(), f.perSecond,
+                f.p50, f.p99,
                 f.failed ? ("   (" + std::to_string(f.failed) + " failed)").c_str() : "");
 }
 
 // libsoup writes a request's headers and body separately; with Nagle's algorithm on, the body
-// waits for the server's delayed acknowledgement (about 40 ms). Real clients should disable it;
-// the benchmark does, so that it measures the service.
+// waits for the server's delayed acknowledgement (about 40 ms). The benchmark disables it, so
+// that it measures the service.
 void networkEventCallback(SoupMessage*, GSocketClientEvent event, GIOStream* connection, gpointer) {
     if (event == G_SOCKET_CLIENT_CONNECTED && G_IS_SOCKET_CONNECTION(connection))
         g_socket_set_option(g_socket_connection_get_socket(G_SOCKET_CONNECTION(connection)),
@@ -103,115 +92,82 @@ void requestQueuedCallback(SoupSession*, SoupMessage* message, gpointer) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path self = std::filesystem::canonical("/proc/self/exe");
-    std::string binary =
-        argc > 1
-            ? argv[1]
-            : (self.parent_path() / "../../service/aurelo-service").lexically_normal().string();
+    std::string binary = argc > 1 ? argv[1] : ServiceProcess::builtBinary();
     if (!std::filesystem::exists(binary)) {
         std::fprintf(stderr, "aurelo-service not found at %s\n", binary.c_str());
         return 1;
     }
-    char* tmp = g_dir_make_tmp("aurelo-service-bench-XXXXXX", nullptr);
-    std::string data = tmp;
-    g_free(tmp);
-
     // The provider: Google's v2 answer format, 50 ms after each request.
-    test::FakeManagedService provider;
-    provider.setResponder([](const test::RecordedRequest& request) {
-        nlohmann::json items = nlohmann::json::array();
-        if (request.json && request.json->contains("q"))
-            for (const auto& text : (*request.json)["q"])
-                items.push_back({{"translatedText", "译:" + text.get<std::string>()},
-                                 {"detectedSourceLanguage", "en"}});
-        auto answer = test::ScriptedAnswer::json(200, {{"data", {{"translations", items}}}});
-        answer.delay = std::chrono::milliseconds(50);
-        return answer;
+    FakeUpstream provider([](const UpstreamRequest& request) {
+        return UpstreamAnswer::googleTranslations(request, 50ms);
     });
-
-    runAdmin(binary, data, {"users", "add", "bench", "--password", "bench-password"});
-    runAdmin(binary, data, {"engines", "enable", "bench", "google"});
-    runAdmin(binary, data,
-             {"providers", "set", "google", "--key", "bench-key", "--endpoint", provider.origin()});
-
-    const char* serveArgv[] = {binary.c_str(), "serve",        "--listen", "127.0.0.1:0", "--data",
-                               data.c_str(),   "--rate-limit", "0",        nullptr};
-    GError* error = nullptr;
-    GSubprocess* server =
-        g_subprocess_newv(serveArgv,
-                          static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                        G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-                          &error);
-    if (!server) {
-        std::fprintf(stderr, "cannot start the service: %s\n", error->message);
+    ServiceProcess service(binary);
+    service.admin({"users", "add", "bench", "--password", "bench-password"});
+    service.admin({"engines", "enable", "bench", "google"});
+    service.admin(
+        {"providers", "set", "google", "--key", "bench-key", "--endpoint", provider.origin()});
+    if (!service.start({"--rate-limit", "0"})) {
+        std::fprintf(stderr, "cannot start the service\n");
         return 1;
     }
-    GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(server));
-    char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
-    std::string listening = line ? line : "";
-    g_free(line);
-    std::string origin = listening.substr(listening.find("http://"));
 
-    HttpSession client(
-        HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(30), 8, {}});
-    if (!g_getenv("BENCH_KEEP_NAGLE"))
-        g_signal_connect(client.soupSession(), "request-queued", G_CALLBACK(requestQueuedCallback),
-                         nullptr);
-    auto post = [&](const std::string& path, const nlohmann::json& body, const std::string& token) {
-        HttpRequest request{"POST", origin + path, {}, body.dump(), "application/json", {}};
-        if (!token.empty())
-            request.headers.emplace_back("Authorization", "Bearer " + token);
-        return request;
+    HttpSession client(HttpSessionConfiguration{30s, 30s, 64, {}});
+    g_signal_connect(client.soupSession(), "request-queued", G_CALLBACK(requestQueuedCallback),
+                     nullptr);
+    auto post = [&](const std::string& path, const json& body, const std::string& token) {
+        return service.post(path, body, token);
     };
     std::string token;
     client.send(
         post("/api/auth/login", {{"username", "bench"}, {"password", "bench-password"}}, ""),
         [&](HttpResult result) {
-            if (result && result->status == 200)
-                token = nlohmann::json::parse(result->body)["token"];
-            else
-                token = "-";
+            token = result && result->status == 200
+                        ? json::parse(result->body)["token"].get<std::string>()
+                        : "-";
         });
-    test::runMainLoopUntil([&] { return !token.empty(); }, std::chrono::seconds(30));
-
+    aurelo::test::runMainLoopUntil([&] { return !token.empty(); }, 30s);
     auto single = [&](const std::string& text) {
         return post("/api/translate", {{"text", text}, {"target", "zh-CN"}, {"provider", "google"}},
                     token);
     };
-    auto batch = [&](const std::string& prefix) {
-        std::vector<std::string> texts;
-        for (int i = 0; i < 10; ++i)
-            texts.push_back(prefix + " item " + std::to_string(i));
-        return post("/api/translate",
-                    {{"texts", texts}, {"target", "zh-CN"}, {"provider", "google"}}, token);
-    };
 
-    std::printf("aurelo-service on %s, 8 requests in flight, %u cores\n", origin.c_str(),
+    std::printf("aurelo-service (%s) on %s, %u cores\n", binary.c_str(), service.origin().c_str(),
                 g_get_num_processors());
-    // Cold: every text new, the provider answers after 50 ms.
-    print(
-        "single, provider 50 ms (all texts new)",
-        measure(client, 400, 8, [&](int i) { return single("cold single " + std::to_string(i)); }),
-        1);
-    print("batch of 10, provider 50 ms (all texts new)",
-          measure(client, 200, 8, [&](int i) { return batch("cold batch " + std::to_string(i)); }),
-          10);
-    // Warm: the same 100 texts / 20 batches again and again, answered from the server's cache.
-    measure(client, 100, 8, [&](int i) { return single("warm single " + std::to_string(i)); });
-    measure(client, 20, 8, [&](int i) { return batch("warm batch " + std::to_string(i)); });
-    print("single, cache warm",
-          measure(client, 5000, 8,
-                  [&](int i) { return single("warm single " + std::to_string(i % 100)); }),
-          1);
-    print("batch of 10, cache warm",
-          measure(client, 2000, 8,
-                  [&](int i) { return batch("warm batch " + std::to_string(i % 20)); }),
-          10);
+    int round = 0;
+    for (int clients : {1, 16, 64}) {
+        // Every text new: the provider answers after 50 ms.
+        std::string prefix = "cold " + std::to_string(++round) + " ";
+        print("uncached, " + std::to_string(clients) + " in flight",
+              measure(client, clients == 1 ? 40 : clients * 12, clients,
+                      [&](int i) { return single(prefix + std::to_string(i)); }));
+        // The same 100 texts again and again, answered from the service's cache.
+        measure(client, 100, clients, [&](int i) { return single("warm " + std::to_string(i)); });
+        print("cached, " + std::to_string(clients) + " in flight",
+              measure(client, clients == 1 ? 2000 : 6000, clients,
+                      [&](int i) { return single("warm " + std::to_string(i % 100)); }));
+    }
 
-    g_subprocess_send_signal(server, SIGTERM);
-    g_subprocess_wait(server, nullptr, nullptr);
-    g_object_unref(lines);
-    g_object_unref(server);
-    std::filesystem::remove_all(data);
+    // Under attack: 16 requests of the account in flight (cached and new texts), 60 slow
+    // clients and 8 clients sending 24 MiB bodies without a token, for 15 seconds (longer than
+    // the service's default header time-out of 10 s).
+    aurelo::test::runMainLoopFor(500ms);
+    long baseline = service.residentKiB();
+    AbuseClients attack({.port = service.port(), .slowClients = 60, .duration = 15s});
+    auto load = service.keepBusy(client, 16, 15s, [&](int n) {
+        return single((n % 2 ? "warm " : "attack ") + std::to_string(n % 2 ? n % 100 : n));
+    });
+    AbuseReport report = attack.finish();
+    aurelo::test::runMainLoopFor(2s);
+    long after = service.residentKiB();
+    std::printf("under attack: memory %ld KiB before, %ld KiB peak, %ld KiB 2 s after\n", baseline,
+                load.peakKiB, after);
+    std::printf("  account: %d requests answered, %d failed\n", load.succeeded, load.failed);
+    std::printf("  slow clients: %d of %d closed by the service\n", report.slowClosedByServer,
+                report.slowOpened);
+    std::printf("  large bodies: %d attempts, %d answered before the body was sent;",
+                report.bodyAttempts, report.bodyCutShort);
+    for (const auto& [status, count] : report.bodyStatuses)
+        std::printf(" %u x%d", status, count);
+    std::printf("\n");
     return 0;
 }

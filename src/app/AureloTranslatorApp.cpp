@@ -1,13 +1,14 @@
 #include "app/AureloTranslatorApp.hpp"
 
 #include "app/LoginView.hpp"
+#include "platform/BuildConfig.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
 #include "views/CloseDialog.hpp"
 #include "views/ContentView.hpp"
 #include "viewmodels/ContentViewModel.hpp"
+#include "viewmodels/SettingsViewModel.hpp"
 #include "views/SettingsWindow.hpp"
-#include "viewmodels/ShellRules.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 
@@ -23,9 +24,6 @@
 
 #include <filesystem>
 
-#ifndef AURELO_VERSION
-#define AURELO_VERSION "10.1"
-#endif
 #ifndef AURELO_DATA_DIR
 #define AURELO_DATA_DIR ""
 #endif
@@ -53,7 +51,7 @@ struct AureloTranslatorApp::Stores {
 };
 
 AureloTranslatorApp::AureloTranslatorApp(RenderingDecision rendering)
-    : Gtk::Application(kApplicationID), m_rendering(std::move(rendering)) {}
+    : Gtk::Application(build::kApplicationId), m_rendering(std::move(rendering)) {}
 
 AureloTranslatorApp::~AureloTranslatorApp() {
     for (auto& connection : m_connections)
@@ -133,7 +131,7 @@ void AureloTranslatorApp::buildWindow() {
     // The application keeps the window (hidden or shown) until it quits.
     m_window = new Gtk::ApplicationWindow();
     m_window->set_title("Aurelo翻译器");
-    m_window->set_icon_name("com.aurelo.translator");
+    m_window->set_icon_name(build::kApplicationId);
     m_window->set_default_size(1580, 980);
     m_window->set_show_menubar(true);
     m_stack = Gtk::make_managed<Gtk::Stack>();
@@ -157,7 +155,7 @@ void AureloTranslatorApp::showLoginOrMain() {
             return;
         m_contentModel = std::make_unique<ContentViewModel>(
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
-            m_stores->preferences, m_stores->translator, AURELO_VERSION);
+            m_stores->preferences, m_stores->translator, build::kVersion);
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
                                                        m_stores->logos, [this] { restart(); },
                                                        [this] {
@@ -232,7 +230,7 @@ void AureloTranslatorApp::watchEngines() {
     if (providers == m_lastEngineProviders)
         return;
     m_lastEngineProviders = providers;
-    applyEngineListChange(providers, m_stores->settings);
+    SettingsViewModel::applyEngineListChange(providers, m_stores->settings);
 }
 
 void AureloTranslatorApp::restart() {

@@ -34,7 +34,6 @@ class SettingsWindow;
 
 class AureloTranslatorApp : public Gtk::Application {
 public:
-    static constexpr const char* kApplicationID = "com.aurelo.translator";
 
     // `rendering` is what main() decided before the toolkit started; every page follows it.
     static Glib::RefPtr<AureloTranslatorApp> create(RenderingDecision rendering = {});

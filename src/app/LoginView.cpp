@@ -1,6 +1,6 @@
 #include "app/LoginView.hpp"
 
-#include "viewmodels/ShellRules.hpp"
+#include "platform/BuildConfig.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -21,7 +21,7 @@ LoginView::LoginView(AccountStore& account)
     column->set_vexpand(true);
 
     auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("com.aurelo.translator");
+    icon->set_from_icon_name(build::kApplicationId);
     icon->set_pixel_size(86);
     auto* title = Gtk::make_managed<Gtk::Label>();
     title->set_markup("<span size='xx-large' weight='bold'>欢迎使用Aurelo翻译器</span>");
@@ -79,7 +79,8 @@ void LoginView::submit() {
 
 void LoginView::refresh() {
     m_button.set_sensitive(
-        loginButtonEnabled(m_username.get_text(), m_password.get_text(), m_account.isWorking()));
+        AccountStore::loginButtonEnabled(m_username.get_text(), m_password.get_text(),
+                                         m_account.isWorking()));
     m_spinner.set_visible(m_account.isWorking());
     m_spinner.set_spinning(m_account.isWorking());
     m_buttonLabel.set_visible(!m_account.isWorking());

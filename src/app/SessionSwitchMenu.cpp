@@ -1,8 +1,26 @@
 #include "app/SessionSwitchMenu.hpp"
 
-#include "viewmodels/ShellRules.hpp"
-
 namespace aurelo {
+
+namespace {
+
+struct ShortcutItem {
+    std::string sessionID;
+    std::string title;       // "1. 客服一"
+    std::string accelerator; // "<Primary>1"
+};
+
+// The first nine sessions, in list order.
+std::vector<ShortcutItem> shortcutItems(const std::vector<ChatSession>& sessions) {
+    std::vector<ShortcutItem> items;
+    for (std::size_t i = 0; i < sessions.size() && i < 9; ++i) {
+        const std::string digit = std::to_string(i + 1);
+        items.push_back({sessions[i].id, digit + ". " + sessions[i].name, "<Primary>" + digit});
+    }
+    return items;
+}
+
+} // namespace
 
 Glib::ustring SessionSwitchMenu::actionFor(const std::string& sessionID) {
     return "app.show-session(" + Glib::Variant<Glib::ustring>::create(sessionID).print() + ")";
@@ -16,7 +34,7 @@ Glib::RefPtr<Gio::Menu> SessionSwitchMenu::rebuild(Gtk::Application& application
 
     auto menubar = Gio::Menu::create();
     auto items = Gio::Menu::create();
-    for (const auto& item : sessionShortcutItems(sessions)) {
+    for (const auto& item : shortcutItems(sessions)) {
         const Glib::ustring action = actionFor(item.sessionID);
         auto menuItem = Gio::MenuItem::create(item.title, action);
         menuItem->set_attribute_value("accel",

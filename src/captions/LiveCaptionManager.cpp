@@ -6,6 +6,15 @@
 
 namespace aurelo {
 
+std::optional<std::string> LiveCaptionManager::copyText(const std::string& source,
+                                                        const std::string& translated) {
+    if (source.empty())
+        return std::nullopt;
+    if (translated.empty())
+        return source;
+    return "原文：" + source + "\n中文：" + translated;
+}
+
 namespace {
 
 LiveCaptionManager::Dependencies desktopDependencies() {
@@ -31,11 +40,11 @@ LiveCaptionManager::LiveCaptionManager(const TranslationService& service,
 LiveCaptionManager::~LiveCaptionManager() {
     // No signal is emitted any more, but every part of a run is released: the timer (which
     // points at this object), the recognition thread and the capture stream.
-    m_alive.reset();
+    m_cancellable.cancel();
     cancelTranslationTimer();
     cancelConnectionTimeout();
     if (m_translationTask)
-        *m_translationTask->cancelled = true;
+        m_translationTask->cancellable.cancel();
     if (m_recognitionTask)
         m_recognitionTask->cancel();
     if (m_recognitionRequest)
@@ -56,7 +65,7 @@ void LiveCaptionManager::start() {
     }
 
     const auto run = ++m_run;
-    const std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_transcript.clear();
     publishTexts();
 
@@ -68,8 +77,8 @@ void LiveCaptionManager::start() {
     m_audioOutput = std::make_shared<ApplicationAudioOutput>(
         [request = m_recognitionRequest](PcmBuffer buffer) { request->append(buffer); });
     m_recognitionTask = m_recognizer->recognitionTask(
-        m_recognitionRequest, [this, alive, run](const SpeechRecognitionEvent& event) {
-            if (!alive.expired() && run == m_run && m_isRunning)
+        m_recognitionRequest, [this, cancellation, run](const SpeechRecognitionEvent& event) {
+            if (!cancellation.isCancelled() && run == m_run && m_isRunning)
                 handleRecognitionEvent(event);
         });
     m_stream = std::move(stream);
@@ -79,10 +88,11 @@ void LiveCaptionManager::start() {
     m_connectionTimeout =
         g_timeout_add(static_cast<guint>(m_dependencies.connectionTimeout.count()),
                       connectionTimeoutCallback, this);
-    m_stream->startCapture(m_audioOutput, [this, alive, run](const AudioCaptureEvent& event) {
-        if (!alive.expired() && run == m_run && m_isRunning)
-            handleCaptureEvent(event);
-    });
+    m_stream->startCapture(m_audioOutput,
+                           [this, cancellation, run](const AudioCaptureEvent& event) {
+                               if (!cancellation.isCancelled() && run == m_run && m_isRunning)
+                                   handleCaptureEvent(event);
+                           });
     // Last, because a receiver of these signals may already call stop().
     setRunning(true);
     setStatus(m_runningStatus);
@@ -96,7 +106,7 @@ void LiveCaptionManager::endRun(const char* status) {
     cancelConnectionTimeout();
     cancelTranslationTimer();
     if (m_translationTask) {
-        *m_translationTask->cancelled = true;
+        m_translationTask->cancellable.cancel();
         m_translationTask.reset();
     }
 
@@ -215,11 +225,11 @@ void LiveCaptionManager::translateOpenUtterance() {
 void LiveCaptionManager::translate(std::optional<CaptionTranscript::TranslationJob> job) {
     if (!job || !m_translationTask || !m_activeConfiguration)
         return;
-    const std::weak_ptr<bool> alive = m_alive;
     m_service.translate(job->text, kTargetLanguage, *m_activeConfiguration,
-                        [this, alive, cancelled = m_translationTask->cancelled,
+                        [this, cancellation = m_cancellable.token(),
+                         runCancellation = m_translationTask->cancellable.token(),
                          job = *job](ServiceOutcome<TranslationResult> outcome) {
-                            if (alive.expired() || *cancelled)
+                            if (cancellation.isCancelled() || runCancellation.isCancelled())
                                 return;
                             if (!outcome) {
                                 setStatus(kTranslationFailedPrefix + describe(outcome.error()));

@@ -4,6 +4,7 @@
 #include "captions/ApplicationAudioOutput.hpp"
 #include "captions/CaptionTranscript.hpp"
 #include "captions/SpeechRecognizer.hpp"
+#include "platform/Cancellable.hpp"
 #include "translation/TranslationService.hpp"
 #include "translation/TranslationTypes.hpp"
 
@@ -63,6 +64,11 @@ public:
 
     bool isRunning() const { return m_isRunning; }
     const std::string& sourceText() const { return m_sourceText; }
+    // What "复制文字" copies: nothing without a source text, the source alone without a
+    // translation, otherwise both on labelled lines.
+    std::optional<std::string> copyText() const { return copyText(m_sourceText, m_translatedText); }
+    static std::optional<std::string> copyText(const std::string& source,
+                                               const std::string& translated);
     const std::string& translatedText() const { return m_translatedText; }
     const std::string& statusText() const { return m_statusText; }
 
@@ -80,8 +86,9 @@ public:
     void clearTexts();
 
 private:
+    // One run's translations: cancelled when the run ends, so answers to it are dropped.
     struct TranslationTask {
-        std::shared_ptr<bool> cancelled = std::make_shared<bool>(false);
+        Cancellable cancellable;
         guint timer = 0;
     };
 
@@ -123,7 +130,7 @@ private:
     std::string m_runningStatus;
     std::uint64_t m_run = 0;
     guint m_connectionTimeout = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     sigc::signal<void()> m_isRunningChanged;
     sigc::signal<void()> m_sourceTextChanged;

@@ -1,5 +1,6 @@
 #include "captions/PulseAudioCaptureStream.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "platform/MainLoop.hpp"
 
 #include <pulse/pulseaudio.h>
@@ -311,7 +312,7 @@ void PulseAudioCaptureStream::startCapture(std::shared_ptr<ApplicationAudioOutpu
 
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kApplicationName);
-    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "com.aurelo.translator");
+    pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, build::kApplicationId);
     connection.context = pa_context_new_with_proplist(
         pa_threaded_mainloop_get_api(connection.mainloop), kApplicationName, properties);
     pa_proplist_free(properties);

@@ -49,24 +49,22 @@ AccountStore::AccountStore(UserDefaults& defaults, KeychainStore& keychain)
 
 AccountStore::AccountStore(UserDefaults& defaults, KeychainStore& keychain, std::string origin,
                            HttpSession& session)
-    : m_defaults(defaults), m_keychain(keychain), m_origin(std::move(origin)), m_session(session),
-      m_cancellable(adoptGRef(g_cancellable_new())) {
+    : m_defaults(defaults), m_keychain(keychain), m_origin(std::move(origin)), m_session(session) {
     auto token = keychain.load(kTokenAccount);
     m_token = token && *token ? **token : std::string();
     m_username = defaults.string(kUsernameKey).value_or("");
     m_isLoggedIn = !m_token.empty();
     if (m_isLoggedIn) {
-        std::weak_ptr<bool> alive = m_alive;
-        postToMainLoop([this, alive] {
-            if (!alive.expired())
+        const CancellationToken cancellation = m_cancellable.token();
+        postToMainLoop([this, cancellation] {
+            if (!cancellation.isCancelled())
                 refreshEngines();
         });
     }
 }
 
 AccountStore::~AccountStore() {
-    *m_alive = false;
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
 }
 
 std::expected<std::vector<RemoteEngine>, DecodingError>
@@ -111,11 +109,11 @@ void AccountStore::login(const std::string& username, const std::string& passwor
     request.contentType = "application/json";
     request.timeout = kRequestTimeout;
 
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_session.send(
         request,
-        [this, alive, username, done = std::move(done)](HttpResult result) mutable {
-            if (alive.expired())
+        [this, cancellation, username, done = std::move(done)](HttpResult result) mutable {
+            if (cancellation.isCancelled())
                 return;
             finishLogin(result, username, std::move(done));
         },
@@ -149,9 +147,9 @@ void AccountStore::finishLogin(const HttpResult& result, const std::string& user
     (void)m_defaults.set(kUsernameKey, username);
     setLoggedIn(true);
 
-    std::weak_ptr<bool> alive = m_alive;
-    refreshEngines([this, alive, done = std::move(done)] {
-        if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    refreshEngines([this, cancellation, done = std::move(done)] {
+        if (cancellation.isCancelled())
             return;
         setWorking(false);
         if (done)
@@ -169,12 +167,12 @@ void AccountStore::refreshEngines(std::function<void()> done) {
     request.headers = {{"Authorization", "Bearer " + m_token}};
     request.timeout = kRequestTimeout;
 
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     std::string token = m_token;
     m_session.send(
         request,
-        [this, alive, token, done = std::move(done)](HttpResult result) {
-            if (alive.expired())
+        [this, cancellation, token, done = std::move(done)](HttpResult result) {
+            if (cancellation.isCancelled())
                 return;
             // An answer about a token that is no longer ours (a logout, or a login as someone
             // else, happened meanwhile) must neither log the new login out nor give it the old
@@ -184,7 +182,8 @@ void AccountStore::refreshEngines(std::function<void()> done) {
                     if (result.error().kind != TransportError::Kind::Cancelled)
                         setErrorMessage(kEngineListFailure + result.error().description);
                 } else if (!isHttpAnswer(result->status) || !isSuccess(result->status)) {
-                    logout();
+                    // The service no longer knows the token: nothing to revoke there.
+                    clearLogin();
                 } else if (auto engines = decodeEngineResponse(result->body); !engines) {
                     setErrorMessage(kEngineListFailure + engines.error().description);
                 } else {
@@ -198,6 +197,25 @@ void AccountStore::refreshEngines(std::function<void()> done) {
 }
 
 void AccountStore::logout() {
+    if (!m_token.empty())
+        revokeOnService(m_token);
+    clearLogin();
+}
+
+void AccountStore::revokeOnService(const std::string& token) {
+    // Ends the token on the service as well, so that a copy of it left behind (a backup of the
+    // keychain, another program) is worth nothing. The local logout does not wait for the
+    // answer, and a failure (offline, a service without this request) changes nothing.
+    HttpRequest request;
+    request.method = "POST";
+    request.url = serviceEndpoint(m_origin, "/api/auth/logout");
+    request.headers = {{"Authorization", "Bearer " + token}};
+    request.timeout = kRequestTimeout;
+    m_session.send(
+        request, [](HttpResult) {}, m_cancellable.get());
+}
+
+void AccountStore::clearLogin() {
     m_token.clear();
     setUsername("");
     setAvailableEngines({});

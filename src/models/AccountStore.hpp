@@ -4,6 +4,7 @@
 // (kept in the user defaults) and the engines the administrator enabled for the account.
 
 #include "models/KeychainStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/HttpSession.hpp"
 #include "platform/UserDefaults.hpp"
 #include "translation/TranslationError.hpp"
@@ -47,6 +48,12 @@ public:
     const std::vector<RemoteEngine>& availableEngines() const { return m_availableEngines; }
     const std::string& errorMessage() const { return m_errorMessage; }
     bool isWorking() const { return m_isWorking; }
+    // The login button is enabled when both fields hold something (spaces count) and no login
+    // runs.
+    static bool loginButtonEnabled(const std::string& username, const std::string& password,
+                                   bool isWorking) {
+        return !username.empty() && !password.empty() && !isWorking;
+    }
     const std::string& token() const { return m_token; }
 
     // `done` runs on the main loop when the operation has finished (after the engine list, for
@@ -54,6 +61,7 @@ public:
     void login(const std::string& username, const std::string& password,
                std::function<void()> done = {});
     void refreshEngines(std::function<void()> done = {});
+    // Logs out here at once, and asks the service to revoke the token (not waiting for it).
     void logout();
 
     sigc::signal<void(Field)>& signalChanged() { return m_changed; }
@@ -70,13 +78,15 @@ private:
     void setWorking(bool value);
     void finishLogin(const HttpResult& result, const std::string& username,
                      std::function<void()> done);
+    void revokeOnService(const std::string& token);
+    // Forgets the login here: token, user name, engines.
+    void clearLogin();
 
     UserDefaults& m_defaults;
     KeychainStore& m_keychain;
     std::string m_origin;
     HttpSession& m_session;
-    GRef<GCancellable> m_cancellable;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     bool m_isLoggedIn = false;
     std::string m_username;

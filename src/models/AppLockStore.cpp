@@ -1,5 +1,7 @@
 #include "models/AppLockStore.hpp"
 
+#include "platform/GRef.hpp"
+
 #include <pango/pango.h>
 
 #include <vector>
@@ -15,12 +17,11 @@ std::size_t AppLockStore::userPerceivedLength(std::string_view text) {
     // Pango's cursor positions are the boundaries of extended grapheme clusters (UAX #29),
     // including emoji sequences and regional-indicator pairs. Broken UTF-8 is repaired first so
     // that every byte sequence has a length.
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    const glong characters = g_utf8_strlen(valid, -1);
+    const GCharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+    const glong characters = g_utf8_strlen(valid.get(), -1);
     std::vector<PangoLogAttr> attributes(static_cast<std::size_t>(characters) + 1);
-    pango_get_log_attrs(valid, -1, -1, pango_language_from_string("en"), attributes.data(),
+    pango_get_log_attrs(valid.get(), -1, -1, pango_language_from_string("en"), attributes.data(),
                         static_cast<int>(attributes.size()));
-    g_free(valid);
     std::size_t clusters = 0;
     for (std::size_t i = 1; i < attributes.size(); ++i)
         if (attributes[i].is_cursor_position)

@@ -1,6 +1,8 @@
 #include "models/ChatSession.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/Text.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
@@ -9,11 +11,6 @@
 #include <limits>
 
 namespace aurelo {
-
-template <> struct GRefTraits<GUri> {
-    static GUri* ref(GUri* p) { return g_uri_ref(p); }
-    static void unref(GUri* p) { g_uri_unref(p); }
-};
 
 namespace {
 
@@ -180,33 +177,24 @@ std::optional<int> validHibernationMinutes(std::optional<int> minutes) {
 }
 
 std::string newSessionID() {
-    gchar* text = g_uuid_string_random();
-    std::string id(text);
-    g_free(text);
-    return *canonicalSessionID(id);
+    return *canonicalSessionID(adoptString(g_uuid_string_random()));
 }
 
 std::optional<std::string> canonicalSessionID(std::string_view text) {
     std::string copy(text);
     if (!g_uuid_string_is_valid(copy.c_str()))
         return std::nullopt;
-    for (char& c : copy)
-        c = g_ascii_toupper(c);
-    return copy;
+    return text::asciiUppercased(copy);
 }
 
 std::optional<std::string> hostOfAddress(std::string_view address) {
-    std::string copy(address);
-    auto uri = adoptGRef(g_uri_parse(copy.c_str(), G_URI_FLAGS_NONE, nullptr));
+    const UriRef uri = parseUri(address);
     if (!uri)
         return std::nullopt;
     const char* host = g_uri_get_host(uri.get());
     if (!host || !*host)
         return std::nullopt;
-    gchar* lower = g_ascii_strdown(host, -1);
-    std::string result(lower);
-    g_free(lower);
-    return result;
+    return text::asciiLowercased(host);
 }
 
 UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {

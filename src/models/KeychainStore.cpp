@@ -1,6 +1,6 @@
 #include "models/KeychainStore.hpp"
 
-#include "translation/TranslationService.hpp"
+#include "platform/Text.hpp"
 
 #include <glib.h>
 
@@ -50,13 +50,9 @@ std::expected<void, KeychainStore::KeychainError> KeychainStore::save(const std:
 }
 
 std::string KeychainStore::appLockAccount(std::string_view username) {
-    std::string name = TranslationService::trimmed(username);
+    std::string name = text::trimmed(username);
     // Unicode lower case, so that "ÄNNE" and "änne" share a password as they do on screen.
-    gchar* valid = g_utf8_make_valid(name.data(), static_cast<gssize>(name.size()));
-    gchar* lower = g_utf8_strdown(valid, -1);
-    std::string folded(lower);
-    g_free(lower);
-    g_free(valid);
+    const std::string folded = text::lowercased(name);
     return std::string(kAppLockAccountPrefix) + (folded.empty() ? "local-user" : folded);
 }
 

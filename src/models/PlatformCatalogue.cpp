@@ -1,6 +1,6 @@
 #include "models/PlatformCatalogue.hpp"
 
-#include <glib.h>
+#include "platform/Text.hpp"
 
 #include <algorithm>
 #include <set>
@@ -44,15 +44,6 @@ bool isWhatsAppKeyed(const ChatSession& session) {
            session.host().value_or("").find("whatsapp.com") != std::string::npos;
 }
 
-std::string lowercased(const std::string& text) {
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    gchar* lower = g_utf8_strdown(valid, -1);
-    std::string result(lower);
-    g_free(lower);
-    g_free(valid);
-    return result;
-}
-
 } // namespace
 
 const std::vector<PlatformEntry>& platformEntries() {
@@ -90,7 +81,7 @@ std::string platformKey(const ChatSession& session) {
         return "facebook";
     if (auto host = session.host())
         return *host;
-    return lowercased(session.name);
+    return text::lowercased(session.name);
 }
 
 std::string platformName(const ChatSession& session) {

@@ -1,6 +1,6 @@
 #include "models/SessionStore.hpp"
 
-#include "translation/TranslationService.hpp"
+#include "platform/Text.hpp"
 
 #include <glib.h>
 
@@ -82,7 +82,7 @@ void SessionStore::select(const std::string& id) {
 }
 
 void SessionStore::add(std::optional<std::string> name) {
-    std::string trimmed = name ? TranslationService::trimmed(*name) : std::string();
+    std::string trimmed = name ? text::trimmed(*name) : std::string();
     if (trimmed.empty())
         trimmed = "WhatsApp " + std::to_string(m_sessions.size() + 1);
     auto sessions = m_sessions;
@@ -100,8 +100,16 @@ void SessionStore::addWebsite(std::string name, std::string url) {
     setSelectedID(id);
 }
 
+void SessionStore::addSession(ChatSession session) {
+    auto sessions = m_sessions;
+    sessions.push_back(std::move(session));
+    std::string id = sessions.back().id;
+    assignSessions(std::move(sessions));
+    setSelectedID(id);
+}
+
 void SessionStore::rename(const std::string& id, const std::string& name) {
-    std::string trimmed = TranslationService::trimmed(name);
+    std::string trimmed = text::trimmed(name);
     auto it = std::ranges::find(m_sessions, id, &ChatSession::id);
     if (trimmed.empty() || it == m_sessions.end())
         return;

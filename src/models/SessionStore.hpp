@@ -45,6 +45,9 @@ public:
 
     void add(std::optional<std::string> name = std::nullopt);
     void addWebsite(std::string name, std::string url);
+    // Appends a session complete with its settings in one change, and selects it. A session
+    // must never be seen without its proxy: every change of the list can build its page.
+    void addSession(ChatSession session);
     void rename(const std::string& id, const std::string& name);
     void setInputLanguage(const std::string& id, const std::string& code);
     void setOutgoingLanguage(const std::string& id, const std::string& code);

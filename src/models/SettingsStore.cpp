@@ -1,6 +1,7 @@
 #include "models/SettingsStore.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 namespace aurelo {
 
@@ -79,7 +80,7 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
 }
 
 SettingsStore::~SettingsStore() {
-    *m_alive = false;
+    m_cancellable.cancel();
     m_tokenConnection.disconnect();
 }
 
@@ -185,7 +186,7 @@ void SettingsStore::storeField(Field field) {
 }
 
 bool SettingsStore::hasLoginToken() const {
-    return !TranslationService::trimmed(m_loginToken).empty();
+    return !text::trimmed(m_loginToken).empty();
 }
 
 TranslationConfiguration SettingsStore::configuration(TranslationProvider provider) const {
@@ -224,8 +225,7 @@ void SettingsStore::updateStatusFromToken() {
 
 void SettingsStore::save() {
     for (std::size_t i = 0; i < kAPIKeyAccounts.size(); ++i) {
-        auto saved = m_keychain.save(TranslationService::trimmed(m_apiKeys[i]),
-                                     std::string(kAPIKeyAccounts[i]));
+        auto saved = m_keychain.save(text::trimmed(m_apiKeys[i]), std::string(kAPIKeyAccounts[i]));
         if (!saved) {
             setStatusMessage("保存失败：" + saved.error().description());
             return;
@@ -234,10 +234,10 @@ void SettingsStore::save() {
     using Json = UserDefaults::Json;
     (void)m_defaults.setValues({
         {kProviderKey, std::string(rawValue(m_provider))},
-        {kMicrosoftRegionKey, TranslationService::trimmed(m_microsoftRegion)},
-        {kOpenAIModelKey, TranslationService::trimmed(m_openAIModel)},
-        {kGeminiModelKey, TranslationService::trimmed(m_geminiModel)},
-        {kClaudeModelKey, TranslationService::trimmed(m_claudeModel)},
+        {kMicrosoftRegionKey, text::trimmed(m_microsoftRegion)},
+        {kOpenAIModelKey, text::trimmed(m_openAIModel)},
+        {kGeminiModelKey, text::trimmed(m_geminiModel)},
+        {kClaudeModelKey, text::trimmed(m_claudeModel)},
         {kTargetLanguageKey, std::string(rawValue(m_preferredTarget))},
         {kAutomaticMessageTranslationKey, Json(m_automaticMessageTranslation)},
         {kInputLanguageKey, std::string(code(m_inputLanguage))},
@@ -252,7 +252,7 @@ void SettingsStore::saveAndValidate(std::function<void()> done) {
     save();
     const TranslationProvider provider = m_provider;
     TranslationConfiguration configuration = this->configuration(provider);
-    if (TranslationService::trimmed(configuration.apiKey).empty()) {
+    if (text::trimmed(configuration.apiKey).empty()) {
         setStatusMessage("请先填写 API Key");
         setConnectionStatus(ProviderConnectionStatus::notConfigured());
         if (done)
@@ -261,26 +261,28 @@ void SettingsStore::saveAndValidate(std::function<void()> done) {
     }
     setConnectionStatus(ProviderConnectionStatus::checking());
     setStatusMessage("正在验证连接…");
-    std::weak_ptr<bool> alive = m_alive;
-    m_translator.translate(
-        "Hello", "zh-CN", configuration,
-        [this, alive, provider, done = std::move(done)](ServiceOutcome<TranslationResult> outcome) {
-            if (alive.expired())
-                return;
-            // A check that returns after the user chose another provider says nothing about it.
-            if (m_provider == provider) {
-                if (outcome) {
-                    setConnectionStatus(ProviderConnectionStatus::connected());
-                    setStatusMessage("连接验证成功");
-                } else {
-                    std::string description = describe(outcome.error());
-                    setConnectionStatus(ProviderConnectionStatus::failed(description));
-                    setStatusMessage(description);
-                }
-            }
-            if (done)
-                done();
-        });
+    const CancellationToken cancellation = m_cancellable.token();
+    m_translator.translate("Hello", "zh-CN", configuration,
+                           [this, cancellation, provider,
+                            done = std::move(done)](ServiceOutcome<TranslationResult> outcome) {
+                               if (cancellation.isCancelled())
+                                   return;
+                               // A check that returns after the user chose another provider says
+                               // nothing about it.
+                               if (m_provider == provider) {
+                                   if (outcome) {
+                                       setConnectionStatus(ProviderConnectionStatus::connected());
+                                       setStatusMessage("连接验证成功");
+                                   } else {
+                                       std::string description = describe(outcome.error());
+                                       setConnectionStatus(
+                                           ProviderConnectionStatus::failed(description));
+                                       setStatusMessage(description);
+                                   }
+                               }
+                               if (done)
+                                   done();
+                           });
 }
 
 SessionDefaults SettingsStore::sessionDefaults() const {

@@ -8,6 +8,7 @@
 #include "models/ChatLanguage.hpp"
 #include "models/ChatSession.hpp"
 #include "models/KeychainStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
 #include "translation/TranslationService.hpp"
@@ -165,7 +166,7 @@ private:
     UserDefaults& m_defaults;
     KeychainStore& m_keychain;
     const TranslationService& m_translator;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
     sigc::connection m_tokenConnection;
 
     TranslationProvider m_provider = TranslationProvider::Google;

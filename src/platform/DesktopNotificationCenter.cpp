@@ -1,7 +1,10 @@
 #include "platform/DesktopNotificationCenter.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "platform/ForeignLaunch.hpp"
+#include "platform/GRef.hpp"
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 
 #include <glib.h>
 
@@ -14,16 +17,8 @@ namespace aurelo {
 
 namespace {
 
-std::string lowerCase(std::string_view text) {
-    std::string result(text);
-    std::ranges::transform(result, result.begin(),
-                           [](unsigned char c) { return char(g_ascii_tolower(char(c))); });
-    return result;
-}
-
 bool isOnPath(const char* program) {
-    std::unique_ptr<gchar, decltype(&g_free)> path(g_find_program_in_path(program), g_free);
-    return path != nullptr;
+    return GCharPtr(g_find_program_in_path(program)) != nullptr;
 }
 
 } // namespace
@@ -31,16 +26,16 @@ bool isOnPath(const char* program) {
 // One status read in flight: owned by the GIO callbacks, which free it on every path.
 struct DesktopNotificationCenter::PendingRead {
     std::string serviceName;
-    GRef<GCancellable> cancellable;
+    CancellationToken cancellation;
     std::function<void(NotificationAuthorizationStatus)> done;
 
     // Answers unless the centre went away (it cancels its reads when destroyed).
     void finish(std::optional<bool> hasOwner) {
-        if (g_cancellable_is_cancelled(cancellable.get()))
+        if (cancellation.isCancelled())
             return;
         // GNOME Shell owns the service but drops the notifications of an application the user
         // switched off in its settings.
-        if (hasOwner == true && disabledInGnomeSettings(kApplicationID))
+        if (hasOwner == true && disabledInGnomeSettings(build::kApplicationId))
             return done(NotificationAuthorizationStatus::Denied);
         done(statusForServiceOwner(hasOwner));
     }
@@ -48,11 +43,10 @@ struct DesktopNotificationCenter::PendingRead {
 
 DesktopNotificationCenter::DesktopNotificationCenter(std::string serviceName,
                                                      std::optional<std::string> desktop)
-    : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)),
-      m_cancellable(adoptGRef(g_cancellable_new())) {}
+    : m_serviceName(std::move(serviceName)), m_desktop(std::move(desktop)) {}
 
 DesktopNotificationCenter::~DesktopNotificationCenter() {
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
 }
 
 std::optional<std::string> DesktopNotificationCenter::currentDesktop() {
@@ -75,7 +69,7 @@ DesktopNotificationCenter::statusForServiceOwner(std::optional<bool> hasOwner) {
 std::string
 DesktopNotificationCenter::gnomeApplicationSettingsPath(std::string_view applicationID) {
     std::string canonical;
-    for (char c : lowerCase(applicationID)) {
+    for (char c : text::asciiLowercased(applicationID)) {
         const bool kept = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
         const char next = kept ? c : '-';
         if (next == '-' && !canonical.empty() && canonical.back() == '-')
@@ -126,7 +120,7 @@ DesktopNotificationCenter::notificationSettingsCommand(std::string_view desktop)
         std::size_t end = desktop.find(':', start);
         if (end == std::string_view::npos)
             end = desktop.size();
-        const std::string name = lowerCase(desktop.substr(start, end - start));
+        const std::string name = text::asciiLowercased(desktop.substr(start, end - start));
         for (const auto& entry : kCommands) {
             if (entry.desktop != name)
                 continue;
@@ -143,7 +137,7 @@ DesktopNotificationCenter::notificationSettingsCommand(std::string_view desktop)
 
 void DesktopNotificationCenter::readAuthorizationStatus(
     std::function<void(NotificationAuthorizationStatus)> done) {
-    auto* pending = new PendingRead{m_serviceName, m_cancellable, std::move(done)};
+    auto* pending = new PendingRead{m_serviceName, m_cancellable.token(), std::move(done)};
     g_bus_get(G_BUS_TYPE_SESSION, m_cancellable.get(), busReadyCallback, pending);
 }
 
@@ -155,7 +149,7 @@ void DesktopNotificationCenter::busReadyCallback(GObject*, GAsyncResult* result,
         pending->finish(std::nullopt);
         return;
     }
-    GCancellable* cancellable = pending->cancellable.get();
+    GCancellable* cancellable = pending->cancellation.get();
     const std::string name = pending->serviceName;
     g_dbus_connection_call(
         connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -181,8 +175,8 @@ void DesktopNotificationCenter::nameHasOwnerCallback(GObject* source, GAsyncResu
 void DesktopNotificationCenter::requestAuthorization(std::function<void()> done) {
     // The desktop has no permission prompt: a running notification service shows whatever an
     // application sends. The caller reads the status again afterwards.
-    postToMainLoop([cancellable = m_cancellable, done = std::move(done)] {
-        if (!g_cancellable_is_cancelled(cancellable.get()))
+    postToMainLoop([cancellation = m_cancellable.token(), done = std::move(done)] {
+        if (!cancellation.isCancelled())
             done();
     });
 }

@@ -5,6 +5,7 @@
 // session bus (GNOME Shell, Plasma, dunst, mako, xfce4-notifyd …), so that is what the status
 // reports.
 
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "platform/NotificationCenter.hpp"
 
@@ -21,7 +22,6 @@ namespace aurelo {
 class DesktopNotificationCenter final : public NotificationCenter {
 public:
     static constexpr const char* kNotificationServiceName = "org.freedesktop.Notifications";
-    static constexpr const char* kApplicationID = "com.aurelo.translator";
 
     // `serviceName` is the bus name that stands for the notification service; tests use a name
     // of their own. `desktop` is the value of XDG_CURRENT_DESKTOP.
@@ -61,7 +61,7 @@ private:
 
     std::string m_serviceName;
     std::optional<std::string> m_desktop;
-    GRef<GCancellable> m_cancellable;
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

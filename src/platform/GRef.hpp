@@ -5,9 +5,11 @@
 // (transfer full), `GRef(ptr)` adds one of its own (transfer none). The reference is released
 // when the holder goes away, so business code never calls g_object_unref itself.
 
-#include <glib-object.h>
 #include <gio/gio.h>
+#include <glib-object.h>
 
+#include <memory>
+#include <string>
 #include <utility>
 
 namespace aurelo {
@@ -73,7 +75,9 @@ private:
     T* m_ptr = nullptr;
 };
 
-template <typename T> GRef<T> adoptGRef(T* ptr) { return GRef<T>::adopt(ptr); }
+template <typename T> GRef<T> adoptGRef(T* ptr) {
+    return GRef<T>::adopt(ptr);
+}
 
 // Owns a GError and frees it; `out()` is the GError** to hand to a C call.
 class GErrorHolder {
@@ -94,5 +98,21 @@ public:
 private:
     GError* m_error = nullptr;
 };
+
+// Owns memory that a GLib call hands over to be released with g_free (transfer full): strings
+// from g_filename_to_uri, g_compute_checksum_for_string, jsc_value_to_json, bytes from
+// g_base64_decode.
+struct GFreeDeleter {
+    void operator()(void* p) const { g_free(p); }
+};
+template <typename T> using GFreePtr = std::unique_ptr<T, GFreeDeleter>;
+using GCharPtr = GFreePtr<gchar>;
+
+// Copies a string handed over with transfer full and frees it; null becomes "". For the common
+// case of a C call whose result is wanted only as a std::string.
+inline std::string adoptString(gchar* text) {
+    const GCharPtr owned(text);
+    return owned ? std::string(owned.get()) : std::string();
+}
 
 } // namespace aurelo

@@ -1,5 +1,7 @@
 #include "platform/LauncherEntry.hpp"
 
+#include "platform/BuildConfig.hpp"
+
 namespace aurelo {
 
 struct LauncherEntry::State {
@@ -10,27 +12,40 @@ struct LauncherEntry::State {
     bool pending = false; // a badge was set before the bus was ready
 };
 
-LauncherEntry::LauncherEntry(std::string applicationURI)
-    : m_state(std::make_shared<State>()), m_cancellable(adoptGRef(g_cancellable_new())) {
+namespace {
+
+// What the bus callback gets: the entry, valid only while the token is not cancelled.
+struct BusRequest {
+    LauncherEntry* entry;
+    CancellationToken cancellation;
+};
+
+} // namespace
+
+std::string LauncherEntry::applicationURI() {
+    return std::string("application://") + build::kApplicationId + ".desktop";
+}
+
+LauncherEntry::LauncherEntry(std::string applicationURI) : m_state(std::make_unique<State>()) {
     m_state->applicationURI = std::move(applicationURI);
     g_bus_get(G_BUS_TYPE_SESSION, m_cancellable.get(), busReadyCallback,
-              new std::weak_ptr<State>(m_state));
+              new BusRequest{this, m_cancellable.token()});
 }
 
 LauncherEntry::~LauncherEntry() {
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
 }
 
 void LauncherEntry::busReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<std::weak_ptr<State>> weak(static_cast<std::weak_ptr<State>*>(data));
+    std::unique_ptr<BusRequest> request(static_cast<BusRequest*>(data));
     GErrorHolder error;
     auto connection = adoptGRef(g_bus_get_finish(result, error.out()));
-    auto state = weak->lock();
-    if (!state || !connection)
+    if (request->cancellation.isCancelled() || !connection)
         return; // Gone, or no session bus: no badge, and nothing to report.
-    state->connection = std::move(connection);
-    if (state->pending)
-        emit(*state);
+    State& state = *request->entry->m_state;
+    state.connection = std::move(connection);
+    if (state.pending)
+        emit(state);
 }
 
 void LauncherEntry::show(const std::optional<std::string>& label, std::int64_t count) {

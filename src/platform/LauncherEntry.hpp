@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "platform/DockBadge.hpp"
 #include "platform/GRef.hpp"
 
@@ -17,11 +18,13 @@ namespace aurelo {
 // it is. Without a session bus there is simply no badge.
 class LauncherEntry final : public DockBadge {
 public:
-    static constexpr const char* kApplicationURI = "application://com.aurelo.translator.desktop";
     static constexpr const char* kObjectPath = "/com/aurelo/translator/LauncherEntry";
     static constexpr const char* kInterface = "com.canonical.Unity.LauncherEntry";
 
-    explicit LauncherEntry(std::string applicationURI = kApplicationURI);
+    // "application://<application id>.desktop", the name docks know our launcher by.
+    static std::string applicationURI();
+
+    explicit LauncherEntry(std::string applicationURI = LauncherEntry::applicationURI());
     LauncherEntry(const LauncherEntry&) = delete;
     LauncherEntry& operator=(const LauncherEntry&) = delete;
     ~LauncherEntry() override;
@@ -33,8 +36,8 @@ private:
     static void busReadyCallback(GObject*, GAsyncResult* result, gpointer data);
     static void emit(State& state);
 
-    std::shared_ptr<State> m_state;
-    GRef<GCancellable> m_cancellable;
+    std::unique_ptr<State> m_state;
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -1,6 +1,8 @@
 #include "translation/AureloServiceURL.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/Text.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
@@ -59,18 +61,17 @@ const ResolvedOrigin& resolvedOrigin() {
 std::expected<std::string, std::string> validateServiceOrigin(std::string_view origin) {
     std::string text(origin);
     const std::string refused = "翻译服务地址无效：" + text;
-    GErrorHolder error;
-    GUri* parsed = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, error.out());
-    if (!parsed)
+    const UriRef uri = parseUri(text);
+    if (!uri)
         return std::unexpected(refused);
-    std::string scheme = g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "";
+    GUri* parsed = uri.get();
+    std::string scheme =
+        text::asciiLowercased(g_uri_get_scheme(parsed) ? g_uri_get_scheme(parsed) : "");
     std::string host = g_uri_get_host(parsed) ? g_uri_get_host(parsed) : "";
     std::string path = g_uri_get_path(parsed) ? g_uri_get_path(parsed) : "";
-    bool extra = g_uri_get_query(parsed) || g_uri_get_fragment(parsed) || g_uri_get_userinfo(parsed);
-    g_uri_unref(parsed);
+    bool extra =
+        g_uri_get_query(parsed) || g_uri_get_fragment(parsed) || g_uri_get_userinfo(parsed);
 
-    for (auto& c : scheme)
-        c = static_cast<char>(g_ascii_tolower(c));
     if (host.empty() || extra || !(path.empty() || path == "/"))
         return std::unexpected(refused);
     if (scheme == "http" && !isLoopbackHost(host))
@@ -82,9 +83,13 @@ std::expected<std::string, std::string> validateServiceOrigin(std::string_view o
     return text;
 }
 
-const std::string& aureloServiceURL() { return resolvedOrigin().origin; }
+const std::string& aureloServiceURL() {
+    return resolvedOrigin().origin;
+}
 
-const std::string& aureloServiceURLProblem() { return resolvedOrigin().problem; }
+const std::string& aureloServiceURLProblem() {
+    return resolvedOrigin().problem;
+}
 
 std::string serviceEndpoint(std::string_view origin, std::string_view path) {
     std::string url(origin);

@@ -1,6 +1,7 @@
 #include "translation/TranslationService.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationNetwork.hpp"
 
@@ -13,12 +14,6 @@ namespace aurelo {
 namespace {
 
 const char* const kLoginRequired = "请先登录Aurelo翻译器账号。";
-
-bool isSpaceOrNewline(gunichar c) {
-    // White space and line breaks as the platform's trimming knows them: Unicode separators
-    // (including U+00A0 and U+3000) and the control characters \t \n \v \f \r and U+0085.
-    return g_unichar_isspace(c) || c == 0x85 || c == 0x1680 || c == 0x180E;
-}
 
 template <typename T> void failLater(ServiceCompletion<T> completion, ServiceFailure failure) {
     postToMainLoop([completion = std::move(completion), failure = std::move(failure)]() mutable {
@@ -36,36 +31,13 @@ TranslationService::TranslationService(std::string origin, HttpSession& session,
                                        TranslationRequestCache& cache)
     : m_client(std::move(origin), session), m_cache(cache) {}
 
-std::string TranslationService::trimmed(std::string_view text) {
-    // Invalid UTF-8 cannot be walked by character; such text is trimmed of ASCII space only.
-    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
-        auto isAsciiSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-        while (!text.empty() && isAsciiSpace(text.front()))
-            text.remove_prefix(1);
-        while (!text.empty() && isAsciiSpace(text.back()))
-            text.remove_suffix(1);
-        return std::string(text);
-    }
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    while (begin < end && isSpaceOrNewline(g_utf8_get_char(begin)))
-        begin = g_utf8_next_char(begin);
-    while (end > begin) {
-        const char* previous = g_utf8_find_prev_char(begin, end);
-        if (!previous || !isSpaceOrNewline(g_utf8_get_char(previous)))
-            break;
-        end = previous;
-    }
-    return std::string(begin, end);
-}
-
 void TranslationService::translate(const std::string& text, const std::string& target,
                                    const TranslationConfiguration& configuration,
                                    ServiceCompletion<TranslationResult> completion) const {
-    if (trimmed(configuration.apiKey).empty())
+    if (text::trimmed(configuration.apiKey).empty())
         return failLater(std::move(completion), TranslationError::server(kLoginRequired));
 
-    std::string source = trimmed(text);
+    std::string source = text::trimmed(text);
     TranslationRequestCache::Key key{source, target, std::string(rawValue(configuration.provider))};
     const ManagedTranslationClient& client = m_client;
     m_cache.result(
@@ -80,7 +52,7 @@ void TranslationService::translateBatch(
     const std::vector<std::string>& texts, const std::string& target,
     const TranslationConfiguration& configuration,
     ServiceCompletion<std::vector<TranslationResult>> completion) const {
-    if (trimmed(configuration.apiKey).empty())
+    if (text::trimmed(configuration.apiKey).empty())
         return failLater(std::move(completion), TranslationError::server(kLoginRequired));
 
     auto slots = std::make_shared<std::vector<std::optional<TranslationResult>>>(texts.size());
@@ -89,7 +61,7 @@ void TranslationService::translateBatch(
     std::vector<TranslationRequestCache::Key> pendingKeys;
     const std::string provider(rawValue(configuration.provider));
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        TranslationRequestCache::Key key{trimmed(texts[i]), target, provider};
+        TranslationRequestCache::Key key{text::trimmed(texts[i]), target, provider};
         if (auto hit = m_cache.cachedResult(key)) {
             (*slots)[i] = std::move(*hit);
             continue;
@@ -119,8 +91,8 @@ void TranslationService::translateBatch(
     m_client.translateBatch(
         pendingTexts, target, configuration,
         [cache = &m_cache, slots, sent, pendingIndices = std::move(pendingIndices),
-         pendingKeys = std::move(pendingKeys), collect,
-         completion = std::move(completion)](ServiceOutcome<std::vector<TranslationResult>> answer) {
+         pendingKeys = std::move(pendingKeys), collect, completion = std::move(completion)](
+            ServiceOutcome<std::vector<TranslationResult>> answer) {
             if (!answer)
                 return completion(std::unexpected(std::move(answer.error())));
             if (answer->size() != sent)

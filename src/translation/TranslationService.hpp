@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Text.hpp"
 #include "translation/ManagedTranslationClient.hpp"
 #include "translation/TranslationError.hpp"
 #include "translation/TranslationRequestCache.hpp"
@@ -29,8 +30,8 @@ public:
                         const TranslationConfiguration& configuration,
                         ServiceCompletion<std::vector<TranslationResult>> completion) const;
 
-    // Trims white space and line breaks (ASCII and Unicode) at both ends.
-    static std::string trimmed(std::string_view text);
+    // Callers outside this library are moving to text::trimmed; this stays until the last does.
+    static std::string trimmed(std::string_view text) { return text::trimmed(text); }
 
 private:
     ManagedTranslationClient m_client;

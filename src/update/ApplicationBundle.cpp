@@ -1,5 +1,6 @@
 #include "update/ApplicationBundle.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "translation/JsonCoding.hpp"
 
 #include <sys/stat.h>
@@ -8,13 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
-
-#ifndef AURELO_VERSION
-#define AURELO_VERSION "0"
-#endif
-#ifndef AURELO_BUILD_NUMBER
-#define AURELO_BUILD_NUMBER "0"
-#endif
 
 namespace aurelo {
 
@@ -101,7 +95,7 @@ std::expected<BundleInfo, std::string> readBundleInfo(const fs::path& bundle) {
 RunningApplication RunningApplication::current() {
     RunningApplication app;
     app.bundleIdentifier = kBundleIdentifier;
-    app.buildNumber = AURELO_BUILD_NUMBER;
+    app.buildNumber = build::kBuildNumber;
     app.processIdentifier = getpid();
     std::error_code error;
     fs::path program = fs::read_symlink("/proc/self/exe", error);
@@ -116,13 +110,6 @@ RunningApplication RunningApplication::current() {
         }
     }
     return app;
-}
-
-const char* compiledInVersion() {
-    return AURELO_VERSION;
-}
-const char* compiledInBuildNumber() {
-    return AURELO_BUILD_NUMBER;
 }
 
 } // namespace aurelo

@@ -10,6 +10,8 @@
 //     share/aurelo-translator/…
 //     bundle.signature   (added by the release tool)
 
+#include "platform/BuildConfig.hpp"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -20,7 +22,7 @@
 
 namespace aurelo {
 
-inline constexpr const char* kBundleIdentifier = "com.aurelo.translator";
+inline constexpr const char* kBundleIdentifier = build::kApplicationId;
 inline constexpr const char* kBundleInfoFileName = "bundle.json";
 inline constexpr const char* kBundleExtension = ".app";
 
@@ -54,9 +56,5 @@ struct RunningApplication {
     // This process, located through /proc/self/exe, with the identifier and build compiled in.
     static RunningApplication current();
 };
-
-// The identity compiled into this program.
-const char* compiledInVersion();
-const char* compiledInBuildNumber();
 
 } // namespace aurelo

@@ -1,5 +1,6 @@
 #include "update/BundleSignature.hpp"
 
+#include "platform/GRef.hpp"
 #include "update/Sha256.hpp"
 
 #include <glib.h>
@@ -45,9 +46,8 @@ std::optional<std::string> readSignature(const fs::path& bundle) {
                                "0123456789+/=") != std::string::npos)
         return std::nullopt;
     gsize length = 0;
-    guchar* decoded = g_base64_decode(text.c_str(), &length);
-    std::string signature(reinterpret_cast<const char*>(decoded), length);
-    g_free(decoded);
+    const GFreePtr<guchar> decoded(g_base64_decode(text.c_str(), &length));
+    std::string signature(reinterpret_cast<const char*>(decoded.get()), length);
     if (signature.size() != kEd25519SignatureSize)
         return std::nullopt;
     return signature;

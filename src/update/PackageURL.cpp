@@ -1,6 +1,7 @@
 #include "update/PackageURL.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/UriRef.hpp"
 
 #include <glib.h>
 
@@ -10,16 +11,6 @@
 namespace aurelo {
 
 namespace {
-
-struct UriDeleter {
-    void operator()(GUri* uri) const { g_uri_unref(uri); }
-};
-using UriHolder = std::unique_ptr<GUri, UriDeleter>;
-
-UriHolder parse(const char* text) {
-    GErrorHolder error;
-    return UriHolder(g_uri_parse(text, G_URI_FLAGS_NONE, error.out()));
-}
 
 std::optional<std::string> hostOf(GUri* uri) {
     const char* host = g_uri_get_host(uri);
@@ -49,15 +40,14 @@ std::expected<std::string, UpdateError> resolvePackageURL(std::string_view manif
     if (relative.find('\0') != std::string::npos)
         return invalid;
     GErrorHolder error;
-    char* resolved =
-        g_uri_resolve_relative(base.c_str(), relative.c_str(), G_URI_FLAGS_NONE, error.out());
+    const GCharPtr resolved(
+        g_uri_resolve_relative(base.c_str(), relative.c_str(), G_URI_FLAGS_NONE, error.out()));
     if (!resolved)
         return invalid;
-    std::string absolute(resolved);
-    g_free(resolved);
+    const std::string absolute(resolved.get());
 
-    UriHolder packageURI = parse(absolute.c_str());
-    UriHolder manifestURI = parse(base.c_str());
+    const UriRef packageURI = parseUri(absolute);
+    const UriRef manifestURI = parseUri(base);
     if (!packageURI || !manifestURI)
         return invalid;
     const char* scheme = g_uri_get_scheme(packageURI.get());

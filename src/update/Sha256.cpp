@@ -1,5 +1,7 @@
 #include "update/Sha256.hpp"
 
+#include "platform/Text.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -68,16 +70,7 @@ std::expected<std::string, int> hexOfFile(const std::filesystem::path& path) {
 }
 
 bool sameDigest(std::string_view lowerHex, std::string_view hex) {
-    if (lowerHex.size() != hex.size())
-        return false;
-    for (std::size_t i = 0; i < hex.size(); ++i) {
-        char c = hex[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowerHex[i])
-            return false;
-    }
-    return true;
+    return text::asciiLowercased(hex) == lowerHex;
 }
 
 } // namespace aurelo::sha256

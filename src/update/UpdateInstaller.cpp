@@ -1,6 +1,7 @@
 #include "update/UpdateInstaller.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/Text.hpp"
 #include "update/PackageExtractor.hpp"
 #include "update/Sha256.hpp"
 
@@ -66,11 +67,7 @@ void childSetupCallback(gpointer) {
 } // namespace
 
 std::string newUUID() {
-    char* uuid = g_uuid_string_random();
-    std::string text(uuid);
-    g_free(uuid);
-    std::ranges::transform(text, text.begin(), [](char c) { return g_ascii_toupper(c); });
-    return text;
+    return text::asciiUppercased(adoptString(g_uuid_string_random()));
 }
 
 Step<fs::path> storePackage(const fs::path& downloadedFile, const std::string& expectedSha256,

@@ -1,7 +1,6 @@
 #include "update/UpdateManager.hpp"
 
 #include "translation/AureloServiceURL.hpp"
-#include "update/BackgroundWork.hpp"
 #include "update/PackageDownloader.hpp"
 #include "update/PackageURL.hpp"
 
@@ -30,13 +29,10 @@ UpdateManager::UpdateManager(std::string serviceOrigin, HttpSession& session,
       m_application(std::move(application)), m_publicKey(publicKey),
       m_temporaryDirectory(std::move(temporaryDirectory)),
       m_quitApplication(std::move(quitApplication)),
-      m_manifestURL(serviceEndpoint(m_serviceOrigin, "/updates/latest.json")),
-      m_cancellable(adoptGRef(g_cancellable_new())),
-      m_self(std::make_shared<UpdateManager*>(this)) {}
+      m_manifestURL(serviceEndpoint(m_serviceOrigin, "/updates/latest.json")) {}
 
 UpdateManager::~UpdateManager() {
-    m_self.reset();
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
     if (m_quitTimer)
         g_source_remove(m_quitTimer);
 }
@@ -77,12 +73,12 @@ void UpdateManager::checkForUpdates() {
     HttpRequest request;
     request.method = "GET";
     request.url = m_manifestURL;
-    std::weak_ptr<UpdateManager*> weak = m_self;
     m_session->send(
         request,
-        [weak](HttpResult result) {
-            if (auto self = weak.lock())
-                (*self)->finishCheck(std::move(result));
+        [this, cancellation = m_cancellable.token()](HttpResult result) {
+            if (cancellation.isCancelled())
+                return;
+            finishCheck(std::move(result));
         },
         m_cancellable.get());
 }
@@ -138,22 +134,22 @@ void UpdateManager::downloadAndInstall() {
     if (!url)
         return failInstallation(url.error());
 
-    std::weak_ptr<UpdateManager*> weak = m_self;
+    const CancellationToken cancellation = m_cancellable.token();
     downloadPackage(
         *m_session, DownloadRequest{.url = *url, .directory = m_temporaryDirectory},
-        [weak](std::uint64_t received, std::optional<std::uint64_t> total) {
-            auto self = weak.lock();
-            if (!self || !total || *total == 0)
+        [this, cancellation](std::uint64_t received, std::optional<std::uint64_t> total) {
+            if (cancellation.isCancelled() || !total || *total == 0)
                 return;
-            (*self)->m_downloadProgress =
-                static_cast<double>(received) / static_cast<double>(*total);
-            (*self)->changed();
+            m_downloadProgress = static_cast<double>(received) / static_cast<double>(*total);
+            changed();
         },
-        [weak](std::expected<fs::path, UpdateFailure> result) {
-            if (auto self = weak.lock())
-                (*self)->downloadFinished(std::move(result));
-            else if (result)
-                std::filesystem::remove(*result); // nobody will install it now
+        [this, cancellation](std::expected<fs::path, UpdateFailure> result) {
+            if (cancellation.isCancelled()) {
+                if (result)
+                    std::filesystem::remove(*result); // nobody will install it now
+                return;
+            }
+            downloadFinished(std::move(result));
         },
         m_cancellable.get());
 }
@@ -166,8 +162,7 @@ void UpdateManager::downloadFinished(std::expected<fs::path, UpdateFailure> resu
     // worker thread with copies of everything they need.
     auto outcome = std::make_shared<installer::Step<installer::StagedUpdate>>(
         std::unexpected(UpdateError::integrityFailed()));
-    std::weak_ptr<UpdateManager*> weak = m_self;
-    runInBackground(
+    m_worker.run(
         [outcome, file = *result, manifest = *m_availableManifest, temporary = m_temporaryDirectory,
          identifier = m_application.bundleIdentifier, key = m_publicKey] {
             try {
@@ -176,9 +171,10 @@ void UpdateManager::downloadFinished(std::expected<fs::path, UpdateFailure> resu
                 *outcome = std::unexpected(SystemError{error.what()});
             }
         },
-        [weak, outcome] {
-            if (auto self = weak.lock())
-                (*self)->stagingFinished(std::move(*outcome));
+        [this, cancellation = m_cancellable.token(), outcome] {
+            if (cancellation.isCancelled())
+                return;
+            stagingFinished(std::move(*outcome));
         });
 }
 
@@ -204,8 +200,7 @@ void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
 
     auto outcome = std::make_shared<installer::Step<installer::ReplacementPlan>>(
         std::unexpected(UpdateError::installFailed()));
-    std::weak_ptr<UpdateManager*> weak = m_self;
-    runInBackground(
+    m_worker.run(
         [outcome, stagedCopy, current = *current, newProgram,
          currentProgram = m_application.executable] {
             try {
@@ -215,13 +210,12 @@ void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
                 *outcome = std::unexpected(SystemError{error.what()});
             }
         },
-        [weak, outcome] {
-            auto self = weak.lock();
-            if (!self)
+        [this, cancellation = m_cancellable.token(), outcome] {
+            if (cancellation.isCancelled())
                 return;
             if (!*outcome)
-                return (*self)->failInstallation(outcome->error());
-            (*self)->launchReplacement(**outcome);
+                return failInstallation(outcome->error());
+            launchReplacement(**outcome);
         });
 }
 

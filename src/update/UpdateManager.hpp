@@ -6,6 +6,8 @@
 // whenever signalChanged() fires. Everything happens on the main thread; the network and the
 // file work run without blocking it.
 
+#include "platform/Cancellable.hpp"
+#include "platform/BackgroundWorker.hpp"
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
 #include "update/ApplicationBundle.hpp"
@@ -123,10 +125,11 @@ private:
     std::optional<double> m_downloadProgress;
 
     sigc::signal<void()> m_signalChanged;
-    GRef<GCancellable> m_cancellable;
     guint m_quitTimer = 0;
-    // Pending work holds a weak reference and does nothing once the manager is gone.
-    std::shared_ptr<UpdateManager*> m_self;
+    // One job at a time: staging and copying a bundle follow each other.
+    BackgroundWorker m_worker{1};
+    // Pending work checks it first and does nothing once the manager is gone.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -13,14 +13,15 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
       m_preferences(preferences),
       m_translationBox(store, settings, translator),
-      m_sessionForm(store, {.sessionDefaults = [this] { return sessionDefaults(); },
-                            .newSessionSaved =
-                                [this] {
-                                    // The tab bar opens up so that the new tab is in sight.
-                                    setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
-                                    closePanels();
-                                },
-                            .sessionSettingsSaved = [this] { newReloadToken(); }}),
+      m_newSessionForm(store, [this] { return sessionDefaults(); },
+                       [this] {
+                           // The tab bar opens up so that the new tab is in sight.
+                           setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
+                           closePanels();
+                       }),
+      m_websiteForm(store),
+      m_sessionSettingsForm(store, [this] { return sessionDefaults(); },
+                            [this] { newReloadToken(); }),
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
@@ -37,16 +38,16 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
         m_lastSelectedID = m_store.selectedID();
         m_translationBox.cancelTranslationForSessionSwitch();
     });
-    m_sessionFormConnection =
-        m_sessionForm.signalChanged().connect([this](SessionFormModel::Field field) {
-            using F = SessionFormModel::Field;
-            if (field == F::ShowingAddSession)
-                m_changed.emit(Field::ShowingAddSession);
-            else if (field == F::ShowingAddWebsite)
-                m_changed.emit(Field::ShowingAddWebsite);
-            else if (field == F::ShowingSessionSettings)
-                m_changed.emit(Field::ShowingSessionSettings);
-        });
+    // Each sheet's flag is the window's too: the view opens the sheet on it.
+    const auto forward = [this](FormModel& form, Field field) {
+        m_formConnections.push_back(form.signalChanged().connect([this, field](FormModel::Field f) {
+            if (f == FormModel::Field::Showing)
+                m_changed.emit(field);
+        }));
+    };
+    forward(m_newSessionForm, Field::ShowingAddSession);
+    forward(m_websiteForm, Field::ShowingAddWebsite);
+    forward(m_sessionSettingsForm, Field::ShowingSessionSettings);
     m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field field) {
         if (field == AccountStore::Field::Username)
             m_appLock.configure(m_account.username());
@@ -56,7 +57,8 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
 ContentViewModel::~ContentViewModel() {
     m_storeConnection.disconnect();
     m_accountConnection.disconnect();
-    m_sessionFormConnection.disconnect();
+    for (auto& connection : m_formConnections)
+        connection.disconnect();
 }
 
 void ContentViewModel::setFlag(bool& member, bool value, Field field) {
@@ -69,6 +71,13 @@ void ContentViewModel::setFlag(bool& member, bool value, Field field) {
 void ContentViewModel::newReloadToken() {
     m_reloadToken = newSessionID();
     m_changed.emit(Field::ReloadToken);
+}
+
+void ContentViewModel::addPlatform(const PlatformEntry& entry) {
+    if (entry.url == kCustomPlatformURL)
+        m_websiteForm.open();
+    else
+        m_newSessionForm.addPlatform(entry);
 }
 
 void ContentViewModel::selectPlatform(const EnabledPlatform& platform) {
@@ -105,8 +114,8 @@ void ContentViewModel::selectAndReload(const std::string& sessionID) {
 void ContentViewModel::translateWholePage(const std::string& sessionID) {
     m_store.select(sessionID);
     // On the next turn of the main loop, so that the page of the new selection receives it.
-    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    postToMainLoop([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::TranslateToChinese};
         m_changed.emit(Field::PageCommand);
@@ -115,8 +124,8 @@ void ContentViewModel::translateWholePage(const std::string& sessionID) {
 
 void ContentViewModel::restoreWholePage(const std::string& sessionID) {
     m_store.select(sessionID);
-    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    postToMainLoop([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         m_pageCommand = WebPageCommand{newSessionID(), WebPageCommand::Action::Restore};
         m_changed.emit(Field::PageCommand);
@@ -224,16 +233,12 @@ void ContentViewModel::toggleSessionRows() {
     setFlag(m_showAllSessionRows, !m_showAllSessionRows, Field::ShowAllSessionRows);
 }
 
-void ContentViewModel::setShowingAddSession(bool value) {
-    m_sessionForm.setShowingAddSession(value);
-}
+void ContentViewModel::setShowingAddSession(bool value) { m_newSessionForm.setShowing(value); }
 
-void ContentViewModel::setShowingAddWebsite(bool value) {
-    m_sessionForm.setShowingAddWebsite(value);
-}
+void ContentViewModel::setShowingAddWebsite(bool value) { m_websiteForm.setShowing(value); }
 
 void ContentViewModel::setShowingSessionSettings(bool value) {
-    m_sessionForm.setShowingSessionSettings(value);
+    m_sessionSettingsForm.setShowing(value);
 }
 
 void ContentViewModel::requestApplicationLock() {
@@ -269,8 +274,8 @@ bool ContentViewModel::unlockApplication(const std::string& password) {
 
 void ContentViewModel::refreshServices() {
     setFlag(m_refreshingServices, true, Field::RefreshingServices);
-    m_account.refreshEngines([this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (alive.expired())
+    m_account.refreshEngines([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
             return;
         newReloadToken();
         setFlag(m_refreshingServices, false, Field::RefreshingServices);

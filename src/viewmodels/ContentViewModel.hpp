@@ -8,11 +8,14 @@
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
+#include "platform/Cancellable.hpp"
 #include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
-#include "viewmodels/SessionFormModel.hpp"
+#include "viewmodels/NewSessionForm.hpp"
+#include "viewmodels/SessionSettingsForm.hpp"
 #include "viewmodels/TranslationBoxModel.hpp"
+#include "viewmodels/WebsiteForm.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -44,7 +47,9 @@ public:
     AppLockStore& appLock() { return m_appLock; }
     MainWindowPreferences& preferences() { return m_preferences; }
     TranslationBoxModel& translationBox() { return m_translationBox; }
-    SessionFormModel& sessionForm() { return m_sessionForm; }
+    NewSessionForm& newSessionForm() { return m_newSessionForm; }
+    WebsiteForm& websiteForm() { return m_websiteForm; }
+    SessionSettingsForm& sessionSettingsForm() { return m_sessionSettingsForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
     AccountHibernation& hibernation() { return *m_hibernation; }
     const AccountHibernation& hibernation() const { return *m_hibernation; }
@@ -52,10 +57,10 @@ public:
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
     const std::optional<ChatSession>& pendingDeleteSession() const { return m_pendingDeleteSession; }
-    // The account sheets' flags live in the form model; these read them.
-    bool showingAddSession() const { return m_sessionForm.showingAddSession(); }
-    bool showingAddWebsite() const { return m_sessionForm.showingAddWebsite(); }
-    bool showingSessionSettings() const { return m_sessionForm.showingSessionSettings(); }
+    // The account sheets' flags live in their forms; these read them.
+    bool showingAddSession() const { return m_newSessionForm.showing(); }
+    bool showingAddWebsite() const { return m_websiteForm.showing(); }
+    bool showingSessionSettings() const { return m_sessionSettingsForm.showing(); }
     const std::optional<WebTextInsertion>& textInsertion() const {
         return m_translationBox.textInsertion();
     }
@@ -71,6 +76,10 @@ public:
     bool showingInlineSettings() const { return m_showingInlineSettings; }
     bool showAllSessionRows() const { return m_showAllSessionRows; }
     const std::string& appVersion() const { return m_appVersion; }
+
+    // An app-centre tile: the custom-website entry opens the website dialog, any other the
+    // new-account form for its platform.
+    void addPlatform(const PlatformEntry& entry);
 
     // Panels and selection.
     void selectPlatform(const EnabledPlatform& platform);
@@ -151,10 +160,12 @@ private:
     AppLockStore& m_appLock;
     MainWindowPreferences& m_preferences;
     TranslationBoxModel m_translationBox;
-    SessionFormModel m_sessionForm;
+    NewSessionForm m_newSessionForm;
+    WebsiteForm m_websiteForm;
+    SessionSettingsForm m_sessionSettingsForm;
     QuickSettingsModel m_quickSettings;
     std::string m_appVersion;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     bool m_showingRename = false;
     std::string m_renameText;
@@ -172,7 +183,7 @@ private:
     std::unique_ptr<AccountHibernation> m_hibernation;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
-    sigc::connection m_sessionFormConnection;
+    std::vector<sigc::connection> m_formConnections;
     sigc::signal<void(Field)> m_changed;
 };
 

@@ -1,5 +1,7 @@
 #include "viewmodels/MainWindowPreferences.hpp"
 
+#include "platform/Text.hpp"
+
 #include <glib.h>
 
 #include <cmath>
@@ -13,18 +15,10 @@ double finiteOr(std::optional<double> value, double fallback) {
     return value && std::isfinite(*value) ? *value : fallback;
 }
 
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (auto& c : result)
-        c = static_cast<char>(g_ascii_toupper(c));
-    return result;
-}
-
 } // namespace
 
 MainWindowPreferences::MainWindowPreferences(UserDefaults& defaults)
-    : m_defaults(defaults),
-      m_pageZoom(finiteOr(defaults.number(kPageZoomKey), 1.0)),
+    : m_defaults(defaults), m_pageZoom(finiteOr(defaults.number(kPageZoomKey), 1.0)),
       m_showTranslationBox(defaults.boolean(kShowTranslationBoxKey).value_or(true)),
       m_showQuickTranslationSettings(
           defaults.boolean(kShowQuickTranslationSettingsKey).value_or(true)),
@@ -86,7 +80,7 @@ void MainWindowPreferences::setDoNotDisturb(bool value) {
 void MainWindowPreferences::adoptGoldTranslationColor() {
     if (m_didAdoptGoldTranslationColor)
         return;
-    if (upper(m_translationFontColor) == kOldGreenColor)
+    if (text::asciiUppercased(m_translationFontColor) == kOldGreenColor)
         setTranslationFontColor(std::string(kGoldColor));
     m_didAdoptGoldTranslationColor = true;
     write(Field::DidAdoptGoldTranslationColor, kDidAdoptGoldTranslationColorKey, true);

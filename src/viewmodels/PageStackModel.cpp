@@ -134,6 +134,10 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
         inputs.proxyPort = *effective.proxyPort;
     inputs.reloadToken = m_content.reloadToken();
     inputs.pageZoom = m_content.preferences().pageZoom();
+    // The page counts its unread messages; the count belongs to its session's tab.
+    inputs.onUnreadCountChanged = [&store = m_content.store(), id = session.id](int count) {
+        store.setUnreadCount(count, id);
+    };
     return inputs;
 }
 

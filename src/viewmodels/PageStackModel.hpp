@@ -75,7 +75,6 @@ public:
     void textInsertionTaken(const std::string& insertionID);
 
     bool doNotDisturb() const { return m_content.preferences().doNotDisturb(); }
-    ContentViewModel& content() { return m_content; }
 
     // Something the pages show changed: plan again.
     sigc::signal<void()>& signalChanged() { return m_changed; }

@@ -1,6 +1,9 @@
 #include "viewmodels/SettingsViewModel.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
+
+#include <algorithm>
 
 namespace aurelo {
 
@@ -8,6 +11,16 @@ namespace {
 
 constexpr const char* kSwitchedMessage = "已自动切换到 ";
 constexpr const char* kProviderChangedMessage = "请保存并验证当前翻译服务";
+
+// Selects `provider` and stores it at once, then reports the switch as `messagePrefix` followed
+// by the provider's display name. The engine watcher and the settings page each report in their
+// own words.
+void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provider,
+                             std::string_view messagePrefix) {
+    // Only the provider is written: other settings the user is still editing stay unsaved.
+    settings.storeProvider(provider);
+    settings.setStatusMessage(std::string(messagePrefix) + std::string(displayName(provider)));
+}
 
 } // namespace
 
@@ -20,8 +33,8 @@ SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& acco
         // The reaction comes after the change has been handled in full, so it has the last word
         // over whatever message the changer set with it ("已自动切换到 …").
         m_providerChangePending = true;
-        postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive)] {
-            if (alive.expired())
+        postToMainLoop([this, cancellation = m_cancellable.token()] {
+            if (cancellation.isCancelled())
                 return;
             m_providerChangePending = false;
             providerChanged();
@@ -30,13 +43,13 @@ SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& acco
 }
 
 SettingsViewModel::~SettingsViewModel() {
-    *m_alive = false;
+    m_cancellable.cancel();
     m_settingsConnection.disconnect();
 }
 
 void SettingsViewModel::providerChanged() {
     const std::string token = m_settings.configuration(m_settings.provider()).apiKey;
-    m_settings.setConnectionStatus(TranslationService::trimmed(token).empty()
+    m_settings.setConnectionStatus(text::trimmed(token).empty()
                                        ? ProviderConnectionStatus::notConfigured()
                                        : ProviderConnectionStatus::unverified());
     m_settings.setStatusMessage(kProviderChangedMessage);
@@ -44,16 +57,43 @@ void SettingsViewModel::providerChanged() {
 
 void SettingsViewModel::start(std::function<void()> done) {
     m_appLock.configure(m_account.username());
-    std::weak_ptr<bool> alive = m_alive;
-    m_account.refreshEngines([this, alive, done = std::move(done)]() mutable {
-        if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_account.refreshEngines([this, cancellation, done = std::move(done)]() mutable {
+        if (cancellation.isCancelled())
             return;
         selectAvailableEngineIfNeeded();
         refreshNotificationStatus(std::move(done));
     });
 }
 
-std::vector<OfferedEngine> SettingsViewModel::providerChoices() const {
+std::vector<SettingsViewModel::OfferedEngine>
+SettingsViewModel::offeredEngines(const std::vector<RemoteEngine>& engines) {
+    std::vector<OfferedEngine> offered;
+    for (const auto& engine : engines) {
+        auto provider = translationProviderFromRawValue(engine.provider);
+        if (!provider ||
+            std::ranges::find(offered, *provider, &OfferedEngine::provider) != offered.end())
+            continue;
+        offered.push_back({*provider, engine.label});
+    }
+    return offered;
+}
+
+bool SettingsViewModel::applyEngineListChange(const std::vector<std::string>& providers,
+                                              SettingsStore& settings) {
+    if (providers.empty())
+        return false;
+    if (std::ranges::find(providers, rawValue(settings.provider())) != providers.end())
+        return false;
+    auto first = translationProviderFromRawValue(providers.front());
+    if (!first)
+        return false;
+    switchToOfferedProvider(settings, *first, "已自动切换到管理员启用的 ");
+    settings.setConnectionStatus(ProviderConnectionStatus::unverified());
+    return true;
+}
+
+std::vector<SettingsViewModel::OfferedEngine> SettingsViewModel::providerChoices() const {
     return offeredEngines(m_account.availableEngines());
 }
 
@@ -82,9 +122,9 @@ void SettingsViewModel::selectAvailableEngineIfNeeded() {
 }
 
 void SettingsViewModel::refreshEngines(std::function<void()> done) {
-    std::weak_ptr<bool> alive = m_alive;
-    m_account.refreshEngines([this, alive, done = std::move(done)] {
-        if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_account.refreshEngines([this, cancellation, done = std::move(done)] {
+        if (cancellation.isCancelled())
             return;
         selectAvailableEngineIfNeeded();
         if (done)
@@ -181,10 +221,10 @@ void SettingsViewModel::applyNotificationStatus(NotificationAuthorizationStatus 
 }
 
 void SettingsViewModel::refreshNotificationStatus(std::function<void()> done) {
-    std::weak_ptr<bool> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_notifications.readAuthorizationStatus(
-        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) {
-            if (alive.expired())
+        [this, cancellation, done = std::move(done)](NotificationAuthorizationStatus status) {
+            if (cancellation.isCancelled())
                 return;
             applyNotificationStatus(status);
             if (done)
@@ -199,25 +239,26 @@ void SettingsViewModel::requestNotificationPermission(std::function<void()> done
             postToMainLoop(std::move(done));
         return;
     }
-    std::weak_ptr<bool> alive = m_alive;
-    m_notifications.readAuthorizationStatus(
-        [this, alive, done = std::move(done)](NotificationAuthorizationStatus status) mutable {
-            if (alive.expired())
-                return;
-            if (status == NotificationAuthorizationStatus::Denied) {
-                // Asking again is pointless: only the desktop's settings can allow them now.
-                applyNotificationStatus(status);
-                openSystemNotificationSettings();
-                if (done)
-                    done();
-                return;
-            }
-            m_notifications.requestAuthorization([this, alive, done = std::move(done)]() mutable {
-                if (alive.expired())
+    const CancellationToken cancellation = m_cancellable.token();
+    m_notifications.readAuthorizationStatus([this, cancellation, done = std::move(done)](
+                                                NotificationAuthorizationStatus status) mutable {
+        if (cancellation.isCancelled())
+            return;
+        if (status == NotificationAuthorizationStatus::Denied) {
+            // Asking again is pointless: only the desktop's settings can allow them now.
+            applyNotificationStatus(status);
+            openSystemNotificationSettings();
+            if (done)
+                done();
+            return;
+        }
+        m_notifications.requestAuthorization(
+            [this, cancellation, done = std::move(done)]() mutable {
+                if (cancellation.isCancelled())
                     return;
                 refreshNotificationStatus(std::move(done));
             });
-        });
+    });
 }
 
 void SettingsViewModel::openSystemNotificationSettings() {

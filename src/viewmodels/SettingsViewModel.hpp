@@ -8,8 +8,8 @@
 #include "models/AccountStore.hpp"
 #include "models/AppLockStore.hpp"
 #include "models/SettingsStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/NotificationCenter.hpp"
-#include "viewmodels/ShellRules.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -24,6 +24,23 @@ namespace aurelo {
 class SettingsViewModel {
 public:
     enum class Field { NotificationStatus, LockFields };
+
+    // An engine of the account that names a provider we know, with the service's label for it.
+    struct OfferedEngine {
+        TranslationProvider provider;
+        std::string label;
+        friend bool operator==(const OfferedEngine&, const OfferedEngine&) = default;
+    };
+
+    // The account's engines whose provider value is one we know, in the service's order; an
+    // engine naming a provider already listed is left out.
+    static std::vector<OfferedEngine> offeredEngines(const std::vector<RemoteEngine>& engines);
+
+    // The application's engine watcher, with or without this page: when the service offers a
+    // new engine list that lacks the selected provider, switch to the first offered provider
+    // (if it is one we know) and say so. Returns whether it switched.
+    static bool applyEngineListChange(const std::vector<std::string>& providers,
+                                      SettingsStore& settings);
 
     SettingsViewModel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
                       NotificationCenter& notifications);
@@ -109,7 +126,7 @@ private:
     AccountStore& m_account;
     AppLockStore& m_appLock;
     NotificationCenter& m_notifications;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
     sigc::connection m_settingsConnection;
     bool m_providerChangePending = false;
 

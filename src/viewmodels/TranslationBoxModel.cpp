@@ -1,5 +1,6 @@
 #include "viewmodels/TranslationBoxModel.hpp"
 
+#include "platform/Text.hpp"
 #include <glib.h>
 
 namespace aurelo {
@@ -39,7 +40,7 @@ void TranslationBoxModel::setInput(std::string text) {
 }
 
 void TranslationBoxModel::performTranslation() {
-    const std::string text = TranslationService::trimmed(m_input);
+    const std::string text = text::trimmed(m_input);
     if (text.empty() || m_translating || !m_store.selectedID())
         return;
     const std::string sessionID = *m_store.selectedID();
@@ -65,9 +66,9 @@ void TranslationBoxModel::performTranslation() {
     // The box always uses the global engine, never the selected account's.
     m_translator.translate(
         text, target, m_settings.configuration(m_settings.provider()),
-        [this, alive = std::weak_ptr<bool>(m_alive), requestID, sessionID, text,
+        [this, cancellation = m_cancellable.token(), requestID, sessionID, text,
          target](ServiceOutcome<TranslationResult> outcome) {
-            if (alive.expired())
+            if (cancellation.isCancelled())
                 return;
             const bool current = m_translationRequestID == requestID;
             if (current && m_store.selectedID() == sessionID) {
@@ -93,6 +94,16 @@ void TranslationBoxModel::insertOutput() {
     m_changed.emit(Field::TextInsertion);
     assign(m_readyToInsert, false, Field::ReadyToInsert);
     m_focusRequested.emit(true);
+}
+
+std::optional<std::string> TranslationBoxModel::detectedLanguageLabel(const std::string& code) {
+    if (code.empty())
+        return std::nullopt;
+    if (code.starts_with("zh"))
+        return "中文";
+    if (code == "en")
+        return "英语";
+    return code;
 }
 
 void TranslationBoxModel::textInsertionTaken(const std::string& insertionID) {
@@ -122,7 +133,9 @@ void TranslationBoxModel::reset() {
     m_translatedSource.clear();
 }
 
-void TranslationBoxModel::clearTranslation() { reset(); }
+void TranslationBoxModel::clearTranslation() {
+    reset();
+}
 
 void TranslationBoxModel::cancelTranslationForSessionSwitch() {
     reset();

@@ -8,6 +8,7 @@
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
+#include "platform/Cancellable.hpp"
 #include "translation/TranslationService.hpp"
 
 #include <sigc++/sigc++.h>
@@ -51,6 +52,11 @@ public:
     // The selection changed: whatever the box was doing belongs to the previous account.
     void cancelTranslationForSessionSwitch();
 
+    // The "检测到：" text for the reported language: "中文" for any Chinese code, "英语" for
+    // English, the code itself otherwise; nothing when no code was reported.
+    std::optional<std::string> detectedLabel() const { return detectedLanguageLabel(m_detected); }
+    static std::optional<std::string> detectedLanguageLabel(const std::string& code);
+
     // Whether a text holds Chinese (a scalar value in U+4E00…U+9FFF).
     static bool containsChinese(std::string_view text);
 
@@ -65,7 +71,7 @@ private:
     SessionStore& m_store;
     SettingsStore& m_settings;
     const TranslationService& m_translator;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
 
     std::string m_input;
     std::string m_output;

@@ -1,12 +1,16 @@
 #include "viewmodels/TranslationLook.hpp"
 
+#include <glib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
 namespace aurelo {
 
-std::string fontSizeLabel(int size) { return std::to_string(size) + " px"; }
+std::string fontSizeLabel(int size) {
+    return std::to_string(size) + " px";
+}
 
 std::optional<RgbColor> parseColorText(std::string_view text) {
     const auto isAlnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
@@ -20,10 +24,7 @@ std::optional<RgbColor> parseColorText(std::string_view text) {
     for (char c : text) {
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return std::nullopt;
-        const int digit = std::isdigit(static_cast<unsigned char>(c))
-                              ? c - '0'
-                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        value = value * 16 + unsigned(digit);
+        value = value * 16 + unsigned(g_ascii_xdigit_value(c));
     }
     return RgbColor{((value >> 16) & 255) / 255.0, ((value >> 8) & 255) / 255.0,
                     (value & 255) / 255.0};

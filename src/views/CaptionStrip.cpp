@@ -1,6 +1,5 @@
 #include "views/CaptionStrip.hpp"
 
-#include "viewmodels/ShellRules.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
@@ -25,7 +24,7 @@ CaptionStrip::CaptionStrip(LiveCaptionManager& manager)
     buttons->set_halign(Gtk::Align::END);
     auto* copy = Gtk::make_managed<Gtk::Button>("复制文字");
     copy->signal_clicked().connect([this] {
-        if (auto text = captionCopyText(m_manager.sourceText(), m_manager.translatedText()))
+        if (auto text = m_manager.copyText())
             get_clipboard()->set_text(*text);
     });
     auto* clear = Gtk::make_managed<Gtk::Button>("清空");

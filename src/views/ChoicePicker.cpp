@@ -1,6 +1,6 @@
 #include "views/ChoicePicker.hpp"
 
-#include "viewmodels/SessionFormModel.hpp"
+#include "viewmodels/AccountFieldsForm.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/stringlist.h>
@@ -39,7 +39,7 @@ std::vector<ChoicePicker::Choice> ChoicePicker::providers() {
 
 std::vector<ChoicePicker::Choice> ChoicePicker::proxyTypes() {
     std::vector<Choice> choices;
-    for (const auto& type : SessionFormModel::kProxyTypes)
+    for (const auto& type : AccountFieldsForm::kProxyTypes)
         choices.push_back({std::string(type.value), Glib::ustring(std::string(type.title))});
     return choices;
 }

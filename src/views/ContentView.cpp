@@ -281,7 +281,13 @@ void ContentView::showUpdateAlert() {
         const auto action = response >= 0 && std::size_t(response) < buttons.size()
                                 ? buttons[std::size_t(response)].action
                                 : UpdateAlertAction::Dismiss;
-        Glib::signal_idle().connect_once([this] { m_updateAlert.reset(); });
+        // The dialog cannot be destroyed inside its own response handler; the next idle turn
+        // may come after this view is gone.
+        Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
+            if (cancellation.isCancelled())
+                return;
+            m_updateAlert.reset();
+        });
         m_updateAlert->hide();
         m_updates.chooseAlertAction(action);
     });
@@ -289,26 +295,24 @@ void ContentView::showUpdateAlert() {
     m_updateAlert->present();
 }
 
-void ContentView::addPlatform(const PlatformEntry& entry) {
-    m_model.sessionForm().addPlatform(entry);
-}
+void ContentView::addPlatform(const PlatformEntry& entry) { m_model.addPlatform(entry); }
 
 void ContentView::addCurrentPlatformSession() {
-    m_model.sessionForm().beginAddCurrentPlatformSession();
+    m_model.newSessionForm().beginForCurrentPlatform();
 }
 
 void ContentView::showAccountSheet(ContentViewModel::Field field) {
     using F = ContentViewModel::Field;
-    SessionFormModel& form = m_model.sessionForm();
-    if (field == F::ShowingAddSession && form.showingAddSession() && !m_newAccountSheet) {
-        m_newAccountSheet = std::make_unique<NewAccountSheet>(form, window());
+    if (field == F::ShowingAddSession && m_model.showingAddSession() && !m_newAccountSheet) {
+        m_newAccountSheet = std::make_unique<NewAccountSheet>(m_model.newSessionForm(), window());
         m_newAccountSheet->syncVisibility();
-    } else if (field == F::ShowingAddWebsite && form.showingAddWebsite() && !m_websiteDialog) {
-        m_websiteDialog = std::make_unique<WebsiteDialog>(form, window());
+    } else if (field == F::ShowingAddWebsite && m_model.showingAddWebsite() && !m_websiteDialog) {
+        m_websiteDialog = std::make_unique<WebsiteDialog>(m_model.websiteForm(), window());
         m_websiteDialog->syncVisibility();
-    } else if (field == F::ShowingSessionSettings && form.showingSessionSettings() &&
+    } else if (field == F::ShowingSessionSettings && m_model.showingSessionSettings() &&
                !m_sessionSettingsSheet) {
-        m_sessionSettingsSheet = std::make_unique<SessionSettingsSheet>(form, window());
+        m_sessionSettingsSheet =
+            std::make_unique<SessionSettingsSheet>(m_model.sessionSettingsForm(), window());
         m_sessionSettingsSheet->syncVisibility();
     }
 }

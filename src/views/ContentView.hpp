@@ -5,6 +5,7 @@
 // sheets and dialogs of the tab actions.
 
 #include "captions/LiveCaptionManager.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
 #include "update/UpdateManager.hpp"
 #include "viewmodels/ContentViewModel.hpp"
@@ -68,6 +69,8 @@ private:
     std::unique_ptr<WebsiteDialog> m_websiteDialog;
     std::unique_ptr<SessionSettingsSheet> m_sessionSettingsSheet;
     std::vector<sigc::connection> m_connections;
+    // Checked first by the idle callbacks this view schedules.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

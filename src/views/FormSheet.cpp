@@ -4,9 +4,8 @@
 
 namespace aurelo {
 
-FormSheet::FormSheet(SessionFormModel& form, Gtk::Window* parent, const Glib::ustring& title,
-                     ShowingFlag showing)
-    : m_form(form), m_showing(showing) {
+FormSheet::FormSheet(FormModel& form, Gtk::Window* parent, const Glib::ustring& title)
+    : m_sheetForm(form) {
     configureSheet(*this, parent, title);
     // Closing by Escape or the window's own close button drops the form like "取消".
     signal_hide().connect([this] { dismiss(); });
@@ -18,8 +17,8 @@ FormSheet::~FormSheet() {
 
 void FormSheet::followForm(Gtk::Widget& firstControl) {
     m_firstControl = &firstControl;
-    m_formConnection = m_form.signalChanged().connect([this](SessionFormModel::Field field) {
-        if (field == m_showing.field)
+    m_formConnection = m_sheetForm.signalChanged().connect([this](FormModel::Field field) {
+        if (field == FormModel::Field::Showing)
             syncVisibility();
         else
             refresh();
@@ -28,7 +27,7 @@ void FormSheet::followForm(Gtk::Widget& firstControl) {
 }
 
 void FormSheet::syncVisibility() {
-    if ((m_form.*m_showing.get)()) {
+    if (m_sheetForm.showing()) {
         refresh();
         present();
         if (m_firstControl)
@@ -42,13 +41,6 @@ void FormSheet::refresh() {
     m_syncing = true;
     redraw();
     m_syncing = false;
-}
-
-void FormSheet::bindEntry(Gtk::Entry& entry, void (SessionFormModel::*setter)(std::string)) {
-    entry.signal_changed().connect([this, &entry, setter] {
-        if (!m_syncing)
-            (m_form.*setter)(entry.get_text());
-    });
 }
 
 void FormSheet::showText(Gtk::Entry& entry, const std::string& text) {

@@ -1,5 +1,6 @@
 #include "views/LockScreen.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>
@@ -18,7 +19,7 @@ LockScreen::LockScreen(ContentViewModel& model)
     column->set_vexpand(true);
 
     auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("com.aurelo.translator");
+    icon->set_from_icon_name(build::kApplicationId);
     icon->set_pixel_size(86);
     auto* title = Gtk::make_managed<Gtk::Label>("Aurelo翻译器已锁定");
     title->add_css_class("aurelo-title");

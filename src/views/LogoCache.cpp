@@ -1,10 +1,10 @@
 #include "views/LogoCache.hpp"
 
 #include "platform/AtomicFile.hpp"
+#include "platform/GRef.hpp"
 
 #include <glib.h>
 #include <glibmm/bytes.h>
-
 
 namespace aurelo {
 
@@ -35,11 +35,11 @@ std::filesystem::path LogoCache::standardFolder() {
     return std::filesystem::path(g_get_user_cache_dir()) / "aurelo-translator" / "logos";
 }
 
-std::filesystem::path LogoCache::fileFor(const std::filesystem::path& folder, const std::string& url) {
-    gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1);
-    std::filesystem::path file = folder / (std::string(digest) + ".logo");
-    g_free(digest);
-    return file;
+std::filesystem::path LogoCache::fileFor(const std::filesystem::path& folder,
+                                         const std::string& url) {
+    return folder /
+           (adoptString(g_compute_checksum_for_string(G_CHECKSUM_SHA256, url.c_str(), -1)) +
+            ".logo");
 }
 
 Glib::RefPtr<Gdk::Texture> LogoCache::logo(const std::string& url) {
@@ -62,23 +62,26 @@ void LogoCache::fetch(const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout = std::chrono::seconds(20);
-    m_session.send(request, [this, alive = std::weak_ptr<bool>(m_alive), url](HttpResult result) {
-        if (alive.expired())
-            return;
-        m_pending.erase(url);
-        Glib::RefPtr<Gdk::Texture> texture;
-        if (result && result->status >= 200 && result->status <= 299)
-            texture = textureFrom(result->body);
-        if (!texture) {
-            m_failed.insert(url);
-            return;
-        }
-        std::error_code ignored;
-        std::filesystem::create_directories(m_folder, ignored);
-        (void)writeFileAtomically(fileFor(m_folder, url), result->body);
-        m_textures[url] = texture;
-        m_arrived.emit(url);
-    });
+    m_session.send(
+        request,
+        [this, cancellation = m_cancellable.token(), url](HttpResult result) {
+            if (cancellation.isCancelled())
+                return;
+            m_pending.erase(url);
+            Glib::RefPtr<Gdk::Texture> texture;
+            if (result && result->status >= 200 && result->status <= 299)
+                texture = textureFrom(result->body);
+            if (!texture) {
+                m_failed.insert(url);
+                return;
+            }
+            std::error_code ignored;
+            std::filesystem::create_directories(m_folder, ignored);
+            (void)writeFileAtomically(fileFor(m_folder, url), result->body);
+            m_textures[url] = texture;
+            m_arrived.emit(url);
+        },
+        m_cancellable.get());
 }
 
 } // namespace aurelo

@@ -4,6 +4,7 @@
 // $XDG_CACHE_HOME/aurelo-translator/logos, so that the next start shows it at once and an
 // offline start shows what it had. Until a logo is there, the platform's symbol shows.
 
+#include "platform/Cancellable.hpp"
 #include "platform/HttpSession.hpp"
 
 #include <gdkmm/texture.h>
@@ -41,7 +42,7 @@ private:
     std::map<std::string, Glib::RefPtr<Gdk::Texture>> m_textures;
     std::set<std::string> m_pending;
     std::set<std::string> m_failed;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Cancellable m_cancellable;
     sigc::signal<void(const std::string&)> m_arrived;
 };
 

@@ -15,8 +15,6 @@ namespace aurelo {
 
 namespace {
 
-using Section = SessionFormModel::SetupSection;
-
 constexpr std::array<std::string_view, 4> kSectionSymbols{
     "person.text.rectangle.fill", "character.book.closed.fill", "network", "paintpalette.fill"};
 
@@ -68,10 +66,8 @@ Gtk::Box* sectionPage() {
 
 } // namespace
 
-NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
-    : FormSheet(form, parent, form.newSessionTitle(),
-                {SessionFormModel::Field::ShowingAddSession, &SessionFormModel::showingAddSession,
-                 &SessionFormModel::setShowingAddSession}),
+NewAccountSheet::NewAccountSheet(NewSessionForm& form, Gtk::Window* parent)
+    : FormSheet(form, parent, form.title()), m_form(form),
       m_pickers({"我的输入语言", "发送翻译为", "收到消息翻译为", "我的已发送消息译为", "翻译引擎",
                  "代理类型"}) {
     set_default_size(760, -1);
@@ -114,16 +110,16 @@ NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
         auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
         content->append(*SheetLayout::symbolImage(kSectionSymbols[i], 16));
         content->append(*Gtk::make_managed<Gtk::Label>(
-            Glib::ustring(std::string(SessionFormModel::kSetupSectionTitles[i]))));
+            Glib::ustring(std::string(NewSessionForm::kSetupSectionTitles[i]))));
         button->set_child(*content);
         button->set_has_frame(false);
         button->add_css_class("aurelo-section-button");
-        const Glib::ustring title(std::string(SessionFormModel::kSetupSectionTitles[i]));
+        const Glib::ustring title(std::string(NewSessionForm::kSetupSectionTitles[i]));
         setAccessibleLabel(*button, title);
         button->signal_toggled().connect([this, title] {
             if (m_syncing)
                 return;
-            m_form.setNewSessionSetupSection(title);
+            m_form.setSetupSection(title);
             refresh();
         });
         m_sections[i] = button;
@@ -160,7 +156,7 @@ NewAccountSheet::NewAccountSheet(SessionFormModel& form, Gtk::Window* parent)
     m_add.set_child(*addContent);
     m_add.add_css_class("aurelo-primary");
     setAccessibleLabel(m_add, "添加账号");
-    m_add.signal_clicked().connect([this] { m_form.saveNewSession(); });
+    m_add.signal_clicked().connect([this] { m_form.save(); });
     footer->append(m_hintIcon);
     footer->append(m_hint);
     footer->append(m_cancel);
@@ -179,10 +175,10 @@ Gtk::Widget* NewAccountSheet::buildBasicSection() {
     page->append(*SheetLayout::sectionHeader("person.text.rectangle.fill", "账号信息",
                                              "使用清楚的备注名称，方便在多开任务栏中快速识别。"));
     m_name.set_placeholder_text("例如：北美客户、朋友、工作号");
-    bindEntry(m_name, &SessionFormModel::setNewSessionName);
+    bindEntry(m_name, m_form, &NewSessionForm::setName);
     m_name.signal_activate().connect([this] {
-        if (m_form.newSessionFormIsValid())
-            m_form.saveNewSession();
+        if (m_form.isValid())
+            m_form.save();
     });
     page->append(*SheetLayout::labeled("账号名称", m_name));
     m_counter.set_xalign(1);
@@ -212,11 +208,11 @@ Gtk::Widget* NewAccountSheet::buildTranslationSection() {
 
     m_sendTranslation.property_active().signal_changed().connect([this] {
         if (!m_syncing)
-            m_form.setNewSessionSendTranslation(m_sendTranslation.get_active());
+            m_form.setSendTranslation(m_sendTranslation.get_active());
     });
     m_receiveTranslation.property_active().signal_changed().connect([this] {
         if (!m_syncing)
-            m_form.setNewSessionReceiveTranslation(m_receiveTranslation.get_active());
+            m_form.setReceiveTranslation(m_receiveTranslation.get_active());
     });
     return page;
 }
@@ -254,10 +250,10 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
 
     m_proxyEnabled.property_active().signal_changed().connect([this] {
         if (!m_syncing)
-            m_form.setNewSessionProxyEnabled(m_proxyEnabled.get_active());
+            m_form.setProxyEnabled(m_proxyEnabled.get_active());
     });
-    bindEntry(m_proxyHost, &SessionFormModel::setSessionProxyHost);
-    bindEntry(m_proxyPort, &SessionFormModel::setSessionProxyPort);
+    bindEntry(m_proxyHost, m_form, &NewSessionForm::setProxyHost);
+    bindEntry(m_proxyPort, m_form, &NewSessionForm::setProxyPort);
     return page;
 }
 
@@ -276,7 +272,7 @@ Gtk::Widget* NewAccountSheet::buildAppearanceSection() {
         button->signal_toggled().connect([this, color = std::string(swatch)] {
             if (m_syncing)
                 return;
-            m_form.setNewSessionFontColor(color);
+            m_form.setFontColor(color);
             refresh();
         });
         m_swatches.push_back(button);
@@ -301,7 +297,7 @@ Gtk::Widget* NewAccountSheet::buildAppearanceSection() {
         button->signal_toggled().connect([this, size] {
             if (m_syncing)
                 return;
-            m_form.setNewSessionFontSize(size);
+            m_form.setFontSize(size);
             refresh();
         });
         m_sizes.push_back(button);
@@ -329,7 +325,7 @@ void NewAccountSheet::openColorPicker() {
     // GTK 4.8 has no asynchronous colour dialog yet; the chooser dialog is its colour picker.
     m_colorDialog = std::make_unique<Gtk::ColorChooserDialog>("自定义", *this);
     m_colorDialog->set_modal(true);
-    const RgbColor current = colorForText(m_form.newSessionFontColor());
+    const RgbColor current = colorForText(m_form.fontColor());
     Gdk::RGBA rgba;
     rgba.set_rgba(current.red, current.green, current.blue, 1.0);
     m_colorDialog->set_rgba(rgba);
@@ -337,7 +333,7 @@ void NewAccountSheet::openColorPicker() {
     m_colorDialog->signal_response().connect([this](int response) {
         if (response == Gtk::ResponseType::OK) {
             const Gdk::RGBA chosen = m_colorDialog->get_rgba();
-            m_form.setNewSessionFontColor(
+            m_form.setFontColor(
                 colorText({chosen.get_red(), chosen.get_green(), chosen.get_blue()}));
         }
         m_colorDialog->hide();
@@ -347,7 +343,7 @@ void NewAccountSheet::openColorPicker() {
 }
 
 void NewAccountSheet::redraw() {
-    const std::string title = m_form.newSessionTitle();
+    const std::string title = m_form.title();
     set_title(title);
     m_title.set_text(title);
 
@@ -358,39 +354,40 @@ void NewAccountSheet::redraw() {
         m_sections[i]->set_active(static_cast<std::size_t>(shown) == i);
     m_stack.set_visible_child(kPages[static_cast<std::size_t>(shown)]);
 
-    showText(m_name, m_form.newSessionName());
+    showText(m_name, m_form.name());
     m_counter.set_text(m_form.nameCounterText());
 
-    m_sendTranslation.set_active(m_form.newSessionSendTranslation());
-    m_receiveTranslation.set_active(m_form.newSessionReceiveTranslation());
+    m_sendTranslation.set_active(m_form.sendTranslation());
+    m_receiveTranslation.set_active(m_form.receiveTranslation());
     m_pickers.show(m_form);
 
-    m_proxyEnabled.set_active(m_form.newSessionProxyEnabled());
-    m_directNote.set_visible(!m_form.newSessionProxyEnabled());
-    m_proxyFields.set_visible(m_form.newSessionProxyEnabled());
-    showText(m_proxyHost, m_form.sessionProxyHost());
-    showText(m_proxyPort, m_form.sessionProxyPort());
+    m_proxyEnabled.set_active(m_form.proxyEnabled());
+    m_directNote.set_visible(!m_form.proxyEnabled());
+    m_proxyFields.set_visible(m_form.proxyEnabled());
+    showText(m_proxyHost, m_form.proxyHost());
+    showText(m_proxyPort, m_form.proxyPort());
 
     const auto swatch = m_form.selectedSwatch();
     for (std::size_t i = 0; i < m_swatches.size(); ++i)
         m_swatches[i]->set_active(swatch == i);
     m_customColor->set_active(!swatch.has_value());
+    const auto size = m_form.selectedFontSize();
     for (std::size_t i = 0; i < m_sizes.size(); ++i)
-        m_sizes[i]->set_active(m_form.newSessionFontSize() == kTranslationFontSizes[i]);
+        m_sizes[i]->set_active(size == i);
 
     // The preview in the chosen colour and size (points are CSS pixels in the page).
-    const RgbColor color = colorForText(m_form.newSessionFontColor());
+    const RgbColor color = colorForText(m_form.fontColor());
     auto* attributes = pango_attr_list_new();
     pango_attr_list_insert(attributes, pango_attr_foreground_new(guint16(color.red * 65535),
                                                                  guint16(color.green * 65535),
                                                                  guint16(color.blue * 65535)));
-    pango_attr_list_insert(
-        attributes, pango_attr_size_new_absolute(int(m_form.newSessionFontSize() * PANGO_SCALE)));
+    pango_attr_list_insert(attributes,
+                           pango_attr_size_new_absolute(int(m_form.fontSize() * PANGO_SCALE)));
     m_preview.set_text(kPreviewText);
     gtk_label_set_attributes(m_preview.gobj(), attributes);
     pango_attr_list_unref(attributes);
 
-    const bool valid = m_form.newSessionFormIsValid();
+    const bool valid = m_form.isValid();
     m_hint.set_text(Glib::ustring(std::string(m_form.footerHint())));
     m_hintIcon.set_visible(valid);
     m_add.set_sensitive(valid);

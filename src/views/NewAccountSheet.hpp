@@ -1,5 +1,6 @@
 #pragma once
 
+#include "viewmodels/NewSessionForm.hpp"
 #include "views/FormSheet.hpp"
 #include "views/SessionPickers.hpp"
 
@@ -21,18 +22,17 @@ class ColorChooserDialog;
 namespace aurelo {
 
 // The new-account sheet: header, the four section buttons, the chosen section (basic,
-// translation, proxy, appearance) and the footer with its hint and "添加账号". It is shown while
-// the form model's `showingAddSession` is set; closing it any way clears that flag.
+// translation, proxy, appearance) and the footer with its hint and "添加账号".
 class NewAccountSheet : public FormSheet {
 public:
-    NewAccountSheet(SessionFormModel& form, Gtk::Window* parent);
+    NewAccountSheet(NewSessionForm& form, Gtk::Window* parent);
     ~NewAccountSheet() override;
 
     Gtk::Entry& nameField() { return m_name; }
     Gtk::Button& addButton() { return m_add; }
     Gtk::Button& cancelButton() { return m_cancel; }
     Gtk::Label& footerHint() { return m_hint; }
-    Gtk::ToggleButton& sectionButton(SessionFormModel::SetupSection section) {
+    Gtk::ToggleButton& sectionButton(NewSessionForm::SetupSection section) {
         return *m_sections[static_cast<std::size_t>(section)];
     }
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
@@ -48,6 +48,7 @@ private:
     void openColorPicker();
     void redraw() override;
 
+    NewSessionForm& m_form;
     Gtk::Label m_title;
     std::array<Gtk::ToggleButton*, 4> m_sections{};
     Gtk::Stack m_stack;

@@ -1,6 +1,5 @@
 #include "views/QuickSettingsStrip.hpp"
 
-#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>
@@ -14,12 +13,6 @@
 namespace aurelo {
 
 namespace {
-
-Gtk::Image* symbolImage(std::string_view symbol) {
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbolIconName(symbol));
-    return image;
-}
 
 // A titled group of controls; each control is preceded by its caption.
 Gtk::Box* section(const Glib::ustring& title) {
@@ -37,16 +30,6 @@ void addCaptioned(Gtk::Box& box, const Glib::ustring& caption, Gtk::Widget& cont
     box.append(*label);
     control.set_valign(Gtk::Align::CENTER);
     box.append(control);
-}
-
-Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& label) {
-    auto* button = Gtk::make_managed<Gtk::Button>();
-    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
-    content->append(*symbolImage(symbol));
-    content->append(*Gtk::make_managed<Gtk::Label>(label));
-    button->set_child(*content);
-    setAccessibleLabel(*button, label);
-    return button;
 }
 
 } // namespace
@@ -150,10 +133,10 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
                [this](const ChatSession& s) { m_model.restoreWholePage(s.id); });
     pageButton("plus.magnifyingglass", "放大", [this](const ChatSession&) { m_model.zoomIn(); });
     pageButton("minus.magnifyingglass", "缩小", [this](const ChatSession&) { m_model.zoomOut(); });
-    pageButton("pencil", "修改名称",
-               [this](const ChatSession& s) { m_model.beginRename(s.id); });
-    pageButton("trash", "删除页面", [this](const ChatSession& s) { m_model.deleteNow(s); })
-        ->add_css_class("destructive-action");
+    pageButton("pencil", "修改名称", [this](const ChatSession& s) { m_model.beginRename(s.id); });
+    pageButton("trash", "删除页面", [this](const ChatSession& s) {
+        m_model.deleteNow(s);
+    })->add_css_class("destructive-action");
     flow->append(*page);
     append(*flow);
 

@@ -1,9 +1,8 @@
 #include "views/SessionBar.hpp"
 
+#include "platform/BuildConfig.hpp"
 #include "views/AccountTabFlowLayout.hpp"
 #include "views/SessionTab.hpp"
-#include "viewmodels/SymbolIcons.hpp"
-
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/image.h>
@@ -11,21 +10,6 @@
 #include <glibmm/main.h>
 
 namespace aurelo {
-
-namespace {
-
-void setButtonContent(Gtk::Button& button, const std::string& symbol, const std::string& title) {
-    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 5);
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbolIconName(symbol));
-    box->append(*image);
-    if (!title.empty())
-        box->append(*Gtk::make_managed<Gtk::Label>(title));
-    button.set_child(*box);
-    setAccessibleLabel(button, Glib::ustring(title));
-}
-
-} // namespace
 
 SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<void()> restart,
                        std::function<void()> addCurrentPlatformSession)
@@ -35,7 +19,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     // Header: logo, title with the PRO badge, version line, toolbar.
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     auto* logo = Gtk::make_managed<Gtk::Image>();
-    logo->set_from_icon_name("com.aurelo.translator");
+    logo->set_from_icon_name(build::kApplicationId);
     logo->set_pixel_size(40);
     header->append(*logo);
     auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
@@ -132,24 +116,24 @@ void SessionBar::scheduleRebuild() {
 
 Gtk::Button& SessionBar::toolbarButton(const char* symbol, const char* title) {
     auto* button = Gtk::make_managed<Gtk::Button>();
-    setButtonContent(*button, symbol, title);
+    setIconButtonContent(*button, symbol, title);
     m_toolbar.append(*button);
     return *button;
 }
 
 void SessionBar::refreshToolbar() {
     const bool quiet = m_model.preferences().doNotDisturb();
-    setButtonContent(*m_doNotDisturb, quiet ? "bell.slash.fill" : "bell.slash",
+    setIconButtonContent(*m_doNotDisturb, quiet ? "bell.slash.fill" : "bell.slash",
                      quiet ? "勿扰已开启" : "勿扰");
     if (quiet)
         m_doNotDisturb->add_css_class("active");
     else
         m_doNotDisturb->remove_css_class("active");
     const bool refreshing = m_model.refreshingServices();
-    setButtonContent(*m_refresh, "server.rack", refreshing ? "刷新中" : "刷新服务器");
+    setIconButtonContent(*m_refresh, "server.rack", refreshing ? "刷新中" : "刷新服务器");
     m_refresh->set_sensitive(!refreshing);
     const bool expanded = m_model.showAllSessionRows();
-    setButtonContent(*m_rows, expanded ? "chevron.up" : "chevron.down", expanded ? "收起" : "展开");
+    setIconButtonContent(*m_rows, expanded ? "chevron.up" : "chevron.down", expanded ? "收起" : "展开");
     // Collapsed: exactly one row's height, the rest clipped.
     m_tabScroller.set_policy(Gtk::PolicyType::NEVER,
                              expanded ? Gtk::PolicyType::NEVER : Gtk::PolicyType::EXTERNAL);

@@ -10,27 +10,27 @@ SessionPickers::SessionPickers(const Names& names)
       provider(ChoicePicker::providers(), names.provider),
       proxyType(ChoicePicker::proxyTypes(), names.proxyType) {}
 
-void SessionPickers::bind(SessionFormModel& form) {
+void SessionPickers::bind(AccountFieldsForm& form) {
     const auto connect = [&form](ChoicePicker& picker,
-                                 void (SessionFormModel::*setter)(std::string)) {
+                                 void (AccountFieldsForm::*setter)(std::string)) {
         picker.signalChosen().connect(
             [&form, setter](const std::string& value) { (form.*setter)(value); });
     };
-    connect(input, &SessionFormModel::setSessionInputLanguage);
-    connect(outgoing, &SessionFormModel::setSessionOutgoingLanguage);
-    connect(incoming, &SessionFormModel::setSessionIncomingLanguage);
-    connect(ownMessage, &SessionFormModel::setSessionOwnMessageLanguage);
-    connect(provider, &SessionFormModel::setSessionProvider);
-    connect(proxyType, &SessionFormModel::setSessionProxyType);
+    connect(input, &AccountFieldsForm::setInputLanguage);
+    connect(outgoing, &AccountFieldsForm::setOutgoingLanguage);
+    connect(incoming, &AccountFieldsForm::setIncomingLanguage);
+    connect(ownMessage, &AccountFieldsForm::setOwnMessageLanguage);
+    connect(provider, &AccountFieldsForm::setProvider);
+    connect(proxyType, &AccountFieldsForm::setProxyType);
 }
 
-void SessionPickers::show(const SessionFormModel& form) {
-    input.setValue(form.sessionInputLanguage());
-    outgoing.setValue(form.sessionOutgoingLanguage());
-    incoming.setValue(form.sessionIncomingLanguage());
-    ownMessage.setValue(form.sessionOwnMessageLanguage());
-    provider.setValue(form.sessionProvider());
-    proxyType.setValue(form.sessionProxyType());
+void SessionPickers::show(const AccountFieldsForm& form) {
+    input.setValue(form.inputLanguage());
+    outgoing.setValue(form.outgoingLanguage());
+    incoming.setValue(form.incomingLanguage());
+    ownMessage.setValue(form.ownMessageLanguage());
+    provider.setValue(form.provider());
+    proxyType.setValue(form.proxyType());
 }
 
 } // namespace aurelo

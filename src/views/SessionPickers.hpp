@@ -1,11 +1,11 @@
 #pragma once
 
 #include "views/ChoicePicker.hpp"
-#include "viewmodels/SessionFormModel.hpp"
+#include "viewmodels/AccountFieldsForm.hpp"
 
 namespace aurelo {
 
-// The account's languages, engine and proxy type as six pickers bound to the session form.
+// The account's languages, engine and proxy type as six pickers bound to an account form.
 // Each sheet lays them out under its own captions.
 struct SessionPickers {
     // The accessible names, in the order of the pickers below.
@@ -16,8 +16,8 @@ struct SessionPickers {
     explicit SessionPickers(const Names& names);
 
     // A choice goes straight to the form.
-    void bind(SessionFormModel& form);
-    void show(const SessionFormModel& form);
+    void bind(AccountFieldsForm& form);
+    void show(const AccountFieldsForm& form);
 
     ChoicePicker input;
     ChoicePicker outgoing;

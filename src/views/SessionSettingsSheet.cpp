@@ -23,11 +23,8 @@ Gtk::Box* group(Gtk::Box& parent, const Glib::ustring& title) {
 
 } // namespace
 
-SessionSettingsSheet::SessionSettingsSheet(SessionFormModel& form, Gtk::Window* parent)
-    : FormSheet(form, parent, "账号独立设置",
-                {SessionFormModel::Field::ShowingSessionSettings,
-                 &SessionFormModel::showingSessionSettings,
-                 &SessionFormModel::setShowingSessionSettings}),
+SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Window* parent)
+    : FormSheet(form, parent, "账号独立设置"), m_form(form),
       m_pickers({"输入语言", "发送语言", "对方消息与语音译为", "我的已发送消息译为", "当前账号引擎",
                  "代理类型"}) {
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
@@ -80,20 +77,20 @@ SessionSettingsSheet::SessionSettingsSheet(SessionFormModel& form, Gtk::Window* 
     set_child(*column);
 
     m_pickers.bind(m_form);
-    bindEntry(m_proxyHost, &SessionFormModel::setSessionProxyHost);
-    bindEntry(m_proxyPort, &SessionFormModel::setSessionProxyPort);
-    m_proxyPort.signal_activate().connect([this] { m_form.saveSessionSettings(); });
+    bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);
+    bindEntry(m_proxyPort, m_form, &SessionSettingsForm::setProxyPort);
+    m_proxyPort.signal_activate().connect([this] { m_form.save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
-    m_save.signal_clicked().connect([this] { m_form.saveSessionSettings(); });
+    m_save.signal_clicked().connect([this] { m_form.save(); });
 
     followForm(m_pickers.input);
 }
 
 void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
-    showText(m_proxyHost, m_form.sessionProxyHost());
-    showText(m_proxyPort, m_form.sessionProxyPort());
-    SheetLayout::showError(m_error, m_form.sessionSettingsError());
+    showText(m_proxyHost, m_form.proxyHost());
+    showText(m_proxyPort, m_form.proxyPort());
+    SheetLayout::showError(m_error, m_form.error());
 }
 
 } // namespace aurelo

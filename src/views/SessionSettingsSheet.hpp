@@ -1,5 +1,6 @@
 #pragma once
 
+#include "viewmodels/SessionSettingsForm.hpp"
 #include "views/FormSheet.hpp"
 #include "views/SessionPickers.hpp"
 
@@ -9,11 +10,10 @@
 
 namespace aurelo {
 
-// "账号独立设置": the selected account's languages, engine and proxy. Shown while
-// `showingSessionSettings` is set; closing it any way clears that flag without saving.
+// "账号独立设置": the selected account's languages, engine and proxy.
 class SessionSettingsSheet : public FormSheet {
 public:
-    SessionSettingsSheet(SessionFormModel& form, Gtk::Window* parent);
+    SessionSettingsSheet(SessionSettingsForm& form, Gtk::Window* parent);
 
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
@@ -24,6 +24,7 @@ public:
 private:
     void redraw() override;
 
+    SessionSettingsForm& m_form;
     SessionPickers m_pickers;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;

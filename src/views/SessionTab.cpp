@@ -121,7 +121,7 @@ void SessionTab::buildContextMenu() {
     m_actions->add_action("hibernate", [&model, id] { model.hibernation().hibernateNow(id); });
     m_actions->add_action("session-settings", [&model, id] {
         model.selectTab(id);
-        model.sessionForm().beginSessionSettings();
+        model.sessionSettingsForm().begin();
     });
     m_actions->add_action("delete", [&model, session] { model.deleteNow(session); });
     insert_action_group("tab", m_actions);

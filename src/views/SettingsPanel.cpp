@@ -1,6 +1,5 @@
 #include "views/SettingsPanel.hpp"
 
-#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/image.h>
@@ -15,9 +14,7 @@ SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account, App
     add_css_class("background");
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
     header->add_css_class("aurelo-settings-panel-header");
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name(symbolIconName("gearshape.fill"));
-    icon->set_pixel_size(28);
+    auto* icon = symbolImage("gearshape.fill", 28);
     icon->add_css_class("aurelo-gold");
     auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
     titles->set_hexpand(true);
@@ -33,20 +30,12 @@ SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account, App
 
     // The update button's title changes with the updater's state; the icon stays.
     auto* updateContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* updateIcon = Gtk::make_managed<Gtk::Image>();
-    updateIcon->set_from_icon_name(symbolIconName("arrow.down.app"));
-    updateContent->append(*updateIcon);
+    updateContent->append(*symbolImage("arrow.down.app"));
     updateContent->append(m_updateTitle);
     m_updateButton.set_child(*updateContent);
     m_updateButton.set_valign(Gtk::Align::CENTER);
-    auto* closeContent = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* closeIcon = Gtk::make_managed<Gtk::Image>();
-    closeIcon->set_from_icon_name(symbolIconName("xmark"));
-    closeContent->append(*closeIcon);
-    closeContent->append(*Gtk::make_managed<Gtk::Label>("关闭"));
-    m_closeButton.set_child(*closeContent);
+    setIconButtonContent(m_closeButton, "xmark", "关闭");
     m_closeButton.set_valign(Gtk::Align::CENTER);
-    setAccessibleLabel(m_closeButton, "关闭");
     m_closeButton.signal_clicked().connect(std::move(close));
 
     header->append(*icon);

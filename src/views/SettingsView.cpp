@@ -29,9 +29,7 @@ Gtk::Box* settingsCard(Gtk::Box& column, std::string_view symbol, const Glib::us
     auto* card = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
     card->add_css_class("aurelo-settings-card");
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name(symbolIconName(symbol));
-    icon->set_pixel_size(24);
+    auto* icon = symbolImage(symbol, 24);
     icon->add_css_class("aurelo-gold");
     auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
     titles->append(*makeLabel(title, "aurelo-card-title"));
@@ -72,19 +70,8 @@ void showPill(Gtk::Label& pill, const Glib::ustring& text, bool active) {
         pill.remove_css_class("active");
 }
 
-void note(Gtk::Box& card, const Glib::ustring& text) {
-    card.append(*makeLabel(text, "aurelo-note"));
-}
-
-// A button showing an icon before its title; its accessible name is the title.
-void iconButton(Gtk::Button& button, std::string_view symbol, const Glib::ustring& title) {
-    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name(symbolIconName(symbol));
-    content->append(*icon);
-    content->append(*Gtk::make_managed<Gtk::Label>(title));
-    button.set_child(*content);
-    setAccessibleLabel(button, title);
+void addNote(Gtk::Box& card, const Glib::ustring& text) {
+    card.append(*note(text, "aurelo-note"));
 }
 
 void fillPicker(Gtk::DropDown& picker, const std::vector<Glib::ustring>& titles,
@@ -189,11 +176,11 @@ void SettingsView::engineCard(Gtk::Box& column) {
     providerValue->append(m_providerFallback);
     providerValue->append(m_provider);
     settingValue(card, "服务商", *providerValue);
-    note(card, "API Key 由管理员在网站后台维护，软件不会显示或保存密钥。");
+    addNote(card, "API Key 由管理员在网站后台维护，软件不会显示或保存密钥。");
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     auto* refresh = Gtk::make_managed<Gtk::Button>();
-    iconButton(*refresh, "arrow.clockwise", "刷新可用引擎");
+    setIconButtonContent(*refresh, "arrow.clockwise", "刷新可用引擎");
     refresh->signal_clicked().connect([this] { m_model.refreshEngines(); });
     m_validate.set_label("验证后台翻译服务");
     m_validate.add_css_class("aurelo-primary");
@@ -241,7 +228,7 @@ void SettingsView::languageCard(Gtk::Box& column) {
             });
         settingValue(card, binding.name, binding.picker);
     }
-    note(card, "文字与语音可使用不同于输入语言的目标语言；语音会同时显示原文和译文。");
+    addNote(card, "文字与语音可使用不同于输入语言的目标语言；语音会同时显示原文和译文。");
 
     std::vector<Glib::ustring> targets;
     for (auto target : kTargets)
@@ -260,7 +247,7 @@ void SettingsView::languageCard(Gtk::Box& column) {
             m_model.chooseAutomaticMessageTranslation(m_automaticTranslation.get_active());
     });
     settingValue(card, "打开发送前自动翻译", m_automaticTranslation);
-    note(card, "客户发来的文字与语音始终支持翻译；关闭后仅停止发送前自动翻译。");
+    addNote(card, "客户发来的文字与语音始终支持翻译；关闭后仅停止发送前自动翻译。");
 }
 
 void SettingsView::notificationCard(Gtk::Box& column) {
@@ -272,7 +259,7 @@ void SettingsView::notificationCard(Gtk::Box& column) {
     card.append(m_notificationButton);
     // Desktop notifications are shown by the desktop's notification service and managed in its
     // own settings; there is no list that an application joins on first use.
-    note(card, "通知由桌面的通知服务显示，可在桌面的“设置 → 通知”中管理 Aurelo翻译器的提醒。");
+    addNote(card, "通知由桌面的通知服务显示，可在桌面的“设置 → 通知”中管理 Aurelo翻译器的提醒。");
 }
 
 void SettingsView::appearanceCard(Gtk::Box& column) {
@@ -288,7 +275,7 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
             m_model.chooseAppearance(kAppearances[selected]);
     });
     settingValue(card, "颜色模式", m_appearance);
-    note(card, "默认跟随系统外观，也可以固定为浅色或深色模式。");
+    addNote(card, "默认跟随系统外观，也可以固定为浅色或深色模式。");
 
     const auto& modes = SettingsViewModel::renderingModes();
     std::vector<Glib::ustring> modeLabels;
@@ -302,7 +289,7 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
             m_model.chooseRenderingMode(modes[selected]);
     });
     settingValue(card, "渲染方式", m_renderingMode);
-    note(card,
+    addNote(card,
          "自动：在没有显卡加速的电脑、虚拟机和远程桌面上以软件绘制页面，账号多时明显节省内存；"
          "有显卡时使用显卡加速。更改在下次启动时生效。");
 }
@@ -317,7 +304,7 @@ void SettingsView::accountCard(Gtk::Box& column) {
     settingValue(card, "当前账号", m_username);
     settingValue(card, "登录数据", "每个账号本机隔离");
     settingValue(card, "API Key", "仅由后台加密维护");
-    note(card, "软件不会在前台显示管理员 API Key；账号登录数据、语言和代理配置彼此隔离。");
+    addNote(card, "软件不会在前台显示管理员 API Key；账号登录数据、语言和代理配置彼此隔离。");
     m_logout.set_label("退出登录");
     m_logout.add_css_class("destructive-action");
     m_logout.set_halign(Gtk::Align::START);
@@ -354,7 +341,7 @@ void SettingsView::lockCard(Gtk::Box& column) {
     m_lockMessage.set_xalign(0);
     m_lockMessage.set_wrap(true);
     card.append(m_lockMessage);
-    note(card, "该密码只用于隐藏和解锁本机聊天界面，不会修改软件登录密码或后台管理员密码。");
+    addNote(card, "该密码只用于隐藏和解锁本机聊天界面，不会修改软件登录密码或后台管理员密码。");
     m_lockButton.set_halign(Gtk::Align::START);
     m_lockButton.signal_clicked().connect([this] { m_model.saveLockPassword(); });
     card.append(m_lockButton);

@@ -66,7 +66,7 @@ private:
     // The current engine by name while the account does not offer it (the picker would show
     // nothing selected).
     Gtk::Label m_providerFallback;
-    std::vector<OfferedEngine> m_providerChoices;
+    std::vector<SettingsViewModel::OfferedEngine> m_providerChoices;
     Gtk::Button m_validate;
     Gtk::Image m_statusIcon;
     Gtk::Label m_statusMessage;

@@ -1,6 +1,5 @@
 #include "views/SheetLayout.hpp"
 
-#include "viewmodels/SymbolIcons.hpp"
 #include "views/WidgetHelpers.hpp"
 
 namespace aurelo::SheetLayout {
@@ -24,13 +23,6 @@ Gtk::Box* iconAndTitle(Gtk::Box& row, std::string_view symbol, int size,
 }
 
 } // namespace
-
-Gtk::Image* symbolImage(std::string_view symbol, int size) {
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbolIconName(symbol));
-    image->set_pixel_size(size);
-    return image;
-}
 
 Gtk::Box* sectionHeader(std::string_view symbol, const Glib::ustring& title,
                         const Glib::ustring& subtitle) {
@@ -57,15 +49,6 @@ Gtk::Box* labeled(const Glib::ustring& caption, Gtk::Widget& control) {
     column->append(control);
     setAccessibleLabel(control, caption);
     return column;
-}
-
-Gtk::Label* note(const Glib::ustring& text) {
-    auto* label = Gtk::make_managed<Gtk::Label>(text);
-    label->add_css_class("aurelo-subtitle");
-    label->set_xalign(0);
-    label->set_wrap(true);
-    label->set_max_width_chars(48);
-    return label;
 }
 
 Gtk::Label& errorLine(Gtk::Label& label) {

@@ -11,9 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "views/WidgetHelpers.hpp"
+
 namespace aurelo::SheetLayout {
 
-Gtk::Image* symbolImage(std::string_view symbol, int size = 18);
+using aurelo::note;
+using aurelo::symbolImage;
+
 // Icon, title in bold and a line of explanation under it.
 Gtk::Box* sectionHeader(std::string_view symbol, const Glib::ustring& title,
                         const Glib::ustring& subtitle);
@@ -22,7 +26,6 @@ Gtk::Box* infoCard(std::string_view symbol, const Glib::ustring& title,
                    const Glib::ustring& text = {});
 // A caption above a control; the control is announced by the caption's text.
 Gtk::Box* labeled(const Glib::ustring& caption, Gtk::Widget& control);
-Gtk::Label* note(const Glib::ustring& text);
 // Styles a sheet's error line; it stays hidden until `showError` gives it a text.
 Gtk::Label& errorLine(Gtk::Label& label);
 void showError(Gtk::Label& label, const std::string& error);

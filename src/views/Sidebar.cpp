@@ -1,7 +1,6 @@
 #include "views/Sidebar.hpp"
 
 #include "views/PlatformIcon.hpp"
-#include "viewmodels/SymbolIcons.hpp"
 
 #include "views/WidgetHelpers.hpp"
 
@@ -29,13 +28,6 @@ Gtk::Button* sidebarButton(Gtk::Widget& icon, const std::string& title) {
     return button;
 }
 
-Gtk::Image* symbolImage(const char* symbol) {
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbolIconName(symbol));
-    image->set_pixel_size(24);
-    return image;
-}
-
 } // namespace
 
 Sidebar::Sidebar(ContentViewModel& model, LogoCache& logos)
@@ -44,7 +36,7 @@ Sidebar::Sidebar(ContentViewModel& model, LogoCache& logos)
     set_size_request(kWidth, -1);
     set_margin_top(0);
 
-    auto* appCenter = sidebarButton(*symbolImage("square.grid.2x2.fill"), "应用中心");
+    auto* appCenter = sidebarButton(*symbolImage("square.grid.2x2.fill", 24), "应用中心");
     appCenter->set_margin_top(14);
     appCenter->signal_clicked().connect(
         [this] { m_model.setShowAppCenter(!m_model.showAppCenter()); });
@@ -62,7 +54,7 @@ Sidebar::Sidebar(ContentViewModel& model, LogoCache& logos)
     scroller->set_child(m_platforms);
     append(*scroller);
 
-    auto* settings = sidebarButton(*symbolImage("gearshape.fill"), "设置");
+    auto* settings = sidebarButton(*symbolImage("gearshape.fill", 24), "设置");
     settings->set_margin_bottom(14);
     settings->signal_clicked().connect([this] { m_model.openSettingsPanel(); });
     append(*settings);
@@ -75,8 +67,8 @@ Sidebar::Sidebar(ContentViewModel& model, LogoCache& logos)
             return false;
         });
     };
-    m_connections.push_back(m_model.store().signalChanged().connect(
-        [schedule](SessionStore::Field field) {
+    m_connections.push_back(
+        m_model.store().signalChanged().connect([schedule](SessionStore::Field field) {
             if (field != SessionStore::Field::UnreadCounts)
                 schedule();
         }));

@@ -1,6 +1,6 @@
 #include "views/TranslationBox.hpp"
 
-#include "viewmodels/ShellRules.hpp"
+#include "platform/Text.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
@@ -150,7 +150,7 @@ void TranslationBox::refresh() {
     m_direction.set_text(chinese ? "中文 → 英文" : "自动识别语言");
     m_spinner.set_visible(m_model.translating());
     m_spinner.set_spinning(m_model.translating());
-    m_translate.set_sensitive(!TranslationService::trimmed(m_model.input()).empty() &&
+    m_translate.set_sensitive(!text::trimmed(m_model.input()).empty() &&
                               !m_model.translating());
     m_error.set_text(m_model.errorMessage());
     m_error.set_visible(!m_model.errorMessage().empty());
@@ -162,7 +162,7 @@ void TranslationBox::refresh() {
     m_insert.set_visible(m_model.readyToInsert());
     m_note.set_text(m_model.readyToInsert() ? "确认后，英文会直接进入当前 WhatsApp 对话框"
                                             : "点击此区域输入，按回车翻译");
-    const auto detected = detectedLanguageLabel(m_model.detected());
+    const auto detected = m_model.detectedLabel();
     m_detected.set_visible(detected.has_value());
     m_detected.set_text("检测到：" + detected.value_or(""));
 }

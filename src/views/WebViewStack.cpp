@@ -65,16 +65,12 @@ void WebViewStack::drop(const std::string& sessionID) {
 }
 
 void WebViewStack::build(const PageStackModel::Page& planned) {
-    ChatWebViewInputs inputs = planned.inputs;
-    SessionStore& store = m_model.content().store();
-    inputs.onUnreadCountChanged = [&store, id = planned.sessionID](int count) {
-        store.setUnreadCount(count, id);
-    };
-    Page page{planned.identity, std::make_unique<ChatWebView>(inputs, m_environment)};
+    Page page{planned.identity, std::make_unique<ChatWebView>(planned.inputs, m_environment)};
     page.view->set_hexpand(true);
     page.view->set_vexpand(true);
     add_overlay(*page.view);
-    m_pages.emplace(planned.sessionID, std::move(page));
+    ChatWebView& view = *m_pages.emplace(planned.sessionID, std::move(page)).first->second.view;
+    m_pageBuilt.emit(planned.sessionID, view);
 }
 
 void WebViewStack::bind(const PageStackModel::Page& planned, ChatWebView& view) {

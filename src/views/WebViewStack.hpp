@@ -31,6 +31,10 @@ public:
     ChatWebView* pageFor(const std::string& sessionID) const;
     std::size_t pageCount() const { return m_pages.size(); }
 
+    // A page was built for a session: its first, or a new one after its identity changed. The
+    // page has started loading, but nothing of it has reached the network yet.
+    sigc::signal<void(const std::string&, ChatWebView&)>& signalPageBuilt() { return m_pageBuilt; }
+
 private:
     struct Page {
         std::string identity;
@@ -45,6 +49,7 @@ private:
     WebEnvironment& m_environment;
     std::map<std::string, Page> m_pages;
     sigc::connection m_modelConnection;
+    sigc::signal<void(const std::string&, ChatWebView&)> m_pageBuilt;
     // Puts accounts to sleep when their delay has passed; a minute's lateness does not matter.
     sigc::connection m_hibernationTimer;
 };

@@ -5,10 +5,8 @@
 
 namespace aurelo {
 
-WebsiteDialog::WebsiteDialog(SessionFormModel& form, Gtk::Window* parent)
-    : FormSheet(form, parent, "添加自定义网站",
-                {SessionFormModel::Field::ShowingAddWebsite, &SessionFormModel::showingAddWebsite,
-                 &SessionFormModel::setShowingAddWebsite}) {
+WebsiteDialog::WebsiteDialog(WebsiteForm& form, Gtk::Window* parent)
+    : FormSheet(form, parent, "添加自定义网站"), m_form(form) {
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
     column->set_margin(22);
     column->set_size_request(400, -1);
@@ -29,19 +27,19 @@ WebsiteDialog::WebsiteDialog(SessionFormModel& form, Gtk::Window* parent)
     column->append(*SheetLayout::buttonRow(m_cancel, m_add));
     set_child(*column);
 
-    bindEntry(m_name, &SessionFormModel::setWebsiteName);
-    bindEntry(m_address, &SessionFormModel::setWebsiteAddress);
-    m_address.signal_activate().connect([this] { m_form.saveWebsite(); });
+    bindEntry(m_name, m_form, &WebsiteForm::setName);
+    bindEntry(m_address, m_form, &WebsiteForm::setAddress);
+    m_address.signal_activate().connect([this] { m_form.save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
-    m_add.signal_clicked().connect([this] { m_form.saveWebsite(); });
+    m_add.signal_clicked().connect([this] { m_form.save(); });
 
     followForm(m_name);
 }
 
 void WebsiteDialog::redraw() {
-    showText(m_name, m_form.websiteName());
-    showText(m_address, m_form.websiteAddress());
-    SheetLayout::showError(m_error, m_form.websiteError());
+    showText(m_name, m_form.name());
+    showText(m_address, m_form.address());
+    SheetLayout::showError(m_error, m_form.error());
 }
 
 } // namespace aurelo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "viewmodels/WebsiteForm.hpp"
 #include "views/FormSheet.hpp"
 
 #include <gtkmm/button.h>
@@ -8,14 +9,13 @@
 
 namespace aurelo {
 
-// "添加自定义网站": a name and an address, and the form model's error line. Shown while
-// `showingAddWebsite` is set; closing it any way clears that flag.
+// "添加自定义网站": a name and an address, and the form's error line.
 class WebsiteDialog : public FormSheet {
 public:
     // The example in the address field's placeholder.
     static constexpr const char* kExampleAddress = "https://chat.example.com";
 
-    WebsiteDialog(SessionFormModel& form, Gtk::Window* parent);
+    WebsiteDialog(WebsiteForm& form, Gtk::Window* parent);
 
     Gtk::Entry& nameField() { return m_name; }
     Gtk::Entry& addressField() { return m_address; }
@@ -25,6 +25,7 @@ public:
 private:
     void redraw() override;
 
+    WebsiteForm& m_form;
     Gtk::Entry m_name;
     Gtk::Entry m_address;
     Gtk::Label m_error;

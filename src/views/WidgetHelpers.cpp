@@ -1,5 +1,7 @@
 #include "views/WidgetHelpers.hpp"
 
+#include "viewmodels/SymbolIcons.hpp"
+
 #include <gtkmm/shortcut.h>
 #include <gtkmm/shortcutaction.h>
 #include <gtkmm/shortcutcontroller.h>
@@ -24,6 +26,39 @@ void setAccessibleLabel(Gtk::Widget& widget, const Glib::ustring& label) {
     value.init(value.value_type());
     value.set(label);
     widget.update_property(Gtk::Accessible::Property::LABEL, value);
+}
+
+Gtk::Image* symbolImage(std::string_view symbol, int pixelSize) {
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbolIconName(symbol));
+    if (pixelSize > 0)
+        image->set_pixel_size(pixelSize);
+    return image;
+}
+
+void setIconButtonContent(Gtk::Button& button, std::string_view symbol,
+                          const Glib::ustring& title) {
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    content->append(*symbolImage(symbol));
+    if (!title.empty())
+        content->append(*Gtk::make_managed<Gtk::Label>(title));
+    button.set_child(*content);
+    setAccessibleLabel(button, title);
+}
+
+Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title) {
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    setIconButtonContent(*button, symbol, title);
+    return button;
+}
+
+Gtk::Label* note(const Glib::ustring& text, const char* cssClass) {
+    auto* label = Gtk::make_managed<Gtk::Label>(text);
+    label->add_css_class(cssClass);
+    label->set_xalign(0);
+    label->set_wrap(true);
+    label->set_max_width_chars(48);
+    return label;
 }
 
 void onPasswordActivate(Gtk::PasswordEntry& entry, std::function<void()> handler) {

@@ -1,17 +1,35 @@
 #pragma once
 
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
+#include <gtkmm/image.h>
+#include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
 #include <gtkmm/widget.h>
 #include <gtkmm/window.h>
 
 #include <functional>
 #include <memory>
+#include <string_view>
 
 namespace aurelo {
 
 // The name assistive technology announces for a control (its label, or a field's meaning).
 void setAccessibleLabel(Gtk::Widget& widget, const Glib::ustring& label);
+
+// The desktop icon for a symbol name of the design (see SymbolIcons); `pixelSize` 0 keeps the
+// theme's size for where the image is placed.
+Gtk::Image* symbolImage(std::string_view symbol, int pixelSize = 0);
+
+// Gives `button` an icon and, when `title` is not empty, the title after it; the button is
+// announced by the title.
+void setIconButtonContent(Gtk::Button& button, std::string_view symbol, const Glib::ustring& title);
+// A new button made that way.
+Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title);
+
+// A wrapping line of explanation, left-aligned, in the style `cssClass` ("aurelo-subtitle" under
+// a heading, "aurelo-note" for the quieter remark at the end of a card).
+Gtk::Label* note(const Glib::ustring& text, const char* cssClass = "aurelo-subtitle");
 
 // Return in a password field; gtkmm 4.8 does not wrap the field's "activate" signal. The
 // handler lives as long as the field.

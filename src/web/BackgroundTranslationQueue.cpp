@@ -83,7 +83,7 @@ void BackgroundTranslationQueue::processBackgroundQueue() {
 
 void BackgroundTranslationQueue::startBatch(std::vector<BackgroundTranslation> batch) {
     const std::uint64_t taskId = m_nextTaskId++;
-    m_activeTranslationTasks.emplace(taskId, std::make_shared<bool>(false));
+    m_activeTranslationTasks.emplace(taskId, false);
 
     std::vector<std::string> texts;
     texts.reserve(batch.size());
@@ -92,10 +92,10 @@ void BackgroundTranslationQueue::startBatch(std::vector<BackgroundTranslation> b
     const std::string target = batch.front().target;
     const TranslationConfiguration configuration = batch.front().configuration;
 
-    std::weak_ptr<int> alive = m_alive;
     m_translateBatch(texts, target, configuration,
-                     [this, alive, taskId, batch = std::move(batch)](auto outcome) {
-                         if (alive.expired())
+                     [this, cancellation = m_cancellable.token(), taskId,
+                      batch = std::move(batch)](auto outcome) {
+                         if (cancellation.isCancelled())
                              return;
                          finishBatch(taskId, batch, outcome);
                      });
@@ -105,7 +105,7 @@ void BackgroundTranslationQueue::finishBatch(
     std::uint64_t taskId, const std::vector<BackgroundTranslation>& batch,
     const ServiceOutcome<std::vector<TranslationResult>>& outcome) {
     auto entry = m_activeTranslationTasks.find(taskId);
-    const bool cancelled = entry == m_activeTranslationTasks.end() || *entry->second;
+    const bool cancelled = entry == m_activeTranslationTasks.end() || entry->second;
 
     if (!cancelled) {
         if (outcome) {
@@ -143,7 +143,7 @@ void BackgroundTranslationQueue::setTranslationActive(bool active) {
     m_backgroundQueue.clear();
     cancelDrain();
     for (auto& [taskId, cancelled] : m_activeTranslationTasks)
-        *cancelled = true;
+        cancelled = true;
 }
 
 } // namespace aurelo

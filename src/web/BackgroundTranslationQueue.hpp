@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "translation/TranslationError.hpp"
 #include "translation/TranslationTypes.hpp"
 
@@ -83,12 +84,12 @@ private:
     int m_activeBackgroundTranslations = 0;
     // Running batches by task id; the flag is set when the batch is cancelled, and its answers
     // are then dropped when the service call returns.
-    std::map<std::uint64_t, std::shared_ptr<bool>> m_activeTranslationTasks;
+    std::map<std::uint64_t, bool> m_activeTranslationTasks;
     std::uint64_t m_nextTaskId = 1;
     guint m_queueDrainTask = 0;
-    // Expires with the queue, so that a service answer arriving after the page is gone does
+    // Cancelled with the queue, so that a service answer arriving after the page is gone does
     // nothing.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

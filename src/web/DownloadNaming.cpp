@@ -1,5 +1,7 @@
 #include "web/DownloadNaming.hpp"
 
+#include "platform/GRef.hpp"
+
 #include <glib.h>
 
 namespace aurelo {
@@ -10,10 +12,7 @@ namespace {
 constexpr std::size_t kMaximumNameBytes = 255;
 
 std::string validUtf8(std::string_view text) {
-    char* repaired = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string result(repaired);
-    g_free(repaired);
-    return result;
+    return adoptString(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
 }
 
 // Cuts `text` to at most `bytes` bytes without splitting a UTF-8 sequence.

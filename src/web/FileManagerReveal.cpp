@@ -47,10 +47,7 @@ void busReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
 }
 
 std::string fileUri(const std::filesystem::path& path) {
-    char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    std::string result = uri ? uri : "";
-    g_free(uri);
-    return result;
+    return adoptString(g_filename_to_uri(path.c_str(), nullptr, nullptr));
 }
 
 } // namespace

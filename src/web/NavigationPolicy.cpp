@@ -1,5 +1,8 @@
 #include "web/NavigationPolicy.hpp"
 
+#include "platform/GRef.hpp"
+#include "platform/Text.hpp"
+
 #include <glib.h>
 
 #include <array>
@@ -9,13 +12,10 @@ namespace aurelo {
 
 bool isNavigableURI(std::string_view uri) {
     // g_uri_parse_scheme() lower-cases nothing and accepts only a syntactically valid scheme.
-    char* scheme = g_uri_parse_scheme(std::string(uri).c_str());
+    const GCharPtr scheme(g_uri_parse_scheme(std::string(uri).c_str()));
     if (!scheme)
         return false;
-    std::string lowered = scheme;
-    g_free(scheme);
-    for (auto& c : lowered)
-        c = g_ascii_tolower(c);
+    const std::string lowered = text::asciiLowercased(scheme.get());
     constexpr std::array<std::string_view, 4> kAllowed{"https", "http", "blob", "data"};
     for (auto allowed : kAllowed)
         if (lowered == allowed)

@@ -1,6 +1,7 @@
 #include "web/TranslationBridge.hpp"
 
 #include "platform/MainLoop.hpp"
+#include "platform/Text.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/JsonCoding.hpp"
 #include "web/PageScript.hpp"
@@ -31,11 +32,10 @@ TranslationBridge::TranslationBridge(const TranslationService& service, HttpSess
           },
           [this](const std::string& id, const std::string& text, bool failed) {
               deliverPageTranslation(id, text, failed);
-          }),
-      m_cancellable(adoptGRef(g_cancellable_new())) {}
+          }) {}
 
 TranslationBridge::~TranslationBridge() {
-    g_cancellable_cancel(m_cancellable.get());
+    m_cancellable.cancel();
 }
 
 void TranslationBridge::receive(const BridgeMessage& message) {
@@ -46,9 +46,9 @@ void TranslationBridge::receive(const BridgeMessage& message) {
         return;
     }
     if (const auto* unread = std::get_if<UnreadReport>(&message)) {
-        std::weak_ptr<int> alive = m_alive;
-        postToMainLoop([this, alive, count = unread->count] {
-            if (alive.expired() || !m_onUnreadCountChanged)
+        const CancellationToken cancellation = m_cancellable.token();
+        postToMainLoop([this, cancellation, count = unread->count] {
+            if (cancellation.isCancelled() || !m_onUnreadCountChanged)
                 return;
             m_onUnreadCountChanged(count);
         });
@@ -69,18 +69,18 @@ void TranslationBridge::receive(const BridgeMessage& message) {
 
 std::string TranslationBridge::directFailureMessage(const TranslationConfiguration& configuration,
                                                     const ServiceFailure& failure) {
-    if (TranslationService::trimmed(configuration.apiKey).empty())
+    if (text::trimmed(configuration.apiKey).empty())
         return "请先在“设置”中配置 " + std::string(displayName(configuration.provider));
     return "翻译失败：" + describe(failure);
 }
 
 void TranslationBridge::translateDirectly(const TranslationRequest& request) {
-    std::weak_ptr<int> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     const TranslationConfiguration configuration = m_translationConfiguration;
     m_service.translate(
         request.text, request.target, configuration,
-        [this, alive, request, configuration](auto outcome) {
-            if (alive.expired())
+        [this, cancellation, request, configuration](auto outcome) {
+            if (cancellation.isCancelled())
                 return;
             if (outcome)
                 answerDirect(request, outcome->text, false);
@@ -116,11 +116,11 @@ void TranslationBridge::transcribe(const VoiceRequest& voice) {
     request.contentType = "application/json";
     request.timeout = kVoiceTimeout;
 
-    std::weak_ptr<int> alive = m_alive;
+    const CancellationToken cancellation = m_cancellable.token();
     m_voiceSession.send(
         request,
-        [this, alive, id = voice.id](HttpResult result) {
-            if (alive.expired())
+        [this, cancellation, id = voice.id](HttpResult result) {
+            if (cancellation.isCancelled())
                 return;
             if (!result) {
                 deliverVoiceTranslation(id, "", result.error().description, true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
 #include "translation/TranslationService.hpp"
@@ -78,8 +79,7 @@ private:
     std::function<void(int)> m_onUnreadCountChanged;
     bool m_lastTranslationActive = false;
     BackgroundTranslationQueue m_backgroundQueue;
-    GRef<GCancellable> m_cancellable;
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -1,5 +1,7 @@
 #include "web/WebSessionPaths.hpp"
 
+#include "platform/Text.hpp"
+
 #include <cctype>
 
 namespace aurelo {
@@ -13,9 +15,8 @@ std::optional<std::string> canonicalSessionId(std::string_view id) {
         const unsigned char c = static_cast<unsigned char>(result[i]);
         if (dash ? c != '-' : !std::isxdigit(c))
             return std::nullopt;
-        result[i] = static_cast<char>(std::toupper(c));
     }
-    return result;
+    return text::asciiUppercased(result);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // a sentence that is still changing.
 
 #include "captions/CaptionTranscript.hpp"
+#include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
 
 #include <gtest/gtest.h>
@@ -16,14 +17,18 @@
 namespace aurelo {
 namespace {
 
-TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
-    // 100 is us; 200 our web process; 300 its helper; 400 another program; 500 cycles.
-    const std::map<pid_t, pid_t> parents{{200, 100}, {300, 200}, {100, 1},
-                                         {400, 1},   {500, 501}, {501, 500}};
-    OwnPlaybackStreamRule rule(100, [&](pid_t pid) -> std::optional<pid_t> {
+// The parent of each process of a made-up process table.
+auto parentsIn(std::map<pid_t, pid_t> parents) {
+    return [parents = std::move(parents)](pid_t pid) -> std::optional<pid_t> {
         auto found = parents.find(pid);
         return found == parents.end() ? std::nullopt : std::optional(found->second);
-    });
+    };
+}
+
+TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
+    // 100 is us; 200 our web process; 300 its helper; 400 another program; 500 cycles.
+    OwnPlaybackStreamRule rule(
+        100, parentsIn({{200, 100}, {300, 200}, {100, 1}, {400, 1}, {500, 501}, {501, 500}}));
     using P = OwnPlaybackStreamRule::StreamProperties;
     struct Case {
         P properties;
@@ -53,20 +58,13 @@ TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
 TEST(OwnPlaybackStreamRule, IdsFromAnotherProcessNamespaceAreNotTakenForOurs) {
     // 2 is us, as a Flatpak application usually is; 3 is our own web process. Every sandboxed
     // WebKit web process on the desktop reports "2", a sandboxed player something small.
-    const std::map<pid_t, pid_t> parents{{2, 1}, {3, 2}};
     const std::map<pid_t, std::vector<std::string>> names{
         {2, {"aurelo-translator", "aurelo-translat"}},
         {3, {"WebKitWebProcess", "WebKitWebProces"}}};
-    OwnPlaybackStreamRule rule(
-        2,
-        [&](pid_t pid) -> std::optional<pid_t> {
-            auto found = parents.find(pid);
-            return found == parents.end() ? std::nullopt : std::optional(found->second);
-        },
-        [&](pid_t pid) {
-            auto found = names.find(pid);
-            return found == names.end() ? std::vector<std::string>{} : found->second;
-        });
+    OwnPlaybackStreamRule rule(2, parentsIn({{2, 1}, {3, 2}}), [&](pid_t pid) {
+        auto found = names.find(pid);
+        return found == names.end() ? std::vector<std::string>{} : found->second;
+    });
     using P = OwnPlaybackStreamRule::StreamProperties;
     struct Case {
         P properties;
@@ -160,6 +158,12 @@ TEST(CaptionTranscript, KeepsOnlyRecentUtterancesAndForgetsOnClear) {
     transcript.clear();
     EXPECT_EQ(transcript.sourceText(), "");
     EXPECT_FALSE(transcript.openUtterance());
+}
+
+TEST(CaptionCopyText, SourceAloneOrBothLabelled) {
+    EXPECT_EQ(LiveCaptionManager::copyText("", "你好"), std::nullopt);
+    EXPECT_EQ(LiveCaptionManager::copyText("hello", ""), "hello");
+    EXPECT_EQ(LiveCaptionManager::copyText("hello", "你好"), "原文：hello\n中文：你好");
 }
 
 } // namespace

@@ -6,12 +6,12 @@
 #include "captions/PulseAudioCaptureStream.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/TestDirectory.hpp"
 #include "translation/TranslationNetwork.hpp"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -282,11 +282,10 @@ TEST_F(LiveCaptionManagerTest, DestroyingARunningManagerReleasesItsRun) {
 
 // The real sound-server client against a server that is not there: a clear status, no crash.
 TEST_F(LiveCaptionManagerTest, NoSoundServer) {
-    char directory[] = "/tmp/aurelo-no-sound-server.XXXXXX";
-    ASSERT_TRUE(g_mkdtemp(directory));
-    const std::string server = std::string("unix:") + directory + "/native";
+    TestDirectory directory;
+    const std::string server = "unix:" + (directory.path() / "native").string();
     const char* previous = g_getenv("PULSE_SERVER");
-    std::optional<std::string> saved =
+    const std::optional<std::string> saved =
         previous ? std::optional<std::string>(previous) : std::nullopt;
     g_setenv("PULSE_SERVER", server.c_str(), TRUE);
 
@@ -304,7 +303,6 @@ TEST_F(LiveCaptionManagerTest, NoSoundServer) {
         g_setenv("PULSE_SERVER", saved->c_str(), TRUE);
     else
         g_unsetenv("PULSE_SERVER");
-    rmdir(directory);
 }
 
 } // namespace

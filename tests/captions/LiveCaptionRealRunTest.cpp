@@ -7,6 +7,7 @@
 #include "captions/LiveCaptionManager.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/Programs.hpp"
 #include "translation/TranslationNetwork.hpp"
 
 #include <gtest/gtest.h>
@@ -15,34 +16,11 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <optional>
 
 namespace aurelo::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool hasProgram(const char* name) {
-    g_autofree gchar* path = g_find_program_in_path(name);
-    return path != nullptr;
-}
-
-bool runSync(std::vector<std::string> arguments, std::string* output = nullptr) {
-    std::vector<char*> argv;
-    for (auto& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    gchar* out = nullptr;
-    gint status = 0;
-    const gboolean ran =
-        g_spawn_sync(nullptr, argv.data(), nullptr,
-                     static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
-                     nullptr, nullptr, &out, nullptr, &status, nullptr);
-    if (output && out)
-        *output = out;
-    g_free(out);
-    return ran && g_spawn_check_wait_status(status, nullptr);
-}
 
 bool processIsGone(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -56,30 +34,11 @@ bool processIsGone(pid_t pid) {
 class LiveCaptionRealRunTest : public ::testing::Test {
 protected:
     PrivateSoundServer server;
-    std::optional<std::string> savedServer;
 
     void SetUp() override {
-        for (const char* program : {"pulseaudio", "paplay", "espeak-ng"})
-            if (!hasProgram(program))
-                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
+        if (auto missing = PrivateSoundServer::missingProgram())
+            GTEST_SKIP() << *missing << " is not installed (scripts/deps installs it)";
         ASSERT_TRUE(server.start()) << server.failure();
-        if (const char* previous = g_getenv("PULSE_SERVER"))
-            savedServer = previous;
-        // Our process and every child it starts talk to the private server only.
-        g_setenv("PULSE_SERVER", server.address().c_str(), TRUE);
-    }
-
-    void TearDown() override {
-        if (savedServer)
-            g_setenv("PULSE_SERVER", savedServer->c_str(), TRUE);
-        else
-            g_unsetenv("PULSE_SERVER");
-    }
-
-    std::string speak(const std::string& name, const std::string& ssml) {
-        const std::string file = server.directory() + "/" + name + ".wav";
-        EXPECT_TRUE(runSync({"espeak-ng", "-m", "-v", "en-us", "-s", "130", "-w", file, ssml}));
-        return file;
     }
 };
 
@@ -90,12 +49,13 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     TranslationRequestCache cache;
     TranslationService service{fake.origin(), session, cache};
 
-    const auto foreign = speak("foreign", "<speak>One two three four five six seven.</speak>");
+    const auto foreign =
+        server.speak("foreign", "<speak>One two three four five six seven.</speak>");
     // The sentence twice, a pause between: the recogniser's normalisation settles on the voice
     // during the first sentence, as it would a few words into any real conversation.
     const auto own =
-        speak("own", "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
-                     "Please call me tomorrow morning.</speak>");
+        server.speak("own", "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
+                            "Please call me tomorrow morning.</speak>");
 
     LiveCaptionManager manager(service, [] {
         return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
@@ -104,26 +64,21 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     manager.signalStatusTextChanged().connect([&] { statuses.push_back(manager.statusText()); });
     manager.start();
     ASSERT_TRUE(manager.isRunning());
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(runMainLoopUntil(
         [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
         << manager.statusText();
 
     // A process that is not ours: the shell that starts it has exited before it plays, so it
     // hangs below init, as any other program on the desktop does.
-    std::string pidText;
     const std::string gate = server.directory() + "/go";
-    ASSERT_TRUE(runSync(
-        {
-            "sh",
-            "-c",
-            "(while [ ! -e '" + gate +
-                "' ]; do sleep 0.05; done; exec paplay --latency-msec=200 '" + foreign +
-                "') >/dev/null 2>&1 </dev/null & echo $!",
-        },
-        &pidText));
-    const pid_t foreignPlayer = static_cast<pid_t>(std::stol(pidText));
+    const auto started = runProgram(
+        {"sh", "-c",
+         "(while [ ! -e '" + gate + "' ]; do sleep 0.05; done; exec paplay --latency-msec=200 '" +
+             foreign + "') >/dev/null 2>&1 </dev/null & echo $!"});
+    ASSERT_TRUE(started.succeeded) << started.errors;
+    const pid_t foreignPlayer = static_cast<pid_t>(std::stol(started.output));
     std::ofstream(gate).put('1');
-    ASSERT_TRUE(waitUntil([&] { return processIsGone(foreignPlayer); }, 60s));
+    ASSERT_TRUE(runMainLoopUntil([&] { return processIsGone(foreignPlayer); }, 60s));
     EXPECT_EQ(manager.sourceText(), "") << "another program's audio was captured";
     EXPECT_EQ(manager.statusText(), LiveCaptionManager::kWaitingForAudioStatus);
 
@@ -147,7 +102,7 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
         },
         &playerExited);
 
-    const bool heard = waitUntil(
+    const bool heard = runMainLoopUntil(
         [&] {
             const auto& text = manager.sourceText();
             return text.find("tomorrow") != std::string::npos &&
@@ -168,7 +123,7 @@ TEST_F(LiveCaptionRealRunTest, RecognisesOurOwnPlaybackAndNothingElse) {
     EXPECT_EQ(manager.statusText(), "实时字幕已停止");
     if (!playerExited)
         kill(player, SIGTERM);
-    ASSERT_TRUE(waitUntil([&] { return playerExited; }, 30s));
+    ASSERT_TRUE(runMainLoopUntil([&] { return playerExited; }, 30s));
     runMainLoopFor(50ms); // the posted stop of the capture stream
 }
 

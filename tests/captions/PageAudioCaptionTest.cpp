@@ -5,16 +5,16 @@
 // tell apart: the playing process sits below a sandbox launcher, in a process namespace of its
 // own, and reports a process id that means nothing outside it.
 
-#include "support/WebViewTestSupport.hpp"
 #include "PrivateSoundServer.hpp"
 #include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
+#include "support/Programs.hpp"
+#include "support/WebViewTestSupport.hpp"
 
 #include <gtkmm/window.h>
 
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -23,34 +23,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool hasProgram(const char* name) {
-    g_autofree gchar* path = g_find_program_in_path(name);
-    return path != nullptr;
-}
-
-std::optional<std::string> runForOutput(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (auto& a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    g_autofree gchar* out = nullptr;
-    gint status = 0;
-    if (!g_spawn_sync(nullptr, argv.data(), nullptr,
-                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
-                      nullptr, nullptr, &out, nullptr, &status, nullptr) ||
-        !g_spawn_check_wait_status(status, nullptr))
-        return std::nullopt;
-    return std::string(out ? out : "");
-}
-
 // The properties of every playback stream of the server, from `pactl list sink-inputs`.
 using StreamProperties = std::map<std::string, std::string>;
 std::vector<StreamProperties> playbackStreams(const std::string& server) {
     std::vector<StreamProperties> streams;
-    auto listing = runForOutput({"pactl", "--server=" + server, "list", "sink-inputs"});
-    if (!listing)
-        return streams;
-    std::istringstream lines(*listing);
+    auto listing = runProgram({"pactl", "--server=" + server, "list", "sink-inputs"});
+    std::istringstream lines(listing.output);
     std::string line;
     while (std::getline(lines, line)) {
         if (line.starts_with("Sink Input #")) {
@@ -79,13 +57,6 @@ std::string describe(const std::vector<StreamProperties>& streams) {
     return text.empty() ? "no playback streams" : text;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
 class PageAudioCaptionTest : public WebViewTest {
 protected:
     static void SetUpTestSuite() {
@@ -95,19 +66,17 @@ protected:
     }
 
     void SetUp() override {
-        for (const char* program : {"pulseaudio", "pactl", "espeak-ng"})
-            if (!hasProgram(program))
-                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
+        if (auto missing = PrivateSoundServer::missingProgram())
+            GTEST_SKIP() << *missing << " is not installed (scripts/deps installs it)";
+        // Started before the first page exists: the web processes take their environment, and
+        // so their sound server, from us when WebKit starts them.
         ASSERT_TRUE(sound.start()) << sound.failure();
-        // Set before the first page exists: the web processes take their environment, and so
-        // their sound server, from us when WebKit starts them.
-        g_setenv("PULSE_SERVER", sound.address().c_str(), TRUE);
         fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
     }
 
     void TearDown() override {
         window.reset();
-        g_unsetenv("PULSE_SERVER");
+        WebViewTest::TearDown();
     }
 
     PrivateSoundServer sound;
@@ -117,24 +86,23 @@ protected:
 TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
     // The sentence twice with a pause: the recogniser's normalisation settles on the voice
     // during the first one, as it would a few words into any real conversation.
-    const std::string wav = sound.directory() + "/voice.wav";
-    ASSERT_TRUE(runForOutput({"espeak-ng", "-m", "-v", "en-us", "-s", "130", "-w", wav,
-                              "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
-                              "Please call me tomorrow morning.</speak>"}));
-    server.route("/voice.wav", {200, "audio/wav", readFile(wav), {}});
+    const std::string wav =
+        sound.speak("voice", "<speak>Please call me tomorrow morning. <break time=\"1500ms\"/> "
+                             "Please call me tomorrow morning.</speak>");
+    server.route("/voice.wav", ScriptedAnswer::text(200, readFile(wav), "audio/wav"));
     server.route("/voice.html",
-                 {200,
-                  "text/html; charset=utf-8",
-                  "<!doctype html><html><body><p>Voice message</p>"
-                  "<audio id=\"voice\" src=\"/voice.wav\" preload=\"auto\" controls></audio>"
-                  "</body></html>",
-                  {}});
+                 ScriptedAnswer::text(
+                     200,
+                     "<!doctype html><html><body><p>Voice message</p>"
+                     "<audio id=\"voice\" src=\"/voice.wav\" preload=\"auto\" controls></audio>"
+                     "</body></html>",
+                     "text/html; charset=utf-8"));
 
     LiveCaptionManager manager(service, [] {
         return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
     });
     manager.start();
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(runMainLoopUntil(
         [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
         << manager.statusText();
 
@@ -163,7 +131,7 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
     // What the sound server knows about the page's stream while it plays. GStreamer's sink
     // opens a short-lived "pulsesink probe" stream while it negotiates; that one is not it.
     std::vector<StreamProperties> streams;
-    waitUntil(
+    runMainLoopUntil(
         [&] {
             streams = playbackStreams(sound.address());
             std::erase_if(streams, [](const StreamProperties& s) {
@@ -183,7 +151,7 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
     EXPECT_EQ(property(OwnPlaybackStreamRule::kOwnerProperty), std::to_string(getpid()))
         << "the owner tag did not reach the web process";
 
-    const bool heard = waitUntil(
+    const bool heard = runMainLoopUntil(
         [&] {
             const auto& text = manager.sourceText();
             return text.find("tomorrow") != std::string::npos &&

@@ -1,6 +1,7 @@
 #include "PrivateSoundServer.hpp"
 
 #include "support/MainLoopWait.hpp"
+#include "support/Programs.hpp"
 
 #include <gio/gio.h>
 #include <signal.h>
@@ -11,8 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace aurelo::test {
@@ -34,35 +34,37 @@ bool socketAcceptsConnections(const std::string& path) {
 
 } // namespace
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    // Conditions that no main-loop event announces (a socket, another process) are polled.
-    guint tick = g_timeout_add(
-        20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    const bool held = runMainLoopUntil(condition, deadline);
-    g_source_remove(tick);
-    return held;
-}
-
-PrivateSoundServer::PrivateSoundServer() {
-    char pattern[] = "/tmp/aurelo-sound.XXXXXX";
-    if (char* made = g_mkdtemp(pattern))
-        m_directory = made;
-}
+PrivateSoundServer::PrivateSoundServer() : m_directory(m_folder.path().string()) {}
 
 PrivateSoundServer::~PrivateSoundServer() {
     if (m_pid != 0 && !m_exited) {
         kill(m_pid, SIGTERM);
-        waitUntil([this] { return m_exited; }, std::chrono::seconds(10));
+        runMainLoopUntil([this] { return m_exited; }, std::chrono::seconds(10));
         if (!m_exited) {
             kill(m_pid, SIGKILL);
             // The child watch points at this object, so it must have fired before we go.
-            waitUntil([this] { return m_exited; }, std::chrono::minutes(1));
+            runMainLoopUntil([this] { return m_exited; }, std::chrono::minutes(1));
         }
     }
-    if (!m_directory.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_directory, ignored);
-    }
+    if (m_previousServer)
+        g_setenv("PULSE_SERVER", m_previousServer->c_str(), TRUE);
+    else if (m_pointed)
+        g_unsetenv("PULSE_SERVER");
+}
+
+std::optional<std::string> PrivateSoundServer::missingProgram() {
+    for (const char* program : {"pulseaudio", "pactl", "paplay", "espeak-ng"})
+        if (!hasProgram(program))
+            return program;
+    return std::nullopt;
+}
+
+std::string PrivateSoundServer::speak(const std::string& name, const std::string& ssml) const {
+    const std::string file = m_directory + "/" + name + ".wav";
+    auto run = runProgram({"espeak-ng", "-m", "-v", "en-us", "-s", "130", "-w", file, ssml});
+    if (!run.succeeded)
+        throw std::runtime_error("espeak-ng failed: " + run.errors);
+    return file;
 }
 
 std::string PrivateSoundServer::address() const {
@@ -70,17 +72,10 @@ std::string PrivateSoundServer::address() const {
 }
 
 std::string PrivateSoundServer::log() const {
-    std::ifstream file(m_directory + "/daemon.log");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return readFile(m_directory + "/daemon.log");
 }
 
 bool PrivateSoundServer::start() {
-    if (m_directory.empty()) {
-        m_failure = "no temporary folder";
-        return false;
-    }
     for (const char* sub : {"/home", "/runtime", "/state"})
         std::filesystem::create_directories(m_directory + sub);
 
@@ -132,13 +127,17 @@ bool PrivateSoundServer::start() {
     }
     g_child_watch_add(m_pid, childExitedCallback, this);
 
-    const bool ready = waitUntil([&] { return m_exited || socketAcceptsConnections(socket); },
-                                 std::chrono::seconds(20));
+    const bool ready = runMainLoopUntil(
+        [&] { return m_exited || socketAcceptsConnections(socket); }, std::chrono::seconds(20));
     if (!ready || m_exited) {
         m_failure = std::string(m_exited ? "pulseaudio exited" : "pulseaudio did not answer") +
                     "; its log:\n" + log();
         return false;
     }
+    if (const char* previous = g_getenv("PULSE_SERVER"))
+        m_previousServer = previous;
+    g_setenv("PULSE_SERVER", address().c_str(), TRUE);
+    m_pointed = true;
     return true;
 }
 

@@ -4,16 +4,14 @@
 // so that captions can be tested with real playback and capture without a sound card and
 // without touching a sound server of the machine.
 
+#include "support/TestDirectory.hpp"
+
 #include <glib.h>
 
-#include <chrono>
-#include <functional>
+#include <optional>
 #include <string>
 
 namespace aurelo::test {
-
-// Runs the main loop until `condition` holds, checking it at least every 20 ms.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline);
 
 class PrivateSoundServer {
 public:
@@ -22,9 +20,14 @@ public:
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
     ~PrivateSoundServer();
 
-    // Starts the daemon and waits until its socket accepts clients. On failure, `failure()` says
-    // why, with the daemon's log.
+    // Starts the daemon, waits until its socket accepts clients and points this process and the
+    // children it starts from now on (PULSE_SERVER) at it, until the server goes. On failure,
+    // `failure()` says why, with the daemon's log.
     bool start();
+    // The first of the programs a real run needs that is not installed, if any.
+    static std::optional<std::string> missingProgram();
+    // Synthesises `ssml` (en-US, a slow voice) into <directory>/<name>.wav and returns its path.
+    std::string speak(const std::string& name, const std::string& ssml) const;
     const std::string& failure() const { return m_failure; }
 
     // The value for PULSE_SERVER: "unix:<folder>/native".
@@ -35,10 +38,13 @@ private:
     static void childExitedCallback(GPid pid, gint status, gpointer self);
     std::string log() const;
 
+    TestDirectory m_folder;
     std::string m_directory;
     GPid m_pid = 0;
     bool m_exited = false;
     std::string m_failure;
+    std::optional<std::string> m_previousServer;
+    bool m_pointed = false;
 };
 
 } // namespace aurelo::test

@@ -1,22 +1,23 @@
-// A user adds a chat site of their own and routes it through a proxy, the way the window offers
-// it: the app centre's "自定义网站" tile, the website dialog, then "账号独立设置" from the new
-// tab's menu with an HTTP proxy. The site's host name exists only behind the proxy, so its page can
-// finish loading only through that proxy.
+// Accounts routed through a proxy, set up the way the window offers it, with the real main view
+// in-process: the sheets are separate windows whose fields a test can reach directly, whereas
+// driving the built program would leave only blind key strokes.
 //
-// The real main view runs in-process: the sheets are separate windows whose fields a test can
-// reach directly, whereas driving the built program would leave only blind key strokes.
+// Every chat site here has a host name that exists only behind the proxy (the loopback proxies
+// connect any name to 127.0.0.1), so a page can finish loading only through its proxy, and an
+// attempt to go out directly could only fail.
 
 #include "models/SessionStore.hpp"
 #include "platform/InMemorySecretStore.hpp"
-#include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
+#include "support/LoopbackProxy.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/TestDirectory.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "views/ContentView.hpp"
+#include "views/NewAccountSheet.hpp"
 #include "views/SessionSettingsSheet.hpp"
 #include "views/SessionTab.hpp"
 #include "views/WebsiteDialog.hpp"
-#include "support/LoopbackProxy.hpp"
 #include "web/WebPageCommand.hpp"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -32,7 +33,8 @@ using namespace std::chrono_literals;
 
 constexpr const char* kChatPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>Telegram Fixture</title></head>"
-    "<body><div id='main'><h1>Telegram-like chat</h1></div></body></html>";
+    "<body><div id='main'><h1>Telegram-like chat</h1><img src='/avatar.png'></div></body></html>";
+constexpr const char* kStartSessionID = "6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D";
 
 // The first widget under `root` (itself included) for which `match` holds.
 template <typename T> T* findWidget(Gtk::Widget& root, const std::function<bool(T&)>& match) {
@@ -53,12 +55,22 @@ Gtk::Button* buttonLabelled(Gtk::Widget& root, const Glib::ustring& text) {
     return nullptr;
 }
 
+void click(Gtk::Button& button) {
+    g_signal_emit_by_name(button.gobj(), "clicked");
+}
+
 template <typename T> T* toplevelTitled(const Glib::ustring& title) {
-    for (auto* window : Gtk::Window::list_toplevels())
-        if (window->get_visible() && window->get_title() == title)
-            if (auto* typed = dynamic_cast<T*>(window))
-                return typed;
-    return nullptr;
+    T* found = nullptr;
+    runMainLoopUntil(
+        [&] {
+            for (auto* window : Gtk::Window::list_toplevels())
+                if (window->get_visible() && window->get_title() == title)
+                    if ((found = dynamic_cast<T*>(window)))
+                        return true;
+            return false;
+        },
+        5s);
+    return found;
 }
 
 // Every catalogue logo already in the cache, so that the window fetches nothing from outside.
@@ -77,43 +89,138 @@ void seedLogos(const std::filesystem::path& folder) {
     g_object_unref(pixel);
 }
 
-TEST(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
-    if (!g_getenv("DISPLAY"))
-        GTEST_SKIP() << "needs the virtual display of the test session";
-    static auto application = Gtk::Application::create("com.aurelo.translator.proxy-e2e",
-                                                       Gio::Application::Flags::NON_UNIQUE);
-    gtk_init();
+// Every request one page makes, from the moment it is built.
+struct PageRecord {
+    std::vector<std::string> requests;
+    int failures = 0;
 
-    FakeManagedService service;
-    service.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
-    FakeManagedService site;
-    site.setFallback("/chat", ScriptedAnswer::text(200, kChatPage, "text/html; charset=utf-8"));
-    site.setFallback("/start", ScriptedAnswer::text(200, "<title>start</title>", "text/html"));
-    const std::string sitePort = site.origin().substr(site.origin().rfind(':') + 1);
-    LoopbackProxy proxy(LoopbackProxy::Kind::Http);
+    void follow(WebKitWebView* view) {
+        g_signal_connect(view, "resource-load-started",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitWebResource*,
+                                        WebKitURIRequest* request, gpointer self) {
+                             static_cast<PageRecord*>(self)->requests.push_back(
+                                 webkit_uri_request_get_uri(request));
+                         }),
+                         this);
+        g_signal_connect(view, "load-failed",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*,
+                                        gpointer self) -> gboolean {
+                             ++static_cast<PageRecord*>(self)->failures;
+                             return FALSE;
+                         }),
+                         this);
+    }
+};
 
-    // One account already there, on the loopback site, so that nothing loads from outside.
+class AccountProxyEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static auto application = Gtk::Application::create("com.aurelo.translator.proxy-e2e",
+                                                           Gio::Application::Flags::NON_UNIQUE);
+        gtk_init();
+    }
+
+    void SetUp() override {
+        if (!g_getenv("DISPLAY"))
+            GTEST_SKIP() << "needs the virtual display of the test session";
+        service.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
+        site.setFallback("/chat", ScriptedAnswer::text(200, kChatPage, "text/html; charset=utf-8"));
+        site.setFallback("/start", ScriptedAnswer::text(200, "<title>start</title>", "text/html"));
+        seedLogos(home.path() / "logos");
+    }
+
+    void TearDown() override {
+        if (window)
+            window->destroy();
+        window.reset();
+        runMainLoopFor(100ms);
+    }
+
+    std::string sitePort() const { return site.origin().substr(site.origin().rfind(':') + 1); }
+    // The chat address under a host name that only the proxies resolve.
+    std::string chatAddress() const { return "http://telegram.test:" + sitePort() + "/chat"; }
+
+    // Opens the main view over a defaults file holding `sessions` (a JSON array), and follows
+    // every page the view builds from then on.
+    void open(const std::string& sessions) {
+        std::ofstream(home.path() / "defaults.json")
+            << R"({"aureloTranslator.sessions":)" << sessions << "}";
+        defaults = std::make_unique<UserDefaults>(home.path() / "defaults.json");
+        store = std::make_unique<SessionStore>(*defaults, nullptr, &dataStores);
+        settings = std::make_unique<SettingsStore>(*defaults, keychain, translator);
+        account =
+            std::make_unique<AccountStore>(*defaults, keychain, service.origin(), httpSession);
+        preferences = std::make_unique<MainWindowPreferences>(*defaults);
+        model = std::make_unique<ContentViewModel>(*store, *settings, *account, appLock,
+                                                   *preferences, translator, "1.0.0");
+        window = std::make_unique<Gtk::Window>();
+        window->set_default_size(1100, 760);
+        view = Gtk::make_managed<ContentView>(
+            *model, environment, logos, [] {}, [] {});
+        // The pages of the stored accounts are built with the view; their requests go out only
+        // once the main loop runs, so following them now misses nothing.
+        for (const auto& session : store->sessions())
+            if (ChatWebView* page = view->pages().pageFor(session.id))
+                follow(session.id, *page);
+        view->pages().signalPageBuilt().connect(
+            [this](const std::string& sessionID, ChatWebView& page) { follow(sessionID, page); });
+        window->set_child(*view);
+        window->present();
+    }
+
+    void follow(const std::string& sessionID, ChatWebView& page) {
+        built[sessionID].push_back(std::make_unique<PageRecord>());
+        built[sessionID].back()->follow(page.webView());
+    }
+
+    std::string startAccount() const {
+        return std::string(R"([{"id":")") + kStartSessionID + R"(","name":"起始","urlString":")" +
+               site.origin() + R"(/start"}])";
+    }
+
+    // The "账号独立设置" sheet of an account, from its tab's menu.
+    SessionSettingsSheet* settingsSheetOf(const std::string& sessionID) {
+        SessionTab* tab = nullptr;
+        runMainLoopUntil(
+            [&] {
+                tab = findWidget<SessionTab>(
+                    *view, [&](SessionTab& t) { return t.sessionID() == sessionID; });
+                return tab != nullptr;
+            },
+            5s);
+        if (!tab || !tab->activate_action("tab.session-settings"))
+            return nullptr;
+        return toplevelTitled<SessionSettingsSheet>("账号独立设置");
+    }
+
+    // Whether the account's page shows the chat site.
+    bool chatLoaded(const std::string& sessionID) {
+        ChatWebView* page = view->pages().pageFor(sessionID);
+        if (!page || webkit_web_view_is_loading(page->webView()))
+            return false;
+        const char* title = webkit_web_view_get_title(page->webView());
+        return title && std::string(title) == "Telegram Fixture";
+    }
+
+    static bool carried(const LoopbackProxy& proxy, const std::string& host) {
+        for (const auto& destination : proxy.destinations())
+            if (destination.host == host)
+                return true;
+        return false;
+    }
+
     TestDirectory home;
-    const auto defaultsFile = home.path() / "defaults.json";
-    std::ofstream(defaultsFile)
-        << R"({"aureloTranslator.sessions":[{"id":"6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D",)"
-        << R"("name":"起始","urlString":")" << site.origin() << R"(/start"}]})";
-    seedLogos(home.path() / "logos");
-
-    UserDefaults defaults(defaultsFile);
+    FakeManagedService service;
+    FakeManagedService site;
     InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
-    HttpSession httpSession(TranslationNetwork::sessionConfiguration());
-    HttpSession voiceSession(HttpSessionConfiguration{});
+    KeychainStore keychain{secrets};
+    HttpSession httpSession{TranslationNetwork::sessionConfiguration()};
+    HttpSession voiceSession{HttpSessionConfiguration{}};
     TranslationRequestCache cache;
-    TranslationService translator(service.origin(), httpSession, cache);
-    WebsiteDataStores dataStores(home.path() / "data", home.path() / "cache");
-    SessionStore store(defaults, nullptr, &dataStores);
-    SettingsStore settings(defaults, keychain, translator);
-    AccountStore account(defaults, keychain, service.origin(), httpSession);
-    AppLockStore appLock(keychain);
-    MainWindowPreferences preferences(defaults);
-    LogoCache logos(home.path() / "logos", voiceSession);
+    TranslationService translator{service.origin(), httpSession, cache};
+    WebsiteDataStores dataStores{home.path() / "data", home.path() / "cache"};
+    AppLockStore appLock{keychain};
+    LogoCache logos{home.path() / "logos", voiceSession};
     WebEnvironment environment{dataStores,
                                translator,
                                voiceSession,
@@ -122,89 +229,133 @@ TEST(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
                                home.path() / "downloads",
                                {},
                                false};
-    ContentViewModel model(store, settings, account, appLock, preferences, translator, "1.0.0");
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<SessionStore> store;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<AccountStore> account;
+    std::unique_ptr<MainWindowPreferences> preferences;
+    std::unique_ptr<ContentViewModel> model;
+    std::unique_ptr<Gtk::Window> window;
+    ContentView* view = nullptr;
+    // The pages built for each account, in order, with what each one asked for.
+    std::map<std::string, std::vector<std::unique_ptr<PageRecord>>> built;
+};
 
-    auto window = std::make_unique<Gtk::Window>();
-    window->set_default_size(1100, 760);
-    auto* view = Gtk::make_managed<ContentView>(
-        model, environment, logos, [] {}, [] {});
-    window->set_child(*view);
-    window->present();
+// The app centre's "自定义网站" tile, the website dialog, then "账号独立设置" from the new tab's
+// menu with an HTTP proxy.
+TEST_F(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
+    LoopbackProxy proxy(LoopbackProxy::Kind::Http);
+    // One account already there, on the loopback site, so that nothing loads from outside.
+    open(startAccount());
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
-    // App centre, then the custom-website tile.
     Gtk::Button* appCenter = buttonLabelled(*view, "应用中心");
     ASSERT_TRUE(appCenter);
-    g_signal_emit_by_name(appCenter->gobj(), "clicked");
-    ASSERT_TRUE(model.showAppCenter());
+    click(*appCenter);
+    ASSERT_TRUE(model->showAppCenter());
     Gtk::Button* customTile = buttonLabelled(*view, "自定义网站");
     ASSERT_TRUE(customTile);
-    g_signal_emit_by_name(customTile->gobj(), "clicked");
+    click(*customTile);
 
-    WebsiteDialog* dialog = nullptr;
-    ASSERT_TRUE(runMainLoopUntil(
-        [&] { return (dialog = toplevelTitled<WebsiteDialog>("添加自定义网站")) != nullptr; }, 5s));
-    // A host name that no resolver knows: only the proxy can reach it.
-    const std::string address = "http://telegram.test:" + sitePort + "/chat";
+    auto* dialog = toplevelTitled<WebsiteDialog>("添加自定义网站");
+    ASSERT_TRUE(dialog);
     dialog->nameField().set_text("Telegram");
-    dialog->addressField().set_text(address);
-    g_signal_emit_by_name(dialog->addButton().gobj(), "clicked");
+    dialog->addressField().set_text(chatAddress());
+    click(dialog->addButton());
     ASSERT_FALSE(dialog->get_visible()) << dialog->errorLabel().get_text();
-    const ChatSession created = store.sessions().back();
-    ASSERT_EQ(created.urlString, address);
-    ASSERT_EQ(store.selectedID(), created.id);
+    const ChatSession created = store->sessions().back();
+    ASSERT_EQ(created.urlString, chatAddress());
+    ASSERT_EQ(store->selectedID(), created.id);
     // Out of the app centre, to the new account's page.
-    g_signal_emit_by_name(appCenter->gobj(), "clicked");
-    ASSERT_FALSE(model.showAppCenter());
+    click(*appCenter);
+    ASSERT_FALSE(model->showAppCenter());
 
-    // The new tab's menu: "账号独立设置".
-    SessionTab* tab = nullptr;
-    ASSERT_TRUE(runMainLoopUntil(
-        [&] {
-            tab = findWidget<SessionTab>(
-                *view, [&](SessionTab& t) { return t.sessionID() == created.id; });
-            return tab != nullptr;
-        },
-        5s));
-    ASSERT_TRUE(tab->activate_action("tab.session-settings"));
-    SessionSettingsSheet* sheet = nullptr;
-    ASSERT_TRUE(runMainLoopUntil(
-        [&] { return (sheet = toplevelTitled<SessionSettingsSheet>("账号独立设置")) != nullptr; },
-        5s));
+    SessionSettingsSheet* sheet = settingsSheetOf(created.id);
+    ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->proxyHostField().get_text(), "") << "opens with the account's own values";
     sheet->proxyTypePicker().choose("http");
     sheet->proxyHostField().set_text("127.0.0.1");
     sheet->proxyPortField().set_text(std::to_string(proxy.port()));
-    g_signal_emit_by_name(sheet->saveButton().gobj(), "clicked");
+    click(sheet->saveButton());
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
-    EXPECT_EQ(store.sessions().back().proxyHost, "127.0.0.1");
-    EXPECT_EQ(store.sessions().back().proxyPort, proxy.port());
+    EXPECT_EQ(store->sessions().back().proxyHost, "127.0.0.1");
+    EXPECT_EQ(store->sessions().back().proxyPort, proxy.port());
 
     // The rebuilt page reaches the site through the proxy and finishes loading.
-    auto routed = [&] {
-        for (const auto& destination : proxy.destinations())
-            if (destination.host == "telegram.test")
-                return true;
-        return false;
-    };
-    auto loaded = [&] {
-        ChatWebView* page = view->pages().pageFor(created.id);
-        if (!page || webkit_web_view_is_loading(page->webView()))
-            return false;
-        const char* title = webkit_web_view_get_title(page->webView());
-        return title && std::string(title) == "Telegram Fixture";
-    };
-    ASSERT_TRUE(runMainLoopUntil([&] { return routed() && loaded(); }, 30s))
-        << "proxy saw telegram.test: " << routed() << ", page loaded: " << loaded();
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return carried(proxy, "telegram.test") && chatLoaded(created.id); }, 30s))
+        << "proxy saw telegram.test: " << carried(proxy, "telegram.test")
+        << ", page loaded: " << chatLoaded(created.id);
     bool viaProxyName = false;
     for (const auto& request : site.requests())
         viaProxyName = viaProxyName || (request.path == "/chat" &&
-                                        request.header("host") == "telegram.test:" + sitePort);
+                                        request.header("host") == "telegram.test:" + sitePort());
     EXPECT_TRUE(viaProxyName) << "the site was asked for the invented host";
+}
 
-    window->destroy();
-    window.reset();
-    runMainLoopFor(100ms);
+// A new account of a platform, with its proxy set in the new-account sheet: the first page
+// ever built for it already goes through the proxy, and so does every request that page makes.
+TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
+    LoopbackProxy proxy(LoopbackProxy::Kind::Http);
+    open(startAccount());
+    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
+
+    // The platform's tile, for a platform whose chat lives at a host only the proxy resolves.
+    model->addPlatform(PlatformEntry{"telegram", "Telegram", "paperplane.fill", PlatformColor::Cyan,
+                                     std::nullopt, chatAddress(), true});
+    auto* sheet = toplevelTitled<NewAccountSheet>("新增 Telegram");
+    ASSERT_TRUE(sheet);
+    click(sheet->sectionButton(NewSessionForm::SetupSection::Proxy));
+    sheet->proxySwitch().set_active(true);
+    sheet->proxyTypePicker().choose("http");
+    sheet->proxyHostField().set_text("127.0.0.1");
+    sheet->proxyPortField().set_text(std::to_string(proxy.port()));
+    ASSERT_TRUE(sheet->addButton().get_sensitive()) << sheet->footerHint().get_text();
+    click(sheet->addButton());
+    ASSERT_FALSE(sheet->get_visible());
+    const std::string id = store->sessions().back().id;
+    ASSERT_EQ(store->sessions().back().urlString, chatAddress());
+
+    ASSERT_TRUE(runMainLoopUntil([&] { return chatLoaded(id); }, 30s))
+        << "the new account's page did not load through its proxy";
+    runMainLoopFor(300ms); // the page's own requests after the document
+    ASSERT_EQ(built[id].size(), 1u) << "a page was built before the account had its proxy";
+    const PageRecord& first = *built[id].front();
+    EXPECT_EQ(first.failures, 0);
+    // The document and the image it shows, each at the host only the proxy resolves.
+    ASSERT_GE(first.requests.size(), 2u);
+    for (const auto& request : first.requests)
+        EXPECT_TRUE(request.starts_with("http://telegram.test:" + sitePort() + "/"))
+            << request << " went elsewhere";
+    EXPECT_TRUE(carried(proxy, "telegram.test"));
+    EXPECT_EQ(site.requestCount("/avatar.png"), 1u);
+}
+
+// Changing only the proxy type (HTTP to SOCKS5) builds the page again on the new route: the
+// proxy behind the address speaks SOCKS5 only, so before the change the page cannot load.
+TEST_F(AccountProxyEndToEnd, ChangingOnlyTheProxyTypeMovesThePageToTheNewProxy) {
+    LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
+    open(std::string(R"([{"id":")") + kStartSessionID + R"(","name":"电报","urlString":")" +
+         chatAddress() + R"(","proxyType":"http","proxyHost":"127.0.0.1","proxyPort":)" +
+         std::to_string(socks.port()) + "}]");
+    runMainLoopFor(1s);
+    EXPECT_FALSE(chatLoaded(kStartSessionID)) << "an HTTP proxy request reached a SOCKS5 proxy";
+
+    SessionSettingsSheet* sheet = settingsSheetOf(kStartSessionID);
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->proxyPortField().get_text(), Glib::ustring(std::to_string(socks.port())));
+    sheet->proxyTypePicker().choose("socks5");
+    click(sheet->saveButton());
+    ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
+
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return carried(socks, "telegram.test") && chatLoaded(kStartSessionID); }, 30s))
+        << "the page stayed on the HTTP route: SOCKS5 proxy asked for "
+        << socks.destinations().size() << " destinations, pages built "
+        << built[kStartSessionID].size() << ", loading "
+        << webkit_web_view_is_loading(view->pages().pageFor(kStartSessionID)->webView())
+        << ", failures of the last page " << built[kStartSessionID].back()->failures;
+    EXPECT_EQ(built[kStartSessionID].size(), 2u) << "built once, then once for the new route";
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "models/AccountStore.hpp"
 #include "support/FakeManagedService.hpp"
+#include "support/LoopbackProxy.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
@@ -78,13 +79,7 @@ TEST_F(AccountStoreTest, UndecodableAnswersAndTransportFailuresShowTheirDescript
     login(*store);
     EXPECT_EQ(store->errorMessage(), DecodingError::typeMismatch("token").description);
 
-    // Nothing listens on the port of a server that has gone.
-    std::string closedOrigin;
-    {
-        FakeManagedService gone;
-        closedOrigin = gone.origin();
-    }
-    auto offline = makeStore(closedOrigin);
+    auto offline = makeStore("http://127.0.0.1:" + std::to_string(closedLoopbackPort()));
     login(*offline);
     EXPECT_EQ(offline->errorMessage(),
               TransportError::make(TransportError::Kind::CannotConnect).description);
@@ -196,6 +191,33 @@ TEST_F(AccountStoreTest, LogoutClearsEverythingButTheLastError) {
     EXPECT_FALSE(store->errorMessage().empty());
 }
 
+// The token ends on the service too; the local logout neither waits for that nor cares how it
+// went. A token the service has already refused is not sent back to it.
+TEST_F(AccountStoreTest, LogoutRevokesTheTokenOnTheServiceWithoutWaitingForIt) {
+    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
+    fake.enqueue("/api/engines", ScriptedAnswer::json(200, kEngines));
+    auto store = makeStore();
+    login(*store);
+    ASSERT_TRUE(store->isLoggedIn());
+    fake.enqueue("/api/auth/logout", ScriptedAnswer::silence());
+    store->logout();
+    EXPECT_FALSE(store->isLoggedIn()) << "logged out at once, whatever the service does";
+    ASSERT_TRUE(runMainLoopUntil([&] { return fake.requestCount("/api/auth/logout") == 1; }));
+    auto revoke = std::ranges::find_if(fake.requests(),
+                                       [](const auto& r) { return r.path == "/api/auth/logout"; });
+    EXPECT_EQ(revoke->method, "POST");
+    EXPECT_EQ(revoke->headers.at("authorization"), "Bearer tok");
+
+    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok2"}}));
+    fake.enqueue("/api/engines", ScriptedAnswer::json(401, Json::object()));
+    login(*store);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !store->isLoggedIn(); }));
+    runMainLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(fake.requestCount("/api/auth/logout"), 1u) << "a refused token is not revoked";
+    store->logout();
+    EXPECT_EQ(fake.requestCount("/api/auth/logout"), 1u) << "nothing to revoke when logged out";
+}
+
 // An engine-list answer about a token that is no longer in use is dropped: a 401 for the
 // previous login must not log out the login that replaced it.
 TEST_F(AccountStoreTest, AStaleEngineAnswerDoesNotAffectANewerLogin) {
@@ -227,6 +249,13 @@ TEST_F(AccountStoreTest, AStoreDestroyedMidRequestIgnoresTheAnswer) {
     store.reset();
     runMainLoopFor(std::chrono::milliseconds(300));
     EXPECT_EQ(storedToken(), std::nullopt);
+}
+
+TEST(LoginButton, EnabledOnlyWithBothFieldsAndNoLoginRunning) {
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("", "pw", false));
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("user", "", false));
+    EXPECT_TRUE(AccountStore::loginButtonEnabled(" ", " ", false)) << "spaces count as filled";
+    EXPECT_FALSE(AccountStore::loginButtonEnabled("user", "pw", true));
 }
 
 } // namespace

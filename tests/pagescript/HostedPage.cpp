@@ -1,18 +1,16 @@
 #include "HostedPage.hpp"
 
 #include "support/MainLoopWait.hpp"
+#include "support/Programs.hpp"
+#include "support/WebViewTestSupport.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "web/WebPageCommand.hpp"
 
 #include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
-#include <libsoup/soup.h>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 
 namespace aurelo::test {
 
@@ -66,15 +64,7 @@ HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::p
 
 HostedPage::HostedPage(int width, int height) {
     ensureGtk();
-
-    char* root = g_dir_make_tmp("aurelo-pagescript-XXXXXX", nullptr);
-    if (!root)
-        throw std::runtime_error("cannot make a temporary directory");
-    m_root = root;
-    g_free(root);
-    m_stores = std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache");
-
-
+    m_stores = std::make_unique<WebsiteDataStores>(m_root.path() / "data", m_root.path() / "cache");
     m_window = gtk_window_new();
     gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
@@ -97,8 +87,7 @@ HostedPage::~HostedPage() {
     if (m_window)
         gtk_window_destroy(GTK_WINDOW(m_window));
     m_stores.reset();
-    std::error_code error;
-    std::filesystem::remove_all(m_root, error);
+    m_leaks.expectAllFreed();
 }
 
 ChatWebViewInputs HostedPage::defaultInputs() {
@@ -118,11 +107,11 @@ ChatWebViewInputs HostedPage::defaultInputs() {
 }
 
 std::string HostedPage::url(const std::string& path) const {
-    return m_site.origin() + (path.starts_with('/') ? "" : "/") + path;
+    return m_site.url(path);
 }
 
 void HostedPage::serve(const std::string& path, std::string contentType, std::string body) {
-    m_site.route(path, std::move(contentType), std::move(body));
+    m_site.route(path, ScriptedAnswer::text(200, std::move(body), std::move(contentType)));
 }
 
 void HostedPage::resize(int width, int height) {
@@ -140,6 +129,8 @@ void HostedPage::closeHost() {
         return;
     gtk_window_set_child(GTK_WINDOW(m_window), nullptr);
     m_host.reset();
+    // The page of the last test must be gone before the next one starts.
+    m_leaks.expectAllFreed();
 }
 
 bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
@@ -148,7 +139,7 @@ bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
         m_backend->service.clearRequests();
         m_retired.push_back(std::move(m_backend));
     }
-    m_backend = std::make_unique<Backend>(*m_stores, m_root / "downloads");
+    m_backend = std::make_unique<Backend>(*m_stores, m_root.path() / "downloads");
     m_backend->service.setResponder([this](const RecordedRequest& request) {
         if (m_holding)
             return ScriptedAnswer::silence();
@@ -172,6 +163,7 @@ bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
     // The host starts loading in its constructor, but load events only arrive from the main
     // loop, so connecting now misses none.
     auto* view = m_host->webView();
+    m_leaks.watch(view, "the web view of " + fixture);
     auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         if (event == WEBKIT_LOAD_FINISHED)
             static_cast<LoadState*>(data)->finished = true;
@@ -298,14 +290,7 @@ nlohmann::json HostedPage::answersDelivered(const std::string& function) {
 
 bool HostedPage::waitForAnswersDelivered(const std::string& function, std::size_t count,
                                          std::chrono::milliseconds deadline) {
-    return runMainLoopUntil(
-        [&] {
-            if (answersDelivered(function).size() >= count)
-                return true;
-            runMainLoopFor(std::chrono::milliseconds(10));
-            return false;
-        },
-        deadline);
+    return runMainLoopUntil([&] { return answersDelivered(function).size() >= count; }, deadline);
 }
 
 nlohmann::json HostedPage::evaluate(const std::string& script) {
@@ -317,56 +302,21 @@ nlohmann::json HostedPage::evaluateInPage(const std::string& script) {
 }
 
 nlohmann::json HostedPage::evaluateIn(const char* world, const std::string& script) {
-    struct Pending {
-        bool done = false;
-        nlohmann::json result;
-    };
-    // Shared with the callback, which may outlive this call when the deadline passes first.
-    auto pending = std::make_shared<Pending>();
-    auto onDone = +[](GObject* source, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Pending>> state(
-            static_cast<std::shared_ptr<Pending>*>(data));
-        GErrorHolder error;
-        auto value = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source),
-                                                                          result, error.out()));
-        if (error) {
-            (*state)->result = {{"error", error->message}};
-        } else if (value && !jsc_value_is_undefined(value.get())) {
-            char* text = jsc_value_to_json(value.get(), 0);
-            if (text)
-                (*state)->result = nlohmann::json::parse(text, nullptr, false);
-            g_free(text);
-        }
-        (*state)->done = true;
-    };
-    webkit_web_view_evaluate_javascript(m_host->webView(), script.c_str(),
-                                        static_cast<gssize>(script.size()), world, nullptr, nullptr,
-                                        onDone, new std::shared_ptr<Pending>(pending));
-    runMainLoopUntil([&] { return pending->done; });
-    return pending->result;
+    std::string error;
+    const auto json = evaluateScript(m_host->webView(), script, world, &error);
+    if (!json)
+        return {{"error", error}};
+    return *json == "undefined" ? nlohmann::json() : nlohmann::json::parse(*json, nullptr, false);
 }
 
 bool HostedPage::waitForPage(const std::string& expression, std::chrono::milliseconds deadline) {
     const auto script = "Boolean(" + expression + ")";
-    return runMainLoopUntil(
-        [&] {
-            if (evaluateInPage(script) == true)
-                return true;
-            runMainLoopFor(std::chrono::milliseconds(10));
-            return false;
-        },
-        deadline);
+    return runMainLoopUntil([&] { return evaluateInPage(script) == true; }, deadline);
 }
 
-void HostedPage::xdotool(const std::vector<std::string>& arguments) {
-    std::vector<std::string> copies = arguments;
-    copies.insert(copies.begin(), "xdotool");
-    std::vector<char*> argv;
-    for (auto& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, nullptr);
+void HostedPage::xdotool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "xdotool");
+    runProgram(arguments);
 }
 
 void HostedPage::focusWindow() {

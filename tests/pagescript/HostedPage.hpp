@@ -10,13 +10,13 @@
 
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
-#include "support/FixtureSite.hpp"
 #include "support/FakeManagedService.hpp"
+#include "support/WebViewTestSupport.hpp"
 #include "translation/TranslationRequestCache.hpp"
 #include "translation/TranslationService.hpp"
+#include "webview/ChatWebView.hpp"
 #include "webview/WebEnvironment.hpp"
 #include "webview/WebsiteDataStores.hpp"
-#include "webview/ChatWebView.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -29,8 +29,6 @@
 #include <string>
 #include <vector>
 
-typedef struct _SoupServer SoupServer;
-typedef struct _SoupServerMessage SoupServerMessage;
 typedef struct _GtkWidget GtkWidget;
 
 namespace aurelo::test {
@@ -147,10 +145,11 @@ private:
     nlohmann::json evaluateIn(const char* world, const std::string& script);
     void closeHost();
     void focusWindow();
-    void xdotool(const std::vector<std::string>& arguments);
+    void xdotool(std::vector<std::string> arguments);
 
-    std::filesystem::path m_root;
-    FixtureSite m_site{AURELO_PAGESCRIPT_FIXTURES};
+    TestDirectory m_root;
+    LoopbackServer m_site{{.folder = AURELO_PAGESCRIPT_FIXTURES}};
+    LeakWatcher m_leaks;
     std::unique_ptr<WebsiteDataStores> m_stores;
     std::unique_ptr<Backend> m_backend;
     // Backends of earlier pages: requests they still carry may complete later and must find

@@ -31,25 +31,11 @@ TEST(DesktopNotificationCenter, SettingsCommandFollowsTheDesktop) {
             << desktop;
 }
 
-TEST(DesktopNotificationCenter, StatusIsWhetherAServiceShowsNotifications) {
-    using S = NotificationAuthorizationStatus;
-    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(true), S::Authorized);
-    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(false), S::Denied);
-    EXPECT_EQ(DesktopNotificationCenter::statusForServiceOwner(std::nullopt), S::Unknown);
-}
-
 TEST(DesktopNotificationCenter, GnomeKeysTheApplicationSwitchByACanonicalID) {
     EXPECT_EQ(DesktopNotificationCenter::gnomeApplicationSettingsPath("com.aurelo.translator"),
               "/org/gnome/desktop/notifications/application/com-aurelo-translator/");
     EXPECT_EQ(DesktopNotificationCenter::gnomeApplicationSettingsPath("Org.Foo__Bar-2"),
               "/org/gnome/desktop/notifications/application/org-foo-bar-2/");
-}
-
-TEST(DesktopNotificationCenter, WithoutAKnownDesktopOpeningTheSettingsDoesNothing) {
-    DesktopNotificationCenter unknown("org.freedesktop.Notifications", std::string("sway"));
-    unknown.openNotificationSettings();
-    DesktopNotificationCenter none("org.freedesktop.Notifications", std::nullopt);
-    none.openNotificationSettings();
 }
 
 } // namespace

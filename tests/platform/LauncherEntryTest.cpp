@@ -1,5 +1,4 @@
 #include "platform/LauncherEntry.hpp"
-#include "platform/LibsecretSecretStore.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
@@ -103,16 +102,6 @@ TEST_F(WithoutSessionBus, TheBadgeIsSilentlyAbsent) {
     LauncherEntry entry;
     entry.show("5", 5);
     test::runMainLoopFor(std::chrono::milliseconds(200));
-}
-
-TEST_F(WithoutSessionBus, TheKeychainFailsWithADescription) {
-    LibsecretSecretStore store;
-    auto loaded = store.lookup("aurelo-translator-login-token");
-    ASSERT_FALSE(loaded);
-    EXPECT_FALSE(loaded.error().message.empty());
-    auto added = store.add("aurelo-translator-login-token", "token");
-    ASSERT_FALSE(added);
-    EXPECT_FALSE(added.error().message.empty());
 }
 
 } // namespace

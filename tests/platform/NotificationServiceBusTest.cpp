@@ -1,6 +1,7 @@
 // The notification status read from the test session's own bus: a name owned by this test
 // stands for the desktop's notification service.
 
+#include "platform/BuildConfig.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
 #include "support/MainLoopWait.hpp"
 
@@ -45,11 +46,10 @@ TEST(NotificationService, OwnedNameIsOnAndAbsentNameIsOff) {
         if (GSettingsSchema* schema = g_settings_schema_source_lookup(
                 source, "org.gnome.desktop.notifications.application", TRUE)) {
             g_settings_schema_unref(schema);
-            auto settings = adoptGRef(
-                g_settings_new_with_path("org.gnome.desktop.notifications.application",
-                                         DesktopNotificationCenter::gnomeApplicationSettingsPath(
-                                             DesktopNotificationCenter::kApplicationID)
-                                             .c_str()));
+            auto settings = adoptGRef(g_settings_new_with_path(
+                "org.gnome.desktop.notifications.application",
+                DesktopNotificationCenter::gnomeApplicationSettingsPath(build::kApplicationId)
+                    .c_str()));
             g_settings_set_boolean(settings.get(), "enable", FALSE);
             EXPECT_EQ(readStatus(center), Status::Denied);
             g_settings_reset(settings.get(), "enable");

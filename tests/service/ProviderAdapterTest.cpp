@@ -78,6 +78,10 @@ UpstreamAnswer answerFor(const std::string& provider, const std::vector<std::str
                                  {"stop_reason", "end_turn"}});
 }
 
+bool isChatModel(const std::string& provider) {
+    return provider == "openai" || provider == "gemini" || provider == "claude";
+}
+
 struct ProviderCase {
     std::string provider;
     std::string endpointPath; // appended to the fake's origin as the configured endpoint
@@ -155,13 +159,23 @@ TEST(ProviderAdapters, SendTheDocumentedRequestAndReadTheAnswer) {
                                                   {"target", "zh-CN"},
                                                   {"provider", c.provider}});
         ASSERT_EQ(reply.status, 200u) << reply.body;
-        ASSERT_EQ(setup.fake.requests().size(), 1u);
-        const auto& request = setup.fake.requests().front();
-        EXPECT_EQ(request.method, "POST");
-        EXPECT_EQ(request.path, c.expectedPath);
-        EXPECT_EQ(sentTexts(c.provider, request),
-                  (std::vector<std::string>{"Hello", "Line one\nline \"two\""}));
-        c.checkRequest(request);
+        // A language model gets each text alone, so that one text cannot steer another's
+        // translation; the other providers get the batch in one request.
+        bool chat = isChatModel(c.provider);
+        ASSERT_EQ(setup.fake.requests().size(), chat ? 2u : 1u);
+        std::vector<std::string> sent;
+        for (const auto& request : setup.fake.requests()) {
+            EXPECT_EQ(request.method, "POST");
+            EXPECT_EQ(request.path, c.expectedPath);
+            auto texts = sentTexts(c.provider, request);
+            if (chat) {
+                EXPECT_EQ(texts.size(), 1u);
+            }
+            sent.insert(sent.end(), texts.begin(), texts.end());
+            c.checkRequest(request);
+        }
+        std::ranges::sort(sent);
+        EXPECT_EQ(sent, (std::vector<std::string>{"Hello", "Line one\nline \"two\""}));
         std::string prefix = c.provider == "microsoft" ? "zh-Hans:" : "zh-CN:";
         EXPECT_EQ(reply.json["results"][0]["text"], prefix + "Hello");
         EXPECT_EQ(reply.json["results"][1]["text"], prefix + "Line one\nline \"two\"");
@@ -236,7 +250,7 @@ TEST(ProviderAdapters, AnAnswerWithTheWrongNumberOfTranslationsFailsTheBatch) {
                            {{"texts", {"a", "b", "c"}}, {"target", "de"}, {"provider", c.provider}})
                 .status,
             200u);
-        EXPECT_EQ(setup.fake.requests().size(), 2u);
+        EXPECT_EQ(setup.fake.requests().size(), isChatModel(c.provider) ? 6u : 2u);
     }
 }
 
@@ -253,7 +267,7 @@ TEST(ProviderAdapters, SplitLargeBatchesByEachProvidersLimits) {
         {"google", 100, 400, {75, 25}}, // 30,000 characters per request
         {"microsoft", 100, 5, {100}},
         {"microsoft", 10, 9000, {5, 5}}, // 50,000 characters per request
-        {"openai", 100, 5, {50, 50}},
+        {"openai", 3, 5, {1, 1, 1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.provider + " " + std::to_string(c.texts) + "x" +

@@ -20,6 +20,18 @@ UpstreamAnswer UpstreamAnswer::json(const nlohmann::json& body, unsigned status)
     return UpstreamAnswer{status, body.dump(), "application/json", {}};
 }
 
+UpstreamAnswer UpstreamAnswer::googleTranslations(const UpstreamRequest& request,
+                                                  std::chrono::milliseconds delay) {
+    nlohmann::json items = nlohmann::json::array();
+    if (request.json.contains("q"))
+        for (const auto& text : request.json["q"])
+            items.push_back({{"translatedText", "译:" + text.get<std::string>()},
+                             {"detectedSourceLanguage", "en"}});
+    auto answer = json({{"data", {{"translations", items}}}});
+    answer.delay = delay;
+    return answer;
+}
+
 FakeUpstream::FakeUpstream(Responder responder)
     : m_server(adoptGRef(soup_server_new(nullptr, nullptr))), m_responder(std::move(responder)) {
     soup_server_add_handler(m_server.get(), nullptr, handleCallback, this, nullptr);

@@ -38,6 +38,10 @@ struct UpstreamAnswer {
     std::chrono::milliseconds delay{0};
 
     static UpstreamAnswer json(const nlohmann::json& body, unsigned status = 200);
+    // Google's v2 answer to `request`, translating every text as "译:<text>" from English,
+    // after `delay`.
+    static UpstreamAnswer googleTranslations(const UpstreamRequest& request,
+                                             std::chrono::milliseconds delay);
 };
 
 class FakeUpstream {

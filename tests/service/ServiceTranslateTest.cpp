@@ -257,13 +257,6 @@ TEST(Apertium, StreamEncodingRoundTrips) {
     EXPECT_EQ(decodeApertiumStream("Hola[[t:b:x]]mundo"), "Holamundo");
 }
 
-TEST(TrimText, TrimsWhiteSpaceAndLineBreaksOnly) {
-    EXPECT_EQ(trimText("  hi \n"), "hi");
-    EXPECT_EQ(trimText("\u3000\u00a0hi there\u2028"), "hi there");
-    EXPECT_EQ(trimText("\n\t "), "");
-    EXPECT_EQ(trimText("a\nb"), "a\nb");
-}
-
 // The application's translation service, unchanged, against this server.
 TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
     ServiceHarness harness;

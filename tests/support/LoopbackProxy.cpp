@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace aurelo::test {
 
@@ -19,10 +22,12 @@ int listenOnLoopback(std::uint16_t& port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 64);
     socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error(std::string("test proxy cannot listen on loopback: ") +
+                                 std::strerror(errno));
     port = ntohs(address.sin_port);
     return fd;
 }

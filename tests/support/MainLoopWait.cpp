@@ -4,26 +4,19 @@
 
 namespace aurelo::test {
 
-namespace {
-
-gboolean wakeCallback(gpointer flag) {
-    *static_cast<bool*>(flag) = true;
-    return G_SOURCE_REMOVE;
-}
-
-} // namespace
-
 bool runMainLoopUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    bool expired = false;
-    guint timer = g_timeout_add(static_cast<guint>(deadline.count()), wakeCallback, &expired);
-    while (!condition()) {
-        if (expired)
-            return false;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    // Wakes the loop so that the condition and the deadline are looked at even when nothing
+    // else happens.
+    const guint ticker = g_timeout_add(
+        20, [](gpointer) { return gboolean(G_SOURCE_CONTINUE); }, nullptr);
+    bool held = condition();
+    while (!held && std::chrono::steady_clock::now() < end) {
         g_main_context_iteration(nullptr, TRUE);
+        held = condition();
     }
-    if (!expired)
-        g_source_remove(timer);
-    return true;
+    g_source_remove(ticker);
+    return held;
 }
 
 void runMainLoopFor(std::chrono::milliseconds duration) {

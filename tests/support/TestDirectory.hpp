@@ -1,25 +1,36 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace aurelo::test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+// A fresh folder under the system's temporary folder, removed with everything in it at the end
+// (folders a test made unreadable included).
 class TestDirectory {
 public:
     TestDirectory() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "aurelo-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
+        m_path = pattern;
     }
     TestDirectory(const TestDirectory&) = delete;
     TestDirectory& operator=(const TestDirectory&) = delete;
     ~TestDirectory() {
         std::error_code ignored;
+        for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::add, ignored);
         std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(m_path, ignored);
     }
@@ -36,9 +47,12 @@ inline std::string readFile(const std::filesystem::path& path) {
     return buffer.str();
 }
 
-inline void writeFile(const std::filesystem::path& path, const std::string& contents) {
+// Writes `contents`, making the folders on the way, with the permission bits `mode`.
+inline void writeFile(const std::filesystem::path& path, const std::string& contents,
+                      mode_t mode = 0644) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << contents;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    ::chmod(path.c_str(), mode);
 }
 
 } // namespace aurelo::test

@@ -1,63 +1,54 @@
 #pragma once
 
-// What the web-view tests share: a fixture site on a SoupServer (port 0), a temporary home for
+// What the web-view tests share: the fixture pages on the loopback server, a temporary home for
 // website data and downloads, the translation service on the fake managed service, and helpers
 // that wait on loads and evaluate script under the main loop with a deadline.
 
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/TestDirectory.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
 #include "webview/ChatWebView.hpp"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-typedef struct _SoupServer SoupServer;
-typedef struct _SoupServerMessage SoupServerMessage;
-
 namespace aurelo::test {
 
-struct FixtureResponse {
-    unsigned status = 200;
-    std::string contentType = "text/html; charset=utf-8";
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;
-};
+// Evaluates `script` in `world` (nullptr: the page's own world) under the main loop, with a
+// deadline. Returns the result as JSON text ("undefined" for undefined), or nullopt and the
+// exception's message in `error`.
+std::optional<std::string> evaluateScript(WebKitWebView* view, const std::string& script,
+                                          const char* world, std::string* error = nullptr);
 
-// Serves tests/fixtures/web/<name> at "/<name>" and whatever `route()` adds, on 127.0.0.1.
-class FixtureServer {
+// Weak references on the WebKit objects a test makes. WebKit keeps a view or a network session
+// alive through any reference someone forgot, and with them their web processes and data
+// directories; this finds such a reference in the test that made it, as WebKit's own API tests do.
+class LeakWatcher {
 public:
-    FixtureServer();
-    FixtureServer(const FixtureServer&) = delete;
-    FixtureServer& operator=(const FixtureServer&) = delete;
-    ~FixtureServer();
+    LeakWatcher() = default;
+    LeakWatcher(const LeakWatcher&) = delete;
+    LeakWatcher& operator=(const LeakWatcher&) = delete;
+    ~LeakWatcher();
 
-    std::uint16_t port() const { return m_port; }
-    // "http://<host>:<port><path>"; any host name reaches this server through the test proxies.
-    std::string url(const std::string& path, const std::string& host = "127.0.0.1") const;
-    void route(const std::string& path, FixtureResponse response);
-    // The Host header of every request for `path`.
-    std::vector<std::string> hostsRequesting(const std::string& path) const;
-    std::size_t requestCount(const std::string& path) const;
+    void watch(gpointer object, std::string what);
+    // Runs the main loop briefly for WebKit to let go of what it still holds, then fails the
+    // running test for every watched object that is still alive.
+    void expectAllFreed();
 
 private:
-    static void handleCallback(SoupServer*, SoupServerMessage*, const char* path, GHashTable*,
-                               gpointer self);
-
-    GRef<SoupServer> m_server;
-    std::uint16_t m_port = 0;
-    std::map<std::string, FixtureResponse> m_routes;
-    std::vector<std::pair<std::string, std::string>> m_requests; // path, host
+    struct Watched {
+        gpointer object;
+        std::string what;
+    };
+    std::vector<std::unique_ptr<Watched>> m_watched;
 };
-
-std::string readFixture(const std::string& name);
 
 // Load events of one view, recorded from its creation on.
 struct LoadRecord {
@@ -72,9 +63,12 @@ protected:
 
     WebViewTest();
     ~WebViewTest() override;
+    // Destroys the hosts and the sessions, and fails the test when a view or a network session
+    // outlives them.
+    void TearDown() override;
 
     ChatWebViewInputs inputs(const std::string& sessionId,
-                                 const std::string& path = "/chat.html") const;
+                             const std::string& path = "/chat.html") const;
     // Builds a host and keeps it until the test ends (or destroy()).
     ChatWebView& open(const ChatWebViewInputs& inputs);
     void destroy(ChatWebView& host);
@@ -98,8 +92,9 @@ protected:
     static constexpr const char* kSessionA = "11111111-1111-4111-8111-111111111111";
     static constexpr const char* kSessionB = "22222222-2222-4222-8222-222222222222";
 
-    std::filesystem::path m_root;
-    FixtureServer server;
+    TestDirectory directory;
+    const std::filesystem::path m_root = directory.path();
+    LoopbackServer server{{.folder = AURELO_WEB_FIXTURES}};
     FakeManagedService fake;
     HttpSession translationSession{TranslationNetwork::sessionConfiguration()};
     HttpSession voiceSession{HttpSessionConfiguration{}};
@@ -110,6 +105,7 @@ protected:
     std::vector<std::filesystem::path> revealed;
 
 private:
+    LeakWatcher m_leaks;
     std::vector<std::unique_ptr<ChatWebView>> m_hosts;
     std::map<WebKitWebView*, std::unique_ptr<LoadRecord>> m_loads;
 };

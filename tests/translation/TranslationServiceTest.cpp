@@ -3,9 +3,7 @@
 
 #include "TranslationTestFixture.hpp"
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
+#include "support/LoopbackProxy.hpp"
 
 #include <chrono>
 
@@ -22,7 +20,8 @@ protected:
 };
 
 TEST_F(TranslationServiceTest, SingleRequestShape) {
-    auto outcome = translate("  Hello\n", "zh-CN", configuration("  tok\ten", TranslationProvider::DeepL));
+    auto outcome =
+        translate("  Hello\n", "zh-CN", configuration("  tok\ten", TranslationProvider::DeepL));
     ASSERT_TRUE(outcome.has_value()) << failureText(outcome);
     EXPECT_EQ(outcome->text, "译:Hello");
 
@@ -33,22 +32,27 @@ TEST_F(TranslationServiceTest, SingleRequestShape) {
     EXPECT_EQ(request.header("Content-Type"), "application/json");
     EXPECT_EQ(request.header("Authorization"), "Bearer   tok\ten") << "the token is sent untrimmed";
     ASSERT_TRUE(request.json);
-    EXPECT_EQ(*request.json, (nlohmann::json{{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "deepl"}}));
+    EXPECT_EQ(*request.json,
+              (nlohmann::json{{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "deepl"}}));
 }
 
 TEST_F(TranslationServiceTest, BatchRequestShape) {
-    auto outcome = translateBatch({" 一 ", "二\n", "三"}, "en", configuration("t", TranslationProvider::Claude));
+    auto outcome = translateBatch({" 一 ", "二\n", "三"}, "en",
+                                  configuration("t", TranslationProvider::Claude));
     ASSERT_TRUE(outcome.has_value()) << failureText(outcome);
     ASSERT_EQ(fake.requests().size(), 1u);
-    EXPECT_EQ(*fake.requests()[0].json,
-              (nlohmann::json{{"texts", {"一", "二", "三"}}, {"target", "en"}, {"provider", "claude"}}));
+    EXPECT_EQ(
+        *fake.requests()[0].json,
+        (nlohmann::json{{"texts", {"一", "二", "三"}}, {"target", "en"}, {"provider", "claude"}}));
     ASSERT_EQ(outcome->size(), 3u);
     EXPECT_EQ((*outcome)[2].text, "译:三");
 }
 
 TEST_F(TranslationServiceTest, BlankTokenFailsBeforeAnything) {
-    EXPECT_EQ(failureText(translate("hi", "en", configuration(" \n\t"))), "请先登录Aurelo翻译器账号。");
-    EXPECT_EQ(failureText(translateBatch({}, "en", configuration(""))), "请先登录Aurelo翻译器账号。");
+    EXPECT_EQ(failureText(translate("hi", "en", configuration(" \n\t"))),
+              "请先登录Aurelo翻译器账号。");
+    EXPECT_EQ(failureText(translateBatch({}, "en", configuration(""))),
+              "请先登录Aurelo翻译器账号。");
     EXPECT_TRUE(fake.requests().empty());
     EXPECT_EQ(cache.size(), 0u);
 }
@@ -65,10 +69,12 @@ TEST_F(TranslationServiceTest, ATokenWithALineBreakIsNeverSent) {
 TEST_F(TranslationServiceTest, TrimmedTextIsCachedPerTargetAndProvider) {
     ASSERT_TRUE(translate("  hello\n").has_value());
     ASSERT_TRUE(translate("hello").has_value());
-    EXPECT_EQ(fake.requestCount("/api/translate"), 1u) << "the bare text is answered from the cache";
+    EXPECT_EQ(fake.requestCount("/api/translate"), 1u)
+        << "the bare text is answered from the cache";
 
     ASSERT_TRUE(translate("hello", "zh-CN").has_value());
-    ASSERT_TRUE(translate("hello", "en", configuration("token-1", TranslationProvider::OpenAI)).has_value());
+    ASSERT_TRUE(translate("hello", "en", configuration("token-1", TranslationProvider::OpenAI))
+                    .has_value());
     EXPECT_EQ(fake.requestCount("/api/translate"), 3u);
 
     // Unicode white space (ideographic space, no-break space) is trimmed like ASCII space.
@@ -110,12 +116,14 @@ TEST_F(TranslationServiceTest, BatchSendsOnlyMissesAndKeepsOrder) {
 TEST_F(TranslationServiceTest, CountMismatchFailsTheWholeBatchAndCachesNothing) {
     ASSERT_TRUE(translate("hit").has_value());
     std::size_t before = cache.size();
-    fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"results", {{{"text", "only one"}}}}}));
+    fake.enqueue("/api/translate",
+                 ScriptedAnswer::json(200, {{"results", {{{"text", "only one"}}}}}));
     EXPECT_EQ(failureText(translateBatch({"a", "hit", "b"})),
               "翻译服务返回了无法识别的数据（批量翻译结果数量不匹配）。");
     EXPECT_EQ(cache.size(), before);
 
-    fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"results", nlohmann::json::array()}}));
+    fake.enqueue("/api/translate",
+                 ScriptedAnswer::json(200, {{"results", nlohmann::json::array()}}));
     EXPECT_EQ(failureText(translateBatch({"a", "b"})),
               "翻译服务返回了无法识别的数据（批量翻译结果数量不匹配）。");
     EXPECT_EQ(cache.size(), before);
@@ -129,36 +137,25 @@ TEST_F(TranslationServiceTest, OverlappingCallsAllComplete) {
     EXPECT_TRUE(runMainLoopUntil([&] { return done == 20; }));
 }
 
-TEST_F(TranslationServiceTest, ASilentServiceFailsAfterAboutSixSeconds) {
+TEST_F(TranslationServiceTest, ASilentServiceTimesOut) {
     fake.enqueue("/api/translate", ScriptedAnswer::silence());
-    auto start = std::chrono::steady_clock::now();
     std::optional<ServiceOutcome<TranslationResult>> outcome;
     service.translate("never", "en", configuration(), [&](auto r) { outcome = std::move(r); });
     ASSERT_TRUE(runMainLoopUntil([&] { return outcome.has_value(); }, 15s));
-    auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_FALSE(outcome->has_value());
     ASSERT_TRUE(std::holds_alternative<TransportError>(outcome->error()));
     EXPECT_EQ(std::get<TransportError>(outcome->error()).kind, TransportError::Kind::TimedOut);
-    EXPECT_GE(elapsed, 5s);
-    EXPECT_LE(elapsed, 9s);
+    EXPECT_EQ(describe(outcome->error()), "请求超时。");
 }
 
 TEST(TranslationServiceRefused, ConnectionRefusedFailsAtOnce) {
-    // Bind a port and close it again, so that nothing listens there.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-
     HttpSession session(TranslationNetwork::sessionConfiguration());
     TranslationRequestCache cache;
-    TranslationService service("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), session, cache);
+    TranslationService service("http://127.0.0.1:" + std::to_string(closedLoopbackPort()), session,
+                               cache);
     std::optional<ServiceOutcome<TranslationResult>> outcome;
-    service.translate("hi", "en", TranslationConfiguration{TranslationProvider::Google, "t", "", ""},
+    service.translate("hi", "en",
+                      TranslationConfiguration{TranslationProvider::Google, "t", "", ""},
                       [&](auto r) { outcome = std::move(r); });
     ASSERT_TRUE(runMainLoopUntil([&] { return outcome.has_value(); }, 3s));
     ASSERT_FALSE(outcome->has_value());

@@ -1,9 +1,9 @@
 // The install rules produce a relocatable bundle that the program recognises as its own.
 
 #include "UpdateTestSupport.hpp"
+#include "support/Programs.hpp"
 #include "update/ApplicationBundle.hpp"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -12,29 +12,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(std::vector<std::string> argv) {
-    std::vector<char*> raw;
-    for (auto& arg : argv)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
-    gchar* out = nullptr;
-    gchar* err = nullptr;
-    gint status = 0;
-    GError* error = nullptr;
-    bool ran = g_spawn_sync(nullptr, raw.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
-                            &err, &status, &error);
-    std::string text = out ? out : "";
-    std::string problems = err ? err : "";
-    g_free(out);
-    g_free(err);
-    if (error)
-        g_error_free(error);
-    EXPECT_TRUE(ran && g_spawn_check_wait_status(status, nullptr)) << argv[0] << ": " << problems;
-    return text;
+std::string run(const std::vector<std::string>& arguments) {
+    auto run = test::runProgram(arguments);
+    EXPECT_TRUE(run.succeeded) << arguments[0] << ": " << run.errors;
+    return run.output;
 }
 
 TEST(BundleLayoutTest, InstallsAProgramThatFindsItsBundleWhereverItIsMoved) {
-    test::TemporaryDirectory temp;
+    test::TestDirectory temp;
     run({AURELO_CMAKE_COMMAND, "--install", AURELO_BINARY_DIR, "--prefix",
          (temp.path() / "Applications").string(), "--component", "bundle_probe"});
     fs::path bundle = temp.path() / "Applications" / "Aurelo翻译器.app";

@@ -20,7 +20,7 @@ protected:
         ASSERT_TRUE(release::signBundle(bundle, key));
     }
 
-    test::TemporaryDirectory temp;
+    test::TestDirectory temp;
     release::SigningKey key = release::generateSigningKey();
     UpdatePublicKey publicKey = test::publicKeyOf(key);
     fs::path bundle;

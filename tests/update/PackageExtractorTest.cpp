@@ -27,7 +27,7 @@ protected:
                std::filesystem::exists("/tmp/aurelo-evil-entry");
     }
 
-    test::TemporaryDirectory temp;
+    test::TestDirectory temp;
 };
 
 TEST_F(PackageExtractorTest, UnpacksFoldersFilesModesAndInnerLinks) {

@@ -78,7 +78,8 @@ TEST_F(UpdateCheckTest, OnlyAHigherBuildIsOffered) {
 
 TEST_F(UpdateCheckTest, AnyStatusButExactly200IsServerUnavailable) {
     for (unsigned status : {204u, 304u, 201u, 404u, 500u}) {
-        server.serve("/updates/latest.json", status, manifest(99).dump(), "application/json");
+        server.route("/updates/latest.json",
+                     test::ScriptedAnswer::text(status, manifest(99).dump(), "application/json"));
         manager.reset();
         check();
         EXPECT_EQ(manager->alertTitle(), "暂时无法检查更新") << status;
@@ -126,7 +127,8 @@ TEST_F(UpdateCheckTest, AFailedCheckKeepsTheManifestALaterUpToDateCheckClearsIt)
     check();
     ASSERT_TRUE(manager->availableManifest());
 
-    server.serve("/updates/latest.json", 503, "");
+    server.route("/updates/latest.json",
+                 test::ScriptedAnswer::text(503, "", "application/octet-stream"));
     check();
     EXPECT_FALSE(manager->updateAvailable());
     ASSERT_TRUE(manager->availableManifest());

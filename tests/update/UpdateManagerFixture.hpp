@@ -4,8 +4,8 @@
 // packages, with a release key made for the test and a running "application" in a temporary
 // folder.
 
-#include "HttpsTestServer.hpp"
 #include "UpdateTestSupport.hpp"
+#include "support/LoopbackServer.hpp"
 #include "support/MainLoopWait.hpp"
 #include "update/Sha256.hpp"
 #include "update/UpdateManager.hpp"
@@ -48,14 +48,16 @@ protected:
     }
 
     void serveManifest(const nlohmann::json& manifest) {
-        server.serve("/updates/latest.json", 200, manifest.dump(), "application/json");
+        server.route("/updates/latest.json",
+                     ScriptedAnswer::text(200, manifest.dump(), "application/json"));
     }
 
     // Serves `zip` as /updates/<name> and a manifest for it with the right checksum.
     nlohmann::json publishZip(const fs::path& zip, std::int64_t build = 58) {
         std::string bytes = readFile(zip);
         std::string name = zip.filename().string();
-        server.serve("/updates/" + name, 200, bytes);
+        server.route("/updates/" + name,
+                     ScriptedAnswer::text(200, bytes, "application/octet-stream"));
         nlohmann::json manifest = {{"version", "2.0.0"},
                                    {"build", build},
                                    {"downloadPath", "/updates/" + name},
@@ -101,8 +103,8 @@ protected:
         return found;
     }
 
-    TemporaryDirectory temp;
-    HttpsTestServer server{temp.path()};
+    TestDirectory temp;
+    LoopbackServer server{{.https = true}};
     HttpSession session{HttpSessionConfiguration{}};
     release::SigningKey key = release::generateSigningKey();
     std::optional<UpdatePublicKey> publicKey = publicKeyOf(key);

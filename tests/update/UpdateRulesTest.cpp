@@ -116,31 +116,6 @@ TEST(ReplacementScriptTest, QuotesEverySingleQuote) {
     EXPECT_EQ(installer::shellQuoted("$(rm -rf ~)`x`\n"), "'$(rm -rf ~)`x`\n'");
 }
 
-TEST(ReplacementScriptTest, HasTheFixedShapeWithoutATrailingLineBreak) {
-    installer::ReplacementPlan plan{
-        .current = "/Apps/A'.app",
-        .newBundle = "/Apps/.AureloTranslator-new-N.app",
-        .backup = "/Apps/Aurelo翻译器-更新备份-B.app",
-        .newProgram = "bin/new",
-        .currentProgram = "bin/old",
-    };
-    EXPECT_EQ(installer::replacementScript(4242, plan),
-              "n=0\n"
-              "while /bin/kill -0 4242 2>/dev/null; do\n"
-              "  n=$((n + 1))\n"
-              "  if [ \"$n\" -ge 60 ]; then exit 1; fi\n"
-              "  /bin/sleep 1\n"
-              "done\n"
-              "/bin/mv '/Apps/A'\\''.app' '/Apps/Aurelo翻译器-更新备份-B.app' || exit 1\n"
-              "if /bin/mv '/Apps/.AureloTranslator-new-N.app' '/Apps/A'\\''.app'; then\n"
-              "  '/Apps/A'\\''.app/bin/new' &\n"
-              "else\n"
-              "  /bin/mv '/Apps/Aurelo翻译器-更新备份-B.app' '/Apps/A'\\''.app'\n"
-              "  '/Apps/A'\\''.app/bin/old' &\n"
-              "  exit 1\n"
-              "fi");
-}
-
 TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootCanBeReplaced) {
     const auto cannotLocate = UpdateError::installFailed(UpdateError::kCannotLocateApplication);
     for (const std::optional<std::filesystem::path>& location :

@@ -12,34 +12,6 @@
 
 namespace aurelo::test {
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (fs::path(g_get_tmp_dir()) / "aurelo-update-test-XXXXXX").string();
-    if (!g_mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code error;
-    // A test may leave folders it made read-only; make them removable first.
-    for (fs::recursive_directory_iterator it(m_path, error), end; !error && it != end;
-         it.increment(error))
-        if (it->is_directory(error) && !it->is_symlink(error))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(m_path, error);
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& text, mode_t mode) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-    fs::permissions(path, static_cast<fs::perms>(mode));
-}
-
 fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleRecipe& recipe) {
     fs::path bundle = folder / name;
     writeFile(bundle / "bundle.json", "{\"identifier\": \"" + recipe.identifier +

@@ -3,6 +3,7 @@
 // Bundles, keys and archives for the updater's tests, all inside temporary folders.
 
 #include "ReleasePackager.hpp"
+#include "support/TestDirectory.hpp"
 #include "update/BundleSignature.hpp"
 
 #include <sys/types.h>
@@ -14,21 +15,6 @@
 namespace aurelo::test {
 
 namespace fs = std::filesystem;
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-    ~TemporaryDirectory();
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string readFile(const fs::path& path);
-void writeFile(const fs::path& path, const std::string& text, mode_t mode = 0644);
 
 struct BundleRecipe {
     std::string identifier = "com.aurelo.translator";

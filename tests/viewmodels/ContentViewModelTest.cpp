@@ -2,8 +2,6 @@
 
 #include "support/ShellTestFixture.hpp"
 
-#include "viewmodels/ShellRules.hpp"
-
 namespace aurelo::test {
 namespace {
 
@@ -171,54 +169,6 @@ TEST(MainWindowPreferencesDefaults, FirstStartAndDamagedValues) {
     EXPECT_DOUBLE_EQ(preferences.translationFontSize(), 16.0);
     EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
     EXPECT_FALSE(preferences.doNotDisturb());
-}
-
-class ShellRulesTest : public ShellTestFixture {};
-
-TEST_F(ShellRulesTest, EngineListSwitchesToTheFirstOfferedProvider) {
-    settings.setProvider(TranslationProvider::OpenAI);
-    EXPECT_FALSE(applyEngineListChange({}, settings));
-    EXPECT_FALSE(applyEngineListChange({"google", "openai"}, settings));
-    EXPECT_FALSE(applyEngineListChange({"apertium", "deepl"}, settings));
-    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
-
-    EXPECT_TRUE(applyEngineListChange({"deepl"}, settings));
-    EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
-    EXPECT_EQ(defaults->string("translationProvider"), "deepl");
-    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
-    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
-}
-
-TEST_F(ShellRulesTest, ShortcutMenuHoldsTheFirstNineSessions) {
-    for (int i = 2; i <= 12; ++i)
-        addSession("客服" + std::to_string(i));
-    auto items = sessionShortcutItems(store.sessions());
-    ASSERT_EQ(items.size(), 9u);
-    EXPECT_EQ(items[0].title, "1. " + store.sessions()[0].name);
-    EXPECT_EQ(items[8].title, "9. 客服9");
-    EXPECT_EQ(items[8].accelerator, "<Primary>9");
-    EXPECT_EQ(items[8].sessionID, store.sessions()[8].id);
-}
-
-TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {
-    EXPECT_EQ(detectedLanguageLabel(""), std::nullopt);
-    EXPECT_EQ(detectedLanguageLabel("zh-CN"), "中文");
-    EXPECT_EQ(detectedLanguageLabel("zh-TW"), "中文");
-    EXPECT_EQ(detectedLanguageLabel("en"), "英语");
-    EXPECT_EQ(detectedLanguageLabel("ja"), "ja");
-}
-
-TEST(CaptionCopyText, SourceAloneOrBothLabelled) {
-    EXPECT_EQ(captionCopyText("", "你好"), std::nullopt);
-    EXPECT_EQ(captionCopyText("hello", ""), "hello");
-    EXPECT_EQ(captionCopyText("hello", "你好"), "原文：hello\n中文：你好");
-}
-
-TEST(LoginButton, EnabledOnlyWithBothFieldsAndNoLoginRunning) {
-    EXPECT_FALSE(loginButtonEnabled("", "pw", false));
-    EXPECT_FALSE(loginButtonEnabled("user", "", false));
-    EXPECT_TRUE(loginButtonEnabled(" ", " ", false)) << "spaces count as filled";
-    EXPECT_FALSE(loginButtonEnabled("user", "pw", true));
 }
 
 } // namespace

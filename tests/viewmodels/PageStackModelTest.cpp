@@ -112,7 +112,7 @@ TEST_F(PageStackModelTest, OnlyWhatAPageIsBuiltWithRebuildsIt) {
     }
 }
 
-TEST_F(PageStackModelTest, LiveInputsReachThePageWithoutARebuild) {
+TEST_F(PageStackModelTest, InputsCarryTheLiveValuesAndEachPagesUnreadCountReachesItsTab) {
     const std::string first = store.sessions().front().id;
     model.zoomIn();
     model.selectAndReload(first);
@@ -120,6 +120,11 @@ TEST_F(PageStackModelTest, LiveInputsReachThePageWithoutARebuild) {
     EXPECT_DOUBLE_EQ(inputs.pageZoom, 1.1);
     EXPECT_TRUE(inputs.isActive);
     EXPECT_EQ(inputs.reloadToken, model.reloadToken());
+
+    const std::string second = addSession("second").id;
+    pages.inputs(find(second)).onUnreadCountChanged(7);
+    EXPECT_EQ(model.tabBadgeText(second), "7") << "the count belongs to its own tab";
+    EXPECT_EQ(model.tabBadgeText(first), std::nullopt);
 }
 
 TEST_F(PageStackModelTest, OnlyTheSelectedPageIsShownAndTakesWholePageCommands) {

@@ -83,8 +83,8 @@ TEST_F(SettingsViewModelTest, AnOfferedProviderIsKeptAndNothingIsSaid) {
 
 TEST_F(SettingsViewModelTest, UnknownProvidersAreNeverListedNorChosen) {
     logInOffering(engines({{"baidu", "百度翻译"}, {"openai", "OpenAI GPT"}, {"openai", "again"}}));
-    EXPECT_EQ(page->providerChoices(),
-              (std::vector<OfferedEngine>{{TranslationProvider::OpenAI, "OpenAI GPT"}}))
+    EXPECT_EQ(page->providerChoices(), (std::vector<SettingsViewModel::OfferedEngine>{
+                                           {TranslationProvider::OpenAI, "OpenAI GPT"}}))
         << "listed by the engine's label, each provider once";
     startPage();
     EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI) << "the first known one";
@@ -115,14 +115,14 @@ TEST_F(SettingsViewModelTest, EveryProviderChangeWhileThePageLivesResetsTheStatu
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::notConfigured());
 
     // The application's own engine watcher changes it too; the page still has the last word.
-    applyEngineListChange({"gemini"}, settings);
+    SettingsViewModel::applyEngineListChange({"gemini"}, settings);
     EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 Google Gemini");
     ASSERT_TRUE(
         runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
 
     // Once the page is gone, a change is the watcher's alone.
     page.reset();
-    applyEngineListChange({"deepl"}, settings);
+    SettingsViewModel::applyEngineListChange({"deepl"}, settings);
     runMainLoopFor(30ms);
     EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
@@ -267,6 +267,20 @@ TEST_F(SettingsViewModelTest, StartBindsTheLockToTheLoggedInAccount) {
 
     page->logout();
     EXPECT_FALSE(account.isLoggedIn());
+}
+
+TEST_F(SettingsViewModelTest, EngineWatcherSwitchesToTheFirstOfferedProvider) {
+    settings.setProvider(TranslationProvider::OpenAI);
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({}, settings));
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"google", "openai"}, settings));
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"apertium", "deepl"}, settings));
+    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
+
+    EXPECT_TRUE(SettingsViewModel::applyEngineListChange({"deepl"}, settings));
+    EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
+    EXPECT_EQ(defaults->string("translationProvider"), "deepl");
+    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
+    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
 }
 
 } // namespace

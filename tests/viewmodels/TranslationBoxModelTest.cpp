@@ -128,5 +128,12 @@ TEST(ContainsChinese, OnlyTheUnifiedIdeographBlockCounts) {
     EXPECT_FALSE(TranslationBoxModel::containsChinese("\xff\xfe abc"));
 }
 
+TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
+        {"", std::nullopt}, {"zh-CN", "中文"}, {"zh-TW", "中文"}, {"en", "英语"}, {"ja", "ja"}};
+    for (const auto& [code, label] : cases)
+        EXPECT_EQ(TranslationBoxModel::detectedLanguageLabel(code), label) << code;
+}
+
 } // namespace
 } // namespace aurelo::test

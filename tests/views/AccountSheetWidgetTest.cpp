@@ -56,26 +56,28 @@ protected:
             GTEST_SKIP() << "needs the virtual display of the test session";
     }
 
-    SessionFormModel& form = model.sessionForm();
+    NewSessionForm& form = model.newSessionForm();
+    WebsiteForm& websiteForm = model.websiteForm();
+    SessionSettingsForm& settingsForm = model.sessionSettingsForm();
 };
 
 TEST_F(AccountSheetWidgets, AddButtonAndFooterFollowTheForm) {
     NewAccountSheet sheet(form, nullptr);
-    form.prepareNewSession("whatsapp", "");
+    form.prepare("whatsapp", "");
     ASSERT_TRUE(sheet.get_visible());
     EXPECT_EQ(sheet.get_title(), "新增 WhatsApp");
     EXPECT_FALSE(sheet.addButton().get_sensitive()) << "an empty name";
     EXPECT_EQ(sheet.footerHint().get_text(), "请补全名称或代理信息");
 
     sheet.nameField().set_text("北美客户");
-    EXPECT_EQ(form.newSessionName(), "北美客户");
+    EXPECT_EQ(form.name(), "北美客户");
     EXPECT_TRUE(sheet.addButton().get_sensitive());
     EXPECT_EQ(sheet.footerHint().get_text(), "设置已就绪");
 
     // The proxy section: switched on it needs a host and a port in range.
-    g_signal_emit_by_name(sheet.sectionButton(SessionFormModel::SetupSection::Proxy).gobj(),
+    g_signal_emit_by_name(sheet.sectionButton(NewSessionForm::SetupSection::Proxy).gobj(),
                           "clicked");
-    EXPECT_EQ(form.newSessionSetupSection(), "网络代理");
+    EXPECT_EQ(form.setupSection(), "网络代理");
     EXPECT_FALSE(sheet.proxyHostField().is_drawable()) << "fields hidden while the proxy is off";
     sheet.proxySwitch().set_active(true);
     EXPECT_FALSE(sheet.addButton().get_sensitive());
@@ -96,7 +98,7 @@ TEST_F(AccountSheetWidgets, AddButtonAndFooterFollowTheForm) {
     EXPECT_EQ(store.sessions().back().proxyPort, 1080);
 
     // Opened again, the sheet shows the fresh form, not what was typed last time.
-    form.prepareNewSession("telegram", "Telegram");
+    form.prepare("telegram", "Telegram");
     EXPECT_EQ(sheet.nameField().get_text(), "Telegram");
     EXPECT_FALSE(sheet.proxySwitch().get_active());
     EXPECT_EQ(sheet.proxyHostField().get_text(), "");
@@ -107,7 +109,7 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
     const std::vector<ChatSession> before = store.sessions();
 
     NewAccountSheet sheet(form, nullptr);
-    form.prepareNewSession("whatsapp", "");
+    form.prepare("whatsapp", "");
     sheet.nameField().set_text("不保存");
     ASSERT_TRUE(runMainLoopUntil([&] { return sheet.is_active(); }, 5s) ||
                 runMainLoopUntil([&] { return sheet.get_mapped(); }, 5s));
@@ -115,8 +117,8 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
     ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingAddSession(); }, 5s));
     EXPECT_FALSE(sheet.get_visible());
 
-    WebsiteDialog website(form, nullptr);
-    form.addPlatform(platformEntries().back());
+    WebsiteDialog website(websiteForm, nullptr);
+    model.addPlatform(platformEntries().back());
     ASSERT_TRUE(website.get_visible());
     website.nameField().set_text("站点");
     website.addressField().set_text("example.com");
@@ -124,8 +126,8 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
     ASSERT_TRUE(pressKey("添加自定义网站", "Escape"));
     ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingAddWebsite(); }, 5s));
 
-    SessionSettingsSheet settingsSheet(form, nullptr);
-    form.beginSessionSettings();
+    SessionSettingsSheet settingsSheet(settingsForm, nullptr);
+    settingsForm.begin();
     ASSERT_TRUE(settingsSheet.get_visible());
     settingsSheet.proxyHostField().set_text("10.1.1.1");
     settingsSheet.proxyPortField().set_text("8080");
@@ -137,8 +139,8 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
 }
 
 TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefusal) {
-    WebsiteDialog website(form, nullptr);
-    form.addPlatform(platformEntries().back());
+    WebsiteDialog website(websiteForm, nullptr);
+    model.addPlatform(platformEntries().back());
     EXPECT_EQ(website.addressField().get_placeholder_text(),
               "网站地址，例如：https://chat.example.com");
     EXPECT_FALSE(website.errorLabel().get_visible());
@@ -153,8 +155,8 @@ TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefu
     EXPECT_FALSE(website.get_visible());
     EXPECT_EQ(store.sessions().back().urlString, "https://example.com");
 
-    SessionSettingsSheet sheet(form, nullptr);
-    form.beginSessionSettings();
+    SessionSettingsSheet sheet(settingsForm, nullptr);
+    settingsForm.begin();
     sheet.proxyHostField().set_text("10.0.0.1");
     sheet.proxyPortField().set_text("port");
     g_signal_emit_by_name(sheet.saveButton().gobj(), "clicked");

@@ -46,15 +46,14 @@ TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
 
 TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
     const std::string archive("PK\x03\x04 fixture archive", 21);
-    server.route("/files/report.zip", {200, "application/zip", archive, {}});
-    server.route("/files/hidden", {200,
-                                   "application/octet-stream",
-                                   "secret",
-                                   {{"Content-Disposition", "attachment; filename=\".profile\""}}});
-    server.route("/image.png", {200,
-                                "image/svg+xml",
-                                R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
-                                {}});
+    server.route("/files/report.zip", ScriptedAnswer::text(200, archive, "application/zip"));
+    auto hidden = ScriptedAnswer::text(200, "secret", "application/octet-stream");
+    hidden.headers = {{"Content-Disposition", "attachment; filename=\".profile\""}};
+    server.route("/files/hidden", hidden);
+    server.route("/image.png",
+                 ScriptedAnswer::text(
+                     200, R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
+                     "image/svg+xml"));
     const auto folder = m_root / "downloads";
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "report.zip") << "older";
@@ -88,7 +87,7 @@ TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeNam
 }
 
 TEST_F(WebViewNavigationTest, FailedDownloadIsOnlyLogged) {
-    server.route("/files/broken.zip", {200, "application/zip", "PK", {}});
+    server.route("/files/broken.zip", ScriptedAnswer::text(200, "PK", "application/zip"));
     // The download folder is a file, so the download cannot be written anywhere.
     environment->downloadFolder = m_root / "not-a-folder";
     std::ofstream(environment->downloadFolder) << "in the way";
@@ -148,7 +147,8 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
 }
 
 TEST_F(WebViewNavigationTest, LinksWithADownloadAttributeDownload) {
-    server.route("/files/note.txt", {200, "text/plain; charset=utf-8", "displayable text", {}});
+    server.route("/files/note.txt",
+                 ScriptedAnswer::text(200, "displayable text", "text/plain; charset=utf-8"));
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
     evaluate(host, R"((() => {

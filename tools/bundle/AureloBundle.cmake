@@ -38,7 +38,7 @@ function(aurelo_install_bundle)
   list(GET targets 0 main)
   set(info "${CMAKE_BINARY_DIR}/bundle/${ARG_COMPONENT}/bundle.json")
   file(GENERATE OUTPUT "${info}" CONTENT "{
-  \"identifier\": \"com.aurelo.translator\",
+  \"identifier\": \"${AURELO_APPLICATION_ID}\",
   \"version\": \"${PROJECT_VERSION}\",
   \"build\": \"${AURELO_BUILD_NUMBER}\",
   \"executable\": \"bin/$<TARGET_FILE_NAME:${main}>\"

@@ -1,0 +1,84 @@
+#include "viewmodels/AccountFieldsForm.hpp"
+
+#include "translation/TranslationService.hpp"
+
+#include <limits>
+
+namespace aurelo {
+
+AccountFieldsForm::AccountFieldsForm(SessionStore& store,
+                                     std::function<SessionDefaults()> sessionDefaults,
+                                     std::function<void()> saved)
+    : m_store(store), m_sessionDefaults(std::move(sessionDefaults)), m_saved(std::move(saved)) {}
+
+const ChatSession* AccountFieldsForm::selectedSession() const {
+    for (const auto& session : m_store.sessions())
+        if (session.id == m_store.selectedID())
+            return &session;
+    return nullptr;
+}
+
+void AccountFieldsForm::announceSaved() const {
+    if (m_saved)
+        m_saved();
+}
+
+void AccountFieldsForm::setInputLanguage(std::string value) {
+    assign(m_inputLanguage, std::move(value), Field::InputLanguage);
+}
+void AccountFieldsForm::setOutgoingLanguage(std::string value) {
+    assign(m_outgoingLanguage, std::move(value), Field::OutgoingLanguage);
+}
+void AccountFieldsForm::setIncomingLanguage(std::string value) {
+    assign(m_incomingLanguage, std::move(value), Field::IncomingLanguage);
+}
+void AccountFieldsForm::setOwnMessageLanguage(std::string value) {
+    assign(m_ownMessageLanguage, std::move(value), Field::OwnMessageLanguage);
+}
+void AccountFieldsForm::setProvider(std::string value) {
+    assign(m_provider, std::move(value), Field::Provider);
+}
+void AccountFieldsForm::setProxyType(std::string value) {
+    assign(m_proxyType, std::move(value), Field::ProxyType);
+}
+void AccountFieldsForm::setProxyHost(std::string value) {
+    assign(m_proxyHost, std::move(value), Field::ProxyHost);
+}
+void AccountFieldsForm::setProxyPort(std::string value) {
+    assign(m_proxyPort, std::move(value), Field::ProxyPort);
+}
+
+std::optional<long long> AccountFieldsForm::parseDecimalInteger(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<long long>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+bool AccountFieldsForm::isValidProxyPort(std::string_view text) {
+    const auto port = parseDecimalInteger(text);
+    return port && *port >= 1 && *port <= 65535;
+}
+
+std::optional<int> AccountFieldsForm::storedProxyPort() const {
+    const auto value = parseDecimalInteger(TranslationService::trimmed(m_proxyPort));
+    if (!value || *value < std::numeric_limits<int>::min() ||
+        *value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+} // namespace aurelo

@@ -1,0 +1,77 @@
+#pragma once
+
+// What the two forms that set up an account share: the account's four languages, its engine and
+// its proxy, the rule both apply to a typed proxy port, and the store they write to.
+
+#include "models/SessionStore.hpp"
+#include "viewmodels/FormModel.hpp"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace aurelo {
+
+class AccountFieldsForm : public FormModel {
+public:
+    struct ProxyTypeChoice {
+        std::string_view title;
+        std::string_view value; // what the session stores
+    };
+    static constexpr std::array<ProxyTypeChoice, 2> kProxyTypes{
+        {{"HTTP CONNECT", "http"}, {"SOCKS5", "socks5"}}};
+
+    const std::string& inputLanguage() const { return m_inputLanguage; }
+    const std::string& outgoingLanguage() const { return m_outgoingLanguage; }
+    const std::string& incomingLanguage() const { return m_incomingLanguage; }
+    const std::string& ownMessageLanguage() const { return m_ownMessageLanguage; }
+    const std::string& provider() const { return m_provider; }
+    const std::string& proxyType() const { return m_proxyType; }
+    const std::string& proxyHost() const { return m_proxyHost; }
+    const std::string& proxyPort() const { return m_proxyPort; }
+
+    void setInputLanguage(std::string value);
+    void setOutgoingLanguage(std::string value);
+    void setIncomingLanguage(std::string value);
+    void setOwnMessageLanguage(std::string value);
+    void setProvider(std::string value);
+    void setProxyType(std::string value);
+    void setProxyHost(std::string value);
+    void setProxyPort(std::string value);
+
+    // A decimal integer as typed: an optional "+" or "-" and ASCII digits, nothing else (no
+    // blanks); nullopt when it is not one or does not fit.
+    static std::optional<long long> parseDecimalInteger(std::string_view text);
+    // The proxy port rule of both sheets: a decimal integer in 1…65535.
+    static bool isValidProxyPort(std::string_view text);
+
+protected:
+    // What the window provides: the global values an account falls back to, and what follows
+    // a save.
+    AccountFieldsForm(SessionStore& store, std::function<SessionDefaults()> sessionDefaults,
+                      std::function<void()> saved);
+
+    SessionDefaults sessionDefaults() const { return m_sessionDefaults(); }
+    const ChatSession* selectedSession() const;
+    // The trimmed port field as a stored port: nothing when it is not an integer that fits.
+    std::optional<int> storedProxyPort() const;
+    void announceSaved() const;
+
+    SessionStore& m_store;
+
+private:
+    std::function<SessionDefaults()> m_sessionDefaults;
+    std::function<void()> m_saved;
+    std::string m_inputLanguage = "auto";
+    std::string m_outgoingLanguage = "en";
+    std::string m_incomingLanguage = "zh-CN";
+    std::string m_ownMessageLanguage = "zh-CN";
+    std::string m_provider = "openai";
+    std::string m_proxyType = "http";
+    std::string m_proxyHost;
+    std::string m_proxyPort;
+};
+
+} // namespace aurelo

@@ -1,0 +1,61 @@
+#include "viewmodels/SessionSettingsForm.hpp"
+
+#include "translation/TranslationService.hpp"
+
+namespace aurelo {
+
+SessionSettingsForm::SessionSettingsForm(SessionStore& store,
+                                         std::function<SessionDefaults()> sessionDefaults,
+                                         std::function<void()> saved)
+    : AccountFieldsForm(store, std::move(sessionDefaults), std::move(saved)) {}
+
+void SessionSettingsForm::begin() {
+    const ChatSession* session = selectedSession();
+    if (!session)
+        return;
+    const EffectiveSessionSettings effective = effectiveSettings(*session, sessionDefaults());
+    setInputLanguage(std::string(code(effective.inputLanguage)));
+    setOutgoingLanguage(std::string(code(effective.outgoingLanguage)));
+    setIncomingLanguage(std::string(code(effective.incomingLanguage)));
+    setOwnMessageLanguage(std::string(code(effective.ownMessageLanguage)));
+    setProvider(std::string(rawValue(effective.provider)));
+    // Any stored type but "socks5" is applied as HTTP CONNECT, so that is what the picker shows.
+    setProxyType(effective.proxyType == "socks5" ? "socks5" : "http");
+    setProxyHost(effective.proxyHost);
+    setProxyPort(effective.proxyPort ? std::to_string(*effective.proxyPort) : "");
+    assign(m_error, std::string(), Field::Error);
+    setShowing(true);
+}
+
+void SessionSettingsForm::save() {
+    const ChatSession* selected = selectedSession();
+    if (!selected)
+        return;
+    const std::string host = TranslationService::trimmed(proxyHost());
+    // A host with a port that is missing, unreadable or out of range would leave the account
+    // without a usable proxy: with no port its pages would go out directly, exposing the very
+    // address the proxy was meant to hide. Such a save is refused instead.
+    if (!host.empty() && !isValidProxyPort(TranslationService::trimmed(proxyPort()))) {
+        assign(m_error, std::string(kPortInvalid), Field::Error);
+        return;
+    }
+    assign(m_error, std::string(), Field::Error);
+
+    ChatSession session = *selected;
+    session.inputLanguageCode = inputLanguage();
+    session.outgoingLanguageCode = outgoingLanguage() == code(ChatLanguage::Chinese)
+                                       ? std::string(code(ChatLanguage::English))
+                                       : outgoingLanguage();
+    session.incomingLanguageCode = incomingLanguage();
+    session.ownMessageLanguageCode = ownMessageLanguage();
+    session.translationProvider = provider();
+    session.proxyType = proxyType();
+    session.proxyHost = host;
+    session.proxyPort = storedProxyPort();
+    m_store.updateSession(session);
+
+    setShowing(false);
+    announceSaved();
+}
+
+} // namespace aurelo

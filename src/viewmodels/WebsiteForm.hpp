@@ -1,0 +1,44 @@
+#pragma once
+
+// "添加自定义网站": a name and an address, checked and normalised before the account is created.
+
+#include "models/SessionStore.hpp"
+#include "viewmodels/FormModel.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace aurelo {
+
+class WebsiteForm : public FormModel {
+public:
+    static constexpr std::string_view kNameMissing = "请输入网站名称。";
+    static constexpr std::string_view kAddressInvalid = "请输入正确的网站地址。";
+
+    explicit WebsiteForm(SessionStore& store);
+
+    const std::string& name() const { return m_name; }
+    const std::string& address() const { return m_address; }
+    const std::string& error() const { return m_error; }
+
+    void setName(std::string value);
+    void setAddress(std::string value);
+
+    // Opens the dialog with empty fields and no error.
+    void open();
+    // "添加": creates the account and closes the dialog, or says what is wrong.
+    void save();
+
+    // The address as typed: trimmed, "https://" in front when it names no scheme; the
+    // normalised address when it parses as an http or https address with a host.
+    static std::optional<std::string> normalizedAddress(std::string_view typed);
+
+private:
+    SessionStore& m_store;
+    std::string m_name;
+    std::string m_address;
+    std::string m_error;
+};
+
+} // namespace aurelo

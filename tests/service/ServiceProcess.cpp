@@ -1,0 +1,123 @@
+#include "ServiceProcess.hpp"
+
+#include "support/MainLoopWait.hpp"
+
+#include <gio/gio.h>
+
+#include <csignal>
+#include <fstream>
+
+namespace aurelo::service::test {
+
+ServiceProcess::ServiceProcess(std::string binary) : m_binary(std::move(binary)) {
+    char* folder = g_dir_make_tmp("aurelo-service-process-XXXXXX", nullptr);
+    m_data = folder ? folder : "";
+    g_free(folder);
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (m_process) {
+        g_subprocess_send_signal(m_process, SIGTERM);
+        g_subprocess_wait(m_process, nullptr, nullptr);
+        g_object_unref(m_process);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_data, ignored);
+}
+
+std::string ServiceProcess::builtBinary() {
+    // Tests and benchmarks live two folders below the build root, the service in service/.
+    auto self = std::filesystem::canonical("/proc/self/exe");
+    return (self.parent_path() / "../../service/aurelo-service").lexically_normal().string();
+}
+
+int ServiceProcess::admin(const std::vector<std::string>& arguments) const {
+    std::vector<const char*> argv = {m_binary.c_str(), "admin", "--data", m_data.c_str()};
+    for (const auto& argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    int status = -1;
+    g_spawn_sync(nullptr, const_cast<char**>(argv.data()), nullptr,
+                 static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                 nullptr, nullptr, nullptr, nullptr, &status, nullptr);
+    return status;
+}
+
+bool ServiceProcess::start(const std::vector<std::string>& options) {
+    std::vector<const char*> argv = {m_binary.c_str(), "serve",  "--listen",
+                                     "127.0.0.1:0",    "--data", m_data.c_str()};
+    for (const auto& option : options)
+        argv.push_back(option.c_str());
+    argv.push_back(nullptr);
+    m_process = g_subprocess_newv(argv.data(),
+                                  static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                                G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                                  nullptr);
+    if (!m_process)
+        return false;
+    GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(m_process));
+    g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(lines), FALSE);
+    char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
+    std::string text = line ? line : "";
+    g_free(line);
+    g_object_unref(lines);
+    std::size_t at = text.find("http://");
+    if (at == std::string::npos)
+        return false;
+    m_origin = text.substr(at);
+    return true;
+}
+
+unsigned ServiceProcess::port() const {
+    return static_cast<unsigned>(std::stoul(m_origin.substr(m_origin.rfind(':') + 1)));
+}
+
+pid_t ServiceProcess::pid() const {
+    const char* id = m_process ? g_subprocess_get_identifier(m_process) : nullptr;
+    return id ? static_cast<pid_t>(std::stol(id)) : 0;
+}
+
+HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
+                                 const std::string& token) const {
+    HttpRequest request{"POST", m_origin + path, {}, body.dump(), "application/json", {}};
+    if (!token.empty())
+        request.headers.emplace_back("Authorization", "Bearer " + token);
+    return request;
+}
+
+ServiceProcess::LoadOutcome
+ServiceProcess::keepBusy(HttpSession& client, int inFlight, std::chrono::milliseconds duration,
+                         const std::function<HttpRequest(int)>& make) const {
+    LoadOutcome outcome;
+    outcome.peakKiB = residentKiB();
+    int sent = 0;
+    auto end = std::chrono::steady_clock::now() + duration;
+    std::function<void()> launch = [&] {
+        client.send(make(sent++), [&](HttpResult result) {
+            (result && result->status == 200 ? outcome.succeeded : outcome.failed)++;
+            if (std::chrono::steady_clock::now() < end)
+                launch();
+        });
+    };
+    for (int i = 0; i < inFlight; ++i)
+        launch();
+    aurelo::test::runMainLoopUntil(
+        [&] {
+            outcome.peakKiB = std::max(outcome.peakKiB, residentKiB());
+            return std::chrono::steady_clock::now() >= end &&
+                   outcome.succeeded + outcome.failed == sent;
+        },
+        duration + std::chrono::seconds(60));
+    return outcome;
+}
+
+long ServiceProcess::residentKiB() const {
+    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with("VmRSS:"))
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+} // namespace aurelo::service::test

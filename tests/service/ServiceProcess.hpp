@@ -1,0 +1,65 @@
+#pragma once
+
+// The built aurelo-service as its own process, over a data folder of its own: accounts set up
+// through its admin command, then `serve` on 127.0.0.1 with a free port. Stopped (SIGTERM) and
+// its folder removed on destruction.
+
+#include "platform/HttpSession.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+typedef struct _GSubprocess GSubprocess;
+
+namespace aurelo::service::test {
+
+class ServiceProcess {
+public:
+    explicit ServiceProcess(std::string binary);
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+    ~ServiceProcess();
+
+    // Runs `aurelo-service admin --data <folder> <arguments>`; its exit status.
+    int admin(const std::vector<std::string>& arguments) const;
+    // Starts serving with the extra `options`; false when it does not say where it listens.
+    bool start(const std::vector<std::string>& options = {});
+
+    const std::string& origin() const { return m_origin; }
+    unsigned port() const;
+    pid_t pid() const;
+    // The resident memory of the process (VmRSS), in KiB; 0 when it cannot be read.
+    long residentKiB() const;
+
+    // A JSON POST to the service, with the bearer `token` unless empty.
+    HttpRequest post(const std::string& path, const nlohmann::json& body,
+                     const std::string& token = {}) const;
+
+    struct LoadOutcome {
+        int succeeded = 0;
+        int failed = 0;
+        long peakKiB = 0; // the service's largest resident memory seen meanwhile
+    };
+    // Keeps `inFlight` requests made by `make` (from a running number) going on `client` for
+    // `duration`, then waits for the last answers.
+    LoadOutcome keepBusy(HttpSession& client, int inFlight, std::chrono::milliseconds duration,
+                         const std::function<HttpRequest(int)>& make) const;
+
+    // The binary next to the running test or benchmark in the build tree.
+    static std::string builtBinary();
+
+private:
+    std::string m_binary;
+    std::filesystem::path m_data;
+    GSubprocess* m_process = nullptr;
+    std::string m_origin;
+};
+
+} // namespace aurelo::service::test
