@@ -1,3 +1,4 @@
+#include "platform/BuildConfig.hpp"
 #include "app/AureloTranslatorApp.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
 #include "models/SettingsStore.hpp"
@@ -8,11 +9,11 @@
 #include "translation/AureloServiceURL.hpp"
 #include "update/ApplicationBundle.hpp"
 
+#include <glib.h>
 #include <unistd.h>
 
-#include <glib.h>
-
 #include <chrono>
+
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -39,6 +40,8 @@ constexpr const char* kHelp =
     "环境变量：\n"
     "  AURELO_SERVICE_URL   托管翻译服务的地址，例如 https://translate.example.com；\n"
     "                       http:// 只接受本机地址。未设置时使用构建时的默认地址。\n"
+    "  AURELO_RENDERING     auto、memory 或 smooth：自动选择、软件绘制（节省内存）或显卡加速，\n"
+    "                       优先于设置中的“渲染方式”。\n"
     "\n"
     "程序已在运行时再次启动，会显示已有的窗口。详细说明见 aurelo-translator(1)。\n";
 
@@ -67,17 +70,13 @@ std::optional<std::filesystem::path> resourceDirectory() {
 }
 
 void printVersion() {
-    std::printf("Aurelo翻译器 %s（构建 %s）\n", aurelo::compiledInVersion(),
-                aurelo::compiledInBuildNumber());
+    std::printf("Aurelo翻译器 %s（构建 %s）\n", aurelo::build::kVersion,
+                aurelo::build::kBuildNumber);
     if (auto resources = resourceDirectory())
         std::printf("资源目录：%s\n", resources->c_str());
     else
         std::printf("资源目录：未找到（应在程序所在目录旁的 share/aurelo-translator）\n");
 }
-
-} // namespace
-
-namespace {
 
 // Decides how pages and the window draw and sets the toolkit's variables for it. GTK reads them
 // when it starts and WebKit's processes inherit them, so this runs first, while the process has

@@ -16,8 +16,8 @@ WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
     m_modelConnection = m_model.signalChanged().connect([this] { synchronize(); });
     constexpr unsigned kHibernationCheckSeconds = 30;
     m_hibernationTimer = Glib::signal_timeout().connect_seconds(
-        [this] {
-            m_model.content().hibernation().tick();
+        [&model] {
+            model.hibernation().tick();
             return true;
         },
         kHibernationCheckSeconds);

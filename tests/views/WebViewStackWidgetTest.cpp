@@ -12,10 +12,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace aurelo::test {
@@ -33,8 +35,8 @@ constexpr const char* kCountingPage =
     "<body><div id='main'></div><script>let n = 1; setInterval(() => { n += 1; "
     "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
 
-// WebKit's web processes below this one (inside their sandbox or not).
-int webProcessCount() {
+// WebKit's web processes below this one (inside their sandbox or not), by process id.
+std::set<int> webProcesses() {
     std::map<int, int> parents;
     std::map<int, std::string> commands;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -56,17 +58,17 @@ int webProcessCount() {
         std::ifstream cmdline(entry.path() / "cmdline");
         std::getline(cmdline, commands[pid], '\0');
     }
-    int count = 0;
+    std::set<int> found;
     for (const auto& [pid, command] : commands) {
         if (!command.ends_with("/WebKitWebProcess"))
             continue;
         for (int up = parents[pid]; up > 1; up = parents.contains(up) ? parents[up] : 0)
             if (up == getpid()) {
-                ++count;
+                found.insert(pid);
                 break;
             }
     }
-    return count;
+    return found;
 }
 
 bool desktopIsDark() {
@@ -255,15 +257,22 @@ TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelec
     WebViewStack& stack = showStack();
     ASSERT_TRUE(loaded(stack, first));
     ASSERT_TRUE(loaded(stack, second));
-    ASSERT_TRUE(runMainLoopUntil([&] { return webProcessCount() >= 2; }, 30s))
-        << "one web process per page; found " << webProcessCount();
+    ASSERT_TRUE(runMainLoopUntil([&] { return webProcesses().size() >= 2; }, 30s))
+        << "one web process per page";
     ASSERT_TRUE(runMainLoopUntil([&] { return store.unreadCounts().contains(second); }, 30s));
-    const int awake = webProcessCount();
+    const std::set<int> awake = webProcesses();
 
     model.hibernation().hibernateNow(second);
     EXPECT_EQ(stack.pageFor(second), nullptr);
     EXPECT_NE(stack.pageFor(first), nullptr);
-    EXPECT_TRUE(runMainLoopUntil([&] { return webProcessCount() == awake - 1; }, 30s))
+    // WebKit may start a spare process at any time, so the test looks for the end of one that
+    // ran before rather than at the count.
+    EXPECT_TRUE(runMainLoopUntil(
+        [&] {
+            const std::set<int> now = webProcesses();
+            return std::ranges::any_of(awake, [&](int pid) { return !now.contains(pid); });
+        },
+        30s))
         << "the sleeping page's web process is still running";
     EXPECT_EQ(model.tabBadgeText(second), std::nullopt) << "a sleeping account shows no count";
     runMainLoopFor(2500ms);
@@ -271,7 +280,8 @@ TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelec
 
     model.selectTab(second);
     ASSERT_TRUE(loaded(stack, second)) << "selecting the account loads its page again";
-    EXPECT_TRUE(runMainLoopUntil([&] { return webProcessCount() == awake; }, 30s));
+    EXPECT_TRUE(runMainLoopUntil([&] { return webProcesses().size() >= 2; }, 30s))
+        << "no web process for the page built again";
     EXPECT_TRUE(runMainLoopUntil([&] { return model.tabBadgeText(second).has_value(); }, 30s));
 }
 
