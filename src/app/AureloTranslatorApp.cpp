@@ -50,15 +50,16 @@ struct AureloTranslatorApp::Stores {
                                pageScriptTemplate(), {}, {}, false};
 };
 
-AureloTranslatorApp::AureloTranslatorApp() : Gtk::Application(build::kApplicationId) {}
+AureloTranslatorApp::AureloTranslatorApp(RenderingDecision rendering)
+    : Gtk::Application(build::kApplicationId), m_rendering(std::move(rendering)) {}
 
 AureloTranslatorApp::~AureloTranslatorApp() {
     for (auto& connection : m_connections)
         connection.disconnect();
 }
 
-Glib::RefPtr<AureloTranslatorApp> AureloTranslatorApp::create() {
-    return Glib::make_refptr_for_instance(new AureloTranslatorApp());
+Glib::RefPtr<AureloTranslatorApp> AureloTranslatorApp::create(RenderingDecision rendering) {
+    return Glib::make_refptr_for_instance(new AureloTranslatorApp(std::move(rendering)));
 }
 
 void AureloTranslatorApp::on_startup() {
@@ -79,6 +80,10 @@ void AureloTranslatorApp::on_startup() {
     }
     Theme::install();
     m_stores = std::make_unique<Stores>();
+    m_stores->environment.softwareRendering = m_rendering.rendering == Rendering::Software;
+    // For support: the web inspector (right click → 检查元素) and the console's logged values.
+    const char* extras = g_getenv("AURELO_DEVELOPER_EXTRAS");
+    m_stores->environment.developerExtras = extras && std::string_view(extras) == "1";
     // Before any window or page exists, so that the first page is built in the stored look.
     m_connections.push_back(Theme::followAppearance(m_stores->settings));
 

@@ -12,9 +12,10 @@
 #include "platform/DesktopNotificationCenter.hpp"
 #include "platform/LauncherEntry.hpp"
 #include "platform/LibsecretSecretStore.hpp"
+#include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
-#include "views/LogoCache.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
+#include "views/LogoCache.hpp"
 #include "webview/WebEnvironment.hpp"
 #include "webview/WebsiteDataStores.hpp"
 
@@ -34,14 +35,15 @@ class SettingsWindow;
 class AureloTranslatorApp : public Gtk::Application {
 public:
 
-    static Glib::RefPtr<AureloTranslatorApp> create();
+    // `rendering` is what main() decided before the toolkit started; every page follows it.
+    static Glib::RefPtr<AureloTranslatorApp> create(RenderingDecision rendering = {});
     ~AureloTranslatorApp() override;
 
     // Set once the user chose "完全退出"; closing no longer asks.
     bool isQuitting() const { return m_isQuitting; }
 
 protected:
-    AureloTranslatorApp();
+    explicit AureloTranslatorApp(RenderingDecision rendering);
     void on_startup() override;
     void on_activate() override;
 
@@ -56,6 +58,7 @@ private:
     void watchEngines();
     void showSettingsWindow();
 
+    RenderingDecision m_rendering;
     std::unique_ptr<Stores> m_stores;
     Gtk::ApplicationWindow* m_window = nullptr;
     Gtk::Stack* m_stack = nullptr;

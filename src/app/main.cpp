@@ -1,10 +1,18 @@
 #include "platform/BuildConfig.hpp"
 #include "app/AureloTranslatorApp.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
+#include "models/SettingsStore.hpp"
+#include "platform/GLRendererProbe.hpp"
+#include "platform/RenderingPolicy.hpp"
+#include "platform/StartupEnvironment.hpp"
+#include "platform/UserDefaults.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "update/ApplicationBundle.hpp"
 
+#include <glib.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +40,8 @@ constexpr const char* kHelp =
     "环境变量：\n"
     "  AURELO_SERVICE_URL   托管翻译服务的地址，例如 https://translate.example.com；\n"
     "                       http:// 只接受本机地址。未设置时使用构建时的默认地址。\n"
+    "  AURELO_RENDERING     auto、memory 或 smooth：自动选择、软件绘制（节省内存）或显卡加速，\n"
+    "                       优先于设置中的“渲染方式”。\n"
     "\n"
     "程序已在运行时再次启动，会显示已有的窗口。详细说明见 aurelo-translator(1)。\n";
 
@@ -68,6 +78,42 @@ void printVersion() {
         std::printf("资源目录：未找到（应在程序所在目录旁的 share/aurelo-translator）\n");
 }
 
+// Decides how pages and the window draw and sets the toolkit's variables for it. GTK reads them
+// when it starts and WebKit's processes inherit them, so this runs first, while the process has
+// one thread (the GL probe forks).
+aurelo::RenderingDecision chooseRendering() {
+    using namespace aurelo;
+    const RenderingMode setting = [] {
+        UserDefaults defaults(UserDefaults::standardLocation());
+        return SettingsStore::storedRenderingMode(defaults);
+    }();
+    auto environment = RenderingEnvironment::fromProcess(std::nullopt);
+    std::string probed;
+    if (RenderingPolicy::needsRenderer(setting, environment)) {
+        const auto start = std::chrono::steady_clock::now();
+        environment.glRenderer = GLRendererProbe::rendererName();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        probed = "; GL probe " + std::to_string(took.count()) + " ms";
+    }
+    auto decision = RenderingPolicy::decide(setting, environment);
+    StartupEnvironment::apply(
+        StartupEnvironment::changesFor(decision.rendering, StartupEnvironment::processValue));
+
+    const std::string message =
+        std::string("Rendering: ") +
+        (decision.rendering == Rendering::Software ? "software" : "hardware") + " (" +
+        decision.reason + ")" + probed;
+    const GLogField fields[] = {
+        {"GLIB_DOMAIN", "com.aurelo.translator", -1},
+        {"CATEGORY", "Rendering", -1},
+        {"MESSAGE", message.c_str(), -1},
+        {"PRIORITY", "6", -1},
+    };
+    g_log_structured_array(G_LOG_LEVEL_INFO, fields, G_N_ELEMENTS(fields));
+    return decision;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -92,6 +138,7 @@ int main(int argc, char* argv[]) {
     // Pages play sound from WebKit's own processes; the tag lets live captions recognise them as
     // ours. It is an environment variable, so it is set before any thread starts.
     aurelo::OwnPlaybackStreamRule::tagChildProcesses();
-    auto app = aurelo::AureloTranslatorApp::create();
+    const auto rendering = chooseRendering();
+    auto app = aurelo::AureloTranslatorApp::create(rendering);
     return app->run(argc, argv);
 }

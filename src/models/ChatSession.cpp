@@ -6,6 +6,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -121,6 +122,10 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
         readInt(object, "proxyPort", session.proxyPort);
     if (!ok)
         return fail("ill-typed member");
+    // Optional behaviour, not data: anything we cannot use means "off" and costs no account.
+    std::optional<int> minutes;
+    if (readInt(object, "autoHibernateMinutes", minutes))
+        session.autoHibernateMinutes = validHibernationMinutes(minutes);
     return session;
 }
 
@@ -162,6 +167,13 @@ bool ChatSession::isInstagram() const {
 
 bool ChatSession::isFacebook() const {
     return hostContains(hostOfAddress(effectiveURL()), kFacebookDomain);
+}
+
+std::optional<int> validHibernationMinutes(std::optional<int> minutes) {
+    if (minutes &&
+        std::ranges::find(kHibernationMinutes, *minutes) != std::end(kHibernationMinutes))
+        return minutes;
+    return std::nullopt;
 }
 
 std::string newSessionID() {
@@ -211,6 +223,8 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
         writeIfPresent(object, "proxyType", session.proxyType);
         writeIfPresent(object, "proxyHost", session.proxyHost);
         writeIfPresent(object, "proxyPort", session.proxyPort);
+        writeIfPresent(object, "autoHibernateMinutes",
+                       validHibernationMinutes(session.autoHibernateMinutes));
         array.push_back(std::move(object));
     }
     return array;

@@ -35,6 +35,10 @@ struct ChatSession {
     std::optional<std::string> proxyType;
     std::optional<std::string> proxyHost;
     std::optional<int> proxyPort;
+    // "自动休眠": minutes not shown after which the page sleeps (5, 15, 30 or 60); absent: never.
+    // Read leniently: a value that is not one of these is dropped, never fails the list, so an
+    // older or hand-edited file keeps all its accounts.
+    std::optional<int> autoHibernateMinutes;
 
     friend bool operator==(const ChatSession&, const ChatSession&) = default;
 
@@ -51,6 +55,11 @@ struct ChatSession {
     bool isInstagram() const;
     bool isFacebook() const;
 };
+
+// The delays "自动休眠" offers, in minutes.
+inline constexpr int kHibernationMinutes[] = {5, 15, 30, 60};
+// `minutes` when it is one of them; nullopt otherwise (off).
+std::optional<int> validHibernationMinutes(std::optional<int> minutes);
 
 // A fresh random UUID in canonical upper-case form.
 std::string newSessionID();

@@ -59,6 +59,7 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
         chatLanguageFromCode(text(kIncomingLanguageKey, "zh-CN")).value_or(ChatLanguage::Chinese);
     m_appearance =
         appAppearanceFromRawValue(text(kAppearanceKey, "system")).value_or(AppAppearance::System);
+    m_renderingMode = storedRenderingMode(defaults);
 
     if (auto token = keychain.load(kLoginTokenAccount))
         m_loginToken = token->value_or("");
@@ -140,6 +141,17 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
     // Written on every assignment, changed or not, as the window applies it from the defaults.
     (void)m_defaults.set(kAppearanceKey, std::string(rawValue(appearance)));
     assign(m_appearance, appearance, Field::Appearance);
+}
+
+void SettingsStore::setRenderingMode(RenderingMode mode) {
+    (void)m_defaults.set(kRenderingModeKey, std::string(renderingModeRawValue(mode)));
+    assign(m_renderingMode, mode, Field::RenderingMode);
+}
+
+RenderingMode SettingsStore::storedRenderingMode(const UserDefaults& defaults) {
+    const auto stored = defaults.string(kRenderingModeKey);
+    return stored ? renderingModeFromRawValue(*stored).value_or(RenderingMode::Automatic)
+                  : RenderingMode::Automatic;
 }
 
 void SettingsStore::storeProvider(TranslationProvider provider) {

@@ -9,6 +9,7 @@
 #include "models/ChatSession.hpp"
 #include "models/KeychainStore.hpp"
 #include "platform/Cancellable.hpp"
+#include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
 #include "translation/TranslationService.hpp"
 
@@ -70,7 +71,11 @@ public:
         OutgoingLanguage,
         IncomingLanguage,
         Appearance,
+        RenderingMode,
     };
+
+    // "渲染方式": read by main() before the toolkit starts, so a change applies at the next start.
+    static constexpr std::string_view kRenderingModeKey = "aureloTranslator.renderingMode";
 
     // The keychain account of each provider's key, in the order the keys are saved.
     static constexpr std::array<std::string_view, 6> kAPIKeyAccounts{
@@ -108,6 +113,7 @@ public:
     ChatLanguage outgoingLanguage() const { return m_outgoingLanguage; }
     ChatLanguage incomingLanguage() const { return m_incomingLanguage; }
     AppAppearance appearance() const { return m_appearance; }
+    RenderingMode renderingMode() const { return m_renderingMode; }
 
     // Field changes made by the views. They are kept in memory until save(), except the
     // appearance, which is written at once.
@@ -125,6 +131,10 @@ public:
     void setOutgoingLanguage(ChatLanguage language);
     void setIncomingLanguage(ChatLanguage language);
     void setAppearance(AppAppearance appearance);
+    // Written at once, like the appearance; the running process keeps what it started with.
+    void setRenderingMode(RenderingMode mode);
+    // The stored rendering mode; Automatic when absent or not one we know.
+    static RenderingMode storedRenderingMode(const UserDefaults& defaults);
     // Sets the provider and writes "translationProvider" at once, for choices that take effect
     // without the save button (the engine picker, the switch to an engine the account offers).
     void storeProvider(TranslationProvider provider);
@@ -173,6 +183,7 @@ private:
     ChatLanguage m_outgoingLanguage = ChatLanguage::English;
     ChatLanguage m_incomingLanguage = ChatLanguage::Chinese;
     AppAppearance m_appearance = AppAppearance::System;
+    RenderingMode m_renderingMode = RenderingMode::Automatic;
     mutable std::string m_loginToken;
     mutable bool m_tokenUnread = false;
 

@@ -25,6 +25,13 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
+    m_hibernation =
+        std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
+    // A panel over the pages hides the page on show as much as selecting another account does.
+    m_changed.connect([this](Field field) {
+        if (field == Field::ShowAppCenter || field == Field::ShowingInlineSettings)
+            m_hibernation->refresh();
+    });
     m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {
         if (field != SessionStore::Field::SelectedID || m_store.selectedID() == m_lastSelectedID)
             return;
@@ -93,7 +100,11 @@ void ContentViewModel::closePanels() {
     setFlag(m_showingInlineSettings, false, Field::ShowingInlineSettings);
 }
 
-void ContentViewModel::selectTab(const std::string& sessionID) { m_store.select(sessionID); }
+void ContentViewModel::selectTab(const std::string& sessionID) {
+    m_store.select(sessionID);
+    // Selecting an account wakes it, also the one on show that "立即休眠" just put to sleep.
+    m_hibernation->wake(sessionID);
+}
 
 void ContentViewModel::selectAndReload(const std::string& sessionID) {
     m_store.select(sessionID);
@@ -300,6 +311,12 @@ SessionDefaults ContentViewModel::sessionDefaults() const {
 
 bool ContentViewModel::isPageShown(const std::string& sessionID) const {
     return m_store.selectedID() == sessionID && !m_showAppCenter && !m_showingInlineSettings;
+}
+
+std::optional<std::string> ContentViewModel::shownSessionID() const {
+    if (m_showAppCenter || m_showingInlineSettings)
+        return std::nullopt;
+    return m_store.selectedID();
 }
 
 } // namespace aurelo

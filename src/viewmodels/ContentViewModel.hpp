@@ -9,6 +9,7 @@
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
 #include "platform/Cancellable.hpp"
+#include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/NewSessionForm.hpp"
@@ -50,6 +51,8 @@ public:
     WebsiteForm& websiteForm() { return m_websiteForm; }
     SessionSettingsForm& sessionSettingsForm() { return m_sessionSettingsForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
+    AccountHibernation& hibernation() { return *m_hibernation; }
+    const AccountHibernation& hibernation() const { return *m_hibernation; }
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
@@ -139,6 +142,8 @@ public:
 
     // Whether the session's page is the one on show (selected, no panel over it).
     bool isPageShown(const std::string& sessionID) const;
+    // The session whose page is on show; nullopt when none is (a panel covers the pages).
+    std::optional<std::string> shownSessionID() const;
 
     // The global values sessions fall back to: the settings store's and the window's own.
     SessionDefaults sessionDefaults() const;
@@ -174,6 +179,8 @@ private:
     bool m_showingInlineSettings = false;
     bool m_showAllSessionRows = false;
     std::optional<std::string> m_lastSelectedID;
+    // Built last: it reads the selection and the panels at once.
+    std::unique_ptr<AccountHibernation> m_hibernation;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
     std::vector<sigc::connection> m_formConnections;

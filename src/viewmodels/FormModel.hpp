@@ -30,6 +30,7 @@ public:
         ProxyHost,
         ProxyPort,
         Address,
+        HibernateMinutes,
         Error,
     };
 

@@ -47,6 +47,8 @@ PageStackModel::PageStackModel(ContentViewModel& content) : m_content(content) {
                 field == F::ShowAppCenter || field == F::ShowingInlineSettings)
                 changed();
         }));
+    m_connections.push_back(m_content.hibernation().signalChanged().connect(
+        [changed](const std::string&) { changed(); }));
     m_connections.push_back(m_content.translationBox().signalChanged().connect(
         [changed](TranslationBoxModel::Field field) {
             if (field == TranslationBoxModel::Field::TextInsertion)
@@ -82,17 +84,21 @@ PageStackModel::Decision PageStackModel::decide(const std::vector<Wanted>& wante
 }
 
 PageStackModel::Plan PageStackModel::plan(const std::map<std::string, std::string>& built) const {
-    const auto& sessions = m_content.store().sessions();
+    // A sleeping account has no page: dropping it ends its web process.
+    std::vector<const ChatSession*> sessions;
+    for (const auto& session : m_content.store().sessions())
+        if (!m_content.hibernation().isHibernated(session.id))
+            sessions.push_back(&session);
     std::vector<Wanted> wanted;
-    for (const auto& session : sessions)
-        wanted.push_back({session.id, identity(session)});
+    for (const auto* session : sessions)
+        wanted.push_back({session->id, identity(*session)});
     Decision decision = decide(wanted, built);
 
     Plan plan{std::move(decision.drop), {}};
     const auto& command = m_content.pageCommand();
     const auto& insertion = m_content.textInsertion();
     for (std::size_t i = 0; i < sessions.size(); ++i) {
-        const ChatSession& session = sessions[i];
+        const ChatSession& session = *sessions[i];
         Page page{session.id,        std::move(wanted[i].identity),
                   decision.steps[i], m_content.isPageShown(session.id),
                   inputs(session),   std::nullopt,

@@ -24,8 +24,24 @@ void SessionSettingsForm::begin() {
     setProxyType(effective.proxyType == "socks5" ? "socks5" : "http");
     setProxyHost(effective.proxyHost);
     setProxyPort(effective.proxyPort ? std::to_string(*effective.proxyPort) : "");
+    setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
     assign(m_error, std::string(), Field::Error);
     setShowing(true);
+}
+
+void SessionSettingsForm::setHibernateMinutes(std::optional<int> minutes) {
+    assign(m_hibernateMinutes, validHibernationMinutes(minutes), Field::HibernateMinutes);
+}
+
+std::vector<std::optional<int>> SessionSettingsForm::hibernationChoices() {
+    std::vector<std::optional<int>> choices{std::nullopt};
+    for (int minutes : kHibernationMinutes)
+        choices.emplace_back(minutes);
+    return choices;
+}
+
+std::string SessionSettingsForm::hibernationLabel(std::optional<int> minutes) {
+    return minutes ? "未显示 " + std::to_string(*minutes) + " 分钟后" : std::string("关闭");
 }
 
 void SessionSettingsForm::save() {
@@ -53,6 +69,7 @@ void SessionSettingsForm::save() {
     session.proxyType = proxyType();
     session.proxyHost = host;
     session.proxyPort = storedProxyPort();
+    session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
     m_store.updateSession(session);
 
     setShowing(false);

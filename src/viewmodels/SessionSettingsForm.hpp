@@ -5,6 +5,10 @@
 
 #include "viewmodels/AccountFieldsForm.hpp"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace aurelo {
 
 class SessionSettingsForm : public AccountFieldsForm {
@@ -19,6 +23,16 @@ public:
 
     const std::string& error() const { return m_error; }
 
+    // "自动休眠": off (nullopt) or the minutes not shown after which the account sleeps.
+    const std::optional<int>& hibernateMinutes() const { return m_hibernateMinutes; }
+    void setHibernateMinutes(std::optional<int> minutes);
+    // The picker's entries in order, and each one's label.
+    static std::vector<std::optional<int>> hibernationChoices();
+    static std::string hibernationLabel(std::optional<int> minutes);
+    // What the sheet says under the picker: a sleeping account reports no unread count.
+    static constexpr std::string_view kHibernationNote =
+        "休眠中的账号不加载网页、不占用内存，也不显示未读消息数；选中该账号时重新载入。";
+
     // Opens the sheet for the selected account; nothing without a selection.
     void begin();
     // "保存并重新载入": writes the languages, engine and proxy into the selected account.
@@ -26,6 +40,7 @@ public:
 
 private:
     std::string m_error;
+    std::optional<int> m_hibernateMinutes;
 };
 
 } // namespace aurelo

@@ -171,6 +171,28 @@ void SettingsViewModel::chooseAppearance(AppAppearance appearance) {
     m_settings.setAppearance(appearance);
 }
 
+void SettingsViewModel::chooseRenderingMode(RenderingMode mode) {
+    m_settings.setRenderingMode(mode);
+}
+
+const std::vector<RenderingMode>& SettingsViewModel::renderingModes() {
+    static const std::vector<RenderingMode> modes{RenderingMode::Automatic,
+                                                  RenderingMode::SaveMemory, RenderingMode::Smooth};
+    return modes;
+}
+
+std::string SettingsViewModel::renderingModeLabel(RenderingMode mode) {
+    switch (mode) {
+    case RenderingMode::SaveMemory:
+        return "节省内存";
+    case RenderingMode::Smooth:
+        return "流畅优先";
+    case RenderingMode::Automatic:
+        break;
+    }
+    return "自动";
+}
+
 SettingsViewModel::NotificationState
 SettingsViewModel::notificationState(NotificationAuthorizationStatus status) {
     using S = NotificationAuthorizationStatus;

@@ -85,6 +85,7 @@ public:
     void choosePreferredTarget(TargetLanguage target);
     void chooseAutomaticMessageTranslation(bool enabled);
     void chooseAppearance(AppAppearance appearance);
+    void chooseRenderingMode(RenderingMode mode);
 
     // Notifications.
     void refreshNotificationStatus(std::function<void()> done = {});
@@ -107,6 +108,9 @@ public:
     };
     static NotificationState notificationState(NotificationAuthorizationStatus status);
     static std::string appearanceLabel(AppAppearance appearance);
+    // "渲染方式" in the order the picker lists them, and each one's label.
+    static const std::vector<RenderingMode>& renderingModes();
+    static std::string renderingModeLabel(RenderingMode mode);
     // The symbol of the connection status line.
     static std::string statusSymbol(const ProviderConnectionStatus& status);
 

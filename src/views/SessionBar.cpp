@@ -80,6 +80,9 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
 
     m_connections.push_back(m_model.store().signalChanged().connect(
         [this](SessionStore::Field) { scheduleRebuild(); }));
+    // A tab says when its account sleeps.
+    m_connections.push_back(m_model.hibernation().signalChanged().connect(
+        [this](const std::string&) { scheduleRebuild(); }));
     m_connections.push_back(m_model.signalChanged().connect([this](ContentViewModel::Field field) {
         using F = ContentViewModel::Field;
         if (field == F::ShowAllSessionRows || field == F::RefreshingServices)

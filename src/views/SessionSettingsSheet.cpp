@@ -4,6 +4,7 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/grid.h>
+#include <gtkmm/stringlist.h>
 
 namespace aurelo {
 
@@ -72,6 +73,20 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     proxy->append(*address);
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
+    auto* sleep = group(*column, "自动休眠");
+    std::vector<Glib::ustring> labels;
+    for (auto minutes : SessionSettingsForm::hibernationChoices())
+        labels.emplace_back(SessionSettingsForm::hibernationLabel(minutes));
+    m_hibernation.set_model(Gtk::StringList::create(labels));
+    setAccessibleLabel(m_hibernation, "自动休眠");
+    m_hibernation.property_selected().signal_changed().connect([this] {
+        const auto choices = SessionSettingsForm::hibernationChoices();
+        const guint selected = m_hibernation.get_selected();
+        if (selected < choices.size() && choices[selected] != m_form.hibernateMinutes())
+            m_form.setHibernateMinutes(choices[selected]);
+    });
+    sleep->append(*SheetLayout::labeled("自动休眠", m_hibernation));
+    sleep->append(*SheetLayout::note(std::string(SessionSettingsForm::kHibernationNote)));
     column->append(SheetLayout::errorLine(m_error));
     column->append(*SheetLayout::buttonRow(m_cancel, m_save));
     set_child(*column);
@@ -91,6 +106,10 @@ void SessionSettingsSheet::redraw() {
     showText(m_proxyHost, m_form.proxyHost());
     showText(m_proxyPort, m_form.proxyPort());
     SheetLayout::showError(m_error, m_form.error());
+    const auto choices = SessionSettingsForm::hibernationChoices();
+    for (guint i = 0; i < choices.size(); ++i)
+        if (choices[i] == m_form.hibernateMinutes() && m_hibernation.get_selected() != i)
+            m_hibernation.set_selected(i);
 }
 
 } // namespace aurelo

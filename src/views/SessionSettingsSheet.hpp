@@ -5,6 +5,7 @@
 #include "views/SessionPickers.hpp"
 
 #include <gtkmm/button.h>
+#include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
 
@@ -18,6 +19,7 @@ public:
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
+    Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
     Gtk::Button& saveButton() { return m_save; }
 
@@ -28,6 +30,7 @@ private:
     SessionPickers m_pickers;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::DropDown m_hibernation;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_save{"保存并重新载入"};

@@ -50,9 +50,18 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     name->set_single_line_mode(true);
     row->append(*iconOverlay);
     row->append(*name);
+    if (m_model.hibernation().isHibernated(session.id)) {
+        auto* sleeping = Gtk::make_managed<Gtk::Label>(AccountHibernation::kHibernatedLabel);
+        sleeping->add_css_class("dim-label");
+        sleeping->add_css_class("caption");
+        row->append(*sleeping);
+    }
     m_button.set_child(*row);
     m_button.set_has_frame(false);
-    setAccessibleLabel(m_button, Glib::ustring(session.name));
+    const bool asleep = m_model.hibernation().isHibernated(session.id);
+    setAccessibleLabel(m_button, Glib::ustring(session.name) +
+                                     (asleep ? std::string("，") + AccountHibernation::kHibernatedLabel
+                                             : std::string()));
     m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
     append(m_button);
 
@@ -109,6 +118,7 @@ void SessionTab::buildContextMenu() {
     m_actions->add_action("zoom-out", [&model] { model.zoomOut(); });
     m_actions->add_action("zoom-reset", [&model] { model.resetZoom(); });
     m_actions->add_action("rename", [&model, id] { model.beginRename(id); });
+    m_actions->add_action("hibernate", [&model, id] { model.hibernation().hibernateNow(id); });
     m_actions->add_action("session-settings", [&model, id] {
         model.selectTab(id);
         model.sessionSettingsForm().begin();
@@ -123,7 +133,7 @@ void SessionTab::buildContextMenu() {
             part->append(label, action);
         menu->append_section(part);
     };
-    section({{"刷新此页面", "tab.reload"}});
+    section({{"刷新此页面", "tab.reload"}, {"立即休眠", "tab.hibernate"}});
     section({{"翻译整个网页为中文", "tab.translate-page"}, {"显示网页原文", "tab.restore-page"}});
     section({{"放大页面（" + m_model.nextZoomLabel(PageZoom::kStep) + "）", "tab.zoom-in"},
              {"缩小页面（" + m_model.nextZoomLabel(-PageZoom::kStep) + "）", "tab.zoom-out"},

@@ -147,7 +147,8 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
          {SettingsStore::Field::StatusMessage, SettingsStore::Field::ConnectionStatus,
           SettingsStore::Field::InputLanguage, SettingsStore::Field::OutgoingLanguage,
           SettingsStore::Field::IncomingLanguage, SettingsStore::Field::PreferredTarget,
-          SettingsStore::Field::AutomaticMessageTranslation, SettingsStore::Field::Appearance})
+          SettingsStore::Field::AutomaticMessageTranslation, SettingsStore::Field::Appearance,
+          SettingsStore::Field::RenderingMode})
         showSettings(field);
     showNotifications();
     showAccount();
@@ -275,6 +276,22 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
     });
     settingValue(card, "颜色模式", m_appearance);
     addNote(card, "默认跟随系统外观，也可以固定为浅色或深色模式。");
+
+    const auto& modes = SettingsViewModel::renderingModes();
+    std::vector<Glib::ustring> modeLabels;
+    for (auto mode : modes)
+        modeLabels.emplace_back(SettingsViewModel::renderingModeLabel(mode));
+    fillPicker(m_renderingMode, modeLabels, "渲染方式");
+    m_renderingMode.property_selected().signal_changed().connect([this] {
+        const guint selected = m_renderingMode.get_selected();
+        const auto& modes = SettingsViewModel::renderingModes();
+        if (!m_syncing && selected < modes.size())
+            m_model.chooseRenderingMode(modes[selected]);
+    });
+    settingValue(card, "渲染方式", m_renderingMode);
+    addNote(card,
+         "自动：在没有显卡加速的电脑、虚拟机和远程桌面上以软件绘制页面，账号多时明显节省内存；"
+         "有显卡时使用显卡加速。更改在下次启动时生效。");
 }
 
 void SettingsView::accountCard(Gtk::Box& column) {
@@ -376,6 +393,10 @@ void SettingsView::showSettings(SettingsStore::Field field) {
         break;
     case F::Appearance:
         m_appearance.set_selected(indexOf(kAppearances, settings.appearance()));
+        break;
+    case F::RenderingMode:
+        m_renderingMode.set_selected(
+            indexOf(SettingsViewModel::renderingModes(), settings.renderingMode()));
         break;
     default:
         break;

@@ -81,6 +81,7 @@ private:
     Gtk::Button m_notificationButton;
 
     Gtk::DropDown m_appearance;
+    Gtk::DropDown m_renderingMode;
 
     Gtk::Label m_loggedIn;
     Gtk::Label m_username;

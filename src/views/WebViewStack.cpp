@@ -1,5 +1,6 @@
 #include "views/WebViewStack.hpp"
 
+#include <glibmm/main.h>
 #include <gtkmm/box.h>
 
 namespace aurelo {
@@ -13,11 +14,19 @@ WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
     set_child(*base);
 
     m_modelConnection = m_model.signalChanged().connect([this] { synchronize(); });
+    constexpr unsigned kHibernationCheckSeconds = 30;
+    m_hibernationTimer = Glib::signal_timeout().connect_seconds(
+        [&model] {
+            model.hibernation().tick();
+            return true;
+        },
+        kHibernationCheckSeconds);
     synchronize();
 }
 
 WebViewStack::~WebViewStack() {
     m_modelConnection.disconnect();
+    m_hibernationTimer.disconnect();
     // When the window goes first, GTK has already taken the pages out of the disposed overlay
     // (and gtkmm has let go of it); only a stack destroyed on its own removes them here.
     if (gobj())

@@ -1,4 +1,5 @@
 #include "webview/ChatWebView.hpp"
+#include "webview/WebEngineContext.hpp"
 #include "web/WebPageCommand.hpp"
 
 #include "web/DownloadNaming.hpp"
@@ -47,13 +48,22 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     webkit_user_script_unref(userScript);
 
     auto settings = adoptGRef(webkit_settings_new());
-    webkit_settings_set_enable_developer_extras(settings.get(), TRUE);
+    // With developer extras on, the console keeps the arguments of the last messages a page
+    // logged alive, and chat applications log a lot; support turns them on when needed.
+    webkit_settings_set_enable_developer_extras(settings.get(), environment.developerExtras);
+    // A chat page never goes back; the back/forward cache would only keep the login page's
+    // process suspended after the cross-site redirect that follows a login.
+    webkit_settings_set_enable_page_cache(settings.get(), FALSE);
+    if (environment.softwareRendering)
+        webkit_settings_set_hardware_acceleration_policy(settings.get(),
+                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     // WebRTC would reach peers around the session's proxy and reveal the real address.
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
     m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "network-session", networkSession.get(), "user-content-manager",
+        WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(), "network-session",
+        networkSession.get(), "user-content-manager",
         m_contentManager.get(), "settings", settings.get(), nullptr))));
     auto* widget = Glib::wrap(GTK_WIDGET(m_webView.get()));
     widget->set_hexpand(true);

@@ -26,6 +26,11 @@ struct WebEnvironment {
     std::function<void(const std::filesystem::path&)> revealDownload;
     // Do not disturb: pages' own notifications are not shown while it is on.
     bool doNotDisturb = false;
+    // Pages draw in software (no accelerated compositing): decided once at start from the GL
+    // renderer, the session and the "渲染方式" setting.
+    bool softwareRendering = false;
+    // The web inspector and the console's memory of logged values; off except for support.
+    bool developerExtras = false;
 };
 
 } // namespace aurelo

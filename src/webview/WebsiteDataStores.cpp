@@ -2,6 +2,7 @@
 
 #include "platform/MainLoop.hpp"
 #include "web/WebSessionPaths.hpp"
+#include "webview/WebEngineContext.hpp"
 
 #include <glib.h>
 
@@ -25,6 +26,8 @@ GRef<WebKitNetworkSession> WebsiteDataStores::sessionFor(const std::string& cano
     const auto cacheDirectory = websiteCacheDirectory(m_cacheHome, canonicalId);
     if (!dataDirectory || !cacheDirectory)
         return {};
+    // The network processes' memory settings apply only to sessions created after them.
+    WebEngineContext::shared();
     auto session =
         adoptGRef(webkit_network_session_new(dataDirectory->c_str(), cacheDirectory->c_str()));
     // Cookies are kept in memory unless told where to persist; the login must outlive the run.
@@ -40,8 +43,10 @@ WebsiteDataStores::networkSession(const std::string& sessionId,
                                   const std::optional<ProxyRoute>& proxy) {
     const auto id = canonicalSessionId(sessionId);
     auto session = id ? sessionFor(*id) : GRef<WebKitNetworkSession>();
-    if (!session)
+    if (!session) {
+        WebEngineContext::shared();
         session = adoptGRef(webkit_network_session_new_ephemeral());
+    }
     if (proxy) {
         // No ignore-hosts list: every destination, loopback included, goes through the proxy.
         auto* settings = webkit_network_proxy_settings_new(proxy->uri().c_str(), nullptr);

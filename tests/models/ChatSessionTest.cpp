@@ -88,6 +88,46 @@ TEST(ChatSessionCodingTest, AnyIllTypedMemberMakesTheWholeListUnreadable) {
     EXPECT_FALSE(decodeSessions(Json("[]")));
 }
 
+TEST(ChatSessionCodingTest, HibernationDelayRoundTripsAndDamageMeansOff) {
+    const std::string head = R"({"id": "0A1B2C3D-4E5F-4061-8273-849506A7B8C9", "name": "x")";
+    struct Case {
+        const char* member;
+        std::optional<int> expected;
+    };
+    const Case cases[] = {
+        {"", std::nullopt},
+        {R"(, "autoHibernateMinutes": 15)", 15},
+        {R"(, "autoHibernateMinutes": 60.0)", 60},
+        {R"(, "autoHibernateMinutes": 7)", std::nullopt},
+        {R"(, "autoHibernateMinutes": 0)", std::nullopt},
+        {R"(, "autoHibernateMinutes": -5)", std::nullopt},
+        {R"(, "autoHibernateMinutes": 5.5)", std::nullopt},
+        {R"(, "autoHibernateMinutes": "15")", std::nullopt},
+        {R"(, "autoHibernateMinutes": true)", std::nullopt},
+        {R"(, "autoHibernateMinutes": 1e40)", std::nullopt},
+        {R"(, "autoHibernateMinutes": null)", std::nullopt},
+        {R"(, "autoHibernateMinutes": {"minutes": 5})", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        // A damaged delay costs neither this account nor the one after it.
+        auto decoded = decodeSessions(
+            Json::parse("[" + head + c.member + "}," + head + R"(, "proxyPort": 80})" + "]"));
+        ASSERT_TRUE(decoded) << c.member << ": " << decoded.error();
+        ASSERT_EQ(decoded->size(), 2u);
+        EXPECT_EQ((*decoded)[0].autoHibernateMinutes, c.expected) << c.member;
+        EXPECT_EQ((*decoded)[1].proxyPort, 80);
+        // Written back only when it is a delay we offer.
+        EXPECT_EQ(encodeSessions(*decoded)[0].contains("autoHibernateMinutes"),
+                  c.expected.has_value())
+            << c.member;
+    }
+    ChatSession unusable;
+    unusable.id = "0A1B2C3D-4E5F-4061-8273-849506A7B8C9";
+    unusable.name = "x";
+    unusable.autoHibernateMinutes = 42;
+    EXPECT_FALSE(encodeSessions({unusable})[0].contains("autoHibernateMinutes"));
+}
+
 TEST(ChatSessionTest, NewIdsAreCanonicalAndDistinct) {
     std::string a = newSessionID();
     EXPECT_EQ(canonicalSessionID(a), a);

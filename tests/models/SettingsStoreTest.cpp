@@ -145,6 +145,27 @@ TEST_F(SettingsStoreTest, AppearanceAndChosenProviderAreWrittenAtOnce) {
               AppAppearance::Dark);
 }
 
+TEST_F(SettingsStoreTest, RenderingModeIsWrittenAtOnceAndReadBackAtTheNextStart) {
+    auto store = makeStore();
+    EXPECT_EQ(store->renderingMode(), RenderingMode::Automatic);
+    store->setRenderingMode(RenderingMode::SaveMemory);
+    EXPECT_EQ(env.storedDefaults().at("aureloTranslator.renderingMode"), "memory");
+    env.restart();
+    // main() reads it from the defaults alone, before any store exists.
+    EXPECT_EQ(SettingsStore::storedRenderingMode(*env.defaults), RenderingMode::SaveMemory);
+    EXPECT_EQ((SettingsStore(*env.defaults, env.keychain, translator).renderingMode()),
+              RenderingMode::SaveMemory);
+}
+
+TEST_F(SettingsStoreTest, AStoredRenderingModeWeDoNotKnowMeansAutomatic) {
+    for (const auto& junk : {UserDefaults::Json("gpu"), UserDefaults::Json(3),
+                             UserDefaults::Json::array(), UserDefaults::Json(nullptr)}) {
+        ASSERT_TRUE(env.defaults->set("aureloTranslator.renderingMode", junk));
+        EXPECT_EQ(SettingsStore::storedRenderingMode(*env.defaults), RenderingMode::Automatic)
+            << junk.dump();
+    }
+}
+
 TEST_F(SettingsStoreTest, ConfigurationCarriesTheCurrentTokenWithoutReadingTheKeychain) {
     storeToken("token-1");
     auto store = makeStore();

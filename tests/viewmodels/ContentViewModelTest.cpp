@@ -173,3 +173,74 @@ TEST(MainWindowPreferencesDefaults, FirstStartAndDamagedValues) {
 
 } // namespace
 } // namespace aurelo::test
+
+namespace aurelo::test {
+namespace {
+
+class ContentHibernationTest : public ShellTestFixture {};
+
+TEST_F(ContentHibernationTest, ASleepingAccountLosesItsCountAndWakesWhenSelected) {
+    ChatSession first = store.sessions().front();
+    ChatSession second = addSession("second");
+    second.autoHibernateMinutes = 5;
+    store.updateSession(second);
+    model.selectTab(first.id);
+    store.setUnreadCount(7, second.id);
+    store.setUnreadCount(2, first.id);
+
+    std::vector<std::string> changed;
+    model.hibernation().signalChanged().connect(
+        [&](const std::string& id) { changed.push_back(id); });
+    const auto now = AccountHibernation::Clock::now();
+    model.hibernation().tick(now + std::chrono::minutes(4));
+    EXPECT_FALSE(model.hibernation().isHibernated(second.id));
+    model.hibernation().tick(now + std::chrono::minutes(6));
+    EXPECT_TRUE(model.hibernation().isHibernated(second.id));
+    EXPECT_EQ(changed, std::vector<std::string>{second.id});
+    // The sleeping account reports nothing; its old count must not stay on the badge.
+    EXPECT_EQ(model.tabBadgeText(second.id), std::nullopt);
+    EXPECT_EQ(store.totalUnreadCount(), 2);
+    EXPECT_FALSE(model.hibernation().isHibernated(first.id)) << "the account on show stays awake";
+
+    model.selectTab(second.id);
+    EXPECT_FALSE(model.hibernation().isHibernated(second.id));
+}
+
+TEST_F(ContentHibernationTest, HibernateNowOnTheShownAccountHoldsUntilItIsShownAgain) {
+    ChatSession first = store.sessions().front();
+    ChatSession second = addSession("second");
+    model.selectTab(first.id);
+    model.hibernation().hibernateNow(first.id);
+    EXPECT_TRUE(model.hibernation().isHibernated(first.id));
+    // The window's timer and unrelated changes do not wake it.
+    model.hibernation().tick();
+    store.setUnreadCount(3, second.id);
+    EXPECT_TRUE(model.hibernation().isHibernated(first.id));
+    // Selecting its tab again does.
+    model.selectTab(first.id);
+    EXPECT_FALSE(model.hibernation().isHibernated(first.id));
+    // So does closing a panel that covered it: the account is on show again.
+    model.hibernation().hibernateNow(first.id);
+    model.openSettingsPanel();
+    EXPECT_TRUE(model.hibernation().isHibernated(first.id));
+    model.closePanels();
+    EXPECT_FALSE(model.hibernation().isHibernated(first.id));
+}
+
+TEST_F(ContentHibernationTest, APanelOverThePagesCountsAsNotShown) {
+    ChatSession first = store.sessions().front();
+    first.autoHibernateMinutes = 15;
+    store.updateSession(first);
+    addSession("second");
+    model.selectTab(first.id);
+    const auto start = AccountHibernation::Clock::now();
+    model.hibernation().tick(start + std::chrono::hours(1));
+    EXPECT_FALSE(model.hibernation().isHibernated(first.id));
+    model.setShowAppCenter(true);
+    model.hibernation().refresh(start + std::chrono::hours(1));
+    model.hibernation().tick(start + std::chrono::hours(1) + std::chrono::minutes(15));
+    EXPECT_TRUE(model.hibernation().isHibernated(first.id));
+}
+
+} // namespace
+} // namespace aurelo::test

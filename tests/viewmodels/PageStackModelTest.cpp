@@ -149,6 +149,30 @@ TEST_F(PageStackModelTest, OnlyTheSelectedPageIsShownAndTakesWholePageCommands) 
     EXPECT_FALSE(pageOf(pages.plan(built()), second).shown) << "a panel covers the pages";
 }
 
+TEST_F(PageStackModelTest, ASleepingAccountsPageIsDroppedAndBuiltAgainWhenSelected) {
+    const std::string first = store.sessions().front().id;
+    const std::string second = addSession("second").id;
+    model.selectTab(first);
+    int plans = 0;
+    pages.signalChanged().connect([&] { ++plans; });
+
+    model.hibernation().hibernateNow(second);
+    EXPECT_GT(plans, 0) << "the stack plans again when an account falls asleep";
+    auto plan = pages.plan(built());
+    EXPECT_EQ(plan.drop, std::vector<std::string>{second});
+    for (const auto& page : plan.pages)
+        EXPECT_NE(page.sessionID, second);
+
+    // Its page gone, the stack holds only the first; selecting the second builds it anew.
+    std::map<std::string, std::string> remaining = built();
+    remaining.erase(second);
+    model.selectTab(second);
+    plan = pages.plan(remaining);
+    EXPECT_TRUE(plan.drop.empty());
+    EXPECT_EQ(pageOf(plan, second).step, PageStackModel::Step::Create);
+    EXPECT_TRUE(pageOf(plan, second).shown);
+}
+
 TEST_F(PageStackModelTest, AnInsertionGoesToItsOwnSessionsPageOnce) {
     const std::string first = store.sessions().front().id;
     const std::string second = addSession("second").id;

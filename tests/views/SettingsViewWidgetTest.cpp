@@ -125,9 +125,35 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
         }
     }
     (void)page;
-    // Six pickers, the switch, three password fields, and the buttons: refresh, validate,
+    // Seven pickers, the switch, three password fields, and the buttons: refresh, validate,
     // notifications, log out, lock.
-    EXPECT_EQ(reached.size(), 15u);
+    EXPECT_EQ(reached.size(), 16u);
+}
+
+// The picker whose entries include `entry`.
+Gtk::DropDown* pickerWith(Gtk::Widget& root, const Glib::ustring& entry) {
+    if (auto* picker = dynamic_cast<Gtk::DropDown*>(&root)) {
+        auto list = std::dynamic_pointer_cast<Gtk::StringList>(picker->get_model());
+        for (guint i = 0; list && i < list->get_n_items(); ++i)
+            if (list->get_string(i) == entry)
+                return picker;
+    }
+    for (auto* child = root.get_first_child(); child; child = child->get_next_sibling())
+        if (auto* found = pickerWith(*child, entry))
+            return found;
+    return nullptr;
+}
+
+TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {
+    settings.setRenderingMode(RenderingMode::Smooth);
+    SettingsView& page = showPage();
+    auto* picker = pickerWith(page, "节省内存");
+    ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(picker->get_selected(), 2u) << "the stored choice is shown";
+    picker->set_selected(1);
+    EXPECT_EQ(settings.renderingMode(), RenderingMode::SaveMemory);
+    EXPECT_EQ(SettingsStore::storedRenderingMode(UserDefaults(defaultsFile)),
+              RenderingMode::SaveMemory);
 }
 
 TEST_F(SettingsViewWidgetTest, WithoutALoginThePageClaimsNone) {

@@ -10,6 +10,16 @@
 #include <gtest/gtest.h>
 #include <gtkmm.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
 namespace aurelo::test {
 namespace {
 
@@ -18,6 +28,48 @@ using namespace std::chrono_literals;
 constexpr const char* kChatPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>chat</title></head>"
     "<body><div id='main' contenteditable='true'></div></body></html>";
+
+// A chat page whose title count grows every second, as chat sites show new messages.
+constexpr const char* kCountingPage =
+    "<!doctype html><html><head><meta charset='utf-8'><title>(1) chat</title></head>"
+    "<body><div id='main'></div><script>let n = 1; setInterval(() => { n += 1; "
+    "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
+
+// WebKit's web processes below this one (inside their sandbox or not), by process id.
+std::set<int> webProcesses() {
+    std::map<int, int> parents;
+    std::map<int, std::string> commands;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0])))
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 2));
+        std::string state;
+        int parent = 0;
+        rest >> state >> parent;
+        const int pid = std::stoi(name);
+        parents[pid] = parent;
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::getline(cmdline, commands[pid], '\0');
+    }
+    std::set<int> found;
+    for (const auto& [pid, command] : commands) {
+        if (!command.ends_with("/WebKitWebProcess"))
+            continue;
+        for (int up = parents[pid]; up > 1; up = parents.contains(up) ? parents[up] : 0)
+            if (up == getpid()) {
+                found.insert(pid);
+                break;
+            }
+    }
+    return found;
+}
 
 bool desktopIsDark() {
     gboolean dark = FALSE;
@@ -178,6 +230,59 @@ TEST_F(WebViewStackWidgets, PendingRequestsAreTakenByTheirPage) {
     ASSERT_TRUE(runMainLoopUntil([&] { return issued; }));
     watch.disconnect();
     EXPECT_FALSE(pendingAfterIssue) << "the selected page did not take the command";
+}
+
+TEST_F(WebViewStackWidgets, HiddenPagesKeepReportingTheirUnreadCounts) {
+    site.setFallback("/chat", ScriptedAnswer::text(200, kCountingPage, "text/html; charset=utf-8"));
+    WebViewStack& stack = showStack();
+    ASSERT_TRUE(loaded(stack, first));
+    ASSERT_TRUE(loaded(stack, second));
+    auto countOf = [&](const std::string& id) {
+        auto it = store.unreadCounts().find(id);
+        return it == store.unreadCounts().end() ? 0 : it->second;
+    };
+    // The second account is hidden while the first is on show: its count still climbs.
+    ASSERT_TRUE(runMainLoopUntil([&] { return countOf(second) >= 2; }, 30s));
+    const int hiddenStart = countOf(second);
+    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(second) >= hiddenStart + 3; }, 30s))
+        << "a hidden page stopped reporting";
+    // And the other way round.
+    model.selectTab(second);
+    const int firstStart = countOf(first);
+    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(first) >= firstStart + 3; }, 30s));
+}
+
+TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelected) {
+    site.setFallback("/chat", ScriptedAnswer::text(200, kCountingPage, "text/html; charset=utf-8"));
+    WebViewStack& stack = showStack();
+    ASSERT_TRUE(loaded(stack, first));
+    ASSERT_TRUE(loaded(stack, second));
+    ASSERT_TRUE(runMainLoopUntil([&] { return webProcesses().size() >= 2; }, 30s))
+        << "one web process per page";
+    ASSERT_TRUE(runMainLoopUntil([&] { return store.unreadCounts().contains(second); }, 30s));
+    const std::set<int> awake = webProcesses();
+
+    model.hibernation().hibernateNow(second);
+    EXPECT_EQ(stack.pageFor(second), nullptr);
+    EXPECT_NE(stack.pageFor(first), nullptr);
+    // WebKit may start a spare process at any time, so the test looks for the end of one that
+    // ran before rather than at the count.
+    EXPECT_TRUE(runMainLoopUntil(
+        [&] {
+            const std::set<int> now = webProcesses();
+            return std::ranges::any_of(awake, [&](int pid) { return !now.contains(pid); });
+        },
+        30s))
+        << "the sleeping page's web process is still running";
+    EXPECT_EQ(model.tabBadgeText(second), std::nullopt) << "a sleeping account shows no count";
+    runMainLoopFor(2500ms);
+    EXPECT_EQ(model.tabBadgeText(second), std::nullopt) << "nothing reports for it";
+
+    model.selectTab(second);
+    ASSERT_TRUE(loaded(stack, second)) << "selecting the account loads its page again";
+    EXPECT_TRUE(runMainLoopUntil([&] { return webProcesses().size() >= 2; }, 30s))
+        << "no web process for the page built again";
+    EXPECT_TRUE(runMainLoopUntil([&] { return model.tabBadgeText(second).has_value(); }, 30s));
 }
 
 } // namespace
