@@ -55,27 +55,6 @@ std::string chatPage(int page) {
     return html.str();
 }
 
-long pssKiB(int pid) {
-    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string key;
-    long value = 0;
-    while (rollup >> key) {
-        if (key == "Pss:") {
-            rollup >> value;
-            return value;
-        }
-        rollup.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
-
-long treePssKiB() {
-    long total = 0;
-    for (int pid : bench::processTree())
-        total += pssKiB(pid);
-    return total;
-}
-
 // Whether the middle of `widget`, drawn as the window would draw it now, has the colour.
 bool drawsColour(Gtk::Widget& widget, const std::array<unsigned char, 3>& colour) {
     const int width = widget.get_width();
@@ -225,7 +204,7 @@ int main(int argc, char* argv[]) {
             longestGap =
                 std::max(longestGap, std::chrono::duration<double>(windowEnd - last).count());
         }
-        const double pss = double(treePssKiB()) / 1024.0;
+        const double pss = double(bench::treePssKiB()) / 1024.0;
         std::printf("%-12s  %34.0f  %4.0f  %5d  %41.1f  %9.0f\n", way.c_str(),
                     latencies.empty() ? -1.0 : latencies[latencies.size() / 2],
                     latencies.empty() ? -1.0 : latencies.back(), never, longestGap, pss);

@@ -184,4 +184,27 @@ inline std::set<int> processTree() {
     return tree;
 }
 
+// Proportional set size of one process, from the kernel's rollup; 0 when it is gone.
+inline long pssKiB(int pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string key;
+    long value = 0;
+    while (rollup >> key) {
+        if (key == "Pss:") {
+            rollup >> value;
+            return value;
+        }
+        rollup.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
+// This process and all its descendants.
+inline long treePssKiB() {
+    long total = 0;
+    for (int pid : processTree())
+        total += pssKiB(pid);
+    return total;
+}
+
 } // namespace aurelo::bench

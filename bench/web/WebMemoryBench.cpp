@@ -32,28 +32,6 @@ std::string chatPage(int messages) {
     return html.str();
 }
 
-long pssKiB(int pid) {
-    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string key;
-    long value = 0;
-    while (rollup >> key) {
-        if (key == "Pss:") {
-            rollup >> value;
-            return value;
-        }
-        rollup.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
-
-// This process and all its descendants.
-long treePssKiB() {
-    long total = 0;
-    for (int pid : bench::processTree())
-        total += pssKiB(pid);
-    return total;
-}
-
 } // namespace
 
 int main() {
@@ -63,7 +41,7 @@ int main() {
     bench.pages.add("/chat.html", chatPage(500));
 
     std::vector<std::unique_ptr<ChatWebView>> hosts;
-    const long baseline = treePssKiB();
+    const long baseline = bench::treePssKiB();
     std::printf("sessions  total PSS (MiB)  per session (MiB)\n");
     std::printf("%8d  %15.1f\n", 0, baseline / 1024.0);
     long previous = baseline;
@@ -81,7 +59,7 @@ int main() {
         }
         // Let the pages settle (layout, the network process's caches) before measuring.
         test::runMainLoopFor(std::chrono::seconds(2));
-        const long total = treePssKiB();
+        const long total = bench::treePssKiB();
         std::printf("%8d  %15.1f  %17.1f\n", target, total / 1024.0,
                     (total - previous) / 1024.0 / (target - previousCount));
         previous = total;
