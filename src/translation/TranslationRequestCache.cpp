@@ -2,7 +2,7 @@
 
 #include "platform/MainLoop.hpp"
 
-#include <algorithm>
+#include <iterator>
 
 namespace aurelo {
 
@@ -33,19 +33,20 @@ void TranslationRequestCache::result(const Key& key, const Operation& operation,
     // made the request), so the completion may refer to it.
     operation([this, key, completion = std::move(completion)](
                   ServiceOutcome<TranslationResult> outcome) {
-        if (outcome) {
-            m_completed.insert_or_assign(key, *outcome);
-            m_completedOrder.push_back(key);
-            trim();
-        }
+        if (outcome)
+            store(*outcome, key);
         completion(std::move(outcome));
     });
 }
 
 void TranslationRequestCache::store(const TranslationResult& result, const Key& key) {
-    m_completed.insert_or_assign(key, result);
-    std::erase(m_completedOrder, key);
-    m_completedOrder.push_back(key);
+    if (auto it = m_completed.find(key); it != m_completed.end()) {
+        it->second.result = result;
+        m_completedOrder.splice(m_completedOrder.end(), m_completedOrder, it->second.position);
+    } else {
+        m_completedOrder.push_back(key);
+        m_completed.emplace(key, Entry{result, std::prev(m_completedOrder.end())});
+    }
     trim();
 }
 
@@ -53,7 +54,7 @@ std::optional<TranslationResult> TranslationRequestCache::cachedResult(const Key
     auto it = m_completed.find(key);
     if (it == m_completed.end())
         return std::nullopt;
-    return it->second;
+    return it->second.result;
 }
 
 void TranslationRequestCache::trim() {

@@ -4,7 +4,7 @@
 #include "translation/TranslationTypes.hpp"
 
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,7 +14,9 @@ namespace aurelo {
 
 // Remembers successful translations for the life of the process, so that the same text asked
 // again for the same target and provider is answered without a request. Only the main loop
-// touches it. Eviction follows the order of storing, not of use.
+// touches it. Eviction follows the order of storing, not of use: the key stored longest ago goes
+// first, and storing a key again makes it the youngest. Every key stands in the order once, so
+// eviction is exact and takes constant time.
 class TranslationRequestCache {
 public:
     struct Key {
@@ -39,9 +41,8 @@ public:
     static TranslationRequestCache& shared();
 
     // A hit completes with the stored result without running `operation`. A miss runs it; a
-    // success is stored (appended to the order, an earlier occurrence of the key stays) and
-    // passed on, a failure is passed on and changes nothing. `completion` never runs inside
-    // this call.
+    // success is stored as store() stores it and passed on, a failure is passed on and changes
+    // nothing. `completion` never runs inside this call.
     void result(const Key& key, const Operation& operation,
                 ServiceCompletion<TranslationResult> completion);
 
@@ -55,10 +56,16 @@ public:
     std::size_t orderLength() const { return m_completedOrder.size(); }
 
 private:
+    struct Entry {
+        TranslationResult result;
+        std::list<Key>::iterator position;
+    };
+
     void trim();
 
-    std::unordered_map<Key, TranslationResult, KeyHash> m_completed;
-    std::deque<Key> m_completedOrder;
+    std::unordered_map<Key, Entry, KeyHash> m_completed;
+    // Oldest first.
+    std::list<Key> m_completedOrder;
     std::size_t m_capacity;
 };
 

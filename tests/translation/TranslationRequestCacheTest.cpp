@@ -80,7 +80,7 @@ TEST(TranslationRequestCache, KeysDifferByEveryField) {
     EXPECT_TRUE(cache.cachedResult(key(1, "zh-CN", "google")));
 }
 
-TEST(TranslationRequestCache, OverlappingMissesBothRunAndLeaveTwoOrderEntries) {
+TEST(TranslationRequestCache, OverlappingMissesBothRunAndKeepTheKeyOnceInTheOrder) {
     TranslationRequestCache cache(2);
     std::vector<ServiceCompletion<TranslationResult>> pending;
     int answered = 0;
@@ -93,12 +93,16 @@ TEST(TranslationRequestCache, OverlappingMissesBothRunAndLeaveTwoOrderEntries) {
     pending[1](TranslationResult{"second", std::nullopt});
     EXPECT_EQ(answered, 2);
     EXPECT_EQ(cache.cachedResult(key(1))->text, "second");
-    EXPECT_EQ(cache.orderLength(), 2u);
+    EXPECT_EQ(cache.orderLength(), 1u);
 
-    // Evicting the older occurrence removes the entry, as the order of storing says.
+    // Two distinct keys fit a cache of two: a stale second order entry for key 1 must not evict
+    // its fresh result.
     cache.store(resultFor("other"), key(2));
-    EXPECT_FALSE(cache.cachedResult(key(1)));
+    EXPECT_EQ(cache.cachedResult(key(1))->text, "second");
     EXPECT_EQ(cache.orderLength(), 2u);
+    cache.store(resultFor("third"), key(3));
+    EXPECT_FALSE(cache.cachedResult(key(1))) << "key 1 was stored longest ago";
+    EXPECT_TRUE(cache.cachedResult(key(2)));
 }
 
 } // namespace
