@@ -54,8 +54,21 @@ void UserDefaults::load() {
     if (!contents->has_value())
         return; // First start.
 
-    Json parsed = Json::parse(**contents, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_object()) {
+    // Nothing we store nests more than a few levels. A file nested far deeper would load (the
+    // parser keeps its own stack) and then overflow the call stack when the next change
+    // serialises it, so it counts as unreadable like any other damaged file.
+    constexpr int kMaximumDepth = 100;
+    bool tooDeep = false;
+    const Json::parser_callback_t depthLimit = [&tooDeep](int depth, Json::parse_event_t event,
+                                                          Json&) {
+        if ((event == Json::parse_event_t::object_start ||
+             event == Json::parse_event_t::array_start) &&
+            depth > kMaximumDepth)
+            tooDeep = true;
+        return !tooDeep;
+    };
+    Json parsed = Json::parse(**contents, depthLimit, /*allow_exceptions=*/false);
+    if (!tooDeep && parsed.is_object()) {
         m_values = std::move(parsed);
         return;
     }

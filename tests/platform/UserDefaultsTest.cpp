@@ -81,8 +81,11 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritten) {
+    // The last: valid JSON nested so deep that writing it again would overflow the stack.
     const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"", "",
-                                 std::string("\xff\xfe\0garbage", 10)};
+                                 std::string("\xff\xfe\0garbage", 10),
+                                 "{\"translationProvider\": \"deepl\", \"x\": " +
+                                     std::string(200000, '[') + std::string(200000, ']') + "}"};
     for (const auto& contents : cases) {
         SCOPED_TRACE(testing::PrintToString(contents));
         std::filesystem::remove_all(file.parent_path());
