@@ -39,6 +39,13 @@ std::expected<std::string, UpdateError> resolvePackageURL(std::string_view manif
     std::string relative(downloadPath);
     if (relative.find('\0') != std::string::npos)
         return invalid;
+    // An address with a scheme of its own must name a host: without one ("https:/..//x.zip")
+    // the resolved path can start with "//", on which GLib's resolver asserts.
+    if (g_uri_peek_scheme(relative.c_str())) {
+        const UriRef own = parseUri(relative);
+        if (!own || !hostOf(own.get()))
+            return invalid;
+    }
     GErrorHolder error;
     const GCharPtr resolved(
         g_uri_resolve_relative(base.c_str(), relative.c_str(), G_URI_FLAGS_NONE, error.out()));

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <limits>
 
 namespace aurelo {
@@ -96,7 +98,14 @@ TEST(PackageURLTest, ResolvesAgainstTheManifestAndKeepsOnlyHttpsZipsOnItsHost) {
         {"", std::nullopt},
         {"a.zip#x", "https://updates.example.com/updates/a.zip#x"},
         {"https://[::1/a.zip", std::nullopt},
+        // An absolute address without a host whose path resolves to "//…": GLib's joiner
+        // asserts on it, so it must be refused before it gets there.
+        {"https:/..//x.zip", std::nullopt},
+        {"https:x.zip", std::nullopt},
     };
+    // A GLib critical on hostile input is a fault too.
+    const GLogLevelFlags fatal = g_log_set_always_fatal(GLogLevelFlags(G_LOG_FATAL_MASK));
+    g_log_set_always_fatal(GLogLevelFlags(fatal | G_LOG_LEVEL_CRITICAL));
     for (const auto& c : cases) {
         auto url = resolvePackageURL(manifest, c.downloadPath);
         if (c.expected) {
@@ -107,6 +116,7 @@ TEST(PackageURLTest, ResolvesAgainstTheManifestAndKeepsOnlyHttpsZipsOnItsHost) {
             EXPECT_EQ(url.error(), UpdateError::invalidPackageURL());
         }
     }
+    g_log_set_always_fatal(fatal);
 }
 
 TEST(ReplacementScriptTest, QuotesEverySingleQuote) {
