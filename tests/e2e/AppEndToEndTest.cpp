@@ -12,6 +12,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <optional>
+
 #include <fstream>
 
 namespace aurelo::test {
@@ -123,12 +125,21 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
     } reaper{pid};
 
     // The login view: type the account and the password, then Return.
+    // An application that ends before its window shows (a crash, or another instance owning
+    // the application id on the bus) is reported with its status instead of a bare time-out.
+    std::optional<int> ended;
     ASSERT_TRUE(runMainLoopUntil(
-        [] {
+        [&] {
             g_usleep(200000);
-            return runCommand({"xdotool", "search", "--onlyvisible", "--name", "Aurelo翻译器"}) == 0;
+            int status = 0;
+            if (!ended && waitpid(pid, &status, WNOHANG) == pid)
+                ended = status;
+            return ended ||
+                   runCommand({"xdotool", "search", "--onlyvisible", "--name", "Aurelo翻译器"}) == 0;
         },
         30s));
+    ASSERT_FALSE(ended) << "the application ended before its window showed, wait status "
+                        << *ended;
     runMainLoopFor(1500ms);
     runCommand({"xdotool", "type", "--delay", "30", "agent"});
     runCommand({"xdotool", "key", "Tab"});
