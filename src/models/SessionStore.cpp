@@ -9,7 +9,8 @@
 namespace aurelo {
 
 SessionStore::SessionStore(UserDefaults& defaults, DockBadge* badge, WebSessionCleaner* cleaner)
-    : m_defaults(defaults), m_badge(badge), m_cleaner(cleaner) {
+    : m_defaults(defaults), m_badge(badge), m_cleaner(cleaner),
+      m_unreadableList(defaults, kSessionsKey, "session list") {
     load();
 }
 
@@ -23,7 +24,7 @@ void SessionStore::load() {
         if (decoded && !decoded->empty())
             m_sessions = std::move(*decoded);
         else if (!decoded)
-            m_storedValueUnreadable = true;
+            m_unreadableList.markUnreadable();
     }
     // The default list is not written back: a first start leaves the defaults untouched.
     if (m_sessions.empty())
@@ -32,19 +33,8 @@ void SessionStore::load() {
 }
 
 void SessionStore::save() {
-    if (m_storedValueUnreadable) {
-        // The list that could not be read is the user's only copy of their sessions; keep it in
-        // a file of its own before the new list takes its place. If that fails, the new list
-        // stays in memory only rather than destroying the old one.
-        auto preserved = m_defaults.preserveValue(kSessionsKey);
-        if (!preserved) {
-            g_warning("Cannot keep the unreadable session list aside (%s); sessions are not saved",
-                      preserved.error().c_str());
-            return;
-        }
-        g_warning("The unreadable session list was kept in %s", preserved->c_str());
-        m_storedValueUnreadable = false;
-    }
+    if (!m_unreadableList.readyForWrite())
+        return;
     (void)m_defaults.set(kSessionsKey, encodeSessions(m_sessions));
 }
 

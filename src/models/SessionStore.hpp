@@ -5,6 +5,7 @@
 
 #include "models/ChatSession.hpp"
 #include "models/PlatformCatalogue.hpp"
+#include "models/UnreadableStoredValue.hpp"
 #include "models/WebSessionCleaner.hpp"
 #include "platform/DockBadge.hpp"
 #include "platform/UserDefaults.hpp"
@@ -84,8 +85,8 @@ private:
     std::vector<ChatSession> m_sessions;
     std::optional<std::string> m_selectedID;
     std::map<std::string, int> m_unreadCounts;
-    // True while the stored value could not be read and has not yet been copied aside.
-    bool m_storedValueUnreadable = false;
+    // The stored list, when it could not be read, until it has been kept aside.
+    UnreadableStoredValue m_unreadableList;
     sigc::signal<void(Field)> m_changed;
 };
 

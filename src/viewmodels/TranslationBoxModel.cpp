@@ -90,9 +90,13 @@ void TranslationBoxModel::performTranslation() {
 void TranslationBoxModel::insertOutput() {
     if (m_output.empty() || !m_store.selectedID())
         return;
-    m_textInsertion = WebTextInsertion{newSessionID(), *m_store.selectedID(), m_output};
-    m_changed.emit(Field::TextInsertion);
+    insertText(*m_store.selectedID(), m_output);
     assign(m_readyToInsert, false, Field::ReadyToInsert);
+}
+
+void TranslationBoxModel::insertText(const std::string& sessionID, std::string text) {
+    m_textInsertion = WebTextInsertion{newSessionID(), sessionID, std::move(text)};
+    m_changed.emit(Field::TextInsertion);
     m_focusRequested.emit(true);
 }
 

@@ -46,6 +46,9 @@ public:
     void setInput(std::string text);
     void performTranslation();
     void insertOutput();
+    // Puts `text` into the composer of the session `sessionID` (a phrase from the library), the
+    // way insertOutput puts the box's result.
+    void insertText(const std::string& sessionID, std::string text);
     // The text to put on the clipboard, or nothing.
     std::optional<std::string> copyOutput() const;
     void clearTranslation();

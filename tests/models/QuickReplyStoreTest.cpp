@@ -1,0 +1,107 @@
+#include "StoreTestSupport.hpp"
+
+#include "models/QuickReplyStore.hpp"
+
+#include <gtest/gtest.h>
+
+namespace aurelo::test {
+namespace {
+
+using Json = UserDefaults::Json;
+constexpr const char* kKey = "aureloTranslator.quickReplies";
+
+std::vector<std::string> titles(const QuickReplyStore& store) {
+    std::vector<std::string> result;
+    for (const auto& reply : store.replies())
+        result.push_back(reply.title);
+    return result;
+}
+
+TEST(QuickReplyStore, EditsKeepTheUsersOrderAcrossARestart) {
+    StoreEnvironment env;
+    {
+        QuickReplyStore store(*env.defaults);
+        auto hello = store.add("问候", "  Hello, how can I help you?\n");
+        auto price = store.add("", "The price includes shipping to your door.\nThanks!");
+        auto bye = store.add("再见", "Goodbye");
+        ASSERT_TRUE(hello && price && bye);
+        ASSERT_TRUE(store.update(*bye, "告别", "Bye, have a nice day"));
+        store.move(*bye, 0);
+        store.remove(*hello);
+        store.move("unknown", 0);
+    }
+    env.restart();
+    QuickReplyStore reloaded(*env.defaults);
+    // An empty title is the start of the first line; texts are trimmed.
+    EXPECT_EQ(titles(reloaded), (std::vector<std::string>{"告别", "The price includes s…"}));
+    EXPECT_EQ(reloaded.replies()[1].text, "The price includes shipping to your door.\nThanks!");
+    const Json stored = env.storedDefaults().at(kKey);
+    ASSERT_TRUE(stored.is_array());
+    EXPECT_EQ(stored[0], (Json{{"id", reloaded.replies()[0].id},
+                               {"title", "告别"},
+                               {"text", "Bye, have a nice day"}}));
+}
+
+TEST(QuickReplyStore, TheEditorRefusesWhatCannotBeSent) {
+    StoreEnvironment env;
+    QuickReplyStore store(*env.defaults);
+    EXPECT_EQ(store.add("标题", " \n\t").error(), "常用语内容不能为空");
+    EXPECT_EQ(store.add("", std::string(2001, 'a')).error(), "常用语内容太长，最多 2000 个字");
+    EXPECT_TRUE(store.add("", std::string(2000, 'a')));
+    EXPECT_EQ(store.add(std::string(41 * 3, '\xe5'), "x").error(), "常用语含有无法识别的字符");
+    std::string longTitle;
+    for (int i = 0; i < 41; ++i)
+        longTitle += "字";
+    EXPECT_EQ(store.add(longTitle, "x").error(), "标题太长，最多 40 个字");
+    EXPECT_EQ(store.update("00000000-0000-4000-8000-000000000000", "a", "b").error(),
+              "这条常用语已被删除");
+    // A refused edit leaves the phrase as it was.
+    const std::string id = store.replies()[0].id;
+    EXPECT_FALSE(store.update(id, "t", ""));
+    EXPECT_EQ(store.replies()[0].text, std::string(2000, 'a'));
+    EXPECT_EQ(store.replies().size(), 1u);
+}
+
+TEST(QuickReplyStore, AnUnreadableListIsKeptAsideNeverDropped) {
+    const std::string id = "6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D";
+    const Json good = {{"id", id}, {"title", "t"}, {"text", "x"}};
+    const std::vector<std::pair<const char*, Json>> damaged = {
+        {"not an array", Json{{"id", id}}},
+        {"missing text", Json::array({{{"id", id}, {"title", "t"}}})},
+        {"number title", Json::array({{{"id", id}, {"title", 3}, {"text", "x"}}})},
+        {"id not a UUID", Json::array({{{"id", "abc"}, {"title", "t"}, {"text", "x"}}})},
+        {"same id twice", Json::array({good, good})},
+        {"item not an object", Json::array({good, "loose text"})},
+    };
+    for (const auto& [what, value] : damaged) {
+        SCOPED_TRACE(what);
+        StoreEnvironment env;
+        ASSERT_TRUE(env.defaults->set(kKey, value));
+        QuickReplyStore store(*env.defaults);
+        EXPECT_TRUE(store.replies().empty());
+        EXPECT_TRUE(store.storedListUnreadable());
+        EXPECT_EQ(env.storedDefaults().at(kKey), value) << "loading alone writes nothing";
+
+        ASSERT_TRUE(store.add("新", "new"));
+        std::vector<std::filesystem::path> aside;
+        for (const auto& entry : std::filesystem::directory_iterator(env.defaultsFile.parent_path()))
+            if (entry.path().filename().string().starts_with(std::string(kKey) + ".unreadable-"))
+                aside.push_back(entry.path());
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(Json::parse(readFile(aside[0])), value);
+        EXPECT_EQ(env.storedDefaults().at(kKey).size(), 1u);
+    }
+}
+
+TEST(QuickReplyStore, ALowerCaseIdIsReadInCanonicalForm) {
+    StoreEnvironment env;
+    ASSERT_TRUE(env.defaults->set(
+        kKey, Json::array({{{"id", "6f1d2c3b-1111-4a5b-8c9d-0e1f2a3b4c5d"}, {"title", "t"},
+                            {"text", "x"}}})));
+    QuickReplyStore store(*env.defaults);
+    ASSERT_EQ(store.replies().size(), 1u);
+    EXPECT_NE(store.find("6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D"), nullptr);
+}
+
+} // namespace
+} // namespace aurelo::test

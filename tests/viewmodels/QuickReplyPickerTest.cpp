@@ -1,0 +1,115 @@
+// The phrase list: what it shows for a query, and what a pick sends and puts into which chat.
+
+#include "support/ShellTestFixture.hpp"
+
+#include "viewmodels/QuickReplyPicker.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class QuickReplyPickerTest : public ShellTestFixture {
+protected:
+    QuickReplyStore replies{*defaults};
+    QuickReplyPicker picker{replies, model, translator};
+    TranslationBoxModel& box = model.translationBox();
+    int inserted = 0;
+
+    void SetUp() override {
+        ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
+        fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "T:"); });
+        for (auto [title, text] : {std::pair{"问候", "Hello, how can I help?"},
+                                   std::pair{"Shipping", "我们包邮，三天到货"},
+                                   std::pair{"再见", "Goodbye and THANK you"}})
+            ASSERT_TRUE(replies.add(title, text));
+        picker.signalInserted().connect([this] { ++inserted; });
+    }
+    std::vector<std::string> matchedTitles() const {
+        std::vector<std::string> result;
+        for (const auto& reply : picker.matches())
+            result.push_back(reply.title);
+        return result;
+    }
+    bool finished() { return runMainLoopUntil([&] { return !picker.busy(); }); }
+};
+
+TEST_F(QuickReplyPickerTest, TheQueryMatchesTitleOrTextInAnyCase) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
+        {"", {"问候", "Shipping", "再见"}},
+        {"  thank ", {"再见"}},
+        {"SHIP", {"Shipping"}},
+        {"包邮", {"Shipping"}},
+        {"h", {"问候", "Shipping", "再见"}},
+        {"nothing like this", {}},
+    };
+    for (const auto& [query, titles] : cases) {
+        picker.setQuery(query);
+        EXPECT_EQ(matchedTitles(), titles) << query;
+        EXPECT_EQ(picker.highlighted().has_value(), !titles.empty()) << query;
+    }
+    picker.setQuery("");
+    picker.moveHighlight(-1);
+    EXPECT_EQ(picker.highlighted(), 0u);
+    picker.moveHighlight(5);
+    EXPECT_EQ(picker.highlighted(), 2u) << "the highlight stops at the last row";
+    // A change of the library shows at once.
+    replies.remove(replies.replies()[2].id);
+    EXPECT_EQ(matchedTitles(), (std::vector<std::string>{"问候", "Shipping"}));
+}
+
+TEST_F(QuickReplyPickerTest, APickIsTranslatedIntoTheAccountsOutgoingLanguageAndInserted) {
+    const std::string spanish = addSession("ES").id;
+    store.setOutgoingLanguage(spanish, "es");
+    picker.setQuery("包邮");
+    picker.pickHighlighted(QuickReplyPicker::Insertion::Translated);
+    EXPECT_TRUE(picker.busy());
+    ASSERT_TRUE(finished());
+    ASSERT_EQ(fake.requests().size(), 1u);
+    EXPECT_EQ((*fake.requests()[0].json)["target"], "es");
+    EXPECT_EQ((*fake.requests()[0].json)["text"], "我们包邮，三天到货");
+    ASSERT_TRUE(box.textInsertion());
+    EXPECT_EQ(box.textInsertion()->sessionID, spanish);
+    EXPECT_EQ(box.textInsertion()->text, "T:我们包邮，三天到货");
+    EXPECT_EQ(inserted, 1);
+
+    // With Shift the phrase goes in as written, without asking the service.
+    picker.pick(replies.replies()[0].id, QuickReplyPicker::Insertion::AsWritten);
+    EXPECT_EQ(box.textInsertion()->text, "Hello, how can I help?");
+    EXPECT_EQ(fake.requests().size(), 1u);
+
+    // Numbered shortcuts: the library's own order, not the filtered one.
+    EXPECT_FALSE(picker.pickNumbered(4));
+    EXPECT_FALSE(picker.pickNumbered(0));
+    EXPECT_TRUE(picker.pickNumbered(3));
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(box.textInsertion()->text, "T:Goodbye and THANK you");
+}
+
+TEST_F(QuickReplyPickerTest, AFailureIsShownAndNothingIsInserted) {
+    fake.enqueue("/api/translate", ScriptedAnswer::json(401, {{"error", "expired"}}));
+    picker.pickNumbered(1);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(picker.errorMessage(), "常用语翻译失败：登录已失效，请重新登录。");
+    EXPECT_FALSE(box.textInsertion());
+    EXPECT_EQ(inserted, 0);
+    picker.reset();
+    EXPECT_EQ(picker.errorMessage(), "");
+}
+
+TEST_F(QuickReplyPickerTest, ATranslationForAnAccountNoLongerSelectedIsDropped) {
+    ChatSession other = addSession("other");
+    model.selectTab(store.sessions().front().id);
+    auto answer = ScriptedAnswer::json(200, {{"text", "late"}});
+    answer.delay = 150ms;
+    fake.enqueue("/api/translate", answer);
+    picker.pickNumbered(1);
+    model.selectTab(other.id);
+    EXPECT_FALSE(picker.busy());
+    runMainLoopFor(300ms);
+    EXPECT_FALSE(box.textInsertion()) << "the phrase was meant for the previous account";
+    EXPECT_EQ(inserted, 0);
+}
+
+} // namespace
+} // namespace aurelo::test
