@@ -45,6 +45,7 @@ struct AureloTranslatorApp::Stores {
     AppLockStore appLock{keychain};
     DesktopNotificationCenter notifications;
     MainWindowPreferences preferences{defaults};
+    QuickReplyStore quickReplies{defaults};
     LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
                                pageScriptTemplate(), {}, {}, false};
@@ -157,7 +158,8 @@ void AureloTranslatorApp::showLoginOrMain() {
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
             m_stores->preferences, m_stores->translator, build::kVersion);
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
-                                                       m_stores->logos, [this] { restart(); },
+                                                       m_stores->logos, m_stores->quickReplies,
+                                                       [this] { restart(); },
                                                        [this] {
                                                            m_isQuitting = true;
                                                            quit();
@@ -217,7 +219,8 @@ void AureloTranslatorApp::showSettingsWindow() {
     // One settings window for the application; it hides when closed and is shown again here.
     if (!m_settingsWindow) {
         m_settingsWindow = std::make_unique<SettingsWindow>(
-            m_stores->settings, m_stores->account, m_stores->appLock, m_stores->notifications);
+            m_stores->settings, m_stores->account, m_stores->appLock, m_stores->notifications,
+            &m_stores->quickReplies);
         add_window(*m_settingsWindow);
     }
     m_settingsWindow->showPage();

@@ -8,6 +8,7 @@
 #include "views/SessionSettingsSheet.hpp"
 #include "views/SettingsPanel.hpp"
 #include "views/Sidebar.hpp"
+#include "views/QuickReplyButton.hpp"
 #include "views/TranslationBox.hpp"
 #include "views/WebsiteDialog.hpp"
 
@@ -37,10 +38,12 @@ Gtk::Button* addButton(Gtk::Box& row, const Glib::ustring& label, bool primary =
 } // namespace
 
 ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
-                         std::function<void()> restart, std::function<void()> quit)
+                         QuickReplyStore& quickReplies, std::function<void()> restart,
+                         std::function<void()> quit)
     : m_model(model), m_logos(logos),
       m_captions(environment.translationService,
                  [&model] { return model.settings().configuration(model.settings().provider()); }),
+      m_quickReplies(quickReplies, model, environment.translationService),
       m_updates(std::move(quit)), m_lockScreen(model) {
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
     row->append(*Gtk::make_managed<Sidebar>(model, logos));
@@ -75,7 +78,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 
     auto* settings = Gtk::make_managed<SettingsPanel>(model.settings(), model.account(),
                                                       model.appLock(), m_notifications,
-                                                      [this] { m_model.closePanels(); });
+                                                      [this] { m_model.closePanels(); },
+                                                      &quickReplies);
     m_updateButton = &settings->updateButton();
     m_updateButton->signal_clicked().connect([this] { m_updates.checkForUpdates(); });
     m_settingsPanel = settings;
@@ -84,7 +88,15 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     column->append(m_content);
     column->append(*Gtk::make_managed<CaptionStrip>(m_captions));
     auto* divider = Gtk::make_managed<Gtk::Separator>();
-    auto* box = Gtk::make_managed<TranslationBox>(model.translationBox(), model.settings());
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
+    auto* translationBox = Gtk::make_managed<TranslationBox>(model.translationBox(), model.settings());
+    translationBox->set_hexpand(true);
+    auto* quickReplyButton = Gtk::make_managed<QuickReplyButton>(m_quickReplies);
+    quickReplyButton->set_valign(Gtk::Align::START);
+    quickReplyButton->set_margin_top(12);
+    quickReplyButton->set_margin_end(12);
+    box->append(*translationBox);
+    box->append(*quickReplyButton);
     auto showBox = [this, divider, box] {
         const bool shown = m_model.preferences().showTranslationBox();
         divider->set_visible(shown);
@@ -102,6 +114,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     set_child(*row);
 
     add_overlay(m_lockScreen);
+    // Ctrl+Shift+1…9 put the first nine phrases, translated, into the selected account.
+    addQuickReplyShortcuts(*this, m_quickReplies, [this] { return m_model.appLocked(); });
 
     m_connections.push_back(
         m_model.signalChanged().connect([this](ContentViewModel::Field field) { bind(field); }));

@@ -11,6 +11,7 @@
 #include "viewmodels/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
+#include "viewmodels/QuickReplyPicker.hpp"
 #include "views/WebViewStack.hpp"
 
 #include <gtkmm/box.h>
@@ -31,7 +32,8 @@ class SettingsPanel;
 class ContentView : public Gtk::Overlay {
 public:
     ContentView(ContentViewModel& model, WebEnvironment& environment, LogoCache& logos,
-                std::function<void()> restart, std::function<void()> quit);
+                QuickReplyStore& quickReplies, std::function<void()> restart,
+                std::function<void()> quit);
     ~ContentView() override;
 
     WebViewStack& pages() { return *m_pages; }
@@ -60,6 +62,7 @@ private:
     DesktopNotificationCenter m_notifications;
     SettingsPanel* m_settingsPanel = nullptr;
     LiveCaptionManager m_captions;
+    QuickReplyPicker m_quickReplies;
     UpdateManager m_updates;
     Gtk::Button* m_updateButton = nullptr;
     std::unique_ptr<Gtk::Window> m_updateAlert;

@@ -12,10 +12,12 @@ struct SettingsPageFactory {
     AccountStore& account;
     AppLockStore& appLock;
     NotificationCenter& notifications;
+    QuickReplyStore* quickReplies = nullptr;
 
     // A managed page; its owner adds it to a container.
     SettingsView* makePage() const {
-        return Gtk::make_managed<SettingsView>(settings, account, appLock, notifications);
+        return Gtk::make_managed<SettingsView>(settings, account, appLock, notifications,
+                                               quickReplies);
     }
 };
 

@@ -9,8 +9,10 @@
 namespace aurelo {
 
 SettingsPanel::SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                             NotificationCenter& notifications, std::function<void()> close)
-    : Gtk::Box(Gtk::Orientation::VERTICAL), m_pages{settings, account, appLock, notifications} {
+                             NotificationCenter& notifications, std::function<void()> close,
+                             QuickReplyStore* quickReplies)
+    : Gtk::Box(Gtk::Orientation::VERTICAL),
+      m_pages{settings, account, appLock, notifications, quickReplies} {
     add_css_class("background");
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
     header->add_css_class("aurelo-settings-panel-header");

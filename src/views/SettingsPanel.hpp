@@ -16,7 +16,8 @@ namespace aurelo {
 class SettingsPanel : public Gtk::Box {
 public:
     SettingsPanel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                  NotificationCenter& notifications, std::function<void()> close);
+                  NotificationCenter& notifications, std::function<void()> close,
+                  QuickReplyStore* quickReplies = nullptr);
 
     // The owner binds it to the updater and sets its title.
     Gtk::Button& updateButton() { return m_updateButton; }

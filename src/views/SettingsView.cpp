@@ -2,6 +2,7 @@
 
 #include "viewmodels/SymbolIcons.hpp"
 #include "viewmodels/TranslationLook.hpp"
+#include "views/QuickReplyEditor.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/separator.h>
@@ -102,7 +103,7 @@ const std::vector<AppAppearance> kAppearances{AppAppearance::System, AppAppearan
 } // namespace
 
 SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                           NotificationCenter& notifications)
+                           NotificationCenter& notifications, QuickReplyStore* quickReplies)
     : m_model(settings, account, appLock, notifications) {
     set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     set_vexpand(true);
@@ -137,6 +138,8 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
 
     engineCard(*column);
     languageCard(*column);
+    if (quickReplies)
+        quickReplyCard(*column, *quickReplies);
     notificationCard(*column);
     appearanceCard(*column);
     accountCard(*column);
@@ -159,6 +162,12 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
 SettingsView::~SettingsView() {
     for (auto& connection : m_connections)
         connection.disconnect();
+}
+
+void SettingsView::quickReplyCard(Gtk::Box& column, QuickReplyStore& replies) {
+    auto& card = *settingsCard(column, "ellipsis.bubble.fill", "常用语",
+                               "常用回复：选一条，翻译成对方的语言后填入对话");
+    card.append(*Gtk::make_managed<QuickReplyEditor>(replies));
 }
 
 void SettingsView::engineCard(Gtk::Box& column) {

@@ -5,6 +5,7 @@
 // window's settings panel; each instance runs the page's start task when it is created, so the
 // owners create a fresh one every time the page is shown.
 
+#include "models/QuickReplyStore.hpp"
 #include "platform/NotificationCenter.hpp"
 #include "viewmodels/SettingsViewModel.hpp"
 
@@ -24,8 +25,9 @@ namespace aurelo {
 
 class SettingsView : public Gtk::ScrolledWindow {
 public:
+    // Without `quickReplies`, the page has no "常用语" card.
     SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                 NotificationCenter& notifications);
+                 NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr);
     ~SettingsView() override;
 
     SettingsViewModel& model() { return m_model; }
@@ -47,6 +49,7 @@ private:
     void appearanceCard(Gtk::Box& column);
     void accountCard(Gtk::Box& column);
     void lockCard(Gtk::Box& column);
+    void quickReplyCard(Gtk::Box& column, QuickReplyStore& replies);
 
     void showSettings(SettingsStore::Field field);
     void showProviders();

@@ -3,8 +3,9 @@
 namespace aurelo {
 
 SettingsWindow::SettingsWindow(SettingsStore& settings, AccountStore& account,
-                               AppLockStore& appLock, NotificationCenter& notifications)
-    : m_pages{settings, account, appLock, notifications} {
+                               AppLockStore& appLock, NotificationCenter& notifications,
+                               QuickReplyStore* quickReplies)
+    : m_pages{settings, account, appLock, notifications, quickReplies} {
     set_title("设置");
     set_default_size(kWidth, kHeight);
     set_resizable(false);

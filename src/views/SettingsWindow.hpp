@@ -16,7 +16,7 @@ public:
     static constexpr int kHeight = 640;
 
     SettingsWindow(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                   NotificationCenter& notifications);
+                   NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr);
 
     // Presents the window; when it was hidden, with a new page.
     void showPage();

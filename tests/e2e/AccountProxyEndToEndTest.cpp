@@ -151,12 +151,13 @@ protected:
         account =
             std::make_unique<AccountStore>(*defaults, keychain, service.origin(), httpSession);
         preferences = std::make_unique<MainWindowPreferences>(*defaults);
+        quickReplies = std::make_unique<QuickReplyStore>(*defaults);
         model = std::make_unique<ContentViewModel>(*store, *settings, *account, appLock,
                                                    *preferences, translator, "1.0.0");
         window = std::make_unique<Gtk::Window>();
         window->set_default_size(1100, 760);
         view = Gtk::make_managed<ContentView>(
-            *model, environment, logos, [] {}, [] {});
+            *model, environment, logos, *quickReplies, [] {}, [] {});
         // The pages of the stored accounts are built with the view; their requests go out only
         // once the main loop runs, so following them now misses nothing.
         for (const auto& session : store->sessions())
@@ -234,6 +235,7 @@ protected:
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<AccountStore> account;
     std::unique_ptr<MainWindowPreferences> preferences;
+    std::unique_ptr<QuickReplyStore> quickReplies;
     std::unique_ptr<ContentViewModel> model;
     std::unique_ptr<Gtk::Window> window;
     ContentView* view = nullptr;
