@@ -27,6 +27,9 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
       m_lastSelectedID(store.selectedID()) {
     m_hibernation =
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
+    m_health = std::make_unique<AccountHealth>(
+        m_store, [this](const std::string& id) { return isPageShown(id); },
+        [this] { return m_preferences.doNotDisturb(); });
     // A panel over the pages hides the page on show as much as selecting another account does.
     m_changed.connect([this](Field field) {
         if (field == Field::ShowAppCenter || field == Field::ShowingInlineSettings)

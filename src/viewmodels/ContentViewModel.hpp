@@ -9,6 +9,7 @@
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
 #include "platform/Cancellable.hpp"
+#include "viewmodels/AccountHealth.hpp"
 #include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
@@ -52,6 +53,8 @@ public:
     SessionSettingsForm& sessionSettingsForm() { return m_sessionSettingsForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
     AccountHibernation& hibernation() { return *m_hibernation; }
+    AccountHealth& health() { return *m_health; }
+    const AccountHealth& health() const { return *m_health; }
     const AccountHibernation& hibernation() const { return *m_hibernation; }
 
     bool showingRename() const { return m_showingRename; }
@@ -181,6 +184,7 @@ private:
     std::optional<std::string> m_lastSelectedID;
     // Built last: it reads the selection and the panels at once.
     std::unique_ptr<AccountHibernation> m_hibernation;
+    std::unique_ptr<AccountHealth> m_health;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
     std::vector<sigc::connection> m_formConnections;

@@ -138,6 +138,8 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.onUnreadCountChanged = [&store = m_content.store(), id = session.id](int count) {
         store.setUnreadCount(count, id);
     };
+    inputs.onHealthChanged = [&health = m_content.health(), id = session.id](
+                                 const PageHealth& state) { health.report(id, state); };
     return inputs;
 }
 

@@ -15,6 +15,8 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <glibmm/main.h>
+#include <giomm/application.h>
+#include <giomm/notification.h>
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
@@ -116,6 +118,16 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     add_overlay(m_lockScreen);
     // Ctrl+Shift+1…9 put the first nine phrases, translated, into the selected account.
     addQuickReplyShortcuts(*this, m_quickReplies, [this] { return m_model.appLocked(); });
+    // One notification per account, replaced when the same account breaks again.
+    m_connections.push_back(m_model.health().signalNotification().connect(
+        [](const std::string& sessionID, const std::string& title, const std::string& body) {
+            auto application = Gio::Application::get_default();
+            if (!application)
+                return;
+            auto notification = Gio::Notification::create(title);
+            notification->set_body(body);
+            application->send_notification("account-health-" + sessionID, notification);
+        }));
 
     m_connections.push_back(
         m_model.signalChanged().connect([this](ContentViewModel::Field field) { bind(field); }));

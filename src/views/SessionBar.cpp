@@ -83,6 +83,9 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     // A tab says when its account sleeps.
     m_connections.push_back(m_model.hibernation().signalChanged().connect(
         [this](const std::string&) { scheduleRebuild(); }));
+    // And how its page is doing.
+    m_connections.push_back(m_model.health().signalChanged().connect(
+        [this](const std::string&) { scheduleRebuild(); }));
     m_connections.push_back(m_model.signalChanged().connect([this](ContentViewModel::Field field) {
         using F = ContentViewModel::Field;
         if (field == F::ShowAllSessionRows || field == F::RefreshingServices)

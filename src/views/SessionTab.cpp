@@ -56,12 +56,30 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
         sleeping->add_css_class("caption");
         row->append(*sleeping);
     }
+    const bool asleep = m_model.hibernation().isHibernated(session.id);
+    // The page's health: a dot unless all is well, and a line in the tooltip.
+    const PageHealth health = m_model.health().health(session.id);
+    if (!asleep && (health.state != PageHealthState::Healthy || health.recovering)) {
+        auto* dot = Gtk::make_managed<Gtk::Label>("●");
+        dot->add_css_class("aurelo-health-dot");
+        dot->add_css_class(health.state == PageHealthState::LoggedOut ? "warning" : "error");
+        row->append(*dot);
+        if (health.recovering) {
+            auto* recovering = Gtk::make_managed<Gtk::Label>("正在恢复");
+            recovering->add_css_class("dim-label");
+            recovering->add_css_class("caption");
+            row->append(*recovering);
+        }
+    }
+    m_button.set_tooltip_text(asleep ? Glib::ustring(AccountHibernation::kHibernatedLabel)
+                                     : Glib::ustring(m_model.health().tooltipLine(session.id)));
     m_button.set_child(*row);
     m_button.set_has_frame(false);
-    const bool asleep = m_model.hibernation().isHibernated(session.id);
-    setAccessibleLabel(m_button, Glib::ustring(session.name) +
-                                     (asleep ? std::string("，") + AccountHibernation::kHibernatedLabel
-                                             : std::string()));
+    setAccessibleLabel(m_button,
+                       Glib::ustring(session.name) + "，" +
+                           (asleep ? std::string(AccountHibernation::kHibernatedLabel)
+                                   : std::string(PageHealth::label(health.state)) +
+                                         (health.recovering ? "，正在恢复" : "")));
     m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
     append(m_button);
 

@@ -55,6 +55,9 @@ constexpr const char* kStyleSheet = R"css(
   background-color: alpha(#D4AF37, 0.16);
 }
 .aurelo-tab-name { font-weight: 600; font-size: 15px; }
+.aurelo-health-dot { font-size: 9px; }
+.aurelo-health-dot.error { color: #E5484D; }
+.aurelo-health-dot.warning { color: #F5A623; }
 .aurelo-badge {
   background-color: #E5484D;
   color: white;

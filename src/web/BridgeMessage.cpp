@@ -50,6 +50,13 @@ BridgeMessage bridgeMessageFromJson(const nlohmann::json& body) {
             return UnreadReport{truncatedCount(*count)};
     }
 
+    if (kindIsString && kind->get_ref<const std::string&>() == "login") {
+        const auto* loggedOut = member(body, "loggedOut");
+        if (loggedOut && loggedOut->is_boolean())
+            return LoginReport{loggedOut->get<bool>()};
+        return MalformedMessage{};
+    }
+
     const auto* id = member(body, "id");
     if (kindIsString && kind->get_ref<const std::string&>() == "voice") {
         const auto* data = member(body, "data");

@@ -16,6 +16,12 @@ struct UnreadReport {
     friend bool operator==(const UnreadReport&, const UnreadReport&) = default;
 };
 
+// {kind: "login", loggedOut: boolean}: whether the page shows its platform's log-in view.
+struct LoginReport {
+    bool loggedOut = false;
+    friend bool operator==(const LoginReport&, const LoginReport&) = default;
+};
+
 // {kind: "voice", id, data, mime, source?, target?}; the defaults stand in for a source or
 // target that is absent or not a string.
 struct VoiceRequest {
@@ -49,7 +55,8 @@ struct MalformedMessage {
 };
 
 using BridgeMessage =
-    std::variant<IgnoredMessage, MalformedMessage, UnreadReport, VoiceRequest, TranslationRequest>;
+    std::variant<IgnoredMessage, MalformedMessage, UnreadReport, LoginReport, VoiceRequest,
+                 TranslationRequest>;
 
 BridgeMessage bridgeMessageFromJson(const nlohmann::json& body);
 

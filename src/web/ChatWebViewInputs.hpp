@@ -3,6 +3,7 @@
 #include "models/ChatLanguage.hpp"
 #include "translation/TranslationTypes.hpp"
 #include "models/WebPageCommand.hpp"
+#include "web/PageHealth.hpp"
 
 #include <functional>
 #include <optional>
@@ -31,6 +32,7 @@ struct ChatWebViewInputs {
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
+    std::function<void(const PageHealth&)> onHealthChanged;   // creation
 };
 
 } // namespace aurelo

@@ -54,6 +54,15 @@ void TranslationBridge::receive(const BridgeMessage& message) {
         });
         return;
     }
+    if (const auto* login = std::get_if<LoginReport>(&message)) {
+        const CancellationToken cancellation = m_cancellable.token();
+        postToMainLoop([this, cancellation, loggedOut = login->loggedOut] {
+            if (cancellation.isCancelled() || !m_onLoginReported)
+                return;
+            m_onLoginReported(loggedOut);
+        });
+        return;
+    }
     if (const auto* voice = std::get_if<VoiceRequest>(&message)) {
         transcribe(*voice);
         return;

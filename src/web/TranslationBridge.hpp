@@ -37,6 +37,10 @@ public:
     void setOnUnreadCountChanged(std::function<void(int)> callback) {
         m_onUnreadCountChanged = std::move(callback);
     }
+    // Whether the page shows its log-in view; called on the main loop, as the count is.
+    void setOnLoginReported(std::function<void(bool)> callback) {
+        m_onLoginReported = std::move(callback);
+    }
 
     // Dispatches one message from the page.
     void receive(const BridgeMessage& message);
@@ -77,6 +81,7 @@ private:
     PageEvaluator m_evaluate;
     TranslationConfiguration m_translationConfiguration;
     std::function<void(int)> m_onUnreadCountChanged;
+    std::function<void(bool)> m_onLoginReported;
     bool m_lastTranslationActive = false;
     BackgroundTranslationQueue m_backgroundQueue;
     Cancellable m_cancellable;

@@ -76,6 +76,10 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.setLastTranslationActive(inputs.isActive);
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
+    m_health = std::make_unique<PageHealthMonitor>(m_webView.get(), route.has_value(),
+                                                   inputs.onHealthChanged);
+    bridge.setOnLoginReported(
+        [health = m_health.get()](bool loggedOut) { health->loginReported(loggedOut); });
     m_coordinator->lastReloadToken = inputs.reloadToken;
 
     webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
@@ -84,6 +88,7 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
 
 ChatWebView::~ChatWebView() {
     m_coordinator.reset();
+    m_health.reset();
     if (m_webView) {
         webkit_web_view_stop_loading(m_webView.get());
         remove(*Glib::wrap(GTK_WIDGET(m_webView.get())));

@@ -3,6 +3,7 @@
 #include "models/WebPageCommand.hpp"
 #include "platform/GRef.hpp"
 #include "web/TranslationBridge.hpp"
+#include "webview/PageHealthMonitor.hpp"
 #include "webview/WebEnvironment.hpp"
 #include "web/ChatWebViewInputs.hpp"
 
@@ -46,6 +47,7 @@ public:
 
     WebKitWebView* webView() const { return m_webView.get(); }
     Coordinator& coordinator() { return *m_coordinator; }
+    const PageHealth& health() const { return m_health->health(); }
     const std::string& sessionID() const { return m_sessionID; }
 
     // Evaluates `script` in our script world without waiting for a result.
@@ -56,6 +58,7 @@ private:
     GRef<WebKitUserContentManager> m_contentManager;
     GRef<WebKitWebView> m_webView;
     std::unique_ptr<Coordinator> m_coordinator;
+    std::unique_ptr<PageHealthMonitor> m_health;
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and

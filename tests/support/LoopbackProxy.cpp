@@ -21,8 +21,13 @@ int listenOnLoopback(std::uint16_t& port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(port);
     socklen_t length = sizeof address;
+    // A proxy started again on the port of one that stopped: the old connections' TIME_WAIT
+    // must not keep it from listening.
+    const int reuse = 1;
+    if (fd >= 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 64) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
@@ -85,7 +90,7 @@ void relay(int a, int b) {
 
 } // namespace
 
-LoopbackProxy::LoopbackProxy(Kind kind) : m_kind(kind) {
+LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port) : m_kind(kind), m_port(port) {
     m_listener = listenOnLoopback(m_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }

@@ -26,7 +26,8 @@ public:
         std::string method;  // "CONNECT", "GET", … for HTTP; "CONNECT" for SOCKS5
     };
 
-    explicit LoopbackProxy(Kind kind);
+    // `port` 0: any free port; otherwise that one (a proxy started again where one stopped).
+    explicit LoopbackProxy(Kind kind, std::uint16_t port = 0);
     LoopbackProxy(const LoopbackProxy&) = delete;
     LoopbackProxy& operator=(const LoopbackProxy&) = delete;
     ~LoopbackProxy();

@@ -34,12 +34,19 @@ void loadChangedCallback(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         ++static_cast<LoadRecord*>(data)->finished;
 }
 
-gboolean loadFailedCallback(WebKitWebView*, WebKitLoadEvent, const char*, GError* error,
-                            gpointer data) {
-    auto* record = static_cast<LoadRecord*>(data);
-    ++record->failed;
-    record->lastFailure = error ? error->message : "";
-    return FALSE;
+// An emission hook rather than a handler: the host's own handler shows its failure page and
+// stops the emission, so a handler connected after it would never hear of the failure.
+gboolean loadFailedHook(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
+    auto& loads = *static_cast<std::map<WebKitWebView*, std::unique_ptr<LoadRecord>>*>(data);
+    if (count < 4)
+        return TRUE;
+    auto it = loads.find(WEBKIT_WEB_VIEW(g_value_get_object(&values[0])));
+    if (it != loads.end()) {
+        const auto* error = static_cast<const GError*>(g_value_get_boxed(&values[3]));
+        ++it->second->failed;
+        it->second->lastFailure = error ? error->message : "";
+    }
+    return TRUE; // stays installed
 }
 
 } // namespace
@@ -91,6 +98,10 @@ void WebViewTest::SetUpTestSuite() {
 }
 
 WebViewTest::WebViewTest() {
+    gpointer viewClass = g_type_class_ref(WEBKIT_TYPE_WEB_VIEW);
+    m_failureHook = g_signal_add_emission_hook(g_signal_lookup("load-failed", WEBKIT_TYPE_WEB_VIEW),
+                                               0, loadFailedHook, &m_loads, nullptr);
+    g_type_class_unref(viewClass);
     stores = std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache");
     environment = std::make_unique<WebEnvironment>(WebEnvironment{
         *stores, service, voiceSession, fake.origin(),
@@ -99,6 +110,8 @@ WebViewTest::WebViewTest() {
 }
 
 WebViewTest::~WebViewTest() {
+    g_signal_remove_emission_hook(g_signal_lookup("load-failed", WEBKIT_TYPE_WEB_VIEW),
+                                  m_failureHook);
     m_hosts.clear();
     environment.reset();
     stores.reset();
@@ -129,7 +142,6 @@ ChatWebView& WebViewTest::open(const ChatWebViewInputs& inputs) {
     auto record = std::make_unique<LoadRecord>();
     WebKitWebView* view = host->webView();
     g_signal_connect(view, "load-changed", G_CALLBACK(loadChangedCallback), record.get());
-    g_signal_connect(view, "load-failed", G_CALLBACK(loadFailedCallback), record.get());
     m_leaks.watch(view, "the web view of session " + inputs.sessionID);
     m_leaks.watch(webkit_web_view_get_network_session(view),
                   "the network session of session " + inputs.sessionID);

@@ -108,6 +108,7 @@ private:
     LeakWatcher m_leaks;
     std::vector<std::unique_ptr<ChatWebView>> m_hosts;
     std::map<WebKitWebView*, std::unique_ptr<LoadRecord>> m_loads;
+    gulong m_failureHook = 0;
 };
 
 } // namespace aurelo::test

@@ -443,6 +443,54 @@
     reportUnread();
     setInterval(reportUnread, UNREAD_INTERVAL);
 
+    // ---------------------------------------------------------------- log-in state
+
+    // What each platform shows while nobody is logged in: its QR-code or password view.
+    const LOGIN_VIEWS = [
+        [/(^|\.)whatsapp\.com$/, '[data-ref] canvas, canvas[aria-label*="scan" i], [data-testid="qrcode"]'],
+        [/(^|\.)telegram\.org$/, '.page-signQR, .page-sign, .auth-pages, #auth-pages'],
+        [/(^|\.)instagram\.com$/, 'form#loginForm, input[name="password"]'],
+        [/(^|\.)(messenger|facebook)\.com$/, '#login_form, input[name="pass"]'],
+        [/^accounts\.google\.com$/, 'input[type="email"], input[type="password"]'],
+        [/(^|\.)(x|twitter)\.com$/, 'input[autocomplete="username"], input[name="password"]'],
+        [/(^|\.)tiktok\.com$/, '[data-e2e="login-modal"], input[type="password"]'],
+    ];
+    let lastLoggedOut = null;
+
+    // A square canvas big enough to be scanned from a phone.
+    function hasQRLikeCanvas() {
+        for (const canvas of document.querySelectorAll('canvas')) {
+            const box = canvas.getBoundingClientRect();
+            if (box.width >= 120 && Math.abs(box.width - box.height) < 4) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    function showsLoginView() {
+        const host = (location.hostname || '').toLowerCase();
+        for (const [pattern, selector] of LOGIN_VIEWS) {
+            if (pattern.test(host)) {
+                return document.querySelector(selector) !== null;
+            }
+        }
+        // Any other website: nothing unread to report, and a password field or a QR code.
+        return lastUnread <= 0 &&
+            (document.querySelector('input[type="password"]') !== null || hasQRLikeCanvas());
+    }
+
+    function reportLogin() {
+        const loggedOut = showsLoginView();
+        if (loggedOut !== lastLoggedOut) {
+            lastLoggedOut = loggedOut;
+            post({ kind: 'login', loggedOut: loggedOut });
+        }
+    }
+
+    reportLogin();
+    setInterval(reportLogin, UNREAD_INTERVAL);
+
     // ---------------------------------------------------------------- message translation
 
     let pendingNodes = new Set();

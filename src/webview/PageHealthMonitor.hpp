@@ -1,0 +1,60 @@
+#pragma once
+
+// Watches one page for what breaks it — its web process ending, its main frame failing to load,
+// its platform's log-in view — reports the health the tab shows, and loads the page again on
+// the tracker's schedule, or at once when the network comes back. A failed load shows the reason
+// in the page area instead of a blank page.
+
+#include "platform/GRef.hpp"
+#include "web/PageHealth.hpp"
+
+#include <sigc++/sigc++.h>
+#include <webkit/webkit.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace aurelo {
+
+class PageHealthMonitor {
+public:
+    using Report = std::function<void(const PageHealth&)>;
+
+    // `view` must outlive the monitor (the page's host owns both). `viaProxy`: the page's
+    // network session goes through a proxy.
+    PageHealthMonitor(WebKitWebView* view, bool viaProxy, Report report);
+    PageHealthMonitor(const PageHealthMonitor&) = delete;
+    PageHealthMonitor& operator=(const PageHealthMonitor&) = delete;
+    ~PageHealthMonitor();
+
+    void loginReported(bool loggedOut);
+    const PageHealth& health() const { return m_tracker.health(); }
+
+private:
+    static void loadChangedCallback(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static gboolean loadFailedCallback(WebKitWebView*, WebKitLoadEvent, const char* uri,
+                                       GError* error, gpointer self);
+    static void processTerminatedCallback(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                          gpointer self);
+    static void networkChangedCallback(GNetworkMonitor*, gboolean available, gpointer self);
+
+    void reloadIn(std::chrono::seconds wait);
+    void reloadNow();
+    void showFailure(const std::string& uri);
+    void publish();
+
+    WebKitWebView* m_view;
+    GRef<GNetworkMonitor> m_network;
+    bool m_viaProxy;
+    Report m_report;
+    PageHealthTracker m_tracker;
+    sigc::connection m_timer;
+    // The address of a load that just failed, until its FINISHED puts the failure text in its
+    // place; then the failure page is loading, which is not the page recovering.
+    std::optional<std::string> m_failedURI;
+    bool m_loadingFailurePage = false;
+    PageHealth m_published;
+};
+
+} // namespace aurelo

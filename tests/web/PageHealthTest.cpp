@@ -1,0 +1,95 @@
+// What the tab shows of a page's health, and when a broken page is loaded again.
+
+#include "web/BridgeMessage.hpp"
+#include "web/PageHealth.hpp"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+using State = PageHealthState;
+
+TEST(PageHealthTracker, AnEndedProcessIsReloadedWithBackOffUntilALoadSucceeds) {
+    PageHealthTracker tracker;
+    EXPECT_EQ(tracker.processEnded(), 1s);
+    EXPECT_EQ(tracker.health(), (PageHealth{State::Crashed, "", true}));
+    EXPECT_EQ(tracker.health().line(), "页面已崩溃 · 正在恢复");
+    tracker.reloadStarted();
+    EXPECT_EQ(tracker.processEnded(), 5s);
+    EXPECT_EQ(tracker.loadFailed("无法连接代理"), 30s);
+    EXPECT_EQ(tracker.processEnded(), 300s);
+    EXPECT_EQ(tracker.processEnded(), 300s) << "every 5 minutes from then on";
+
+    tracker.loadFinished();
+    EXPECT_EQ(tracker.health(), PageHealth{});
+    EXPECT_EQ(tracker.health().line(), "正常");
+    EXPECT_EQ(tracker.loadFailed("连接超时"), 1s) << "a success starts the back-off afresh";
+    EXPECT_EQ(tracker.health().line(), "网络异常：连接超时 · 正在恢复");
+}
+
+TEST(PageHealthTracker, TheLogInViewShowsOnlyOnAPageThatLoaded) {
+    PageHealthTracker tracker;
+    tracker.loginReported(true);
+    EXPECT_EQ(tracker.health().state, State::LoggedOut);
+    EXPECT_EQ(tracker.health().line(), "未登录");
+
+    // A network failure outranks it; the login state comes back with the page.
+    tracker.loadFailed("无法解析域名");
+    EXPECT_TRUE(tracker.networkReturned());
+    tracker.loginReported(true);
+    EXPECT_EQ(tracker.health().state, State::NetworkError);
+    tracker.loadFinished();
+    EXPECT_EQ(tracker.health().state, State::LoggedOut);
+    EXPECT_FALSE(tracker.networkReturned());
+    tracker.loginReported(false);
+    EXPECT_EQ(tracker.health().state, State::Healthy);
+
+    tracker.processEnded();
+    EXPECT_FALSE(tracker.networkReturned()) << "a crash is not waiting for the network";
+}
+
+TEST(PageHealth, LoadFailuresInTheUsersWords) {
+    const struct {
+        GQuark domain;
+        int code;
+        const char* reason;
+    } cases[] = {
+        {G_RESOLVER_ERROR, G_RESOLVER_ERROR_NOT_FOUND, "无法解析域名"},
+        {G_IO_ERROR, G_IO_ERROR_PROXY_FAILED, "无法连接代理"},
+        {G_IO_ERROR, G_IO_ERROR_PROXY_AUTH_FAILED, "代理认证失败，请检查代理用户名和密码"},
+        {G_IO_ERROR, G_IO_ERROR_PROXY_NEED_AUTH, "代理认证失败，请检查代理用户名和密码"},
+        {G_IO_ERROR, G_IO_ERROR_PROXY_NOT_ALLOWED, "代理拒绝了目标地址"},
+        {G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED, "连接被拒绝"},
+        {G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "连接超时"},
+        {G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE, "网络不可达"},
+        {G_TLS_ERROR, G_TLS_ERROR_BAD_CERTIFICATE, "安全连接（TLS）失败"},
+        {G_IO_ERROR, G_IO_ERROR_BROKEN_PIPE, "页面加载失败（boom）"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(describeLoadFailure(g_quark_to_string(c.domain), c.code, "boom", false), c.reason)
+            << c.reason;
+    // Through a proxy, the refused connection is the proxy's.
+    EXPECT_EQ(describeLoadFailure("g-io-error-quark", G_IO_ERROR_CONNECTION_REFUSED, "", true),
+              "无法连接代理");
+
+    EXPECT_TRUE(isBenignLoadFailure("WebKitNetworkError", 302)) << "a cancelled navigation";
+    EXPECT_TRUE(isBenignLoadFailure("WebKitPolicyError", 102)) << "a download or a redirect";
+    EXPECT_FALSE(isBenignLoadFailure("WebKitNetworkError", 399));
+    EXPECT_FALSE(isBenignLoadFailure("g-io-error-quark", G_IO_ERROR_CANCELLED));
+}
+
+TEST(PageHealth, TheLoginReportNeedsABoolean) {
+    EXPECT_EQ(bridgeMessageFromJsonText(R"({"kind":"login","loggedOut":true})"),
+              BridgeMessage(LoginReport{true}));
+    EXPECT_EQ(bridgeMessageFromJsonText(R"({"kind":"login","loggedOut":false})"),
+              BridgeMessage(LoginReport{false}));
+    for (const char* text : {R"({"kind":"login"})", R"({"kind":"login","loggedOut":"yes"})",
+                             R"({"kind":"login","loggedOut":1})"})
+        EXPECT_EQ(bridgeMessageFromJsonText(text), BridgeMessage(MalformedMessage{})) << text;
+}
+
+} // namespace
+} // namespace aurelo::test
