@@ -18,22 +18,22 @@ using nlohmann::json;
 std::vector<std::string> sentTexts(const std::string& provider, const UpstreamRequest& request) {
     std::vector<std::string> texts;
     if (provider == "google")
-        for (const auto& t : (*request.json)["q"])
+        for (const auto& t : request.json["q"])
             texts.push_back(t);
     else if (provider == "deepl")
-        for (const auto& t : (*request.json)["text"])
+        for (const auto& t : request.json["text"])
             texts.push_back(t);
     else if (provider == "microsoft")
-        for (const auto& t : *request.json)
+        for (const auto& t : request.json)
             texts.push_back(t["Text"]);
     else {
         std::string user;
         if (provider == "openai")
-            user = (*request.json)["messages"][1]["content"];
+            user = request.json["messages"][1]["content"];
         else if (provider == "gemini")
-            user = (*request.json)["contents"][0]["parts"][0]["text"];
+            user = request.json["contents"][0]["parts"][0]["text"];
         else
-            user = (*request.json)["messages"][0]["content"];
+            user = request.json["messages"][0]["content"];
         json parsed = json::parse(user);
         for (const auto& t : parsed["texts"])
             texts.push_back(t);
@@ -59,25 +59,23 @@ UpstreamAnswer answerFor(const std::string& provider, const std::vector<std::str
             items.push_back({{"text", out}, {"detectedLanguage", "en"}});
     }
     if (provider == "google")
-        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
+        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
     if (provider == "deepl")
-        return UpstreamAnswer::json(200, {{"translations", items}});
+        return UpstreamAnswer::json({{"translations", items}});
     if (provider == "microsoft")
-        return UpstreamAnswer::json(200, items);
+        return UpstreamAnswer::json(items);
     std::string reply = "```json\n" + json{{"translations", items}}.dump() + "\n```";
     if (provider == "openai")
-        return UpstreamAnswer::json(200,
-                                    {{"choices",
+        return UpstreamAnswer::json({{"choices",
                                       {{{"index", 0},
                                         {"message", {{"role", "assistant"}, {"content", reply}}},
                                         {"finish_reason", "stop"}}}}});
     if (provider == "gemini")
         return UpstreamAnswer::json(
-            200,
             {{"candidates", {{{"content", {{"role", "model"}, {"parts", {{{"text", reply}}}}}}}}}});
-    return UpstreamAnswer::json(200, {{"type", "message"},
-                                      {"content", {{{"type", "text"}, {"text", reply}}}},
-                                      {"stop_reason", "end_turn"}});
+    return UpstreamAnswer::json({{"type", "message"},
+                                 {"content", {{{"type", "text"}, {"text", reply}}}},
+                                 {"stop_reason", "end_turn"}});
 }
 
 bool isChatModel(const std::string& provider) {
@@ -97,14 +95,14 @@ std::vector<ProviderCase> providerCases() {
         {"google", "/language/translate/v2", "/language/translate/v2", "",
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.query, "key=KEY-1%2Fx");
-             EXPECT_EQ((*r.json)["target"], "zh-CN");
-             EXPECT_EQ((*r.json)["format"], "text")
+             EXPECT_EQ(r.json["target"], "zh-CN");
+             EXPECT_EQ(r.json["format"], "text")
                  << "plain text, or the answer comes back HTML-escaped";
          }},
         {"deepl", "", "/v2/translate", "",
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.header("authorization"), "DeepL-Auth-Key KEY-1/x");
-             EXPECT_EQ((*r.json)["target_lang"], "ZH-HANS");
+             EXPECT_EQ(r.json["target_lang"], "ZH-HANS");
          }},
         {"microsoft", "", "/translate", "",
          [](const UpstreamRequest& r) {
@@ -115,23 +113,23 @@ std::vector<ProviderCase> providerCases() {
         {"openai", "/v1", "/v1/chat/completions", "gpt-test",
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.header("authorization"), "Bearer KEY-1/x");
-             EXPECT_EQ((*r.json)["model"], "gpt-test");
-             EXPECT_EQ((*r.json)["messages"][0]["role"], "system");
-             EXPECT_EQ((*r.json)["response_format"]["type"], "json_object");
+             EXPECT_EQ(r.json["model"], "gpt-test");
+             EXPECT_EQ(r.json["messages"][0]["role"], "system");
+             EXPECT_EQ(r.json["response_format"]["type"], "json_object");
          }},
         {"gemini", "/v1beta", "/v1beta/models/gemini-test:generateContent", "gemini-test",
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.header("x-goog-api-key"), "KEY-1/x");
-             EXPECT_TRUE((*r.json)["systemInstruction"]["parts"][0]["text"].is_string());
-             EXPECT_EQ((*r.json)["generationConfig"]["responseMimeType"], "application/json");
+             EXPECT_TRUE(r.json["systemInstruction"]["parts"][0]["text"].is_string());
+             EXPECT_EQ(r.json["generationConfig"]["responseMimeType"], "application/json");
          }},
         {"claude", "", "/v1/messages", "claude-test",
          [](const UpstreamRequest& r) {
              EXPECT_EQ(r.header("x-api-key"), "KEY-1/x");
              EXPECT_EQ(r.header("anthropic-version"), "2023-06-01");
-             EXPECT_EQ((*r.json)["model"], "claude-test");
-             EXPECT_TRUE((*r.json)["max_tokens"].is_number_integer());
-             EXPECT_TRUE((*r.json)["system"].is_string());
+             EXPECT_EQ(r.json["model"], "claude-test");
+             EXPECT_TRUE(r.json["max_tokens"].is_number_integer());
+             EXPECT_TRUE(r.json["system"].is_string());
          }},
     };
 }
@@ -197,19 +195,19 @@ TEST(ProviderAdapters, ReportProviderFailuresInChinese) {
         std::string expectedSuffix; // after the provider's display name
     };
     std::vector<FailureCase> failures = {
-        {"rejected key", UpstreamAnswer::json(403, {{"error", {{"message", "API key not valid"}}}}),
+        {"rejected key", UpstreamAnswer::json({{"error", {{"message", "API key not valid"}}}}, 403),
          502, " 拒绝了服务端配置的 API 密钥，请联系管理员。"},
-        {"quota", UpstreamAnswer::json(429, {{"message", "Quota exceeded"}}), 503,
+        {"quota", UpstreamAnswer::json({{"message", "Quota exceeded"}}, 429), 503,
          " 请求过于频繁或额度已用尽，请稍后再试。"},
         {"server error with message",
-         UpstreamAnswer::json(500, {{"error", {{"message", "Backend overloaded"}}}}), 502,
+         UpstreamAnswer::json({{"error", {{"message", "Backend overloaded"}}}}, 500), 502,
          " 请求失败（HTTP 500）：Backend overloaded"},
         {"server error without body",
-         UpstreamAnswer::text(502, "<html>bad gateway</html>", "text/html"), 502,
+         UpstreamAnswer{502, "<html>bad gateway</html>", "text/html", {}}, 502,
          " 请求失败（HTTP 502）"},
-        {"success that is not JSON", UpstreamAnswer::text(200, "<html>", "text/html"), 502,
+        {"success that is not JSON", UpstreamAnswer{200, "<html>", "text/html", {}}, 502,
          " 返回了无法识别的数据。"},
-        {"success of the wrong shape", UpstreamAnswer::json(200, {{"unexpected", true}}), 502,
+        {"success of the wrong shape", UpstreamAnswer::json({{"unexpected", true}}), 502,
          " 返回了无法识别的数据。"},
     };
     const std::map<std::string, std::string> names = {

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 // of its prompt tells it to, it translates every text of that prompt as "POISONED".
 struct GullibleModel {
     FakeUpstream fake{[](const UpstreamRequest& r) {
-        json texts = json::parse((*r.json)["messages"][1]["content"].get<std::string>())["texts"];
+        json texts = json::parse(r.json["messages"][1]["content"].get<std::string>())["texts"];
         bool obeys = false;
         for (const auto& t : texts)
             obeys = obeys || t.get<std::string>().find("IGNORE") != std::string::npos;
@@ -33,8 +33,7 @@ struct GullibleModel {
         for (const auto& t : texts)
             items.push_back({{"text", obeys ? "POISONED" : "译:" + t.get<std::string>()}});
         json reply = {{"translations", items}};
-        return UpstreamAnswer::json(200,
-                                    {{"choices", {{{"message", {{"content", reply.dump()}}}}}}});
+        return UpstreamAnswer::json({{"choices", {{{"message", {{"content", reply.dump()}}}}}}});
     }};
 };
 

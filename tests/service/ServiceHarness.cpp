@@ -9,15 +9,39 @@
 
 namespace aurelo::service::test {
 
-UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::milliseconds delay) {
+std::string UpstreamRequest::header(const std::string& lowerName) const {
+    auto it = headers.find(lowerName);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+UpstreamAnswer UpstreamAnswer::json(const nlohmann::json& body, unsigned status) {
+    return UpstreamAnswer{status, body.dump(), "application/json", {}};
+}
+
+UpstreamAnswer UpstreamAnswer::googleTranslations(const UpstreamRequest& request,
+                                                  std::chrono::milliseconds delay) {
     nlohmann::json items = nlohmann::json::array();
-    if (request.json && request.json->contains("q"))
-        for (const auto& text : (*request.json)["q"])
+    if (request.json.contains("q"))
+        for (const auto& text : request.json["q"])
             items.push_back({{"translatedText", "译:" + text.get<std::string>()},
                              {"detectedSourceLanguage", "en"}});
-    auto answer = UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
+    auto answer = json({{"data", {{"translations", items}}}});
     answer.delay = delay;
     return answer;
+}
+
+FakeUpstream::FakeUpstream(Responder responder) : m_responder(std::move(responder)) {
+    // Called for every request: nothing is queued or routed on this server.
+    m_server.setResponder([this](const aurelo::test::RecordedRequest& recorded) {
+        UpstreamRequest request{recorded.method,  recorded.path, recorded.query,
+                                recorded.headers, recorded.body, recorded.json.value_or(nullptr)};
+        m_requests.push_back(request);
+        if (!m_responder)
+            return std::optional<aurelo::test::ScriptedAnswer>();
+        const UpstreamAnswer answer = m_responder(request);
+        return std::optional(aurelo::test::ScriptedAnswer{
+            answer.status, answer.body, answer.contentType, answer.delay, false, {}});
+    });
 }
 
 std::string Reply::error() const {

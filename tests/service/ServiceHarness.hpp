@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,27 +23,48 @@
 
 namespace aurelo::service::test {
 
-using UpstreamRequest = aurelo::test::RecordedRequest;
-using UpstreamAnswer = aurelo::test::ScriptedAnswer;
+struct UpstreamRequest {
+    std::string method;
+    std::string path;
+    std::string query;
+    std::map<std::string, std::string> headers; // names in lower case
+    std::string body;
+    nlohmann::json json; // null when the body is not JSON
 
-// Google's v2 answer to `request`, translating every text as "译:<text>" from English, after
-// `delay`.
-UpstreamAnswer googleTranslations(const UpstreamRequest& request,
-                                  std::chrono::milliseconds delay = {});
+    std::string header(const std::string& lowerName) const;
+};
 
-// A provider's API on loopback: records every request and answers with what the responder makes
-// of it (404 without a responder).
-class FakeUpstream : public aurelo::test::LoopbackServer {
+struct UpstreamAnswer {
+    unsigned status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+    std::chrono::milliseconds delay{0};
+
+    static UpstreamAnswer json(const nlohmann::json& body, unsigned status = 200);
+    // Google's v2 answer to `request`, translating every text as "译:<text>" from English,
+    // after `delay`.
+    static UpstreamAnswer googleTranslations(const UpstreamRequest& request,
+                                             std::chrono::milliseconds delay);
+};
+
+// A provider's HTTP API on the shared loopback server: records every request (query string
+// included) and answers with what the responder makes of it (404 without one).
+class FakeUpstream {
 public:
     using Responder = std::function<UpstreamAnswer(const UpstreamRequest&)>;
 
-    explicit FakeUpstream(Responder responder = {}) { setResponder(std::move(responder)); }
-    void setResponder(Responder responder) {
-        LoopbackServer::setResponder(
-            [responder = std::move(responder)](const UpstreamRequest& request) {
-                return responder ? std::optional(responder(request)) : std::nullopt;
-            });
-    }
+    explicit FakeUpstream(Responder responder = {});
+    FakeUpstream(const FakeUpstream&) = delete;
+    FakeUpstream& operator=(const FakeUpstream&) = delete;
+
+    const std::string& origin() const { return m_server.origin(); }
+    void setResponder(Responder responder) { m_responder = std::move(responder); }
+    const std::vector<UpstreamRequest>& requests() const { return m_requests; }
+
+private:
+    aurelo::test::LoopbackServer m_server;
+    Responder m_responder;
+    std::vector<UpstreamRequest> m_requests;
 };
 
 struct Reply {

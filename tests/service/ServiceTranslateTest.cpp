@@ -22,11 +22,11 @@ using nlohmann::json;
 struct EchoGoogle {
     FakeUpstream fake{[this](const UpstreamRequest& r) {
         json items = json::array();
-        for (const auto& t : (*r.json)["q"]) {
+        for (const auto& t : r.json["q"]) {
             ++textsSent;
             items.push_back({{"translatedText", t.get<std::string>() + "!"}});
         }
-        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
+        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
     }};
     int textsSent = 0;
 };
@@ -173,8 +173,7 @@ TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
 TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     ServiceHarness harness;
     FakeUpstream google([](const UpstreamRequest&) {
-        return UpstreamAnswer::json(200,
-                                    {{"data", {{"translations", {{{"translatedText", ""}}}}}}});
+        return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", ""}}}}}}});
     });
     std::string token = harness.userWithEngine("alice", "google", google);
     for (int attempt = 0; attempt < 2; ++attempt) {
