@@ -96,10 +96,6 @@ TEST_F(ApplicationAudioOutputTest, KeptAudioIsAnOwnedCopyOfEveryFrame) {
     EXPECT_EQ(pcm.sampleAt(4, 0), 0.0f) << "reading past the frames yields silence";
 }
 
-TEST(ApplicationAudioOutputConstruction, RefusesAMissingCallback) {
-    EXPECT_THROW(ApplicationAudioOutput(nullptr), std::invalid_argument);
-}
-
 PcmBuffer pcmOf(AudioFormat format, const void* data, std::size_t bytes) {
     auto pcm = ApplicationAudioOutput::convert(
         CapturedSampleBuffer{

@@ -70,9 +70,6 @@ protected:
 
 TEST_F(LiveCaptionManagerTest, FreshManagerAndStopWithoutARun) {
     auto manager = makeManager();
-    EXPECT_FALSE(manager->isRunning());
-    EXPECT_EQ(manager->sourceText(), "");
-    EXPECT_EQ(manager->translatedText(), "");
     EXPECT_EQ(manager->statusText(), "点击“实时字幕”捕获应用声音");
 
     int runningSignals = 0;

@@ -3,7 +3,8 @@
 // GStreamer into a sound server that the test starts, while a caption run captures it. This is
 // the path a customer's voice message takes, and the one where "our own playback" is hardest to
 // tell apart: the playing process sits below a sandbox launcher, in a process namespace of its
-// own, and reports a process id that means nothing outside it.
+// own, and reports a process id that means nothing outside it. A program that is not ours plays
+// first and must not be heard.
 
 #include "PrivateSoundServer.hpp"
 #include "captions/LiveCaptionManager.hpp"
@@ -15,6 +16,7 @@
 
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -45,6 +47,15 @@ std::vector<StreamProperties> playbackStreams(const std::string& server) {
         streams.back()[key] = value;
     }
     return streams;
+}
+
+bool processIsGone(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!stat || !std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
 }
 
 std::string describe(const std::vector<StreamProperties>& streams) {
@@ -101,10 +112,28 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
     LiveCaptionManager manager(service, [] {
         return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
     });
+    std::vector<std::string> statuses;
+    manager.signalStatusTextChanged().connect([&] { statuses.push_back(manager.statusText()); });
     manager.start();
     ASSERT_TRUE(runMainLoopUntil(
         [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
         << manager.statusText();
+
+    // The shell that starts the foreign player has exited before it plays, so it hangs below
+    // init, as any other program on the desktop does.
+    const auto foreign =
+        sound.speak("foreign", "<speak>One two three four five six seven.</speak>");
+    const std::string gate = sound.directory() + "/go";
+    const auto started = runProgram(
+        {"sh", "-c",
+         "(while [ ! -e '" + gate + "' ]; do sleep 0.05; done; exec paplay --latency-msec=200 '" +
+             foreign + "') >/dev/null 2>&1 </dev/null & echo $!"});
+    ASSERT_TRUE(started.succeeded) << started.errors;
+    const pid_t foreignPlayer = static_cast<pid_t>(std::stol(started.output));
+    std::ofstream(gate).put('1');
+    ASSERT_TRUE(runMainLoopUntil([&] { return processIsGone(foreignPlayer); }, 60s));
+    EXPECT_EQ(manager.sourceText(), "") << "another program's audio was captured";
+    EXPECT_EQ(manager.statusText(), LiveCaptionManager::kWaitingForAudioStatus);
 
     auto& host = open(inputs(kSessionA, "/voice.html"));
     window = std::make_unique<Gtk::Window>();
@@ -164,6 +193,7 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
                        << describe(streams);
     ASSERT_FALSE(fake.requests().empty());
     EXPECT_EQ(fake.requests().back().json->value("target", ""), "zh-CN");
+    EXPECT_NE(std::ranges::find(statuses, LiveCaptionManager::kListeningStatus), statuses.end());
 
     manager.stop();
     EXPECT_EQ(manager.statusText(), LiveCaptionManager::kStoppedStatus);

@@ -101,17 +101,14 @@ bool PrivateSoundServer::start() {
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    gchar** environment = g_get_environ();
-    environment = g_environ_setenv(environment, "HOME", (m_directory + "/home").c_str(), TRUE);
-    environment =
-        g_environ_setenv(environment, "XDG_RUNTIME_DIR", (m_directory + "/runtime").c_str(), TRUE);
-    environment =
-        g_environ_setenv(environment, "XDG_CONFIG_HOME", (m_directory + "/home").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "PULSE_RUNTIME_PATH",
-                                   (m_directory + "/runtime").c_str(), TRUE);
-    environment =
-        g_environ_setenv(environment, "PULSE_STATE_PATH", (m_directory + "/state").c_str(), TRUE);
-    environment = g_environ_unsetenv(environment, "PULSE_SERVER");
+    // Everything the daemon keeps lives in the temporary folder.
+    gchar** environment = g_environ_unsetenv(g_get_environ(), "PULSE_SERVER");
+    for (const auto& [name, folder] : {std::pair{"HOME", "/home"},
+                                       {"XDG_RUNTIME_DIR", "/runtime"},
+                                       {"XDG_CONFIG_HOME", "/home"},
+                                       {"PULSE_RUNTIME_PATH", "/runtime"},
+                                       {"PULSE_STATE_PATH", "/state"}})
+        environment = g_environ_setenv(environment, name, (m_directory + folder).c_str(), TRUE);
 
     GError* error = nullptr;
     const gboolean spawned = g_spawn_async(

@@ -6,11 +6,6 @@
 namespace aurelo {
 namespace {
 
-TEST(GLibOwners, AdoptedStringCopiesAndNullIsEmpty) {
-    EXPECT_EQ(adoptString(g_strdup("中文 text")), "中文 text");
-    EXPECT_EQ(adoptString(nullptr), "");
-}
-
 TEST(GLibOwners, ParsesOnlyWholeAbsoluteAddresses) {
     struct Case {
         std::string text;

@@ -82,7 +82,10 @@ TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
 
 TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritten) {
     // The last: valid JSON nested so deep that writing it again would overflow the stack.
-    const std::string cases[] = {"{\"translationProvider\": \"deepl\"", "[1, 2, 3]", "\"text\"", "",
+    const std::string cases[] = {"{\"translationProvider\": \"deepl\"",
+                                 "[1, 2, 3]",
+                                 "\"text\"",
+                                 "",
                                  std::string("\xff\xfe\0garbage", 10),
                                  "{\"translationProvider\": \"deepl\", \"x\": " +
                                      std::string(200000, '[') + std::string(200000, ']') + "}"};
@@ -149,21 +152,13 @@ TEST_F(UserDefaultsTest, PreserveValueWritesTheValueToItsOwnFile) {
     EXPECT_FALSE(defaults.preserveValue("absent"));
 }
 
-TEST_F(UserDefaultsTest, LeftoverTemporaryFilesOfAnInterruptedWriteAreRemoved) {
-    writeFile(file, "{\"a\": 1}");
-    writeFile(file.parent_path() / ".defaults.json.Ab12Cd", "half a write");
-    writeFile(file.parent_path() / "notes.txt", "the user's own file");
-    UserDefaults defaults(file);
-    EXPECT_EQ(defaults.number("a"), 1);
-    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json", "notes.txt"}));
-}
-
 // A process killed at any moment of a write leaves the old file or the new one, whole.
 TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
     // Large contents make each write take long enough for kills to land inside it.
     const std::string first = "{\"k\": \"" + std::string(1 << 20, 'a') + "\"}";
     const std::string second = "{\"k\": \"" + std::string(1 << 20, 'b') + "\"}";
     ASSERT_TRUE(writeFileAtomically(file, first));
+    writeFile(file.parent_path() / "notes.txt", "the user's own file");
 
     for (int round = 0; round < 12; ++round) {
         pid_t child = ::fork();
@@ -192,10 +187,10 @@ TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
         EXPECT_TRUE(contents == first || contents == second)
             << "round " << round << ": torn file of " << contents.size() << " bytes";
     }
-    // The next start clears what the killed writers left behind.
+    // The next start clears what the killed writers left behind, and nothing else.
     UserDefaults defaults(file);
     EXPECT_TRUE(defaults.string("k").has_value());
-    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json"}));
+    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json", "notes.txt"}));
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 #include "service/AdminCommand.hpp"
 #include "service/PasswordHasher.hpp"
 #include "service/ServiceDatabase.hpp"
+#include "support/TestDirectory.hpp"
 
-#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -20,13 +20,6 @@ struct AdminRun {
 
 class AdminCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char* directory = g_dir_make_tmp("aurelo-admin-test-XXXXXX", nullptr);
-        m_data = std::filesystem::path(directory) / "data";
-        g_free(directory);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_data.parent_path()); }
-
     AdminRun admin(std::vector<std::string> arguments, const std::string& input = {}) {
         arguments.insert(arguments.begin(), {"--data", m_data.string()});
         std::istringstream in(input);
@@ -38,7 +31,8 @@ protected:
         return std::move(ServiceDatabase::open(m_data / ServiceDatabase::kFileName).value());
     }
 
-    std::filesystem::path m_data;
+    aurelo::test::TestDirectory m_temp;
+    std::filesystem::path m_data = m_temp.path() / "data";
 };
 
 TEST_F(AdminCommandTest, ManagesUsersWithReadableOutputAndExitCodes) {

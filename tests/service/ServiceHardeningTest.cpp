@@ -3,9 +3,9 @@
 // connections are capped and slow ones closed, logins are limited per address and per user name,
 // and a logout ends the token on the service.
 
-#include "support/LoopbackServer.hpp"
 #include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
+#include "support/LoopbackServer.hpp"
 
 #include "service/PasswordHasher.hpp"
 #include "service/RateLimiter.hpp"
@@ -20,11 +20,6 @@ namespace {
 
 using nlohmann::json;
 using namespace std::chrono_literals;
-
-unsigned portOf(ServiceHarness& harness) {
-    const std::string& origin = harness.server().origin();
-    return static_cast<unsigned>(std::stoul(origin.substr(origin.rfind(':') + 1)));
-}
 
 // A stand-in chat model in the OpenAI format that does what a gullible model does: when any text
 // of its prompt tells it to, it translates every text of that prompt as "POISONED".
@@ -111,17 +106,44 @@ TEST(ResultCache, KeepsAccountsApartAndStaysWithinItsBytes) {
     EXPECT_EQ(cache.accountBytes(4), 0u);
 }
 
-TEST(RateLimiter, KeepsOnlyRecentKeysAndAtMostItsBound) {
-    RateLimiter limiter(60, 3);
+TEST(RateLimiter, RefillsEvenlyAndKeepsOnlyRecentKeysUpToItsBound) {
+    RateLimiter limiter(60);
     auto start = RateLimiter::Clock::now();
-    for (const char* key : {"a", "b", "c"})
-        limiter.allow(key, start);
-    EXPECT_EQ(limiter.keys(), 3u);
-    limiter.allow("d", start);
-    EXPECT_EQ(limiter.keys(), 3u) << "the bound holds";
+    for (int i = 0; i < 60; ++i)
+        ASSERT_TRUE(limiter.allow("k", start));
+    EXPECT_FALSE(limiter.allow("k", start));
+    EXPECT_EQ(limiter.retryAfterSeconds("k", start), 1u);
+    EXPECT_TRUE(limiter.allow("k", start + 1100ms));
+    EXPECT_FALSE(limiter.allow("k", start + 1100ms));
+    EXPECT_TRUE(RateLimiter(0).allow("k", start)) << "0 disables the limit";
+
+    RateLimiter bounded(60, 3);
+    for (const char* key : {"a", "b", "c", "d"})
+        bounded.allow(key, start);
+    EXPECT_EQ(bounded.keys(), 3u) << "the bound holds";
     // A minute later every bucket has refilled: the next call forgets them all.
-    limiter.allow("e", start + 61s);
-    EXPECT_EQ(limiter.keys(), 1u);
+    bounded.allow("e", start + 61s);
+    EXPECT_EQ(bounded.keys(), 1u);
+}
+
+TEST(PasswordHasher, VerifiesOnlyTheRightPasswordAndRejectsTamperedHashes) {
+    PasswordHasher hasher({10, 8, 1});
+    std::string stored = hasher.hash("secret");
+    ASSERT_TRUE(stored.starts_with("scrypt$10$8$1$"));
+    EXPECT_NE(stored, hasher.hash("secret")) << "salted";
+    EXPECT_TRUE(PasswordHasher::verify("secret", stored));
+    EXPECT_FALSE(PasswordHasher::verify("Secret", stored));
+    EXPECT_FALSE(PasswordHasher::verify("", stored));
+    std::string salt = stored.substr(14, stored.find('$', 14) - 14);
+    std::string key = stored.substr(stored.rfind('$') + 1);
+    for (std::string tampered :
+         {std::string(), std::string("secret"), std::string("scrypt$10$8$1$") + salt,
+          "bcrypt$10$8$1$" + salt + "$" + key, "scrypt$40$8$1$" + salt + "$" + key,
+          "scrypt$10$8$1$" + salt + "$" + key + "$", "scrypt$10$0$1$" + salt + "$" + key,
+          "scrypt$x$8$1$" + salt + "$" + key, "scrypt$10$8$1$" + salt + "$!!!!"}) {
+        SCOPED_TRACE(tampered);
+        EXPECT_FALSE(PasswordHasher::verify("secret", tampered));
+    }
 }
 
 TEST(PasswordHasher, RefusesStoredCostsBeyondItsBoundsWithoutDeriving) {
@@ -179,14 +201,15 @@ TEST(ServiceLoginLimits, ApplyPerUserNameAcrossAddressesAndTrustOnlyTheConfigure
     // Without a trusted proxy the header is the client's word and is ignored.
     ServiceHarness direct([](ServiceConfiguration& c) { c.loginRateLimitPerMinute = 2; });
     auto spoofed = [&](const std::string& user, const std::string& from) {
-        return direct
-            .callRaw("POST", "/api/auth/login", json{{"username", user}, {"password", "x"}}.dump(),
-                     {{"X-Forwarded-For", from}})
-            .status;
+        return direct.callRaw("POST", "/api/auth/login",
+                              json{{"username", user}, {"password", "x"}}.dump(),
+                              {{"X-Forwarded-For", from}});
     };
-    EXPECT_EQ(spoofed("u1", "198.51.100.1"), 401u);
-    EXPECT_EQ(spoofed("u2", "198.51.100.2"), 401u);
-    EXPECT_EQ(spoofed("u3", "198.51.100.3"), 429u);
+    EXPECT_EQ(spoofed("u1", "198.51.100.1").status, 401u);
+    EXPECT_EQ(spoofed("u2", "198.51.100.2").status, 401u);
+    Reply limited = spoofed("u3", "198.51.100.3");
+    EXPECT_EQ(limited.status, 429u);
+    EXPECT_EQ(limited.error(), "登录尝试过于频繁，请稍后再试。");
 }
 
 TEST(ServiceLogout, RevokesOnlyThePresentedToken) {
@@ -223,7 +246,7 @@ TEST(ServiceBodies, ALargeBodyIsReadOnlyForAKnownToken) {
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.name);
-        RawConnection connection(portOf(harness));
+        RawConnection connection(harness.port());
         ASSERT_TRUE(connection.send(translateHead(1024 * 1024, c.token)));
         // Answered from the headers alone, and the connection closed: the body is never read.
         ASSERT_TRUE(connection.waitForAnswerHead(5s));
@@ -236,7 +259,7 @@ TEST(ServiceBodies, ALargeBodyIsReadOnlyForAKnownToken) {
     std::string body =
         json{{"text", std::string(70 * 1024, 'a')}, {"target", "de"}, {"provider", "google"}}
             .dump();
-    RawConnection connection(portOf(harness));
+    RawConnection connection(harness.port());
     ASSERT_TRUE(connection.send(translateHead(body.size(), token)));
     EXPECT_FALSE(connection.waitForAnswerHead(300ms));
     ASSERT_TRUE(connection.send(body));
@@ -250,7 +273,7 @@ TEST(ServiceCaps, ConnectionsAndBodiesBeyondTheCapsAre503WithRetryAfter) {
         c.connections.maxBytesInFlight = 100 * 1024;
     });
     std::string token = harness.userWithToken("alice");
-    unsigned port = portOf(harness);
+    unsigned port = harness.port();
     {
         RawConnection first(port), second(port);
         RawConnection third(port);
@@ -289,7 +312,7 @@ TEST(ServiceTimeouts, SlowHeadersSlowBodiesAndIdleConnectionsAreClosed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        RawConnection connection(portOf(harness));
+        RawConnection connection(harness.port());
         ASSERT_TRUE(connection.send(c.sent));
         EXPECT_TRUE(connection.waitUntilClosed(10s)) << "still open: " << connection.received();
     }

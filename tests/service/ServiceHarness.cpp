@@ -4,9 +4,7 @@
 #include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
-#include <libsoup/soup.h>
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace aurelo::service::test {
@@ -32,85 +30,18 @@ UpstreamAnswer UpstreamAnswer::googleTranslations(const UpstreamRequest& request
     return answer;
 }
 
-FakeUpstream::FakeUpstream(Responder responder)
-    : m_server(adoptGRef(soup_server_new(nullptr, nullptr))), m_responder(std::move(responder)) {
-    soup_server_add_handler(m_server.get(), nullptr, handleCallback, this, nullptr);
-    GErrorHolder error;
-    if (!soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out()))
-        throw std::runtime_error(std::string("fake upstream cannot listen: ") + error->message);
-    GSList* uris = soup_server_get_uris(m_server.get());
-    m_origin = "http://127.0.0.1:" + std::to_string(g_uri_get_port(static_cast<GUri*>(uris->data)));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-}
-
-FakeUpstream::~FakeUpstream() {
-    for (guint timer : m_timers)
-        g_source_remove(timer);
-    soup_server_disconnect(m_server.get());
-}
-
-namespace {
-
-struct Delayed {
-    GRef<SoupServerMessage> message;
-    std::vector<guint>* timers;
-    guint id;
-};
-
-void apply(SoupServerMessage* message, const UpstreamAnswer& answer) {
-    soup_server_message_set_status(message, answer.status, nullptr);
-    soup_server_message_set_response(message, answer.contentType.c_str(), SOUP_MEMORY_COPY,
-                                     answer.body.data(), answer.body.size());
-}
-
-} // namespace
-
-void FakeUpstream::handleCallback(SoupServer*, SoupServerMessage* message, const char* path,
-                                  GHashTable*, gpointer data) {
-    auto* self = static_cast<FakeUpstream*>(data);
-    UpstreamRequest request;
-    request.method = soup_server_message_get_method(message);
-    request.path = path;
-    if (const char* query = g_uri_get_query(soup_server_message_get_uri(message)))
-        request.query = query;
-    SoupMessageHeadersIter iter;
-    soup_message_headers_iter_init(&iter, soup_server_message_get_request_headers(message));
-    const char *name = nullptr, *value = nullptr;
-    while (soup_message_headers_iter_next(&iter, &name, &value)) {
-        std::string lower = name;
-        std::ranges::transform(lower, lower.begin(),
-                               [](unsigned char c) { return std::tolower(c); });
-        request.headers[lower] = value;
-    }
-    if (SoupMessageBody* body = soup_server_message_get_request_body(message);
-        body && body->length > 0) {
-        auto bytes = adoptGRef(soup_message_body_flatten(body));
-        gsize size = 0;
-        const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
-        request.body.assign(raw, size);
-    }
-    auto parsed = nlohmann::json::parse(request.body, nullptr, false);
-    if (!parsed.is_discarded())
-        request.json = std::move(parsed);
-    UpstreamAnswer answer = self->m_responder
-                                ? self->m_responder(request)
-                                : UpstreamAnswer::json({{"error", "no responder"}}, 500);
-    self->m_requests.push_back(std::move(request));
-    if (answer.delay.count() == 0)
-        return apply(message, answer);
-    soup_server_message_pause(message);
-    apply(message, answer);
-    auto* delayed = new Delayed{GRef<SoupServerMessage>(message), &self->m_timers, 0};
-    delayed->id = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, static_cast<guint>(answer.delay.count()),
-        [](gpointer data) -> gboolean {
-            auto* delayed = static_cast<Delayed*>(data);
-            std::erase(*delayed->timers, delayed->id);
-            soup_server_message_unpause(delayed->message.get());
-            return G_SOURCE_REMOVE;
-        },
-        delayed, [](gpointer data) { delete static_cast<Delayed*>(data); });
-    self->m_timers.push_back(delayed->id);
+FakeUpstream::FakeUpstream(Responder responder) : m_responder(std::move(responder)) {
+    // Called for every request: nothing is queued or routed on this server.
+    m_server.setResponder([this](const aurelo::test::RecordedRequest& recorded) {
+        UpstreamRequest request{recorded.method,  recorded.path, recorded.query,
+                                recorded.headers, recorded.body, recorded.json.value_or(nullptr)};
+        m_requests.push_back(request);
+        if (!m_responder)
+            return std::optional<aurelo::test::ScriptedAnswer>();
+        const UpstreamAnswer answer = m_responder(request);
+        return std::optional(aurelo::test::ScriptedAnswer{
+            answer.status, answer.body, answer.contentType, answer.delay, false, {}});
+    });
 }
 
 std::string Reply::error() const {
@@ -122,17 +53,12 @@ std::string Reply::error() const {
 ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> configure)
     : m_client(
           HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(5), 16, {}}) {
-    char* directory = g_dir_make_tmp("aurelo-service-test-XXXXXX", nullptr);
-    if (!directory)
-        throw std::runtime_error("cannot create a temporary directory");
-    m_directory = directory;
-    g_free(directory);
-    auto database = ServiceDatabase::open(m_directory / ServiceDatabase::kFileName);
+    auto database = ServiceDatabase::open(dataDirectory() / ServiceDatabase::kFileName);
     if (!database)
         throw std::runtime_error(database.error().message);
     m_database = std::move(*database);
     ServiceConfiguration configuration;
-    configuration.updatesDirectory = m_directory / "updates";
+    configuration.updatesDirectory = dataDirectory() / "updates";
     std::filesystem::create_directories(configuration.updatesDirectory);
     configuration.rateLimitPerMinute = 100000;
     configuration.loginRateLimitPerMinute = 100000;
@@ -151,8 +77,11 @@ ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> config
 ServiceHarness::~ServiceHarness() {
     m_server.reset();
     m_database.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(m_directory, ignored);
+}
+
+unsigned ServiceHarness::port() const {
+    const std::string& origin = m_server->origin();
+    return static_cast<unsigned>(std::stoul(origin.substr(origin.rfind(':') + 1)));
 }
 
 std::int64_t ServiceHarness::addUser(const std::string& username, const std::string& password) {
@@ -192,39 +121,31 @@ std::string ServiceHarness::userWithToken(const std::string& username) {
     return login(username, "pw-" + username);
 }
 
+std::string ServiceHarness::userWithEngine(const std::string& username, const std::string& provider,
+                                           const FakeUpstream& upstream) {
+    std::string token = userWithToken(username);
+    enableEngine(username, provider);
+    setProvider(provider, "k", upstream.origin());
+    return token;
+}
+
 Reply ServiceHarness::call(const std::string& method, const std::string& path,
                            const std::optional<nlohmann::json>& body, const std::string& token) {
-    std::vector<std::pair<std::string, std::string>> headers;
+    HttpRequest request{method,       m_server->origin() + path, {},
+                        std::nullopt, "application/json",        {}};
     if (!token.empty())
-        headers.emplace_back("Authorization", "Bearer " + token);
-    if (!body) {
-        HttpRequest request;
-        request.method = method;
-        request.url = m_server->origin() + path;
-        request.headers = headers;
-        std::optional<HttpResult> result;
-        m_client.send(request, [&](HttpResult r) { result = std::move(r); });
-        EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
-                                                   std::chrono::seconds(30)));
-        if (!result || !*result)
-            return {};
-        Reply reply{(*result)->status, (*result)->body,
-                    nlohmann::json::parse((*result)->body, nullptr, false)};
-        if (reply.json.is_discarded())
-            reply.json = nullptr;
-        return reply;
-    }
-    return callRaw(method, path, body->dump(), headers);
+        request.headers.emplace_back("Authorization", "Bearer " + token);
+    if (body)
+        request.body = body->dump();
+    return send(std::move(request));
 }
 
 Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,
-                              const std::string& body,
-                              const std::vector<std::pair<std::string, std::string>>& headers) {
-    HttpRequest request;
-    request.method = method;
-    request.url = m_server->origin() + path;
-    request.headers = headers;
-    request.body = body;
+                              const std::string& body, const Headers& headers) {
+    return send({method, m_server->origin() + path, headers, body, "application/json", {}});
+}
+
+Reply ServiceHarness::send(HttpRequest request) {
     std::optional<HttpResult> result;
     m_client.send(request, [&](HttpResult r) { result = std::move(r); });
     EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },

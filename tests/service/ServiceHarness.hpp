@@ -1,18 +1,21 @@
 #pragma once
 
 // Test support for the service: a real ServiceServer on 127.0.0.1 over a database in a fresh
-// temporary directory, a client to call it, and FakeUpstream, a loopback stand-in for a provider's
-// HTTP API that records what it was sent (query string included) and answers from a script.
+// temporary directory, a client to call it, and FakeUpstream, the shared loopback server standing
+// in for a provider's HTTP API.
 
 #include "platform/HttpSession.hpp"
 #include "service/ServiceDatabase.hpp"
 #include "service/ServiceServer.hpp"
+#include "support/LoopbackServer.hpp"
+#include "support/TestDirectory.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +47,8 @@ struct UpstreamAnswer {
                                              std::chrono::milliseconds delay);
 };
 
+// A provider's HTTP API on the shared loopback server: records every request (query string
+// included) and answers with what the responder makes of it (404 without one).
 class FakeUpstream {
 public:
     using Responder = std::function<UpstreamAnswer(const UpstreamRequest&)>;
@@ -51,20 +56,15 @@ public:
     explicit FakeUpstream(Responder responder = {});
     FakeUpstream(const FakeUpstream&) = delete;
     FakeUpstream& operator=(const FakeUpstream&) = delete;
-    ~FakeUpstream();
 
-    const std::string& origin() const { return m_origin; }
+    const std::string& origin() const { return m_server.origin(); }
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     const std::vector<UpstreamRequest>& requests() const { return m_requests; }
 
 private:
-    static void handleCallback(SoupServer*, SoupServerMessage*, const char*, GHashTable*, gpointer);
-
-    GRef<SoupServer> m_server;
-    std::string m_origin;
+    aurelo::test::LoopbackServer m_server;
     Responder m_responder;
     std::vector<UpstreamRequest> m_requests;
-    std::vector<guint> m_timers;
 };
 
 struct Reply {
@@ -74,6 +74,8 @@ struct Reply {
     std::string error() const;
 };
 
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
 class ServiceHarness {
 public:
     explicit ServiceHarness(std::function<void(ServiceConfiguration&)> configure = {});
@@ -81,8 +83,9 @@ public:
 
     ServiceDatabase& database() { return *m_database; }
     ServiceServer& server() { return *m_server; }
-    const std::filesystem::path& dataDirectory() const { return m_directory; }
+    const std::filesystem::path& dataDirectory() const { return m_directory.path(); }
     const std::vector<std::string>& logLines() const { return m_log; }
+    unsigned port() const;
 
     // Fake clock, seconds since the epoch, read by the server for token expiry.
     void advanceClock(std::chrono::seconds by) { *m_now += by.count(); }
@@ -93,21 +96,26 @@ public:
                       const std::string& backend = {}, std::optional<std::string> model = {});
     void setProvider(const std::string& name, const std::string& key, const std::string& endpoint,
                      const std::string& model = {}, const std::string& region = {});
-    // Adds `username`, logs in and returns the token.
+    // Adds `username` (password "pw-<username>"), logs in and returns the token.
     std::string userWithToken(const std::string& username = "alice");
+    // userWithToken, with `provider` enabled and pointing at `upstream`.
+    std::string userWithEngine(const std::string& username, const std::string& provider,
+                               const FakeUpstream& upstream);
     std::string login(const std::string& username, const std::string& password);
 
     Reply call(const std::string& method, const std::string& path,
                const std::optional<nlohmann::json>& body = std::nullopt,
                const std::string& token = {});
     Reply callRaw(const std::string& method, const std::string& path, const std::string& body,
-                  const std::vector<std::pair<std::string, std::string>>& headers = {});
+                  const Headers& headers = {});
     Reply translate(const std::string& token, const nlohmann::json& body) {
         return call("POST", "/api/translate", body, token);
     }
 
 private:
-    std::filesystem::path m_directory;
+    Reply send(HttpRequest request);
+
+    aurelo::test::TestDirectory m_directory;
     std::shared_ptr<std::int64_t> m_now = std::make_shared<std::int64_t>(1'800'000'000);
     std::vector<std::string> m_log;
     std::unique_ptr<ServiceDatabase> m_database;

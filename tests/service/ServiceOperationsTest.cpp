@@ -33,9 +33,7 @@ struct VoiceSetup {
     std::string token;
 
     VoiceSetup() : harness([](ServiceConfiguration& c) { c.maxAudioBytes = 3 * 1024; }) {
-        token = harness.userWithToken("alice");
-        harness.enableEngine("alice", "google");
-        harness.setProvider("google", "k", google.origin());
+        token = harness.userWithEngine("alice", "google", google);
         harness.setProvider("transcription", "SPEECH-KEY", speech.origin() + "/v1", "whisper-test");
         speech.setResponder([](const UpstreamRequest&) {
             return UpstreamAnswer::json({{"text", " hello there \n"}});
@@ -214,9 +212,7 @@ TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
         answer.delay = std::chrono::milliseconds(300);
         return answer;
     });
-    std::string token = harness.userWithToken("alice");
-    harness.enableEngine("alice", "google");
-    harness.setProvider("google", "k", slowGoogle.origin());
+    std::string token = harness.userWithEngine("alice", "google", slowGoogle);
 
     HttpSession client(HttpSessionConfiguration{});
     std::optional<HttpResult> inFlight;

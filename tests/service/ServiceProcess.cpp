@@ -9,20 +9,22 @@
 
 namespace aurelo::service::test {
 
-ServiceProcess::ServiceProcess(std::string binary) : m_binary(std::move(binary)) {
-    char* folder = g_dir_make_tmp("aurelo-service-process-XXXXXX", nullptr);
-    m_data = folder ? folder : "";
-    g_free(folder);
-}
+ServiceProcess::ServiceProcess(std::string binary) : m_binary(std::move(binary)) {}
 
 ServiceProcess::~ServiceProcess() {
-    if (m_process) {
-        g_subprocess_send_signal(m_process, SIGTERM);
-        g_subprocess_wait(m_process, nullptr, nullptr);
-        g_object_unref(m_process);
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_data, ignored);
+    stop();
+}
+
+int ServiceProcess::stop() {
+    if (!m_process)
+        return -1;
+    g_subprocess_send_signal(m_process.get(), SIGTERM);
+    g_subprocess_wait(m_process.get(), nullptr, nullptr);
+    const int status = g_subprocess_get_if_exited(m_process.get())
+                           ? g_subprocess_get_exit_status(m_process.get())
+                           : -1;
+    m_process.reset();
+    return status;
 }
 
 std::string ServiceProcess::builtBinary() {
@@ -32,7 +34,7 @@ std::string ServiceProcess::builtBinary() {
 }
 
 int ServiceProcess::admin(const std::vector<std::string>& arguments) const {
-    std::vector<const char*> argv = {m_binary.c_str(), "admin", "--data", m_data.c_str()};
+    std::vector<const char*> argv = {m_binary.c_str(), "admin", "--data", dataFolder().c_str()};
     for (const auto& argument : arguments)
         argv.push_back(argument.c_str());
     argv.push_back(nullptr);
@@ -45,23 +47,23 @@ int ServiceProcess::admin(const std::vector<std::string>& arguments) const {
 
 bool ServiceProcess::start(const std::vector<std::string>& options) {
     std::vector<const char*> argv = {m_binary.c_str(), "serve",  "--listen",
-                                     "127.0.0.1:0",    "--data", m_data.c_str()};
+                                     "127.0.0.1:0",    "--data", dataFolder().c_str()};
     for (const auto& option : options)
         argv.push_back(option.c_str());
     argv.push_back(nullptr);
-    m_process = g_subprocess_newv(argv.data(),
-                                  static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                                G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-                                  nullptr);
+    m_process = adoptGRef(
+        g_subprocess_newv(argv.data(),
+                          static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                                        G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                          nullptr));
     if (!m_process)
         return false;
-    GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(m_process));
-    g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(lines), FALSE);
-    char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
+    auto lines = adoptGRef(g_data_input_stream_new(g_subprocess_get_stdout_pipe(m_process.get())));
+    g_filter_input_stream_set_close_base_stream(G_FILTER_INPUT_STREAM(lines.get()), FALSE);
+    char* line = g_data_input_stream_read_line_utf8(lines.get(), nullptr, nullptr, nullptr);
     std::string text = line ? line : "";
     g_free(line);
-    g_object_unref(lines);
-    std::size_t at = text.find("http://");
+    std::size_t at = text.find("http");
     if (at == std::string::npos)
         return false;
     m_origin = text.substr(at);
@@ -73,7 +75,7 @@ unsigned ServiceProcess::port() const {
 }
 
 pid_t ServiceProcess::pid() const {
-    const char* id = m_process ? g_subprocess_get_identifier(m_process) : nullptr;
+    const char* id = m_process ? g_subprocess_get_identifier(m_process.get()) : nullptr;
     return id ? static_cast<pid_t>(std::stol(id)) : 0;
 }
 

@@ -4,7 +4,9 @@
 // through its admin command, then `serve` on 127.0.0.1 with a free port. Stopped (SIGTERM) and
 // its folder removed on destruction.
 
+#include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
+#include "support/TestDirectory.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -15,8 +17,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-typedef struct _GSubprocess GSubprocess;
 
 namespace aurelo::service::test {
 
@@ -29,8 +29,12 @@ public:
 
     // Runs `aurelo-service admin --data <folder> <arguments>`; its exit status.
     int admin(const std::vector<std::string>& arguments) const;
-    // Starts serving with the extra `options`; false when it does not say where it listens.
+    // Starts serving with the extra `options`; false when it does not say where it listens
+    // (over HTTP or, given a certificate, HTTPS).
     bool start(const std::vector<std::string>& options = {});
+    // Stops it with SIGTERM and returns its exit status (-1 when it was not running).
+    int stop();
+    const std::filesystem::path& dataFolder() const { return m_folder.path(); }
 
     const std::string& origin() const { return m_origin; }
     unsigned port() const;
@@ -57,8 +61,8 @@ public:
 
 private:
     std::string m_binary;
-    std::filesystem::path m_data;
-    GSubprocess* m_process = nullptr;
+    aurelo::test::TestDirectory m_folder;
+    GRef<GSubprocess> m_process;
     std::string m_origin;
 };
 

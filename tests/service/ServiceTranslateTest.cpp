@@ -2,6 +2,7 @@
 // cache, the offline Apertium engine on a real language pair, and the desktop client's own
 // translation service talking to this server.
 
+#include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
 
 #include "service/ApertiumEngine.hpp"
@@ -11,7 +12,6 @@
 #include "translation/TranslationService.hpp"
 
 #include <gtest/gtest.h>
-#include <libsoup/soup.h>
 
 namespace aurelo::service::test {
 namespace {
@@ -96,36 +96,19 @@ TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
     EXPECT_EQ(loginTooLarge.status, 413u);
     EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
     // A body of unknown length (chunked) could grow without bound: refused before it is read.
-    SoupSession* session = soup_session_new();
-    SoupMessage* message =
-        soup_message_new("POST", (harness.server().origin() + "/api/translate").c_str());
-    GInputStream* stream = g_memory_input_stream_new_from_data("{}", 2, nullptr);
-    soup_message_set_request_body(message, "application/json", stream, -1);
-    bool done = false;
-    soup_session_send_and_read_async(
-        session, message, G_PRIORITY_DEFAULT, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer flag) {
-            if (GBytes* bytes =
-                    soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr))
-                g_bytes_unref(bytes);
-            *static_cast<bool*>(flag) = true;
-        },
-        &done);
-    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return done; }));
-    EXPECT_EQ(soup_message_get_status(message), 411u);
-    g_object_unref(stream);
-    g_object_unref(message);
-    g_object_unref(session);
+    RawConnection chunked(harness.port());
+    ASSERT_TRUE(chunked.send("POST /api/translate HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"));
+    ASSERT_TRUE(chunked.waitForAnswerHead(std::chrono::seconds(5)));
+    EXPECT_EQ(chunked.status(), 411u);
     // The server keeps answering afterwards.
     EXPECT_EQ(harness.call("GET", "/healthz").status, 200u);
 }
 
-TEST(ServiceTranslate, AnswersBatchesInOrderWithEmptyTextsEmptyAndSendsEachDistinctTextOnce) {
+TEST(ServiceTranslate, AnswersBatchesInOrderSendsEachDistinctTextOnceAndLogsNoText) {
     ServiceHarness harness;
     EchoGoogle google;
-    std::string token = harness.userWithToken("alice");
-    harness.enableEngine("alice", "google");
-    harness.setProvider("google", "k", google.fake.origin());
+    std::string token = harness.userWithEngine("alice", "google", google.fake);
     Reply reply = harness.translate(token, {{"texts", {" hello ", "", "world", "hello", "\n"}},
                                             {"target", "de"},
                                             {"provider", "google"}});
@@ -138,6 +121,22 @@ TEST(ServiceTranslate, AnswersBatchesInOrderWithEmptyTextsEmptyAndSendsEachDisti
     Reply empty = harness.translate(
         token, {{"texts", json::array()}, {"target", "de"}, {"provider", "google"}});
     EXPECT_EQ(empty.json, json::parse(R"({"results":[]})"));
+
+    // The log names requests but never texts or tokens.
+    harness.translate(token,
+                      {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
+    ASSERT_FALSE(harness.logLines().empty());
+    for (const auto& line : harness.logLines()) {
+        EXPECT_EQ(line.find("secret message"), std::string::npos) << line;
+        EXPECT_EQ(line.find(token), std::string::npos) << line;
+        EXPECT_EQ(line.find("pw-alice"), std::string::npos) << line;
+        EXPECT_TRUE(json::parse(line, nullptr, false).is_object()) << line;
+    }
+    auto last = json::parse(harness.logLines().back());
+    EXPECT_EQ(last["path"], "/api/translate");
+    EXPECT_EQ(last["status"], 200);
+    EXPECT_EQ(last["user"], "alice");
+    EXPECT_EQ(last["provider"], "google");
 }
 
 TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
@@ -176,9 +175,7 @@ TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     FakeUpstream google([](const UpstreamRequest&) {
         return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", ""}}}}}}});
     });
-    std::string token = harness.userWithToken("alice");
-    harness.enableEngine("alice", "google");
-    harness.setProvider("google", "k", google.origin());
+    std::string token = harness.userWithEngine("alice", "google", google);
     for (int attempt = 0; attempt < 2; ++attempt) {
         Reply reply =
             harness.translate(token, {{"text", "hi"}, {"target", "de"}, {"provider", "google"}});
@@ -186,28 +183,6 @@ TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
         EXPECT_EQ(reply.error(), "翻译引擎返回了空译文，请稍后重试。");
     }
     EXPECT_EQ(google.requests().size(), 2u);
-}
-
-TEST(ServiceTranslate, TheLogNamesRequestsButNeverTextsOrTokens) {
-    ServiceHarness harness;
-    EchoGoogle google;
-    std::string token = harness.userWithToken("alice");
-    harness.enableEngine("alice", "google");
-    harness.setProvider("google", "k", google.fake.origin());
-    harness.translate(token,
-                      {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
-    ASSERT_FALSE(harness.logLines().empty());
-    for (const auto& line : harness.logLines()) {
-        EXPECT_EQ(line.find("secret message"), std::string::npos) << line;
-        EXPECT_EQ(line.find(token), std::string::npos) << line;
-        EXPECT_EQ(line.find("pw-alice"), std::string::npos) << line;
-        EXPECT_TRUE(json::parse(line, nullptr, false).is_object()) << line;
-    }
-    auto last = json::parse(harness.logLines().back());
-    EXPECT_EQ(last["path"], "/api/translate");
-    EXPECT_EQ(last["status"], 200);
-    EXPECT_EQ(last["user"], "alice");
-    EXPECT_EQ(last["provider"], "google");
 }
 
 TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
@@ -261,33 +236,33 @@ TEST(Apertium, StreamEncodingRoundTrips) {
 TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
     ServiceHarness harness;
     EchoGoogle google;
-    std::string token = harness.userWithToken("alice");
-    harness.enableEngine("alice", "google");
-    harness.setProvider("google", "k", google.fake.origin());
+    std::string token = harness.userWithEngine("alice", "google", google.fake);
     HttpSession session(TranslationNetwork::sessionConfiguration());
     TranslationRequestCache cache;
     TranslationService client(harness.server().origin(), session, cache);
 
+    auto wait = [](auto& outcome) {
+        EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return outcome.has_value(); }));
+        return outcome.value_or(std::unexpected(TranslationError::server("no answer")));
+    };
     std::optional<ServiceOutcome<std::vector<TranslationResult>>> batch;
     client.translateBatch({"one", " two "}, "de", {TranslationProvider::Google, token, "", ""},
                           [&](auto outcome) { batch = std::move(outcome); });
-    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return batch.has_value(); }));
-    ASSERT_TRUE(*batch) << describe(batch->error());
-    EXPECT_EQ((**batch)[1].text, "two!");
+    auto translated = wait(batch);
+    ASSERT_TRUE(translated) << describe(translated.error());
+    EXPECT_EQ((*translated)[1].text, "two!");
+    auto failure = [&](auto& outcome) {
+        auto result = wait(outcome);
+        return result ? std::string("<success>") : describe(result.error());
+    };
 
-    std::optional<ServiceOutcome<TranslationResult>> refused;
+    std::optional<ServiceOutcome<TranslationResult>> refused, expired;
     client.translate("hi", "de", {TranslationProvider::DeepL, token, "", ""},
                      [&](auto outcome) { refused = std::move(outcome); });
-    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return refused.has_value(); }));
-    ASSERT_FALSE(*refused);
-    EXPECT_EQ(describe(refused->error()), "当前账号未启用 DeepL，请联系管理员。");
-
-    std::optional<ServiceOutcome<TranslationResult>> expired;
+    EXPECT_EQ(failure(refused), "当前账号未启用 DeepL，请联系管理员。");
     client.translate("hi", "de", {TranslationProvider::Google, "not-a-token", "", ""},
                      [&](auto outcome) { expired = std::move(outcome); });
-    ASSERT_TRUE(aurelo::test::runMainLoopUntil([&] { return expired.has_value(); }));
-    ASSERT_FALSE(*expired);
-    EXPECT_EQ(describe(expired->error()), "登录已失效，请重新登录。");
+    EXPECT_EQ(failure(expired), "登录已失效，请重新登录。");
 }
 
 } // namespace

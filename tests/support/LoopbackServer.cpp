@@ -1,13 +1,13 @@
 #include "support/LoopbackServer.hpp"
 
 #include "platform/HttpSession.hpp"
-#include "support/TestDirectory.hpp"
-
 #include "support/Programs.hpp"
+#include "support/TestDirectory.hpp"
 
 #include <libsoup/soup.h>
 
 #include <algorithm>
+#include <sstream>
 #include <stdexcept>
 
 namespace aurelo::test {
@@ -238,28 +238,17 @@ TestCertificateFiles writeTestCertificate(const std::filesystem::path& directory
                                directory / "service-key.pem"};
     std::filesystem::create_directories(directory);
     // Its own authority, so that a session can trust exactly this certificate.
-    const auto made = runProgram({"openssl",
-                                  "req",
-                                  "-x509",
-                                  "-newkey",
-                                  "ec",
-                                  "-pkeyopt",
-                                  "ec_paramgen_curve:P-256",
-                                  "-nodes",
-                                  "-days",
-                                  "1",
-                                  "-subj",
-                                  "/CN=127.0.0.1",
-                                  "-addext",
-                                  "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                                  "-addext",
-                                  "basicConstraints=critical,CA:TRUE",
-                                  "-addext",
-                                  "keyUsage=critical,digitalSignature,keyCertSign",
-                                  "-keyout",
-                                  files.privateKey.string(),
-                                  "-out",
-                                  files.certificate.string()});
+    std::vector<std::string> arguments;
+    std::istringstream words(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost "
+        "-addext basicConstraints=critical,CA:TRUE "
+        "-addext keyUsage=critical,digitalSignature,keyCertSign");
+    for (std::string word; words >> word;)
+        arguments.push_back(word);
+    arguments.insert(arguments.end(),
+                     {"-keyout", files.privateKey.string(), "-out", files.certificate.string()});
+    const auto made = runProgram(arguments);
     if (!made.succeeded)
         throw std::runtime_error("openssl cannot make a test certificate: " + made.errors);
     return files;

@@ -4,19 +4,21 @@
 
 namespace aurelo::test {
 
-ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& input) {
+ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& input,
+                      const std::vector<std::pair<std::string, std::string>>& environment) {
     std::vector<const gchar*> argv;
     for (const auto& argument : arguments)
         argv.push_back(argument.c_str());
     argv.push_back(nullptr);
     ProgramRun run;
     GErrorHolder error;
+    auto launcher = adoptGRef(g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
+        G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+        G_SUBPROCESS_FLAGS_STDERR_PIPE)));
+    for (const auto& [name, value] : environment)
+        g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
     auto process =
-        adoptGRef(g_subprocess_newv(argv.data(),
-                                    static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                                                  G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                                  G_SUBPROCESS_FLAGS_STDERR_PIPE),
-                                    error.out()));
+        adoptGRef(g_subprocess_launcher_spawnv(launcher.get(), argv.data(), error.out()));
     if (!process) {
         run.errors = error->message;
         return run;
@@ -29,7 +31,11 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::stri
     run.errors = err ? err : (error ? error->message : "");
     g_free(out);
     g_free(err);
-    run.succeeded = ran && g_subprocess_get_successful(process.get());
+    if (ran)
+        run.status = g_subprocess_get_if_signaled(process.get())
+                         ? 128 + g_subprocess_get_term_sig(process.get())
+                         : g_subprocess_get_exit_status(process.get());
+    run.succeeded = run.status == 0;
     return run;
 }
 

@@ -39,10 +39,5 @@ TEST(ServiceOrigin, AcceptsHttpsAndLoopbackHttpOnly) {
     EXPECT_NE(validateServiceOrigin("http://example.com").error().find("https"), std::string::npos);
 }
 
-TEST(ServiceOrigin, EndpointsAppendThePath) {
-    EXPECT_EQ(serviceEndpoint("https://a.example", "/api/translate"), "https://a.example/api/translate");
-    EXPECT_EQ(serviceEndpoint("https://a.example/", "api/engines"), "https://a.example/api/engines");
-}
-
 } // namespace
 } // namespace aurelo

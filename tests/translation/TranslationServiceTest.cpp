@@ -48,22 +48,18 @@ TEST_F(TranslationServiceTest, BatchRequestShape) {
     EXPECT_EQ((*outcome)[2].text, "译:三");
 }
 
-TEST_F(TranslationServiceTest, BlankTokenFailsBeforeAnything) {
+TEST_F(TranslationServiceTest, ABlankTokenOrOneWithALineBreakIsNeverSent) {
     EXPECT_EQ(failureText(translate("hi", "en", configuration(" \n\t"))),
               "请先登录Aurelo翻译器账号。");
     EXPECT_EQ(failureText(translateBatch({}, "en", configuration(""))),
               "请先登录Aurelo翻译器账号。");
+    // A line break would split the Authorization header.
+    auto injected = translate("hi", "en", configuration("token\r\nX-Injected: 1"));
+    ASSERT_FALSE(injected.has_value());
+    EXPECT_TRUE(std::holds_alternative<TransportError>(injected.error()));
+    EXPECT_EQ(failureText(injected), "无法发送请求：请求头含有换行或控制字符。");
     EXPECT_TRUE(fake.requests().empty());
     EXPECT_EQ(cache.size(), 0u);
-}
-
-TEST_F(TranslationServiceTest, ATokenWithALineBreakIsNeverSent) {
-    // It would split the Authorization header; the request fails instead of being sent.
-    auto outcome = translate("hi", "en", configuration("token\r\nX-Injected: 1"));
-    ASSERT_FALSE(outcome.has_value());
-    EXPECT_TRUE(std::holds_alternative<TransportError>(outcome.error()));
-    EXPECT_EQ(failureText(outcome), "无法发送请求：请求头含有换行或控制字符。");
-    EXPECT_TRUE(fake.requests().empty());
 }
 
 TEST_F(TranslationServiceTest, TrimmedTextIsCachedPerTargetAndProvider) {

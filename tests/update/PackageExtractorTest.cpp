@@ -19,6 +19,13 @@ protected:
     std::filesystem::path zip() const { return temp.path() / "update.zip"; }
     std::filesystem::path work() const { return temp.path() / "work" / "inner"; }
     void SetUp() override { std::filesystem::create_directories(work()); }
+    // Packs `entries` and unpacks them into an empty work folder.
+    bool expand(const std::vector<ZipEntry>& entries, ExtractionLimits limits = {}) {
+        std::filesystem::remove_all(work());
+        std::filesystem::create_directories(work());
+        test::writeZip(zip(), entries);
+        return expandPackage(zip(), work(), limits).has_value();
+    }
 
     // Files that an escaping entry would create next to the work folder.
     bool anythingEscaped() const {
@@ -67,10 +74,7 @@ TEST_F(PackageExtractorTest, RefusesEntriesAndLinksThatLeadOutside) {
         {{"link", Type::Link, "."}, {"link/evil", Type::File, "x"}},
     };
     for (std::size_t i = 0; i < archives.size(); ++i) {
-        std::filesystem::remove_all(work());
-        std::filesystem::create_directories(work());
-        test::writeZip(zip(), archives[i]);
-        EXPECT_FALSE(expandPackage(zip(), work())) << "archive " << i;
+        EXPECT_FALSE(expand(archives[i])) << "archive " << i;
         EXPECT_FALSE(anythingEscaped()) << "archive " << i;
     }
 }
@@ -81,35 +85,19 @@ TEST_F(PackageExtractorTest, NeverOverwritesWhatIsThere) {
     EXPECT_FALSE(expandPackage(zip(), work()));
     EXPECT_EQ(test::readFile(work() / "update.zip"), "the package itself");
 
-    std::filesystem::remove_all(work());
-    std::filesystem::create_directories(work());
-    test::writeZip(zip(), {{"a.txt", Type::File, "first"}, {"a.txt", Type::File, "second"}});
-    EXPECT_FALSE(expandPackage(zip(), work()));
+    EXPECT_FALSE(expand({{"a.txt", Type::File, "first"}, {"a.txt", Type::File, "second"}}));
     EXPECT_EQ(test::readFile(work() / "a.txt"), "first");
 }
 
 TEST_F(PackageExtractorTest, StopsAtAbsurdSizesAndCounts) {
     ExtractionLimits limits{.maximumEntries = 3, .maximumFileSize = 1000, .maximumTotalSize = 1500};
-    test::writeZip(zip(), {{"big", Type::File, std::string(1001, 'a')}});
-    EXPECT_FALSE(expandPackage(zip(), work(), limits));
-
-    std::filesystem::remove_all(work());
-    std::filesystem::create_directories(work());
-    test::writeZip(zip(), {{"a", Type::File, std::string(800, 'a')},
-                           {"b", Type::File, std::string(800, 'b')}});
-    EXPECT_FALSE(expandPackage(zip(), work(), limits));
-
-    std::filesystem::remove_all(work());
-    std::filesystem::create_directories(work());
-    test::writeZip(zip(),
-                   {{"a", Type::File}, {"b", Type::File}, {"c", Type::File}, {"d", Type::File}});
-    EXPECT_FALSE(expandPackage(zip(), work(), limits));
-
-    std::filesystem::remove_all(work());
-    std::filesystem::create_directories(work());
-    test::writeZip(zip(), {{"a", Type::File, std::string(700, 'a')},
-                           {"b", Type::File, std::string(700, 'b')}});
-    EXPECT_TRUE(expandPackage(zip(), work(), limits));
+    const auto file = [](const char* name, std::size_t size) {
+        return ZipEntry(name, Type::File, std::string(size, 'a'));
+    };
+    EXPECT_FALSE(expand({file("big", 1001)}, limits));
+    EXPECT_FALSE(expand({file("a", 800), file("b", 800)}, limits));
+    EXPECT_FALSE(expand({file("a", 1), file("b", 1), file("c", 1), file("d", 1)}, limits));
+    EXPECT_TRUE(expand({file("a", 700), file("b", 700)}, limits));
 }
 
 TEST_F(PackageExtractorTest, RefusesDamagedArchives) {

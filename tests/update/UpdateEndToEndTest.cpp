@@ -8,14 +8,13 @@
 // The client trusts the run's certificate through a certificate database of its own
 // (trustAuthorities); certificate verification stays on.
 
+#include "ServiceProcess.hpp"
 #include "UpdateTestSupport.hpp"
-#include "platform/GRef.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
 #include "update/UpdateManager.hpp"
 
-#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -31,56 +30,6 @@ using test::runMainLoopUntil;
 namespace fs = std::filesystem;
 
 const std::string kBundleName = "Aurelo翻译器.app";
-
-// `aurelo-service serve` on 127.0.0.1 with a port of the system's choosing, which it announces
-// on its first line of output.
-class ReferenceService {
-public:
-    ReferenceService(const fs::path& data, const test::TestCertificateFiles& certificate) {
-        const char* argv[] = {AURELO_SERVICE_PROGRAM,
-                              "serve",
-                              "--listen",
-                              "127.0.0.1:0",
-                              "--data",
-                              data.c_str(),
-                              "--tls-cert",
-                              certificate.certificate.c_str(),
-                              "--tls-key",
-                              certificate.privateKey.c_str(),
-                              nullptr};
-        GErrorHolder error;
-        m_process = adoptGRef(g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, error.out()));
-        if (!m_process) {
-            m_problem = error->message;
-            return;
-        }
-        auto lines =
-            adoptGRef(g_data_input_stream_new(g_subprocess_get_stdout_pipe(m_process.get())));
-        gchar* line = g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr);
-        const std::string text = line ? line : "";
-        g_free(line);
-        std::smatch match;
-        if (std::regex_search(text, match, std::regex("https://127\\.0\\.0\\.1:[0-9]+")))
-            m_origin = match.str();
-        else
-            m_problem = "unexpected first line: " + text;
-    }
-
-    ~ReferenceService() {
-        if (!m_process)
-            return;
-        g_subprocess_send_signal(m_process.get(), SIGTERM);
-        g_subprocess_wait(m_process.get(), nullptr, nullptr);
-    }
-
-    const std::string& origin() const { return m_origin; }
-    const std::string& problem() const { return m_problem; }
-
-private:
-    GRef<GSubprocess> m_process;
-    std::string m_origin;
-    std::string m_problem;
-};
 
 class UpdateEndToEndTest : public ::testing::Test {
 protected:
@@ -138,8 +87,15 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     const fs::path current = installBundle(temp.path() / "Bob's Applications");
     const fs::path program = current / "bin/aurelo_bundle_probe";
     auto self = nlohmann::json::parse(run({program.string()}), nullptr, false);
+    // The install rules make a bundle that its program recognises wherever it was installed.
     ASSERT_TRUE(self.is_object() && self.contains("info")) << self;
     ASSERT_EQ(self["bundleLocation"], current.string());
+    EXPECT_EQ(self["executable"], "bin/aurelo_bundle_probe");
+    EXPECT_EQ(self["build"], AURELO_BUILD_NUMBER);
+    EXPECT_EQ(self["info"], nlohmann::json({{"identifier", "com.aurelo.translator"},
+                                            {"version", AURELO_VERSION},
+                                            {"build", AURELO_BUILD_NUMBER},
+                                            {"executable", "bin/aurelo_bundle_probe"}}));
     startRunningProgram(program);
 
     // The release: a key pair, and the next build of the same bundle, signed and published.
@@ -157,15 +113,16 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     info["version"] = "9.9.9";
     info["build"] = std::to_string(newBuild);
     test::writeFile(next / "bundle.json", info.dump(2));
-    const fs::path serviceData = temp.path() / "service";
+    service::test::ServiceProcess reference(AURELO_SERVICE_PROGRAM);
     run({AURELO_RELEASE_PROGRAM, "publish", "--key", key.string(), "--bundle", next.string(),
-         "--out", (serviceData / "updates").string(), "--notes", "端到端测试版本"});
+         "--out", (reference.dataFolder() / "updates").string(), "--notes", "端到端测试版本"});
 
     // The reference service over HTTPS, and an updater that trusts the run's certificate (a
     // session with the system's authorities refuses it, as UpdateCheckTest shows).
     const auto certificate = test::writeTestCertificate(temp.path() / "tls");
-    ReferenceService service(serviceData, certificate);
-    ASSERT_TRUE(service.problem().empty()) << service.problem();
+    ASSERT_TRUE(reference.start({"--tls-cert", certificate.certificate.string(), "--tls-key",
+                                 certificate.privateKey.string()}));
+    ASSERT_TRUE(reference.origin().starts_with("https://127.0.0.1:")) << reference.origin();
     HttpSession session{HttpSessionConfiguration{}};
     test::trustAuthorities(session, certificate.certificate);
 
@@ -179,7 +136,7 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     fs::create_directories(temp.path() / "tmp");
     int quitRequests = 0;
     std::string installedAtQuit;
-    UpdateManager updater(service.origin(), session, application, publicKey, temp.path() / "tmp",
+    UpdateManager updater(reference.origin(), session, application, publicKey, temp.path() / "tmp",
                           [&] {
                               ++quitRequests;
                               installedAtQuit = test::readFile(current / "bundle.json");
