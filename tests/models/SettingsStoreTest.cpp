@@ -34,25 +34,6 @@ protected:
     }
 };
 
-TEST_F(SettingsStoreTest, FirstStartGivesTheDefaults) {
-    auto store = makeStore();
-    EXPECT_EQ(store->provider(), TranslationProvider::Google);
-    EXPECT_EQ(store->openAIModel(), "gpt-5.4-mini");
-    EXPECT_EQ(store->geminiModel(), "gemini-3.7-flash");
-    EXPECT_EQ(store->claudeModel(), "claude-haiku-4-5-20251001");
-    EXPECT_EQ(store->microsoftRegion(), "");
-    EXPECT_EQ(store->googleAPIKey(), "");
-    EXPECT_EQ(store->preferredTarget(), TargetLanguage::Automatic);
-    EXPECT_TRUE(store->automaticMessageTranslation());
-    EXPECT_EQ(store->inputLanguage(), ChatLanguage::Automatic);
-    EXPECT_EQ(store->outgoingLanguage(), ChatLanguage::English);
-    EXPECT_EQ(store->incomingLanguage(), ChatLanguage::Chinese);
-    EXPECT_EQ(store->appearance(), AppAppearance::System);
-    EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
-    EXPECT_EQ(store->statusMessage(), "");
-    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
-}
-
 TEST_F(SettingsStoreTest, StoredValuesLoadAndUnknownOnesFallBack) {
     ASSERT_TRUE(env.defaults->setValues({
         {"translationProvider", "babelfish"},
@@ -87,6 +68,7 @@ TEST_F(SettingsStoreTest, AFailingKeychainDoesNotStopTheStart) {
     auto store = makeStore();
     EXPECT_EQ(store->googleAPIKey(), "");
     EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
+    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile)) << "a start writes nothing";
 }
 
 TEST_F(SettingsStoreTest, SaveWritesTrimmedValuesAndKeepsWhatWasTyped) {
@@ -133,33 +115,24 @@ TEST_F(SettingsStoreTest, AKeychainFailureStopsTheSaveWhereItHappened) {
     EXPECT_TRUE(env.secrets.items().empty());
 }
 
-TEST_F(SettingsStoreTest, AppearanceAndChosenProviderAreWrittenAtOnce) {
+TEST_F(SettingsStoreTest, AppearanceProviderAndRenderingAreWrittenAtOnceAndReadAtTheNextStart) {
     auto store = makeStore();
     store->setAppearance(AppAppearance::Dark);
     store->storeProvider(TranslationProvider::Gemini);
-    EXPECT_EQ(env.storedDefaults().at("appAppearance"), "dark");
-    EXPECT_EQ(env.storedDefaults().at("translationProvider"), "gemini");
-    EXPECT_EQ(store->provider(), TranslationProvider::Gemini);
-    env.restart();
-    EXPECT_EQ((SettingsStore(*env.defaults, env.keychain, translator).appearance()),
-              AppAppearance::Dark);
-}
-
-TEST_F(SettingsStoreTest, RenderingModeIsWrittenAtOnceAndReadBackAtTheNextStart) {
-    auto store = makeStore();
-    EXPECT_EQ(store->renderingMode(), RenderingMode::Automatic);
     store->setRenderingMode(RenderingMode::SaveMemory);
-    EXPECT_EQ(env.storedDefaults().at("aureloTranslator.renderingMode"), "memory");
+    EXPECT_EQ(store->provider(), TranslationProvider::Gemini);
+    const Json stored = env.storedDefaults();
+    EXPECT_EQ(stored.at("appAppearance"), "dark");
+    EXPECT_EQ(stored.at("translationProvider"), "gemini");
+    EXPECT_EQ(stored.at("aureloTranslator.renderingMode"), "memory");
     env.restart();
-    // main() reads it from the defaults alone, before any store exists.
+    SettingsStore restarted(*env.defaults, env.keychain, translator);
+    EXPECT_EQ(restarted.appearance(), AppAppearance::Dark);
+    EXPECT_EQ(restarted.renderingMode(), RenderingMode::SaveMemory);
+    // main() reads the rendering mode from the defaults alone, before any store exists; a value
+    // it does not know means automatic.
     EXPECT_EQ(SettingsStore::storedRenderingMode(*env.defaults), RenderingMode::SaveMemory);
-    EXPECT_EQ((SettingsStore(*env.defaults, env.keychain, translator).renderingMode()),
-              RenderingMode::SaveMemory);
-}
-
-TEST_F(SettingsStoreTest, AStoredRenderingModeWeDoNotKnowMeansAutomatic) {
-    for (const auto& junk : {UserDefaults::Json("gpu"), UserDefaults::Json(3),
-                             UserDefaults::Json::array(), UserDefaults::Json(nullptr)}) {
+    for (const auto& junk : {Json("gpu"), Json(3), Json::array(), Json(nullptr)}) {
         ASSERT_TRUE(env.defaults->set("aureloTranslator.renderingMode", junk));
         EXPECT_EQ(SettingsStore::storedRenderingMode(*env.defaults), RenderingMode::Automatic)
             << junk.dump();
