@@ -360,38 +360,20 @@ TEST_F(AccountFormsTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKeepsT
     EXPECT_EQ(selected().translationFontColor, "#FFFFFF") << "the look is not the sheet's";
 }
 
-} // namespace
-} // namespace aurelo::test
-
-namespace aurelo::test {
-namespace {
-
-class HibernationSheetTest : public ShellTestFixture {
-protected:
-    SessionSettingsForm& sheet = model.sessionSettingsForm();
-    const ChatSession& selected() {
-        for (const auto& s : store.sessions())
-            if (s.id == store.selectedID())
-                return s;
-        throw std::runtime_error("nothing selected");
-    }
-};
-
-TEST_F(HibernationSheetTest, TheSheetShowsStoresAndClearsTheDelay) {
+TEST_F(AccountFormsTest, SettingsSheetShowsStoresAndClearsTheHibernationDelay) {
     sheet.begin();
     EXPECT_EQ(sheet.hibernateMinutes(), std::nullopt) << "off by default";
     sheet.setHibernateMinutes(30);
     sheet.save();
     EXPECT_EQ(selected().autoHibernateMinutes, 30);
     sheet.begin();
-    EXPECT_EQ(sheet.hibernateMinutes(), 30) << "the sheet opens with the stored delay";
+    EXPECT_EQ(sheet.hibernateMinutes(), 30);
     // A delay the picker does not offer is off, never stored.
     sheet.setHibernateMinutes(42);
     EXPECT_EQ(sheet.hibernateMinutes(), std::nullopt);
     sheet.save();
     EXPECT_EQ(selected().autoHibernateMinutes, std::nullopt);
     EXPECT_FALSE(encodeSessions(store.sessions())[0].contains("autoHibernateMinutes"));
-    EXPECT_EQ(SessionSettingsForm::hibernationChoices().size(), 5u);
 }
 
 } // namespace
