@@ -16,7 +16,9 @@ protected:
         fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
     }
 
-    bool finished() { return runMainLoopUntil([&] { return !box.translating(); }); }
+    bool finished() {
+        return runMainLoopUntil([&] { return !box.translating(); });
+    }
 };
 
 TEST_F(TranslationBoxTest, ChineseGoesToEnglishAndIsReadyToInsert) {
@@ -120,12 +122,11 @@ TEST_F(TranslationBoxTest, InsertionTargetsTheSelectedSession) {
 }
 
 TEST(ContainsChinese, OnlyTheUnifiedIdeographBlockCounts) {
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("hello 世界"));
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("\xe4\xb8\x80")); // U+4E00
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("\xe9\xbf\xbf")); // U+9FFF
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("こんにちは"));
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("，。")); // punctuation only
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("\xff\xfe abc"));
+    // U+4E00 and U+9FFF are the ends of the block; punctuation and kana do not count.
+    for (const char* text : {"hello 世界", "\xe4\xb8\x80", "\xe9\xbf\xbf"})
+        EXPECT_TRUE(TranslationBoxModel::containsChinese(text)) << text;
+    for (const char* text : {"こんにちは", "，。", "\xff\xfe abc"})
+        EXPECT_FALSE(TranslationBoxModel::containsChinese(text)) << text;
 }
 
 TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {
