@@ -166,25 +166,12 @@ TEST(WebSessionPathsTest, DirectoriesAreKeyedByCanonicalId) {
 }
 
 TEST(NavigationPolicyTest, AllowsOnlyWebSchemes) {
-    const std::pair<const char*, bool> cases[] = {
-        {"https://web.example/", true},
-        {"HTTPS://web.example/", true},
-        {"http://x/", true},
-        {"blob:https://x/1", true},
-        {"data:text/plain,hi", true},
-        {"Data:,x", true},
-        {"mailto:a@b.c", false},
-        {"tel:123", false},
-        {"file:///etc/passwd", false},
-        {"javascript:alert(1)", false},
-        {"about:blank", false},
-        {"", false},
-        {"no-scheme", false},
-        {"//host/path", false},
-        {"zoommtg://x", false},
-    };
-    for (const auto& [uri, allowed] : cases)
-        EXPECT_EQ(isNavigableURI(uri), allowed) << uri;
+    for (const char* uri : {"https://web.example/", "HTTPS://web.example/", "http://x/",
+                            "blob:https://x/1", "data:text/plain,hi", "Data:,x"})
+        EXPECT_TRUE(isNavigableURI(uri)) << uri;
+    for (const char* uri : {"mailto:a@b.c", "tel:123", "file:///etc/passwd", "javascript:alert(1)",
+                            "about:blank", "", "no-scheme", "//host/path", "zoommtg://x"})
+        EXPECT_FALSE(isNavigableURI(uri)) << uri;
 }
 
 TEST(DownloadNamingTest, CleansSuggestedNames) {
