@@ -2,13 +2,13 @@
 // one appearance setting, and the requests the window hands to a page.
 
 #include "support/ShellTestFixture.hpp"
+#include "support/WebViewTestSupport.hpp"
 
 #include "views/Theme.hpp"
 #include "views/WebViewStack.hpp"
 #include "web/WebPageCommand.hpp"
 
-#include <gtest/gtest.h>
-#include <gtkmm.h>
+#include "WidgetTestSupport.hpp"
 
 #include <unistd.h>
 
@@ -79,27 +79,7 @@ bool desktopIsDark() {
 
 // The JSON form of `script`'s result in the page's own world, or "" when it fails.
 std::string evaluate(ChatWebView& page, const std::string& script) {
-    struct Result {
-        bool done = false;
-        std::string json;
-    } result;
-    webkit_web_view_evaluate_javascript(
-        page.webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
-        [](GObject* view, GAsyncResult* async, gpointer data) {
-            auto* result = static_cast<Result*>(data);
-            result->done = true;
-            JSCValue* value =
-                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), async, nullptr);
-            if (!value)
-                return;
-            char* json = jsc_value_to_json(value, 0);
-            result->json = json ? json : "";
-            g_free(json);
-            g_object_unref(value);
-        },
-        &result);
-    runMainLoopUntil([&] { return result.done; }, 10s);
-    return result.json;
+    return evaluateScript(page.webView(), script, nullptr).value_or("");
 }
 
 bool pageSays(ChatWebView& page, const std::string& script, const std::string& expected) {
@@ -108,15 +88,7 @@ bool pageSays(ChatWebView& page, const std::string& script, const std::string& e
 
 class WebViewStackWidgets : public ShellTestFixture {
 protected:
-    static void SetUpTestSuite() {
-        static bool initialised = false;
-        if (!initialised) {
-            static auto application = Gtk::Application::create(
-                "com.aurelo.translator.page-stack-tests", Gio::Application::Flags::NON_UNIQUE);
-            gtk_init();
-            initialised = true;
-        }
-    }
+    static void SetUpTestSuite() { widgetTestApplication(); }
 
     void SetUp() override {
         if (!g_getenv("DISPLAY"))
@@ -230,26 +202,6 @@ TEST_F(WebViewStackWidgets, PendingRequestsAreTakenByTheirPage) {
     ASSERT_TRUE(runMainLoopUntil([&] { return issued; }));
     watch.disconnect();
     EXPECT_FALSE(pendingAfterIssue) << "the selected page did not take the command";
-}
-
-TEST_F(WebViewStackWidgets, HiddenPagesKeepReportingTheirUnreadCounts) {
-    site.setFallback("/chat", ScriptedAnswer::text(200, kCountingPage, "text/html; charset=utf-8"));
-    WebViewStack& stack = showStack();
-    ASSERT_TRUE(loaded(stack, first));
-    ASSERT_TRUE(loaded(stack, second));
-    auto countOf = [&](const std::string& id) {
-        auto it = store.unreadCounts().find(id);
-        return it == store.unreadCounts().end() ? 0 : it->second;
-    };
-    // The second account is hidden while the first is on show: its count still climbs.
-    ASSERT_TRUE(runMainLoopUntil([&] { return countOf(second) >= 2; }, 30s));
-    const int hiddenStart = countOf(second);
-    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(second) >= hiddenStart + 3; }, 30s))
-        << "a hidden page stopped reporting";
-    // And the other way round.
-    model.selectTab(second);
-    const int firstStart = countOf(first);
-    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(first) >= firstStart + 3; }, 30s));
 }
 
 TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelected) {
