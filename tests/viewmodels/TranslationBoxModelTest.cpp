@@ -21,7 +21,7 @@ protected:
     }
 };
 
-TEST_F(TranslationBoxTest, ChineseGoesToEnglishAndIsReadyToInsert) {
+TEST_F(TranslationBoxTest, ChineseGoesToEnglishReadyToInsertAndOtherTextToChinese) {
     box.setInput("  你好，朋友\n");
     box.performTranslation();
     EXPECT_TRUE(box.translating());
@@ -36,19 +36,18 @@ TEST_F(TranslationBoxTest, ChineseGoesToEnglishAndIsReadyToInsert) {
     // Editing the text away from what was translated withdraws the offer.
     box.setInput("你好，朋友!");
     EXPECT_FALSE(box.readyToInsert());
-}
 
-TEST_F(TranslationBoxTest, OtherTextGoesToChineseAndIsNotOffered) {
+    // Other text goes to Chinese, or to the preferred target, and is not offered for insertion.
     box.setInput("good morning");
     box.performTranslation();
     ASSERT_TRUE(finished());
-    EXPECT_EQ((*fake.requests()[0].json)["target"], "zh-CN");
+    EXPECT_EQ((*fake.requests()[1].json)["target"], "zh-CN");
     EXPECT_FALSE(box.readyToInsert());
     settings.setPreferredTarget(TargetLanguage::English);
     box.setInput("bonjour");
     box.performTranslation();
     ASSERT_TRUE(finished());
-    EXPECT_EQ((*fake.requests()[1].json)["target"], "en");
+    EXPECT_EQ((*fake.requests()[2].json)["target"], "en");
 }
 
 TEST_F(TranslationBoxTest, NothingToDoWithoutTextOrWhileTranslating) {
