@@ -205,33 +205,6 @@ TEST_F(SettingsViewModelTest, ALateAnswerForAClosedPageIsDropped) {
     EXPECT_EQ(notifications.reads, 2);
 }
 
-TEST_F(SettingsViewModelTest, AWrongCurrentPasswordKeepsWhatWasTyped) {
-    EXPECT_EQ(page->lockStatusText(), "未设置");
-    EXPECT_EQ(page->lockButtonTitle(), "设置锁屏密码");
-    ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
-    startPage();
-    EXPECT_EQ(page->lockStatusText(), "已设置");
-    EXPECT_EQ(page->lockButtonTitle(), "更改锁屏密码");
-    page->setCurrentLockPassword("abce");
-    page->setNewLockPassword("efgh");
-    page->setConfirmLockPassword("efgh");
-    EXPECT_FALSE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "密码不正确");
-    EXPECT_EQ(page->currentLockPassword(), "abce");
-    EXPECT_EQ(page->newLockPassword(), "efgh");
-    EXPECT_EQ(page->confirmLockPassword(), "efgh");
-    EXPECT_TRUE(appLock.verify("abcd")) << "the password did not change";
-
-    // The right one changes it and clears the fields.
-    page->setCurrentLockPassword("abcd");
-    EXPECT_TRUE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "锁屏密码已设置");
-    EXPECT_EQ(page->currentLockPassword(), "");
-    EXPECT_EQ(page->newLockPassword(), "");
-    EXPECT_EQ(page->confirmLockPassword(), "");
-    EXPECT_TRUE(appLock.verify("efgh"));
-}
-
 TEST_F(SettingsViewModelTest, StartBindsTheLockToTheLoggedInAccount) {
     logInOffering(engines({{"google", "Google"}}));
     appLock.configure("someone-else");

@@ -40,17 +40,24 @@ protected:
     }
 };
 
+// A wrong current password shows the store's message and keeps what was typed; the right one
+// changes the password and clears every field.
 TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneExists) {
     SettingsView& page = showPage();
+    const auto shows = [&](const char* text) {
+        return !findWidgets<Gtk::Label>(page, [&](Gtk::Label& l) { return l.get_text() == text; })
+                    .empty();
+    };
+    EXPECT_TRUE(shows("未设置"));
     EXPECT_FALSE(page.currentLockPasswordField().get_visible());
     EXPECT_EQ(page.lockButton().get_label(), "设置锁屏密码");
     EXPECT_FALSE(page.lockMessage().get_visible());
 
     ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
+    EXPECT_TRUE(shows("已设置"));
     EXPECT_TRUE(page.currentLockPasswordField().get_visible());
     EXPECT_EQ(page.lockButton().get_label(), "更改锁屏密码");
 
-    // A wrong current password: the store's message, and the fields keep what was typed.
     page.currentLockPasswordField().set_text("nope");
     page.model().setNewLockPassword("efgh");
     page.model().setConfirmLockPassword("efgh");
@@ -58,11 +65,16 @@ TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneEx
     EXPECT_TRUE(page.lockMessage().get_visible());
     EXPECT_EQ(page.lockMessage().get_text(), "密码不正确");
     EXPECT_EQ(page.currentLockPasswordField().get_text(), "nope");
+    EXPECT_EQ(page.model().newLockPassword(), "efgh");
+    EXPECT_EQ(page.model().confirmLockPassword(), "efgh");
+    EXPECT_TRUE(appLock.verify("abcd"));
 
     page.currentLockPasswordField().set_text("abcd");
     click(page.lockButton());
     EXPECT_EQ(page.lockMessage().get_text(), "锁屏密码已设置");
-    EXPECT_EQ(page.currentLockPasswordField().get_text(), "") << "cleared after the change";
+    EXPECT_EQ(page.currentLockPasswordField().get_text(), "");
+    EXPECT_EQ(page.model().newLockPassword(), "");
+    EXPECT_EQ(page.model().confirmLockPassword(), "");
     EXPECT_TRUE(appLock.verify("efgh"));
 }
 
