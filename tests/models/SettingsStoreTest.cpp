@@ -168,44 +168,35 @@ TEST_F(SettingsStoreTest, ATokenUnreadableAtStartIsReadLater) {
     EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-1");
 }
 
-TEST_F(SettingsStoreTest, ValidationWithoutTokenAsksForIt) {
+TEST_F(SettingsStoreTest, ValidationAsksForATokenShowsFailuresAndCachesSuccess) {
     auto store = makeStore();
     validate(*store);
     EXPECT_EQ(store->statusMessage(), "请先填写 API Key");
     EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
     EXPECT_EQ(fake.requestCount("/api/translate"), 0u);
-}
 
-TEST_F(SettingsStoreTest, ValidationSucceedsAndASecondCheckIsAnsweredFromTheCache) {
-    storeToken("token-1");
+    ASSERT_TRUE(env.keychain.save("token-1", "aurelo-translator-login-token"));
+    fake.enqueue("/api/translate", ScriptedAnswer::json(500, {{"error", "引擎不可用"}}));
+    validate(*store);
+    EXPECT_EQ(store->connectionStatus(), Status::failed("引擎不可用"));
+    EXPECT_EQ(store->statusMessage(), "引擎不可用");
+
     fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
-    auto store = makeStore();
     std::vector<Status> seen;
     store->signalChanged().connect([&](SettingsStore::Field field) {
         if (field == SettingsStore::Field::ConnectionStatus)
             seen.push_back(store->connectionStatus());
     });
     validate(*store);
-    EXPECT_EQ(store->connectionStatus(), Status::connected());
     EXPECT_EQ(store->statusMessage(), "连接验证成功");
     EXPECT_EQ(seen, (std::vector<Status>{Status::checking(), Status::connected()}));
-    ASSERT_EQ(fake.requestCount("/api/translate"), 1u);
-    EXPECT_EQ(fake.requests()[0].json->at("text"), "Hello");
-    EXPECT_EQ(fake.requests()[0].json->at("target"), "zh-CN");
-    EXPECT_EQ(fake.requests()[0].header("authorization"), "Bearer token-1");
-
+    ASSERT_EQ(fake.requestCount("/api/translate"), 2u);
+    EXPECT_EQ(fake.requests().back().json->at("text"), "Hello");
+    EXPECT_EQ(fake.requests().back().json->at("target"), "zh-CN");
+    EXPECT_EQ(fake.requests().back().header("authorization"), "Bearer token-1");
     validate(*store);
     EXPECT_EQ(store->connectionStatus(), Status::connected());
-    EXPECT_EQ(fake.requestCount("/api/translate"), 1u);
-}
-
-TEST_F(SettingsStoreTest, AFailedCheckShowsTheErrorsDescription) {
-    storeToken("token-1");
-    fake.enqueue("/api/translate", ScriptedAnswer::json(500, {{"error", "引擎不可用"}}));
-    auto store = makeStore();
-    validate(*store);
-    EXPECT_EQ(store->connectionStatus(), Status::failed("引擎不可用"));
-    EXPECT_EQ(store->statusMessage(), "引擎不可用");
+    EXPECT_EQ(fake.requestCount("/api/translate"), 2u) << "a second check comes from the cache";
 }
 
 TEST_F(SettingsStoreTest, ALateAnswerDoesNotTouchAnotherProvidersStatus) {
