@@ -189,7 +189,9 @@ TEST_F(SettingsStoreTest, ValidationAsksForATokenShowsFailuresAndCachesSuccess) 
     });
     validate(*store);
     EXPECT_EQ(store->statusMessage(), "连接验证成功");
-    EXPECT_EQ(seen, (std::vector<Status>{Status::checking(), Status::connected()}));
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(std::vector<Status>(seen.end() - 2, seen.end()),
+              (std::vector<Status>{Status::checking(), Status::connected()}));
     ASSERT_EQ(fake.requestCount("/api/translate"), 2u);
     EXPECT_EQ(fake.requests().back().json->at("text"), "Hello");
     EXPECT_EQ(fake.requests().back().json->at("target"), "zh-CN");
