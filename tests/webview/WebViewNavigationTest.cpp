@@ -17,7 +17,7 @@ std::string currentUri(ChatWebView& host) {
     return uri ? uri : "";
 }
 
-TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndSchemesCompareWithoutCase) {
+TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndNewWindowsLoadInPlace) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
     const std::string start = currentUri(host);
@@ -31,17 +31,14 @@ TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndSchemesCompareWithoutCa
     evaluate(host, "location.href = '" + upper + "'", nullptr);
     ASSERT_TRUE(waitForLoad(host, 2));
     EXPECT_EQ(evaluate(host, "document.title", nullptr), R"("Second")");
-}
 
-TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
-    evaluate(host, "document.getElementById('popup').click()", nullptr);
-    ASSERT_TRUE(waitForLoad(host, 2));
-    EXPECT_EQ(currentUri(host), server.url("/second.html"));
+    // New-window links and window.open load in place.
     evaluate(host, "window.open('/chat.html', 'other')", nullptr);
     ASSERT_TRUE(waitForLoad(host, 3));
     EXPECT_EQ(currentUri(host), server.url("/chat.html"));
+    evaluate(host, "document.getElementById('popup').click()", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 4));
+    EXPECT_EQ(currentUri(host), server.url("/second.html"));
 }
 
 TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
