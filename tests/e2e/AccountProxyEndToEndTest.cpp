@@ -113,11 +113,12 @@ protected:
     // The chat address under a host name that only the proxies resolve.
     std::string chatAddress() const { return "http://telegram.test:" + sitePort() + "/chat"; }
 
-    // Opens the main view over a defaults file holding `sessions` (a JSON array), and follows
-    // every page the view builds from then on.
-    void open(const std::string& sessions) {
+    // Opens the main view with one account on the loopback site, so that nothing loads from
+    // outside, and follows every page the view builds from then on.
+    void open() {
         std::ofstream(home.path() / "defaults.json")
-            << R"({"aureloTranslator.sessions":)" << sessions << "}";
+            << R"({"aureloTranslator.sessions":[{"id":")" << kStartSessionID
+            << R"(","name":"起始","urlString":")" << site.origin() << R"(/start"}]})";
         defaults = std::make_unique<UserDefaults>(home.path() / "defaults.json");
         store = std::make_unique<SessionStore>(*defaults, nullptr, &dataStores);
         settings = std::make_unique<SettingsStore>(*defaults, keychain, translator);
@@ -144,11 +145,6 @@ protected:
     void follow(const std::string& sessionID, ChatWebView& page) {
         built[sessionID].push_back(std::make_unique<PageRecord>());
         built[sessionID].back()->follow(page.webView());
-    }
-
-    std::string startAccount() const {
-        return std::string(R"([{"id":")") + kStartSessionID + R"(","name":"起始","urlString":")" +
-               site.origin() + R"(/start"}])";
     }
 
     // The "账号独立设置" sheet of an account, from its tab's menu.
@@ -220,8 +216,7 @@ protected:
 // and changing only the type must build the page again on the new route.
 TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) {
     LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
-    // One account already there, on the loopback site, so that nothing loads from outside.
-    open(startAccount());
+    open();
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
     Gtk::Button* appCenter = buttonLabelled(*view, "应用中心");
@@ -280,7 +275,7 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
 // ever built for it already goes through the proxy, and so does every request that page makes.
 TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
     LoopbackProxy proxy(LoopbackProxy::Kind::Http);
-    open(startAccount());
+    open();
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
     // The platform's tile, for a platform whose chat lives at a host only the proxy resolves.
