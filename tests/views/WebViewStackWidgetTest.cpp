@@ -16,7 +16,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -35,36 +34,32 @@ constexpr const char* kCountingPage =
     "<body><div id='main'></div><script>let n = 1; setInterval(() => { n += 1; "
     "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
 
+int parentOf(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    std::istringstream rest(close == std::string::npos ? "" : line.substr(close + 2));
+    std::string state;
+    int parent = 0;
+    rest >> state >> parent;
+    return parent;
+}
+
 // WebKit's web processes below this one (inside their sandbox or not), by process id.
 std::set<int> webProcesses() {
-    std::map<int, int> parents;
-    std::map<int, std::string> commands;
+    std::set<int> found;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
-        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0])))
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state;
-        int parent = 0;
-        rest >> state >> parent;
-        const int pid = std::stoi(name);
-        parents[pid] = parent;
+        std::string command;
         std::ifstream cmdline(entry.path() / "cmdline");
-        std::getline(cmdline, commands[pid], '\0');
-    }
-    std::set<int> found;
-    for (const auto& [pid, command] : commands) {
-        if (!command.ends_with("/WebKitWebProcess"))
+        std::getline(cmdline, command, '\0');
+        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+            !command.ends_with("/WebKitWebProcess"))
             continue;
-        for (int up = parents[pid]; up > 1; up = parents.contains(up) ? parents[up] : 0)
+        for (int up = parentOf(std::stoi(name)); up > 1; up = parentOf(up))
             if (up == getpid()) {
-                found.insert(pid);
+                found.insert(std::stoi(name));
                 break;
             }
     }
