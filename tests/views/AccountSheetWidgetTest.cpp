@@ -93,6 +93,8 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
     EXPECT_EQ(store.sessions(), before) << "nothing was saved";
 }
 
+// Saving what the sheets accept is the end-to-end tests' part; here, that a refusal stays on
+// screen with its message.
 TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefusal) {
     WebsiteDialog website(websiteForm, nullptr);
     model.addPlatform(platformEntries().back());
@@ -105,10 +107,7 @@ TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefu
     EXPECT_TRUE(website.get_visible());
     EXPECT_TRUE(website.errorLabel().get_visible());
     EXPECT_EQ(website.errorLabel().get_text(), "请输入正确的网站地址。");
-    website.addressField().set_text("example.com");
-    click(website.addButton());
-    EXPECT_FALSE(website.get_visible());
-    EXPECT_EQ(store.sessions().back().urlString, "https://example.com");
+    website.hide();
 
     SessionSettingsSheet sheet(settingsForm, nullptr);
     settingsForm.begin();
@@ -117,11 +116,8 @@ TEST_F(AccountSheetWidgets, WebsiteDialogShowsTheErrorAndTheSettingsSheetItsRefu
     click(sheet.saveButton());
     EXPECT_TRUE(sheet.get_visible());
     EXPECT_TRUE(sheet.errorLabel().get_visible());
-    sheet.proxyPortField().set_text("3128");
-    click(sheet.saveButton());
-    EXPECT_FALSE(sheet.get_visible());
-    EXPECT_EQ(store.sessions().back().proxyHost, "10.0.0.1");
-    EXPECT_EQ(store.sessions().back().proxyPort, 3128);
+    EXPECT_EQ(sheet.errorLabel().get_text().raw(), SessionSettingsForm::kPortInvalid);
+    sheet.hide();
 }
 
 } // namespace
