@@ -89,7 +89,8 @@ TEST_F(WindowWidgets, TabDropMovesOnlyForASessionID) {
     EXPECT_FALSE(drop(""));
     EXPECT_EQ(order(), before);
     std::string lower = before[1];
-    std::ranges::transform(lower, lower.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::ranges::transform(lower, lower.begin(),
+                           [](char c) { return static_cast<char>(std::tolower(c)); });
     EXPECT_TRUE(drop(lower.c_str())) << "an id in lower case is still the session's";
     EXPECT_EQ(order(), (std::vector<std::string>{before[1], before[0]}));
 }

@@ -60,10 +60,14 @@ HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::p
     : translationSession(TranslationNetwork::sessionConfiguration()),
       voiceSession(HttpSessionConfiguration{}),
       translation(service.origin(), translationSession, cache),
-      environment{stores,     translation,
-                  voiceSession, service.origin(),
-                  pageScriptTemplate(), downloads,
-                  [](const std::filesystem::path&) {}, false} {}
+      environment{stores,
+                  translation,
+                  voiceSession,
+                  service.origin(),
+                  pageScriptTemplate(),
+                  downloads,
+                  [](const std::filesystem::path&) {},
+                  false} {}
 
 HostedPage::HostedPage() {
     g_setenv("GDK_BACKEND", "x11", FALSE);

@@ -73,7 +73,9 @@ public:
     std::vector<ServiceText> serviceTexts() const;
     bool waitForServiceTexts(std::size_t count);
     bool waitForServiceText(const std::string& text);
-    std::size_t voiceUploadCount() const { return m_backend->service.requestCount("/api/transcribe"); }
+    std::size_t voiceUploadCount() const {
+        return m_backend->service.requestCount("/api/transcribe");
+    }
     const std::vector<int>& unreadCounts() const { return m_unread; }
     bool waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline = 10s) {
         return runMainLoopUntil([&] { return m_unread.size() >= count; }, deadline);

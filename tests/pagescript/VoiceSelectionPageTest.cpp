@@ -49,10 +49,10 @@ TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
     const auto& upload = page().service().requests().back();
     const std::string bytes("OggS\0\x01\x02\xff voice", 14);
     char* base64 = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    EXPECT_EQ(upload.json, nlohmann::json({{"audio", base64},
-                                           {"mime", "audio/webm"},
-                                           {"source", "zh-CN"},
-                                           {"target", "zh-CN"}}));
+    EXPECT_EQ(
+        upload.json,
+        nlohmann::json(
+            {{"audio", base64}, {"mime", "audio/webm"}, {"source", "zh-CN"}, {"target", "zh-CN"}}));
     g_free(base64);
     EXPECT_EQ(upload.header("Authorization"), "Bearer token");
     EXPECT_EQ(voiceState("voice-small"), nlohmann::json::array({"正在转写和翻译…", true, nullptr}));

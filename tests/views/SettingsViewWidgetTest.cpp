@@ -45,8 +45,9 @@ protected:
 TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneExists) {
     SettingsView& page = showPage();
     const auto shows = [&](const char* text) {
-        return !findWidgets<Gtk::Label>(page, [&](Gtk::Label& l) { return l.get_text() == text; })
-                    .empty();
+        return !findWidgets<Gtk::Label>(page, [&](Gtk::Label& l) {
+                    return l.get_text() == text;
+                }).empty();
     };
     EXPECT_TRUE(shows("未设置"));
     EXPECT_FALSE(page.currentLockPasswordField().get_visible());
