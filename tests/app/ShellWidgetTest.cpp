@@ -9,8 +9,7 @@
 #include "views/AccountTabFlowLayout.hpp"
 #include "views/CloseDialog.hpp"
 
-#include <gtkmm.h>
-#include <gtest/gtest.h>
+#include "WidgetTestSupport.hpp"
 
 namespace aurelo::test {
 namespace {
@@ -19,16 +18,7 @@ using namespace std::chrono_literals;
 
 class ShellWidgets : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static bool initialised = false;
-        if (!initialised) {
-            // Creating an application object sets gtkmm up; GTK itself needs gtk_init.
-            static auto application = Gtk::Application::create(
-                "com.aurelo.translator.tests", Gio::Application::Flags::NON_UNIQUE);
-            gtk_init();
-            initialised = true;
-        }
-    }
+    static void SetUpTestSuite() { widgetTestApplication(); }
 };
 
 class LoginViewTest : public ShellWidgets {
@@ -63,7 +53,7 @@ TEST_F(LoginViewTest, ButtonNeedsBothFieldsAndShowsTheServiceError) {
     fake.enqueue("/api/auth/login", refusal);
     view->usernameField().set_text("alice");
     view->passwordField().set_text("wrong");
-    g_signal_emit_by_name(view->loginButton().gobj(), "clicked");
+    click(view->loginButton());
     EXPECT_FALSE(view->loginButton().get_sensitive()) << "no second login while one runs";
     ASSERT_TRUE(runMainLoopUntil([&] { return !account.isWorking(); }));
     EXPECT_TRUE(view->errorLabel().get_visible());

@@ -20,9 +20,9 @@
 #include "views/WebsiteDialog.hpp"
 #include "web/WebPageCommand.hpp"
 
+#include "WidgetTestSupport.hpp"
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <gtest/gtest.h>
-#include <gtkmm.h>
 
 #include <fstream>
 
@@ -35,29 +35,6 @@ constexpr const char* kChatPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>Telegram Fixture</title></head>"
     "<body><div id='main'><h1>Telegram-like chat</h1><img src='/avatar.png'></div></body></html>";
 constexpr const char* kStartSessionID = "6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D";
-
-// The first widget under `root` (itself included) for which `match` holds.
-template <typename T> T* findWidget(Gtk::Widget& root, const std::function<bool(T&)>& match) {
-    if (auto* widget = dynamic_cast<T*>(&root); widget && match(*widget))
-        return widget;
-    for (auto* child = root.get_first_child(); child; child = child->get_next_sibling())
-        if (auto* found = findWidget<T>(*child, match))
-            return found;
-    return nullptr;
-}
-
-// The button whose label reads `text`, as a user finds it on the screen.
-Gtk::Button* buttonLabelled(Gtk::Widget& root, const Glib::ustring& text) {
-    auto* label = findWidget<Gtk::Label>(root, [&](Gtk::Label& l) { return l.get_text() == text; });
-    for (Gtk::Widget* widget = label; widget; widget = widget->get_parent())
-        if (auto* button = dynamic_cast<Gtk::Button*>(widget))
-            return button;
-    return nullptr;
-}
-
-void click(Gtk::Button& button) {
-    g_signal_emit_by_name(button.gobj(), "clicked");
-}
 
 template <typename T> T* toplevelTitled(const Glib::ustring& title) {
     T* found = nullptr;
@@ -114,11 +91,7 @@ struct PageRecord {
 
 class AccountProxyEndToEnd : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static auto application = Gtk::Application::create("com.aurelo.translator.proxy-e2e",
-                                                           Gio::Application::Flags::NON_UNIQUE);
-        gtk_init();
-    }
+    static void SetUpTestSuite() { widgetTestApplication(); }
 
     void SetUp() override {
         if (!g_getenv("DISPLAY"))
@@ -140,11 +113,12 @@ protected:
     // The chat address under a host name that only the proxies resolve.
     std::string chatAddress() const { return "http://telegram.test:" + sitePort() + "/chat"; }
 
-    // Opens the main view over a defaults file holding `sessions` (a JSON array), and follows
-    // every page the view builds from then on.
-    void open(const std::string& sessions) {
+    // Opens the main view with one account on the loopback site, so that nothing loads from
+    // outside, and follows every page the view builds from then on.
+    void open() {
         std::ofstream(home.path() / "defaults.json")
-            << R"({"aureloTranslator.sessions":)" << sessions << "}";
+            << R"({"aureloTranslator.sessions":[{"id":")" << kStartSessionID
+            << R"(","name":"起始","urlString":")" << site.origin() << R"(/start"}]})";
         defaults = std::make_unique<UserDefaults>(home.path() / "defaults.json");
         store = std::make_unique<SessionStore>(*defaults, nullptr, &dataStores);
         settings = std::make_unique<SettingsStore>(*defaults, keychain, translator);
@@ -174,18 +148,14 @@ protected:
         built[sessionID].back()->follow(page.webView());
     }
 
-    std::string startAccount() const {
-        return std::string(R"([{"id":")") + kStartSessionID + R"(","name":"起始","urlString":")" +
-               site.origin() + R"(/start"}])";
-    }
-
     // The "账号独立设置" sheet of an account, from its tab's menu.
     SessionSettingsSheet* settingsSheetOf(const std::string& sessionID) {
         SessionTab* tab = nullptr;
         runMainLoopUntil(
             [&] {
-                tab = findWidget<SessionTab>(
+                const auto tabs = findWidgets<SessionTab>(
                     *view, [&](SessionTab& t) { return t.sessionID() == sessionID; });
+                tab = tabs.empty() ? nullptr : tabs[0];
                 return tab != nullptr;
             },
             5s);
@@ -244,11 +214,11 @@ protected:
 };
 
 // The app centre's "自定义网站" tile, the website dialog, then "账号独立设置" from the new tab's
-// menu with an HTTP proxy.
-TEST_F(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
-    LoopbackProxy proxy(LoopbackProxy::Kind::Http);
-    // One account already there, on the loopback site, so that nothing loads from outside.
-    open(startAccount());
+// menu. The proxy behind the address speaks SOCKS5 only: set up as HTTP the page cannot load,
+// and changing only the type must build the page again on the new route.
+TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) {
+    LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
+    open();
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
     Gtk::Button* appCenter = buttonLabelled(*view, "应用中心");
@@ -268,8 +238,7 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
     const ChatSession created = store->sessions().back();
     ASSERT_EQ(created.urlString, chatAddress());
     ASSERT_EQ(store->selectedID(), created.id);
-    // Out of the app centre, to the new account's page.
-    click(*appCenter);
+    click(*appCenter); // out of the app centre, to the new account's page
     ASSERT_FALSE(model->showAppCenter());
 
     SessionSettingsSheet* sheet = settingsSheetOf(created.id);
@@ -277,17 +246,26 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
     EXPECT_EQ(sheet->proxyHostField().get_text(), "") << "opens with the account's own values";
     sheet->proxyTypePicker().choose("http");
     sheet->proxyHostField().set_text("127.0.0.1");
-    sheet->proxyPortField().set_text(std::to_string(proxy.port()));
+    sheet->proxyPortField().set_text(std::to_string(socks.port()));
     click(sheet->saveButton());
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
     EXPECT_EQ(store->sessions().back().proxyHost, "127.0.0.1");
-    EXPECT_EQ(store->sessions().back().proxyPort, proxy.port());
+    EXPECT_EQ(store->sessions().back().proxyPort, socks.port());
+    runMainLoopFor(1s);
+    EXPECT_FALSE(chatLoaded(created.id)) << "an HTTP proxy request reached a SOCKS5 proxy";
+    const std::size_t builtBefore = built[created.id].size();
 
-    // The rebuilt page reaches the site through the proxy and finishes loading.
+    sheet = settingsSheetOf(created.id);
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->proxyPortField().get_text(), Glib::ustring(std::to_string(socks.port())));
+    sheet->proxyTypePicker().choose("socks5");
+    click(sheet->saveButton());
+    ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
     ASSERT_TRUE(runMainLoopUntil(
-        [&] { return carried(proxy, "telegram.test") && chatLoaded(created.id); }, 30s))
-        << "proxy saw telegram.test: " << carried(proxy, "telegram.test")
-        << ", page loaded: " << chatLoaded(created.id);
+        [&] { return carried(socks, "telegram.test") && chatLoaded(created.id); }, 30s))
+        << "the page stayed on the HTTP route: pages built " << built[created.id].size()
+        << ", failures of the last page " << built[created.id].back()->failures;
+    EXPECT_EQ(built[created.id].size(), builtBefore + 1) << "built once for the new route";
     bool viaProxyName = false;
     for (const auto& request : site.requests())
         viaProxyName = viaProxyName || (request.path == "/chat" &&
@@ -299,7 +277,7 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountLoadsThroughItsHttpProxy) {
 // ever built for it already goes through the proxy, and so does every request that page makes.
 TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
     LoopbackProxy proxy(LoopbackProxy::Kind::Http);
-    open(startAccount());
+    open();
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
     // The platform's tile, for a platform whose chat lives at a host only the proxy resolves.
@@ -331,33 +309,6 @@ TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
             << request << " went elsewhere";
     EXPECT_TRUE(carried(proxy, "telegram.test"));
     EXPECT_EQ(site.requestCount("/avatar.png"), 1u);
-}
-
-// Changing only the proxy type (HTTP to SOCKS5) builds the page again on the new route: the
-// proxy behind the address speaks SOCKS5 only, so before the change the page cannot load.
-TEST_F(AccountProxyEndToEnd, ChangingOnlyTheProxyTypeMovesThePageToTheNewProxy) {
-    LoopbackProxy socks(LoopbackProxy::Kind::Socks5);
-    open(std::string(R"([{"id":")") + kStartSessionID + R"(","name":"电报","urlString":")" +
-         chatAddress() + R"(","proxyType":"http","proxyHost":"127.0.0.1","proxyPort":)" +
-         std::to_string(socks.port()) + "}]");
-    runMainLoopFor(1s);
-    EXPECT_FALSE(chatLoaded(kStartSessionID)) << "an HTTP proxy request reached a SOCKS5 proxy";
-
-    SessionSettingsSheet* sheet = settingsSheetOf(kStartSessionID);
-    ASSERT_TRUE(sheet);
-    EXPECT_EQ(sheet->proxyPortField().get_text(), Glib::ustring(std::to_string(socks.port())));
-    sheet->proxyTypePicker().choose("socks5");
-    click(sheet->saveButton());
-    ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
-
-    ASSERT_TRUE(runMainLoopUntil(
-        [&] { return carried(socks, "telegram.test") && chatLoaded(kStartSessionID); }, 30s))
-        << "the page stayed on the HTTP route: SOCKS5 proxy asked for "
-        << socks.destinations().size() << " destinations, pages built "
-        << built[kStartSessionID].size() << ", loading "
-        << webkit_web_view_is_loading(view->pages().pageFor(kStartSessionID)->webView())
-        << ", failures of the last page " << built[kStartSessionID].back()->failures;
-    EXPECT_EQ(built[kStartSessionID].size(), 2u) << "built once, then once for the new route";
 }
 
 } // namespace

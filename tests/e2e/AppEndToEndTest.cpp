@@ -5,6 +5,7 @@
 #include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/Programs.hpp"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -12,9 +13,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <optional>
-
 #include <fstream>
+#include <optional>
 
 namespace aurelo::test {
 namespace {
@@ -30,15 +30,10 @@ std::string countingPage(const std::string& name, int start) {
            ";setInterval(()=>{n++;document.title='('+n+') " + name + "';},1000);</script></body></html>";
 }
 
-int runCommand(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    int status = -1;
-    g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                 nullptr, &status, nullptr);
-    return status;
+void xdotool(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{"xdotool"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    runProgram(command);
 }
 
 // Every count the application announces for its dock entry.
@@ -135,16 +130,17 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
             if (!ended && waitpid(pid, &status, WNOHANG) == pid)
                 ended = status;
             return ended ||
-                   runCommand({"xdotool", "search", "--onlyvisible", "--name", "Aurelo翻译器"}) == 0;
+                   runProgram({"xdotool", "search", "--onlyvisible", "--name", "Aurelo翻译器"})
+                       .succeeded;
         },
         30s));
     ASSERT_FALSE(ended) << "the application ended before its window showed, wait status "
                         << *ended;
     runMainLoopFor(1500ms);
-    runCommand({"xdotool", "type", "--delay", "30", "agent"});
-    runCommand({"xdotool", "key", "Tab"});
-    runCommand({"xdotool", "type", "--delay", "30", "secret"});
-    runCommand({"xdotool", "key", "Return"});
+    xdotool({"type", "--delay", "30", "agent"});
+    xdotool({"key", "Tab"});
+    xdotool({"type", "--delay", "30", "secret"});
+    xdotool({"key", "Return"});
     ASSERT_TRUE(runMainLoopUntil([&] { return service.requestCount("/api/engines") > 0; }, 20s))
         << "login and engine list";
     const auto& login = service.requests().front();
@@ -158,11 +154,11 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
         << "the unread counts of both pages reach the badge";
 
     // Switch to the second platform's account and back; the hidden page keeps counting.
-    runCommand({"xdotool", "key", "ctrl+2"});
+    xdotool({"key", "ctrl+2"});
     const long long before = badge.counts.back();
     ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= before + 3; }, 20s))
         << "the page that is not shown keeps reporting";
-    runCommand({"xdotool", "key", "ctrl+1"});
+    xdotool({"key", "ctrl+1"});
     const long long later = badge.counts.back();
     ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= later + 3; }, 20s));
 

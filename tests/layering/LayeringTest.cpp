@@ -3,6 +3,8 @@
 // runs up a layer is reported by name even where the build would only say "file not found", and
 // so that the display-free layers stay free of toolkit and WebKit headers.
 
+#include "support/TestDirectory.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,8 +43,8 @@ const std::map<std::string, std::set<std::string>>& allowedIncludes() {
 }
 
 // Libraries that a test drives without a display: no widget toolkit, no WebKit.
-const std::set<std::string> kDisplayFree = {"src/platform", "src/translation", "src/models",
-                                            "src/captions", "src/update",      "src/web",
+const std::set<std::string> kDisplayFree = {"src/platform",   "src/translation", "src/models",
+                                            "src/captions",   "src/update",      "src/web",
                                             "src/viewmodels", "service"};
 
 struct Violation {
@@ -53,39 +55,32 @@ struct Violation {
 
 std::vector<Violation> findViolations(const fs::path& root) {
     static const std::regex projectInclude(R"(^\s*#\s*include\s*"([A-Za-z0-9_]+)/)");
-    static const std::regex toolkitInclude(R"(^\s*#\s*include\s*<(gtk|gtkmm|gdk|gdkmm|webkit|jsc)[-/.0-9]*)");
+    static const std::regex toolkitInclude(
+        R"(^\s*#\s*include\s*<(gtk|gtkmm|gdk|gdkmm|webkit|jsc)[-/.0-9]*)");
     std::vector<Violation> found;
     const auto& table = allowedIncludes();
-
-    // A folder under src/ that the table does not know is itself a violation: a new library must
-    // say where it sits before it can be checked.
-    if (fs::is_directory(root / "src")) {
-        for (const auto& entry : fs::directory_iterator(root / "src")) {
-            const auto folder = "src/" + entry.path().filename().string();
-            if (entry.is_directory() && !table.contains(folder))
+    // A new library must say where it sits before it can be checked.
+    if (fs::is_directory(root / "src"))
+        for (const auto& entry : fs::directory_iterator(root / "src"))
+            if (const auto folder = "src/" + entry.path().filename().string();
+                entry.is_directory() && !table.contains(folder))
                 found.push_back({folder, 0, "folder not in the layer table"});
-        }
-    }
 
     for (const auto& [folder, allowed] : table) {
-        const auto dir = root / folder;
-        if (!fs::is_directory(dir))
+        if (!fs::is_directory(root / folder))
             continue;
-        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
             const auto extension = entry.path().extension();
             if (!entry.is_regular_file() || (extension != ".cpp" && extension != ".hpp"))
                 continue;
             std::ifstream in(entry.path());
             std::string line;
-            int number = 0;
-            while (std::getline(in, line)) {
-                ++number;
+            for (int number = 1; std::getline(in, line); ++number) {
                 std::smatch match;
-                const auto file = fs::relative(entry.path(), root).string();
-                if (std::regex_search(line, match, projectInclude) && !allowed.contains(match[1]))
-                    found.push_back({file, number, line});
-                else if (kDisplayFree.contains(folder) && std::regex_search(line, toolkitInclude))
-                    found.push_back({file, number, line});
+                if ((std::regex_search(line, match, projectInclude) &&
+                     !allowed.contains(match[1])) ||
+                    (kDisplayFree.contains(folder) && std::regex_search(line, toolkitInclude)))
+                    found.push_back({fs::relative(entry.path(), root).string(), number, line});
             }
         }
     }
@@ -105,11 +100,9 @@ TEST(Layering, ProductIncludesOnlyTheLayersItLinks) {
 }
 
 TEST(Layering, ReportsUpwardIncludesToolkitHeadersAndUnknownFolders) {
-    const auto root = fs::temp_directory_path() / ("aurelo-layering-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    const aurelo::test::TestDirectory directory;
     const auto write = [&](const std::string& path, const std::string& text) {
-        fs::create_directories((root / path).parent_path());
-        std::ofstream(root / path) << text;
+        aurelo::test::writeFile(directory.path() / path, text);
     };
     write("src/models/Store.hpp", "#include \"platform/UserDefaults.hpp\"\n"
                                   "#include \"views/ContentView.hpp\"\n");
@@ -117,10 +110,11 @@ TEST(Layering, ReportsUpwardIncludesToolkitHeadersAndUnknownFolders) {
                                       "  #  include <gtkmm/button.h>\n");
     write("src/views/Widget.cpp", "#include <gtkmm/button.h>\n#include \"viewmodels/Model.hpp\"\n");
     write("src/webview/Host.cpp", "#include \"viewmodels/ContentViewModel.hpp\"\n");
-    write("service/Server.cpp", "#include \"models/SessionStore.hpp\"\n#include <webkit/webkit.h>\n");
+    write("service/Server.cpp",
+          "#include \"models/SessionStore.hpp\"\n#include <webkit/webkit.h>\n");
     write("src/newlayer/Thing.cpp", "");
 
-    const auto violations = findViolations(root);
+    const auto violations = findViolations(directory.path());
     std::set<std::string> where;
     for (const auto& v : violations)
         where.insert(v.file + ":" + std::to_string(v.line));
@@ -128,7 +122,6 @@ TEST(Layering, ReportsUpwardIncludesToolkitHeadersAndUnknownFolders) {
                                             "src/webview/Host.cpp:1", "service/Server.cpp:1",
                                             "service/Server.cpp:2", "src/newlayer:0"}))
         << describe(violations);
-    fs::remove_all(root);
 }
 
 } // namespace

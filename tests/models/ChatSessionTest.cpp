@@ -9,59 +9,40 @@ namespace {
 using Json = UserDefaults::Json;
 
 ChatSession sessionAt(std::optional<std::string> url, std::string name = "My Chat") {
-    ChatSession session = ChatSession::make(std::move(name), std::move(url));
-    return session;
+    return ChatSession::make(std::move(name), std::move(url));
 }
 
-TEST(ChatSessionCodingTest, WritesOnlyPresentKeysWithCanonicalIdAndIntegers) {
-    ChatSession minimal;
-    minimal.id = "0A1B2C3D-4E5F-4061-8273-849506A7B8C9";
-    minimal.name = "WhatsApp 1";
-    ChatSession full = minimal;
-    full.name = "Shop";
-    full.urlString = "https://web.telegram.org/";
-    full.inputLanguageCode = "auto";
-    full.outgoingLanguageCode = "es";
-    full.incomingLanguageCode = "zh-CN";
-    full.ownMessageLanguageCode = "en";
-    full.translationProvider = "deepl";
-    full.sendTranslationEnabled = true;
-    full.receiveTranslationEnabled = false;
-    full.translationFontSize = 16;
-    full.translationFontColor = "#D4AF37";
-    full.proxyType = "socks5";
-    full.proxyHost = "127.0.0.1";
-    full.proxyPort = 1080;
-    ChatSession fractional = minimal;
-    fractional.translationFontSize = 13.5;
+TEST(ChatSessionCodingTest, StoredFormRoundTripsWithOnlyPresentKeysCanonicalIdsAndIntegers) {
+    const std::string stored =
+        R"([{"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1"},)"
+        R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"Shop",)"
+        R"("urlString":"https://web.telegram.org/","inputLanguageCode":"auto",)"
+        R"("outgoingLanguageCode":"es","incomingLanguageCode":"zh-CN",)"
+        R"("ownMessageLanguageCode":"en","translationProvider":"deepl",)"
+        R"("sendTranslationEnabled":true,"receiveTranslationEnabled":false,)"
+        R"("translationFontSize":16,"translationFontColor":"#D4AF37","proxyType":"socks5",)"
+        R"("proxyHost":"127.0.0.1","proxyPort":1080},)"
+        R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1",)"
+        R"("translationFontSize":13.5}])";
+    auto decoded = decodeSessions(Json::parse(stored));
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(encodeSessions(*decoded).dump(), stored);
+    const ChatSession& full = (*decoded)[1];
+    EXPECT_EQ(full.outgoingLanguageCode, "es");
+    EXPECT_EQ(full.ownMessageLanguageCode, "en");
+    EXPECT_EQ(full.receiveTranslationEnabled, false);
+    EXPECT_EQ(full.proxyPort, 1080);
+    EXPECT_EQ((*decoded)[2].translationFontSize, 13.5);
+    EXPECT_EQ((*decoded)[0].urlString, std::nullopt);
 
-    EXPECT_EQ(encodeSessions({minimal, full, fractional}).dump(),
-              R"([{"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1"},)"
-              R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"Shop",)"
-              R"("urlString":"https://web.telegram.org/","inputLanguageCode":"auto",)"
-              R"("outgoingLanguageCode":"es","incomingLanguageCode":"zh-CN",)"
-              R"("ownMessageLanguageCode":"en","translationProvider":"deepl",)"
-              R"("sendTranslationEnabled":true,"receiveTranslationEnabled":false,)"
-              R"("translationFontSize":16,"translationFontColor":"#D4AF37","proxyType":"socks5",)"
-              R"("proxyHost":"127.0.0.1","proxyPort":1080},)"
-              R"({"id":"0A1B2C3D-4E5F-4061-8273-849506A7B8C9","name":"WhatsApp 1",)"
-              R"("translationFontSize":13.5}])");
-
-    auto decoded = decodeSessions(encodeSessions({minimal, full, fractional}));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(*decoded, (std::vector<ChatSession>{minimal, full, fractional}));
-}
-
-TEST(ChatSessionCodingTest, ReadsAnyKeyOrderLowerCaseIdsAndNulls) {
-    auto decoded = decodeSessions(Json::parse(
+    // Any key order, lower-case ids, integral doubles, nulls and unknown keys are read.
+    decoded = decodeSessions(Json::parse(
         R"([{"proxyPort": 8080.0, "name": "A", "id": "0a1b2c3d-4e5f-4061-8273-849506a7b8c9",
              "proxyHost": null, "futureField": [1]}])"));
     ASSERT_TRUE(decoded) << decoded.error();
-    ASSERT_EQ(decoded->size(), 1u);
     EXPECT_EQ((*decoded)[0].id, "0A1B2C3D-4E5F-4061-8273-849506A7B8C9");
     EXPECT_EQ((*decoded)[0].proxyPort, 8080);
     EXPECT_EQ((*decoded)[0].proxyHost, std::nullopt);
-    EXPECT_EQ((*decoded)[0].urlString, std::nullopt);
 }
 
 TEST(ChatSessionCodingTest, AnyIllTypedMemberMakesTheWholeListUnreadable) {
@@ -145,27 +126,18 @@ TEST(ChatSessionTest, EffectiveValuesFallBackToTheGlobalSettings) {
     defaults.automaticMessageTranslation = true;
 
     ChatSession whatsapp = sessionAt(std::nullopt);
-    auto effective = effectiveSettings(whatsapp, defaults);
-    EXPECT_EQ(effective.url, "https://web.whatsapp.com/");
-    EXPECT_EQ(effective.inputLanguage, ChatLanguage::Japanese);
-    EXPECT_EQ(effective.outgoingLanguage, ChatLanguage::English);
-    EXPECT_EQ(effective.incomingLanguage, ChatLanguage::Korean);
-    EXPECT_EQ(effective.ownMessageLanguage, ChatLanguage::Chinese);
-    EXPECT_EQ(effective.provider, TranslationProvider::Claude);
-    EXPECT_TRUE(effective.sendTranslationEnabled);
-    EXPECT_TRUE(effective.receiveTranslationEnabled);
-    EXPECT_EQ(effective.translationFontSize, 16);
-    EXPECT_EQ(effective.translationFontColor, "#D4AF37");
-    EXPECT_EQ(effective.proxyType, "http");
-    EXPECT_EQ(effective.proxyHost, "");
-    EXPECT_EQ(effective.proxyPort, std::nullopt);
+    using L = ChatLanguage;
+    EXPECT_EQ(effectiveSettings(whatsapp, defaults),
+              (EffectiveSessionSettings{"https://web.whatsapp.com/", L::Japanese, L::English,
+                                        L::Korean, L::Chinese, TranslationProvider::Claude, true,
+                                        true, 16, "#D4AF37", "http", "", std::nullopt}));
 
     // Unknown codes fall back; a stored automatic outgoing language becomes English too.
     whatsapp.inputLanguageCode = "xx";
     whatsapp.outgoingLanguageCode = "auto";
     whatsapp.translationProvider = "babelfish";
     whatsapp.ownMessageLanguageCode = "fr";
-    effective = effectiveSettings(whatsapp, defaults);
+    auto effective = effectiveSettings(whatsapp, defaults);
     EXPECT_EQ(effective.inputLanguage, ChatLanguage::Japanese);
     EXPECT_EQ(effective.outgoingLanguage, ChatLanguage::English);
     EXPECT_EQ(effective.provider, TranslationProvider::Claude);
@@ -185,6 +157,7 @@ struct PlatformCase {
     std::optional<std::string> logo;
 };
 
+// Every catalogue entry is checked below; here the rules around them.
 TEST(PlatformCatalogueTest, KeyNameAndLogoComeFromTheStoredAddress) {
     const std::string whatsappLogo = "https://www.whatsapp.com/favicon.ico";
     const PlatformCase cases[] = {
@@ -196,13 +169,6 @@ TEST(PlatformCatalogueTest, KeyNameAndLogoComeFromTheStoredAddress) {
          "https://www.facebook.com/favicon.ico"},
         {"https://WEB.Telegram.org/", "TG", "web.telegram.org", "Telegram",
          "https://telegram.org/favicon.ico"},
-        {"https://www.messenger.com/", "M", "www.messenger.com", "Messenger",
-         "https://www.messenger.com/favicon.ico"},
-        {"https://chat.google.com/", "G", "chat.google.com", "Google Chat",
-         "https://chat.google.com/favicon.ico"},
-        {"https://x.com/messages", "X", "x.com", "X / Twitter", "https://x.com/favicon.ico"},
-        {"https://www.tiktok.com/messages", "T", "www.tiktok.com", "TikTok",
-         "https://www.tiktok.com/favicon.ico"},
         // LINE has a logo but shows the session's own name.
         {"https://line.me/", "My LINE", "line.me", "My LINE", "https://line.me/favicon.ico"},
         {"https://shop.example.com:8443/chat?x=1", "Shop", "shop.example.com", "Shop",
@@ -226,18 +192,7 @@ TEST(PlatformCatalogueTest, KeyNameAndLogoComeFromTheStoredAddress) {
     EXPECT_TRUE(sessionAt(std::nullopt).isWhatsApp());
 }
 
-TEST(PlatformCatalogueTest, CatalogueOrderAndMarkers) {
-    std::vector<std::string> ids;
-    for (const auto& entry : platformEntries())
-        ids.push_back(entry.id);
-    EXPECT_EQ(
-        ids, (std::vector<std::string>{"whatsapp", "telegram", "instagram", "messenger", "facebook",
-                                       "googlechat", "line", "x", "tiktok", "custom"}));
-    EXPECT_EQ(platformEntries().front().url, std::nullopt);
-    EXPECT_EQ(platformEntries().back().url, "custom");
-    EXPECT_EQ(platformEntries().back().name, "自定义网站");
-    EXPECT_FALSE(platformEntries()[6].available);
-    // A session created from an entry is recognised as that entry's platform.
+TEST(PlatformCatalogueTest, ASessionMadeFromAnEntryIsRecognisedAsItsPlatform) {
     for (const auto& entry : platformEntries()) {
         if (!entry.url || *entry.url == "custom" || entry.id == "line")
             continue;

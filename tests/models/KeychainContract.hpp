@@ -38,37 +38,23 @@ private:
 
 TYPED_TEST_SUITE_P(KeychainContract);
 
-TYPED_TEST_P(KeychainContract, NeverSavedIsNoneNotAnError) {
-    EXPECT_EQ(this->load(this->account("never")), std::nullopt);
-}
-
-TYPED_TEST_P(KeychainContract, ValuesAreStoredUnchanged) {
+TYPED_TEST_P(KeychainContract, SavesUnchangedReplacesAndDeletesPerAccount) {
+    EXPECT_EQ(this->load(this->account("never")), std::nullopt) << "none, not an error";
     for (std::string value : {"token", "  padded with spaces  ", "密码🔒 ünïcode", "line\nbreak"}) {
         auto name = this->account("unchanged");
         ASSERT_TRUE(this->keychain.save(value, name));
         EXPECT_EQ(this->load(name), value);
     }
-}
-
-TYPED_TEST_P(KeychainContract, SavingEmptyDeletesAndSavingTwiceKeepsTheSecond) {
-    auto name = this->account("replace");
-    ASSERT_TRUE(this->keychain.save("first", name));
-    ASSERT_TRUE(this->keychain.save("second", name));
-    EXPECT_EQ(this->load(name), "second");
-    ASSERT_TRUE(this->keychain.save("", name));
-    EXPECT_EQ(this->load(name), std::nullopt);
-    // Deleting what is not there is fine too.
-    EXPECT_TRUE(this->keychain.save("", name));
-}
-
-TYPED_TEST_P(KeychainContract, AccountsAreIndependent) {
     auto a = this->account("a");
     auto b = this->account("b");
-    ASSERT_TRUE(this->keychain.save("value-a", a));
+    ASSERT_TRUE(this->keychain.save("first", a));
+    ASSERT_TRUE(this->keychain.save("second", a));
     ASSERT_TRUE(this->keychain.save("value-b", b));
+    EXPECT_EQ(this->load(a), "second");
     ASSERT_TRUE(this->keychain.save("", a));
     EXPECT_EQ(this->load(a), std::nullopt);
     EXPECT_EQ(this->load(b), "value-b");
+    EXPECT_TRUE(this->keychain.save("", a)) << "deleting what is not there is fine";
 }
 
 TYPED_TEST_P(KeychainContract, BytesThatAreNotUtf8ReadAsNone) {
@@ -91,8 +77,7 @@ TYPED_TEST_P(KeychainContract, EverySaveIsAnnouncedWithWhatIsNowStored) {
               (std::vector<std::pair<std::string, std::string>>{{name, "one"}, {name, ""}}));
 }
 
-REGISTER_TYPED_TEST_SUITE_P(KeychainContract, NeverSavedIsNoneNotAnError, ValuesAreStoredUnchanged,
-                            SavingEmptyDeletesAndSavingTwiceKeepsTheSecond, AccountsAreIndependent,
+REGISTER_TYPED_TEST_SUITE_P(KeychainContract, SavesUnchangedReplacesAndDeletesPerAccount,
                             BytesThatAreNotUtf8ReadAsNone, EverySaveIsAnnouncedWithWhatIsNowStored);
 
 } // namespace aurelo::test

@@ -29,32 +29,10 @@ TEST(KeychainStoreTest, AppLockAccountFoldsCaseAndSurroundingSpace) {
         EXPECT_EQ(KeychainStore::appLockAccount(c.username), c.account) << c.username;
 }
 
-TEST(KeychainStoreTest, ErrorDescriptionIsThePlatformTextOrTheStatus) {
-    EXPECT_EQ((KeychainStore::KeychainError{2, "The collection is locked"}).description(),
-              "The collection is locked");
+// A failed removal stops the save: adding the new item would leave two, and a later load could
+// return either.
+TEST(KeychainStoreTest, FailuresAreReportedAndLeaveNoStaleOrDoubleItem) {
     EXPECT_EQ((KeychainStore::KeychainError{-25293, ""}).description(), "Keychain error -25293");
-}
-
-TEST(KeychainStoreTest, AFailedAddLeavesNoItemAndIsAnnouncedAsEmpty) {
-    InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
-    ASSERT_TRUE(keychain.save("old", "account"));
-    std::vector<std::string> announced;
-    keychain.signalStored().connect(
-        [&](const std::string&, const std::string& value) { announced.push_back(value); });
-
-    secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{7, "refused"});
-    auto saved = keychain.save("new", "account");
-    ASSERT_FALSE(saved);
-    EXPECT_EQ(saved.error().description(), "refused");
-    secrets.setFailure(InMemorySecretStore::Operation::Add, std::nullopt);
-    EXPECT_EQ(*keychain.load("account"), std::nullopt);
-    EXPECT_EQ(announced, std::vector<std::string>{""});
-}
-
-// When the old item cannot be removed, adding the new one would leave two items and a later
-// load could return either; the save stops and reports instead.
-TEST(KeychainStoreTest, AFailedRemovalStopsTheSave) {
     InMemorySecretStore secrets;
     KeychainStore keychain(secrets);
     ASSERT_TRUE(keychain.save("old", "account"));
@@ -63,14 +41,21 @@ TEST(KeychainStoreTest, AFailedRemovalStopsTheSave) {
     ASSERT_FALSE(saved);
     EXPECT_EQ(saved.error().status, 2);
     EXPECT_EQ(secrets.items().at("account"), "old");
-}
+    secrets.setFailure(InMemorySecretStore::Operation::Remove, std::nullopt);
 
-TEST(KeychainStoreTest, AFailedLookupIsAnErrorNotNone) {
-    InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
+    std::vector<std::string> announced;
+    keychain.signalStored().connect(
+        [&](const std::string&, const std::string& value) { announced.push_back(value); });
+    secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{7, "refused"});
+    saved = keychain.save("new", "account");
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.error().description(), "refused");
+    EXPECT_FALSE(secrets.items().contains("account"));
+    EXPECT_EQ(announced, std::vector<std::string>{""}) << "announced as what is now stored";
+
     secrets.setFailure(InMemorySecretStore::Operation::Lookup, SecretStoreError{24, "timed out"});
     auto loaded = keychain.load("account");
-    ASSERT_FALSE(loaded);
+    ASSERT_FALSE(loaded) << "an error, not none";
     EXPECT_EQ(loaded.error().description(), "timed out");
 }
 

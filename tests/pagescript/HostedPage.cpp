@@ -1,15 +1,13 @@
 #include "HostedPage.hpp"
 
-#include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
-#include "support/WebViewTestSupport.hpp"
 #include "translation/TranslationNetwork.hpp"
-#include "web/WebPageCommand.hpp"
 
 #include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
 #include <gtkmm/init.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace aurelo::test {
@@ -18,8 +16,7 @@ namespace {
 
 constexpr const char* kSessionID = "5a0c1f2e-7d43-4b8a-9e61-0f2d3c4b5a69";
 
-// Wraps every callback the host calls in the page so that each call is recorded, in order, before
-// the script handles it. Runs in the script's world, where those callbacks live.
+// Records every call the host makes into the page, in order, before the script handles it.
 constexpr const char* kAnswerRecorder = R"JS(
 (() => {
     const delivered = window.__aureloDelivered = [];
@@ -37,17 +34,27 @@ constexpr const char* kAnswerRecorder = R"JS(
 })()
 )JS";
 
-void ensureGtk() {
-    static const bool initialised = [] {
-        g_setenv("GDK_BACKEND", "x11", FALSE);
-        gtk_init();
-        Gtk::init_gtkmm_internals();
-        return true;
-    }();
-    (void)initialised;
+std::unique_ptr<HostedPage>& sharedPage() {
+    static std::unique_ptr<HostedPage> page;
+    return page;
 }
 
+// Closes the window and its host after the last test, while GTK and WebKit are still up.
+class HostedPageEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { sharedPage().reset(); }
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new HostedPageEnvironment);
+
 } // namespace
+
+HostedPage& page() {
+    if (!sharedPage())
+        sharedPage() = std::make_unique<HostedPage>();
+    return *sharedPage();
+}
 
 HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::path& downloads)
     : translationSession(TranslationNetwork::sessionConfiguration()),
@@ -62,30 +69,32 @@ HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::p
                   [](const std::filesystem::path&) {},
                   false} {}
 
-HostedPage::HostedPage(int width, int height) {
-    ensureGtk();
+HostedPage::HostedPage() {
+    g_setenv("GDK_BACKEND", "x11", FALSE);
+    gtk_init();
+    Gtk::init_gtkmm_internals();
     m_stores = std::make_unique<WebsiteDataStores>(m_root.path() / "data", m_root.path() / "cache");
     m_window = gtk_window_new();
     gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
-    gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
+    gtk_window_set_default_size(GTK_WINDOW(m_window), 1000, 800);
     gtk_window_present(GTK_WINDOW(m_window));
     runMainLoopUntil([this] { return gtk_widget_get_mapped(m_window); });
     m_xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(m_window)));
-    // The first XTest key after the window appears can be lost while focus settles; spend it on
-    // a modifier that no page reacts to.
-    focusWindow();
+    // Nothing else takes the focus on the virtual display, so focusing once keeps key presses
+    // quick, which tests of the composer's timings rely on. The first XTest key after the window
+    // appears can be lost while focus settles: it is spent on a modifier no page reacts to.
+    xdotool({"windowfocus", "--sync", std::to_string(m_xid)});
     xdotool({"key", "shift"});
-    runMainLoopFor(std::chrono::milliseconds(200));
+    runMainLoopFor(200ms);
 }
 
 HostedPage::~HostedPage() {
     closeHost();
-    // Let WebKit and libsoup finish with the view and the requests before their owners go.
-    runMainLoopFor(std::chrono::milliseconds(50));
+    // WebKit and libsoup finish with the view and the requests before their owners go.
+    runMainLoopFor(50ms);
     m_backend.reset();
     m_retired.clear();
-    if (m_window)
-        gtk_window_destroy(GTK_WINDOW(m_window));
+    gtk_window_destroy(GTK_WINDOW(m_window));
     m_stores.reset();
     m_leaks.expectAllFreed();
 }
@@ -93,35 +102,22 @@ HostedPage::~HostedPage() {
 ChatWebViewInputs HostedPage::defaultInputs() {
     ChatWebViewInputs inputs;
     inputs.translationConfiguration = {TranslationProvider::Google, "token", "", ""};
-    inputs.automaticMessageTranslation = true;
-    inputs.receiveTranslationEnabled = true;
-    inputs.isActive = true;
+    inputs.automaticMessageTranslation = inputs.receiveTranslationEnabled = inputs.isActive = true;
     inputs.translationFontSize = 14.0;
     inputs.translationFontColor = "#2563eb";
-    inputs.inputLanguage = ChatLanguage::Chinese;
-    inputs.outgoingLanguage = ChatLanguage::English;
-    inputs.incomingLanguage = ChatLanguage::Chinese;
-    inputs.ownMessageLanguage = ChatLanguage::English;
+    inputs.inputLanguage = inputs.incomingLanguage = ChatLanguage::Chinese;
+    inputs.outgoingLanguage = inputs.ownMessageLanguage = ChatLanguage::English;
     inputs.reloadToken = "00000000-0000-4000-8000-000000000000";
     return inputs;
 }
 
-std::string HostedPage::url(const std::string& path) const {
-    return m_site.url(path);
-}
-
-void HostedPage::serve(const std::string& path, std::string contentType, std::string body) {
-    m_site.route(path, ScriptedAnswer::text(200, std::move(body), std::move(contentType)));
-}
-
 void HostedPage::resize(int width, int height) {
     gtk_window_set_default_size(GTK_WINDOW(m_window), width, height);
-    if (!m_host)
-        return;
-    runMainLoopUntil([&] {
-        auto* view = GTK_WIDGET(m_host->webView());
-        return gtk_widget_get_width(view) == width && gtk_widget_get_height(view) == height;
-    });
+    if (m_host)
+        runMainLoopUntil([&] {
+            auto* view = GTK_WIDGET(m_host->webView());
+            return gtk_widget_get_width(view) == width && gtk_widget_get_height(view) == height;
+        });
 }
 
 void HostedPage::closeHost() {
@@ -141,57 +137,44 @@ bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
     }
     m_backend = std::make_unique<Backend>(*m_stores, m_root.path() / "downloads");
     m_backend->service.setResponder([this](const RecordedRequest& request) {
-        if (m_holding)
-            return ScriptedAnswer::silence();
-        if (respond)
-            if (auto scripted = respond(request))
-                return *scripted;
-        return answer(request);
+        return m_holding ? ScriptedAnswer::silence() : answer(request);
     });
     m_unread.clear();
-
     inputs.sessionID = kSessionID;
-    inputs.pageURL = url(fixture);
+    inputs.pageURL = m_site.url(fixture);
     inputs.onUnreadCountChanged = [this](int count) { m_unread.push_back(count); };
     m_inputs = std::move(inputs);
 
-    struct LoadState {
-        bool finished = false;
-        bool failed = false;
-    } state;
-    m_host = std::make_unique<ChatWebView>(m_inputs, m_backend->environment);
     // The host starts loading in its constructor, but load events only arrive from the main
     // loop, so connecting now misses none.
+    m_host = std::make_unique<ChatWebView>(m_inputs, m_backend->environment);
     auto* view = m_host->webView();
     m_leaks.watch(view, "the web view of " + fixture);
+    int state = 0; // 1 finished, 2 failed
     auto onLoad = +[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-        if (event == WEBKIT_LOAD_FINISHED)
-            static_cast<LoadState*>(data)->finished = true;
+        if (event == WEBKIT_LOAD_FINISHED && *static_cast<int*>(data) == 0)
+            *static_cast<int*>(data) = 1;
     };
     auto onFailure = +[](WebKitWebView*, WebKitLoadEvent, const char*, GError*, gpointer data) {
-        static_cast<LoadState*>(data)->failed = true;
+        *static_cast<int*>(data) = 2;
         return FALSE;
     };
     const gulong loadHandler = g_signal_connect(view, "load-changed", G_CALLBACK(onLoad), &state);
     const gulong failHandler = g_signal_connect(view, "load-failed", G_CALLBACK(onFailure), &state);
     gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(m_host->gobj()));
     gtk_widget_grab_focus(GTK_WIDGET(view));
-    const bool loaded = runMainLoopUntil([&] { return state.finished; }, std::chrono::seconds(30));
+    const bool loaded = runMainLoopUntil([&] { return state != 0; }, 30s);
     g_signal_handler_disconnect(view, loadHandler);
     g_signal_handler_disconnect(view, failHandler);
-    if (!loaded || state.failed)
+    if (!loaded || state != 1)
         return false;
     evaluate(kAnswerRecorder);
     return true;
 }
 
-void HostedPage::update(const std::function<void(ChatWebViewInputs&)>& change) {
-    change(m_inputs);
-    m_host->update(m_inputs);
-}
-
 void HostedPage::setTranslationActive(bool active) {
-    update([active](ChatWebViewInputs& inputs) { inputs.isActive = active; });
+    m_inputs.isActive = active;
+    m_host->update(m_inputs);
 }
 
 void HostedPage::runPageCommand(WebPageCommand::Action action) {
@@ -199,6 +182,9 @@ void HostedPage::runPageCommand(WebPageCommand::Action action) {
 }
 
 ScriptedAnswer HostedPage::answer(const RecordedRequest& request) const {
+    if (respond)
+        if (auto scripted = respond(request))
+            return *scripted;
     if (request.path == "/api/transcribe")
         return ScriptedAnswer::json(200, {{"transcript", "transcript"}, {"translation", "译文"}});
     if (request.path != "/api/translate" || !request.json || !request.json->is_object())
@@ -211,27 +197,19 @@ ScriptedAnswer HostedPage::answer(const RecordedRequest& request) const {
         return {{"text", found != translations.end() ? found->second : target + ":" + source},
                 {"detectedLanguage", "en"}};
     };
-    if (body.contains("texts") && body["texts"].is_array()) {
-        nlohmann::json results = nlohmann::json::array();
-        for (const auto& text : body["texts"])
-            results.push_back(translate(text));
-        return ScriptedAnswer::json(200, {{"results", results}});
-    }
-    return ScriptedAnswer::json(200, translate(body.value("text", nlohmann::json())));
+    if (!body.contains("texts") || !body["texts"].is_array())
+        return ScriptedAnswer::json(200, translate(body.value("text", nlohmann::json())));
+    nlohmann::json results = nlohmann::json::array();
+    for (const auto& text : body["texts"])
+        results.push_back(translate(text));
+    return ScriptedAnswer::json(200, {{"results", results}});
 }
 
-std::size_t HostedPage::release() {
-    return release([this](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
-        if (respond)
-            if (auto scripted = respond(request))
-                return scripted;
-        return answer(request);
-    });
-}
-
-std::size_t HostedPage::release(
-    const std::function<std::optional<ScriptedAnswer>(const RecordedRequest&)>& answer) {
-    return m_backend->service.answerHeld(answer);
+std::size_t HostedPage::release(const Responder& answer) {
+    return m_backend->service.answerHeld(
+        answer ? answer : [this](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
+            return this->answer(request);
+        });
 }
 
 std::vector<ServiceText> HostedPage::serviceTexts() const {
@@ -252,53 +230,19 @@ std::vector<ServiceText> HostedPage::serviceTexts() const {
     return texts;
 }
 
-bool HostedPage::waitForServiceTexts(std::size_t count, std::chrono::milliseconds deadline) {
-    return runMainLoopUntil([&] { return serviceTexts().size() >= count; }, deadline);
+bool HostedPage::waitForServiceTexts(std::size_t count) {
+    return runMainLoopUntil([&] { return serviceTexts().size() >= count; });
 }
 
-bool HostedPage::waitForServiceText(const std::string& text, std::chrono::milliseconds deadline) {
-    return runMainLoopUntil(
-        [&] {
-            for (const auto& asked : serviceTexts())
-                if (asked.text == text)
-                    return true;
-            return false;
-        },
-        deadline);
-}
-
-std::vector<nlohmann::json> HostedPage::voiceUploads() const {
-    std::vector<nlohmann::json> uploads;
-    for (const auto& request : m_backend->service.requests())
-        if (request.path == "/api/transcribe")
-            uploads.push_back(request.json.value_or(nlohmann::json()));
-    return uploads;
-}
-
-std::size_t HostedPage::voiceUploadCount() const {
-    return m_backend->service.requestCount("/api/transcribe");
-}
-
-bool HostedPage::waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline) {
-    return runMainLoopUntil([&] { return m_unread.size() >= count; }, deadline);
+bool HostedPage::waitForServiceText(const std::string& text) {
+    return runMainLoopUntil([&] {
+        return std::ranges::any_of(serviceTexts(), [&](const auto& t) { return t.text == text; });
+    });
 }
 
 nlohmann::json HostedPage::answersDelivered(const std::string& function) {
     return evaluate("(window.__aureloDelivered || []).filter((call) => call[0] === " +
                     nlohmann::json(function).dump() + ")");
-}
-
-bool HostedPage::waitForAnswersDelivered(const std::string& function, std::size_t count,
-                                         std::chrono::milliseconds deadline) {
-    return runMainLoopUntil([&] { return answersDelivered(function).size() >= count; }, deadline);
-}
-
-nlohmann::json HostedPage::evaluate(const std::string& script) {
-    return evaluateIn(ChatWebView::kScriptWorld, script);
-}
-
-nlohmann::json HostedPage::evaluateInPage(const std::string& script) {
-    return evaluateIn(nullptr, script);
 }
 
 nlohmann::json HostedPage::evaluateIn(const char* world, const std::string& script) {
@@ -317,35 +261,20 @@ bool HostedPage::waitForPage(const std::string& expression, std::chrono::millise
 void HostedPage::xdotool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "xdotool");
     runProgram(arguments);
-}
-
-void HostedPage::focusWindow() {
-    // Nothing else takes the focus on the virtual display, so once is enough; it keeps key
-    // presses quick, which tests of the composer's timings rely on.
-    if (m_focused)
-        return;
-    xdotool({"windowfocus", "--sync", std::to_string(m_xid)});
-    runMainLoopFor(std::chrono::milliseconds(20));
-    m_focused = true;
+    runMainLoopFor(30ms);
 }
 
 void HostedPage::pressKeys(const std::string& keys) {
-    focusWindow();
     xdotool({"key", "--clearmodifiers", keys});
-    runMainLoopFor(std::chrono::milliseconds(30));
 }
 
 void HostedPage::typeText(const std::string& text) {
-    focusWindow();
     xdotool({"type", "--delay", "15", text});
-    runMainLoopFor(std::chrono::milliseconds(30));
 }
 
 void HostedPage::clickAt(double x, double y, int button) {
-    focusWindow();
     xdotool({"mousemove", "--window", std::to_string(m_xid), std::to_string(std::lround(x)),
              std::to_string(std::lround(y)), "click", std::to_string(button)});
-    runMainLoopFor(std::chrono::milliseconds(30));
 }
 
 bool HostedPage::clickElement(const std::string& selector, int button) {

@@ -1,4 +1,4 @@
-#include "PageScriptTest.hpp"
+#include "HostedPage.hpp"
 
 #include <set>
 

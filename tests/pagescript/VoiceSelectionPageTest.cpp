@@ -1,4 +1,4 @@
-#include "PageScriptTest.hpp"
+#include "HostedPage.hpp"
 
 #include <glib.h>
 
@@ -46,15 +46,15 @@ TEST_F(VoiceTest, AudioIsReadAndPostedWithoutTheDataUrlPrefix) {
     page().hold(true);
     clickVoice("voice-small");
     ASSERT_TRUE(runMainLoopUntil([] { return page().voiceUploadCount() == 1; }));
-    const auto upload = page().voiceUploads()[0];
+    const auto& upload = page().service().requests().back();
     const std::string bytes("OggS\0\x01\x02\xff voice", 14);
     char* base64 = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
     EXPECT_EQ(
-        upload,
+        upload.json,
         nlohmann::json(
             {{"audio", base64}, {"mime", "audio/webm"}, {"source", "zh-CN"}, {"target", "zh-CN"}}));
     g_free(base64);
-    EXPECT_EQ(page().service().requests().back().header("Authorization"), "Bearer token");
+    EXPECT_EQ(upload.header("Authorization"), "Bearer token");
     EXPECT_EQ(voiceState("voice-small"), nlohmann::json::array({"正在转写和翻译…", true, nullptr}));
 
     page().release([](const RecordedRequest&) -> std::optional<ScriptedAnswer> {

@@ -5,31 +5,22 @@
 namespace aurelo::test {
 namespace {
 
-using Field = ContentViewModel::Field;
-
 class ContentViewModelTest : public ShellTestFixture {};
 
-TEST_F(ContentViewModelTest, ZoomStaysInRangeAndLabelsTheNextStep) {
-    EXPECT_EQ(model.nextZoomLabel(0.1), "110%");
-    EXPECT_EQ(model.nextZoomLabel(-0.1), "90%");
+TEST_F(ContentViewModelTest, ZoomIsStoredInRangeAndBadgesCapAt99) {
     for (int i = 0; i < 15; ++i)
         model.zoomIn();
     EXPECT_DOUBLE_EQ(preferences.pageZoom(), 2.0);
-    EXPECT_EQ(model.nextZoomLabel(0.1), "200%");
     for (int i = 0; i < 20; ++i)
         model.zoomOut();
     EXPECT_DOUBLE_EQ(preferences.pageZoom(), 0.5);
-    EXPECT_EQ(model.nextZoomLabel(-0.1), "50%");
     model.resetZoom();
     EXPECT_EQ(defaults->number(MainWindowPreferences::kPageZoomKey), 1.0);
-}
 
-TEST_F(ContentViewModelTest, TabBadges) {
-    EXPECT_EQ(ContentViewModel::unreadBadgeText(std::nullopt), std::nullopt);
-    EXPECT_EQ(ContentViewModel::unreadBadgeText(0), std::nullopt);
-    EXPECT_EQ(ContentViewModel::unreadBadgeText(1), "1");
-    EXPECT_EQ(ContentViewModel::unreadBadgeText(99), "99");
-    EXPECT_EQ(ContentViewModel::unreadBadgeText(120), "99+");
+    const std::pair<std::optional<int>, std::optional<std::string>> badges[] = {
+        {std::nullopt, std::nullopt}, {0, std::nullopt}, {1, "1"}, {99, "99"}, {120, "99+"}};
+    for (const auto& [count, text] : badges)
+        EXPECT_EQ(ContentViewModel::unreadBadgeText(count), text) << count.value_or(-1);
     const std::string id = store.sessions().front().id;
     store.setUnreadCount(120, id);
     EXPECT_EQ(model.tabBadgeText(id), "99+");
@@ -64,20 +55,6 @@ TEST_F(ContentViewModelTest, RenameSelectsAndSavesThroughTheStore) {
     model.saveRename();
     EXPECT_FALSE(model.showingRename());
     EXPECT_EQ(store.sessions().front().name, "新名字");
-}
-
-TEST_F(ContentViewModelTest, DroppedTabsMustCarryASessionID) {
-    ChatSession first = store.sessions().front();
-    ChatSession second = addSession("second");
-    EXPECT_FALSE(model.moveTab("not a uuid", first.id));
-    EXPECT_FALSE(model.moveTab("", first.id));
-    EXPECT_EQ(store.sessions().front().id, first.id);
-
-    std::string lower = second.id;
-    for (auto& c : lower)
-        c = static_cast<char>(std::tolower(c));
-    EXPECT_TRUE(model.moveTab(lower, first.id));
-    EXPECT_EQ(store.sessions().front().id, second.id);
 }
 
 TEST_F(ContentViewModelTest, LockNeedsAPasswordFirstAndUnlocksOnlyWithIt) {
@@ -138,7 +115,12 @@ TEST_F(ContentViewModelTest, RefreshReloadsThePagesEvenWhenItFails) {
     EXPECT_NE(model.reloadToken(), before);
 }
 
-TEST_F(ContentViewModelTest, GoldColourMigrationRunsOnce) {
+// The old default green becomes gold once; a colour the user chose survives.
+TEST_F(ContentViewModelTest, GoldColourMigrationRunsOnceAndOnlyOnTheOldDefault) {
+    preferences.setTranslationFontColor("#FF0000");
+    MainWindowPreferences(*defaults).adoptGoldTranslationColor();
+    EXPECT_EQ(MainWindowPreferences(*defaults).translationFontColor(), "#FF0000");
+
     preferences.setTranslationFontColor("#18a058");
     model.appear();
     EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
@@ -148,36 +130,19 @@ TEST_F(ContentViewModelTest, GoldColourMigrationRunsOnce) {
     EXPECT_EQ(preferences.translationFontColor(), "#18A058") << "only once";
 }
 
-TEST_F(ContentViewModelTest, AnotherColourSurvivesTheMigration) {
-    preferences.setTranslationFontColor("#FF0000");
-    MainWindowPreferences reread(*defaults);
-    reread.adoptGoldTranslationColor();
-    EXPECT_EQ(reread.translationFontColor(), "#FF0000");
-}
-
-TEST(MainWindowPreferencesDefaults, FirstStartAndDamagedValues) {
+TEST(MainWindowPreferencesDefaults, DamagedValuesReadAsTheDefaults) {
     TestDirectory directory;
     UserDefaults defaults(directory.path() / "defaults.json");
     (void)defaults.set(MainWindowPreferences::kPageZoomKey, "big");
     (void)defaults.set(MainWindowPreferences::kShowTranslationBoxKey, 1);
+    (void)defaults.set(MainWindowPreferences::kTranslationFontColorKey, 5);
     MainWindowPreferences preferences(defaults);
     EXPECT_DOUBLE_EQ(preferences.pageZoom(), 1.0);
     EXPECT_TRUE(preferences.showTranslationBox());
-    EXPECT_TRUE(preferences.showQuickTranslationSettings());
-    EXPECT_TRUE(preferences.receiveTranslationEnabled());
-    EXPECT_FALSE(preferences.groupTranslationEnabled());
-    EXPECT_DOUBLE_EQ(preferences.translationFontSize(), 16.0);
     EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
-    EXPECT_FALSE(preferences.doNotDisturb());
 }
 
-} // namespace
-} // namespace aurelo::test
-
-namespace aurelo::test {
-namespace {
-
-class ContentHibernationTest : public ShellTestFixture {};
+using ContentHibernationTest = ContentViewModelTest;
 
 TEST_F(ContentHibernationTest, ASleepingAccountLosesItsCountAndWakesWhenSelected) {
     ChatSession first = store.sessions().front();
@@ -206,40 +171,29 @@ TEST_F(ContentHibernationTest, ASleepingAccountLosesItsCountAndWakesWhenSelected
     EXPECT_FALSE(model.hibernation().isHibernated(second.id));
 }
 
-TEST_F(ContentHibernationTest, HibernateNowOnTheShownAccountHoldsUntilItIsShownAgain) {
+TEST_F(ContentHibernationTest, TheShownAccountSleepsOnlyWhenAskedOrCoveredByAPanel) {
     ChatSession first = store.sessions().front();
+    first.autoHibernateMinutes = 15;
+    store.updateSession(first);
     ChatSession second = addSession("second");
     model.selectTab(first.id);
     model.hibernation().hibernateNow(first.id);
     EXPECT_TRUE(model.hibernation().isHibernated(first.id));
-    // The window's timer and unrelated changes do not wake it.
+    // The window's timer and unrelated changes do not wake it; selecting its tab does.
     model.hibernation().tick();
     store.setUnreadCount(3, second.id);
     EXPECT_TRUE(model.hibernation().isHibernated(first.id));
-    // Selecting its tab again does.
     model.selectTab(first.id);
     EXPECT_FALSE(model.hibernation().isHibernated(first.id));
-    // So does closing a panel that covered it: the account is on show again.
-    model.hibernation().hibernateNow(first.id);
-    model.openSettingsPanel();
-    EXPECT_TRUE(model.hibernation().isHibernated(first.id));
-    model.closePanels();
-    EXPECT_FALSE(model.hibernation().isHibernated(first.id));
-}
-
-TEST_F(ContentHibernationTest, APanelOverThePagesCountsAsNotShown) {
-    ChatSession first = store.sessions().front();
-    first.autoHibernateMinutes = 15;
-    store.updateSession(first);
-    addSession("second");
-    model.selectTab(first.id);
+    // A panel over the pages counts as not shown; closing it shows the account again.
     const auto start = AccountHibernation::Clock::now();
     model.hibernation().tick(start + std::chrono::hours(1));
     EXPECT_FALSE(model.hibernation().isHibernated(first.id));
-    model.setShowAppCenter(true);
-    model.hibernation().refresh(start + std::chrono::hours(1));
-    model.hibernation().tick(start + std::chrono::hours(1) + std::chrono::minutes(15));
+    model.openSettingsPanel();
+    model.hibernation().tick(start + std::chrono::hours(2));
     EXPECT_TRUE(model.hibernation().isHibernated(first.id));
+    model.closePanels();
+    EXPECT_FALSE(model.hibernation().isHibernated(first.id));
 }
 
 } // namespace

@@ -57,17 +57,6 @@ protected:
     }
 };
 
-TEST_F(PageStackModelTest, IdentityHoldsTheSendFlagEvenWhereThePageIgnoresIt) {
-    ChatSession telegram = addSession("电报", "https://web.telegram.org/k/");
-    telegram.sendTranslationEnabled = true;
-    store.updateSession(telegram);
-
-    EXPECT_FALSE(pages.inputs(telegram).automaticMessageTranslation)
-        << "send translation is for WhatsApp only";
-    EXPECT_EQ(pages.identity(telegram),
-              telegram.id + "-true-true-16.0-#D4AF37-auto-en-zh-CN-zh-CN-google-direct");
-}
-
 // Each row changes one thing, on top of the rows before it; only what a page reads when it is
 // built rebuilds it, and only the pages that read the changed value.
 TEST_F(PageStackModelTest, OnlyWhatAPageIsBuiltWithRebuildsIt) {
@@ -93,6 +82,7 @@ TEST_F(PageStackModelTest, OnlyWhatAPageIsBuiltWithRebuildsIt) {
         {"input language", [](ChatSession& s) { s.inputLanguageCode = "fr"; }, true},
         {"engine", [](ChatSession& s) { s.translationProvider = "deepl"; }, true},
         {"receive flag", [](ChatSession& s) { s.receiveTranslationEnabled = false; }, true},
+        {"send flag", [](ChatSession& s) { s.sendTranslationEnabled = false; }, true},
         {"name", [](ChatSession& s) { s.name = "renamed"; }, false},
         {"zoom", global([this] { model.zoomIn(); }), false},
         {"selection and reload", global([&] { model.selectAndReload(other); }), false},

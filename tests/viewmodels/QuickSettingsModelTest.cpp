@@ -25,18 +25,14 @@ protected:
     }
 };
 
-TEST_F(QuickSettingsTest, AnAccountWithoutItsOwnValuesShowsTheGlobals) {
-    // The store always holds a selected account (a first start gets a default one).
+TEST_F(QuickSettingsTest, ReadsFallBackToGlobalsUntilTheAccountHasItsOwn) {
+    addSession("客服一");
     settings.setIncomingLanguage(ChatLanguage::Japanese);
     settings.setOutgoingLanguage(ChatLanguage::German);
     settings.setProvider(TranslationProvider::Claude);
     EXPECT_EQ(quick.summaryLine(), "收到 → 日语   ·   发送 → 德语");
     EXPECT_EQ(quick.provider(), "claude");
     EXPECT_EQ(quick.selectedProviderLabel(), "Claude");
-}
-
-TEST_F(QuickSettingsTest, ReadsFallBackToGlobalsUntilTheAccountHasItsOwn) {
-    addSession("客服一");
     preferences.setReceiveTranslationEnabled(false);
     preferences.setTranslationFontColor("garbage");
     settings.setAutomaticMessageTranslation(false);

@@ -55,8 +55,6 @@ protected:
     }
 };
 
-// --- Provider switching -------------------------------------------------------------------
-
 TEST_F(SettingsViewModelTest, OpeningThePageSwitchesToAnOfferedEngineThenAsksForValidation) {
     logInOffering(engines({{"deepl", "DeepL"}, {"openai", "OpenAI"}}));
     ASSERT_EQ(settings.provider(), TranslationProvider::Google);
@@ -114,8 +112,14 @@ TEST_F(SettingsViewModelTest, EveryProviderChangeWhileThePageLivesResetsTheStatu
         runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
     EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::notConfigured());
 
-    // The application's own engine watcher changes it too; the page still has the last word.
-    SettingsViewModel::applyEngineListChange({"gemini"}, settings);
+    // The application's own engine watcher changes it too, only away from a provider no longer
+    // offered and only to the first offered one when we know it; the page has the last word.
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({}, settings));
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"google", "claude"}, settings));
+    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"apertium", "deepl"}, settings));
+    EXPECT_EQ(settings.provider(), TranslationProvider::Claude);
+    EXPECT_TRUE(SettingsViewModel::applyEngineListChange({"gemini"}, settings));
+    EXPECT_EQ(defaults->string("translationProvider"), "gemini");
     EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 Google Gemini");
     ASSERT_TRUE(
         runMainLoopUntil([&] { return settings.statusMessage() == "请保存并验证当前翻译服务"; }));
@@ -144,8 +148,6 @@ TEST_F(SettingsViewModelTest, ChoicesOfThePageAreStoredAsTheyAreMade) {
     EXPECT_EQ(reread.string("appAppearance"), "dark");
 }
 
-// --- Notifications -------------------------------------------------------------------------
-
 TEST_F(SettingsViewModelTest, NotificationStatusesAsTheUserSeesThem) {
     using State = SettingsViewModel::NotificationState;
     EXPECT_EQ(page->notificationStatus(), "正在检查");
@@ -159,47 +161,40 @@ TEST_F(SettingsViewModelTest, NotificationStatusesAsTheUserSeesThem) {
         EXPECT_EQ(SettingsViewModel::notificationState(status), state);
 }
 
-TEST_F(SettingsViewModelTest, NotDecidedYetAsksAndShowsTheAnswer) {
-    startPage();
-    EXPECT_EQ(page->notificationStatus(), "尚未开启");
-    EXPECT_EQ(page->notificationButtonTitle(), "开启通知");
-
-    notifications.statusAfterRequest = Status::Authorized;
-    bool done = false;
-    page->requestNotificationPermission([&] { done = true; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
-    EXPECT_EQ(notifications.requests, 1);
-    EXPECT_EQ(notifications.settingsOpened, 0);
-    EXPECT_EQ(page->notificationStatus(), "已开启");
-    EXPECT_TRUE(page->notificationAuthorized());
-    EXPECT_EQ(page->notificationButtonTitle(), "打开系统通知设置");
-
-    // Once allowed, the button only leads to the settings.
-    page->requestNotificationPermission();
-    EXPECT_EQ(notifications.settingsOpened, 1);
-    EXPECT_EQ(notifications.requests, 1);
-}
-
-TEST_F(SettingsViewModelTest, ARefusedRequestShowsClosedWithoutAnError) {
-    startPage();
-    notifications.statusAfterRequest = Status::Denied;
-    bool done = false;
-    page->requestNotificationPermission([&] { done = true; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
-    EXPECT_EQ(page->notificationStatus(), "已关闭");
-    EXPECT_EQ(page->notificationButtonTitle(), "开启通知");
-    EXPECT_EQ(settings.statusMessage(), "");
-}
-
-TEST_F(SettingsViewModelTest, DeniedOpensTheSettingsInsteadOfAsking) {
-    notifications.status = Status::Denied;
-    startPage();
-    bool done = false;
-    page->requestNotificationPermission([&] { done = true; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
-    EXPECT_EQ(notifications.settingsOpened, 1);
-    EXPECT_EQ(notifications.requests, 0);
-    EXPECT_EQ(page->notificationStatus(), "已关闭");
+// Not decided yet, the button asks and shows the answer; otherwise it only leads to the settings.
+TEST_F(SettingsViewModelTest, TheNotificationButtonAsksOnceOrOpensTheSettings) {
+    struct Case {
+        Status before;
+        std::optional<Status> answer;
+        const char* buttonBefore;
+        int requests, settingsOpened;
+        const char* shown;
+        const char* buttonAfter;
+    };
+    const Case cases[] = {
+        {Status::NotDetermined, Status::Authorized, "开启通知", 1, 0, "已开启", "打开系统通知设置"},
+        {Status::NotDetermined, Status::Denied, "开启通知", 1, 0, "已关闭", "开启通知"},
+        {Status::Denied, std::nullopt, "开启通知", 0, 1, "已关闭", "开启通知"},
+        {Status::Authorized, std::nullopt, "打开系统通知设置", 0, 1, "已开启", "打开系统通知设置"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown + std::string(" ") + std::to_string(c.requests));
+        notifications.requests = notifications.settingsOpened = 0;
+        notifications.status = c.before;
+        notifications.statusAfterRequest = c.answer;
+        page = std::make_unique<SettingsViewModel>(settings, account, appLock, notifications);
+        startPage();
+        EXPECT_EQ(page->notificationButtonTitle(), c.buttonBefore);
+        bool done = false;
+        page->requestNotificationPermission([&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
+        EXPECT_EQ(notifications.requests, c.requests);
+        EXPECT_EQ(notifications.settingsOpened, c.settingsOpened);
+        EXPECT_EQ(page->notificationStatus(), c.shown);
+        EXPECT_EQ(page->notificationAuthorized(), c.shown == std::string("已开启"));
+        EXPECT_EQ(page->notificationButtonTitle(), c.buttonAfter);
+        EXPECT_EQ(settings.statusMessage(), "") << "a refusal is not an error";
+    }
 }
 
 TEST_F(SettingsViewModelTest, ALateAnswerForAClosedPageIsDropped) {
@@ -210,77 +205,11 @@ TEST_F(SettingsViewModelTest, ALateAnswerForAClosedPageIsDropped) {
     EXPECT_EQ(notifications.reads, 2);
 }
 
-// --- Lock password -------------------------------------------------------------------------
-
-TEST_F(SettingsViewModelTest, AWrongCurrentPasswordKeepsWhatWasTyped) {
-    ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
-    startPage();
-    EXPECT_EQ(page->lockStatusText(), "已设置");
-    EXPECT_EQ(page->lockButtonTitle(), "更改锁屏密码");
-    page->setCurrentLockPassword("abce");
-    page->setNewLockPassword("efgh");
-    page->setConfirmLockPassword("efgh");
-    EXPECT_FALSE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "密码不正确");
-    EXPECT_EQ(page->currentLockPassword(), "abce");
-    EXPECT_EQ(page->newLockPassword(), "efgh");
-    EXPECT_EQ(page->confirmLockPassword(), "efgh");
-    EXPECT_TRUE(appLock.verify("abcd")) << "the password did not change";
-
-    // The right one changes it and clears the fields.
-    page->setCurrentLockPassword("abcd");
-    EXPECT_TRUE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "锁屏密码已设置");
-    EXPECT_EQ(page->currentLockPassword(), "");
-    EXPECT_EQ(page->newLockPassword(), "");
-    EXPECT_EQ(page->confirmLockPassword(), "");
-    EXPECT_TRUE(appLock.verify("efgh"));
-}
-
-TEST_F(SettingsViewModelTest, AFirstPasswordMustBeLongEnoughAndConfirmed) {
-    startPage();
-    EXPECT_EQ(page->lockStatusText(), "未设置");
-    EXPECT_EQ(page->lockButtonTitle(), "设置锁屏密码");
-    page->setNewLockPassword("abc");
-    page->setConfirmLockPassword("abc");
-    EXPECT_FALSE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "密码至少需要 4 个字符");
-    EXPECT_EQ(page->newLockPassword(), "abc");
-
-    page->setNewLockPassword("abcd");
-    EXPECT_FALSE(page->saveLockPassword());
-    EXPECT_EQ(appLock.message(), "两次输入的密码不一致");
-    EXPECT_EQ(page->confirmLockPassword(), "abc");
-
-    page->setConfirmLockPassword("abcd");
-    EXPECT_TRUE(page->saveLockPassword());
-    EXPECT_TRUE(appLock.hasPassword());
-    EXPECT_EQ(page->lockButtonTitle(), "更改锁屏密码");
-    EXPECT_EQ(page->newLockPassword(), "");
-}
-
 TEST_F(SettingsViewModelTest, StartBindsTheLockToTheLoggedInAccount) {
     logInOffering(engines({{"google", "Google"}}));
     appLock.configure("someone-else");
     startPage();
     EXPECT_EQ(appLock.keychainAccount(), KeychainStore::appLockAccount("alice"));
-
-    page->logout();
-    EXPECT_FALSE(account.isLoggedIn());
-}
-
-TEST_F(SettingsViewModelTest, EngineWatcherSwitchesToTheFirstOfferedProvider) {
-    settings.setProvider(TranslationProvider::OpenAI);
-    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({}, settings));
-    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"google", "openai"}, settings));
-    EXPECT_FALSE(SettingsViewModel::applyEngineListChange({"apertium", "deepl"}, settings));
-    EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI);
-
-    EXPECT_TRUE(SettingsViewModel::applyEngineListChange({"deepl"}, settings));
-    EXPECT_EQ(settings.provider(), TranslationProvider::DeepL);
-    EXPECT_EQ(defaults->string("translationProvider"), "deepl");
-    EXPECT_EQ(settings.connectionStatus(), ProviderConnectionStatus::unverified());
-    EXPECT_EQ(settings.statusMessage(), "已自动切换到管理员启用的 DeepL");
 }
 
 } // namespace

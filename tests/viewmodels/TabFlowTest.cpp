@@ -7,54 +7,45 @@ namespace {
 
 constexpr double kSpacing = 7;
 
-TEST(TabFlow, WrapsWhenTheNextTabWouldPassTheEdge) {
-    std::vector<TabSize> tabs(3, TabSize{100, 30});
-    // After two tabs x is 214 (two widths and two spacings); 214 + 100 > 214 starts a new row.
-    auto size = measureTabFlow(tabs, 214.0, kSpacing);
-    EXPECT_DOUBLE_EQ(size.width, 214);
-    EXPECT_DOUBLE_EQ(size.height, 2 * 30 + kSpacing);
-
-    auto positions = placeTabFlow(tabs, 10, 5, 10 + 214, kSpacing);
-    ASSERT_EQ(positions.size(), 3u);
-    EXPECT_DOUBLE_EQ(positions[0].x, 10);
-    EXPECT_DOUBLE_EQ(positions[1].x, 117);
-    EXPECT_DOUBLE_EQ(positions[1].y, 5);
-    EXPECT_DOUBLE_EQ(positions[2].x, 10);
-    EXPECT_DOUBLE_EQ(positions[2].y, 5 + 30 + kSpacing);
-}
-
-TEST(TabFlow, ExactFitStaysOnTheRow) {
-    // 100 + 7 + 100 = 207 fits a width of 207.
-    std::vector<TabSize> tabs(2, TabSize{100, 30});
-    EXPECT_DOUBLE_EQ(measureTabFlow(tabs, 207.0, kSpacing).height, 30);
-    EXPECT_DOUBLE_EQ(measureTabFlow(tabs, 206.0, kSpacing).height, 67);
-}
-
-TEST(TabFlow, NoProposalMeansEightHundredAndEmptyMeansZeroHeight) {
-    std::vector<TabSize> tabs(7, TabSize{100, 40});
-    auto size = measureTabFlow(tabs, std::nullopt, kSpacing);
-    EXPECT_DOUBLE_EQ(size.width, 800);
-    EXPECT_DOUBLE_EQ(size.height, 40) << "7 × 107 − 7 = 742 fits in 800";
-    auto empty = measureTabFlow({}, 300.0, kSpacing);
-    EXPECT_DOUBLE_EQ(empty.width, 300);
-    EXPECT_DOUBLE_EQ(empty.height, 0);
-}
-
-TEST(TabFlow, AnOverWideTabIsPlacedAtTheLeftOfTheFirstRow) {
-    std::vector<TabSize> tabs{{500, 44}};
-    auto size = measureTabFlow(tabs, 200.0, kSpacing);
-    EXPECT_DOUBLE_EQ(size.height, 44);
-    auto positions = placeTabFlow(tabs, 0, 0, 200, kSpacing);
-    EXPECT_DOUBLE_EQ(positions[0].x, 0);
-    EXPECT_DOUBLE_EQ(positions[0].y, 0);
-}
-
-TEST(TabFlow, RowHeightIsTheTallestTabOfTheRow) {
-    std::vector<TabSize> tabs{{50, 20}, {50, 35}, {50, 10}};
-    auto size = measureTabFlow(tabs, 110.0, kSpacing);
-    EXPECT_DOUBLE_EQ(size.height, 35 + kSpacing + 10);
-    auto positions = placeTabFlow(tabs, 0, 0, 110, kSpacing);
-    EXPECT_DOUBLE_EQ(positions[2].y, 35 + kSpacing);
+TEST(TabFlow, WrapsBeforeTheEdgeWithRowsAsTallAsTheirTallestTab) {
+    struct Case {
+        const char* name;
+        std::vector<TabSize> tabs;
+        std::optional<double> width;
+        TabSize size;                              // measured
+        std::vector<std::pair<double, double>> at; // placed from (0, 0)
+    };
+    const Case cases[] = {
+        {"x after two tabs is 214; 214 + 100 > 214 starts a row",
+         std::vector<TabSize>(3, {100, 30}),
+         214,
+         {214, 67},
+         {{0, 0}, {107, 0}, {0, 37}}},
+        {"an exact fit stays on the row", std::vector<TabSize>(2, {100, 30}), 207, {207, 30}, {}},
+        {"one point less wraps", std::vector<TabSize>(2, {100, 30}), 206, {206, 67}, {}},
+        {"no proposal means 800", std::vector<TabSize>(7, {100, 40}), std::nullopt, {800, 40}, {}},
+        {"empty", {}, 300, {300, 0}, {}},
+        {"an over-wide tab stays at the left", {{500, 44}}, 200, {200, 44}, {{0, 0}}},
+        {"a row is as tall as its tallest tab",
+         {{50, 20}, {50, 35}, {50, 10}},
+         110,
+         {110, 52},
+         {{0, 0}, {57, 0}, {0, 42}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto size = measureTabFlow(c.tabs, c.width, kSpacing);
+        EXPECT_DOUBLE_EQ(size.width, c.size.width);
+        EXPECT_DOUBLE_EQ(size.height, c.size.height);
+        if (c.at.empty())
+            continue;
+        const auto positions = placeTabFlow(c.tabs, 10, 5, 10 + *c.width, kSpacing);
+        ASSERT_EQ(positions.size(), c.at.size());
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            EXPECT_DOUBLE_EQ(positions[i].x, 10 + c.at[i].first) << i;
+            EXPECT_DOUBLE_EQ(positions[i].y, 5 + c.at[i].second) << i;
+        }
+    }
 }
 
 } // namespace

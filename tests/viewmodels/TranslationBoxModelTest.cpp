@@ -16,10 +16,12 @@ protected:
         fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
     }
 
-    bool finished() { return runMainLoopUntil([&] { return !box.translating(); }); }
+    bool finished() {
+        return runMainLoopUntil([&] { return !box.translating(); });
+    }
 };
 
-TEST_F(TranslationBoxTest, ChineseGoesToEnglishAndIsReadyToInsert) {
+TEST_F(TranslationBoxTest, ChineseGoesToEnglishReadyToInsertAndOtherTextToChinese) {
     box.setInput("  你好，朋友\n");
     box.performTranslation();
     EXPECT_TRUE(box.translating());
@@ -34,19 +36,18 @@ TEST_F(TranslationBoxTest, ChineseGoesToEnglishAndIsReadyToInsert) {
     // Editing the text away from what was translated withdraws the offer.
     box.setInput("你好，朋友!");
     EXPECT_FALSE(box.readyToInsert());
-}
 
-TEST_F(TranslationBoxTest, OtherTextGoesToChineseAndIsNotOffered) {
+    // Other text goes to Chinese, or to the preferred target, and is not offered for insertion.
     box.setInput("good morning");
     box.performTranslation();
     ASSERT_TRUE(finished());
-    EXPECT_EQ((*fake.requests()[0].json)["target"], "zh-CN");
+    EXPECT_EQ((*fake.requests()[1].json)["target"], "zh-CN");
     EXPECT_FALSE(box.readyToInsert());
     settings.setPreferredTarget(TargetLanguage::English);
     box.setInput("bonjour");
     box.performTranslation();
     ASSERT_TRUE(finished());
-    EXPECT_EQ((*fake.requests()[1].json)["target"], "en");
+    EXPECT_EQ((*fake.requests()[2].json)["target"], "en");
 }
 
 TEST_F(TranslationBoxTest, NothingToDoWithoutTextOrWhileTranslating) {
@@ -120,12 +121,11 @@ TEST_F(TranslationBoxTest, InsertionTargetsTheSelectedSession) {
 }
 
 TEST(ContainsChinese, OnlyTheUnifiedIdeographBlockCounts) {
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("hello 世界"));
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("\xe4\xb8\x80")); // U+4E00
-    EXPECT_TRUE(TranslationBoxModel::containsChinese("\xe9\xbf\xbf")); // U+9FFF
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("こんにちは"));
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("，。")); // punctuation only
-    EXPECT_FALSE(TranslationBoxModel::containsChinese("\xff\xfe abc"));
+    // U+4E00 and U+9FFF are the ends of the block; punctuation and kana do not count.
+    for (const char* text : {"hello 世界", "\xe4\xb8\x80", "\xe9\xbf\xbf"})
+        EXPECT_TRUE(TranslationBoxModel::containsChinese(text)) << text;
+    for (const char* text : {"こんにちは", "，。", "\xff\xfe abc"})
+        EXPECT_FALSE(TranslationBoxModel::containsChinese(text)) << text;
 }
 
 TEST(DetectedLanguageLabel, ChineseEnglishOrTheCode) {

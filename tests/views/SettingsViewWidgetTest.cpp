@@ -6,7 +6,7 @@
 
 #include "views/SettingsWindow.hpp"
 
-#include <gtkmm.h>
+#include "WidgetTestSupport.hpp"
 
 #include <set>
 
@@ -17,16 +17,7 @@ using namespace std::chrono_literals;
 
 class SettingsViewWidgetTest : public ShellTestFixture {
 protected:
-    static void SetUpTestSuite() {
-        static bool initialised = false;
-        if (!initialised) {
-            // Creating an application object sets gtkmm up; GTK itself needs gtk_init.
-            static auto application = Gtk::Application::create(
-                "com.aurelo.translator.settings-tests", Gio::Application::Flags::NON_UNIQUE);
-            gtk_init();
-            initialised = true;
-        }
-    }
+    static void SetUpTestSuite() { widgetTestApplication(); }
 
     FakeNotificationCenter notifications;
     SettingsWindow window{settings, account, appLock, notifications};
@@ -47,21 +38,27 @@ protected:
         account.login("alice", "secret", [&] { done = true; });
         ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
     }
-
-    static void click(Gtk::Button& button) { g_signal_emit_by_name(button.gobj(), "clicked"); }
 };
 
+// A wrong current password shows the store's message and keeps what was typed; the right one
+// changes the password and clears every field.
 TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneExists) {
     SettingsView& page = showPage();
+    const auto shows = [&](const char* text) {
+        return !findWidgets<Gtk::Label>(page, [&](Gtk::Label& l) {
+                    return l.get_text() == text;
+                }).empty();
+    };
+    EXPECT_TRUE(shows("未设置"));
     EXPECT_FALSE(page.currentLockPasswordField().get_visible());
     EXPECT_EQ(page.lockButton().get_label(), "设置锁屏密码");
     EXPECT_FALSE(page.lockMessage().get_visible());
 
     ASSERT_TRUE(appLock.setPassword("abcd", "abcd"));
+    EXPECT_TRUE(shows("已设置"));
     EXPECT_TRUE(page.currentLockPasswordField().get_visible());
     EXPECT_EQ(page.lockButton().get_label(), "更改锁屏密码");
 
-    // A wrong current password: the store's message, and the fields keep what was typed.
     page.currentLockPasswordField().set_text("nope");
     page.model().setNewLockPassword("efgh");
     page.model().setConfirmLockPassword("efgh");
@@ -69,11 +66,16 @@ TEST_F(SettingsViewWidgetTest, TheLockCardAsksForTheCurrentPasswordOnlyWhenOneEx
     EXPECT_TRUE(page.lockMessage().get_visible());
     EXPECT_EQ(page.lockMessage().get_text(), "密码不正确");
     EXPECT_EQ(page.currentLockPasswordField().get_text(), "nope");
+    EXPECT_EQ(page.model().newLockPassword(), "efgh");
+    EXPECT_EQ(page.model().confirmLockPassword(), "efgh");
+    EXPECT_TRUE(appLock.verify("abcd"));
 
     page.currentLockPasswordField().set_text("abcd");
     click(page.lockButton());
     EXPECT_EQ(page.lockMessage().get_text(), "锁屏密码已设置");
-    EXPECT_EQ(page.currentLockPasswordField().get_text(), "") << "cleared after the change";
+    EXPECT_EQ(page.currentLockPasswordField().get_text(), "");
+    EXPECT_EQ(page.model().newLockPassword(), "");
+    EXPECT_EQ(page.model().confirmLockPassword(), "");
     EXPECT_TRUE(appLock.verify("efgh"));
 }
 
@@ -130,25 +132,15 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
     EXPECT_EQ(reached.size(), 16u);
 }
 
-// The picker whose entries include `entry`.
-Gtk::DropDown* pickerWith(Gtk::Widget& root, const Glib::ustring& entry) {
-    if (auto* picker = dynamic_cast<Gtk::DropDown*>(&root)) {
-        auto list = std::dynamic_pointer_cast<Gtk::StringList>(picker->get_model());
-        for (guint i = 0; list && i < list->get_n_items(); ++i)
-            if (list->get_string(i) == entry)
-                return picker;
-    }
-    for (auto* child = root.get_first_child(); child; child = child->get_next_sibling())
-        if (auto* found = pickerWith(*child, entry))
-            return found;
-    return nullptr;
-}
-
 TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {
     settings.setRenderingMode(RenderingMode::Smooth);
     SettingsView& page = showPage();
-    auto* picker = pickerWith(page, "节省内存");
-    ASSERT_NE(picker, nullptr);
+    const auto pickers = findWidgets<Gtk::DropDown>(page, [](Gtk::DropDown& picker) {
+        auto list = std::dynamic_pointer_cast<Gtk::StringList>(picker.get_model());
+        return list && list->get_n_items() > 1 && list->get_string(1) == "节省内存";
+    });
+    ASSERT_EQ(pickers.size(), 1u);
+    auto* picker = pickers[0];
     EXPECT_EQ(picker->get_selected(), 2u) << "the stored choice is shown";
     picker->set_selected(1);
     EXPECT_EQ(settings.renderingMode(), RenderingMode::SaveMemory);

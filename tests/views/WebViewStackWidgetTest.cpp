@@ -2,13 +2,13 @@
 // one appearance setting, and the requests the window hands to a page.
 
 #include "support/ShellTestFixture.hpp"
+#include "support/WebViewTestSupport.hpp"
 
 #include "views/Theme.hpp"
 #include "views/WebViewStack.hpp"
 #include "web/WebPageCommand.hpp"
 
-#include <gtest/gtest.h>
-#include <gtkmm.h>
+#include "WidgetTestSupport.hpp"
 
 #include <unistd.h>
 
@@ -16,7 +16,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -35,36 +34,32 @@ constexpr const char* kCountingPage =
     "<body><div id='main'></div><script>let n = 1; setInterval(() => { n += 1; "
     "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
 
+int parentOf(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    std::istringstream rest(close == std::string::npos ? "" : line.substr(close + 2));
+    std::string state;
+    int parent = 0;
+    rest >> state >> parent;
+    return parent;
+}
+
 // WebKit's web processes below this one (inside their sandbox or not), by process id.
 std::set<int> webProcesses() {
-    std::map<int, int> parents;
-    std::map<int, std::string> commands;
+    std::set<int> found;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
-        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0])))
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(line.substr(close + 2));
-        std::string state;
-        int parent = 0;
-        rest >> state >> parent;
-        const int pid = std::stoi(name);
-        parents[pid] = parent;
+        std::string command;
         std::ifstream cmdline(entry.path() / "cmdline");
-        std::getline(cmdline, commands[pid], '\0');
-    }
-    std::set<int> found;
-    for (const auto& [pid, command] : commands) {
-        if (!command.ends_with("/WebKitWebProcess"))
+        std::getline(cmdline, command, '\0');
+        if (name.empty() || !std::isdigit(static_cast<unsigned char>(name[0])) ||
+            !command.ends_with("/WebKitWebProcess"))
             continue;
-        for (int up = parents[pid]; up > 1; up = parents.contains(up) ? parents[up] : 0)
+        for (int up = parentOf(std::stoi(name)); up > 1; up = parentOf(up))
             if (up == getpid()) {
-                found.insert(pid);
+                found.insert(std::stoi(name));
                 break;
             }
     }
@@ -79,27 +74,7 @@ bool desktopIsDark() {
 
 // The JSON form of `script`'s result in the page's own world, or "" when it fails.
 std::string evaluate(ChatWebView& page, const std::string& script) {
-    struct Result {
-        bool done = false;
-        std::string json;
-    } result;
-    webkit_web_view_evaluate_javascript(
-        page.webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
-        [](GObject* view, GAsyncResult* async, gpointer data) {
-            auto* result = static_cast<Result*>(data);
-            result->done = true;
-            JSCValue* value =
-                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), async, nullptr);
-            if (!value)
-                return;
-            char* json = jsc_value_to_json(value, 0);
-            result->json = json ? json : "";
-            g_free(json);
-            g_object_unref(value);
-        },
-        &result);
-    runMainLoopUntil([&] { return result.done; }, 10s);
-    return result.json;
+    return evaluateScript(page.webView(), script, nullptr).value_or("");
 }
 
 bool pageSays(ChatWebView& page, const std::string& script, const std::string& expected) {
@@ -108,15 +83,7 @@ bool pageSays(ChatWebView& page, const std::string& script, const std::string& e
 
 class WebViewStackWidgets : public ShellTestFixture {
 protected:
-    static void SetUpTestSuite() {
-        static bool initialised = false;
-        if (!initialised) {
-            static auto application = Gtk::Application::create(
-                "com.aurelo.translator.page-stack-tests", Gio::Application::Flags::NON_UNIQUE);
-            gtk_init();
-            initialised = true;
-        }
-    }
+    static void SetUpTestSuite() { widgetTestApplication(); }
 
     void SetUp() override {
         if (!g_getenv("DISPLAY"))
@@ -230,26 +197,6 @@ TEST_F(WebViewStackWidgets, PendingRequestsAreTakenByTheirPage) {
     ASSERT_TRUE(runMainLoopUntil([&] { return issued; }));
     watch.disconnect();
     EXPECT_FALSE(pendingAfterIssue) << "the selected page did not take the command";
-}
-
-TEST_F(WebViewStackWidgets, HiddenPagesKeepReportingTheirUnreadCounts) {
-    site.setFallback("/chat", ScriptedAnswer::text(200, kCountingPage, "text/html; charset=utf-8"));
-    WebViewStack& stack = showStack();
-    ASSERT_TRUE(loaded(stack, first));
-    ASSERT_TRUE(loaded(stack, second));
-    auto countOf = [&](const std::string& id) {
-        auto it = store.unreadCounts().find(id);
-        return it == store.unreadCounts().end() ? 0 : it->second;
-    };
-    // The second account is hidden while the first is on show: its count still climbs.
-    ASSERT_TRUE(runMainLoopUntil([&] { return countOf(second) >= 2; }, 30s));
-    const int hiddenStart = countOf(second);
-    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(second) >= hiddenStart + 3; }, 30s))
-        << "a hidden page stopped reporting";
-    // And the other way round.
-    model.selectTab(second);
-    const int firstStart = countOf(first);
-    EXPECT_TRUE(runMainLoopUntil([&] { return countOf(first) >= firstStart + 3; }, 30s));
 }
 
 TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelected) {

@@ -2,8 +2,8 @@
 // replaced by a recorder of the scripts it would be asked to evaluate.
 
 #include "web/TranslationBridge.hpp"
-#include "support/LogCapture.hpp"
 #include "support/FakeManagedService.hpp"
+#include "support/LogCapture.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
@@ -95,16 +95,6 @@ TEST_F(TranslationBridgeTest, FailedDirectTranslationNamesTheMissingSetupOrTheEr
     EXPECT_TRUE(scripts[0].ends_with(R"(",true]))"));
 }
 
-TEST_F(TranslationBridgeTest, QueuedKindsGoThroughTheBackgroundQueue) {
-    post(R"({"id":"m","text":"hello","target":"zh-CN","kind":3})");
-    post(R"({"id":"p","text":"page","target":"zh-CN","kind":"page"})");
-    EXPECT_EQ(bridge->backgroundQueue().waitingCount(), 2u);
-    ASSERT_TRUE(waitForScripts(2));
-    std::ranges::sort(scripts);
-    EXPECT_EQ(scripts[0], R"(window.aureloSetPageTranslation?.(...["p","译:page",false]))");
-    EXPECT_EQ(scripts[1], R"(window.aureloSetTranslation?.(...["m","译:hello",false]))");
-}
-
 TEST_F(TranslationBridgeTest, MalformedMessagesAreLoggedAndNeverAnswered) {
     for (const char* body :
          {R"({"id":"e","text":"","target":"en"})", R"({"kind":"unread","count":"3"})",
@@ -124,16 +114,6 @@ TEST_F(TranslationBridgeTest, MalformedMessagesAreLoggedAndNeverAnswered) {
     }
 }
 
-TEST_F(TranslationBridgeTest, UnreadCountReachesTheOwnerTruncated) {
-    std::vector<int> counts;
-    bridge->setOnUnreadCountChanged([&](int count) { counts.push_back(count); });
-    post(R"({"kind":"unread","count":12.9})");
-    post(R"({"kind":"unread","count":0})");
-    ASSERT_TRUE(runMainLoopUntil([&] { return counts.size() == 2; }));
-    EXPECT_EQ(counts, (std::vector<int>{12, 0}));
-    EXPECT_TRUE(scripts.empty());
-}
-
 TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
     struct Case {
         const char* name;
@@ -151,6 +131,9 @@ TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
          R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))"},
         {"numeric error", ScriptedAnswer::json(403, {{"error", 5}}),
          R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))"},
+        {"not JSON", ScriptedAnswer::text(200, "<html>", "text/html"),
+         "window.aureloSetVoiceTranslation?.(...[\"v\",\"\",\"" +
+             DecodingError::dataCorrupted().description + "\",true])"},
     };
     for (const auto& c : cases) {
         scripts.clear();
@@ -169,28 +152,6 @@ TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
                                             {"mime", "audio/ogg"},
                                             {"target", "zh-CN"},
                                             {"source", "auto"}}));
-}
-
-TEST_F(TranslationBridgeTest, VoiceBodyThatIsNotJsonFailsWithTheDecodingText) {
-    fake.enqueue("/api/transcribe", ScriptedAnswer::text(200, "<html>", "text/html"));
-    post(
-        R"({"kind":"voice","id":"v","data":"QQ==","mime":"audio/ogg","source":"es","target":"en"})");
-    ASSERT_TRUE(waitForScripts(1));
-    EXPECT_EQ(scripts[0], "window.aureloSetVoiceTranslation?.(...[\"v\",\"\",\"" +
-                              DecodingError::dataCorrupted().description + "\",true])");
-    EXPECT_EQ(fake.requests().back().json->at("source"), "es");
-    EXPECT_EQ(fake.requests().back().json->at("target"), "en");
-}
-
-TEST_F(TranslationBridgeTest, ActiveSwitchTellsThePageOnlyOnChange) {
-    bridge->setLastTranslationActive(false);
-    bridge->applyTranslationActive(false);
-    EXPECT_TRUE(scripts.empty());
-    bridge->applyTranslationActive(true);
-    bridge->applyTranslationActive(true);
-    bridge->applyTranslationActive(false);
-    EXPECT_EQ(scripts, (std::vector<std::string>{"window.aureloSetTranslationActive?.(true)",
-                                                 "window.aureloSetTranslationActive?.(false)"}));
 }
 
 } // namespace

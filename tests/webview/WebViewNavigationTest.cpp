@@ -17,7 +17,7 @@ std::string currentUri(ChatWebView& host) {
     return uri ? uri : "";
 }
 
-TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndSchemesCompareWithoutCase) {
+TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndNewWindowsLoadInPlace) {
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
     const std::string start = currentUri(host);
@@ -31,17 +31,14 @@ TEST_F(WebViewNavigationTest, OtherSchemesAreCancelledAndSchemesCompareWithoutCa
     evaluate(host, "location.href = '" + upper + "'", nullptr);
     ASSERT_TRUE(waitForLoad(host, 2));
     EXPECT_EQ(evaluate(host, "document.title", nullptr), R"("Second")");
-}
 
-TEST_F(WebViewNavigationTest, NewWindowLinksLoadInPlace) {
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
-    evaluate(host, "document.getElementById('popup').click()", nullptr);
-    ASSERT_TRUE(waitForLoad(host, 2));
-    EXPECT_EQ(currentUri(host), server.url("/second.html"));
+    // New-window links and window.open load in place.
     evaluate(host, "window.open('/chat.html', 'other')", nullptr);
     ASSERT_TRUE(waitForLoad(host, 3));
     EXPECT_EQ(currentUri(host), server.url("/chat.html"));
+    evaluate(host, "document.getElementById('popup').click()", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 4));
+    EXPECT_EQ(currentUri(host), server.url("/second.html"));
 }
 
 TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeName) {
@@ -50,6 +47,7 @@ TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeNam
     auto hidden = ScriptedAnswer::text(200, "secret", "application/octet-stream");
     hidden.headers = {{"Content-Disposition", "attachment; filename=\".profile\""}};
     server.route("/files/hidden", hidden);
+    server.route("/files/note.txt", ScriptedAnswer::text(200, "shown text", "text/plain"));
     server.route("/image.png",
                  ScriptedAnswer::text(
                      200, R"(<svg xmlns="http://www.w3.org/2000/svg" width="4" height="4"/>)",
@@ -79,11 +77,24 @@ TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeNam
     EXPECT_EQ(messages[0], "Download completed: report 2.zip");
     EXPECT_EQ(logs.entries()[0].priority, "6");
 
+    // A link with a download attribute downloads even what could be shown.
+    evaluate(host, R"((() => {
+        const link = document.createElement("a");
+        link.href = "/files/note.txt";
+        link.download = "";
+        document.body.append(link);
+        link.click();
+    })())",
+             nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 3; }));
+    EXPECT_EQ(revealed[2], folder / "note.txt");
+    EXPECT_EQ(currentUri(host), server.url("/chat.html"));
+
     // A displayable response stays a page.
     evaluate(host, "location.href = '/image.png'", nullptr);
     ASSERT_TRUE(runMainLoopUntil([&] { return currentUri(host) == server.url("/image.png"); }));
     runMainLoopFor(std::chrono::milliseconds(200));
-    EXPECT_EQ(revealed.size(), 2u);
+    EXPECT_EQ(revealed.size(), 3u);
 }
 
 TEST_F(WebViewNavigationTest, FailedDownloadIsOnlyLogged) {
@@ -144,24 +155,6 @@ TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
     EXPECT_EQ(notifyCalls(), 1);
     destroy(host); // before the notification server goes
     runMainLoopFor(std::chrono::milliseconds(100));
-}
-
-TEST_F(WebViewNavigationTest, LinksWithADownloadAttributeDownload) {
-    server.route("/files/note.txt",
-                 ScriptedAnswer::text(200, "displayable text", "text/plain; charset=utf-8"));
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
-    evaluate(host, R"((() => {
-        const link = document.createElement("a");
-        link.href = "/files/note.txt";
-        link.download = "";
-        document.body.append(link);
-        link.click();
-    })())",
-             nullptr);
-    ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
-    EXPECT_EQ(revealed[0], m_root / "downloads" / "note.txt");
-    EXPECT_EQ(currentUri(host), server.url("/chat.html"));
 }
 
 } // namespace

@@ -82,25 +82,20 @@ TEST_F(WebViewSessionTest, EachProxyCarriesOnlyItsOwnSessionByName) {
               std::vector<std::string>{"socks-chat.invalid:" + std::to_string(server.port())});
 }
 
-TEST_F(WebViewSessionTest, DeadProxyFailsTheLoadInsteadOfGoingDirect) {
-    for (const char* type : {"socks5", "http"}) {
-        auto in = inputs(std::string(type) == "http" ? kSessionB : kSessionA);
+TEST_F(WebViewSessionTest, ADeadOrUnusableProxyFailsTheLoadInsteadOfGoingDirect) {
+    const std::tuple<const char*, const char*, const char*, std::uint16_t> cases[] = {
+        {kSessionA, "socks5", "127.0.0.1", closedLoopbackPort()},
+        {kSessionB, "http", "127.0.0.1", closedLoopbackPort()},
+        {"33333333-3333-4333-8333-333333333333", "socks5", "not a host/", 1080},
+    };
+    for (const auto& [session, type, proxyHost, port] : cases) {
+        auto in = inputs(session);
         in.proxyType = type;
-        in.proxyHost = "127.0.0.1";
-        in.proxyPort = closedLoopbackPort();
+        in.proxyHost = proxyHost;
+        in.proxyPort = port;
         auto& host = open(in);
-        EXPECT_TRUE(waitForFailure(host)) << type;
+        EXPECT_TRUE(waitForFailure(host)) << type << " " << proxyHost;
     }
-    EXPECT_EQ(server.requestCount("/chat.html"), 0u);
-}
-
-TEST_F(WebViewSessionTest, UnusableProxyHostFailsInsteadOfGoingDirect) {
-    auto in = inputs(kSessionA);
-    in.proxyType = "socks5";
-    in.proxyHost = "not a host/";
-    in.proxyPort = 1080;
-    auto& host = open(in);
-    EXPECT_TRUE(waitForFailure(host));
     EXPECT_EQ(server.requestCount("/chat.html"), 0u);
 }
 
