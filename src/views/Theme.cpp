@@ -43,6 +43,7 @@ constexpr const char* kStyleSheet = R"css(
   font-weight: 800;
 }
 .aurelo-subtitle { opacity: 0.65; font-size: 12px; }
+.aurelo-placeholder { opacity: 0.45; }
 .aurelo-session-bar { padding: 10px 14px 6px 14px; border-bottom: 1px solid alpha(currentColor, 0.08); }
 .aurelo-tab {
   border-radius: 12px;
