@@ -207,7 +207,18 @@ void QuickSettingsStrip::withSelection(const std::function<void(const ChatSessio
 void QuickSettingsStrip::refresh() {
     m_refreshing = true;
     m_summary.set_text(m_quick.summaryLine());
-    m_send.set_active(m_quick.sendTranslationEnabled());
+    // Where sending is never translated the switch shows off and cannot be turned on; the
+    // account's own choice is kept for a page that could use it.
+    const bool sendAvailable = m_quick.sendTranslationAvailable();
+    m_send.set_active(sendAvailable && m_quick.sendTranslationEnabled());
+    m_send.set_sensitive(sendAvailable);
+    const Glib::ustring sendNote(std::string(QuickSettingsModel::kSendTranslationUnavailable));
+    gtk_widget_set_tooltip_text(GTK_WIDGET(m_send.gobj()),
+                                sendAvailable ? nullptr : sendNote.c_str());
+    Glib::Value<Glib::ustring> description;
+    description.init(description.value_type());
+    description.set(sendAvailable ? Glib::ustring() : sendNote);
+    m_send.update_property(Gtk::Accessible::Property::DESCRIPTION, description);
     m_input.setValue(m_quick.inputLanguageCode());
     m_outgoing.setValue(m_quick.outgoingLanguageCode());
     m_group.set_active(m_quick.groupTranslationEnabled());
