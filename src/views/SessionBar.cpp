@@ -40,6 +40,9 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     header->append(*titles);
 
     m_toolbar.add_css_class("aurelo-toolbar");
+    // On a narrow window the buttons wrap under each other instead of pushing the window wider
+    // than the screen.
+    m_toolbar.set_layout_manager(AccountTabFlowLayout::create(kToolbarSpacing));
     m_toolbar.set_hexpand(true);
     m_toolbar.set_halign(Gtk::Align::END);
     m_toolbar.set_valign(Gtk::Align::CENTER);
