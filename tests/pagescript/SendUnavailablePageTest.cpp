@@ -22,9 +22,11 @@ TEST_F(SendUnavailablePageTest, GuardLabelAndBlockTooltipPointToTheTranslationBo
     EXPECT_EQ(page().evaluateInPage(guard + ".title"), note);
 
     // Chinese is still stopped, and the tooltip says where to translate it.
-    page().evaluateInPage("document.getElementById('composer').focus();"
-                          "document.execCommand('insertText', false, '你好')");
+    ASSERT_TRUE(page().clickElement("#composer"));
+    ASSERT_TRUE(page().waitForPage("document.activeElement.id === 'composer'"));
+    page().evaluateInPage("document.execCommand('insertText', false, '你好')");
     page().pressKeys("Return");
+    ASSERT_TRUE(page().waitForPage("window.enterTimes.length > 0"));
     ASSERT_TRUE(page().waitForPage("document.getElementById('composer').title !== ''"));
     EXPECT_EQ(page().evaluateInPage("document.getElementById('composer').title"),
               "中文原文禁止直接发送：" + note);
