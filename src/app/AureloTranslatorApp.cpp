@@ -8,10 +8,13 @@
 #include "views/ContentView.hpp"
 #include "viewmodels/ContentViewModel.hpp"
 #include "viewmodels/SettingsViewModel.hpp"
+#include "viewmodels/WindowGeometry.hpp"
 #include "views/SettingsWindow.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 
+#include <gdkmm/display.h>
+#include <gdkmm/monitor.h>
 #include <giomm/menu.h>
 #include <giomm/simpleaction.h>
 #include <glibmm/main.h>
@@ -133,10 +136,24 @@ void AureloTranslatorApp::buildWindow() {
     m_window = new Gtk::ApplicationWindow();
     m_window->set_title("Aurelo翻译器");
     m_window->set_icon_name(build::kApplicationId);
-    m_window->set_default_size(1580, 980);
+    // Opened at a size that fits the screen: a window larger than the monitor is clipped by
+    // some desktops rather than shrunk.
+    WindowSize monitor;
+    if (auto display = Gdk::Display::get_default()) {
+        auto monitors = display->get_monitors();
+        if (monitors && monitors->get_n_items() > 0)
+            if (auto first = std::dynamic_pointer_cast<Gdk::Monitor>(monitors->get_object(0))) {
+                Gdk::Rectangle geometry;
+                first->get_geometry(geometry);
+                monitor = {geometry.get_width(), geometry.get_height()};
+            }
+    }
+    const WindowSize opening = WindowGeometry::openingSize(monitor);
+    m_window->set_default_size(opening.width, opening.height);
     m_window->set_show_menubar(true);
     m_stack = Gtk::make_managed<Gtk::Stack>();
-    m_stack->set_size_request(1280, 780);
+    m_stack->set_size_request(WindowGeometry::kMinimumSize.width,
+                              WindowGeometry::kMinimumSize.height);
     m_stack->set_transition_type(Gtk::StackTransitionType::CROSSFADE);
     m_window->set_child(*m_stack);
     m_window->signal_close_request().connect([this] { return onCloseRequest(); }, false);

@@ -102,6 +102,20 @@ void LiveCaptionManager::stop() {
     endRun(kStoppedStatus);
 }
 
+bool LiveCaptionManager::panelShown() const {
+    return m_isRunning || !m_sourceText.empty() || !m_translatedText.empty() ||
+           (m_statusText != kInitialStatus && m_statusText != kStoppedStatus);
+}
+
+void LiveCaptionManager::closePanel() {
+    if (m_isRunning) {
+        stop();
+        return;
+    }
+    clearTexts();
+    setStatus(kInitialStatus);
+}
+
 void LiveCaptionManager::endRun(const char* status) {
     cancelConnectionTimeout();
     cancelTranslationTimer();

@@ -36,6 +36,8 @@ public:
         "与声音服务器的连接已断开，实时字幕已停止。";
     static constexpr const char* kNoRecognizerStatus = "无法加载英语语音识别模型，实时字幕未启动。";
     static constexpr const char* kTranslationFailedPrefix = "字幕翻译失败：";
+    static constexpr const char* kRunningTitle = "实时字幕正在运行";
+    static constexpr const char* kTitle = "实时字幕";
     static constexpr const char* kTargetLanguage = "zh-CN";
     static constexpr const char* kRecognizerLocale = "en-US";
 
@@ -77,6 +79,15 @@ public:
     sigc::signal<void()>& signalSourceTextChanged() { return m_sourceTextChanged; }
     sigc::signal<void()>& signalTranslatedTextChanged() { return m_translatedTextChanged; }
     sigc::signal<void()>& signalStatusTextChanged() { return m_statusTextChanged; }
+
+    // The strip's header: whether captions are being made right now.
+    const char* panelTitle() const { return m_isRunning ? kRunningTitle : kTitle; }
+    // Whether the strip has something to show: a run, the texts of the last one, or the reason
+    // a run did not start or ended on its own.
+    bool panelShown() const;
+    // The strip's "关闭": ends a run (its texts stay to be read); without a run, empties the texts
+    // and puts the strip away.
+    void closePanel();
 
     // Starts a caption run unless one is running. The texts of the previous run are cleared.
     void start();

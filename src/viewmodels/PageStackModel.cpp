@@ -120,6 +120,7 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.pageURL = effective.url;
     inputs.translationConfiguration = m_content.settings().configuration(effective.provider);
     inputs.automaticMessageTranslation = effective.sendTranslationEnabled;
+    inputs.sendTranslationAvailable = session.isWhatsApp();
     inputs.receiveTranslationEnabled = effective.receiveTranslationEnabled;
     inputs.translationFontSize = effective.translationFontSize;
     inputs.translationFontColor = effective.translationFontColor;

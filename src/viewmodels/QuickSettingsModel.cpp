@@ -89,6 +89,11 @@ void QuickSettingsModel::setIncomingLanguageCode(const std::string& languageCode
         m_store.setIncomingLanguage(session->id, languageCode);
 }
 
+bool QuickSettingsModel::sendTranslationAvailable() const {
+    const ChatSession* session = selected();
+    return !session || session->isWhatsApp();
+}
+
 bool QuickSettingsModel::sendTranslationEnabled() const {
     const ChatSession* session = selected();
     return session && session->sendTranslationEnabled ? *session->sendTranslationEnabled

@@ -9,6 +9,7 @@
 #include "models/SettingsStore.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/TranslationLook.hpp"
+#include "web/PageScript.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -42,6 +43,12 @@ public:
     void setOutgoingLanguageCode(const std::string& code);
     std::string incomingLanguageCode() const;
     void setIncomingLanguageCode(const std::string& code);
+    // What the strip says when the selected account's platform does not translate before
+    // sending; its pages say the same.
+    static constexpr std::string_view kSendTranslationUnavailable = kSendTranslationUnavailableNote;
+    // Whether the selected account's pages translate outgoing text before sending (only
+    // WhatsApp's do). Without a selection the strip shows the global switch, which is.
+    bool sendTranslationAvailable() const;
     bool sendTranslationEnabled() const;
     void setSendTranslationEnabled(bool enabled);
     bool receiveTranslationEnabled() const;

@@ -52,6 +52,7 @@ std::string symbolIconName(std::string_view symbol) {
         {"arrow.triangle.2.circlepath", "emblem-synchronizing-symbolic"},
         {"info.circle", "dialog-information-symbolic"},
         {"arrow.down.app", "software-update-available-symbolic"},
+        {"captions.bubble", "media-view-subtitles-symbolic"},
     };
     for (const auto& [name, icon] : kIcons)
         if (name == symbol)

@@ -1,5 +1,6 @@
 #include "viewmodels/TranslationBoxModel.hpp"
 
+#include "models/PlatformCatalogue.hpp"
 #include "platform/Text.hpp"
 #include <glib.h>
 
@@ -8,7 +9,38 @@ namespace aurelo {
 TranslationBoxModel::TranslationBoxModel(SessionStore& store, SettingsStore& settings,
                                          const TranslationService& translator)
     : m_store(store), m_settings(settings), m_translator(translator),
-      m_translationRequestID(newSessionID()) {}
+      m_translationRequestID(newSessionID()) {
+    // A rename or another selection may change the platform the placeholder names.
+    m_connections.push_back(m_store.signalChanged().connect([this](SessionStore::Field field) {
+        if (field != SessionStore::Field::UnreadCounts)
+            m_changed.emit(Field::Placeholder);
+    }));
+    m_connections.push_back(m_settings.signalChanged().connect([this](SettingsStore::Field field) {
+        if (field == SettingsStore::Field::PreferredTarget)
+            m_changed.emit(Field::PreferredTarget);
+    }));
+}
+
+TranslationBoxModel::~TranslationBoxModel() {
+    for (auto& connection : m_connections)
+        connection.disconnect();
+}
+
+std::string TranslationBoxModel::placeholderText() const {
+    std::string text(kPlaceholderPrefix);
+    if (const auto& id = m_store.selectedID())
+        for (const auto& session : m_store.sessions())
+            if (session.id == *id)
+                return text + " " + platformName(session);
+    return text;
+}
+
+void TranslationBoxModel::setPreferredTarget(TargetLanguage target) {
+    if (target == m_settings.preferredTarget())
+        return;
+    m_settings.setPreferredTarget(target);
+    m_settings.storeField(SettingsStore::Field::PreferredTarget);
+}
 
 template <typename T> void TranslationBoxModel::assign(T& member, T value, Field field) {
     if (member == value)

@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace aurelo {
 
@@ -23,12 +25,18 @@ class TranslationBoxModel {
 public:
     enum class Field {
         Input, Output, Detected, ErrorMessage, Translating, ReadyToInsert, TextInsertion, Focus,
+        Placeholder, PreferredTarget,
     };
+
+    // The start of the field's placeholder; the selected account's platform name follows it.
+    static constexpr std::string_view kPlaceholderPrefix =
+        "点击任意位置输入中文 → 回车翻译英文 → 确认填入";
 
     TranslationBoxModel(SessionStore& store, SettingsStore& settings,
                         const TranslationService& translator);
     TranslationBoxModel(const TranslationBoxModel&) = delete;
     TranslationBoxModel& operator=(const TranslationBoxModel&) = delete;
+    ~TranslationBoxModel();
 
     const std::string& input() const { return m_input; }
     const std::string& output() const { return m_output; }
@@ -42,6 +50,15 @@ public:
     // The page put the text into its composer: it is not handed out again. An insertion that
     // has been replaced by a newer one stays.
     void textInsertionTaken(const std::string& insertionID);
+
+    // What the empty field says: how the box is used, ending with the platform the text goes
+    // to (the selected account's), or without a platform when no account is selected.
+    std::string placeholderText() const;
+
+    // The box's "翻译方向". Only this choice is stored: the other settings are the settings
+    // page's to save, with its key checks and status line.
+    TargetLanguage preferredTarget() const { return m_settings.preferredTarget(); }
+    void setPreferredTarget(TargetLanguage target);
 
     void setInput(std::string text);
     void performTranslation();
@@ -86,6 +103,7 @@ private:
     bool m_readyToInsert = false;
     std::optional<WebTextInsertion> m_textInsertion;
 
+    std::vector<sigc::connection> m_connections;
     sigc::signal<void(bool)> m_focusRequested;
     sigc::signal<void(Field)> m_changed;
 };

@@ -6,54 +6,64 @@
 
 namespace aurelo {
 
+namespace {
+
+// An empty column keeps its height and says what will appear in it.
+void showText(Gtk::Label& label, const std::string& text, const char* placeholder) {
+    label.set_text(text.empty() ? placeholder : text);
+    if (text.empty())
+        label.add_css_class("aurelo-placeholder");
+    else
+        label.remove_css_class("aurelo-placeholder");
+}
+
+} // namespace
+
 CaptionStrip::CaptionStrip(LiveCaptionManager& manager)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 6), m_manager(manager) {
     add_css_class("aurelo-caption-strip");
     set_margin_start(14);
     set_margin_end(14);
+    set_margin_top(6);
     set_margin_bottom(8);
 
-    for (Gtk::Label* label : {&m_source, &m_translated, &m_status}) {
-        label->set_xalign(0);
-        label->set_wrap(true);
-        label->set_selectable(true);
-    }
-    m_translated.add_css_class("aurelo-gold");
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    header->append(*symbolImage("captions.bubble"));
+    m_title.add_css_class("heading");
+    header->append(m_title);
     m_status.add_css_class("aurelo-subtitle");
-    auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    buttons->set_halign(Gtk::Align::END);
+    m_status.set_hexpand(true);
+    m_status.set_xalign(0);
+    m_status.set_ellipsize(Pango::EllipsizeMode::END);
+    header->append(m_status);
+    auto* clear = Gtk::make_managed<Gtk::Button>("清空");
+    clear->signal_clicked().connect([this] { m_manager.clearTexts(); });
     auto* copy = Gtk::make_managed<Gtk::Button>("复制文字");
     copy->signal_clicked().connect([this] {
         if (auto text = m_manager.copyText())
             get_clipboard()->set_text(*text);
     });
-    auto* clear = Gtk::make_managed<Gtk::Button>("清空");
-    clear->signal_clicked().connect([this] { m_manager.clearTexts(); });
     auto* close = Gtk::make_managed<Gtk::Button>("关闭");
-    close->signal_clicked().connect([this] {
-        if (m_manager.isRunning())
-            m_manager.stop();
-        else
-            m_manager.clearTexts();
-    });
-    buttons->append(*copy);
-    buttons->append(*clear);
-    buttons->append(*close);
-    m_strip.append(m_source);
-    m_strip.append(m_translated);
-    m_strip.append(m_status);
-    m_strip.append(*buttons);
-    append(m_strip);
+    close->signal_clicked().connect([this] { m_manager.closePanel(); });
+    header->append(*clear);
+    header->append(*copy);
+    header->append(*close);
+    append(*header);
 
-    m_start.set_halign(Gtk::Align::START);
-    setAccessibleLabel(m_start, "实时字幕");
+    auto* columns = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 18);
+    columns->set_homogeneous(true);
+    m_translated.add_css_class("aurelo-gold");
+    columns->append(*column("原文", m_source));
+    columns->append(*column("中文", m_translated));
+    append(*columns);
+
+    setIconButtonContent(m_start, "captions.bubble", LiveCaptionManager::kTitle);
     m_start.set_tooltip_text("识别本应用播放的英语声音并翻译成中文");
     m_start.signal_clicked().connect([this] { m_manager.start(); });
-    append(m_start);
 
-    for (auto* signal : {&m_manager.signalIsRunningChanged(), &m_manager.signalSourceTextChanged(),
-                         &m_manager.signalTranslatedTextChanged(),
-                         &m_manager.signalStatusTextChanged()})
+    for (auto* signal :
+         {&m_manager.signalIsRunningChanged(), &m_manager.signalSourceTextChanged(),
+          &m_manager.signalTranslatedTextChanged(), &m_manager.signalStatusTextChanged()})
         m_connections.push_back(signal->connect([this] { refresh(); }));
     refresh();
 }
@@ -63,14 +73,28 @@ CaptionStrip::~CaptionStrip() {
         connection.disconnect();
 }
 
+Gtk::Box* CaptionStrip::column(const Glib::ustring& caption, Gtk::Label& text) {
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 2);
+    auto* label = Gtk::make_managed<Gtk::Label>(caption);
+    label->add_css_class("aurelo-subtitle");
+    label->set_xalign(0);
+    text.set_xalign(0);
+    text.set_wrap(true);
+    text.set_selectable(true);
+    // Announced with its column's name, so a screen reader says which text it is reading.
+    setAccessibleLabel(text, caption);
+    box->append(*label);
+    box->append(text);
+    return box;
+}
+
 void CaptionStrip::refresh() {
-    m_strip.set_visible(m_manager.isRunning() || !m_manager.sourceText().empty());
-    m_start.set_sensitive(!m_manager.isRunning());
-    m_source.set_text(m_manager.sourceText());
-    m_source.set_visible(!m_manager.sourceText().empty());
-    m_translated.set_text(m_manager.translatedText());
-    m_translated.set_visible(!m_manager.translatedText().empty());
+    set_visible(m_manager.panelShown());
+    m_title.set_text(m_manager.panelTitle());
     m_status.set_text(m_manager.statusText());
+    showText(m_source, m_manager.sourceText(), kSourcePlaceholder);
+    showText(m_translated, m_manager.translatedText(), kTranslationPlaceholder);
+    m_start.set_sensitive(!m_manager.isRunning());
 }
 
 } // namespace aurelo

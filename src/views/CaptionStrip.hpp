@@ -8,22 +8,35 @@
 
 namespace aurelo {
 
-// The live captions under the pages: the control that starts a run, and while one runs the
-// recognised English, its Chinese and the status, with copy, clear and close.
+// The live captions under the pages: a header that says whether captions are running, with
+// clear, copy and close, and the recognised English beside its Chinese. The control that starts
+// a run is handed to the window's toolbar, where it takes no row of its own.
 class CaptionStrip : public Gtk::Box {
 public:
+    static constexpr const char* kSourcePlaceholder = "识别到的英语会显示在这里";
+    static constexpr const char* kTranslationPlaceholder = "中文译文会显示在这里";
+
     explicit CaptionStrip(LiveCaptionManager& manager);
     ~CaptionStrip() override;
 
+    // "实时字幕": starts a run. Not a child of the strip; the owner places it.
+    Gtk::Button& startButton() { return m_start; }
+
+    Gtk::Label& title() { return m_title; }
+    Gtk::Label& sourceText() { return m_source; }
+    Gtk::Label& translatedText() { return m_translated; }
+
 private:
     void refresh();
+    // A labelled column whose text shows `placeholder` while it is empty.
+    Gtk::Box* column(const Glib::ustring& caption, Gtk::Label& text);
 
     LiveCaptionManager& m_manager;
-    Gtk::Box m_strip{Gtk::Orientation::VERTICAL, 4};
+    Gtk::Label m_title;
+    Gtk::Label m_status;
     Gtk::Label m_source;
     Gtk::Label m_translated;
-    Gtk::Label m_status;
-    Gtk::Button m_start{"实时字幕"};
+    Gtk::Button m_start;
     std::vector<sigc::connection> m_connections;
 };
 

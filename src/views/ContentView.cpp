@@ -52,8 +52,11 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
     column->set_hexpand(true);
-    column->append(*Gtk::make_managed<SessionBar>(
-        model, logos, std::move(restart), [this] { addCurrentPlatformSession(); }));
+    auto* sessionBar = Gtk::make_managed<SessionBar>(
+        model, logos, std::move(restart), [this] { addCurrentPlatformSession(); });
+    column->append(*sessionBar);
+    auto* captions = Gtk::make_managed<CaptionStrip>(m_captions);
+    sessionBar->addToolbarItem(captions->startButton());
     column->append(*Gtk::make_managed<QuickSettingsStrip>(model));
 
     m_pages = Gtk::make_managed<WebViewStack>(model, environment);
@@ -88,10 +91,10 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_content.add_overlay(*settings);
 
     column->append(m_content);
-    column->append(*Gtk::make_managed<CaptionStrip>(m_captions));
+    column->append(*captions);
     auto* divider = Gtk::make_managed<Gtk::Separator>();
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
-    auto* translationBox = Gtk::make_managed<TranslationBox>(model.translationBox(), model.settings());
+    auto* translationBox = Gtk::make_managed<TranslationBox>(model.translationBox());
     translationBox->set_hexpand(true);
     auto* quickReplyButton = Gtk::make_managed<QuickReplyButton>(m_quickReplies);
     quickReplyButton->set_valign(Gtk::Align::START);

@@ -1,9 +1,9 @@
 #include "views/QuickSettingsStrip.hpp"
 
+#include "views/AccountTabFlowLayout.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>
-#include <gtkmm/flowbox.h>
 #include <gtkmm/image.h>
 #include <gtkmm/popover.h>
 #include <gtkmm/stringlist.h>
@@ -51,6 +51,8 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     m_summary.add_css_class("aurelo-subtitle");
     m_summary.set_hexpand(true);
     m_summary.set_halign(Gtk::Align::START);
+    m_summary.set_xalign(0);
+    m_summary.set_ellipsize(Pango::EllipsizeMode::END);
     header->append(m_summary);
     auto* badge = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
     badge->add_css_class("aurelo-guard-badge");
@@ -59,12 +61,10 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     header->append(*badge);
     append(*header);
 
-    auto* flow = Gtk::make_managed<Gtk::FlowBox>();
-    flow->set_selection_mode(Gtk::SelectionMode::NONE);
-    flow->set_max_children_per_line(8);
-    flow->set_column_spacing(18);
-    flow->set_row_spacing(6);
-    flow->set_homogeneous(false);
+    // The groups fill each line and wrap like words, so a laptop screen takes two or three
+    // lines where a grid of equal columns would stack every group on a line of its own.
+    auto* flow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
+    flow->set_layout_manager(AccountTabFlowLayout::create(kGroupSpacing));
 
     auto* send = section("发送翻译");
     setAccessibleLabel(m_send, "启用发送翻译");
@@ -207,7 +207,18 @@ void QuickSettingsStrip::withSelection(const std::function<void(const ChatSessio
 void QuickSettingsStrip::refresh() {
     m_refreshing = true;
     m_summary.set_text(m_quick.summaryLine());
-    m_send.set_active(m_quick.sendTranslationEnabled());
+    // Where sending is never translated the switch shows off and cannot be turned on; the
+    // account's own choice is kept for a page that could use it.
+    const bool sendAvailable = m_quick.sendTranslationAvailable();
+    m_send.set_active(sendAvailable && m_quick.sendTranslationEnabled());
+    m_send.set_sensitive(sendAvailable);
+    const Glib::ustring sendNote(std::string(QuickSettingsModel::kSendTranslationUnavailable));
+    gtk_widget_set_tooltip_text(GTK_WIDGET(m_send.gobj()),
+                                sendAvailable ? nullptr : sendNote.c_str());
+    Glib::Value<Glib::ustring> description;
+    description.init(description.value_type());
+    description.set(sendAvailable ? Glib::ustring() : sendNote);
+    m_send.update_property(Gtk::Accessible::Property::DESCRIPTION, description);
     m_input.setValue(m_quick.inputLanguageCode());
     m_outgoing.setValue(m_quick.outgoingLanguageCode());
     m_group.set_active(m_quick.groupTranslationEnabled());

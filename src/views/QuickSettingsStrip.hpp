@@ -16,6 +16,8 @@ namespace aurelo {
 // page functions of the selected account.
 class QuickSettingsStrip : public Gtk::Box {
 public:
+    static constexpr int kGroupSpacing = 14;
+
     explicit QuickSettingsStrip(ContentViewModel& model);
     ~QuickSettingsStrip() override;
 

@@ -40,6 +40,9 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     header->append(*titles);
 
     m_toolbar.add_css_class("aurelo-toolbar");
+    // On a narrow window the buttons wrap under each other instead of pushing the window wider
+    // than the screen.
+    m_toolbar.set_layout_manager(AccountTabFlowLayout::create(kToolbarSpacing));
     m_toolbar.set_hexpand(true);
     m_toolbar.set_halign(Gtk::Align::END);
     m_toolbar.set_valign(Gtk::Align::CENTER);
@@ -78,8 +81,14 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     tabRow->append(*add);
     append(*tabRow);
 
-    m_connections.push_back(m_model.store().signalChanged().connect(
-        [this](SessionStore::Field) { scheduleRebuild(); }));
+    // Unread counts change every few seconds: the badges follow in place, so that neither the
+    // keyboard focus on a tab nor an open tab menu is lost to them.
+    m_connections.push_back(m_model.store().signalChanged().connect([this](SessionStore::Field f) {
+        if (f == SessionStore::Field::UnreadCounts)
+            refreshBadges();
+        else
+            scheduleRebuild();
+    }));
     // A tab says when its account sleeps.
     m_connections.push_back(m_model.hibernation().signalChanged().connect(
         [this](const std::string&) { scheduleRebuild(); }));
@@ -144,13 +153,33 @@ void SessionBar::refreshToolbar() {
     m_tabScroller.set_max_content_height(expanded ? -1 : kCollapsedHeight);
 }
 
+void SessionBar::refreshBadges() {
+    for (auto* child = m_tabs.get_first_child(); child; child = child->get_next_sibling())
+        if (auto* tab = dynamic_cast<SessionTab*>(child))
+            tab->refreshBadge();
+}
+
 void SessionBar::rebuildTabs() {
-    while (auto* child = m_tabs.get_first_child())
+    // A tab chosen with the keyboard is rebuilt as selected; the focus stays on it so that the
+    // keyboard user is not thrown back to the start of the window.
+    std::optional<std::string> focused;
+    while (auto* child = m_tabs.get_first_child()) {
+        if (auto* tab = dynamic_cast<SessionTab*>(child); tab && tab->holdsFocus())
+            focused = tab->sessionID();
         m_tabs.remove(*child);
+    }
     const auto& selected = m_model.store().selectedID();
-    for (const auto& session : m_model.store().visibleSessions())
-        m_tabs.append(*Gtk::make_managed<SessionTab>(m_model, m_logos, session,
-                                                     selected == session.id));
+    for (const auto& session : m_model.store().visibleSessions()) {
+        auto* tab =
+            Gtk::make_managed<SessionTab>(m_model, m_logos, session, selected == session.id);
+        m_tabs.append(*tab);
+        if (focused == session.id)
+            tab->button().grab_focus();
+    }
+}
+
+void SessionBar::addToolbarItem(Gtk::Widget& item) {
+    m_toolbar.insert_child_after(item, *m_refresh);
 }
 
 } // namespace aurelo

@@ -8,6 +8,8 @@
 #include <gtkmm/scrolledwindow.h>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace aurelo {
 
@@ -20,9 +22,14 @@ public:
     ~SessionBar() override;
 
     static constexpr int kCollapsedHeight = 56;
+    static constexpr int kToolbarSpacing = 6;
+
+    // Puts a control of another panel into the toolbar, after "刷新服务器".
+    void addToolbarItem(Gtk::Widget& item);
 
 private:
     void rebuildTabs();
+    void refreshBadges();
     // Tabs are rebuilt after the current event: a click on a tab changes the selection, and the
     // tab must not be destroyed inside its own handler.
     void scheduleRebuild();
@@ -31,7 +38,7 @@ private:
 
     ContentViewModel& m_model;
     LogoCache& m_logos;
-    Gtk::Box m_toolbar{Gtk::Orientation::HORIZONTAL, 6};
+    Gtk::Box m_toolbar{Gtk::Orientation::HORIZONTAL, kToolbarSpacing};
     Gtk::Button* m_doNotDisturb = nullptr;
     Gtk::Button* m_refresh = nullptr;
     Gtk::Button* m_rows = nullptr;

@@ -9,7 +9,9 @@
 #include <gtkmm/dragsource.h>
 #include <gtkmm/droptarget.h>
 #include <gtkmm/gestureclick.h>
+#include <gtkmm/gesturelongpress.h>
 #include <gtkmm/overlay.h>
+#include <gtkmm/shortcutcontroller.h>
 
 namespace aurelo {
 
@@ -37,14 +39,12 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     auto* icon = Gtk::make_managed<PlatformIcon>(logos, platformLogoURL(session),
                                                  symbolOf(session, model.store().sessions()), 22);
     iconOverlay->set_child(*icon);
-    if (auto badge = m_model.tabBadgeText(session.id)) {
-        m_badge.set_text(*badge);
-        m_badge.add_css_class("aurelo-badge");
-        m_badge.set_halign(Gtk::Align::END);
-        m_badge.set_valign(Gtk::Align::START);
-        iconOverlay->add_overlay(m_badge);
-        iconOverlay->set_clip_overlay(m_badge, false);
-    }
+    m_badge.add_css_class("aurelo-badge");
+    m_badge.set_halign(Gtk::Align::END);
+    m_badge.set_valign(Gtk::Align::START);
+    iconOverlay->add_overlay(m_badge);
+    iconOverlay->set_clip_overlay(m_badge, false);
+    refreshBadge();
     auto* name = Gtk::make_managed<Gtk::Label>(session.name);
     name->add_css_class("aurelo-tab-name");
     name->set_single_line_mode(true);
@@ -122,6 +122,23 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
 
 SessionTab::~SessionTab() { m_menu.unparent(); }
 
+void SessionTab::refreshBadge() {
+    const auto badge = m_model.tabBadgeText(m_session.id);
+    m_badge.set_text(badge.value_or(""));
+    m_badge.set_visible(badge.has_value());
+}
+
+void SessionTab::popupMenu(std::optional<Gdk::Rectangle> where) {
+    if (!where) {
+        // From the keyboard: under the tab, as a menu button's menu opens.
+        const int width = get_width(), height = get_height();
+        where = Gdk::Rectangle(width / 2, height, 1, 1);
+        m_menu.set_position(Gtk::PositionType::BOTTOM);
+    }
+    m_menu.set_pointing_to(*where);
+    m_menu.popup();
+}
+
 bool SessionTab::acceptDrop(const Glib::ustring& text) { return m_model.moveTab(text, m_session.id); }
 
 void SessionTab::buildContextMenu() {
@@ -156,21 +173,55 @@ void SessionTab::buildContextMenu() {
     section({{"放大页面（" + m_model.nextZoomLabel(PageZoom::kStep) + "）", "tab.zoom-in"},
              {"缩小页面（" + m_model.nextZoomLabel(-PageZoom::kStep) + "）", "tab.zoom-out"},
              {"恢复实际大小（100%）", "tab.zoom-reset"}});
-    section({{"修改名称", "tab.rename"},
-             {"账号独立设置", "tab.session-settings"},
-             {"删除此会话", "tab.delete"}});
+    section({{"修改名称", "tab.rename"}, {"账号独立设置", "tab.session-settings"}});
+    // A menu model cannot style one item, so the item that deletes at once is a button of our
+    // own in the menu's last section, marked destructive like the delete buttons elsewhere.
+    auto last = Gio::Menu::create();
+    auto deleteItem = Gio::MenuItem::create("删除此会话", "");
+    deleteItem->set_attribute_value("custom", Glib::Variant<Glib::ustring>::create("delete"));
+    last->append_item(deleteItem);
+    menu->append_section(last);
     m_menu.set_menu_model(menu);
+    m_deleteItem.set_label("删除此会话");
+    m_deleteItem.set_has_frame(false);
+    m_deleteItem.add_css_class("destructive-action");
+    m_deleteItem.add_css_class("aurelo-menu-destructive");
+    m_deleteItem.set_halign(Gtk::Align::FILL);
+    if (auto* label = dynamic_cast<Gtk::Label*>(m_deleteItem.get_child()))
+        label->set_xalign(0);
+    m_deleteItem.signal_clicked().connect([this] {
+        m_menu.popdown();
+        m_actions->activate_action("delete");
+    });
+    m_menu.add_child(m_deleteItem, "delete");
     m_menu.set_parent(*this);
     m_menu.set_has_arrow(false);
 
     auto click = Gtk::GestureClick::create();
     click->set_button(GDK_BUTTON_SECONDARY);
-    click->signal_pressed().connect([this](int, double x, double y) {
-        Gdk::Rectangle where(int(x), int(y), 1, 1);
-        m_menu.set_pointing_to(where);
-        m_menu.popup();
-    });
+    click->signal_pressed().connect(
+        [this](int, double x, double y) { popupMenu(Gdk::Rectangle(int(x), int(y), 1, 1)); });
     add_controller(click);
+
+    // A long press (a touch screen has no right button) opens the menu instead of selecting:
+    // the press is claimed before the tab's own click sees its release.
+    auto longPress = Gtk::GestureLongPress::create();
+    longPress->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    longPress->signal_pressed().connect([this, gesture = longPress.get()](double x, double y) {
+        gesture->set_state(Gtk::EventSequenceState::CLAIMED);
+        popupMenu(Gdk::Rectangle(int(x), int(y), 1, 1));
+    });
+    add_controller(longPress);
+
+    // The keys a desktop opens a context menu with, on the focused tab.
+    auto keys = Gtk::ShortcutController::create();
+    keys->add_shortcut(Gtk::Shortcut::create(
+        Gtk::ShortcutTrigger::parse_string("Menu|<Shift>F10"),
+        Gtk::CallbackAction::create([this](Gtk::Widget&, const Glib::VariantBase&) {
+            popupMenu();
+            return true;
+        })));
+    add_controller(keys);
 }
 
 } // namespace aurelo

@@ -43,6 +43,9 @@ constexpr const char* kStyleSheet = R"css(
   font-weight: 800;
 }
 .aurelo-subtitle { opacity: 0.65; font-size: 12px; }
+.aurelo-placeholder { opacity: 0.45; }
+/* The theme's own red for flat destructive buttons is too dark to read on a dark menu. */
+popover button.aurelo-menu-destructive { color: #E5484D; font-weight: normal; padding: 0 10px; min-height: 28px; }
 .aurelo-session-bar { padding: 10px 14px 6px 14px; border-bottom: 1px solid alpha(currentColor, 0.08); }
 .aurelo-tab {
   border-radius: 12px;

@@ -5,8 +5,10 @@
 
 #include <gdkmm/clipboard.h>
 #include <gtkmm/eventcontrollerkey.h>
+#include <gtkmm/gestureclick.h>
 #include <gtkmm/image.h>
 #include <gtkmm/menubutton.h>
+#include <gtkmm/overlay.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/popover.h>
 #include <gtkmm/scrolledwindow.h>
@@ -15,8 +17,8 @@
 
 namespace aurelo {
 
-TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settings)
-    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model), m_settings(settings) {
+TranslationBox::TranslationBox(TranslationBoxModel& model)
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model) {
     add_css_class("aurelo-translation-box");
     set_margin(12);
 
@@ -40,11 +42,12 @@ TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settin
     auto* picker = Gtk::make_managed<Gtk::DropDown>(targets);
     setAccessibleLabel(*picker, "翻译方向");
     picker->set_tooltip_text("翻译方向");
-    picker->set_selected(static_cast<guint>(m_settings.preferredTarget()));
+    picker->set_selected(static_cast<guint>(m_model.preferredTarget()));
     picker->property_selected().signal_changed().connect([this, picker] {
-        m_settings.setPreferredTarget(static_cast<TargetLanguage>(picker->get_selected()));
-        m_settings.save();
+        if (picker->get_selected() != GTK_INVALID_LIST_POSITION)
+            m_model.setPreferredTarget(static_cast<TargetLanguage>(picker->get_selected()));
     });
+    m_picker = picker;
     for (Gtk::Widget* widget :
          std::initializer_list<Gtk::Widget*>{title, &m_direction, hint, copy, clear, picker})
         header->append(*widget);
@@ -61,9 +64,20 @@ TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settin
     m_input.set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
     m_input.set_top_margin(6);
     m_input.set_left_margin(8);
-    setAccessibleLabel(m_input, "点击任意位置输入中文 → 回车翻译英文 → 确认填入 WhatsApp");
-    m_input.set_tooltip_text("点击任意位置输入中文 → 回车翻译英文 → 确认填入 WhatsApp");
     scroller->set_child(m_input);
+    // A text view has no placeholder of its own: a label over it, shown while it is empty, and
+    // out of the pointer's way so a click still lands in the field.
+    auto* field = Gtk::make_managed<Gtk::Overlay>();
+    field->set_child(*scroller);
+    field->set_hexpand(true);
+    m_placeholder.add_css_class("aurelo-placeholder");
+    m_placeholder.set_halign(Gtk::Align::START);
+    m_placeholder.set_valign(Gtk::Align::START);
+    m_placeholder.set_margin_start(10);
+    m_placeholder.set_margin_top(6);
+    m_placeholder.set_ellipsize(Pango::EllipsizeMode::END);
+    m_placeholder.set_can_target(false);
+    field->add_overlay(m_placeholder);
     auto keys = Gtk::EventControllerKey::create();
     keys->signal_key_pressed().connect(
         [this](guint key, guint, Gdk::ModifierType state) {
@@ -82,7 +96,7 @@ TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settin
     });
     m_translate.add_css_class("aurelo-primary");
     m_translate.signal_clicked().connect([this] { m_model.performTranslation(); });
-    inputRow->append(*scroller);
+    inputRow->append(*field);
     inputRow->append(m_spinner);
     inputRow->append(m_translate);
     append(*inputRow);
@@ -131,8 +145,15 @@ TranslationBox::TranslationBox(TranslationBoxModel& model, SettingsStore& settin
             m_input.get_buffer()->set_text(m_model.input());
             m_updatingInput = false;
         }
+        if (field == TranslationBoxModel::Field::PreferredTarget &&
+            m_picker->get_selected() != static_cast<guint>(m_model.preferredTarget()))
+            m_picker->set_selected(static_cast<guint>(m_model.preferredTarget()));
         refresh();
     }));
+    // A click anywhere on the panel that no control takes puts the cursor into the field.
+    auto click = Gtk::GestureClick::create();
+    click->signal_released().connect([this](int, double, double) { m_input.grab_focus(); });
+    add_controller(click);
     m_connections.push_back(m_model.signalFocusRequested().connect([this](bool focus) {
         if (focus)
             m_input.grab_focus();
@@ -148,6 +169,10 @@ TranslationBox::~TranslationBox() {
 void TranslationBox::refresh() {
     const bool chinese = TranslationBoxModel::containsChinese(m_model.input());
     m_direction.set_text(chinese ? "中文 → 英文" : "自动识别语言");
+    const std::string placeholder = m_model.placeholderText();
+    m_placeholder.set_text(placeholder);
+    m_placeholder.set_visible(m_model.input().empty());
+    setAccessibleLabel(m_input, placeholder);
     m_spinner.set_visible(m_model.translating());
     m_spinner.set_spinning(m_model.translating());
     m_translate.set_sensitive(!text::trimmed(m_model.input()).empty() &&

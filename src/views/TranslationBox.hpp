@@ -4,6 +4,7 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
 #include <gtkmm/spinner.h>
 #include <gtkmm/textview.h>
@@ -13,16 +14,20 @@ namespace aurelo {
 // The box under the pages: type Chinese, press Return, check the English, put it into the chat.
 class TranslationBox : public Gtk::Box {
 public:
-    TranslationBox(TranslationBoxModel& model, SettingsStore& settings);
+    explicit TranslationBox(TranslationBoxModel& model);
     ~TranslationBox() override;
+
+    Gtk::TextView& inputField() { return m_input; }
+    Gtk::Label& placeholder() { return m_placeholder; }
 
 private:
     void refresh();
 
     TranslationBoxModel& m_model;
-    SettingsStore& m_settings;
     Gtk::Label m_direction;
+    Gtk::DropDown* m_picker = nullptr;
     Gtk::TextView m_input;
+    Gtk::Label m_placeholder;
     Gtk::Spinner m_spinner;
     Gtk::Button m_translate{"翻译"};
     Gtk::Box m_result{Gtk::Orientation::VERTICAL, 4};

@@ -18,6 +18,9 @@ struct ChatWebViewInputs {
     std::string pageURL;                                     // creation
     TranslationConfiguration translationConfiguration;       // every update
     bool automaticMessageTranslation = false;                // creation
+    // False on platforms where outgoing text is translated with the translation box instead of
+    // before sending; the page then says so rather than asking for a switch that cannot help.
+    bool sendTranslationAvailable = true;                    // creation
     bool receiveTranslationEnabled = true;                   // creation
     double translationFontSize = 16.0;                       // creation
     std::string translationFontColor = "#D4AF37";            // creation

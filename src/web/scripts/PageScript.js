@@ -1,5 +1,5 @@
 // Runs in every hosted chat page, in the private script world "aurelo": the page shares the DOM
-// with us but cannot see these functions or post to the bridge. The host fills the nine
+// with us but cannot see these functions or post to the bridge. The host fills the ten
 // configuration placeholders before it injects the text, so this file is not valid JavaScript
 // until then. Everything lives in one function scope; only the callbacks the host calls are put
 // on window (of our world).
@@ -21,6 +21,10 @@
     const outgoingLanguage = String(__OUTGOING_LANGUAGE__);
     const incomingLanguage = String(__INCOMING_LANGUAGE__);
     const ownMessageLanguage = String(__OWN_MESSAGE_LANGUAGE__);
+    // Only some platforms translate before sending; on the others the user's text goes through
+    // the window's translation box, and asking to turn send translation on would mislead.
+    const sendTranslationAvailable = Boolean(__SEND_AVAILABLE__);
+    const SEND_UNAVAILABLE_NOTE = '此平台不支持发送时自动翻译，发出的文字请用下方的智能翻译文框翻译后填入';
     let translationActive = Boolean(__TRANSLATION_ACTIVE__) && receiveTranslationEnabled;
 
     const MESSAGE_SELECTOR = '.message-in, .message-out';
@@ -209,8 +213,12 @@
         if (!composer) {
             return;
         }
-        composer.title = sendTranslationEnabled ? '正在翻译，中文原文不会直接发送'
-                                                : '中文原文禁止直接发送，请开启发送翻译';
+        if (!sendTranslationAvailable) {
+            composer.title = '中文原文禁止直接发送：' + SEND_UNAVAILABLE_NOTE;
+        } else {
+            composer.title = sendTranslationEnabled ? '正在翻译，中文原文不会直接发送'
+                                                    : '中文原文禁止直接发送，请开启发送翻译';
+        }
         flashAlarm(composer);
     }
 
@@ -380,9 +388,14 @@
         }
         const label = document.createElement('div');
         label.className = 'aurelo-composer-guard';
-        label.textContent = sendTranslationEnabled
-            ? '发送翻译：开启 · → ' + outgoingLanguage + ' · 中文原文禁止发送'
-            : '发送翻译：关闭 · 中文原文禁止发送';
+        if (!sendTranslationAvailable) {
+            label.textContent = '发送翻译：此平台请用翻译框 · 中文原文禁止发送';
+            label.title = SEND_UNAVAILABLE_NOTE;
+        } else {
+            label.textContent = sendTranslationEnabled
+                ? '发送翻译：开启 · → ' + outgoingLanguage + ' · 中文原文禁止发送'
+                : '发送翻译：关闭 · 中文原文禁止发送';
+        }
         label.setAttribute('style',
             'position:absolute;right:72px;top:-25px;z-index:30;padding:4px 9px;' +
             'border-radius:9px;background:#eef2ff;color:#4338ca;border:1px solid #c7d2fe;' +
