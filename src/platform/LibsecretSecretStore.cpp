@@ -34,7 +34,7 @@ const SecretSchema* itemSchema() {
 }
 
 SecretStoreError lockedError() {
-    return {SECRET_ERROR_IS_LOCKED, "钥匙串已锁定，请先在系统中解锁登录钥匙串。"};
+    return {SECRET_ERROR_IS_LOCKED, "密钥环已锁定，请先在系统中解锁登录密钥环。"};
 }
 
 // Runs libsecret's asynchronous calls to completion on a private main context, bounded by one
@@ -92,7 +92,7 @@ public:
         char seconds[32];
         g_snprintf(seconds, sizeof seconds, "%g", static_cast<double>(m_timeout.count()) / 1000);
         return {G_IO_ERROR_TIMED_OUT,
-                std::string("钥匙串服务（Secret Service）在 ") + seconds + " 秒内没有响应。"};
+                std::string("密钥环服务（Secret Service）在 ") + seconds + " 秒内没有响应。"};
     }
 
 private:
@@ -177,7 +177,7 @@ LibsecretSecretStore::LibsecretSecretStore(Options options) : m_options(std::mov
 SecretResult<void> LibsecretSecretStore::checkResponsive() const {
     if (g_get_monotonic_time() < m_unresponsiveUntil)
         return std::unexpected(SecretStoreError{
-            G_IO_ERROR_TIMED_OUT, "钥匙串服务（Secret Service）没有响应，请稍后再试。"});
+            G_IO_ERROR_TIMED_OUT, "密钥环服务（Secret Service）没有响应，请稍后再试。"});
     return {};
 }
 
@@ -234,7 +234,7 @@ LibsecretSecretStore::lookupItem(const std::string& account) {
         value = adoptGRef(secret_item_get_secret(item));
     }
     if (!value)
-        return std::unexpected(SecretStoreError{0, "钥匙串条目没有内容。"});
+        return std::unexpected(SecretStoreError{0, "密钥环条目没有内容。"});
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
     return std::optional<std::string>(std::string(bytes ? bytes : "", bytes ? length : 0));
@@ -293,7 +293,7 @@ SecretResult<void> LibsecretSecretStore::addItem(const std::string& account,
             return std::unexpected(call.errorFrom(error.get()));
         if (!collection)
             return std::unexpected(
-                SecretStoreError{SECRET_ERROR_NO_SUCH_OBJECT, "没有可用的默认钥匙串。"});
+                SecretStoreError{SECRET_ERROR_NO_SUCH_OBJECT, "没有可用的默认密钥环。"});
         if (secret_collection_get_locked(collection.get()))
             return std::unexpected(lockedError());
     }
