@@ -89,6 +89,12 @@ void AureloTranslatorApp::on_startup() {
 
     add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
                               [this](const Glib::VariantBase& parameter) {
+                                  if (isLocked()) {
+                                      // Shows the lock screen; the account stays as it was.
+                                      if (m_window)
+                                          m_window->present();
+                                      return;
+                                  }
                                   auto id = Glib::VariantBase::cast_dynamic<
                                                 Glib::Variant<Glib::ustring>>(parameter)
                                                 .get();
@@ -103,7 +109,10 @@ void AureloTranslatorApp::on_startup() {
         quit();
     });
     set_accel_for_action("app.quit", "<Primary>q");
-    add_action("preferences", [this] { showSettingsWindow(); });
+    add_action("preferences", [this] {
+        if (!isLocked())
+            showSettingsWindow();
+    });
     set_accel_for_action("app.preferences", "<Primary>comma");
 
     m_connections.push_back(m_stores->sessions.signalChanged().connect([this](SessionStore::Field f) {
@@ -221,6 +230,12 @@ void AureloTranslatorApp::showSettingsWindow() {
         add_window(*m_settingsWindow);
     }
     m_settingsWindow->showPage();
+}
+
+bool AureloTranslatorApp::isLocked() const {
+    // The session menu's accelerators and the settings shortcut are the application's, not the
+    // window's, so the lock screen's shutting off of the window does not reach them.
+    return m_contentModel && m_contentModel->appLocked();
 }
 
 void AureloTranslatorApp::watchEngines() {

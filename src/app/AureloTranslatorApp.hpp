@@ -57,6 +57,7 @@ private:
     void restart();
     void watchEngines();
     void showSettingsWindow();
+    bool isLocked() const;
 
     RenderingDecision m_rendering;
     std::unique_ptr<Stores> m_stores;

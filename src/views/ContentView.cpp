@@ -14,6 +14,7 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <glibmm/main.h>
+#include <gtkmm/applicationwindow.h>
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
@@ -100,6 +101,7 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
         }));
     row->append(*column);
     set_child(*row);
+    m_underLock = row;
 
     add_overlay(m_lockScreen);
 
@@ -125,6 +127,22 @@ ContentView::~ContentView() {
     m_settingsPanel->setShown(false);
 }
 
+void ContentView::applyLock() {
+    const bool locked = m_model.appLocked();
+    // Covering the window is not enough: the keyboard still walks the focus chain under an
+    // overlay, so Tab would reach the toolbar and the pages and Space would press what it found.
+    // An insensitive subtree takes neither focus nor key and pointer events (GTK swallows them
+    // at the first insensitive ancestor), and that includes the web views and what their pages
+    // try to focus. The window's menu bar sits outside this view; it goes while locked as well.
+    m_underLock->set_sensitive(!locked);
+    m_underLock->set_can_focus(!locked);
+    if (auto* applicationWindow = dynamic_cast<Gtk::ApplicationWindow*>(get_root()))
+        applicationWindow->set_show_menubar(!locked);
+    m_lockScreen.set_visible(locked);
+    if (locked)
+        m_lockScreen.prepare();
+}
+
 Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
 
 void ContentView::updateContentLayers() {
@@ -143,9 +161,7 @@ void ContentView::bind(ContentViewModel::Field field) {
         updateContentLayers();
         break;
     case F::AppLocked:
-        m_lockScreen.set_visible(m_model.appLocked());
-        if (m_model.appLocked())
-            m_lockScreen.prepare();
+        applyLock();
         break;
     case F::ShowingRename:
         if (m_model.showingRename())

@@ -39,6 +39,8 @@ public:
 private:
     void bind(ContentViewModel::Field field);
     void updateContentLayers();
+    // While locked only the lock screen takes focus and input; everything under it is shut off.
+    void applyLock();
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();
@@ -64,6 +66,7 @@ private:
     Gtk::Button* m_updateButton = nullptr;
     std::unique_ptr<Gtk::Window> m_updateAlert;
     LockScreen m_lockScreen;
+    Gtk::Widget* m_underLock = nullptr;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::unique_ptr<NewAccountSheet> m_newAccountSheet;
     std::unique_ptr<WebsiteDialog> m_websiteDialog;
