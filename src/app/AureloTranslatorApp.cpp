@@ -45,6 +45,8 @@ struct AureloTranslatorApp::Stores {
     AppLockStore appLock{keychain};
     DesktopNotificationCenter notifications;
     MainWindowPreferences preferences{defaults};
+    ApplicationNotice unreadNotice{UnreadAttention::kNoticeID};
+    UnreadAttention unread{sessions, preferences, unreadNotice};
     LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
                                pageScriptTemplate(), {}, {}, false};
@@ -139,7 +141,7 @@ void AureloTranslatorApp::on_activate() {
 void AureloTranslatorApp::buildWindow() {
     // The application keeps the window (hidden or shown) until it quits.
     m_window = new Gtk::ApplicationWindow();
-    m_window->set_title("Aurelo翻译器");
+    followUnreadCount();
     m_window->set_icon_name(build::kApplicationId);
     m_window->set_default_size(1580, 980);
     m_window->set_show_menubar(true);
@@ -230,6 +232,17 @@ void AureloTranslatorApp::showSettingsWindow() {
         add_window(*m_settingsWindow);
     }
     m_settingsWindow->showPage();
+}
+
+void AureloTranslatorApp::followUnreadCount() {
+    // Stock GNOME shows no launcher badge, so the total is in the title, and in a notification
+    // while the window is hidden.
+    auto& unread = m_stores->unread;
+    m_window->set_title(unread.windowTitle());
+    m_connections.push_back(unread.signalTitleChanged().connect(
+        [this] { m_window->set_title(m_stores->unread.windowTitle()); }));
+    m_connections.push_back(m_window->property_visible().signal_changed().connect(
+        [this] { m_stores->unread.setWindowVisible(m_window->get_visible()); }));
 }
 
 bool AureloTranslatorApp::isLocked() const {
