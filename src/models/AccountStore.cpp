@@ -178,15 +178,20 @@ void AccountStore::refreshEngines(std::function<void()> done) {
             // else, happened meanwhile) must neither log the new login out nor give it the old
             // account's engines.
             if (token == m_token) {
+                auto fail = [this](const std::string& description) {
+                    setErrorMessage(kEngineListFailure + description);
+                    setEngineListError(kEngineListFailure + description);
+                };
                 if (!result) {
                     if (result.error().kind != TransportError::Kind::Cancelled)
-                        setErrorMessage(kEngineListFailure + result.error().description);
+                        fail(result.error().description);
                 } else if (!isHttpAnswer(result->status) || !isSuccess(result->status)) {
                     // The service no longer knows the token: nothing to revoke there.
                     clearLogin();
                 } else if (auto engines = decodeEngineResponse(result->body); !engines) {
-                    setErrorMessage(kEngineListFailure + engines.error().description);
+                    fail(engines.error().description);
                 } else {
+                    setEngineListError("");
                     setAvailableEngines(std::move(*engines));
                 }
             }
@@ -217,6 +222,7 @@ void AccountStore::revokeOnService(const std::string& token) {
 
 void AccountStore::clearLogin() {
     m_token.clear();
+    setEngineListError("");
     setUsername("");
     setAvailableEngines({});
     setLoggedIn(false);
@@ -250,6 +256,13 @@ void AccountStore::setErrorMessage(std::string value) {
         return;
     m_errorMessage = std::move(value);
     m_changed.emit(Field::ErrorMessage);
+}
+
+void AccountStore::setEngineListError(std::string value) {
+    if (m_engineListError == value)
+        return;
+    m_engineListError = std::move(value);
+    m_changed.emit(Field::EngineListError);
 }
 
 void AccountStore::setWorking(bool value) {

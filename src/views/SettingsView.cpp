@@ -123,6 +123,9 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
         m_model.account().signalChanged().connect([this](AccountStore::Field field) {
             if (field == AccountStore::Field::AvailableEngines)
                 showProviders();
+            if (field == AccountStore::Field::EngineListError ||
+                field == AccountStore::Field::IsLoggedIn)
+                showEngineListError();
             if (field == AccountStore::Field::Username || field == AccountStore::Field::IsLoggedIn)
                 showAccount();
         }));
@@ -152,6 +155,7 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
         showSettings(field);
     showNotifications();
     showAccount();
+    showEngineListError();
     showLock();
     m_model.start();
 }
@@ -176,6 +180,13 @@ void SettingsView::engineCard(Gtk::Box& column) {
     providerValue->append(m_providerFallback);
     providerValue->append(m_provider);
     settingValue(card, "服务商", *providerValue);
+    // Why the choice above may be stale or empty: the engine list could not be read.
+    m_engineListError.add_css_class("aurelo-error");
+    m_engineListError.set_xalign(0);
+    m_engineListError.set_wrap(true);
+    m_engineListError.set_selectable(true);
+    m_engineListError.set_visible(false);
+    card.append(m_engineListError);
     addNote(card, "API Key 由管理员在网站后台维护，软件不会显示或保存密钥。");
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -419,6 +430,13 @@ void SettingsView::showNotifications() {
     showPill(m_notificationPill, m_model.notificationStatus(), m_model.notificationAuthorized());
     m_notificationButton.set_label(m_model.notificationButtonTitle());
     setAccessibleLabel(m_notificationButton, m_model.notificationButtonTitle());
+}
+
+void SettingsView::showEngineListError() {
+    // Only a logged-in account has an engine list to read; the login view shows its own errors.
+    const auto& error = m_model.account().engineListError();
+    m_engineListError.set_text(error);
+    m_engineListError.set_visible(m_model.account().isLoggedIn() && !error.empty());
 }
 
 void SettingsView::showAccount() {
