@@ -138,6 +138,7 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
         m_model.deleteNow(s);
     })->add_css_class("destructive-action");
     flow->append(*page);
+    passFocusThroughChildren(*flow);
     append(*flow);
 
     // The user's changes go to the selected account; refresh() shows what the model holds and

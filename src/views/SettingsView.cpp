@@ -205,7 +205,6 @@ void SettingsView::engineCard(Gtk::Box& column) {
     status->add_css_class("aurelo-status-line");
     m_statusMessage.set_xalign(0);
     m_statusMessage.set_wrap(true);
-    m_statusMessage.set_selectable(true);
     status->append(m_statusIcon);
     status->append(m_statusMessage);
     card.append(*status);
@@ -311,7 +310,6 @@ void SettingsView::accountCard(Gtk::Box& column) {
     m_loggedIn.set_halign(Gtk::Align::START);
     card.append(m_loggedIn);
     m_username.add_css_class("dim-label");
-    m_username.set_selectable(true);
     settingValue(card, "当前账号", m_username);
     settingValue(card, "登录数据", "每个账号本机隔离");
     settingValue(card, "API Key", "仅由后台加密维护");
@@ -373,6 +371,8 @@ void SettingsView::showSettings(SettingsStore::Field field) {
     }
     case F::StatusMessage:
         m_statusMessage.set_text(settings.statusMessage());
+        // Selectable for copying an error, but an empty line is no place for the focus to stop.
+        m_statusMessage.set_selectable(!settings.statusMessage().empty());
         break;
     case F::ConnectionStatus: {
         const auto& status = settings.connectionStatus();
@@ -445,6 +445,8 @@ void SettingsView::showAccount() {
     showPill(m_loggedIn, loggedIn ? "已登录" : "未登录", loggedIn);
     m_logout.set_sensitive(loggedIn);
     m_username.set_text(m_model.account().username());
+    // Selectable for copying, but an empty line is no place for the focus to stop.
+    m_username.set_selectable(!m_model.account().username().empty());
 }
 
 void SettingsView::showLock() {

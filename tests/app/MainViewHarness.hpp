@@ -134,9 +134,8 @@ protected:
         runMainLoopFor(100ms);
     }
 
-    // Opens the main view over a defaults file holding `sessions` (a JSON array), in a window
-    // titled `title`.
-    void open(const std::string& sessions, const std::string& title) {
+    // The stores over a defaults file holding `sessions` (a JSON array).
+    void makeStores(const std::string& sessions) {
         std::ofstream(home.path() / "defaults.json")
             << R"({"aureloTranslator.sessions":)" << sessions << "}";
         defaults = std::make_unique<UserDefaults>(home.path() / "defaults.json");
@@ -147,6 +146,11 @@ protected:
         preferences = std::make_unique<MainWindowPreferences>(*defaults);
         model = std::make_unique<ContentViewModel>(*store, *settings, *account, appLock,
                                                    *preferences, translator, "1.0.0");
+    }
+
+    // Opens the main view over the stores `makeStores` makes, in a window titled `title`.
+    void open(const std::string& sessions, const std::string& title) {
+        makeStores(sessions);
         window = std::make_unique<Gtk::Window>();
         window->set_title(title);
         window->set_default_size(1400, 900);
