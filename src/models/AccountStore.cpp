@@ -142,8 +142,36 @@ void AccountStore::finishLogin(const HttpResult& result, const std::string& user
 
     m_token = *response->token;
     setUsername(username);
-    if (auto saved = m_keychain.save(m_token, kTokenAccount); !saved)
-        return fail(saved.error().description());
+    saveTokenAndFinish(username, std::move(done), true);
+}
+
+void AccountStore::saveTokenAndFinish(const std::string& username, std::function<void()> done,
+                                      bool mayAskToUnlock) {
+    if (auto saved = m_keychain.save(m_token, kTokenAccount); !saved) {
+        // A locked keyring: the desktop asks the user to unlock it, once for this login; the
+        // error is shown only when they cancel (or it stays locked).
+        if (saved.error().locked && mayAskToUnlock) {
+            const CancellationToken cancellation = m_cancellable.token();
+            const std::string token = m_token;
+            m_keychain.unlock([this, cancellation, token, username, done = std::move(done),
+                               error = saved.error()](bool unlocked) mutable {
+                if (cancellation.isCancelled())
+                    return;
+                if (unlocked && token == m_token)
+                    return saveTokenAndFinish(username, std::move(done), false);
+                setErrorMessage(error.description());
+                setWorking(false);
+                if (done)
+                    done();
+            });
+            return;
+        }
+        setErrorMessage(saved.error().description());
+        setWorking(false);
+        if (done)
+            done();
+        return;
+    }
     (void)m_defaults.set(kUsernameKey, username);
     setLoggedIn(true);
 

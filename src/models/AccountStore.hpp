@@ -83,6 +83,10 @@ private:
     void setWorking(bool value);
     void finishLogin(const HttpResult& result, const std::string& username,
                      std::function<void()> done);
+    // Step 7 of a login from the keychain write on; a locked keyring is offered for unlocking
+    // when `mayAskToUnlock`, and the write tried once more after.
+    void saveTokenAndFinish(const std::string& username, std::function<void()> done,
+                            bool mayAskToUnlock);
     void revokeOnService(const std::string& token);
     // Forgets the login here: token, user name, engines.
     void clearLogin();

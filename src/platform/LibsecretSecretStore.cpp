@@ -34,7 +34,7 @@ const SecretSchema* itemSchema() {
 }
 
 SecretStoreError lockedError() {
-    return {SECRET_ERROR_IS_LOCKED, "密钥环已锁定，请先在系统中解锁登录密钥环。"};
+    return {SECRET_ERROR_IS_LOCKED, "密钥环已锁定，请先在系统中解锁登录密钥环。", true};
 }
 
 // Runs libsecret's asynchronous calls to completion on a private main context, bounded by one
@@ -85,6 +85,8 @@ public:
     SecretStoreError errorFrom(const GError* error) const {
         if (m_timedOut || !error)
             return timeoutError();
+        if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED))
+            return lockedError();
         return {static_cast<std::int32_t>(error->code), error->message ? error->message : ""};
     }
 
@@ -172,7 +174,73 @@ SecretResult<std::vector<GRef<SecretItem>>> search(BoundedCall& call, SecretServ
 
 LibsecretSecretStore::LibsecretSecretStore() : LibsecretSecretStore(Options{}) {}
 
-LibsecretSecretStore::LibsecretSecretStore(Options options) : m_options(std::move(options)) {}
+LibsecretSecretStore::LibsecretSecretStore(Options options)
+    : m_options(std::move(options)), m_unlocks(adoptGRef(g_cancellable_new())) {}
+
+LibsecretSecretStore::~LibsecretSecretStore() {
+    g_cancellable_cancel(m_unlocks.get());
+}
+
+namespace {
+
+// One unlock in progress: service, then the default collection, then the unlock with its prompt.
+// Owned by whichever callback runs next; a cancelled request ends without calling `done`.
+struct UnlockRequest {
+    GRef<GCancellable> cancellable;
+    std::function<void(bool)> done;
+    GRef<SecretService> service;
+
+    static void finish(std::unique_ptr<UnlockRequest> request, bool unlocked) {
+        if (!g_cancellable_is_cancelled(request->cancellable.get()))
+            request->done(unlocked);
+    }
+
+    static void serviceReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        request->service = adoptGRef(secret_service_get_finish(result, error.out()));
+        if (!request->service)
+            return finish(std::move(request), false);
+        GCancellable* cancellable = request->cancellable.get();
+        SecretService* service = request->service.get();
+        secret_collection_for_alias(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                    cancellable, collectionReadyCallback, request.release());
+    }
+
+    static void collectionReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        auto collection = adoptGRef(secret_collection_for_alias_finish(result, error.out()));
+        if (!collection)
+            return finish(std::move(request), false);
+        if (!secret_collection_get_locked(collection.get()))
+            return finish(std::move(request), true);
+        GList* objects = g_list_append(nullptr, collection.get());
+        GCancellable* cancellable = request->cancellable.get();
+        SecretService* service = request->service.get();
+        secret_service_unlock(service, objects, cancellable, unlockedCallback, request.release());
+        g_list_free(objects);
+    }
+
+    static void unlockedCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        GList* unlocked = nullptr;
+        const gint count =
+            secret_service_unlock_finish(request->service.get(), result, &unlocked, error.out());
+        g_list_free_full(unlocked, g_object_unref);
+        // A dismissed prompt (the user cancelled) unlocks nothing and is no error.
+        finish(std::move(request), !error && count > 0);
+    }
+};
+
+} // namespace
+
+void LibsecretSecretStore::unlock(std::function<void(bool unlocked)> done) {
+    auto* request = new UnlockRequest{m_unlocks, std::move(done), {}};
+    secret_service_get(SECRET_SERVICE_NONE, m_unlocks.get(), UnlockRequest::serviceReadyCallback,
+                       request);
+}
 
 SecretResult<void> LibsecretSecretStore::checkResponsive() const {
     if (g_get_monotonic_time() < m_unresponsiveUntil)
