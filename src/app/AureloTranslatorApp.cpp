@@ -49,6 +49,8 @@ struct AureloTranslatorApp::Stores {
     DesktopNotificationCenter notifications;
     MainWindowPreferences preferences{defaults};
     QuickReplyStore quickReplies{defaults};
+    ApplicationNotice unreadNotice{UnreadAttention::kNoticeID};
+    UnreadAttention unread{sessions, preferences, unreadNotice};
     LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
                                pageScriptTemplate(), {}, {}, false};
@@ -93,6 +95,12 @@ void AureloTranslatorApp::on_startup() {
 
     add_action_with_parameter("show-session", Glib::Variant<Glib::ustring>::variant_type(),
                               [this](const Glib::VariantBase& parameter) {
+                                  if (isLocked()) {
+                                      // Shows the lock screen; the account stays as it was.
+                                      if (m_window)
+                                          m_window->present();
+                                      return;
+                                  }
                                   auto id = Glib::VariantBase::cast_dynamic<
                                                 Glib::Variant<Glib::ustring>>(parameter)
                                                 .get();
@@ -107,7 +115,10 @@ void AureloTranslatorApp::on_startup() {
         quit();
     });
     set_accel_for_action("app.quit", "<Primary>q");
-    add_action("preferences", [this] { showSettingsWindow(); });
+    add_action("preferences", [this] {
+        if (!isLocked())
+            showSettingsWindow();
+    });
     set_accel_for_action("app.preferences", "<Primary>comma");
 
     m_connections.push_back(m_stores->sessions.signalChanged().connect([this](SessionStore::Field f) {
@@ -134,7 +145,7 @@ void AureloTranslatorApp::on_activate() {
 void AureloTranslatorApp::buildWindow() {
     // The application keeps the window (hidden or shown) until it quits.
     m_window = new Gtk::ApplicationWindow();
-    m_window->set_title("Aurelo翻译器");
+    followUnreadCount();
     m_window->set_icon_name(build::kApplicationId);
     // Opened at a size that fits the screen: a window larger than the monitor is clipped by
     // some desktops rather than shrunk.
@@ -241,6 +252,23 @@ void AureloTranslatorApp::showSettingsWindow() {
         add_window(*m_settingsWindow);
     }
     m_settingsWindow->showPage();
+}
+
+void AureloTranslatorApp::followUnreadCount() {
+    // Stock GNOME shows no launcher badge, so the total is in the title, and in a notification
+    // while the window is hidden.
+    auto& unread = m_stores->unread;
+    m_window->set_title(unread.windowTitle());
+    m_connections.push_back(unread.signalTitleChanged().connect(
+        [this] { m_window->set_title(m_stores->unread.windowTitle()); }));
+    m_connections.push_back(m_window->property_visible().signal_changed().connect(
+        [this] { m_stores->unread.setWindowVisible(m_window->get_visible()); }));
+}
+
+bool AureloTranslatorApp::isLocked() const {
+    // The session menu's accelerators and the settings shortcut are the application's, not the
+    // window's, so the lock screen's shutting off of the window does not reach them.
+    return m_contentModel && m_contentModel->appLocked();
 }
 
 void AureloTranslatorApp::watchEngines() {

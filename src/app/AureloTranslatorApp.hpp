@@ -9,12 +9,14 @@
 #include "models/AppLockStore.hpp"
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
+#include "platform/ApplicationNotice.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
 #include "platform/LauncherEntry.hpp"
 #include "platform/LibsecretSecretStore.hpp"
 #include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
+#include "viewmodels/UnreadAttention.hpp"
 #include "views/LogoCache.hpp"
 #include "webview/WebEnvironment.hpp"
 #include "webview/WebsiteDataStores.hpp"
@@ -57,6 +59,8 @@ private:
     void restart();
     void watchEngines();
     void showSettingsWindow();
+    bool isLocked() const;
+    void followUnreadCount();
 
     RenderingDecision m_rendering;
     std::unique_ptr<Stores> m_stores;

@@ -142,8 +142,36 @@ void AccountStore::finishLogin(const HttpResult& result, const std::string& user
 
     m_token = *response->token;
     setUsername(username);
-    if (auto saved = m_keychain.save(m_token, kTokenAccount); !saved)
-        return fail(saved.error().description());
+    saveTokenAndFinish(username, std::move(done), true);
+}
+
+void AccountStore::saveTokenAndFinish(const std::string& username, std::function<void()> done,
+                                      bool mayAskToUnlock) {
+    if (auto saved = m_keychain.save(m_token, kTokenAccount); !saved) {
+        // A locked keyring: the desktop asks the user to unlock it, once for this login; the
+        // error is shown only when they cancel (or it stays locked).
+        if (saved.error().locked && mayAskToUnlock) {
+            const CancellationToken cancellation = m_cancellable.token();
+            const std::string token = m_token;
+            m_keychain.unlock([this, cancellation, token, username, done = std::move(done),
+                               error = saved.error()](bool unlocked) mutable {
+                if (cancellation.isCancelled())
+                    return;
+                if (unlocked && token == m_token)
+                    return saveTokenAndFinish(username, std::move(done), false);
+                setErrorMessage(error.description());
+                setWorking(false);
+                if (done)
+                    done();
+            });
+            return;
+        }
+        setErrorMessage(saved.error().description());
+        setWorking(false);
+        if (done)
+            done();
+        return;
+    }
     (void)m_defaults.set(kUsernameKey, username);
     setLoggedIn(true);
 
@@ -178,15 +206,20 @@ void AccountStore::refreshEngines(std::function<void()> done) {
             // else, happened meanwhile) must neither log the new login out nor give it the old
             // account's engines.
             if (token == m_token) {
+                auto fail = [this](const std::string& description) {
+                    setErrorMessage(kEngineListFailure + description);
+                    setEngineListError(kEngineListFailure + description);
+                };
                 if (!result) {
                     if (result.error().kind != TransportError::Kind::Cancelled)
-                        setErrorMessage(kEngineListFailure + result.error().description);
+                        fail(result.error().description);
                 } else if (!isHttpAnswer(result->status) || !isSuccess(result->status)) {
                     // The service no longer knows the token: nothing to revoke there.
                     clearLogin();
                 } else if (auto engines = decodeEngineResponse(result->body); !engines) {
-                    setErrorMessage(kEngineListFailure + engines.error().description);
+                    fail(engines.error().description);
                 } else {
+                    setEngineListError("");
                     setAvailableEngines(std::move(*engines));
                 }
             }
@@ -217,6 +250,7 @@ void AccountStore::revokeOnService(const std::string& token) {
 
 void AccountStore::clearLogin() {
     m_token.clear();
+    setEngineListError("");
     setUsername("");
     setAvailableEngines({});
     setLoggedIn(false);
@@ -250,6 +284,13 @@ void AccountStore::setErrorMessage(std::string value) {
         return;
     m_errorMessage = std::move(value);
     m_changed.emit(Field::ErrorMessage);
+}
+
+void AccountStore::setEngineListError(std::string value) {
+    if (m_engineListError == value)
+        return;
+    m_engineListError = std::move(value);
+    m_changed.emit(Field::EngineListError);
 }
 
 void AccountStore::setWorking(bool value) {

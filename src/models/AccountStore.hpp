@@ -30,7 +30,7 @@ struct RemoteEngine {
 
 class AccountStore {
 public:
-    enum class Field { IsLoggedIn, Username, AvailableEngines, ErrorMessage, IsWorking };
+    enum class Field { IsLoggedIn, Username, AvailableEngines, ErrorMessage, IsWorking, EngineListError };
 
     static constexpr std::string_view kUsernameKey = "aureloTranslator.username";
     static constexpr std::chrono::seconds kRequestTimeout{60};
@@ -47,6 +47,10 @@ public:
     const std::string& username() const { return m_username; }
     const std::vector<RemoteEngine>& availableEngines() const { return m_availableEngines; }
     const std::string& errorMessage() const { return m_errorMessage; }
+    // The last engine-list failure ("无法读取可用翻译引擎：…") while it is the latest word on the
+    // list: shown while logged in, where the engine is chosen. Unlike `errorMessage`, which the
+    // login view shows and a later success leaves alone, a list that reads again clears it.
+    const std::string& engineListError() const { return m_engineListError; }
     bool isWorking() const { return m_isWorking; }
     // The login button is enabled when both fields hold something (spaces count) and no login
     // runs.
@@ -75,9 +79,14 @@ private:
     void setUsername(std::string value);
     void setAvailableEngines(std::vector<RemoteEngine> engines);
     void setErrorMessage(std::string value);
+    void setEngineListError(std::string value);
     void setWorking(bool value);
     void finishLogin(const HttpResult& result, const std::string& username,
                      std::function<void()> done);
+    // Step 7 of a login from the keychain write on; a locked keyring is offered for unlocking
+    // when `mayAskToUnlock`, and the write tried once more after.
+    void saveTokenAndFinish(const std::string& username, std::function<void()> done,
+                            bool mayAskToUnlock);
     void revokeOnService(const std::string& token);
     // Forgets the login here: token, user name, engines.
     void clearLogin();
@@ -92,6 +101,7 @@ private:
     std::string m_username;
     std::vector<RemoteEngine> m_availableEngines;
     std::string m_errorMessage;
+    std::string m_engineListError;
     bool m_isWorking = false;
     std::string m_token;
 

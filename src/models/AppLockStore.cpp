@@ -65,6 +65,24 @@ bool AppLockStore::verify(const std::string& password) {
     return false;
 }
 
+void AppLockStore::verifyUnlocking(const std::string& password,
+                                   std::function<void(bool correct)> done) {
+    auto stored = m_keychain.load(m_keychainAccount);
+    if (stored || !stored.error().locked)
+        return done(verify(password));
+    setMessage("");
+    m_keychain.unlock([this, cancellation = m_cancellable.token(), password, done = std::move(done),
+                       error = stored.error()](bool unlocked) {
+        if (cancellation.isCancelled())
+            return;
+        if (!unlocked) {
+            setMessage(error.description());
+            return done(false);
+        }
+        done(verify(password));
+    });
+}
+
 void AppLockStore::setHasPassword(bool value) {
     if (m_hasPassword == value)
         return;

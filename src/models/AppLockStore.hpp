@@ -4,10 +4,12 @@
 // account derived from the user name.
 
 #include "models/KeychainStore.hpp"
+#include "platform/Cancellable.hpp"
 
 #include <sigc++/sigc++.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +31,12 @@ public:
     void configure(std::string_view username);
     bool setPassword(const std::string& password, const std::string& confirmation);
     bool verify(const std::string& password);
+    // verify() for a password typed on the lock screen. A locked keyring would make every
+    // password wrong; the desktop is asked to unlock it instead (once for this attempt) and the
+    // password checked after. The message names the locked keyring only when the user cancels.
+    // `done` runs once: inside the call when no prompt was needed, on the main loop otherwise,
+    // and not at all once the store is gone.
+    void verifyUnlocking(const std::string& password, std::function<void(bool correct)> done);
 
     // Characters as the user sees them (extended grapheme clusters): a flag, an emoji family
     // joined with zero-width joiners or a letter with combining marks each count once.
@@ -41,6 +49,7 @@ private:
     void setMessage(std::string value);
 
     KeychainStore& m_keychain;
+    Cancellable m_cancellable;
     bool m_hasPassword = false;
     std::string m_message;
     std::string m_keychainAccount;

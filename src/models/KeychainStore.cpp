@@ -9,7 +9,7 @@ namespace aurelo {
 namespace {
 
 KeychainStore::KeychainError toKeychainError(const SecretStoreError& error) {
-    return {error.status, error.message};
+    return {error.status, error.message, error.locked};
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ public:
         std::int32_t status = 0;
         // The platform's text for the status; may be empty.
         std::string message;
+        // The keyring is locked; KeychainStore::unlock may help.
+        bool locked = false;
 
         // The platform's text, or "Keychain error <status>" when it has none.
         std::string description() const;
@@ -42,6 +45,11 @@ public:
     // stored unchanged. When the removal fails nothing is added, so a stale value can never sit
     // beside the new one; when the add fails the old item is already gone.
     std::expected<void, KeychainError> save(const std::string& value, const std::string& account);
+
+    // Asks the desktop to unlock the keyring with its own prompt; `done` runs once on the main
+    // loop with whether it is unlocked now. Callers ask at most once per action the user started,
+    // so a user who cancels is not asked again until they try again.
+    void unlock(std::function<void(bool unlocked)> done) { m_backend.unlock(std::move(done)); }
 
     // "aurelo-translator-app-lock-" + the user name trimmed and lower-cased ("local-user" when
     // nothing is left).

@@ -244,7 +244,7 @@ void SettingsStore::save() {
         {kOutgoingLanguageKey, std::string(code(m_outgoingLanguage))},
         {kIncomingLanguageKey, std::string(code(m_incomingLanguage))},
     });
-    setStatusMessage("已安全保存到钥匙串");
+    setStatusMessage("已安全保存到密钥环");
     updateStatusFromToken();
 }
 

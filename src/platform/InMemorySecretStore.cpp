@@ -1,9 +1,21 @@
 #include "platform/InMemorySecretStore.hpp"
 
+#include "platform/MainLoop.hpp"
+
 namespace aurelo {
+
+namespace {
+
+SecretStoreError lockedMemoryError() {
+    return {2, "密钥环已锁定。", true};
+}
+
+} // namespace
 
 SecretResult<std::optional<std::string>> InMemorySecretStore::lookup(const std::string& account) {
     ++m_lookups;
+    if (m_locked)
+        return std::unexpected(lockedMemoryError());
     if (auto it = m_failures.find(Operation::Lookup); it != m_failures.end())
         return std::unexpected(it->second);
     auto it = m_items.find(account);
@@ -13,6 +25,8 @@ SecretResult<std::optional<std::string>> InMemorySecretStore::lookup(const std::
 }
 
 SecretResult<void> InMemorySecretStore::remove(const std::string& account) {
+    if (m_locked)
+        return std::unexpected(lockedMemoryError());
     if (auto it = m_failures.find(Operation::Remove); it != m_failures.end())
         return std::unexpected(it->second);
     m_items.erase(account);
@@ -20,10 +34,23 @@ SecretResult<void> InMemorySecretStore::remove(const std::string& account) {
 }
 
 SecretResult<void> InMemorySecretStore::add(const std::string& account, const std::string& value) {
+    if (m_locked)
+        return std::unexpected(lockedMemoryError());
     if (auto it = m_failures.find(Operation::Add); it != m_failures.end())
         return std::unexpected(it->second);
     m_items[account] = value;
     return {};
+}
+
+void InMemorySecretStore::unlock(std::function<void(bool unlocked)> done) {
+    ++m_unlockRequests;
+    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive), done = std::move(done)] {
+        if (alive.expired())
+            return;
+        if (m_unlockAnswer)
+            m_locked = false;
+        done(m_unlockAnswer);
+    });
 }
 
 void InMemorySecretStore::setFailure(Operation operation, std::optional<SecretStoreError> error) {

@@ -34,7 +34,7 @@ const SecretSchema* itemSchema() {
 }
 
 SecretStoreError lockedError() {
-    return {SECRET_ERROR_IS_LOCKED, "钥匙串已锁定，请先在系统中解锁登录钥匙串。"};
+    return {SECRET_ERROR_IS_LOCKED, "密钥环已锁定，请先在系统中解锁登录密钥环。", true};
 }
 
 // Runs libsecret's asynchronous calls to completion on a private main context, bounded by one
@@ -85,6 +85,8 @@ public:
     SecretStoreError errorFrom(const GError* error) const {
         if (m_timedOut || !error)
             return timeoutError();
+        if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED))
+            return lockedError();
         return {static_cast<std::int32_t>(error->code), error->message ? error->message : ""};
     }
 
@@ -92,7 +94,7 @@ public:
         char seconds[32];
         g_snprintf(seconds, sizeof seconds, "%g", static_cast<double>(m_timeout.count()) / 1000);
         return {G_IO_ERROR_TIMED_OUT,
-                std::string("钥匙串服务（Secret Service）在 ") + seconds + " 秒内没有响应。"};
+                std::string("密钥环服务（Secret Service）在 ") + seconds + " 秒内没有响应。"};
     }
 
 private:
@@ -172,12 +174,78 @@ SecretResult<std::vector<GRef<SecretItem>>> search(BoundedCall& call, SecretServ
 
 LibsecretSecretStore::LibsecretSecretStore() : LibsecretSecretStore(Options{}) {}
 
-LibsecretSecretStore::LibsecretSecretStore(Options options) : m_options(std::move(options)) {}
+LibsecretSecretStore::LibsecretSecretStore(Options options)
+    : m_options(std::move(options)), m_unlocks(adoptGRef(g_cancellable_new())) {}
+
+LibsecretSecretStore::~LibsecretSecretStore() {
+    g_cancellable_cancel(m_unlocks.get());
+}
+
+namespace {
+
+// One unlock in progress: service, then the default collection, then the unlock with its prompt.
+// Owned by whichever callback runs next; a cancelled request ends without calling `done`.
+struct UnlockRequest {
+    GRef<GCancellable> cancellable;
+    std::function<void(bool)> done;
+    GRef<SecretService> service;
+
+    static void finish(std::unique_ptr<UnlockRequest> request, bool unlocked) {
+        if (!g_cancellable_is_cancelled(request->cancellable.get()))
+            request->done(unlocked);
+    }
+
+    static void serviceReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        request->service = adoptGRef(secret_service_get_finish(result, error.out()));
+        if (!request->service)
+            return finish(std::move(request), false);
+        GCancellable* cancellable = request->cancellable.get();
+        SecretService* service = request->service.get();
+        secret_collection_for_alias(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                    cancellable, collectionReadyCallback, request.release());
+    }
+
+    static void collectionReadyCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        auto collection = adoptGRef(secret_collection_for_alias_finish(result, error.out()));
+        if (!collection)
+            return finish(std::move(request), false);
+        if (!secret_collection_get_locked(collection.get()))
+            return finish(std::move(request), true);
+        GList* objects = g_list_append(nullptr, collection.get());
+        GCancellable* cancellable = request->cancellable.get();
+        SecretService* service = request->service.get();
+        secret_service_unlock(service, objects, cancellable, unlockedCallback, request.release());
+        g_list_free(objects);
+    }
+
+    static void unlockedCallback(GObject*, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<UnlockRequest> request(static_cast<UnlockRequest*>(data));
+        GErrorHolder error;
+        GList* unlocked = nullptr;
+        const gint count =
+            secret_service_unlock_finish(request->service.get(), result, &unlocked, error.out());
+        g_list_free_full(unlocked, g_object_unref);
+        // A dismissed prompt (the user cancelled) unlocks nothing and is no error.
+        finish(std::move(request), !error && count > 0);
+    }
+};
+
+} // namespace
+
+void LibsecretSecretStore::unlock(std::function<void(bool unlocked)> done) {
+    auto* request = new UnlockRequest{m_unlocks, std::move(done), {}};
+    secret_service_get(SECRET_SERVICE_NONE, m_unlocks.get(), UnlockRequest::serviceReadyCallback,
+                       request);
+}
 
 SecretResult<void> LibsecretSecretStore::checkResponsive() const {
     if (g_get_monotonic_time() < m_unresponsiveUntil)
         return std::unexpected(SecretStoreError{
-            G_IO_ERROR_TIMED_OUT, "钥匙串服务（Secret Service）没有响应，请稍后再试。"});
+            G_IO_ERROR_TIMED_OUT, "密钥环服务（Secret Service）没有响应，请稍后再试。"});
     return {};
 }
 
@@ -234,7 +302,7 @@ LibsecretSecretStore::lookupItem(const std::string& account) {
         value = adoptGRef(secret_item_get_secret(item));
     }
     if (!value)
-        return std::unexpected(SecretStoreError{0, "钥匙串条目没有内容。"});
+        return std::unexpected(SecretStoreError{0, "密钥环条目没有内容。"});
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
     return std::optional<std::string>(std::string(bytes ? bytes : "", bytes ? length : 0));
@@ -293,7 +361,7 @@ SecretResult<void> LibsecretSecretStore::addItem(const std::string& account,
             return std::unexpected(call.errorFrom(error.get()));
         if (!collection)
             return std::unexpected(
-                SecretStoreError{SECRET_ERROR_NO_SUCH_OBJECT, "没有可用的默认钥匙串。"});
+                SecretStoreError{SECRET_ERROR_NO_SUCH_OBJECT, "没有可用的默认密钥环。"});
         if (secret_collection_get_locked(collection.get()))
             return std::unexpected(lockedError());
     }

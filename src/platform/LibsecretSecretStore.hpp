@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/GRef.hpp"
 #include "platform/SecretStore.hpp"
 
 #include <chrono>
@@ -33,10 +34,17 @@ public:
 
     LibsecretSecretStore();
     explicit LibsecretSecretStore(Options options);
+    LibsecretSecretStore(const LibsecretSecretStore&) = delete;
+    LibsecretSecretStore& operator=(const LibsecretSecretStore&) = delete;
+    ~LibsecretSecretStore() override;
 
     SecretResult<std::optional<std::string>> lookup(const std::string& account) override;
     SecretResult<void> remove(const std::string& account) override;
     SecretResult<void> add(const std::string& account, const std::string& value) override;
+    // Unlocks the default collection, where our items live, through the Secret Service's own
+    // prompt (the desktop's unlock dialog). Asynchronous on the main loop and without a deadline:
+    // the user takes the time they need. Pending requests end silently with the store.
+    void unlock(std::function<void(bool unlocked)> done) override;
 
 private:
     // After a time-out the service is taken as unresponsive for a while and calls fail at once,
@@ -48,6 +56,7 @@ private:
     template <typename T> SecretResult<T> noteOutcome(SecretResult<T> outcome);
 
     Options m_options;
+    GRef<GCancellable> m_unlocks;
     std::int64_t m_unresponsiveUntil = 0; // monotonic microseconds
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,8 @@ struct SecretStoreError {
     std::int32_t status = 0;
     // The platform's text for it; may be empty.
     std::string message;
+    // The store is locked: unlocking it (see SecretStore::unlock) may let the operation succeed.
+    bool locked = false;
 
     friend bool operator==(const SecretStoreError&, const SecretStoreError&) = default;
 };
@@ -32,6 +35,11 @@ public:
     virtual SecretResult<void> remove(const std::string& account) = 0;
     // Adds an item holding `value` (the bytes of a UTF-8 string).
     virtual SecretResult<void> add(const std::string& account, const std::string& value) = 0;
+    // Asks the desktop to unlock the store, with its own unlock prompt, for an operation that
+    // failed as locked. `done` runs once on the main loop with whether the store is now unlocked
+    // (false when the user cancelled or there is no way to ask), never inside the call; the
+    // caller checks that it is still there. A store that cannot be locked answers false.
+    virtual void unlock(std::function<void(bool unlocked)> done);
 };
 
 } // namespace aurelo

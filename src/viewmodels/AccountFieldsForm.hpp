@@ -22,6 +22,13 @@ public:
     };
     static constexpr std::array<ProxyTypeChoice, 2> kProxyTypes{
         {{"HTTP CONNECT", "http"}, {"SOCKS5", "socks5"}}};
+    // Shown beside the proxy fields of both sheets. An account's proxy carries only its own web
+    // pages; translations and voice transcriptions go from the application to the managed
+    // service, as do login and update checks, so a user who must hide their address from the
+    // platform should not assume those requests are hidden behind the proxy too.
+    static constexpr std::string_view kProxyScopeNote =
+        "代理只用于此账号的网页。翻译和语音请求由应用直接发往 Aurelo 翻译服务，"
+        "登录和更新检查也一样，都不经过此代理。";
 
     const std::string& inputLanguage() const { return m_inputLanguage; }
     const std::string& outgoingLanguage() const { return m_outgoingLanguage; }

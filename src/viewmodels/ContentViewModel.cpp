@@ -268,11 +268,23 @@ bool ContentViewModel::saveLockSetup(const std::string& password, const std::str
 }
 
 bool ContentViewModel::unlockApplication(const std::string& password) {
-    if (!m_appLock.verify(password))
-        return false;
-    m_changed.emit(Field::LockFields);
-    setFlag(m_appLocked, false, Field::AppLocked);
-    return true;
+    // The answer comes inside the call unless the keyring had to be unlocked first; then the
+    // window unlocks when the user has answered the desktop's prompt.
+    auto insideCall = std::make_shared<bool>(true);
+    bool unlockedNow = false;
+    m_appLock.verifyUnlocking(password, [this, cancellation = m_cancellable.token(), insideCall,
+                                         &unlockedNow](bool correct) {
+        if (cancellation.isCancelled())
+            return;
+        if (*insideCall)
+            unlockedNow = correct; // still inside unlockApplication, so the reference is valid
+        if (!correct)
+            return;
+        m_changed.emit(Field::LockFields);
+        setFlag(m_appLocked, false, Field::AppLocked);
+    });
+    *insideCall = false;
+    return unlockedNow;
 }
 
 void ContentViewModel::refreshServices() {

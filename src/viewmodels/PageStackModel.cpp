@@ -179,4 +179,11 @@ void PageStackModel::textInsertionTaken(const std::string& insertionID) {
     m_content.translationBox().textInsertionTaken(insertionID);
 }
 
+std::string PageStackModel::pageName(const std::string& sessionID) const {
+    for (const auto& session : m_content.store().sessions())
+        if (session.id == sessionID && !session.name.empty())
+            return session.name;
+    return "聊天网页";
+}
+
 } // namespace aurelo

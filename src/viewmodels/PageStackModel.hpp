@@ -76,6 +76,10 @@ public:
 
     bool doNotDisturb() const { return m_content.preferences().doNotDisturb(); }
 
+    // What assistive technology calls a session's page: the account's name, or "聊天网页" for
+    // a session that is gone or has none.
+    std::string pageName(const std::string& sessionID) const;
+
     // Something the pages show changed: plan again.
     sigc::signal<void()>& signalChanged() { return m_changed; }
 

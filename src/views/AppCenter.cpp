@@ -45,6 +45,7 @@ AppCenter::AppCenter(LogoCache& logos, std::function<void(const PlatformEntry&)>
         tile->signal_clicked().connect([addPlatform, entry] { addPlatform(entry); });
         grid->append(*tile);
     }
+    passFocusThroughChildren(*grid);
     page->append(*grid);
     set_child(*page);
 }

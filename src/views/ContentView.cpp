@@ -15,8 +15,7 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <glibmm/main.h>
-#include <giomm/application.h>
-#include <giomm/notification.h>
+#include <gtkmm/applicationwindow.h>
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
@@ -117,19 +116,18 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
         }));
     row->append(*column);
     set_child(*row);
+    m_underLock = row;
 
     add_overlay(m_lockScreen);
     // Ctrl+Shift+1…9 put the first nine phrases, translated, into the selected account.
     addQuickReplyShortcuts(*this, m_quickReplies, [this] { return m_model.appLocked(); });
     // One notification per account, replaced when the same account breaks again.
     m_connections.push_back(m_model.health().signalNotification().connect(
-        [](const std::string& sessionID, const std::string& title, const std::string& body) {
-            auto application = Gio::Application::get_default();
-            if (!application)
-                return;
-            auto notification = Gio::Notification::create(title);
-            notification->set_body(body);
-            application->send_notification("account-health-" + sessionID, notification);
+        [this](const std::string& sessionID, const std::string& title, const std::string& body) {
+            auto& notice = m_healthNotices[sessionID];
+            if (!notice)
+                notice = std::make_unique<ApplicationNotice>("account-health-" + sessionID);
+            notice->show(title, body);
         }));
 
     m_connections.push_back(
@@ -154,6 +152,22 @@ ContentView::~ContentView() {
     m_settingsPanel->setShown(false);
 }
 
+void ContentView::applyLock() {
+    const bool locked = m_model.appLocked();
+    // Covering the window is not enough: the keyboard still walks the focus chain under an
+    // overlay, so Tab would reach the toolbar and the pages and Space would press what it found.
+    // An insensitive subtree takes neither focus nor key and pointer events (GTK swallows them
+    // at the first insensitive ancestor), and that includes the web views and what their pages
+    // try to focus. The window's menu bar sits outside this view; it goes while locked as well.
+    m_underLock->set_sensitive(!locked);
+    m_underLock->set_can_focus(!locked);
+    if (auto* applicationWindow = dynamic_cast<Gtk::ApplicationWindow*>(get_root()))
+        applicationWindow->set_show_menubar(!locked);
+    m_lockScreen.set_visible(locked);
+    if (locked)
+        m_lockScreen.prepare();
+}
+
 Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
 
 void ContentView::updateContentLayers() {
@@ -172,9 +186,7 @@ void ContentView::bind(ContentViewModel::Field field) {
         updateContentLayers();
         break;
     case F::AppLocked:
-        m_lockScreen.set_visible(m_model.appLocked());
-        if (m_model.appLocked())
-            m_lockScreen.prepare();
+        applyLock();
         break;
     case F::ShowingRename:
         if (m_model.showingRename())

@@ -11,6 +11,7 @@
 #include "viewmodels/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
+#include "platform/ApplicationNotice.hpp"
 #include "viewmodels/QuickReplyPicker.hpp"
 #include "views/WebViewStack.hpp"
 
@@ -20,6 +21,7 @@
 #include <gtkmm/window.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace aurelo {
@@ -41,6 +43,8 @@ public:
 private:
     void bind(ContentViewModel::Field field);
     void updateContentLayers();
+    // While locked only the lock screen takes focus and input; everything under it is shut off.
+    void applyLock();
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();
@@ -63,10 +67,13 @@ private:
     SettingsPanel* m_settingsPanel = nullptr;
     LiveCaptionManager m_captions;
     QuickReplyPicker m_quickReplies;
+    // One notice per account whose page broke while hidden; a newer one replaces it.
+    std::map<std::string, std::unique_ptr<ApplicationNotice>> m_healthNotices;
     UpdateManager m_updates;
     Gtk::Button* m_updateButton = nullptr;
     std::unique_ptr<Gtk::Window> m_updateAlert;
     LockScreen m_lockScreen;
+    Gtk::Widget* m_underLock = nullptr;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::unique_ptr<NewAccountSheet> m_newAccountSheet;
     std::unique_ptr<WebsiteDialog> m_websiteDialog;

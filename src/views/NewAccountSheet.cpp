@@ -246,6 +246,7 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     m_proxyFields.append(*address);
     m_proxyFields.append(
         *SheetLayout::note("端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"));
+    m_proxyFields.append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
     page->append(m_proxyFields);
 
     m_proxyEnabled.property_active().signal_changed().connect([this] {

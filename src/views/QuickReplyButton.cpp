@@ -25,6 +25,7 @@ Glib::ustring preview(const std::string& text) {
 
 QuickReplyButton::QuickReplyButton(QuickReplyPicker& picker) : m_picker(picker) {
     set_label("常用语");
+    setAccessibleLabel(*this, "常用语");
     set_tooltip_text("常用语：选一条，翻译后填入当前对话（Ctrl+Shift+1…9 直接填入前九条）");
     set_valign(Gtk::Align::CENTER);
 

@@ -73,6 +73,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     proxy->append(*address);
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
+    proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
     auto* sleep = group(*column, "自动休眠");
     std::vector<Glib::ustring> labels;
     for (auto minutes : SessionSettingsForm::hibernationChoices())

@@ -124,6 +124,9 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
         m_model.account().signalChanged().connect([this](AccountStore::Field field) {
             if (field == AccountStore::Field::AvailableEngines)
                 showProviders();
+            if (field == AccountStore::Field::EngineListError ||
+                field == AccountStore::Field::IsLoggedIn)
+                showEngineListError();
             if (field == AccountStore::Field::Username || field == AccountStore::Field::IsLoggedIn)
                 showAccount();
         }));
@@ -155,6 +158,7 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
         showSettings(field);
     showNotifications();
     showAccount();
+    showEngineListError();
     showLock();
     m_model.start();
 }
@@ -185,6 +189,13 @@ void SettingsView::engineCard(Gtk::Box& column) {
     providerValue->append(m_providerFallback);
     providerValue->append(m_provider);
     settingValue(card, "服务商", *providerValue);
+    // Why the choice above may be stale or empty: the engine list could not be read.
+    m_engineListError.add_css_class("aurelo-error");
+    m_engineListError.set_xalign(0);
+    m_engineListError.set_wrap(true);
+    m_engineListError.set_selectable(true);
+    m_engineListError.set_visible(false);
+    card.append(m_engineListError);
     addNote(card, "API Key 由管理员在网站后台维护，软件不会显示或保存密钥。");
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -203,7 +214,6 @@ void SettingsView::engineCard(Gtk::Box& column) {
     status->add_css_class("aurelo-status-line");
     m_statusMessage.set_xalign(0);
     m_statusMessage.set_wrap(true);
-    m_statusMessage.set_selectable(true);
     status->append(m_statusIcon);
     status->append(m_statusMessage);
     card.append(*status);
@@ -309,7 +319,6 @@ void SettingsView::accountCard(Gtk::Box& column) {
     m_loggedIn.set_halign(Gtk::Align::START);
     card.append(m_loggedIn);
     m_username.add_css_class("dim-label");
-    m_username.set_selectable(true);
     settingValue(card, "当前账号", m_username);
     settingValue(card, "登录数据", "每个账号本机隔离");
     settingValue(card, "API Key", "仅由后台加密维护");
@@ -371,6 +380,8 @@ void SettingsView::showSettings(SettingsStore::Field field) {
     }
     case F::StatusMessage:
         m_statusMessage.set_text(settings.statusMessage());
+        // Selectable for copying an error, but an empty line is no place for the focus to stop.
+        m_statusMessage.set_selectable(!settings.statusMessage().empty());
         break;
     case F::ConnectionStatus: {
         const auto& status = settings.connectionStatus();
@@ -430,12 +441,21 @@ void SettingsView::showNotifications() {
     setAccessibleLabel(m_notificationButton, m_model.notificationButtonTitle());
 }
 
+void SettingsView::showEngineListError() {
+    // Only a logged-in account has an engine list to read; the login view shows its own errors.
+    const auto& error = m_model.account().engineListError();
+    m_engineListError.set_text(error);
+    m_engineListError.set_visible(m_model.account().isLoggedIn() && !error.empty());
+}
+
 void SettingsView::showAccount() {
     // The settings window can be opened from the login view too; it must not claim a login then.
     const bool loggedIn = m_model.account().isLoggedIn();
     showPill(m_loggedIn, loggedIn ? "已登录" : "未登录", loggedIn);
     m_logout.set_sensitive(loggedIn);
     m_username.set_text(m_model.account().username());
+    // Selectable for copying, but an empty line is no place for the focus to stop.
+    m_username.set_selectable(!m_model.account().username().empty());
 }
 
 void SettingsView::showLock() {

@@ -38,6 +38,7 @@ public:
     Gtk::Label& lockMessage() { return m_lockMessage; }
     Gtk::DropDown& providerPicker() { return m_provider; }
     Gtk::Label& providerFallback() { return m_providerFallback; }
+    Gtk::Label& engineListError() { return m_engineListError; }
     Gtk::Label& notificationPill() { return m_notificationPill; }
     Gtk::Label& loggedInPill() { return m_loggedIn; }
     Gtk::Button& logoutButton() { return m_logout; }
@@ -57,6 +58,7 @@ private:
     void showLock();
     void showLockFields();
     void showAccount();
+    void showEngineListError();
 
     SettingsViewModel m_model;
     // Set while the page writes into its own controls, so that the writes do not come back as
@@ -69,6 +71,7 @@ private:
     // The current engine by name while the account does not offer it (the picker would show
     // nothing selected).
     Gtk::Label m_providerFallback;
+    Gtk::Label m_engineListError;
     std::vector<SettingsViewModel::OfferedEngine> m_providerChoices;
     Gtk::Button m_validate;
     Gtk::Image m_statusIcon;

@@ -61,6 +61,12 @@ Gtk::Label* note(const Glib::ustring& text, const char* cssClass) {
     return label;
 }
 
+void passFocusThroughChildren(Gtk::FlowBox& flow) {
+    // GtkFlowBoxChild hands the focus to its child at once when it is not focusable itself.
+    for (auto* child = flow.get_first_child(); child; child = child->get_next_sibling())
+        child->set_focusable(false);
+}
+
 void onPasswordActivate(Gtk::PasswordEntry& entry, std::function<void()> handler) {
     g_signal_connect_data(entry.gobj(), "activate", G_CALLBACK(activateCallback),
                           new std::function<void()>(std::move(handler)), deleteHandlerCallback,

@@ -2,6 +2,7 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/flowbox.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
@@ -30,6 +31,11 @@ Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title);
 // A wrapping line of explanation, left-aligned, in the style `cssClass` ("aurelo-subtitle" under
 // a heading, "aurelo-note" for the quieter remark at the end of a card).
 Gtk::Label* note(const Glib::ustring& text, const char* cssClass = "aurelo-subtitle");
+
+// Makes the children of a flow box used only for wrapping (no selection) pass the keyboard
+// focus straight to the controls inside them. Each child would otherwise be a nameless focus
+// stop of its own before its controls, announced by assistive technology as an empty item.
+void passFocusThroughChildren(Gtk::FlowBox& flow);
 
 // Return in a password field; gtkmm 4.8 does not wrap the field's "activate" signal. The
 // handler lives as long as the field.

@@ -7,13 +7,10 @@
 #include "web/PageScript.hpp"
 #include "web/WebLogger.hpp"
 
-#include <chrono>
-
 namespace aurelo {
 
 namespace {
 
-constexpr std::chrono::seconds kVoiceTimeout{60};
 constexpr const char* kVoiceFailure = "语音翻译失败";
 
 } // namespace
@@ -123,7 +120,9 @@ void TranslationBridge::transcribe(const VoiceRequest& voice) {
     request.headers = {{"Authorization", "Bearer " + m_translationConfiguration.apiKey}};
     request.body = json::serialize(body);
     request.contentType = "application/json";
-    request.timeout = kVoiceTimeout;
+    // No limit on the whole transfer: a long voice note on a slow uplink takes as long as it
+    // takes while bytes keep moving. The voice session's I/O time-out, which every read and
+    // write on the connection restarts, still ends an upload that has stalled.
 
     const CancellationToken cancellation = m_cancellable.token();
     m_voiceSession.send(

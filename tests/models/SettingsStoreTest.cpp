@@ -89,7 +89,7 @@ TEST_F(SettingsStoreTest, SaveWritesTrimmedValuesAndKeepsWhatWasTyped) {
     EXPECT_EQ(stored.at("chatIncomingLanguage"), "zh-CN");
     EXPECT_FALSE(stored.contains("appAppearance"));
     EXPECT_EQ(store->microsoftRegion(), " eastasia ");
-    EXPECT_EQ(store->statusMessage(), "已安全保存到钥匙串");
+    EXPECT_EQ(store->statusMessage(), "已安全保存到密钥环");
     EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
 }
 

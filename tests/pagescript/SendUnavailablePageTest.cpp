@@ -1,7 +1,7 @@
 // A page of a platform whose outgoing text is translated with the translation box: it still
 // blocks Chinese, but points to the box instead of a switch that could not help.
 
-#include "PageScriptTest.hpp"
+#include "HostedPage.hpp"
 
 #include "web/PageScript.hpp"
 

@@ -1,0 +1,103 @@
+// A locked keyring met by an action the user started — logging in, unlocking the lock screen:
+// the desktop is asked to unlock it once for that action, the action goes on when the user
+// unlocks, and the keyring's error is shown only when they cancel.
+
+#include "support/ShellTestFixture.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kLocked = "密钥环已锁定。"; // what the in-memory keyring says when locked
+
+class KeyringUnlockTest : public ShellTestFixture {
+protected:
+    // Logs in against the fake service and waits for the login to end either way.
+    void logIn() {
+        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok-1"}}));
+        fake.setFallback("/api/engines",
+                         ScriptedAnswer::json(200, {{"engines", nlohmann::json::array()}}));
+        bool done = false;
+        account.login("alice", "secret", [&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }, 5s));
+    }
+};
+
+TEST_F(KeyringUnlockTest, LoginAsksOnceAndShowsTheErrorOnlyWhenTheUserCancels) {
+    struct Case {
+        const char* what;
+        bool userUnlocks;
+        bool staysLocked; // the keyring refuses the write even after the prompt
+        bool loggedIn;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"user unlocks", true, false, true, ""},
+        {"user cancels", false, false, false, kLocked},
+        {"unlocked, yet the write is refused", true, true, false, kLocked},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        account.logout();
+        secrets = InMemorySecretStore();
+        secrets.setLocked(true);
+        secrets.setUnlockAnswer(c.userUnlocks);
+        if (c.staysLocked)
+            secrets.setFailure(InMemorySecretStore::Operation::Add,
+                               SecretStoreError{2, kLocked, true});
+        std::vector<std::string> errorsSeen;
+        auto watch = account.signalChanged().connect([&](AccountStore::Field field) {
+            if (field == AccountStore::Field::ErrorMessage && !account.errorMessage().empty())
+                errorsSeen.push_back(account.errorMessage());
+        });
+        logIn();
+        watch.disconnect();
+        EXPECT_EQ(secrets.unlockRequests(), 1u) << "asked once for the one login";
+        EXPECT_EQ(account.isLoggedIn(), c.loggedIn);
+        EXPECT_EQ(account.errorMessage(), c.error);
+        EXPECT_EQ(errorsSeen.size(), std::string(c.error).empty() ? 0u : 1u)
+            << "no error flashes up while the prompt is open";
+        EXPECT_FALSE(account.isWorking());
+        if (c.loggedIn) {
+            EXPECT_EQ(secrets.items().at(std::string(KeychainStore::kLoginTokenAccount)), "tok-1");
+        }
+    }
+}
+
+TEST_F(KeyringUnlockTest, UnlockedKeyringNeverAsks) {
+    logIn();
+    EXPECT_TRUE(account.isLoggedIn());
+    EXPECT_EQ(secrets.unlockRequests(), 0u);
+}
+
+TEST_F(KeyringUnlockTest, LockScreenAsksToUnlockTheKeyringInsteadOfCallingThePasswordWrong) {
+    ASSERT_TRUE(model.saveLockSetup("2468", "2468"));
+    ASSERT_TRUE(model.appLocked());
+
+    // Locked keyring, the user cancels: the window stays locked and says why.
+    secrets.setLocked(true);
+    secrets.setUnlockAnswer(false);
+    EXPECT_FALSE(model.unlockApplication("2468"));
+    EXPECT_EQ(appLock.message(), "") << "nothing is said while the prompt is open";
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return secrets.unlockRequests() == 1 && !appLock.message().empty(); }, 5s));
+    EXPECT_EQ(appLock.message(), kLocked);
+    EXPECT_TRUE(model.appLocked());
+
+    // Next attempt, the user unlocks the keyring: the right password opens the window.
+    secrets.setUnlockAnswer(true);
+    EXPECT_FALSE(model.unlockApplication("2468")) << "the answer waits for the prompt";
+    ASSERT_TRUE(runMainLoopUntil([&] { return !model.appLocked(); }, 5s));
+    EXPECT_EQ(secrets.unlockRequests(), 2u) << "one prompt per attempt";
+
+    // Keyring open: a wrong password is wrong at once, with no prompt.
+    ASSERT_TRUE(model.saveLockSetup("2468", "2468"));
+    EXPECT_FALSE(model.unlockApplication("1357"));
+    EXPECT_EQ(appLock.message(), "密码不正确");
+    EXPECT_TRUE(model.unlockApplication("2468"));
+    EXPECT_EQ(secrets.unlockRequests(), 2u);
+}
+
+} // namespace
+} // namespace aurelo::test

@@ -1,0 +1,116 @@
+// The unread total in the window title and, while the window is hidden, in one notification:
+// replaced as the total changes, never shown under do-not-disturb, gone when the window shows.
+
+#include "viewmodels/UnreadAttention.hpp"
+#include "support/TestDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace aurelo {
+namespace {
+
+// Records what the desktop would have been asked, as "show:<body>" and "withdraw".
+class RecordingNotice final : public DesktopNotice {
+public:
+    void show(const std::string& title, const std::string& body) override {
+        EXPECT_EQ(title, "Aurelo翻译器");
+        calls.push_back("show:" + body);
+    }
+    void withdraw() override { calls.push_back("withdraw"); }
+    std::vector<std::string> calls;
+};
+
+TEST(UnreadAttentionTitle, CountsAsTheDockBadgeDoes) {
+    struct Case {
+        long long total;
+        const char* title;
+    };
+    for (const auto& c :
+         {Case{0, "Aurelo翻译器"}, Case{1, "(1) Aurelo翻译器"}, Case{12, "(12) Aurelo翻译器"},
+          Case{999, "(999) Aurelo翻译器"}, Case{1000, "(999+) Aurelo翻译器"}})
+        EXPECT_EQ(UnreadAttention::windowTitle(c.total), c.title) << c.total;
+}
+
+class UnreadAttentionTest : public ::testing::Test {
+public: // the steps of the table below act on it
+    test::TestDirectory directory;
+    UserDefaults defaults{directory.path() / "defaults.json"};
+    SessionStore store{defaults, nullptr, nullptr};
+    MainWindowPreferences preferences{defaults};
+    RecordingNotice notice;
+    std::unique_ptr<UnreadAttention> attention;
+    int titleChanges = 0;
+    std::string first, second;
+
+    void SetUp() override {
+        store.add("一");
+        store.add("二");
+        first = store.sessions()[0].id;
+        second = store.sessions()[1].id;
+        attention = std::make_unique<UnreadAttention>(store, preferences, notice);
+        attention->signalTitleChanged().connect([this] { ++titleChanges; });
+    }
+};
+
+TEST_F(UnreadAttentionTest, TitleFollowsTheTotalOfEveryAccount) {
+    store.setUnreadCount(5, first);
+    store.setUnreadCount(7, second);
+    EXPECT_EQ(attention->windowTitle(), "(12) Aurelo翻译器");
+    EXPECT_EQ(titleChanges, 2);
+    store.setUnreadCount(7, second); // the same count again changes nothing
+    EXPECT_EQ(titleChanges, 2);
+    store.remove(store.sessions()[1]);
+    EXPECT_EQ(attention->windowTitle(), "(5) Aurelo翻译器") << "a deleted account's count goes";
+    store.setUnreadCount(0, first);
+    EXPECT_EQ(attention->windowTitle(), "Aurelo翻译器");
+    EXPECT_TRUE(notice.calls.empty()) << "no notification while the window is shown";
+}
+
+TEST_F(UnreadAttentionTest, HiddenWindowGetsOneNotificationThatFollowsTheCount) {
+    struct Step {
+        const char* what;
+        std::function<void(UnreadAttentionTest&)> act;
+        std::vector<std::string> calls; // what the step adds
+    };
+    const std::vector<Step> steps = {
+        {"hide", [](auto& t) { t.attention->setWindowVisible(false); }, {}},
+        {"first message",
+         [](auto& t) { t.store.setUnreadCount(1, t.first); },
+         {"show:有 1 条未读消息"}},
+        {"more", [](auto& t) { t.store.setUnreadCount(4, t.second); }, {"show:有 5 条未读消息"}},
+        {"read one elsewhere",
+         [](auto& t) { t.store.setUnreadCount(3, t.second); },
+         {"show:有 4 条未读消息"}},
+        {"show the window", [](auto& t) { t.attention->setWindowVisible(true); }, {"withdraw"}},
+        {"more while shown", [](auto& t) { t.store.setUnreadCount(6, t.second); }, {}},
+        {"hide again", [](auto& t) { t.attention->setWindowVisible(false); }, {}},
+        {"fewer, nothing on screen", [](auto& t) { t.store.setUnreadCount(2, t.second); }, {}},
+        {"more", [](auto& t) { t.store.setUnreadCount(9, t.second); }, {"show:有 10 条未读消息"}},
+        {"do not disturb", [](auto& t) { t.preferences.setDoNotDisturb(true); }, {"withdraw"}},
+        {"more under do not disturb", [](auto& t) { t.store.setUnreadCount(20, t.second); }, {}},
+        {"disturb again", [](auto& t) { t.preferences.setDoNotDisturb(false); }, {}},
+        {"more",
+         [](auto& t) { t.store.setUnreadCount(2000, t.second); },
+         {"show:有 999+ 条未读消息"}},
+        {"all read",
+         [](auto& t) {
+             t.store.setUnreadCount(0, t.first);
+             t.store.setUnreadCount(0, t.second);
+         },
+         {"withdraw"}},
+    };
+    std::vector<std::string> expected;
+    for (const auto& step : steps) {
+        step.act(*this);
+        expected.insert(expected.end(), step.calls.begin(), step.calls.end());
+        ASSERT_EQ(notice.calls, expected) << "after: " << step.what;
+    }
+}
+
+} // namespace
+} // namespace aurelo
