@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <libpq-fe.h>
 #include <pwd.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -19,13 +20,14 @@ void ignoreNoticeCallback(void*, const char*) {}
 } // namespace
 
 PostgresCluster::PostgresCluster(bool durable) {
-    char* folder = g_dir_make_tmp("aurelo-pg-XXXXXX", nullptr);
-    if (!folder) {
+    // In /tmp whatever TMPDIR says: the server's user must be able to reach the folder, and the
+    // socket's path must stay within the 107 bytes a Unix socket address holds.
+    std::string folder = "/tmp/aurelo-pg-XXXXXX";
+    if (!::mkdtemp(folder.data())) {
         m_failure = "cannot make a temporary folder";
         return;
     }
     m_folder = folder;
-    g_free(folder);
     if (!std::filesystem::exists(std::filesystem::path(kBinaries) / "initdb")) {
         m_failure = std::string("PostgreSQL 15 is not installed (") + kBinaries +
                     "/initdb); scripts/deps installs postgresql-15";
