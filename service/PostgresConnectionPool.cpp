@@ -31,6 +31,10 @@ PostgresConnectionPool::PostgresConnectionPool(std::string uri, DatabasePoolOpti
     : m_uri(std::move(uri)), m_options(options) {}
 
 PostgresConnectionPool::~PostgresConnectionPool() {
+    if (m_reconnector.joinable()) {
+        m_reconnector.request_stop();
+        m_reconnector.join();
+    }
     std::lock_guard lock(m_mutex);
     for (PGconn* connection : m_idle)
         PQfinish(connection);
@@ -47,7 +51,7 @@ std::expected<PGconn*, std::string> PostgresConnectionPool::connect() {
     // vanished from the network without closing the connection.
     const char* keywords[] = {"connect_timeout",  "tcp_user_timeout", "keepalives_idle",
                               "application_name", "dbname",           nullptr};
-    const char* values[] = {"3", "10000", "30", "aurelo-service", m_uri.c_str(), nullptr};
+    const char* values[] = {"3", "5000", "30", "aurelo-service", m_uri.c_str(), nullptr};
     PGconn* connection = PQconnectdbParams(keywords, values, 1);
     if (!connection)
         return std::unexpected("内存不足");
@@ -72,7 +76,7 @@ std::expected<PostgresConnectionPool::Lease, DatabaseError> PostgresConnectionPo
         m_idle.pop_back();
         return Lease(this, connection);
     }
-    if (Clock::now() < m_nextAttempt)
+    if (m_down)
         return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
     ++m_open;
     lock.unlock();
@@ -80,13 +84,44 @@ std::expected<PostgresConnectionPool::Lease, DatabaseError> PostgresConnectionPo
     lock.lock();
     if (!connection) {
         --m_open;
-        m_lastFailure = connection.error();
-        m_nextAttempt = Clock::now() + m_options.reconnectPause;
+        markDown(connection.error());
         m_released.notify_one();
         return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
     }
-    m_nextAttempt = {};
     return Lease(this, *connection);
+}
+
+void PostgresConnectionPool::markDown(std::string reason) {
+    m_lastFailure = std::move(reason);
+    if (m_down)
+        return;
+    m_down = true;
+    if (m_reconnector.joinable())
+        m_reconnector.join(); // finished: it clears m_down only as its last act
+    m_reconnector = std::jthread([this](std::stop_token stop) { reconnectLoop(stop); });
+}
+
+void PostgresConnectionPool::reconnectLoop(std::stop_token stop) {
+    std::unique_lock lock(m_mutex);
+    while (!stop.stop_requested()) {
+        if (m_wake.wait_for(lock, stop, m_options.reconnectPause, [] { return false; }))
+            return;
+        if (stop.stop_requested())
+            return;
+        ++m_open;
+        lock.unlock();
+        auto connection = connect();
+        lock.lock();
+        if (!connection) {
+            --m_open;
+            m_lastFailure = connection.error();
+            continue;
+        }
+        m_idle.push_back(*connection);
+        m_down = false;
+        m_released.notify_one();
+        return;
+    }
 }
 
 void PostgresConnectionPool::giveBack(PGconn* connection, bool discard) {

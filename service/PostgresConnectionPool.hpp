@@ -1,16 +1,18 @@
 #pragma once
 
 // One instance's connections to PostgreSQL. Up to `connections` are opened on demand and kept
-// for reuse; a query that finds none free waits at most `acquireTimeout`. Connections are made
-// only when needed, so an instance starts and runs while the database is down and recovers by
-// itself when it returns: a connection found broken is dropped and a new one made, and after a
-// failed attempt the pool refuses at once for `reconnectPause` rather than let every request
-// wait for its own failing attempt.
+// for reuse; a query that finds none free waits at most `acquireTimeout`. An instance runs on
+// while the database is down and recovers by itself when it returns: a connection found broken
+// is dropped and a new one made. Once an attempt to connect has failed, the database counts as
+// down: requests are refused at once instead of each waiting for its own failing attempt (an
+// unreachable host costs seconds per attempt), and a thread of the pool tries again every
+// `reconnectPause` until a connection succeeds, which it hands to the next request.
 
 #include "service/ServiceDatabase.hpp"
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -61,6 +63,9 @@ public:
 private:
     void giveBack(PGconn* connection, bool discard);
     std::expected<PGconn*, std::string> connect();
+    // Called with the lock held after a failed attempt.
+    void markDown(std::string reason);
+    void reconnectLoop(std::stop_token stop);
 
     const std::string m_uri;
     const DatabasePoolOptions m_options;
@@ -68,8 +73,11 @@ private:
     std::condition_variable m_released;
     std::vector<PGconn*> m_idle;
     std::size_t m_open = 0; // idle, lent out, or being connected
-    Clock::time_point m_nextAttempt{};
+    bool m_down = false;
     std::string m_lastFailure;
+    std::condition_variable_any m_wake;
+    // Last: stopped and joined first, while everything it touches is still there.
+    std::jthread m_reconnector;
 };
 
 } // namespace aurelo::service

@@ -88,8 +88,8 @@ struct DatabasePoolOptions {
     std::size_t connections = 4;
     // How long a query waits for a free connection before the request is refused with 503.
     std::chrono::milliseconds acquireTimeout{2000};
-    // After a failed connection attempt, requests are refused at once for this long instead of
-    // each waiting for its own attempt: a database that is down costs every request nothing.
+    // Once a connection attempt has failed, requests are refused at once (503) while the pool
+    // tries again in the background this often; the first success ends the refusals.
     std::chrono::milliseconds reconnectPause{1000};
 };
 

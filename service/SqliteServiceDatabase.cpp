@@ -150,23 +150,48 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
     if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", nullptr, nullptr,
                      nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
-    if (current == 0) {
-        Statement existing(m_db, "SELECT count(*) FROM sqlite_master");
-        if (existing.step() != SQLITE_ROW || existing.integer(0) != 0)
-            return std::unexpected(DatabaseError{"该文件是其他程序的 SQLite 数据库，拒绝修改。"});
-    }
     for (auto step = current + 1; step <= kSchemaVersion; ++step) {
+        // An admin command and a server starting together migrate one at a time: BEGIN
+        // IMMEDIATE waits for the other's step, and the version is read again inside the
+        // transaction, so a step the other already made is not made twice.
+        auto failed = [&](const std::string& reason) -> DatabaseResult<void> {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return std::unexpected(DatabaseError{"无法更新数据库结构（版本 " +
+                                                 std::to_string(step) + "）：" + reason});
+        };
+        if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+            return failed(sqlite3_errmsg(m_db));
+        std::int64_t found = -1;
+        {
+            Statement version(m_db, "PRAGMA user_version");
+            if (version.step() == SQLITE_ROW)
+                found = version.integer(0);
+        }
+        if (found < 0)
+            return failed(sqlite3_errmsg(m_db));
+        if (found >= step) {
+            sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+            continue;
+        }
+        if (found == 0) {
+            bool empty = false;
+            {
+                Statement existing(m_db, "SELECT count(*) FROM sqlite_master");
+                empty = existing.step() == SQLITE_ROW && existing.integer(0) == 0;
+            }
+            if (!empty) {
+                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+                return std::unexpected(
+                    DatabaseError{"该文件是其他程序的 SQLite 数据库，拒绝修改。"});
+            }
+        }
         char* message = nullptr;
-        // BEGIN IMMEDIATE: an admin command and a server starting together migrate one at a
-        // time; the second finds the version already raised and its step fails harmlessly.
-        std::string script = std::string("BEGIN IMMEDIATE;") + kSqliteMigrations[step - 1] +
+        std::string script = std::string(kSqliteMigrations[step - 1]) +
                              "PRAGMA user_version = " + std::to_string(step) + ";COMMIT;";
         if (sqlite3_exec(m_db, script.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
             std::string reason = message ? message : "";
             sqlite3_free(message);
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return std::unexpected(DatabaseError{"无法更新数据库结构（版本 " +
-                                                 std::to_string(step) + "）：" + reason});
+            return failed(reason);
         }
     }
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "

@@ -27,17 +27,23 @@ PostgresCluster& cluster() {
 class StoreContract : public ::testing::TestWithParam<DatabaseLocation::Kind> {
 protected:
     void SetUp() override {
-        if (GetParam() == DatabaseLocation::Kind::postgresql) {
-            ASSERT_TRUE(cluster().ready()) << cluster().failure();
-            m_database = "contract_" + std::to_string(++s_databases);
-            ASSERT_TRUE(cluster().recreateDatabase(m_database));
-            m_location = {DatabaseLocation::Kind::postgresql, cluster().uri(m_database)};
-        } else {
-            m_location = {DatabaseLocation::Kind::sqlite,
-                          (m_folder.path() / ServiceDatabase::kFileName).string()};
-        }
+        m_location = freshLocation();
+        m_database = m_lastDatabase;
         m_store = openStore();
         ASSERT_TRUE(m_store);
+    }
+
+    // An empty database (a new PostgreSQL database, or a SQLite file not yet made).
+    DatabaseLocation freshLocation() {
+        if (GetParam() == DatabaseLocation::Kind::postgresql) {
+            EXPECT_TRUE(cluster().ready()) << cluster().failure();
+            m_lastDatabase = "contract_" + std::to_string(++s_databases);
+            EXPECT_TRUE(cluster().recreateDatabase(m_lastDatabase));
+            return {DatabaseLocation::Kind::postgresql, cluster().uri(m_lastDatabase)};
+        }
+        return {
+            DatabaseLocation::Kind::sqlite,
+            (m_folder.path() / ("store-" + std::to_string(++s_databases) + ".sqlite3")).string()};
     }
 
     std::unique_ptr<ServiceDatabase> openStore() {
@@ -75,6 +81,7 @@ protected:
     aurelo::test::TestDirectory m_folder;
     DatabaseLocation m_location;
     std::string m_database;
+    std::string m_lastDatabase;
     std::unique_ptr<ServiceDatabase> m_store;
     static inline int s_databases = 0;
 };
@@ -266,6 +273,27 @@ TEST_P(StoreContract, SchemaIsMigratedForwardAndANewerOneRefused) {
     m_store = openStore();
     ASSERT_TRUE(m_store) << "the refusal changed nothing";
     EXPECT_TRUE(store().accountForToken("t", kNow).value());
+}
+
+TEST_P(StoreContract, InstancesStartingTogetherMigrateTheNewDatabaseOnce) {
+    // The first start of several instances (or of a server and an admin command) on an empty
+    // database: every one opens it, none trips over another's half-made tables.
+    DatabaseLocation fresh = freshLocation();
+    constexpr int kInstances = 4;
+    std::atomic<int> opened = 0;
+    std::vector<std::string> failures(kInstances);
+    std::vector<std::thread> starts;
+    for (int i = 0; i < kInstances; ++i)
+        starts.emplace_back([&, i] {
+            auto store = ServiceDatabase::open(fresh);
+            if (store)
+                ++opened;
+            else
+                failures[static_cast<std::size_t>(i)] = store.error().message;
+        });
+    for (auto& start : starts)
+        start.join();
+    EXPECT_EQ(opened, kInstances) << failures[0] << failures[1] << failures[2] << failures[3];
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
