@@ -9,6 +9,7 @@
 #include "ServiceProcess.hpp"
 
 #include "support/MainLoopWait.hpp"
+#include "support/TestDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -200,6 +201,24 @@ TEST_F(TwoInstances, RefuseToStartOnADatabaseFromANewerVersion) {
         "UPDATE schema_version SET version = 99"));
     EXPECT_FALSE(m_first.start({"--database", m_uri}));
     EXPECT_NE(admin({"users", "list"}), 0);
+}
+
+TEST(DatabaseOption, TheConfigurationFileNamesTheSqliteFileTheServerAndAdminShare) {
+    aurelo::test::TestDirectory folder;
+    auto file = folder.path() / "elsewhere" / "accounts.sqlite3";
+    std::filesystem::create_directories(file.parent_path());
+    auto config = folder.path() / "aurelo-service.conf";
+    aurelo::test::writeFile(config, "database = sqlite:" + file.string() + "\n");
+    ServiceProcess instance(ServiceProcess::builtBinary());
+    std::string location = "sqlite:" + file.string();
+    ASSERT_EQ(instance.admin({"--database", location, "users", "add", "bob", "--password", "pw"}),
+              0);
+    ASSERT_TRUE(instance.start({"--config", config.string()}));
+    HttpSession client(HttpSessionConfiguration{20s, 20s, 2, {}});
+    auto answer =
+        call(client, instance.post("/api/auth/login", {{"username", "bob"}, {"password", "pw"}}));
+    EXPECT_EQ(answer.status, 200u) << "the server reads the accounts from the named file";
+    EXPECT_NE(instance.admin({"--database", "mysql://db/aurelo", "users", "list"}), 0);
 }
 
 } // namespace
