@@ -23,8 +23,8 @@ std::string firstLineOf(const char* text) {
 } // namespace
 
 PostgresConnectionPool::Lease::~Lease() {
-    if (m_pool)
-        m_pool->giveBack(m_connection, m_discard);
+    if (m_pool && m_connection)
+        m_pool->giveBack(std::move(m_connection), m_discard);
 }
 
 PostgresConnectionPool::PostgresConnectionPool(std::string uri, DatabasePoolOptions options)
@@ -36,8 +36,8 @@ PostgresConnectionPool::~PostgresConnectionPool() {
         m_reconnector.join();
     }
     std::lock_guard lock(m_mutex);
-    for (PGconn* connection : m_idle)
-        PQfinish(connection);
+    for (auto& connection : m_idle)
+        PQfinish(connection->handle);
 }
 
 std::size_t PostgresConnectionPool::openConnections() const {
@@ -72,9 +72,9 @@ std::expected<PostgresConnectionPool::Lease, DatabaseError> PostgresConnectionPo
     if (!free)
         return std::unexpected(DatabaseError{"等待数据库连接超时。", true});
     if (!m_idle.empty()) {
-        PGconn* connection = m_idle.back();
+        auto connection = std::move(m_idle.back());
         m_idle.pop_back();
-        return Lease(this, connection);
+        return Lease(this, std::move(connection));
     }
     if (m_down)
         return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
@@ -88,7 +88,7 @@ std::expected<PostgresConnectionPool::Lease, DatabaseError> PostgresConnectionPo
         m_released.notify_one();
         return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
     }
-    return Lease(this, *connection);
+    return Lease(this, std::make_unique<Connection>(Connection{*connection, {}}));
 }
 
 void PostgresConnectionPool::markDown(std::string reason) {
@@ -117,23 +117,23 @@ void PostgresConnectionPool::reconnectLoop(std::stop_token stop) {
             m_lastFailure = connection.error();
             continue;
         }
-        m_idle.push_back(*connection);
+        m_idle.push_back(std::make_unique<Connection>(Connection{*connection, {}}));
         m_down = false;
         m_released.notify_one();
         return;
     }
 }
 
-void PostgresConnectionPool::giveBack(PGconn* connection, bool discard) {
+void PostgresConnectionPool::giveBack(std::unique_ptr<Connection> connection, bool discard) {
     std::lock_guard lock(m_mutex);
     // A connection left inside a transaction (a query failed half-way through a script) would
     // carry its state into the next borrower: close it instead.
-    if (discard || PQstatus(connection) != CONNECTION_OK ||
-        PQtransactionStatus(connection) != PQTRANS_IDLE) {
-        PQfinish(connection);
+    if (discard || PQstatus(connection->handle) != CONNECTION_OK ||
+        PQtransactionStatus(connection->handle) != PQTRANS_IDLE) {
+        PQfinish(connection->handle);
         --m_open;
     } else {
-        m_idle.push_back(connection);
+        m_idle.push_back(std::move(connection));
     }
     m_released.notify_one();
 }

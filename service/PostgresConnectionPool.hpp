@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -24,27 +25,35 @@ class PostgresConnectionPool {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // One connection and the statements already prepared on it (by the address of their text,
+    // which the store keeps as constants): preparing once saves the server parsing and planning
+    // the same statement on every request.
+    struct Connection {
+        PGconn* handle = nullptr;
+        std::unordered_set<const void*> prepared;
+    };
+
     // A connection lent out; it goes back to the pool when the lease ends, or is closed when
     // `discard()` was called or the connection is broken.
     class Lease {
     public:
-        Lease(PostgresConnectionPool* pool, PGconn* connection)
-            : m_pool(pool), m_connection(connection) {}
+        Lease(PostgresConnectionPool* pool, std::unique_ptr<Connection> connection)
+            : m_pool(pool), m_connection(std::move(connection)) {}
         Lease(Lease&& other) noexcept
             : m_pool(std::exchange(other.m_pool, nullptr)),
-              m_connection(std::exchange(other.m_connection, nullptr)), m_discard(other.m_discard) {
-        }
+              m_connection(std::move(other.m_connection)), m_discard(other.m_discard) {}
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         Lease& operator=(Lease&&) = delete;
         ~Lease();
 
-        PGconn* get() const { return m_connection; }
+        PGconn* get() const { return m_connection->handle; }
+        std::unordered_set<const void*>& prepared() { return m_connection->prepared; }
         void discard() { m_discard = true; }
 
     private:
         PostgresConnectionPool* m_pool;
-        PGconn* m_connection;
+        std::unique_ptr<Connection> m_connection;
         bool m_discard = false;
     };
 
@@ -61,7 +70,7 @@ public:
     std::size_t openConnections() const;
 
 private:
-    void giveBack(PGconn* connection, bool discard);
+    void giveBack(std::unique_ptr<Connection> connection, bool discard);
     std::expected<PGconn*, std::string> connect();
     // Called with the lock held after a failed attempt.
     void markDown(std::string reason);
@@ -71,7 +80,7 @@ private:
     const DatabasePoolOptions m_options;
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
-    std::vector<PGconn*> m_idle;
+    std::vector<std::unique_ptr<Connection>> m_idle;
     std::size_t m_open = 0; // idle, lent out, or being connected
     bool m_down = false;
     std::string m_lastFailure;

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <cstdint>
 #include <iterator>
 
 namespace aurelo::service {
@@ -128,8 +129,20 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
         auto lease = m_pool.acquire();
         if (!lease)
             return std::unexpected(lease.error());
-        Rows rows(PQexecParams(lease->get(), sql, static_cast<int>(values.size()), nullptr,
-                               values.data(), nullptr, nullptr, 0));
+        // Named after the address of its text, which is a constant of this file.
+        const std::string name = "q" + std::to_string(reinterpret_cast<std::uintptr_t>(sql));
+        auto execute = [&]() -> Rows {
+            if (!lease->prepared().contains(sql)) {
+                Rows prepared(PQprepare(lease->get(), name.c_str(), sql,
+                                        static_cast<int>(values.size()), nullptr));
+                if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+                    return prepared;
+                lease->prepared().insert(sql);
+            }
+            return Rows(PQexecPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
+                                       values.data(), nullptr, nullptr, 0));
+        };
+        Rows rows = execute();
         ExecStatusType status = PQresultStatus(rows.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return rows;
