@@ -49,9 +49,17 @@ std::expected<PGconn*, std::string> PostgresConnectionPool::connect() {
     // Defaults that bound how long an unreachable or stalled server can hold a request; the
     // URI's own settings come later and win. tcp_user_timeout also ends a query whose server
     // vanished from the network without closing the connection.
-    const char* keywords[] = {"connect_timeout",  "tcp_user_timeout", "keepalives_idle",
-                              "application_name", "dbname",           nullptr};
-    const char* values[] = {"3", "5000", "30", "aurelo-service", m_uri.c_str(), nullptr};
+    // statement_timeout: a statement stuck behind another session's lock would hold up every
+    // request of the instance.
+    const char* keywords[] = {"connect_timeout",
+                              "tcp_user_timeout",
+                              "keepalives_idle",
+                              "application_name",
+                              "options",
+                              "dbname",
+                              nullptr};
+    const char* values[] = {
+        "3", "5000", "30", "aurelo-service", "-c statement_timeout=5000", m_uri.c_str(), nullptr};
     PGconn* connection = PQconnectdbParams(keywords, values, 1);
     if (!connection)
         return std::unexpected("内存不足");

@@ -155,11 +155,18 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
             return std::unexpected(
                 DatabaseError{"数据库连接中断：" + firstLine(PQerrorMessage(lease->get())), true});
         }
-        const char* state = PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE);
+        const char* field = PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE);
+        std::string state = field ? field : "";
         if (sqlState)
-            *sqlState = state ? state : "";
+            *sqlState = state;
+        // Connection trouble (08), a server short of resources (53), and a statement cancelled
+        // by its time-out or by a shutdown (57): the database cannot serve now, the request
+        // itself is sound, and the client may try again.
+        bool unavailable =
+            state.starts_with("08") || state.starts_with("53") || state.starts_with("57");
         return std::unexpected(DatabaseError{std::string("数据库操作失败（") + action + "）：" +
-                                             firstLine(PQresultErrorMessage(rows.get()))});
+                                                 firstLine(PQresultErrorMessage(rows.get())),
+                                             unavailable});
     }
 }
 
@@ -184,6 +191,9 @@ DatabaseResult<void> PostgresServiceDatabase::migrate() {
     };
     if (auto begun = run("BEGIN"); !begun)
         return std::unexpected(begun.error());
+    // A migration of a large table may rightly take longer than a request's statement.
+    if (auto unlimited = run("SET LOCAL statement_timeout = 0"); !unlimited)
+        return fail(unlimited.error());
     if (auto locked = run(kMigrationLock); !locked)
         return fail(locked.error());
     auto tables = run("SELECT to_regclass('schema_version') IS NOT NULL, "

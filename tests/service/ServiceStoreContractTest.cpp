@@ -8,6 +8,7 @@
 #include "support/TestDirectory.hpp"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -322,6 +323,25 @@ TEST(PostgresStore, RefusesADatabaseWhoseTablesAreAnotherProgramsAndWaitsForNone
          "postgresql:///aurelo?host=" + empty.path().string() + "&user=aurelo"});
     ASSERT_FALSE(nowhere);
     EXPECT_TRUE(nowhere.error().unavailable);
+}
+
+TEST(PostgresStore, AStatementStuckBehindALockEndsAsUnavailableInsteadOfHanging) {
+    ASSERT_TRUE(cluster().ready()) << cluster().failure();
+    ASSERT_TRUE(cluster().recreateDatabase("locked"));
+    auto store =
+        ServiceDatabase::open({DatabaseLocation::Kind::postgresql, cluster().uri("locked")});
+    ASSERT_TRUE(store) << store.error().message;
+    ASSERT_TRUE((*store)->addUser("alice", "h", kNow));
+    // Another session (an operator's open transaction) holds the table.
+    std::string uri = cluster().uri("locked");
+    std::unique_ptr<PGconn, decltype(&PQfinish)> other(PQconnectdb(uri.c_str()), PQfinish);
+    ASSERT_EQ(PQstatus(other.get()), CONNECTION_OK);
+    PQclear(PQexec(other.get(), "BEGIN; LOCK TABLE users IN ACCESS EXCLUSIVE MODE"));
+    auto found = (*store)->findUser("alice");
+    ASSERT_FALSE(found);
+    EXPECT_TRUE(found.error().unavailable) << found.error().message;
+    PQclear(PQexec(other.get(), "ROLLBACK"));
+    EXPECT_TRUE((*store)->findUser("alice").value()) << "the same store answers again";
 }
 
 TEST(DatabaseLocation, ParsesWhatTheDatabaseOptionAccepts) {
