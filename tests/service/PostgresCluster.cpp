@@ -52,8 +52,37 @@ PostgresCluster::PostgresCluster(bool durable) {
     if (!durable)
         settings << "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n";
     settings.close();
-    if (!start())
+    if (!start()) {
         m_failure = "pg_ctl start failed; see " + (m_folder / "server.log").string();
+        return;
+    }
+    watchOwner();
+}
+
+void PostgresCluster::watchOwner() {
+    // A test program killed by its time-out never runs its destructors; the server would run on
+    // and its folder stay behind. A watcher outside the program ends both once it is gone.
+    std::vector<std::string> command = {"sh",
+                                        "-c",
+                                        "pid=$1; dir=$2; shift 2\n"
+                                        "while kill -0 \"$pid\" 2>/dev/null; do sleep 1; done\n"
+                                        "\"$@\" -D \"$dir/data\" -m immediate -w stop\n"
+                                        "rm -rf \"$dir\"\n",
+                                        "sh",
+                                        std::to_string(::getpid()),
+                                        m_folder.string()};
+    if (::geteuid() == 0)
+        command.insert(command.end(),
+                       {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+    command.push_back(std::string(kBinaries) + "/pg_ctl");
+    std::vector<char*> argv;
+    for (auto& part : command)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    g_spawn_async("/", argv.data(), nullptr,
+                  static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                           G_SPAWN_STDERR_TO_DEV_NULL),
+                  nullptr, nullptr, nullptr, nullptr);
 }
 
 PostgresCluster::~PostgresCluster() {

@@ -38,6 +38,7 @@ public:
 
 private:
     bool run(const std::vector<std::string>& command);
+    void watchOwner();
 
     std::filesystem::path m_folder;
     std::string m_failure;
