@@ -123,8 +123,14 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
                                std::initializer_list<Parameter> parameters, std::string* sqlState) {
     std::vector<const char*> values;
     values.reserve(parameters.size());
-    for (const auto& parameter : parameters)
+    for (const auto& parameter : parameters) {
+        // Parameters travel as C strings: one with a NUL would arrive cut short and name
+        // another row.
+        if (parameter && parameter->find('\0') != std::string::npos)
+            return std::unexpected(
+                DatabaseError{std::string("数据库操作失败（") + action + "）：文本中含有空字符。"});
         values.push_back(parameter ? parameter->c_str() : nullptr);
+    }
     for (int attempt = 0;; ++attempt) {
         auto lease = m_pool.acquire();
         if (!lease)

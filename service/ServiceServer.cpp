@@ -497,10 +497,18 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
         return respondError(exchange, 400, "请输入用户名和密码。");
     // Guessing one user's password from many addresses is slowed as well. Unknown names count
     // too, so the answer does not tell which names exist.
-    if (!passes(exchange, m_loginUserLimiter, username->substr(0, 128),
-                "登录尝试过于频繁，请稍后再试。"))
+    // The key is cut at a character boundary: a shared store refuses text that is not UTF-8.
+    std::string userKey = username->substr(0, 128);
+    const gchar* valid = nullptr;
+    g_utf8_validate(userKey.data(), static_cast<gssize>(userKey.size()), &valid);
+    userKey.resize(static_cast<std::size_t>(valid - userKey.data()));
+    if (!passes(exchange, m_loginUserLimiter, userKey, "登录尝试过于频繁，请稍后再试。"))
         return;
-    auto user = m_database.findUser(*username);
+    // No account name holds a NUL (the admin command refuses control characters), and
+    // PostgreSQL would cut the name at it and look up another account.
+    auto user = username->find('\0') == std::string::npos
+                    ? m_database.findUser(*username)
+                    : DatabaseResult<std::optional<UserRecord>>(std::nullopt);
     if (!user)
         return respondDatabaseError(exchange, user.error());
 

@@ -195,6 +195,29 @@ TEST_F(TwoInstances, AnInstanceAnswers503WhileTheDatabaseIsDownAndRecoversByItse
     EXPECT_EQ(health.status, 200u);
 }
 
+TEST_F(TwoInstances, HostileUserNamesAreWrongCredentialsNotServerErrors) {
+    ASSERT_TRUE(startBoth());
+    std::string longName;
+    for (int i = 0; i < 200; ++i)
+        longName += "客"; // three bytes each: the login limit's key cuts one in two
+    struct Case {
+        std::string username;
+        std::string password;
+    } cases[] = {
+        {longName, "pw"},
+        {std::string("alice\0tail", 10), "pw-alice"}, // the right password for "alice"
+        {"alice'; DELETE FROM tokens; --", "pw"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.username.substr(0, 20));
+        auto answer = call(m_client, m_first.post("/api/auth/login", {{"username", c.username},
+                                                                      {"password", c.password}}));
+        EXPECT_EQ(answer.status, 401u) << answer.body;
+        EXPECT_EQ(errorOf(answer), "用户名或密码错误。");
+    }
+    EXPECT_FALSE(login(m_second).empty());
+}
+
 TEST_F(TwoInstances, RefuseToStartOnADatabaseFromANewerVersion) {
     ASSERT_TRUE(cluster().execute(
         m_uri.substr(m_uri.find("///") + 3, m_uri.find('?') - m_uri.find("///") - 3),
