@@ -33,7 +33,7 @@ struct ParsedArguments {
 
 // Options that take a value; every other "--x" is a flag.
 bool takesValue(const std::string& option) {
-    static const char* kValued[] = {"--data",    "--password", "--label",    "--model",
+    static const char* kValued[] = {"--data",    "--database", "--password", "--label", "--model",
                                     "--backend", "--key",      "--endpoint", "--region"};
     return std::ranges::any_of(kValued, [&](const char* name) { return option == name; });
 }
@@ -357,6 +357,8 @@ int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostre
 
 std::string adminUsage() {
     return "用法：aurelo-service admin --data 目录 命令\n"
+           "      或 aurelo-service admin --database sqlite:文件|postgresql://… 命令"
+           "（与服务使用同一数据库）\n"
            "  users list\n"
            "  users add 用户名 [--password 密码 | --password-stdin]   "
            "（不给密码时生成并显示随机密码）\n"
@@ -392,17 +394,30 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
             out << pair.source << " -> " << pair.target << "\t(" << pair.mode << ")\n";
         return kOk;
     }
+    // --database names the store (the one the servers use); without it, the file in --data.
     auto data = option(*parsed, "--data");
-    if (!data || data->empty()) {
-        err << "需要 --data 目录。\n" << adminUsage();
-        return kUsage;
+    auto named = option(*parsed, "--database");
+    DatabaseLocation location;
+    if (named && !named->empty()) {
+        auto parsedLocation = DatabaseLocation::parse(*named);
+        if (!parsedLocation) {
+            err << parsedLocation.error() << "\n";
+            return kUsage;
+        }
+        location = *parsedLocation;
+    } else {
+        if (!data || data->empty()) {
+            err << "需要 --data 目录或 --database 地址。\n" << adminUsage();
+            return kUsage;
+        }
+        // The directory holds password hashes and provider keys: only its owner may enter it.
+        if (g_mkdir_with_parents(data->c_str(), 0700) != 0) {
+            err << "无法创建数据目录 " << *data << "：" << g_strerror(errno) << "\n";
+            return kFailed;
+        }
+        location.target = (std::filesystem::path(*data) / ServiceDatabase::kFileName).string();
     }
-    // The directory holds password hashes and provider keys: only its owner may enter it.
-    if (g_mkdir_with_parents(data->c_str(), 0700) != 0) {
-        err << "无法创建数据目录 " << *data << "：" << g_strerror(errno) << "\n";
-        return kFailed;
-    }
-    auto db = ServiceDatabase::open(std::filesystem::path(*data) / ServiceDatabase::kFileName);
+    auto db = ServiceDatabase::open(location);
     if (!db)
         return databaseFailure(db.error(), err);
     if (area == "users")

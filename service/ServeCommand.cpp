@@ -19,6 +19,10 @@ namespace {
 constexpr const char* kUsage =
     "用法：aurelo-service serve --listen 地址:端口 --data 目录 [--tls-cert 证书.pem --tls-key "
     "私钥.pem]\n"
+    "  [--database sqlite:文件 | postgresql://用户@主机/数据库（默认 sqlite:数据目录/"
+    "aurelo-service.sqlite3）]\n"
+    "  [--database-pool 每实例数据库连接数（默认 4）] [--database-wait-ms "
+    "等待空闲连接的毫秒数（默认 2000）]\n"
     "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
     "每分钟登录次数（每地址，默认 30）]\n"
     "  [--login-user-rate-limit 每分钟登录次数（每用户名，默认 10）]\n"
@@ -76,6 +80,7 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         options[argument] = arguments[++i];
     }
     ServiceConfiguration configuration;
+    DatabasePoolOptions pool;
     ConnectionLimits& connections = configuration.connections;
     using Apply = std::function<void(unsigned long)>;
     auto megabytes = [](unsigned long v) { return static_cast<std::size_t>(v) * 1024 * 1024; };
@@ -118,10 +123,13 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         {"--header-timeout-s", [&](unsigned long v) { connections.headerTimeout = seconds(v); }},
         {"--body-timeout-s", [&](unsigned long v) { connections.bodyTimeout = seconds(v); }},
         {"--idle-timeout-s", [&](unsigned long v) { connections.idleTimeout = seconds(v); }},
+        {"--database-pool", [&](unsigned long v) { pool.connections = std::max(1ul, v); }},
+        {"--database-wait-ms",
+         [&](unsigned long v) { pool.acquireTimeout = std::chrono::milliseconds(v); }},
     };
     static const char* kKnown[] = {
-        "--listen",  "--data",     "--tls-cert",      "--tls-key",
-        "--updates", "--apertium", "--trusted-proxy", "--forwarded-header"};
+        "--listen",   "--data",          "--tls-cert",         "--tls-key", "--updates",
+        "--apertium", "--trusted-proxy", "--forwarded-header", "--database"};
     for (const auto& [name, value] : options)
         if (!numericOptions.contains(name) &&
             std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
@@ -175,7 +183,17 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "无法创建数据目录 %s：%s\n", data.c_str(), g_strerror(errno));
         return 1;
     }
-    auto database = ServiceDatabase::open(data / ServiceDatabase::kFileName);
+    DatabaseLocation location{DatabaseLocation::Kind::sqlite,
+                              (data / ServiceDatabase::kFileName).string()};
+    if (options.contains("--database") && !options["--database"].empty()) {
+        auto given = DatabaseLocation::parse(options["--database"]);
+        if (!given) {
+            std::fprintf(stderr, "%s\n", given.error().c_str());
+            return 2;
+        }
+        location = *given;
+    }
+    auto database = ServiceDatabase::open(location, pool);
     if (!database) {
         std::fprintf(stderr, "%s\n", database.error().message.c_str());
         return 1;

@@ -1,11 +1,14 @@
 #pragma once
 
-// The service's accounts in one SQLite file under the data directory: users with their password
-// hashes, the hashes of the login tokens issued to them, the engines enabled for each user, and
-// the operator's provider settings (keys, endpoints, models). The server and the admin command
-// open the same file; WAL mode and a busy time-out let an administrator change accounts while
-// the server runs, and every request reads the current rows, so changes apply at once.
+// Where the service keeps its accounts: users with their password hashes, the hashes of the login
+// tokens issued to them, the engines enabled for each user, the operator's provider settings
+// (keys, endpoints, models), and the request counts of the rate limits that must hold across
+// instances. Two stores implement it: one SQLite file under the data directory (the embedded
+// default, for one instance) and a PostgreSQL database that several instances share. The
+// server and the admin command read the current rows on every request, so a change made by
+// any instance or by the admin command applies to every instance at once.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -14,13 +17,14 @@
 #include <string>
 #include <vector>
 
-struct sqlite3;
-
 namespace aurelo::service {
 
-// A failure of the database itself, described for the operator in Chinese.
+// A failure of the database itself, described for the operator in Chinese. `unavailable`: the
+// database could not be reached at all (the server answers 503 and the client may retry), as
+// opposed to a query that failed.
 struct DatabaseError {
     std::string message;
+    bool unavailable = false;
 };
 
 template <typename T> using DatabaseResult = std::expected<T, DatabaseError>;
@@ -67,59 +71,101 @@ struct ProviderSettings {
     std::string model;
 };
 
+// What `--database` names: a SQLite file or a PostgreSQL connection URI.
+struct DatabaseLocation {
+    enum class Kind { sqlite, postgresql };
+    Kind kind = Kind::sqlite;
+    std::string target; // the file, or the URI as given
+
+    // "sqlite:PATH" or "postgresql://…" / "postgres://…"; an error text for anything else.
+    static std::expected<DatabaseLocation, std::string> parse(const std::string& text);
+    // The URI with its password, if any, replaced, for messages.
+    std::string display() const;
+};
+
+// How one instance uses a shared database server.
+struct DatabasePoolOptions {
+    std::size_t connections = 4;
+    // How long a query waits for a free connection before the request is refused with 503.
+    std::chrono::milliseconds acquireTimeout{2000};
+    // Once a connection attempt has failed, requests are refused at once (503) while the pool
+    // tries again in the background this often; the first success ends the refusals.
+    std::chrono::milliseconds reconnectPause{1000};
+};
+
+// Request counts are kept per key and fixed window of this many seconds.
+inline constexpr std::int64_t kRequestWindowSeconds = 60;
+
 class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
+    // The schema version this program writes; a database with a higher one is refused.
+    static constexpr int kSchemaVersion = 2;
 
-    // Opens (creating when absent) the database file and brings its schema up to date. A file
-    // that is not a database of ours is refused with a description, never overwritten.
+    // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
+    // file that is not a database of ours is refused with a description, never overwritten.
     static DatabaseResult<std::unique_ptr<ServiceDatabase>> open(const std::filesystem::path& file);
+    // Opens the database `location` names and brings its schema up to date.
+    static DatabaseResult<std::unique_ptr<ServiceDatabase>>
+    open(const DatabaseLocation& location, const DatabasePoolOptions& pool = {});
 
+    ServiceDatabase() = default;
     ServiceDatabase(const ServiceDatabase&) = delete;
     ServiceDatabase& operator=(const ServiceDatabase&) = delete;
-    ~ServiceDatabase();
+    virtual ~ServiceDatabase() = default;
 
-    DatabaseResult<std::int64_t> addUser(const std::string& username,
-                                         const std::string& passwordHash, std::int64_t now);
+    // "sqlite" or "postgresql".
+    virtual const char* backendName() const = 0;
+    // True when other instances may share this database: the server then keeps its rate limits
+    // in it instead of in memory.
+    virtual bool sharedAcrossInstances() const = 0;
+
+    virtual DatabaseResult<std::int64_t>
+    addUser(const std::string& username, const std::string& passwordHash, std::int64_t now) = 0;
     // False when there is no such user.
-    DatabaseResult<bool> removeUser(const std::string& username);
-    DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username);
-    DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now);
-    // Replaces the hash and revokes every token of the user. False when there is no such user.
-    DatabaseResult<bool> setPasswordHash(const std::string& username, const std::string& hash);
+    virtual DatabaseResult<bool> removeUser(const std::string& username) = 0;
+    virtual DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) = 0;
+    virtual DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) = 0;
+    // Replaces the hash and revokes every token of the user, in one transaction. False when
+    // there is no such user.
+    virtual DatabaseResult<bool> setPasswordHash(const std::string& username,
+                                                 const std::string& hash) = 0;
 
-    DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
-                                    std::int64_t createdAt, std::int64_t expiresAt);
+    virtual DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
+                                            std::int64_t createdAt, std::int64_t expiresAt) = 0;
     // The account a token hash belongs to, when the token exists and has not expired at `now`.
-    DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
-                                                           std::int64_t now);
+    virtual DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
+                                                                   std::int64_t now) = 0;
     // Removes every token of the user; the number removed, or nullopt when there is no such user.
-    DatabaseResult<std::optional<int>> revokeTokens(const std::string& username);
+    virtual DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) = 0;
     // Removes one token (a logout); removing one that is not there is no error.
-    DatabaseResult<void> revokeToken(const std::string& tokenHash);
-    DatabaseResult<void> purgeExpiredTokens(std::int64_t now);
+    virtual DatabaseResult<void> revokeToken(const std::string& tokenHash) = 0;
+    virtual DatabaseResult<void> purgeExpiredTokens(std::int64_t now) = 0;
 
     // Enables (or updates, keeping its place in the list) an engine. False: no such user.
-    DatabaseResult<bool> enableEngine(const std::string& username, const EngineRecord& engine);
+    virtual DatabaseResult<bool> enableEngine(const std::string& username,
+                                              const EngineRecord& engine) = 0;
     // False when the user or the engine does not exist.
-    DatabaseResult<bool> disableEngine(const std::string& username, const std::string& provider);
+    virtual DatabaseResult<bool> disableEngine(const std::string& username,
+                                               const std::string& provider) = 0;
     // The user's engines in the order they were first enabled.
-    DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId);
+    virtual DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) = 0;
 
     // The stored settings of `name`; all fields empty when nothing is stored.
-    DatabaseResult<ProviderSettings> providerSettings(const std::string& name);
-    DatabaseResult<std::vector<ProviderSettings>> allProviderSettings();
-    DatabaseResult<void> setProviderSettings(const ProviderSettings& settings);
+    virtual DatabaseResult<ProviderSettings> providerSettings(const std::string& name) = 0;
+    virtual DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() = 0;
+    virtual DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) = 0;
 
-    // A cheap query that proves the file is still readable (for the health check).
-    bool isHealthy();
+    // Counts one request of `key` in window `window` (seconds since the epoch divided by
+    // kRequestWindowSeconds) and returns the window's count including it. Atomic: instances
+    // counting the same key at once never lose a count.
+    virtual DatabaseResult<std::int64_t> countRequest(const std::string& key,
+                                                      std::int64_t window) = 0;
+    // Forgets the counts of windows before `window`.
+    virtual DatabaseResult<void> purgeRequestCounts(std::int64_t window) = 0;
 
-private:
-    explicit ServiceDatabase(sqlite3* handle) : m_db(handle) {}
-    DatabaseResult<void> migrate();
-    DatabaseError lastError(const char* action) const;
-
-    sqlite3* m_db = nullptr;
+    // A cheap query that proves the database still answers (for the health check).
+    virtual bool isHealthy() = 0;
 };
 
 } // namespace aurelo::service

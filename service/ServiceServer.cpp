@@ -13,6 +13,7 @@
 #include <libsoup/soup.h>
 
 #include <charconv>
+#include <cstdio>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -23,6 +24,8 @@ namespace {
 
 constexpr const char* kBadJson = "请求正文不是有效的 JSON 对象。";
 constexpr const char* kInternal = "服务内部错误，请稍后重试。";
+constexpr const char* kDatabaseUnavailable = "数据库暂时不可用，请稍后重试。";
+constexpr unsigned kDatabaseRetryAfterSeconds = 5;
 
 std::string limitText(std::size_t bytes) {
     if (bytes >= 1024 * 1024)
@@ -153,9 +156,12 @@ struct ServiceServer::Exchange {
 
 ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration configuration)
     : m_database(database), m_configuration(std::move(configuration)),
-      m_log(m_configuration.logSink), m_rateLimiter(m_configuration.rateLimitPerMinute),
-      m_loginLimiter(m_configuration.loginRateLimitPerMinute),
-      m_loginUserLimiter(m_configuration.loginUserRateLimitPerMinute),
+      m_log(m_configuration.logSink), m_rateLimiter("account", m_configuration.rateLimitPerMinute,
+                                                    database, [this] { return now(); }),
+      m_loginLimiter("login-address", m_configuration.loginRateLimitPerMinute, database,
+                     [this] { return now(); }),
+      m_loginUserLimiter("login-user", m_configuration.loginUserRateLimitPerMinute, database,
+                         [this] { return now(); }),
       m_guard(m_configuration.connections) {
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
@@ -175,11 +181,13 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
     soup_server_add_handler(m_server.get(), nullptr, handlerCallback, this, nullptr);
 
     (void)m_database.purgeExpiredTokens(now());
+    // Shared request counts gain a row per key and minute: clear them out every minute.
     m_purgeTimer = g_timeout_add_seconds(
-        3600,
+        m_database.sharedAcrossInstances() ? 60 : 3600,
         [](gpointer data) -> gboolean {
             auto* self = static_cast<ServiceServer*>(data);
             (void)self->m_database.purgeExpiredTokens(self->now());
+            (void)self->m_database.purgeRequestCounts(self->now() / kRequestWindowSeconds - 1);
             return G_SOURCE_CONTINUE;
         },
         this);
@@ -270,7 +278,9 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
     if (length > kMaxSmallBody) {
         auto account = self->tokenAccount(message, nullptr);
         if (!account)
-            return refuse(500, account.error());
+            return account.error().unavailable
+                       ? refuse(503, kDatabaseUnavailable, kDatabaseRetryAfterSeconds)
+                       : refuse(500, kInternal);
         if (!*account)
             return refuse(401, bearerToken(message).empty() ? "请先登录Aurelo翻译器账号。"
                                                             : "登录已失效，请重新登录。");
@@ -400,7 +410,7 @@ std::string ServiceServer::clientAddress(SoupServerMessage* message) const {
     return g_hostname_is_ip_address(last.c_str()) ? last : peer;
 }
 
-std::expected<std::optional<Account>, std::string>
+std::expected<std::optional<Account>, DatabaseError>
 ServiceServer::tokenAccount(SoupServerMessage* message, std::string* tokenHash) {
     std::string token = bearerToken(message);
     if (token.empty())
@@ -408,7 +418,7 @@ ServiceServer::tokenAccount(SoupServerMessage* message, std::string* tokenHash) 
     std::string hash = hashAccessToken(token);
     auto account = m_database.accountForToken(hash, now());
     if (!account)
-        return std::unexpected(kInternal);
+        return std::unexpected(account.error());
     if (tokenHash)
         *tokenHash = std::move(hash);
     return *account;
@@ -418,7 +428,7 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
     bool presented = !bearerToken(exchange->message.get()).empty();
     auto account = tokenAccount(exchange->message.get(), nullptr);
     if (!account) {
-        respondError(exchange, 500, account.error());
+        respondDatabaseError(exchange, account.error());
         return std::nullopt;
     }
     if (!*account) {
@@ -427,27 +437,57 @@ std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) 
         return std::nullopt;
     }
     exchange->log.user = (*account)->username;
-    std::string key = "account:" + std::to_string((*account)->id);
-    if (!m_rateLimiter.allow(key)) {
-        setRetryAfter(exchange, m_rateLimiter.retryAfterSeconds(key));
-        respondError(exchange, 429, "请求过于频繁，请稍后再试。");
+    if (!passes(exchange, m_rateLimiter, std::to_string((*account)->id),
+                "请求过于频繁，请稍后再试。"))
         return std::nullopt;
-    }
     return *account;
 }
 
+bool ServiceServer::passes(const ExchangePtr& exchange, RateLimitGate& gate, const std::string& key,
+                           const char* refusal) {
+    auto decision = gate.check(key);
+    switch (decision.verdict) {
+    case RateLimitGate::Verdict::allowed:
+        return true;
+    case RateLimitGate::Verdict::refused:
+        setRetryAfter(exchange, decision.retryAfterSeconds);
+        respondError(exchange, 429, refusal);
+        return false;
+    case RateLimitGate::Verdict::unavailable:
+        respondDatabaseError(exchange, decision.error);
+        return false;
+    }
+    return false;
+}
+
+void ServiceServer::respondDatabaseError(const ExchangePtr& exchange, const DatabaseError& error) {
+    if (error.message != m_lastDatabaseFailure) {
+        m_lastDatabaseFailure = error.message;
+        std::fprintf(stderr, "aurelo-service: %s\n", error.message.c_str());
+    }
+    if (!error.unavailable)
+        return respondError(exchange, 500, kInternal);
+    setRetryAfter(exchange, kDatabaseRetryAfterSeconds);
+    respondError(exchange, 503, kDatabaseUnavailable);
+}
+
 void ServiceServer::handleHealth(const ExchangePtr& exchange) {
-    if (!m_database.isHealthy())
-        return respond(exchange, 503, {{"status", "error"}, {"error", "数据库不可用。"}});
-    respond(exchange, 200, {{"status", "ok"}});
+    // "database" names the store and says whether it answers, so that a load balancer's health
+    // check takes an instance that lost its database out of rotation.
+    nlohmann::json database = {{"backend", m_database.backendName()}};
+    if (!m_database.isHealthy()) {
+        database["state"] = "unavailable";
+        setRetryAfter(exchange, kDatabaseRetryAfterSeconds);
+        return respond(exchange, 503,
+                       {{"status", "error"}, {"error", "数据库不可用。"}, {"database", database}});
+    }
+    database["state"] = "ok";
+    respond(exchange, 200, {{"status", "ok"}, {"database", database}});
 }
 
 void ServiceServer::handleLogin(const ExchangePtr& exchange) {
-    std::string key = "login:" + exchange->log.remote;
-    if (!m_loginLimiter.allow(key)) {
-        setRetryAfter(exchange, m_loginLimiter.retryAfterSeconds(key));
-        return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
-    }
+    if (!passes(exchange, m_loginLimiter, exchange->log.remote, "登录尝试过于频繁，请稍后再试。"))
+        return;
     auto body = json::parseValue(exchange->text());
     if (!body || !body->is_object())
         return respondError(exchange, 400, kBadJson);
@@ -457,14 +497,20 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
         return respondError(exchange, 400, "请输入用户名和密码。");
     // Guessing one user's password from many addresses is slowed as well. Unknown names count
     // too, so the answer does not tell which names exist.
-    std::string userKey = "user:" + username->substr(0, 128);
-    if (!m_loginUserLimiter.allow(userKey)) {
-        setRetryAfter(exchange, m_loginUserLimiter.retryAfterSeconds(userKey));
-        return respondError(exchange, 429, "登录尝试过于频繁，请稍后再试。");
-    }
-    auto user = m_database.findUser(*username);
+    // The key is cut at a character boundary: a shared store refuses text that is not UTF-8.
+    std::string userKey = username->substr(0, 128);
+    const gchar* valid = nullptr;
+    g_utf8_validate(userKey.data(), static_cast<gssize>(userKey.size()), &valid);
+    userKey.resize(static_cast<std::size_t>(valid - userKey.data()));
+    if (!passes(exchange, m_loginUserLimiter, userKey, "登录尝试过于频繁，请稍后再试。"))
+        return;
+    // No account name holds a NUL (the admin command refuses control characters), and
+    // PostgreSQL would cut the name at it and look up another account.
+    auto user = username->find('\0') == std::string::npos
+                    ? m_database.findUser(*username)
+                    : DatabaseResult<std::optional<UserRecord>>(std::nullopt);
     if (!user)
-        return respondError(exchange, 500, kInternal);
+        return respondDatabaseError(exchange, user.error());
 
     // The password function costs tens of milliseconds of CPU: run it off the main loop.
     struct Check {
@@ -490,9 +536,12 @@ void ServiceServer::handleLogin(const ExchangePtr& exchange) {
             std::string token = generateAccessToken();
             std::int64_t issued = now();
             std::int64_t expires = issued + m_configuration.tokenLifetime.count();
-            if (token.empty() ||
-                !m_database.storeToken(check->user->id, hashAccessToken(token), issued, expires))
+            if (token.empty())
                 return respondError(exchange, 500, kInternal);
+            if (auto stored =
+                    m_database.storeToken(check->user->id, hashAccessToken(token), issued, expires);
+                !stored)
+                return respondDatabaseError(exchange, stored.error());
             exchange->log.user = check->user->username;
             respond(exchange, 200,
                     {{"token", token}, {"expiresIn", m_configuration.tokenLifetime.count()}});
@@ -509,12 +558,12 @@ void ServiceServer::handleLogout(const ExchangePtr& exchange) {
     std::string tokenHash;
     auto account = tokenAccount(exchange->message.get(), &tokenHash);
     if (!account)
-        return respondError(exchange, 500, account.error());
+        return respondDatabaseError(exchange, account.error());
     if (!*account)
         return respondError(exchange, 401, "登录已失效，请重新登录。");
     exchange->log.user = (*account)->username;
-    if (!m_database.revokeToken(tokenHash))
-        return respondError(exchange, 500, kInternal);
+    if (auto revoked = m_database.revokeToken(tokenHash); !revoked)
+        return respondDatabaseError(exchange, revoked.error());
     exchange->answered = true;
     soup_server_message_set_status(exchange->message.get(), 204, nullptr);
     exchange->log.status = 204;
@@ -527,7 +576,7 @@ void ServiceServer::handleEngines(const ExchangePtr& exchange) {
         return;
     auto engines = m_database.engines(account->id);
     if (!engines)
-        return respondError(exchange, 500, kInternal);
+        return respondDatabaseError(exchange, engines.error());
     nlohmann::json list = nlohmann::json::array();
     for (const auto& engine : *engines) {
         // A row edited by hand with a provider the client does not know would make the client
@@ -664,7 +713,7 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
         return respondError(exchange, engine.error().status, engine.error().message);
     auto settings = m_database.providerSettings("transcription");
     if (!settings)
-        return respondError(exchange, 500, kInternal);
+        return respondDatabaseError(exchange, settings.error());
     if (settings->apiKey.empty() && settings->endpoint.empty())
         return respondError(exchange, 503, "服务端尚未配置语音识别服务，请联系管理员。");
     if (settings->model.empty())

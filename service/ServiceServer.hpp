@@ -8,13 +8,13 @@
 
 #include "service/ApertiumEngine.hpp"
 #include "service/ConnectionGuard.hpp"
-#include "service/RateLimiter.hpp"
+#include "service/RateLimitGate.hpp"
 #include "service/RequestLog.hpp"
 #include "service/ServiceDatabase.hpp"
 #include "service/TranslationDispatcher.hpp"
 
-#include "platform/Cancellable.hpp"
 #include "platform/BackgroundWorker.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "translation/TranslationNetwork.hpp"
 
@@ -113,8 +113,13 @@ private:
     std::optional<Account> authenticate(const ExchangePtr& exchange);
     // The bearer token's account: nullopt for none (or an unknown token), an error text for a
     // database failure. `tokenHash` receives the hash of the token presented.
-    std::expected<std::optional<Account>, std::string> tokenAccount(SoupServerMessage* message,
-                                                                    std::string* tokenHash);
+    std::expected<std::optional<Account>, DatabaseError> tokenAccount(SoupServerMessage* message,
+                                                                      std::string* tokenHash);
+    // 503 when the database is unreachable (the client may try again), 500 otherwise.
+    void respondDatabaseError(const ExchangePtr& exchange, const DatabaseError& error);
+    // False after answering 429 (or the database's failure).
+    bool passes(const ExchangePtr& exchange, RateLimitGate& gate, const std::string& key,
+                const char* refusal);
     // The client's address: the peer, or what a trusted proxy says the peer was.
     std::string clientAddress(SoupServerMessage* message) const;
     void respond(const ExchangePtr& exchange, unsigned status, const nlohmann::json& body);
@@ -129,9 +134,9 @@ private:
     ServiceDatabase& m_database;
     ServiceConfiguration m_configuration;
     RequestLog m_log;
-    RateLimiter m_rateLimiter;
-    RateLimiter m_loginLimiter;
-    RateLimiter m_loginUserLimiter;
+    RateLimitGate m_rateLimiter;
+    RateLimitGate m_loginLimiter;
+    RateLimitGate m_loginUserLimiter;
     std::shared_ptr<HttpSession> m_upstream;
     std::shared_ptr<HttpSession> m_transcriptionSession;
     std::shared_ptr<ApertiumRunner> m_apertium;
@@ -149,6 +154,9 @@ private:
     std::function<void()> m_shutdownDone;
     guint m_shutdownTimer = 0;
     guint m_purgeTimer = 0;
+    // The last database failure written to the log, so that an outage is reported once per
+    // kind of failure rather than once per request.
+    std::string m_lastDatabaseFailure;
     // Pending work checks it first; answers that arrive after the server is gone are dropped.
     Cancellable m_cancellable;
 };

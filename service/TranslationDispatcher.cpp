@@ -9,7 +9,9 @@ namespace aurelo::service {
 
 namespace {
 
-EngineFailure internalError() {
+EngineFailure databaseFailure(const DatabaseError& error) {
+    if (error.unavailable)
+        return {503, "数据库暂时不可用，请稍后重试。"};
     return {500, "服务内部错误，请稍后重试。"};
 }
 
@@ -28,7 +30,7 @@ TranslationDispatcher::make(const EngineRecord& engine) {
     if (engine.backend != "apertium") {
         auto stored = m_database.providerSettings(engine.backend);
         if (!stored)
-            return std::unexpected(internalError());
+            return std::unexpected(databaseFailure(stored.error()));
         settings = std::move(*stored);
     }
     return m_factory.make(engine, settings);
@@ -38,7 +40,7 @@ std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
 TranslationDispatcher::engineFor(const Account& account, const std::string& provider) {
     auto engines = m_database.engines(account.id);
     if (!engines)
-        return std::unexpected(internalError());
+        return std::unexpected(databaseFailure(engines.error()));
     for (const auto& engine : *engines)
         if (engine.provider == provider)
             return make(engine);
@@ -51,7 +53,7 @@ std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
 TranslationDispatcher::firstEngineFor(const Account& account) {
     auto engines = m_database.engines(account.id);
     if (!engines)
-        return std::unexpected(internalError());
+        return std::unexpected(databaseFailure(engines.error()));
     for (const auto& engine : *engines)
         if (translationProviderFromRawValue(engine.provider))
             return make(engine);

@@ -180,7 +180,8 @@ TEST(ServiceRoutes, HealthUnknownPathsAndMethods) {
     ServiceHarness harness;
     Reply health = harness.call("GET", "/healthz");
     EXPECT_EQ(health.status, 200u);
-    EXPECT_EQ(health.json, json({{"status", "ok"}}));
+    EXPECT_EQ(health.json,
+              json({{"status", "ok"}, {"database", {{"backend", "sqlite"}, {"state", "ok"}}}}));
     struct Case {
         const char* method;
         const char* path;

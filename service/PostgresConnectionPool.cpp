@@ -1,0 +1,149 @@
+#include "service/PostgresConnectionPool.hpp"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace aurelo::service {
+
+namespace {
+
+// PostgreSQL's notices (for example "relation already exists, skipping") are for a person at a
+// console, not for the service's log.
+void ignoreNoticeCallback(void*, const char*) {}
+
+std::string firstLineOf(const char* text) {
+    std::string line = text ? text : "";
+    if (auto end = line.find('\n'); end != std::string::npos)
+        line.erase(end);
+    return line;
+}
+
+} // namespace
+
+PostgresConnectionPool::Lease::~Lease() {
+    if (m_pool && m_connection)
+        m_pool->giveBack(std::move(m_connection), m_discard);
+}
+
+PostgresConnectionPool::PostgresConnectionPool(std::string uri, DatabasePoolOptions options)
+    : m_uri(std::move(uri)), m_options(options) {}
+
+PostgresConnectionPool::~PostgresConnectionPool() {
+    if (m_reconnector.joinable()) {
+        m_reconnector.request_stop();
+        m_reconnector.join();
+    }
+    std::lock_guard lock(m_mutex);
+    for (auto& connection : m_idle)
+        PQfinish(connection->handle);
+}
+
+std::size_t PostgresConnectionPool::openConnections() const {
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
+std::expected<PGconn*, std::string> PostgresConnectionPool::connect() {
+    // Defaults that bound how long an unreachable or stalled server can hold a request; the
+    // URI's own settings come later and win. tcp_user_timeout also ends a query whose server
+    // vanished from the network without closing the connection.
+    // statement_timeout: a statement stuck behind another session's lock would hold up every
+    // request of the instance.
+    const char* keywords[] = {"connect_timeout",
+                              "tcp_user_timeout",
+                              "keepalives_idle",
+                              "application_name",
+                              "options",
+                              "dbname",
+                              nullptr};
+    const char* values[] = {
+        "3", "5000", "30", "aurelo-service", "-c statement_timeout=5000", m_uri.c_str(), nullptr};
+    PGconn* connection = PQconnectdbParams(keywords, values, 1);
+    if (!connection)
+        return std::unexpected("内存不足");
+    if (PQstatus(connection) != CONNECTION_OK) {
+        std::string reason = firstLineOf(PQerrorMessage(connection));
+        PQfinish(connection);
+        return std::unexpected(reason);
+    }
+    PQsetNoticeProcessor(connection, ignoreNoticeCallback, nullptr);
+    return connection;
+}
+
+std::expected<PostgresConnectionPool::Lease, DatabaseError> PostgresConnectionPool::acquire() {
+    std::unique_lock lock(m_mutex);
+    const std::size_t limit = std::max<std::size_t>(1, m_options.connections);
+    bool free = m_released.wait_for(lock, m_options.acquireTimeout,
+                                    [&] { return !m_idle.empty() || m_open < limit; });
+    if (!free)
+        return std::unexpected(DatabaseError{"等待数据库连接超时。", true});
+    if (!m_idle.empty()) {
+        auto connection = std::move(m_idle.back());
+        m_idle.pop_back();
+        return Lease(this, std::move(connection));
+    }
+    if (m_down)
+        return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
+    ++m_open;
+    lock.unlock();
+    auto connection = connect();
+    lock.lock();
+    if (!connection) {
+        --m_open;
+        markDown(connection.error());
+        m_released.notify_one();
+        return std::unexpected(DatabaseError{"无法连接数据库：" + m_lastFailure, true});
+    }
+    return Lease(this, std::make_unique<Connection>(Connection{*connection, {}}));
+}
+
+void PostgresConnectionPool::markDown(std::string reason) {
+    m_lastFailure = std::move(reason);
+    if (m_down)
+        return;
+    m_down = true;
+    if (m_reconnector.joinable())
+        m_reconnector.join(); // finished: it clears m_down only as its last act
+    m_reconnector = std::jthread([this](std::stop_token stop) { reconnectLoop(stop); });
+}
+
+void PostgresConnectionPool::reconnectLoop(std::stop_token stop) {
+    std::unique_lock lock(m_mutex);
+    while (!stop.stop_requested()) {
+        if (m_wake.wait_for(lock, stop, m_options.reconnectPause, [] { return false; }))
+            return;
+        if (stop.stop_requested())
+            return;
+        ++m_open;
+        lock.unlock();
+        auto connection = connect();
+        lock.lock();
+        if (!connection) {
+            --m_open;
+            m_lastFailure = connection.error();
+            continue;
+        }
+        m_idle.push_back(std::make_unique<Connection>(Connection{*connection, {}}));
+        m_down = false;
+        m_released.notify_one();
+        return;
+    }
+}
+
+void PostgresConnectionPool::giveBack(std::unique_ptr<Connection> connection, bool discard) {
+    std::lock_guard lock(m_mutex);
+    // A connection left inside a transaction (a query failed half-way through a script) would
+    // carry its state into the next borrower: close it instead.
+    if (discard || PQstatus(connection->handle) != CONNECTION_OK ||
+        PQtransactionStatus(connection->handle) != PQTRANS_IDLE) {
+        PQfinish(connection->handle);
+        --m_open;
+    } else {
+        m_idle.push_back(std::move(connection));
+    }
+    m_released.notify_one();
+}
+
+} // namespace aurelo::service

@@ -1,0 +1,470 @@
+#include "service/PostgresServiceDatabase.hpp"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cstdint>
+#include <iterator>
+
+namespace aurelo::service {
+
+namespace {
+
+// Serialises the migrations of instances that start at the same time; the number is ours alone.
+constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7274101800)";
+
+// Step N brings a database at version N-1 to version N, the same steps as the SQLite store's.
+constexpr const char* kPostgresMigrations[] = {
+    // 1: accounts, tokens, engines and provider settings.
+    R"sql(
+CREATE TABLE users (
+  id BIGSERIAL PRIMARY KEY,
+  username TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  created_at BIGINT NOT NULL
+);
+CREATE TABLE tokens (
+  token_hash TEXT PRIMARY KEY,
+  user_id BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  created_at BIGINT NOT NULL,
+  expires_at BIGINT NOT NULL
+);
+CREATE INDEX tokens_by_user ON tokens(user_id);
+CREATE INDEX tokens_by_expiry ON tokens(expires_at);
+CREATE TABLE engines (
+  user_id BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  provider TEXT NOT NULL,
+  label TEXT NOT NULL,
+  model TEXT,
+  backend TEXT NOT NULL,
+  position BIGINT NOT NULL,
+  PRIMARY KEY (user_id, provider)
+);
+CREATE TABLE provider_settings (
+  name TEXT PRIMARY KEY,
+  api_key TEXT NOT NULL DEFAULT '',
+  endpoint TEXT NOT NULL DEFAULT '',
+  region TEXT NOT NULL DEFAULT '',
+  model TEXT NOT NULL DEFAULT ''
+);
+)sql",
+    // 2: request counts per key and window, shared by every instance's rate limits. Unlogged:
+    // counting a request then costs no flush to disk, and the counts a crash of the database
+    // server empties only forgive a minute of requests.
+    R"sql(
+CREATE UNLOGGED TABLE request_counts (
+  key TEXT NOT NULL,
+  time_window BIGINT NOT NULL,
+  count BIGINT NOT NULL,
+  PRIMARY KEY (key, time_window)
+);
+CREATE INDEX request_counts_by_window ON request_counts(time_window);
+)sql",
+};
+static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
+
+constexpr const char* kUniqueViolation = "23505";
+
+std::string firstLine(const char* text) {
+    std::string line = text ? text : "";
+    if (auto end = line.find('\n'); end != std::string::npos)
+        line.erase(end);
+    return line;
+}
+
+std::string number(std::int64_t value) {
+    return std::to_string(value);
+}
+
+} // namespace
+
+PostgresServiceDatabase::Rows::~Rows() {
+    PQclear(m_result);
+}
+
+int PostgresServiceDatabase::Rows::count() const {
+    return PQntuples(m_result);
+}
+
+int PostgresServiceDatabase::Rows::affected() const {
+    const char* text = PQcmdTuples(m_result);
+    int value = 0;
+    if (text && *text)
+        std::from_chars(text, text + std::char_traits<char>::length(text), value);
+    return value;
+}
+
+bool PostgresServiceDatabase::Rows::isNull(int row, int column) const {
+    return PQgetisnull(m_result, row, column) != 0;
+}
+
+std::string PostgresServiceDatabase::Rows::text(int row, int column) const {
+    return std::string(PQgetvalue(m_result, row, column),
+                       static_cast<std::size_t>(PQgetlength(m_result, row, column)));
+}
+
+std::int64_t PostgresServiceDatabase::Rows::integer(int row, int column) const {
+    const char* text = PQgetvalue(m_result, row, column);
+    std::int64_t value = 0;
+    std::from_chars(text, text + PQgetlength(m_result, row, column), value);
+    return value;
+}
+
+DatabaseResult<std::unique_ptr<ServiceDatabase>>
+PostgresServiceDatabase::open(const std::string& uri, const DatabasePoolOptions& pool) {
+    std::unique_ptr<PostgresServiceDatabase> db(new PostgresServiceDatabase(uri, pool));
+    if (auto migrated = db->migrate(); !migrated)
+        return std::unexpected(migrated.error());
+    return std::unique_ptr<ServiceDatabase>(std::move(db));
+}
+
+DatabaseResult<PostgresServiceDatabase::Rows>
+PostgresServiceDatabase::query(const char* action, const char* sql,
+                               std::initializer_list<Parameter> parameters, std::string* sqlState) {
+    std::vector<const char*> values;
+    values.reserve(parameters.size());
+    for (const auto& parameter : parameters) {
+        // Parameters travel as C strings: one with a NUL would arrive cut short and name
+        // another row.
+        if (parameter && parameter->find('\0') != std::string::npos)
+            return std::unexpected(
+                DatabaseError{std::string("数据库操作失败（") + action + "）：文本中含有空字符。"});
+        values.push_back(parameter ? parameter->c_str() : nullptr);
+    }
+    for (int attempt = 0;; ++attempt) {
+        auto lease = m_pool.acquire();
+        if (!lease)
+            return std::unexpected(lease.error());
+        // Named after the address of its text, which is a constant of this file.
+        const std::string name = "q" + std::to_string(reinterpret_cast<std::uintptr_t>(sql));
+        auto execute = [&]() -> Rows {
+            if (!lease->prepared().contains(sql)) {
+                Rows prepared(PQprepare(lease->get(), name.c_str(), sql,
+                                        static_cast<int>(values.size()), nullptr));
+                if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+                    return prepared;
+                lease->prepared().insert(sql);
+            }
+            return Rows(PQexecPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
+                                       values.data(), nullptr, nullptr, 0));
+        };
+        Rows rows = execute();
+        ExecStatusType status = PQresultStatus(rows.get());
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+            return rows;
+        if (PQstatus(lease->get()) != CONNECTION_OK) {
+            lease->discard();
+            // A kept connection breaks when the server restarts; the first statement after it
+            // learns so. One fresh connection tells a restarted server from one that is down.
+            if (attempt == 0)
+                continue;
+            return std::unexpected(
+                DatabaseError{"数据库连接中断：" + firstLine(PQerrorMessage(lease->get())), true});
+        }
+        const char* field = PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE);
+        std::string state = field ? field : "";
+        if (sqlState)
+            *sqlState = state;
+        // Connection trouble (08), a server short of resources (53), and a statement cancelled
+        // by its time-out or by a shutdown (57): the database cannot serve now, the request
+        // itself is sound, and the client may try again.
+        bool unavailable =
+            state.starts_with("08") || state.starts_with("53") || state.starts_with("57");
+        return std::unexpected(DatabaseError{std::string("数据库操作失败（") + action + "）：" +
+                                                 firstLine(PQresultErrorMessage(rows.get())),
+                                             unavailable});
+    }
+}
+
+DatabaseResult<void> PostgresServiceDatabase::migrate() {
+    auto lease = m_pool.acquire();
+    if (!lease)
+        return std::unexpected(lease.error());
+    PGconn* connection = lease->get();
+    auto run = [&](const std::string& sql) -> DatabaseResult<Rows> {
+        Rows rows(PQexec(connection, sql.c_str()));
+        auto status = PQresultStatus(rows.get());
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+            return rows;
+        bool lost = PQstatus(connection) != CONNECTION_OK;
+        return std::unexpected(DatabaseError{
+            "无法更新数据库结构：" + firstLine(PQresultErrorMessage(rows.get())), lost});
+    };
+    auto fail = [&](DatabaseError error) -> DatabaseResult<void> {
+        // The lease closes a connection left in a failed transaction.
+        (void)run("ROLLBACK");
+        return std::unexpected(std::move(error));
+    };
+    if (auto begun = run("BEGIN"); !begun)
+        return std::unexpected(begun.error());
+    // A migration of a large table may rightly take longer than a request's statement.
+    if (auto unlimited = run("SET LOCAL statement_timeout = 0"); !unlimited)
+        return fail(unlimited.error());
+    if (auto locked = run(kMigrationLock); !locked)
+        return fail(locked.error());
+    auto tables = run("SELECT to_regclass('schema_version') IS NOT NULL, "
+                      "to_regclass('users') IS NOT NULL");
+    if (!tables)
+        return fail(tables.error());
+    std::int64_t current = 0;
+    if (tables->text(0, 0) == "t") {
+        auto version = run("SELECT coalesce(max(version), 0) FROM schema_version");
+        if (!version)
+            return fail(version.error());
+        current = version->integer(0, 0);
+    } else if (tables->text(0, 1) == "t") {
+        return fail(DatabaseError{"该数据库中已有其他程序的数据表（users），拒绝修改。"});
+    } else if (auto created = run("CREATE TABLE schema_version (version INTEGER NOT NULL);"
+                                  "INSERT INTO schema_version VALUES (0)");
+               !created) {
+        return fail(created.error());
+    }
+    if (current > kSchemaVersion)
+        return fail(DatabaseError{"数据库由更新版本的服务创建（版本 " + std::to_string(current) +
+                                  "），无法使用。"});
+    for (auto step = current + 1; step <= kSchemaVersion; ++step) {
+        std::string script = std::string(kPostgresMigrations[step - 1]) +
+                             "UPDATE schema_version SET version = " + std::to_string(step);
+        if (auto applied = run(script); !applied) {
+            auto error = applied.error();
+            error.message = "无法更新数据库结构（版本 " + std::to_string(step) + "）：" +
+                            error.message.substr(error.message.find("：") + 3);
+            return fail(error);
+        }
+    }
+    if (auto committed = run("COMMIT"); !committed)
+        return std::unexpected(committed.error());
+    return {};
+}
+
+DatabaseResult<std::int64_t> PostgresServiceDatabase::addUser(const std::string& username,
+                                                              const std::string& passwordHash,
+                                                              std::int64_t now) {
+    std::string state;
+    auto rows = query("添加用户",
+                      "INSERT INTO users(username, password_hash, created_at) VALUES($1,$2,$3) "
+                      "RETURNING id",
+                      {username, passwordHash, number(now)}, &state);
+    if (!rows && state == kUniqueViolation)
+        return std::unexpected(DatabaseError{"用户 " + username + " 已存在。"});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->integer(0, 0);
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::removeUser(const std::string& username) {
+    auto rows = query("删除用户", "DELETE FROM users WHERE username = $1", {username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
+}
+
+DatabaseResult<std::optional<UserRecord>>
+PostgresServiceDatabase::findUser(const std::string& username) {
+    auto rows = query("查询用户",
+                      "SELECT id, username, password_hash, created_at FROM users "
+                      "WHERE username = $1",
+                      {username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->count() == 0)
+        return std::optional<UserRecord>();
+    return std::optional<UserRecord>(
+        UserRecord{rows->integer(0, 0), rows->text(0, 1), rows->text(0, 2), rows->integer(0, 3)});
+}
+
+DatabaseResult<std::vector<UserSummary>> PostgresServiceDatabase::listUsers(std::int64_t now) {
+    auto rows =
+        query("列出用户",
+              "SELECT u.username, u.created_at, "
+              "(SELECT count(*) FROM engines e WHERE e.user_id = u.id), "
+              "(SELECT count(*) FROM tokens t WHERE t.user_id = u.id AND t.expires_at > $1) "
+              "FROM users u ORDER BY u.username COLLATE \"C\"",
+              {number(now)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<UserSummary> users;
+    for (int row = 0; row < rows->count(); ++row)
+        users.push_back({rows->text(row, 0), rows->integer(row, 1),
+                         static_cast<int>(rows->integer(row, 2)),
+                         static_cast<int>(rows->integer(row, 3))});
+    return users;
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::setPasswordHash(const std::string& username,
+                                                              const std::string& hash) {
+    // One statement is one transaction: no instance can accept an old token once the new
+    // password is in place.
+    auto rows = query("修改密码",
+                      "WITH changed AS (UPDATE users SET password_hash = $1 WHERE username = $2 "
+                      "RETURNING id), revoked AS (DELETE FROM tokens WHERE user_id IN "
+                      "(SELECT id FROM changed)) SELECT count(*) FROM changed",
+                      {hash, username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->integer(0, 0) > 0;
+}
+
+DatabaseResult<void> PostgresServiceDatabase::storeToken(std::int64_t userId,
+                                                         const std::string& tokenHash,
+                                                         std::int64_t createdAt,
+                                                         std::int64_t expiresAt) {
+    auto rows = query("保存令牌",
+                      "INSERT INTO tokens(token_hash, user_id, created_at, expires_at) "
+                      "VALUES($1,$2,$3,$4)",
+                      {tokenHash, number(userId), number(createdAt), number(expiresAt)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<std::optional<Account>>
+PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
+    auto rows = query("校验令牌",
+                      "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
+                      "WHERE t.token_hash = $1 AND t.expires_at > $2",
+                      {tokenHash, number(now)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->count() == 0)
+        return std::optional<Account>();
+    return std::optional<Account>(Account{rows->integer(0, 0), rows->text(0, 1)});
+}
+
+DatabaseResult<std::optional<int>>
+PostgresServiceDatabase::revokeTokens(const std::string& username) {
+    auto rows = query("吊销令牌",
+                      "WITH account AS (SELECT id FROM users WHERE username = $1), "
+                      "revoked AS (DELETE FROM tokens WHERE user_id IN (SELECT id FROM account) "
+                      "RETURNING 1) "
+                      "SELECT (SELECT count(*) FROM account), (SELECT count(*) FROM revoked)",
+                      {username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->integer(0, 0) == 0)
+        return std::optional<int>();
+    return std::optional<int>(static_cast<int>(rows->integer(0, 1)));
+}
+
+DatabaseResult<void> PostgresServiceDatabase::revokeToken(const std::string& tokenHash) {
+    auto rows = query("吊销令牌", "DELETE FROM tokens WHERE token_hash = $1", {tokenHash});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<void> PostgresServiceDatabase::purgeExpiredTokens(std::int64_t now) {
+    auto rows = query("清理过期令牌", "DELETE FROM tokens WHERE expires_at <= $1", {number(now)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::enableEngine(const std::string& username,
+                                                           const EngineRecord& engine) {
+    auto rows = query("启用引擎",
+                      "INSERT INTO engines(user_id, provider, label, model, backend, position) "
+                      "SELECT u.id, $2, $3, $4, $5, "
+                      "  (SELECT coalesce(max(position), 0) + 1 FROM engines WHERE user_id = u.id) "
+                      "FROM users u WHERE u.username = $1 "
+                      "ON CONFLICT (user_id, provider) DO UPDATE SET label = EXCLUDED.label, "
+                      "  model = EXCLUDED.model, backend = EXCLUDED.backend",
+                      {username, engine.provider, engine.label, engine.model, engine.backend});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::disableEngine(const std::string& username,
+                                                            const std::string& provider) {
+    auto rows = query("停用引擎",
+                      "DELETE FROM engines WHERE provider = $1 AND user_id = "
+                      "(SELECT id FROM users WHERE username = $2)",
+                      {provider, username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
+}
+
+DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::int64_t userId) {
+    auto rows = query("读取引擎",
+                      "SELECT provider, label, model, backend FROM engines WHERE user_id = $1 "
+                      "ORDER BY position, provider",
+                      {number(userId)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<EngineRecord> engines;
+    for (int row = 0; row < rows->count(); ++row)
+        engines.push_back(
+            {rows->text(row, 0), rows->text(row, 1),
+             rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
+             rows->text(row, 3)});
+    return engines;
+}
+
+DatabaseResult<ProviderSettings>
+PostgresServiceDatabase::providerSettings(const std::string& name) {
+    auto rows = query("读取服务商设置",
+                      "SELECT name, api_key, endpoint, region, model FROM provider_settings "
+                      "WHERE name = $1",
+                      {name});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->count() == 0)
+        return ProviderSettings{name, {}, {}, {}, {}};
+    return ProviderSettings{rows->text(0, 0), rows->text(0, 1), rows->text(0, 2), rows->text(0, 3),
+                            rows->text(0, 4)};
+}
+
+DatabaseResult<std::vector<ProviderSettings>> PostgresServiceDatabase::allProviderSettings() {
+    auto rows = query("读取服务商设置",
+                      "SELECT name, api_key, endpoint, region, model FROM provider_settings "
+                      "ORDER BY name COLLATE \"C\"");
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<ProviderSettings> all;
+    for (int row = 0; row < rows->count(); ++row)
+        all.push_back({rows->text(row, 0), rows->text(row, 1), rows->text(row, 2),
+                       rows->text(row, 3), rows->text(row, 4)});
+    return all;
+}
+
+DatabaseResult<void>
+PostgresServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
+    auto rows =
+        query("保存服务商设置",
+              "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
+              "VALUES($1,$2,$3,$4,$5) ON CONFLICT (name) DO UPDATE SET "
+              "api_key = EXCLUDED.api_key, endpoint = EXCLUDED.endpoint, "
+              "region = EXCLUDED.region, model = EXCLUDED.model",
+              {settings.name, settings.apiKey, settings.endpoint, settings.region, settings.model});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<std::int64_t> PostgresServiceDatabase::countRequest(const std::string& key,
+                                                                   std::int64_t window) {
+    auto rows = query("记录请求次数",
+                      "INSERT INTO request_counts(key, time_window, count) VALUES($1, $2, 1) "
+                      "ON CONFLICT (key, time_window) DO UPDATE "
+                      "SET count = request_counts.count + 1 RETURNING count",
+                      {key, number(window)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->integer(0, 0);
+}
+
+DatabaseResult<void> PostgresServiceDatabase::purgeRequestCounts(std::int64_t window) {
+    auto rows = query("清理请求计数", "DELETE FROM request_counts WHERE time_window < $1",
+                      {number(window)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+bool PostgresServiceDatabase::isHealthy() {
+    return query("检查数据库", "SELECT 1").has_value();
+}
+
+} // namespace aurelo::service

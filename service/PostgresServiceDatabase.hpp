@@ -1,0 +1,91 @@
+#pragma once
+
+// The shared store: a PostgreSQL database that several instances of the service use at once.
+// Every request reads the current rows, so a token issued, revoked or invalidated by a password
+// change on one instance, and an engine enabled with the admin command, count on every instance
+// from the next request on. Rate-limit counts are atomic upserts, so instances share them too.
+
+#include "service/PostgresConnectionPool.hpp"
+#include "service/ServiceDatabase.hpp"
+
+#include <initializer_list>
+
+typedef struct pg_result PGresult;
+
+namespace aurelo::service {
+
+class PostgresServiceDatabase final : public ServiceDatabase {
+public:
+    static DatabaseResult<std::unique_ptr<ServiceDatabase>> open(const std::string& uri,
+                                                                 const DatabasePoolOptions& pool);
+
+    const char* backendName() const override { return "postgresql"; }
+    bool sharedAcrossInstances() const override { return true; }
+
+    DatabaseResult<std::int64_t> addUser(const std::string& username,
+                                         const std::string& passwordHash,
+                                         std::int64_t now) override;
+    DatabaseResult<bool> removeUser(const std::string& username) override;
+    DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) override;
+    DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) override;
+    DatabaseResult<bool> setPasswordHash(const std::string& username,
+                                         const std::string& hash) override;
+    DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
+                                    std::int64_t createdAt, std::int64_t expiresAt) override;
+    DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
+                                                           std::int64_t now) override;
+    DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) override;
+    DatabaseResult<void> revokeToken(const std::string& tokenHash) override;
+    DatabaseResult<void> purgeExpiredTokens(std::int64_t now) override;
+    DatabaseResult<bool> enableEngine(const std::string& username,
+                                      const EngineRecord& engine) override;
+    DatabaseResult<bool> disableEngine(const std::string& username,
+                                       const std::string& provider) override;
+    DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
+    DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
+    DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
+    DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
+    DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
+    bool isHealthy() override;
+
+    // One query's rows, cleared when it goes out of scope.
+    class Rows {
+    public:
+        explicit Rows(PGresult* result) : m_result(result) {}
+        Rows(Rows&& other) noexcept : m_result(std::exchange(other.m_result, nullptr)) {}
+        Rows(const Rows&) = delete;
+        Rows& operator=(const Rows&) = delete;
+        Rows& operator=(Rows&&) = delete;
+        ~Rows();
+
+        PGresult* get() const { return m_result; }
+        int count() const;
+        // The rows a command changed (DELETE, UPDATE).
+        int affected() const;
+        bool isNull(int row, int column) const;
+        std::string text(int row, int column) const;
+        // Non-numeric text (a row edited by hand) reads as 0.
+        std::int64_t integer(int row, int column) const;
+
+    private:
+        PGresult* m_result;
+    };
+
+private:
+    using Parameter = std::optional<std::string>;
+
+    explicit PostgresServiceDatabase(const std::string& uri, const DatabasePoolOptions& pool)
+        : m_pool(uri, pool) {}
+    DatabaseResult<void> migrate();
+    // Runs one statement. A connection that turns out broken (the server restarted since it was
+    // opened) is replaced and the statement sent once more. `sqlState` receives the error code
+    // of a failed statement.
+    DatabaseResult<Rows> query(const char* action, const char* sql,
+                               std::initializer_list<Parameter> parameters = {},
+                               std::string* sqlState = nullptr);
+
+    PostgresConnectionPool m_pool;
+};
+
+} // namespace aurelo::service

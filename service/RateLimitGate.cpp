@@ -1,0 +1,28 @@
+#include "service/RateLimitGate.hpp"
+
+namespace aurelo::service {
+
+RateLimitGate::RateLimitGate(std::string name, unsigned perMinute, ServiceDatabase& database,
+                             std::function<std::int64_t()> clock)
+    : m_name(std::move(name)), m_perMinute(perMinute), m_database(database),
+      m_clock(std::move(clock)), m_local(perMinute) {}
+
+RateLimitGate::Decision RateLimitGate::check(const std::string& key) {
+    if (m_perMinute == 0)
+        return {};
+    if (!m_database.sharedAcrossInstances()) {
+        if (m_local.allow(key))
+            return {};
+        return {Verdict::refused, m_local.retryAfterSeconds(key), {}};
+    }
+    std::int64_t now = m_clock();
+    auto count = m_database.countRequest(m_name + ":" + key, now / kRequestWindowSeconds);
+    if (!count)
+        return {Verdict::unavailable, 0, count.error()};
+    if (*count <= static_cast<std::int64_t>(m_perMinute))
+        return {};
+    auto wait = kRequestWindowSeconds - now % kRequestWindowSeconds;
+    return {Verdict::refused, static_cast<unsigned>(std::max<std::int64_t>(1, wait)), {}};
+}
+
+} // namespace aurelo::service

@@ -1,0 +1,56 @@
+#pragma once
+
+// The embedded store: one SQLite file under the data directory, for a single instance. The server
+// and the admin command open the same file; WAL mode and a busy time-out let an administrator
+// change accounts while the server runs.
+
+#include "service/ServiceDatabase.hpp"
+
+struct sqlite3;
+
+namespace aurelo::service {
+
+class SqliteServiceDatabase final : public ServiceDatabase {
+public:
+    static DatabaseResult<std::unique_ptr<ServiceDatabase>> open(const std::filesystem::path& file);
+    ~SqliteServiceDatabase() override;
+
+    const char* backendName() const override { return "sqlite"; }
+    bool sharedAcrossInstances() const override { return false; }
+
+    DatabaseResult<std::int64_t> addUser(const std::string& username,
+                                         const std::string& passwordHash,
+                                         std::int64_t now) override;
+    DatabaseResult<bool> removeUser(const std::string& username) override;
+    DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) override;
+    DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) override;
+    DatabaseResult<bool> setPasswordHash(const std::string& username,
+                                         const std::string& hash) override;
+    DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
+                                    std::int64_t createdAt, std::int64_t expiresAt) override;
+    DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
+                                                           std::int64_t now) override;
+    DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) override;
+    DatabaseResult<void> revokeToken(const std::string& tokenHash) override;
+    DatabaseResult<void> purgeExpiredTokens(std::int64_t now) override;
+    DatabaseResult<bool> enableEngine(const std::string& username,
+                                      const EngineRecord& engine) override;
+    DatabaseResult<bool> disableEngine(const std::string& username,
+                                       const std::string& provider) override;
+    DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
+    DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
+    DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
+    DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
+    DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
+    bool isHealthy() override;
+
+private:
+    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) {}
+    DatabaseResult<void> migrate();
+    DatabaseError lastError(const char* action) const;
+
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace aurelo::service
