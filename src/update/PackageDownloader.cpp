@@ -80,7 +80,7 @@ void readFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     }
     job->received += size;
     if (job->received > job->request.maximumSize)
-        return job->fail(UpdateError::downloadFailed());
+        return job->fail(TransportError::make(TransportError::Kind::ResponseTooLarge));
     // A chunk is a quarter of a megabyte into the page cache: quick enough for the main loop.
     if (!writeAll(job->fd, chunk, size))
         return job->fail(SystemError::fromErrno("无法写入更新包", errno));
@@ -112,7 +112,7 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     if (!decoded && soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
         auto length = static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
         if (length > job->request.maximumSize)
-            return job->fail(UpdateError::downloadFailed());
+            return job->fail(TransportError::make(TransportError::Kind::ResponseTooLarge));
         job->total = length;
     }
     std::string pattern = (job->request.directory / "aurelo-update-XXXXXX.zip").string();

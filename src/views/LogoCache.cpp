@@ -62,6 +62,7 @@ void LogoCache::fetch(const std::string& url) {
     HttpRequest request;
     request.url = url;
     request.timeout = std::chrono::seconds(20);
+    request.maximumBodySize = kMaximumLogoBytes;
     m_session.send(
         request,
         [this, cancellation = m_cancellable.token(), url](HttpResult result) {
