@@ -210,10 +210,10 @@ void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
         std::unexpected(UpdateError::installFailed()));
     m_worker.run(
         [outcome, stagedCopy, current = *current, newProgram,
-         currentProgram = m_application.executable] {
+         currentProgram = m_application.executable, key = m_publicKey] {
             try {
                 *outcome = installer::copyBesideRunningBundle(stagedCopy, current, newProgram,
-                                                              currentProgram);
+                                                              currentProgram, key);
             } catch (const std::exception& error) {
                 *outcome = std::unexpected(SystemError{error.what()});
             }
