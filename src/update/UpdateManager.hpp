@@ -42,6 +42,8 @@ struct UpdateAlert {
     std::string title;
     std::string message;
     std::vector<UpdateAlertButton> buttons;
+
+    friend bool operator==(const UpdateAlert&, const UpdateAlert&) = default;
 };
 
 class UpdateManager {

@@ -7,19 +7,22 @@
 #include "captions/LiveCaptionManager.hpp"
 #include "platform/Cancellable.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
+#include "update/UpdateAlertPresenter.hpp"
 #include "update/UpdateManager.hpp"
 #include "viewmodels/ContentViewModel.hpp"
-#include "views/LogoCache.hpp"
 #include "views/LockScreen.hpp"
+#include "views/LogoCache.hpp"
 #include "views/WebViewStack.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/messagedialog.h>
 #include <gtkmm/overlay.h>
 #include <gtkmm/window.h>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace aurelo {
 
@@ -42,7 +45,9 @@ private:
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();
+    void syncUpdateAlert();
     void showUpdateAlert();
+    void retireUpdateAlert();
     void refreshUpdateButton();
     void addPlatform(const PlatformEntry& entry);
     void addCurrentPlatformSession();
@@ -62,7 +67,11 @@ private:
     LiveCaptionManager m_captions;
     UpdateManager m_updates;
     Gtk::Button* m_updateButton = nullptr;
-    std::unique_ptr<Gtk::Window> m_updateAlert;
+    std::unique_ptr<Gtk::MessageDialog> m_updateAlert;
+    // Alerts closed or replaced, kept until the next idle turn: a dialog cannot be destroyed
+    // inside its own response handler.
+    std::vector<std::unique_ptr<Gtk::MessageDialog>> m_retiredAlerts;
+    UpdateAlertPresenter m_updateAlertPresenter;
     LockScreen m_lockScreen;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::unique_ptr<NewAccountSheet> m_newAccountSheet;
