@@ -47,8 +47,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
     column->set_hexpand(true);
-    column->append(*Gtk::make_managed<SessionBar>(model, logos, std::move(restart),
-                                                  [this] { addCurrentPlatformSession(); }));
+    column->append(*Gtk::make_managed<SessionBar>(
+        model, logos, std::move(restart), [this] { addCurrentPlatformSession(); }));
     column->append(*Gtk::make_managed<QuickSettingsStrip>(model));
 
     m_pages = Gtk::make_managed<WebViewStack>(model, environment);
@@ -73,9 +73,9 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_appCenter = appCenter;
     m_content.add_overlay(*appCenter);
 
-    auto* settings =
-        Gtk::make_managed<SettingsPanel>(model.settings(), model.account(), model.appLock(),
-                                         m_notifications, [this] { m_model.closePanels(); });
+    auto* settings = Gtk::make_managed<SettingsPanel>(model.settings(), model.account(),
+                                                      model.appLock(), m_notifications,
+                                                      [this] { m_model.closePanels(); });
     m_updateButton = &settings->updateButton();
     m_updateButton->signal_clicked().connect([this] { m_updates.checkForUpdates(); });
     m_settingsPanel = settings;
@@ -124,9 +124,7 @@ ContentView::~ContentView() {
     m_settingsPanel->setShown(false);
 }
 
-Gtk::Window* ContentView::window() {
-    return dynamic_cast<Gtk::Window*>(get_root());
-}
+Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
 
 void ContentView::updateContentLayers() {
     m_appCenter->set_visible(m_model.showAppCenter());

@@ -10,8 +10,8 @@
 #include "update/UpdateAlertPresenter.hpp"
 #include "update/UpdateManager.hpp"
 #include "viewmodels/ContentViewModel.hpp"
-#include "views/LockScreen.hpp"
 #include "views/LogoCache.hpp"
+#include "views/LockScreen.hpp"
 #include "views/WebViewStack.hpp"
 
 #include <gtkmm/box.h>
