@@ -26,7 +26,7 @@ Gtk::Application& testApplication() {
 class WindowWidgets : public ShellTestFixture {
 protected:
     Gtk::Application& application = testApplication();
-    LogoCache logos{directory.path() / "logos", session};
+    LogoCache logos{directory.path() / "logos", nullptr}; // fetches nothing
 
     // Every widget of `root`'s tree of the given type, in depth-first order.
     template <class Widget> static std::vector<Widget*> find(Gtk::Widget& root) {
