@@ -105,10 +105,13 @@ gboolean deadlineCallback(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-// Ends the request. Dropping the body stream unread makes libsoup close the connection rather
-// than drain the rest of an answer we refused.
+// Ends the request. An answer left unread is cancelled first: closing libsoup's body stream
+// otherwise reads the rest of the answer, blocking, to keep the connection reusable, which
+// would stall the main loop on exactly the answer we refused.
 void finish(std::unique_ptr<PendingRequest> pending, HttpResult result) {
     HttpCompletion completion = std::move(pending->completion);
+    if (!result && pending->body)
+        g_cancellable_cancel(pending->cancellable.get());
     pending.reset();
     completion(std::move(result));
 }
@@ -166,11 +169,11 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     SoupMessageHeaders* headers = soup_message_get_response_headers(pending->message.get());
     const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
     bool decoded = coding && g_ascii_strcasecmp(coding, "identity") != 0;
+    pending->body = std::move(body);
     if (!decoded && soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
         static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) >
             pending->maximumBodySize)
         return failTooLarge(std::move(pending));
-    pending->body = std::move(body);
     readNext(std::move(pending));
 }
 

@@ -55,18 +55,24 @@ Step<void> moveFileAtomically(const fs::path& from, const fs::path& to) {
     fs::path partial = to;
     partial += ".part";
     std::error_code error;
+    // A copy cut short is removed: nothing half written may stay behind as a package.
+    auto fail = [&](SystemError failure) -> Step<void> {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        return std::unexpected(std::move(failure));
+    };
     if (!fs::copy_file(from, partial, fs::copy_options::overwrite_existing, error))
-        return std::unexpected(fileError("无法保存更新包", error));
+        return fail(fileError("无法保存更新包", error));
     int fd = open(partial.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || fsync(fd) != 0) {
         int code = errno;
         if (fd >= 0)
             close(fd);
-        return std::unexpected(SystemError::fromErrno("无法保存更新包", code));
+        return fail(SystemError::fromErrno("无法保存更新包", code));
     }
     close(fd);
     if (rename(partial.c_str(), to.c_str()) != 0)
-        return std::unexpected(SystemError::fromErrno("无法保存更新包", errno));
+        return fail(SystemError::fromErrno("无法保存更新包", errno));
     unlink(from.c_str());
     return {};
 }
