@@ -107,24 +107,44 @@ std::string publicKeyHex(const SigningKey& key) {
     return hex;
 }
 
+namespace {
+
+std::expected<std::string, std::string> signBase64(const unsigned char* message, std::size_t length,
+                                                   const SigningKey& key) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free);
+    unsigned char signature[64];
+    std::size_t signatureLength = sizeof signature;
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
+        EVP_DigestSign(context.get(), signature, &signatureLength, message, length) != 1)
+        return std::unexpected("cannot sign");
+    char* encoded = g_base64_encode(signature, signatureLength);
+    std::string text(encoded);
+    g_free(encoded);
+    return text;
+}
+
+} // namespace
+
+std::expected<std::string, std::string> signPackageDigest(const std::string& sha256Hex,
+                                                          const SigningKey& key) {
+    auto message = packageSignatureMessage(sha256Hex);
+    if (!message)
+        return std::unexpected("not a SHA-256 digest: " + sha256Hex);
+    return signBase64(message->data(), message->size(), key);
+}
+
 std::expected<void, std::string> signBundle(const fs::path& bundle, const SigningKey& key) {
     std::error_code error;
     fs::remove(bundle / kBundleSignatureFileName, error);
     auto listing = bundleContentListing(bundle);
     if (!listing)
         return std::unexpected(listing.error());
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                    EVP_MD_CTX_free);
-    unsigned char signature[64];
-    std::size_t length = sizeof signature;
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-        EVP_DigestSign(context.get(), signature, &length,
-                       reinterpret_cast<const unsigned char*>(listing->data()),
-                       listing->size()) != 1)
+    auto signature =
+        signBase64(reinterpret_cast<const unsigned char*>(listing->data()), listing->size(), key);
+    if (!signature)
         return std::unexpected("cannot sign the bundle");
-    char* encoded = g_base64_encode(signature, length);
-    std::string text = std::string(encoded) + "\n";
-    g_free(encoded);
+    std::string text = *signature + "\n";
     std::ofstream out(bundle / kBundleSignatureFileName, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out.flush())
@@ -242,10 +262,22 @@ std::expected<PublishedRelease, std::string> publishRelease(const fs::path& bund
     if (!digest)
         return std::unexpected("cannot read " + release.archive.string());
     release.sha256 = *digest;
+    release.size = fs::file_size(release.archive, error);
+    if (error)
+        return std::unexpected("cannot read " + release.archive.string());
+    auto packageSignature = signPackageDigest(release.sha256, key);
+    if (!packageSignature)
+        return std::unexpected(packageSignature.error());
+    release.packageSignature = *packageSignature;
 
     nlohmann::json manifest = {
-        {"version", version},       {"build", *build}, {"downloadPath", "/updates/" + zipName},
-        {"sha256", release.sha256}, {"notes", notes},
+        {"version", version},
+        {"build", *build},
+        {"downloadPath", "/updates/" + zipName},
+        {"sha256", release.sha256},
+        {"notes", notes},
+        {"packageSize", release.size},
+        {"packageSignature", release.packageSignature},
     };
     if (auto written = writeFileAtomically(release.manifest, manifest.dump(2) + "\n"); !written)
         return std::unexpected(written.error());

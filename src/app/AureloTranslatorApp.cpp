@@ -1,6 +1,7 @@
 #include "app/AureloTranslatorApp.hpp"
 
 #include "app/LoginView.hpp"
+#include "models/PlatformCatalogue.hpp"
 #include "platform/BuildConfig.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
@@ -12,6 +13,7 @@
 #include "views/SettingsWindow.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
+#include "webview/AccountLogoFetcher.hpp"
 
 #include <gdkmm/display.h>
 #include <gdkmm/monitor.h>
@@ -51,7 +53,15 @@ struct AureloTranslatorApp::Stores {
     QuickReplyStore quickReplies{defaults};
     ApplicationNotice unreadNotice{UnreadAttention::kNoticeID};
     UnreadAttention unread{sessions, preferences, unreadNotice};
-    LogoCache logos{LogoCache::standardFolder(), sharedHttpSession()};
+    // Logos come only through an account of their platform (its session, its proxy).
+    AccountLogoFetcher logoFetcher{
+        dataStores,
+        [this](const std::string& url) { return accountForLogo(sessions.sessions(), url); },
+        LogoCache::standardFolder() / "downloads", LogoCache::kMaximumLogoBytes};
+    LogoCache logos{LogoCache::standardFolder(),
+                    [this](const std::string& url, LogoCache::FetchDone done) {
+                        return logoFetcher.fetch(url, std::move(done));
+                    }};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
                                pageScriptTemplate(), {}, {}, false};
 };

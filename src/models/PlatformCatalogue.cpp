@@ -108,6 +108,14 @@ std::optional<std::string> platformLogoURL(const ChatSession& session) {
     return std::nullopt;
 }
 
+std::optional<ChatSession> accountForLogo(const std::vector<ChatSession>& sessions,
+                                          std::string_view logoURL) {
+    for (const auto& session : sessions)
+        if (platformLogoURL(session) == logoURL)
+            return session;
+    return std::nullopt;
+}
+
 std::vector<EnabledPlatform> enabledPlatforms(const std::vector<ChatSession>& sessions) {
     std::vector<EnabledPlatform> result;
     std::set<std::string> seen;

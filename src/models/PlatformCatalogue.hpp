@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace aurelo {
@@ -44,6 +45,12 @@ const std::vector<PlatformEntry>& platformEntries();
 std::string platformKey(const ChatSession& session);
 std::string platformName(const ChatSession& session);
 std::optional<std::string> platformLogoURL(const ChatSession& session);
+
+// The account whose network session (and so whose proxy) may fetch the logo at `logoURL`: the
+// first session in list order whose platform has that logo. None when no account of that
+// platform exists; the logo is then never fetched.
+std::optional<ChatSession> accountForLogo(const std::vector<ChatSession>& sessions,
+                                          std::string_view logoURL);
 
 // One entry per platform key, in order of first appearance.
 std::vector<EnabledPlatform> enabledPlatforms(const std::vector<ChatSession>& sessions);

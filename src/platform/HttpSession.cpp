@@ -3,6 +3,7 @@
 #include <libsoup/soup.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 namespace aurelo {
@@ -25,6 +26,8 @@ TransportError TransportError::make(Kind kind) {
         return {kind, "不支持的URL"};
     case Kind::InvalidHeader:
         return {kind, "无法发送请求：请求头含有换行或控制字符。"};
+    case Kind::ResponseTooLarge:
+        return {kind, "服务器的回应超出了允许的大小。"};
     case Kind::Cancelled:
         return {kind, "已取消"};
     case Kind::Other:
@@ -66,14 +69,20 @@ TransportError TransportError::fromGError(const GError* error) {
 
 namespace {
 
-// Everything one request in flight needs; owned by the GAsyncReadyCallback's user data.
+// Pieces small enough that the limit is never passed by much before we notice.
+constexpr gsize kReadSize = 64 * 1024;
+
+// Everything one request in flight needs; owned by whichever asynchronous step runs for it.
 struct PendingRequest {
     GRef<SoupMessage> message;
     GRef<GCancellable> cancellable = adoptGRef(g_cancellable_new());
     GRef<GCancellable> external;
+    GRef<GInputStream> body;
     gulong externalHandler = 0;
     guint deadline = 0;
     bool timedOut = false;
+    std::size_t maximumBodySize = kDefaultMaximumBodySize;
+    HttpResponse response;
     HttpCompletion completion;
 
     ~PendingRequest() {
@@ -96,28 +105,76 @@ gboolean deadlineCallback(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// Ends the request. An answer left unread is cancelled first: closing libsoup's body stream
+// otherwise reads the rest of the answer, blocking, to keep the connection reusable, which
+// would stall the main loop on exactly the answer we refused.
+void finish(std::unique_ptr<PendingRequest> pending, HttpResult result) {
+    HttpCompletion completion = std::move(pending->completion);
+    if (!result && pending->body)
+        g_cancellable_cancel(pending->cancellable.get());
+    pending.reset();
+    completion(std::move(result));
+}
+
+void fail(std::unique_ptr<PendingRequest> pending, const GError* error) {
+    bool cancelledByUs =
+        pending->timedOut && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+    auto failure = cancelledByUs ? TransportError::make(TransportError::Kind::TimedOut)
+                                 : TransportError::fromGError(error);
+    finish(std::move(pending), std::unexpected(std::move(failure)));
+}
+
+void failTooLarge(std::unique_ptr<PendingRequest> pending) {
+    finish(std::move(pending),
+           std::unexpected(TransportError::make(TransportError::Kind::ResponseTooLarge)));
+}
+
+void readNext(std::unique_ptr<PendingRequest> pending);
+
+void readFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<PendingRequest> pending(static_cast<PendingRequest*>(data));
+    GErrorHolder error;
+    auto bytes =
+        adoptGRef(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, error.out()));
+    if (!bytes)
+        return fail(std::move(pending), error.get());
+    gsize size = 0;
+    const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+    if (size == 0) {
+        HttpResponse response = std::move(pending->response);
+        return finish(std::move(pending), std::move(response));
+    }
+    if (size > pending->maximumBodySize - pending->response.body.size())
+        return failTooLarge(std::move(pending));
+    pending->response.body.append(raw, size);
+    readNext(std::move(pending));
+}
+
+void readNext(std::unique_ptr<PendingRequest> pending) {
+    GInputStream* body = pending->body.get();
+    GCancellable* cancellable = pending->cancellable.get();
+    g_input_stream_read_bytes_async(body, kReadSize, G_PRIORITY_DEFAULT, cancellable,
+                                    readFinishedCallback, pending.release());
+}
+
 void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<PendingRequest> pending(static_cast<PendingRequest*>(data));
     GErrorHolder error;
-    auto bytes = adoptGRef(soup_session_send_and_read_finish(SOUP_SESSION(source), result,
-                                                             error.out()));
-    HttpCompletion completion = std::move(pending->completion);
-    if (!bytes) {
-        bool cancelledByUs = pending->timedOut &&
-                             g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED);
-        completion(std::unexpected(cancelledByUs
-                                       ? TransportError::make(TransportError::Kind::TimedOut)
-                                       : TransportError::fromGError(error.get())));
-        return;
-    }
-    gsize size = 0;
-    const auto* raw = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
-    HttpResponse response;
-    response.status = soup_message_get_status(pending->message.get());
-    if (raw)
-        response.body.assign(raw, size);
-    pending.reset();
-    completion(std::move(response));
+    auto body = adoptGRef(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
+    if (!body)
+        return fail(std::move(pending), error.get());
+    pending->response.status = soup_message_get_status(pending->message.get());
+    // An announced length over the limit fails before a byte of the body is read. With a
+    // content coding the length counts compressed bytes, so only the bytes read can tell.
+    SoupMessageHeaders* headers = soup_message_get_response_headers(pending->message.get());
+    const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+    bool decoded = coding && g_ascii_strcasecmp(coding, "identity") != 0;
+    pending->body = std::move(body);
+    if (!decoded && soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
+        static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) >
+            pending->maximumBodySize)
+        return failTooLarge(std::move(pending));
+    readNext(std::move(pending));
 }
 
 struct DeferredFailure {
@@ -151,7 +208,8 @@ void HttpSession::send(const HttpRequest& request, HttpCompletion completion,
     // A line break in a header value would end the header and let the rest of the value
     // (a stored token, say) write headers of its own; such a request is never sent.
     for (const auto& [name, value] : request.headers)
-        if (std::ranges::any_of(name + value, [](char c) { return c == '\r' || c == '\n' || c == '\0'; }))
+        if (std::ranges::any_of(name + value,
+                                [](char c) { return c == '\r' || c == '\n' || c == '\0'; }))
             return failLater(TransportError::Kind::InvalidHeader);
     GRef<SoupMessage> message;
     if (!request.url.empty())
@@ -169,6 +227,7 @@ void HttpSession::send(const HttpRequest& request, HttpCompletion completion,
 
     auto pending = std::make_unique<PendingRequest>();
     pending->message = message;
+    pending->maximumBodySize = request.maximumBodySize;
     pending->completion = std::move(completion);
     if (cancellable) {
         pending->external = GRef<GCancellable>(cancellable);
@@ -185,8 +244,8 @@ void HttpSession::send(const HttpRequest& request, HttpCompletion completion,
             g_timeout_add(static_cast<guint>(limit.count()), deadlineCallback, pending.get());
 
     GCancellable* ownCancellable = pending->cancellable.get();
-    soup_session_send_and_read_async(m_session.get(), message.get(), G_PRIORITY_DEFAULT,
-                                     ownCancellable, sendFinishedCallback, pending.release());
+    soup_session_send_async(m_session.get(), message.get(), G_PRIORITY_DEFAULT, ownCancellable,
+                            sendFinishedCallback, pending.release());
 }
 
 HttpSession& sharedHttpSession() {

@@ -7,6 +7,7 @@
 #include "platform/GRef.hpp"
 
 #include <chrono>
+#include <cstddef>
 #include <expected>
 #include <functional>
 #include <optional>
@@ -30,6 +31,7 @@ struct TransportError {
         SecureConnectionFailed,
         BadURL,
         InvalidHeader,
+        ResponseTooLarge,
         Cancelled,
         Other,
     };
@@ -40,6 +42,10 @@ struct TransportError {
     static TransportError make(Kind kind);
 };
 
+// The largest answer body a request accepts unless it says otherwise: every answer of the
+// managed service is a JSON text of a few kilobytes; four mebibytes leave room to grow.
+inline constexpr std::size_t kDefaultMaximumBodySize = std::size_t{4} << 20;
+
 struct HttpRequest {
     std::string method = "GET";
     std::string url;
@@ -48,6 +54,10 @@ struct HttpRequest {
     std::string contentType = "application/json";
     // The longest the whole request may take; zero leaves only the session's limits.
     std::chrono::milliseconds timeout{0};
+    // The answer body is read in pieces and the request fails with ResponseTooLarge as soon as
+    // it passes this many bytes (or announces more), so a hostile or broken server cannot fill
+    // memory however fast the link.
+    std::size_t maximumBodySize = kDefaultMaximumBodySize;
 };
 
 struct HttpResponse {

@@ -31,6 +31,25 @@ std::string field(std::string_view text) {
     return std::to_string(text.size()) + ":" + std::string(text);
 }
 
+// Strict base64 of exactly one Ed25519 signature, surrounding white space allowed.
+std::optional<std::string> decodeSignature(std::string_view text) {
+    while (!text.empty() && g_ascii_isspace(text.back()))
+        text.remove_suffix(1);
+    while (!text.empty() && g_ascii_isspace(text.front()))
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > kMaximumSignatureFileSize ||
+        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                               "0123456789+/=") != std::string_view::npos)
+        return std::nullopt;
+    const std::string terminated(text);
+    gsize length = 0;
+    const GFreePtr<guchar> decoded(g_base64_decode(terminated.c_str(), &length));
+    std::string signature(reinterpret_cast<const char*>(decoded.get()), length);
+    if (signature.size() != kEd25519SignatureSize)
+        return std::nullopt;
+    return signature;
+}
+
 std::optional<std::string> readSignature(const fs::path& bundle) {
     fs::path path = bundle / kBundleSignatureFileName;
     struct stat info {};
@@ -39,18 +58,7 @@ std::optional<std::string> readSignature(const fs::path& bundle) {
         return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    while (!text.empty() && g_ascii_isspace(text.back()))
-        text.pop_back();
-    if (text.empty() ||
-        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                               "0123456789+/=") != std::string::npos)
-        return std::nullopt;
-    gsize length = 0;
-    const GFreePtr<guchar> decoded(g_base64_decode(text.c_str(), &length));
-    std::string signature(reinterpret_cast<const char*>(decoded.get()), length);
-    if (signature.size() != kEd25519SignatureSize)
-        return std::nullopt;
-    return signature;
+    return decodeSignature(text);
 }
 
 struct PkeyDeleter {
@@ -120,6 +128,22 @@ std::expected<std::string, std::string> bundleContentListing(const fs::path& bun
     return listing;
 }
 
+namespace {
+
+bool verifyEd25519(const UpdatePublicKey& key, const std::string& signature,
+                   const unsigned char* message, std::size_t length) {
+    std::unique_ptr<EVP_PKEY, PkeyDeleter> publicKey(
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
+    std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
+    if (!publicKey || !context ||
+        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
+        return false;
+    return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                            signature.size(), message, length) == 1;
+}
+
+} // namespace
+
 bool verifyBundleSignature(const fs::path& bundle, const UpdatePublicKey& key) {
     auto signature = readSignature(bundle);
     if (!signature)
@@ -127,16 +151,25 @@ bool verifyBundleSignature(const fs::path& bundle, const UpdatePublicKey& key) {
     auto listing = bundleContentListing(bundle);
     if (!listing)
         return false;
-    std::unique_ptr<EVP_PKEY, PkeyDeleter> publicKey(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()));
-    std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
-    if (!publicKey || !context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, publicKey.get()) != 1)
+    return verifyEd25519(key, *signature, reinterpret_cast<const unsigned char*>(listing->data()),
+                         listing->size());
+}
+
+std::optional<std::array<unsigned char, 32>> packageSignatureMessage(std::string_view sha256Hex) {
+    // The same digits as a key: 32 bytes written as 64 hexadecimal digits, either case.
+    auto bytes = parseUpdatePublicKey(sha256Hex);
+    if (!bytes)
+        return std::nullopt;
+    return *bytes;
+}
+
+bool verifyPackageSignature(std::string_view sha256Hex, std::string_view signatureBase64,
+                            const UpdatePublicKey& key) {
+    auto message = packageSignatureMessage(sha256Hex);
+    auto signature = decodeSignature(signatureBase64);
+    if (!message || !signature)
         return false;
-    return EVP_DigestVerify(
-               context.get(), reinterpret_cast<const unsigned char*>(signature->data()),
-               signature->size(), reinterpret_cast<const unsigned char*>(listing->data()),
-               listing->size()) == 1;
+    return verifyEd25519(key, *signature, message->data(), message->size());
 }
 
 } // namespace aurelo

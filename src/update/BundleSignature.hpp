@@ -33,4 +33,15 @@ std::expected<std::string, std::string> bundleContentListing(const std::filesyst
 // Whether bundle.signature is a valid signature by `key` over the bundle's current listing.
 bool verifyBundleSignature(const std::filesystem::path& bundle, const UpdatePublicKey& key);
 
+// A package signature signs the package file itself, so that it can be checked before the
+// archive is opened: the signed message is the file's SHA-256 as its 32 raw bytes. (No bundle
+// listing is 32 bytes long, so neither kind of signature can stand in for the other.)
+// nullopt unless `hex` is exactly 64 hexadecimal digits.
+std::optional<std::array<unsigned char, 32>> packageSignatureMessage(std::string_view sha256Hex);
+
+// Whether `signatureBase64` (the manifest's "packageSignature") is a valid signature by `key`
+// over the package whose SHA-256 is `sha256Hex`. Anything malformed is simply not valid.
+bool verifyPackageSignature(std::string_view sha256Hex, std::string_view signatureBase64,
+                            const UpdatePublicKey& key);
+
 } // namespace aurelo

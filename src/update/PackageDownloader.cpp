@@ -20,7 +20,11 @@ struct DownloadJob {
     DownloadProgress progress;
     DownloadCompletion completion;
     GRef<SoupMessage> message;
+    // The caller's cancellable, and one of this download's own that follows it: a failed
+    // download cancels its own request, never the caller's other work.
     GRef<GCancellable> cancellable;
+    GRef<GCancellable> ownCancellable = adoptGRef(g_cancellable_new());
+    gulong cancelledHandler = 0;
     GRef<GInputStream> body;
     std::filesystem::path file;
     int fd = -1;
@@ -28,11 +32,18 @@ struct DownloadJob {
     std::optional<std::uint64_t> total;
 
     ~DownloadJob() {
+        if (cancelledHandler)
+            g_cancellable_disconnect(cancellable.get(), cancelledHandler);
         if (fd >= 0)
             close(fd);
     }
 
     void fail(UpdateFailure failure) {
+        // Closing libsoup's body stream with the answer unread would read the rest of it,
+        // blocking; cancelled, it stops at once.
+        if (body)
+            g_cancellable_cancel(ownCancellable.get());
+        body.reset();
         if (fd >= 0) {
             close(fd);
             fd = -1;
@@ -80,7 +91,7 @@ void readFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     }
     job->received += size;
     if (job->received > job->request.maximumSize)
-        return job->fail(UpdateError::downloadFailed());
+        return job->fail(TransportError::make(TransportError::Kind::ResponseTooLarge));
     // A chunk is a quarter of a megabyte into the page cache: quick enough for the main loop.
     if (!writeAll(job->fd, chunk, size))
         return job->fail(SystemError::fromErrno("无法写入更新包", errno));
@@ -91,7 +102,7 @@ void readFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
 
 void readNext(std::unique_ptr<DownloadJob> job) {
     GInputStream* body = job->body.get();
-    GCancellable* cancellable = job->cancellable.get();
+    GCancellable* cancellable = job->ownCancellable.get();
     g_input_stream_read_bytes_async(body, kChunkSize, G_PRIORITY_DEFAULT, cancellable,
                                     readFinishedCallback, job.release());
 }
@@ -102,6 +113,7 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     auto body = adoptGRef(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
     if (!body)
         return job->fail(TransportError::fromGError(error.get()));
+    job->body = std::move(body);
     if (soup_message_get_status(job->message.get()) != SOUP_STATUS_OK)
         return job->fail(UpdateError::downloadFailed());
     SoupMessageHeaders* headers = soup_message_get_response_headers(job->message.get());
@@ -112,7 +124,7 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     if (!decoded && soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH) {
         auto length = static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers));
         if (length > job->request.maximumSize)
-            return job->fail(UpdateError::downloadFailed());
+            return job->fail(TransportError::make(TransportError::Kind::ResponseTooLarge));
         job->total = length;
     }
     std::string pattern = (job->request.directory / "aurelo-update-XXXXXX.zip").string();
@@ -120,7 +132,6 @@ void sendFinishedCallback(GObject* source, GAsyncResult* result, gpointer data) 
     if (job->fd < 0)
         return job->fail(SystemError::fromErrno("无法创建临时文件", errno));
     job->file = pattern;
-    job->body = std::move(body);
     if (job->progress)
         job->progress(0, job->total);
     readNext(std::move(job));
@@ -146,8 +157,13 @@ void downloadPackage(HttpSession& session, DownloadRequest request, DownloadProg
     // The package must come from the address that passed the checks, not from wherever a
     // redirect would lead: a redirect is an answer other than 200.
     soup_message_add_flags(job->message.get(), SOUP_MESSAGE_NO_REDIRECT);
+    job->cancelledHandler =
+        g_cancellable_connect(job->cancellable.get(), G_CALLBACK(+[](GCancellable*, gpointer own) {
+                                  g_cancellable_cancel(static_cast<GCancellable*>(own));
+                              }),
+                              job->ownCancellable.get(), nullptr);
     SoupMessage* message = job->message.get();
-    GCancellable* ownCancellable = job->cancellable.get();
+    GCancellable* ownCancellable = job->ownCancellable.get();
     soup_session_send_async(session.soupSession(), message, G_PRIORITY_DEFAULT, ownCancellable,
                             sendFinishedCallback, job.release());
 }

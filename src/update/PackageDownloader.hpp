@@ -32,8 +32,9 @@ using DownloadProgress =
 using DownloadCompletion = std::function<void(std::expected<std::filesystem::path, UpdateFailure>)>;
 
 // Starts the download; `completion` runs exactly once on the main loop, never from inside this
-// call. A transport failure ends with that TransportError; an answer other than 200, a redirect,
-// or a body larger than the limit ends with downloadFailed; a file that cannot be written with a
+// call. A transport failure ends with that TransportError, a body larger than the limit (announced
+// or as it arrives) with ResponseTooLarge; an answer other than 200 or a redirect ends with
+// downloadFailed; a file that cannot be written with a
 // SystemError. Cancelling `cancellable` ends it with a Cancelled TransportError.
 void downloadPackage(HttpSession& session, DownloadRequest request, DownloadProgress progress,
                      DownloadCompletion completion, GCancellable* cancellable);

@@ -24,13 +24,25 @@ SystemError fileError(const std::string& what, const std::error_code& error) {
     return SystemError::fromErrno(what, error.value());
 }
 
-// Copies a bundle as it is: folders, files with their modes, links as links.
+// Copies a bundle as it is: folders, files with their modes, links as links. A copy cut short
+// (a full disk, say) is removed rather than left looking like a bundle.
 Step<void> copyBundle(const fs::path& from, const fs::path& to) {
     std::error_code error;
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-    if (error)
+    if (error) {
+        std::error_code ignored;
+        fs::remove_all(to, ignored);
         return std::unexpected(fileError("无法复制“" + from.filename().string() + "”", error));
+    }
     return {};
+}
+
+Step<void> requireKey(const std::optional<UpdatePublicKey>& publicKey) {
+    if (publicKey)
+        return {};
+    g_warning("This build has no update key compiled in (configure with "
+              "-DAURELO_UPDATE_PUBLIC_KEY=<64 hex digits>); no update package can be verified");
+    return std::unexpected(UpdateError::integrityFailed());
 }
 
 // Moves a file into place: a rename where possible, else a copy that is synced and renamed so
@@ -43,18 +55,24 @@ Step<void> moveFileAtomically(const fs::path& from, const fs::path& to) {
     fs::path partial = to;
     partial += ".part";
     std::error_code error;
+    // A copy cut short is removed: nothing half written may stay behind as a package.
+    auto fail = [&](SystemError failure) -> Step<void> {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        return std::unexpected(std::move(failure));
+    };
     if (!fs::copy_file(from, partial, fs::copy_options::overwrite_existing, error))
-        return std::unexpected(fileError("无法保存更新包", error));
+        return fail(fileError("无法保存更新包", error));
     int fd = open(partial.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || fsync(fd) != 0) {
         int code = errno;
         if (fd >= 0)
             close(fd);
-        return std::unexpected(SystemError::fromErrno("无法保存更新包", code));
+        return fail(SystemError::fromErrno("无法保存更新包", code));
     }
     close(fd);
     if (rename(partial.c_str(), to.c_str()) != 0)
-        return std::unexpected(SystemError::fromErrno("无法保存更新包", errno));
+        return fail(SystemError::fromErrno("无法保存更新包", errno));
     unlink(from.c_str());
     return {};
 }
@@ -70,15 +88,36 @@ std::string newUUID() {
     return text::asciiUppercased(adoptString(g_uuid_string_random()));
 }
 
-Step<fs::path> storePackage(const fs::path& downloadedFile, const std::string& expectedSha256,
-                            const fs::path& temporaryDirectory) {
+Step<void> checkPackage(const fs::path& downloadedFile, const UpdateManifest& manifest,
+                        const std::optional<UpdatePublicKey>& publicKey) {
     auto digest = sha256::hexOfFile(downloadedFile);
     if (!digest)
         return std::unexpected(SystemError::fromErrno("无法读取更新包", digest.error()));
-    if (!sha256::sameDigest(*digest, expectedSha256)) {
+    auto refuse = [&](const char* reason) -> Step<void> {
+        g_message("Update package refused: %s", reason);
         unlink(downloadedFile.c_str());
         return std::unexpected(UpdateError::integrityFailed());
+    };
+    if (!sha256::sameDigest(*digest, manifest.sha256))
+        return refuse("its SHA-256 differs from the manifest's");
+    if (auto key = requireKey(publicKey); !key) {
+        unlink(downloadedFile.c_str());
+        return key;
     }
+    // A manifest without the member is refused too: accepting it would let whoever can answer
+    // for the manifest turn the check off by leaving the member out.
+    if (!manifest.packageSignature)
+        return refuse("the manifest carries no package signature");
+    if (!verifyPackageSignature(*digest, *manifest.packageSignature, *publicKey))
+        return refuse("the package signature does not verify with the release key");
+    return {};
+}
+
+Step<fs::path> storePackage(const fs::path& downloadedFile, const UpdateManifest& manifest,
+                            const std::optional<UpdatePublicKey>& publicKey,
+                            const fs::path& temporaryDirectory) {
+    if (auto checked = checkPackage(downloadedFile, manifest, publicKey); !checked)
+        return std::unexpected(checked.error());
     std::error_code error;
     fs::create_directories(temporaryDirectory, error);
     if (error)
@@ -139,11 +178,8 @@ Step<BundleInfo> checkBundleIdentity(const fs::path& bundle,
 
 Step<void> checkBundleSignature(const fs::path& bundle,
                                 const std::optional<UpdatePublicKey>& publicKey) {
-    if (!publicKey) {
-        g_warning("This build has no update key compiled in (configure with "
-                  "-DAURELO_UPDATE_PUBLIC_KEY=<64 hex digits>); no update package can be verified");
-        return std::unexpected(UpdateError::integrityFailed());
-    }
+    if (auto key = requireKey(publicKey); !key)
+        return key;
     if (!verifyBundleSignature(bundle, *publicKey))
         return std::unexpected(UpdateError::integrityFailed());
     return {};
@@ -160,7 +196,7 @@ Step<StagedUpdate> verifyAndStage(const fs::path& downloadedFile, const UpdateMa
                                   const fs::path& temporaryDirectory,
                                   const std::optional<std::string>& runningIdentifier,
                                   const std::optional<UpdatePublicKey>& publicKey) {
-    auto archive = storePackage(downloadedFile, manifest.sha256, temporaryDirectory);
+    auto archive = storePackage(downloadedFile, manifest, publicKey, temporaryDirectory);
     if (!archive)
         return std::unexpected(archive.error());
     fs::path work = archive->parent_path();
@@ -198,7 +234,8 @@ Step<fs::path> locateReplaceableBundle(const std::optional<fs::path>& bundleLoca
 }
 
 Step<ReplacementPlan> copyBesideRunningBundle(const fs::path& stagedCopy, const fs::path& current,
-                                              std::string newProgram, std::string currentProgram) {
+                                              std::string newProgram, std::string currentProgram,
+                                              const std::optional<UpdatePublicKey>& publicKey) {
     fs::path parent = current.parent_path();
     ReplacementPlan plan{
         .current = current,
@@ -209,6 +246,14 @@ Step<ReplacementPlan> copyBesideRunningBundle(const fs::path& stagedCopy, const 
     };
     if (auto copied = copyBundle(stagedCopy, plan.newBundle); !copied)
         return std::unexpected(copied.error());
+    // The staged copy sat in the temporary folder since it was checked; what the swap moves into
+    // place must be exactly what the release key signed.
+    if (auto verified = checkBundleSignature(plan.newBundle, publicKey); !verified) {
+        g_message("Update refused: the copy beside the running bundle does not verify");
+        std::error_code ignored;
+        fs::remove_all(plan.newBundle, ignored);
+        return std::unexpected(verified.error());
+    }
     return plan;
 }
 

@@ -24,10 +24,16 @@ template <typename T> using Step = std::expected<T, UpdateFailure>;
 // A fresh UUID in upper-case text form.
 std::string newUUID();
 
-// Compares the downloaded file's SHA-256 with the manifest's (any letter case), then creates the
-// work folder "AureloTranslatorUpdate-<UUID>" in `temporaryDirectory` and moves the file there
-// as update.zip. Returns the archive's path.
-Step<fs::path> storePackage(const fs::path& downloadedFile, const std::string& expectedSha256,
+// Authenticates the downloaded file before anything parses it: its SHA-256 must equal the
+// manifest's (any letter case) and the manifest's packageSignature must be the release key's
+// signature over that digest. Either failing removes the file and is integrityFailed.
+Step<void> checkPackage(const fs::path& downloadedFile, const UpdateManifest& manifest,
+                        const std::optional<UpdatePublicKey>& publicKey);
+
+// Checks the package (above), then creates the work folder "AureloTranslatorUpdate-<UUID>" in
+// `temporaryDirectory` and moves the file there as update.zip. Returns the archive's path.
+Step<fs::path> storePackage(const fs::path& downloadedFile, const UpdateManifest& manifest,
+                            const std::optional<UpdatePublicKey>& publicKey,
                             const fs::path& temporaryDirectory);
 
 // Unpacks the archive into `destination`; any problem with the archive is expandFailed.
@@ -46,7 +52,8 @@ Step<BundleInfo> checkBundleIdentity(const fs::path& bundle,
 Step<void> checkBundleSignature(const fs::path& bundle,
                                 const std::optional<UpdatePublicKey>& publicKey);
 
-// Copies the checked bundle to "Aurelo翻译器-待安装-<UUID>.app" in `temporaryDirectory`.
+// Copies the checked bundle to "Aurelo翻译器-待安装-<UUID>.app" in `temporaryDirectory`; a copy
+// that fails part-way is removed.
 Step<fs::path> prepareReplacement(const fs::path& bundle, const fs::path& temporaryDirectory);
 
 // Everything from the downloaded file to the staged copy, in order.
@@ -74,9 +81,11 @@ struct ReplacementPlan {
 };
 
 // Copies the staged bundle to ".AureloTranslator-new-<UUID>.app" beside `current` and names the
-// backup "Aurelo翻译器-更新备份-<another UUID>.app".
+// backup "Aurelo翻译器-更新备份-<another UUID>.app". The copy is what the swap installs, so its
+// signature is checked once more after copying; a copy that fails or does not verify is removed.
 Step<ReplacementPlan> copyBesideRunningBundle(const fs::path& stagedCopy, const fs::path& current,
-                                              std::string newProgram, std::string currentProgram);
+                                              std::string newProgram, std::string currentProgram,
+                                              const std::optional<UpdatePublicKey>& publicKey);
 
 // The path between single quotes, each single quote in it written as '\''.
 std::string shellQuoted(const std::string& path);

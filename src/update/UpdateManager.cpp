@@ -6,6 +6,8 @@
 
 #include <glib.h>
 
+#include <algorithm>
+
 namespace aurelo {
 
 namespace fs = std::filesystem;
@@ -73,6 +75,7 @@ void UpdateManager::checkForUpdates() {
     HttpRequest request;
     request.method = "GET";
     request.url = m_manifestURL;
+    request.timeout = m_manifestDeadline;
     m_session->send(
         request,
         [this, cancellation = m_cancellable.token()](HttpResult result) {
@@ -134,9 +137,14 @@ void UpdateManager::downloadAndInstall() {
     if (!url)
         return failInstallation(url.error());
 
+    // A manifest that states the package's size bounds the download by it: a server that sends
+    // more is not sending our package, and is stopped as soon as it passes the mark.
+    std::uint64_t maximumSize = std::min(
+        m_availableManifest->packageSize.value_or(kMaximumPackageSize), kMaximumPackageSize);
     const CancellationToken cancellation = m_cancellable.token();
     downloadPackage(
-        *m_session, DownloadRequest{.url = *url, .directory = m_temporaryDirectory},
+        *m_session,
+        DownloadRequest{.url = *url, .directory = m_temporaryDirectory, .maximumSize = maximumSize},
         [this, cancellation](std::uint64_t received, std::optional<std::uint64_t> total) {
             if (cancellation.isCancelled() || !total || *total == 0)
                 return;
@@ -202,10 +210,10 @@ void UpdateManager::scheduleReplacementAndRelaunch(const fs::path& stagedCopy,
         std::unexpected(UpdateError::installFailed()));
     m_worker.run(
         [outcome, stagedCopy, current = *current, newProgram,
-         currentProgram = m_application.executable] {
+         currentProgram = m_application.executable, key = m_publicKey] {
             try {
                 *outcome = installer::copyBesideRunningBundle(stagedCopy, current, newProgram,
-                                                              currentProgram);
+                                                              currentProgram, key);
             } catch (const std::exception& error) {
                 *outcome = std::unexpected(SystemError{error.what()});
             }

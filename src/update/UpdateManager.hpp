@@ -6,8 +6,8 @@
 // whenever signalChanged() fires. Everything happens on the main thread; the network and the
 // file work run without blocking it.
 
-#include "platform/Cancellable.hpp"
 #include "platform/BackgroundWorker.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "platform/HttpSession.hpp"
 #include "update/ApplicationBundle.hpp"
@@ -18,6 +18,7 @@
 
 #include <sigc++/signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -41,6 +42,8 @@ struct UpdateAlert {
     std::string title;
     std::string message;
     std::vector<UpdateAlertButton> buttons;
+
+    friend bool operator==(const UpdateAlert&, const UpdateAlert&) = default;
 };
 
 class UpdateManager {
@@ -81,6 +84,11 @@ public:
     // Fires after every change of the fields above.
     sigc::signal<void()>& signalChanged() { return m_signalChanged; }
 
+    // The longest a whole manifest check may take, however steadily the answer trickles in; the
+    // session's own limit only catches silence. Tests shorten it.
+    static constexpr std::chrono::seconds kManifestDeadline{30};
+    void setManifestDeadline(std::chrono::milliseconds deadline) { m_manifestDeadline = deadline; }
+
     // The alert's title, message and buttons: "立即升级" and "稍后" when an update is available,
     // "知道了" otherwise.
     UpdateAlert alert() const;
@@ -113,6 +121,7 @@ private:
     std::optional<UpdatePublicKey> m_publicKey;
     std::filesystem::path m_temporaryDirectory;
     std::function<void()> m_quitApplication;
+    std::chrono::milliseconds m_manifestDeadline = kManifestDeadline;
 
     bool m_isBusy = false;
     std::string m_buttonTitle = "升级";

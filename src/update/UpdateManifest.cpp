@@ -33,7 +33,6 @@ std::expected<UpdateManifest, DecodingError> decodeUpdateManifest(std::string_vi
     auto object = json::parseObject(body);
     if (!object)
         return std::unexpected(object.error());
-    UpdateManifest manifest;
     auto version = json::requiredString(*object, "version");
     if (!version)
         return std::unexpected(version.error());
@@ -49,8 +48,18 @@ std::expected<UpdateManifest, DecodingError> decodeUpdateManifest(std::string_vi
     auto notes = json::requiredString(*object, "notes");
     if (!notes)
         return std::unexpected(notes.error());
-    return UpdateManifest{std::move(*version), *build, std::move(*downloadPath), std::move(*sha256),
-                          std::move(*notes)};
+    UpdateManifest manifest{std::move(*version), *build, std::move(*downloadPath),
+                            std::move(*sha256), std::move(*notes)};
+    if (auto it = object->find("packageSize"); it != object->end() && !it->is_null()) {
+        if (!it->is_number_unsigned())
+            return std::unexpected(DecodingError::typeMismatch("packageSize"));
+        manifest.packageSize = it->get<std::uint64_t>();
+    }
+    auto signature = json::optionalString(*object, "packageSignature");
+    if (!signature)
+        return std::unexpected(signature.error());
+    manifest.packageSignature = std::move(*signature);
+    return manifest;
 }
 
 std::optional<std::int64_t> parseDecimalInteger(std::string_view text) {

@@ -19,12 +19,19 @@ struct UpdateManifest {
     std::string downloadPath;
     std::string sha256;
     std::string notes;
+    // Added by newer release tools; manifests without them still decode. The package's length in
+    // bytes, the most a download may bring.
+    std::optional<std::uint64_t> packageSize = std::nullopt;
+    // Base64 of the release key's Ed25519 signature over the package's 32-byte SHA-256.
+    std::optional<std::string> packageSignature = std::nullopt;
 
     friend bool operator==(const UpdateManifest&, const UpdateManifest&) = default;
 };
 
-// All five keys are required; a missing key, a null or a value of another type is a decoding
-// error. "build" must be a whole number that fits 64 bits.
+// The five original keys are required; a missing key, a null or a value of another type is a
+// decoding error. "build" must be a whole number that fits 64 bits. "packageSize" (a whole
+// number, not negative) and "packageSignature" (a string) may be absent or null; present with
+// another type they are decoding errors too.
 std::expected<UpdateManifest, DecodingError> decodeUpdateManifest(std::string_view body);
 
 // A decimal integer with an optional leading sign and nothing else: no spaces, no fraction.

@@ -136,8 +136,7 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
         [this](SessionStore::Field) { updateContentLayers(); }));
     m_connections.push_back(m_updates.signalChanged().connect([this] {
         refreshUpdateButton();
-        if (m_updates.showingAlert() && !m_updateAlert)
-            showUpdateAlert();
+        syncUpdateAlert();
     }));
     refreshUpdateButton();
     updateContentLayers();
@@ -307,6 +306,44 @@ void ContentView::refreshUpdateButton() {
     m_updateButton->set_sensitive(!m_updates.isBusy());
 }
 
+void ContentView::syncUpdateAlert() {
+    using Step = UpdateAlertPresenter::Step;
+    switch (m_updateAlertPresenter.next(m_updates.showingAlert(), m_updates.alert())) {
+    case Step::None:
+        break;
+    case Step::Open:
+        showUpdateAlert();
+        break;
+    case Step::Refresh:
+        if (m_updateAlert) {
+            const UpdateAlert alert = m_updates.alert();
+            m_updateAlert->set_message(alert.title);
+            m_updateAlert->set_secondary_text(alert.message);
+        }
+        break;
+    case Step::Rebuild:
+        retireUpdateAlert();
+        showUpdateAlert();
+        break;
+    case Step::Close:
+        retireUpdateAlert();
+        break;
+    }
+}
+
+void ContentView::retireUpdateAlert() {
+    if (!m_updateAlert)
+        return;
+    m_updateAlert->hide();
+    m_retiredAlerts.push_back(std::move(m_updateAlert));
+    // The next idle turn may come after this view is gone.
+    Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
+            return;
+        m_retiredAlerts.clear();
+    });
+}
+
 void ContentView::showUpdateAlert() {
     const UpdateAlert alert = m_updates.alert();
     auto dialog = std::make_unique<Gtk::MessageDialog>(alert.title, false, Gtk::MessageType::INFO,
@@ -322,21 +359,17 @@ void ContentView::showUpdateAlert() {
         const auto action = response >= 0 && std::size_t(response) < buttons.size()
                                 ? buttons[std::size_t(response)].action
                                 : UpdateAlertAction::Dismiss;
-        // The dialog cannot be destroyed inside its own response handler; the next idle turn
-        // may come after this view is gone.
-        Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
-            if (cancellation.isCancelled())
-                return;
-            m_updateAlert.reset();
-        });
-        m_updateAlert->hide();
+        m_updateAlertPresenter.closed();
+        retireUpdateAlert();
         m_updates.chooseAlertAction(action);
     });
     m_updateAlert = std::move(dialog);
     m_updateAlert->present();
 }
 
-void ContentView::addPlatform(const PlatformEntry& entry) { m_model.addPlatform(entry); }
+void ContentView::addPlatform(const PlatformEntry& entry) {
+    m_model.addPlatform(entry);
+}
 
 void ContentView::addCurrentPlatformSession() {
     m_model.newSessionForm().beginForCurrentPlatform();

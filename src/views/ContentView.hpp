@@ -7,6 +7,7 @@
 #include "captions/LiveCaptionManager.hpp"
 #include "platform/Cancellable.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
+#include "update/UpdateAlertPresenter.hpp"
 #include "update/UpdateManager.hpp"
 #include "viewmodels/ContentViewModel.hpp"
 #include "views/LogoCache.hpp"
@@ -17,12 +18,14 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/messagedialog.h>
 #include <gtkmm/overlay.h>
 #include <gtkmm/window.h>
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace aurelo {
 
@@ -48,7 +51,9 @@ private:
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();
+    void syncUpdateAlert();
     void showUpdateAlert();
+    void retireUpdateAlert();
     void refreshUpdateButton();
     void addPlatform(const PlatformEntry& entry);
     void addCurrentPlatformSession();
@@ -71,7 +76,11 @@ private:
     std::map<std::string, std::unique_ptr<ApplicationNotice>> m_healthNotices;
     UpdateManager m_updates;
     Gtk::Button* m_updateButton = nullptr;
-    std::unique_ptr<Gtk::Window> m_updateAlert;
+    std::unique_ptr<Gtk::MessageDialog> m_updateAlert;
+    // Alerts closed or replaced, kept until the next idle turn: a dialog cannot be destroyed
+    // inside its own response handler.
+    std::vector<std::unique_ptr<Gtk::MessageDialog>> m_retiredAlerts;
+    UpdateAlertPresenter m_updateAlertPresenter;
     LockScreen m_lockScreen;
     Gtk::Widget* m_underLock = nullptr;
     std::unique_ptr<Gtk::Window> m_dialog;

@@ -13,6 +13,19 @@ namespace {
 
 constexpr const char* kVoiceFailure = "语音翻译失败";
 
+// The kinds the page script posts; any other kind string is refused with an answer.
+bool isKnownKind(const std::string& kind) {
+    return kind == "message" || kind == "page" || kind == "composer" || kind == "composerWarm" ||
+           kind == "context";
+}
+
+std::size_t characterCount(const std::string& text) {
+    std::size_t count = 0;
+    for (unsigned char c : text)
+        count += (c & 0xC0) != 0x80;
+    return count;
+}
+
 } // namespace
 
 TranslationBridge::TranslationBridge(const TranslationService& service, HttpSession& voiceSession,
@@ -61,15 +74,41 @@ void TranslationBridge::receive(const BridgeMessage& message) {
         return;
     }
     if (const auto* voice = std::get_if<VoiceRequest>(&message)) {
+        // An id we would have to echo at any length is not one the page script made.
+        if (voice->id.size() > kMaximumIdBytes || voice->mime.size() > kMaximumMimeBytes ||
+            voice->source.size() > kMaximumTargetBytes ||
+            voice->target.size() > kMaximumTargetBytes) {
+            webLogger::malformedBridgeMessage();
+            return;
+        }
+        if (voice->data.size() > kMaximumVoiceDataBytes)
+            return deliverVoiceTranslation(voice->id, "", kVoiceTooLarge, true);
+        if (m_voiceInFlight >= kMaximumVoiceInFlight)
+            return deliverVoiceTranslation(voice->id, "", kTooManyVoiceRequests, true);
         transcribe(*voice);
         return;
     }
-    const auto& request = std::get<TranslationRequest>(message);
+    receiveTranslation(std::get<TranslationRequest>(message));
+}
+
+void TranslationBridge::receiveTranslation(const TranslationRequest& request) {
+    if (request.id.size() > kMaximumIdBytes || request.target.size() > kMaximumTargetBytes) {
+        webLogger::malformedBridgeMessage();
+        return;
+    }
+    // Refusals are answered through the function the page waits on; an unknown kind has none
+    // of its own, so it hears back as a message would.
+    if (!isKnownKind(request.kind))
+        return deliverTranslation(request.id, kUnknownKind, true);
+    if (characterCount(request.text) > kMaximumTextCharacters)
+        return answerDirect(request, kTextTooLong, true);
     if (request.isQueued()) {
         m_backgroundQueue.enqueue(BackgroundTranslation{request.id, request.text, request.target,
                                                         request.kind, m_translationConfiguration});
         return;
     }
+    if (m_directInFlight >= kMaximumDirectInFlight)
+        return answerDirect(request, kTooManyRequests, true);
     translateDirectly(request);
 }
 
@@ -83,11 +122,13 @@ std::string TranslationBridge::directFailureMessage(const TranslationConfigurati
 void TranslationBridge::translateDirectly(const TranslationRequest& request) {
     const CancellationToken cancellation = m_cancellable.token();
     const TranslationConfiguration configuration = m_translationConfiguration;
+    ++m_directInFlight;
     m_service.translate(
         request.text, request.target, configuration,
         [this, cancellation, request, configuration](auto outcome) {
             if (cancellation.isCancelled())
                 return;
+            --m_directInFlight;
             if (outcome)
                 answerDirect(request, outcome->text, false);
             else
@@ -125,11 +166,13 @@ void TranslationBridge::transcribe(const VoiceRequest& voice) {
     // write on the connection restarts, still ends an upload that has stalled.
 
     const CancellationToken cancellation = m_cancellable.token();
+    ++m_voiceInFlight;
     m_voiceSession.send(
         request,
         [this, cancellation, id = voice.id](HttpResult result) {
             if (cancellation.isCancelled())
                 return;
+            --m_voiceInFlight;
             if (!result) {
                 deliverVoiceTranslation(id, "", result.error().description, true);
                 return;

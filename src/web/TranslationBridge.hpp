@@ -7,6 +7,7 @@
 #include "web/BackgroundTranslationQueue.hpp"
 #include "web/BridgeMessage.hpp"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,28 @@ namespace aurelo {
 class TranslationBridge {
 public:
     using PageEvaluator = std::function<void(const std::string& script)>;
+
+    // What one page may ask of us at once. The page script posts far less than any of these;
+    // they exist for a page whose script is not ours (a compromised or hostile site). The text
+    // bound is the managed service's own: a longer text could only come back refused.
+    static constexpr std::size_t kMaximumTextCharacters = 10000;
+    // Ids and language codes are short tokens that come back in every answer.
+    static constexpr std::size_t kMaximumIdBytes = 256;
+    static constexpr std::size_t kMaximumTargetBytes = 64;
+    // Base64 of the page's own 18 MB limit for a voice message.
+    static constexpr std::size_t kMaximumVoiceDataBytes = (18u * 1024 * 1024 + 2) / 3 * 4;
+    static constexpr std::size_t kMaximumMimeBytes = 128;
+    // Direct requests are one per composer send, warm-up or selection: a handful at most.
+    static constexpr int kMaximumDirectInFlight = 8;
+    // Each voice upload holds its audio in memory until answered.
+    static constexpr int kMaximumVoiceInFlight = 2;
+
+    static constexpr const char* kTextTooLong = "翻译失败：单条文本过长（最多 10000 字）。";
+    static constexpr const char* kUnknownKind = "翻译失败：不支持的请求类型。";
+    static constexpr const char* kTooManyRequests =
+        "翻译失败：同时进行的翻译请求过多，请稍后重试。";
+    static constexpr const char* kVoiceTooLarge = "语音文件超过18MB";
+    static constexpr const char* kTooManyVoiceRequests = "语音翻译请求过多，请稍后重试。";
 
     // `voiceSession` carries the transcription requests to `serviceOrigin` + "/api/transcribe".
     TranslationBridge(const TranslationService& service, HttpSession& voiceSession,
@@ -63,6 +86,8 @@ public:
     void setTranslationActive(bool active) { m_backgroundQueue.setTranslationActive(active); }
 
     BackgroundTranslationQueue& backgroundQueue() { return m_backgroundQueue; }
+    int directInFlight() const { return m_directInFlight; }
+    int voiceInFlight() const { return m_voiceInFlight; }
 
     // "请先在“设置”中配置 <provider>" when no login token is configured, otherwise
     // "翻译失败：<description>".
@@ -74,6 +99,7 @@ private:
     void translateDirectly(const TranslationRequest& request);
     void answerDirect(const TranslationRequest& request, const std::string& text, bool failed);
     void transcribe(const VoiceRequest& request);
+    void receiveTranslation(const TranslationRequest& request);
 
     const TranslationService& m_service;
     HttpSession& m_voiceSession;
@@ -83,6 +109,8 @@ private:
     std::function<void(int)> m_onUnreadCountChanged;
     std::function<void(bool)> m_onLoginReported;
     bool m_lastTranslationActive = false;
+    int m_directInFlight = 0;
+    int m_voiceInFlight = 0;
     BackgroundTranslationQueue m_backgroundQueue;
     Cancellable m_cancellable;
 };

@@ -191,7 +191,7 @@ protected:
     TranslationService translator{service.origin(), httpSession, cache};
     WebsiteDataStores dataStores{home.path() / "data", home.path() / "cache"};
     AppLockStore appLock{keychain};
-    LogoCache logos{home.path() / "logos", voiceSession};
+    LogoCache logos{home.path() / "logos", nullptr}; // fetches nothing
     WebEnvironment environment{dataStores,
                                translator,
                                voiceSession,

@@ -52,17 +52,20 @@ protected:
                      ScriptedAnswer::text(200, manifest.dump(), "application/json"));
     }
 
-    // Serves `zip` as /updates/<name> and a manifest for it with the right checksum.
+    // Serves `zip` as /updates/<name> and a manifest for it with the right checksum and the
+    // test key's package signature.
     nlohmann::json publishZip(const fs::path& zip, std::int64_t build = 58) {
         std::string bytes = readFile(zip);
         std::string name = zip.filename().string();
         server.route("/updates/" + name,
                      ScriptedAnswer::text(200, bytes, "application/octet-stream"));
-        nlohmann::json manifest = {{"version", "2.0.0"},
-                                   {"build", build},
-                                   {"downloadPath", "/updates/" + name},
-                                   {"sha256", sha256::hexOf(bytes)},
-                                   {"notes", "修复了若干问题"}};
+        nlohmann::json manifest = {
+            {"version", "2.0.0"},
+            {"build", build},
+            {"downloadPath", "/updates/" + name},
+            {"sha256", sha256::hexOf(bytes)},
+            {"notes", "修复了若干问题"},
+            {"packageSignature", release::signPackageDigest(sha256::hexOf(bytes), key).value()}};
         serveManifest(manifest);
         return manifest;
     }

@@ -59,8 +59,6 @@ TEST_F(TranslationBridgeTest, DirectKindsAnswerThroughTheirOwnFunctions) {
          R"(window.aureloSetComposerWarm?.(...["w1","b","译:b",false]))"},
         {R"({"kind":"context","id":"x1","text":"c","target":"en"})",
          R"(window.aureloShowContextTranslation?.(...["x1","译:c",false]))"},
-        {R"({"kind":"mystery","id":"u1","text":"d","target":"en"})",
-         R"(window.aureloSetTranslation?.(...["u1","译:d",false]))"},
         {R"({"kind":"composer","id":"s1","text":" ","target":"en"})", nullptr},
     };
     for (const auto& c : cases) {
