@@ -67,5 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     (void)aurelo::installer::checkBundleIdentity(*bundle, "com.aurelo.translator", 57);
     (void)aurelo::installer::checkBundleSignature(*bundle, kKey);
+    // The signature check reads the listing only for a well-formed signature file; read it for
+    // every bundle, as a release with a good signature would have it read.
+    (void)aurelo::bundleContentListing(*bundle);
     return 0;
 }
