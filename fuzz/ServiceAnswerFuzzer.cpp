@@ -5,6 +5,7 @@
 #include "FuzzSupport.hpp"
 
 #include "models/AccountStore.hpp"
+#include "platform/Text.hpp"
 #include "translation/JsonCoding.hpp"
 #include "translation/ManagedTranslationClient.hpp"
 
@@ -41,12 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!single || success, "a failed answer was read as a translation");
     require(!single || !single->text.empty(), "an empty translation was accepted");
     if (!single)
-        require(!aurelo::describe(single.error()).empty(), "a refused answer has no message");
+        require(!aurelo::text::trimmed(aurelo::describe(single.error())).empty(),
+                "a refused answer has no message");
 
     const auto batch = aurelo::ManagedTranslationClient::readBatchAnswer(response);
     require(!batch || success, "a failed answer was read as a batch");
     if (!batch)
-        require(!aurelo::describe(batch.error()).empty(), "a refused batch has no message");
+        require(!aurelo::text::trimmed(aurelo::describe(batch.error())).empty(),
+                "a refused batch has no message");
 
     (void)aurelo::json::errorMessage(response.body);
     if (const auto engines = aurelo::AccountStore::decodeEngineResponse(response.body)) {
