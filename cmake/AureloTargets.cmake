@@ -10,6 +10,12 @@ function(aurelo_target_settings target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(AURELO_FUZZ)
+    # Instrumented for libFuzzer's coverage feedback; only the fuzz targets link its driver.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
 endfunction()
 
 # aurelo_include_root(target folder): headers are included as "folder/Header.hpp". Each library

@@ -1,5 +1,7 @@
 #include "translation/JsonCoding.hpp"
 
+#include "platform/Text.hpp"
+
 namespace aurelo::json {
 
 std::optional<Json> parseValue(std::string_view body) {
@@ -43,6 +45,9 @@ std::optional<std::string> errorMessage(std::string_view body) {
         return std::nullopt;
     auto it = value->find("error");
     if (it == value->end() || !it->is_string())
+        return std::nullopt;
+    // A blank text would be shown as an empty error; our own message with the status says more.
+    if (text::trimmed(it->get_ref<const std::string&>()).empty())
         return std::nullopt;
     return it->get<std::string>();
 }

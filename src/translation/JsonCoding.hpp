@@ -26,7 +26,8 @@ std::expected<std::string, DecodingError> requiredString(const Json& object, con
 // An optional string member: absent or null gives nullopt; another type is a decoding error.
 std::expected<std::optional<std::string>, DecodingError> optionalString(const Json& object,
                                                                         const char* key);
-// The string "error" member of an error body, if the body is an object that has one.
+// The string "error" member of an error body, if the body is an object that has one and the
+// text is not blank.
 std::optional<std::string> errorMessage(std::string_view body);
 
 // Serialises without ever throwing: text that is not valid UTF-8 is sent with U+FFFD in place

@@ -195,8 +195,10 @@ void TranslationBridge::transcribe(const VoiceRequest& voice) {
             }
             std::string message = kVoiceFailure;
             if (parsed->is_object()) {
+                // A blank error text would leave the page with an empty failure.
                 auto error = parsed->find("error");
-                if (error != parsed->end() && error->is_string())
+                if (error != parsed->end() && error->is_string() &&
+                    !text::trimmed(error->get_ref<const std::string&>()).empty())
                     message = error->get<std::string>();
             }
             deliverVoiceTranslation(id, "", TranslationError::server(message).description(), true);

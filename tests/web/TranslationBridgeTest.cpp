@@ -152,5 +152,17 @@ TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
                                             {"source", "auto"}}));
 }
 
+TEST_F(TranslationBridgeTest, VoiceErrorWithBlankTextGivesTheVoiceFailure) {
+    for (const char* blank : {"", " \n\u3000"}) {
+        scripts.clear();
+        fake.enqueue("/api/transcribe", ScriptedAnswer::json(500, {{"error", blank}}));
+        post(R"({"kind":"voice","id":"v","data":"T2dnUw==","mime":"audio/ogg"})");
+        ASSERT_TRUE(waitForScripts(1)) << blank;
+        EXPECT_EQ(scripts[0],
+                  R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))")
+            << blank;
+    }
+}
+
 } // namespace
 } // namespace aurelo
