@@ -33,7 +33,9 @@ WebEngineContext::MemoryLimits WebEngineContext::limitsFor(Rendering rendering) 
                                             : MemoryLimits{kHigh, kHigh};
 }
 
-void WebEngineContext::configure(Rendering rendering) { s_rendering = rendering; }
+void WebEngineContext::configure(Rendering rendering) {
+    s_rendering = rendering;
+}
 
 WebKitWebContext* WebEngineContext::shared() {
     // Lives as long as the process: views hold it too, and WebKit expects it to outlive them.
@@ -42,8 +44,8 @@ WebKitWebContext* WebEngineContext::shared() {
         auto network = memoryPressureSettings(limits.networkProcessMB);
         webkit_network_session_set_memory_pressure_settings(network.get());
         auto web = memoryPressureSettings(limits.webProcessMB);
-        auto* created = WEBKIT_WEB_CONTEXT(g_object_new(
-            WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", web.get(), nullptr));
+        auto* created = WEBKIT_WEB_CONTEXT(
+            g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", web.get(), nullptr));
         // No page cache and no cache of spare web processes: neither is used by a page that never
         // navigates back, and each holds a whole page or process.
         webkit_web_context_set_cache_model(created, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
