@@ -1,7 +1,8 @@
 // Hidden pages, two ways: laid over the shown page at opacity 0 (still mapped: WebKit counts them
-// as visible and keeps painting them), or unmapped (a stack showing one child: WebKit is told they
-// are hidden). For each way, five chat sessions with the real page script, each page its own
-// background colour and a title count that grows every second, in a window like the main one:
+// as visible and keeps painting them), or unmapped (as the application's page stack does in
+// software rendering: WebKit is told they are hidden and drops their frames after 10 s). For
+// each way, five chat sessions with the real page script, each page its own background colour
+// and a title count that grows every second, in a window like the main one:
 //   - how long a page takes to be on screen after it is selected: from the switch to the first
 //     frame in which the view draws its page's colour (ten switches over the five pages);
 //   - how often the hidden pages' unread counts reach their hosts (the longest gap, over 20 s);
@@ -10,7 +11,8 @@
 // and WebKit would choose), decided and set up as the application's main() does.
 //
 //   scripts/test-session build/ci/bench/web/bench_web_page_switch [memory|smooth]
-//   [opacity|unmapped]
+//   [opacity|unmapped|both] [seconds before each switch, 1.5 by default; 12 lets WebKit drop
+//   the frames of unmapped pages first]
 
 #include "WebBenchSupport.hpp"
 #include "platform/RenderingPolicy.hpp"
@@ -19,11 +21,11 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/overlay.h>
-#include <gtkmm/stack.h>
 #include <gtkmm/window.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -86,6 +88,8 @@ bool drawsColour(Gtk::Widget& widget, const std::array<unsigned char, 3>& colour
 int main(int argc, char* argv[]) {
     const std::string mode = argc > 1 ? argv[1] : "memory";
     const std::string hiding = argc > 2 ? argv[2] : "both";
+    const auto pause = std::chrono::milliseconds(
+        static_cast<int>(1000 * (argc > 3 ? std::max(0.0, std::atof(argv[3])) : 1.5)));
     RenderingEnvironment environment = RenderingEnvironment::fromProcess(std::nullopt);
     environment.override = mode;
     const auto decision = RenderingPolicy::decide(RenderingMode::Automatic, environment);
@@ -96,6 +100,7 @@ int main(int argc, char* argv[]) {
     std::printf("rendering: %s (%s)\n",
                 decision.rendering == Rendering::Software ? "software" : "hardware",
                 decision.reason.c_str());
+    std::printf("pause before each switch: %.1f s\n", double(pause.count()) / 1000);
     std::printf("hidden pages  switch to shown (ms): median  max  never  longest gap between "
                 "hidden pages' reports (s)  PSS (MiB)\n");
 
@@ -114,11 +119,7 @@ int main(int argc, char* argv[]) {
         base.set_hexpand(true);
         base.set_vexpand(true);
         overlay.set_child(base);
-        Gtk::Stack stack;
-        if (way == "opacity")
-            window.set_child(overlay);
-        else
-            window.set_child(stack);
+        window.set_child(overlay);
         window.present();
 
         std::vector<std::unique_ptr<ChatWebView>> hosts;
@@ -126,12 +127,11 @@ int main(int argc, char* argv[]) {
         int shown = 0;
         auto show = [&](int page) {
             shown = page;
-            if (way == "unmapped") {
-                stack.set_visible_child(*hosts[std::size_t(page)]);
-                return;
-            }
             for (int i = 0; i < int(hosts.size()); ++i) {
-                hosts[std::size_t(i)]->set_opacity(i == page ? 1.0 : 0.0);
+                if (way == "unmapped")
+                    hosts[std::size_t(i)]->set_child_visible(i == page);
+                else
+                    hosts[std::size_t(i)]->set_opacity(i == page ? 1.0 : 0.0);
                 hosts[std::size_t(i)]->set_can_target(i == page);
             }
         };
@@ -146,10 +146,7 @@ int main(int argc, char* argv[]) {
             auto& view = *hosts.back();
             view.set_hexpand(true);
             view.set_vexpand(true);
-            if (way == "unmapped")
-                stack.add(view);
-            else
-                overlay.add_overlay(view);
+            overlay.add_overlay(view);
             show(0);
             if (!bench::waitForLoad(view.webView())) {
                 std::fprintf(stderr, "page %d did not load\n", i);
@@ -166,7 +163,7 @@ int main(int argc, char* argv[]) {
             const int page = (round * 2 + 1) % kPages;
             if (page == shown)
                 continue;
-            test::runMainLoopFor(1500ms);
+            test::runMainLoopFor(pause);
             const auto start = Clock::now();
             show(page);
             bool seen = false;

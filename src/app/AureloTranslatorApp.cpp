@@ -3,6 +3,7 @@
 #include "app/LoginView.hpp"
 #include "models/PlatformCatalogue.hpp"
 #include "platform/BuildConfig.hpp"
+#include "platform/HiddenPagePolicy.hpp"
 #include "translation/AureloServiceURL.hpp"
 #include "translation/TranslationService.hpp"
 #include "views/CloseDialog.hpp"
@@ -11,6 +12,7 @@
 #include "viewmodels/SettingsViewModel.hpp"
 #include "viewmodels/WindowGeometry.hpp"
 #include "views/SettingsWindow.hpp"
+#include "webview/WebEngineContext.hpp"
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 #include "webview/AccountLogoFetcher.hpp"
@@ -95,8 +97,14 @@ void AureloTranslatorApp::on_startup() {
             icons->add_search_path(dir + "/icons");
     }
     Theme::install();
+    // The web processes' memory limits follow the rendering; they are fixed when the first page
+    // (through its website data store) creates WebKit's context.
+    WebEngineContext::configure(m_rendering.rendering);
     m_stores = std::make_unique<Stores>();
     m_stores->environment.softwareRendering = m_rendering.rendering == Rendering::Software;
+    const char* hiding = g_getenv("AURELO_HIDDEN_PAGES");
+    m_stores->environment.hiddenPages =
+        HiddenPagePolicy::choose(m_rendering.rendering, hiding ? hiding : "");
     // For support: the web inspector (right click → 检查元素) and the console's logged values.
     const char* extras = g_getenv("AURELO_DEVELOPER_EXTRAS");
     m_stores->environment.developerExtras = extras && std::string_view(extras) == "1";

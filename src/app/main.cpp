@@ -42,6 +42,8 @@ constexpr const char* kHelp =
     "                       http:// 只接受本机地址。未设置时使用构建时的默认地址。\n"
     "  AURELO_RENDERING     auto、memory 或 smooth：自动选择、软件绘制（节省内存）或显卡加速，\n"
     "                       优先于设置中的“渲染方式”。\n"
+    "  AURELO_HIDDEN_PAGES  opacity 或 unmapped：未显示的账号页面以透明方式保留或取消映射；\n"
+    "                       未设置时随渲染方式（软件绘制时取消映射）。\n"
     "\n"
     "程序已在运行时再次启动，会显示已有的窗口。详细说明见 aurelo-translator(1)。\n";
 

@@ -82,7 +82,10 @@ void WebViewStack::bind(const PageStackModel::Page& planned, ChatWebView& view) 
     if (planned.insertion && view.insertText(*planned.insertion))
         m_model.textInsertionTaken(planned.insertion->id);
 
-    view.set_opacity(planned.shown ? 1.0 : 0.0);
+    if (m_environment.hiddenPages == HiddenPages::Unmapped)
+        view.set_child_visible(planned.shown);
+    else
+        view.set_opacity(planned.shown ? 1.0 : 0.0);
     view.set_can_target(planned.shown);
     view.set_can_focus(planned.shown);
     Glib::Value<bool> hidden;

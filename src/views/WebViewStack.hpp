@@ -3,9 +3,9 @@
 // One page per session, all alive at once: only the selected page is shown, can be clicked and
 // is seen by assistive technology; the others keep running underneath, so every account keeps
 // its login, its unread count and its background translation. Which pages exist, and what each
-// is handed, is the page stack model's decision; this widget carries it out. Hidden pages stay
-// mapped at opacity 0: with accelerated compositing an unmapped page takes longer than 100 ms to
-// be on screen again, and in software rendering unmapping saves nothing (bench_web_page_switch).
+// is handed, is the page stack model's decision; this widget carries it out. Hidden pages are
+// unmapped in software rendering and laid at opacity 0 with accelerated compositing, as
+// HiddenPagePolicy explains.
 // A sleeping account ("自动休眠", "立即休眠") has no page at all.
 
 #include "viewmodels/PageStackModel.hpp"

@@ -13,22 +13,39 @@ template <> struct GRefTraits<WebKitMemoryPressureSettings> {
 
 namespace {
 
-GRef<WebKitMemoryPressureSettings> memoryPressureSettings() {
+Rendering s_rendering = Rendering::Hardware;
+
+GRef<WebKitMemoryPressureSettings> memoryPressureSettings(unsigned limitMB) {
     auto settings = adoptGRef(webkit_memory_pressure_settings_new());
-    webkit_memory_pressure_settings_set_memory_limit(settings.get(),
-                                                     WebEngineContext::kMemoryLimitMiB);
+    webkit_memory_pressure_settings_set_memory_limit(settings.get(), limitMB);
     return settings;
 }
 
 } // namespace
 
+WebEngineContext::MemoryLimits WebEngineContext::limitsFor(Rendering rendering) {
+    // A static chat page's web process counts about 20-25 MB by WebKit's measure and a
+    // JavaScript application's 50 MB and more, so 40 MB (releases from 13 MB, everything from
+    // 20 MB) reaches both. 768 MB is never reached by a page that does not leak.
+    constexpr unsigned kHigh = 768;
+    constexpr unsigned kSoftwareWeb = 40;
+    return rendering == Rendering::Software ? MemoryLimits{kSoftwareWeb, kHigh}
+                                            : MemoryLimits{kHigh, kHigh};
+}
+
+void WebEngineContext::configure(Rendering rendering) {
+    s_rendering = rendering;
+}
+
 WebKitWebContext* WebEngineContext::shared() {
     // Lives as long as the process: views hold it too, and WebKit expects it to outlive them.
     static WebKitWebContext* context = [] {
-        auto settings = memoryPressureSettings();
-        webkit_network_session_set_memory_pressure_settings(settings.get());
-        auto* created = WEBKIT_WEB_CONTEXT(g_object_new(
-            WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", settings.get(), nullptr));
+        const MemoryLimits limits = limitsFor(s_rendering);
+        auto network = memoryPressureSettings(limits.networkProcessMB);
+        webkit_network_session_set_memory_pressure_settings(network.get());
+        auto web = memoryPressureSettings(limits.webProcessMB);
+        auto* created = WEBKIT_WEB_CONTEXT(
+            g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", web.get(), nullptr));
         // No page cache and no cache of spare web processes: neither is used by a page that never
         // navigates back, and each holds a whole page or process.
         webkit_web_context_set_cache_model(created, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/HiddenPagePolicy.hpp"
 #include "platform/HttpSession.hpp"
 #include "translation/TranslationService.hpp"
 #include "webview/WebsiteDataStores.hpp"
@@ -29,6 +30,8 @@ struct WebEnvironment {
     // Pages draw in software (no accelerated compositing): decided once at start from the GL
     // renderer, the session and the "渲染方式" setting.
     bool softwareRendering = false;
+    // How the pages of accounts not on show are hidden (HiddenPagePolicy).
+    HiddenPages hiddenPages = HiddenPages::Transparent;
     // The web inspector and the console's memory of logged values; off except for support.
     bool developerExtras = false;
 };
