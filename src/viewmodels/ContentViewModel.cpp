@@ -9,9 +9,10 @@ namespace aurelo {
 ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
                                    AccountStore& account, AppLockStore& appLock,
                                    MainWindowPreferences& preferences,
-                                   const TranslationService& translator, std::string appVersion)
+                                   const TranslationService& translator, std::string appVersion,
+                                   ProxyPasswords* proxyPasswords)
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
-      m_preferences(preferences),
+      m_preferences(preferences), m_proxyPasswords(proxyPasswords),
       m_translationBox(store, settings, translator),
       m_newSessionForm(store, [this] { return sessionDefaults(); },
                        [this] {
@@ -55,6 +56,10 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
         if (field == AccountStore::Field::Username)
             m_appLock.configure(m_account.username());
     });
+}
+
+std::string ContentViewModel::proxyPassword(const std::string& sessionID) const {
+    return m_proxyPasswords ? m_proxyPasswords->password(sessionID) : std::string();
 }
 
 ContentViewModel::~ContentViewModel() {
