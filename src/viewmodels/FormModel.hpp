@@ -29,6 +29,8 @@ public:
         ProxyType,
         ProxyHost,
         ProxyPort,
+        ProxyUsername,
+        ProxyPassword,
         Address,
         HibernateMinutes,
         Error,

@@ -160,10 +160,9 @@ std::string PageStackModel::identity(const ChatSession& session) const {
     // identity: a change of proxy type alone (HTTP to SOCKS5) needs a new page as much as a new
     // host does, while an edit that leaves the route as it was (a host without a port) does not.
     // The login is part of the route; the password enters only as a digest.
-    const auto route =
-        proxyRoute(effective.proxyType, effective.proxyHost, effective.proxyPort,
-                   effective.proxyUsername,
-                   effective.proxyUsername.empty() ? "" : m_content.proxyPassword(session.id));
+    const auto route = proxyRoute(
+        effective.proxyType, effective.proxyHost, effective.proxyPort, effective.proxyUsername,
+        effective.proxyUsername.empty() ? "" : m_content.proxyPassword(session.id));
     std::string identity = session.id;
     for (const std::string& part : {
              boolText(sendFlag),

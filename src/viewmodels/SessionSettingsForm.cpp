@@ -24,6 +24,8 @@ void SessionSettingsForm::begin() {
     setProxyType(effective.proxyType == "socks5" ? "socks5" : "http");
     setProxyHost(effective.proxyHost);
     setProxyPort(effective.proxyPort ? std::to_string(*effective.proxyPort) : "");
+    setProxyUsername(effective.proxyUsername);
+    setProxyPassword(effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
     assign(m_error, std::string(), Field::Error);
     setShowing(true);
@@ -69,6 +71,11 @@ void SessionSettingsForm::save() {
     session.proxyType = proxyType();
     session.proxyHost = host;
     session.proxyPort = storedProxyPort();
+    session.proxyUsername = host.empty() ? std::nullopt : storedProxyUsername();
+    if (auto stored = storeProxyPassword(session.id, !host.empty()); !stored) {
+        assign(m_error, "无法保存代理密码：" + stored.error().description(), Field::Error);
+        return;
+    }
     session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
     m_store.updateSession(session);
 

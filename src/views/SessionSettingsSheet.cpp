@@ -71,6 +71,17 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     address->append(m_proxyHost);
     address->append(m_proxyPort);
     proxy->append(*address);
+    m_proxyUsername.set_placeholder_text("代理用户名（无需登录的代理留空）");
+    setAccessibleLabel(m_proxyUsername, "代理用户名");
+    m_proxyUsername.set_hexpand(true);
+    m_proxyPassword.set_show_peek_icon(true);
+    m_proxyPassword.property_placeholder_text() = "代理密码";
+    setAccessibleLabel(m_proxyPassword, "代理密码");
+    m_proxyPassword.set_hexpand(true);
+    auto* login = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    login->append(m_proxyUsername);
+    login->append(m_proxyPassword);
+    proxy->append(*login);
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
     proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
@@ -95,6 +106,8 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     m_pickers.bind(m_form);
     bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);
     bindEntry(m_proxyPort, m_form, &SessionSettingsForm::setProxyPort);
+    bindEntry(m_proxyUsername, m_form, &SessionSettingsForm::setProxyUsername);
+    bindEntry(m_proxyPassword, m_form, &SessionSettingsForm::setProxyPassword);
     m_proxyPort.signal_activate().connect([this] { m_form.save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
     m_save.signal_clicked().connect([this] { m_form.save(); });
@@ -106,6 +119,8 @@ void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
     showText(m_proxyHost, m_form.proxyHost());
     showText(m_proxyPort, m_form.proxyPort());
+    showText(m_proxyUsername, m_form.proxyUsername());
+    showText(m_proxyPassword, m_form.proxyPassword());
     SheetLayout::showError(m_error, m_form.error());
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)

@@ -8,6 +8,7 @@
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
+#include <gtkmm/passwordentry.h>
 
 namespace aurelo {
 
@@ -18,6 +19,8 @@ public:
 
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
+    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
@@ -30,6 +33,8 @@ private:
     SessionPickers m_pickers;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::Entry m_proxyUsername;
+    Gtk::PasswordEntry m_proxyPassword;
     Gtk::DropDown m_hibernation;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
