@@ -55,6 +55,34 @@ void AccountFieldsForm::setProxyPassword(std::string value) {
     assign(m_proxyPassword, std::move(value), Field::ProxyPassword);
 }
 
+void AccountFieldsForm::checkProxy() {
+    const std::string host = text::trimmed(m_proxyHost);
+    const std::string port = text::trimmed(m_proxyPort);
+    const auto route = isValidProxyPort(port)
+                           ? proxyRoute(m_proxyType, host, parseDecimalInteger(port),
+                                        storedProxyUsername().value_or(""),
+                                        storedProxyUsername() ? m_proxyPassword : "")
+                           : std::nullopt;
+    if (!route) {
+        m_proxyCheck.cancel();
+        assign(m_proxyCheckLine, std::string(kProxyCheckIncomplete), Field::ProxyCheck);
+        return;
+    }
+    m_proxyCheck.start(
+        *route, proxyCheckAddress(),
+        [this, alive = std::weak_ptr<bool>(m_lifetime)](const ProxyCheck::Result& r) {
+            if (alive.lock())
+                assign(m_proxyCheckLine, r.line(), Field::ProxyCheck);
+        });
+    // After the start, so that the sheet drawing this line sees the check running.
+    assign(m_proxyCheckLine, std::string(kProxyCheckRunning), Field::ProxyCheck);
+}
+
+void AccountFieldsForm::resetProxyCheck() {
+    m_proxyCheck.cancel();
+    assign(m_proxyCheckLine, std::string(), Field::ProxyCheck);
+}
+
 std::optional<std::string> AccountFieldsForm::storedProxyUsername() const {
     std::string name = text::trimmed(m_proxyUsername);
     if (name.empty())

@@ -6,6 +6,7 @@
 #include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
 #include "viewmodels/FormModel.hpp"
+#include "web/ProxyCheck.hpp"
 
 #include <array>
 #include <functional>
@@ -55,6 +56,15 @@ public:
     void setProxyUsername(std::string value);
     void setProxyPassword(std::string value);
 
+    // "测试代理": connects through the proxy as entered (not yet saved) to the account's
+    // platform address; `proxyCheckLine` then says "代理可用 · 延迟 N ms" or why not.
+    void checkProxy();
+    bool checkingProxy() const { return m_proxyCheck.running(); }
+    const std::string& proxyCheckLine() const { return m_proxyCheckLine; }
+    static constexpr std::string_view kProxyCheckRunning = "正在测试代理…";
+    static constexpr std::string_view kProxyCheckIncomplete =
+        "请先填写代理主机和 1–65535 之间的端口";
+
     // Where proxy passwords are kept; without it (tests of other fields) a password is dropped.
     void setProxyPasswords(ProxyPasswords* passwords) { m_proxyPasswords = passwords; }
 
@@ -75,6 +85,10 @@ protected:
     // The trimmed port field as a stored port: nothing when it is not an integer that fits.
     std::optional<int> storedProxyPort() const;
     void announceSaved() const;
+    // A sheet that opens starts without the last check's line, and without a check running.
+    void resetProxyCheck();
+    // The address "测试代理" connects to: the account's platform.
+    virtual std::string proxyCheckAddress() const = 0;
     // The trimmed user name as stored: absent when empty.
     std::optional<std::string> storedProxyUsername() const;
     // Stores the password field for a session; an empty field, no user name or `keep` false
@@ -100,6 +114,10 @@ private:
     std::string m_proxyUsername;
     std::string m_proxyPassword;
     ProxyPasswords* m_proxyPasswords = nullptr;
+    std::string m_proxyCheckLine;
+    ProxyCheck m_proxyCheck;
+    // Held weakly by a running check's report: a form that is gone is not written to.
+    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
 };
 
 } // namespace aurelo

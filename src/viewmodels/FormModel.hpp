@@ -31,6 +31,7 @@ public:
         ProxyPort,
         ProxyUsername,
         ProxyPassword,
+        ProxyCheck,
         Address,
         HibernateMinutes,
         Error,

@@ -128,6 +128,7 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
     setProxyPort("");
     setProxyUsername("");
     setProxyPassword("");
+    resetProxyCheck();
     setShowing(true);
 }
 
@@ -183,6 +184,12 @@ void NewSessionForm::save() {
     }
     setShowing(false);
     announceSaved();
+}
+
+std::string NewSessionForm::proxyCheckAddress() const {
+    if (m_platform && m_platform->url && hostOfAddress(*m_platform->url))
+        return *m_platform->url;
+    return std::string(kWhatsAppWebURL);
 }
 
 std::string NewSessionForm::title() const {

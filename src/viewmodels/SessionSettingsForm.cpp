@@ -28,6 +28,7 @@ void SessionSettingsForm::begin() {
     setProxyPassword(effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
     assign(m_error, std::string(), Field::Error);
+    resetProxyCheck();
     setShowing(true);
 }
 
@@ -44,6 +45,11 @@ std::vector<std::optional<int>> SessionSettingsForm::hibernationChoices() {
 
 std::string SessionSettingsForm::hibernationLabel(std::optional<int> minutes) {
     return minutes ? "未显示 " + std::to_string(*minutes) + " 分钟后" : std::string("关闭");
+}
+
+std::string SessionSettingsForm::proxyCheckAddress() const {
+    const ChatSession* session = selectedSession();
+    return session ? session->effectiveURL() : std::string(kWhatsAppWebURL);
 }
 
 void SessionSettingsForm::save() {

@@ -255,6 +255,16 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     login->append(m_proxyUsername);
     login->append(m_proxyPassword);
     m_proxyFields.append(*login);
+    // "测试代理" checks what is typed now, before anything is saved.
+    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_proxyCheckLine.set_xalign(0);
+    m_proxyCheckLine.set_wrap(true);
+    m_proxyCheckLine.set_hexpand(true);
+    m_proxyCheckLine.add_css_class("aurelo-subtitle");
+    checkRow->append(m_checkProxy);
+    checkRow->append(m_proxyCheckLine);
+    m_proxyFields.append(*checkRow);
+    m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
     m_proxyFields.append(
         *SheetLayout::note("端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"));
     m_proxyFields.append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
@@ -382,6 +392,9 @@ void NewAccountSheet::redraw() {
     showText(m_proxyPort, m_form.proxyPort());
     showText(m_proxyUsername, m_form.proxyUsername());
     showText(m_proxyPassword, m_form.proxyPassword());
+    m_proxyCheckLine.set_text(m_form.proxyCheckLine());
+    m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
+    m_checkProxy.set_sensitive(!m_form.checkingProxy());
 
     const auto swatch = m_form.selectedSwatch();
     for (std::size_t i = 0; i < m_swatches.size(); ++i)

@@ -41,6 +41,8 @@ public:
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
     Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
+    Gtk::Button& checkProxyButton() { return m_checkProxy; }
+    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
 
 private:
@@ -70,6 +72,8 @@ private:
     Gtk::Entry m_proxyPort;
     Gtk::Entry m_proxyUsername;
     Gtk::PasswordEntry m_proxyPassword;
+    Gtk::Button m_checkProxy{"测试代理"};
+    Gtk::Label m_proxyCheckLine;
 
     std::vector<Gtk::ToggleButton*> m_swatches;
     Gtk::ToggleButton* m_customColor = nullptr;

@@ -82,6 +82,16 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     login->append(m_proxyUsername);
     login->append(m_proxyPassword);
     proxy->append(*login);
+    // "测试代理" checks what is typed now, before anything is saved.
+    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_proxyCheckLine.set_xalign(0);
+    m_proxyCheckLine.set_wrap(true);
+    m_proxyCheckLine.set_hexpand(true);
+    m_proxyCheckLine.add_css_class("aurelo-subtitle");
+    checkRow->append(m_checkProxy);
+    checkRow->append(m_proxyCheckLine);
+    proxy->append(*checkRow);
+    m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
     proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
@@ -121,6 +131,9 @@ void SessionSettingsSheet::redraw() {
     showText(m_proxyPort, m_form.proxyPort());
     showText(m_proxyUsername, m_form.proxyUsername());
     showText(m_proxyPassword, m_form.proxyPassword());
+    m_proxyCheckLine.set_text(m_form.proxyCheckLine());
+    m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
+    m_checkProxy.set_sensitive(!m_form.checkingProxy());
     SheetLayout::showError(m_error, m_form.error());
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)

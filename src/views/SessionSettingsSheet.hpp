@@ -21,6 +21,8 @@ public:
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
     Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
+    Gtk::Button& checkProxyButton() { return m_checkProxy; }
+    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
@@ -35,6 +37,8 @@ private:
     Gtk::Entry m_proxyPort;
     Gtk::Entry m_proxyUsername;
     Gtk::PasswordEntry m_proxyPassword;
+    Gtk::Button m_checkProxy{"测试代理"};
+    Gtk::Label m_proxyCheckLine;
     Gtk::DropDown m_hibernation;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
