@@ -3,6 +3,7 @@
 #include "platform/MainLoop.hpp"
 #include "viewmodels/PageZoom.hpp"
 
+
 namespace aurelo {
 
 ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
@@ -13,16 +14,15 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
       m_preferences(preferences), m_proxyPasswords(proxyPasswords),
       m_translationBox(store, settings, translator),
-      m_newSessionForm(
-          store, [this] { return sessionDefaults(); },
-          [this] {
-              // The tab bar opens up so that the new tab is in sight.
-              setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
-              closePanels();
-          }),
+      m_newSessionForm(store, [this] { return sessionDefaults(); },
+                       [this] {
+                           // The tab bar opens up so that the new tab is in sight.
+                           setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
+                           closePanels();
+                       }),
       m_websiteForm(store),
-      m_sessionSettingsForm(
-          store, [this] { return sessionDefaults(); }, [this] { newReloadToken(); }),
+      m_sessionSettingsForm(store, [this] { return sessionDefaults(); },
+                            [this] { newReloadToken(); }),
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
@@ -165,9 +165,7 @@ void ContentViewModel::zoomOut() {
     m_preferences.setPageZoom(PageZoom::stepped(m_preferences.pageZoom(), -PageZoom::kStep));
 }
 
-void ContentViewModel::resetZoom() {
-    m_preferences.setPageZoom(PageZoom::kDefault);
-}
+void ContentViewModel::resetZoom() { m_preferences.setPageZoom(PageZoom::kDefault); }
 
 std::string ContentViewModel::nextZoomLabel(double delta) const {
     return PageZoom::nextZoomLabel(m_preferences.pageZoom(), delta);
@@ -197,9 +195,7 @@ void ContentViewModel::saveRename() {
     setFlag(m_showingRename, false, Field::ShowingRename);
 }
 
-void ContentViewModel::cancelRename() {
-    setFlag(m_showingRename, false, Field::ShowingRename);
-}
+void ContentViewModel::cancelRename() { setFlag(m_showingRename, false, Field::ShowingRename); }
 
 void ContentViewModel::askToDelete(const ChatSession& session) {
     m_pendingDeleteSession = session;
@@ -219,9 +215,7 @@ void ContentViewModel::cancelDelete() {
     m_changed.emit(Field::PendingDeleteSession);
 }
 
-void ContentViewModel::deleteNow(const ChatSession& session) {
-    m_store.remove(session);
-}
+void ContentViewModel::deleteNow(const ChatSession& session) { m_store.remove(session); }
 
 std::string ContentViewModel::deleteConfirmationTitle() const {
     const std::string name = m_pendingDeleteSession ? m_pendingDeleteSession->name : "此账号";
@@ -249,13 +243,9 @@ void ContentViewModel::toggleSessionRows() {
     setFlag(m_showAllSessionRows, !m_showAllSessionRows, Field::ShowAllSessionRows);
 }
 
-void ContentViewModel::setShowingAddSession(bool value) {
-    m_newSessionForm.setShowing(value);
-}
+void ContentViewModel::setShowingAddSession(bool value) { m_newSessionForm.setShowing(value); }
 
-void ContentViewModel::setShowingAddWebsite(bool value) {
-    m_websiteForm.setShowing(value);
-}
+void ContentViewModel::setShowingAddWebsite(bool value) { m_websiteForm.setShowing(value); }
 
 void ContentViewModel::setShowingSessionSettings(bool value) {
     m_sessionSettingsForm.setShowing(value);
@@ -330,7 +320,7 @@ std::optional<std::string> ContentViewModel::unreadBadgeText(std::optional<int> 
 std::optional<std::string> ContentViewModel::tabBadgeText(const std::string& sessionID) const {
     auto it = m_store.unreadCounts().find(sessionID);
     return unreadBadgeText(it == m_store.unreadCounts().end() ? std::nullopt
-                                                              : std::optional<int>(it->second));
+                                                           : std::optional<int>(it->second));
 }
 
 SessionDefaults ContentViewModel::sessionDefaults() const {

@@ -1,7 +1,7 @@
 // Proxies that want a login, with real pages: the account's user name and password get the page
-// through SOCKS5 (user/password method) and HTTP, plain and CONNECT tunnel (Basic, after a 407); a
-// wrong password fails the page with a reason the user can act on, and nothing reaches the page's
-// server around the proxy.
+// through SOCKS5 (user/password method) and HTTP, plain or through a CONNECT tunnel (Basic, after
+// a 407); a wrong password fails the page with a reason the user can act on, and nothing reaches
+// the page's server around the proxy.
 
 #include "support/LoopbackProxy.hpp"
 #include "support/WebViewTestSupport.hpp"
