@@ -47,6 +47,7 @@ struct AureloTranslatorApp::Stores {
     WebsiteDataStores dataStores;
     TranslationService translator;
     SessionStore sessions{defaults, &badge, &dataStores};
+    ProxyPasswords proxyPasswords{keychain, sessions};
     SettingsStore settings{defaults, keychain, translator};
     AccountStore account{defaults, keychain};
     AppLockStore appLock{keychain};
@@ -59,7 +60,8 @@ struct AureloTranslatorApp::Stores {
     AccountLogoFetcher logoFetcher{
         dataStores,
         [this](const std::string& url) { return accountForLogo(sessions.sessions(), url); },
-        LogoCache::standardFolder() / "downloads", LogoCache::kMaximumLogoBytes};
+        LogoCache::standardFolder() / "downloads", LogoCache::kMaximumLogoBytes,
+        [this](const std::string& id) { return proxyPasswords.password(id); }};
     LogoCache logos{LogoCache::standardFolder(),
                     [this](const std::string& url, LogoCache::FetchDone done) {
                         return logoFetcher.fetch(url, std::move(done));
@@ -202,7 +204,8 @@ void AureloTranslatorApp::showLoginOrMain() {
             return;
         m_contentModel = std::make_unique<ContentViewModel>(
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
-            m_stores->preferences, m_stores->translator, build::kVersion);
+            m_stores->preferences, m_stores->translator, build::kVersion,
+            &m_stores->proxyPasswords);
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
                                                        m_stores->logos, m_stores->quickReplies,
                                                        [this] { restart(); },

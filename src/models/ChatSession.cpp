@@ -119,9 +119,12 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
         readString(object, "translationFontColor", session.translationFontColor) &&
         readString(object, "proxyType", session.proxyType) &&
         readString(object, "proxyHost", session.proxyHost) &&
-        readInt(object, "proxyPort", session.proxyPort);
+        readInt(object, "proxyPort", session.proxyPort) &&
+        readString(object, "proxyUsername", session.proxyUsername);
     if (!ok)
         return fail("ill-typed member");
+    if (session.proxyUsername && session.proxyUsername->empty())
+        session.proxyUsername.reset();
     // Optional behaviour, not data: anything we cannot use means "off" and costs no account.
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
@@ -223,6 +226,8 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
         writeIfPresent(object, "proxyType", session.proxyType);
         writeIfPresent(object, "proxyHost", session.proxyHost);
         writeIfPresent(object, "proxyPort", session.proxyPort);
+        if (session.proxyUsername && !session.proxyUsername->empty())
+            object["proxyUsername"] = *session.proxyUsername;
         writeIfPresent(object, "autoHibernateMinutes",
                        validHibernationMinutes(session.autoHibernateMinutes));
         array.push_back(std::move(object));
@@ -284,6 +289,7 @@ EffectiveSessionSettings effectiveSettings(const ChatSession& session,
     result.proxyType = session.proxyType.value_or("http");
     result.proxyHost = session.proxyHost.value_or("");
     result.proxyPort = session.proxyPort;
+    result.proxyUsername = session.proxyUsername.value_or("");
     return result;
 }
 

@@ -35,6 +35,9 @@ struct ChatSession {
     std::optional<std::string> proxyType;
     std::optional<std::string> proxyHost;
     std::optional<int> proxyPort;
+    // The proxy's user name; absent when empty. Its password lives in the keychain, never here
+    // (see ProxyPasswords).
+    std::optional<std::string> proxyUsername;
     // "自动休眠": minutes not shown after which the page sleeps (5, 15, 30 or 60); absent: never.
     // Read leniently: a value that is not one of these is dropped, never fails the list, so an
     // older or hand-edited file keeps all its accounts.
@@ -103,6 +106,7 @@ struct EffectiveSessionSettings {
     std::string proxyType;
     std::string proxyHost;
     std::optional<int> proxyPort;
+    std::string proxyUsername;
 
     friend bool operator==(const EffectiveSessionSettings&,
                            const EffectiveSessionSettings&) = default;

@@ -56,4 +56,8 @@ std::string KeychainStore::appLockAccount(std::string_view username) {
     return std::string(kAppLockAccountPrefix) + (folded.empty() ? "local-user" : folded);
 }
 
+std::string KeychainStore::proxyPasswordAccount(std::string_view sessionID) {
+    return std::string(kProxyPasswordAccountPrefix) + text::asciiUppercased(std::string(sessionID));
+}
+
 } // namespace aurelo

@@ -33,6 +33,7 @@ public:
 
     static constexpr std::string_view kLoginTokenAccount = "aurelo-translator-login-token";
     static constexpr std::string_view kAppLockAccountPrefix = "aurelo-translator-app-lock-";
+    static constexpr std::string_view kProxyPasswordAccountPrefix = "aurelo-translator-proxy-";
 
     explicit KeychainStore(SecretStore& backend) : m_backend(backend) {}
     KeychainStore(const KeychainStore&) = delete;
@@ -54,6 +55,8 @@ public:
     // "aurelo-translator-app-lock-" + the user name trimmed and lower-cased ("local-user" when
     // nothing is left).
     static std::string appLockAccount(std::string_view username);
+    // "aurelo-translator-proxy-" + the session id in upper case (its canonical UUID form).
+    static std::string proxyPasswordAccount(std::string_view sessionID);
 
     // Emitted after every save that changed what is stored, with the account and the value now
     // stored ("" when the account has no item any more). Lets holders of a copy keep it current

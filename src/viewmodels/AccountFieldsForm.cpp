@@ -48,6 +48,59 @@ void AccountFieldsForm::setProxyHost(std::string value) {
 void AccountFieldsForm::setProxyPort(std::string value) {
     assign(m_proxyPort, std::move(value), Field::ProxyPort);
 }
+void AccountFieldsForm::setProxyUsername(std::string value) {
+    assign(m_proxyUsername, std::move(value), Field::ProxyUsername);
+}
+void AccountFieldsForm::setProxyPassword(std::string value) {
+    assign(m_proxyPassword, std::move(value), Field::ProxyPassword);
+}
+
+void AccountFieldsForm::checkProxy() {
+    const std::string host = text::trimmed(m_proxyHost);
+    const std::string port = text::trimmed(m_proxyPort);
+    const auto route = isValidProxyPort(port)
+                           ? proxyRoute(m_proxyType, host, parseDecimalInteger(port),
+                                        storedProxyUsername().value_or(""),
+                                        storedProxyUsername() ? m_proxyPassword : "")
+                           : std::nullopt;
+    if (!route) {
+        m_proxyCheck.cancel();
+        assign(m_proxyCheckLine, std::string(kProxyCheckIncomplete), Field::ProxyCheck);
+        return;
+    }
+    m_proxyCheck.start(
+        *route, proxyCheckAddress(),
+        [this, alive = std::weak_ptr<bool>(m_lifetime)](const ProxyCheck::Result& r) {
+            if (alive.lock())
+                assign(m_proxyCheckLine, r.line(), Field::ProxyCheck);
+        });
+    // After the start, so that the sheet drawing this line sees the check running.
+    assign(m_proxyCheckLine, std::string(kProxyCheckRunning), Field::ProxyCheck);
+}
+
+void AccountFieldsForm::resetProxyCheck() {
+    m_proxyCheck.cancel();
+    assign(m_proxyCheckLine, std::string(), Field::ProxyCheck);
+}
+
+std::optional<std::string> AccountFieldsForm::storedProxyUsername() const {
+    std::string name = text::trimmed(m_proxyUsername);
+    if (name.empty())
+        return std::nullopt;
+    return name;
+}
+
+std::expected<void, KeychainStore::KeychainError>
+AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep) {
+    if (!m_proxyPasswords)
+        return {};
+    // Passwords may begin or end with blanks: kept exactly as typed.
+    return m_proxyPasswords->setPassword(id, keep && storedProxyUsername() ? m_proxyPassword : "");
+}
+
+std::string AccountFieldsForm::storedProxyPassword(const std::string& id) const {
+    return m_proxyPasswords ? m_proxyPasswords->password(id) : std::string();
+}
 
 std::optional<long long> AccountFieldsForm::parseDecimalInteger(std::string_view text) {
     bool negative = false;

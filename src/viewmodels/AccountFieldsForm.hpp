@@ -3,8 +3,10 @@
 // What the two forms that set up an account share: the account's four languages, its engine and
 // its proxy, the rule both apply to a typed proxy port, and the store they write to.
 
+#include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
 #include "viewmodels/FormModel.hpp"
+#include "web/ProxyCheck.hpp"
 
 #include <array>
 #include <functional>
@@ -38,6 +40,10 @@ public:
     const std::string& proxyType() const { return m_proxyType; }
     const std::string& proxyHost() const { return m_proxyHost; }
     const std::string& proxyPort() const { return m_proxyPort; }
+    // "代理用户名" and "代理密码": the login the proxy asks for. The name is stored with the
+    // account, the password in the keychain.
+    const std::string& proxyUsername() const { return m_proxyUsername; }
+    const std::string& proxyPassword() const { return m_proxyPassword; }
 
     void setInputLanguage(std::string value);
     void setOutgoingLanguage(std::string value);
@@ -47,6 +53,20 @@ public:
     void setProxyType(std::string value);
     void setProxyHost(std::string value);
     void setProxyPort(std::string value);
+    void setProxyUsername(std::string value);
+    void setProxyPassword(std::string value);
+
+    // "测试代理": connects through the proxy as entered (not yet saved) to the account's
+    // platform address; `proxyCheckLine` then says "代理可用 · 延迟 N ms" or why not.
+    void checkProxy();
+    bool checkingProxy() const { return m_proxyCheck.running(); }
+    const std::string& proxyCheckLine() const { return m_proxyCheckLine; }
+    static constexpr std::string_view kProxyCheckRunning = "正在测试代理…";
+    static constexpr std::string_view kProxyCheckIncomplete =
+        "请先填写代理主机和 1–65535 之间的端口";
+
+    // Where proxy passwords are kept; without it (tests of other fields) a password is dropped.
+    void setProxyPasswords(ProxyPasswords* passwords) { m_proxyPasswords = passwords; }
 
     // A decimal integer as typed: an optional "+" or "-" and ASCII digits, nothing else (no
     // blanks); nullopt when it is not one or does not fit.
@@ -65,6 +85,18 @@ protected:
     // The trimmed port field as a stored port: nothing when it is not an integer that fits.
     std::optional<int> storedProxyPort() const;
     void announceSaved() const;
+    // A sheet that opens starts without the last check's line, and without a check running.
+    void resetProxyCheck();
+    // The address "测试代理" connects to: the account's platform.
+    virtual std::string proxyCheckAddress() const = 0;
+    // The trimmed user name as stored: absent when empty.
+    std::optional<std::string> storedProxyUsername() const;
+    // Stores the password field for a session; an empty field, no user name or `keep` false
+    // (the account has no proxy) removes it.
+    std::expected<void, KeychainStore::KeychainError> storeProxyPassword(const std::string& id,
+                                                                         bool keep);
+    // The stored password of a session, for a sheet that opens on it.
+    std::string storedProxyPassword(const std::string& id) const;
 
     SessionStore& m_store;
 
@@ -79,6 +111,13 @@ private:
     std::string m_proxyType = "http";
     std::string m_proxyHost;
     std::string m_proxyPort;
+    std::string m_proxyUsername;
+    std::string m_proxyPassword;
+    ProxyPasswords* m_proxyPasswords = nullptr;
+    std::string m_proxyCheckLine;
+    ProxyCheck m_proxyCheck;
+    // Held weakly by a running check's report: a form that is gone is not written to.
+    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
 };
 
 } // namespace aurelo

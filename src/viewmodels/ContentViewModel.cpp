@@ -9,9 +9,10 @@ namespace aurelo {
 ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
                                    AccountStore& account, AppLockStore& appLock,
                                    MainWindowPreferences& preferences,
-                                   const TranslationService& translator, std::string appVersion)
+                                   const TranslationService& translator, std::string appVersion,
+                                   ProxyPasswords* proxyPasswords)
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
-      m_preferences(preferences),
+      m_preferences(preferences), m_proxyPasswords(proxyPasswords),
       m_translationBox(store, settings, translator),
       m_newSessionForm(store, [this] { return sessionDefaults(); },
                        [this] {
@@ -25,6 +26,8 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
+    m_newSessionForm.setProxyPasswords(m_proxyPasswords);
+    m_sessionSettingsForm.setProxyPasswords(m_proxyPasswords);
     m_hibernation =
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
     m_health = std::make_unique<AccountHealth>(
@@ -55,6 +58,10 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
         if (field == AccountStore::Field::Username)
             m_appLock.configure(m_account.username());
     });
+}
+
+std::string ContentViewModel::proxyPassword(const std::string& sessionID) const {
+    return m_proxyPasswords ? m_proxyPasswords->password(sessionID) : std::string();
 }
 
 ContentViewModel::~ContentViewModel() {

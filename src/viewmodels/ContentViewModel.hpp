@@ -5,6 +5,7 @@
 
 #include "models/AccountStore.hpp"
 #include "models/AppLockStore.hpp"
+#include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
 #include "models/SettingsStore.hpp"
 #include "models/WebPageCommand.hpp"
@@ -37,12 +38,17 @@ public:
 
     ContentViewModel(SessionStore& store, SettingsStore& settings, AccountStore& account,
                      AppLockStore& appLock, MainWindowPreferences& preferences,
-                     const TranslationService& translator, std::string appVersion);
+                     const TranslationService& translator, std::string appVersion,
+                     ProxyPasswords* proxyPasswords = nullptr);
     ContentViewModel(const ContentViewModel&) = delete;
     ContentViewModel& operator=(const ContentViewModel&) = delete;
     ~ContentViewModel();
 
     SessionStore& store() { return m_store; }
+    // The sessions' proxy passwords; null where none are kept (the proxies then get no password).
+    ProxyPasswords* proxyPasswords() const { return m_proxyPasswords; }
+    // A session's proxy password, "" without one.
+    std::string proxyPassword(const std::string& sessionID) const;
     SettingsStore& settings() { return m_settings; }
     AccountStore& account() { return m_account; }
     AppLockStore& appLock() { return m_appLock; }
@@ -162,6 +168,7 @@ private:
     AccountStore& m_account;
     AppLockStore& m_appLock;
     MainWindowPreferences& m_preferences;
+    ProxyPasswords* m_proxyPasswords;
     TranslationBoxModel m_translationBox;
     NewSessionForm m_newSessionForm;
     WebsiteForm m_websiteForm;

@@ -126,6 +126,9 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
     setProxyType("http");
     setProxyHost("");
     setProxyPort("");
+    setProxyUsername("");
+    setProxyPassword("");
+    resetProxyCheck();
     setShowing(true);
 }
 
@@ -160,8 +163,10 @@ std::optional<ChatSession> NewSessionForm::session() const {
     session.translationFontColor = m_fontColor;
     session.proxyType = proxyType();
     session.proxyHost = m_proxyEnabled ? text::trimmed(proxyHost()) : "";
-    if (m_proxyEnabled)
+    if (m_proxyEnabled) {
         session.proxyPort = storedProxyPort();
+        session.proxyUsername = storedProxyUsername();
+    }
     return session;
 }
 
@@ -170,10 +175,21 @@ void NewSessionForm::save() {
         return;
     // One store change: a session added bare and configured afterwards would first get a page
     // that loads its platform without the proxy, from the user's own address.
-    if (auto created = session())
+    if (auto created = session()) {
+        // The password first: the account's first page is built as soon as it is added, and
+        // must offer the proxy its login from the start. A keychain that will not take it
+        // leaves the account without one; its page then says the proxy refused the login.
+        (void)storeProxyPassword(created->id, m_proxyEnabled);
         m_store.addSession(std::move(*created));
+    }
     setShowing(false);
     announceSaved();
+}
+
+std::string NewSessionForm::proxyCheckAddress() const {
+    if (m_platform && m_platform->url && hostOfAddress(*m_platform->url))
+        return *m_platform->url;
+    return std::string(kWhatsAppWebURL);
 }
 
 std::string NewSessionForm::title() const {

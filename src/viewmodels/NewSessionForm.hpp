@@ -68,6 +68,9 @@ public:
     // The size button matching the form's size, or nullopt when none does.
     std::optional<std::size_t> selectedFontSize() const;
 
+protected:
+    std::string proxyCheckAddress() const override;
+
 private:
     void open(const std::string& platformID, std::optional<PlatformEntry> platform,
               const std::string& suggestedName);

@@ -58,6 +58,9 @@ PageStackModel::PageStackModel(ContentViewModel& content) : m_content(content) {
         [changed](SettingsStore::Field) { changed(); }));
     m_connections.push_back(m_content.preferences().signalChanged().connect(
         [changed](MainWindowPreferences::Field) { changed(); }));
+    if (auto* passwords = m_content.proxyPasswords())
+        m_connections.push_back(
+            passwords->signalChanged().connect([changed](const std::string&) { changed(); }));
 }
 
 PageStackModel::~PageStackModel() {
@@ -133,6 +136,9 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.proxyHost = effective.proxyHost;
     if (effective.proxyPort)
         inputs.proxyPort = *effective.proxyPort;
+    inputs.proxyUsername = effective.proxyUsername;
+    if (!inputs.proxyUsername.empty())
+        inputs.proxyPassword = m_content.proxyPassword(session.id);
     inputs.reloadToken = m_content.reloadToken();
     inputs.pageZoom = m_content.preferences().pageZoom();
     // The page counts its unread messages; the count belongs to its session's tab.
@@ -153,7 +159,10 @@ std::string PageStackModel::identity(const ChatSession& session) const {
     // The page's network session is built with the proxy route, so the route is part of the
     // identity: a change of proxy type alone (HTTP to SOCKS5) needs a new page as much as a new
     // host does, while an edit that leaves the route as it was (a host without a port) does not.
-    const auto route = proxyRoute(effective.proxyType, effective.proxyHost, effective.proxyPort);
+    // The login is part of the route; the password enters only as a digest.
+    const auto route = proxyRoute(
+        effective.proxyType, effective.proxyHost, effective.proxyPort, effective.proxyUsername,
+        effective.proxyUsername.empty() ? "" : m_content.proxyPassword(session.id));
     std::string identity = session.id;
     for (const std::string& part : {
              boolText(sendFlag),
@@ -165,7 +174,7 @@ std::string PageStackModel::identity(const ChatSession& session) const {
              std::string(code(effective.incomingLanguage)),
              std::string(code(effective.ownMessageLanguage)),
              std::string(rawValue(effective.provider)),
-             route ? route->uri() : std::string("direct"),
+             route ? route->identityText() : std::string("direct"),
          })
         identity += "-" + part;
     return identity;

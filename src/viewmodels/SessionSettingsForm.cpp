@@ -24,8 +24,11 @@ void SessionSettingsForm::begin() {
     setProxyType(effective.proxyType == "socks5" ? "socks5" : "http");
     setProxyHost(effective.proxyHost);
     setProxyPort(effective.proxyPort ? std::to_string(*effective.proxyPort) : "");
+    setProxyUsername(effective.proxyUsername);
+    setProxyPassword(effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
     assign(m_error, std::string(), Field::Error);
+    resetProxyCheck();
     setShowing(true);
 }
 
@@ -42,6 +45,11 @@ std::vector<std::optional<int>> SessionSettingsForm::hibernationChoices() {
 
 std::string SessionSettingsForm::hibernationLabel(std::optional<int> minutes) {
     return minutes ? "未显示 " + std::to_string(*minutes) + " 分钟后" : std::string("关闭");
+}
+
+std::string SessionSettingsForm::proxyCheckAddress() const {
+    const ChatSession* session = selectedSession();
+    return session ? session->effectiveURL() : std::string(kWhatsAppWebURL);
 }
 
 void SessionSettingsForm::save() {
@@ -69,6 +77,11 @@ void SessionSettingsForm::save() {
     session.proxyType = proxyType();
     session.proxyHost = host;
     session.proxyPort = storedProxyPort();
+    session.proxyUsername = host.empty() ? std::nullopt : storedProxyUsername();
+    if (auto stored = storeProxyPassword(session.id, !host.empty()); !stored) {
+        assign(m_error, "无法保存代理密码：" + stored.error().description(), Field::Error);
+        return;
+    }
     session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
     m_store.updateSession(session);
 

@@ -38,6 +38,9 @@ public:
     // "保存并重新载入": writes the languages, engine and proxy into the selected account.
     void save();
 
+protected:
+    std::string proxyCheckAddress() const override;
+
 private:
     std::string m_error;
     std::optional<int> m_hibernateMinutes;

@@ -43,7 +43,7 @@ void FormSheet::refresh() {
     m_syncing = false;
 }
 
-void FormSheet::showText(Gtk::Entry& entry, const std::string& text) {
+void FormSheet::showText(Gtk::Editable& entry, const std::string& text) {
     if (entry.get_text() != Glib::ustring(text))
         entry.set_text(text);
 }

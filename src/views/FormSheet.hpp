@@ -27,14 +27,14 @@ protected:
     void dismiss() { m_sheetForm.setShowing(false); }
     // The entry's text goes to the form as the user types, but not while the sheet redraws.
     template <typename Form, typename Owner>
-    void bindEntry(Gtk::Entry& entry, Form& form, void (Owner::*setter)(std::string)) {
+    void bindEntry(Gtk::Editable& entry, Form& form, void (Owner::*setter)(std::string)) {
         entry.signal_changed().connect([this, &entry, &form, setter] {
             if (!m_syncing)
                 (form.*setter)(entry.get_text());
         });
     }
     // Replaces the entry's text only when it differs, so the caret stays where the user left it.
-    static void showText(Gtk::Entry& entry, const std::string& text);
+    static void showText(Gtk::Editable& entry, const std::string& text);
 
     // Draws the form's current state into the controls; runs with `m_syncing` set.
     virtual void redraw() = 0;

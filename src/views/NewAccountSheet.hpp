@@ -8,6 +8,7 @@
 #include <gtkmm/button.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
+#include <gtkmm/passwordentry.h>
 #include <gtkmm/stack.h>
 #include <gtkmm/switch.h>
 #include <gtkmm/togglebutton.h>
@@ -38,6 +39,10 @@ public:
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
+    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
+    Gtk::Button& checkProxyButton() { return m_checkProxy; }
+    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
 
 private:
@@ -65,6 +70,10 @@ private:
     Gtk::Box m_proxyFields{Gtk::Orientation::VERTICAL, 10};
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::Entry m_proxyUsername;
+    Gtk::PasswordEntry m_proxyPassword;
+    Gtk::Button m_checkProxy{"测试代理"};
+    Gtk::Label m_proxyCheckLine;
 
     std::vector<Gtk::ToggleButton*> m_swatches;
     Gtk::ToggleButton* m_customColor = nullptr;

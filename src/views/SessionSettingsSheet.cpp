@@ -71,6 +71,27 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     address->append(m_proxyHost);
     address->append(m_proxyPort);
     proxy->append(*address);
+    m_proxyUsername.set_placeholder_text("代理用户名（无需登录的代理留空）");
+    setAccessibleLabel(m_proxyUsername, "代理用户名");
+    m_proxyUsername.set_hexpand(true);
+    m_proxyPassword.set_show_peek_icon(true);
+    m_proxyPassword.property_placeholder_text() = "代理密码";
+    setAccessibleLabel(m_proxyPassword, "代理密码");
+    m_proxyPassword.set_hexpand(true);
+    auto* login = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    login->append(m_proxyUsername);
+    login->append(m_proxyPassword);
+    proxy->append(*login);
+    // "测试代理" checks what is typed now, before anything is saved.
+    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_proxyCheckLine.set_xalign(0);
+    m_proxyCheckLine.set_wrap(true);
+    m_proxyCheckLine.set_hexpand(true);
+    m_proxyCheckLine.add_css_class("aurelo-subtitle");
+    checkRow->append(m_checkProxy);
+    checkRow->append(m_proxyCheckLine);
+    proxy->append(*checkRow);
+    m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
     proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
@@ -95,6 +116,8 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     m_pickers.bind(m_form);
     bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);
     bindEntry(m_proxyPort, m_form, &SessionSettingsForm::setProxyPort);
+    bindEntry(m_proxyUsername, m_form, &SessionSettingsForm::setProxyUsername);
+    bindEntry(m_proxyPassword, m_form, &SessionSettingsForm::setProxyPassword);
     m_proxyPort.signal_activate().connect([this] { m_form.save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
     m_save.signal_clicked().connect([this] { m_form.save(); });
@@ -106,6 +129,11 @@ void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
     showText(m_proxyHost, m_form.proxyHost());
     showText(m_proxyPort, m_form.proxyPort());
+    showText(m_proxyUsername, m_form.proxyUsername());
+    showText(m_proxyPassword, m_form.proxyPassword());
+    m_proxyCheckLine.set_text(m_form.proxyCheckLine());
+    m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
+    m_checkProxy.set_sensitive(!m_form.checkingProxy());
     SheetLayout::showError(m_error, m_form.error());
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)

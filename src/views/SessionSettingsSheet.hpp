@@ -8,6 +8,7 @@
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
+#include <gtkmm/passwordentry.h>
 
 namespace aurelo {
 
@@ -18,6 +19,10 @@ public:
 
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
+    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
+    Gtk::Button& checkProxyButton() { return m_checkProxy; }
+    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
@@ -30,6 +35,10 @@ private:
     SessionPickers m_pickers;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::Entry m_proxyUsername;
+    Gtk::PasswordEntry m_proxyPassword;
+    Gtk::Button m_checkProxy{"测试代理"};
+    Gtk::Label m_proxyCheckLine;
     Gtk::DropDown m_hibernation;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};

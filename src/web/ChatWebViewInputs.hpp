@@ -32,6 +32,8 @@ struct ChatWebViewInputs {
     std::string proxyType = "http";                          // creation
     std::string proxyHost;                                   // creation
     std::optional<long long> proxyPort;                      // creation
+    std::string proxyUsername;                               // creation
+    std::string proxyPassword;                               // creation
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
     std::function<void(int)> onUnreadCountChanged;            // creation

@@ -1,5 +1,9 @@
 #include "web/ProxyRoute.hpp"
 
+#include "platform/GRef.hpp"
+
+#include <glib.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -24,16 +28,41 @@ bool isUsableHost(std::string_view host) {
     return std::ranges::all_of(host, isHostNameCharacter);
 }
 
+// Every character but the unreserved ones percent-encoded, so that ":", "@" or "/" in a login
+// cannot change where the URI's parts end.
+std::string escaped(const std::string& text) {
+    return adoptString(g_uri_escape_string(text.c_str(), nullptr, FALSE));
+}
+
+std::string uriWithLogin(const ProxyRoute& route, const std::string& login) {
+    const std::string scheme = route.kind == ProxyRoute::Kind::Socks5 ? "socks5" : "http";
+    const std::string literal = isIPv6Literal(route.host) ? "[" + route.host + "]" : route.host;
+    return scheme + "://" + login + literal + ":" + std::to_string(route.port);
+}
+
 } // namespace
 
 std::string ProxyRoute::uri() const {
-    const std::string scheme = kind == Kind::Socks5 ? "socks5" : "http";
-    const std::string literal = isIPv6Literal(host) ? "[" + host + "]" : host;
-    return scheme + "://" + literal + ":" + std::to_string(port);
+    if (username.empty())
+        return uriWithLogin(*this, "");
+    return uriWithLogin(*this, escaped(username) + ":" + escaped(password) + "@");
+}
+
+std::string ProxyRoute::networkSessionURI() const {
+    return kind == Kind::Socks5 ? uri() : uriWithLogin(*this, "");
+}
+
+std::string ProxyRoute::identityText() const {
+    if (username.empty())
+        return uri();
+    const std::string digest =
+        adoptString(g_compute_checksum_for_string(G_CHECKSUM_SHA256, password.c_str(), -1));
+    return uriWithLogin(*this, escaped(username) + ":sha256=" + digest + "@");
 }
 
 std::optional<ProxyRoute> proxyRoute(std::string_view proxyType, std::string_view proxyHost,
-                                     std::optional<long long> proxyPort) {
+                                     std::optional<long long> proxyPort, std::string_view username,
+                                     std::string_view password) {
     if (proxyHost.empty() || !proxyPort)
         return std::nullopt;
     ProxyRoute route;
@@ -47,6 +76,10 @@ std::optional<ProxyRoute> proxyRoute(std::string_view proxyType, std::string_vie
     } else {
         route.host = std::string(kRefusingProxyHost);
         route.port = 0;
+    }
+    if (!username.empty()) {
+        route.username = std::string(username);
+        route.password = std::string(password);
     }
     return route;
 }

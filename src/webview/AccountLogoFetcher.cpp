@@ -29,8 +29,8 @@ struct AccountLogoFetcher::Download {
 
 AccountLogoFetcher::AccountLogoFetcher(WebsiteDataStores& stores, AccountFor accountFor,
                                        std::filesystem::path scratchFolder,
-                                       std::size_t maximumBytes)
-    : m_stores(stores), m_accountFor(std::move(accountFor)),
+                                       std::size_t maximumBytes, PasswordFor passwordFor)
+    : m_stores(stores), m_accountFor(std::move(accountFor)), m_passwordFor(std::move(passwordFor)),
       m_scratchFolder(std::move(scratchFolder)), m_maximumBytes(maximumBytes) {}
 
 AccountLogoFetcher::~AccountLogoFetcher() {
@@ -48,8 +48,10 @@ bool AccountLogoFetcher::fetch(const std::string& url, Done done) {
     if (!account)
         return false;
     // The very route the account's pages take: its network session with its proxy applied.
-    const auto route = proxyRoute(account->proxyType.value_or("http"),
-                                  account->proxyHost.value_or(""), account->proxyPort);
+    const std::string username = account->proxyUsername.value_or("");
+    const auto route = proxyRoute(
+        account->proxyType.value_or("http"), account->proxyHost.value_or(""), account->proxyPort,
+        username, !username.empty() && m_passwordFor ? m_passwordFor(account->id) : "");
     auto session = m_stores.networkSession(account->id, route);
     std::error_code error;
     std::filesystem::create_directories(m_scratchFolder, error);

@@ -25,11 +25,15 @@ class AccountLogoFetcher {
 public:
     // The account whose session may carry the logo at a URL, if any.
     using AccountFor = std::function<std::optional<ChatSession>(const std::string& logoURL)>;
+    // An account's proxy password by session id; its pages' login must be the logo's too, or
+    // the download would reset the shared network session to a route without it.
+    using PasswordFor = std::function<std::string(const std::string& sessionID)>;
     using Done = std::function<void(std::optional<std::string> bytes)>;
 
     // Downloads land in `scratchFolder` (created when needed) and are removed once read.
     AccountLogoFetcher(WebsiteDataStores& stores, AccountFor accountFor,
-                       std::filesystem::path scratchFolder, std::size_t maximumBytes);
+                       std::filesystem::path scratchFolder, std::size_t maximumBytes,
+                       PasswordFor passwordFor = {});
     AccountLogoFetcher(const AccountLogoFetcher&) = delete;
     AccountLogoFetcher& operator=(const AccountLogoFetcher&) = delete;
     // Downloads still running are cancelled; their completions never run.
@@ -50,6 +54,7 @@ private:
 
     WebsiteDataStores& m_stores;
     AccountFor m_accountFor;
+    PasswordFor m_passwordFor;
     std::filesystem::path m_scratchFolder;
     std::size_t m_maximumBytes;
     std::map<Download*, std::unique_ptr<Download>> m_downloads;

@@ -36,7 +36,8 @@ template <typename F> void guarded(F&& function) {
 
 ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     : Gtk::Box(Gtk::Orientation::VERTICAL), m_sessionID(inputs.sessionID) {
-    const auto route = proxyRoute(inputs.proxyType, inputs.proxyHost, inputs.proxyPort);
+    const auto route = proxyRoute(inputs.proxyType, inputs.proxyHost, inputs.proxyPort,
+                                  inputs.proxyUsername, inputs.proxyPassword);
     auto networkSession = environment.dataStores.networkSession(inputs.sessionID, route);
 
     m_contentManager = adoptGRef(webkit_user_content_manager_new());
@@ -78,6 +79,8 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
     m_health = std::make_unique<PageHealthMonitor>(m_webView.get(), route.has_value(),
                                                    inputs.onHealthChanged);
+    if (route)
+        m_health->setProxyLogin(route->username, route->password);
     bridge.setOnLoginReported(
         [health = m_health.get()](bool loggedOut) { health->loginReported(loggedOut); });
     m_coordinator->lastReloadToken = inputs.reloadToken;

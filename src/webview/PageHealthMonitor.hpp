@@ -29,6 +29,11 @@ public:
     ~PageHealthMonitor();
 
     void loginReported(bool loggedOut);
+    // The login an HTTP proxy gets when it answers 407 (libsoup asks for it; SOCKS5 takes it
+    // from the proxy URI). It is offered once per request: a proxy that refuses it again gets
+    // no other, and the page shows that the login was refused rather than the proxy's empty
+    // 407 page or a password dialog.
+    void setProxyLogin(std::string username, std::string password);
     const PageHealth& health() const { return m_tracker.health(); }
 
 private:
@@ -37,11 +42,15 @@ private:
                                        GError* error, gpointer self);
     static void processTerminatedCallback(WebKitWebView*, WebKitWebProcessTerminationReason,
                                           gpointer self);
+    static gboolean authenticateCallback(WebKitWebView*, WebKitAuthenticationRequest* request,
+                                         gpointer self);
     static void networkChangedCallback(GNetworkMonitor*, gboolean available, gpointer self);
 
     void reloadIn(std::chrono::seconds wait);
     void reloadNow();
     void showFailure(const std::string& uri);
+    // The main resource is the proxy's 407: the load "finished" without the page.
+    bool proxyRefusedLogin() const;
     void publish();
 
     WebKitWebView* m_view;
@@ -55,6 +64,11 @@ private:
     std::optional<std::string> m_failedURI;
     bool m_loadingFailurePage = false;
     PageHealth m_published;
+    std::string m_proxyUsername;
+    std::string m_proxyPassword;
+    bool m_proxyLoginOffered = false;
+    // The proxy refused the login and the request was given up: the coming load failure is that.
+    bool m_proxyLoginRefused = false;
 };
 
 } // namespace aurelo

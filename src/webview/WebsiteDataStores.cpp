@@ -49,7 +49,8 @@ WebsiteDataStores::networkSession(const std::string& sessionId,
     }
     if (proxy) {
         // No ignore-hosts list: every destination, loopback included, goes through the proxy.
-        auto* settings = webkit_network_proxy_settings_new(proxy->uri().c_str(), nullptr);
+        auto* settings =
+            webkit_network_proxy_settings_new(proxy->networkSessionURI().c_str(), nullptr);
         webkit_network_session_set_proxy_settings(session.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
                                                   settings);
         webkit_network_proxy_settings_free(settings);

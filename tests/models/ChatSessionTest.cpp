@@ -130,7 +130,7 @@ TEST(ChatSessionTest, EffectiveValuesFallBackToTheGlobalSettings) {
     EXPECT_EQ(effectiveSettings(whatsapp, defaults),
               (EffectiveSessionSettings{"https://web.whatsapp.com/", L::Japanese, L::English,
                                         L::Korean, L::Chinese, TranslationProvider::Claude, true,
-                                        true, 16, "#D4AF37", "http", "", std::nullopt}));
+                                        true, 16, "#D4AF37", "http", "", std::nullopt, ""}));
 
     // Unknown codes fall back; a stored automatic outgoing language becomes English too.
     whatsapp.inputLanguageCode = "xx";

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -88,9 +90,27 @@ void relay(int a, int b) {
     }
 }
 
+// Whether a request head has "Proxy-Authorization: Basic <user:password>" with exactly these
+// credentials (the header name and the scheme in any case).
+bool carriesBasicLogin(const std::string& head, const LoopbackProxy::Credentials& credentials) {
+    const std::string login = credentials.username + ":" + credentials.password;
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(login.data()), login.size());
+    const std::string token(encoded);
+    g_free(encoded);
+    const std::string prefix = "\r\nproxy-authorization: basic ";
+    for (std::size_t at = 0; at + prefix.size() <= head.size(); ++at) {
+        if (g_ascii_strncasecmp(head.c_str() + at, prefix.c_str(), prefix.size()) != 0)
+            continue;
+        const std::size_t value = at + prefix.size();
+        return head.compare(value, token.size() + 2, token + "\r\n") == 0;
+    }
+    return false;
+}
+
 } // namespace
 
-LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port) : m_kind(kind), m_port(port) {
+LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port, std::optional<Credentials> credentials)
+    : m_kind(kind), m_credentials(std::move(credentials)), m_port(port) {
     m_listener = listenOnLoopback(m_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
@@ -170,9 +190,14 @@ bool LoopbackProxy::socksHandshake(int client, Destination& destination) {
     std::array<unsigned char, 255> methods{};
     if (!readExactly(client, methods.data(), head[1]))
         return false;
-    const unsigned char noAuthentication[] = {5, 0};
-    if (!writeAll(client, noAuthentication, 2))
-        return false;
+    if (m_credentials) {
+        if (!socksLogin(client, methods.data(), head[1]))
+            return false;
+    } else {
+        const unsigned char noAuthentication[] = {5, 0};
+        if (!writeAll(client, noAuthentication, 2))
+            return false;
+    }
     unsigned char request[4];
     if (!readExactly(client, request, 4) || request[0] != 5 || request[1] != 1)
         return false;
@@ -209,6 +234,36 @@ bool LoopbackProxy::socksHandshake(int client, Destination& destination) {
     return true;
 }
 
+bool LoopbackProxy::socksLogin(int client, const unsigned char* methods, std::size_t count) {
+    bool offered = false;
+    for (std::size_t i = 0; i < count; ++i)
+        offered = offered || methods[i] == 2;
+    if (!offered) {
+        ++m_refusedLogins;
+        const unsigned char noAcceptableMethod[] = {5, 0xFF};
+        writeAll(client, noAcceptableMethod, 2);
+        return false;
+    }
+    const unsigned char userPassword[] = {5, 2};
+    unsigned char version = 0, length = 0;
+    if (!writeAll(client, userPassword, 2) || !readExactly(client, &version, 1) || version != 1 ||
+        !readExactly(client, &length, 1))
+        return false;
+    std::string username(length, '\0');
+    if (!readExactly(client, username.data(), length) || !readExactly(client, &length, 1))
+        return false;
+    std::string password(length, '\0');
+    if (!readExactly(client, password.data(), length))
+        return false;
+    const bool accepted =
+        username == m_credentials->username && password == m_credentials->password;
+    const unsigned char status[] = {1, static_cast<unsigned char>(accepted ? 0 : 1)};
+    writeAll(client, status, 2);
+    if (!accepted)
+        ++m_refusedLogins;
+    return accepted;
+}
+
 bool LoopbackProxy::httpHandshake(int client, Destination& destination, std::string& forward) {
     std::string head;
     char c = 0;
@@ -216,6 +271,14 @@ bool LoopbackProxy::httpHandshake(int client, Destination& destination, std::str
         if (::recv(client, &c, 1, 0) != 1 || head.size() > 65536)
             return false;
         head += c;
+    }
+    if (m_credentials && !carriesBasicLogin(head, *m_credentials)) {
+        ++m_refusedLogins;
+        const std::string refusal = "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                    "Proxy-Authenticate: Basic realm=\"loopback\"\r\n"
+                                    "Content-Length: 0\r\nConnection: close\r\n\r\n";
+        writeAll(client, refusal.data(), refusal.size());
+        return false;
     }
     // "CONNECT host:port HTTP/1.1" or "GET http://host:port/path HTTP/1.1".
     const auto firstSpace = head.find(' ');

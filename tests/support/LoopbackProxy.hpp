@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,14 +27,25 @@ public:
         std::string method;  // "CONNECT", "GET", … for HTTP; "CONNECT" for SOCKS5
     };
 
+    // What a proxy that asks for a login accepts: SOCKS5's user/password method (RFC 1929), or
+    // HTTP Basic in Proxy-Authorization (anything else is answered with 407).
+    struct Credentials {
+        std::string username;
+        std::string password;
+    };
+
     // `port` 0: any free port; otherwise that one (a proxy started again where one stopped).
-    explicit LoopbackProxy(Kind kind, std::uint16_t port = 0);
+    // With `credentials`, only clients that log in with exactly these are served.
+    explicit LoopbackProxy(Kind kind, std::uint16_t port = 0,
+                           std::optional<Credentials> credentials = std::nullopt);
     LoopbackProxy(const LoopbackProxy&) = delete;
     LoopbackProxy& operator=(const LoopbackProxy&) = delete;
     ~LoopbackProxy();
 
     std::uint16_t port() const { return m_port; }
     std::vector<Destination> destinations() const;
+    // Logins refused: wrong credentials, none offered, or (HTTP) a request answered with 407.
+    int refusedLogins() const { return m_refusedLogins; }
 
 private:
     void acceptLoop();
@@ -41,7 +53,11 @@ private:
     bool socksHandshake(int client, Destination& destination);
     bool httpHandshake(int client, Destination& destination, std::string& forward);
 
+    bool socksLogin(int client, const unsigned char* methods, std::size_t count);
+
     Kind m_kind;
+    std::optional<Credentials> m_credentials;
+    std::atomic<int> m_refusedLogins{0};
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
