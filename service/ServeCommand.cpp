@@ -205,13 +205,15 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "%s\n", listening.error().c_str());
         return 1;
     }
-    std::printf("aurelo-service 正在监听 %s\n", server.origin().c_str());
-    std::fflush(stdout);
-
+    // The stop signals are ours before the line that tells a supervisor we are up: a SIGTERM sent
+    // as soon as it reads the line must stop us cleanly, not kill us mid-start.
     GRef<GMainLoop> loop = adoptGRef(g_main_loop_new(nullptr, FALSE));
     StopState state{loop.get(), &server};
     guint interrupt = g_unix_signal_add(SIGINT, stopSignalCallback, &state);
     guint terminate = g_unix_signal_add(SIGTERM, stopSignalCallback, &state);
+    std::printf("aurelo-service 正在监听 %s\n", server.origin().c_str());
+    std::fflush(stdout);
+
     g_main_loop_run(loop.get());
     g_source_remove(interrupt);
     g_source_remove(terminate);
