@@ -244,26 +244,8 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     address->append(m_proxyPort);
     m_proxyFields.append(*SheetLayout::labeled("代理类型", m_pickers.proxyType));
     m_proxyFields.append(*address);
-    m_proxyUsername.set_placeholder_text("代理用户名（无需登录的代理留空）");
-    setAccessibleLabel(m_proxyUsername, "代理用户名");
-    m_proxyUsername.set_hexpand(true);
-    m_proxyPassword.set_show_peek_icon(true);
-    m_proxyPassword.property_placeholder_text() = "代理密码";
-    setAccessibleLabel(m_proxyPassword, "代理密码");
-    m_proxyPassword.set_hexpand(true);
-    auto* login = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    login->append(m_proxyUsername);
-    login->append(m_proxyPassword);
-    m_proxyFields.append(*login);
-    // "测试代理" checks what is typed now, before anything is saved.
-    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    m_proxyCheckLine.set_xalign(0);
-    m_proxyCheckLine.set_wrap(true);
-    m_proxyCheckLine.set_hexpand(true);
-    m_proxyCheckLine.add_css_class("aurelo-subtitle");
-    checkRow->append(m_checkProxy);
-    checkRow->append(m_proxyCheckLine);
-    m_proxyFields.append(*checkRow);
+    SheetLayout::appendProxyLogin(m_proxyFields, m_proxyUsername, m_proxyPassword, m_checkProxy,
+                                  m_proxyCheckLine);
     m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
     m_proxyFields.append(
         *SheetLayout::note("端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"));

@@ -71,26 +71,8 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     address->append(m_proxyHost);
     address->append(m_proxyPort);
     proxy->append(*address);
-    m_proxyUsername.set_placeholder_text("代理用户名（无需登录的代理留空）");
-    setAccessibleLabel(m_proxyUsername, "代理用户名");
-    m_proxyUsername.set_hexpand(true);
-    m_proxyPassword.set_show_peek_icon(true);
-    m_proxyPassword.property_placeholder_text() = "代理密码";
-    setAccessibleLabel(m_proxyPassword, "代理密码");
-    m_proxyPassword.set_hexpand(true);
-    auto* login = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    login->append(m_proxyUsername);
-    login->append(m_proxyPassword);
-    proxy->append(*login);
-    // "测试代理" checks what is typed now, before anything is saved.
-    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    m_proxyCheckLine.set_xalign(0);
-    m_proxyCheckLine.set_wrap(true);
-    m_proxyCheckLine.set_hexpand(true);
-    m_proxyCheckLine.add_css_class("aurelo-subtitle");
-    checkRow->append(m_checkProxy);
-    checkRow->append(m_proxyCheckLine);
-    proxy->append(*checkRow);
+    SheetLayout::appendProxyLogin(*proxy, m_proxyUsername, m_proxyPassword, m_checkProxy,
+                                  m_proxyCheckLine);
     m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
