@@ -1,7 +1,7 @@
 // What the tab shows of a page's health, and when a broken page is loaded again.
 
-#include "web/BridgeMessage.hpp"
 #include "web/PageHealth.hpp"
+#include "web/BridgeMessage.hpp"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
-// Dispatch, the direct and voice paths and every answer form of the bridge, with the page
-// replaced by a recorder of the scripts it would be asked to evaluate.
+// The bridge with the page replaced by a recorder of the scripts it would be asked to evaluate:
+// every answer form, and the bounds on what a hostile page may post (kinds we do not know, texts,
+// ids and voice files past every sensible size, requests by the hundred), which are refused or
+// logged and never reach the service.
 
 #include "web/TranslationBridge.hpp"
 #include "support/FakeManagedService.hpp"
@@ -7,104 +9,158 @@
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
+#include "web/PageScript.hpp"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <memory>
 
 namespace aurelo {
 namespace {
 
-using test::FakeManagedService;
-using test::runMainLoopFor;
+using nlohmann::json;
 using test::runMainLoopUntil;
 using test::ScriptedAnswer;
+using Bridge = TranslationBridge;
+
+json request(const std::string& kind, const std::string& id, const std::string& text) {
+    json body = {{"id", id}, {"text", text}, {"target", "en"}};
+    if (kind != "message")
+        body["kind"] = kind;
+    return body;
+}
+
+json voice(const std::string& id, const std::string& data = "T2dnUw==") {
+    return {{"kind", "voice"}, {"id", id}, {"data", data}, {"mime", "audio/ogg"}};
+}
+
+json with(json body, const std::string& key, const json& value) {
+    body[key] = value;
+    return body;
+}
+
+std::string call(const std::string& function, const json& arguments) {
+    return *pageCallScript(function, arguments);
+}
 
 class TranslationBridgeTest : public ::testing::Test {
 protected:
     TranslationBridgeTest() {
         fake.setResponder([](const auto& request) { return test::echoTranslation(request); });
-        bridge->setConfiguration(
+        bridge.setConfiguration(
             TranslationConfiguration{TranslationProvider::Google, "tok", "", ""});
     }
 
-    void post(const char* body) { bridge->receive(bridgeMessageFromJsonText(body)); }
+    void post(const json& body) { bridge.receive(bridgeMessageFromJson(body)); }
 
-    bool waitForScripts(std::size_t count) {
-        return runMainLoopUntil([&] { return scripts.size() >= count; });
+    // What the bridge evaluates at once, before any answer of the service.
+    std::vector<std::string> scriptsFor(const json& body) {
+        scripts.clear();
+        post(body);
+        return scripts;
     }
 
-    FakeManagedService fake;
+    // The first script the bridge evaluates from now on.
+    std::string answerTo(const json& body) {
+        scripts.clear();
+        post(body);
+        return runMainLoopUntil([&] { return !scripts.empty(); }) ? scripts[0] : "<none>";
+    }
+
+    test::FakeManagedService fake;
     HttpSession session{TranslationNetwork::sessionConfiguration()};
     HttpSession voiceSession{HttpSessionConfiguration{}};
     TranslationRequestCache cache;
     TranslationService service{fake.origin(), session, cache};
     std::vector<std::string> scripts;
-    std::unique_ptr<TranslationBridge> bridge = std::make_unique<TranslationBridge>(
-        service, voiceSession, fake.origin(),
-        [this](const std::string& script) { scripts.push_back(script); });
+    TranslationBridge bridge{service, voiceSession, fake.origin(),
+                             [this](const std::string& script) { scripts.push_back(script); }};
     test::LogCapture logs;
 };
 
 TEST_F(TranslationBridgeTest, DirectKindsAnswerThroughTheirOwnFunctions) {
-    struct Case {
-        const char* body;
-        const char* script;
-    };
-    const Case cases[] = {
-        {R"({"kind":"composer","id":"c1","text":"a","target":"en"})",
-         R"(window.aureloSetComposerTranslation?.(...["c1","译:a",false]))"},
-        {R"({"kind":"composerWarm","id":"w1","text":"b","target":"en"})",
-         R"(window.aureloSetComposerWarm?.(...["w1","b","译:b",false]))"},
-        {R"({"kind":"context","id":"x1","text":"c","target":"en"})",
-         R"(window.aureloShowContextTranslation?.(...["x1","译:c",false]))"},
-        {R"({"kind":"composer","id":"s1","text":" ","target":"en"})", nullptr},
-    };
-    for (const auto& c : cases) {
-        scripts.clear();
-        post(c.body);
-        ASSERT_TRUE(waitForScripts(1)) << c.body;
-        if (c.script)
-            EXPECT_EQ(scripts[0], c.script);
-        else
-            EXPECT_TRUE(
-                scripts[0].starts_with(R"(window.aureloSetComposerTranslation?.(...["s1",)"))
-                << scripts[0];
-    }
+    // Counted in characters, not bytes: 10000 Chinese characters are 30000 bytes and pass.
+    std::string longest;
+    for (std::size_t i = 0; i < Bridge::kMaximumTextCharacters; ++i)
+        longest += "字";
+    for (const auto& [kind, function] : {std::pair{"composer", "aureloSetComposerTranslation"},
+                                         {"context", "aureloShowContextTranslation"}})
+        EXPECT_EQ(answerTo(request(kind, "d", longest)),
+                  call(function, {"d", "译:" + longest, false}));
+    EXPECT_EQ(answerTo(request("composerWarm", "w", "b")),
+              call("aureloSetComposerWarm", {"w", "b", "译:b", false}));
+    // A single space is text, not an empty request.
+    EXPECT_TRUE(answerTo(request("composer", "s1", " "))
+                    .starts_with(R"(window.aureloSetComposerTranslation?.(...["s1",)"));
 }
 
-TEST_F(TranslationBridgeTest, FailedDirectTranslationNamesTheMissingSetupOrTheError) {
-    fake.setResponder([](const auto&) { return ScriptedAnswer::json(500, {{"error", "忙"}}); });
-    bridge->setConfiguration(TranslationConfiguration{TranslationProvider::Claude, " \n", "", ""});
-    post(R"({"kind":"composer","id":"c","text":"你好","target":"en"})");
-    ASSERT_TRUE(waitForScripts(1));
+TEST_F(TranslationBridgeTest, RefusalsAnswerThroughTheKindsFunctionUnsent) {
+    // An unknown kind is refused instead of translated as a message.
+    for (const char* kind : {"mystery", "Message", "", "aureloSetTranslation"})
+        EXPECT_EQ(scriptsFor(request(kind, "u", "x")),
+                  std::vector{call("aureloSetTranslation", {"u", Bridge::kUnknownKind, true})});
+    const std::string tooLong = std::string(Bridge::kMaximumTextCharacters, 'x') + "x";
+    for (const auto& [kind, function] : {std::pair{"message", "aureloSetTranslation"},
+                                         {"page", "aureloSetPageTranslation"},
+                                         {"context", "aureloShowContextTranslation"}})
+        EXPECT_EQ(scriptsFor(request(kind, "t", tooLong)),
+                  std::vector{call(function, {"t", Bridge::kTextTooLong, true})});
     EXPECT_EQ(
-        scripts[0],
-        R"(window.aureloSetComposerTranslation?.(...["c","请先在“设置”中配置 Claude",true]))");
-
-    scripts.clear();
-    bridge->setConfiguration(TranslationConfiguration{TranslationProvider::Gemini, "tok", "", ""});
-    post(R"({"kind":"composerWarm","id":"w","text":"源","target":"en"})");
-    ASSERT_TRUE(waitForScripts(1));
-    EXPECT_TRUE(
-        scripts[0].starts_with(R"(window.aureloSetComposerWarm?.(...["w","源","翻译失败：)"))
-        << scripts[0];
-    EXPECT_TRUE(scripts[0].ends_with(R"(",true]))"));
+        scriptsFor(request("composerWarm", "w", tooLong)),
+        std::vector{call("aureloSetComposerWarm", {"w", tooLong, Bridge::kTextTooLong, true})});
+    EXPECT_EQ(
+        scriptsFor(voice("big", std::string(Bridge::kMaximumVoiceDataBytes + 1, 'A'))),
+        std::vector{call("aureloSetVoiceTranslation", {"big", "", Bridge::kVoiceTooLarge, true})});
+    EXPECT_TRUE(fake.requests().empty());
+    EXPECT_EQ(bridge.backgroundQueue().waitingCount(), 0u);
 }
 
-TEST_F(TranslationBridgeTest, MalformedMessagesAreLoggedAndNeverAnswered) {
-    for (const char* body :
-         {R"({"id":"e","text":"","target":"en"})", R"({"kind":"unread","count":"3"})",
-          R"({"kind":"voice","id":"v","data":"QQ=="})"})
+TEST_F(TranslationBridgeTest, InFlightBoundsRefuseTheOverflowUntilAnswersFreeTheirPlaces) {
+    fake.setResponder([](const auto&) { return ScriptedAnswer::silence(); });
+    for (int i = 0; i < Bridge::kMaximumDirectInFlight; ++i)
+        post(request("context", "c" + std::to_string(i), "text " + std::to_string(i)));
+    for (int i = 0; i < Bridge::kMaximumVoiceInFlight; ++i)
+        post(voice("v" + std::to_string(i)));
+    const auto held = std::size_t(Bridge::kMaximumDirectInFlight + Bridge::kMaximumVoiceInFlight);
+    ASSERT_TRUE(runMainLoopUntil([&] { return fake.heldCount() == held; }));
+    EXPECT_TRUE(scripts.empty());
+
+    post(request("composer", "over", "one too many"));
+    post(voice("v9"));
+    // The background queue has its own bounds; a full direct path does not touch it.
+    post(request("message", "m", "queued"));
+    EXPECT_EQ(scripts, (std::vector{call("aureloSetComposerTranslation",
+                                         {"over", Bridge::kTooManyRequests, true}),
+                                    call("aureloSetVoiceTranslation",
+                                         {"v9", "", Bridge::kTooManyVoiceRequests, true})}));
+    EXPECT_EQ(fake.requests().size(), held);
+
+    fake.answerHeld([](const auto& request) { return test::echoTranslation(request); });
+    ASSERT_TRUE(runMainLoopUntil([&] { return bridge.directInFlight() == 0; }));
+    fake.setResponder([](const auto& request) { return test::echoTranslation(request); });
+    EXPECT_EQ(answerTo(request("composer", "again", "after")),
+              call("aureloSetComposerTranslation", {"again", "译:after", false}));
+}
+
+TEST_F(TranslationBridgeTest, MalformedAndOversizedMessagesAreLoggedAndNeverAnswered) {
+    const std::string longId(Bridge::kMaximumIdBytes + 1, 'i');
+    const std::string longCode(Bridge::kMaximumTargetBytes + 1, 'e');
+    const json logged[] = {
+        {{"id", "e"}, {"text", ""}, {"target", "en"}},
+        request("composer", longId, "x"),
+        {{"id", "t"}, {"text", "x"}, {"target", longCode}},
+        voice(longId),
+        with(voice("v"), "mime", std::string(Bridge::kMaximumMimeBytes + 1, 'm')),
+        with(voice("v"), "source", longCode),
+        with(voice("v"), "target", longCode),
+    };
+    for (const auto& body : logged)
         post(body);
-    post("[1]");
-    post(R"("just a string")");
-    runMainLoopFor(std::chrono::milliseconds(100));
+    post(json::array({1}));
+    post("just a string");
+    test::runMainLoopFor(std::chrono::milliseconds(100));
     EXPECT_TRUE(scripts.empty());
     EXPECT_TRUE(fake.requests().empty());
     const auto entries = logs.entries();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), std::size(logged));
     for (const auto& entry : entries) {
         EXPECT_EQ(entry.message, "Ignored malformed bridge message");
         EXPECT_EQ(entry.category, "WhatsApp");
@@ -112,56 +168,47 @@ TEST_F(TranslationBridgeTest, MalformedMessagesAreLoggedAndNeverAnswered) {
     }
 }
 
+TEST_F(TranslationBridgeTest, FailedDirectTranslationNamesTheMissingSetupOrTheError) {
+    fake.setResponder([](const auto&) { return ScriptedAnswer::json(500, {{"error", "忙"}}); });
+    bridge.setConfiguration(TranslationConfiguration{TranslationProvider::Claude, " \n", "", ""});
+    EXPECT_EQ(
+        answerTo(request("composer", "c", "你好")),
+        R"(window.aureloSetComposerTranslation?.(...["c","请先在“设置”中配置 Claude",true]))");
+
+    bridge.setConfiguration(TranslationConfiguration{TranslationProvider::Gemini, "tok", "", ""});
+    const auto script = answerTo(request("composerWarm", "w", "源"));
+    EXPECT_TRUE(script.starts_with(R"(window.aureloSetComposerWarm?.(...["w","源","翻译失败：)"))
+        << script;
+    EXPECT_TRUE(script.ends_with(R"(",true]))"));
+}
+
 TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
-    struct Case {
-        const char* name;
-        ScriptedAnswer answer;
-        std::string script;
+    const std::string failure = "语音翻译失败";
+    const std::pair<ScriptedAnswer, json> cases[] = {
+        {ScriptedAnswer::json(200, {{"transcript", "hola"}, {"translation", "你好"}}),
+         {"v", "hola", "你好", false}},
+        {ScriptedAnswer::json(500, {{"error", "busy"}}), {"v", "", "busy", true}},
+        {ScriptedAnswer::json(200, {{"translation", "x"}}), {"v", "", failure, true}},
+        {ScriptedAnswer::json(200, json::array({1})), {"v", "", failure, true}},
+        {ScriptedAnswer::json(403, {{"error", 5}}), {"v", "", failure, true}},
+        {ScriptedAnswer::json(500, {{"error", ""}}), {"v", "", failure, true}},
+        {ScriptedAnswer::json(500, {{"error", " \n\u3000"}}), {"v", "", failure, true}},
+        {ScriptedAnswer::text(200, "<html>", "text/html"),
+         {"v", "", DecodingError::dataCorrupted().description, true}},
     };
-    const Case cases[] = {
-        {"success", ScriptedAnswer::json(200, {{"transcript", "hola"}, {"translation", "你好"}}),
-         R"(window.aureloSetVoiceTranslation?.(...["v","hola","你好",false]))"},
-        {"server error", ScriptedAnswer::json(500, {{"error", "busy"}}),
-         R"(window.aureloSetVoiceTranslation?.(...["v","","busy",true]))"},
-        {"no transcript", ScriptedAnswer::json(200, {{"translation", "x"}}),
-         R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))"},
-        {"array body", ScriptedAnswer::json(200, nlohmann::json::array({1})),
-         R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))"},
-        {"numeric error", ScriptedAnswer::json(403, {{"error", 5}}),
-         R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))"},
-        {"not JSON", ScriptedAnswer::text(200, "<html>", "text/html"),
-         "window.aureloSetVoiceTranslation?.(...[\"v\",\"\",\"" +
-             DecodingError::dataCorrupted().description + "\",true])"},
-    };
-    for (const auto& c : cases) {
-        scripts.clear();
-        fake.clearRequests();
-        fake.enqueue("/api/transcribe", c.answer);
-        post(R"({"kind":"voice","id":"v","data":"T2dnUw==","mime":"audio/ogg"})");
-        ASSERT_TRUE(waitForScripts(1)) << c.name;
-        EXPECT_EQ(scripts[0], c.script) << c.name;
+    for (const auto& [answer, arguments] : cases) {
+        fake.enqueue("/api/transcribe", answer);
+        EXPECT_EQ(answerTo(voice("v")), call("aureloSetVoiceTranslation", arguments));
     }
     const auto& request = fake.requests().back();
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/api/transcribe");
     EXPECT_EQ(request.header("authorization"), "Bearer tok");
     EXPECT_EQ(request.header("content-type"), "application/json");
-    EXPECT_EQ(request.json, (nlohmann::json{{"audio", "T2dnUw=="},
-                                            {"mime", "audio/ogg"},
-                                            {"target", "zh-CN"},
-                                            {"source", "auto"}}));
-}
-
-TEST_F(TranslationBridgeTest, VoiceErrorWithBlankTextGivesTheVoiceFailure) {
-    for (const char* blank : {"", " \n\u3000"}) {
-        scripts.clear();
-        fake.enqueue("/api/transcribe", ScriptedAnswer::json(500, {{"error", blank}}));
-        post(R"({"kind":"voice","id":"v","data":"T2dnUw==","mime":"audio/ogg"})");
-        ASSERT_TRUE(waitForScripts(1)) << blank;
-        EXPECT_EQ(scripts[0],
-                  R"(window.aureloSetVoiceTranslation?.(...["v","","语音翻译失败",true]))")
-            << blank;
-    }
+    EXPECT_EQ(request.json, (json{{"audio", "T2dnUw=="},
+                                  {"mime", "audio/ogg"},
+                                  {"target", "zh-CN"},
+                                  {"source", "auto"}}));
 }
 
 } // namespace
