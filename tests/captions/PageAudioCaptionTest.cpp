@@ -6,7 +6,6 @@
 // own, and reports a process id that means nothing outside it. A program that is not ours plays
 // first and must not be heard.
 
-#include "PrivateSoundServer.hpp"
 #include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
 #include "support/Programs.hpp"
@@ -17,55 +16,78 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <map>
-#include <sstream>
 
 namespace aurelo::test {
 namespace {
 
 using namespace std::chrono_literals;
+using nlohmann::json;
 
-// The properties of every playback stream of the server, from `pactl list sink-inputs`.
-using StreamProperties = std::map<std::string, std::string>;
-std::vector<StreamProperties> playbackStreams(const std::string& server) {
-    std::vector<StreamProperties> streams;
-    auto listing = runProgram({"pactl", "--server=" + server, "list", "sink-inputs"});
-    std::istringstream lines(listing.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.starts_with("Sink Input #")) {
-            streams.emplace_back();
-            continue;
+// A PulseAudio daemon of the test's own with one null sink, keeping everything in a temporary
+// folder: real playback and capture without a sound card or the machine's sound server.
+class PrivateSoundServer {
+public:
+    ~PrivateSoundServer() {
+        if (m_daemon) {
+            g_subprocess_force_exit(m_daemon.get());
+            g_subprocess_wait(m_daemon.get(), nullptr, nullptr);
         }
-        // Property lines read `\t\tkey = "value"`.
-        const auto equals = line.find(" = \"");
-        if (streams.empty() || !line.starts_with("\t\t") || equals == std::string::npos ||
-            !line.ends_with('"'))
-            continue;
-        const auto key = line.substr(2, equals - 2);
-        const auto value = line.substr(equals + 4, line.size() - equals - 5);
-        streams.back()[key] = value;
+        g_unsetenv("PULSE_SERVER");
     }
-    return streams;
-}
+
+    // Starts the daemon and points this process, and the processes it starts from now on, at
+    // it. Returns why it failed, if it did.
+    std::optional<std::string> start() {
+        auto launcher = adoptGRef(g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
+            G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
+        g_subprocess_launcher_unsetenv(launcher.get(), "PULSE_SERVER");
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "PULSE_RUNTIME_PATH",
+                                 "PULSE_STATE_PATH"})
+            g_subprocess_launcher_setenv(launcher.get(), name, directory().c_str(), TRUE);
+        // As root, per-user mode only warns. The sink exists before the socket accepts anyone.
+        const std::string log = "--log-target=file:" + directory() + "/daemon.log";
+        const std::string socket =
+            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + directory() + "/native";
+        GErrorHolder error;
+        m_daemon = adoptGRef(g_subprocess_launcher_spawn(
+            launcher.get(), error.out(), "pulseaudio", "-n", "--daemonize=no", "--system=false",
+            "--exit-idle-time=-1", "--use-pid-file=no", "--realtime=no", "--high-priority=no",
+            log.c_str(), "--load=module-null-sink sink_name=aurelo_test_sink", socket.c_str(),
+            nullptr));
+        if (!m_daemon)
+            return std::string("cannot start pulseaudio: ") + error->message;
+        if (!runMainLoopUntil([&] { return pactl({"info"}).succeeded; }, 20s))
+            return "pulseaudio did not answer; its log:\n" + readFile(directory() + "/daemon.log");
+        g_setenv("PULSE_SERVER", address().c_str(), TRUE);
+        return std::nullopt;
+    }
+
+    // Synthesises `ssml` (en-US, a slow voice) into <directory>/<name>.wav and returns its path.
+    std::string speak(const std::string& name, const std::string& ssml) const {
+        const std::string file = directory() + "/" + name + ".wav";
+        auto run = runProgram({"espeak-ng", "-m", "-v", "en-us", "-s", "130", "-w", file, ssml});
+        if (!run.succeeded)
+            throw std::runtime_error("espeak-ng failed: " + run.errors);
+        return file;
+    }
+
+    ProgramRun pactl(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"pactl", "--server=" + address()});
+        return runProgram(arguments);
+    }
+
+    std::string directory() const { return m_folder.path().string(); }
+    std::string address() const { return "unix:" + directory() + "/native"; }
+
+private:
+    TestDirectory m_folder;
+    GRef<GSubprocess> m_daemon;
+};
 
 bool processIsGone(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!stat || !std::getline(stat, line))
-        return true;
-    const auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
-std::string describe(const std::vector<StreamProperties>& streams) {
-    std::string text;
-    for (const auto& stream : streams) {
-        text += "stream:\n";
-        for (const auto& [key, value] : stream)
-            text += "  " + key + " = " + value + "\n";
-    }
-    return text.empty() ? "no playback streams" : text;
+    return !std::getline(stat, line) || line.contains(") Z ");
 }
 
 class PageAudioCaptionTest : public WebViewTest {
@@ -77,11 +99,13 @@ protected:
     }
 
     void SetUp() override {
-        if (auto missing = PrivateSoundServer::missingProgram())
-            GTEST_SKIP() << *missing << " is not installed (scripts/deps installs it)";
+        for (const char* program : {"pulseaudio", "pactl", "paplay", "espeak-ng"})
+            if (!hasProgram(program))
+                GTEST_SKIP() << program << " is not installed (scripts/deps installs it)";
         // Started before the first page exists: the web processes take their environment, and
         // so their sound server, from us when WebKit starts them.
-        ASSERT_TRUE(sound.start()) << sound.failure();
+        const auto failure = sound.start();
+        ASSERT_FALSE(failure) << *failure;
         fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
     }
 
@@ -159,25 +183,22 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
 
     // What the sound server knows about the page's stream while it plays. GStreamer's sink
     // opens a short-lived "pulsesink probe" stream while it negotiates; that one is not it.
-    std::vector<StreamProperties> streams;
+    json streams;
     runMainLoopUntil(
         [&] {
-            streams = playbackStreams(sound.address());
-            std::erase_if(streams, [](const StreamProperties& s) {
-                return s.count("media.name") && s.at("media.name") == "pulsesink probe";
-            });
+            streams = json::array();
+            const auto all = json::parse(
+                sound.pactl({"--format=json", "list", "sink-inputs"}).output, nullptr, false);
+            for (const auto& stream : all.is_array() ? all : json::array())
+                if (stream["properties"].value("media.name", "") != "pulsesink probe")
+                    streams.push_back(stream["properties"]);
             return !streams.empty();
         },
         20s);
-    ASSERT_EQ(streams.size(), 1u) << describe(streams);
-    auto property = [&](const std::string& key) {
-        auto found = streams.front().find(key);
-        return found == streams.front().end() ? std::string("<none>") : found->second;
-    };
-    std::cout << "The page's playback stream:\n" << describe(streams);
-    EXPECT_EQ(property("application.process.binary"), "WebKitWebProcess")
+    ASSERT_EQ(streams.size(), 1u) << streams.dump(2);
+    EXPECT_EQ(streams[0].value("application.process.binary", ""), "WebKitWebProcess")
         << "WebKit no longer plays pages' audio from its web process";
-    EXPECT_EQ(property(OwnPlaybackStreamRule::kOwnerProperty), std::to_string(getpid()))
+    EXPECT_EQ(streams[0].value(OwnPlaybackStreamRule::kOwnerProperty, ""), std::to_string(getpid()))
         << "the owner tag did not reach the web process";
 
     const bool heard = runMainLoopUntil(
@@ -189,8 +210,7 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
         },
         90s);
     EXPECT_TRUE(heard) << "recognised: \"" << manager.sourceText() << "\", translated: \""
-                       << manager.translatedText() << "\", status: " << manager.statusText() << "\n"
-                       << describe(streams);
+                       << manager.translatedText() << "\", status: " << manager.statusText();
     ASSERT_FALSE(fake.requests().empty());
     EXPECT_EQ(fake.requests().back().json->value("target", ""), "zh-CN");
     EXPECT_NE(std::ranges::find(statuses, LiveCaptionManager::kListeningStatus), statuses.end());
