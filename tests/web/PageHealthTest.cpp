@@ -1,7 +1,6 @@
 // What the tab shows of a page's health, and when a broken page is loaded again.
 
 #include "web/PageHealth.hpp"
-#include "web/BridgeMessage.hpp"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -79,16 +78,6 @@ TEST(PageHealth, LoadFailuresInTheUsersWords) {
     EXPECT_TRUE(isBenignLoadFailure("WebKitPolicyError", 102)) << "a download or a redirect";
     EXPECT_FALSE(isBenignLoadFailure("WebKitNetworkError", 399));
     EXPECT_FALSE(isBenignLoadFailure("g-io-error-quark", G_IO_ERROR_CANCELLED));
-}
-
-TEST(PageHealth, TheLoginReportNeedsABoolean) {
-    EXPECT_EQ(bridgeMessageFromJsonText(R"({"kind":"login","loggedOut":true})"),
-              BridgeMessage(LoginReport{true}));
-    EXPECT_EQ(bridgeMessageFromJsonText(R"({"kind":"login","loggedOut":false})"),
-              BridgeMessage(LoginReport{false}));
-    for (const char* text : {R"({"kind":"login"})", R"({"kind":"login","loggedOut":"yes"})",
-                             R"({"kind":"login","loggedOut":1})"})
-        EXPECT_EQ(bridgeMessageFromJsonText(text), BridgeMessage(MalformedMessage{})) << text;
 }
 
 } // namespace

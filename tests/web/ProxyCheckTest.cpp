@@ -9,10 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace aurelo::test {
 namespace {
 
@@ -69,16 +65,9 @@ TEST(ProxyCheckTest, ReportsTheDelayOrWhyThroughBothKindsOfProxy) {
 }
 
 TEST(ProxyCheckTest, AProxyThatNeverAnswersTimesOutAndAnAbandonedCheckNeverReports) {
-    // Accepts connections (the kernel's backlog) and never says a word.
-    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 8), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const auto route = routeTo(Kind::Socks5, ntohs(address.sin_port), kLogin.password);
+    // A web server reads the proxy's greeting as the start of a request and waits for the rest.
+    LoopbackServer silent;
+    const auto route = routeTo(Kind::Socks5, silent.port(), kLogin.password);
 
     auto timedOut = check(route, "https://platform.invalid/", 300ms);
     ASSERT_TRUE(timedOut.has_value());
@@ -92,7 +81,6 @@ TEST(ProxyCheckTest, AProxyThatNeverAnswersTimesOutAndAnAbandonedCheckNeverRepor
     }
     runMainLoopFor(500ms);
     EXPECT_FALSE(reported);
-    ::close(silent);
 }
 
 } // namespace

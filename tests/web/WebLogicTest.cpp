@@ -65,90 +65,69 @@ TEST(PageScriptTest, TextThatIsNotUtf8NeverReachesThePageAsScript) {
     EXPECT_FALSE(pageCallScript("aureloSetTranslation", json::array({"id", "\xc3", false})));
 }
 
-struct MessageCase {
-    const char* name;
-    const char* body;
-    BridgeMessage expected;
-};
-
 TEST(BridgeMessageTest, ConvertsEveryForm) {
-    const MessageCase cases[] = {
-        {"array", R"([1,2])", IgnoredMessage{}},
-        {"string", R"("hello")", IgnoredMessage{}},
-        {"null", "null", IgnoredMessage{}},
-        {"not json", "undefined", IgnoredMessage{}},
-        {"message without kind", R"({"id":"at-1","text":"hi","target":"zh-CN"})",
+    const std::pair<const char*, BridgeMessage> cases[] = {
+        {R"([1,2])", IgnoredMessage{}},
+        {R"("hello")", IgnoredMessage{}},
+        {"null", IgnoredMessage{}},
+        {"undefined", IgnoredMessage{}},
+        {R"({"id":"at-1","text":"hi","target":"zh-CN"})",
          TranslationRequest{"at-1", "hi", "zh-CN", "message"}},
-        {"numeric kind", R"({"id":"a","text":"hi","target":"en","kind":7})",
+        {R"({"id":"a","text":"hi","target":"en","kind":7})",
          TranslationRequest{"a", "hi", "en", "message"}},
-        {"page", R"({"id":"p","text":"x","target":"zh-CN","kind":"page"})",
-         TranslationRequest{"p", "x", "zh-CN", "page"}},
-        {"unknown kind", R"({"id":"u","text":"x","target":"en","kind":"mystery"})",
+        {R"({"id":"u","text":"x","target":"en","kind":"mystery"})",
          TranslationRequest{"u", "x", "en", "mystery"}},
-        {"single space", R"({"id":"s","text":" ","target":"en","kind":"composer"})",
+        {R"({"id":"s","text":" ","target":"en","kind":"composer"})",
          TranslationRequest{"s", " ", "en", "composer"}},
-        {"empty target", R"({"id":"t","text":"x","target":""})",
-         TranslationRequest{"t", "x", "", "message"}},
-        {"empty text", R"({"id":"e","text":"","target":"en"})", MalformedMessage{}},
-        {"numeric id", R"({"id":5,"text":"x","target":"en"})", MalformedMessage{}},
-        {"no target", R"({"id":"a","text":"x"})", MalformedMessage{}},
-        {"null text", R"({"id":"a","text":null,"target":"en"})", MalformedMessage{}},
-        {"unread", R"({"kind":"unread","count":3})", UnreadReport{3}},
-        {"unread fraction", R"({"kind":"unread","count":12.9})", UnreadReport{12}},
-        {"unread negative fraction", R"({"kind":"unread","count":-1.5})", UnreadReport{-1}},
-        {"unread huge", R"({"kind":"unread","count":1e300})", UnreadReport{INT_MAX}},
-        {"unread huge integer", R"({"kind":"unread","count":18446744073709551615})",
-         UnreadReport{INT_MAX}},
-        {"unread string count", R"({"kind":"unread","count":"3"})", MalformedMessage{}},
-        {"unread without count", R"({"kind":"unread"})", MalformedMessage{}},
-        {"voice",
-         R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":"en","target":"ja"})",
+        {R"({"id":"t","text":"x","target":""})", TranslationRequest{"t", "x", "", "message"}},
+        {R"({"id":"e","text":"","target":"en"})", MalformedMessage{}},
+        {R"({"id":5,"text":"x","target":"en"})", MalformedMessage{}},
+        {R"({"id":"a","text":"x"})", MalformedMessage{}},
+        {R"({"id":"a","text":null,"target":"en"})", MalformedMessage{}},
+        {R"({"kind":"unread","count":3})", UnreadReport{3}},
+        {R"({"kind":"unread","count":12.9})", UnreadReport{12}},
+        {R"({"kind":"unread","count":-1.5})", UnreadReport{-1}},
+        {R"({"kind":"unread","count":1e300})", UnreadReport{INT_MAX}},
+        {R"({"kind":"unread","count":18446744073709551615})", UnreadReport{INT_MAX}},
+        {R"({"kind":"unread","count":"3"})", MalformedMessage{}},
+        {R"({"kind":"unread"})", MalformedMessage{}},
+        {R"({"kind":"login","loggedOut":true})", LoginReport{true}},
+        {R"({"kind":"login","loggedOut":false})", LoginReport{false}},
+        {R"({"kind":"login"})", MalformedMessage{}},
+        {R"({"kind":"login","loggedOut":"yes"})", MalformedMessage{}},
+        {R"({"kind":"login","loggedOut":1})", MalformedMessage{}},
+        {R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":"en","target":"ja"})",
          VoiceRequest{"v", "QUJD", "audio/ogg", "en", "ja"}},
-        {"voice defaults",
-         R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":1})",
+        {R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":1})",
          VoiceRequest{"v", "QUJD", "audio/ogg", "auto", "zh-CN"}},
-        {"voice without mime", R"({"kind":"voice","id":"v","data":"QUJD"})", MalformedMessage{}},
-        {"voice with text falls through", R"({"kind":"voice","id":"v","text":"x","target":"en"})",
+        {R"({"kind":"voice","id":"v","data":"QUJD"})", MalformedMessage{}},
+        // A voice message with text falls through to a translation of kind "voice".
+        {R"({"kind":"voice","id":"v","text":"x","target":"en"})",
          TranslationRequest{"v", "x", "en", "voice"}},
     };
-    for (const auto& testCase : cases)
-        EXPECT_EQ(bridgeMessageFromJsonText(testCase.body), testCase.expected) << testCase.name;
+    for (const auto& [body, expected] : cases)
+        EXPECT_EQ(bridgeMessageFromJsonText(body), expected) << body;
 }
 
 TEST(ProxyRouteTest, DerivesRouteFromSessionFields) {
-    using Kind = ProxyRoute::Kind;
-    struct Case {
-        const char* type;
-        const char* host;
-        std::optional<long long> port;
-        std::optional<ProxyRoute> expected;
-        const char* uri;
-    };
-    const Case cases[] = {
-        {"socks5", "127.0.0.1", 70000, ProxyRoute{Kind::Socks5, "127.0.0.1", 65535},
-         "socks5://127.0.0.1:65535"},
-        {"socks5", "127.0.0.1", -5, ProxyRoute{Kind::Socks5, "127.0.0.1", 0},
-         "socks5://127.0.0.1:0"},
-        {"http", "proxy.example", 8080, ProxyRoute{Kind::HttpConnect, "proxy.example", 8080},
-         "http://proxy.example:8080"},
-        {"", "proxy.example", 3128, ProxyRoute{Kind::HttpConnect, "proxy.example", 3128},
-         "http://proxy.example:3128"},
-        {"SOCKS5", "p", 1080, ProxyRoute{Kind::HttpConnect, "p", 1080}, "http://p:1080"},
-        {"socks5", "::1", 1080, ProxyRoute{Kind::Socks5, "::1", 1080}, "socks5://[::1]:1080"},
-        {"socks5", "[::1]", 1080, ProxyRoute{Kind::Socks5, "::1", 1080}, "socks5://[::1]:1080"},
-        {"socks5", "evil@host/x", 1080, ProxyRoute{Kind::Socks5, "127.0.0.1", 0},
-         "socks5://127.0.0.1:0"},
-        {"http", "host name", 8080, ProxyRoute{Kind::HttpConnect, "127.0.0.1", 0},
-         "http://127.0.0.1:0"},
-        {"socks5", "", 1080, std::nullopt, ""},
-        {"socks5", "127.0.0.1", std::nullopt, std::nullopt, ""},
-    };
-    for (const auto& c : cases) {
-        const auto route = proxyRoute(c.type, c.host, c.port);
-        EXPECT_EQ(route, c.expected) << c.type << " " << c.host;
-        if (route) {
-            EXPECT_EQ(route->uri(), c.uri);
-        }
+    // A host that is no host name routes nowhere rather than somewhere else.
+    const std::tuple<const char*, const char*, std::optional<long long>, std::optional<std::string>>
+        cases[] = {
+            {"socks5", "127.0.0.1", 70000, "socks5://127.0.0.1:65535"},
+            {"socks5", "127.0.0.1", -5, "socks5://127.0.0.1:0"},
+            {"http", "proxy.example", 8080, "http://proxy.example:8080"},
+            {"", "proxy.example", 3128, "http://proxy.example:3128"},
+            {"SOCKS5", "p", 1080, "http://p:1080"},
+            {"socks5", "::1", 1080, "socks5://[::1]:1080"},
+            {"socks5", "[::1]", 1080, "socks5://[::1]:1080"},
+            {"socks5", "evil@host/x", 1080, "socks5://127.0.0.1:0"},
+            {"http", "host name", 8080, "http://127.0.0.1:0"},
+            {"socks5", "", 1080, std::nullopt},
+            {"socks5", "127.0.0.1", std::nullopt, std::nullopt},
+        };
+    for (const auto& [type, host, port, uri] : cases) {
+        const auto route = proxyRoute(type, host, port);
+        EXPECT_EQ(route ? std::optional(route->uri()) : std::nullopt, uri) << type << " " << host;
     }
 }
 
