@@ -8,9 +8,7 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <vector>
 
 namespace aurelo {
@@ -18,72 +16,48 @@ namespace {
 
 constexpr AudioStreamDescription kMono16k{AudioSampleFormat::S16LE, 16000, 1};
 
-struct DropCase {
-    const char* name;
-    CaptureOutputType type;
-    CapturedSampleBuffer buffer;
-};
-
 class ApplicationAudioOutputTest : public ::testing::Test {
 protected:
     std::array<std::int16_t, 8> samples{1, -2, 3, -4, 5, -6, 7, -8};
     std::vector<PcmBuffer> received;
     ApplicationAudioOutput output{
         [this](PcmBuffer buffer) { received.push_back(std::move(buffer)); }};
-
-    CapturedSampleBuffer goodBuffer() const {
-        return CapturedSampleBuffer{true, kMono16k, samples.data(), sizeof samples};
-    }
 };
 
 TEST_F(ApplicationAudioOutputTest, OnlyUsableAudioReachesTheCallback) {
-    auto with = [&](auto change) {
-        auto buffer = goodBuffer();
-        change(buffer);
-        return buffer;
+    constexpr auto kAudio = CaptureOutputType::Audio;
+    constexpr auto kS16 = AudioSampleFormat::S16LE;
+    const void* data = samples.data();
+    // The size check comes before any copy, so the small backing array is never over-read.
+    const std::size_t tooManyFrames =
+        (std::size_t{std::numeric_limits<std::uint32_t>::max()} + 1) * 2;
+    const std::tuple<const char*, CaptureOutputType, CapturedSampleBuffer> dropped[] = {
+        {"screen output", CaptureOutputType::Screen, {true, kMono16k, data, 16}},
+        {"microphone output", CaptureOutputType::Microphone, {true, kMono16k, data, 16}},
+        {"invalid buffer", kAudio, {false, kMono16k, data, 16}},
+        {"data not ready (a gap)", kAudio, {true, kMono16k, nullptr, 16}},
+        {"no format description", kAudio, {true, std::nullopt, data, 16}},
+        {"unknown encoding", kAudio, {true, {{AudioSampleFormat::Unknown, 16000, 1}}, data, 16}},
+        {"zero channels", kAudio, {true, {{kS16, 16000, 0}}, data, 16}},
+        {"absurd channel count", kAudio, {true, {{kS16, 16000, 1000}}, data, 16}},
+        {"zero sample rate", kAudio, {true, {{kS16, 0, 1}}, data, 16}},
+        {"zero samples", kAudio, {true, kMono16k, data, 0}},
+        {"less than one frame", kAudio, {true, {{kS16, 16000, 2}}, data, 2}},
+        {"ends inside a frame", kAudio, {true, kMono16k, data, 7}},
+        {"more frames than 32 bits count", kAudio, {true, kMono16k, data, tooManyFrames}},
     };
-    const std::vector<DropCase> dropped{
-        {"screen output", CaptureOutputType::Screen, goodBuffer()},
-        {"microphone output", CaptureOutputType::Microphone, goodBuffer()},
-        {"invalid buffer", CaptureOutputType::Audio, with([](auto& b) { b.isValid = false; })},
-        {"data not ready (a gap)", CaptureOutputType::Audio,
-         with([](auto& b) { b.data = nullptr; })},
-        {"no format description", CaptureOutputType::Audio,
-         with([](auto& b) { b.formatDescription.reset(); })},
-        {"unknown encoding", CaptureOutputType::Audio,
-         with([](auto& b) { b.formatDescription->sampleFormat = AudioSampleFormat::Unknown; })},
-        {"zero channels", CaptureOutputType::Audio,
-         with([](auto& b) { b.formatDescription->channelCount = 0; })},
-        {"absurd channel count", CaptureOutputType::Audio,
-         with([](auto& b) { b.formatDescription->channelCount = 1000; })},
-        {"zero sample rate", CaptureOutputType::Audio,
-         with([](auto& b) { b.formatDescription->sampleRate = 0; })},
-        {"zero samples", CaptureOutputType::Audio, with([](auto& b) { b.byteCount = 0; })},
-        {"less than one frame", CaptureOutputType::Audio, with([](auto& b) {
-             b.formatDescription->channelCount = 2;
-             b.byteCount = 2;
-         })},
-        {"ends inside a frame", CaptureOutputType::Audio, with([](auto& b) { b.byteCount = 7; })},
-        // The size check comes before any copy, so the small backing array is never over-read.
-        {"more frames than 32 bits count", CaptureOutputType::Audio, with([](auto& b) {
-             b.byteCount =
-                 (static_cast<std::size_t>(std::numeric_limits<std::uint32_t>::max()) + 1) * 2;
-         })},
-    };
-    for (const auto& c : dropped) {
-        output.stream(c.buffer, c.type);
-        EXPECT_TRUE(received.empty()) << c.name;
+    for (const auto& [name, type, buffer] : dropped) {
+        output.stream(buffer, type);
+        EXPECT_TRUE(received.empty()) << name;
         received.clear();
     }
-
-    output.stream(goodBuffer(), CaptureOutputType::Audio);
+    output.stream({true, kMono16k, data, 16}, kAudio);
     ASSERT_EQ(received.size(), 1u);
 }
 
 TEST_F(ApplicationAudioOutputTest, KeptAudioIsAnOwnedCopyOfEveryFrame) {
-    CapturedSampleBuffer stereo{true, AudioStreamDescription{AudioSampleFormat::S16LE, 44100, 2},
-                                samples.data(), sizeof samples};
-    output.stream(stereo, CaptureOutputType::Audio);
+    output.stream({true, {{AudioSampleFormat::S16LE, 44100, 2}}, samples.data(), sizeof samples},
+                  CaptureOutputType::Audio);
     ASSERT_EQ(received.size(), 1u);
     const auto& pcm = received[0];
     EXPECT_EQ(pcm.format, (AudioFormat{AudioSampleFormat::S16LE, 44100, 2}));
@@ -96,15 +70,10 @@ TEST_F(ApplicationAudioOutputTest, KeptAudioIsAnOwnedCopyOfEveryFrame) {
     EXPECT_EQ(pcm.sampleAt(4, 0), 0.0f) << "reading past the frames yields silence";
 }
 
-PcmBuffer pcmOf(AudioFormat format, const void* data, std::size_t bytes) {
-    auto pcm = ApplicationAudioOutput::convert(
-        CapturedSampleBuffer{
-            true,
-            AudioStreamDescription{format.sampleFormat, format.sampleRate, format.channelCount},
-            data, bytes},
-        CaptureOutputType::Audio);
-    EXPECT_TRUE(pcm.has_value());
-    return pcm.value_or(PcmBuffer(format, 0));
+// A conversion that fails throws, which fails the test.
+PcmBuffer pcmOf(AudioStreamDescription format, const void* data, std::size_t bytes) {
+    return ApplicationAudioOutput::convert({true, format, data, bytes}, CaptureOutputType::Audio)
+        .value();
 }
 
 TEST(RecognizerSamples, DownMixesAndResamplesTo16kMono) {

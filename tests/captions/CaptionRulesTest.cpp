@@ -30,10 +30,7 @@ TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
     OwnPlaybackStreamRule rule(
         100, parentsIn({{200, 100}, {300, 200}, {100, 1}, {400, 1}, {500, 501}, {501, 500}}));
     using P = OwnPlaybackStreamRule::StreamProperties;
-    struct Case {
-        P properties;
-        bool own;
-    } cases[] = {
+    const std::pair<P, bool> cases[] = {
         {{"100", std::nullopt}, true},
         {{"300", std::nullopt}, true},
         {{"400", std::nullopt}, false},
@@ -49,10 +46,9 @@ TEST(OwnPlaybackStreamRule, AcceptsThisProcessItsDescendantsAndTaggedStreams) {
         {{"400", "101"}, false},
         {{std::nullopt, "x"}, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(rule.isOwn(c.properties), c.own)
-            << c.properties.processId.value_or("<none>") << " / "
-            << c.properties.ownerTag.value_or("<none>");
+    for (const auto& [properties, own] : cases)
+        EXPECT_EQ(rule.isOwn(properties), own) << properties.processId.value_or("<none>") << " / "
+                                               << properties.ownerTag.value_or("<none>");
 }
 
 TEST(OwnPlaybackStreamRule, IdsFromAnotherProcessNamespaceAreNotTakenForOurs) {
@@ -66,10 +62,7 @@ TEST(OwnPlaybackStreamRule, IdsFromAnotherProcessNamespaceAreNotTakenForOurs) {
         return found == names.end() ? std::vector<std::string>{} : found->second;
     });
     using P = OwnPlaybackStreamRule::StreamProperties;
-    struct Case {
-        P properties;
-        bool own;
-    } cases[] = {
+    const std::pair<P, bool> cases[] = {
         {{"2", std::nullopt, "WebKitWebProcess"}, false}, // another application's web page
         {{"2", std::nullopt, "aurelo-translator"}, true},
         {{"3", std::nullopt, "WebKitWebProcess"}, true},
@@ -78,10 +71,9 @@ TEST(OwnPlaybackStreamRule, IdsFromAnotherProcessNamespaceAreNotTakenForOurs) {
         {{"2", "2", "WebKitWebProcess"}, true},           // our sandboxed web process
         {{"3", std::nullopt, std::nullopt}, true},        // nothing to cross-check
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(rule.isOwn(c.properties), c.own)
-            << c.properties.processId.value_or("<none>") << " / "
-            << c.properties.processBinary.value_or("<none>");
+    for (const auto& [properties, own] : cases)
+        EXPECT_EQ(rule.isOwn(properties), own) << properties.processId.value_or("<none>") << " / "
+                                               << properties.processBinary.value_or("<none>");
 }
 
 TEST(OwnPlaybackStreamRule, MatchesBinaryNamesAsTheKernelKeepsThem) {

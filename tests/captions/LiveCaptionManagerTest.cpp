@@ -68,33 +68,24 @@ protected:
     }
 };
 
-TEST_F(LiveCaptionManagerTest, FreshManagerAndStopWithoutARun) {
+TEST_F(LiveCaptionManagerTest, ARunFromStartToStop) {
     auto manager = makeManager();
     EXPECT_EQ(manager->statusText(), "点击“实时字幕”捕获应用声音");
-
     int runningSignals = 0;
     int statusSignals = 0;
     manager->signalIsRunningChanged().connect([&] { ++runningSignals; });
     manager->signalStatusTextChanged().connect([&] { ++statusSignals; });
     manager->stop();
     manager->stop();
-    EXPECT_FALSE(manager->isRunning());
     EXPECT_EQ(manager->statusText(), "实时字幕已停止");
     EXPECT_EQ(runningSignals, 0);
     EXPECT_EQ(statusSignals, 1);
-    runMainLoopFor(20ms);
-    EXPECT_EQ(capture->starts + capture->stops, 0) << "stop alone never touches the sound server";
-}
-
-TEST_F(LiveCaptionManagerTest, ARunFromStartToStop) {
-    auto manager = makeManager();
-    int runningSignals = 0;
-    manager->signalIsRunningChanged().connect([&] { ++runningSignals; });
 
     manager->start();
     EXPECT_TRUE(manager->isRunning());
     EXPECT_EQ(runningSignals, 1);
     EXPECT_EQ(manager->statusText(), LiveCaptionManager::kConnectingStatus);
+    EXPECT_EQ(capture->stops, 0) << "a stop without a run never touches the sound server";
     EXPECT_EQ(capture->starts, 1);
     EXPECT_EQ(recognition->tasks, 1);
     EXPECT_EQ(configurationReads, 1);
@@ -280,12 +271,9 @@ TEST_F(LiveCaptionManagerTest, DestroyingARunningManagerReleasesItsRun) {
 // The real sound-server client against a server that is not there: a clear status, no crash.
 TEST_F(LiveCaptionManagerTest, NoSoundServer) {
     TestDirectory directory;
-    const std::string server = "unix:" + (directory.path() / "native").string();
     const char* previous = g_getenv("PULSE_SERVER");
-    const std::optional<std::string> saved =
-        previous ? std::optional<std::string>(previous) : std::nullopt;
-    g_setenv("PULSE_SERVER", server.c_str(), TRUE);
-
+    const std::string saved = previous ? previous : "";
+    g_setenv("PULSE_SERVER", ("unix:" + (directory.path() / "native").string()).c_str(), TRUE);
     LiveCaptionManager::Dependencies dependencies;
     dependencies.makeStream = [] { return std::make_unique<PulseAudioCaptureStream>(); };
     dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
@@ -295,9 +283,8 @@ TEST_F(LiveCaptionManagerTest, NoSoundServer) {
     EXPECT_TRUE(runMainLoopUntil([&] { return !manager.isRunning(); }));
     EXPECT_EQ(manager.statusText(), LiveCaptionManager::kNoSoundServerStatus);
     runMainLoopFor(20ms);
-
-    if (saved)
-        g_setenv("PULSE_SERVER", saved->c_str(), TRUE);
+    if (previous)
+        g_setenv("PULSE_SERVER", saved.c_str(), TRUE);
     else
         g_unsetenv("PULSE_SERVER");
 }
