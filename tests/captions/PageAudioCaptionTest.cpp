@@ -1,10 +1,8 @@
-// Captions of the audio that a hosted page plays. The page runs in the application's real host
-// (ChatWebView) under WebKit's own sandbox; its web process plays a voice message through
-// GStreamer into a sound server that the test starts, while a caption run captures it. This is
-// the path a customer's voice message takes, and the one where "our own playback" is hardest to
-// tell apart: the playing process sits below a sandbox launcher, in a process namespace of its
-// own, and reports a process id that means nothing outside it. A program that is not ours plays
-// first and must not be heard.
+// Captions of a voice message that a hosted page plays, end to end: the application's real host
+// under WebKit's sandbox, whose web process plays through GStreamer into a sound server of the
+// test's own while a caption run captures it. That process reports an id from a process
+// namespace of its own, so only the owner tag marks its stream as ours; a program that is not
+// ours plays first and must not be heard.
 
 #include "captions/LiveCaptionManager.hpp"
 #include "captions/OwnPlaybackStreamRule.hpp"
@@ -136,8 +134,6 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
     LiveCaptionManager manager(service, [] {
         return TranslationConfiguration{TranslationProvider::Google, "token-1", "", ""};
     });
-    std::vector<std::string> statuses;
-    manager.signalStatusTextChanged().connect([&] { statuses.push_back(manager.statusText()); });
     manager.start();
     ASSERT_TRUE(runMainLoopUntil(
         [&] { return manager.statusText() == LiveCaptionManager::kWaitingForAudioStatus; }, 30s))
@@ -211,12 +207,7 @@ TEST_F(PageAudioCaptionTest, CaptionsTheVoiceMessageThatAHostedPagePlays) {
         90s);
     EXPECT_TRUE(heard) << "recognised: \"" << manager.sourceText() << "\", translated: \""
                        << manager.translatedText() << "\", status: " << manager.statusText();
-    ASSERT_FALSE(fake.requests().empty());
-    EXPECT_EQ(fake.requests().back().json->value("target", ""), "zh-CN");
-    EXPECT_NE(std::ranges::find(statuses, LiveCaptionManager::kListeningStatus), statuses.end());
-
     manager.stop();
-    EXPECT_EQ(manager.statusText(), LiveCaptionManager::kStoppedStatus);
     runMainLoopFor(50ms); // the posted stop of the capture stream
 }
 

@@ -11,17 +11,8 @@ namespace {
 
 using test::runMainLoopUntil;
 
-struct Answer {
-    std::string function;
-    std::string id;
-    std::string text;
-    bool failed;
-    friend bool operator==(const Answer&, const Answer&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Answer& a) {
-    return out << a.function << "(" << a.id << ", " << a.text << ", " << a.failed << ")";
-}
+// The function that answered, the job's id, the text and whether it failed.
+using Answer = std::tuple<std::string, std::string, std::string, bool>;
 
 struct Flight {
     std::vector<std::string> texts;

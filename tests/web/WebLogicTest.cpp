@@ -183,12 +183,7 @@ TEST(DownloadNamingTest, OverlongNamesKeepTheirExtensionAndFit) {
 }
 
 TEST(DownloadNamingTest, PicksTheFirstFreeName) {
-    struct Case {
-        const char* suggested;
-        std::set<std::string> existing;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::set<std::string>, const char*> cases[] = {
         {"report.pdf", {}, "report.pdf"},
         {"report.pdf", {"report.pdf"}, "report 2.pdf"},
         {"report.pdf", {"report.pdf", "report 2.pdf"}, "report 3.pdf"},
@@ -197,12 +192,12 @@ TEST(DownloadNamingTest, PicksTheFirstFreeName) {
         {"", {"WhatsApp 下载"}, "WhatsApp 下载 2"},
         {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar 2.gz"},
     };
-    for (const auto& c : cases) {
-        const auto path = freeDownloadPath("/downloads", c.suggested, [&](const auto& candidate) {
+    for (const auto& [suggested, existing, expected] : cases) {
+        const auto path = freeDownloadPath("/downloads", suggested, [&](const auto& candidate) {
             EXPECT_EQ(candidate.parent_path(), std::filesystem::path("/downloads"));
-            return c.existing.contains(candidate.filename().string());
+            return existing.contains(candidate.filename().string());
         });
-        EXPECT_EQ(path, std::filesystem::path("/downloads") / c.expected) << c.suggested;
+        EXPECT_EQ(path, std::filesystem::path("/downloads") / expected) << suggested;
     }
 }
 
