@@ -189,10 +189,7 @@ TEST_F(LiveCaptionManagerTest, NothingOfAnEndedRunArrivesLate) {
 
 TEST_F(LiveCaptionManagerTest, FailuresEndTheRunWithAStatusLine) {
     auto manager = makeManager();
-    struct Case {
-        std::function<void()> fail;
-        const char* status;
-    } cases[] = {
+    const std::pair<std::function<void()>, const char*> cases[] = {
         {[&] { captureEvent(AudioCaptureEvent::Kind::ServerUnavailable); },
          LiveCaptionManager::kNoSoundServerStatus},
         {[&] { captureEvent(AudioCaptureEvent::Kind::ConnectionLost); },
@@ -200,13 +197,13 @@ TEST_F(LiveCaptionManagerTest, FailuresEndTheRunWithAStatusLine) {
         {[&] { recognize(Kind::Failed, ""); }, LiveCaptionManager::kNoRecognizerStatus},
     };
     int run = 0;
-    for (const auto& c : cases) {
+    for (const auto& [fail, status] : cases) {
         manager->start();
-        c.fail();
-        EXPECT_FALSE(manager->isRunning()) << c.status;
-        EXPECT_EQ(manager->statusText(), c.status);
+        fail();
+        EXPECT_FALSE(manager->isRunning()) << status;
+        EXPECT_EQ(manager->statusText(), status);
         EXPECT_EQ(recognition->cancels, ++run);
-        ASSERT_TRUE(runMainLoopUntil([&] { return capture->stops == run; })) << c.status;
+        ASSERT_TRUE(runMainLoopUntil([&] { return capture->stops == run; })) << status;
     }
 
     // A server that never answers ends the run as if there were none.
