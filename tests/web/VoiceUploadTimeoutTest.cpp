@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 TEST(VoiceUploadTimeoutTest, SlowLinkRunsToItsEndAndSilentLinkTimesOut) {
     HttpSession session{TranslationNetwork::sessionConfiguration()};
     TranslationRequestCache cache;
+    // Never asked: voice goes to the origin the bridge is given.
     TranslationService service{"http://127.0.0.1:9", session, cache};
     // One second of silence ends a voice request here, well short of the slow drip's four.
     HttpSession voiceSession{HttpSessionConfiguration{.ioTimeout = 1s}};
