@@ -34,26 +34,31 @@ constexpr const char* kAnswerRecorder = R"JS(
 })()
 )JS";
 
-std::unique_ptr<HostedPage>& sharedPage() {
-    static std::unique_ptr<HostedPage> page;
-    return page;
+// The texts of a translation request, and whether they came as a batch.
+std::optional<std::pair<nlohmann::json, bool>> translationTexts(const RecordedRequest& request) {
+    if (request.path != "/api/translate" || !request.json || !request.json->is_object())
+        return std::nullopt;
+    const auto& body = *request.json;
+    if (body.contains("texts") && body["texts"].is_array())
+        return std::pair{body["texts"], true};
+    return std::pair{nlohmann::json::array({body.value("text", nlohmann::json())}), false};
 }
 
 // Closes the window and its host after the last test, while GTK and WebKit are still up.
-class HostedPageEnvironment : public ::testing::Environment {
-public:
-    void TearDown() override { sharedPage().reset(); }
+struct HostedPageEnvironment : ::testing::Environment {
+    std::unique_ptr<HostedPage> page;
+    void TearDown() override { page.reset(); }
 };
 
-[[maybe_unused]] const auto* const kEnvironment =
-    ::testing::AddGlobalTestEnvironment(new HostedPageEnvironment);
+auto* const kEnvironment = static_cast<HostedPageEnvironment*>(
+    ::testing::AddGlobalTestEnvironment(new HostedPageEnvironment));
 
 } // namespace
 
 HostedPage& page() {
-    if (!sharedPage())
-        sharedPage() = std::make_unique<HostedPage>();
-    return *sharedPage();
+    if (!kEnvironment->page)
+        kEnvironment->page = std::make_unique<HostedPage>();
+    return *kEnvironment->page;
 }
 
 HostedPage::Backend::Backend(WebsiteDataStores& stores, const std::filesystem::path& downloads)
@@ -139,10 +144,10 @@ bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
     m_backend->service.setResponder([this](const RecordedRequest& request) {
         return m_holding ? ScriptedAnswer::silence() : answer(request);
     });
-    m_unread.clear();
+    unread.clear();
     inputs.sessionID = kSessionID;
     inputs.pageURL = m_site.url(fixture);
-    inputs.onUnreadCountChanged = [this](int count) { m_unread.push_back(count); };
+    inputs.onUnreadCountChanged = [this](int count) { unread.push_back(count); };
     m_inputs = std::move(inputs);
 
     // The host starts loading in its constructor, but load events only arrive from the main
@@ -172,37 +177,26 @@ bool HostedPage::open(const std::string& fixture, ChatWebViewInputs inputs) {
     return true;
 }
 
-void HostedPage::setTranslationActive(bool active) {
-    m_inputs.isActive = active;
-    m_host->update(m_inputs);
-}
-
-void HostedPage::runPageCommand(WebPageCommand::Action action) {
-    m_host->runPageCommand(WebPageCommand{newSessionID(), action});
-}
-
 ScriptedAnswer HostedPage::answer(const RecordedRequest& request) const {
     if (respond)
         if (auto scripted = respond(request))
             return *scripted;
     if (request.path == "/api/transcribe")
         return ScriptedAnswer::json(200, {{"transcript", "transcript"}, {"translation", "译文"}});
-    if (request.path != "/api/translate" || !request.json || !request.json->is_object())
+    const auto texts = translationTexts(request);
+    if (!texts)
         return ScriptedAnswer::json(404, {{"error", "no such path"}});
-    const auto& body = *request.json;
-    const std::string target = body.value("target", std::string());
-    auto translate = [&](const nlohmann::json& text) -> nlohmann::json {
+    const std::string target = request.json->value("target", std::string());
+    nlohmann::json results = nlohmann::json::array();
+    for (const auto& text : texts->first) {
         const std::string source = text.is_string() ? text.get<std::string>() : std::string();
         const auto found = translations.find(source);
-        return {{"text", found != translations.end() ? found->second : target + ":" + source},
-                {"detectedLanguage", "en"}};
-    };
-    if (!body.contains("texts") || !body["texts"].is_array())
-        return ScriptedAnswer::json(200, translate(body.value("text", nlohmann::json())));
-    nlohmann::json results = nlohmann::json::array();
-    for (const auto& text : body["texts"])
-        results.push_back(translate(text));
-    return ScriptedAnswer::json(200, {{"results", results}});
+        results.push_back(
+            {{"text", found != translations.end() ? found->second : target + ":" + source},
+             {"detectedLanguage", "en"}});
+    }
+    return ScriptedAnswer::json(200,
+                                texts->second ? nlohmann::json{{"results", results}} : results[0]);
 }
 
 std::size_t HostedPage::release(const Responder& answer) {
@@ -213,36 +207,14 @@ std::size_t HostedPage::release(const Responder& answer) {
 }
 
 std::vector<ServiceText> HostedPage::serviceTexts() const {
-    std::vector<ServiceText> texts;
-    for (const auto& request : m_backend->service.requests()) {
-        if (request.path != "/api/translate" || !request.json || !request.json->is_object())
-            continue;
-        const auto& body = *request.json;
-        const std::string target = body.value("target", std::string());
-        if (body.contains("texts") && body["texts"].is_array()) {
-            for (const auto& text : body["texts"])
+    std::vector<ServiceText> asked;
+    for (const auto& request : m_backend->service.requests())
+        if (const auto texts = translationTexts(request))
+            for (const auto& text : texts->first)
                 if (text.is_string())
-                    texts.push_back({text.get<std::string>(), target, true});
-        } else if (body.contains("text") && body["text"].is_string()) {
-            texts.push_back({body["text"].get<std::string>(), target, false});
-        }
-    }
-    return texts;
-}
-
-bool HostedPage::waitForServiceTexts(std::size_t count) {
-    return runMainLoopUntil([&] { return serviceTexts().size() >= count; });
-}
-
-bool HostedPage::waitForServiceText(const std::string& text) {
-    return runMainLoopUntil([&] {
-        return std::ranges::any_of(serviceTexts(), [&](const auto& t) { return t.text == text; });
-    });
-}
-
-nlohmann::json HostedPage::answersDelivered(const std::string& function) {
-    return evaluate("(window.__aureloDelivered || []).filter((call) => call[0] === " +
-                    nlohmann::json(function).dump() + ")");
+                    asked.push_back({text.get<std::string>(),
+                                     request.json->value("target", std::string()), texts->second});
+    return asked;
 }
 
 nlohmann::json HostedPage::evaluateIn(const char* world, const std::string& script) {
@@ -253,23 +225,10 @@ nlohmann::json HostedPage::evaluateIn(const char* world, const std::string& scri
     return *json == "undefined" ? nlohmann::json() : nlohmann::json::parse(*json, nullptr, false);
 }
 
-bool HostedPage::waitForPage(const std::string& expression, std::chrono::milliseconds deadline) {
-    const auto script = "Boolean(" + expression + ")";
-    return runMainLoopUntil([&] { return evaluateInPage(script) == true; }, deadline);
-}
-
 void HostedPage::xdotool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "xdotool");
     runProgram(arguments);
     runMainLoopFor(30ms);
-}
-
-void HostedPage::pressKeys(const std::string& keys) {
-    xdotool({"key", "--clearmodifiers", keys});
-}
-
-void HostedPage::typeText(const std::string& text) {
-    xdotool({"type", "--delay", "15", text});
 }
 
 void HostedPage::clickAt(double x, double y, int button) {

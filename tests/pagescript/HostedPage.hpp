@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,8 +57,13 @@ public:
     void resize(int width, int height);
     // A new host for `fixture` against a fresh fake service, once the page has loaded.
     bool open(const std::string& fixture, ChatWebViewInputs inputs = defaultInputs());
-    void setTranslationActive(bool active);
-    void runPageCommand(WebPageCommand::Action action);
+    void setTranslationActive(bool active) {
+        m_inputs.isActive = active;
+        m_host->update(m_inputs);
+    }
+    void runPageCommand(WebPageCommand::Action action) {
+        m_host->runPageCommand(WebPageCommand{newSessionID(), action});
+    }
     const ChatWebViewInputs& inputs() const { return m_inputs; }
     FakeManagedService& service() { return m_backend->service; }
 
@@ -69,21 +75,29 @@ public:
     // (nullopt keeps one held). Returns how many were answered.
     void hold(bool holding) { m_holding = holding; }
     std::size_t release(const Responder& answer = nullptr);
+    // The answer a request gets when none is scripted.
+    ScriptedAnswer answer(const RecordedRequest& request) const;
 
     std::vector<ServiceText> serviceTexts() const;
-    bool waitForServiceTexts(std::size_t count);
-    bool waitForServiceText(const std::string& text);
-    std::size_t voiceUploadCount() const {
-        return m_backend->service.requestCount("/api/transcribe");
+    bool waitForServiceTexts(std::size_t count) {
+        return runMainLoopUntil([&] { return serviceTexts().size() >= count; });
     }
-    const std::vector<int>& unreadCounts() const { return m_unread; }
+    bool waitForServiceText(const std::string& text) {
+        return runMainLoopUntil(
+            [&] { return std::ranges::count(serviceTexts(), text, &ServiceText::text) > 0; });
+    }
+    // The unread counts the page reported since it loaded.
+    std::vector<int> unread;
     bool waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline = 10s) {
-        return runMainLoopUntil([&] { return m_unread.size() >= count; }, deadline);
+        return runMainLoopUntil([&] { return unread.size() >= count; }, deadline);
     }
 
     // The host's calls into the page since it loaded, as [function, arguments...], recorded in
     // the script's world, so a test can tell an answer has arrived where it changes nothing seen.
-    nlohmann::json answersDelivered(const std::string& function);
+    nlohmann::json answersDelivered(const std::string& function) {
+        return evaluate("(window.__aureloDelivered || []).filter((call) => call[0] === " +
+                        nlohmann::json(function).dump() + ")");
+    }
     bool waitForAnswersDelivered(const std::string& function, std::size_t count) {
         return runMainLoopUntil([&] { return answersDelivered(function).size() >= count; });
     }
@@ -94,10 +108,13 @@ public:
     }
     nlohmann::json evaluateInPage(const std::string& script) { return evaluateIn(nullptr, script); }
     // Runs the main loop until `expression` (page world) is truthy.
-    bool waitForPage(const std::string& expression, std::chrono::milliseconds deadline = 10s);
+    bool waitForPage(const std::string& expression, std::chrono::milliseconds deadline = 10s) {
+        const auto script = "Boolean(" + expression + ")";
+        return runMainLoopUntil([&] { return evaluateInPage(script) == true; }, deadline);
+    }
 
-    void pressKeys(const std::string& keys);
-    void typeText(const std::string& text);
+    void pressKeys(const std::string& keys) { xdotool({"key", "--clearmodifiers", keys}); }
+    void typeText(const std::string& text) { xdotool({"type", "--delay", "15", text}); }
     void clickAt(double x, double y, int button = 1);
     // Clicks the centre of the first element matching `selector`; false when there is none.
     bool clickElement(const std::string& selector, int button = 1);
@@ -116,7 +133,6 @@ private:
         WebEnvironment environment;
     };
 
-    ScriptedAnswer answer(const RecordedRequest& request) const;
     nlohmann::json evaluateIn(const char* world, const std::string& script);
     void closeHost();
     void xdotool(std::vector<std::string> arguments);
@@ -129,7 +145,6 @@ private:
     std::vector<std::unique_ptr<Backend>> m_retired;
     ChatWebViewInputs m_inputs;
     std::unique_ptr<ChatWebView> m_host;
-    std::vector<int> m_unread;
     bool m_holding = false;
     GtkWidget* m_window = nullptr; // owned by GTK's toplevel list until destroyed
     unsigned long m_xid = 0;
