@@ -1,7 +1,6 @@
 #include "PageScriptTest.hpp"
 
 #include <cmath>
-#include <map>
 #include <ranges>
 #include <set>
 #include <utility>
