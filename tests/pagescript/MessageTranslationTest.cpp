@@ -1,4 +1,4 @@
-#include "HostedPage.hpp"
+#include "PageScriptTest.hpp"
 
 #include <set>
 
@@ -7,33 +7,29 @@ namespace {
 
 class MessageTranslationTest : public PageScriptTest {
 protected:
-    // The chat texts the service was asked for (through the queue's batches), with their target.
-    static std::map<std::string, std::string> targetsByText() {
-        std::map<std::string, std::string> targets;
-        for (const auto& asked : page().serviceTexts()) {
-            EXPECT_TRUE(asked.batch) << asked.text;
-            targets[asked.text] = asked.target;
-        }
-        return targets;
-    }
-
-    static std::set<std::string> requestedTexts() {
+    std::set<std::string> requestedTexts() {
         std::set<std::string> texts;
-        for (const auto& asked : page().serviceTexts())
+        for (const auto& asked : serviceTexts())
             texts.insert(asked.text);
         return texts;
     }
 
-    static bool waitForPanels(std::size_t count) {
-        return page().waitForPage("document.querySelectorAll('.aurelo-translation-panel').length "
-                                  ">= " +
-                                  std::to_string(count));
+    static std::set<std::string> numbered(const std::string& prefix, int first, int last) {
+        std::set<std::string> texts;
+        for (int i = first; i <= last; ++i)
+            texts.insert(prefix + std::to_string(i));
+        return texts;
+    }
+
+    bool waitForPanels(std::size_t count) {
+        return waitForPage("document.querySelectorAll('.aurelo-translation-panel').length >= " +
+                           std::to_string(count));
     }
 
     // The panel of the message with data-id `id`, as [panel count, text, colour, button text,
     // button disabled, markup elements inside].
-    static nlohmann::json panel(const std::string& id) {
-        return page().evaluateInPage(
+    nlohmann::json panel(const std::string& id) {
+        return evaluateInPage(
             "(() => { const m = document.querySelector('[data-id=" + quoted(id) +
             "]'); const p = m.querySelectorAll('.aurelo-translation-panel');"
             " if (p.length === 0) return null; const b = p[0].querySelector('button');"
@@ -41,7 +37,7 @@ protected:
             " b.disabled, p[0].querySelectorAll('b').length]; })()");
     }
 
-    static nlohmann::json panelText(const std::string& id) {
+    nlohmann::json panelText(const std::string& id) {
         const auto shown = panel(id);
         return shown.is_array() ? shown[1] : shown;
     }
@@ -50,13 +46,15 @@ protected:
 TEST_F(MessageTranslationTest, OwnAndIncomingMessagesGetTheirTargetsAndRepliesSendOnlyTheReply) {
     open("chat.html?scenario=kinds");
     ASSERT_TRUE(waitForPanels(4));
-    const auto targets = targetsByText();
-    EXPECT_EQ(targets, (std::map<std::string, std::string>{{"Hello there", "zh-CN"},
-                                                           {"Sent by me", "en"},
-                                                           {"Ticked message", "en"},
-                                                           {"The reply itself", "zh-CN"}}))
-        << "a delivery tick marks a message as one's own; a reply sends its last span only";
-    EXPECT_EQ(page().serviceTexts().size(), 4u) << "each message is asked for once";
+    // A delivery tick marks a message as one's own; a reply sends its last span only; each
+    // message is asked for once, in the queue's batches.
+    const std::vector<ServiceText> expected = {{"Hello there", "zh-CN", true},
+                                               {"Sent by me", "en", true},
+                                               {"The reply itself", "zh-CN", true},
+                                               {"Ticked message", "en", true}};
+    auto asked = serviceTexts();
+    std::ranges::sort(asked, {}, &ServiceText::text);
+    EXPECT_EQ(asked, expected);
     // Each answer comes back under the message that asked for it.
     EXPECT_EQ(panelText("in1"), "译：zh-CN:Hello there");
     EXPECT_EQ(panelText("out1"), "译：en:Sent by me");
@@ -67,7 +65,7 @@ TEST_F(MessageTranslationTest, OwnAndIncomingMessagesGetTheirTargetsAndRepliesSe
 
 TEST_F(MessageTranslationTest, ResultsAreShownAsTextAndRetryRedrawsTheOnePanel) {
     // The incoming messages' batch fails, with markup in the service's message.
-    page().respond = [](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
+    respond = [](const RecordedRequest& request) -> std::optional<ScriptedAnswer> {
         if (request.json && request.json->value("target", "") == "zh-CN")
             return ScriptedAnswer::json(503, {{"error", "<b>忙</b>"}});
         return std::nullopt;
@@ -79,51 +77,51 @@ TEST_F(MessageTranslationTest, ResultsAreShownAsTextAndRetryRedrawsTheOnePanel) 
     EXPECT_EQ(panel("out1"),
               nlohmann::json::array({1, "译：en:Sent by me", "rgb(37, 99, 235)", "↻", false, 0}));
 
-    page().respond = nullptr;
-    page().hold(true);
-    page().translations["Hello there"] = "<b>你好</b>";
-    ASSERT_TRUE(page().clickElement("[data-id=in1] .aurelo-translation-panel button"));
-    ASSERT_TRUE(page().waitForServiceTexts(5));
-    EXPECT_EQ(page().serviceTexts().back(), (ServiceText{"Hello there", "zh-CN", true}));
+    respond = nullptr;
+    holding = true;
+    translations["Hello there"] = "<b>你好</b>";
+    const std::string retry = "[data-id=in1] .aurelo-translation-panel button";
+    ASSERT_TRUE(clickElement(retry));
+    ASSERT_TRUE(waitForServiceTexts(5));
+    EXPECT_EQ(serviceTexts().back(), (ServiceText{"Hello there", "zh-CN", true}));
     EXPECT_EQ(panel("in1")[3], "…");
     EXPECT_EQ(panel("in1")[4], true);
 
     // A second click while the retry is under way asks nothing more.
-    page().evaluateInPage("window.retryClicks = 0; addEventListener('click', () => "
-                          "window.retryClicks += 1, true); document.querySelector('[data-id=in1] "
-                          ".aurelo-translation-panel button').disabled = false");
-    ASSERT_TRUE(page().clickElement("[data-id=in1] .aurelo-translation-panel button"));
-    ASSERT_TRUE(page().waitForPage("window.retryClicks === 1"));
+    evaluateInPage("window.retryClicks = 0;"
+                   "addEventListener('click', () => window.retryClicks += 1, true);"
+                   "document.querySelector(" +
+                   quoted(retry) + ").disabled = false");
+    ASSERT_TRUE(clickElement(retry));
+    ASSERT_TRUE(waitForPage("window.retryClicks === 1"));
     runMainLoopFor(150ms);
-    EXPECT_EQ(page().serviceTexts().size(), 5u);
+    EXPECT_EQ(serviceTexts().size(), 5u);
 
-    EXPECT_EQ(page().release(), 1u);
-    ASSERT_TRUE(page().waitForPage(
-        "document.querySelector('[data-id=in1] .aurelo-translation-panel').firstChild"
-        ".textContent === '译：<b>你好</b>'"));
+    EXPECT_EQ(release(), 1u);
+    ASSERT_TRUE(waitForPage("document.querySelector('[data-id=in1] "
+                            ".aurelo-translation-panel').firstChild.textContent === "
+                            "'译：<b>你好</b>'"));
     EXPECT_EQ(panel("in1"),
               nlohmann::json::array({1, "译：<b>你好</b>", "rgb(37, 99, 235)", "↻", false, 0}));
     EXPECT_EQ(panelText("reply1"), "⚠ 翻译失败：<b>忙</b>") << "only the retried panel changed";
 
     // The script's own guard: ids that match nothing, whatever their shape, change nothing and
     // break nothing.
-    page().evaluate("window.aureloSetTranslation('\"] body, [x=\"', 'x', false);"
-                    "window.aureloSetTranslation(null, null, null)");
-    EXPECT_EQ(
-        page().evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"), 4);
-    EXPECT_EQ(page().evaluateInPage("typeof window.aureloSetTranslation"), "undefined")
+    evaluate("window.aureloSetTranslation('\"] body, [x=\"', 'x', false);"
+             "window.aureloSetTranslation(null, null, null)");
+    EXPECT_EQ(evaluateInPage("document.querySelectorAll('.aurelo-translation-panel').length"), 4);
+    EXPECT_EQ(evaluateInPage("typeof window.aureloSetTranslation"), "undefined")
         << "the page's own scripts cannot reach our callbacks";
 }
 
 TEST_F(MessageTranslationTest, MessagesOfUpTo5000CharactersAreRequested) {
     open("chat.html?scenario=limits");
     ASSERT_TRUE(waitForPanels(1));
-    const auto texts = page().serviceTexts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].text, std::string(5000, 'a'));
-    EXPECT_EQ(page().evaluateInPage("document.querySelector('[data-id=len5001]').dataset."
-                                    "aureloTranslationSeen"),
-              nullptr);
+    EXPECT_EQ(requestedTexts(), std::set{std::string(5000, 'a')});
+    EXPECT_EQ(serviceTexts().size(), 1u);
+    EXPECT_EQ(
+        evaluateInPage("document.querySelector('[data-id=len5001]').dataset.aureloTranslationSeen"),
+        nullptr);
 }
 
 TEST_F(MessageTranslationTest, ReadMoreIsClickedOnceAndTheWholeTextRequestedLater) {
@@ -131,109 +129,105 @@ TEST_F(MessageTranslationTest, ReadMoreIsClickedOnceAndTheWholeTextRequestedLate
     ASSERT_TRUE(waitForPanels(1));
     EXPECT_EQ(requestedTexts(),
               std::set<std::string>{"Beginning of a long text and its whole ending"});
-    EXPECT_EQ(page().evaluateInPage("window.readMoreClicks"), 1);
+    EXPECT_EQ(evaluateInPage("window.readMoreClicks"), 1);
     // Later passes find the control still there and leave it alone.
-    page().evaluateInPage("document.getElementById('pane').dispatchEvent(new Event('scroll'))");
-    page().setTranslationActive(false);
-    page().setTranslationActive(true);
+    evaluateInPage("document.getElementById('pane').dispatchEvent(new Event('scroll'))");
+    setTranslationActive(false);
+    setTranslationActive(true);
     runMainLoopFor(400ms);
-    EXPECT_EQ(page().evaluateInPage("window.readMoreClicks"), 1);
-    EXPECT_EQ(page().serviceTexts().size(), 1u);
+    EXPECT_EQ(evaluateInPage("window.readMoreClicks"), 1);
+    EXPECT_EQ(serviceTexts().size(), 1u);
 }
 
-TEST_F(MessageTranslationTest, ScanAndFlushRequestOnlyTheLowestMessages) {
+// Only the ten lowest messages in view are requested, whichever way the page lists them.
+TEST_F(MessageTranslationTest, ScanRequestsTheLowestTenMessages) {
+    const std::pair<std::string, std::set<std::string>> cases[] = {
+        {"many", numbered("Message ", 21, 30)},
+        {"reversed", numbered("Reversed ", 1, 10)},
+    };
+    for (const auto& [scenario, expected] : cases) {
+        open("chat.html?scenario=" + scenario);
+        ASSERT_TRUE(waitForPanels(10)) << scenario;
+        EXPECT_EQ(requestedTexts(), expected) << scenario;
+    }
+}
+
+TEST_F(MessageTranslationTest, NewMessagesAndSwitchingBackOnRequestOnlyTheLowest) {
     open("chat.html?scenario=many");
     ASSERT_TRUE(waitForPanels(10));
-    std::set<std::string> expected;
-    for (int i = 21; i <= 30; ++i)
-        expected.insert("Message " + std::to_string(i));
-    EXPECT_EQ(requestedTexts(), expected);
-
     // Twelve arrive at once: the eight lowest of them are requested.
-    page().evaluateInPage("for (let i = 31; i <= 42; i += 1) addMessage('m' + i, 'Message ' + i, "
-                          "{kind: 'in'})");
+    evaluateInPage("for (let i = 31; i <= 42; i += 1) addMessage('m' + i, 'Message ' + i, "
+                   "{kind: 'in'})");
     ASSERT_TRUE(waitForPanels(18));
-    for (int i = 35; i <= 42; ++i)
-        expected.insert("Message " + std::to_string(i));
+    auto expected = numbered("Message ", 21, 30);
+    expected.merge(numbered("Message ", 35, 42));
     EXPECT_EQ(requestedTexts(), expected);
-    EXPECT_EQ(page().serviceTexts().size(), 18u);
+    EXPECT_EQ(serviceTexts().size(), 18u);
 
     // Switched off, nothing is requested; switched on, the lowest unseen ones are.
-    page().setTranslationActive(false);
-    page().evaluateInPage("addMessage('m43', 'Message 43', {kind: 'in'})");
+    setTranslationActive(false);
+    evaluateInPage("addMessage('m43', 'Message 43', {kind: 'in'})");
     runMainLoopFor(150ms);
-    EXPECT_EQ(page().serviceTexts().size(), 18u);
-    page().setTranslationActive(true);
+    EXPECT_EQ(serviceTexts().size(), 18u);
+    setTranslationActive(true);
     // The ten lowest in view are now 34 to 43, of which 34 and 43 were never requested.
     ASSERT_TRUE(waitForPanels(20));
-    for (const auto* text : {"Message 34", "Message 43"})
-        expected.insert(text);
+    expected.merge(std::set<std::string>{"Message 34", "Message 43"});
     EXPECT_EQ(requestedTexts(), expected);
-    EXPECT_EQ(page().serviceTexts().size(), 20u);
+    EXPECT_EQ(serviceTexts().size(), 20u);
 }
 
 TEST_F(MessageTranslationTest, ScrollingRequestsTheLowestMessagesNowInView) {
     open("chat.html?scenario=history");
     ASSERT_TRUE(waitForPanels(10));
     EXPECT_TRUE(requestedTexts().contains("History 120"));
-    page().service().clearRequests();
-    page().evaluateInPage("document.getElementById('pane').scrollTop = 0");
+    fake.clearRequests();
+    evaluateInPage("document.getElementById('pane').scrollTop = 0");
     ASSERT_TRUE(waitForPanels(20));
+    // The viewport holds the first ~40 messages: the lowest ten of those, none seen before.
     const auto texts = requestedTexts();
     EXPECT_EQ(texts.size(), 10u);
-    // The viewport holds the first ~40 messages: the lowest ten of those, none seen before.
     for (const auto& text : texts) {
         const int number = std::stoi(text.substr(std::string("History ").size()));
-        EXPECT_GT(number, 30) << text;
-        EXPECT_LE(number, 50) << text;
+        EXPECT_TRUE(number > 30 && number <= 50) << text;
     }
 }
 
-TEST_F(MessageTranslationTest, PagesListingMessagesUpwardsStillGetTheLowestTen) {
-    open("chat.html?scenario=reversed");
-    ASSERT_TRUE(waitForPanels(10));
-    std::set<std::string> expected;
-    for (int i = 1; i <= 10; ++i)
-        expected.insert("Reversed " + std::to_string(i));
-    EXPECT_EQ(requestedTexts(), expected);
-}
-
 TEST_F(MessageTranslationTest, ReceiveTranslationOffNeverTranslates) {
-    auto inputs = HostedPage::defaultInputs();
+    auto inputs = defaultInputs();
     inputs.receiveTranslationEnabled = false;
     open("chat.html?scenario=many", inputs);
-    page().setTranslationActive(false);
-    page().setTranslationActive(true);
-    ASSERT_TRUE(page().waitForUnreadCounts(1)) << "unread counting still runs";
+    setTranslationActive(false);
+    setTranslationActive(true);
+    ASSERT_TRUE(waitForUnreadCounts(1)) << "unread counting still runs";
     runMainLoopFor(200ms);
-    EXPECT_TRUE(page().serviceTexts().empty());
-    EXPECT_EQ(page().unreadCounts(), std::vector<int>{0});
+    EXPECT_TRUE(serviceTexts().empty());
+    EXPECT_EQ(unread, std::vector<int>{0});
 }
 
 TEST_F(MessageTranslationTest, UnreadCountComesFromTheTitleOrTheBadges) {
     open("chat.html?scenario=unread-huge");
-    ASSERT_TRUE(page().waitForUnreadCounts(1));
-    EXPECT_EQ(page().unreadCounts(), std::vector<int>{9999});
+    ASSERT_TRUE(waitForUnreadCounts(1));
+    EXPECT_EQ(unread, std::vector<int>{9999});
 
     open("chat.html?scenario=unread");
-    ASSERT_TRUE(page().waitForUnreadCounts(1));
-    EXPECT_EQ(page().unreadCounts(), std::vector<int>{12}) << "the title wins over badges";
-    page().evaluateInPage("document.title = 'Chat'");
-    ASSERT_TRUE(page().waitForUnreadCounts(2, 3s));
-    EXPECT_EQ(page().unreadCounts()[1], 7);
+    ASSERT_TRUE(waitForUnreadCounts(1));
+    EXPECT_EQ(unread, std::vector<int>{12}) << "the title wins over badges";
+    evaluateInPage("document.title = 'Chat'");
+    ASSERT_TRUE(waitForUnreadCounts(2, 3s));
     runMainLoopFor(2200ms);
-    EXPECT_EQ(page().unreadCounts().size(), 2u) << "an unchanged count is not posted";
+    EXPECT_EQ(unread, (std::vector<int>{12, 7})) << "an unchanged count is not posted";
 }
 
 TEST_F(MessageTranslationTest, ASecondInjectionIsInert) {
     open("chat.html?scenario=kinds");
     ASSERT_TRUE(waitForPanels(4));
-    ASSERT_TRUE(page().waitForUnreadCounts(1));
-    page().evaluate(fillPageScript(pageScriptTemplate(), page().inputs()));
-    page().evaluateInPage("document.getElementById('pane').scrollTop = 1");
+    ASSERT_TRUE(waitForUnreadCounts(1));
+    evaluate(fillPageScript(pageScriptTemplate(), hostInputs()));
+    evaluateInPage("document.getElementById('pane').scrollTop = 1");
     runMainLoopFor(200ms);
-    EXPECT_EQ(page().serviceTexts().size(), 4u);
-    EXPECT_EQ(page().unreadCounts().size(), 1u) << "a second copy would report the count again";
+    EXPECT_EQ(serviceTexts().size(), 4u);
+    EXPECT_EQ(unread.size(), 1u) << "a second copy would report the count again";
 }
 
 } // namespace

@@ -8,37 +8,39 @@ namespace aurelo::test {
 namespace {
 
 using namespace std::chrono_literals;
-using PageHealthMonitorTest = WebViewTest;
 
-struct HealthLog {
+class PageHealthMonitorTest : public WebViewTest {
+protected:
+    ChatWebView& openRecorded(ChatWebViewInputs inputs) {
+        inputs.onHealthChanged = [this](const PageHealth& health) { states.push_back(health); };
+        inputs.onUnreadCountChanged = [this](int count) { counts.push_back(count); };
+        return open(inputs);
+    }
+    std::optional<PageHealth> first(PageHealthState state) const {
+        const auto found = std::ranges::find(states, state, &PageHealth::state);
+        return found == states.end() ? std::nullopt : std::optional(*found);
+    }
+    bool waitUntilHealthy(std::chrono::milliseconds deadline) {
+        return runMainLoopUntil([&] { return !states.empty() && states.back() == PageHealth{}; },
+                                deadline);
+    }
+
     std::vector<PageHealth> states;
     std::vector<int> counts;
-    PageHealth last() const { return states.empty() ? PageHealth{} : states.back(); }
-    bool saw(PageHealthState state) const {
-        return std::ranges::any_of(states, [&](const PageHealth& h) { return h.state == state; });
-    }
 };
 
-ChatWebViewInputs recorded(ChatWebViewInputs inputs, HealthLog& log) {
-    inputs.onHealthChanged = [&log](const PageHealth& health) { log.states.push_back(health); };
-    inputs.onUnreadCountChanged = [&log](int count) { log.counts.push_back(count); };
-    return inputs;
-}
-
 TEST_F(PageHealthMonitorTest, AnEndedWebProcessIsReloadedAndTheBridgeAnswersAgain) {
-    HealthLog log;
-    auto& host = open(recorded(inputs(kSessionA), log));
+    auto& host = openRecorded(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
 
     webkit_web_view_terminate_web_process(host.webView());
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.saw(PageHealthState::Crashed); }, 5s));
-    EXPECT_EQ(log.states.front(), (PageHealth{PageHealthState::Crashed, "", true}));
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.last() == PageHealth{}; }, 15s))
-        << "reloaded after a second and healthy again";
+    ASSERT_TRUE(runMainLoopUntil([&] { return !states.empty(); }, 5s));
+    EXPECT_EQ(states.front(), (PageHealth{PageHealthState::Crashed, "", true}));
+    ASSERT_TRUE(waitUntilHealthy(15s)) << "reloaded after a second and healthy again";
 
     evaluate(host, "window.aureloPost({kind: 'unread', count: 4})");
-    ASSERT_TRUE(runMainLoopUntil([&] { return !log.counts.empty(); }, 5s));
-    EXPECT_EQ(log.counts.back(), 4);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !counts.empty(); }, 5s));
+    EXPECT_EQ(counts.back(), 4);
 }
 
 TEST_F(PageHealthMonitorTest, AStoppedProxyShowsTheReasonAndThePageRecoversWhenItIsBack) {
@@ -49,23 +51,21 @@ TEST_F(PageHealthMonitorTest, AStoppedProxyShowsTheReasonAndThePageRecoversWhenI
     proxied.proxyHost = "127.0.0.1";
     proxied.proxyPort = port;
     proxied.pageURL = server.url("/chat.html", "proxied-chat.invalid");
-    HealthLog log;
-    auto& host = open(recorded(proxied, log));
+    auto& host = openRecorded(proxied);
     ASSERT_TRUE(waitForLoad(host)) << loads(host).lastFailure;
 
     proxy.reset();
     webkit_web_view_reload(host.webView());
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.saw(PageHealthState::NetworkError); }, 10s));
-    const PageHealth failed = *std::ranges::find(log.states, PageHealthState::NetworkError,
-                                                 &PageHealth::state);
-    EXPECT_EQ(failed.reason, "无法连接代理");
-    EXPECT_TRUE(failed.recovering);
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return first(PageHealthState::NetworkError).has_value(); }, 10s));
+    EXPECT_EQ(first(PageHealthState::NetworkError),
+              (PageHealth{PageHealthState::NetworkError, "无法连接代理", true}));
     // Never a blank page: the page area says what is wrong.
     EXPECT_TRUE(waitForValue(host, "document.body.innerText.includes('网络异常：无法连接代理')",
                              "true", nullptr));
 
     proxy = std::make_unique<LoopbackProxy>(LoopbackProxy::Kind::Socks5, port);
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.last() == PageHealth{}; }, 20s))
+    ASSERT_TRUE(waitUntilHealthy(20s))
         << "retried on its back-off through the proxy, which is back";
     EXPECT_TRUE(waitForValue(host, "document.title", R"("Fixture chat")", nullptr));
     for (const auto& destination : proxy->destinations())

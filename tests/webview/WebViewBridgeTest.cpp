@@ -35,11 +35,8 @@ TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
     ASSERT_TRUE(waitForLoad(host));
     evaluate(host, R"(aureloPost({kind: "composer", id: "at-1", text: "你好", target: "en"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
-    const auto received = nlohmann::json::parse(answers(host));
-    EXPECT_EQ(received,
-              nlohmann::json::parse(R"([["aureloSetComposerTranslation","at-1",null,false]])")
-                  .patch(nlohmann::json::array(
-                      {{{"op", "replace"}, {"path", "/0/2"}, {"value", awkward}}})));
+    EXPECT_EQ(nlohmann::json::parse(answers(host)),
+              nlohmann::json::array({{"aureloSetComposerTranslation", "at-1", awkward, false}}));
     ASSERT_EQ(fake.requests().size(), 1u);
     EXPECT_EQ(fake.requests()[0].json->at("text"), "你好");
 }

@@ -62,8 +62,7 @@ TEST_F(WebViewNavigationTest, UndisplayableResponsesBecomeDownloadsUnderAFreeNam
     evaluate(host, "location.href = '/files/report.zip'", nullptr);
     ASSERT_TRUE(runMainLoopUntil([&] { return revealed.size() == 1; }));
     EXPECT_EQ(revealed[0], folder / "report 2.zip");
-    std::ifstream saved(revealed[0], std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), archive);
+    EXPECT_EQ(readFile(revealed[0]), archive);
     EXPECT_TRUE(host.coordinator().downloadDestinations().empty());
 
     evaluate(host, "location.href = '/files/hidden'", nullptr);

@@ -10,23 +10,21 @@ namespace {
 
 using WebViewSessionTest = WebViewTest;
 
-constexpr const char* kCookieScript = "document.cookie";
-
 TEST_F(WebViewSessionTest, CookiesStayInTheirSessionAndGoWithTheCleaner) {
     auto& a = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(a));
     evaluate(a, "document.cookie = 'login=alice; max-age=3600; path=/'", nullptr);
-    ASSERT_EQ(evaluate(a, kCookieScript, nullptr), R"("login=alice")");
+    ASSERT_EQ(evaluate(a, "document.cookie", nullptr), R"("login=alice")");
 
     auto& b = open(inputs(kSessionB));
     ASSERT_TRUE(waitForLoad(b));
-    EXPECT_EQ(evaluate(b, kCookieScript, nullptr), R"("")");
+    EXPECT_EQ(evaluate(b, "document.cookie", nullptr), R"("")");
 
     // The window replaces a host when a session setting changes: the new view finds the login.
     destroy(a);
     auto& rebuilt = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(rebuilt));
-    EXPECT_EQ(evaluate(rebuilt, kCookieScript, nullptr), R"("login=alice")");
+    EXPECT_EQ(evaluate(rebuilt, "document.cookie", nullptr), R"("login=alice")");
     destroy(rebuilt);
 
     bool cleared = false;
@@ -34,8 +32,8 @@ TEST_F(WebViewSessionTest, CookiesStayInTheirSessionAndGoWithTheCleaner) {
     ASSERT_TRUE(runMainLoopUntil([&] { return cleared; }));
     auto& afterClear = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(afterClear));
-    EXPECT_EQ(evaluate(afterClear, kCookieScript, nullptr), R"("")");
-    EXPECT_EQ(evaluate(b, kCookieScript, nullptr), R"("")");
+    EXPECT_EQ(evaluate(afterClear, "document.cookie", nullptr), R"("")");
+    EXPECT_EQ(evaluate(b, "document.cookie", nullptr), R"("")");
 }
 
 TEST_F(WebViewSessionTest, EachProxyCarriesOnlyItsOwnSessionByName) {
