@@ -83,10 +83,7 @@ TEST(QuickReplyStore, AnUnreadableListIsKeptAsideNeverDropped) {
         EXPECT_EQ(env.storedDefaults().at(kKey), value) << "loading alone writes nothing";
 
         ASSERT_TRUE(store.add("新", "new"));
-        std::vector<std::filesystem::path> aside;
-        for (const auto& entry : std::filesystem::directory_iterator(env.defaultsFile.parent_path()))
-            if (entry.path().filename().string().starts_with(std::string(kKey) + ".unreadable-"))
-                aside.push_back(entry.path());
+        const auto aside = env.filesBeside(std::string(kKey) + ".unreadable-");
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_EQ(Json::parse(readFile(aside[0])), value);
         EXPECT_EQ(env.storedDefaults().at(kKey).size(), 1u);

@@ -41,6 +41,14 @@ public:
     UserDefaults::Json storedDefaults() const {
         return UserDefaults::Json::parse(readFile(defaultsFile));
     }
+    // The files beside the defaults file whose names start with `prefix`.
+    std::vector<std::filesystem::path> filesBeside(const std::string& prefix) const {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(defaultsFile.parent_path()))
+            if (entry.path().filename().string().starts_with(prefix))
+                found.push_back(entry.path());
+        return found;
+    }
 };
 
 } // namespace aurelo::test
