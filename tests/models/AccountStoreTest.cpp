@@ -34,11 +34,7 @@ protected:
         ASSERT_TRUE(runMainLoopUntil([&] { return done; }));
         EXPECT_FALSE(store.isWorking());
     }
-    std::optional<std::string> storedToken() const {
-        auto it = env.secrets.items().find(kTokenAccount);
-        return it == env.secrets.items().end() ? std::nullopt
-                                               : std::optional<std::string>(it->second);
-    }
+    std::optional<std::string> storedToken() { return env.secrets.lookup(kTokenAccount).value(); }
     void expectLoggedOut(const AccountStore& store) {
         EXPECT_FALSE(store.isLoggedIn());
         EXPECT_EQ(store.username(), "");
@@ -91,10 +87,9 @@ TEST_F(AccountStoreTest, SuccessfulLoginStoresTokenAndNameAndFetchesEngines) {
               (std::vector<RemoteEngine>{{"openai", "OpenAI", "gpt"}, {"deepl", "DeepL", {}}}));
 
     ASSERT_EQ(fake.requests().size(), 2u);
-    const auto& request = fake.requests()[0];
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.header("content-type"), "application/json");
-    EXPECT_EQ(*request.json, (Json{{"username", "alice"}, {"password", " p\"w "}}));
+    EXPECT_EQ(fake.requests()[0].method, "POST");
+    EXPECT_EQ(fake.requests()[0].header("content-type"), "application/json");
+    EXPECT_EQ(*fake.requests()[0].json, (Json{{"username", "alice"}, {"password", " p\"w "}}));
     EXPECT_EQ(fake.requests()[1].path, "/api/engines");
     EXPECT_EQ(fake.requests()[1].header("authorization"), "Bearer tok-1");
 

@@ -46,7 +46,6 @@ TEST_F(SettingsStoreTest, StoredValuesLoadAndUnknownOnesFallBack) {
     }));
     storeToken("  token  ");
     env.secrets.putRaw("deepl-api-key", "deepl-secret");
-    env.secrets.putRaw("claude-api-key", std::string("\xff\xfe", 2));
     auto store = makeStore();
     EXPECT_EQ(store->provider(), TranslationProvider::Google);
     EXPECT_EQ(store->outgoingLanguage(), ChatLanguage::English);
@@ -56,7 +55,6 @@ TEST_F(SettingsStoreTest, StoredValuesLoadAndUnknownOnesFallBack) {
     EXPECT_FALSE(store->automaticMessageTranslation());
     EXPECT_EQ(store->openAIModel(), "gpt-x");
     EXPECT_EQ(store->deeplAPIKey(), "deepl-secret");
-    EXPECT_EQ(store->claudeAPIKey(), "");
     EXPECT_EQ(store->connectionStatus(), Status::unverified());
 
     ASSERT_TRUE(env.defaults->set("automaticMessageTranslation", "no"));
@@ -124,27 +122,9 @@ TEST_F(SettingsStoreTest, RenderingAndAppearanceAreWrittenAtOnceAndReadAtTheNext
     }
 }
 
+// The token is read once, when the store starts, and later follows the keychain's announcements;
+// a keychain unreadable at the start is asked again when a request needs the token.
 TEST_F(SettingsStoreTest, ConfigurationCarriesTheCurrentTokenWithoutReadingTheKeychain) {
-    storeToken("token-1");
-    auto store = makeStore();
-    store->setGeminiModel("gem");
-    store->setMicrosoftRegion("west");
-    const auto lookups = env.secrets.lookupCount();
-
-    EXPECT_EQ(store->configuration(TranslationProvider::Gemini),
-              (TranslationConfiguration{TranslationProvider::Gemini, "token-1", "west", "gem"}));
-    EXPECT_EQ(store->configuration(TranslationProvider::DeepL).model, "");
-    EXPECT_EQ(store->configuration(TranslationProvider::OpenAI).model, "gpt-5.4-mini");
-
-    // A login or logout through the keychain takes effect at once.
-    ASSERT_TRUE(env.keychain.save("token-2", "aurelo-translator-login-token"));
-    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-2");
-    ASSERT_TRUE(env.keychain.save("", "aurelo-translator-login-token"));
-    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "");
-    EXPECT_EQ(env.secrets.lookupCount(), lookups);
-}
-
-TEST_F(SettingsStoreTest, AKeychainUnreadableAtStartStopsNothingAndIsReadLater) {
     storeToken("token-1");
     env.secrets.setFailure(InMemorySecretStore::Operation::Lookup, SecretStoreError{24, "down"});
     auto store = makeStore();
@@ -154,6 +134,19 @@ TEST_F(SettingsStoreTest, AKeychainUnreadableAtStartStopsNothingAndIsReadLater) 
     EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "");
     env.secrets.setFailure(InMemorySecretStore::Operation::Lookup, std::nullopt);
     EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-1");
+
+    store->setGeminiModel("gem");
+    store->setMicrosoftRegion("west");
+    const auto lookups = env.secrets.lookupCount();
+    EXPECT_EQ(store->configuration(TranslationProvider::Gemini),
+              (TranslationConfiguration{TranslationProvider::Gemini, "token-1", "west", "gem"}));
+    EXPECT_EQ(store->configuration(TranslationProvider::DeepL).model, "");
+    EXPECT_EQ(store->configuration(TranslationProvider::OpenAI).model, "gpt-5.4-mini");
+    ASSERT_TRUE(env.keychain.save("token-2", "aurelo-translator-login-token"));
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "token-2");
+    ASSERT_TRUE(env.keychain.save("", "aurelo-translator-login-token"));
+    EXPECT_EQ(store->configuration(TranslationProvider::Google).apiKey, "");
+    EXPECT_EQ(env.secrets.lookupCount(), lookups);
 }
 
 TEST_F(SettingsStoreTest, ValidationAsksForATokenShowsFailuresAndCachesSuccess) {

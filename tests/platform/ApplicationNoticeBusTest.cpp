@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace aurelo {
@@ -35,13 +36,6 @@ std::vector<Notify> notifies(const test::FakeDesktopService& server) {
         found.push_back(notify);
     }
     return found;
-}
-
-std::size_t countOf(const test::FakeDesktopService& server, const std::string& method) {
-    std::size_t count = 0;
-    for (const auto& call : server.calls())
-        count += call.method == method;
-    return count;
 }
 
 TEST(ApplicationNoticeOnTheBus, ReplacesItselfAndCloses) {
@@ -73,8 +67,10 @@ TEST(ApplicationNoticeOnTheBus, ReplacesItselfAndCloses) {
 
     test::runMainLoopFor(100ms);
     notice.withdraw();
-    EXPECT_TRUE(
-        test::runMainLoopUntil([&] { return countOf(server, "CloseNotification") == 1; }, 5s));
+    const auto closes = [&] {
+        return std::ranges::count(server.calls(), "CloseNotification", &test::RecordedCall::method);
+    };
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return closes() == 1; }, 5s));
     g_application_set_default(nullptr);
 }
 

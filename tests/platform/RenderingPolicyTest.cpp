@@ -1,5 +1,6 @@
 #include "platform/RenderingPolicy.hpp"
 #include "platform/GLRendererProbe.hpp"
+#include "platform/HiddenPagePolicy.hpp"
 #include "platform/StartupEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -126,6 +127,27 @@ TEST(StartupEnvironment, SetsTheToolkitsVariablesAndKeepsTheUsersOwn) {
             changes += (changes.empty() ? "" : " ") + change.name + "=" + change.value;
         EXPECT_EQ(changes, c.expected);
     }
+}
+
+// Software rendering unmaps hidden pages (their frames are full-size images in the window's
+// process); accelerated compositing keeps them mapped (remapping rebuilds the compositor). The
+// support variable wins only with a value it knows.
+TEST(HiddenPagePolicy, FollowsTheRenderingUnlessSupportSaysOtherwise) {
+    const std::tuple<Rendering, const char*, HiddenPages> cases[] = {
+        {Rendering::Software, "", HiddenPages::Unmapped},
+        {Rendering::Hardware, "", HiddenPages::Transparent},
+        {Rendering::Software, "opacity", HiddenPages::Transparent},
+        {Rendering::Hardware, "unmapped", HiddenPages::Unmapped},
+        {Rendering::Software, "unmapped", HiddenPages::Unmapped},
+        {Rendering::Hardware, "opacity", HiddenPages::Transparent},
+        {Rendering::Software, "Opacity", HiddenPages::Unmapped},
+        {Rendering::Hardware, "unmapped ", HiddenPages::Transparent},
+        {Rendering::Hardware, "hidden", HiddenPages::Transparent},
+    };
+    for (const auto& [rendering, override, expected] : cases)
+        EXPECT_EQ(HiddenPagePolicy::choose(rendering, override), expected)
+            << (rendering == Rendering::Software ? "software" : "hardware") << " with \""
+            << override << '"';
 }
 
 // With no display to open, the probe must come back empty, not hang or crash its caller.
