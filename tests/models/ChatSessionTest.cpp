@@ -180,8 +180,6 @@ TEST(PlatformCatalogueTest, KeyNameAndLogoComeFromTheStoredAddress) {
         EXPECT_EQ(platformLogoURL(session), c.logo);
     }
     EXPECT_FALSE(sessionAt("not a url").isWhatsApp());
-    EXPECT_FALSE(sessionAt("https://web.telegram.org/").isWhatsApp());
-    EXPECT_TRUE(sessionAt(std::nullopt).isWhatsApp());
 }
 
 TEST(PlatformCatalogueTest, ASessionMadeFromAnEntryIsRecognisedAsItsPlatform) {

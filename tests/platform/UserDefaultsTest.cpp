@@ -46,21 +46,14 @@ TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
         ::unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST_F(UserDefaultsTest, FirstStartIsEmptyAndWritesNothingUntilAChange) {
-    UserDefaults defaults(file);
-    EXPECT_FALSE(defaults.contains("translationProvider"));
-    EXPECT_FALSE(std::filesystem::exists(file));
-
-    ASSERT_TRUE(defaults.set("translationProvider", "deepl"));
-    EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-}
-
-TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
+TEST_F(UserDefaultsTest, NothingIsWrittenBeforeAChangeAndValuesSurviveARestartWithTheirTypes) {
     {
         UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("b"));
+        EXPECT_FALSE(std::filesystem::exists(file));
         ASSERT_TRUE(defaults.set("b", "text"));
+        EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         ASSERT_TRUE(defaults.set("a", false));
         ASSERT_TRUE(defaults.set("c", 16.5));
         ASSERT_TRUE(defaults.set("list", UserDefaults::Json::array({1, 2})));
@@ -114,26 +107,24 @@ TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritt
     EXPECT_EQ(readFile(second.setAsideFile().value()), "second broken");
 }
 
-TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsLeftAloneAndNotOverwritten) {
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadOrWrittenKeepsChangesInMemoryAndIsLeftAlone) {
     // A folder where the file should be: opening works, reading fails (also for root, who
     // would read a file without permissions).
     std::filesystem::create_directories(file);
-    UserDefaults defaults(file);
-    EXPECT_TRUE(defaults.readOnlyReason().has_value());
-    EXPECT_FALSE(defaults.setAsideFile().has_value());
-    EXPECT_FALSE(defaults.set("translationProvider", "deepl"));
-    EXPECT_EQ(defaults.string("translationProvider"), "deepl") << "the running program sees it";
+    UserDefaults unreadable(file);
+    EXPECT_TRUE(unreadable.readOnlyReason().has_value());
+    EXPECT_FALSE(unreadable.setAsideFile().has_value());
+    EXPECT_FALSE(unreadable.set("translationProvider", "deepl"));
+    EXPECT_EQ(unreadable.string("translationProvider"), "deepl");
     EXPECT_TRUE(std::filesystem::is_directory(file));
-}
 
-TEST_F(UserDefaultsTest, AFailedWriteIsReportedAndKeepsTheValueInMemory) {
     // The configuration folder is a plain file, so nothing can be written under it.
     writeFile(home.path() / "blocked", "x");
-    UserDefaults defaults(home.path() / "blocked" / "defaults.json");
-    auto written = defaults.set("key", 1);
+    UserDefaults unwritable(home.path() / "blocked" / "defaults.json");
+    auto written = unwritable.set("key", 1);
     ASSERT_FALSE(written);
     EXPECT_FALSE(written.error().empty());
-    EXPECT_EQ(defaults.number("key"), 1);
+    EXPECT_EQ(unwritable.number("key"), 1);
 }
 
 // A process killed at any moment of a write leaves the old file or the new one, whole.
