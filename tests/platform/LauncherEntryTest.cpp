@@ -14,25 +14,15 @@ struct Update {
     bool visible = false;
 };
 
-// Listens for launcher updates on a connection of its own, as a dock would.
+// Listens for launcher updates as a dock would. The bus hands a signal to every connection that
+// asked for it, its sender's included, so the listener may share the process's connection.
 class DockListener {
 public:
-    DockListener() {
-        GErrorHolder error;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
-        if (!address)
-            return;
-        m_connection = adoptGRef(g_dbus_connection_new_for_address_sync(
-            address,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, error.out()));
-        g_free(address);
-        if (!m_connection)
-            return;
-        m_subscription = g_dbus_connection_signal_subscribe(
-            m_connection.get(), nullptr, LauncherEntry::kInterface, "Update", nullptr, nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
+    DockListener() : m_connection(adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr))) {
+        if (m_connection)
+            m_subscription = g_dbus_connection_signal_subscribe(
+                m_connection.get(), nullptr, LauncherEntry::kInterface, "Update", nullptr, nullptr,
+                G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
     }
     ~DockListener() {
         if (m_connection)
