@@ -1,9 +1,10 @@
 // What only the Secret Service adapter can get wrong: the attributes other tools find items by,
-// and staying responsive when the service is missing or does not answer. The keychain semantics
-// themselves are checked by the contract suite in tests/models.
+// staying responsive when the service is missing or does not answer, and the unlock request. The
+// keychain semantics themselves are checked by the contract suite in tests/models.
 
 #include "platform/LibsecretSecretStore.hpp"
 #include "platform/GRef.hpp"
+#include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
 
 #include <gtest/gtest.h>
@@ -156,6 +157,31 @@ TEST(SilentSecretService, CostsOneTimeoutThenFailsAtOnce) {
     ASSERT_FALSE(added);
     EXPECT_EQ(added.error().status, G_IO_ERROR_TIMED_OUT);
     EXPECT_FALSE(store.remove("aurelo-translator-login-token"));
+}
+
+// An unlocked keyring answers at once without a prompt; a Secret Service that is not there
+// answers "not unlocked" instead of leaving the action that asked waiting.
+TEST(SecretServiceUnlock, AnswersForTheKeyringOfThisSessionOnTheMainLoop) {
+    if (std::getenv("AURELO_TEST_WITHOUT_BUS"))
+        GTEST_SKIP() << "needs the session bus";
+    LibsecretSecretStore store;
+    std::optional<bool> answer;
+    store.unlock([&](bool unlocked) { answer = unlocked; });
+    EXPECT_FALSE(answer) << "answers on the main loop, never inside the call";
+    test::runMainLoopUntil([&] { return answer.has_value(); }, std::chrono::seconds(10));
+    EXPECT_EQ(answer, std::optional<bool>(!runningAs("missing")));
+}
+
+TEST(SecretServiceUnlock, StoreGoneBeforeTheAnswerCallsNothing) {
+    if (std::getenv("AURELO_TEST_WITHOUT_BUS"))
+        GTEST_SKIP() << "needs the session bus";
+    bool called = false;
+    {
+        LibsecretSecretStore store;
+        store.unlock([&](bool) { called = true; });
+    }
+    test::runMainLoopFor(std::chrono::milliseconds(500));
+    EXPECT_FALSE(called);
 }
 
 } // namespace
