@@ -1,6 +1,3 @@
-// The unread notice on the test session's bus, with a stand-in notification server: a second
-// count replaces the first notification instead of stacking a new one, and withdrawing closes it.
-
 #include "platform/ApplicationNotice.hpp"
 #include "support/FakeDesktopService.hpp"
 #include "support/MainLoopWait.hpp"

@@ -1,7 +1,3 @@
-// The worker's bound and its hand-back: waiting jobs beyond the bound are refused at once, every
-// accepted job's completion runs on the asking thread's loop, and a worker destroyed with a job
-// still running neither blocks nor loses that job's completion.
-
 #include "platform/BackgroundWorker.hpp"
 #include "support/MainLoopWait.hpp"
 

@@ -7,7 +7,6 @@ namespace {
 
 using Command = std::vector<std::string>;
 
-// The canonical path of the GNOME switch is checked on the bus, in NotificationServiceBusTest.
 TEST(DesktopNotificationCenter, SettingsCommandFollowsTheDesktop) {
     const std::pair<std::vector<const char*>, Command> table[] = {
         {{"GNOME", "ubuntu:GNOME", "GNOME-Classic:GNOME"},

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <libsecret/secret.h>
-
 #include <cstdlib>
 #include <string_view>
 
@@ -19,7 +17,6 @@
 namespace aurelo {
 namespace {
 
-// secret-tool's standard output, or nullopt when it failed.
 std::optional<std::string> secretTool(std::vector<std::string> arguments,
                                       const std::string& input = {}) {
     arguments.insert(arguments.begin(), "secret-tool");
