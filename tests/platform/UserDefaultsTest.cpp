@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,14 +22,6 @@ class UserDefaultsTest : public ::testing::Test {
 protected:
     TestDirectory home;
     std::filesystem::path file = home.path() / "aurelo-translator" / "defaults.json";
-
-    std::vector<std::filesystem::path> filesBeside() const {
-        std::vector<std::filesystem::path> result;
-        for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
-            result.push_back(entry.path().filename());
-        std::ranges::sort(result);
-        return result;
-    }
 };
 
 TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
@@ -164,7 +157,10 @@ TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
     // The next start clears what the killed writers left behind, and nothing else.
     UserDefaults defaults(file);
     EXPECT_TRUE(defaults.string("k").has_value());
-    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json", "notes.txt"}));
+    std::set<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        left.insert(entry.path().filename());
+    EXPECT_EQ(left, (std::set<std::filesystem::path>{"defaults.json", "notes.txt"}));
 }
 
 } // namespace
