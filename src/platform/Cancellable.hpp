@@ -50,11 +50,6 @@ public:
     bool isCancelled() const { return g_cancellable_is_cancelled(m_cancellable.get()); }
 
     void cancel() { g_cancellable_cancel(m_cancellable.get()); }
-    // Cancels the work started so far and starts afresh: later tokens are not cancelled.
-    void renew() {
-        cancel();
-        m_cancellable = adoptGRef(g_cancellable_new());
-    }
 
 private:
     GRef<GCancellable> m_cancellable;

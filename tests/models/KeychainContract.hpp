@@ -63,21 +63,7 @@ TYPED_TEST_P(KeychainContract, BytesThatAreNotUtf8ReadAsNone) {
     EXPECT_EQ(this->load(name), std::nullopt);
 }
 
-TYPED_TEST_P(KeychainContract, EverySaveIsAnnouncedWithWhatIsNowStored) {
-    std::vector<std::pair<std::string, std::string>> announced;
-    auto connection = this->keychain.signalStored().connect(
-        [&](const std::string& account, const std::string& value) {
-            announced.emplace_back(account, value);
-        });
-    auto name = this->account("announced");
-    ASSERT_TRUE(this->keychain.save("one", name));
-    ASSERT_TRUE(this->keychain.save("", name));
-    connection.disconnect();
-    EXPECT_EQ(announced,
-              (std::vector<std::pair<std::string, std::string>>{{name, "one"}, {name, ""}}));
-}
-
 REGISTER_TYPED_TEST_SUITE_P(KeychainContract, SavesUnchangedReplacesAndDeletesPerAccount,
-                            BytesThatAreNotUtf8ReadAsNone, EverySaveIsAnnouncedWithWhatIsNowStored);
+                            BytesThatAreNotUtf8ReadAsNone);
 
 } // namespace aurelo::test

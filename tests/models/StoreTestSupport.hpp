@@ -27,7 +27,6 @@ struct RecordingCleaner final : WebSessionCleaner {
     void clear(const std::string& sessionId) override { cleared.push_back(sessionId); }
 };
 
-// A temporary configuration folder with its defaults file, and an in-memory keychain.
 class StoreEnvironment {
 public:
     TestDirectory directory;
@@ -40,6 +39,13 @@ public:
     void restart() { defaults = std::make_unique<UserDefaults>(defaultsFile); }
     UserDefaults::Json storedDefaults() const {
         return UserDefaults::Json::parse(readFile(defaultsFile));
+    }
+    std::vector<std::filesystem::path> filesBeside(const std::string& prefix) const {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(defaultsFile.parent_path()))
+            if (entry.path().filename().string().starts_with(prefix))
+                found.push_back(entry.path());
+        return found;
     }
 };
 

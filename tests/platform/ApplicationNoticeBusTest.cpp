@@ -1,6 +1,3 @@
-// The unread notice on the test session's bus, with a stand-in notification server: a second
-// count replaces the first notification instead of stacking a new one, and withdrawing closes it.
-
 #include "platform/ApplicationNotice.hpp"
 #include "support/FakeDesktopService.hpp"
 #include "support/MainLoopWait.hpp"
@@ -8,6 +5,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace aurelo {
@@ -15,33 +13,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Notify {
-    guint32 replaces = 0;
-    std::string summary;
-    std::string body;
-};
-
-std::vector<Notify> notifies(const test::FakeDesktopService& server) {
-    std::vector<Notify> found;
+// Each Notify call as "<id it replaces> <summary>: <body>".
+std::vector<std::string> notifies(const test::FakeDesktopService& server) {
+    std::vector<std::string> found;
     for (const auto& call : server.calls()) {
         if (call.method != "Notify")
             continue;
+        guint32 replaces = 0;
         const char *summary = nullptr, *body = nullptr;
-        Notify notify;
-        g_variant_get(call.parameters.get(), "(&su&s&s&s@as@a{sv}i)", nullptr, &notify.replaces,
-                      nullptr, &summary, &body, nullptr, nullptr, nullptr);
-        notify.summary = summary;
-        notify.body = body;
-        found.push_back(notify);
+        g_variant_get(call.parameters.get(), "(&su&s&s&s@as@a{sv}i)", nullptr, &replaces, nullptr,
+                      &summary, &body, nullptr, nullptr, nullptr);
+        found.push_back(std::to_string(replaces) + " " + summary + ": " + body);
     }
     return found;
-}
-
-std::size_t countOf(const test::FakeDesktopService& server, const std::string& method) {
-    std::size_t count = 0;
-    for (const auto& call : server.calls())
-        count += call.method == method;
-    return count;
 }
 
 TEST(ApplicationNoticeOnTheBus, ReplacesItselfAndCloses) {
@@ -64,17 +48,16 @@ TEST(ApplicationNoticeOnTheBus, ReplacesItselfAndCloses) {
     test::runMainLoopFor(100ms); // the server's answer (its id for the notification) comes back
     notice.show("Aurelo翻译器", "有 3 条未读消息");
     ASSERT_TRUE(test::runMainLoopUntil([&] { return notifies(server).size() == 2; }, 5s));
-    const auto sent = notifies(server);
-    EXPECT_EQ(sent[0].replaces, 0u);
-    EXPECT_EQ(sent[0].summary, "Aurelo翻译器");
-    EXPECT_EQ(sent[0].body, "有 2 条未读消息");
-    EXPECT_EQ(sent[1].replaces, 1u) << "the second count replaces the server's notification 1";
-    EXPECT_EQ(sent[1].body, "有 3 条未读消息");
+    // The second count replaces the server's notification 1 instead of stacking a new one.
+    EXPECT_EQ(notifies(server), (std::vector<std::string>{"0 Aurelo翻译器: 有 2 条未读消息",
+                                                          "1 Aurelo翻译器: 有 3 条未读消息"}));
 
     test::runMainLoopFor(100ms);
     notice.withdraw();
-    EXPECT_TRUE(
-        test::runMainLoopUntil([&] { return countOf(server, "CloseNotification") == 1; }, 5s));
+    const auto closes = [&] {
+        return std::ranges::count(server.calls(), "CloseNotification", &test::RecordedCall::method);
+    };
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return closes() == 1; }, 5s));
     g_application_set_default(nullptr);
 }
 

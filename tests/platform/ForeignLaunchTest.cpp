@@ -1,5 +1,3 @@
-// Programs that are not ours start without the tag that marks our audio.
-
 #include "platform/ForeignLaunch.hpp"
 
 #include <gtest/gtest.h>

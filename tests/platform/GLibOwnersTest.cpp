@@ -20,14 +20,8 @@ TEST(GLibOwners, ParsesOnlyWholeAbsoluteAddresses) {
         {std::string("https://good.example\0.evil.example/", 35), nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         const UriRef uri = parseUri(c.text);
-        if (!c.host) {
-            EXPECT_FALSE(uri);
-            continue;
-        }
-        ASSERT_TRUE(uri);
-        EXPECT_STREQ(g_uri_get_host(uri.get()), c.host);
+        EXPECT_STREQ(uri ? g_uri_get_host(uri.get()) : nullptr, c.host) << c.text;
     }
 }
 

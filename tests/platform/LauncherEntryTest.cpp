@@ -8,57 +8,30 @@
 namespace aurelo {
 namespace {
 
-struct Update {
-    std::string uri;
-    std::int64_t count = -1;
-    bool visible = false;
-};
-
-// Listens for launcher updates on a connection of its own, as a dock would.
+// Records launcher updates in GVariant's text form, as a dock receives them. The bus hands a
+// signal to every connection that asked for it, its sender's included, so the listener may share
+// the process's connection.
 class DockListener {
 public:
-    DockListener() {
-        GErrorHolder error;
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, error.out());
-        if (!address)
-            return;
-        m_connection = adoptGRef(g_dbus_connection_new_for_address_sync(
-            address,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, error.out()));
-        g_free(address);
-        if (!m_connection)
-            return;
-        m_subscription = g_dbus_connection_signal_subscribe(
-            m_connection.get(), nullptr, LauncherEntry::kInterface, "Update", nullptr, nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
+    DockListener() : m_connection(adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr))) {
+        if (m_connection)
+            m_subscription = g_dbus_connection_signal_subscribe(
+                m_connection.get(), nullptr, LauncherEntry::kInterface, "Update", nullptr, nullptr,
+                G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
     }
     ~DockListener() {
         if (m_connection)
             g_dbus_connection_signal_unsubscribe(m_connection.get(), m_subscription);
     }
     bool connected() const { return static_cast<bool>(m_connection); }
-    std::vector<Update> updates;
+    std::vector<std::string> updates;
 
 private:
     static void updateCallback(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                const gchar*, GVariant* parameters, gpointer self) {
-        Update update;
-        const gchar* uri = nullptr;
-        GVariantIter* properties = nullptr;
-        g_variant_get(parameters, "(&sa{sv})", &uri, &properties);
-        update.uri = uri;
-        const gchar* key = nullptr;
-        GVariant* value = nullptr;
-        while (g_variant_iter_loop(properties, "{&sv}", &key, &value)) {
-            if (g_str_equal(key, "count"))
-                update.count = g_variant_get_int64(value);
-            else if (g_str_equal(key, "count-visible"))
-                update.visible = g_variant_get_boolean(value);
-        }
-        g_variant_iter_free(properties);
-        static_cast<DockListener*>(self)->updates.push_back(update);
+        gchar* text = g_variant_print(parameters, FALSE);
+        static_cast<DockListener*>(self)->updates.emplace_back(text);
+        g_free(text);
     }
 
     GRef<GDBusConnection> m_connection;
@@ -72,13 +45,14 @@ TEST(LauncherEntryTest, SendsCountAndVisibilityForOurDesktopFile) {
     // Set before the bus connection is ready: it must still arrive.
     entry.show("1000", 1000);
     ASSERT_TRUE(test::runMainLoopUntil([&] { return dock.updates.size() == 1; }));
-    EXPECT_EQ(dock.updates[0].uri, "application://com.aurelo.translator.desktop");
-    EXPECT_EQ(dock.updates[0].count, 1000);
-    EXPECT_TRUE(dock.updates[0].visible);
-
     entry.show(std::nullopt, 0);
     ASSERT_TRUE(test::runMainLoopUntil([&] { return dock.updates.size() == 2; }));
-    EXPECT_FALSE(dock.updates[1].visible);
+    EXPECT_EQ(dock.updates, (std::vector<std::string>{
+                                "('application://com.aurelo.translator.desktop', "
+                                "{'count': <int64 1000>, 'count-visible': <true>})",
+                                "('application://com.aurelo.translator.desktop', "
+                                "{'count': <int64 0>, 'count-visible': <false>})",
+                            }));
 }
 
 TEST(LauncherEntryTest, DestroyedBeforeTheBusAnswersIsHarmless) {
@@ -89,16 +63,9 @@ TEST(LauncherEntryTest, DestroyedBeforeTheBusAnswersIsHarmless) {
     test::runMainLoopFor(std::chrono::milliseconds(100));
 }
 
-// Runs only as the "platform_without_bus" test, with the bus address pointing nowhere.
-class WithoutSessionBus : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!std::getenv("AURELO_TEST_WITHOUT_BUS"))
-            GTEST_SKIP() << "runs only without a session bus";
-    }
-};
-
-TEST_F(WithoutSessionBus, TheBadgeIsSilentlyAbsent) {
+TEST(WithoutSessionBus, TheBadgeIsSilentlyAbsent) {
+    if (!std::getenv("AURELO_TEST_WITHOUT_BUS"))
+        GTEST_SKIP() << "runs as the platform_without_bus test";
     LauncherEntry entry;
     entry.show("5", 5);
     test::runMainLoopFor(std::chrono::milliseconds(200));

@@ -1,14 +1,13 @@
 // What only the Secret Service adapter can get wrong: the attributes other tools find items by,
-// and staying responsive when the service is missing or does not answer. The keychain semantics
-// themselves are checked by the contract suite in tests/models.
+// staying responsive when the service is missing or does not answer, and the unlock request. The
+// keychain semantics themselves are checked by the contract suite in tests/models.
 
 #include "platform/LibsecretSecretStore.hpp"
 #include "platform/GRef.hpp"
+#include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
 
 #include <gtest/gtest.h>
-
-#include <libsecret/secret.h>
 
 #include <cstdlib>
 #include <string_view>
@@ -18,7 +17,6 @@
 namespace aurelo {
 namespace {
 
-// secret-tool's standard output, or nullopt when it failed.
 std::optional<std::string> secretTool(std::vector<std::string> arguments,
                                       const std::string& input = {}) {
     arguments.insert(arguments.begin(), "secret-tool");
@@ -100,14 +98,10 @@ class SilentService {
 public:
     static constexpr const char* kName = "com.aurelo.test.SilentSecrets";
 
-    SilentService() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        m_connection = adoptGRef(g_dbus_connection_new_for_address_sync(
-            address,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
-        g_free(address);
+    // The process's own connection: the calls the store sends come back to it as the name's
+    // owner, where the filter drops them.
+    SilentService()
+        : m_connection(adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr))) {
         if (!m_connection)
             return;
         auto reply = adoptGRef(g_dbus_connection_call_sync(
@@ -160,6 +154,31 @@ TEST(SilentSecretService, CostsOneTimeoutThenFailsAtOnce) {
     ASSERT_FALSE(added);
     EXPECT_EQ(added.error().status, G_IO_ERROR_TIMED_OUT);
     EXPECT_FALSE(store.remove("aurelo-translator-login-token"));
+}
+
+// An unlocked keyring answers at once without a prompt; a Secret Service that is not there
+// answers "not unlocked" instead of leaving the action that asked waiting.
+TEST(SecretServiceUnlock, AnswersForTheKeyringOfThisSessionOnTheMainLoop) {
+    if (std::getenv("AURELO_TEST_WITHOUT_BUS"))
+        GTEST_SKIP() << "needs the session bus";
+    LibsecretSecretStore store;
+    std::optional<bool> answer;
+    store.unlock([&](bool unlocked) { answer = unlocked; });
+    EXPECT_FALSE(answer) << "answers on the main loop, never inside the call";
+    test::runMainLoopUntil([&] { return answer.has_value(); }, std::chrono::seconds(10));
+    EXPECT_EQ(answer, std::optional<bool>(!runningAs("missing")));
+}
+
+TEST(SecretServiceUnlock, StoreGoneBeforeTheAnswerCallsNothing) {
+    if (std::getenv("AURELO_TEST_WITHOUT_BUS"))
+        GTEST_SKIP() << "needs the session bus";
+    bool called = false;
+    {
+        LibsecretSecretStore store;
+        store.unlock([&](bool) { called = true; });
+    }
+    test::runMainLoopFor(std::chrono::milliseconds(500));
+    EXPECT_FALSE(called);
 }
 
 } // namespace

@@ -1,6 +1,3 @@
-// The notification status read from the test session's own bus: a name owned by this test
-// stands for the desktop's notification service.
-
 #include "platform/BuildConfig.hpp"
 #include "platform/DesktopNotificationCenter.hpp"
 #include "support/MainLoopWait.hpp"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <thread>
+#include <set>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,14 +22,6 @@ class UserDefaultsTest : public ::testing::Test {
 protected:
     TestDirectory home;
     std::filesystem::path file = home.path() / "aurelo-translator" / "defaults.json";
-
-    std::vector<std::filesystem::path> filesBeside() const {
-        std::vector<std::filesystem::path> result;
-        for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
-            result.push_back(entry.path().filename());
-        std::ranges::sort(result);
-        return result;
-    }
 };
 
 TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
@@ -46,21 +38,14 @@ TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
         ::unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST_F(UserDefaultsTest, FirstStartIsEmptyAndWritesNothingUntilAChange) {
-    UserDefaults defaults(file);
-    EXPECT_FALSE(defaults.contains("translationProvider"));
-    EXPECT_FALSE(std::filesystem::exists(file));
-
-    ASSERT_TRUE(defaults.set("translationProvider", "deepl"));
-    EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-}
-
-TEST_F(UserDefaultsTest, ValuesSurviveARestartWithTheirTypes) {
+TEST_F(UserDefaultsTest, NothingIsWrittenBeforeAChangeAndValuesSurviveARestartWithTheirTypes) {
     {
         UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("b"));
+        EXPECT_FALSE(std::filesystem::exists(file));
         ASSERT_TRUE(defaults.set("b", "text"));
+        EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         ASSERT_TRUE(defaults.set("a", false));
         ASSERT_TRUE(defaults.set("c", 16.5));
         ASSERT_TRUE(defaults.set("list", UserDefaults::Json::array({1, 2})));
@@ -105,51 +90,33 @@ TEST_F(UserDefaultsTest, UnreadableFileIsMovedAsideWithItsBytesAndNeverOverwritt
         EXPECT_EQ(readFile(*defaults.setAsideFile()), contents);
         EXPECT_EQ(UserDefaults(file).string("translationProvider"), "google");
     }
-}
-
-TEST_F(UserDefaultsTest, TwoUnreadableFilesInOneSecondAreBothKept) {
+    // A second damaged file within the same second gets a name of its own.
     writeFile(file, "first broken");
     UserDefaults first(file);
     writeFile(file, "second broken");
     UserDefaults second(file);
-    ASSERT_TRUE(first.setAsideFile() && second.setAsideFile());
-    EXPECT_NE(*first.setAsideFile(), *second.setAsideFile());
-    EXPECT_EQ(readFile(*first.setAsideFile()), "first broken");
-    EXPECT_EQ(readFile(*second.setAsideFile()), "second broken");
+    EXPECT_EQ(readFile(first.setAsideFile().value()), "first broken");
+    EXPECT_EQ(readFile(second.setAsideFile().value()), "second broken");
 }
 
-TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsLeftAloneAndNotOverwritten) {
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadOrWrittenKeepsChangesInMemoryAndIsLeftAlone) {
     // A folder where the file should be: opening works, reading fails (also for root, who
     // would read a file without permissions).
     std::filesystem::create_directories(file);
-    UserDefaults defaults(file);
-    EXPECT_TRUE(defaults.readOnlyReason().has_value());
-    EXPECT_FALSE(defaults.setAsideFile().has_value());
-    auto written = defaults.set("translationProvider", "deepl");
-    EXPECT_FALSE(written);
-    // The running program still sees its change.
-    EXPECT_EQ(defaults.string("translationProvider"), "deepl");
+    UserDefaults unreadable(file);
+    EXPECT_TRUE(unreadable.readOnlyReason().has_value());
+    EXPECT_FALSE(unreadable.setAsideFile().has_value());
+    EXPECT_FALSE(unreadable.set("translationProvider", "deepl"));
+    EXPECT_EQ(unreadable.string("translationProvider"), "deepl");
     EXPECT_TRUE(std::filesystem::is_directory(file));
-}
 
-TEST_F(UserDefaultsTest, AFailedWriteIsReportedAndKeepsTheValueInMemory) {
     // The configuration folder is a plain file, so nothing can be written under it.
     writeFile(home.path() / "blocked", "x");
-    UserDefaults defaults(home.path() / "blocked" / "defaults.json");
-    auto written = defaults.set("key", 1);
+    UserDefaults unwritable(home.path() / "blocked" / "defaults.json");
+    auto written = unwritable.set("key", 1);
     ASSERT_FALSE(written);
     EXPECT_FALSE(written.error().empty());
-    EXPECT_EQ(defaults.number("key"), 1);
-}
-
-TEST_F(UserDefaultsTest, PreserveValueWritesTheValueToItsOwnFile) {
-    UserDefaults defaults(file);
-    ASSERT_TRUE(defaults.set("aureloTranslator.sessions", UserDefaults::Json{{"id", 5}}));
-    auto preserved = defaults.preserveValue("aureloTranslator.sessions");
-    ASSERT_TRUE(preserved);
-    EXPECT_EQ(preserved->parent_path(), file.parent_path());
-    EXPECT_EQ(UserDefaults::Json::parse(readFile(*preserved)), (UserDefaults::Json{{"id", 5}}));
-    EXPECT_FALSE(defaults.preserveValue("absent"));
+    EXPECT_EQ(unwritable.number("key"), 1);
 }
 
 // A process killed at any moment of a write leaves the old file or the new one, whole.
@@ -190,7 +157,10 @@ TEST_F(UserDefaultsTest, KillingTheWriterMidWriteNeverLeavesATornFile) {
     // The next start clears what the killed writers left behind, and nothing else.
     UserDefaults defaults(file);
     EXPECT_TRUE(defaults.string("k").has_value());
-    EXPECT_EQ(filesBeside(), (std::vector<std::filesystem::path>{"defaults.json", "notes.txt"}));
+    std::set<std::filesystem::path> left;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        left.insert(entry.path().filename());
+    EXPECT_EQ(left, (std::set<std::filesystem::path>{"defaults.json", "notes.txt"}));
 }
 
 } // namespace
