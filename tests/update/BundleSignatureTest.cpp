@@ -63,6 +63,7 @@ TEST_F(BundleSignatureTest, VerifiesAsSignedEvenAfterACopyAndAnyChangeBreaksIt) 
          }},
     };
     EXPECT_TRUE(verifyBundleSignature(bundle, publicKey));
+    EXPECT_FALSE(verifyBundleSignature(bundle, test::publicKeyOf(release::generateSigningKey())));
     for (const auto& c : changes) {
         fs::path copy = temp.path() / "changed.app";
         fs::remove_all(copy);

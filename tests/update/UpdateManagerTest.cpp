@@ -1,0 +1,337 @@
+// The updater against a local HTTPS service: what a check offers, how each failure reads, and the
+// download's bounds. What a package must be is PackageStagingTest's; the real replacement of a
+// bundle is UpdateEndToEndTest's.
+
+#include "update/UpdateManager.hpp"
+#include "UpdateTestSupport.hpp"
+#include "support/DrippingServer.hpp"
+#include "support/LoopbackServer.hpp"
+#include "support/MainLoopWait.hpp"
+#include "update/Sha256.hpp"
+#include "update/UpdateAlertPresenter.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace aurelo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::runMainLoopUntil;
+using test::ScriptedAnswer;
+
+constexpr const char* kPackagePath = "/updates/AureloTranslator-58.zip";
+constexpr const char* kCheckFailed = "暂时无法检查更新";
+constexpr const char* kTooLarge = "服务器的回应超出了允许的大小。";
+const std::string kCannotLocate =
+    std::string("安装失败。无法确定当前应用位置。\n\n") + UpdateManager::kPackageManagerHint;
+
+class UpdateManagerTest : public ::testing::Test {
+protected:
+    UpdateManagerTest() {
+        server.trust(session);
+        fs::create_directories(temporaryDirectory());
+        test::makeBundle(applicationsFolder(), "Aurelo翻译器.app", {.build = "57"});
+    }
+
+    fs::path temporaryDirectory() const { return temp.path() / "tmp"; }
+    fs::path applicationsFolder() const { return temp.path() / "Apps"; }
+
+    UpdateManager& makeManager() {
+        manager = std::make_unique<UpdateManager>(server.origin(), session, application, publicKey,
+                                                  temporaryDirectory(), [this] { ++quitRequests; });
+        manager->signalChanged().connect([this] {
+            if (titles.empty() || titles.back() != manager->buttonTitle())
+                titles.push_back(manager->buttonTitle());
+            if (manager->downloadProgress())
+                progress.push_back(*manager->downloadProgress());
+        });
+        return *manager;
+    }
+
+    void serveManifest(const nlohmann::json& manifest) {
+        server.route("/updates/latest.json", ScriptedAnswer::json(200, manifest));
+    }
+
+    void offer(std::int64_t build, const std::string& version = "2.0.0") {
+        serveManifest({{"version", version},
+                       {"build", build},
+                       {"downloadPath", "/updates/a.zip"},
+                       {"sha256", "00"},
+                       {"notes", "新功能"}});
+    }
+
+    void servePackage(const std::string& bytes) {
+        server.route(kPackagePath, ScriptedAnswer::text(200, bytes, "application/octet-stream"));
+    }
+
+    // Build 58 signed with the test key, served at kPackagePath and announced.
+    nlohmann::json publish() {
+        const fs::path bundle = test::makeBundle(temp.path() / "release", "Aurelo翻译器.app");
+        const fs::path zip = temp.path() / "package.zip";
+        EXPECT_TRUE(release::signBundle(bundle, key));
+        EXPECT_TRUE(release::writeBundleArchive(bundle, zip));
+        package = test::readFile(zip);
+        servePackage(package);
+        const std::string digest = sha256::hexOf(package);
+        nlohmann::json manifest = {
+            {"version", "2.0.0"},
+            {"build", 58},
+            {"downloadPath", kPackagePath},
+            {"sha256", digest},
+            {"notes", "修复了若干问题"},
+            {"packageSignature", release::signPackageDigest(digest, key).value()}};
+        serveManifest(manifest);
+        return manifest;
+    }
+
+    void check() {
+        UpdateManager& updater = manager ? *manager : makeManager();
+        updater.checkForUpdates();
+        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
+        EXPECT_TRUE(updater.showingAlert());
+        EXPECT_EQ(updater.buttonTitle(), "升级");
+    }
+
+    // Checks, accepts the offer and waits until the installation has failed or asked to quit.
+    void checkAndInstall() {
+        UpdateManager& updater = manager ? *manager : makeManager();
+        updater.checkForUpdates();
+        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
+        ASSERT_TRUE(updater.updateAvailable()) << updater.alertMessage();
+        updater.chooseAlertAction(UpdateAlertAction::Install);
+        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy() || quitRequests > 0; }, 30s));
+    }
+
+    void installExpectingFailure(const std::string& message) {
+        manager.reset();
+        checkAndInstall();
+        EXPECT_FALSE(manager->isBusy());
+        EXPECT_EQ(manager->buttonTitle(), "升级");
+        EXPECT_TRUE(manager->showingAlert());
+        EXPECT_EQ(manager->alertTitle(), "升级失败");
+        EXPECT_EQ(manager->alertMessage(), message);
+        EXPECT_EQ(quitRequests, 0);
+        // The running bundle is untouched and nothing was put beside it.
+        EXPECT_EQ(std::ranges::distance(fs::directory_iterator(applicationsFolder())), 1);
+        EXPECT_NE(
+            test::readFile(applicationsFolder() / "Aurelo翻译器.app/bundle.json").find("\"57\""),
+            std::string::npos);
+    }
+
+    bool downloadsLeft() const {
+        for (const auto& entry : fs::directory_iterator(temporaryDirectory()))
+            if (entry.path().filename().string().starts_with("aurelo-update-"))
+                return true;
+        return false;
+    }
+
+    test::TestDirectory temp;
+    test::LoopbackServer server{{.https = true}};
+    HttpSession session{HttpSessionConfiguration{}};
+    release::SigningKey key = release::generateSigningKey();
+    std::optional<UpdatePublicKey> publicKey = test::publicKeyOf(key);
+    RunningApplication application{.bundleLocation = applicationsFolder() / "Aurelo翻译器.app",
+                                   .bundleIdentifier = "com.aurelo.translator",
+                                   .buildNumber = "57",
+                                   .executable = "bin/aurelo-translator",
+                                   .processIdentifier = 999'999'999}; // no such process
+    std::string package;
+    int quitRequests = 0;
+    std::vector<std::string> titles;
+    std::vector<double> progress;
+    std::unique_ptr<UpdateManager> manager;
+};
+
+TEST_F(UpdateManagerTest, OnlyAHigherBuildIsOfferedWhateverTheVersionText) {
+    const struct {
+        std::optional<std::string> running;
+        std::int64_t offered;
+        std::string version;
+        bool expectUpdate;
+    } cases[] = {
+        {"57", 58, "2.0.0", true},  {"58", 58, "9.9.9", false},   {"57", 58, "0.1", true},
+        {"59", 58, "2.0.0", false}, {std::nullopt, 1, "1", true}, {std::nullopt, 0, "1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.running.value_or("<none>") + " vs " + std::to_string(c.offered));
+        application.buildNumber = c.running;
+        offer(c.offered, c.version);
+        manager.reset();
+        check();
+        EXPECT_EQ(manager->updateAvailable(), c.expectUpdate);
+        if (c.expectUpdate) {
+            EXPECT_EQ(manager->alertTitle(), "发现新版本 v" + c.version);
+            EXPECT_EQ(manager->alertMessage(),
+                      "新功能\n\n点击“立即升级”后，应用会自动下载并安装。");
+            ASSERT_TRUE(manager->availableManifest());
+            EXPECT_EQ(manager->availableManifest()->build, c.offered);
+            EXPECT_EQ(manager->alert().buttons,
+                      (std::vector<UpdateAlertButton>{{"立即升级", UpdateAlertAction::Install},
+                                                      {"稍后", UpdateAlertAction::Dismiss}}));
+        } else {
+            EXPECT_EQ(manager->alertTitle(), "已经是最新版");
+            EXPECT_EQ(manager->alertMessage(), "当前版本无需升级。");
+            EXPECT_FALSE(manager->availableManifest());
+            EXPECT_EQ(manager->alert().buttons,
+                      (std::vector<UpdateAlertButton>{{"知道了", UpdateAlertAction::Dismiss}}));
+        }
+    }
+}
+
+TEST_F(UpdateManagerTest, AFailedCheckSaysWhyAndKeepsWhatAnEarlierCheckFound) {
+    offer(99);
+    check();
+    const std::string unavailable = "更新服务器暂时无法访问，请稍后重试。";
+    const std::pair<ScriptedAnswer, std::string> cases[] = {
+        {ScriptedAnswer::json(204, {}), unavailable},
+        {ScriptedAnswer::json(304, {}), unavailable},
+        {ScriptedAnswer::json(201, {}), unavailable},
+        {ScriptedAnswer::json(404, {}), unavailable},
+        {ScriptedAnswer::json(500, {}), unavailable},
+        {ScriptedAnswer::json(200, {{"version", "2"}}), "未能读取数据，因为缺少“build”。"},
+        {ScriptedAnswer::text(200, std::string(kDefaultMaximumBodySize + 1, ' '),
+                              "application/json"),
+         kTooLarge},
+    };
+    for (const auto& [answer, message] : cases) {
+        SCOPED_TRACE(answer.status);
+        server.route("/updates/latest.json", answer);
+        check();
+        EXPECT_EQ(manager->alertTitle(), kCheckFailed);
+        EXPECT_EQ(manager->alertMessage(), message);
+        EXPECT_FALSE(manager->updateAvailable());
+        EXPECT_EQ(manager->alert().buttons.size(), 1u);
+        ASSERT_TRUE(manager->availableManifest());
+        EXPECT_EQ(manager->availableManifest()->build, 99);
+    }
+    offer(57);
+    check();
+    EXPECT_FALSE(manager->availableManifest());
+}
+
+TEST_F(UpdateManagerTest, AnUntrustedCertificateIsATransportFailure) {
+    HttpSession untrusting{HttpSessionConfiguration{}};
+    offer(99);
+    manager = std::make_unique<UpdateManager>(server.origin(), untrusting, application, publicKey,
+                                              temporaryDirectory(), [] {});
+    check();
+    EXPECT_EQ(manager->alertTitle(), kCheckFailed);
+    EXPECT_EQ(manager->alertMessage(), "发生了 SSL 错误，无法建立与该服务器的安全连接。");
+    EXPECT_EQ(server.requestCount("/updates/latest.json"), 0u);
+    manager.reset();
+}
+
+TEST_F(UpdateManagerTest, AManifestThatTricklesInForeverEndsTheCheckAtItsDeadline) {
+    // A byte every 100 ms: no silence for the session's time-out to catch.
+    test::DrippingServer dripping({.pieceSize = 1, .interval = 100ms, .maximumPieces = 200});
+    UpdateManager updater(dripping.origin(), session, application, publicKey, temporaryDirectory(),
+                          [] {});
+    updater.setManifestDeadline(500ms);
+    updater.checkForUpdates();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }, 10s));
+    EXPECT_EQ(updater.alertTitle(), kCheckFailed);
+    EXPECT_EQ(updater.alertMessage(), "请求超时。");
+    EXPECT_LT(dripping.piecesSent(), 200u);
+}
+
+TEST_F(UpdateManagerTest, PressingTwiceStartsOneCheckOrOneInstallation) {
+    UpdateManager& updater = makeManager();
+    updater.downloadAndInstall(); // nothing offered yet
+    EXPECT_FALSE(updater.isBusy());
+    EXPECT_TRUE(titles.empty());
+
+    publish();
+    updater.checkForUpdates();
+    EXPECT_EQ(updater.buttonTitle(), "检查中…");
+    updater.checkForUpdates();
+    updater.downloadAndInstall();
+    ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
+    test::runMainLoopFor(100ms);
+    EXPECT_EQ(server.requestCount("/updates/latest.json"), 1u);
+    EXPECT_EQ(server.requestCount(kPackagePath), 0u);
+}
+
+TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesTheRunningBundleAlone) {
+    auto manifest = publish();
+    auto offHost = manifest;
+    const std::string port = server.origin().substr(server.origin().rfind(':'));
+    offHost["downloadPath"] = "http://127.0.0.1" + port + kPackagePath;
+    serveManifest(offHost);
+    installExpectingFailure("更新包地址无效。");
+    EXPECT_EQ(server.requestCount(kPackagePath), 0u);
+
+    serveManifest(manifest);
+    const std::string refused = "更新包安全校验失败，已停止安装。";
+    std::string changed = package;
+    changed[changed.size() / 2] ^= 0x01;
+    servePackage(changed);
+    installExpectingFailure(refused);
+
+    // A build without a key trusts nothing, and says why, so that nobody waits for a retry.
+    servePackage(package);
+    publicKey.reset();
+    installExpectingFailure(refused + "\n\n" + UpdateManager::kNoReleaseKeyHint);
+
+    for (unsigned status : {404u, 203u, 302u}) {
+        SCOPED_TRACE(status);
+        server.route(kPackagePath,
+                     ScriptedAnswer::text(status, "not the package", "application/octet-stream"));
+        installExpectingFailure("更新包下载失败，请稍后重试。");
+    }
+    EXPECT_FALSE(downloadsLeft());
+}
+
+TEST_F(UpdateManagerTest, APackageLongerThanTheManifestStatesIsStoppedAndRemoved) {
+    auto manifest = publish();
+    application.bundleLocation = "/usr"; // a package that passes stops short of replacing
+    const std::uint64_t size = package.size();
+    const std::pair<std::uint64_t, std::string> cases[] = {
+        {size - 1, kTooLarge}, {size, kCannotLocate}, {size + 1000, kCannotLocate}};
+    for (const auto& [stated, message] : cases) {
+        SCOPED_TRACE(stated);
+        manifest["packageSize"] = stated;
+        serveManifest(manifest);
+        manager.reset();
+        server.clearRequests();
+        checkAndInstall();
+        EXPECT_EQ(server.requestCount(kPackagePath), 1u);
+        EXPECT_EQ(manager->alertMessage(), message);
+        EXPECT_FALSE(downloadsLeft());
+    }
+}
+
+// Staging succeeds; a program outside a bundle cannot be replaced, and the open "ready" alert
+// turns into the failure in place.
+TEST_F(UpdateManagerTest, AProgramOutsideABundleIsVerifiedButNotReplaced) {
+    auto manifest = publish();
+    manifest["downloadPath"] = "AureloTranslator-58.zip"; // beside the manifest
+    serveManifest(manifest);
+    application.bundleLocation = "/usr";
+    UpdateManager& updater = makeManager();
+    UpdateAlertPresenter presenter;
+    std::vector<UpdateAlertPresenter::Step> steps;
+    std::vector<std::string> shown;
+    updater.signalChanged().connect([&] {
+        steps.push_back(presenter.next(updater.showingAlert(), updater.alert()));
+        if (presenter.shown())
+            shown.push_back(presenter.shown()->title);
+    });
+    checkAndInstall();
+    EXPECT_EQ(server.requestCount(kPackagePath), 1u);
+    EXPECT_EQ(updater.alertTitle(), "升级失败");
+    EXPECT_EQ(updater.alertMessage(), kCannotLocate);
+    EXPECT_EQ(titles, (std::vector<std::string>{"检查中…", "升级", "下载中…", "准备重启", "升级"}));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+
+    ASSERT_TRUE(presenter.shown());
+    EXPECT_EQ(*presenter.shown(), updater.alert());
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[shown.size() - 2], "升级已准备完成");
+    EXPECT_EQ(steps.back(), UpdateAlertPresenter::Step::Refresh);
+}
+
+} // namespace
+} // namespace aurelo
