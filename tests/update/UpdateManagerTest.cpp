@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace aurelo {
 namespace {
 
@@ -26,6 +28,7 @@ constexpr const char* kCheckFailed = "暂时无法检查更新";
 constexpr const char* kTooLarge = "服务器的回应超出了允许的大小。";
 const std::string kCannotLocate =
     std::string("安装失败。无法确定当前应用位置。\n\n") + UpdateManager::kPackageManagerHint;
+const std::vector<UpdateAlertButton> kOkButton = {{"知道了", UpdateAlertAction::Dismiss}};
 
 class UpdateManagerTest : public ::testing::Test {
 protected:
@@ -41,12 +44,6 @@ protected:
     UpdateManager& makeManager() {
         manager = std::make_unique<UpdateManager>(server.origin(), session, application, publicKey,
                                                   temporaryDirectory(), [this] { ++quitRequests; });
-        manager->signalChanged().connect([this] {
-            if (titles.empty() || titles.back() != manager->buttonTitle())
-                titles.push_back(manager->buttonTitle());
-            if (manager->downloadProgress())
-                progress.push_back(*manager->downloadProgress());
-        });
         return *manager;
     }
 
@@ -86,22 +83,20 @@ protected:
         return manifest;
     }
 
-    void check() {
+    UpdateManager& checked() {
         UpdateManager& updater = manager ? *manager : makeManager();
         updater.checkForUpdates();
-        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
+        EXPECT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
         EXPECT_TRUE(updater.showingAlert());
         EXPECT_EQ(updater.buttonTitle(), "升级");
+        return updater;
     }
 
     // Checks, accepts the offer and waits until the installation has failed or asked to quit.
     void checkAndInstall() {
-        UpdateManager& updater = manager ? *manager : makeManager();
-        updater.checkForUpdates();
-        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }));
-        ASSERT_TRUE(updater.updateAvailable()) << updater.alertMessage();
-        updater.chooseAlertAction(UpdateAlertAction::Install);
-        ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy() || quitRequests > 0; }, 30s));
+        ASSERT_TRUE(checked().updateAvailable()) << manager->alertMessage();
+        manager->chooseAlertAction(UpdateAlertAction::Install);
+        ASSERT_TRUE(runMainLoopUntil([&] { return !manager->isBusy() || quitRequests > 0; }, 30s));
     }
 
     void installExpectingFailure(const std::string& message) {
@@ -120,13 +115,6 @@ protected:
             std::string::npos);
     }
 
-    bool downloadsLeft() const {
-        for (const auto& entry : fs::directory_iterator(temporaryDirectory()))
-            if (entry.path().filename().string().starts_with("aurelo-update-"))
-                return true;
-        return false;
-    }
-
     test::TestDirectory temp;
     test::LoopbackServer server{{.https = true}};
     HttpSession session{HttpSessionConfiguration{}};
@@ -139,12 +127,11 @@ protected:
                                    .processIdentifier = 999'999'999}; // no such process
     std::string package;
     int quitRequests = 0;
-    std::vector<std::string> titles;
-    std::vector<double> progress;
     std::unique_ptr<UpdateManager> manager;
 };
 
 TEST_F(UpdateManagerTest, OnlyAHigherBuildIsOfferedWhateverTheVersionText) {
+    const UpdateAlert upToDate{"已经是最新版", "当前版本无需升级。", kOkButton};
     const struct {
         std::optional<std::string> running;
         std::int64_t offered;
@@ -159,30 +146,19 @@ TEST_F(UpdateManagerTest, OnlyAHigherBuildIsOfferedWhateverTheVersionText) {
         application.buildNumber = c.running;
         offer(c.offered, c.version);
         manager.reset();
-        check();
-        EXPECT_EQ(manager->updateAvailable(), c.expectUpdate);
-        if (c.expectUpdate) {
-            EXPECT_EQ(manager->alertTitle(), "发现新版本 v" + c.version);
-            EXPECT_EQ(manager->alertMessage(),
-                      "新功能\n\n点击“立即升级”后，应用会自动下载并安装。");
-            ASSERT_TRUE(manager->availableManifest());
-            EXPECT_EQ(manager->availableManifest()->build, c.offered);
-            EXPECT_EQ(manager->alert().buttons,
-                      (std::vector<UpdateAlertButton>{{"立即升级", UpdateAlertAction::Install},
-                                                      {"稍后", UpdateAlertAction::Dismiss}}));
-        } else {
-            EXPECT_EQ(manager->alertTitle(), "已经是最新版");
-            EXPECT_EQ(manager->alertMessage(), "当前版本无需升级。");
-            EXPECT_FALSE(manager->availableManifest());
-            EXPECT_EQ(manager->alert().buttons,
-                      (std::vector<UpdateAlertButton>{{"知道了", UpdateAlertAction::Dismiss}}));
-        }
+        EXPECT_EQ(checked().updateAvailable(), c.expectUpdate);
+        EXPECT_EQ(manager->availableManifest().has_value(), c.expectUpdate);
+        const UpdateAlert offered{
+            "发现新版本 v" + c.version,
+            "新功能\n\n点击“立即升级”后，应用会自动下载并安装。",
+            {{"立即升级", UpdateAlertAction::Install}, {"稍后", UpdateAlertAction::Dismiss}}};
+        EXPECT_EQ(manager->alert(), c.expectUpdate ? offered : upToDate);
     }
 }
 
 TEST_F(UpdateManagerTest, AFailedCheckSaysWhyAndKeepsWhatAnEarlierCheckFound) {
     offer(99);
-    check();
+    checked();
     const std::string unavailable = "更新服务器暂时无法访问，请稍后重试。";
     const std::pair<ScriptedAnswer, std::string> cases[] = {
         {ScriptedAnswer::json(204, {}), unavailable},
@@ -198,17 +174,13 @@ TEST_F(UpdateManagerTest, AFailedCheckSaysWhyAndKeepsWhatAnEarlierCheckFound) {
     for (const auto& [answer, message] : cases) {
         SCOPED_TRACE(answer.status);
         server.route("/updates/latest.json", answer);
-        check();
-        EXPECT_EQ(manager->alertTitle(), kCheckFailed);
-        EXPECT_EQ(manager->alertMessage(), message);
+        EXPECT_EQ(checked().alert(), (UpdateAlert{kCheckFailed, message, kOkButton}));
         EXPECT_FALSE(manager->updateAvailable());
-        EXPECT_EQ(manager->alert().buttons.size(), 1u);
         ASSERT_TRUE(manager->availableManifest());
         EXPECT_EQ(manager->availableManifest()->build, 99);
     }
     offer(57);
-    check();
-    EXPECT_FALSE(manager->availableManifest());
+    EXPECT_FALSE(checked().availableManifest());
 }
 
 TEST_F(UpdateManagerTest, AnUntrustedCertificateIsATransportFailure) {
@@ -216,8 +188,7 @@ TEST_F(UpdateManagerTest, AnUntrustedCertificateIsATransportFailure) {
     offer(99);
     manager = std::make_unique<UpdateManager>(server.origin(), untrusting, application, publicKey,
                                               temporaryDirectory(), [] {});
-    check();
-    EXPECT_EQ(manager->alertTitle(), kCheckFailed);
+    EXPECT_EQ(checked().alertTitle(), kCheckFailed);
     EXPECT_EQ(manager->alertMessage(), "发生了 SSL 错误，无法建立与该服务器的安全连接。");
     EXPECT_EQ(server.requestCount("/updates/latest.json"), 0u);
     manager.reset();
@@ -236,11 +207,11 @@ TEST_F(UpdateManagerTest, AManifestThatTricklesInForeverEndsTheCheckAtItsDeadlin
     EXPECT_LT(dripping.piecesSent(), 200u);
 }
 
-TEST_F(UpdateManagerTest, PressingTwiceStartsOneCheckOrOneInstallation) {
+TEST_F(UpdateManagerTest, PressingTwiceStartsOneCheckAndNoInstallation) {
     UpdateManager& updater = makeManager();
     updater.downloadAndInstall(); // nothing offered yet
     EXPECT_FALSE(updater.isBusy());
-    EXPECT_TRUE(titles.empty());
+    EXPECT_EQ(updater.buttonTitle(), "升级");
 
     publish();
     updater.checkForUpdates();
@@ -253,7 +224,7 @@ TEST_F(UpdateManagerTest, PressingTwiceStartsOneCheckOrOneInstallation) {
     EXPECT_EQ(server.requestCount(kPackagePath), 0u);
 }
 
-TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesTheRunningBundleAlone) {
+TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesNothingBehind) {
     auto manifest = publish();
     auto offHost = manifest;
     const std::string port = server.origin().substr(server.origin().rfind(':'));
@@ -280,7 +251,7 @@ TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesTheRunningBundleAlo
                      ScriptedAnswer::text(status, "not the package", "application/octet-stream"));
         installExpectingFailure("更新包下载失败，请稍后重试。");
     }
-    EXPECT_FALSE(downloadsLeft());
+    EXPECT_TRUE(fs::is_empty(temporaryDirectory()));
 }
 
 TEST_F(UpdateManagerTest, APackageLongerThanTheManifestStatesIsStoppedAndRemoved) {
@@ -298,7 +269,9 @@ TEST_F(UpdateManagerTest, APackageLongerThanTheManifestStatesIsStoppedAndRemoved
         checkAndInstall();
         EXPECT_EQ(server.requestCount(kPackagePath), 1u);
         EXPECT_EQ(manager->alertMessage(), message);
-        EXPECT_FALSE(downloadsLeft());
+        EXPECT_FALSE(std::ranges::any_of(fs::directory_iterator(temporaryDirectory()), [](auto& e) {
+            return e.path().filename().string().starts_with("aurelo-update-");
+        }));
     }
 }
 
@@ -312,24 +285,31 @@ TEST_F(UpdateManagerTest, AProgramOutsideABundleIsVerifiedButNotReplaced) {
     UpdateManager& updater = makeManager();
     UpdateAlertPresenter presenter;
     std::vector<UpdateAlertPresenter::Step> steps;
-    std::vector<std::string> shown;
+    std::vector<std::string> buttonTitles;
+    std::vector<std::string> shownTitles;
+    std::vector<double> progress;
     updater.signalChanged().connect([&] {
+        if (buttonTitles.empty() || buttonTitles.back() != updater.buttonTitle())
+            buttonTitles.push_back(updater.buttonTitle());
+        if (updater.downloadProgress())
+            progress.push_back(*updater.downloadProgress());
         steps.push_back(presenter.next(updater.showingAlert(), updater.alert()));
         if (presenter.shown())
-            shown.push_back(presenter.shown()->title);
+            shownTitles.push_back(presenter.shown()->title);
     });
     checkAndInstall();
     EXPECT_EQ(server.requestCount(kPackagePath), 1u);
     EXPECT_EQ(updater.alertTitle(), "升级失败");
     EXPECT_EQ(updater.alertMessage(), kCannotLocate);
-    EXPECT_EQ(titles, (std::vector<std::string>{"检查中…", "升级", "下载中…", "准备重启", "升级"}));
+    EXPECT_EQ(buttonTitles,
+              (std::vector<std::string>{"检查中…", "升级", "下载中…", "准备重启", "升级"}));
     ASSERT_FALSE(progress.empty());
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 
     ASSERT_TRUE(presenter.shown());
     EXPECT_EQ(*presenter.shown(), updater.alert());
-    ASSERT_GE(shown.size(), 2u);
-    EXPECT_EQ(shown[shown.size() - 2], "升级已准备完成");
+    ASSERT_GE(shownTitles.size(), 2u);
+    EXPECT_EQ(shownTitles[shownTitles.size() - 2], "升级已准备完成");
     EXPECT_EQ(steps.back(), UpdateAlertPresenter::Step::Refresh);
 }
 

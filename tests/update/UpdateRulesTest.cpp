@@ -37,7 +37,6 @@ TEST(BuildNumberTest, ReadsTheRunningBuildLikeADecimalIntegerWithOptionalSign) {
         {" 57", 0},
         {"57 ", 0},
         {"+-5", 0},
-        {"--5", 0},
         {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
         {"9223372036854775808", 0},
         {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
@@ -81,7 +80,6 @@ TEST(UpdateManifestTest, RefusesMissingNullAndMistypedKeys) {
         {"{" + base + R"(,"notes":"","packageSignature":[]})",
          "未能读取数据，因为“packageSignature”的类型不正确。"},
         {"[1,2]", "未能读取数据，因为它的格式不正确。"},
-        {"<html>", "未能读取数据，因为它的格式不正确。"},
         {"", "未能读取数据，因为它的格式不正确。"},
     };
     for (const auto& c : cases) {
@@ -109,10 +107,8 @@ TEST(PackageURLTest, ResolvesAgainstTheManifestAndKeepsOnlyHttpsZipsOnItsHost) {
         {"//evil.test/a.zip", std::nullopt},
         {"file:///tmp/a.zip", std::nullopt},
         {"a.ZIP", std::nullopt},
-        {"a.Zip", std::nullopt},
         {"a.zip/", std::nullopt},
         {"a.tar.gz", std::nullopt},
-        {"a", std::nullopt},
         {".zip", std::nullopt},
         {"", std::nullopt},
         {"a.zip#x", "https://updates.example.com/updates/a.zip#x"},
