@@ -1,6 +1,6 @@
-// The Debian packages, made by CPack from this build tree as the README's `scripts/package` makes
-// them from a release tree, unpacked into a scratch root: fields and dependencies, where every
-// file lands, the installed programs, the unit file, the metadata and the maintainer scripts.
+// The Debian packages, made by CPack from this build tree as `scripts/package` makes them from a
+// release tree, unpacked into a scratch root. Lintian stands guard over what it checks (copyright
+// and changelog files, manual pages, maintainer scripts' syntax and modes, conffiles).
 
 #include "ServiceProcess.hpp"
 #include "support/MainLoopWait.hpp"
@@ -100,27 +100,12 @@ TEST_F(PackageTest, FieldsAndDependencies) {
     EXPECT_THAT(field(s_service, "Recommends"), HasSubstr("apertium-eng-spa"));
 }
 
+// The other files are read by the tests below or checked by lintian.
 TEST_F(PackageTest, FilesLandWhereDebianExpectsThem) {
-    const char* expected[] = {
-        "usr/bin/aurelo-translator",
-        "usr/share/aurelo-translator/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
-        "usr/share/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
-        "usr/share/applications/com.aurelo.translator.desktop",
-        "usr/share/metainfo/com.aurelo.translator.metainfo.xml",
-        "usr/share/man/man1/aurelo-translator.1.gz",
-        "usr/share/doc/aurelo-translator/copyright",
-        "usr/share/doc/aurelo-translator/changelog.gz",
-        "usr/bin/aurelo-service",
-        "usr/bin/aurelo-release",
-        "lib/systemd/system/aurelo-service.service",
-        "etc/aurelo-service/aurelo-service.conf",
-        "usr/share/man/man1/aurelo-service.1.gz",
-        "usr/share/man/man1/aurelo-release.1.gz",
-        "usr/share/doc/aurelo-service/copyright",
-        "usr/share/doc/aurelo-service/changelog.gz",
-        "usr/share/lintian/overrides/aurelo-service",
-    };
-    for (const char* path : expected)
+    for (const char* path :
+         {"usr/share/aurelo-translator/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
+          "usr/share/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
+          "usr/bin/aurelo-release", "usr/share/lintian/overrides/aurelo-service"})
         EXPECT_TRUE(fs::is_regular_file(root() / path)) << path;
     // Nothing of the bundle or of the build: a program under /usr that found a bundle.json
     // beside it would try to replace itself instead of leaving that to the package manager.
@@ -138,8 +123,6 @@ TEST_F(PackageTest, PassesLintian) {
     auto checked =
         run({"lintian", "--fail-on", "error,warning", s_translator.string(), s_service.string()});
     EXPECT_TRUE(checked.succeeded) << both(checked);
-    EXPECT_THAT(checked.output, Not(HasSubstr("E: "))) << checked.output;
-    EXPECT_THAT(checked.output, Not(HasSubstr("W: "))) << checked.output;
 }
 
 TEST_F(PackageTest, InstalledApplicationAnswersVersionAndFindsItsResources) {
@@ -263,13 +246,6 @@ TEST_F(PackageTest, ServiceMaintainerScriptsMakeTheUserOnce) {
     auto extracted = run({"dpkg-deb", "-e", s_service.string(), control.string()});
     ASSERT_TRUE(extracted.succeeded) << both(extracted);
     EXPECT_EQ(test::readFile(control / "conffiles"), "/etc/aurelo-service/aurelo-service.conf\n");
-    for (const char* script : {"postinst", "prerm", "postrm"}) {
-        auto checked = run({"sh", "-n", (control / script).string()});
-        EXPECT_TRUE(checked.succeeded) << script << ": " << both(checked);
-        EXPECT_TRUE((fs::status(control / script).permissions() & fs::perms::owner_exec) !=
-                    fs::perms::none)
-            << script;
-    }
     // postinst under stand-ins that record their calls, once without the user and once with it.
     for (bool userExists : {false, true}) {
         SCOPED_TRACE(userExists ? "user exists" : "new user");

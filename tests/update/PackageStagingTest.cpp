@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace aurelo {
 namespace {
@@ -22,37 +23,10 @@ using Type = test::ZipEntry::Type;
 constexpr const char* kRefused = "更新包安全校验失败，已停止安装。";
 constexpr const char* kIdentifier = "com.aurelo.translator";
 
-class PackageStagingTest : public ::testing::Test {
+class PackageStagingTest : public test::SignedPackageTest {
 protected:
     fs::path download() const { return temp.path() / "aurelo-update-1.zip"; }
     fs::path work() const { return temp.path() / "tmp"; }
-
-    fs::path newBundle() {
-        fs::remove_all(temp.path() / "release");
-        return test::makeBundle(temp.path() / "release", "Aurelo翻译器.app");
-    }
-
-    // The archive's bytes; `sign` false packs the bundle with whatever signature it has.
-    std::string packed(const fs::path& bundle, bool sign = true) {
-        if (sign) {
-            EXPECT_TRUE(release::signBundle(bundle, key));
-        }
-        const fs::path zip = temp.path() / "packed.zip";
-        fs::remove(zip);
-        EXPECT_TRUE(release::writeBundleArchive(bundle, zip));
-        return test::readFile(zip);
-    }
-
-    UpdateManifest manifestFor(const std::string& bytes) {
-        const std::string digest = sha256::hexOf(bytes);
-        return {"2.0.0",
-                58,
-                "a.zip",
-                digest,
-                "",
-                bytes.size(),
-                release::signPackageDigest(digest, key).value()};
-    }
 
     installer::Step<installer::StagedUpdate> stage(const std::string& bytes,
                                                    const UpdateManifest& manifest,
@@ -66,10 +40,6 @@ protected:
         auto staged = stage(bytes, manifest, trusted);
         return staged ? "staged" : describeUpdateFailure(staged.error());
     }
-
-    test::TestDirectory temp;
-    release::SigningKey key = release::generateSigningKey();
-    UpdatePublicKey publicKey = test::publicKeyOf(key);
 };
 
 TEST_F(PackageStagingTest, AGenuinePackageIsStagedWhateverTheChecksumsLetterCase) {
@@ -206,6 +176,57 @@ TEST_F(PackageStagingTest, TheCopyBesideTheRunningBundleIsCheckedAndRemovedWhenI
     ASSERT_FALSE(failed);
     EXPECT_TRUE(std::holds_alternative<SystemError>(failed.error()));
     EXPECT_EQ(besideCount(), 1);
+}
+
+TEST_F(PackageStagingTest, ABundleVerifiesAsSignedEvenAfterACopyAndAnyChangeBreaksIt) {
+    const fs::path bundle = newBundle();
+    fs::create_symlink("bin/aurelo-translator", bundle / "start");
+    ASSERT_TRUE(release::signBundle(bundle, key));
+    const struct {
+        const char* change;
+        std::function<void(const fs::path&)> apply;
+    } changes[] = {
+        {"one byte of the program",
+         [](const fs::path& b) {
+             std::string text = test::readFile(b / "bin/aurelo-translator");
+             text[3] ^= 1;
+             test::writeFile(b / "bin/aurelo-translator", text, 0755);
+         }},
+        {"a file added", [](const fs::path& b) { test::writeFile(b / "bin/extra", "x"); }},
+        {"a file removed",
+         [](const fs::path& b) { fs::remove(b / "share/aurelo-translator/notes.txt"); }},
+        {"a folder added", [](const fs::path& b) { fs::create_directory(b / "plugins"); }},
+        {"the executable bit dropped",
+         [](const fs::path& b) { fs::permissions(b / "bin/aurelo-translator", fs::perms(0644)); }},
+        {"a link retargeted",
+         [](const fs::path& b) {
+             fs::remove(b / "start");
+             fs::create_symlink("share", b / "start");
+         }},
+        {"a link replaced by its file",
+         [](const fs::path& b) {
+             fs::remove(b / "start");
+             fs::copy_file(b / "bin/aurelo-translator", b / "start");
+         }},
+        {"the signature garbled",
+         [](const fs::path& b) { test::writeFile(b / "bundle.signature", "AAAA\n"); }},
+        {"the signature removed", [](const fs::path& b) { fs::remove(b / "bundle.signature"); }},
+        {"the signature is a link",
+         [](const fs::path& b) {
+             fs::rename(b / "bundle.signature", b / "sig");
+             fs::create_symlink("sig", b / "bundle.signature");
+         }},
+    };
+    EXPECT_TRUE(verifyBundleSignature(bundle, publicKey));
+    EXPECT_FALSE(verifyBundleSignature(bundle, test::publicKeyOf(release::generateSigningKey())));
+    for (const auto& c : changes) {
+        fs::path copy = temp.path() / "changed.app";
+        fs::remove_all(copy);
+        fs::copy(bundle, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        EXPECT_TRUE(verifyBundleSignature(copy, publicKey)) << "a copy verifies as the original";
+        c.apply(copy);
+        EXPECT_FALSE(verifyBundleSignature(copy, publicKey)) << c.change;
+    }
 }
 
 } // namespace

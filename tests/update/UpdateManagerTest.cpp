@@ -7,7 +7,6 @@
 #include "support/DrippingServer.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/MainLoopWait.hpp"
-#include "update/Sha256.hpp"
 #include "update/UpdateAlertPresenter.hpp"
 
 #include <gtest/gtest.h>
@@ -30,7 +29,7 @@ const std::string kCannotLocate =
     std::string("安装失败。无法确定当前应用位置。\n\n") + UpdateManager::kPackageManagerHint;
 const std::vector<UpdateAlertButton> kOkButton = {{"知道了", UpdateAlertAction::Dismiss}};
 
-class UpdateManagerTest : public ::testing::Test {
+class UpdateManagerTest : public test::SignedPackageTest {
 protected:
     UpdateManagerTest() {
         server.trust(session);
@@ -42,7 +41,7 @@ protected:
     fs::path applicationsFolder() const { return temp.path() / "Apps"; }
 
     UpdateManager& makeManager() {
-        manager = std::make_unique<UpdateManager>(server.origin(), session, application, publicKey,
+        manager = std::make_unique<UpdateManager>(server.origin(), session, application, trustedKey,
                                                   temporaryDirectory(), [this] { ++quitRequests; });
         return *manager;
     }
@@ -65,20 +64,13 @@ protected:
 
     // Build 58 signed with the test key, served at kPackagePath and announced.
     nlohmann::json publish() {
-        const fs::path bundle = test::makeBundle(temp.path() / "release", "Aurelo翻译器.app");
-        const fs::path zip = temp.path() / "package.zip";
-        EXPECT_TRUE(release::signBundle(bundle, key));
-        EXPECT_TRUE(release::writeBundleArchive(bundle, zip));
-        package = test::readFile(zip);
+        package = packed(newBundle());
         servePackage(package);
-        const std::string digest = sha256::hexOf(package);
+        const UpdateManifest announced = manifestFor(package);
         nlohmann::json manifest = {
-            {"version", "2.0.0"},
-            {"build", 58},
-            {"downloadPath", kPackagePath},
-            {"sha256", digest},
-            {"notes", "修复了若干问题"},
-            {"packageSignature", release::signPackageDigest(digest, key).value()}};
+            {"version", announced.version}, {"build", announced.build},
+            {"downloadPath", kPackagePath}, {"sha256", announced.sha256},
+            {"notes", announced.notes},     {"packageSignature", *announced.packageSignature}};
         serveManifest(manifest);
         return manifest;
     }
@@ -115,11 +107,9 @@ protected:
             std::string::npos);
     }
 
-    test::TestDirectory temp;
     test::LoopbackServer server{{.https = true}};
     HttpSession session{HttpSessionConfiguration{}};
-    release::SigningKey key = release::generateSigningKey();
-    std::optional<UpdatePublicKey> publicKey = test::publicKeyOf(key);
+    std::optional<UpdatePublicKey> trustedKey = publicKey;
     RunningApplication application{.bundleLocation = applicationsFolder() / "Aurelo翻译器.app",
                                    .bundleIdentifier = "com.aurelo.translator",
                                    .buildNumber = "57",
@@ -186,7 +176,7 @@ TEST_F(UpdateManagerTest, AFailedCheckSaysWhyAndKeepsWhatAnEarlierCheckFound) {
 TEST_F(UpdateManagerTest, AnUntrustedCertificateIsATransportFailure) {
     HttpSession untrusting{HttpSessionConfiguration{}};
     offer(99);
-    manager = std::make_unique<UpdateManager>(server.origin(), untrusting, application, publicKey,
+    manager = std::make_unique<UpdateManager>(server.origin(), untrusting, application, trustedKey,
                                               temporaryDirectory(), [] {});
     EXPECT_EQ(checked().alertTitle(), kCheckFailed);
     EXPECT_EQ(manager->alertMessage(), "发生了 SSL 错误，无法建立与该服务器的安全连接。");
@@ -197,7 +187,7 @@ TEST_F(UpdateManagerTest, AnUntrustedCertificateIsATransportFailure) {
 TEST_F(UpdateManagerTest, AManifestThatTricklesInForeverEndsTheCheckAtItsDeadline) {
     // A byte every 100 ms: no silence for the session's time-out to catch.
     test::DrippingServer dripping({.pieceSize = 1, .interval = 100ms, .maximumPieces = 200});
-    UpdateManager updater(dripping.origin(), session, application, publicKey, temporaryDirectory(),
+    UpdateManager updater(dripping.origin(), session, application, trustedKey, temporaryDirectory(),
                           [] {});
     updater.setManifestDeadline(500ms);
     updater.checkForUpdates();
@@ -242,7 +232,7 @@ TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesNothingBehind) {
 
     // A build without a key trusts nothing, and says why, so that nobody waits for a retry.
     servePackage(package);
-    publicKey.reset();
+    trustedKey.reset();
     installExpectingFailure(refused + "\n\n" + UpdateManager::kNoReleaseKeyHint);
 
     for (unsigned status : {404u, 203u, 302u}) {
