@@ -141,22 +141,6 @@ TEST(ReplacementScriptTest, QuotesEverySingleQuote) {
     EXPECT_EQ(installer::shellQuoted("$(rm -rf ~)`x`\n"), "'$(rm -rf ~)`x`\n'");
 }
 
-TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootCanBeReplaced) {
-    const auto cannotLocate = UpdateError::installFailed(UpdateError::kCannotLocateApplication);
-    for (const std::optional<std::filesystem::path>& location :
-         {std::optional<std::filesystem::path>(), std::optional<std::filesystem::path>("/usr"),
-          std::optional<std::filesystem::path>("/"),
-          std::optional<std::filesystem::path>("relative/X.app"),
-          std::optional<std::filesystem::path>("/opt/X.apps")}) {
-        auto result = installer::locateReplaceableBundle(location);
-        ASSERT_FALSE(result);
-        EXPECT_EQ(std::get<UpdateError>(result.error()), cannotLocate);
-    }
-    auto tmp = installer::locateReplaceableBundle(std::filesystem::path("/tmp/./X.app/"));
-    ASSERT_TRUE(tmp);
-    EXPECT_EQ(*tmp, "/tmp/X.app");
-}
-
 // Permissions do not stop root; an immutable folder does.
 bool makeImmutable(const std::filesystem::path& folder, bool immutable) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
@@ -169,19 +153,29 @@ bool makeImmutable(const std::filesystem::path& folder, bool immutable) {
     return done;
 }
 
-TEST(ReplacementLocationTest, ABundleInAFolderItsUserCannotWriteToIsRefusedWithTheReason) {
+TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootInAWritableFolderCanBeReplaced) {
+    using Location = std::optional<std::filesystem::path>;
+    const auto cannotLocate = UpdateError::installFailed(UpdateError::kCannotLocateApplication);
+    for (const Location& location : {Location(), Location("/usr"), Location("/"),
+                                     Location("relative/X.app"), Location("/opt/X.apps")}) {
+        auto result = installer::locateReplaceableBundle(location);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(std::get<UpdateError>(result.error()), cannotLocate);
+    }
+    auto tmp = installer::locateReplaceableBundle(std::filesystem::path("/tmp/./X.app/"));
+    ASSERT_TRUE(tmp);
+    EXPECT_EQ(*tmp, "/tmp/X.app");
+
     test::TestDirectory temp;
-    const auto folder = temp.path() / "Apps";
-    std::filesystem::create_directory(folder);
     if (geteuid() != 0)
-        std::filesystem::permissions(folder, std::filesystem::perms(0555));
-    else if (!makeImmutable(folder, true))
+        std::filesystem::permissions(temp.path(), std::filesystem::perms(0555));
+    else if (!makeImmutable(temp.path(), true))
         GTEST_SKIP() << "running as root where folders cannot be made immutable";
-    auto result = installer::locateReplaceableBundle(folder / "X.app");
+    auto unwritable = installer::locateReplaceableBundle(temp.path() / "X.app");
     if (geteuid() == 0)
-        makeImmutable(folder, false);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(describeUpdateFailure(result.error()),
+        makeImmutable(temp.path(), false);
+    ASSERT_FALSE(unwritable);
+    EXPECT_EQ(describeUpdateFailure(unwritable.error()),
               "安装失败。当前应用目录不可写，请将应用移到你有写入权限的应用程序文件夹后再更新。");
 }
 
