@@ -91,7 +91,6 @@ TEST_F(PackageTest, FieldsAndDependencies) {
         SCOPED_TRACE(c.package);
         EXPECT_EQ(field(c.deb, "Package"), c.package);
         EXPECT_EQ(field(c.deb, "Version"), AURELO_PACKAGE_VERSION);
-        // A long description follows the one-line synopsis.
         EXPECT_THAT(field(c.deb, "Description"), HasSubstr("\n "));
         const std::string depends = field(c.deb, "Depends");
         for (const char* dependency : c.depends)
@@ -176,9 +175,7 @@ TEST_F(PackageTest, InstalledServiceAnswersVersionAndHelpForEveryCommand) {
 }
 
 TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
-    // Every setting of the shipped file must be an option the serve command knows: the service
-    // starts with it (on a free loopback port and a scratch data folder), answers, and stops on
-    // SIGTERM.
+    // Every setting of the shipped file must be an option that the serve command knows.
     service::test::ServiceProcess service((root() / "usr/bin/aurelo-service").string());
     ASSERT_TRUE(
         service.start({"--config", (root() / "etc/aurelo-service/aurelo-service.conf").string()}));
@@ -195,7 +192,6 @@ TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
 TEST_F(PackageTest, UnitFileVerifies) {
     const fs::path unit = root() / "lib/systemd/system/aurelo-service.service";
     const std::string text = test::readFile(unit);
-    // It starts the installed program with the installed configuration file.
     EXPECT_THAT(text, HasSubstr("ExecStart=/usr/bin/aurelo-service serve --config "
                                 "/etc/aurelo-service/aurelo-service.conf\n"));
     for (const char* setting :
@@ -203,9 +199,7 @@ TEST_F(PackageTest, UnitFileVerifies) {
           "PrivateTmp=yes\n", "NoNewPrivileges=yes\n", "StateDirectory=aurelo-service\n",
           "CapabilityBoundingSet=\n", "RestrictAddressFamilies=", "SystemCallFilter="})
         EXPECT_THAT(text, HasSubstr(setting));
-    // systemd checks the unit against the scratch root, where the program it starts is
-    // installed; the system's own units are copied beside it for the dependencies every
-    // service has (sysinit.target and the like).
+    // Checked against the scratch root, with the system's units for sysinit.target and the like.
     const fs::path systemUnits = fs::exists("/usr/lib/systemd/system/sysinit.target")
                                      ? "/usr/lib/systemd/system"
                                      : "/lib/systemd/system";
@@ -230,7 +224,6 @@ TEST_F(PackageTest, MetadataValidatesAndNamesThisVersion) {
     auto appstream = run({"appstreamcli", "validate", "--no-net", "--explain", metainfo.string()});
     EXPECT_TRUE(appstream.succeeded) << both(appstream);
     EXPECT_THAT(both(appstream), Not(HasSubstr("W:"))) << both(appstream);
-    // The newest release in the metadata and in the changelog is the packaged version.
     std::smatch match;
     const std::string xml = test::readFile(metainfo);
     ASSERT_TRUE(std::regex_search(xml, match, std::regex("<release version=\"([^\"]+)\"")));

