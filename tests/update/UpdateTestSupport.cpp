@@ -4,7 +4,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <openssl/evp.h>
 
 #include <memory>
 #include <stdexcept>
@@ -20,13 +19,6 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const Bundl
     writeFile(bundle / "bin" / "aurelo-translator", recipe.program, 0755);
     writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + recipe.build + "\n");
     return bundle;
-}
-
-UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
-    UpdatePublicKey raw{};
-    std::size_t length = raw.size();
-    EVP_PKEY_get_raw_public_key(key.get(), raw.data(), &length);
-    return raw;
 }
 
 void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries) {

@@ -30,8 +30,10 @@ struct BundleRecipe {
 fs::path makeBundle(const fs::path& folder, const std::string& name,
                     const BundleRecipe& recipe = {});
 
-// The raw public key of a signing key, as the updater takes it.
-UpdatePublicKey publicKeyOf(const release::SigningKey& key);
+// The public key of a signing key, as a release build compiles it in.
+inline UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
+    return parseUpdatePublicKey(release::publicKeyHex(key)).value();
+}
 
 // A zip holding exactly these entries, for archives that no release would contain.
 struct ZipEntry {
