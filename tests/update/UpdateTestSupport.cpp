@@ -1,12 +1,10 @@
 #include "UpdateTestSupport.hpp"
 
+#include "update/Sha256.hpp"
+
 #include <archive.h>
 #include <archive_entry.h>
-#include <glib.h>
-#include <openssl/evp.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -21,13 +19,6 @@ fs::path makeBundle(const fs::path& folder, const std::string& name, const Bundl
     writeFile(bundle / "bin" / "aurelo-translator", recipe.program, 0755);
     writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + recipe.build + "\n");
     return bundle;
-}
-
-UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
-    UpdatePublicKey raw{};
-    std::size_t length = raw.size();
-    EVP_PKEY_get_raw_public_key(key.get(), raw.data(), &length);
-    return raw;
 }
 
 void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries) {
@@ -59,6 +50,27 @@ void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries) {
             archive_write_data(writer.get(), item.data.data(), item.data.size());
     }
     archive_write_close(writer.get());
+}
+
+fs::path SignedPackageTest::newBundle() {
+    fs::remove_all(temp.path() / "release");
+    return makeBundle(temp.path() / "release", "Aurelo翻译器.app");
+}
+
+std::string SignedPackageTest::packed(const fs::path& bundle, bool sign) {
+    if (sign) {
+        EXPECT_TRUE(release::signBundle(bundle, key));
+    }
+    const fs::path zip = temp.path() / "packed.zip";
+    fs::remove(zip);
+    EXPECT_TRUE(release::writeBundleArchive(bundle, zip));
+    return readFile(zip);
+}
+
+UpdateManifest SignedPackageTest::manifestFor(const std::string& bytes) {
+    UpdateManifest manifest{"2.0.0", 58, "a.zip", sha256::hexOf(bytes), "修复了若干问题"};
+    manifest.packageSignature = release::signPackageDigest(manifest.sha256, key).value();
+    return manifest;
 }
 
 } // namespace aurelo::test

@@ -5,6 +5,9 @@
 #include "ReleasePackager.hpp"
 #include "support/TestDirectory.hpp"
 #include "update/BundleSignature.hpp"
+#include "update/UpdateManifest.hpp"
+
+#include <gtest/gtest.h>
 
 #include <sys/types.h>
 
@@ -27,8 +30,10 @@ struct BundleRecipe {
 fs::path makeBundle(const fs::path& folder, const std::string& name,
                     const BundleRecipe& recipe = {});
 
-// The raw public key of a signing key, as the updater takes it.
-UpdatePublicKey publicKeyOf(const release::SigningKey& key);
+// The public key of a signing key, as a release build compiles it in.
+inline UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
+    return parseUpdatePublicKey(release::publicKeyHex(key)).value();
+}
 
 // A zip holding exactly these entries, for archives that no release would contain.
 struct ZipEntry {
@@ -42,5 +47,20 @@ struct ZipEntry {
     mode_t perm = 0644;
 };
 void writeZip(const fs::path& zip, const std::vector<ZipEntry>& entries);
+
+// A release key made for the test, and bundles signed and packed with it as the release tool does.
+class SignedPackageTest : public ::testing::Test {
+protected:
+    // A fresh, unsigned bundle of build 58 in <temp>/release.
+    fs::path newBundle();
+    // The archive's bytes; `sign` false packs the bundle with whatever signature it has.
+    std::string packed(const fs::path& bundle, bool sign = true);
+    // A manifest of build 58 for `bytes`, with the release key's package signature.
+    UpdateManifest manifestFor(const std::string& bytes);
+
+    TestDirectory temp;
+    release::SigningKey key = release::generateSigningKey();
+    UpdatePublicKey publicKey = publicKeyOf(key);
+};
 
 } // namespace aurelo::test
