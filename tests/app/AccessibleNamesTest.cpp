@@ -7,19 +7,15 @@
 // of GtkAccessible), which is what GTK hands to the AT-SPI bus.
 
 #include "app/LoginView.hpp"
-#include "app/MainViewHarness.hpp"
 #include "support/FakeNotificationCenter.hpp"
 #include "viewmodels/AccountFieldsForm.hpp"
 #include "views/CloseDialog.hpp"
 #include "views/LockScreen.hpp"
 #include "views/NewAccountSheet.hpp"
-#include "views/SessionSettingsSheet.hpp"
 #include "views/SessionTab.hpp"
 #include "views/SettingsWindow.hpp"
-#include "views/WebsiteDialog.hpp"
 
-#include <gtk/gtk.h>
-#include <webkit/webkit.h>
+#include "WidgetTestSupport.hpp"
 
 #include <set>
 
@@ -121,130 +117,88 @@ std::set<std::string> namelessOnScreen() {
     return found;
 }
 
-std::string listed(const std::set<std::string>& found) {
-    std::string text;
-    for (const auto& item : found)
-        text += "\n  " + item;
-    return text;
-}
+using AccessibleNames = MainViewTest;
 
-class AccessibleNames : public MainViewHarness {
-protected:
-    void expectAllNamed(const char* screen) {
-        const auto found = namelessOnScreen();
-        EXPECT_TRUE(found.empty())
-            << screen << ": controls without an accessible name:" << listed(found);
-    }
-    void closeOtherWindows() {
+// Each screen opened over the main window, checked, and closed again before the next.
+TEST_F(AccessibleNames, EveryScreenNamesEveryControlTheKeyboardReaches) {
+    using Section = NewSessionForm::SetupSection;
+    site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title><input>", "text/html"));
+    const std::string first = firstAccountAt("/chat");
+    openMainView();
+    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/chat") > 0; }, 30s));
+    Gtk::Window login;
+    login.set_title("登录");
+    login.set_child(*Gtk::make_managed<LoginView>(account));
+    FakeNotificationCenter notifications;
+    SettingsWindow settingsWindow(settings, account, appLock, notifications);
+    CloseDialog closeDialog(*window);
+
+    const std::string newAccountTitle = "新增 " + platformEntries().front().name;
+    // The new-account sheet at one section, with the proxy switched on in its own section.
+    const auto newAccount = [&](Section section) {
+        return [&, section] {
+            model.addPlatform(platformEntries().front());
+            if (auto* sheet = toplevelTitled<NewAccountSheet>(newAccountTitle)) {
+                click(sheet->sectionButton(section));
+                sheet->proxySwitch().set_active(section == Section::Proxy);
+            }
+        };
+    };
+    struct Screen {
+        const char* name;
+        std::function<void()> open;
+        std::string window = {};   // the window it opens, if any
+        std::string mustShow = {}; // a text it must show, if any
+    };
+    // Where the proxy is set, the sheets say which traffic does not take it.
+    const std::string note(AccountFieldsForm::kProxyScopeNote);
+    const Screen screens[] = {
+        {"main window", [] {}},
+        {"app centre", [&] { model.setShowAppCenter(true); }},
+        {"settings panel", [&] { model.openSettingsPanel(); }},
+        {"new-account sheet, basics", newAccount(Section::Basic), newAccountTitle},
+        {"new-account sheet, translation", newAccount(Section::Translation), newAccountTitle},
+        {"new-account sheet, proxy", newAccount(Section::Proxy), newAccountTitle, note},
+        {"new-account sheet, appearance", newAccount(Section::Appearance), newAccountTitle},
+        {"website dialog", [&] { model.addPlatform(platformEntries().back()); }, "添加自定义网站"},
+        {"account settings sheet",
+         [&] { findWidget<SessionTab>(*view)->activate_action("tab.session-settings"); },
+         "账号独立设置", note},
+        {"rename dialog", [&] { model.beginRename(first); }, "修改 WhatsApp 名称"},
+        {"delete confirmation", [&] { model.askToDelete(store.sessions().front()); }},
+        {"close dialog", [&] { closeDialog.present(); }},
+        {"lock password setup", [&] { model.requestApplicationLock(); }},
+        {"login view", [&] { login.present(); }, "登录"},
+        {"settings window", [&] { settingsWindow.showPage(); }, "设置"},
+        {"lock screen", [&] { ASSERT_TRUE(model.saveLockSetup("2468", "2468")); }},
+    };
+    for (const auto& screen : screens) {
+        SCOPED_TRACE(screen.name);
+        screen.open();
+        if (!screen.window.empty()) {
+            ASSERT_TRUE(toplevelTitled(screen.window));
+        }
+        for (const auto& control : namelessOnScreen())
+            ADD_FAILURE() << "no accessible name: " << control;
+        if (!screen.mustShow.empty()) {
+            EXPECT_TRUE(std::ranges::any_of(Gtk::Window::list_toplevels(), [&](Gtk::Window* w) {
+                auto* label = labelShowing(*w, screen.mustShow);
+                return label && label->get_mapped();
+            })) << screen.mustShow;
+        }
+        // Back to the bare main window.
+        if (model.pendingDeleteSession())
+            model.cancelDelete();
+        if (model.showingLockSetup())
+            model.cancelLockSetup();
+        model.closePanels();
+        model.setShowAppCenter(false);
         for (auto* other : Gtk::Window::list_toplevels())
             if (other != window.get() && other->get_visible())
                 other->close();
         runMainLoopFor(100ms);
     }
-};
-
-TEST_F(AccessibleNames, LoginView) {
-    UserDefaults loginDefaults{home.path() / "login.json"};
-    AccountStore loginAccount{loginDefaults, keychain, service.origin(), httpSession};
-    Gtk::Window login;
-    login.set_title("登录");
-    login.set_child(*Gtk::make_managed<LoginView>(loginAccount));
-    login.present();
-    expectAllNamed("login view");
-    login.destroy();
-}
-
-TEST_F(AccessibleNames, MainWindowPanelsSheetsAndLockScreen) {
-    site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title><input>", "text/html"));
-    open(siteAccount("/chat"), "无障碍名称");
-    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/chat") > 0; }, 30s));
-    expectAllNamed("main window");
-
-    model->setShowAppCenter(true);
-    expectAllNamed("app centre");
-    model->closePanels();
-    model->setShowAppCenter(false);
-
-    model->openSettingsPanel();
-    expectAllNamed("settings panel");
-    model->closePanels();
-
-    // The new-account sheet, section by section, the proxy fields switched on.
-    model->addPlatform(platformEntries().front());
-    auto* sheet = toplevelTitled<NewAccountSheet>("新增 " + platformEntries().front().name);
-    ASSERT_TRUE(sheet);
-    for (auto section :
-         {NewSessionForm::SetupSection::Basic, NewSessionForm::SetupSection::Translation,
-          NewSessionForm::SetupSection::Proxy, NewSessionForm::SetupSection::Appearance}) {
-        g_signal_emit_by_name(sheet->sectionButton(section).gobj(), "clicked");
-        if (section == NewSessionForm::SetupSection::Proxy) {
-            sheet->proxySwitch().set_active(true);
-            runMainLoopFor(100ms);
-            // Where the proxy is set, the sheet says which traffic does not take it.
-            EXPECT_TRUE(findWidget<Gtk::Label>(*sheet, [](Gtk::Label& label) {
-                return label.get_mapped() &&
-                       label.get_text() ==
-                           Glib::ustring(std::string(AccountFieldsForm::kProxyScopeNote));
-            })) << "the new-account sheet says which traffic does not take the proxy";
-        }
-        expectAllNamed(std::string("new-account sheet, section ")
-                           .append(NewSessionForm::kSetupSectionTitles[std::size_t(section)])
-                           .c_str());
-    }
-    closeOtherWindows();
-
-    model->addPlatform(platformEntries().back());
-    ASSERT_TRUE(toplevelTitled<WebsiteDialog>("添加自定义网站"));
-    expectAllNamed("website dialog");
-    closeOtherWindows();
-
-    auto* tab = findWidget<SessionTab>(*view);
-    ASSERT_TRUE(tab);
-    ASSERT_TRUE(tab->activate_action("tab.session-settings"));
-    auto* settingsSheet = toplevelTitled<SessionSettingsSheet>("账号独立设置");
-    ASSERT_TRUE(settingsSheet);
-    expectAllNamed("account settings sheet");
-    EXPECT_TRUE(findWidget<Gtk::Label>(*settingsSheet, [](Gtk::Label& label) {
-        return label.get_mapped() &&
-               label.get_text() == Glib::ustring(std::string(AccountFieldsForm::kProxyScopeNote));
-    })) << "the account settings sheet says which traffic does not take the proxy";
-    closeOtherWindows();
-
-    model->beginRename(store->sessions().front().id);
-    ASSERT_TRUE(toplevelTitled("修改 WhatsApp 名称"));
-    expectAllNamed("rename dialog");
-    closeOtherWindows();
-
-    model->askToDelete(store->sessions().front());
-    runMainLoopFor(200ms);
-    expectAllNamed("delete confirmation");
-    model->cancelDelete();
-    closeOtherWindows();
-
-    CloseDialog closeDialog(*window);
-    closeDialog.present();
-    expectAllNamed("close dialog");
-    closeDialog.hide();
-
-    model->requestApplicationLock();
-    runMainLoopFor(200ms);
-    expectAllNamed("lock password setup");
-    model->cancelLockSetup();
-    closeOtherWindows();
-
-    ASSERT_TRUE(model->saveLockSetup("2468", "2468"));
-    expectAllNamed("lock screen");
     EXPECT_TRUE(findWidget<LockScreen>(*view)->get_mapped());
-}
-
-TEST_F(AccessibleNames, SettingsWindow) {
-    FakeNotificationCenter notifications;
-    makeStores(siteAccount("/chat"));
-    SettingsWindow settingsWindow(*settings, *account, appLock, notifications);
-    settingsWindow.showPage();
-    ASSERT_TRUE(runMainLoopUntil([&] { return settingsWindow.page()->get_mapped(); }, 5s));
-    expectAllNamed("settings window");
-    settingsWindow.destroy();
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 // a fixture chat site: log in through the keyboard, get two accounts of two platforms, switch
 // between them, and see the hidden account's unread count keep reaching the dock badge.
 
-#include "support/TestDirectory.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
+#include "support/TestDirectory.hpp"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -27,7 +27,8 @@ std::string countingPage(const std::string& name, int start) {
     return "<!doctype html><html><head><meta charset='utf-8'><title>(" + std::to_string(start) +
            ") " + name + "</title></head><body><div id='main'><h1>" + name +
            "</h1></div><script>let n=" + std::to_string(start) +
-           ";setInterval(()=>{n++;document.title='('+n+') " + name + "';},1000);</script></body></html>";
+           ";setInterval(()=>{n++;document.title='('+n+') " + name +
+           "';},1000);</script></body></html>";
 }
 
 void xdotool(const std::vector<std::string>& arguments) {
@@ -52,8 +53,8 @@ public:
     std::vector<long long> counts;
 
 private:
-    static void updateCallback(GDBusConnection*, const char*, const char*, const char*,
-                               const char*, GVariant* parameters, gpointer self) {
+    static void updateCallback(GDBusConnection*, const char*, const char*, const char*, const char*,
+                               GVariant* parameters, gpointer self) {
         const char* uri = nullptr;
         GVariantIter* properties = nullptr;
         g_variant_get(parameters, "(&sa{sv})", &uri, &properties);
@@ -77,8 +78,9 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
 
     FakeManagedService service;
     service.setFallback("/api/auth/login", ScriptedAnswer::json(200, {{"token", "e2e-token"}}));
-    service.setFallback("/api/engines",
-                        ScriptedAnswer::json(200, {{"engines", {{{"provider", "google"}, {"label", "Google"}}}}}));
+    service.setFallback(
+        "/api/engines",
+        ScriptedAnswer::json(200, {{"engines", {{{"provider", "google"}, {"label", "Google"}}}}}));
     service.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
 
     FakeManagedService site;
@@ -100,10 +102,13 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
     BadgeListener badge;
 
     gchar** environment = g_get_environ();
-    environment = g_environ_setenv(environment, "AURELO_SERVICE_URL", service.origin().c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "AURELO_SERVICE_URL", service.origin().c_str(), TRUE);
     environment = g_environ_setenv(environment, "XDG_CONFIG_HOME", config.c_str(), TRUE);
-    environment = g_environ_setenv(environment, "XDG_DATA_HOME", (home.path() / "data").c_str(), TRUE);
-    environment = g_environ_setenv(environment, "XDG_CACHE_HOME", (home.path() / "cache").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_DATA_HOME", (home.path() / "data").c_str(), TRUE);
+    environment =
+        g_environ_setenv(environment, "XDG_CACHE_HOME", (home.path() / "cache").c_str(), TRUE);
     environment = g_environ_setenv(environment, "GDK_BACKEND", "x11", TRUE);
     const char* argv[] = {AURELO_APP_PROGRAM, nullptr};
     GPid pid = 0;
@@ -134,8 +139,7 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
                        .succeeded;
         },
         30s));
-    ASSERT_FALSE(ended) << "the application ended before its window showed, wait status "
-                        << *ended;
+    ASSERT_FALSE(ended) << "the application ended before its window showed, wait status " << *ended;
     runMainLoopFor(1500ms);
     xdotool({"type", "--delay", "30", "agent"});
     xdotool({"key", "Tab"});
@@ -149,8 +153,10 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
     EXPECT_EQ((*login.json)["password"], "secret");
 
     // Both pages load, and both report their counts: the badge shows their sum.
-    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/a") > 0 && site.requestCount("/b") > 0; }, 30s));
-    ASSERT_TRUE(runMainLoopUntil([&] { return !badge.counts.empty() && badge.counts.back() >= 7; }, 30s))
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return site.requestCount("/a") > 0 && site.requestCount("/b") > 0; }, 30s));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return !badge.counts.empty() && badge.counts.back() >= 7; }, 30s))
         << "the unread counts of both pages reach the badge";
 
     // Switch to the second platform's account and back; the hidden page keeps counting.
