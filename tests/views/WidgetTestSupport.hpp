@@ -81,12 +81,18 @@ template <typename T = Gtk::Window> T* toplevelTitled(const Glib::ustring& title
     return found;
 }
 
+// Gives the X window with this title the keyboard focus, as a user's click would.
+inline bool focusWindow(const std::string& windowTitle) {
+    const auto search = runProgram({"xdotool", "search", "--name", windowTitle});
+    const std::string window = search.output.substr(0, search.output.find('\n'));
+    return !window.empty() && runProgram({"xdotool", "windowfocus", "--sync", window}).succeeded;
+}
+
 // Real key presses, as the X server delivers them, to the window with this title: each of the
 // space-separated `keys` ("Tab", "shift+F10"), or with `typed` the text as typed. The main loop
 // runs afterwards so that GTK has taken the events before the test looks.
-inline bool pressKeys(const std::string& windowTitle, const std::string& keys, bool typed = false) {
-    const auto search = runProgram({"xdotool", "search", "--name", windowTitle});
-    const std::string window = search.output.substr(0, search.output.find('\n'));
+inline bool pressKeys(const std::string& windowTitle, const std::string& keys,
+                      bool typed = false) {
     std::vector<std::string> command{"xdotool", typed ? "type" : "key", "--delay", "40"};
     if (typed)
         command.push_back(keys);
@@ -95,9 +101,7 @@ inline bool pressKeys(const std::string& windowTitle, const std::string& keys, b
         command.push_back(keys.substr(start, end - start));
         start = end + 1;
     }
-    const bool pressed = !window.empty() &&
-                         runProgram({"xdotool", "windowfocus", "--sync", window}).succeeded &&
-                         runProgram(command).succeeded;
+    const bool pressed = focusWindow(windowTitle) && runProgram(command).succeeded;
     runMainLoopFor(300ms);
     return pressed;
 }
