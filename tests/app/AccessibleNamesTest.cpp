@@ -22,23 +22,20 @@
 namespace aurelo::test {
 namespace {
 
-// The accessible name GTK gives assistive technology, or nothing: the "label" property when it
-// is set and not empty, or the labels a "labelled-by" relation points to.
-std::optional<std::string> accessibleName(GtkWidget* widget) {
+// Whether assistive technology gets a name for the widget: the "label" property set and not
+// empty, or a "labelled-by" relation.
+bool named(GtkWidget* widget) {
     auto* accessible = GTK_ACCESSIBLE(widget);
-    if (gtk_test_accessible_has_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL)) {
-        // The check answers with the actual value when it differs from the one given.
-        char* differs =
-            gtk_test_accessible_check_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, "");
-        if (differs) {
-            std::string name(differs);
-            g_free(differs);
-            return name;
-        }
-    }
     if (gtk_test_accessible_has_relation(accessible, GTK_ACCESSIBLE_RELATION_LABELLED_BY))
-        return "(labelled)";
-    return std::nullopt;
+        return true;
+    if (!gtk_test_accessible_has_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL))
+        return false;
+    // The check answers with the actual value when it differs from the one given.
+    char* differs =
+        gtk_test_accessible_check_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, "");
+    const bool notEmpty = differs != nullptr;
+    g_free(differs);
+    return notEmpty;
 }
 
 // The widget assistive technology names for `widget`: composite controls name the whole
@@ -77,30 +74,20 @@ bool reachable(GtkWidget* widget) {
     return focusable;
 }
 
-// The control's type, its tooltip and the types of its ancestors up to its window's title.
+// The control's type, its tooltip, its parent's type and its window's title.
 std::string describe(GtkWidget* widget) {
-    std::string text = G_OBJECT_TYPE_NAME(widget);
-    if (const char* tooltip = gtk_widget_get_tooltip_text(widget))
-        text += " tooltip “" + std::string(tooltip) + "”";
-    int depth = 0;
-    for (GtkWidget* parent = gtk_widget_get_parent(widget); parent;
-         parent = gtk_widget_get_parent(parent)) {
-        if (GTK_IS_WINDOW(parent)) {
-            const char* title = gtk_window_get_title(GTK_WINDOW(parent));
-            text += " in “" + std::string(title ? title : "") + "”";
-            break;
-        }
-        if (depth++ < 5)
-            text += std::string(" < ") + G_OBJECT_TYPE_NAME(parent);
-    }
-    return text;
+    const char* tooltip = gtk_widget_get_tooltip_text(widget);
+    GtkWidget* parent = gtk_widget_get_parent(widget);
+    const char* title = gtk_window_get_title(GTK_WINDOW(gtk_widget_get_root(widget)));
+    return std::string(G_OBJECT_TYPE_NAME(widget)) + " “" + (tooltip ? tooltip : "") + "” < " +
+           (parent ? G_OBJECT_TYPE_NAME(parent) : "") + " in “" + (title ? title : "") + "”";
 }
 
 // Every reachable control under `root` without a name, described for the failure message.
 void collectNameless(GtkWidget* root, std::set<std::string>& found) {
     if (!gtk_widget_get_visible(root) || !gtk_widget_get_child_visible(root))
         return;
-    if (reachable(root) && !accessibleName(namedControl(root)))
+    if (reachable(root) && !named(namedControl(root)))
         found.insert(describe(namedControl(root)));
     for (GtkWidget* child = gtk_widget_get_first_child(root); child;
          child = gtk_widget_get_next_sibling(child))
