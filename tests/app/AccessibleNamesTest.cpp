@@ -1,10 +1,6 @@
-// Every screen walked as assistive technology meets it — the login view, the main window and its
-// panels, each sheet and dialog, the settings window and the lock screen — failing on any control
-// the keyboard can reach that has no accessible name. Screen readers announce such a control by
-// its type alone ("button"), and UI tests over the AT-SPI bus cannot find it.
-//
-// The names are read from each widget's accessible context in-process (GTK's own test accessors
-// of GtkAccessible), which is what GTK hands to the AT-SPI bus.
+// Every screen walked for controls the keyboard reaches that have no accessible name: screen
+// readers announce such a control by its type alone ("button"). The names are read in-process
+// with GTK's test accessors, from what GTK hands to the AT-SPI bus.
 
 #include "app/LoginView.hpp"
 #include "support/FakeNotificationCenter.hpp"
@@ -83,7 +79,6 @@ std::string describe(GtkWidget* widget) {
            (parent ? G_OBJECT_TYPE_NAME(parent) : "") + " in “" + (title ? title : "") + "”";
 }
 
-// Every reachable control under `root` without a name, described for the failure message.
 void collectNameless(GtkWidget* root, std::set<std::string>& found) {
     if (!gtk_widget_get_visible(root) || !gtk_widget_get_child_visible(root))
         return;
@@ -94,7 +89,6 @@ void collectNameless(GtkWidget* root, std::set<std::string>& found) {
         collectNameless(child, found);
 }
 
-// Lets the screen settle, then walks every visible window of the application.
 std::set<std::string> namelessOnScreen() {
     runMainLoopFor(150ms);
     std::set<std::string> found;
@@ -106,7 +100,6 @@ std::set<std::string> namelessOnScreen() {
 
 using AccessibleNames = MainViewTest;
 
-// Each screen opened over the main window, checked, and closed again before the next.
 TEST_F(AccessibleNames, EveryScreenNamesEveryControlTheKeyboardReaches) {
     using Section = NewSessionForm::SetupSection;
     site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title><input>", "text/html"));
@@ -173,7 +166,6 @@ TEST_F(AccessibleNames, EveryScreenNamesEveryControlTheKeyboardReaches) {
                 return label && label->get_mapped();
             })) << screen.mustShow;
         }
-        // Back to the bare main window.
         if (model.pendingDeleteSession())
             model.cancelDelete();
         if (model.showingLockSetup())

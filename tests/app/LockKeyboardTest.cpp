@@ -78,13 +78,11 @@ TEST_F(LockKeyboard, KeysWhileLockedReachOnlyTheLockScreen) {
     EXPECT_FALSE(preferences.doNotDisturb()) << "勿扰 was pressed under the lock";
     EXPECT_FALSE(model.refreshingServices()) << "刷新服务器 was pressed under the lock";
 
-    // The lock screen's own field took the typing: the password typed there unlocks.
     ASSERT_TRUE(press("ctrl+a"));
     ASSERT_TRUE(type("2468"));
     ASSERT_TRUE(press("Return"));
     EXPECT_TRUE(runMainLoopUntil([&] { return !model.appLocked(); }, 5s));
 
-    // Unlocked, Tab walks the window again.
     bool leftTheLockScreen = false;
     for (int i = 0; i < 6 && !leftTheLockScreen; ++i) {
         ASSERT_TRUE(press("Tab"));

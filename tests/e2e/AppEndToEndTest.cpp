@@ -22,8 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A chat page whose title carries an unread count that grows every second, the way chat sites
-// show new messages in their title.
+// A chat page whose title carries an unread count that grows every second.
 std::string countingPage(const std::string& name, int start) {
     return "<!doctype html><html><head><meta charset='utf-8'><title>(" + std::to_string(start) +
            ") " + name + "</title></head><body><div id='main'><h1>" + name +
@@ -133,7 +132,6 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
     EXPECT_EQ((*login.json)["username"], "agent");
     EXPECT_EQ((*login.json)["password"], "secret");
 
-    // Both pages load, and both report their counts: the badge shows their sum.
     ASSERT_TRUE(runMainLoopUntil(
         [&] { return site.requestCount("/a") > 0 && site.requestCount("/b") > 0; }, 30s));
     ASSERT_TRUE(

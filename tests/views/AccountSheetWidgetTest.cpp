@@ -1,6 +1,5 @@
-// The account sheets with real widgets under the virtual display: what the user sees, what the
-// buttons allow, that Escape closes a sheet without saving anything, and "测试代理" through a
-// loopback proxy that wants a login. Saving what the sheets accept is the end-to-end tests' part.
+// The account sheets and "测试代理" with real widgets. Saving what the sheets accept is the
+// end-to-end tests' part.
 
 #include "support/LoopbackProxy.hpp"
 #include "views/NewAccountSheet.hpp"
@@ -14,7 +13,6 @@ namespace {
 
 class AccountSheetWidgets : public WidgetTest {
 protected:
-    // Waits for the running proxy check to end.
     template <typename Sheet> static void waitForCheck(Sheet& sheet) {
         EXPECT_FALSE(sheet.checkProxyButton().get_sensitive()) << "one check at a time";
         ASSERT_TRUE(

@@ -1,6 +1,5 @@
-// The main window's panels as real widgets under the virtual display, driven with real X input
-// where a person would use the keyboard or the pointer: the bars on a laptop screen, the
-// translation box, the caption strip, and the tab menu.
+// The main window's panels, driven with real X input where a person would use the keyboard or
+// the pointer.
 
 #include "captions/CaptionFakes.hpp"
 #include "viewmodels/WindowGeometry.hpp"
@@ -11,6 +10,8 @@
 #include "views/TranslationBox.hpp"
 
 #include "WidgetTestSupport.hpp"
+
+#include <gdk/x11/gdkx.h>
 
 namespace aurelo::test {
 namespace {
@@ -28,23 +29,17 @@ protected:
         return LiveCaptionManager(translator, {}, std::move(dependencies));
     }
 
-    // A real pointer `action` ("click 1", "mousedown 1") at `widget`'s point (x, y).
-    bool pointer(Gtk::Widget& widget, double x, double y, const std::string& action) {
+    // A real "click" or "mousedown" of the first button at `widget`'s point (x, y).
+    bool pointer(Gtk::Widget& widget, double x, double y, const char* action) {
         graphene_point_t in{float(x), float(y)}, out{};
         EXPECT_TRUE(gtk_widget_compute_point(widget.gobj(), GTK_WIDGET(window->gobj()), &in, &out));
         double dx = 0, dy = 0;
         gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &dx, &dy);
-        const auto search = runProgram({"xdotool", "search", "--name", kWindowTitle});
-        const std::string id = search.output.substr(0, search.output.find('\n'));
-        std::vector<std::string> command{"xdotool",
-                                         "mousemove",
-                                         "--window",
-                                         id,
-                                         std::to_string(int(out.x + dx)),
-                                         std::to_string(int(out.y + dy))};
-        command.push_back(action.substr(0, action.find(' ')));
-        command.push_back(action.substr(action.find(' ') + 1));
-        return !id.empty() && runProgram(command).succeeded;
+        const auto xid = gdk_x11_surface_get_xid(window->get_surface()->gobj());
+        return runProgram({"xdotool", "mousemove", "--window", std::to_string(xid),
+                           std::to_string(int(out.x + dx)), std::to_string(int(out.y + dy)), action,
+                           "1"})
+            .succeeded;
     }
 
     std::shared_ptr<FakeCaptureLog> capture = std::make_shared<FakeCaptureLog>();
@@ -115,7 +110,7 @@ TEST_F(MainWindowPanels, TranslationBoxShowsItsHintAndTakesTheFocusOnAClick) {
     ASSERT_FALSE(box->inputField().has_focus());
     Gtk::Label* title = labelShowing(*box, "智能翻译文框");
     ASSERT_NE(title, nullptr);
-    ASSERT_TRUE(pointer(*title, 4, 4, "click 1"));
+    ASSERT_TRUE(pointer(*title, 4, 4, "click"));
     EXPECT_TRUE(runMainLoopUntil([&] { return box->inputField().has_focus(); }, 3s));
 
     // A click on a control stays that control's: "清空" empties the box without moving focus
@@ -123,11 +118,10 @@ TEST_F(MainWindowPanels, TranslationBoxShowsItsHintAndTakesTheFocusOnAClick) {
     elsewhere->grab_focus();
     Gtk::Button* clear = buttonLabelled(*box, "清空");
     ASSERT_NE(clear, nullptr);
-    ASSERT_TRUE(pointer(*clear, 6, 6, "click 1"));
+    ASSERT_TRUE(pointer(*clear, 6, 6, "click"));
     runMainLoopFor(300ms);
     EXPECT_FALSE(box->inputField().has_focus());
 
-    // The direction picker shows and stores the direction.
     auto* picker = findWidget<Gtk::DropDown>(*box);
     ASSERT_NE(picker, nullptr);
     picker->set_selected(1);
@@ -171,11 +165,9 @@ TEST_F(MainWindowPanels, CaptionStripHeaderAndLabelledColumns) {
     EXPECT_TRUE(strip->get_visible());
     EXPECT_EQ(strip->title().get_text(), "实时字幕");
     EXPECT_NE(strip->sourceText().get_text(), CaptionStrip::kSourcePlaceholder);
-    // A second "关闭" puts the strip away.
     click(*close);
     EXPECT_FALSE(strip->get_visible());
 
-    // A run that cannot start says why, in the strip.
     LiveCaptionManager broken(translator, {}, LiveCaptionManager::Dependencies{});
     auto* brokenStrip = Gtk::make_managed<CaptionStrip>(broken);
     column->append(*brokenStrip);
@@ -211,17 +203,16 @@ TEST_F(TabMenus, MenuKeyShiftF10AndALongPressOpenTheMenuWithoutSelectingTheTab) 
         runMainLoopFor(100ms);
     }
 
-    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "mousedown 1"));
+    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "mousedown"));
     const bool opened = runMainLoopUntil([&] { return tab(1).menu().get_visible(); }, 3s);
     ASSERT_TRUE(runProgram({"xdotool", "mouseup", "1"}).succeeded);
     runMainLoopFor(200ms);
     EXPECT_TRUE(opened);
     EXPECT_EQ(store.selectedID(), first) << "the press was the menu's, not a click";
 
-    // A short click still selects the tab.
     tab(1).menu().popdown();
     runMainLoopFor(200ms);
-    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "click 1"));
+    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "click"));
     EXPECT_TRUE(runMainLoopUntil([&] { return store.selectedID() != first; }, 3s));
 }
 
@@ -246,7 +237,6 @@ TEST_F(TabMenus, TabsAreReachedAndChosenWithTheKeyboardAndKeepTheFocus) {
     ASSERT_TRUE(press("Tab"));
     EXPECT_TRUE(tab(1).button().has_focus()) << "Tab walks from tab to tab";
 
-    // An unread count arriving does not take the focus away.
     store.setUnreadCount(5, second);
     runMainLoopFor(100ms);
     EXPECT_TRUE(tab(1).button().has_focus());

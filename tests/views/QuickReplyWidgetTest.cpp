@@ -19,7 +19,6 @@ protected:
             ASSERT_TRUE(replies.add(title, text));
     }
 
-    // Shows `child` with the keyboard focus, as the user would have it.
     void showFocused(Gtk::Widget& child) {
         show(child, 480, 360);
         ASSERT_TRUE(focusWindow(kWindowTitle));

@@ -1,6 +1,4 @@
-// The settings page as real widgets under the virtual display: what the user sees, presses and
-// reaches with the keyboard, and an engine list that cannot be read said where the engine is
-// chosen.
+// The settings page with real widgets: what the user sees, presses and reaches with the keyboard.
 
 #include "support/FakeNotificationCenter.hpp"
 #include "views/SettingsWindow.hpp"
@@ -168,7 +166,6 @@ TEST_F(SettingsViewWidgetTest, EachShowingStartsAFreshPageInAFixedWindow) {
     EXPECT_EQ(settingsWindow.get_height(), SettingsWindow::kHeight);
 }
 
-// The line goes once the list reads again or the user logs out.
 TEST_F(SettingsViewWidgetTest, AnEngineListThatCannotBeReadIsSaidBesideTheEngineChoice) {
     logIn(kGoogleOnly);
     SettingsView& page = showPage();

@@ -1,6 +1,5 @@
-// The page stack with real pages under the virtual display: the look the pages take from the
-// one appearance setting, the requests the window hands to a page, sleeping pages, and hidden
-// pages unmapped as software rendering hides them.
+// The page stack with real pages: their look, the requests the window hands them, sleeping pages
+// and hidden ones.
 
 #include "support/WebViewTestSupport.hpp"
 #include "views/Theme.hpp"
@@ -64,7 +63,6 @@ bool desktopIsDark() {
     return dark != FALSE;
 }
 
-// The JSON form of `script`'s result in the page's own world, or "" when it fails.
 std::string evaluate(ChatWebView& page, const std::string& script) {
     return evaluateScript(page.webView(), script, nullptr).value_or("");
 }
@@ -80,7 +78,6 @@ bool mapped(ChatWebView& page) {
 
 class WebViewStackWidgets : public MainViewTest {
 protected:
-    // Two accounts of custom sites, both on the loopback site.
     WebViewStackWidgets() {
         site.setFallback("/chat", ScriptedAnswer::text(200, kChatPage, "text/html; charset=utf-8"));
         const ChatSession original = store.sessions().front();
@@ -111,7 +108,6 @@ protected:
             30s);
     }
 
-    // Whether the account's unread count climbs by three within the deadline.
     bool keepsCounting(const std::string& sessionID) {
         const auto count = [&] {
             const auto it = store.unreadCounts().find(sessionID);
@@ -211,8 +207,6 @@ TEST_F(WebViewStackWidgets, ASleepingAccountsWebProcessEndsAndComesBackWhenSelec
         << "no web process for the page built again";
 }
 
-// The page on show is the only one mapped, the others keep reporting their unread counts, and a
-// page selected again is mapped.
 TEST_F(WebViewStackWidgets, UnmappedHiddenPagesKeepReportingAndMapWhenSelected) {
     environment.hiddenPages = HiddenPages::Unmapped;
     environment.softwareRendering = true;

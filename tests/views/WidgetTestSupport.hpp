@@ -54,7 +54,6 @@ inline Gtk::Label* labelShowing(Gtk::Widget& root, const Glib::ustring& text) {
     return findWidget<Gtk::Label>(root, [&](Gtk::Label& l) { return l.get_text() == text; });
 }
 
-// The button whose label reads `text`.
 inline Gtk::Button* buttonLabelled(Gtk::Widget& root, const Glib::ustring& text) {
     for (Gtk::Widget* widget = labelShowing(root, text); widget; widget = widget->get_parent())
         if (auto* button = dynamic_cast<Gtk::Button*>(widget))
@@ -81,7 +80,6 @@ template <typename T = Gtk::Window> T* toplevelTitled(const Glib::ustring& title
     return found;
 }
 
-// Gives the X window with this title the keyboard focus, as a user's click would.
 inline bool focusWindow(const std::string& windowTitle) {
     const auto search = runProgram({"xdotool", "search", "--name", windowTitle});
     const std::string window = search.output.substr(0, search.output.find('\n'));
@@ -91,8 +89,7 @@ inline bool focusWindow(const std::string& windowTitle) {
 // Real key presses, as the X server delivers them, to the window with this title: each of the
 // space-separated `keys` ("Tab", "shift+F10"), or with `typed` the text as typed. The main loop
 // runs afterwards so that GTK has taken the events before the test looks.
-inline bool pressKeys(const std::string& windowTitle, const std::string& keys,
-                      bool typed = false) {
+inline bool pressKeys(const std::string& windowTitle, const std::string& keys, bool typed = false) {
     std::vector<std::string> command{"xdotool", typed ? "type" : "key", "--delay", "40"};
     if (typed)
         command.push_back(keys);
@@ -106,7 +103,6 @@ inline bool pressKeys(const std::string& windowTitle, const std::string& keys,
     return pressed;
 }
 
-// The fixture's stores with widgets in a window of their own.
 class WidgetTest : public ShellTestFixture {
 protected:
     static constexpr const char* kWindowTitle = "aurelo-widget-test";
@@ -120,7 +116,6 @@ protected:
         runMainLoopFor(100ms);
     }
 
-    // Puts `child` in the test window and presents it, without running the main loop.
     void present(Gtk::Widget& child, int width = 1000, int height = 700) {
         window = std::make_unique<Gtk::Window>();
         window->set_title(kWindowTitle);
@@ -128,7 +123,6 @@ protected:
         window->set_child(child);
         window->present();
     }
-    // Presents `child` and waits until it is on screen.
     void show(Gtk::Widget& child, int width = 1000, int height = 700) {
         present(child, width, height);
         ASSERT_TRUE(runMainLoopUntil([&] { return child.get_mapped(); }, 5s));
