@@ -131,22 +131,6 @@ TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {
     EXPECT_EQ(settings.renderingMode(), RenderingMode::SaveMemory);
 }
 
-TEST_F(SettingsViewWidgetTest, WithoutALoginThePageClaimsNone) {
-    SettingsView& page = showPage();
-    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
-    EXPECT_FALSE(page.logoutButton().get_sensitive());
-    // No engine to choose from: the current one is named, not an empty picker.
-    EXPECT_FALSE(page.providerPicker().get_visible());
-    EXPECT_TRUE(page.providerFallback().get_visible());
-    EXPECT_EQ(page.providerFallback().get_text().raw(), displayName(settings.provider()));
-    logIn({{"engines", nlohmann::json::array()}});
-    EXPECT_EQ(page.loggedInPill().get_text(), "已登录");
-    EXPECT_TRUE(page.logoutButton().get_sensitive());
-    click(page.logoutButton());
-    EXPECT_FALSE(account.isLoggedIn());
-    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
-}
-
 TEST_F(SettingsViewWidgetTest, EachShowingStartsAFreshPageInAFixedWindow) {
     EXPECT_FALSE(settingsWindow.get_resizable());
     EXPECT_EQ(settingsWindow.get_title(), "设置");
@@ -166,12 +150,23 @@ TEST_F(SettingsViewWidgetTest, EachShowingStartsAFreshPageInAFixedWindow) {
     EXPECT_EQ(settingsWindow.get_height(), SettingsWindow::kHeight);
 }
 
-TEST_F(SettingsViewWidgetTest, AnEngineListThatCannotBeReadIsSaidBesideTheEngineChoice) {
-    logIn(kGoogleOnly);
+// An engine list that cannot be read is said beside the engine choice until it reads again or
+// the user logs out.
+TEST_F(SettingsViewWidgetTest, TheLoginAndAnUnreadableEngineListAreSaidBesideTheEngineChoice) {
     SettingsView& page = showPage();
+    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
+    EXPECT_FALSE(page.logoutButton().get_sensitive());
+    // No engine to choose from: the current one is named, not an empty picker.
+    EXPECT_FALSE(page.providerPicker().get_visible());
+    EXPECT_TRUE(page.providerFallback().get_visible());
+    EXPECT_EQ(page.providerFallback().get_text().raw(), displayName(settings.provider()));
+    logIn(kGoogleOnly);
+    EXPECT_EQ(page.loggedInPill().get_text(), "已登录");
+    EXPECT_TRUE(page.logoutButton().get_sensitive());
+    EXPECT_FALSE(page.engineListError().get_visible());
+
     Gtk::Button* refresh = buttonLabelled(page, "刷新可用引擎");
     ASSERT_TRUE(refresh);
-    EXPECT_FALSE(page.engineListError().get_visible());
     const auto refreshWith = [&](const ScriptedAnswer& answer) {
         const auto before = fake.requestCount("/api/engines");
         fake.setFallback("/api/engines", answer);
@@ -179,7 +174,6 @@ TEST_F(SettingsViewWidgetTest, AnEngineListThatCannotBeReadIsSaidBesideTheEngine
         ASSERT_TRUE(runMainLoopUntil([&] { return fake.requestCount("/api/engines") > before; }));
         runMainLoopFor(100ms);
     };
-
     refreshWith(ScriptedAnswer::text(200, "<html>维护中</html>", "text/html"));
     EXPECT_TRUE(page.engineListError().get_mapped()) << "on screen, not just set";
     EXPECT_EQ(page.engineListError().get_text().raw(),
@@ -190,7 +184,9 @@ TEST_F(SettingsViewWidgetTest, AnEngineListThatCannotBeReadIsSaidBesideTheEngine
 
     refreshWith(ScriptedAnswer::text(200, "oops", "text/plain"));
     ASSERT_TRUE(page.engineListError().get_visible());
-    account.logout();
+    click(page.logoutButton());
+    EXPECT_FALSE(account.isLoggedIn());
+    EXPECT_EQ(page.loggedInPill().get_text(), "未登录");
     EXPECT_FALSE(page.engineListError().get_visible()) << "the line goes with the login";
 }
 

@@ -14,6 +14,7 @@
 #include <gtkmm.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,13 +92,11 @@ inline bool focusWindow(const std::string& windowTitle) {
 // runs afterwards so that GTK has taken the events before the test looks.
 inline bool pressKeys(const std::string& windowTitle, const std::string& keys, bool typed = false) {
     std::vector<std::string> command{"xdotool", typed ? "type" : "key", "--delay", "40"};
+    std::istringstream words(keys);
+    for (std::string key; !typed && words >> key;)
+        command.push_back(key);
     if (typed)
         command.push_back(keys);
-    for (std::size_t start = 0; !typed && start < keys.size();) {
-        const auto end = std::min(keys.find(' ', start), keys.size());
-        command.push_back(keys.substr(start, end - start));
-        start = end + 1;
-    }
     const bool pressed = focusWindow(windowTitle) && runProgram(command).succeeded;
     runMainLoopFor(300ms);
     return pressed;
@@ -137,10 +136,6 @@ protected:
 // The main view and its pages, which load only from the loopback `site`.
 class MainViewTest : public WidgetTest {
 protected:
-    MainViewTest() {
-        fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
-    }
-
     // The account a fresh store starts with, moved to `path` of the loopback site.
     std::string firstAccountAt(const std::string& path) {
         ChatSession first = store.sessions().front();
