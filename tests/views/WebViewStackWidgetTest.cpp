@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <set>
-#include <sstream>
 
 namespace aurelo::test {
 namespace {
@@ -26,15 +25,11 @@ constexpr const char* kCountingPage =
     "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
 
 int parentOf(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    std::istringstream rest(close == std::string::npos ? "" : line.substr(close + 2));
-    std::string state;
-    int parent = 0;
-    rest >> state >> parent;
-    return parent;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("PPid:"))
+            return std::stoi(line.substr(5));
+    return 0;
 }
 
 // WebKit's web processes below this one (inside their sandbox or not), by process id.
