@@ -1,48 +1,37 @@
-// Every screen walked as assistive technology meets it — the login view, the main window and its
-// panels, each sheet and dialog, the settings window and the lock screen — failing on any control
-// the keyboard can reach that has no accessible name. Screen readers announce such a control by
-// its type alone ("button"), and UI tests over the AT-SPI bus cannot find it.
-//
-// The names are read from each widget's accessible context in-process (GTK's own test accessors
-// of GtkAccessible), which is what GTK hands to the AT-SPI bus.
+// Every screen walked for controls the keyboard reaches that have no accessible name: screen
+// readers announce such a control by its type alone ("button"). The names are read in-process
+// with GTK's test accessors, from what GTK hands to the AT-SPI bus.
 
 #include "app/LoginView.hpp"
-#include "app/MainViewHarness.hpp"
 #include "support/FakeNotificationCenter.hpp"
 #include "viewmodels/AccountFieldsForm.hpp"
 #include "views/CloseDialog.hpp"
 #include "views/LockScreen.hpp"
 #include "views/NewAccountSheet.hpp"
-#include "views/SessionSettingsSheet.hpp"
 #include "views/SessionTab.hpp"
 #include "views/SettingsWindow.hpp"
-#include "views/WebsiteDialog.hpp"
 
-#include <gtk/gtk.h>
-#include <webkit/webkit.h>
+#include "WidgetTestSupport.hpp"
 
 #include <set>
 
 namespace aurelo::test {
 namespace {
 
-// The accessible name GTK gives assistive technology, or nothing: the "label" property when it
-// is set and not empty, or the labels a "labelled-by" relation points to.
-std::optional<std::string> accessibleName(GtkWidget* widget) {
+// Whether assistive technology gets a name for the widget: the "label" property set and not
+// empty, or a "labelled-by" relation.
+bool named(GtkWidget* widget) {
     auto* accessible = GTK_ACCESSIBLE(widget);
-    if (gtk_test_accessible_has_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL)) {
-        // The check answers with the actual value when it differs from the one given.
-        char* differs =
-            gtk_test_accessible_check_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, "");
-        if (differs) {
-            std::string name(differs);
-            g_free(differs);
-            return name;
-        }
-    }
     if (gtk_test_accessible_has_relation(accessible, GTK_ACCESSIBLE_RELATION_LABELLED_BY))
-        return "(labelled)";
-    return std::nullopt;
+        return true;
+    if (!gtk_test_accessible_has_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL))
+        return false;
+    // The check answers with the actual value when it differs from the one given.
+    char* differs =
+        gtk_test_accessible_check_property(accessible, GTK_ACCESSIBLE_PROPERTY_LABEL, "");
+    const bool notEmpty = differs != nullptr;
+    g_free(differs);
+    return notEmpty;
 }
 
 // The widget assistive technology names for `widget`: composite controls name the whole
@@ -81,37 +70,25 @@ bool reachable(GtkWidget* widget) {
     return focusable;
 }
 
-// The control's type, its tooltip and the types of its ancestors up to its window's title.
+// The control's type, its tooltip, its parent's type and its window's title.
 std::string describe(GtkWidget* widget) {
-    std::string text = G_OBJECT_TYPE_NAME(widget);
-    if (const char* tooltip = gtk_widget_get_tooltip_text(widget))
-        text += " tooltip “" + std::string(tooltip) + "”";
-    int depth = 0;
-    for (GtkWidget* parent = gtk_widget_get_parent(widget); parent;
-         parent = gtk_widget_get_parent(parent)) {
-        if (GTK_IS_WINDOW(parent)) {
-            const char* title = gtk_window_get_title(GTK_WINDOW(parent));
-            text += " in “" + std::string(title ? title : "") + "”";
-            break;
-        }
-        if (depth++ < 5)
-            text += std::string(" < ") + G_OBJECT_TYPE_NAME(parent);
-    }
-    return text;
+    const char* tooltip = gtk_widget_get_tooltip_text(widget);
+    GtkWidget* parent = gtk_widget_get_parent(widget);
+    const char* title = gtk_window_get_title(GTK_WINDOW(gtk_widget_get_root(widget)));
+    return std::string(G_OBJECT_TYPE_NAME(widget)) + " “" + (tooltip ? tooltip : "") + "” < " +
+           (parent ? G_OBJECT_TYPE_NAME(parent) : "") + " in “" + (title ? title : "") + "”";
 }
 
-// Every reachable control under `root` without a name, described for the failure message.
 void collectNameless(GtkWidget* root, std::set<std::string>& found) {
     if (!gtk_widget_get_visible(root) || !gtk_widget_get_child_visible(root))
         return;
-    if (reachable(root) && !accessibleName(namedControl(root)))
+    if (reachable(root) && !named(namedControl(root)))
         found.insert(describe(namedControl(root)));
     for (GtkWidget* child = gtk_widget_get_first_child(root); child;
          child = gtk_widget_get_next_sibling(child))
         collectNameless(child, found);
 }
 
-// Lets the screen settle, then walks every visible window of the application.
 std::set<std::string> namelessOnScreen() {
     runMainLoopFor(150ms);
     std::set<std::string> found;
@@ -121,130 +98,86 @@ std::set<std::string> namelessOnScreen() {
     return found;
 }
 
-std::string listed(const std::set<std::string>& found) {
-    std::string text;
-    for (const auto& item : found)
-        text += "\n  " + item;
-    return text;
-}
+using AccessibleNames = MainViewTest;
 
-class AccessibleNames : public MainViewHarness {
-protected:
-    void expectAllNamed(const char* screen) {
-        const auto found = namelessOnScreen();
-        EXPECT_TRUE(found.empty())
-            << screen << ": controls without an accessible name:" << listed(found);
-    }
-    void closeOtherWindows() {
+TEST_F(AccessibleNames, EveryScreenNamesEveryControlTheKeyboardReaches) {
+    using Section = NewSessionForm::SetupSection;
+    site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title><input>", "text/html"));
+    const std::string first = firstAccountAt("/chat");
+    openMainView();
+    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/chat") > 0; }, 30s));
+    Gtk::Window login;
+    login.set_title("登录");
+    login.set_child(*Gtk::make_managed<LoginView>(account));
+    FakeNotificationCenter notifications;
+    SettingsWindow settingsWindow(settings, account, appLock, notifications);
+    CloseDialog closeDialog(*window);
+
+    const std::string newAccountTitle = "新增 " + platformEntries().front().name;
+    // The new-account sheet at one section, with the proxy switched on in its own section.
+    const auto newAccount = [&](Section section) {
+        return [&, section] {
+            model.addPlatform(platformEntries().front());
+            if (auto* sheet = toplevelTitled<NewAccountSheet>(newAccountTitle)) {
+                click(sheet->sectionButton(section));
+                sheet->proxySwitch().set_active(section == Section::Proxy);
+            }
+        };
+    };
+    struct Screen {
+        const char* name;
+        std::function<void()> open;
+        std::string window = {};   // the window it opens, if any
+        std::string mustShow = {}; // a text it must show, if any
+    };
+    // Where the proxy is set, the sheets say which traffic does not take it.
+    const std::string note(AccountFieldsForm::kProxyScopeNote);
+    const Screen screens[] = {
+        {"main window", [] {}},
+        {"app centre", [&] { model.setShowAppCenter(true); }},
+        {"settings panel", [&] { model.openSettingsPanel(); }},
+        {"new-account sheet, basics", newAccount(Section::Basic), newAccountTitle},
+        {"new-account sheet, translation", newAccount(Section::Translation), newAccountTitle},
+        {"new-account sheet, proxy", newAccount(Section::Proxy), newAccountTitle, note},
+        {"new-account sheet, appearance", newAccount(Section::Appearance), newAccountTitle},
+        {"website dialog", [&] { model.addPlatform(platformEntries().back()); }, "添加自定义网站"},
+        {"account settings sheet",
+         [&] { findWidget<SessionTab>(*view)->activate_action("tab.session-settings"); },
+         "账号独立设置", note},
+        {"rename dialog", [&] { model.beginRename(first); }, "修改 WhatsApp 名称"},
+        {"delete confirmation", [&] { model.askToDelete(store.sessions().front()); }},
+        {"close dialog", [&] { closeDialog.present(); }},
+        {"lock password setup", [&] { model.requestApplicationLock(); }},
+        {"login view", [&] { login.present(); }, "登录"},
+        {"settings window", [&] { settingsWindow.showPage(); }, "设置"},
+        {"lock screen", [&] { ASSERT_TRUE(model.saveLockSetup("2468", "2468")); }},
+    };
+    for (const auto& screen : screens) {
+        SCOPED_TRACE(screen.name);
+        screen.open();
+        if (!screen.window.empty()) {
+            ASSERT_TRUE(toplevelTitled(screen.window));
+        }
+        for (const auto& control : namelessOnScreen())
+            ADD_FAILURE() << "no accessible name: " << control;
+        if (!screen.mustShow.empty()) {
+            EXPECT_TRUE(std::ranges::any_of(Gtk::Window::list_toplevels(), [&](Gtk::Window* w) {
+                auto* label = labelShowing(*w, screen.mustShow);
+                return label && label->get_mapped();
+            })) << screen.mustShow;
+        }
+        if (model.pendingDeleteSession())
+            model.cancelDelete();
+        if (model.showingLockSetup())
+            model.cancelLockSetup();
+        model.closePanels();
+        model.setShowAppCenter(false);
         for (auto* other : Gtk::Window::list_toplevels())
             if (other != window.get() && other->get_visible())
                 other->close();
         runMainLoopFor(100ms);
     }
-};
-
-TEST_F(AccessibleNames, LoginView) {
-    UserDefaults loginDefaults{home.path() / "login.json"};
-    AccountStore loginAccount{loginDefaults, keychain, service.origin(), httpSession};
-    Gtk::Window login;
-    login.set_title("登录");
-    login.set_child(*Gtk::make_managed<LoginView>(loginAccount));
-    login.present();
-    expectAllNamed("login view");
-    login.destroy();
-}
-
-TEST_F(AccessibleNames, MainWindowPanelsSheetsAndLockScreen) {
-    site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title><input>", "text/html"));
-    open(siteAccount("/chat"), "无障碍名称");
-    ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/chat") > 0; }, 30s));
-    expectAllNamed("main window");
-
-    model->setShowAppCenter(true);
-    expectAllNamed("app centre");
-    model->closePanels();
-    model->setShowAppCenter(false);
-
-    model->openSettingsPanel();
-    expectAllNamed("settings panel");
-    model->closePanels();
-
-    // The new-account sheet, section by section, the proxy fields switched on.
-    model->addPlatform(platformEntries().front());
-    auto* sheet = toplevelTitled<NewAccountSheet>("新增 " + platformEntries().front().name);
-    ASSERT_TRUE(sheet);
-    for (auto section :
-         {NewSessionForm::SetupSection::Basic, NewSessionForm::SetupSection::Translation,
-          NewSessionForm::SetupSection::Proxy, NewSessionForm::SetupSection::Appearance}) {
-        g_signal_emit_by_name(sheet->sectionButton(section).gobj(), "clicked");
-        if (section == NewSessionForm::SetupSection::Proxy) {
-            sheet->proxySwitch().set_active(true);
-            runMainLoopFor(100ms);
-            // Where the proxy is set, the sheet says which traffic does not take it.
-            EXPECT_TRUE(findWidget<Gtk::Label>(*sheet, [](Gtk::Label& label) {
-                return label.get_mapped() &&
-                       label.get_text() ==
-                           Glib::ustring(std::string(AccountFieldsForm::kProxyScopeNote));
-            })) << "the new-account sheet says which traffic does not take the proxy";
-        }
-        expectAllNamed(std::string("new-account sheet, section ")
-                           .append(NewSessionForm::kSetupSectionTitles[std::size_t(section)])
-                           .c_str());
-    }
-    closeOtherWindows();
-
-    model->addPlatform(platformEntries().back());
-    ASSERT_TRUE(toplevelTitled<WebsiteDialog>("添加自定义网站"));
-    expectAllNamed("website dialog");
-    closeOtherWindows();
-
-    auto* tab = findWidget<SessionTab>(*view);
-    ASSERT_TRUE(tab);
-    ASSERT_TRUE(tab->activate_action("tab.session-settings"));
-    auto* settingsSheet = toplevelTitled<SessionSettingsSheet>("账号独立设置");
-    ASSERT_TRUE(settingsSheet);
-    expectAllNamed("account settings sheet");
-    EXPECT_TRUE(findWidget<Gtk::Label>(*settingsSheet, [](Gtk::Label& label) {
-        return label.get_mapped() &&
-               label.get_text() == Glib::ustring(std::string(AccountFieldsForm::kProxyScopeNote));
-    })) << "the account settings sheet says which traffic does not take the proxy";
-    closeOtherWindows();
-
-    model->beginRename(store->sessions().front().id);
-    ASSERT_TRUE(toplevelTitled("修改 WhatsApp 名称"));
-    expectAllNamed("rename dialog");
-    closeOtherWindows();
-
-    model->askToDelete(store->sessions().front());
-    runMainLoopFor(200ms);
-    expectAllNamed("delete confirmation");
-    model->cancelDelete();
-    closeOtherWindows();
-
-    CloseDialog closeDialog(*window);
-    closeDialog.present();
-    expectAllNamed("close dialog");
-    closeDialog.hide();
-
-    model->requestApplicationLock();
-    runMainLoopFor(200ms);
-    expectAllNamed("lock password setup");
-    model->cancelLockSetup();
-    closeOtherWindows();
-
-    ASSERT_TRUE(model->saveLockSetup("2468", "2468"));
-    expectAllNamed("lock screen");
     EXPECT_TRUE(findWidget<LockScreen>(*view)->get_mapped());
-}
-
-TEST_F(AccessibleNames, SettingsWindow) {
-    FakeNotificationCenter notifications;
-    makeStores(siteAccount("/chat"));
-    SettingsWindow settingsWindow(*settings, *account, appLock, notifications);
-    settingsWindow.showPage();
-    ASSERT_TRUE(runMainLoopUntil([&] { return settingsWindow.page()->get_mapped(); }, 5s));
-    expectAllNamed("settings window");
-    settingsWindow.destroy();
 }
 
 } // namespace

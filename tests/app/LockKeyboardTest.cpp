@@ -1,15 +1,14 @@
 // The lock screen against real key presses: while locked, Tab, Space, Return and typing reach
 // only the lock screen's own controls — no button under the lock, and no web page.
 
-#include "app/MainViewHarness.hpp"
 #include "support/WebViewTestSupport.hpp"
 #include "views/LockScreen.hpp"
+
+#include "WidgetTestSupport.hpp"
 
 namespace aurelo::test {
 namespace {
 
-constexpr const char* kTitle = "锁屏键盘测试";
-constexpr const char* kSessionID = "6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D";
 // A page that counts every key it is given, whichever of its elements has the focus.
 constexpr const char* kKeyPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>Keys</title></head><body>"
@@ -17,9 +16,9 @@ constexpr const char* kKeyPage =
     "<script>window.keys=[];window.clicks=0;"
     "document.addEventListener('keydown',e=>keys.push(e.key),true);</script></body></html>";
 
-class LockKeyboard : public MainViewHarness {
+class LockKeyboard : public MainViewTest {
 protected:
-    ChatWebView* page() { return view->pages().pageFor(kSessionID); }
+    ChatWebView* page() { return view->pages().pageFor(store.sessions().front().id); }
 
     std::string pageValue(const std::string& expression) {
         return evaluateScript(page()->webView(), expression, nullptr).value_or("<no answer>");
@@ -38,63 +37,55 @@ protected:
 };
 
 TEST_F(LockKeyboard, KeysWhileLockedReachOnlyTheLockScreen) {
-    if (!hasProgram("xdotool"))
-        GTEST_SKIP() << "xdotool is not installed";
     site.setFallback("/keys", ScriptedAnswer::text(200, kKeyPage, "text/html; charset=utf-8"));
-    open(siteAccount("/keys"), kTitle);
+    firstAccountAt("/keys");
+    openMainView();
     ASSERT_TRUE(runMainLoopUntil(
         [&] {
             return page() && !webkit_web_view_is_loading(page()->webView()) &&
-                   webkit_web_view_get_title(page()->webView()) &&
-                   std::string(webkit_web_view_get_title(page()->webView())) == "Keys";
+                   pageValue("document.title") == R"("Keys")";
         },
         30s));
-    XKeyboard keyboard(kTitle);
-    ASSERT_TRUE(keyboard.focusWindow());
 
     // Unlocked, the page takes what is typed: the same presses are seen when nothing blocks them.
     gtk_widget_grab_focus(GTK_WIDGET(page()->webView()));
-    ASSERT_TRUE(keyboard.type("q"));
+    ASSERT_TRUE(type("q"));
     ASSERT_TRUE(runMainLoopUntil([&] { return pageValue("window.keys.join('')") == "\"q\""; }, 5s))
         << "the page did not get the key before locking";
 
     // Locked with the page focused, as a user locks in the middle of typing.
-    ASSERT_TRUE(model->saveLockSetup("2468", "2468"));
-    ASSERT_TRUE(model->appLocked());
+    ASSERT_TRUE(model.saveLockSetup("2468", "2468"));
+    ASSERT_TRUE(model.appLocked());
     pageValue("window.keys=[]; 0");
     runMainLoopFor(200ms);
     EXPECT_EQ(focusOwner(), "lock screen");
 
-    for (int press = 0; press < 14; ++press) {
-        ASSERT_TRUE(keyboard.key(press % 2 ? "Tab" : "shift+Tab"));
+    for (int i = 0; i < 14; ++i) {
+        ASSERT_TRUE(press(i % 2 ? "Tab" : "shift+Tab"));
         const auto owner = focusOwner();
-        EXPECT_TRUE(owner == "lock screen" || owner == "nothing")
-            << "Tab " << press << ": " << owner;
+        EXPECT_TRUE(owner == "lock screen" || owner == "nothing") << "Tab " << i << ": " << owner;
         // Space presses what has the focus; under the lock that must be nothing of the window.
-        ASSERT_TRUE(keyboard.key("space"));
+        ASSERT_TRUE(press("space"));
     }
-    ASSERT_TRUE(keyboard.type("abc"));
-    ASSERT_TRUE(keyboard.key("F10"));
-    runMainLoopFor(300ms);
+    ASSERT_TRUE(type("abc"));
+    ASSERT_TRUE(press("F10"));
 
     EXPECT_EQ(pageValue("window.keys.length"), "0") << pageValue("window.keys.join(',')");
     EXPECT_EQ(pageValue("window.clicks"), "0");
-    EXPECT_TRUE(model->appLocked());
-    EXPECT_FALSE(model->showAppCenter()) << "应用中心 was pressed under the lock";
-    EXPECT_FALSE(model->showingInlineSettings()) << "设置 was pressed under the lock";
-    EXPECT_FALSE(preferences->doNotDisturb()) << "勿扰 was pressed under the lock";
-    EXPECT_FALSE(model->refreshingServices()) << "刷新服务器 was pressed under the lock";
+    EXPECT_TRUE(model.appLocked());
+    EXPECT_FALSE(model.showAppCenter()) << "应用中心 was pressed under the lock";
+    EXPECT_FALSE(model.showingInlineSettings()) << "设置 was pressed under the lock";
+    EXPECT_FALSE(preferences.doNotDisturb()) << "勿扰 was pressed under the lock";
+    EXPECT_FALSE(model.refreshingServices()) << "刷新服务器 was pressed under the lock";
 
-    // The lock screen's own field took the typing: the password typed there unlocks.
-    ASSERT_TRUE(keyboard.key("ctrl+a"));
-    ASSERT_TRUE(keyboard.type("2468"));
-    ASSERT_TRUE(keyboard.key("Return"));
-    EXPECT_TRUE(runMainLoopUntil([&] { return !model->appLocked(); }, 5s));
+    ASSERT_TRUE(press("ctrl+a"));
+    ASSERT_TRUE(type("2468"));
+    ASSERT_TRUE(press("Return"));
+    EXPECT_TRUE(runMainLoopUntil([&] { return !model.appLocked(); }, 5s));
 
-    // Unlocked, Tab walks the window again.
     bool leftTheLockScreen = false;
-    for (int press = 0; press < 6 && !leftTheLockScreen; ++press) {
-        ASSERT_TRUE(keyboard.key("Tab"));
+    for (int i = 0; i < 6 && !leftTheLockScreen; ++i) {
+        ASSERT_TRUE(press("Tab"));
         leftTheLockScreen = focusOwner() != "lock screen" && focusOwner() != "nothing";
     }
     EXPECT_TRUE(leftTheLockScreen) << "after unlocking, Tab should reach the window's controls";

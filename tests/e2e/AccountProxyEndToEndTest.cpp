@@ -6,156 +6,54 @@
 // connect any name to 127.0.0.1), so a page can finish loading only through its proxy, and an
 // attempt to go out directly could only fail.
 
-#include "models/SessionStore.hpp"
-#include "platform/InMemorySecretStore.hpp"
-#include "support/FakeManagedService.hpp"
 #include "support/LoopbackProxy.hpp"
-#include "support/MainLoopWait.hpp"
-#include "support/TestDirectory.hpp"
-#include "translation/TranslationNetwork.hpp"
-#include "views/ContentView.hpp"
 #include "views/NewAccountSheet.hpp"
 #include "views/SessionSettingsSheet.hpp"
 #include "views/SessionTab.hpp"
 #include "views/WebsiteDialog.hpp"
-#include "web/WebPageCommand.hpp"
 
 #include "WidgetTestSupport.hpp"
-
-#include <gdk-pixbuf/gdk-pixbuf.h>
-
-#include <fstream>
 
 namespace aurelo::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr const char* kChatPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>Telegram Fixture</title></head>"
     "<body><div id='main'><h1>Telegram-like chat</h1><img src='/avatar.png'></div></body></html>";
-constexpr const char* kStartSessionID = "6F1D2C3B-1111-4A5B-8C9D-0E1F2A3B4C5D";
 
-template <typename T> T* toplevelTitled(const Glib::ustring& title) {
-    T* found = nullptr;
-    runMainLoopUntil(
-        [&] {
-            for (auto* window : Gtk::Window::list_toplevels())
-                if (window->get_visible() && window->get_title() == title)
-                    if ((found = dynamic_cast<T*>(window)))
-                        return true;
-            return false;
-        },
-        5s);
-    return found;
+void resourceCallback(WebKitWebView*, WebKitWebResource*, WebKitURIRequest* request,
+                      gpointer uris) {
+    static_cast<std::vector<std::string>*>(uris)->push_back(webkit_uri_request_get_uri(request));
 }
 
-// Every catalogue logo already in the cache, so that the window fetches nothing from outside.
-void seedLogos(const std::filesystem::path& folder) {
-    std::filesystem::create_directories(folder);
-    GdkPixbuf* pixel = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1, 1);
-    gdk_pixbuf_fill(pixel, 0xD4AF37FF);
-    gchar* png = nullptr;
-    gsize size = 0;
-    gdk_pixbuf_save_to_buffer(pixel, &png, &size, "png", nullptr, nullptr);
-    for (const auto& entry : platformEntries())
-        if (entry.logoURL)
-            std::ofstream(LogoCache::fileFor(folder, *entry.logoURL), std::ios::binary)
-                .write(png, std::streamsize(size));
-    g_free(png);
-    g_object_unref(pixel);
-}
-
-// Every request one page makes, from the moment it is built.
-struct PageRecord {
-    std::vector<std::string> requests;
-    int failures = 0;
-
-    void follow(WebKitWebView* view) {
-        g_signal_connect(view, "resource-load-started",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitWebResource*,
-                                        WebKitURIRequest* request, gpointer self) {
-                             static_cast<PageRecord*>(self)->requests.push_back(
-                                 webkit_uri_request_get_uri(request));
-                         }),
-                         this);
-        g_signal_connect(view, "load-failed",
-                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*, GError*,
-                                        gpointer self) -> gboolean {
-                             ++static_cast<PageRecord*>(self)->failures;
-                             return FALSE;
-                         }),
-                         this);
-    }
-};
-
-class AccountProxyEndToEnd : public ::testing::Test {
+class AccountProxyEndToEnd : public MainViewTest {
 protected:
-    static void SetUpTestSuite() { widgetTestApplication(); }
-
-    void SetUp() override {
-        if (!g_getenv("DISPLAY"))
-            GTEST_SKIP() << "needs the virtual display of the test session";
-        service.setResponder([](const RecordedRequest& r) { return echoTranslation(r); });
+    AccountProxyEndToEnd() {
         site.setFallback("/chat", ScriptedAnswer::text(200, kChatPage, "text/html; charset=utf-8"));
         site.setFallback("/start", ScriptedAnswer::text(200, "<title>start</title>", "text/html"));
-        seedLogos(home.path() / "logos");
-    }
-
-    void TearDown() override {
-        if (window)
-            window->destroy();
-        window.reset();
-        runMainLoopFor(100ms);
     }
 
     std::string sitePort() const { return site.origin().substr(site.origin().rfind(':') + 1); }
-    // The chat address under a host name that only the proxies resolve.
     std::string chatAddress() const { return "http://telegram.test:" + sitePort() + "/chat"; }
 
-    // Opens the main view with one account on the loopback site, so that nothing loads from
-    // outside, and follows every page the view builds from then on.
+    // Opens the main view with one account on the loopback site, and follows the pages the view
+    // builds for each account from then on.
     void open() {
-        std::ofstream(home.path() / "defaults.json")
-            << R"({"aureloTranslator.sessions":[{"id":")" << kStartSessionID
-            << R"(","name":"起始","urlString":")" << site.origin() << R"(/start"}]})";
-        defaults = std::make_unique<UserDefaults>(home.path() / "defaults.json");
-        store = std::make_unique<SessionStore>(*defaults, nullptr, &dataStores);
-        settings = std::make_unique<SettingsStore>(*defaults, keychain, translator);
-        account =
-            std::make_unique<AccountStore>(*defaults, keychain, service.origin(), httpSession);
-        preferences = std::make_unique<MainWindowPreferences>(*defaults);
-        quickReplies = std::make_unique<QuickReplyStore>(*defaults);
-        model = std::make_unique<ContentViewModel>(*store, *settings, *account, appLock,
-                                                   *preferences, translator, "1.0.0");
-        window = std::make_unique<Gtk::Window>();
-        window->set_default_size(1100, 760);
-        view = Gtk::make_managed<ContentView>(
-            *model, environment, logos, *quickReplies, [] {}, [] {});
-        // The pages of the stored accounts are built with the view; their requests go out only
-        // once the main loop runs, so following them now misses nothing.
-        for (const auto& session : store->sessions())
-            if (ChatWebView* page = view->pages().pageFor(session.id))
-                follow(session.id, *page);
-        view->pages().signalPageBuilt().connect(
-            [this](const std::string& sessionID, ChatWebView& page) { follow(sessionID, page); });
-        window->set_child(*view);
-        window->present();
+        firstAccountAt("/start");
+        openMainView();
+        view->pages().signalPageBuilt().connect([this](const std::string& id, ChatWebView& page) {
+            ++built[id];
+            g_signal_connect(page.webView(), "resource-load-started", G_CALLBACK(resourceCallback),
+                             &requested[id]);
+        });
     }
 
-    void follow(const std::string& sessionID, ChatWebView& page) {
-        built[sessionID].push_back(std::make_unique<PageRecord>());
-        built[sessionID].back()->follow(page.webView());
-    }
-
-    // The "账号独立设置" sheet of an account, from its tab's menu.
     SessionSettingsSheet* settingsSheetOf(const std::string& sessionID) {
         SessionTab* tab = nullptr;
         runMainLoopUntil(
             [&] {
-                const auto tabs = findWidgets<SessionTab>(
+                tab = findWidget<SessionTab>(
                     *view, [&](SessionTab& t) { return t.sessionID() == sessionID; });
-                tab = tabs.empty() ? nullptr : tabs[0];
                 return tab != nullptr;
             },
             5s);
@@ -164,7 +62,6 @@ protected:
         return toplevelTitled<SessionSettingsSheet>("账号独立设置");
     }
 
-    // Whether the account's page shows the chat site.
     bool chatLoaded(const std::string& sessionID) {
         ChatWebView* page = view->pages().pageFor(sessionID);
         if (!page || webkit_web_view_is_loading(page->webView()))
@@ -174,43 +71,13 @@ protected:
     }
 
     static bool carried(const LoopbackProxy& proxy, const std::string& host) {
-        for (const auto& destination : proxy.destinations())
-            if (destination.host == host)
-                return true;
-        return false;
+        return std::ranges::any_of(proxy.destinations(), [&](const auto& destination) {
+            return destination.host == host;
+        });
     }
 
-    TestDirectory home;
-    FakeManagedService service;
-    FakeManagedService site;
-    InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
-    HttpSession httpSession{TranslationNetwork::sessionConfiguration()};
-    HttpSession voiceSession{HttpSessionConfiguration{}};
-    TranslationRequestCache cache;
-    TranslationService translator{service.origin(), httpSession, cache};
-    WebsiteDataStores dataStores{home.path() / "data", home.path() / "cache"};
-    AppLockStore appLock{keychain};
-    LogoCache logos{home.path() / "logos", nullptr}; // fetches nothing
-    WebEnvironment environment{dataStores,
-                               translator,
-                               voiceSession,
-                               service.origin(),
-                               pageScriptTemplate(),
-                               home.path() / "downloads",
-                               {},
-                               false};
-    std::unique_ptr<UserDefaults> defaults;
-    std::unique_ptr<SessionStore> store;
-    std::unique_ptr<SettingsStore> settings;
-    std::unique_ptr<AccountStore> account;
-    std::unique_ptr<MainWindowPreferences> preferences;
-    std::unique_ptr<QuickReplyStore> quickReplies;
-    std::unique_ptr<ContentViewModel> model;
-    std::unique_ptr<Gtk::Window> window;
-    ContentView* view = nullptr;
-    // The pages built for each account, in order, with what each one asked for.
-    std::map<std::string, std::vector<std::unique_ptr<PageRecord>>> built;
+    std::map<std::string, int> built;
+    std::map<std::string, std::vector<std::string>> requested; // by every page of the account
 };
 
 // The app centre's "自定义网站" tile, the website dialog, then "账号独立设置" from the new tab's
@@ -224,7 +91,7 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
     Gtk::Button* appCenter = buttonLabelled(*view, "应用中心");
     ASSERT_TRUE(appCenter);
     click(*appCenter);
-    ASSERT_TRUE(model->showAppCenter());
+    ASSERT_TRUE(model.showAppCenter());
     Gtk::Button* customTile = buttonLabelled(*view, "自定义网站");
     ASSERT_TRUE(customTile);
     click(*customTile);
@@ -235,11 +102,11 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
     dialog->addressField().set_text(chatAddress());
     click(dialog->addButton());
     ASSERT_FALSE(dialog->get_visible()) << dialog->errorLabel().get_text();
-    const ChatSession created = store->sessions().back();
+    const ChatSession created = store.sessions().back();
     ASSERT_EQ(created.urlString, chatAddress());
-    ASSERT_EQ(store->selectedID(), created.id);
+    ASSERT_EQ(store.selectedID(), created.id);
     click(*appCenter); // out of the app centre, to the new account's page
-    ASSERT_FALSE(model->showAppCenter());
+    ASSERT_FALSE(model.showAppCenter());
 
     SessionSettingsSheet* sheet = settingsSheetOf(created.id);
     ASSERT_TRUE(sheet);
@@ -249,11 +116,11 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
     sheet->proxyPortField().set_text(std::to_string(socks.port()));
     click(sheet->saveButton());
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
-    EXPECT_EQ(store->sessions().back().proxyHost, "127.0.0.1");
-    EXPECT_EQ(store->sessions().back().proxyPort, socks.port());
+    EXPECT_EQ(store.sessions().back().proxyHost, "127.0.0.1");
+    EXPECT_EQ(store.sessions().back().proxyPort, socks.port());
     runMainLoopFor(1s);
     EXPECT_FALSE(chatLoaded(created.id)) << "an HTTP proxy request reached a SOCKS5 proxy";
-    const std::size_t builtBefore = built[created.id].size();
+    const int builtBefore = built[created.id];
 
     sheet = settingsSheetOf(created.id);
     ASSERT_TRUE(sheet);
@@ -263,14 +130,11 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
     ASSERT_TRUE(runMainLoopUntil(
         [&] { return carried(socks, "telegram.test") && chatLoaded(created.id); }, 30s))
-        << "the page stayed on the HTTP route: pages built " << built[created.id].size()
-        << ", failures of the last page " << built[created.id].back()->failures;
-    EXPECT_EQ(built[created.id].size(), builtBefore + 1) << "built once for the new route";
-    bool viaProxyName = false;
-    for (const auto& request : site.requests())
-        viaProxyName = viaProxyName || (request.path == "/chat" &&
-                                        request.header("host") == "telegram.test:" + sitePort());
-    EXPECT_TRUE(viaProxyName) << "the site was asked for the invented host";
+        << "the page stayed on the HTTP route: pages built " << built[created.id];
+    EXPECT_EQ(built[created.id], builtBefore + 1) << "built once for the new route";
+    EXPECT_TRUE(std::ranges::any_of(site.requests(), [&](const RecordedRequest& request) {
+        return request.path == "/chat" && request.header("host") == "telegram.test:" + sitePort();
+    })) << "the site was asked for the invented host";
 }
 
 // A new account of a platform, with its proxy set in the new-account sheet: the first page
@@ -280,9 +144,8 @@ TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
     open();
     ASSERT_TRUE(runMainLoopUntil([&] { return site.requestCount("/start") > 0; }, 30s));
 
-    // The platform's tile, for a platform whose chat lives at a host only the proxy resolves.
-    model->addPlatform(PlatformEntry{"telegram", "Telegram", "paperplane.fill", PlatformColor::Cyan,
-                                     std::nullopt, chatAddress(), true});
+    model.addPlatform(PlatformEntry{"telegram", "Telegram", "paperplane.fill", PlatformColor::Cyan,
+                                    std::nullopt, chatAddress(), true});
     auto* sheet = toplevelTitled<NewAccountSheet>("新增 Telegram");
     ASSERT_TRUE(sheet);
     click(sheet->sectionButton(NewSessionForm::SetupSection::Proxy));
@@ -293,18 +156,16 @@ TEST_F(AccountProxyEndToEnd, NewAccountsFirstPageAsksOnlyThroughItsProxy) {
     ASSERT_TRUE(sheet->addButton().get_sensitive()) << sheet->footerHint().get_text();
     click(sheet->addButton());
     ASSERT_FALSE(sheet->get_visible());
-    const std::string id = store->sessions().back().id;
-    ASSERT_EQ(store->sessions().back().urlString, chatAddress());
+    const std::string id = store.sessions().back().id;
+    ASSERT_EQ(store.sessions().back().urlString, chatAddress());
 
     ASSERT_TRUE(runMainLoopUntil([&] { return chatLoaded(id); }, 30s))
         << "the new account's page did not load through its proxy";
     runMainLoopFor(300ms); // the page's own requests after the document
-    ASSERT_EQ(built[id].size(), 1u) << "a page was built before the account had its proxy";
-    const PageRecord& first = *built[id].front();
-    EXPECT_EQ(first.failures, 0);
+    EXPECT_EQ(built[id], 1) << "a page was built before the account had its proxy";
     // The document and the image it shows, each at the host only the proxy resolves.
-    ASSERT_GE(first.requests.size(), 2u);
-    for (const auto& request : first.requests)
+    ASSERT_GE(requested[id].size(), 2u);
+    for (const auto& request : requested[id])
         EXPECT_TRUE(request.starts_with("http://telegram.test:" + sitePort() + "/"))
             << request << " went elsewhere";
     EXPECT_TRUE(carried(proxy, "telegram.test"));
