@@ -154,5 +154,44 @@ TEST_F(ContentViewModelTest, ASleepingAccountLosesItsCountAndOnlyBeingShownWakes
     EXPECT_FALSE(hibernation.isHibernated(second.id));
 }
 
+TEST_F(ContentViewModelTest, AHiddenAccountThatBreaksNotifiesOncePerBreak) {
+    AccountHealth& health = model.health();
+    std::vector<std::string> notices; // "<id>|<title>|<body>"
+    health.signalNotification().connect(
+        [&](const std::string& id, const std::string& title, const std::string& body) {
+            notices.push_back(id + "|" + title + "|" + body);
+        });
+    const std::string shown = store.sessions().front().id;
+    const std::string hidden = addSession("北美客户").id;
+    model.selectTab(shown);
+    const PageHealth crashed{PageHealthState::Crashed, "", true};
+    health.report(hidden, crashed);
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           hidden + "|账号“北美客户”页面已崩溃|页面已崩溃 · 正在恢复"}));
+    EXPECT_EQ(health.tooltipLine(hidden), "状态：页面已崩溃 · 正在恢复");
+
+    // Still broken, in another way: no second notice until it was fine again.
+    health.report(hidden, {PageHealthState::NetworkError, "连接超时", true});
+    EXPECT_EQ(notices.size(), 1u);
+    health.report(hidden, {});
+    health.report(hidden, {PageHealthState::LoggedOut, "", false});
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[1], hidden + "|账号“北美客户”未登录|未登录");
+
+    // The account on show, or do-not-disturb: the tab says it, nothing pops up.
+    health.report(shown, crashed);
+    health.report(hidden, {});
+    preferences.setDoNotDisturb(true);
+    health.report(hidden, crashed);
+    EXPECT_EQ(notices.size(), 2u);
+    EXPECT_EQ(health.health(shown), crashed);
+
+    // Reports for an account that is gone are dropped, and so is its state.
+    store.remove(*std::ranges::find(store.sessions(), hidden, &ChatSession::id));
+    EXPECT_EQ(health.health(hidden), PageHealth{});
+    health.report(hidden, crashed);
+    EXPECT_EQ(health.health(hidden), PageHealth{});
+}
+
 } // namespace
 } // namespace aurelo::test
