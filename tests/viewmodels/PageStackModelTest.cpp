@@ -38,10 +38,7 @@ protected:
     PageStackModel pages{model};
 
     ChatSession find(const std::string& id) const {
-        for (const auto& session : store.sessions())
-            if (session.id == id)
-                return session;
-        return {};
+        return *std::ranges::find(store.sessions(), id, &ChatSession::id);
     }
     // The identity of every page as the stack would have built it now.
     std::map<std::string, std::string> built() const {
@@ -50,11 +47,10 @@ protected:
             identities[session.id] = pages.identity(session);
         return identities;
     }
-    const PageStackModel::Page& pageOf(const PageStackModel::Plan& plan, const std::string& id) {
-        for (const auto& page : plan.pages)
-            if (page.sessionID == id)
-                return page;
-        throw std::runtime_error("no page for " + id);
+    static const PageStackModel::Page& pageOf(const PageStackModel::Plan& plan,
+                                              const std::string& id) {
+        const auto page = std::ranges::find(plan.pages, id, &PageStackModel::Page::sessionID);
+        return page != plan.pages.end() ? *page : throw std::runtime_error("no page for " + id);
     }
 };
 
