@@ -44,21 +44,15 @@ TEST_F(AccountFormsTest, NewAccountStartsFromTheGlobalSettings) {
     preferences.setReceiveTranslationEnabled(false);
     preferences.setTranslationFontColor("#2563EB");
 
-    // The size is at least 16; the outgoing language is never Chinese or automatic.
-    struct Case {
-        double globalSize, formSize;
-        ChatLanguage globalOutgoing;
-        const char* formOutgoing;
-    };
-    for (const auto& c :
-         {Case{12, 16, ChatLanguage::Chinese, "en"}, Case{20, 20, ChatLanguage::Automatic, "en"},
-          Case{16, 16, ChatLanguage::Spanish, "es"}}) {
-        preferences.setTranslationFontSize(c.globalSize);
-        settings.setOutgoingLanguage(c.globalOutgoing);
-        form.prepare("telegram", "Telegram");
-        EXPECT_EQ(form.fontSize(), c.formSize) << c.globalSize;
-        EXPECT_EQ(form.outgoingLanguage(), c.formOutgoing) << code(c.globalOutgoing);
-    }
+    preferences.setTranslationFontSize(12);
+    settings.setOutgoingLanguage(ChatLanguage::Chinese);
+    form.prepare("telegram", "Telegram");
+    EXPECT_EQ(form.fontSize(), 16) << "at least 16";
+    EXPECT_EQ(form.outgoingLanguage(), "en") << "never Chinese";
+    preferences.setTranslationFontSize(20);
+    settings.setOutgoingLanguage(ChatLanguage::Spanish);
+    form.prepare("telegram", "Telegram");
+    EXPECT_EQ(form.fontSize(), 20);
     EXPECT_EQ(fields(form), (Fields{"ja", "es", "ko", "zh-CN", "deepl", "http", "", ""}));
     EXPECT_FALSE(form.sendTranslation());
     EXPECT_FALSE(form.receiveTranslation());
@@ -130,38 +124,9 @@ TEST_F(AccountFormsTest, TilesAndPlusPrepareTheFormForTheRightPlatform) {
     }
 }
 
-TEST_F(AccountFormsTest, NewAccountStoresTheFormAndComesIntoSight) {
-    view.setShowAppCenter(true);
-    view.addPlatform(entry("whatsapp"));
-    form.setName("  北美客户 ");
-    form.setProxyHost("ignored");
-    form.setProxyPort("1080");
-    form.setFontColor("#A855F7");
-    form.save();
-
-    // The proxy type is stored also without a proxy; the host and port the proxy is off for
-    // are not.
-    const ChatSession& whatsapp = selected();
-    ChatSession expected = ChatSession::make("北美客户");
-    expected.id = whatsapp.id;
-    expected.inputLanguageCode = "auto";
-    expected.outgoingLanguageCode = "en";
-    expected.incomingLanguageCode = expected.ownMessageLanguageCode = "zh-CN";
-    expected.translationProvider = "google";
-    expected.sendTranslationEnabled = expected.receiveTranslationEnabled = true;
-    expected.translationFontSize = 16;
-    expected.translationFontColor = "#A855F7";
-    expected.proxyType = "http";
-    expected.proxyHost = "";
-    EXPECT_EQ(whatsapp, expected);
-    EXPECT_FALSE(view.showingAddSession());
-    EXPECT_TRUE(view.showAllSessionRows());
-    EXPECT_FALSE(view.showAppCenter());
-}
-
 // Every change of the session list builds pages; a session that appears without its proxy
 // would get a page that loads its platform from the user's own address.
-TEST_F(AccountFormsTest, ANewAccountsFirstPageAlreadyHasItsWholeProxy) {
+TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
     std::vector<ChatWebViewInputs> firstInputs;
     sigc::connection watch = store.signalChanged().connect([&](SessionStore::Field field) {
         if (field == SessionStore::Field::Sessions)
@@ -190,14 +155,32 @@ TEST_F(AccountFormsTest, ANewAccountsFirstPageAlreadyHasItsWholeProxy) {
     EXPECT_EQ(readFile(defaultsFile).find("secret"), std::string::npos);
     EXPECT_EQ(pages.identity(selected()).find("secret"), std::string::npos);
 
-    // A proxy switched off again keeps no login at all.
-    form.prepare("whatsapp", "");
-    form.setName("Direct");
+    // With the proxy off its type is stored, but not the host, port or login typed for it.
+    view.setShowAppCenter(true);
+    view.addPlatform(entry("whatsapp"));
+    form.setName("  北美客户 ");
+    form.setProxyHost("ignored");
+    form.setProxyPort("1080");
     form.setProxyUsername("leftover");
     form.setProxyPassword("leftover");
+    form.setFontColor("#A855F7");
     form.save();
-    EXPECT_EQ(selected().proxyUsername, std::nullopt);
+    ChatSession expected = ChatSession::make("北美客户");
+    expected.id = selected().id;
+    expected.inputLanguageCode = "auto";
+    expected.outgoingLanguageCode = "en";
+    expected.incomingLanguageCode = expected.ownMessageLanguageCode = "zh-CN";
+    expected.translationProvider = "google";
+    expected.sendTranslationEnabled = expected.receiveTranslationEnabled = true;
+    expected.translationFontSize = 16;
+    expected.translationFontColor = "#A855F7";
+    expected.proxyType = "http";
+    expected.proxyHost = "";
+    EXPECT_EQ(selected(), expected);
     EXPECT_EQ(keychainPassword(selected().id), std::nullopt);
+    EXPECT_FALSE(view.showingAddSession());
+    EXPECT_TRUE(view.showAllSessionRows()) << "the new tab is in sight";
+    EXPECT_FALSE(view.showAppCenter());
 }
 
 TEST_F(AccountFormsTest, NothingIsCreatedOrOverwrittenWithoutAUsableAddress) {
