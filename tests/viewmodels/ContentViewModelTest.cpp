@@ -150,8 +150,6 @@ TEST_F(ContentViewModelTest, ASleepingAccountLosesItsCountAndOnlyBeingShownWakes
     EXPECT_TRUE(hibernation.isHibernated(first.id));
     model.closePanels();
     EXPECT_FALSE(hibernation.isHibernated(first.id));
-    model.selectTab(second.id);
-    EXPECT_FALSE(hibernation.isHibernated(second.id));
 }
 
 TEST_F(ContentViewModelTest, AHiddenAccountThatBreaksNotifiesOncePerBreak) {

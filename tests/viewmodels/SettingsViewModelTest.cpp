@@ -121,14 +121,12 @@ TEST_F(SettingsViewModelTest, ChoicesOfThePageAreStoredAsTheyAreMade) {
     page->chooseIncomingLanguage(ChatLanguage::English);
     page->choosePreferredTarget(TargetLanguage::Chinese);
     page->chooseAutomaticMessageTranslation(false);
-    page->chooseAppearance(AppAppearance::Dark);
     UserDefaults reread(defaultsFile);
     EXPECT_EQ(reread.string("chatInputLanguage"), "ja");
     EXPECT_EQ(reread.string("chatOutgoingLanguage"), "ko");
     EXPECT_EQ(reread.string("chatIncomingLanguage"), "en");
     EXPECT_EQ(reread.string("targetLanguage"), "chinese");
     EXPECT_EQ(reread.boolean("automaticMessageTranslation"), false);
-    EXPECT_EQ(reread.string("appAppearance"), "dark");
 }
 
 TEST_F(SettingsViewModelTest, NotificationStatusesAsTheUserSeesThem) {
