@@ -370,6 +370,7 @@ TEST_F(AccountFormsTest, SettingsSheetShowsStoresAndClearsTheHibernationDelay) {
     EXPECT_EQ(sheet.hibernateMinutes(), std::nullopt) << "off by default";
     sheet.setHibernateMinutes(30);
     sheet.save();
+    EXPECT_EQ(selected().autoHibernateMinutes, 30);
     sheet.begin();
     EXPECT_EQ(sheet.hibernateMinutes(), 30);
     // A delay the picker does not offer is off, never stored.

@@ -35,7 +35,8 @@ TEST_F(ContentViewModelTest, DeleteAsksFirstFromTheCloseButtonOnly) {
     model.confirmDelete();
     EXPECT_EQ(store.sessions().size(), 1u);
     EXPECT_FALSE(model.pendingDeleteSession());
-    model.deleteNow(addSession("other"));
+    const ChatSession other = addSession("other");
+    model.deleteNow(other);
     EXPECT_EQ(store.sessions().size(), 1u);
 }
 
