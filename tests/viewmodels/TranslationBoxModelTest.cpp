@@ -29,7 +29,9 @@ protected:
     }
 };
 
-TEST_F(TranslationBoxTest, ChineseGoesToEnglishReadyToInsertAndOtherTextToChinese) {
+TEST_F(TranslationBoxTest, ChineseGoesToEnglishIntoTheSelectedChatAndOtherTextToChinese) {
+    box.insertOutput();
+    EXPECT_FALSE(box.textInsertion()) << "nothing to insert yet";
     box.setInput("  你好，朋友\n");
     box.performTranslation();
     EXPECT_TRUE(box.translating());
@@ -39,17 +41,27 @@ TEST_F(TranslationBoxTest, ChineseGoesToEnglishReadyToInsertAndOtherTextToChines
     EXPECT_EQ((*fake.requests()[0].json)["text"], "你好，朋友");
     EXPECT_EQ(box.output(), "EN:你好，朋友");
     EXPECT_EQ(box.detected(), "en");
+    EXPECT_EQ(box.copyOutput(), "EN:你好，朋友");
     EXPECT_TRUE(box.readyToInsert());
-    box.setInput("你好，朋友!");
+    bool focused = false;
+    box.signalFocusRequested().connect([&](bool focus) { focused = focus; });
+    box.insertOutput();
+    ASSERT_TRUE(box.textInsertion());
+    EXPECT_EQ(box.textInsertion()->sessionID, store.selectedID());
+    EXPECT_EQ(box.textInsertion()->text, "EN:你好，朋友");
+    EXPECT_FALSE(box.readyToInsert());
+    EXPECT_TRUE(focused);
+    ASSERT_TRUE(translated("你好"));
+    box.setInput("你好!");
     EXPECT_FALSE(box.readyToInsert()) << "the text was edited away from what was translated";
 
     // Other text goes to Chinese, or to the preferred target, and is not offered for insertion.
     ASSERT_TRUE(translated("good morning"));
-    EXPECT_EQ((*fake.requests()[1].json)["target"], "zh-CN");
+    EXPECT_EQ((*fake.requests()[2].json)["target"], "zh-CN");
     EXPECT_FALSE(box.readyToInsert());
     settings.setPreferredTarget(TargetLanguage::English);
     ASSERT_TRUE(translated("bonjour"));
-    EXPECT_EQ((*fake.requests()[2].json)["target"], "en");
+    EXPECT_EQ((*fake.requests()[3].json)["target"], "en");
 }
 
 TEST_F(TranslationBoxTest, NothingToDoWithoutTextOrWhileTranslating) {
@@ -90,21 +102,6 @@ TEST_F(TranslationBoxTest, FailuresShowTheirDescriptionUnlessCleared) {
     runMainLoopFor(300ms);
     EXPECT_EQ(box.errorMessage(), "");
     EXPECT_FALSE(box.translating());
-}
-
-TEST_F(TranslationBoxTest, InsertionTargetsTheSelectedSession) {
-    box.insertOutput();
-    EXPECT_FALSE(box.textInsertion()) << "nothing to insert yet";
-    ASSERT_TRUE(translated("你好"));
-    bool focused = false;
-    box.signalFocusRequested().connect([&](bool focus) { focused = focus; });
-    box.insertOutput();
-    ASSERT_TRUE(box.textInsertion());
-    EXPECT_EQ(box.textInsertion()->sessionID, store.selectedID());
-    EXPECT_EQ(box.textInsertion()->text, "EN:你好");
-    EXPECT_FALSE(box.readyToInsert());
-    EXPECT_TRUE(focused);
-    EXPECT_EQ(box.copyOutput(), "EN:你好");
 }
 
 TEST_F(TranslationBoxTest, PlaceholderNamesThePlatformOfTheSelectedAccount) {
