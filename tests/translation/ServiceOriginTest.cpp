@@ -27,15 +27,10 @@ TEST(ServiceOrigin, AcceptsHttpsAndLoopbackHttpOnly) {
         {"translate.example.com", nullptr},
         {"", nullptr},
     };
-    for (const auto& c : cases) {
-        auto result = validateServiceOrigin(c.origin);
-        if (c.expected) {
-            ASSERT_TRUE(result.has_value()) << c.origin << ": " << result.error();
-            EXPECT_EQ(*result, c.expected);
-        } else {
-            EXPECT_FALSE(result.has_value()) << c.origin;
-        }
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(validateServiceOrigin(c.origin).value_or("(refused)"),
+                  c.expected ? c.expected : "(refused)")
+            << c.origin;
     EXPECT_NE(validateServiceOrigin("http://example.com").error().find("https"), std::string::npos);
 }
 

@@ -9,14 +9,15 @@ namespace {
 
 using Key = TranslationRequestCache::Key;
 
-Key key(int i, std::string target = "en", std::string provider = "google") {
-    return Key{"text " + std::to_string(i), std::move(target), std::move(provider)};
+Key key(int i) {
+    return Key{"text " + std::to_string(i), "en", "google"};
 }
 
-TranslationResult resultFor(const std::string& text) { return TranslationResult{"译 " + text, std::nullopt}; }
+TranslationResult resultFor(const std::string& text) {
+    return TranslationResult{"译 " + text, std::nullopt};
+}
 
-// Runs result(for:operation:) with an operation that answers at once; returns whether the
-// operation ran.
+// Asks through result() with an operation that answers at once; returns whether it ran.
 bool ask(TranslationRequestCache& cache, const Key& k, bool fail = false) {
     bool ran = false, done = false;
     cache.result(
@@ -72,7 +73,10 @@ TEST(TranslationRequestCache, OverlappingMissesBothRunAndKeepTheKeyOnceInTheOrde
     int answered = 0;
     for (int i = 0; i < 2; ++i)
         cache.result(
-            key(1), [&](ServiceCompletion<TranslationResult> finish) { pending.push_back(std::move(finish)); },
+            key(1),
+            [&](ServiceCompletion<TranslationResult> finish) {
+                pending.push_back(std::move(finish));
+            },
             [&](ServiceOutcome<TranslationResult>) { ++answered; });
     ASSERT_EQ(pending.size(), 2u) << "no merging of identical requests in flight";
     pending[0](TranslationResult{"first", std::nullopt});

@@ -1,4 +1,4 @@
-// The account sheets' forms, driven through the main view's model over real stores.
+// The account sheets' forms over real stores and an in-memory keychain.
 
 #include "support/ShellTestFixture.hpp"
 
@@ -9,18 +9,19 @@ namespace {
 
 class AccountFormsTest : public ShellTestFixture {
 protected:
-    NewSessionForm& form = model.newSessionForm();
-    WebsiteForm& website = model.websiteForm();
-    SessionSettingsForm& sheet = model.sessionSettingsForm();
+    ProxyPasswords passwords{keychain, store};
+    // The window's model as the application builds it: with the proxy passwords kept.
+    ContentViewModel view{store,       settings,   account, appLock,
+                          preferences, translator, "1.0.0", &passwords};
+    PageStackModel pages{view};
+    NewSessionForm& form = view.newSessionForm();
+    WebsiteForm& website = view.websiteForm();
+    SessionSettingsForm& sheet = view.sessionSettingsForm();
 
-    const PlatformEntry& entry(const std::string& id) {
-        for (const auto& e : platformEntries())
-            if (e.id == id)
-                return e;
-        throw std::runtime_error("no catalogue entry " + id);
+    static const PlatformEntry& entry(const std::string& id) {
+        return *std::ranges::find(platformEntries(), id, &PlatformEntry::id);
     }
-    // The account fields in the order input, outgoing, incoming, own, engine, proxy type,
-    // host, port.
+    // Input, outgoing, incoming, own, engine, proxy type, host, port.
     using Fields = std::vector<std::string>;
     static Fields fields(const AccountFieldsForm& f) {
         return {f.inputLanguage(),      f.outgoingLanguage(), f.incomingLanguage(),
@@ -28,10 +29,10 @@ protected:
                 f.proxyHost(),          f.proxyPort()};
     }
     const ChatSession& selected() {
-        for (const auto& s : store.sessions())
-            if (s.id == store.selectedID())
-                return s;
-        throw std::runtime_error("nothing selected");
+        return *std::ranges::find(store.sessions(), *store.selectedID(), &ChatSession::id);
+    }
+    std::optional<std::string> keychainPassword(const std::string& id) {
+        return secrets.lookup(KeychainStore::proxyPasswordAccount(id)).value();
     }
 };
 
@@ -43,28 +44,21 @@ TEST_F(AccountFormsTest, NewAccountStartsFromTheGlobalSettings) {
     preferences.setReceiveTranslationEnabled(false);
     preferences.setTranslationFontColor("#2563EB");
 
-    // The size is at least 16; the outgoing language is never Chinese or automatic.
-    struct Case {
-        double globalSize;
-        double formSize;
-        ChatLanguage globalOutgoing;
-        const char* formOutgoing;
-    };
-    for (const auto& c :
-         {Case{12, 16, ChatLanguage::Chinese, "en"}, Case{20, 20, ChatLanguage::Automatic, "en"},
-          Case{16, 16, ChatLanguage::Spanish, "es"}}) {
-        preferences.setTranslationFontSize(c.globalSize);
-        settings.setOutgoingLanguage(c.globalOutgoing);
-        form.prepare("telegram", "Telegram");
-        EXPECT_EQ(form.fontSize(), c.formSize) << c.globalSize;
-        EXPECT_EQ(form.outgoingLanguage(), c.formOutgoing) << code(c.globalOutgoing);
-    }
+    preferences.setTranslationFontSize(12);
+    settings.setOutgoingLanguage(ChatLanguage::Chinese);
+    form.prepare("telegram", "Telegram");
+    EXPECT_EQ(form.fontSize(), 16) << "at least 16";
+    EXPECT_EQ(form.outgoingLanguage(), "en") << "never Chinese";
+    preferences.setTranslationFontSize(20);
+    settings.setOutgoingLanguage(ChatLanguage::Spanish);
+    form.prepare("telegram", "Telegram");
+    EXPECT_EQ(form.fontSize(), 20);
     EXPECT_EQ(fields(form), (Fields{"ja", "es", "ko", "zh-CN", "deepl", "http", "", ""}));
     EXPECT_FALSE(form.sendTranslation());
     EXPECT_FALSE(form.receiveTranslation());
     EXPECT_EQ(form.fontColor(), "#2563EB");
     EXPECT_EQ(form.setupSection(), "基础设置");
-    EXPECT_TRUE(model.showingAddSession());
+    EXPECT_TRUE(view.showingAddSession());
 }
 
 TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
@@ -87,25 +81,27 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
                           Case{"客服", true, " 127.0.0.1 ", "8080", true},
                           Case{"客服", true, "127.0.0.1", " 8080", false},
                           Case{"客服", true, "127.0.0.1", "0", false}}) {
+        SCOPED_TRACE(std::string(c.name) + "|" + c.host + "|" + c.port);
         form.prepare("whatsapp", "");
         form.setName(c.name);
         form.setProxyEnabled(c.proxy);
         form.setProxyHost(c.host);
         form.setProxyPort(c.port);
-        const std::string row = std::string(c.name) + "|" + c.host + "|" + c.port;
-        EXPECT_EQ(form.isValid(), c.valid) << row;
-        EXPECT_EQ(form.footerHint(), c.valid ? "设置已就绪" : "请补全名称或代理信息") << row;
+        EXPECT_EQ(form.isValid(), c.valid);
+        EXPECT_EQ(form.footerHint(), c.valid ? "设置已就绪" : "请补全名称或代理信息");
     }
 }
 
 TEST_F(AccountFormsTest, TilesAndPlusPrepareTheFormForTheRightPlatform) {
-    model.addPlatform(entry("whatsapp"));
+    view.addPlatform(entry("whatsapp"));
     EXPECT_EQ(form.platformID(), "whatsapp");
     EXPECT_EQ(form.name(), "");
     EXPECT_EQ(form.title(), "新增 WhatsApp");
-    model.addPlatform(entry("telegram"));
+    view.addPlatform(entry("telegram"));
     EXPECT_EQ(form.name(), "Telegram");
     EXPECT_EQ(form.title(), "新增 Telegram");
+    form.prepare("nosuch", "x");
+    EXPECT_EQ(form.title(), "新增 聊天账号") << "an id outside the catalogue still gets a title";
 
     struct Case {
         std::optional<std::string> url;
@@ -118,33 +114,59 @@ TEST_F(AccountFormsTest, TilesAndPlusPrepareTheFormForTheRightPlatform) {
           Case{"https://WEB.telegram.org/k/", "telegram", "Telegram"},
           Case{"https://m.facebook.com/", "facebook", "Facebook"},
           Case{std::nullopt, "whatsapp", ""}}) {
+        SCOPED_TRACE(url.value_or("none"));
         addSession("tab", url);
         form.setName("left over");
         form.beginForCurrentPlatform();
-        EXPECT_EQ(form.platformID(), platform) << url.value_or("none");
-        EXPECT_EQ(form.name(), name) << url.value_or("none");
-        EXPECT_TRUE(model.showingAddSession());
+        EXPECT_EQ(form.platformID(), platform);
+        EXPECT_EQ(form.name(), name);
+        EXPECT_TRUE(view.showingAddSession());
     }
-
-    // An id that is not in the catalogue still gets a title.
-    form.prepare("nosuch", "x");
-    EXPECT_EQ(form.title(), "新增 聊天账号");
 }
 
-TEST_F(AccountFormsTest, NewAccountStoresTheFormAndComesIntoSight) {
-    model.setShowAppCenter(true);
-    model.addPlatform(entry("whatsapp"));
+// Every change of the session list builds pages; a session that appears without its proxy
+// would get a page that loads its platform from the user's own address.
+TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
+    std::vector<ChatWebViewInputs> firstInputs;
+    sigc::connection watch = store.signalChanged().connect([&](SessionStore::Field field) {
+        if (field == SessionStore::Field::Sessions)
+            firstInputs.push_back(pages.inputs(store.sessions().back()));
+    });
+    view.addPlatform(entry("telegram"));
+    form.setProxyEnabled(true);
+    form.setProxyType("socks5");
+    form.setProxyHost(" 127.0.0.1 ");
+    form.setProxyPort("+1080");
+    form.setProxyUsername(" agent ");
+    form.setProxyPassword(" secret with blanks ");
+    form.save();
+    watch.disconnect();
+
+    ASSERT_EQ(firstInputs.size(), 1u) << "one change of the list";
+    EXPECT_EQ(firstInputs[0].proxyType, "socks5");
+    EXPECT_EQ(firstInputs[0].proxyHost, "127.0.0.1");
+    EXPECT_EQ(firstInputs[0].proxyPort, 1080);
+    EXPECT_EQ(firstInputs[0].proxyUsername, "agent");
+    EXPECT_EQ(firstInputs[0].proxyPassword, " secret with blanks ") << "kept exactly as typed";
+    EXPECT_EQ(selected().urlString, "https://web.telegram.org/");
+    EXPECT_EQ(selected().name, "Telegram");
+    EXPECT_EQ(selected().proxyUsername, "agent");
+    EXPECT_EQ(keychainPassword(selected().id), " secret with blanks ");
+    EXPECT_EQ(readFile(defaultsFile).find("secret"), std::string::npos);
+    EXPECT_EQ(pages.identity(selected()).find("secret"), std::string::npos);
+
+    // With the proxy off its type is stored, but not the host, port or login typed for it.
+    view.setShowAppCenter(true);
+    view.addPlatform(entry("whatsapp"));
     form.setName("  北美客户 ");
     form.setProxyHost("ignored");
     form.setProxyPort("1080");
+    form.setProxyUsername("leftover");
+    form.setProxyPassword("leftover");
     form.setFontColor("#A855F7");
     form.save();
-
-    // The proxy type is stored also without a proxy; the host and port the proxy is off for
-    // are not.
-    const ChatSession& whatsapp = selected();
     ChatSession expected = ChatSession::make("北美客户");
-    expected.id = whatsapp.id;
+    expected.id = selected().id;
     expected.inputLanguageCode = "auto";
     expected.outgoingLanguageCode = "en";
     expected.incomingLanguageCode = expected.ownMessageLanguageCode = "zh-CN";
@@ -154,71 +176,36 @@ TEST_F(AccountFormsTest, NewAccountStoresTheFormAndComesIntoSight) {
     expected.translationFontColor = "#A855F7";
     expected.proxyType = "http";
     expected.proxyHost = "";
-    EXPECT_EQ(whatsapp, expected);
-    EXPECT_FALSE(model.showingAddSession());
-    EXPECT_TRUE(model.showAllSessionRows());
-    EXPECT_FALSE(model.showAppCenter());
-    // What was written is what was saved.
-    SessionStore reloaded{*defaults, nullptr, nullptr};
-    EXPECT_EQ(reloaded.sessions().back(), whatsapp);
-}
-
-// Every change of the session list builds pages; a session that appears without its proxy
-// would get a page that loads its platform from the user's own address.
-TEST_F(AccountFormsTest, NewAccountAppearsWithItsProxyInOneChange) {
-    const PageStackModel pages(model);
-    std::vector<ChatWebViewInputs> firstInputs;
-    std::size_t listChanges = 0;
-    sigc::connection watch = store.signalChanged().connect([&](SessionStore::Field field) {
-        if (field != SessionStore::Field::Sessions)
-            return;
-        ++listChanges;
-        if (firstInputs.empty() && store.sessions().back().name == "Telegram")
-            firstInputs.push_back(pages.inputs(store.sessions().back()));
-    });
-    model.addPlatform(entry("telegram"));
-    form.setProxyEnabled(true);
-    form.setProxyType("socks5");
-    form.setProxyHost(" 127.0.0.1 ");
-    form.setProxyPort("+1080");
-    form.save();
-    watch.disconnect();
-
-    EXPECT_EQ(listChanges, 1u);
-    ASSERT_EQ(firstInputs.size(), 1u);
-    EXPECT_EQ(firstInputs[0].proxyType, "socks5");
-    EXPECT_EQ(firstInputs[0].proxyHost, "127.0.0.1");
-    EXPECT_EQ(firstInputs[0].proxyPort, 1080);
-    EXPECT_EQ(selected().urlString, "https://web.telegram.org/");
-    EXPECT_EQ(selected().name, "Telegram");
+    EXPECT_EQ(selected(), expected);
+    EXPECT_EQ(keychainPassword(selected().id), std::nullopt);
+    EXPECT_FALSE(view.showingAddSession());
+    EXPECT_TRUE(view.showAllSessionRows()) << "the new tab is in sight";
+    EXPECT_FALSE(view.showAppCenter());
 }
 
 TEST_F(AccountFormsTest, NothingIsCreatedOrOverwrittenWithoutAUsableAddress) {
     const ChatSession before = selected();
     const std::size_t count = store.sessions().size();
-
     form.prepare("whatsapp", "");
     form.setName("   ");
     form.save();
-    EXPECT_TRUE(model.showingAddSession()) << "an empty name saves nothing";
+    EXPECT_TRUE(view.showingAddSession()) << "an empty name saves nothing";
 
     // The selection is still the old account afterwards: the form must not land in it.
     form.prepare("nosuch", "名称");
     form.setFontColor("#EF4444");
     form.setProvider("claude");
     form.save();
-    EXPECT_FALSE(model.showingAddSession()) << "the sheet still closes";
+    EXPECT_FALSE(view.showingAddSession()) << "the sheet still closes";
     EXPECT_EQ(store.sessions().size(), count);
     EXPECT_EQ(selected(), before);
 }
 
 TEST_F(AccountFormsTest, NewAccountSheetLabels) {
-    form.prepare("whatsapp", "");
     form.setName("北美客户abc");
     EXPECT_EQ(form.nameCounterText(), "7/30");
     form.setName(std::string(40, 'x'));
     EXPECT_EQ(form.nameCounterText(), "40/30") << "the counter does not cut";
-    EXPECT_EQ(form.name().size(), 40u);
 
     using S = NewSessionForm::SetupSection;
     EXPECT_EQ(form.shownSetupSection(), S::Basic);
@@ -251,11 +238,10 @@ TEST_F(AccountFormsTest, WebsiteAddressesAreNormalisedOrRefused) {
           Case{"exa mple.com", std::nullopt}, Case{"https://example.com/a b", std::nullopt}})
         EXPECT_EQ(WebsiteForm::normalizedAddress(typed), stored) << typed;
 
-    model.addPlatform(entry("custom"));
-    EXPECT_TRUE(model.showingAddWebsite());
-    EXPECT_FALSE(model.showingAddSession()) << "the website dialog, not the account form";
+    view.addPlatform(entry("custom"));
+    EXPECT_TRUE(view.showingAddWebsite());
+    EXPECT_FALSE(view.showingAddSession()) << "the website dialog, not the account form";
     const std::size_t count = store.sessions().size();
-
     website.setAddress("example.com");
     website.save();
     EXPECT_EQ(website.error(), "请输入网站名称。");
@@ -263,38 +249,54 @@ TEST_F(AccountFormsTest, WebsiteAddressesAreNormalisedOrRefused) {
     website.setAddress("ftp://example.com");
     website.save();
     EXPECT_EQ(website.error(), "请输入正确的网站地址。");
-    EXPECT_TRUE(model.showingAddWebsite());
+    EXPECT_TRUE(view.showingAddWebsite());
     EXPECT_EQ(store.sessions().size(), count);
 
     website.setAddress("example.com/chat");
     website.save();
-    EXPECT_FALSE(model.showingAddWebsite());
+    EXPECT_FALSE(view.showingAddWebsite());
     EXPECT_EQ(website.error(), "请输入正确的网站地址。") << "kept until the dialog reopens";
-    ASSERT_EQ(store.sessions().size(), count + 1);
+    EXPECT_EQ(store.sessions().size(), count + 1);
     EXPECT_EQ(selected().name, "客服站");
     EXPECT_EQ(selected().urlString, "https://example.com/chat");
-
-    model.addPlatform(entry("custom"));
+    view.addPlatform(entry("custom"));
     EXPECT_EQ(website.error(), "");
     EXPECT_EQ(website.name(), "");
     EXPECT_EQ(website.address(), "");
 }
 
-TEST_F(AccountFormsTest, SettingsSheetStoresTheTrimmedPortAndRefusesAProxyWithoutOne) {
+TEST_F(AccountFormsTest, SettingsSheetStoresTheProxyWithItsLoginAndRefusesAProxyWithoutAPort) {
     const std::string id = selected().id;
-    const std::string token = model.reloadToken();
+    const std::string token = view.reloadToken();
     sheet.begin();
     sheet.setProxyType("socks5");
     sheet.setProxyHost(" 10.0.0.2 ");
     sheet.setProxyPort(" 7890 ");
+    sheet.setProxyUsername("agent");
+    sheet.setProxyPassword("first");
     sheet.setOutgoingLanguage("zh-CN");
     sheet.save();
     EXPECT_EQ(selected().proxyType, "socks5");
     EXPECT_EQ(selected().proxyHost, "10.0.0.2");
     EXPECT_EQ(selected().proxyPort, 7890);
     EXPECT_EQ(selected().outgoingLanguageCode, "en") << "a Chinese target becomes English";
-    EXPECT_FALSE(model.showingSessionSettings());
-    EXPECT_NE(model.reloadToken(), token) << "the pages reload";
+    EXPECT_FALSE(view.showingSessionSettings());
+    EXPECT_NE(view.reloadToken(), token) << "the pages reload";
+    const std::string firstIdentity = pages.identity(selected());
+
+    // It opens again on what was stored; a new password alone is a new page.
+    sheet.begin();
+    EXPECT_EQ(sheet.proxyUsername(), "agent");
+    EXPECT_EQ(sheet.proxyPassword(), "first");
+    sheet.setProxyPassword("second");
+    sheet.save();
+    EXPECT_EQ(keychainPassword(id), "second");
+    EXPECT_NE(pages.identity(selected()), firstIdentity);
+    EXPECT_EQ(pages.identity(selected()).find("second"), std::string::npos);
+    sheet.begin();
+    sheet.setProxyPassword("");
+    sheet.save();
+    EXPECT_EQ(keychainPassword(id), std::nullopt) << "a cleared password is removed";
 
     // A host whose port does not read as one would leave the page going out directly: refused,
     // the sheet stays open with a message and nothing is written.
@@ -303,20 +305,36 @@ TEST_F(AccountFormsTest, SettingsSheetStoresTheTrimmedPortAndRefusesAProxyWithou
         sheet.setProxyHost("10.0.0.3");
         sheet.setProxyPort(port);
         sheet.save();
-        EXPECT_TRUE(model.showingSessionSettings()) << port;
+        EXPECT_TRUE(view.showingSessionSettings()) << port;
         EXPECT_EQ(sheet.error(), SessionSettingsForm::kPortInvalid);
         EXPECT_EQ(selected().proxyHost, "10.0.0.2") << port;
     }
 
-    // Without a host the connection is direct, and a non-numeric port is stored as absent.
+    // Without a host the connection is direct, with no login, and a non-numeric port is
+    // stored as absent.
+    sheet.setProxyPassword("third");
     sheet.setProxyHost("  ");
     sheet.setProxyPort("abc");
     sheet.save();
-    EXPECT_FALSE(model.showingSessionSettings());
+    EXPECT_FALSE(view.showingSessionSettings());
     EXPECT_TRUE(sheet.error().empty());
     EXPECT_EQ(selected().id, id);
     EXPECT_EQ(selected().proxyHost, "");
     EXPECT_EQ(selected().proxyPort, std::nullopt);
+    EXPECT_EQ(selected().proxyUsername, std::nullopt);
+    EXPECT_EQ(keychainPassword(id), std::nullopt);
+
+    // A keychain that refuses the password stops the save and says why.
+    sheet.begin();
+    sheet.setProxyHost("10.0.0.2");
+    sheet.setProxyPort("3128");
+    sheet.setProxyUsername("agent");
+    sheet.setProxyPassword("fourth");
+    secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{5, "full", false});
+    sheet.save();
+    EXPECT_EQ(sheet.error(), "无法保存代理密码：full");
+    EXPECT_TRUE(sheet.showing());
+    EXPECT_EQ(selected().proxyHost.value_or(""), "");
 }
 
 TEST_F(AccountFormsTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKeepsThem) {
@@ -325,9 +343,7 @@ TEST_F(AccountFormsTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKeepsT
     settings.setIncomingLanguage(ChatLanguage::German);
     settings.setProvider(TranslationProvider::Gemini);
     preferences.setTranslationFontSize(13);
-
-    ChatSession& telegram = addSession("电报", "https://web.telegram.org/k/");
-    ChatSession edited = telegram;
+    ChatSession edited = addSession("电报", "https://web.telegram.org/k/");
     edited.incomingLanguageCode = "ja";
     edited.translationProvider = "no-such-engine";
     edited.proxyType = "socks5";
@@ -335,17 +351,15 @@ TEST_F(AccountFormsTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKeepsT
     edited.proxyPort = 3128;
     edited.translationFontColor = "#FFFFFF";
     store.updateSession(edited);
-    const auto effectiveBefore = effectiveSettings(selected(), model.sessionDefaults());
+    const auto effectiveBefore = effectiveSettings(selected(), view.sessionDefaults());
 
     sheet.begin();
-    EXPECT_TRUE(model.showingSessionSettings());
+    EXPECT_TRUE(view.showingSessionSettings());
     EXPECT_EQ(fields(sheet),
               (Fields{"fr", "en", "ja", "zh-CN", "gemini", "socks5", "proxy.example", "3128"}));
-
-    const PageStackModel pages(model);
     const std::string identity = pages.identity(selected());
     sheet.save();
-    EXPECT_EQ(effectiveSettings(selected(), model.sessionDefaults()), effectiveBefore);
+    EXPECT_EQ(effectiveSettings(selected(), view.sessionDefaults()), effectiveBefore);
     EXPECT_EQ(pages.identity(selected()), identity) << "the page is not rebuilt";
     EXPECT_EQ(selected().translationFontColor, "#FFFFFF") << "the look is not the sheet's";
 }

@@ -27,21 +27,22 @@ protected:
 TEST_F(KeyringUnlockTest, LoginAsksOnceAndShowsTheErrorOnlyWhenTheUserCancels) {
     struct Case {
         const char* what;
+        bool locked;
         bool userUnlocks;
-        bool staysLocked; // the keyring refuses the write even after the prompt
-        bool loggedIn;
-        const char* error;
+        bool staysLocked;  // the keyring refuses the write even after the prompt
+        const char* error; // "" when logged in
     };
     const Case cases[] = {
-        {"user unlocks", true, false, true, ""},
-        {"user cancels", false, false, false, kLocked},
-        {"unlocked, yet the write is refused", true, true, false, kLocked},
+        {"unlocked keyring: no prompt", false, false, false, ""},
+        {"user unlocks", true, true, false, ""},
+        {"user cancels", true, false, false, kLocked},
+        {"unlocked, yet the write is refused", true, true, true, kLocked},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         account.logout();
         secrets = InMemorySecretStore();
-        secrets.setLocked(true);
+        secrets.setLocked(c.locked);
         secrets.setUnlockAnswer(c.userUnlocks);
         if (c.staysLocked)
             secrets.setFailure(InMemorySecretStore::Operation::Add,
@@ -53,22 +54,17 @@ TEST_F(KeyringUnlockTest, LoginAsksOnceAndShowsTheErrorOnlyWhenTheUserCancels) {
         });
         logIn();
         watch.disconnect();
-        EXPECT_EQ(secrets.unlockRequests(), 1u) << "asked once for the one login";
-        EXPECT_EQ(account.isLoggedIn(), c.loggedIn);
+        const bool loggedIn = *c.error == '\0';
+        EXPECT_EQ(secrets.unlockRequests(), c.locked ? 1u : 0u) << "asked once for the one login";
+        EXPECT_EQ(account.isLoggedIn(), loggedIn);
         EXPECT_EQ(account.errorMessage(), c.error);
-        EXPECT_EQ(errorsSeen.size(), std::string(c.error).empty() ? 0u : 1u)
+        EXPECT_EQ(errorsSeen.size(), loggedIn ? 0u : 1u)
             << "no error flashes up while the prompt is open";
         EXPECT_FALSE(account.isWorking());
-        if (c.loggedIn) {
+        if (loggedIn) {
             EXPECT_EQ(secrets.items().at(std::string(KeychainStore::kLoginTokenAccount)), "tok-1");
         }
     }
-}
-
-TEST_F(KeyringUnlockTest, UnlockedKeyringNeverAsks) {
-    logIn();
-    EXPECT_TRUE(account.isLoggedIn());
-    EXPECT_EQ(secrets.unlockRequests(), 0u);
 }
 
 TEST_F(KeyringUnlockTest, LockScreenAsksToUnlockTheKeyringInsteadOfCallingThePasswordWrong) {

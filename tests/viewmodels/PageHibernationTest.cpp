@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace aurelo {
 namespace {
@@ -74,13 +71,12 @@ TEST(PageHibernation, Scenarios) {
             std::istringstream words(step);
             int at = 0;
             std::string action, id, word;
-            words >> at >> action;
-            if (action != "tick" && action != "hide" && !action.starts_with("B="))
-                words >> id;
+            words >> at >> action >> id;
+            if (id != "->")
+                words >> word; // the arrow
             std::set<std::string> expected;
             while (words >> word)
-                if (word != "->")
-                    expected.insert(word);
+                expected.insert(word);
             const auto now = start + std::chrono::minutes(at);
             if (action == "tick")
                 hibernation.tick(now);
@@ -103,8 +99,6 @@ TEST(PageHibernation, Scenarios) {
                 hibernation.setSessions(sessions, now);
             }
             EXPECT_EQ(hibernation.hibernated(), expected);
-            for (const auto& s : sessions)
-                EXPECT_EQ(hibernation.isHibernated(s.id), expected.contains(s.id)) << s.id;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "support/ShellTestFixture.hpp"
 
 #include "viewmodels/PageStackModel.hpp"
+#include "viewmodels/QuickReplyPicker.hpp"
 
 namespace aurelo::test {
 namespace {
@@ -37,10 +38,7 @@ protected:
     PageStackModel pages{model};
 
     ChatSession find(const std::string& id) const {
-        for (const auto& session : store.sessions())
-            if (session.id == id)
-                return session;
-        return {};
+        return *std::ranges::find(store.sessions(), id, &ChatSession::id);
     }
     // The identity of every page as the stack would have built it now.
     std::map<std::string, std::string> built() const {
@@ -49,11 +47,10 @@ protected:
             identities[session.id] = pages.identity(session);
         return identities;
     }
-    const PageStackModel::Page& pageOf(const PageStackModel::Plan& plan, const std::string& id) {
-        for (const auto& page : plan.pages)
-            if (page.sessionID == id)
-                return page;
-        throw std::runtime_error("no page for " + id);
+    static const PageStackModel::Page& pageOf(const PageStackModel::Plan& plan,
+                                              const std::string& id) {
+        const auto page = std::ranges::find(plan.pages, id, &PageStackModel::Page::sessionID);
+        return page != plan.pages.end() ? *page : throw std::runtime_error("no page for " + id);
     }
 };
 
@@ -117,23 +114,39 @@ TEST_F(PageStackModelTest, InputsCarryTheLiveValuesAndEachPagesUnreadCountReache
     EXPECT_EQ(model.tabBadgeText(first), std::nullopt);
 }
 
-TEST_F(PageStackModelTest, OnlyTheSelectedPageIsShownAndTakesWholePageCommands) {
+TEST_F(PageStackModelTest, CommandsAndInsertionsGoToTheSelectedPageOnce) {
     const std::string first = store.sessions().front().id;
     const std::string second = addSession("second").id;
+    model.selectTab(first);
     model.translateWholePage(second);
+    EXPECT_EQ(store.selectedID(), second);
+    EXPECT_FALSE(model.pageCommand()) << "the command follows on the next turn of the loop";
     ASSERT_TRUE(runMainLoopUntil([&] { return model.pageCommand().has_value(); }));
+    EXPECT_EQ(model.pageCommand()->action, WebPageCommand::Action::TranslateToChinese);
+    QuickReplyStore replies{*defaults};
+    ASSERT_TRUE(replies.add("问候", "你好"));
+    QuickReplyPicker(replies, model, translator)
+        .pick(replies.replies()[0].id, QuickReplyPicker::Insertion::AsWritten);
 
     auto plan = pages.plan(built());
     EXPECT_FALSE(pageOf(plan, first).command);
+    EXPECT_FALSE(pageOf(plan, first).insertion);
     EXPECT_FALSE(pageOf(plan, first).shown);
-    ASSERT_TRUE(pageOf(plan, second).command);
     EXPECT_TRUE(pageOf(plan, second).shown);
+    ASSERT_TRUE(pageOf(plan, second).command);
+    ASSERT_TRUE(pageOf(plan, second).insertion);
+    EXPECT_EQ(pageOf(plan, second).insertion->text, "你好");
 
-    const std::string taken = pageOf(plan, second).command->id;
     pages.pageCommandTaken("an older command");
-    EXPECT_TRUE(model.pageCommand()) << "only the id handed out clears the command";
-    pages.pageCommandTaken(taken);
-    EXPECT_FALSE(pageOf(pages.plan(built()), second).command) << "a command runs once";
+    pages.textInsertionTaken("an older insertion");
+    plan = pages.plan(built());
+    ASSERT_TRUE(pageOf(plan, second).command) << "only the id handed out clears it";
+    ASSERT_TRUE(pageOf(plan, second).insertion);
+    pages.pageCommandTaken(pageOf(plan, second).command->id);
+    pages.textInsertionTaken(pageOf(plan, second).insertion->id);
+    plan = pages.plan(built());
+    EXPECT_FALSE(pageOf(plan, second).command) << "each runs once";
+    EXPECT_FALSE(pageOf(plan, second).insertion);
 
     model.setShowAppCenter(true);
     EXPECT_FALSE(pageOf(pages.plan(built()), second).shown) << "a panel covers the pages";
@@ -161,30 +174,6 @@ TEST_F(PageStackModelTest, ASleepingAccountsPageIsDroppedAndBuiltAgainWhenSelect
     EXPECT_TRUE(plan.drop.empty());
     EXPECT_EQ(pageOf(plan, second).step, PageStackModel::Step::Create);
     EXPECT_TRUE(pageOf(plan, second).shown);
-}
-
-TEST_F(PageStackModelTest, AnInsertionGoesToItsOwnSessionsPageOnce) {
-    const std::string first = store.sessions().front().id;
-    const std::string second = addSession("second").id;
-    store.select(second);
-    ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
-    fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
-    auto& box = model.translationBox();
-    box.setInput("你好");
-    box.performTranslation();
-    ASSERT_TRUE(runMainLoopUntil([&] { return !box.translating(); }));
-    ASSERT_FALSE(box.output().empty()) << box.errorMessage();
-    box.insertOutput();
-
-    auto plan = pages.plan(built());
-    EXPECT_FALSE(pageOf(plan, first).insertion);
-    ASSERT_TRUE(pageOf(plan, second).insertion);
-    EXPECT_EQ(pageOf(plan, second).insertion->text, box.output());
-
-    pages.textInsertionTaken("an older insertion");
-    EXPECT_TRUE(pageOf(pages.plan(built()), second).insertion);
-    pages.textInsertionTaken(pageOf(plan, second).insertion->id);
-    EXPECT_FALSE(pageOf(pages.plan(built()), second).insertion) << "inserted once";
 }
 
 } // namespace

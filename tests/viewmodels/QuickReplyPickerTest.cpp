@@ -31,7 +31,9 @@ protected:
             result.push_back(reply.title);
         return result;
     }
-    bool finished() { return runMainLoopUntil([&] { return !picker.busy(); }); }
+    bool finished() {
+        return runMainLoopUntil([&] { return !picker.busy(); });
+    }
 };
 
 TEST_F(QuickReplyPickerTest, TheQueryMatchesTitleOrTextInAnyCase) {
@@ -86,25 +88,21 @@ TEST_F(QuickReplyPickerTest, APickIsTranslatedIntoTheAccountsOutgoingLanguageAnd
     EXPECT_EQ(box.textInsertion()->text, "T:Goodbye and THANK you");
 }
 
-TEST_F(QuickReplyPickerTest, AFailureIsShownAndNothingIsInserted) {
+TEST_F(QuickReplyPickerTest, AFailureOrATranslationForAnotherAccountInsertsNothing) {
     fake.enqueue("/api/translate", ScriptedAnswer::json(401, {{"error", "expired"}}));
     picker.pickNumbered(1);
     ASSERT_TRUE(finished());
     EXPECT_EQ(picker.errorMessage(), "常用语翻译失败：登录已失效，请重新登录。");
-    EXPECT_FALSE(box.textInsertion());
-    EXPECT_EQ(inserted, 0);
     picker.reset();
     EXPECT_EQ(picker.errorMessage(), "");
-}
 
-TEST_F(QuickReplyPickerTest, ATranslationForAnAccountNoLongerSelectedIsDropped) {
-    ChatSession other = addSession("other");
+    const std::string other = addSession("other").id;
     model.selectTab(store.sessions().front().id);
     auto answer = ScriptedAnswer::json(200, {{"text", "late"}});
     answer.delay = 150ms;
     fake.enqueue("/api/translate", answer);
     picker.pickNumbered(1);
-    model.selectTab(other.id);
+    model.selectTab(other);
     EXPECT_FALSE(picker.busy());
     runMainLoopFor(300ms);
     EXPECT_FALSE(box.textInsertion()) << "the phrase was meant for the previous account";

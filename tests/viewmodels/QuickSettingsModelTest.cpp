@@ -2,6 +2,9 @@
 
 #include "support/ShellTestFixture.hpp"
 
+#include "viewmodels/PageStackModel.hpp"
+#include "web/PageScript.hpp"
+
 namespace aurelo::test {
 namespace {
 
@@ -10,10 +13,7 @@ protected:
     QuickSettingsModel& quick = model.quickSettings();
 
     const ChatSession& selected() const {
-        for (const auto& session : store.sessions())
-            if (session.id == store.selectedID())
-                return session;
-        throw std::logic_error("no selection");
+        return *std::ranges::find(store.sessions(), *store.selectedID(), &ChatSession::id);
     }
 
     void offerEngines(const UserDefaults::Json& engines) {
@@ -82,6 +82,36 @@ TEST_F(QuickSettingsTest, EngineLabelAndChoiceReloadPages) {
 
     quick.setProvider("babelfish");
     EXPECT_EQ(quick.selectedProviderLabel(), "翻译服务");
+}
+
+// Only WhatsApp's pages translate before sending; elsewhere the strip and the page say that the
+// text goes through the translation box instead.
+TEST_F(QuickSettingsTest, OnlyWhatsAppAccountsOfferSendTranslation) {
+    const PageStackModel pages{model};
+    struct Case {
+        const char* name;
+        std::optional<std::string> url;
+        bool available;
+    };
+    const Case cases[] = {
+        {"WhatsApp by default", std::nullopt, true},
+        {"WhatsApp by address", "https://web.whatsapp.com/", true},
+        {"Telegram", "https://web.telegram.org/a/", false},
+        {"custom website", "https://shop.example.com/chat", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChatSession session = addSession(c.name, c.url);
+        // The account's own choice says on; it still does not run where it cannot.
+        session.sendTranslationEnabled = true;
+        store.updateSession(session);
+        store.select(session.id);
+        EXPECT_EQ(quick.sendTranslationAvailable(), c.available);
+        const ChatWebViewInputs inputs = pages.inputs(session);
+        EXPECT_EQ(inputs.sendTranslationAvailable, c.available);
+        EXPECT_EQ(inputs.automaticMessageTranslation, c.available);
+        EXPECT_EQ(fillPageScript("__SEND_AVAILABLE__", inputs), c.available ? "true" : "false");
+    }
 }
 
 } // namespace

@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace aurelo {
 namespace {
@@ -25,19 +22,8 @@ public:
     std::vector<std::string> calls;
 };
 
-TEST(UnreadAttentionTitle, CountsAsTheDockBadgeDoes) {
-    struct Case {
-        long long total;
-        const char* title;
-    };
-    for (const auto& c :
-         {Case{0, "Aurelo翻译器"}, Case{1, "(1) Aurelo翻译器"}, Case{12, "(12) Aurelo翻译器"},
-          Case{999, "(999) Aurelo翻译器"}, Case{1000, "(999+) Aurelo翻译器"}})
-        EXPECT_EQ(UnreadAttention::windowTitle(c.total), c.title) << c.total;
-}
-
 class UnreadAttentionTest : public ::testing::Test {
-public: // the steps of the table below act on it
+protected:
     test::TestDirectory directory;
     UserDefaults defaults{directory.path() / "defaults.json"};
     SessionStore store{defaults, nullptr, nullptr};
@@ -61,9 +47,10 @@ TEST_F(UnreadAttentionTest, TitleFollowsTheTotalOfEveryAccount) {
     store.setUnreadCount(5, first);
     store.setUnreadCount(7, second);
     EXPECT_EQ(attention->windowTitle(), "(12) Aurelo翻译器");
-    EXPECT_EQ(titleChanges, 2);
-    store.setUnreadCount(7, second); // the same count again changes nothing
-    EXPECT_EQ(titleChanges, 2);
+    store.setUnreadCount(7, second);
+    EXPECT_EQ(titleChanges, 2) << "the same count again changes nothing";
+    store.setUnreadCount(995, second);
+    EXPECT_EQ(attention->windowTitle(), "(999+) Aurelo翻译器") << "capped as the dock badge is";
     store.remove(store.sessions()[1]);
     EXPECT_EQ(attention->windowTitle(), "(5) Aurelo翻译器") << "a deleted account's count goes";
     store.setUnreadCount(0, first);
@@ -74,39 +61,40 @@ TEST_F(UnreadAttentionTest, TitleFollowsTheTotalOfEveryAccount) {
 TEST_F(UnreadAttentionTest, HiddenWindowGetsOneNotificationThatFollowsTheCount) {
     struct Step {
         const char* what;
-        std::function<void(UnreadAttentionTest&)> act;
+        std::function<void()> act;
         std::vector<std::string> calls; // what the step adds
     };
+    const auto count = [&](const std::string& id, int n) {
+        return [&, id, n] { store.setUnreadCount(n, id); };
+    };
+    const auto visible = [&](bool shown) {
+        return [&, shown] { attention->setWindowVisible(shown); };
+    };
+    const auto quiet = [&](bool on) { return [&, on] { preferences.setDoNotDisturb(on); }; };
     const std::vector<Step> steps = {
-        {"hide", [](auto& t) { t.attention->setWindowVisible(false); }, {}},
-        {"first message",
-         [](auto& t) { t.store.setUnreadCount(1, t.first); },
-         {"show:有 1 条未读消息"}},
-        {"more", [](auto& t) { t.store.setUnreadCount(4, t.second); }, {"show:有 5 条未读消息"}},
-        {"read one elsewhere",
-         [](auto& t) { t.store.setUnreadCount(3, t.second); },
-         {"show:有 4 条未读消息"}},
-        {"show the window", [](auto& t) { t.attention->setWindowVisible(true); }, {"withdraw"}},
-        {"more while shown", [](auto& t) { t.store.setUnreadCount(6, t.second); }, {}},
-        {"hide again", [](auto& t) { t.attention->setWindowVisible(false); }, {}},
-        {"fewer, nothing on screen", [](auto& t) { t.store.setUnreadCount(2, t.second); }, {}},
-        {"more", [](auto& t) { t.store.setUnreadCount(9, t.second); }, {"show:有 10 条未读消息"}},
-        {"do not disturb", [](auto& t) { t.preferences.setDoNotDisturb(true); }, {"withdraw"}},
-        {"more under do not disturb", [](auto& t) { t.store.setUnreadCount(20, t.second); }, {}},
-        {"disturb again", [](auto& t) { t.preferences.setDoNotDisturb(false); }, {}},
-        {"more",
-         [](auto& t) { t.store.setUnreadCount(2000, t.second); },
-         {"show:有 999+ 条未读消息"}},
+        {"hide", visible(false), {}},
+        {"first message", count(first, 1), {"show:有 1 条未读消息"}},
+        {"more", count(second, 4), {"show:有 5 条未读消息"}},
+        {"read one elsewhere", count(second, 3), {"show:有 4 条未读消息"}},
+        {"show the window", visible(true), {"withdraw"}},
+        {"more while shown", count(second, 6), {}},
+        {"hide again", visible(false), {}},
+        {"fewer, nothing on screen", count(second, 2), {}},
+        {"more", count(second, 9), {"show:有 10 条未读消息"}},
+        {"do not disturb", quiet(true), {"withdraw"}},
+        {"more under do not disturb", count(second, 20), {}},
+        {"disturb again", quiet(false), {}},
+        {"more", count(second, 2000), {"show:有 999+ 条未读消息"}},
         {"all read",
-         [](auto& t) {
-             t.store.setUnreadCount(0, t.first);
-             t.store.setUnreadCount(0, t.second);
+         [&] {
+             store.setUnreadCount(0, first);
+             store.setUnreadCount(0, second);
          },
          {"withdraw"}},
     };
     std::vector<std::string> expected;
     for (const auto& step : steps) {
-        step.act(*this);
+        step.act();
         expected.insert(expected.end(), step.calls.begin(), step.calls.end());
         ASSERT_EQ(notice.calls, expected) << "after: " << step.what;
     }
