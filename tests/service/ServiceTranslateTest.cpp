@@ -1,6 +1,5 @@
-// The translation request: validation of what the client sends, engines per account, the result
-// cache, the offline Apertium engine on a real language pair, and the desktop client's own
-// translation service talking to this server.
+// The translation request: validation, engines per account, the result cache, the offline
+// Apertium engine on a real language pair, and the desktop client's translation service.
 
 #include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
@@ -139,35 +138,34 @@ TEST(ServiceTranslate, AnswersBatchesInOrderSendsEachDistinctTextOnceAndLogsNoTe
     EXPECT_EQ(last["provider"], "google");
 }
 
-TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
+TEST(ServiceTranslate, CachesResultsPerAccountTextTargetAndEngine) {
     ServiceHarness harness;
     EchoGoogle google;
-    std::string alice = harness.userWithToken("alice");
+    std::string alice = harness.userWithEngine("alice", "google", google.fake);
     std::string bob = harness.userWithToken("bob");
-    harness.enableEngine("alice", "google");
+    std::string carol = harness.userWithToken("carol");
     harness.enableEngine("bob", "google", "apertium"); // the same provider value, another engine
-    harness.setProvider("google", "k", google.fake.origin());
+    harness.enableEngine("carol", "google");
+    auto morning = [&](const std::string& token, const std::string& target) {
+        return harness.translate(
+            token, {{"texts", {"Good morning"}}, {"target", target}, {"provider", "google"}});
+    };
 
-    ASSERT_EQ(
-        harness
-            .translate(alice, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}})
-            .status,
-        200u);
-    EXPECT_EQ(google.textsSent, 1);
-    Reply again = harness.translate(
-        alice, {{"texts", {"Good morning"}}, {"target", "es"}, {"provider", "google"}});
-    EXPECT_EQ(again.json["results"][0]["text"], "Good morning!");
+    ASSERT_EQ(morning(alice, "es").status, 200u);
+    EXPECT_EQ(morning(alice, "es").json["results"][0]["text"], "Good morning!");
     EXPECT_EQ(google.textsSent, 1) << "answered from the cache";
-    harness.translate(alice, {{"text", "Good morning"}, {"target", "fr"}, {"provider", "google"}});
+    morning(alice, "fr");
     EXPECT_EQ(google.textsSent, 2) << "another target is another entry";
-
-    Reply other = harness.translate(
-        bob, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}});
-    ASSERT_EQ(other.status, 200u) << other.body;
-    EXPECT_NE(other.json["text"], "Good morning!")
-        << "bob's google is the offline engine, never alice's cache";
-    EXPECT_EQ(google.textsSent, 2);
+    // Another account never gets alice's results, so that one account cannot plant a result
+    // (say, by steering a language model) that another is served.
+    EXPECT_EQ(morning(carol, "es").json["results"][0]["text"], "Good morning!");
+    EXPECT_EQ(google.textsSent, 3);
     EXPECT_NE(harness.logLines().back().find("\"cacheHits\":0"), std::string::npos);
+    Reply other = morning(bob, "es");
+    ASSERT_EQ(other.status, 200u) << other.body;
+    EXPECT_NE(other.json["results"][0]["text"], "Good morning!")
+        << "bob's google is the offline engine, never alice's cache";
+    EXPECT_EQ(google.textsSent, 3);
 }
 
 TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
@@ -240,29 +238,33 @@ TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
     HttpSession session(TranslationNetwork::sessionConfiguration());
     TranslationRequestCache cache;
     TranslationService client(harness.server().origin(), session, cache);
-
     auto wait = [](auto& outcome) {
         EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return outcome.has_value(); }));
         return outcome.value_or(std::unexpected(TranslationError::server("no answer")));
     };
+
     std::optional<ServiceOutcome<std::vector<TranslationResult>>> batch;
     client.translateBatch({"one", " two "}, "de", {TranslationProvider::Google, token, "", ""},
                           [&](auto outcome) { batch = std::move(outcome); });
     auto translated = wait(batch);
     ASSERT_TRUE(translated) << describe(translated.error());
     EXPECT_EQ((*translated)[1].text, "two!");
-    auto failure = [&](auto& outcome) {
-        auto result = wait(outcome);
-        return result ? std::string("<success>") : describe(result.error());
-    };
 
-    std::optional<ServiceOutcome<TranslationResult>> refused, expired;
-    client.translate("hi", "de", {TranslationProvider::DeepL, token, "", ""},
-                     [&](auto outcome) { refused = std::move(outcome); });
-    EXPECT_EQ(failure(refused), "当前账号未启用 DeepL，请联系管理员。");
-    client.translate("hi", "de", {TranslationProvider::Google, "not-a-token", "", ""},
-                     [&](auto outcome) { expired = std::move(outcome); });
-    EXPECT_EQ(failure(expired), "登录已失效，请重新登录。");
+    struct Case {
+        TranslationProvider provider;
+        std::string token;
+        const char* error;
+    } refusals[] = {
+        {TranslationProvider::DeepL, token, "当前账号未启用 DeepL，请联系管理员。"},
+        {TranslationProvider::Google, "not-a-token", "登录已失效，请重新登录。"},
+    };
+    for (const auto& c : refusals) {
+        std::optional<ServiceOutcome<TranslationResult>> refused;
+        client.translate("hi", "de", {c.provider, c.token, "", ""},
+                         [&](auto outcome) { refused = std::move(outcome); });
+        auto result = wait(refused);
+        EXPECT_EQ(result ? std::string("<success>") : describe(result.error()), c.error);
+    }
 }
 
 } // namespace
