@@ -19,17 +19,18 @@ bool isChatModel(const std::string& provider) {
 
 // The texts a fake received, from each provider's own request format.
 std::vector<std::string> sentTexts(const std::string& provider, const UpstreamRequest& request) {
-    json texts = provider == "google"      ? request.json["q"]
-                 : provider == "deepl"     ? request.json["text"]
+    const json& body = request.json.value();
+    json texts = provider == "google"      ? body["q"]
+                 : provider == "deepl"     ? body["text"]
                  : provider == "microsoft" ? json::array()
                                            : json();
     if (provider == "microsoft")
-        for (const auto& t : request.json)
+        for (const auto& t : body)
             texts.push_back(t["Text"]);
     if (isChatModel(provider)) {
-        std::string user = provider == "openai"   ? request.json["messages"][1]["content"]
-                           : provider == "gemini" ? request.json["contents"][0]["parts"][0]["text"]
-                                                  : request.json["messages"][0]["content"];
+        std::string user = provider == "openai"   ? body["messages"][1]["content"]
+                           : provider == "gemini" ? body["contents"][0]["parts"][0]["text"]
+                                                  : body["messages"][0]["content"];
         texts = json::parse(user)["texts"];
     }
     return texts.get<std::vector<std::string>>();
@@ -54,19 +55,20 @@ UpstreamAnswer answerFor(const std::string& provider, const std::vector<std::str
     }
     std::string reply = "```json\n" + json{{"translations", items}}.dump() + "\n```";
     if (provider == "google")
-        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
+        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
     if (provider == "deepl")
-        return UpstreamAnswer::json({{"translations", items}});
+        return UpstreamAnswer::json(200, {{"translations", items}});
     if (provider == "microsoft")
-        return UpstreamAnswer::json(items);
+        return UpstreamAnswer::json(200, items);
     if (provider == "openai")
         return UpstreamAnswer::json(
-            {{"choices", {{{"message", {{"role", "assistant"}, {"content", reply}}}}}}});
+            200, {{"choices", {{{"message", {{"role", "assistant"}, {"content", reply}}}}}}});
     if (provider == "gemini")
         return UpstreamAnswer::json(
+            200,
             {{"candidates", {{{"content", {{"role", "model"}, {"parts", {{{"text", reply}}}}}}}}}});
     return UpstreamAnswer::json(
-        {{"type", "message"}, {"content", {{{"type", "text"}, {"text", reply}}}}});
+        200, {{"type", "message"}, {"content", {{{"type", "text"}, {"text", reply}}}}});
 }
 
 struct Dialect {
@@ -75,49 +77,49 @@ struct Dialect {
     std::string expectedPath; // where the engine must send
     std::string model;
     std::string displayName;
-    std::function<void(const UpstreamRequest&)> checkRequest;
+    std::function<void(const UpstreamRequest&, const json& body)> checkRequest;
 };
 
 const std::vector<Dialect>& dialects() {
     static const std::vector<Dialect> all = {
         {"google", "/language/translate/v2", "/language/translate/v2", "", "Google Translate",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json& body) {
              EXPECT_EQ(r.query, "key=KEY-1%2Fx");
-             EXPECT_EQ(r.json["target"], "zh-CN");
-             EXPECT_EQ(r.json["format"], "text") << "or the answer comes back HTML-escaped";
+             EXPECT_EQ(body["target"], "zh-CN");
+             EXPECT_EQ(body["format"], "text") << "or the answer comes back HTML-escaped";
          }},
         {"deepl", "", "/v2/translate", "", "DeepL",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json& body) {
              EXPECT_EQ(r.header("authorization"), "DeepL-Auth-Key KEY-1/x");
-             EXPECT_EQ(r.json["target_lang"], "ZH-HANS");
+             EXPECT_EQ(body["target_lang"], "ZH-HANS");
          }},
         {"microsoft", "", "/translate", "", "Microsoft Translator",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json&) {
              EXPECT_EQ(r.query, "api-version=3.0&to=zh-Hans");
              EXPECT_EQ(r.header("ocp-apim-subscription-key"), "KEY-1/x");
              EXPECT_EQ(r.header("ocp-apim-subscription-region"), "westeurope");
          }},
         {"openai", "/v1", "/v1/chat/completions", "gpt-test", "OpenAI",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json& body) {
              EXPECT_EQ(r.header("authorization"), "Bearer KEY-1/x");
-             EXPECT_EQ(r.json["model"], "gpt-test");
-             EXPECT_EQ(r.json["messages"][0]["role"], "system");
-             EXPECT_EQ(r.json["response_format"]["type"], "json_object");
+             EXPECT_EQ(body["model"], "gpt-test");
+             EXPECT_EQ(body["messages"][0]["role"], "system");
+             EXPECT_EQ(body["response_format"]["type"], "json_object");
          }},
         {"gemini", "/v1beta", "/v1beta/models/gemini-test:generateContent", "gemini-test",
          "Google Gemini",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json& body) {
              EXPECT_EQ(r.header("x-goog-api-key"), "KEY-1/x");
-             EXPECT_TRUE(r.json["systemInstruction"]["parts"][0]["text"].is_string());
-             EXPECT_EQ(r.json["generationConfig"]["responseMimeType"], "application/json");
+             EXPECT_TRUE(body["systemInstruction"]["parts"][0]["text"].is_string());
+             EXPECT_EQ(body["generationConfig"]["responseMimeType"], "application/json");
          }},
         {"claude", "", "/v1/messages", "claude-test", "Claude",
-         [](const UpstreamRequest& r) {
+         [](const UpstreamRequest& r, const json& body) {
              EXPECT_EQ(r.header("x-api-key"), "KEY-1/x");
              EXPECT_EQ(r.header("anthropic-version"), "2023-06-01");
-             EXPECT_EQ(r.json["model"], "claude-test");
-             EXPECT_TRUE(r.json["max_tokens"].is_number_integer());
-             EXPECT_TRUE(r.json["system"].is_string());
+             EXPECT_EQ(body["model"], "claude-test");
+             EXPECT_TRUE(body["max_tokens"].is_number_integer());
+             EXPECT_TRUE(body["system"].is_string());
          }},
     };
     return all;
@@ -165,7 +167,7 @@ TEST(ProviderDialects, SendTheDocumentedRequestReadTheAnswerAndRefuseOtherAnswer
             EXPECT_EQ(request.method, "POST");
             EXPECT_EQ(request.path, d.expectedPath);
             EXPECT_EQ(sentTexts(d.provider, request).size(), chat ? 1u : 2u);
-            d.checkRequest(request);
+            d.checkRequest(request, request.json.value());
         }
         std::string prefix = d.provider == "microsoft" ? "zh-Hans:" : "zh-CN:";
         EXPECT_EQ(reply.json["results"],
@@ -187,7 +189,7 @@ TEST(ProviderDialects, SendTheDocumentedRequestReadTheAnswerAndRefuseOtherAnswer
         EXPECT_EQ(setup.fake.requests().size(), asked + (chat ? 6u : 2u));
 
         setup.fake.setResponder([](const UpstreamRequest&) {
-            return UpstreamAnswer::json({{"unexpected", true}});
+            return UpstreamAnswer::json(200, {{"unexpected", true}});
         });
         Reply odd = setup.translate("odd");
         EXPECT_EQ(odd.status, 502u);
@@ -202,12 +204,12 @@ TEST(ProviderFailures, BecomeChineseMessagesWithTheRightStatus) {
         unsigned status;
         std::string error;
     } cases[] = {
-        {"rejected key", UpstreamAnswer::json({{"error", {{"message", "API key not valid"}}}}, 403),
+        {"rejected key", UpstreamAnswer::json(403, {{"error", {{"message", "API key not valid"}}}}),
          502, "DeepL 拒绝了服务端配置的 API 密钥，请联系管理员。"},
-        {"quota", UpstreamAnswer::json({{"message", "Quota exceeded"}}, 429), 503,
+        {"quota", UpstreamAnswer::json(429, {{"message", "Quota exceeded"}}), 503,
          "DeepL 请求过于频繁或额度已用尽，请稍后再试。"},
         {"server error with message",
-         UpstreamAnswer::json({{"error", {{"message", "Backend overloaded"}}}}, 500), 502,
+         UpstreamAnswer::json(500, {{"error", {{"message", "Backend overloaded"}}}}), 502,
          "DeepL 请求失败（HTTP 500）：Backend overloaded"},
         {"server error without message",
          UpstreamAnswer{502, "<html>bad gateway</html>", "text/html", {}}, 502,

@@ -20,8 +20,7 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 
 TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
-    FakeUpstream provider(
-        [](const UpstreamRequest& r) { return UpstreamAnswer::googleTranslations(r, 20ms); });
+    FakeUpstream provider([](const UpstreamRequest& r) { return googleTranslations(r, 20ms); });
     ServiceProcess service(ServiceProcess::builtBinary());
     constexpr int kAccounts = 4;
     for (int i = 0; i < kAccounts; ++i) {

@@ -42,8 +42,7 @@ TEST(ServiceLogin, AnswersTokenOnlyForTheRightPassword) {
         EXPECT_EQ(reply.status, c.status);
         if (c.error) {
             EXPECT_EQ(reply.error(), c.error);
-        }
-        else
+        } else
             EXPECT_TRUE(reply.json["token"].is_string() &&
                         !reply.json["token"].get<std::string>().empty());
     }

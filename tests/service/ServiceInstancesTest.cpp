@@ -88,8 +88,7 @@ protected:
                                   token));
     }
 
-    FakeUpstream m_provider{
-        [](const UpstreamRequest& r) { return UpstreamAnswer::googleTranslations(r, 0ms); }};
+    FakeUpstream m_provider{[](const UpstreamRequest& r) { return googleTranslations(r, 0ms); }};
     ServiceProcess m_first{ServiceProcess::builtBinary()};
     ServiceProcess m_second{ServiceProcess::builtBinary()};
     HttpSession m_client{HttpSessionConfiguration{20s, 20s, 8, {}}};

@@ -26,9 +26,9 @@ struct VoiceSetup {
     FakeUpstream speech;
     FakeUpstream google{[](const UpstreamRequest& r) {
         return UpstreamAnswer::json(
-            {{"data",
-              {{"translations",
-                {{{"translatedText", "译:" + r.json["q"][0].get<std::string>()}}}}}}});
+            200, {{"data",
+                   {{"translations",
+                     {{{"translatedText", "译:" + r.json->at("q")[0].get<std::string>()}}}}}}});
     }};
     std::string token;
 
@@ -36,7 +36,7 @@ struct VoiceSetup {
         token = harness.userWithEngine("alice", "google", google);
         harness.setProvider("transcription", "SPEECH-KEY", speech.origin() + "/v1", "whisper-test");
         speech.setResponder([](const UpstreamRequest&) {
-            return UpstreamAnswer::json({{"text", " hello there \n"}});
+            return UpstreamAnswer::json(200, {{"text", " hello there \n"}});
         });
     }
     Reply send(const json& body) { return harness.call("POST", "/api/transcribe", body, token); }
@@ -117,11 +117,11 @@ TEST(ServiceVoice, ReportsMissingConfigurationAndRecogniserFailures) {
     json body = {{"audio", base64("abc")}, {"mime", "audio/mp4"}, {"target", "de"}};
 
     setup.speech.setResponder([](const UpstreamRequest&) {
-        return UpstreamAnswer::json({{"text", "   "}});
+        return UpstreamAnswer::json(200, {{"text", "   "}});
     });
     EXPECT_EQ(setup.send(body).error(), "未能识别出语音内容。");
     setup.speech.setResponder([](const UpstreamRequest&) {
-        return UpstreamAnswer::json({{"error", {{"message", "bad file"}}}}, 400);
+        return UpstreamAnswer::json(400, {{"error", {{"message", "bad file"}}}});
     });
     EXPECT_EQ(setup.send(body).error(), "语音识别服务 请求失败（HTTP 400）：bad file");
 
@@ -208,8 +208,8 @@ TEST(ServiceRoutes, HealthUnknownPathsAndMethods) {
 TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
     ServiceHarness harness;
     FakeUpstream slowGoogle([](const UpstreamRequest&) {
-        auto answer =
-            UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", "late"}}}}}}});
+        auto answer = UpstreamAnswer::json(
+            200, {{"data", {{"translations", {{{"translatedText", "late"}}}}}}});
         answer.delay = std::chrono::milliseconds(300);
         return answer;
     });

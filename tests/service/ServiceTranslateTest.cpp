@@ -21,11 +21,11 @@ using nlohmann::json;
 struct EchoGoogle {
     FakeUpstream fake{[this](const UpstreamRequest& r) {
         json items = json::array();
-        for (const auto& t : r.json["q"]) {
+        for (const auto& t : r.json->at("q")) {
             ++textsSent;
             items.push_back({{"translatedText", t.get<std::string>() + "!"}});
         }
-        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
+        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
     }};
     int textsSent = 0;
 };
@@ -171,7 +171,8 @@ TEST(ServiceTranslate, CachesResultsPerAccountTextTargetAndEngine) {
 TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     ServiceHarness harness;
     FakeUpstream google([](const UpstreamRequest&) {
-        return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", ""}}}}}}});
+        return UpstreamAnswer::json(200,
+                                    {{"data", {{"translations", {{{"translatedText", ""}}}}}}});
     });
     std::string token = harness.userWithEngine("alice", "google", google);
     for (int attempt = 0; attempt < 2; ++attempt) {
