@@ -19,12 +19,6 @@ UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::m
     return answer;
 }
 
-std::string Reply::error() const {
-    if (json.is_object() && json.contains("error") && json["error"].is_string())
-        return json["error"].get<std::string>();
-    return "<no error member: " + body + ">";
-}
-
 ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> configure)
     : m_client(
           HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(5), 16, {}}) {
@@ -81,9 +75,7 @@ void ServiceHarness::setProvider(const std::string& name, const std::string& key
 std::string ServiceHarness::login(const std::string& username, const std::string& password) {
     Reply reply = call("POST", "/api/auth/login",
                        nlohmann::json{{"username", username}, {"password", password}});
-    if (reply.status != 200 || !reply.json.contains("token"))
-        return {};
-    return reply.json["token"].get<std::string>();
+    return reply.status == 200 ? reply.json.value("token", "") : "";
 }
 
 std::string ServiceHarness::userWithToken(const std::string& username) {
@@ -110,17 +102,7 @@ Reply ServiceHarness::call(const std::string& method, const std::string& path,
 Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,
                               std::optional<std::string> body, const Headers& headers) {
     HttpRequest request{method, m_server->origin() + path, headers, body, "application/json", {}};
-    std::optional<HttpResult> result;
-    m_client.send(request, [&](HttpResult r) { result = std::move(r); });
-    EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
-                                               std::chrono::seconds(30)));
-    if (!result || !*result)
-        return {};
-    Reply reply{(*result)->status, (*result)->body,
-                nlohmann::json::parse((*result)->body, nullptr, false)};
-    if (reply.json.is_discarded())
-        reply.json = nullptr;
-    return reply;
+    return awaitReply(m_client, request);
 }
 
 } // namespace aurelo::service::test

@@ -3,6 +3,8 @@
 // A real ServiceServer on 127.0.0.1 over a database in a fresh temporary directory, a client to
 // call it, and FakeUpstream, standing in for a provider's web API.
 
+#include "ServiceProcess.hpp"
+
 #include "platform/HttpSession.hpp"
 #include "service/ServiceDatabase.hpp"
 #include "service/ServiceServer.hpp"
@@ -34,13 +36,6 @@ public:
 // Google's v2 answer to `request`, translating every text as "译:<text>" from English, after
 // `delay`.
 UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::milliseconds delay);
-
-struct Reply {
-    unsigned status = 0;
-    std::string body;
-    nlohmann::json json; // null when the body is not JSON
-    std::string error() const;
-};
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
