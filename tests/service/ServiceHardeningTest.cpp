@@ -186,9 +186,24 @@ std::string translateHead(std::size_t length, const std::string& token = {}) {
 
 constexpr const char* kHealthRequest = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-TEST(ServiceBodies, ALargeBodyIsReadOnlyForAKnownToken) {
+TEST(ServiceBodies, TooLargeUnboundedOrWithoutAKnownTokenAreRefusedBeforeTheyAreRead) {
     ServiceHarness harness;
     std::string token = harness.userWithToken("alice");
+    std::string huge = "{\"text\":\"" + std::string(kMaxTranslateBody, 'a') + "\"}";
+    Reply tooLarge =
+        harness.callRaw("POST", "/api/translate", huge, {{"Authorization", "Bearer " + token}});
+    EXPECT_EQ(tooLarge.status, 413u);
+    EXPECT_EQ(tooLarge.error(), "请求内容过大（上限 2 MB）。");
+    Reply loginTooLarge = harness.callRaw("POST", "/api/auth/login", std::string(100 * 1024, ' '));
+    EXPECT_EQ(loginTooLarge.status, 413u);
+    EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
+    // A body of unknown length (chunked) could grow without bound.
+    RawConnection chunked(harness.port());
+    ASSERT_TRUE(chunked.send("POST /api/translate HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                             "Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"));
+    ASSERT_TRUE(chunked.waitForAnswerHead(5s));
+    EXPECT_EQ(chunked.status(), 411u);
+
     struct Case {
         std::string token;
         const char* error;
