@@ -18,20 +18,16 @@ using namespace std::chrono_literals;
 TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     FakeUpstream provider([](const UpstreamRequest& r) { return googleTranslations(r, 20ms); });
     ServiceProcess service(ServiceProcess::builtBinary());
+    ASSERT_TRUE(service.start({"--header-timeout-s", "2", "--body-timeout-s", "4"}));
+    ASSERT_EQ(service.admin(
+                  {"providers", "set", "google", "--key", "k", "--endpoint", provider.origin()}),
+              0);
     constexpr int kAccounts = 4;
+    std::vector<std::string> tokens;
     for (int i = 0; i < kAccounts; ++i) {
         std::string user = "agent" + std::to_string(i);
         ASSERT_EQ(service.admin({"users", "add", user, "--password", "pw-" + user}), 0);
         ASSERT_EQ(service.admin({"engines", "enable", user, "google"}), 0);
-    }
-    ASSERT_EQ(service.admin(
-                  {"providers", "set", "google", "--key", "k", "--endpoint", provider.origin()}),
-              0);
-    ASSERT_TRUE(service.start({"--header-timeout-s", "2", "--body-timeout-s", "4"}));
-
-    std::vector<std::string> tokens;
-    for (int i = 0; i < kAccounts; ++i) {
-        std::string user = "agent" + std::to_string(i);
         tokens.push_back(service.login(user, "pw-" + user));
         ASSERT_FALSE(tokens.back().empty());
     }
