@@ -98,9 +98,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The provider: Google's v2 answer format, 50 ms after each request.
-    FakeUpstream provider([](const UpstreamRequest& request) {
-        return UpstreamAnswer::googleTranslations(request, 50ms);
-    });
+    FakeUpstream provider(
+        [](const UpstreamRequest& request) { return googleTranslations(request, 50ms); });
     ServiceProcess service(binary);
     service.admin({"users", "add", "bench", "--password", "bench-password"});
     service.admin({"engines", "enable", "bench", "google"});

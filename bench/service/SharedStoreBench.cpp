@@ -199,9 +199,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", cluster.failure().c_str());
         return 1;
     }
-    FakeUpstream provider([](const UpstreamRequest& request) {
-        return UpstreamAnswer::googleTranslations(request, 0ms);
-    });
+    FakeUpstream provider(
+        [](const UpstreamRequest& request) { return googleTranslations(request, 0ms); });
     HttpSession client(HttpSessionConfiguration{30s, 30s, 64, {}});
     g_signal_connect(client.soupSession(), "request-queued", G_CALLBACK(requestQueuedCallback),
                      nullptr);

@@ -49,27 +49,20 @@ TEST_F(AdminCommandTest, ManagesUsersWithReadableOutputAndExitCodes) {
 
     AdminRun generated = admin({"users", "add", "bob"});
     ASSERT_EQ(generated.code, 0);
-    auto at = generated.out.find("密码：");
-    ASSERT_NE(at, std::string::npos);
-    std::string password = generated.out.substr(at + std::string("密码：").size());
+    ASSERT_TRUE(generated.out.contains("密码："));
+    std::string password = generated.out.substr(generated.out.find("密码：") + 9);
     password.pop_back();
     EXPECT_EQ(password.size(), 16u);
-    {
-        auto db = open();
-        EXPECT_TRUE(PasswordHasher::verify(password, db->findUser("bob").value()->passwordHash));
-        EXPECT_TRUE(PasswordHasher::verify("s3cret", db->findUser("alice").value()->passwordHash));
-    }
+    EXPECT_TRUE(PasswordHasher::verify(password, open()->findUser("bob").value()->passwordHash));
 
-    AdminRun fromStdin =
-        admin({"users", "set-password", "alice", "--password-stdin"}, "from-stdin\n");
-    EXPECT_EQ(fromStdin.code, 0);
+    EXPECT_EQ(admin({"users", "set-password", "alice", "--password-stdin"}, "from-stdin\n").code,
+              0);
     EXPECT_TRUE(
         PasswordHasher::verify("from-stdin", open()->findUser("alice").value()->passwordHash));
 
     AdminRun list = admin({"users", "list"});
     EXPECT_EQ(list.code, 0);
-    EXPECT_NE(list.out.find("alice\t"), std::string::npos);
-    EXPECT_NE(list.out.find("bob\t"), std::string::npos);
+    EXPECT_TRUE(list.out.contains("alice\t") && list.out.contains("bob\t")) << list.out;
 
     EXPECT_EQ(admin({"users", "remove", "bob"}).code, 0);
     AdminRun missing = admin({"users", "remove", "bob"});
@@ -140,6 +133,7 @@ TEST_F(AdminCommandTest, RefusesBadInvocationsWithUsageExitCode) {
     std::istringstream in;
     std::ostringstream out, err;
     EXPECT_EQ(runAdminCommand({"users", "list"}, in, out, err), 2) << "--data is required";
+    EXPECT_FALSE(err.str().empty());
 }
 
 } // namespace

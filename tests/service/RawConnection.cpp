@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <strings.h>
@@ -23,17 +24,25 @@ int RawConnection::connectFrom(const std::string& source, unsigned port) {
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<std::uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    timeval second{1, 0};
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
         ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
         ::close(fd);
         return -1;
     }
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &second, sizeof second);
     return fd;
+}
+
+unsigned answerStatus(const std::string& received) {
+    return received.starts_with("HTTP/1.") && received.size() > 12
+               ? static_cast<unsigned>(std::atoi(received.c_str() + 9))
+               : 0;
 }
 
 RawConnection::RawConnection(unsigned port, const std::string& source)
     : m_fd(connectFrom(source, port)) {
-    // Connecting to loopback completes at once (the kernel queues it for accept()).
     if (m_fd >= 0)
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
 }
@@ -79,27 +88,20 @@ bool RawConnection::pump() {
     }
 }
 
-bool RawConnection::waitUntilClosed(std::chrono::milliseconds limit) {
+bool RawConnection::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    while (pump() && std::chrono::steady_clock::now() < deadline)
+    while (!done() && pump() && std::chrono::steady_clock::now() < deadline)
         if (!g_main_context_iteration(nullptr, FALSE))
             g_usleep(1000);
-    return m_closed;
+    return done();
+}
+
+bool RawConnection::waitUntilClosed(std::chrono::milliseconds limit) {
+    return waitUntil([this] { return m_closed; }, limit);
 }
 
 bool RawConnection::waitForAnswerHead(std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (m_received.find("\r\n\r\n") == std::string::npos && pump() &&
-           std::chrono::steady_clock::now() < deadline)
-        if (!g_main_context_iteration(nullptr, FALSE))
-            g_usleep(1000);
-    return m_received.find("\r\n\r\n") != std::string::npos;
-}
-
-unsigned RawConnection::status() const {
-    if (!m_received.starts_with("HTTP/1.") || m_received.size() < 12)
-        return 0;
-    return static_cast<unsigned>(std::atoi(m_received.c_str() + 9));
+    return waitUntil([this] { return m_received.contains("\r\n\r\n"); }, limit);
 }
 
 std::string RawConnection::header(const std::string& name) const {

@@ -3,7 +3,6 @@
 #include "ServiceHarness.hpp"
 
 #include "service/AccessToken.hpp"
-#include "service/PasswordHasher.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +13,26 @@ namespace {
 
 using nlohmann::json;
 
-TEST(ServiceLogin, AnswersTokenOnlyForTheRightPassword) {
+TEST(ServiceLogin, AnswersATokenOnlyForTheRightPasswordAndStoresNeitherInTheClear) {
     ServiceHarness harness;
     harness.addUser("alice", "correct horse");
+    std::string token = harness.login("alice", "correct horse");
+    ASSERT_FALSE(token.empty());
+    ASSERT_TRUE(harness.database().accountForToken(hashAccessToken(token), 1'800'000'001).value());
+    std::string everything;
+    for (const char* suffix : {"", "-wal"})
+        everything += aurelo::test::readFile(harness.dataDirectory() /
+                                             (std::string(ServiceDatabase::kFileName) + suffix));
+    EXPECT_FALSE(everything.contains("correct horse"));
+    EXPECT_FALSE(everything.contains(token));
+    EXPECT_TRUE(everything.contains("scrypt$"));
+
     struct Case {
         const char* name;
         std::string body;
         unsigned status;
         const char* error;
     } cases[] = {
-        {"right password", R"({"username":"alice","password":"correct horse"})", 200, nullptr},
         {"wrong password", R"({"username":"alice","password":"wrong"})", 401, "用户名或密码错误。"},
         {"unknown user", R"({"username":"bob","password":"correct horse"})", 401,
          "用户名或密码错误。"},
@@ -41,57 +50,32 @@ TEST(ServiceLogin, AnswersTokenOnlyForTheRightPassword) {
         SCOPED_TRACE(c.name);
         Reply reply = harness.callRaw("POST", "/api/auth/login", c.body);
         EXPECT_EQ(reply.status, c.status);
-        if (c.error)
-            EXPECT_EQ(reply.error(), c.error);
-        else
-            EXPECT_TRUE(reply.json["token"].is_string() &&
-                        !reply.json["token"].get<std::string>().empty());
+        EXPECT_EQ(reply.error(), c.error);
     }
 }
 
-TEST(ServiceTokens, MissingUnknownExpiredRevokedAndOrphanedTokensAre401) {
-    ServiceHarness harness(
-        [](ServiceConfiguration& c) { c.tokenLifetime = std::chrono::hours(1); });
+TEST(ServiceTokens, MissingUnknownWronglyPresentedAndExpiredTokensAre401) {
+    using namespace std::chrono_literals;
+    ServiceHarness harness([](ServiceConfiguration& c) { c.tokenLifetime = 1h; });
     std::string token = harness.userWithToken("alice");
-    ASSERT_FALSE(token.empty());
-
-    EXPECT_EQ(harness.call("GET", "/api/engines").error(), "请先登录Aurelo翻译器账号。");
-    EXPECT_EQ(harness.call("GET", "/api/engines").status, 401u);
-    Reply unknown = harness.call("GET", "/api/engines", std::nullopt, token + "x");
-    EXPECT_EQ(unknown.status, 401u);
-    EXPECT_EQ(unknown.error(), "登录已失效，请重新登录。");
-    Reply wrongScheme =
-        harness.callRaw("GET", "/api/engines", "", {{"Authorization", "Basic " + token}});
-    EXPECT_EQ(wrongScheme.status, 401u);
-
-    harness.advanceClock(std::chrono::minutes(59));
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, token).status, 200u);
-    harness.advanceClock(std::chrono::minutes(2));
-    Reply expired = harness.call("GET", "/api/engines", std::nullopt, token);
-    EXPECT_EQ(expired.status, 401u);
-    EXPECT_EQ(expired.error(), "登录已失效，请重新登录。");
-    Reply translate =
-        harness.translate(token, {{"text", "hi"}, {"target", "es"}, {"provider", "google"}});
-    EXPECT_EQ(translate.status, 401u);
-
-    std::string fresh = harness.login("alice", "pw-alice");
-    ASSERT_EQ(harness.call("GET", "/api/engines", std::nullopt, fresh).status, 200u);
-    auto revoked = harness.database().revokeTokens("alice");
-    ASSERT_TRUE(revoked && *revoked);
-    EXPECT_GE(**revoked, 1);
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, fresh).status, 401u);
-
-    // Changing the password or removing the user ends their logins.
-    token = harness.login("alice", "pw-alice");
-    ASSERT_TRUE(harness.database()
-                    .setPasswordHash("alice", PasswordHasher({10, 8, 1}).hash("new"))
-                    .value());
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, token).status, 401u);
-
-    std::string again = harness.login("alice", "new");
-    ASSERT_FALSE(again.empty());
-    ASSERT_TRUE(harness.database().removeUser("alice").value());
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, again).status, 401u);
+    auto engines = [&](const std::string& authorization) {
+        return harness.callRaw("GET", "/api/engines", std::nullopt,
+                               {{"Authorization", authorization}});
+    };
+    auto expectRefused = [](const Reply& reply, const std::string& error) {
+        EXPECT_EQ(reply.status, 401u);
+        EXPECT_EQ(reply.error(), error);
+    };
+    expectRefused(harness.call("GET", "/api/engines"), "请先登录Aurelo翻译器账号。");
+    expectRefused(engines("Bearer " + token + "x"), "登录已失效，请重新登录。");
+    EXPECT_EQ(engines("Basic " + token).status, 401u);
+    harness.advanceClock(59min);
+    EXPECT_EQ(engines("Bearer " + token).status, 200u);
+    harness.advanceClock(2min);
+    expectRefused(engines("Bearer " + token), "登录已失效，请重新登录。");
+    expectRefused(
+        harness.translate(token, {{"text", "hi"}, {"target", "es"}, {"provider", "google"}}),
+        "登录已失效，请重新登录。");
 }
 
 TEST(ServiceEngines, EachAccountSeesItsOwnEnginesInTheOrderEnabled) {
@@ -106,28 +90,17 @@ TEST(ServiceEngines, EachAccountSeesItsOwnEnginesInTheOrderEnabled) {
     ASSERT_TRUE(harness.database()
                     .enableEngine("bob", {"yandex", "Other", std::nullopt, "google"})
                     .value());
-    // Enabling again updates the entry in place.
-    ASSERT_TRUE(harness.database()
-                    .enableEngine("alice", {"deepl", "DeepL Pro", std::nullopt, "deepl"})
-                    .value());
-
-    Reply mine = harness.call("GET", "/api/engines", std::nullopt, alice);
-    ASSERT_EQ(mine.status, 200u);
-    EXPECT_EQ(mine.json, json::parse(R"({"engines":[
-        {"provider":"deepl","label":"DeepL Pro"},
+    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, alice).json,
+              json::parse(R"({"engines":[
+        {"provider":"deepl","label":"engine deepl"},
         {"provider":"openai","label":"engine openai","model":"gpt-test"},
         {"provider":"google","label":"engine google"}]})"));
-    Reply theirs = harness.call("GET", "/api/engines", std::nullopt, bob);
-    EXPECT_EQ(theirs.json,
+    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, bob).json,
               json::parse(R"({"engines":[{"provider":"claude","label":"engine claude"}]})"))
         << "an empty model is left out";
-
-    ASSERT_TRUE(harness.database().disableEngine("alice", "openai").value());
-    Reply after = harness.call("GET", "/api/engines", std::nullopt, alice);
-    EXPECT_EQ(after.json["engines"].size(), 2u);
 }
 
-TEST(ServiceRateLimit, AnAccountOverItsLimitGets429WithRetryAfterAndOthersAreUnaffected) {
+TEST(ServiceRateLimit, AnAccountOverItsLimitGets429AndOthersAreUnaffected) {
     ServiceHarness harness([](ServiceConfiguration& c) { c.rateLimitPerMinute = 3; });
     std::string alice = harness.userWithToken("alice");
     std::string bob = harness.userWithToken("bob");
@@ -137,23 +110,6 @@ TEST(ServiceRateLimit, AnAccountOverItsLimitGets429WithRetryAfterAndOthersAreUna
     EXPECT_EQ(limited.status, 429u);
     EXPECT_EQ(limited.error(), "请求过于频繁，请稍后再试。");
     EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, bob).status, 200u);
-}
-
-TEST(ServiceDatabaseFile, HoldsNeitherPasswordsNorTokens) {
-    ServiceHarness harness;
-    harness.addUser("alice", "PlainPassword-4711");
-    std::string token = harness.login("alice", "PlainPassword-4711");
-    ASSERT_FALSE(token.empty());
-    auto account = harness.database().accountForToken(hashAccessToken(token), 1'800'000'001);
-    ASSERT_TRUE(account && *account);
-    std::string everything;
-    for (const char* suffix : {"", "-wal"})
-        everything += aurelo::test::readFile(harness.dataDirectory() /
-                                             (std::string(ServiceDatabase::kFileName) + suffix));
-    ASSERT_FALSE(everything.empty());
-    EXPECT_EQ(everything.find("PlainPassword-4711"), std::string::npos);
-    EXPECT_EQ(everything.find(token), std::string::npos);
-    EXPECT_NE(everything.find("scrypt$"), std::string::npos);
 }
 
 TEST(ServiceDatabaseFile, RefusesFilesThatAreNotItsOwnDatabase) {

@@ -9,45 +9,14 @@
 
 namespace aurelo::service::test {
 
-std::string UpstreamRequest::header(const std::string& lowerName) const {
-    auto it = headers.find(lowerName);
-    return it == headers.end() ? std::string() : it->second;
-}
-
-UpstreamAnswer UpstreamAnswer::json(const nlohmann::json& body, unsigned status) {
-    return UpstreamAnswer{status, body.dump(), "application/json", {}};
-}
-
-UpstreamAnswer UpstreamAnswer::googleTranslations(const UpstreamRequest& request,
-                                                  std::chrono::milliseconds delay) {
+UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::milliseconds delay) {
     nlohmann::json items = nlohmann::json::array();
-    if (request.json.contains("q"))
-        for (const auto& text : request.json["q"])
-            items.push_back({{"translatedText", "译:" + text.get<std::string>()},
-                             {"detectedSourceLanguage", "en"}});
-    auto answer = json({{"data", {{"translations", items}}}});
+    auto body = request.json.value_or(nlohmann::json::object());
+    for (const auto& text : body.value("q", std::vector<std::string>()))
+        items.push_back({{"translatedText", "译:" + text}, {"detectedSourceLanguage", "en"}});
+    auto answer = UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
     answer.delay = delay;
     return answer;
-}
-
-FakeUpstream::FakeUpstream(Responder responder) : m_responder(std::move(responder)) {
-    // Called for every request: nothing is queued or routed on this server.
-    m_server.setResponder([this](const aurelo::test::RecordedRequest& recorded) {
-        UpstreamRequest request{recorded.method,  recorded.path, recorded.query,
-                                recorded.headers, recorded.body, recorded.json.value_or(nullptr)};
-        m_requests.push_back(request);
-        if (!m_responder)
-            return std::optional<aurelo::test::ScriptedAnswer>();
-        const UpstreamAnswer answer = m_responder(request);
-        return std::optional(aurelo::test::ScriptedAnswer{
-            answer.status, answer.body, answer.contentType, answer.delay, false, {}});
-    });
-}
-
-std::string Reply::error() const {
-    if (json.is_object() && json.contains("error") && json["error"].is_string())
-        return json["error"].get<std::string>();
-    return "<no error member: " + body + ">";
 }
 
 ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> configure)
@@ -72,11 +41,6 @@ ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> config
     auto listening = m_server->listen({"127.0.0.1", 0});
     if (!listening)
         throw std::runtime_error(listening.error());
-}
-
-ServiceHarness::~ServiceHarness() {
-    m_server.reset();
-    m_database.reset();
 }
 
 unsigned ServiceHarness::port() const {
@@ -111,9 +75,7 @@ void ServiceHarness::setProvider(const std::string& name, const std::string& key
 std::string ServiceHarness::login(const std::string& username, const std::string& password) {
     Reply reply = call("POST", "/api/auth/login",
                        nlohmann::json{{"username", username}, {"password", password}});
-    if (reply.status != 200 || !reply.json.contains("token"))
-        return {};
-    return reply.json["token"].get<std::string>();
+    return reply.status == 200 ? reply.json.value("token", "") : "";
 }
 
 std::string ServiceHarness::userWithToken(const std::string& username) {
@@ -131,32 +93,16 @@ std::string ServiceHarness::userWithEngine(const std::string& username, const st
 
 Reply ServiceHarness::call(const std::string& method, const std::string& path,
                            const std::optional<nlohmann::json>& body, const std::string& token) {
-    HttpRequest request{method,       m_server->origin() + path, {},
-                        std::nullopt, "application/json",        {}};
+    Headers headers;
     if (!token.empty())
-        request.headers.emplace_back("Authorization", "Bearer " + token);
-    if (body)
-        request.body = body->dump();
-    return send(std::move(request));
+        headers.emplace_back("Authorization", "Bearer " + token);
+    return callRaw(method, path, body ? std::optional(body->dump()) : std::nullopt, headers);
 }
 
 Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,
-                              const std::string& body, const Headers& headers) {
-    return send({method, m_server->origin() + path, headers, body, "application/json", {}});
-}
-
-Reply ServiceHarness::send(HttpRequest request) {
-    std::optional<HttpResult> result;
-    m_client.send(request, [&](HttpResult r) { result = std::move(r); });
-    EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
-                                               std::chrono::seconds(30)));
-    if (!result || !*result)
-        return {};
-    Reply reply{(*result)->status, (*result)->body,
-                nlohmann::json::parse((*result)->body, nullptr, false)};
-    if (reply.json.is_discarded())
-        reply.json = nullptr;
-    return reply;
+                              std::optional<std::string> body, const Headers& headers) {
+    HttpRequest request{method, m_server->origin() + path, headers, body, "application/json", {}};
+    return awaitReply(m_client, request);
 }
 
 } // namespace aurelo::service::test

@@ -1,8 +1,9 @@
 #pragma once
 
-// Test support for the service: a real ServiceServer on 127.0.0.1 over a database in a fresh
-// temporary directory, a client to call it, and FakeUpstream, the shared loopback server standing
-// in for a provider's HTTP API.
+// A real ServiceServer on 127.0.0.1 over a database in a fresh temporary directory, a client to
+// call it, and FakeUpstream, standing in for a provider's web API.
+
+#include "ServiceProcess.hpp"
 
 #include "platform/HttpSession.hpp"
 #include "service/ServiceDatabase.hpp"
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,63 +23,25 @@
 
 namespace aurelo::service::test {
 
-struct UpstreamRequest {
-    std::string method;
-    std::string path;
-    std::string query;
-    std::map<std::string, std::string> headers; // names in lower case
-    std::string body;
-    nlohmann::json json; // null when the body is not JSON
+using UpstreamRequest = aurelo::test::RecordedRequest;
+using UpstreamAnswer = aurelo::test::ScriptedAnswer;
 
-    std::string header(const std::string& lowerName) const;
-};
-
-struct UpstreamAnswer {
-    unsigned status = 200;
-    std::string body;
-    std::string contentType = "application/json";
-    std::chrono::milliseconds delay{0};
-
-    static UpstreamAnswer json(const nlohmann::json& body, unsigned status = 200);
-    // Google's v2 answer to `request`, translating every text as "译:<text>" from English,
-    // after `delay`.
-    static UpstreamAnswer googleTranslations(const UpstreamRequest& request,
-                                             std::chrono::milliseconds delay);
-};
-
-// A provider's HTTP API on the shared loopback server: records every request (query string
-// included) and answers with what the responder makes of it (404 without one).
-class FakeUpstream {
+// A provider's web API: the shared loopback server, answering with what `responder` makes of each
+// request (404 without one).
+class FakeUpstream : public aurelo::test::LoopbackServer {
 public:
-    using Responder = std::function<UpstreamAnswer(const UpstreamRequest&)>;
-
-    explicit FakeUpstream(Responder responder = {});
-    FakeUpstream(const FakeUpstream&) = delete;
-    FakeUpstream& operator=(const FakeUpstream&) = delete;
-
-    const std::string& origin() const { return m_server.origin(); }
-    void setResponder(Responder responder) { m_responder = std::move(responder); }
-    const std::vector<UpstreamRequest>& requests() const { return m_requests; }
-
-private:
-    aurelo::test::LoopbackServer m_server;
-    Responder m_responder;
-    std::vector<UpstreamRequest> m_requests;
+    explicit FakeUpstream(Responder responder = {}) { setResponder(std::move(responder)); }
 };
 
-struct Reply {
-    unsigned status = 0;
-    std::string body;
-    nlohmann::json json; // null when the body is not JSON
-    std::string error() const;
-};
+// Google's v2 answer to `request`, translating every text as "译:<text>" from English, after
+// `delay`.
+UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::milliseconds delay);
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
 class ServiceHarness {
 public:
     explicit ServiceHarness(std::function<void(ServiceConfiguration&)> configure = {});
-    ~ServiceHarness();
 
     ServiceDatabase& database() { return *m_database; }
     ServiceServer& server() { return *m_server; }
@@ -106,20 +68,18 @@ public:
     Reply call(const std::string& method, const std::string& path,
                const std::optional<nlohmann::json>& body = std::nullopt,
                const std::string& token = {});
-    Reply callRaw(const std::string& method, const std::string& path, const std::string& body,
-                  const Headers& headers = {});
+    Reply callRaw(const std::string& method, const std::string& path,
+                  std::optional<std::string> body, const Headers& headers = {});
     Reply translate(const std::string& token, const nlohmann::json& body) {
         return call("POST", "/api/translate", body, token);
     }
 
 private:
-    Reply send(HttpRequest request);
-
     aurelo::test::TestDirectory m_directory;
     std::shared_ptr<std::int64_t> m_now = std::make_shared<std::int64_t>(1'800'000'000);
     std::vector<std::string> m_log;
     std::unique_ptr<ServiceDatabase> m_database;
-    std::unique_ptr<ServiceServer> m_server;
+    std::unique_ptr<ServiceServer> m_server; // stopped before the database is closed
     HttpSession m_client;
 };
 

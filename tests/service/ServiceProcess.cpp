@@ -3,16 +3,31 @@
 #include "support/MainLoopWait.hpp"
 
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
 
 namespace aurelo::service::test {
 
-ServiceProcess::ServiceProcess(std::string binary) : m_binary(std::move(binary)) {}
+std::string Reply::error() const {
+    if (json.is_object() && json.contains("error") && json["error"].is_string())
+        return json["error"].get<std::string>();
+    return "<no error member: " + body + ">";
+}
 
-ServiceProcess::~ServiceProcess() {
-    stop();
+Reply awaitReply(HttpSession& session, const HttpRequest& request) {
+    std::optional<HttpResult> result;
+    session.send(request, [&](HttpResult r) { result = std::move(r); });
+    EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return result.has_value(); },
+                                               std::chrono::seconds(30)));
+    if (!result || !*result)
+        return {};
+    Reply reply{(*result)->status, (*result)->body,
+                nlohmann::json::parse((*result)->body, nullptr, false)};
+    if (reply.json.is_discarded())
+        reply.json = nullptr;
+    return reply;
 }
 
 int ServiceProcess::stop() {
@@ -74,17 +89,27 @@ unsigned ServiceProcess::port() const {
     return static_cast<unsigned>(std::stoul(m_origin.substr(m_origin.rfind(':') + 1)));
 }
 
-pid_t ServiceProcess::pid() const {
-    const char* id = m_process ? g_subprocess_get_identifier(m_process.get()) : nullptr;
-    return id ? static_cast<pid_t>(std::stol(id)) : 0;
-}
-
 HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
                                  const std::string& token) const {
     HttpRequest request{"POST", m_origin + path, {}, body.dump(), "application/json", {}};
     if (!token.empty())
         request.headers.emplace_back("Authorization", "Bearer " + token);
     return request;
+}
+
+Reply ServiceProcess::call(const std::string& method, const std::string& path,
+                           const std::optional<nlohmann::json>& body, const std::string& token) {
+    HttpRequest request = post(path, body.value_or(nullptr), token);
+    request.method = method;
+    if (!body)
+        request.body.reset();
+    return awaitReply(m_client, request);
+}
+
+std::string ServiceProcess::login(const std::string& username, const std::string& password) {
+    Reply reply = call("POST", "/api/auth/login",
+                       nlohmann::json{{"username", username}, {"password", password}});
+    return reply.status == 200 ? reply.json.value("token", "") : "";
 }
 
 ServiceProcess::LoadOutcome
@@ -114,7 +139,8 @@ ServiceProcess::keepBusy(HttpSession& client, int inFlight, std::chrono::millise
 }
 
 long ServiceProcess::residentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
+    const char* pid = m_process ? g_subprocess_get_identifier(m_process.get()) : nullptr;
+    std::ifstream status(std::string("/proc/") + (pid ? pid : "0") + "/status");
     std::string line;
     while (std::getline(status, line))
         if (line.starts_with("VmRSS:"))

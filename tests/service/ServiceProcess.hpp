@@ -10,41 +10,52 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace aurelo::service::test {
 
+struct Reply {
+    unsigned status = 0; // 0 when no answer came
+    std::string body;
+    nlohmann::json json; // null when the body is not JSON
+    std::string error() const;
+};
+
+// Sends `request` on `session` and waits for the answer.
+Reply awaitReply(HttpSession& session, const HttpRequest& request);
+
 class ServiceProcess {
 public:
-    explicit ServiceProcess(std::string binary);
+    explicit ServiceProcess(std::string binary) : m_binary(std::move(binary)) {}
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
-    ~ServiceProcess();
+    ~ServiceProcess() { stop(); }
 
     // Runs `aurelo-service admin --data <folder> <arguments>`; its exit status.
     int admin(const std::vector<std::string>& arguments) const;
-    // Starts serving with the extra `options`; false when it does not say where it listens
-    // (over HTTP or, given a certificate, HTTPS).
+    // Starts serving with the extra `options`; false when it does not say where it listens.
     bool start(const std::vector<std::string>& options = {});
-    // Stops it with SIGTERM and returns its exit status (-1 when it was not running).
+    // Stops it with SIGTERM; its exit status (-1 when it was not running).
     int stop();
     const std::filesystem::path& dataFolder() const { return m_folder.path(); }
-
     const std::string& origin() const { return m_origin; }
     unsigned port() const;
-    pid_t pid() const;
     // The resident memory of the process (VmRSS), in KiB; 0 when it cannot be read.
     long residentKiB() const;
 
     // A JSON POST to the service, with the bearer `token` unless empty.
     HttpRequest post(const std::string& path, const nlohmann::json& body,
                      const std::string& token = {}) const;
+    // A request with the bearer `token` unless empty, answered.
+    Reply call(const std::string& method, const std::string& path,
+               const std::optional<nlohmann::json>& body, const std::string& token = {});
+    // The token of a login, empty when it is refused.
+    std::string login(const std::string& username, const std::string& password);
 
     struct LoadOutcome {
         int succeeded = 0;
@@ -64,6 +75,8 @@ private:
     aurelo::test::TestDirectory m_folder;
     GRef<GSubprocess> m_process;
     std::string m_origin;
+    HttpSession m_client{
+        HttpSessionConfiguration{std::chrono::seconds(20), std::chrono::seconds(20), 8, {}}};
 };
 
 } // namespace aurelo::service::test

@@ -1,12 +1,9 @@
-// The translation request: validation of what the client sends, engines per account, the result
-// cache, the offline Apertium engine on a real language pair, and the desktop client's own
-// translation service talking to this server.
+// The translation request: validation, engines per account, the result cache, the offline
+// Apertium engine on a real language pair, and the desktop client's translation service.
 
-#include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
 
 #include "service/ApertiumEngine.hpp"
-#include "service/TranslationDispatcher.hpp"
 #include "support/MainLoopWait.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
@@ -22,11 +19,11 @@ using nlohmann::json;
 struct EchoGoogle {
     FakeUpstream fake{[this](const UpstreamRequest& r) {
         json items = json::array();
-        for (const auto& t : r.json["q"]) {
+        for (const auto& t : r.json->at("q")) {
             ++textsSent;
             items.push_back({{"translatedText", t.get<std::string>() + "!"}});
         }
-        return UpstreamAnswer::json({{"data", {{"translations", items}}}});
+        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
     }};
     int textsSent = 0;
 };
@@ -38,71 +35,41 @@ TEST(ServiceTranslate, RefusesMalformedRequestsWithAChineseError) {
     std::string longText(10001, 'a');
     std::vector<std::string> tooMany(101, "x");
     struct Case {
-        const char* name;
         std::string body;
         unsigned status;
         const char* error;
     } cases[] = {
-        {"not JSON", "{\"text\": ", 400, "请求正文不是有效的 JSON 对象。"},
-        {"array", R"(["hi"])", 400, "请求正文不是有效的 JSON 对象。"},
-        {"invalid UTF-8", "{\"text\":\"\xff\xfe\",\"target\":\"en\",\"provider\":\"google\"}", 400,
+        {"{\"text\": ", 400, "请求正文不是有效的 JSON 对象。"},
+        {R"(["hi"])", 400, "请求正文不是有效的 JSON 对象。"},
+        {"{\"text\":\"\xff\xfe\",\"target\":\"en\",\"provider\":\"google\"}", 400,
          "请求正文不是有效的 JSON 对象。"},
-        {"no provider", R"({"text":"hi","target":"en"})", 400, "请求缺少翻译引擎（provider）。"},
-        {"unknown provider", R"({"text":"hi","target":"en","provider":"babel"})", 400,
-         "不支持的翻译引擎：babel"},
-        {"no target", R"({"text":"hi","provider":"google"})", 400, "目标语言无效。"},
-        {"target auto", R"({"text":"hi","target":"auto","provider":"google"})", 400,
-         "目标语言无效。"},
-        {"target with a slash", R"({"text":"hi","target":"en/../x","provider":"google"})", 400,
-         "目标语言无效。"},
-        {"neither text nor texts", R"({"target":"en","provider":"google"})", 400,
+        {R"({"text":"hi","target":"en"})", 400, "请求缺少翻译引擎（provider）。"},
+        {R"({"text":"hi","target":"en","provider":"babel"})", 400, "不支持的翻译引擎：babel"},
+        {R"({"text":"hi","provider":"google"})", 400, "目标语言无效。"},
+        {R"({"text":"hi","target":"auto","provider":"google"})", 400, "目标语言无效。"},
+        {R"({"text":"hi","target":"en/../x","provider":"google"})", 400, "目标语言无效。"},
+        {R"({"target":"en","provider":"google"})", 400, "请求须包含 text 或 texts 之一。"},
+        {R"({"text":"a","texts":["b"],"target":"en","provider":"google"})", 400,
          "请求须包含 text 或 texts 之一。"},
-        {"both text and texts", R"({"text":"a","texts":["b"],"target":"en","provider":"google"})",
-         400, "请求须包含 text 或 texts 之一。"},
-        {"text is a number", R"({"text":5,"target":"en","provider":"google"})", 400,
-         "text 必须是字符串。"},
-        {"texts hold a number", R"({"texts":["a",5],"target":"en","provider":"google"})", 400,
-         "texts 必须是字符串数组。"},
-        {"single text blank", R"({"text":"  \n ","target":"en","provider":"google"})", 400,
-         "待翻译的文本为空。"},
-        {"text too long", json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(),
-         413, "单条文本过长（最多 10000 字）。"},
-        {"too many texts",
-         json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+        {R"({"text":5,"target":"en","provider":"google"})", 400, "text 必须是字符串。"},
+        {R"({"texts":["a",5],"target":"en","provider":"google"})", 400, "texts 必须是字符串数组。"},
+        {R"({"text":"  \n ","target":"en","provider":"google"})", 400, "待翻译的文本为空。"},
+        {json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+         "单条文本过长（最多 10000 字）。"},
+        {json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
          "单次批量翻译最多 100 条文本。"},
-        {"engine not enabled", R"({"text":"hi","target":"en","provider":"deepl"})", 403,
+        {R"({"text":"hi","target":"en","provider":"deepl"})", 403,
          "当前账号未启用 DeepL，请联系管理员。"},
-        {"provider not configured", R"({"text":"hi","target":"en","provider":"google"})", 503,
+        {R"({"text":"hi","target":"en","provider":"google"})", 503,
          "服务端尚未配置 Google Translate 的 API 密钥，请联系管理员。"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.body.substr(0, 80));
         Reply reply = harness.callRaw("POST", "/api/translate", c.body,
                                       {{"Authorization", "Bearer " + token}});
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(reply.error(), c.error);
     }
-}
-
-TEST(ServiceTranslate, RefusesOversizedAndUnboundedBodiesBeforeReadingThem) {
-    ServiceHarness harness;
-    std::string token = harness.userWithToken("alice");
-    std::string huge = "{\"text\":\"" + std::string(kMaxTranslateBody, 'a') + "\"}";
-    Reply tooLarge =
-        harness.callRaw("POST", "/api/translate", huge, {{"Authorization", "Bearer " + token}});
-    EXPECT_EQ(tooLarge.status, 413u);
-    EXPECT_EQ(tooLarge.error(), "请求内容过大（上限 2 MB）。");
-    Reply loginTooLarge = harness.callRaw("POST", "/api/auth/login", std::string(100 * 1024, ' '));
-    EXPECT_EQ(loginTooLarge.status, 413u);
-    EXPECT_EQ(loginTooLarge.error(), "请求内容过大（上限 64 KB）。");
-    // A body of unknown length (chunked) could grow without bound: refused before it is read.
-    RawConnection chunked(harness.port());
-    ASSERT_TRUE(chunked.send("POST /api/translate HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                             "Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"));
-    ASSERT_TRUE(chunked.waitForAnswerHead(std::chrono::seconds(5)));
-    EXPECT_EQ(chunked.status(), 411u);
-    // The server keeps answering afterwards.
-    EXPECT_EQ(harness.call("GET", "/healthz").status, 200u);
 }
 
 TEST(ServiceTranslate, AnswersBatchesInOrderSendsEachDistinctTextOnceAndLogsNoText) {
@@ -139,41 +106,41 @@ TEST(ServiceTranslate, AnswersBatchesInOrderSendsEachDistinctTextOnceAndLogsNoTe
     EXPECT_EQ(last["provider"], "google");
 }
 
-TEST(ServiceTranslate, CachesResultsPerTextTargetAndEngine) {
+TEST(ServiceTranslate, CachesResultsPerAccountTextTargetAndEngine) {
     ServiceHarness harness;
     EchoGoogle google;
-    std::string alice = harness.userWithToken("alice");
+    std::string alice = harness.userWithEngine("alice", "google", google.fake);
     std::string bob = harness.userWithToken("bob");
-    harness.enableEngine("alice", "google");
+    std::string carol = harness.userWithToken("carol");
     harness.enableEngine("bob", "google", "apertium"); // the same provider value, another engine
-    harness.setProvider("google", "k", google.fake.origin());
+    harness.enableEngine("carol", "google");
+    auto morning = [&](const std::string& token, const std::string& target) {
+        return harness.translate(
+            token, {{"texts", {"Good morning"}}, {"target", target}, {"provider", "google"}});
+    };
 
-    ASSERT_EQ(
-        harness
-            .translate(alice, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}})
-            .status,
-        200u);
-    EXPECT_EQ(google.textsSent, 1);
-    Reply again = harness.translate(
-        alice, {{"texts", {"Good morning"}}, {"target", "es"}, {"provider", "google"}});
-    EXPECT_EQ(again.json["results"][0]["text"], "Good morning!");
+    ASSERT_EQ(morning(alice, "es").status, 200u);
+    EXPECT_EQ(morning(alice, "es").json["results"][0]["text"], "Good morning!");
     EXPECT_EQ(google.textsSent, 1) << "answered from the cache";
-    harness.translate(alice, {{"text", "Good morning"}, {"target", "fr"}, {"provider", "google"}});
+    morning(alice, "fr");
     EXPECT_EQ(google.textsSent, 2) << "another target is another entry";
-
-    Reply other = harness.translate(
-        bob, {{"text", "Good morning"}, {"target", "es"}, {"provider", "google"}});
-    ASSERT_EQ(other.status, 200u) << other.body;
-    EXPECT_NE(other.json["text"], "Good morning!")
-        << "bob's google is the offline engine, never alice's cache";
-    EXPECT_EQ(google.textsSent, 2);
+    // Another account never gets alice's results, so that one account cannot plant a result
+    // (say, by steering a language model) that another is served.
+    EXPECT_EQ(morning(carol, "es").json["results"][0]["text"], "Good morning!");
+    EXPECT_EQ(google.textsSent, 3);
     EXPECT_NE(harness.logLines().back().find("\"cacheHits\":0"), std::string::npos);
+    Reply other = morning(bob, "es");
+    ASSERT_EQ(other.status, 200u) << other.body;
+    EXPECT_NE(other.json["results"][0]["text"], "Good morning!")
+        << "bob's google is the offline engine, never alice's cache";
+    EXPECT_EQ(google.textsSent, 3);
 }
 
 TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     ServiceHarness harness;
     FakeUpstream google([](const UpstreamRequest&) {
-        return UpstreamAnswer::json({{"data", {{"translations", {{{"translatedText", ""}}}}}}});
+        return UpstreamAnswer::json(200,
+                                    {{"data", {{"translations", {{{"translatedText", ""}}}}}}});
     });
     std::string token = harness.userWithEngine("alice", "google", google);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -240,29 +207,33 @@ TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
     HttpSession session(TranslationNetwork::sessionConfiguration());
     TranslationRequestCache cache;
     TranslationService client(harness.server().origin(), session, cache);
-
     auto wait = [](auto& outcome) {
         EXPECT_TRUE(aurelo::test::runMainLoopUntil([&] { return outcome.has_value(); }));
         return outcome.value_or(std::unexpected(TranslationError::server("no answer")));
     };
+
     std::optional<ServiceOutcome<std::vector<TranslationResult>>> batch;
     client.translateBatch({"one", " two "}, "de", {TranslationProvider::Google, token, "", ""},
                           [&](auto outcome) { batch = std::move(outcome); });
     auto translated = wait(batch);
     ASSERT_TRUE(translated) << describe(translated.error());
     EXPECT_EQ((*translated)[1].text, "two!");
-    auto failure = [&](auto& outcome) {
-        auto result = wait(outcome);
-        return result ? std::string("<success>") : describe(result.error());
-    };
 
-    std::optional<ServiceOutcome<TranslationResult>> refused, expired;
-    client.translate("hi", "de", {TranslationProvider::DeepL, token, "", ""},
-                     [&](auto outcome) { refused = std::move(outcome); });
-    EXPECT_EQ(failure(refused), "当前账号未启用 DeepL，请联系管理员。");
-    client.translate("hi", "de", {TranslationProvider::Google, "not-a-token", "", ""},
-                     [&](auto outcome) { expired = std::move(outcome); });
-    EXPECT_EQ(failure(expired), "登录已失效，请重新登录。");
+    struct Case {
+        TranslationProvider provider;
+        std::string token;
+        const char* error;
+    } refusals[] = {
+        {TranslationProvider::DeepL, token, "当前账号未启用 DeepL，请联系管理员。"},
+        {TranslationProvider::Google, "not-a-token", "登录已失效，请重新登录。"},
+    };
+    for (const auto& c : refusals) {
+        std::optional<ServiceOutcome<TranslationResult>> refused;
+        client.translate("hi", "de", {c.provider, c.token, "", ""},
+                         [&](auto outcome) { refused = std::move(outcome); });
+        auto result = wait(refused);
+        EXPECT_EQ(result ? std::string("<success>") : describe(result.error()), c.error);
+    }
 }
 
 } // namespace
