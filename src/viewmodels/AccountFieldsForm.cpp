@@ -90,12 +90,19 @@ std::optional<std::string> AccountFieldsForm::storedProxyUsername() const {
     return name;
 }
 
-std::expected<void, KeychainStore::KeychainError>
-AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep) {
+void AccountFieldsForm::setError(std::string error) {
+    assign(m_error, std::move(error), Field::Error);
+}
+
+bool AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep) {
     if (!m_proxyPasswords)
-        return {};
+        return true;
     // Passwords may begin or end with blanks: kept exactly as typed.
-    return m_proxyPasswords->setPassword(id, keep && storedProxyUsername() ? m_proxyPassword : "");
+    auto stored =
+        m_proxyPasswords->setPassword(id, keep && storedProxyUsername() ? m_proxyPassword : "");
+    if (!stored)
+        setError("无法保存代理密码：" + stored.error().description());
+    return stored.has_value();
 }
 
 std::string AccountFieldsForm::storedProxyPassword(const std::string& id) const {

@@ -65,6 +65,9 @@ public:
     static constexpr std::string_view kProxyCheckIncomplete =
         "请先填写代理主机和 1–65535 之间的端口";
 
+    // Why the last save did not go through; empty once it did or the sheet opens again.
+    const std::string& error() const { return m_error; }
+
     // Where proxy passwords are kept; without it (tests of other fields) a password is dropped.
     void setProxyPasswords(ProxyPasswords* passwords) { m_proxyPasswords = passwords; }
 
@@ -91,10 +94,11 @@ protected:
     virtual std::string proxyCheckAddress() const = 0;
     // The trimmed user name as stored: absent when empty.
     std::optional<std::string> storedProxyUsername() const;
+    void setError(std::string error);
     // Stores the password field for a session; an empty field, no user name or `keep` false
-    // (the account has no proxy) removes it.
-    std::expected<void, KeychainStore::KeychainError> storeProxyPassword(const std::string& id,
-                                                                         bool keep);
+    // (the account has no proxy) removes it. A keychain that refuses it makes the save's error
+    // and returns false: the save must stop, so the password the user typed is not lost.
+    bool storeProxyPassword(const std::string& id, bool keep);
     // The stored password of a session, for a sheet that opens on it.
     std::string storedProxyPassword(const std::string& id) const;
 
@@ -113,6 +117,7 @@ private:
     std::string m_proxyPort;
     std::string m_proxyUsername;
     std::string m_proxyPassword;
+    std::string m_error;
     ProxyPasswords* m_proxyPasswords = nullptr;
     std::string m_proxyCheckLine;
     ProxyCheck m_proxyCheck;

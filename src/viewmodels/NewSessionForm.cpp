@@ -129,6 +129,7 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
     setProxyUsername("");
     setProxyPassword("");
     resetProxyCheck();
+    setError({});
     setShowing(true);
 }
 
@@ -178,8 +179,9 @@ void NewSessionForm::save() {
     if (auto created = session()) {
         // The password first: the account's first page is built as soon as it is added, and
         // must offer the proxy its login from the start. A keychain that will not take it
-        // leaves the account without one; its page then says the proxy refused the login.
-        (void)storeProxyPassword(created->id, m_proxyEnabled);
+        // stops the save with the sheet open, so the account is not added without it.
+        if (!storeProxyPassword(created->id, m_proxyEnabled))
+            return;
         m_store.addSession(std::move(*created));
     }
     setShowing(false);

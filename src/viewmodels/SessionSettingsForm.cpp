@@ -27,7 +27,7 @@ void SessionSettingsForm::begin() {
     setProxyUsername(effective.proxyUsername);
     setProxyPassword(effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
-    assign(m_error, std::string(), Field::Error);
+    setError({});
     resetProxyCheck();
     setShowing(true);
 }
@@ -61,10 +61,10 @@ void SessionSettingsForm::save() {
     // without a usable proxy: with no port its pages would go out directly, exposing the very
     // address the proxy was meant to hide. Such a save is refused instead.
     if (!host.empty() && !isValidProxyPort(text::trimmed(proxyPort()))) {
-        assign(m_error, std::string(kPortInvalid), Field::Error);
+        setError(std::string(kPortInvalid));
         return;
     }
-    assign(m_error, std::string(), Field::Error);
+    setError({});
 
     ChatSession session = *selected;
     session.inputLanguageCode = inputLanguage();
@@ -78,10 +78,8 @@ void SessionSettingsForm::save() {
     session.proxyHost = host;
     session.proxyPort = storedProxyPort();
     session.proxyUsername = host.empty() ? std::nullopt : storedProxyUsername();
-    if (auto stored = storeProxyPassword(session.id, !host.empty()); !stored) {
-        assign(m_error, "无法保存代理密码：" + stored.error().description(), Field::Error);
+    if (!storeProxyPassword(session.id, !host.empty()))
         return;
-    }
     session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
     m_store.updateSession(session);
 

@@ -21,8 +21,6 @@ public:
     SessionSettingsForm(SessionStore& store, std::function<SessionDefaults()> sessionDefaults,
                         std::function<void()> saved);
 
-    const std::string& error() const { return m_error; }
-
     // "自动休眠": off (nullopt) or the minutes not shown after which the account sleeps.
     const std::optional<int>& hibernateMinutes() const { return m_hibernateMinutes; }
     void setHibernateMinutes(std::optional<int> minutes);
@@ -42,7 +40,6 @@ protected:
     std::string proxyCheckAddress() const override;
 
 private:
-    std::string m_error;
     std::optional<int> m_hibernateMinutes;
 };
 

@@ -140,6 +140,10 @@ NewAccountSheet::NewAccountSheet(NewSessionForm& form, Gtk::Window* parent)
     body->append(m_stack);
     column->append(*body);
     column->append(*Gtk::make_managed<Gtk::Separator>());
+    m_error.set_margin_start(16);
+    m_error.set_margin_end(16);
+    m_error.set_margin_top(12);
+    column->append(SheetLayout::errorLine(m_error));
 
     // Footer.
     auto* footer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -377,6 +381,7 @@ void NewAccountSheet::redraw() {
     m_proxyCheckLine.set_text(m_form.proxyCheckLine());
     m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
     m_checkProxy.set_sensitive(!m_form.checkingProxy());
+    SheetLayout::showError(m_error, m_form.error());
 
     const auto swatch = m_form.selectedSwatch();
     for (std::size_t i = 0; i < m_swatches.size(); ++i)

@@ -83,6 +83,7 @@ private:
 
     Gtk::Image m_hintIcon;
     Gtk::Label m_hint;
+    Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_add;
 };

@@ -183,6 +183,32 @@ TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
     EXPECT_FALSE(view.showAppCenter());
 }
 
+// Adding the account anyway would build its page without the proxy login and throw away the
+// password the user typed: the sheet stays open with the keychain's reason instead.
+TEST_F(AccountFormsTest, ANewAccountWhosePasswordTheKeychainRefusesIsNotAdded) {
+    view.addPlatform(entry("telegram"));
+    form.setProxyEnabled(true);
+    form.setProxyHost("10.0.0.2");
+    form.setProxyPort("3128");
+    form.setProxyUsername("agent");
+    form.setProxyPassword("typed");
+    const std::size_t before = store.sessions().size();
+    secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{5, "full", false});
+    form.save();
+    EXPECT_EQ(form.error(), "无法保存代理密码：full");
+    EXPECT_TRUE(view.showingAddSession());
+    EXPECT_EQ(store.sessions().size(), before);
+    EXPECT_EQ(form.proxyPassword(), "typed");
+
+    secrets.setFailure(InMemorySecretStore::Operation::Add, std::nullopt);
+    form.save();
+    EXPECT_FALSE(view.showingAddSession());
+    ASSERT_EQ(store.sessions().size(), before + 1);
+    EXPECT_EQ(keychainPassword(selected().id), "typed");
+    view.addPlatform(entry("whatsapp"));
+    EXPECT_EQ(form.error(), "") << "a sheet opened again starts without the last error";
+}
+
 TEST_F(AccountFormsTest, NothingIsCreatedOrOverwrittenWithoutAUsableAddress) {
     const ChatSession before = selected();
     const std::size_t count = store.sessions().size();
