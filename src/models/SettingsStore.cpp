@@ -223,13 +223,15 @@ void SettingsStore::updateStatusFromToken() {
                                         : ProviderConnectionStatus::notConfigured());
 }
 
-void SettingsStore::save() {
+bool SettingsStore::save() {
+    return finishSave(write());
+}
+
+std::expected<void, KeychainStore::KeychainError> SettingsStore::write() {
     for (std::size_t i = 0; i < kAPIKeyAccounts.size(); ++i) {
         auto saved = m_keychain.save(text::trimmed(m_apiKeys[i]), std::string(kAPIKeyAccounts[i]));
-        if (!saved) {
-            setStatusMessage("保存失败：" + saved.error().description());
-            return;
-        }
+        if (!saved)
+            return saved;
     }
     using Json = UserDefaults::Json;
     (void)m_defaults.setValues({
@@ -244,12 +246,49 @@ void SettingsStore::save() {
         {kOutgoingLanguageKey, std::string(code(m_outgoingLanguage))},
         {kIncomingLanguageKey, std::string(code(m_incomingLanguage))},
     });
+    return {};
+}
+
+bool SettingsStore::finishSave(const std::expected<void, KeychainStore::KeychainError>& written) {
+    if (!written) {
+        setStatusMessage("保存失败：" + written.error().description());
+        return false;
+    }
     setStatusMessage("已安全保存到密钥环");
     updateStatusFromToken();
+    return true;
+}
+
+void SettingsStore::saveAskingToUnlock(bool mayAskToUnlock, std::function<void(bool saved)> then) {
+    auto written = write();
+    if (!written && written.error().locked && mayAskToUnlock) {
+        // The desktop asks the user to unlock the keyring, once for this save; the error is
+        // shown only when they cancel (or it stays locked).
+        m_keychain.unlock([this, cancellation = m_cancellable.token(), then = std::move(then),
+                           error = written.error()](bool unlocked) mutable {
+            if (cancellation.isCancelled())
+                return;
+            if (unlocked)
+                return saveAskingToUnlock(false, std::move(then));
+            then(finishSave(std::unexpected(error)));
+        });
+        return;
+    }
+    then(finishSave(written));
 }
 
 void SettingsStore::saveAndValidate(std::function<void()> done) {
-    save();
+    saveAskingToUnlock(true, [this, done = std::move(done)](bool saved) mutable {
+        if (saved)
+            return validate(std::move(done));
+        // Checking the connection would replace the failure with its own result, and the user
+        // would take the settings for saved.
+        if (done)
+            postToMainLoop(std::move(done));
+    });
+}
+
+void SettingsStore::validate(std::function<void()> done) {
     const TranslationProvider provider = m_provider;
     TranslationConfiguration configuration = this->configuration(provider);
     if (text::trimmed(configuration.apiKey).empty()) {

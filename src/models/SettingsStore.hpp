@@ -148,9 +148,12 @@ public:
     // a fresh login applies at once without a Secret Service round trip per translation.
     TranslationConfiguration configuration(TranslationProvider provider) const;
 
-    void save();
+    // Writes the keys to the keychain, then the other settings to the defaults file; a keychain
+    // failure stops it there, says so in the status and returns false.
+    bool save();
     // save(), then a test translation of "Hello" into Chinese; `done` runs when the status is
-    // final (never inside the call).
+    // final (never inside the call). A locked keyring is offered for unlocking once for this
+    // save; a save that does not go through is not checked, so its failure stays on screen.
     void saveAndValidate(std::function<void()> done = {});
 
     // The session fallbacks this store provides; the window adds its own preferences.
@@ -161,6 +164,10 @@ public:
 private:
     template <typename T> void assign(T& member, T value, Field field);
     void updateStatusFromToken();
+    std::expected<void, KeychainStore::KeychainError> write();
+    bool finishSave(const std::expected<void, KeychainStore::KeychainError>& written);
+    void saveAskingToUnlock(bool mayAskToUnlock, std::function<void(bool saved)> then);
+    void validate(std::function<void()> done);
     bool hasLoginToken() const;
 
     UserDefaults& m_defaults;

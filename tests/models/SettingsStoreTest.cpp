@@ -105,6 +105,44 @@ TEST_F(SettingsStoreTest, AKeychainFailureStopsTheSaveWhereItHappened) {
     EXPECT_TRUE(env.secrets.items().empty());
 }
 
+// A save that did not go through must not be followed by a connection check: its "连接验证成功"
+// would replace the failure, and the user would take the settings for saved.
+TEST_F(SettingsStoreTest, ALockedKeyringIsOfferedOnceAndAFailedSaveIsNotChecked) {
+    struct Case {
+        const char* what;
+        bool locked;
+        bool userUnlocks;
+        std::optional<SecretStoreError> refusal;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"user unlocks", true, true, std::nullopt, "连接验证成功"},
+        {"user cancels", true, false, std::nullopt, "保存失败：密钥环已锁定。"},
+        {"refused, not locked: no prompt", false, false, SecretStoreError{5, "full"},
+         "保存失败：full"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        env.secrets = InMemorySecretStore();
+        std::filesystem::remove(env.defaultsFile);
+        storeToken("token-1");
+        fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
+        fake.clearRequests();
+        auto store = makeStore();
+        store->setAPIKey(TranslationProvider::DeepL, "d");
+        env.secrets.setLocked(c.locked);
+        env.secrets.setUnlockAnswer(c.userUnlocks);
+        env.secrets.setFailure(InMemorySecretStore::Operation::Add, c.refusal);
+        validate(*store);
+        const bool saved = c.userUnlocks;
+        EXPECT_EQ(env.secrets.unlockRequests(), c.locked ? 1u : 0u);
+        EXPECT_EQ(store->statusMessage(), c.status);
+        EXPECT_EQ(fake.requestCount("/api/translate"), saved ? 1u : 0u);
+        EXPECT_EQ(std::filesystem::exists(env.defaultsFile), saved);
+        EXPECT_EQ(env.secrets.items().contains("deepl-api-key"), saved);
+    }
+}
+
 TEST_F(SettingsStoreTest, RenderingAndAppearanceAreWrittenAtOnceAndReadAtTheNextStart) {
     auto store = makeStore();
     store->setAppearance(AppAppearance::Dark);
