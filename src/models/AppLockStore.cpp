@@ -37,7 +37,7 @@ void AppLockStore::configure(std::string_view username) {
     setMessage("");
 }
 
-bool AppLockStore::setPassword(const std::string& password, const std::string& confirmation) {
+bool AppLockStore::acceptable(const std::string& password, const std::string& confirmation) {
     if (userPerceivedLength(password) < kMinimumPasswordLength) {
         setMessage("密码至少需要 4 个字符");
         return false;
@@ -46,13 +46,40 @@ bool AppLockStore::setPassword(const std::string& password, const std::string& c
         setMessage("两次输入的密码不一致");
         return false;
     }
-    if (auto saved = m_keychain.save(password, m_keychainAccount); !saved) {
+    return true;
+}
+
+bool AppLockStore::finishSave(const std::expected<void, KeychainStore::KeychainError>& saved) {
+    if (!saved) {
         setMessage("密码保存失败：" + saved.error().description());
         return false;
     }
     setHasPassword(true);
     setMessage("锁屏密码已设置");
     return true;
+}
+
+bool AppLockStore::setPassword(const std::string& password, const std::string& confirmation) {
+    return acceptable(password, confirmation) &&
+           finishSave(m_keychain.save(password, m_keychainAccount));
+}
+
+void AppLockStore::setPasswordUnlocking(const std::string& password,
+                                        const std::string& confirmation,
+                                        std::function<void(bool saved)> done) {
+    if (!acceptable(password, confirmation))
+        return done(false);
+    auto saved = m_keychain.save(password, m_keychainAccount);
+    if (saved || !saved.error().locked)
+        return done(finishSave(saved));
+    setMessage("");
+    m_keychain.unlock([this, cancellation = m_cancellable.token(), password, done = std::move(done),
+                       error = saved.error()](bool unlocked) {
+        if (cancellation.isCancelled())
+            return;
+        done(finishSave(unlocked ? m_keychain.save(password, m_keychainAccount)
+                                 : std::unexpected(error)));
+    });
 }
 
 bool AppLockStore::verify(const std::string& password) {

@@ -9,6 +9,7 @@
 #include <sigc++/sigc++.h>
 
 #include <cstddef>
+#include <expected>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,13 @@ public:
 
     void configure(std::string_view username);
     bool setPassword(const std::string& password, const std::string& confirmation);
+    // setPassword() for a password the user is setting now. A locked keyring is offered for
+    // unlocking (once for this attempt) and the password saved after; the message names the
+    // locked keyring only when the user cancels. `done` runs once with whether it was saved:
+    // inside the call when no prompt was needed, on the main loop otherwise, and not at all
+    // once the store is gone.
+    void setPasswordUnlocking(const std::string& password, const std::string& confirmation,
+                              std::function<void(bool saved)> done);
     bool verify(const std::string& password);
     // verify() for a password typed on the lock screen. A locked keyring would make every
     // password wrong; the desktop is asked to unlock it instead (once for this attempt) and the
@@ -45,6 +53,9 @@ public:
     sigc::signal<void(Field)>& signalChanged() { return m_changed; }
 
 private:
+    // The length and confirmation rules; false with the message set when one is broken.
+    bool acceptable(const std::string& password, const std::string& confirmation);
+    bool finishSave(const std::expected<void, KeychainStore::KeychainError>& saved);
     void setHasPassword(bool value);
     void setMessage(std::string value);
 

@@ -266,12 +266,25 @@ void ContentViewModel::cancelLockSetup() {
 }
 
 bool ContentViewModel::saveLockSetup(const std::string& password, const std::string& confirmation) {
-    if (!m_appLock.setPassword(password, confirmation))
-        return false;
-    m_changed.emit(Field::LockFields);
-    setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
-    setFlag(m_appLocked, true, Field::AppLocked);
-    return true;
+    // Saved inside the call unless the keyring had to be unlocked first; then the window locks
+    // when the user has answered the desktop's prompt.
+    auto insideCall = std::make_shared<bool>(true);
+    bool savedNow = false;
+    m_appLock.setPasswordUnlocking(
+        password, confirmation,
+        [this, cancellation = m_cancellable.token(), insideCall, &savedNow](bool saved) {
+            if (cancellation.isCancelled())
+                return;
+            if (*insideCall)
+                savedNow = saved; // still inside saveLockSetup, so the reference is valid
+            if (!saved)
+                return;
+            m_changed.emit(Field::LockFields);
+            setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
+            setFlag(m_appLocked, true, Field::AppLocked);
+        });
+    *insideCall = false;
+    return savedNow;
 }
 
 bool ContentViewModel::unlockApplication(const std::string& password) {

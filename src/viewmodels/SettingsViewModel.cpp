@@ -295,14 +295,23 @@ void SettingsViewModel::clearLockFields() {
     m_changed.emit(Field::LockFields);
 }
 
-bool SettingsViewModel::saveLockPassword() {
+void SettingsViewModel::saveLockPassword() {
     // On every failure the fields keep what was typed; the store's message says what was wrong.
-    if (m_appLock.hasPassword() && !m_appLock.verify(m_currentLockPassword))
-        return false;
-    if (!m_appLock.setPassword(m_newLockPassword, m_confirmLockPassword))
-        return false;
-    clearLockFields();
-    return true;
+    // A locked keyring is offered for unlocking by whichever step meets it first.
+    auto save = [this, cancellation = m_cancellable.token()] {
+        m_appLock.setPasswordUnlocking(m_newLockPassword, m_confirmLockPassword,
+                                       [this, cancellation](bool saved) {
+                                           if (!cancellation.isCancelled() && saved)
+                                               clearLockFields();
+                                       });
+    };
+    if (!m_appLock.hasPassword())
+        return save();
+    m_appLock.verifyUnlocking(m_currentLockPassword,
+                              [cancellation = m_cancellable.token(), save](bool correct) {
+                                  if (!cancellation.isCancelled() && correct)
+                                      save();
+                              });
 }
 
 std::string SettingsViewModel::lockStatusText() const {

@@ -93,8 +93,9 @@ public:
     void openSystemNotificationSettings();
     std::string notificationButtonTitle() const;
 
-    // Lock password. Returns whether it was saved; the three fields are cleared only then.
-    bool saveLockPassword();
+    // Lock password. The three fields are cleared once it is saved, which waits for the
+    // desktop's unlock prompt when the keyring is locked.
+    void saveLockPassword();
     std::string lockStatusText() const;
     std::string lockButtonTitle() const;
 

@@ -147,6 +147,7 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 ContentView::~ContentView() {
     for (auto& connection : m_connections)
         connection.disconnect();
+    m_lockSetupMessage.disconnect();
     // The page refers to m_notifications, which goes before the child widgets do.
     m_settingsPanel->setShown(false);
 }
@@ -287,12 +288,21 @@ void ContentView::showLockSetupDialog() {
     auto* dialog = m_dialog.get();
     addButton(*buttons, "取消")->signal_clicked().connect([this] { m_model.cancelLockSetup(); });
     auto* save = addButton(*buttons, "保存并锁屏", true);
-    save->signal_clicked().connect([this, password, confirmation, message] {
-        if (m_model.saveLockSetup(password->get_text(), confirmation->get_text()))
-            return;
+    auto showMessage = [this, message] {
         message->set_text(m_model.appLock().message());
         message->set_visible(!m_model.appLock().message().empty());
+    };
+    save->signal_clicked().connect([this, password, confirmation, showMessage] {
+        if (!m_model.saveLockSetup(password->get_text(), confirmation->get_text()))
+            showMessage();
     });
+    m_lockSetupMessage.disconnect();
+    m_lockSetupMessage = m_model.appLock().signalChanged().connect(
+        [showMessage](AppLockStore::Field field) {
+            if (field == AppLockStore::Field::Message)
+                showMessage();
+        });
+    message->signal_destroy().connect([this] { m_lockSetupMessage.disconnect(); });
     onPasswordActivate(*confirmation, [save] { save->activate(); });
     dialog->signal_hide().connect([this] { m_model.cancelLockSetup(); });
     m_dialog->present();

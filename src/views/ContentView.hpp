@@ -83,6 +83,10 @@ private:
     UpdateAlertPresenter m_updateAlertPresenter;
     LockScreen m_lockScreen;
     Gtk::Widget* m_underLock = nullptr;
+    // The lock-password sheet's message follows the store while the sheet exists: after the
+    // desktop's unlock prompt it changes outside any click. Declared before the sheet, which
+    // disconnects it as it goes.
+    sigc::connection m_lockSetupMessage;
     std::unique_ptr<Gtk::Window> m_dialog;
     std::unique_ptr<NewAccountSheet> m_newAccountSheet;
     std::unique_ptr<WebsiteDialog> m_websiteDialog;

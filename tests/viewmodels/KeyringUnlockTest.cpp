@@ -1,8 +1,11 @@
-// A locked keyring met by an action the user started — logging in, unlocking the lock screen:
+// A locked keyring met by an action the user started — logging in, setting a lock password,
+// unlocking the lock screen:
 // the desktop is asked to unlock it once for that action, the action goes on when the user
 // unlocks, and the keyring's error is shown only when they cancel.
 
+#include "support/FakeNotificationCenter.hpp"
 #include "support/ShellTestFixture.hpp"
+#include "viewmodels/SettingsViewModel.hpp"
 
 namespace aurelo::test {
 namespace {
@@ -93,6 +96,40 @@ TEST_F(KeyringUnlockTest, LockScreenAsksToUnlockTheKeyringInsteadOfCallingThePas
     EXPECT_EQ(appLock.message(), "密码不正确");
     EXPECT_TRUE(model.unlockApplication("2468"));
     EXPECT_EQ(secrets.unlockRequests(), 2u);
+}
+
+TEST_F(KeyringUnlockTest, SettingALockPasswordAsksOnceAndKeepsTheFieldsWhenTheUserCancels) {
+    FakeNotificationCenter notifications;
+    SettingsViewModel page(settings, account, appLock, notifications);
+    for (const bool userUnlocks : {false, true}) {
+        SCOPED_TRACE(userUnlocks ? "user unlocks" : "user cancels");
+        secrets = InMemorySecretStore();
+        secrets.setLocked(true);
+        secrets.setUnlockAnswer(userUnlocks);
+
+        // The lock button's sheet: the window locks once the password is stored.
+        EXPECT_FALSE(model.saveLockSetup("2468", "2468")) << "the answer waits for the prompt";
+        EXPECT_EQ(appLock.message(), "") << "nothing is said while the prompt is open";
+        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }, 5s));
+        runMainLoopFor(50ms);
+        EXPECT_EQ(model.appLocked(), userUnlocks);
+        EXPECT_EQ(appLock.message(),
+                  userUnlocks ? "锁屏密码已设置" : "密码保存失败：密钥环已锁定。");
+
+        // The settings page: its fields are cleared only once the password is stored.
+        secrets = InMemorySecretStore();
+        appLock.configure("alice");
+        secrets.setLocked(true);
+        secrets.setUnlockAnswer(userUnlocks);
+        page.setNewLockPassword("1357");
+        page.setConfirmLockPassword("1357");
+        page.saveLockPassword();
+        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }, 5s));
+        runMainLoopFor(50ms);
+        EXPECT_EQ(page.newLockPassword(), userUnlocks ? "" : "1357");
+        EXPECT_EQ(secrets.items().contains(appLock.keychainAccount()), userUnlocks);
+        model.cancelLockSetup();
+    }
 }
 
 } // namespace
