@@ -73,6 +73,14 @@ std::optional<std::string> readShortString(int fd) {
     return text;
 }
 
+std::optional<std::string> readAddress(int fd, int family) {
+    unsigned char ip[16];
+    char text[INET6_ADDRSTRLEN];
+    if (!readAll(fd, ip, family == AF_INET ? 4 : 16) || !::inet_ntop(family, ip, text, sizeof text))
+        return std::nullopt;
+    return text;
+}
+
 void relay(int a, int b) {
     std::array<char, 16384> buffer{};
     pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
@@ -193,28 +201,15 @@ std::optional<LoopbackProxy::Destination> LoopbackProxy::socksHandshake(int clie
     unsigned char request[4];
     if (!readAll(client, request, 4) || request[0] != 5 || request[1] != 1)
         return std::nullopt;
-    Destination destination;
-    destination.byName = request[3] == 3;
-    if (destination.byName) {
-        auto name = readShortString(client);
-        if (!name)
-            return std::nullopt;
-        destination.host = *name;
-    } else {
-        const int family = request[3] == 1 ? AF_INET : AF_INET6;
-        unsigned char ip[16];
-        char text[INET6_ADDRSTRLEN];
-        if ((request[3] != 1 && request[3] != 4) ||
-            !readAll(client, ip, family == AF_INET ? 4 : 16) ||
-            !::inet_ntop(family, ip, text, sizeof text))
-            return std::nullopt;
-        destination.host = text;
-    }
+    std::optional<std::string> host;
+    if (request[3] == 3)
+        host = readShortString(client);
+    else if (request[3] == 1 || request[3] == 4)
+        host = readAddress(client, request[3] == 1 ? AF_INET : AF_INET6);
     unsigned char port[2];
-    if (!readAll(client, port, 2))
+    if (!host || !readAll(client, port, 2))
         return std::nullopt;
-    destination.port = static_cast<std::uint16_t>(port[0] << 8 | port[1]);
-    return destination;
+    return Destination{*host, static_cast<std::uint16_t>(port[0] << 8 | port[1]), request[3] == 3};
 }
 
 std::optional<LoopbackProxy::Destination> LoopbackProxy::httpHandshake(int client,

@@ -87,7 +87,10 @@ struct LoopbackServer::Pending {
         soup_server_message_unpause(pending.message.get());
         if (pending.sent < answer.pieces)
             return G_SOURCE_CONTINUE;
+        // Done: let go of the message, and with it of its connection.
         pending.timer = 0;
+        std::erase_if(pending.server->m_pending,
+                      [&](const auto& p) { return p.get() == &pending; });
         return G_SOURCE_REMOVE;
     }
 };
@@ -249,6 +252,7 @@ std::size_t LoopbackServer::answerHeld(const Responder& answer) {
         soup_server_message_unpause(pending->message.get());
         ++answered;
     }
+    std::erase_if(m_pending, [](const auto& p) { return !p->answer.neverAnswer && !p->timer; });
     return answered;
 }
 

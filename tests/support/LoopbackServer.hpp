@@ -53,8 +53,7 @@ struct ScriptedAnswer {
     static ScriptedAnswer json(unsigned status, const nlohmann::json& body);
     static ScriptedAnswer text(unsigned status, std::string body, std::string contentType);
     static ScriptedAnswer silence();
-    // A few bytes every few hundred milliseconds play a server that keeps a connection busy
-    // without ever finishing; large pieces every millisecond, a fast one that never stops.
+    // A server that keeps a connection busy without finishing, or that never stops sending.
     static ScriptedAnswer drip(std::size_t pieceSize, std::chrono::milliseconds interval,
                                std::size_t pieces);
 };

@@ -163,8 +163,9 @@ std::optional<std::string> WebViewTest::evaluate(ChatWebView& host, const std::s
 }
 
 bool WebViewTest::waitForValue(ChatWebView& host, const std::string& script,
-                               const std::string& expected, const char* world) {
-    return runMainLoopUntil([&] { return evaluate(host, script, world) == expected; });
+                               const std::string& expected, const char* world,
+                               std::chrono::milliseconds deadline) {
+    return runMainLoopUntil([&] { return evaluate(host, script, world) == expected; }, deadline);
 }
 
 std::string WebViewTest::answers(ChatWebView& host) {

@@ -71,7 +71,8 @@ protected:
                                         const char* world = ChatWebView::kScriptWorld);
     // Evaluates until the result equals `expected` (JSON text) or the deadline passes.
     bool waitForValue(ChatWebView& host, const std::string& script, const std::string& expected,
-                      const char* world = ChatWebView::kScriptWorld);
+                      const char* world = ChatWebView::kScriptWorld,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(10));
     // window.aureloAnswers of our world, as JSON.
     std::string answers(ChatWebView& host);
 
