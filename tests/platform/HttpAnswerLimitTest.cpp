@@ -2,6 +2,7 @@
 // request's limit, and a request's deadline holds even while bytes keep trickling in.
 
 #include "platform/HttpSession.hpp"
+#include "support/DrippingServer.hpp"
 #include "support/LoopbackServer.hpp"
 #include "support/MainLoopWait.hpp"
 
@@ -58,8 +59,7 @@ TEST(HttpAnswerLimit, AnAnnouncedBodyIsAcceptedUpToTheLimitAndRefusedPastIt) {
 
 TEST(HttpAnswerLimit, AnEndlessBodyWithoutALengthStopsAtTheLimitNotAtItsEnd) {
     // 256 KiB a millisecond, up to 64 MiB, announced by no length.
-    test::LoopbackServer server;
-    server.route("/answer", test::ScriptedAnswer::drip(256 * 1024, 1ms, 256));
+    test::DrippingServer server({.pieceSize = 256 * 1024, .interval = 1ms, .maximumPieces = 256});
     HttpSession session(HttpSessionConfiguration{});
     auto result = fetch(session, server.url("/answer"), kDefaultMaximumBodySize);
     ASSERT_FALSE(result);
@@ -72,8 +72,7 @@ TEST(HttpAnswerLimit, AnEndlessBodyWithoutALengthStopsAtTheLimitNotAtItsEnd) {
 TEST(HttpAnswerLimit, TheDeadlineHoldsWhileBytesKeepComing) {
     // A byte every 50 ms never lets the session's silence time-out fire; only the request's own
     // deadline ends it. The server would go on for ten seconds.
-    test::LoopbackServer server;
-    server.route("/latest.json", test::ScriptedAnswer::drip(1, 50ms, 200));
+    test::DrippingServer server({.pieceSize = 1, .interval = 50ms, .maximumPieces = 200});
     HttpSession session(HttpSessionConfiguration{.ioTimeout = 1s});
     auto result = fetch(session, server.url("/latest.json"), kDefaultMaximumBodySize, 400ms);
     ASSERT_FALSE(result);

@@ -2,6 +2,7 @@
 // manifest says: each ends the operation with a clear failure and leaves nothing behind.
 
 #include "UpdateManagerFixture.hpp"
+#include "support/DrippingServer.hpp"
 
 namespace aurelo {
 namespace {
@@ -14,8 +15,9 @@ class UpdateBoundsTest : public test::UpdateManagerFixture {};
 TEST_F(UpdateBoundsTest, AManifestThatTricklesInForeverEndsTheCheckAtItsDeadline) {
     // A byte every 100 ms keeps the connection busy for 20 s: no silence for the session's
     // time-out to catch.
-    server.route("/updates/latest.json", test::ScriptedAnswer::drip(1, 100ms, 200));
-    UpdateManager& updater = makeManager();
+    test::DrippingServer dripping({.pieceSize = 1, .interval = 100ms, .maximumPieces = 200});
+    UpdateManager updater(dripping.origin(), session, application, publicKey, temporaryDirectory(),
+                          [] {});
     updater.setManifestDeadline(500ms);
     updater.checkForUpdates();
     EXPECT_EQ(updater.buttonTitle(), "检查中…");
@@ -24,7 +26,7 @@ TEST_F(UpdateBoundsTest, AManifestThatTricklesInForeverEndsTheCheckAtItsDeadline
     EXPECT_TRUE(updater.showingAlert());
     EXPECT_EQ(updater.alertTitle(), "暂时无法检查更新");
     EXPECT_EQ(updater.alertMessage(), "请求超时。");
-    EXPECT_LT(server.piecesSent(), 200u);
+    EXPECT_LT(dripping.piecesSent(), 200u);
 }
 
 TEST_F(UpdateBoundsTest, AnOversizedManifestIsRefusedUnread) {
