@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ranges>
 #include <regex>
 #include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -21,54 +21,45 @@ namespace fs = std::filesystem;
 
 // Each library's folder and the folders it may include from (its own and those of the libraries
 // it links, directly or through them). Keep in step with the DEPENDS of the folders' CMakeLists.
-const std::map<std::string, std::set<std::string>>& allowedIncludes() {
-    static const std::map<std::string, std::set<std::string>> table = {
-        {"src/platform", {"platform"}},
-        {"src/translation", {"platform", "translation"}},
-        {"src/models", {"platform", "translation", "models"}},
-        {"src/captions", {"platform", "translation", "captions"}},
-        {"src/update", {"platform", "translation", "update"}},
-        {"src/web", {"platform", "translation", "models", "web"}},
-        {"src/viewmodels", {"platform", "translation", "models", "web", "viewmodels"}},
-        {"src/webview", {"platform", "translation", "models", "web", "webview"}},
-        {"src/views",
-         {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
-          "views"}},
-        {"src/app",
-         {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
-          "views", "app"}},
-        {"service", {"platform", "translation", "service"}},
-        // The fuzz targets drive the display-free libraries only.
-        {"fuzz", {"platform", "translation", "models", "web", "update"}},
-    };
-    return table;
-}
-
-// Libraries that a test drives without a display: no widget toolkit, no WebKit.
-const std::set<std::string> kDisplayFree = {"src/platform",   "src/translation", "src/models",
-                                            "src/captions",   "src/update",      "src/web",
-                                            "src/viewmodels", "service",         "fuzz"};
-
-struct Violation {
-    std::string file;
-    int line = 0;
-    std::string text;
+const std::map<std::string, std::set<std::string>> kAllowedIncludes = {
+    {"src/platform", {"platform"}},
+    {"src/translation", {"platform", "translation"}},
+    {"src/models", {"platform", "translation", "models"}},
+    {"src/captions", {"platform", "translation", "captions"}},
+    {"src/update", {"platform", "translation", "update"}},
+    {"src/web", {"platform", "translation", "models", "web"}},
+    {"src/viewmodels", {"platform", "translation", "models", "web", "viewmodels"}},
+    {"src/webview", {"platform", "translation", "models", "web", "webview"}},
+    {"src/views",
+     {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
+      "views"}},
+    {"src/app",
+     {"platform", "translation", "models", "web", "webview", "viewmodels", "captions", "update",
+      "views", "app"}},
+    {"service", {"platform", "translation", "service"}},
+    // The fuzz targets drive the display-free libraries only.
+    {"fuzz", {"platform", "translation", "models", "web", "update"}},
 };
 
-std::vector<Violation> findViolations(const fs::path& root) {
+// "file:line" of every include that reaches too far, with the line itself.
+using Violations = std::map<std::string, std::string>;
+
+Violations findViolations(const fs::path& root) {
     static const std::regex projectInclude(R"(^\s*#\s*include\s*"([A-Za-z0-9_]+)/)");
     static const std::regex toolkitInclude(
         R"(^\s*#\s*include\s*<(gtk|gtkmm|gdk|gdkmm|webkit|jsc)[-/.0-9]*)");
-    std::vector<Violation> found;
-    const auto& table = allowedIncludes();
+    Violations found;
     // A new library must say where it sits before it can be checked.
     if (fs::is_directory(root / "src"))
         for (const auto& entry : fs::directory_iterator(root / "src"))
             if (const auto folder = "src/" + entry.path().filename().string();
-                entry.is_directory() && !table.contains(folder))
-                found.push_back({folder, 0, "folder not in the layer table"});
+                entry.is_directory() && !kAllowedIncludes.contains(folder))
+                found[folder + ":0"] = "folder not in the layer table";
 
-    for (const auto& [folder, allowed] : table) {
+    for (const auto& [folder, allowed] : kAllowedIncludes) {
+        // The libraries below the web views are driven by tests without a display: no
+        // widget toolkit, no WebKit.
+        const bool displayFree = !allowed.contains("webview");
         if (!fs::is_directory(root / folder))
             continue;
         for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
@@ -81,18 +72,19 @@ std::vector<Violation> findViolations(const fs::path& root) {
                 std::smatch match;
                 if ((std::regex_search(line, match, projectInclude) &&
                      !allowed.contains(match[1])) ||
-                    (kDisplayFree.contains(folder) && std::regex_search(line, toolkitInclude)))
-                    found.push_back({fs::relative(entry.path(), root).string(), number, line});
+                    (displayFree && std::regex_search(line, toolkitInclude)))
+                    found[fs::relative(entry.path(), root).string() + ":" +
+                          std::to_string(number)] = line;
             }
         }
     }
     return found;
 }
 
-std::string describe(const std::vector<Violation>& violations) {
+std::string describe(const Violations& violations) {
     std::string text;
-    for (const auto& v : violations)
-        text += v.file + ":" + std::to_string(v.line) + ": " + v.text + "\n";
+    for (const auto& [where, line] : violations)
+        text += where + ": " + line + "\n";
     return text;
 }
 
@@ -117,12 +109,11 @@ TEST(Layering, ReportsUpwardIncludesToolkitHeadersAndUnknownFolders) {
     write("src/newlayer/Thing.cpp", "");
 
     const auto violations = findViolations(directory.path());
-    std::set<std::string> where;
-    for (const auto& v : violations)
-        where.insert(v.file + ":" + std::to_string(v.line));
-    EXPECT_EQ(where, (std::set<std::string>{"src/models/Store.hpp:2", "src/viewmodels/Model.cpp:2",
-                                            "src/webview/Host.cpp:1", "service/Server.cpp:1",
-                                            "service/Server.cpp:2", "src/newlayer:0"}))
+    const auto where = std::views::keys(violations);
+    EXPECT_EQ(std::set<std::string>(where.begin(), where.end()),
+              (std::set<std::string>{"src/models/Store.hpp:2", "src/viewmodels/Model.cpp:2",
+                                     "src/webview/Host.cpp:1", "service/Server.cpp:1",
+                                     "service/Server.cpp:2", "src/newlayer:0"}))
         << describe(violations);
 }
 

@@ -1,103 +1,90 @@
 #include "support/FakeDesktopService.hpp"
 
+#include <mutex>
+
 namespace aurelo::test {
 
-FakeDesktopService::FakeDesktopService(const std::string& busName, const std::string& objectPath,
-                                       const std::string& introspectionXml,
-                                       std::function<GVariant*(const std::string&)> reply)
-    : m_objectPath(objectPath),
-      m_node(g_dbus_node_info_new_for_xml(introspectionXml.c_str(), nullptr)),
-      m_reply(std::move(reply)) {
-    m_context = g_main_context_new();
-    m_loop = g_main_loop_new(m_context, FALSE);
-    m_thread = std::thread([this, busName] { run(busName); });
-}
+// Shared with the bus filter, which GDBus may still be running when the service goes.
+struct FakeDesktopService::State {
+    std::string name;
+    std::string objectPath;
+    std::function<GVariant*(const std::string&)> reply;
+    std::mutex mutex;
+    std::vector<RecordedCall> calls;
 
-void FakeDesktopService::run(std::string busName) {
-    g_main_context_push_thread_default(m_context);
-    m_ownerId = g_bus_own_name(G_BUS_TYPE_SESSION, busName.c_str(), G_BUS_NAME_OWNER_FLAGS_REPLACE,
-                               busAcquiredCallback, nameAcquiredCallback, nullptr, this, nullptr);
-    g_main_loop_run(m_loop);
-    if (m_registrationId)
-        g_dbus_connection_unregister_object(m_bus.get(), m_registrationId);
-    g_bus_unown_name(m_ownerId);
-    m_bus.reset();
-    while (g_main_context_iteration(m_context, FALSE)) {
+    static GDBusMessage* filter(GDBusConnection* bus, GDBusMessage* message, gboolean incoming,
+                                gpointer data) {
+        auto& state = **static_cast<std::shared_ptr<State>*>(data);
+        if (!incoming ||
+            g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL ||
+            g_strcmp0(g_dbus_message_get_path(message), state.objectPath.c_str()) != 0 ||
+            g_strcmp0(g_dbus_message_get_interface(message), state.name.c_str()) != 0)
+            return message;
+        const std::string method = g_dbus_message_get_member(message);
+        {
+            std::lock_guard lock(state.mutex);
+            state.calls.push_back({method, GRef<GVariant>(g_dbus_message_get_body(message))});
+        }
+        auto reply = adoptGRef(g_dbus_message_new_method_reply(message));
+        if (GVariant* body = state.reply ? state.reply(method) : nullptr)
+            g_dbus_message_set_body(reply.get(), body);
+        g_dbus_connection_send_message(bus, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                       nullptr);
+        g_object_unref(message);
+        // The test waits on the main thread's loop; wake it so that it sees the call.
+        g_main_context_wakeup(nullptr);
+        return nullptr;
     }
-    g_main_context_pop_thread_default(m_context);
+};
+
+FakeDesktopService::FakeDesktopService(std::string name, std::string objectPath,
+                                       std::function<GVariant*(const std::string&)> reply)
+    : m_state(new State{std::move(name), std::move(objectPath), std::move(reply), {}, {}}),
+      m_bus(adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr))) {
+    if (!m_bus)
+        return;
+    m_filter = g_dbus_connection_add_filter(
+        m_bus.get(), State::filter, new std::shared_ptr<State>(m_state),
+        [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
+    // 2: replace an owner that allows it; the answer 1: we are the primary owner.
+    auto owner = adoptGRef(g_dbus_connection_call_sync(
+        m_bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "RequestName", g_variant_new("(su)", m_state->name.c_str(), 2u), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+    guint32 answer = 0;
+    if (owner)
+        g_variant_get(owner.get(), "(u)", &answer);
+    m_owned = answer == 1;
 }
 
 FakeDesktopService::~FakeDesktopService() {
-    g_main_loop_quit(m_loop);
-    m_thread.join();
-    g_main_loop_unref(m_loop);
-    g_main_context_unref(m_context);
-    g_dbus_node_info_unref(m_node);
+    if (!m_bus)
+        return;
+    g_dbus_connection_remove_filter(m_bus.get(), m_filter);
+    auto released = adoptGRef(g_dbus_connection_call_sync(
+        m_bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "ReleaseName", g_variant_new("(s)", m_state->name.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE,
+        -1, nullptr, nullptr));
 }
 
 std::vector<RecordedCall> FakeDesktopService::calls() const {
-    std::lock_guard lock(m_mutex);
-    return m_calls;
-}
-
-void FakeDesktopService::busAcquiredCallback(GDBusConnection* bus, const char*, gpointer data) {
-    auto* self = static_cast<FakeDesktopService*>(data);
-    self->m_bus = GRef<GDBusConnection>(bus);
-    static const GDBusInterfaceVTable vtable = {methodCallCallback, nullptr, nullptr, {}};
-    self->m_registrationId = g_dbus_connection_register_object(bus, self->m_objectPath.c_str(),
-                                                               self->m_node->interfaces[0], &vtable,
-                                                               self, nullptr, nullptr);
-}
-
-void FakeDesktopService::nameAcquiredCallback(GDBusConnection*, const char*, gpointer data) {
-    static_cast<FakeDesktopService*>(data)->m_owned = true;
-    // The test waits on the main thread's loop; wake it so that it sees the change.
-    g_main_context_wakeup(nullptr);
-}
-
-void FakeDesktopService::methodCallCallback(GDBusConnection*, const char*, const char*, const char*,
-                                            const char* method, GVariant* parameters,
-                                            GDBusMethodInvocation* invocation, gpointer data) {
-    auto* self = static_cast<FakeDesktopService*>(data);
-    {
-        std::lock_guard lock(self->m_mutex);
-        self->m_calls.push_back({method, GRef<GVariant>(parameters)});
-    }
-    g_main_context_wakeup(nullptr);
-    g_dbus_method_invocation_return_value(invocation,
-                                          self->m_reply ? self->m_reply(method) : nullptr);
+    std::lock_guard lock(m_state->mutex);
+    return m_state->calls;
 }
 
 FakeDesktopService FakeDesktopService::fileManager() {
     return FakeDesktopService("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                              R"(<node><interface name="org.freedesktop.FileManager1">
-             <method name="ShowItems"><arg type="as" direction="in"/><arg type="s" direction="in"/></method>
-           </interface></node>)",
                               nullptr);
 }
 
 FakeDesktopService FakeDesktopService::notifications() {
     return FakeDesktopService("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                              R"(<node><interface name="org.freedesktop.Notifications">
-             <method name="Notify">
-               <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
-               <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
-               <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/><arg type="u" direction="out"/>
-             </method>
-             <method name="CloseNotification"><arg type="u" direction="in"/></method>
-             <method name="GetCapabilities"><arg type="as" direction="out"/></method>
-             <method name="GetServerInformation">
-               <arg type="s" direction="out"/><arg type="s" direction="out"/>
-               <arg type="s" direction="out"/><arg type="s" direction="out"/>
-             </method>
-           </interface></node>)",
                               [](const std::string& method) -> GVariant* {
+                                  const char* capabilities[] = {"body", "actions", nullptr};
                                   if (method == "Notify")
                                       return g_variant_new("(u)", 1u);
-                                  if (method == "GetCapabilities") {
-                                      const char* capabilities[] = {"body", "actions", nullptr};
+                                  if (method == "GetCapabilities")
                                       return g_variant_new("(^as)", capabilities);
-                                  }
                                   if (method == "GetServerInformation")
                                       return g_variant_new("(ssss)", "fake", "aurelo", "1", "1.2");
                                   return nullptr;

@@ -2,7 +2,9 @@
 
 #include <glib.h>
 
+#include <cstring>
 #include <mutex>
+#include <span>
 
 namespace aurelo::test {
 
@@ -12,41 +14,32 @@ std::mutex gMutex;
 std::vector<CapturedLog> gEntries;
 bool gCapturing = false;
 
-GLogWriterOutput writerCallback(GLogLevelFlags level, const GLogField* fields, gsize count,
-                                gpointer) {
+GLogWriterOutput captureWriter(GLogLevelFlags level, const GLogField* fields, gsize count,
+                               gpointer) {
     CapturedLog entry;
-    for (gsize i = 0; i < count; ++i) {
-        const std::string key = fields[i].key;
-        if (key != "MESSAGE" && key != "CATEGORY" && key != "GLIB_DOMAIN" && key != "PRIORITY")
-            continue;
-        const auto* value = static_cast<const char*>(fields[i].value);
-        std::string text = fields[i].length < 0
-                               ? std::string(value)
-                               : std::string(value, static_cast<std::size_t>(fields[i].length));
-        if (key == "MESSAGE")
-            entry.message = text;
-        else if (key == "CATEGORY")
-            entry.category = text;
-        else if (key == "GLIB_DOMAIN")
-            entry.domain = text;
-        else if (key == "PRIORITY")
-            entry.priority = text;
-    }
-    {
-        std::lock_guard lock(gMutex);
-        if (gCapturing && entry.domain == "com.aurelo.translator") {
-            gEntries.push_back(entry);
-            return G_LOG_WRITER_HANDLED;
-        }
-    }
-    return g_log_writer_default(level, fields, count, nullptr);
+    std::string domain;
+    const std::pair<const char*, std::string*> wanted[] = {{"MESSAGE", &entry.message},
+                                                           {"CATEGORY", &entry.category},
+                                                           {"PRIORITY", &entry.priority},
+                                                           {"GLIB_DOMAIN", &domain}};
+    for (const auto& field : std::span(fields, count))
+        for (const auto& [key, value] : wanted)
+            if (std::strcmp(field.key, key) == 0)
+                *value = field.length < 0 ? std::string(static_cast<const char*>(field.value))
+                                          : std::string(static_cast<const char*>(field.value),
+                                                        static_cast<std::size_t>(field.length));
+    std::lock_guard lock(gMutex);
+    if (!gCapturing || domain != "com.aurelo.translator")
+        return g_log_writer_default(level, fields, count, nullptr);
+    gEntries.push_back(entry);
+    return G_LOG_WRITER_HANDLED;
 }
 
 } // namespace
 
 LogCapture::LogCapture() {
     static std::once_flag installed;
-    std::call_once(installed, [] { g_log_set_writer_func(writerCallback, nullptr, nullptr); });
+    std::call_once(installed, [] { g_log_set_writer_func(captureWriter, nullptr, nullptr); });
     std::lock_guard lock(gMutex);
     gEntries.clear();
     gCapturing = true;

@@ -6,14 +6,13 @@
 namespace aurelo::test {
 
 struct CapturedLog {
-    std::string domain;
     std::string category;
     std::string message;
     std::string priority;
 };
 
-// Records structured log entries of the process (GLib allows one writer per process, installed on
-// first use); other entries still reach the default writer.
+// Records the application's structured log entries (GLib allows one writer per process,
+// installed on first use); other entries still reach the default writer.
 class LogCapture {
 public:
     LogCapture();

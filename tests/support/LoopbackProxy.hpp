@@ -24,11 +24,9 @@ public:
         std::string host; // as the client sent it
         std::uint16_t port = 0;
         bool byName = false; // SOCKS5 address type 3 (a domain name), or any HTTP request
-        std::string method;  // "CONNECT", "GET", … for HTTP; "CONNECT" for SOCKS5
     };
 
-    // What a proxy that asks for a login accepts: SOCKS5's user/password method (RFC 1929), or
-    // HTTP Basic in Proxy-Authorization (anything else is answered with 407).
+    // SOCKS5's user/password method (RFC 1929), or HTTP Basic in Proxy-Authorization.
     struct Credentials {
         std::string username;
         std::string password;
@@ -48,19 +46,17 @@ public:
     int refusedLogins() const { return m_refusedLogins; }
 
 private:
-    void acceptLoop();
     void serve(int client);
-    bool socksHandshake(int client, Destination& destination);
-    bool httpHandshake(int client, Destination& destination, std::string& forward);
-
-    bool socksLogin(int client, const unsigned char* methods, std::size_t count);
+    // What the client asks for, once it is let in. A plain HTTP request (not CONNECT) leaves
+    // its head in `forward`, for the destination.
+    std::optional<Destination> socksHandshake(int client);
+    std::optional<Destination> httpHandshake(int client, std::string& forward);
 
     Kind m_kind;
     std::optional<Credentials> m_credentials;
     std::atomic<int> m_refusedLogins{0};
     int m_listener = -1;
     std::uint16_t m_port = 0;
-    std::atomic<bool> m_stopping{false};
     std::thread m_acceptThread;
     mutable std::mutex m_mutex;
     std::vector<Destination> m_destinations;

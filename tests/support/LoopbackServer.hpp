@@ -3,8 +3,8 @@
 // The one server the tests talk to: a SoupServer on 127.0.0.1, on a port the system picks, plain
 // HTTP or HTTPS with a certificate made for the run. It records every request and answers, per
 // path, from a queue of scripted answers, a fixed answer, a responder the test gives, or the
-// files of a fixture folder, in that order; 404 otherwise. An answer can wait, or be held until
-// the test releases it. A server that cannot listen throws: a test must never run against nothing.
+// files of a fixture folder, in that order; 404 otherwise. A server that cannot listen throws: a
+// test must never run against nothing.
 
 #include "platform/GRef.hpp"
 #include "support/TestDirectory.hpp"
@@ -14,13 +14,10 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <string>
-#include <utility>
 #include <vector>
 
 typedef struct _SoupServer SoupServer;
@@ -50,10 +47,15 @@ struct ScriptedAnswer {
     std::chrono::milliseconds delay{0};
     bool neverAnswer = false; // held until answerHeld() answers it
     std::vector<std::pair<std::string, std::string>> headers = {};
+    // Not 0: `body` is sent this many times, chunked without a length, one piece per `delay`.
+    std::size_t pieces = 0;
 
     static ScriptedAnswer json(unsigned status, const nlohmann::json& body);
     static ScriptedAnswer text(unsigned status, std::string body, std::string contentType);
     static ScriptedAnswer silence();
+    // A server that keeps a connection busy without finishing, or that never stops sending.
+    static ScriptedAnswer drip(std::size_t pieceSize, std::chrono::milliseconds interval,
+                               std::size_t pieces);
 };
 
 class LoopbackServer {
@@ -79,7 +81,9 @@ public:
     // The next request to `path` gets `answer`, once.
     void enqueue(const std::string& path, ScriptedAnswer answer);
     // Every request to `path` gets `answer` once its queue is empty.
-    void route(const std::string& path, ScriptedAnswer answer);
+    void route(const std::string& path, ScriptedAnswer answer) {
+        m_routes[path] = std::move(answer);
+    }
     // Computes the answer of any other request; nullopt leaves it to the folder, then 404.
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     // A header added to every answer.
@@ -88,7 +92,7 @@ public:
     // Answers the held requests, oldest first, with what `answer` makes of each (its delay is
     // not applied); a request it returns nothing for stays held. Returns how many it answered.
     std::size_t answerHeld(const Responder& answer);
-    std::size_t heldCount() const { return m_held.size(); }
+    std::size_t heldCount() const;
 
     const std::vector<RecordedRequest>& requests() const { return m_requests; }
     std::size_t requestCount(const std::string& path) const;
@@ -96,19 +100,17 @@ public:
     std::vector<std::string> hostsRequesting(const std::string& path) const;
     void clearRequests() { m_requests.clear(); }
 
-    // HTTPS only: the certificate file, and a session made to trust it (and nothing else).
-    const std::filesystem::path& certificateFile() const { return m_certificateFile; }
+    // Pieces of dripping answers sent so far, and the delayed or dripping answers whose client
+    // went away before their end.
+    std::size_t piecesSent() const { return m_piecesSent; }
+    std::size_t answersEnded() const { return m_answersEnded; }
+
+    // HTTPS only: makes `session` trust this server's certificate (and nothing else).
     void trust(HttpSession& session) const;
 
 private:
-    struct Held {
-        GRef<SoupServerMessage> message;
-        RecordedRequest request;
-    };
-    struct Delayed;
+    struct Pending;
 
-    static void handleCallback(SoupServer*, SoupServerMessage*, const char* path, GHashTable*,
-                               gpointer self);
     void handle(SoupServerMessage* message, const char* path);
     ScriptedAnswer answerFor(const RecordedRequest& request);
     void send(SoupServerMessage* message, const ScriptedAnswer& answer) const;
@@ -124,8 +126,9 @@ private:
     Responder m_responder;
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::vector<RecordedRequest> m_requests;
-    std::vector<Held> m_held;
-    std::vector<std::unique_ptr<Delayed>> m_delayed;
+    std::vector<std::unique_ptr<Pending>> m_pending;
+    std::size_t m_piecesSent = 0;
+    std::size_t m_answersEnded = 0;
 };
 
 // A certificate made for the run (self-signed, its own authority, for 127.0.0.1 and localhost,

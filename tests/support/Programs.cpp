@@ -19,30 +19,20 @@ ProgramRun runProgram(const std::vector<std::string>& arguments, const std::stri
         g_subprocess_launcher_setenv(launcher.get(), name.c_str(), value.c_str(), TRUE);
     auto process =
         adoptGRef(g_subprocess_launcher_spawnv(launcher.get(), argv.data(), error.out()));
-    if (!process) {
-        run.errors = error->message;
-        return run;
-    }
-    gchar* out = nullptr;
-    gchar* err = nullptr;
-    const bool ran = g_subprocess_communicate_utf8(process.get(), input.c_str(), nullptr, &out,
-                                                   &err, error.out());
-    run.output = out ? out : "";
-    run.errors = err ? err : (error ? error->message : "");
-    g_free(out);
-    g_free(err);
-    if (ran)
+    gchar *out = nullptr, *err = nullptr;
+    if (process && g_subprocess_communicate_utf8(process.get(), input.c_str(), nullptr, &out, &err,
+                                                 error.out()))
         run.status = g_subprocess_get_if_signaled(process.get())
                          ? 128 + g_subprocess_get_term_sig(process.get())
                          : g_subprocess_get_exit_status(process.get());
+    run.output = adoptString(out);
+    run.errors = err ? adoptString(err) : error ? error->message : "";
     run.succeeded = run.status == 0;
     return run;
 }
 
 bool hasProgram(const std::string& name) {
-    gchar* path = g_find_program_in_path(name.c_str());
-    g_free(path);
-    return path != nullptr;
+    return !adoptString(g_find_program_in_path(name.c_str())).empty();
 }
 
 } // namespace aurelo::test

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -25,14 +25,14 @@ public:
     TestDirectory(const TestDirectory&) = delete;
     TestDirectory& operator=(const TestDirectory&) = delete;
     ~TestDirectory() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+        fs::permissions(m_path, fs::perms::owner_all, ignored);
+        for (auto it = fs::recursive_directory_iterator(m_path, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored))
             if (it->is_directory(ignored) && !it->is_symlink(ignored))
-                std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                             std::filesystem::perm_options::add, ignored);
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(m_path, ignored);
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(m_path, ignored);
     }
     const std::filesystem::path& path() const { return m_path; }
 
@@ -42,9 +42,7 @@ private:
 
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Writes `contents`, making the folders on the way, with the permission bits `mode`.

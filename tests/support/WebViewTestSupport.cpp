@@ -14,19 +14,19 @@ struct Evaluation {
 
 void evaluationDoneCallback(GObject* view, GAsyncResult* result, gpointer data) {
     // Shared with the caller, which may have given up waiting before WebKit answers.
-    auto evaluation = std::unique_ptr<std::shared_ptr<Evaluation>>(
+    const std::unique_ptr<std::shared_ptr<Evaluation>> owner(
         static_cast<std::shared_ptr<Evaluation>*>(data));
+    auto& evaluation = **owner;
     GErrorHolder error;
     auto value = adoptGRef(
         webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, error.out()));
     if (value) {
-        char* json = jsc_value_to_json(value.get(), 0);
-        (*evaluation)->json = json ? json : "undefined";
-        g_free(json);
+        const auto json = adoptString(jsc_value_to_json(value.get(), 0));
+        evaluation.json = json.empty() ? "undefined" : json;
     } else {
-        (*evaluation)->error = error ? error->message : "no result";
+        evaluation.error = error->message;
     }
-    (*evaluation)->done = true;
+    evaluation.done = true;
 }
 
 void loadChangedCallback(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
@@ -36,17 +36,19 @@ void loadChangedCallback(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
 
 // An emission hook rather than a handler: the host's own handler shows its failure page and
 // stops the emission, so a handler connected after it would never hear of the failure.
-gboolean loadFailedHook(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
+gboolean loadFailedHook(GSignalInvocationHint*, guint, const GValue* values, gpointer data) {
     auto& loads = *static_cast<std::map<WebKitWebView*, std::unique_ptr<LoadRecord>>*>(data);
-    if (count < 4)
-        return TRUE;
-    auto it = loads.find(WEBKIT_WEB_VIEW(g_value_get_object(&values[0])));
-    if (it != loads.end()) {
-        const auto* error = static_cast<const GError*>(g_value_get_boxed(&values[3]));
+    if (auto it = loads.find(WEBKIT_WEB_VIEW(g_value_get_object(&values[0]))); it != loads.end()) {
         ++it->second->failed;
-        it->second->lastFailure = error ? error->message : "";
+        it->second->lastFailure =
+            static_cast<const GError*>(g_value_get_boxed(&values[3]))->message;
     }
     return TRUE; // stays installed
+}
+
+guint loadFailedSignal() {
+    static const auto* viewClass = g_type_class_ref(WEBKIT_TYPE_WEB_VIEW); // makes its signals
+    return viewClass ? g_signal_lookup("load-failed", WEBKIT_TYPE_WEB_VIEW) : 0;
 }
 
 } // namespace
@@ -66,55 +68,46 @@ std::optional<std::string> evaluateScript(WebKitWebView* view, const std::string
 
 LeakWatcher::~LeakWatcher() {
     for (const auto& watched : m_watched)
-        if (watched->object)
-            g_object_remove_weak_pointer(G_OBJECT(watched->object), &watched->object);
+        if (watched->first)
+            g_object_remove_weak_pointer(G_OBJECT(watched->first), &watched->first);
 }
 
 void LeakWatcher::watch(gpointer object, std::string what) {
-    auto& watched = m_watched.emplace_back(new Watched{object, std::move(what)});
-    g_object_add_weak_pointer(G_OBJECT(object), &watched->object);
+    auto& watched = m_watched.emplace_back(new std::pair{object, std::move(what)});
+    g_object_add_weak_pointer(G_OBJECT(object), &watched->first);
 }
 
 void LeakWatcher::expectAllFreed() {
-    const auto alive = [&] {
-        return std::ranges::count_if(m_watched, [](const auto& w) { return w->object; });
-    };
-    runMainLoopUntil([&] { return alive() == 0; }, std::chrono::seconds(2));
+    runMainLoopUntil(
+        [&] { return std::ranges::none_of(m_watched, [](auto& w) { return w->first; }); },
+        std::chrono::seconds(2));
     for (const auto& watched : m_watched)
-        if (watched->object)
-            ADD_FAILURE() << watched->what << " outlived the test (a reference was not released)";
-    std::erase_if(m_watched, [](const auto& w) { return !w->object; });
+        if (watched->first)
+            ADD_FAILURE() << watched->second << " outlived the test (a reference was not released)";
+    std::erase_if(m_watched, [](const auto& w) { return !w->first; });
 }
 
 void WebViewTest::SetUpTestSuite() {
-    static bool initialised = false;
-    if (!initialised) {
+    [[maybe_unused]] static const bool initialised = [] {
         // As the application sets it; WebKit names the sender of page notifications with it.
         g_set_application_name("Aurelo翻译器");
         gtk_init();
         Gtk::init_gtkmm_internals();
-        initialised = true;
-    }
+        return true;
+    }();
 }
 
-WebViewTest::WebViewTest() {
-    gpointer viewClass = g_type_class_ref(WEBKIT_TYPE_WEB_VIEW);
-    m_failureHook = g_signal_add_emission_hook(g_signal_lookup("load-failed", WEBKIT_TYPE_WEB_VIEW),
-                                               0, loadFailedHook, &m_loads, nullptr);
-    g_type_class_unref(viewClass);
-    stores = std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache");
-    environment = std::make_unique<WebEnvironment>(WebEnvironment{
-        *stores, service, voiceSession, fake.origin(),
-        readFile(AURELO_WEB_FIXTURES "/bridge-script.js"), m_root / "downloads",
-        [this](const std::filesystem::path& path) { revealed.push_back(path); }, false});
-}
+WebViewTest::WebViewTest()
+    : stores(std::make_unique<WebsiteDataStores>(m_root / "data", m_root / "cache")),
+      environment(std::make_unique<WebEnvironment>(WebEnvironment{
+          *stores, service, voiceSession, fake.origin(),
+          readFile(AURELO_WEB_FIXTURES "/bridge-script.js"), m_root / "downloads",
+          [this](const std::filesystem::path& path) { revealed.push_back(path); }, false})),
+      m_failureHook(
+          g_signal_add_emission_hook(loadFailedSignal(), 0, loadFailedHook, &m_loads, nullptr)) {}
 
 WebViewTest::~WebViewTest() {
-    g_signal_remove_emission_hook(g_signal_lookup("load-failed", WEBKIT_TYPE_WEB_VIEW),
-                                  m_failureHook);
-    m_hosts.clear();
-    environment.reset();
-    stores.reset();
+    g_signal_remove_emission_hook(loadFailedSignal(), m_failureHook);
 }
 
 void WebViewTest::TearDown() {
@@ -138,36 +131,30 @@ ChatWebViewInputs WebViewTest::inputs(const std::string& sessionId, const std::s
 }
 
 ChatWebView& WebViewTest::open(const ChatWebViewInputs& inputs) {
-    auto host = std::make_unique<ChatWebView>(inputs, *environment);
-    auto record = std::make_unique<LoadRecord>();
-    WebKitWebView* view = host->webView();
-    g_signal_connect(view, "load-changed", G_CALLBACK(loadChangedCallback), record.get());
+    auto& host = *m_hosts.emplace_back(std::make_unique<ChatWebView>(inputs, *environment));
+    WebKitWebView* view = host.webView();
+    auto& record = *(m_loads[view] = std::make_unique<LoadRecord>());
+    g_signal_connect(view, "load-changed", G_CALLBACK(loadChangedCallback), &record);
     m_leaks.watch(view, "the web view of session " + inputs.sessionID);
     m_leaks.watch(webkit_web_view_get_network_session(view),
                   "the network session of session " + inputs.sessionID);
-    m_loads[view] = std::move(record);
-    m_hosts.push_back(std::move(host));
-    return *m_hosts.back();
+    return host;
 }
 
 void WebViewTest::destroy(ChatWebView& host) {
-    auto it =
-        std::ranges::find_if(m_hosts, [&](const auto& owned) { return owned.get() == &host; });
-    if (it == m_hosts.end())
-        return;
-    g_signal_handlers_disconnect_by_data(host.webView(), m_loads[host.webView()].get());
-    m_loads.erase(host.webView());
-    m_hosts.erase(it);
+    if (auto it = m_loads.find(host.webView()); it != m_loads.end()) {
+        g_signal_handlers_disconnect_by_data(host.webView(), it->second.get());
+        m_loads.erase(it);
+    }
+    std::erase_if(m_hosts, [&](const auto& owned) { return owned.get() == &host; });
 }
 
 bool WebViewTest::waitForLoad(ChatWebView& host, int count, std::chrono::milliseconds deadline) {
-    auto& record = *m_loads.at(host.webView());
-    return runMainLoopUntil([&] { return record.finished >= count; }, deadline);
+    return runMainLoopUntil([&] { return loads(host).finished >= count; }, deadline);
 }
 
-bool WebViewTest::waitForFailure(ChatWebView& host, std::chrono::milliseconds deadline) {
-    auto& record = *m_loads.at(host.webView());
-    return runMainLoopUntil([&] { return record.failed > 0; }, deadline);
+bool WebViewTest::waitForFailure(ChatWebView& host) {
+    return runMainLoopUntil([&] { return loads(host).failed > 0; }, std::chrono::seconds(15));
 }
 
 std::optional<std::string> WebViewTest::evaluate(ChatWebView& host, const std::string& script,

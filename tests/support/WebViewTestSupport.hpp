@@ -6,18 +6,11 @@
 
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
-#include "support/TestDirectory.hpp"
 #include "translation/TranslationNetwork.hpp"
 #include "translation/TranslationService.hpp"
 #include "webview/ChatWebView.hpp"
 
 #include <gtest/gtest.h>
-
-#include <map>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace aurelo::test {
 
@@ -29,7 +22,7 @@ std::optional<std::string> evaluateScript(WebKitWebView* view, const std::string
 
 // Weak references on the WebKit objects a test makes. WebKit keeps a view or a network session
 // alive through any reference someone forgot, and with them their web processes and data
-// directories; this finds such a reference in the test that made it, as WebKit's own API tests do.
+// directories; this finds such a reference in the test that made it.
 class LeakWatcher {
 public:
     LeakWatcher() = default;
@@ -43,11 +36,7 @@ public:
     void expectAllFreed();
 
 private:
-    struct Watched {
-        gpointer object;
-        std::string what;
-    };
-    std::vector<std::unique_ptr<Watched>> m_watched;
+    std::vector<std::unique_ptr<std::pair<gpointer, std::string>>> m_watched;
 };
 
 // Load events of one view, recorded from its creation on.
@@ -76,10 +65,8 @@ protected:
     const LoadRecord& loads(ChatWebView& host) { return *m_loads.at(host.webView()); }
     bool waitForLoad(ChatWebView& host, int count = 1,
                      std::chrono::milliseconds deadline = std::chrono::seconds(15));
-    bool waitForFailure(ChatWebView& host,
-                        std::chrono::milliseconds deadline = std::chrono::seconds(15));
+    bool waitForFailure(ChatWebView& host);
 
-    // The JSON form of the script's result; world nullptr is the page's own world.
     std::optional<std::string> evaluate(ChatWebView& host, const std::string& script,
                                         const char* world = ChatWebView::kScriptWorld);
     // Evaluates until the result equals `expected` (JSON text) or the deadline passes.
@@ -106,8 +93,8 @@ protected:
 
 private:
     LeakWatcher m_leaks;
-    std::vector<std::unique_ptr<ChatWebView>> m_hosts;
     std::map<WebKitWebView*, std::unique_ptr<LoadRecord>> m_loads;
+    std::vector<std::unique_ptr<ChatWebView>> m_hosts;
     gulong m_failureHook = 0;
 };
 
