@@ -29,11 +29,11 @@ void TranslationRequestCache::result(const Key& key, const Operation& operation,
         });
         return;
     }
-    // The cache outlives every request (it is the process-wide instance or owned by whoever
-    // made the request), so the completion may refer to it.
-    operation([this, key, completion = std::move(completion)](
-                  ServiceOutcome<TranslationResult> outcome) {
-        if (outcome)
+    // The process-wide cache outlives every request; one owned by whoever made the request may
+    // be gone when the answer comes.
+    operation([this, cancellation = lifetime(), key,
+               completion = std::move(completion)](ServiceOutcome<TranslationResult> outcome) {
+        if (outcome && !cancellation.isCancelled())
             store(*outcome, key);
         completion(std::move(outcome));
     });

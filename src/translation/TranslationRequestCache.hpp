@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "translation/TranslationError.hpp"
 #include "translation/TranslationTypes.hpp"
 
 #include <cstddef>
-#include <list>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -51,6 +52,9 @@ public:
 
     std::optional<TranslationResult> cachedResult(const Key& key) const;
 
+    // Cancelled as the cache goes: an answer that arrives after it is passed on, not stored.
+    CancellationToken lifetime() const { return m_lifetime.token(); }
+
     std::size_t capacity() const { return m_capacity; }
     std::size_t size() const { return m_completed.size(); }
     std::size_t orderLength() const { return m_completedOrder.size(); }
@@ -67,6 +71,7 @@ private:
     // Oldest first.
     std::list<Key> m_completedOrder;
     std::size_t m_capacity;
+    Cancellable m_lifetime;
 };
 
 } // namespace aurelo

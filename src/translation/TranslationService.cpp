@@ -90,9 +90,10 @@ void TranslationService::translateBatch(
     const std::size_t sent = pendingTexts.size();
     m_client.translateBatch(
         pendingTexts, target, configuration,
-        [cache = &m_cache, slots, sent, pendingIndices = std::move(pendingIndices),
-         pendingKeys = std::move(pendingKeys), collect, completion = std::move(completion)](
-            ServiceOutcome<std::vector<TranslationResult>> answer) {
+        [cache = &m_cache, cacheAlive = m_cache.lifetime(), slots, sent,
+         pendingIndices = std::move(pendingIndices), pendingKeys = std::move(pendingKeys), collect,
+         completion =
+             std::move(completion)](ServiceOutcome<std::vector<TranslationResult>> answer) {
             if (!answer)
                 return completion(std::unexpected(std::move(answer.error())));
             if (answer->size() != sent)
@@ -100,7 +101,8 @@ void TranslationService::translateBatch(
                     std::unexpected(TranslationError::invalidResponse("批量翻译结果数量不匹配")));
             for (std::size_t j = 0; j < sent; ++j) {
                 (*slots)[pendingIndices[j]] = (*answer)[j];
-                cache->store((*answer)[j], pendingKeys[j]);
+                if (!cacheAlive.isCancelled())
+                    cache->store((*answer)[j], pendingKeys[j]);
             }
             completion(collect(*slots));
         });

@@ -150,5 +150,24 @@ TEST_F(TranslationServiceTest, ASilentServiceTimesOutAndAClosedPortCannotConnect
     EXPECT_EQ(failureText(translate("hi", "en", configuration(), &refused)), "未能连接到服务器。");
 }
 
+// A cache owned by whoever made the request may be gone when the answer comes: the answer is
+// still passed on, and nothing writes into the freed cache (the sanitizer build catches that).
+TEST_F(TranslationServiceTest, AnAnswerAfterItsCacheIsGoneIsPassedOnNotStored) {
+    fake.setResponder([](const RecordedRequest& r) {
+        auto answer = echoTranslation(r);
+        answer.delay = std::chrono::milliseconds(100);
+        return answer;
+    });
+    auto ownCache = std::make_unique<TranslationRequestCache>();
+    TranslationService shortLived{fake.origin(), session, *ownCache};
+    int answered = 0;
+    shortLived.translate("one", "en", configuration(),
+                         [&](auto result) { answered += result.has_value(); });
+    shortLived.translateBatch({"two", "three"}, "en", configuration(),
+                              [&](auto result) { answered += result.has_value(); });
+    ownCache.reset();
+    EXPECT_TRUE(runMainLoopUntil([&] { return answered == 2; }));
+}
+
 } // namespace
 } // namespace aurelo::test
