@@ -29,6 +29,17 @@ const std::string kCannotLocate =
     std::string("安装失败。无法确定当前应用位置。\n\n") + UpdateManager::kPackageManagerHint;
 const std::vector<UpdateAlertButton> kOkButton = {{"知道了", UpdateAlertAction::Dismiss}};
 
+// GIO runs TLS handshakes on its worker threads, which then hold thread-local state of the TLS
+// module; LeakSanitizer (GCC 12 on glibc 2.36) crashes reading that state in a thread still
+// alive at exit. Workers that run out of work end at once here, and the program lets the last
+// ones finish before it exits.
+class WorkerThreadsEnd : public ::testing::Environment {
+public:
+    void SetUp() override { g_thread_pool_set_max_unused_threads(0); }
+    void TearDown() override { test::runMainLoopFor(1s); }
+};
+const auto* const kWorkerThreadsEnd = ::testing::AddGlobalTestEnvironment(new WorkerThreadsEnd);
+
 class UpdateManagerTest : public test::SignedPackageTest {
 protected:
     UpdateManagerTest() {
