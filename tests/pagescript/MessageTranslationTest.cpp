@@ -140,26 +140,21 @@ TEST_F(MessageTranslationTest, ReadMoreIsClickedOnceAndTheWholeTextRequestedLate
 }
 
 // Only the ten lowest messages in view are requested, whichever way the page lists them.
-TEST_F(MessageTranslationTest, ScanRequestsTheLowestTenMessages) {
-    const std::pair<std::string, std::set<std::string>> cases[] = {
-        {"many", numbered("Message ", 21, 30)},
-        {"reversed", numbered("Reversed ", 1, 10)},
-    };
-    for (const auto& [scenario, expected] : cases) {
-        open("chat.html?scenario=" + scenario);
-        ASSERT_TRUE(waitForPanels(10)) << scenario;
-        EXPECT_EQ(requestedTexts(), expected) << scenario;
-    }
+TEST_F(MessageTranslationTest, ScanRequestsTheLowestTenMessagesOfAReversedList) {
+    open("chat.html?scenario=reversed");
+    ASSERT_TRUE(waitForPanels(10));
+    EXPECT_EQ(requestedTexts(), numbered("Reversed ", 1, 10));
 }
 
 TEST_F(MessageTranslationTest, NewMessagesAndSwitchingBackOnRequestOnlyTheLowest) {
     open("chat.html?scenario=many");
     ASSERT_TRUE(waitForPanels(10));
+    auto expected = numbered("Message ", 21, 30);
+    EXPECT_EQ(requestedTexts(), expected);
     // Twelve arrive at once: the eight lowest of them are requested.
     evaluateInPage("for (let i = 31; i <= 42; i += 1) addMessage('m' + i, 'Message ' + i, "
                    "{kind: 'in'})");
     ASSERT_TRUE(waitForPanels(18));
-    auto expected = numbered("Message ", 21, 30);
     expected.merge(numbered("Message ", 35, 42));
     EXPECT_EQ(requestedTexts(), expected);
     EXPECT_EQ(serviceTexts().size(), 18u);

@@ -41,7 +41,6 @@ TEST_F(QuickReplyWidgets, TheListFiltersMovesAndInsertsWithTheKeyboard) {
     ASSERT_TRUE(press("BackSpace BackSpace Down Return"));
     ASSERT_TRUE(runMainLoopUntil([&] { return !inserted().empty(); }, 5s));
     EXPECT_EQ(inserted(), "T:Free shipping") << "Down moved to the second phrase";
-    EXPECT_EQ((*fake.requests().back().json)["target"], "en");
     EXPECT_TRUE(runMainLoopUntil([&] { return !button.get_popover()->get_visible(); }, 2s))
         << "the list closes after a pick";
 

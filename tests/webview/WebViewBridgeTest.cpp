@@ -26,28 +26,17 @@ TEST_F(WebViewBridgeTest, ScriptRunsInOurWorldOnlyAndThePageHasNoWebRtc) {
               nlohmann::json(ChatWebView::kUserAgent).dump());
 }
 
-TEST_F(WebViewBridgeTest, AnswersReachThePageAsExactStrings) {
+// Our world still posts, and its answer reaches it as the exact string the service sent.
+TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
     const std::string awkward = "他说：\"好\" \\ 第二行\n</script><b>x</b>/";
     fake.setResponder([&](const RecordedRequest&) {
         return ScriptedAnswer::json(200, {{"text", awkward}});
     });
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
-    evaluate(host, R"(aureloPost({kind: "composer", id: "at-1", text: "你好", target: "en"}))");
-    ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
-    EXPECT_EQ(nlohmann::json::parse(answers(host)),
-              nlohmann::json::array({{"aureloSetComposerTranslation", "at-1", awkward, false}}));
-    ASSERT_EQ(fake.requests().size(), 1u);
-    EXPECT_EQ(fake.requests()[0].json->at("text"), "你好");
-}
-
-TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
-    fake.setResponder([](const RecordedRequest& request) { return echoTranslation(request); });
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
     // A hostile page tries the handler and defines its own answer functions.
     EXPECT_EQ(evaluate(host, R"((() => {
-        window.aureloSetTranslation = () => { window.hijacked = true; };
+        window.aureloSetComposerTranslation = () => { window.hijacked = true; };
         try {
             window.webkit.messageHandlers.translationBridge.postMessage(
                 {kind: "composer", id: "evil", text: "spend quota", target: "en"});
@@ -58,12 +47,14 @@ TEST_F(WebViewBridgeTest, PageWorldCanNeitherPostNorReplaceOurFunctions) {
     })())",
                        nullptr),
               R"("refused")");
-    evaluate(host, R"(aureloPost({id: "m1", text: "ours", target: "zh-CN"}))");
+    evaluate(host, R"(aureloPost({kind: "composer", id: "m1", text: "ours", target: "en"}))");
     ASSERT_TRUE(waitForValue(host, "aureloAnswers.length", "1"));
-    EXPECT_EQ(answers(host), R"([["aureloSetTranslation","m1","译:ours",false]])");
+    EXPECT_EQ(nlohmann::json::parse(answers(host)),
+              nlohmann::json::array({{"aureloSetComposerTranslation", "m1", awkward, false}}));
     EXPECT_EQ(evaluate(host, "window.hijacked === undefined", nullptr), "true");
     ASSERT_EQ(fake.requests().size(), 1u);
     EXPECT_EQ(fake.requests()[0].json->dump().find("spend quota"), std::string::npos);
+    EXPECT_EQ(fake.requests()[0].json->at("text"), "ours");
 }
 
 TEST_F(WebViewBridgeTest, AnswersForADestroyedViewAreDropped) {
