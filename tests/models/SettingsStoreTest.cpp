@@ -91,20 +91,6 @@ TEST_F(SettingsStoreTest, SaveWritesTrimmedValuesAndKeepsWhatWasTyped) {
     EXPECT_EQ(store->connectionStatus(), Status::notConfigured());
 }
 
-TEST_F(SettingsStoreTest, AKeychainFailureStopsTheSaveWhereItHappened) {
-    auto store = makeStore();
-    store->setAPIKey(TranslationProvider::Google, "g");
-    store->setAPIKey(TranslationProvider::DeepL, "d");
-    store->setProvider(TranslationProvider::Claude);
-    // Removing works, adding fails: Google's key is lost with the failure, nothing after it runs.
-    env.secrets.setFailure(InMemorySecretStore::Operation::Add,
-                           SecretStoreError{2, "Cannot create an item in a locked collection"});
-    store->save();
-    EXPECT_EQ(store->statusMessage(), "保存失败：Cannot create an item in a locked collection");
-    EXPECT_FALSE(std::filesystem::exists(env.defaultsFile));
-    EXPECT_TRUE(env.secrets.items().empty());
-}
-
 // A save that did not go through must not be followed by a connection check: its "连接验证成功"
 // would replace the failure, and the user would take the settings for saved.
 TEST_F(SettingsStoreTest, ALockedKeyringIsOfferedOnceAndAFailedSaveIsNotChecked) {

@@ -133,14 +133,6 @@ TEST_F(TranslationServiceTest, CountMismatchFailsTheWholeBatchAndCachesNothing) 
     }
 }
 
-TEST_F(TranslationServiceTest, OverlappingCallsAllComplete) {
-    int done = 0;
-    for (int i = 0; i < 20; ++i)
-        service.translate("parallel " + std::to_string(i % 5), "en", configuration(),
-                          [&](auto outcome) { done += outcome.has_value(); });
-    EXPECT_TRUE(runMainLoopUntil([&] { return done == 20; }));
-}
-
 TEST_F(TranslationServiceTest, ASilentServiceTimesOutAndAClosedPortCannotConnect) {
     fake.enqueue("/api/translate", ScriptedAnswer::silence());
     EXPECT_EQ(failureText(translate("never")), "请求超时。");

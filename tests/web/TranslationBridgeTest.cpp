@@ -85,8 +85,6 @@ TEST_F(TranslationBridgeTest, DirectKindsAnswerThroughTheirOwnFunctions) {
                                          {"context", "aureloShowContextTranslation"}})
         EXPECT_EQ(answerTo(request(kind, "d", longest)),
                   call(function, {"d", "译:" + longest, false}));
-    EXPECT_EQ(answerTo(request("composerWarm", "w", "b")),
-              call("aureloSetComposerWarm", {"w", "b", "译:b", false}));
     // A single space is text, not an empty request.
     EXPECT_TRUE(answerTo(request("composer", "s1", " "))
                     .starts_with(R"(window.aureloSetComposerTranslation?.(...["s1",)"));
@@ -109,6 +107,10 @@ TEST_F(TranslationBridgeTest, RefusalsAnswerThroughTheKindsFunctionUnsent) {
     EXPECT_EQ(
         scriptsFor(voice("big", std::string(Bridge::kMaximumVoiceDataBytes + 1, 'A'))),
         std::vector{call("aureloSetVoiceTranslation", {"big", "", Bridge::kVoiceTooLarge, true})});
+    // Without a token the answer names the setup to complete.
+    bridge.setConfiguration(TranslationConfiguration{TranslationProvider::Claude, " \n", "", ""});
+    EXPECT_EQ(answerTo(request("composer", "c", "你好")),
+              call("aureloSetComposerTranslation", {"c", "请先在“设置”中配置 Claude", true}));
     EXPECT_TRUE(fake.requests().empty());
     EXPECT_EQ(bridge.backgroundQueue().waitingCount(), 0u);
 }
@@ -166,20 +168,6 @@ TEST_F(TranslationBridgeTest, MalformedAndOversizedMessagesAreLoggedAndNeverAnsw
         EXPECT_EQ(entry.category, "WhatsApp");
         EXPECT_EQ(entry.priority, "3");
     }
-}
-
-TEST_F(TranslationBridgeTest, FailedDirectTranslationNamesTheMissingSetupOrTheError) {
-    fake.setResponder([](const auto&) { return ScriptedAnswer::json(500, {{"error", "忙"}}); });
-    bridge.setConfiguration(TranslationConfiguration{TranslationProvider::Claude, " \n", "", ""});
-    EXPECT_EQ(
-        answerTo(request("composer", "c", "你好")),
-        R"(window.aureloSetComposerTranslation?.(...["c","请先在“设置”中配置 Claude",true]))");
-
-    bridge.setConfiguration(TranslationConfiguration{TranslationProvider::Gemini, "tok", "", ""});
-    const auto script = answerTo(request("composerWarm", "w", "源"));
-    EXPECT_TRUE(script.starts_with(R"(window.aureloSetComposerWarm?.(...["w","源","翻译失败：)"))
-        << script;
-    EXPECT_TRUE(script.ends_with(R"(",true]))"));
 }
 
 TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
