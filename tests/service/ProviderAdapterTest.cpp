@@ -1,5 +1,4 @@
-// Each provider dialect against a loopback fake of that provider's web API: the request it sends,
-// how it reads the answer, how it splits batches and how it reports the provider's failures.
+// Each provider dialect against a loopback fake of that provider's web API.
 
 #include "ServiceHarness.hpp"
 
