@@ -23,6 +23,7 @@ TEST(ResultCache, KeepsAccountsApartAndStaysWithinItsBytes) {
     ResultCache cache({.totalBytes = 5 * entry, .accountBytes = 3 * entry});
     cache.store(1, hello, result("hallo"));
     EXPECT_EQ(cache.find(1, hello)->text, "hallo");
+    EXPECT_FALSE(cache.find(1, {"hello", "de", "deepl"})) << "another engine";
 
     // Per account: the least recently used entry goes first.
     cache.store(1, {"a", "de", "google"}, result("x"));

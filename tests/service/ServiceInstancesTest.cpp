@@ -178,15 +178,13 @@ TEST_F(TwoInstances, RefuseToStartOnADatabaseFromANewerVersion) {
     EXPECT_NE(admin({"users", "list"}), 0);
 }
 
-TEST(DatabaseOption, TheConfigurationFileNamesTheSqliteFileTheServerAndAdminShare) {
+TEST(DatabaseOption, NamesTheSqliteFileTheServerAndAdminShare) {
     aurelo::test::TestDirectory folder;
     std::string location = "sqlite:" + (folder.path() / "accounts.sqlite3").string();
-    auto config = folder.path() / "aurelo-service.conf";
-    aurelo::test::writeFile(config, "database = " + location + "\n");
     ServiceProcess instance(ServiceProcess::builtBinary());
     ASSERT_EQ(instance.admin({"--database", location, "users", "add", "bob", "--password", "pw"}),
               0);
-    ASSERT_TRUE(instance.start({"--config", config.string()}));
+    ASSERT_TRUE(instance.start({"--database", location}));
     EXPECT_FALSE(instance.login("bob", "pw").empty())
         << "the server reads the accounts from the named file";
     EXPECT_NE(instance.admin({"--database", "mysql://db/aurelo", "users", "list"}), 0);

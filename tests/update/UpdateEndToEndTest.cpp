@@ -78,6 +78,7 @@ TEST_F(UpdateEndToEndTest, AnInstalledBundleUpdatesItselfFromTheReferenceService
     ASSERT_TRUE(self.is_object() && self.contains("info")) << self;
     ASSERT_EQ(self["bundleLocation"], current.string());
     EXPECT_EQ(self["build"], AURELO_BUILD_NUMBER);
+    EXPECT_EQ(self["info"]["version"], AURELO_VERSION); // the rest would fail the update below
     startRunningProgram(program);
 
     const fs::path key = temp.path() / "release-key.pem";
