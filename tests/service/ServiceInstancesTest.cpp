@@ -184,6 +184,7 @@ TEST(DatabaseOption, NamesTheSqliteFileTheServerAndAdminShare) {
     ServiceProcess instance(ServiceProcess::builtBinary());
     ASSERT_EQ(instance.admin({"--database", location, "users", "add", "bob", "--password", "pw"}),
               0);
+    ASSERT_TRUE(std::filesystem::exists(folder.path() / "accounts.sqlite3"));
     ASSERT_TRUE(instance.start({"--database", location}));
     EXPECT_FALSE(instance.login("bob", "pw").empty())
         << "the server reads the accounts from the named file";
