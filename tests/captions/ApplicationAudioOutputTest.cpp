@@ -1,5 +1,4 @@
-// The audio adapter's drop rules on made-up buffers, and the conversion of what it keeps into
-// the recogniser's 16 kHz mono samples.
+// The audio adapter's drop rules and the conversion to the recogniser's samples.
 
 #include "captions/ApplicationAudioOutput.hpp"
 #include "captions/SpeechRecognitionRequest.hpp"

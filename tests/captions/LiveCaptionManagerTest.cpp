@@ -1,5 +1,4 @@
-// The caption manager's state, its stop, and a caption run driven through stand-ins for the
-// sound server and the recogniser, translating through the fake managed service.
+// Caption runs driven through stand-ins for the sound server and the recogniser.
 
 #include "captions/LiveCaptionManager.hpp"
 #include "CaptionFakes.hpp"

@@ -1,5 +1,4 @@
-// The recogniser's thread and model handling: a missing model and a cancelled task; and what is
-// left of its raw hypotheses.
+// The recogniser's model handling, cancellation and hypotheses.
 
 #include "captions/PocketSphinxRecognizer.hpp"
 #include "support/MainLoopWait.hpp"

@@ -3,7 +3,6 @@
 // and changelog files, manual pages, maintainer scripts' syntax and modes, conffiles).
 
 #include "ServiceProcess.hpp"
-#include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
 #include "support/TestDirectory.hpp"
 
@@ -179,13 +178,7 @@ TEST_F(PackageTest, DefaultConfigurationIsAcceptedByTheServeCommand) {
     service::test::ServiceProcess service((root() / "usr/bin/aurelo-service").string());
     ASSERT_TRUE(
         service.start({"--config", (root() / "etc/aurelo-service/aurelo-service.conf").string()}));
-    HttpSession client(HttpSessionConfiguration{});
-    std::optional<HttpResult> health;
-    client.send({"GET", service.origin() + "/healthz", {}, std::nullopt, {}, {}},
-                [&](HttpResult result) { health = std::move(result); });
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return health.has_value(); }));
-    ASSERT_TRUE(*health) << health->error().description;
-    EXPECT_EQ((*health)->status, 200u);
+    EXPECT_EQ(service.call("GET", "/healthz", std::nullopt).status, 200u);
     EXPECT_EQ(service.stop(), 0);
 }
 

@@ -1,5 +1,4 @@
-// The configuration file of the serve command: what it accepts, what it refuses with a clear
-// message, and how it combines with the command line.
+// The serve command's configuration file and how it combines with the command line.
 
 #include "service/ServeConfigFile.hpp"
 

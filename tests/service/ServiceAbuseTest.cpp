@@ -1,7 +1,5 @@
-// The built service under load and attack at once, on loopback: accounts translate while an
-// attacker without an account drips headers and sends large bodies without a token. The accounts
-// keep being served, every attacker connection is closed and every large body is answered before
-// it is sent; bench/service reports what the attack costs in memory.
+// The built service under load and attack at once; bench/service reports what the attack
+// costs in memory.
 
 #include "AbuseClients.hpp"
 #include "ServiceHarness.hpp"

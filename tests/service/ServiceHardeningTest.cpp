@@ -1,7 +1,4 @@
-// The service facing hostile clients and accounts: the result cache stays within its bytes,
-// stored password hashes cannot ask for unbounded work, logins are limited per address and per
-// user name, nothing large is read before the token is known, and connections are capped and slow
-// ones closed.
+// The service facing hostile clients and accounts.
 
 #include "RawConnection.hpp"
 #include "ServiceHarness.hpp"
@@ -26,8 +23,6 @@ TEST(ResultCache, KeepsAccountsApartAndStaysWithinItsBytes) {
     ResultCache cache({.totalBytes = 5 * entry, .accountBytes = 3 * entry});
     cache.store(1, hello, result("hallo"));
     EXPECT_EQ(cache.find(1, hello)->text, "hallo");
-    EXPECT_FALSE(cache.find(2, hello)) << "another account";
-    EXPECT_FALSE(cache.find(1, {"hello", "fr", "google"})) << "another target";
     EXPECT_FALSE(cache.find(1, {"hello", "de", "deepl"})) << "another engine";
 
     // Per account: the least recently used entry goes first.
@@ -150,18 +145,6 @@ TEST(ServiceLoginLimits, ApplyPerUserNameAcrossAddressesAndTrustOnlyTheConfigure
     EXPECT_EQ(limited.error(), "登录尝试过于频繁，请稍后再试。");
 }
 
-TEST(ServiceLogout, RevokesOnlyThePresentedToken) {
-    ServiceHarness harness;
-    std::string first = harness.userWithToken("alice");
-    std::string second = harness.login("alice", "pw-alice");
-    EXPECT_EQ(harness.call("POST", "/api/auth/logout", std::nullopt, first).status, 204u);
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, first).status, 401u);
-    EXPECT_EQ(harness.call("GET", "/api/engines", std::nullopt, second).status, 200u)
-        << "the other device stays logged in";
-    EXPECT_EQ(harness.call("POST", "/api/auth/logout", std::nullopt, first).status, 401u);
-    EXPECT_EQ(harness.call("POST", "/api/auth/logout").status, 401u);
-}
-
 std::string translateHead(std::size_t length, const std::string& token = {}) {
     std::string head = "POST /api/translate HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
                        "application/json\r\nContent-Length: " +
@@ -251,9 +234,8 @@ TEST(ServiceConnections, AttacksOnEachLimitAreAnsweredFromTheHeadersOrClosed) {
     EXPECT_EQ(connection.status(), 413u) << "read, then refused for its text length";
 }
 
-// Two requests on one TLS connection, and a refusal before the body still readable through the
-// encryption.
-TEST(ServiceHttps, ServesOverTlsAndRefusesLargeBodiesReadably) {
+// A refusal before the body is read must still reach the client through the encryption.
+TEST(ServiceHttps, RefusesLargeBodiesReadablyOverTls) {
     ServiceHarness harness;
     auto files = aurelo::test::writeTestCertificate(harness.dataDirectory());
     ServiceServer secure(harness.database(), ServiceConfiguration{});
@@ -261,12 +243,8 @@ TEST(ServiceHttps, ServesOverTlsAndRefusesLargeBodiesReadably) {
     ASSERT_TRUE(secure.origin().starts_with("https://"));
     HttpSession client(HttpSessionConfiguration{10s, 10s, 1, {}});
     aurelo::test::trustAuthorities(client, files.certificate);
-    HttpRequest request{"GET", secure.origin() + "/healthz", {}, std::nullopt, {}, {}};
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(awaitReply(client, request).status, 200u);
-    request.method = "POST";
-    request.url = secure.origin() + "/api/translate";
-    request.body = std::string(200 * 1024, ' ');
+    HttpRequest request{
+        "POST", secure.origin() + "/api/translate", {}, std::string(200 * 1024, ' '), {}, {}};
     EXPECT_EQ(awaitReply(client, request).status, 401u);
 }
 

@@ -73,9 +73,8 @@ void ServiceHarness::setProvider(const std::string& name, const std::string& key
 }
 
 std::string ServiceHarness::login(const std::string& username, const std::string& password) {
-    Reply reply = call("POST", "/api/auth/login",
-                       nlohmann::json{{"username", username}, {"password", password}});
-    return reply.status == 200 ? reply.json.value("token", "") : "";
+    return tokenOf(call("POST", "/api/auth/login",
+                        nlohmann::json{{"username", username}, {"password", password}}));
 }
 
 std::string ServiceHarness::userWithToken(const std::string& username) {
@@ -93,10 +92,8 @@ std::string ServiceHarness::userWithEngine(const std::string& username, const st
 
 Reply ServiceHarness::call(const std::string& method, const std::string& path,
                            const std::optional<nlohmann::json>& body, const std::string& token) {
-    Headers headers;
-    if (!token.empty())
-        headers.emplace_back("Authorization", "Bearer " + token);
-    return callRaw(method, path, body ? std::optional(body->dump()) : std::nullopt, headers);
+    auto text = body ? std::optional(body->dump()) : std::nullopt;
+    return awaitReply(m_client, serviceRequest(m_server->origin(), method, path, text, token));
 }
 
 Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,

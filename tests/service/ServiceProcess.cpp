@@ -1,6 +1,7 @@
 #include "ServiceProcess.hpp"
 
 #include "support/MainLoopWait.hpp"
+#include "support/Programs.hpp"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -49,15 +50,9 @@ std::string ServiceProcess::builtBinary() {
 }
 
 int ServiceProcess::admin(const std::vector<std::string>& arguments) const {
-    std::vector<const char*> argv = {m_binary.c_str(), "admin", "--data", dataFolder().c_str()};
-    for (const auto& argument : arguments)
-        argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    int status = -1;
-    g_spawn_sync(nullptr, const_cast<char**>(argv.data()), nullptr,
-                 static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                 nullptr, nullptr, nullptr, nullptr, &status, nullptr);
-    return status;
+    std::vector<std::string> argv = {m_binary, "admin", "--data", dataFolder().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return aurelo::test::runProgram(argv).status;
 }
 
 bool ServiceProcess::start(const std::vector<std::string>& options) {
@@ -89,27 +84,33 @@ unsigned ServiceProcess::port() const {
     return static_cast<unsigned>(std::stoul(m_origin.substr(m_origin.rfind(':') + 1)));
 }
 
-HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
-                                 const std::string& token) const {
-    HttpRequest request{"POST", m_origin + path, {}, body.dump(), "application/json", {}};
+HttpRequest serviceRequest(const std::string& origin, const std::string& method,
+                           const std::string& path, std::optional<std::string> body,
+                           const std::string& token) {
+    HttpRequest request{method, origin + path, {}, std::move(body), "application/json", {}};
     if (!token.empty())
         request.headers.emplace_back("Authorization", "Bearer " + token);
     return request;
 }
 
+std::string tokenOf(const Reply& login) {
+    return login.status == 200 ? login.json.value("token", "") : "";
+}
+
+HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
+                                 const std::string& token) const {
+    return serviceRequest(m_origin, "POST", path, body.dump(), token);
+}
+
 Reply ServiceProcess::call(const std::string& method, const std::string& path,
                            const std::optional<nlohmann::json>& body, const std::string& token) {
-    HttpRequest request = post(path, body.value_or(nullptr), token);
-    request.method = method;
-    if (!body)
-        request.body.reset();
-    return awaitReply(m_client, request);
+    auto text = body ? std::optional(body->dump()) : std::nullopt;
+    return awaitReply(m_client, serviceRequest(m_origin, method, path, text, token));
 }
 
 std::string ServiceProcess::login(const std::string& username, const std::string& password) {
-    Reply reply = call("POST", "/api/auth/login",
-                       nlohmann::json{{"username", username}, {"password", password}});
-    return reply.status == 200 ? reply.json.value("token", "") : "";
+    return tokenOf(call("POST", "/api/auth/login",
+                        nlohmann::json{{"username", username}, {"password", password}}));
 }
 
 ServiceProcess::LoadOutcome

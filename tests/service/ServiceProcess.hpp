@@ -28,6 +28,12 @@ struct Reply {
 
 // Sends `request` on `session` and waits for the answer.
 Reply awaitReply(HttpSession& session, const HttpRequest& request);
+// A JSON request to `origin` + `path`, with the bearer `token` unless empty.
+HttpRequest serviceRequest(const std::string& origin, const std::string& method,
+                           const std::string& path, std::optional<std::string> body,
+                           const std::string& token);
+// The token of a login's answer, empty when it is refused.
+std::string tokenOf(const Reply& login);
 
 class ServiceProcess {
 public:

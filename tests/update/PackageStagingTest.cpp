@@ -1,6 +1,5 @@
-// From the downloaded file to the copy that the swap installs: the package is authenticated
-// before the archive is opened, and the bundle in it must be this application's next build,
-// exactly as the release key signed it.
+// The package is authenticated before the archive is opened, and the bundle in it must be
+// this application's next build, exactly as the release key signed it.
 
 #include "UpdateTestSupport.hpp"
 #include "update/Sha256.hpp"
@@ -49,8 +48,6 @@ TEST_F(PackageStagingTest, AGenuinePackageIsStagedWhateverTheChecksumsLetterCase
     auto staged = stage(bytes, manifest, publicKey);
     ASSERT_TRUE(staged) << describeUpdateFailure(staged.error());
     EXPECT_EQ(staged->stagedCopy.parent_path(), work());
-    EXPECT_TRUE(staged->stagedCopy.filename().string().starts_with("Aurelo翻译器-待安装-"));
-    EXPECT_EQ(staged->stagedCopy.extension(), ".app");
     EXPECT_TRUE(verifyBundleSignature(staged->stagedCopy, publicKey));
     EXPECT_EQ(staged->info.executable, "bin/aurelo-translator");
 }

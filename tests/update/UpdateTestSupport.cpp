@@ -10,14 +10,14 @@
 
 namespace aurelo::test {
 
-fs::path makeBundle(const fs::path& folder, const std::string& name, const BundleRecipe& recipe) {
+fs::path makeBundle(const fs::path& folder, const std::string& name) {
     fs::path bundle = folder / name;
-    writeFile(bundle / "bundle.json", "{\"identifier\": \"" + recipe.identifier +
-                                          "\", \"version\": \"" + recipe.version +
-                                          "\", \"build\": \"" + recipe.build +
-                                          "\", \"executable\": \"bin/aurelo-translator\"}\n");
-    writeFile(bundle / "bin" / "aurelo-translator", recipe.program, 0755);
-    writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 " + recipe.build + "\n");
+    writeFile(bundle / "bundle.json",
+              R"({"identifier": "com.aurelo.translator", "version": "2.0.0", "build": "58", )"
+              R"("executable": "bin/aurelo-translator"})"
+              "\n");
+    writeFile(bundle / "bin" / "aurelo-translator", "#!/bin/sh\nexit 0\n", 0755);
+    writeFile(bundle / "share" / "aurelo-translator" / "notes.txt", "资源 58\n");
     return bundle;
 }
 

@@ -19,16 +19,9 @@ namespace aurelo::test {
 
 namespace fs = std::filesystem;
 
-struct BundleRecipe {
-    std::string identifier = "com.aurelo.translator";
-    std::string version = "2.0.0";
-    std::string build = "58";
-    std::string program = "#!/bin/sh\nexit 0\n";
-};
-
-// <folder>/<name> with bundle.json, bin/aurelo-translator and a resource file.
-fs::path makeBundle(const fs::path& folder, const std::string& name,
-                    const BundleRecipe& recipe = {});
+// <folder>/<name>: build 58 of this application, with bundle.json, bin/aurelo-translator and a
+// resource file.
+fs::path makeBundle(const fs::path& folder, const std::string& name);
 
 // The public key of a signing key, as a release build compiles it in.
 inline UpdatePublicKey publicKeyOf(const release::SigningKey& key) {
