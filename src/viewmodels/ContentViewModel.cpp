@@ -265,46 +265,48 @@ void ContentViewModel::cancelLockSetup() {
     setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
 }
 
+bool ContentViewModel::answerNowOrLater(const std::function<void(std::function<void(bool)>)>& start,
+                                        std::function<void()> succeeded) {
+    auto insideCall = std::make_shared<bool>(true);
+    bool answeredNow = false;
+    start([cancellation = m_cancellable.token(), insideCall, &answeredNow,
+           succeeded = std::move(succeeded)](bool ok) {
+        if (cancellation.isCancelled())
+            return;
+        if (*insideCall)
+            answeredNow = ok; // still inside answerNowOrLater, so the reference is valid
+        if (ok)
+            succeeded();
+    });
+    *insideCall = false;
+    return answeredNow;
+}
+
 bool ContentViewModel::saveLockSetup(const std::string& password, const std::string& confirmation) {
     // Saved inside the call unless the keyring had to be unlocked first; then the window locks
     // when the user has answered the desktop's prompt.
-    auto insideCall = std::make_shared<bool>(true);
-    bool savedNow = false;
-    m_appLock.setPasswordUnlocking(
-        password, confirmation,
-        [this, cancellation = m_cancellable.token(), insideCall, &savedNow](bool saved) {
-            if (cancellation.isCancelled())
-                return;
-            if (*insideCall)
-                savedNow = saved; // still inside saveLockSetup, so the reference is valid
-            if (!saved)
-                return;
+    return answerNowOrLater(
+        [&](std::function<void(bool)> done) {
+            m_appLock.setPasswordUnlocking(password, confirmation, std::move(done));
+        },
+        [this] {
             m_changed.emit(Field::LockFields);
             setFlag(m_showingLockSetup, false, Field::ShowingLockSetup);
             setFlag(m_appLocked, true, Field::AppLocked);
         });
-    *insideCall = false;
-    return savedNow;
 }
 
 bool ContentViewModel::unlockApplication(const std::string& password) {
     // The answer comes inside the call unless the keyring had to be unlocked first; then the
     // window unlocks when the user has answered the desktop's prompt.
-    auto insideCall = std::make_shared<bool>(true);
-    bool unlockedNow = false;
-    m_appLock.verifyUnlocking(password, [this, cancellation = m_cancellable.token(), insideCall,
-                                         &unlockedNow](bool correct) {
-        if (cancellation.isCancelled())
-            return;
-        if (*insideCall)
-            unlockedNow = correct; // still inside unlockApplication, so the reference is valid
-        if (!correct)
-            return;
-        m_changed.emit(Field::LockFields);
-        setFlag(m_appLocked, false, Field::AppLocked);
-    });
-    *insideCall = false;
-    return unlockedNow;
+    return answerNowOrLater(
+        [&](std::function<void(bool)> done) {
+            m_appLock.verifyUnlocking(password, std::move(done));
+        },
+        [this] {
+            m_changed.emit(Field::LockFields);
+            setFlag(m_appLocked, false, Field::AppLocked);
+        });
 }
 
 void ContentViewModel::refreshServices() {

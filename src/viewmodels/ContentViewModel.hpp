@@ -21,6 +21,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -162,6 +163,11 @@ public:
 private:
     void setFlag(bool& member, bool value, Field field);
     void newReloadToken();
+    // Runs a lock-store step whose answer comes inside the call unless the keyring had to be
+    // unlocked first. `succeeded` runs on a yes, whenever it comes, and not once the model is
+    // gone. Returns the answer when it came inside the call, false when it is still to come.
+    bool answerNowOrLater(const std::function<void(std::function<void(bool)>)>& start,
+                          std::function<void()> succeeded);
 
     SessionStore& m_store;
     SettingsStore& m_settings;
