@@ -11,6 +11,7 @@
 #include <sigc++/sigc++.h>
 
 #include <expected>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -34,6 +35,9 @@ public:
     // page is already built with it.
     std::expected<void, KeychainStore::KeychainError> setPassword(const std::string& sessionID,
                                                                   const std::string& password);
+
+    // Asks the desktop to unlock the keyring (see KeychainStore::unlock).
+    void unlock(std::function<void(bool unlocked)> done) { m_keychain.unlock(std::move(done)); }
 
     // A session's password changed (its page must be built again).
     sigc::signal<void(const std::string& sessionID)>& signalChanged() { return m_changed; }

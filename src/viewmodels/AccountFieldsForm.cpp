@@ -68,12 +68,11 @@ void AccountFieldsForm::checkProxy() {
         assign(m_proxyCheckLine, std::string(kProxyCheckIncomplete), Field::ProxyCheck);
         return;
     }
-    m_proxyCheck.start(
-        *route, proxyCheckAddress(),
-        [this, alive = std::weak_ptr<bool>(m_lifetime)](const ProxyCheck::Result& r) {
-            if (alive.lock())
-                assign(m_proxyCheckLine, r.line(), Field::ProxyCheck);
-        });
+    m_proxyCheck.start(*route, proxyCheckAddress(),
+                       [this, cancellation = m_cancellable.token()](const ProxyCheck::Result& r) {
+                           if (!cancellation.isCancelled())
+                               assign(m_proxyCheckLine, r.line(), Field::ProxyCheck);
+                       });
     // After the start, so that the sheet drawing this line sees the check running.
     assign(m_proxyCheckLine, std::string(kProxyCheckRunning), Field::ProxyCheck);
 }
@@ -94,15 +93,35 @@ void AccountFieldsForm::setError(std::string error) {
     assign(m_error, std::move(error), Field::Error);
 }
 
-bool AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep) {
+void AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep,
+                                           std::function<void()> stored) {
+    storeProxyPassword(id, keep, true, std::move(stored));
+}
+
+void AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep, bool mayAskToUnlock,
+                                           std::function<void()> stored) {
     if (!m_proxyPasswords)
-        return true;
+        return stored();
     // Passwords may begin or end with blanks: kept exactly as typed.
-    auto stored =
+    auto saved =
         m_proxyPasswords->setPassword(id, keep && storedProxyUsername() ? m_proxyPassword : "");
-    if (!stored)
-        setError("无法保存代理密码：" + stored.error().description());
-    return stored.has_value();
+    if (saved)
+        return stored();
+    if (saved.error().locked && mayAskToUnlock) {
+        // The desktop asks the user to unlock the keyring, once for this save; the error is
+        // shown only when they cancel (or it stays locked).
+        m_proxyPasswords->unlock([this, cancellation = m_cancellable.token(), id, keep,
+                                  stored = std::move(stored),
+                                  error = saved.error()](bool unlocked) mutable {
+            if (cancellation.isCancelled())
+                return;
+            if (unlocked)
+                return storeProxyPassword(id, keep, false, std::move(stored));
+            setError("无法保存代理密码：" + error.description());
+        });
+        return;
+    }
+    setError("无法保存代理密码：" + saved.error().description());
 }
 
 std::string AccountFieldsForm::storedProxyPassword(const std::string& id) const {

@@ -5,6 +5,7 @@
 
 #include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
+#include "platform/Cancellable.hpp"
 #include "viewmodels/FormModel.hpp"
 #include "web/ProxyCheck.hpp"
 
@@ -95,16 +96,20 @@ protected:
     // The trimmed user name as stored: absent when empty.
     std::optional<std::string> storedProxyUsername() const;
     void setError(std::string error);
-    // Stores the password field for a session; an empty field, no user name or `keep` false
-    // (the account has no proxy) removes it. A keychain that refuses it makes the save's error
-    // and returns false: the save must stop, so the password the user typed is not lost.
-    bool storeProxyPassword(const std::string& id, bool keep);
+    // Stores the password field for a session, then runs `stored`; an empty field, no user name
+    // or `keep` false (the account has no proxy) removes it. A locked keyring is offered for
+    // unlocking once for this save. A keychain that refuses makes the save's error and `stored`
+    // never runs: the save stops, so the password the user typed is not lost.
+    void storeProxyPassword(const std::string& id, bool keep, std::function<void()> stored);
     // The stored password of a session, for a sheet that opens on it.
     std::string storedProxyPassword(const std::string& id) const;
 
     SessionStore& m_store;
 
 private:
+    void storeProxyPassword(const std::string& id, bool keep, bool mayAskToUnlock,
+                            std::function<void()> stored);
+
     std::function<SessionDefaults()> m_sessionDefaults;
     std::function<void()> m_saved;
     std::string m_inputLanguage = "auto";
@@ -121,8 +126,9 @@ private:
     ProxyPasswords* m_proxyPasswords = nullptr;
     std::string m_proxyCheckLine;
     ProxyCheck m_proxyCheck;
-    // Held weakly by a running check's report: a form that is gone is not written to.
-    std::shared_ptr<bool> m_lifetime = std::make_shared<bool>(true);
+    // Checked first by a proxy check's report and an unlock prompt's answer: a form that is
+    // gone is not written to.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -176,16 +176,20 @@ void NewSessionForm::save() {
         return;
     // One store change: a session added bare and configured afterwards would first get a page
     // that loads its platform without the proxy, from the user's own address.
-    if (auto created = session()) {
-        // The password first: the account's first page is built as soon as it is added, and
-        // must offer the proxy its login from the start. A keychain that will not take it
-        // stops the save with the sheet open, so the account is not added without it.
-        if (!storeProxyPassword(created->id, m_proxyEnabled))
-            return;
-        m_store.addSession(std::move(*created));
+    auto created = session();
+    if (!created) {
+        setShowing(false);
+        return announceSaved();
     }
-    setShowing(false);
-    announceSaved();
+    // The password first: the account's first page is built as soon as it is added, and must
+    // offer the proxy its login from the start. A keychain that will not take it stops the save
+    // with the sheet open, so the account is not added without it.
+    const std::string id = created->id;
+    storeProxyPassword(id, m_proxyEnabled, [this, session = std::move(*created)]() mutable {
+        m_store.addSession(std::move(session));
+        setShowing(false);
+        announceSaved();
+    });
 }
 
 std::string NewSessionForm::proxyCheckAddress() const {

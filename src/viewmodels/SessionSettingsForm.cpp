@@ -78,13 +78,13 @@ void SessionSettingsForm::save() {
     session.proxyHost = host;
     session.proxyPort = storedProxyPort();
     session.proxyUsername = host.empty() ? std::nullopt : storedProxyUsername();
-    if (!storeProxyPassword(session.id, !host.empty()))
-        return;
     session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
-    m_store.updateSession(session);
-
-    setShowing(false);
-    announceSaved();
+    const std::string id = session.id;
+    storeProxyPassword(id, !host.empty(), [this, session = std::move(session)] {
+        m_store.updateSession(session);
+        setShowing(false);
+        announceSaved();
+    });
 }
 
 } // namespace aurelo

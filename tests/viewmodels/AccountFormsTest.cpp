@@ -207,6 +207,30 @@ TEST_F(AccountFormsTest, ANewAccountWhosePasswordTheKeychainRefusesIsNotAdded) {
     EXPECT_EQ(keychainPassword(selected().id), "typed");
     view.addPlatform(entry("whatsapp"));
     EXPECT_EQ(form.error(), "") << "a sheet opened again starts without the last error";
+
+    // A locked keyring is offered for unlocking once; the account waits for the answer.
+    for (const bool userUnlocks : {false, true}) {
+        SCOPED_TRACE(userUnlocks ? "user unlocks" : "user cancels");
+        secrets = InMemorySecretStore();
+        secrets.setLocked(true);
+        secrets.setUnlockAnswer(userUnlocks);
+        const std::size_t count = store.sessions().size();
+        view.addPlatform(entry("telegram"));
+        form.setProxyEnabled(true);
+        form.setProxyHost("10.0.0.2");
+        form.setProxyPort("3128");
+        form.setProxyUsername("agent");
+        form.setProxyPassword("after-prompt");
+        form.save();
+        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }));
+        runMainLoopFor(std::chrono::milliseconds(50));
+        EXPECT_EQ(store.sessions().size(), count + (userUnlocks ? 1 : 0));
+        EXPECT_EQ(view.showingAddSession(), !userUnlocks);
+        EXPECT_EQ(form.error(), userUnlocks ? "" : "无法保存代理密码：密钥环已锁定。");
+        if (userUnlocks) {
+            EXPECT_EQ(keychainPassword(selected().id), "after-prompt");
+        }
+    }
 }
 
 TEST_F(AccountFormsTest, NothingIsCreatedOrOverwrittenWithoutAUsableAddress) {
