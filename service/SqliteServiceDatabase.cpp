@@ -10,6 +10,9 @@ namespace aurelo::service {
 
 namespace {
 
+// How long a statement waits for another connection's lock before it fails as busy.
+constexpr int kBusyMilliseconds = 3000;
+
 // The schema in steps: step N brings a database at version N-1 to version N. A file is only
 // ever moved forward, step by step, each step in the transaction that also records its number.
 constexpr const char* kSqliteMigrations[] = {
@@ -119,7 +122,7 @@ SqliteServiceDatabase::open(const std::filesystem::path& file) {
     std::unique_ptr<SqliteServiceDatabase> db(new SqliteServiceDatabase(handle));
     // The file holds provider keys: keep it private to the operator's account.
     ::chmod(file.c_str(), 0600);
-    sqlite3_busy_timeout(handle, 3000);
+    sqlite3_busy_timeout(handle, kBusyMilliseconds);
     sqlite3_extended_result_codes(handle, 1);
     if (auto migrated = db->migrate(); !migrated)
         return std::unexpected(migrated.error());
@@ -147,8 +150,18 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
     if (current > kSchemaVersion)
         return std::unexpected(DatabaseError{"数据库由更新版本的服务创建（版本 " +
                                              std::to_string(current) + "），无法使用。"});
-    if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;", nullptr, nullptr,
-                     nullptr) != SQLITE_OK)
+    // Switching a new file to the write-ahead log takes an exclusive lock without going through
+    // the busy handler: instances starting together on a new database would fail here as
+    // "locked". They retry for as long as the busy handler waits (the mode then stays set).
+    int journal = SQLITE_OK;
+    for (int attempt = 0; attempt < kBusyMilliseconds / 10; ++attempt) {
+        journal = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if ((journal & 0xff) != SQLITE_BUSY)
+            break;
+        sqlite3_sleep(10);
+    }
+    if (journal != SQLITE_OK ||
+        sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
     for (auto step = current + 1; step <= kSchemaVersion; ++step) {
         // An admin command and a server starting together migrate one at a time: BEGIN
