@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace aurelo {
 namespace {
 
@@ -135,9 +137,13 @@ TEST_F(TranslationBridgeTest, InFlightBoundsRefuseTheOverflowUntilAnswersFreeThe
                                          {"v9", "", Bridge::kTooManyVoiceRequests, true})}));
     EXPECT_EQ(fake.requests().size(), held);
 
-    fake.answerHeld([](const auto& request) { return test::echoTranslation(request); });
-    ASSERT_TRUE(runMainLoopUntil([&] { return bridge.directInFlight() == 0; }));
+    // The queued message goes out after its batching delay, held or not: its answer must be in
+    // before the next request, or it would be the first script that request sees.
     fake.setResponder([](const auto& request) { return test::echoTranslation(request); });
+    fake.answerHeld([](const auto& request) { return test::echoTranslation(request); });
+    const std::string queued = call("aureloSetTranslation", {"m", "译:queued", false});
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] { return bridge.directInFlight() == 0 && std::ranges::count(scripts, queued) == 1; }));
     EXPECT_EQ(answerTo(request("composer", "again", "after")),
               call("aureloSetComposerTranslation", {"again", "译:after", false}));
 }
