@@ -62,13 +62,18 @@ void AccountFieldsForm::checkProxy() {
                            ? proxyRoute(m_proxyType, host, parseDecimalInteger(port),
                                         storedProxyUsername().value_or(""),
                                         storedProxyUsername() ? m_proxyPassword : "")
-                           : std::nullopt;
+                           : SessionProxy(std::nullopt);
     if (!route) {
+        m_proxyCheck.cancel();
+        assign(m_proxyCheckLine, route.error(), Field::ProxyCheck);
+        return;
+    }
+    if (!*route) {
         m_proxyCheck.cancel();
         assign(m_proxyCheckLine, std::string(kProxyCheckIncomplete), Field::ProxyCheck);
         return;
     }
-    m_proxyCheck.start(*route, proxyCheckAddress(),
+    m_proxyCheck.start(**route, proxyCheckAddress(),
                        [this, cancellation = m_cancellable.token()](const ProxyCheck::Result& r) {
                            if (!cancellation.isCancelled())
                                assign(m_proxyCheckLine, r.line(), Field::ProxyCheck);

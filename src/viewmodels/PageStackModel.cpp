@@ -174,7 +174,9 @@ std::string PageStackModel::identity(const ChatSession& session) const {
              std::string(code(effective.incomingLanguage)),
              std::string(code(effective.ownMessageLanguage)),
              std::string(rawValue(effective.provider)),
-             route ? route->identityText() : std::string("direct"),
+             !route   ? std::string("refused")
+             : *route ? (*route)->identityText()
+                      : std::string("direct"),
          })
         identity += "-" + part;
     return identity;

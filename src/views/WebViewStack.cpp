@@ -93,8 +93,10 @@ void WebViewStack::bind(const PageStackModel::Page& planned, ChatWebView& view) 
     hidden.set(!planned.shown);
     view.update_state(Gtk::Accessible::State::HIDDEN, hidden);
     // The page is the account's document to assistive technology, named after the account.
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view.webView()), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                   m_model.pageName(planned.sessionID).c_str(), -1);
+    if (view.webView())
+        gtk_accessible_update_property(GTK_ACCESSIBLE(view.webView()),
+                                       GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                       m_model.pageName(planned.sessionID).c_str(), -1);
 }
 
 } // namespace aurelo

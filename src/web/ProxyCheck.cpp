@@ -1,6 +1,8 @@
 #include "web/ProxyCheck.hpp"
 
 #include "platform/GRef.hpp"
+#include "platform/MainLoop.hpp"
+#include "web/ProxyRelay.hpp"
 
 #include <gio/gio.h>
 
@@ -9,6 +11,8 @@ namespace aurelo {
 struct ProxyCheck::Attempt {
     GRef<GCancellable> cancellable;
     GRef<GSocketClient> client;
+    std::unique_ptr<ProxyRelay> relay;
+    std::string destination;
     Done done;
     std::chrono::steady_clock::time_point started;
     guint deadlineSource = 0;
@@ -92,8 +96,19 @@ void ProxyCheck::start(const ProxyRoute& route, const std::string& destinationUR
     attempt->client = adoptGRef(g_socket_client_new());
     attempt->done = std::move(done);
     attempt->started = std::chrono::steady_clock::now();
+    auto access = proxyAccess(route);
+    m_attempt = attempt;
+    if (!access) {
+        postToMainLoop([weak = std::weak_ptr<Attempt>(attempt), reason = access.error()] {
+            if (auto attempt = weak.lock())
+                attempt->finish({false, {}, reason});
+        });
+        return;
+    }
+    attempt->relay = std::move(access->relay);
+    attempt->destination = destinationURL;
     // The entered proxy for every destination, and no ignore list: there is no direct route.
-    auto resolver = adoptGRef(g_simple_proxy_resolver_new(route.uri().c_str(), nullptr));
+    auto resolver = adoptGRef(g_simple_proxy_resolver_new(access->uri.c_str(), nullptr));
     g_socket_client_set_proxy_resolver(attempt->client.get(), G_PROXY_RESOLVER(resolver.get()));
     g_socket_client_set_enable_proxy(attempt->client.get(), TRUE);
     g_signal_connect(attempt->client.get(), "event",
@@ -103,7 +118,6 @@ void ProxyCheck::start(const ProxyRoute& route, const std::string& destinationUR
                              static_cast<Attempt*>(data)->reachedProxy = true;
                      }),
                      attempt.get());
-    m_attempt = attempt;
 
     // The deadline and the connection each hold the attempt weakly: a check abandoned or
     // replaced is never reported.
@@ -140,7 +154,12 @@ void ProxyCheck::start(const ProxyRoute& route, const std::string& destinationUR
                     std::chrono::steady_clock::now() - attempt->started);
                 g_io_stream_close(G_IO_STREAM(connection.get()), nullptr, nullptr);
             } else {
+                // The relay knows what the proxy answered; GIO sees only the relay's refusal.
+                const auto relayed = attempt->relay
+                                         ? attempt->relay->failureFor(attempt->destination)
+                                         : std::nullopt;
                 outcome.reason = attempt->timedOut ? std::string(kTimedOut)
+                                 : relayed         ? *relayed
                                                    : reasonFor(error.get(), attempt->reachedProxy);
             }
             attempt->finish(outcome);

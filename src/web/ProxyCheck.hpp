@@ -3,7 +3,8 @@
 // "测试代理": connects through a proxy, as entered and not yet saved, to an account's platform
 // address and reports the delay or why it failed. The connection goes only through that proxy —
 // there is no direct route to fall back on — and stops at the TCP connection: the platform sees
-// a connection, not a request.
+// a connection, not a request. The route is reached as the account's pages reach it: an HTTP
+// proxy through a relay of its own, which logs in to the proxy.
 
 #include "web/ProxyRoute.hpp"
 
@@ -29,9 +30,9 @@ public:
     using Done = std::function<void(const Result&)>;
 
     static constexpr std::chrono::milliseconds kDeadline{10000};
-    static constexpr std::string_view kUnreachable = "无法连接代理";
-    static constexpr std::string_view kLoginRefused = "代理认证失败，请检查代理用户名和密码";
-    static constexpr std::string_view kDestinationRefused = "代理拒绝了目标地址";
+    static constexpr std::string_view kUnreachable = kProxyUnreachable;
+    static constexpr std::string_view kLoginRefused = kProxyLoginRefused;
+    static constexpr std::string_view kDestinationRefused = kProxyRefusedDestination;
     static constexpr std::string_view kTimedOut = "代理测试超时";
 
     ProxyCheck() = default;

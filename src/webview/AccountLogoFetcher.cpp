@@ -52,7 +52,12 @@ bool AccountLogoFetcher::fetch(const std::string& url, Done done) {
     const auto route = proxyRoute(
         account->proxyType.value_or("http"), account->proxyHost.value_or(""), account->proxyPort,
         username, !username.empty() && m_passwordFor ? m_passwordFor(account->id) : "");
-    auto session = m_stores.networkSession(account->id, route);
+    // An account whose proxy makes no route loads nothing at all, its logo included.
+    if (!route)
+        return false;
+    auto session = m_stores.networkSession(account->id, *route);
+    if (!session)
+        return false;
     std::error_code error;
     std::filesystem::create_directories(m_scratchFolder, error);
     chmod(m_scratchFolder.c_str(), 0700);

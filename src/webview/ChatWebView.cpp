@@ -1,15 +1,18 @@
 #include "webview/ChatWebView.hpp"
-#include "webview/WebEngineContext.hpp"
 #include "web/WebPageCommand.hpp"
+#include "webview/WebEngineContext.hpp"
 
 #include "web/DownloadNaming.hpp"
 #include "web/FileManagerReveal.hpp"
 #include "web/NavigationPolicy.hpp"
 #include "web/PageScript.hpp"
+#include "web/ProxyRelay.hpp"
 #include "web/ProxyRoute.hpp"
 #include "web/WebLogger.hpp"
 
+#include <glibmm/main.h>
 #include <gtkmm/dialog.h>
+#include <gtkmm/label.h>
 #include <gtkmm/window.h>
 
 #include <cmath>
@@ -38,7 +41,17 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     : Gtk::Box(Gtk::Orientation::VERTICAL), m_sessionID(inputs.sessionID) {
     const auto route = proxyRoute(inputs.proxyType, inputs.proxyHost, inputs.proxyPort,
                                   inputs.proxyUsername, inputs.proxyPassword);
-    auto networkSession = environment.dataStores.networkSession(inputs.sessionID, route);
+    // An account whose proxy cannot be used gets no page at all: neither the desktop's proxy
+    // nor a direct connection may stand in for the one it was given.
+    if (!route) {
+        refuse(route.error(), inputs);
+        return;
+    }
+    auto networkSession = environment.dataStores.networkSession(inputs.sessionID, *route);
+    if (!networkSession) {
+        refuse(std::string(kProxyUnreachable), inputs);
+        return;
+    }
 
     m_contentManager = adoptGRef(webkit_user_content_manager_new());
     const std::string script = fillPageScript(environment.pageScript, inputs);
@@ -62,10 +75,10 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
-    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(), "network-session",
-        networkSession.get(), "user-content-manager",
-        m_contentManager.get(), "settings", settings.get(), nullptr))));
+    m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(),
+                     "network-session", networkSession.get(), "user-content-manager",
+                     m_contentManager.get(), "settings", settings.get(), nullptr))));
     auto* widget = Glib::wrap(GTK_WIDGET(m_webView.get()));
     widget->set_hexpand(true);
     widget->set_vexpand(true);
@@ -77,10 +90,13 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.setLastTranslationActive(inputs.isActive);
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
-    m_health = std::make_unique<PageHealthMonitor>(m_webView.get(), route.has_value(),
+    m_health = std::make_unique<PageHealthMonitor>(m_webView.get(), route->has_value(),
                                                    inputs.onHealthChanged);
-    if (route)
-        m_health->setProxyLogin(route->username, route->password);
+    m_health->setProxyFailureLookup(
+        [&stores = environment.dataStores, id = inputs.sessionID](std::string_view url) {
+            const ProxyRelay* relay = stores.relay(id);
+            return relay ? relay->failureFor(url) : std::nullopt;
+        });
     bridge.setOnLoginReported(
         [health = m_health.get()](bool loggedOut) { health->loginReported(loggedOut); });
     m_coordinator->lastReloadToken = inputs.reloadToken;
@@ -98,14 +114,38 @@ ChatWebView::~ChatWebView() {
     }
 }
 
+void ChatWebView::refuse(const std::string& reason, const Inputs& inputs) {
+    m_refusal = PageHealth{PageHealthState::NetworkError, reason, false};
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
+    box->set_valign(Gtk::Align::CENTER);
+    box->set_vexpand(true);
+    box->set_hexpand(true);
+    auto* headline = Gtk::make_managed<Gtk::Label>(m_refusal->line());
+    headline->add_css_class("title-3");
+    headline->set_wrap(true);
+    auto* note = Gtk::make_managed<Gtk::Label>(std::string(kRefusedPageNote));
+    note->add_css_class("dim-label");
+    note->set_wrap(true);
+    box->append(*headline);
+    box->append(*note);
+    append(*box);
+    // After the window has taken the page in, as a monitor's report would come.
+    if (inputs.onHealthChanged)
+        Glib::signal_idle().connect_once(sigc::track_obj(
+            [report = inputs.onHealthChanged, health = *m_refusal] { report(health); }, *this));
+}
+
 void ChatWebView::update(const Inputs& inputs) {
+    if (!m_webView)
+        return;
     auto& bridge = m_coordinator->bridge();
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.applyTranslationActive(inputs.isActive);
     // Setting the zoom level relayouts the page even when the value is the same, and the stored
     // zoom comes back from the defaults file with rounding noise: only a real step counts.
     constexpr double kZoomTolerance = 0.001;
-    if (std::abs(webkit_web_view_get_zoom_level(m_webView.get()) - inputs.pageZoom) > kZoomTolerance)
+    if (std::abs(webkit_web_view_get_zoom_level(m_webView.get()) - inputs.pageZoom) >
+        kZoomTolerance)
         webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
     if (inputs.reloadToken != m_coordinator->lastReloadToken) {
         m_coordinator->lastReloadToken = inputs.reloadToken;
@@ -114,11 +154,13 @@ void ChatWebView::update(const Inputs& inputs) {
 }
 
 void ChatWebView::runPageCommand(const WebPageCommand& command) {
+    if (!m_webView)
+        return;
     evaluateInPrivateWorld(m_webView.get(), pageCommandScript(command.action));
 }
 
 bool ChatWebView::insertText(const WebTextInsertion& insertion) {
-    if (insertion.sessionID != m_sessionID || insertion.text.empty())
+    if (!m_webView || insertion.sessionID != m_sessionID || insertion.text.empty())
         return false;
     evaluateInPrivateWorld(m_webView.get(), textInsertionScript(insertion.text));
     return true;
@@ -132,10 +174,9 @@ void ChatWebView::evaluateInPrivateWorld(WebKitWebView* view, const std::string&
 // ---------------------------------------------------------------------------------------------
 // Coordinator
 
-ChatWebView::Coordinator::Coordinator(WebKitWebView* view,
-                                          WebKitUserContentManager* contentManager,
-                                          WebKitNetworkSession* networkSession,
-                                          WebEnvironment& environment)
+ChatWebView::Coordinator::Coordinator(WebKitWebView* view, WebKitUserContentManager* contentManager,
+                                      WebKitNetworkSession* networkSession,
+                                      WebEnvironment& environment)
     : m_webView(view), m_contentManager(contentManager), m_networkSession(networkSession),
       m_environment(environment),
       m_bridge(environment.translationService, environment.voiceSession, environment.serviceOrigin,
@@ -184,7 +225,7 @@ void ChatWebView::Coordinator::evaluate(const std::string& script) {
 }
 
 void ChatWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*, JSCValue* value,
-                                                         gpointer self) {
+                                                     gpointer self) {
     guarded([&] {
         // JSON is the one place where the page's value becomes ours; a value without a JSON form
         // (undefined, a function, a cycle) is not an object and is ignored.
@@ -196,9 +237,8 @@ void ChatWebView::Coordinator::scriptMessageCallback(WebKitUserContentManager*, 
 }
 
 gboolean ChatWebView::Coordinator::decidePolicyCallback(WebKitWebView*,
-                                                            WebKitPolicyDecision* decision,
-                                                            WebKitPolicyDecisionType type,
-                                                            gpointer) {
+                                                        WebKitPolicyDecision* decision,
+                                                        WebKitPolicyDecisionType type, gpointer) {
     switch (type) {
     case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
     case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
@@ -225,9 +265,8 @@ gboolean ChatWebView::Coordinator::decidePolicyCallback(WebKitWebView*,
     return FALSE;
 }
 
-GtkWidget* ChatWebView::Coordinator::createCallback(WebKitWebView*,
-                                                        WebKitNavigationAction* action,
-                                                        gpointer self) {
+GtkWidget* ChatWebView::Coordinator::createCallback(WebKitWebView*, WebKitNavigationAction* action,
+                                                    gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
@@ -238,8 +277,8 @@ GtkWidget* ChatWebView::Coordinator::createCallback(WebKitWebView*,
 }
 
 gboolean ChatWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
-                                                              WebKitFileChooserRequest* request,
-                                                              gpointer self) {
+                                                          WebKitFileChooserRequest* request,
+                                                          gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     guarded([&] {
         // A chooser still open for an earlier request is closed; that request gets no files.
@@ -293,15 +332,15 @@ gboolean ChatWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
 }
 
 gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView*, WebKitNotification*,
-                                                                gpointer self) {
+                                                            gpointer self) {
     // TRUE claims the notification without showing it; FALSE lets WebKit post it to the
     // desktop's notification service, which works while the window is hidden too.
     return static_cast<Coordinator*>(self)->m_environment.doNotDisturb ? TRUE : FALSE;
 }
 
 gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView*,
-                                                                 WebKitPermissionRequest* request,
-                                                                 gpointer) {
+                                                             WebKitPermissionRequest* request,
+                                                             gpointer) {
     // New-message notifications are the reason to keep chat pages open in the background.
     // Every other request (camera, microphone, location) gets WebKit's default answer.
     if (WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request)) {
@@ -317,8 +356,7 @@ std::filesystem::path ChatWebView::Coordinator::downloadFolder() const {
 }
 
 void ChatWebView::Coordinator::downloadStartedCallback(WebKitNetworkSession*,
-                                                           WebKitDownload* download,
-                                                           gpointer self) {
+                                                       WebKitDownload* download, gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     // The network session is the session's, but only this view's downloads are ours.
     if (!coordinator->m_webView || webkit_download_get_web_view(download) != coordinator->m_webView)
@@ -330,8 +368,7 @@ void ChatWebView::Coordinator::downloadStartedCallback(WebKitNetworkSession*,
 }
 
 gboolean ChatWebView::Coordinator::decideDestinationCallback(WebKitDownload* download,
-                                                                 const char* suggested,
-                                                                 gpointer self) {
+                                                             const char* suggested, gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     guarded([&] {
         const auto folder = coordinator->downloadFolder();
@@ -362,8 +399,7 @@ void ChatWebView::Coordinator::forgetDownload(WebKitDownload* download) {
     }
 }
 
-void ChatWebView::Coordinator::downloadFinishedCallback(WebKitDownload* download,
-                                                            gpointer self) {
+void ChatWebView::Coordinator::downloadFinishedCallback(WebKitDownload* download, gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     guarded([&] {
         auto it = coordinator->m_downloadDestinations.find(download);
@@ -382,7 +418,7 @@ void ChatWebView::Coordinator::downloadFinishedCallback(WebKitDownload* download
 }
 
 void ChatWebView::Coordinator::downloadFailedCallback(WebKitDownload* download, GError* error,
-                                                          gpointer self) {
+                                                      gpointer self) {
     auto* coordinator = static_cast<Coordinator*>(self);
     guarded([&] {
         // "finished" follows "failed"; without an entry it only lets go of the download.

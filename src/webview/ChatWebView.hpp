@@ -2,10 +2,10 @@
 
 #include "models/WebPageCommand.hpp"
 #include "platform/GRef.hpp"
+#include "web/ChatWebViewInputs.hpp"
 #include "web/TranslationBridge.hpp"
 #include "webview/PageHealthMonitor.hpp"
 #include "webview/WebEnvironment.hpp"
-#include "web/ChatWebViewInputs.hpp"
 
 #include <gtkmm/box.h>
 #include <gtkmm/filechoosernative.h>
@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace aurelo {
 
@@ -45,16 +47,25 @@ public:
     // only an insertion for its own session, and never an empty one.
     bool insertText(const WebTextInsertion& insertion);
 
+    // Null for an account whose proxy could not be put in place: it has no page.
     WebKitWebView* webView() const { return m_webView.get(); }
     Coordinator& coordinator() { return *m_coordinator; }
-    const PageHealth& health() const { return m_health->health(); }
+    const PageHealth& health() const { return m_refusal ? *m_refusal : m_health->health(); }
+
+    // Under the reason, in the page area of an account that was given no page.
+    static constexpr std::string_view kRefusedPageNote =
+        "此账号的网页未加载，也不会绕过代理直接连接。请在“账号独立设置”中修正代理后保存。";
     const std::string& sessionID() const { return m_sessionID; }
 
     // Evaluates `script` in our script world without waiting for a result.
     static void evaluateInPrivateWorld(WebKitWebView* view, const std::string& script);
 
 private:
+    void refuse(const std::string& reason, const Inputs& inputs);
+
     std::string m_sessionID;
+    // Why the account has no page; nothing while it has one.
+    std::optional<PageHealth> m_refusal;
     GRef<WebKitUserContentManager> m_contentManager;
     GRef<WebKitWebView> m_webView;
     std::unique_ptr<Coordinator> m_coordinator;

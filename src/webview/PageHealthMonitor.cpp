@@ -75,9 +75,8 @@ void PageHealthMonitor::loadChangedCallback(WebKitWebView*, WebKitLoadEvent even
     }
     if (std::exchange(monitor->m_loadingFailurePage, false))
         return;
-    if (monitor->proxyRefusedLogin()) {
-        const auto wait = monitor->m_tracker.loadFailed(
-            describeLoadFailure("g-io-error-quark", G_IO_ERROR_PROXY_AUTH_FAILED, "", true));
+    if (const auto refusal = monitor->proxyRefusal()) {
+        const auto wait = monitor->m_tracker.loadFailed(*refusal);
         monitor->publish();
         const char* uri = webkit_web_view_get_uri(monitor->m_view);
         monitor->showFailure(uri ? uri : "");
@@ -91,15 +90,16 @@ void PageHealthMonitor::loadChangedCallback(WebKitWebView*, WebKitLoadEvent even
 gboolean PageHealthMonitor::loadFailedCallback(WebKitWebView*, WebKitLoadEvent, const char* uri,
                                                GError* error, gpointer self) {
     auto* monitor = static_cast<PageHealthMonitor*>(self);
-    const bool loginRefused = std::exchange(monitor->m_proxyLoginRefused, false);
-    const char* domain = loginRefused ? "g-io-error-quark"
-                         : error      ? g_quark_to_string(error->domain)
-                                      : "";
-    const int code = loginRefused ? G_IO_ERROR_PROXY_AUTH_FAILED : error ? error->code : 0;
+    const char* domain = error ? g_quark_to_string(error->domain) : "";
+    const int code = error ? error->code : 0;
     if (isBenignLoadFailure(domain, code))
         return FALSE;
+    // Through the relay, the browser sees only that the relay said no; the relay knows why.
+    auto relayed = monitor->m_proxyFailure && uri ? monitor->m_proxyFailure(uri) : std::nullopt;
     const auto wait = monitor->m_tracker.loadFailed(
-        describeLoadFailure(domain, code, error ? error->message : "", monitor->m_viaProxy));
+        relayed
+            ? std::move(*relayed)
+            : describeLoadFailure(domain, code, error ? error->message : "", monitor->m_viaProxy));
     monitor->publish();
     monitor->m_failedURI = uri ? uri : "";
     monitor->reloadIn(wait);
@@ -116,44 +116,28 @@ void PageHealthMonitor::processTerminatedCallback(WebKitWebView*, WebKitWebProce
     monitor->reloadIn(wait);
 }
 
-void PageHealthMonitor::setProxyLogin(std::string username, std::string password) {
-    m_proxyUsername = std::move(username);
-    m_proxyPassword = std::move(password);
-}
-
 gboolean PageHealthMonitor::authenticateCallback(WebKitWebView*,
-                                                 WebKitAuthenticationRequest* request,
-                                                 gpointer self) {
-    auto* monitor = static_cast<PageHealthMonitor*>(self);
+                                                 WebKitAuthenticationRequest* request, gpointer) {
     // A website's own log-in prompt is the page's business.
     if (!webkit_authentication_request_is_for_proxy(request))
         return FALSE;
-    // A retry after our own answer means the proxy refused it; a retry before it means a login
-    // remembered from an earlier page of this session failed, and ours may be the newer one.
-    const bool refusedOurs =
-        webkit_authentication_request_is_retry(request) && monitor->m_proxyLoginOffered;
-    if (monitor->m_proxyUsername.empty() || refusedOurs) {
-        monitor->m_proxyLoginOffered = false;
-        // The load then fails as cancelled, which alone would pass for a load the user stopped.
-        monitor->m_proxyLoginRefused = true;
-        webkit_authentication_request_cancel(request);
-        return TRUE;
-    }
-    monitor->m_proxyLoginOffered = true;
-    WebKitCredential* credential =
-        webkit_credential_new(monitor->m_proxyUsername.c_str(), monitor->m_proxyPassword.c_str(),
-                              WEBKIT_CREDENTIAL_PERSISTENCE_NONE);
-    webkit_authentication_request_authenticate(request, credential);
-    webkit_credential_free(credential);
+    // The browser never holds a proxy's login: SOCKS5 spends it on the connection and the relay
+    // in front of an HTTP proxy logs in itself. A 407 that asks the browser anyway comes from a
+    // website inside a tunnel, and it gets nothing.
+    webkit_authentication_request_cancel(request);
     return TRUE;
 }
 
-bool PageHealthMonitor::proxyRefusedLogin() const {
-    if (!m_viaProxy)
-        return false;
+std::optional<std::string> PageHealthMonitor::proxyRefusal() const {
+    if (!m_proxyFailure)
+        return std::nullopt;
     WebKitWebResource* resource = webkit_web_view_get_main_resource(m_view);
     WebKitURIResponse* response = resource ? webkit_web_resource_get_response(resource) : nullptr;
-    return response && webkit_uri_response_get_status_code(response) == 407;
+    const guint status = response ? webkit_uri_response_get_status_code(response) : 0;
+    const char* uri = resource ? webkit_web_resource_get_uri(resource) : nullptr;
+    if (!uri || (status > 0 && status < 400))
+        return std::nullopt;
+    return m_proxyFailure(uri);
 }
 
 void PageHealthMonitor::networkChangedCallback(GNetworkMonitor*, gboolean available,

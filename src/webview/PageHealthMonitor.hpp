@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace aurelo {
 
@@ -29,11 +30,11 @@ public:
     ~PageHealthMonitor();
 
     void loginReported(bool loggedOut);
-    // The login an HTTP proxy gets when it answers 407 (libsoup asks for it; SOCKS5 takes it
-    // from the proxy URI). It is offered once per request: a proxy that refuses it again gets
-    // no other, and the page shows that the login was refused rather than the proxy's empty
-    // 407 page or a password dialog.
-    void setProxyLogin(std::string username, std::string password);
+    // Why the account's proxy did not carry the last request for a URL's origin, as the relay
+    // in front of an HTTP proxy saw it. Only this sets a proxy's refusal of the login: a 407
+    // that a website sends itself is the website's page, whatever it claims.
+    using ProxyFailureLookup = std::function<std::optional<std::string>(std::string_view url)>;
+    void setProxyFailureLookup(ProxyFailureLookup lookup) { m_proxyFailure = std::move(lookup); }
     const PageHealth& health() const { return m_tracker.health(); }
 
 private:
@@ -49,8 +50,8 @@ private:
     void reloadIn(std::chrono::seconds wait);
     void reloadNow();
     void showFailure(const std::string& uri);
-    // The main resource is the proxy's 407: the load "finished" without the page.
-    bool proxyRefusedLogin() const;
+    // The load "finished" with the relay's refusal instead of the page: why the proxy refused.
+    std::optional<std::string> proxyRefusal() const;
     void publish();
 
     WebKitWebView* m_view;
@@ -64,11 +65,7 @@ private:
     std::optional<std::string> m_failedURI;
     bool m_loadingFailurePage = false;
     PageHealth m_published;
-    std::string m_proxyUsername;
-    std::string m_proxyPassword;
-    bool m_proxyLoginOffered = false;
-    // The proxy refused the login and the request was given up: the coming load failure is that.
-    bool m_proxyLoginRefused = false;
+    ProxyFailureLookup m_proxyFailure;
 };
 
 } // namespace aurelo

@@ -47,19 +47,38 @@ WebsiteDataStores::networkSession(const std::string& sessionId,
         WebEngineContext::shared();
         session = adoptGRef(webkit_network_session_new_ephemeral());
     }
-    if (proxy) {
-        // No ignore-hosts list: every destination, loopback included, goes through the proxy.
-        auto* settings =
-            webkit_network_proxy_settings_new(proxy->networkSessionURI().c_str(), nullptr);
-        webkit_network_session_set_proxy_settings(session.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
-                                                  settings);
-        webkit_network_proxy_settings_free(settings);
-    } else {
+    if (!proxy) {
+        m_relays.erase(sessionId);
         // A session whose proxy was removed must not keep using it for the rest of the run.
         webkit_network_session_set_proxy_settings(session.get(), WEBKIT_NETWORK_PROXY_MODE_DEFAULT,
                                                   nullptr);
+        return session;
     }
+    // A view rebuilt on the same route keeps its relay, and with it the connections it carries.
+    std::string uri;
+    if (auto it = m_relays.find(sessionId);
+        it != m_relays.end() && it->second->upstream() == *proxy) {
+        uri = it->second->uri();
+    } else {
+        m_relays.erase(sessionId);
+        auto access = proxyAccess(*proxy);
+        if (!access)
+            return {};
+        uri = access->uri;
+        if (access->relay)
+            m_relays.emplace(sessionId, std::move(access->relay));
+    }
+    // No ignore-hosts list: every destination, loopback included, goes through the proxy.
+    auto* settings = webkit_network_proxy_settings_new(uri.c_str(), nullptr);
+    webkit_network_session_set_proxy_settings(session.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+                                              settings);
+    webkit_network_proxy_settings_free(settings);
     return session;
+}
+
+const ProxyRelay* WebsiteDataStores::relay(const std::string& sessionId) const {
+    auto it = m_relays.find(sessionId);
+    return it == m_relays.end() ? nullptr : it->second.get();
 }
 
 void WebsiteDataStores::clear(const std::string& sessionId) {

@@ -2,6 +2,7 @@
 
 #include "models/WebSessionCleaner.hpp"
 #include "platform/GRef.hpp"
+#include "web/ProxyRelay.hpp"
 #include "web/ProxyRoute.hpp"
 
 #include <webkit/webkit.h>
@@ -30,9 +31,12 @@ public:
 
     // The session's network session with `proxy` applied (none: the desktop's own proxy
     // settings, as for any other application). An id that is not a UUID cannot name a directory;
-    // it gets an ephemeral session that keeps nothing.
+    // it gets an ephemeral session that keeps nothing. Null when the proxy cannot be put in
+    // place (its relay could not listen): such a session must load nothing.
     GRef<WebKitNetworkSession> networkSession(const std::string& sessionId,
                                               const std::optional<ProxyRoute>& proxy);
+    // The relay that carries the session's HTTP proxy; null for SOCKS5 and no proxy.
+    const ProxyRelay* relay(const std::string& sessionId) const;
 
     // Removes all website data of the session. The network session itself stays, so that a view
     // built for the id afterwards starts empty on the same directories rather than racing a
@@ -47,6 +51,8 @@ private:
     std::filesystem::path m_dataHome;
     std::filesystem::path m_cacheHome;
     std::map<std::string, GRef<WebKitNetworkSession>> m_sessions;
+    // Per session id as given: the relay its network session is pointed at.
+    std::map<std::string, std::unique_ptr<ProxyRelay>> m_relays;
 };
 
 } // namespace aurelo

@@ -133,6 +133,8 @@ ChatWebViewInputs WebViewTest::inputs(const std::string& sessionId, const std::s
 ChatWebView& WebViewTest::open(const ChatWebViewInputs& inputs) {
     auto& host = *m_hosts.emplace_back(std::make_unique<ChatWebView>(inputs, *environment));
     WebKitWebView* view = host.webView();
+    if (!view) // an account refused a page
+        return host;
     auto& record = *(m_loads[view] = std::make_unique<LoadRecord>());
     g_signal_connect(view, "load-changed", G_CALLBACK(loadChangedCallback), &record);
     m_leaks.watch(view, "the web view of session " + inputs.sessionID);

@@ -29,8 +29,8 @@ check(const ProxyRoute& route, const std::string& url,
 }
 
 ProxyRoute routeTo(Kind kind, std::uint16_t port, const std::string& password) {
-    return *proxyRoute(kind == Kind::Socks5 ? "socks5" : "http", "127.0.0.1", port, kLogin.username,
-                       password);
+    return **proxyRoute(kind == Kind::Socks5 ? "socks5" : "http", "127.0.0.1", port,
+                        kLogin.username, password);
 }
 
 TEST(ProxyCheckTest, ReportsTheDelayOrWhyThroughBothKindsOfProxy) {

@@ -110,24 +110,51 @@ TEST(BridgeMessageTest, ConvertsEveryForm) {
 }
 
 TEST(ProxyRouteTest, DerivesRouteFromSessionFields) {
-    // A host that is no host name routes nowhere rather than somewhere else.
+    // A host that is no host makes no route at all, never a direct connection nor another host.
+    constexpr auto kRefused = "refused";
     const std::tuple<const char*, const char*, std::optional<long long>, std::optional<std::string>>
         cases[] = {
             {"socks5", "127.0.0.1", 70000, "socks5://127.0.0.1:65535"},
             {"socks5", "127.0.0.1", -5, "socks5://127.0.0.1:0"},
             {"http", "proxy.example", 8080, "http://proxy.example:8080"},
+            {"http", "proxy.example.", 8080, "http://proxy.example:8080"},
             {"", "proxy.example", 3128, "http://proxy.example:3128"},
             {"SOCKS5", "p", 1080, "http://p:1080"},
             {"socks5", "::1", 1080, "socks5://[::1]:1080"},
-            {"socks5", "[::1]", 1080, "socks5://[::1]:1080"},
-            {"socks5", "evil@host/x", 1080, "socks5://127.0.0.1:0"},
-            {"http", "host name", 8080, "http://127.0.0.1:0"},
+            {"socks5", "[2001:db8::7]", 1080, "socks5://[2001:db8::7]:1080"},
+            {"http", "代理.例子.测试", 8080, "http://xn--mnq481g.xn--fsqu00a.xn--0zwm56d:8080"},
+            {"http", "ｐｒｏｘｙ．example", 8080, "http://proxy.example:8080"},
+            {"http", "my_node-1.example", 8080, "http://my_node-1.example:8080"},
+            // What sellers' lines and careless pastes put into the host field.
+            {"http", "203.0.113.7:1080", 1080, kRefused},
+            {"http", "203.0.113.7：1080", 1080, kRefused},
+            {"http", "203.0.113.7\u3000", 1080, kRefused},
+            {"http", "proxy.example\u3000", 1080, kRefused},
+            {"http", " proxy.example", 1080, kRefused},
+            {"socks5", "user:pass@203.0.113.7", 1080, kRefused},
+            {"socks5", "socks5://203.0.113.7", 1080, kRefused},
+            {"socks5", "evil@host/x", 1080, kRefused},
+            {"http", "host name", 8080, kRefused},
+            {"http", "[203.0.113.7]", 8080, kRefused},
+            {"http", "[::1", 8080, kRefused},
+            {"http", "fe80::1%eth0", 8080, kRefused},
+            {"http", "2001:db8::1:1080:extra:zz", 8080, kRefused},
+            {"http", "203.0.113", 8080, kRefused},
+            {"http", "a..b", 8080, kRefused},
+            {"http", "-.example\n", 8080, kRefused},
+            {"http", "\xff\xfe", 8080, kRefused},
             {"socks5", "", 1080, std::nullopt},
             {"socks5", "127.0.0.1", std::nullopt, std::nullopt},
         };
     for (const auto& [type, host, port, uri] : cases) {
         const auto route = proxyRoute(type, host, port);
-        EXPECT_EQ(route ? std::optional(route->uri()) : std::nullopt, uri) << type << " " << host;
+        const std::optional<std::string> made = !route   ? std::optional<std::string>(kRefused)
+                                                : *route ? std::optional((*route)->uri())
+                                                         : std::nullopt;
+        EXPECT_EQ(made, uri) << type << " " << host;
+        if (!route) {
+            EXPECT_EQ(route.error(), kInvalidProxyHost);
+        }
     }
 }
 

@@ -66,18 +66,32 @@ TEST_F(WebViewSessionTest, AProxyCarriesOnlyItsOwnSessionByName) {
 }
 
 TEST_F(WebViewSessionTest, ADeadOrUnusableProxyFailsTheLoadInsteadOfGoingDirect) {
-    const std::tuple<const char*, const char*, const char*, std::uint16_t> cases[] = {
-        {kSessionA, "socks5", "127.0.0.1", closedLoopbackPort()},
-        {kSessionB, "http", "127.0.0.1", closedLoopbackPort()},
-        {"33333333-3333-4333-8333-333333333333", "socks5", "not a host/", 1080},
-    };
-    for (const auto& [session, type, proxyHost, port] : cases) {
+    const std::tuple<const char*, const char*, const char*, std::uint16_t, std::string_view>
+        cases[] = {
+            {kSessionA, "socks5", "127.0.0.1", closedLoopbackPort(), kProxyUnreachable},
+            {kSessionB, "http", "127.0.0.1", closedLoopbackPort(), kProxyUnreachable},
+            // Hosts that once made WebKit drop the proxy setting and load directly.
+            {"33333333-3333-4333-8333-333333333333", "socks5", "not a host/", 1080,
+             kInvalidProxyHost},
+            {"44444444-4444-4444-8444-444444444444", "http", "127.0.0.1:1080", 1080,
+             kInvalidProxyHost},
+            {"55555555-5555-4555-8555-555555555555", "http", "127.0.0.1\u3000", 1080,
+             kInvalidProxyHost},
+        };
+    for (const auto& [session, type, proxyHost, port, reason] : cases) {
+        SCOPED_TRACE(std::string(type) + " " + proxyHost);
         auto in = inputs(session);
         in.proxyType = type;
         in.proxyHost = proxyHost;
         in.proxyPort = port;
+        std::optional<PageHealth> reported;
+        in.onHealthChanged = [&](const PageHealth& health) { reported = health; };
         auto& host = open(in);
-        EXPECT_TRUE(waitForFailure(host)) << type << " " << proxyHost;
+        ASSERT_TRUE(runMainLoopUntil(
+            [&] { return reported && reported->state == PageHealthState::NetworkError; }, 15s));
+        EXPECT_EQ(reported->reason, reason);
+        // No page is made for a proxy that cannot be used, so nothing can be requested.
+        EXPECT_EQ(host.webView() == nullptr, reason == kInvalidProxyHost);
     }
     EXPECT_EQ(server.requestCount("/chat.html"), 0u);
 }
