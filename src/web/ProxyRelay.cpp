@@ -276,10 +276,11 @@ struct ProxyRelay::Connection : std::enable_shared_from_this<Connection> {
                  if (count <= 0)
                      return self.headEnded();
                  self.head.append(pending.buffer.data(), static_cast<std::size_t>(count));
-                 if (self.head.find("\r\n\r\n") != std::string::npos)
-                     return self.headDone(self);
-                 if (self.head.size() > kMaximumHeadBytes)
+                 const auto end = self.head.find("\r\n\r\n");
+                 if ((end == std::string::npos ? self.head.size() : end) > kMaximumHeadBytes)
                      return self.refuse(431, "Request Header Fields Too Large", std::nullopt);
+                 if (end != std::string::npos)
+                     return self.headDone(self);
                  self.read(pending.from, pending.step);
              });
     }
