@@ -3,9 +3,39 @@
 #include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
 
+#include <glib.h>
+
+#include <algorithm>
 #include <limits>
 
 namespace aurelo {
+
+namespace {
+
+// How many characters one change put into a field's text: the new text less the start and the
+// end it shares with the old one.
+std::size_t insertedCharacters(std::string_view before, std::string_view after) {
+    const auto characters = [](std::string_view text) {
+        std::u32string wide;
+        if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+            return std::u32string(text.begin(), text.end());
+        for (const char* p = text.data(); p < text.data() + text.size(); p = g_utf8_next_char(p))
+            wide += static_cast<char32_t>(g_utf8_get_char(p));
+        return wide;
+    };
+    const std::u32string a = characters(before);
+    const std::u32string b = characters(after);
+    const std::size_t shared = std::min(a.size(), b.size());
+    std::size_t start = 0;
+    while (start < shared && a[start] == b[start])
+        ++start;
+    std::size_t end = 0;
+    while (end < shared - start && a[a.size() - 1 - end] == b[b.size() - 1 - end])
+        ++end;
+    return b.size() - start - end;
+}
+
+} // namespace
 
 AccountFieldsForm::AccountFieldsForm(SessionStore& store,
                                      std::function<SessionDefaults()> sessionDefaults,
@@ -43,6 +73,9 @@ void AccountFieldsForm::setProxyType(std::string value) {
     assign(m_proxyType, std::move(value), Field::ProxyType);
 }
 void AccountFieldsForm::setProxyHost(std::string value) {
+    if (insertedCharacters(m_proxyHost, value) > 1)
+        if (const auto line = ProxyLine::parse(value); line && !line->bareHost())
+            return fillFromProxyLine(*line);
     assign(m_proxyHost, std::move(value), Field::ProxyHost);
 }
 void AccountFieldsForm::setProxyPort(std::string value) {
@@ -55,7 +88,45 @@ void AccountFieldsForm::setProxyPassword(std::string value) {
     assign(m_proxyPassword, std::move(value), Field::ProxyPassword);
 }
 
+void AccountFieldsForm::fillFromProxyLine(const ProxyLine& line) {
+    // The host first: the sheet redraws on every field, and the host entry is the one whose
+    // change is still being delivered.
+    assign(m_proxyHost, line.host, Field::ProxyHost);
+    assign(m_proxyPort, line.port, Field::ProxyPort);
+    // A line without a login leaves one typed beside it, as sellers often send it apart.
+    if (!line.username.empty()) {
+        assign(m_proxyUsername, line.username, Field::ProxyUsername);
+        assign(m_proxyPassword, line.password, Field::ProxyPassword);
+    }
+    if (line.kind)
+        setProxyType(*line.kind == ProxyRoute::Kind::Socks5 ? "socks5" : "http");
+}
+
+void AccountFieldsForm::loadProxyFields(std::string type, std::string host, std::string port,
+                                        std::string username, std::string password) {
+    setProxyType(std::move(type));
+    assign(m_proxyHost, std::move(host), Field::ProxyHost);
+    setProxyPort(std::move(port));
+    setProxyUsername(std::move(username));
+    setProxyPassword(std::move(password));
+}
+
+std::string AccountFieldsForm::proxyHostError() const {
+    const std::string host = text::trimmed(m_proxyHost);
+    if (host.empty() || proxyURIHost(host))
+        return {};
+    // A pasted URL that reads but names a proxy type we cannot use says so; any other host
+    // that is none gets the one instruction.
+    const auto line = ProxyLine::parse(host);
+    return line ? std::string(kInvalidProxyHost) : line.error();
+}
+
 void AccountFieldsForm::checkProxy() {
+    if (std::string reason = proxyHostError(); !reason.empty()) {
+        m_proxyCheck.cancel();
+        assign(m_proxyCheckLine, std::move(reason), Field::ProxyCheck);
+        return;
+    }
     const std::string host = text::trimmed(m_proxyHost);
     const std::string port = text::trimmed(m_proxyPort);
     const auto route = isValidProxyPort(port)

@@ -1,13 +1,15 @@
 #pragma once
 
 // What the two forms that set up an account share: the account's four languages, its engine and
-// its proxy, the rule both apply to a typed proxy port, and the store they write to.
+// its proxy, the rules both apply to a typed or pasted proxy host and port, and the store they
+// write to.
 
 #include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
 #include "platform/Cancellable.hpp"
 #include "viewmodels/FormModel.hpp"
 #include "web/ProxyCheck.hpp"
+#include "web/ProxyLine.hpp"
 
 #include <array>
 #include <functional>
@@ -52,6 +54,11 @@ public:
     void setOwnMessageLanguage(std::string value);
     void setProvider(std::string value);
     void setProxyType(std::string value);
+    // What the user did to the host field. A change that puts in more than one character at
+    // once (a paste, a drop, an input method's commit) and makes a whole proxy line, with a
+    // port, fills the fields that line names: host and port, user name and password when it
+    // has a login, the type when it is a URL. Typing a line key by key leaves it as typed: it
+    // would otherwise be split at its first digit after a colon, under the user's caret.
     void setProxyHost(std::string value);
     void setProxyPort(std::string value);
     void setProxyUsername(std::string value);
@@ -65,6 +72,11 @@ public:
     static constexpr std::string_view kProxyCheckRunning = "正在测试代理…";
     static constexpr std::string_view kProxyCheckIncomplete =
         "请先填写代理主机和 1–65535 之间的端口";
+
+    // The line under the host field: empty for no host or a host, otherwise why it is none
+    // (kInvalidProxyHost, or the reason a pasted URL's proxy type cannot be used). Neither sheet
+    // saves a proxy while it shows.
+    std::string proxyHostError() const;
 
     // Why the last save did not go through; empty once it did or the sheet opens again.
     const std::string& error() const { return m_error; }
@@ -85,6 +97,10 @@ protected:
                       std::function<void()> saved);
 
     SessionDefaults sessionDefaults() const { return m_sessionDefaults(); }
+    // The proxy fields as a sheet opens on them, the host as stored even when it reads as a
+    // line (an account saved before hosts were checked): the user sees what the account has.
+    void loadProxyFields(std::string type, std::string host, std::string port, std::string username,
+                         std::string password);
     const ChatSession* selectedSession() const;
     // The trimmed port field as a stored port: nothing when it is not an integer that fits.
     std::optional<int> storedProxyPort() const;
@@ -107,6 +123,7 @@ protected:
     SessionStore& m_store;
 
 private:
+    void fillFromProxyLine(const ProxyLine& line);
     void storeProxyPassword(const std::string& id, bool keep, bool mayAskToUnlock,
                             std::function<void()> stored);
 

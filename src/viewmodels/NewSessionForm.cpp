@@ -123,11 +123,7 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
     setFontSize(std::max(defaults.translationFontSize, kMinimumFontSize));
     setFontColor(defaults.translationFontColor);
     setSetupSection(std::string(kSetupSectionTitles[0]));
-    setProxyType("http");
-    setProxyHost("");
-    setProxyPort("");
-    setProxyUsername("");
-    setProxyPassword("");
+    loadProxyFields("http", "", "", "", "");
     resetProxyCheck();
     setError({});
     setShowing(true);
@@ -139,7 +135,8 @@ bool NewSessionForm::isValid() const {
     if (!m_proxyEnabled)
         return true;
     // The port is checked as typed: a blank around the digits is a typing slip worth showing.
-    return !text::trimmed(proxyHost()).empty() && isValidProxyPort(proxyPort());
+    return !text::trimmed(proxyHost()).empty() && proxyHostError().empty() &&
+           isValidProxyPort(proxyPort());
 }
 
 std::optional<ChatSession> NewSessionForm::session() const {
@@ -172,7 +169,9 @@ std::optional<ChatSession> NewSessionForm::session() const {
 }
 
 void NewSessionForm::save() {
-    if (text::trimmed(m_name).empty())
+    // The sheet offers "添加账号" only then; this holds for any other caller too. A proxy whose
+    // host is none would leave the account loading nothing, one without a port going direct.
+    if (!isValid())
         return;
     // One store change: a session added bare and configured afterwards would first get a page
     // that loads its platform without the proxy, from the user's own address.

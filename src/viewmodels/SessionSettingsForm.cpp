@@ -21,11 +21,10 @@ void SessionSettingsForm::begin() {
     setOwnMessageLanguage(std::string(code(effective.ownMessageLanguage)));
     setProvider(std::string(rawValue(effective.provider)));
     // Any stored type but "socks5" is applied as HTTP CONNECT, so that is what the picker shows.
-    setProxyType(effective.proxyType == "socks5" ? "socks5" : "http");
-    setProxyHost(effective.proxyHost);
-    setProxyPort(effective.proxyPort ? std::to_string(*effective.proxyPort) : "");
-    setProxyUsername(effective.proxyUsername);
-    setProxyPassword(effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
+    loadProxyFields(effective.proxyType == "socks5" ? "socks5" : "http", effective.proxyHost,
+                    effective.proxyPort ? std::to_string(*effective.proxyPort) : "",
+                    effective.proxyUsername,
+                    effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
     setError({});
     resetProxyCheck();
@@ -57,9 +56,13 @@ void SessionSettingsForm::save() {
     if (!selected)
         return;
     const std::string host = text::trimmed(proxyHost());
-    // A host with a port that is missing, unreadable or out of range would leave the account
-    // without a usable proxy: with no port its pages would go out directly, exposing the very
-    // address the proxy was meant to hide. Such a save is refused instead.
+    // A host that is none, or a port that is missing, unreadable or out of range, would leave
+    // the account without a usable proxy: with no port its pages would go out directly,
+    // exposing the very address the proxy was meant to hide. Such a save is refused instead.
+    if (std::string reason = proxyHostError(); !reason.empty()) {
+        setError(std::move(reason));
+        return;
+    }
     if (!host.empty() && !isValidProxyPort(text::trimmed(proxyPort()))) {
         setError(std::string(kPortInvalid));
         return;

@@ -248,6 +248,7 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     address->append(m_proxyPort);
     m_proxyFields.append(*SheetLayout::labeled("代理类型", m_pickers.proxyType));
     m_proxyFields.append(*address);
+    m_proxyFields.append(SheetLayout::errorLine(m_proxyHostError));
     SheetLayout::appendProxyLogin(m_proxyFields, m_proxyUsername, m_proxyPassword, m_checkProxy,
                                   m_proxyCheckLine);
     m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
@@ -375,6 +376,7 @@ void NewAccountSheet::redraw() {
     m_directNote.set_visible(!m_form.proxyEnabled());
     m_proxyFields.set_visible(m_form.proxyEnabled());
     showText(m_proxyHost, m_form.proxyHost());
+    SheetLayout::showFieldError(m_proxyHostError, m_proxyHost, m_form.proxyHostError());
     showText(m_proxyPort, m_form.proxyPort());
     showText(m_proxyUsername, m_form.proxyUsername());
     showText(m_proxyPassword, m_form.proxyPassword());

@@ -39,6 +39,7 @@ public:
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }
     Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
     Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
     Gtk::Button& checkProxyButton() { return m_checkProxy; }
@@ -70,6 +71,7 @@ private:
     Gtk::Box m_proxyFields{Gtk::Orientation::VERTICAL, 10};
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::Label m_proxyHostError;
     Gtk::Entry m_proxyUsername;
     Gtk::PasswordEntry m_proxyPassword;
     Gtk::Button m_checkProxy{"测试代理"};

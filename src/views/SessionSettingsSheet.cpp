@@ -71,6 +71,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     address->append(m_proxyHost);
     address->append(m_proxyPort);
     proxy->append(*address);
+    proxy->append(SheetLayout::errorLine(m_proxyHostError));
     SheetLayout::appendProxyLogin(*proxy, m_proxyUsername, m_proxyPassword, m_checkProxy,
                                   m_proxyCheckLine);
     m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
@@ -110,6 +111,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
 void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
     showText(m_proxyHost, m_form.proxyHost());
+    SheetLayout::showFieldError(m_proxyHostError, m_proxyHost, m_form.proxyHostError());
     showText(m_proxyPort, m_form.proxyPort());
     showText(m_proxyUsername, m_form.proxyUsername());
     showText(m_proxyPassword, m_form.proxyPassword());

@@ -19,6 +19,7 @@ public:
 
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
+    Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }
     Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
     Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
     Gtk::Button& checkProxyButton() { return m_checkProxy; }
@@ -35,6 +36,7 @@ private:
     SessionPickers m_pickers;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
+    Gtk::Label m_proxyHostError;
     Gtk::Entry m_proxyUsername;
     Gtk::PasswordEntry m_proxyPassword;
     Gtk::Button m_checkProxy{"测试代理"};

@@ -63,6 +63,21 @@ void showError(Gtk::Label& label, const std::string& error) {
     label.set_visible(!error.empty());
 }
 
+void showFieldError(Gtk::Label& label, Gtk::Widget& field, const std::string& error) {
+    // The sheet redraws on every keystroke; an unchanged line is not announced again.
+    if (label.get_text().raw() == error && label.get_visible() == !error.empty())
+        return;
+    showError(label, error);
+    if (error.empty()) {
+        field.reset_property(Gtk::Accessible::Property::DESCRIPTION);
+        return;
+    }
+    Glib::Value<Glib::ustring> value;
+    value.init(value.value_type());
+    value.set(error);
+    field.update_property(Gtk::Accessible::Property::DESCRIPTION, value);
+}
+
 Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary) {
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     buttons->set_halign(Gtk::Align::END);

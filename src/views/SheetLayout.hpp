@@ -5,8 +5,8 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
-#include <gtkmm/image.h>
 #include <gtkmm/entry.h>
+#include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
 
@@ -31,6 +31,9 @@ Gtk::Box* labeled(const Glib::ustring& caption, Gtk::Widget& control);
 // Styles a sheet's error line; it stays hidden until `showError` gives it a text.
 Gtk::Label& errorLine(Gtk::Label& label);
 void showError(Gtk::Label& label, const std::string& error);
+// The same for a field's own error line: the field also gets the text as its accessible
+// description, so that a screen reader reads why with the field.
+void showFieldError(Gtk::Label& label, Gtk::Widget& field, const std::string& error);
 // A sheet's footer: "取消" and the primary action, at the end of the row.
 Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary);
 

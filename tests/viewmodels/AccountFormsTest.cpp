@@ -384,6 +384,73 @@ TEST_F(AccountFormsTest, SettingsSheetStoresTheProxyWithItsLoginAndRefusesAProxy
     EXPECT_EQ(selected().proxyHost.value_or(""), "");
 }
 
+// Sellers hand out "host:port:user:password" and URLs; both sheets take them pasted whole.
+TEST_F(AccountFormsTest, APastedProxyLineFillsTheFieldsItNamesInBothSheets) {
+    form.prepare("whatsapp", "");
+    sheet.begin();
+    for (AccountFieldsForm* f : std::initializer_list<AccountFieldsForm*>{&form, &sheet}) {
+        const auto proxy = [f] {
+            return Fields{f->proxyType(), f->proxyHost(), f->proxyPort(), f->proxyUsername(),
+                          f->proxyPassword()};
+        };
+        f->setProxyHost("203.0.113.7:1080:alice:s3cret");
+        EXPECT_EQ(proxy(), (Fields{"http", "203.0.113.7", "1080", "alice", "s3cret"}));
+        // Pasted over the host, a URL without a login keeps the one typed beside it.
+        f->setProxyHost("socks5://[2001:db8::1]:1081");
+        EXPECT_EQ(proxy(), (Fields{"socks5", "2001:db8::1", "1081", "alice", "s3cret"}));
+        EXPECT_EQ(f->proxyHostError(), "");
+        // Key by key, a line is never split under the caret; the line under the field says why
+        // it cannot be saved so.
+        f->setProxyHost("");
+        std::string typed;
+        for (char c : std::string_view("127.0.0.1:8080"))
+            f->setProxyHost(typed += c);
+        EXPECT_EQ(f->proxyHost(), "127.0.0.1:8080");
+        EXPECT_EQ(f->proxyHostError(), kInvalidProxyHost);
+    }
+}
+
+// A host that is none makes no route: neither sheet stores it, and "测试代理" says why instead
+// of testing something else.
+TEST_F(AccountFormsTest, AHostThatIsNoneIsNeitherSavedNorChecked) {
+    ChatSession edited = selected();
+    edited.proxyHost = "10.0.0.9:3128"; // stored before hosts were checked
+    edited.proxyPort = std::nullopt;
+    store.updateSession(edited);
+    sheet.begin();
+    EXPECT_EQ(sheet.proxyHost(), "10.0.0.9:3128") << "shown as stored, not split";
+    EXPECT_EQ(sheet.proxyHostError(), kInvalidProxyHost);
+
+    const std::size_t count = store.sessions().size();
+    for (const auto& [host, line] :
+         {std::pair<std::string, std::string_view>{"exa mple.com", kInvalidProxyHost},
+          {"https://proxy.example:443", kHTTPSProxyUnsupported}}) {
+        SCOPED_TRACE(host);
+        form.prepare("telegram", "Telegram");
+        form.setProxyEnabled(true);
+        form.setProxyHost(host);
+        form.setProxyPort("1080");
+        EXPECT_EQ(form.proxyHostError(), line);
+        EXPECT_FALSE(form.isValid());
+        EXPECT_EQ(form.footerHint(), "请补全名称或代理信息");
+        form.save();
+        EXPECT_TRUE(form.showing());
+        EXPECT_EQ(store.sessions().size(), count);
+        form.checkProxy();
+        EXPECT_EQ(form.proxyCheckLine(), line);
+
+        sheet.begin();
+        sheet.setProxyHost(host);
+        sheet.checkProxy();
+        EXPECT_EQ(sheet.proxyCheckLine(), line) << "before the missing port";
+        sheet.setProxyPort("1080");
+        sheet.save();
+        EXPECT_EQ(sheet.error(), line);
+        EXPECT_TRUE(sheet.showing());
+        EXPECT_EQ(selected().proxyHost, "10.0.0.9:3128");
+    }
+}
+
 TEST_F(AccountFormsTest, SettingsSheetOpensWithTheEffectiveValuesAndSavingKeepsThem) {
     settings.setInputLanguage(ChatLanguage::French);
     settings.setOutgoingLanguage(ChatLanguage::Chinese);

@@ -108,6 +108,24 @@ TEST_F(AccountSheetWidgets, ARefusalStaysOnScreenWithItsMessage) {
     sheet.hide();
 }
 
+// The form splits the line while the host entry is still delivering the paste.
+TEST_F(AccountSheetWidgets, APastedProxyLineFillsTheOtherFields) {
+    SessionSettingsSheet sheet(settingsForm, nullptr);
+    settingsForm.begin();
+    sheet.proxyHostField().get_clipboard()->set_text("203.0.113.7:1080:alice:s3cret");
+    gtk_widget_activate_action(
+        GTK_WIDGET(gtk_editable_get_delegate(GTK_EDITABLE(sheet.proxyHostField().gobj()))),
+        "clipboard.paste", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return sheet.proxyPortField().get_text() == "1080"; }, 5s));
+    EXPECT_EQ(sheet.proxyHostField().get_text(), "203.0.113.7");
+    EXPECT_EQ(sheet.proxyPasswordField().get_text(), "s3cret");
+    EXPECT_FALSE(sheet.proxyHostErrorLine().get_visible());
+    sheet.proxyHostField().set_text("exa mple.com");
+    EXPECT_TRUE(sheet.proxyHostErrorLine().get_visible());
+    EXPECT_EQ(sheet.proxyHostErrorLine().get_text().raw(), kInvalidProxyHost);
+    sheet.hide();
+}
+
 TEST_F(AccountSheetWidgets, TheNewAccountSheetChecksTheTypedLoginBeforeSaving) {
     NewAccountSheet sheet(form, nullptr);
     form.prepare("whatsapp", "");
