@@ -3,7 +3,6 @@
 #include "platform/MainLoop.hpp"
 #include "viewmodels/PageZoom.hpp"
 
-
 namespace aurelo {
 
 ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
@@ -14,15 +13,11 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
       m_preferences(preferences), m_proxyPasswords(proxyPasswords),
       m_translationBox(store, settings, translator),
-      m_newSessionForm(store, [this] { return sessionDefaults(); },
-                       [this] {
-                           // The tab bar opens up so that the new tab is in sight.
-                           setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
-                           closePanels();
-                       }),
-      m_websiteForm(store),
-      m_sessionSettingsForm(store, [this] { return sessionDefaults(); },
-                            [this] { newReloadToken(); }),
+      m_newSessionForm(
+          store, [this] { return sessionDefaults(); }, [this] { showAdded(); }),
+      m_websiteForm(store, [this] { showAdded(); }),
+      m_sessionSettingsForm(
+          store, [this] { return sessionDefaults(); }, [this] { newReloadToken(); }),
       m_quickSettings(store, settings, account, preferences, [this] { newReloadToken(); }),
       m_appVersion(std::move(appVersion)), m_reloadToken(newSessionID()),
       m_lastSelectedID(store.selectedID()) {
@@ -105,6 +100,13 @@ void ContentViewModel::openSettingsPanel() {
     setFlag(m_showAppCenter, false, Field::ShowAppCenter);
 }
 
+void ContentViewModel::showAdded() {
+    // The tab bar opens up so that the new tab is in sight, and its page is shown rather than
+    // the app centre it was added from.
+    setFlag(m_showAllSessionRows, true, Field::ShowAllSessionRows);
+    closePanels();
+}
+
 void ContentViewModel::closePanels() {
     setFlag(m_showAppCenter, false, Field::ShowAppCenter);
     setFlag(m_showingInlineSettings, false, Field::ShowingInlineSettings);
@@ -165,7 +167,9 @@ void ContentViewModel::zoomOut() {
     m_preferences.setPageZoom(PageZoom::stepped(m_preferences.pageZoom(), -PageZoom::kStep));
 }
 
-void ContentViewModel::resetZoom() { m_preferences.setPageZoom(PageZoom::kDefault); }
+void ContentViewModel::resetZoom() {
+    m_preferences.setPageZoom(PageZoom::kDefault);
+}
 
 std::string ContentViewModel::nextZoomLabel(double delta) const {
     return PageZoom::nextZoomLabel(m_preferences.pageZoom(), delta);
@@ -195,7 +199,9 @@ void ContentViewModel::saveRename() {
     setFlag(m_showingRename, false, Field::ShowingRename);
 }
 
-void ContentViewModel::cancelRename() { setFlag(m_showingRename, false, Field::ShowingRename); }
+void ContentViewModel::cancelRename() {
+    setFlag(m_showingRename, false, Field::ShowingRename);
+}
 
 void ContentViewModel::askToDelete(const ChatSession& session) {
     m_pendingDeleteSession = session;
@@ -215,7 +221,9 @@ void ContentViewModel::cancelDelete() {
     m_changed.emit(Field::PendingDeleteSession);
 }
 
-void ContentViewModel::deleteNow(const ChatSession& session) { m_store.remove(session); }
+void ContentViewModel::deleteNow(const ChatSession& session) {
+    m_store.remove(session);
+}
 
 std::string ContentViewModel::deleteConfirmationTitle() const {
     const std::string name = m_pendingDeleteSession ? m_pendingDeleteSession->name : "此账号";
@@ -243,9 +251,13 @@ void ContentViewModel::toggleSessionRows() {
     setFlag(m_showAllSessionRows, !m_showAllSessionRows, Field::ShowAllSessionRows);
 }
 
-void ContentViewModel::setShowingAddSession(bool value) { m_newSessionForm.setShowing(value); }
+void ContentViewModel::setShowingAddSession(bool value) {
+    m_newSessionForm.setShowing(value);
+}
 
-void ContentViewModel::setShowingAddWebsite(bool value) { m_websiteForm.setShowing(value); }
+void ContentViewModel::setShowingAddWebsite(bool value) {
+    m_websiteForm.setShowing(value);
+}
 
 void ContentViewModel::setShowingSessionSettings(bool value) {
     m_sessionSettingsForm.setShowing(value);
@@ -335,7 +347,7 @@ std::optional<std::string> ContentViewModel::unreadBadgeText(std::optional<int> 
 std::optional<std::string> ContentViewModel::tabBadgeText(const std::string& sessionID) const {
     auto it = m_store.unreadCounts().find(sessionID);
     return unreadBadgeText(it == m_store.unreadCounts().end() ? std::nullopt
-                                                           : std::optional<int>(it->second));
+                                                              : std::optional<int>(it->second));
 }
 
 SessionDefaults ContentViewModel::sessionDefaults() const {

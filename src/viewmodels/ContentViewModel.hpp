@@ -13,8 +13,8 @@
 #include "viewmodels/AccountHealth.hpp"
 #include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
-#include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/NewSessionForm.hpp"
+#include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/SessionSettingsForm.hpp"
 #include "viewmodels/TranslationBoxModel.hpp"
 #include "viewmodels/WebsiteForm.hpp"
@@ -31,9 +31,21 @@ namespace aurelo {
 class ContentViewModel {
 public:
     enum class Field {
-        ShowingRename, RenameText, PendingDeleteSession, ShowingAddSession, ShowingAddWebsite,
-        ShowingSessionSettings, TextInsertion, ReloadToken, PageCommand, AppLocked,
-        ShowingLockSetup, LockFields, RefreshingServices, ShowAppCenter, ShowingInlineSettings,
+        ShowingRename,
+        RenameText,
+        PendingDeleteSession,
+        ShowingAddSession,
+        ShowingAddWebsite,
+        ShowingSessionSettings,
+        TextInsertion,
+        ReloadToken,
+        PageCommand,
+        AppLocked,
+        ShowingLockSetup,
+        LockFields,
+        RefreshingServices,
+        ShowAppCenter,
+        ShowingInlineSettings,
         ShowAllSessionRows,
     };
 
@@ -66,7 +78,9 @@ public:
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
-    const std::optional<ChatSession>& pendingDeleteSession() const { return m_pendingDeleteSession; }
+    const std::optional<ChatSession>& pendingDeleteSession() const {
+        return m_pendingDeleteSession;
+    }
     // The account sheets' flags live in their forms; these read them.
     bool showingAddSession() const { return m_newSessionForm.showing(); }
     bool showingAddWebsite() const { return m_websiteForm.showing(); }
@@ -161,6 +175,8 @@ public:
     sigc::signal<void(Field)>& signalChanged() { return m_changed; }
 
 private:
+    // An account was just added from a sheet.
+    void showAdded();
     void setFlag(bool& member, bool value, Field field);
     void newReloadToken();
     // Runs a lock-store step whose answer comes inside the call unless the keyring had to be

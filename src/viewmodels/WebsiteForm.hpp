@@ -5,6 +5,7 @@
 #include "models/SessionStore.hpp"
 #include "viewmodels/FormModel.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +17,8 @@ public:
     static constexpr std::string_view kNameMissing = "请输入网站名称。";
     static constexpr std::string_view kAddressInvalid = "请输入正确的网站地址。";
 
-    explicit WebsiteForm(SessionStore& store);
+    // `saved` runs after an account was added (the window shows it, with the panels closed).
+    explicit WebsiteForm(SessionStore& store, std::function<void()> saved = {});
 
     const std::string& name() const { return m_name; }
     const std::string& address() const { return m_address; }
@@ -30,12 +32,14 @@ public:
     // "添加": creates the account and closes the dialog, or says what is wrong.
     void save();
 
-    // The address as typed: trimmed, "https://" in front when it names no scheme; the
+    // The address as typed: trimmed, "https://" in front when it names no scheme ("http://" for
+    // a loopback, private or link-local address, localhost and .local names); the
     // normalised address when it parses as an http or https address with a host.
     static std::optional<std::string> normalizedAddress(std::string_view typed);
 
 private:
     SessionStore& m_store;
+    std::function<void()> m_saved;
     std::string m_name;
     std::string m_address;
     std::string m_error;

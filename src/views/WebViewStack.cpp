@@ -82,9 +82,12 @@ void WebViewStack::bind(const PageStackModel::Page& planned, ChatWebView& view) 
     if (planned.insertion && view.insertText(*planned.insertion))
         m_model.textInsertionTaken(planned.insertion->id);
 
-    if (m_environment.hiddenPages == HiddenPages::Unmapped)
-        view.set_child_visible(planned.shown);
-    else
+    if (m_environment.hiddenPages == HiddenPages::Unmapped) {
+        // Hidden, not only child-invisible: a child that GTK was told is child-invisible and
+        // then child-visible again is mapped, but the window goes on drawing what it drew
+        // without it, and the page stayed blank however often it was selected.
+        view.set_visible(planned.shown);
+    } else
         view.set_opacity(planned.shown ? 1.0 : 0.0);
     view.set_can_target(planned.shown);
     view.set_can_focus(planned.shown);

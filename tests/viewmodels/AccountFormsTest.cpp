@@ -281,6 +281,10 @@ TEST_F(AccountFormsTest, WebsiteAddressesAreNormalisedOrRefused) {
     };
     for (const auto& [typed, stored] :
          {Case{"example.com", "https://example.com"},
+          Case{"127.0.0.1:8099/wa.html", "http://127.0.0.1:8099/wa.html"},
+          Case{"192.168.1.20/chat", "http://192.168.1.20/chat"},
+          Case{"localhost:3000", "http://localhost:3000"}, Case{"[::1]:8080", "http://[::1]:8080"},
+          Case{"8.8.8.8", "https://8.8.8.8"},
           Case{"  http://Chat.Example.com:8080/app  ", "http://Chat.Example.com:8080/app"},
           Case{"HTTPS://example.com/", "HTTPS://example.com/"},
           Case{"ftp://example.com", std::nullopt}, Case{"https://", std::nullopt},
@@ -298,11 +302,13 @@ TEST_F(AccountFormsTest, WebsiteAddressesAreNormalisedOrRefused) {
     EXPECT_TRUE(view.showingAddWebsite());
     EXPECT_EQ(store.sessions().size(), count);
 
+    view.setShowAppCenter(true);
     website.setName(" 客服站 ");
+    EXPECT_EQ(website.error(), "") << "the name is there now";
     website.setAddress("example.com/chat");
     website.save();
     EXPECT_FALSE(view.showingAddWebsite());
-    EXPECT_EQ(website.error(), "请输入网站名称。") << "kept until the dialog reopens";
+    EXPECT_FALSE(view.showAppCenter()) << "the new account's page is shown";
     EXPECT_EQ(store.sessions().size(), count + 1);
     EXPECT_EQ(selected().name, "客服站");
     EXPECT_EQ(selected().urlString, "https://example.com/chat");

@@ -1,6 +1,7 @@
 // The page stack with real pages: their look, the requests the window hands them, sleeping pages
 // and hidden ones.
 
+#include "support/ScreenPixels.hpp"
 #include "support/WebViewTestSupport.hpp"
 #include "views/Theme.hpp"
 
@@ -23,6 +24,12 @@ constexpr const char* kCountingPage =
     "<!doctype html><html><head><meta charset='utf-8'><title>(1) chat</title></head>"
     "<body><div id='main'></div><script>let n = 1; setInterval(() => { n += 1; "
     "document.title = '(' + n + ') chat'; }, 1000);</script></body></html>";
+
+// A page that fills its view with one colour, so the screen shows whether it is drawn.
+constexpr const char* kGreenPage =
+    "<!doctype html><html><head><meta charset='utf-8'><title>chat</title></head>"
+    "<body style='margin:0;background:#28a05a;height:100vh'><div id='main'></div></body></html>";
+constexpr std::uint32_t kGreen = 0x28a05a;
 
 int parentOf(int pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -220,6 +227,55 @@ TEST_F(WebViewStackWidgets, UnmappedHiddenPagesKeepReportingAndMapWhenSelected) 
 
     model.selectTab(first);
     EXPECT_TRUE(runMainLoopUntil([&] { return mapped(firstPage) && !mapped(secondPage); }, 10s));
+}
+
+// What the agent sees after the page was covered, by every way back, in both ways of hiding a
+// page: the page's own pixels on screen, not only a view that says it is mapped.
+TEST_F(WebViewStackWidgets, ThePageIsOnScreenAgainAfterEveryWayBack) {
+    site.setFallback("/chat", ScriptedAnswer::text(200, kGreenPage, "text/html; charset=utf-8"));
+    const auto entryOf = [&](const std::string& id) {
+        return EnabledPlatform{"custom", "", "", std::nullopt, id};
+    };
+    const struct {
+        const char* way;
+        std::function<void()> away;
+        std::function<void()> back;
+        const std::string& shown;
+    } ways[] = {
+        {"app centre, then the account's entry", [&] { model.setShowAppCenter(true); },
+         [&] { model.selectPlatform(entryOf(first)); }, first},
+        {"settings panel, then closed", [&] { model.openSettingsPanel(); },
+         [&] { model.closePanels(); }, first},
+        {"app centre, then another account's entry", [&] { model.setShowAppCenter(true); },
+         [&] { model.selectPlatform(entryOf(second)); }, second},
+        {"another account, then back", [&] { model.selectTab(first); },
+         [&] { model.selectTab(second); }, second},
+    };
+    for (HiddenPages hiding : {HiddenPages::Transparent, HiddenPages::Unmapped}) {
+        SCOPED_TRACE(hiding == HiddenPages::Unmapped ? "unmapped" : "transparent");
+        environment.hiddenPages = hiding;
+        environment.softwareRendering = hiding == HiddenPages::Unmapped;
+        model.selectTab(first);
+        openMainView();
+        const auto onScreen = [&](const std::string& id) {
+            ChatWebView* page = view->pages().pageFor(id);
+            return page && waitForScreen(GTK_WIDGET(page->webView()), kGreen, 0.9, 10s);
+        };
+        const auto seen = [&](const std::string& id) {
+            return screenArea(GTK_WIDGET(view->pages().pageFor(id)->webView())).summary();
+        };
+        ASSERT_TRUE(loaded(view->pages(), first));
+        ASSERT_TRUE(onScreen(first)) << seen(first);
+        for (const auto& way : ways) {
+            SCOPED_TRACE(way.way);
+            way.away();
+            runMainLoopFor(300ms);
+            way.back();
+            EXPECT_TRUE(onScreen(way.shown)) << seen(way.shown);
+        }
+        window->destroy();
+        window.reset();
+    }
 }
 
 } // namespace

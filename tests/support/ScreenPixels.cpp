@@ -1,0 +1,108 @@
+#include "support/ScreenPixels.hpp"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <gdk/x11/gdkx.h>
+
+#include "support/MainLoopWait.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+namespace aurelo::test {
+
+double ScreenArea::shareOf(std::uint32_t rgb) const {
+    if (pixels.empty())
+        return 0;
+    constexpr int kTolerance = 12;
+    const auto near = [&](std::uint32_t pixel) {
+        for (int shift : {0, 8, 16})
+            if (std::abs(static_cast<int>((pixel >> shift) & 0xff) -
+                         static_cast<int>((rgb >> shift) & 0xff)) > kTolerance)
+                return false;
+        return true;
+    };
+    return static_cast<double>(std::ranges::count_if(pixels, near)) /
+           static_cast<double>(pixels.size());
+}
+
+std::string ScreenArea::summary() const {
+    std::map<std::uint32_t, int> counts;
+    for (auto pixel : pixels)
+        ++counts[pixel];
+    std::vector<std::pair<int, std::uint32_t>> ranked;
+    for (auto [pixel, count] : counts)
+        ranked.emplace_back(count, pixel);
+    std::ranges::sort(ranked, std::greater<>());
+    std::ostringstream text;
+    text << width << "x" << height << ":";
+    for (std::size_t i = 0; i < std::min<std::size_t>(ranked.size(), 3); ++i)
+        text << " #" << std::hex << ranked[i].second << std::dec << "×" << ranked[i].first;
+    return text.str();
+}
+
+bool ScreenArea::savePNG(const std::string& path) const {
+    if (pixels.empty())
+        return false;
+    std::vector<guchar> rgb;
+    rgb.reserve(pixels.size() * 3);
+    for (auto pixel : pixels)
+        for (int shift : {16, 8, 0})
+            rgb.push_back(static_cast<guchar>((pixel >> shift) & 0xff));
+    GdkPixbuf* image = gdk_pixbuf_new_from_data(rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, width,
+                                                height, width * 3, nullptr, nullptr);
+    const bool saved = gdk_pixbuf_save(image, path.c_str(), "png", nullptr, nullptr);
+    g_object_unref(image);
+    return saved;
+}
+
+ScreenArea screenArea(GtkWidget* widget) {
+    ScreenArea area;
+    GtkNative* native = gtk_widget_get_native(widget);
+    graphene_rect_t bounds;
+    if (!native || !gtk_widget_get_mapped(widget) ||
+        !gtk_widget_compute_bounds(widget, GTK_WIDGET(native), &bounds))
+        return area;
+    // The surface's origin lies inside the window's own shadow and border, if any.
+    double surfaceX = 0, surfaceY = 0;
+    gtk_native_get_surface_transform(native, &surfaceX, &surfaceY);
+    Display* display = gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget));
+    const Window xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
+    const int x = static_cast<int>(bounds.origin.x + surfaceX);
+    const int y = static_cast<int>(bounds.origin.y + surfaceY);
+    area.width = static_cast<int>(bounds.size.width);
+    area.height = static_cast<int>(bounds.size.height);
+    XImage* image = XGetImage(display, xid, x, y, static_cast<unsigned>(area.width),
+                              static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (!image)
+        return {};
+    area.pixels.reserve(static_cast<std::size_t>(area.width) *
+                        static_cast<std::size_t>(area.height));
+    for (int row = 0; row < area.height; ++row) {
+        // Xvfb's 24-bit visual keeps a pixel in 32 bits, 0x00RRGGBB in the server's byte order.
+        const auto* line =
+            reinterpret_cast<const std::uint32_t*>(image->data + row * image->bytes_per_line);
+        for (int column = 0; column < area.width; ++column)
+            area.pixels.push_back(image->bits_per_pixel == 32
+                                      ? line[column] & 0xffffff
+                                      : static_cast<std::uint32_t>(XGetPixel(image, column, row)) &
+                                            0xffffff);
+    }
+    XDestroyImage(image);
+    return area;
+}
+
+bool waitForScreen(GtkWidget* widget, std::uint32_t rgb, double share,
+                   std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    do {
+        runMainLoopFor(std::chrono::milliseconds(250));
+        if (screenArea(widget).shareOf(rgb) >= share)
+            return true;
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+}
+
+} // namespace aurelo::test
