@@ -1,8 +1,5 @@
 #include "support/LoopbackProxy.hpp"
 
-#include "platform/GRef.hpp"
-#include "platform/Text.hpp"
-
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -95,23 +92,13 @@ void relay(int a, int b) {
     }
 }
 
-// Whether a request head has "Proxy-Authorization: Basic <user:password>" with exactly these
-// credentials (the header name and the scheme in any case).
-bool carriesBasicLogin(const std::string& head, const LoopbackProxy::Credentials& credentials) {
-    const std::string login = credentials.username + ":" + credentials.password;
-    const std::string token =
-        adoptString(g_base64_encode(reinterpret_cast<const guchar*>(login.data()), login.size())) +
-        "\r\n";
-    constexpr auto prefix = "\r\nproxy-authorization: basic "sv;
-    const auto at = text::asciiLowercased(head).find(prefix);
-    return at != std::string::npos && head.compare(at + prefix.size(), token.size(), token) == 0;
-}
-
 } // namespace
 
 LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port, std::optional<Credentials> credentials)
     : m_kind(kind), m_credentials(std::move(credentials)), m_listener(listenOnLoopback(port)),
       m_port(port) {
+    if (m_credentials && kind != Kind::Socks5)
+        throw std::invalid_argument("the loopback HTTP proxy takes no login");
     m_acceptThread = std::thread([this] {
         // Ends when the destructor shuts the listener down.
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
@@ -179,7 +166,6 @@ std::optional<LoopbackProxy::Destination> LoopbackProxy::socksHandshake(int clie
     if (m_credentials) {
         // RFC 1929: the client must offer user/password (2), then send its version-1 login.
         if (!methods->contains('\2')) {
-            ++m_refusedLogins;
             writeAll(client, "\5\xFF"sv);
             return std::nullopt;
         }
@@ -189,11 +175,8 @@ std::optional<LoopbackProxy::Destination> LoopbackProxy::socksHandshake(int clie
             return std::nullopt;
         const bool accepted =
             *username == m_credentials->username && *password == m_credentials->password;
-        writeAll(client, accepted ? "\1\0"sv : "\1\1"sv);
-        if (!accepted) {
-            ++m_refusedLogins;
+        if (!writeAll(client, accepted ? "\1\0"sv : "\1\1"sv) || !accepted)
             return std::nullopt;
-        }
     } else if (!writeAll(client, "\5\0"sv)) {
         return std::nullopt;
     }
@@ -218,13 +201,6 @@ std::optional<LoopbackProxy::Destination> LoopbackProxy::httpHandshake(int clien
     for (char c = 0; !head.ends_with("\r\n\r\n"); head += c)
         if (::recv(client, &c, 1, 0) != 1 || head.size() > 65536)
             return std::nullopt;
-    if (m_credentials && !carriesBasicLogin(head, *m_credentials)) {
-        ++m_refusedLogins;
-        writeAll(client, "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                         "Proxy-Authenticate: Basic realm=\"loopback\"\r\n"
-                         "Content-Length: 0\r\nConnection: close\r\n\r\n"sv);
-        return std::nullopt;
-    }
     // "CONNECT host:port HTTP/1.1" or "GET http://host:port/path HTTP/1.1".
     const auto firstSpace = head.find(' ');
     const auto secondSpace = head.find(' ', firstSpace + 1);

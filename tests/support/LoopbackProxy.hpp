@@ -4,9 +4,10 @@
 // (the browser's network process talks to them while the test's main loop waits), record every
 // destination a client asks for exactly as it was asked, and connect every destination to
 // 127.0.0.1 on the requested port: host names the test invents therefore resolve only here,
-// never in the browser.
+// never in the browser. Kept beside the real proxies (SquidProxy, MicrosocksProxy) for what those
+// cannot do: report each destination exactly as the client named it (by name or by address),
+// and vanish and come back on one port within a test.
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -26,14 +27,14 @@ public:
         bool byName = false; // SOCKS5 address type 3 (a domain name), or any HTTP request
     };
 
-    // SOCKS5's user/password method (RFC 1929), or HTTP Basic in Proxy-Authorization.
+    // SOCKS5's user/password method (RFC 1929).
     struct Credentials {
         std::string username;
         std::string password;
     };
 
     // `port` 0: any free port; otherwise that one (a proxy started again where one stopped).
-    // With `credentials`, only clients that log in with exactly these are served.
+    // With `credentials` (SOCKS5 only), only clients that log in with exactly these are served.
     explicit LoopbackProxy(Kind kind, std::uint16_t port = 0,
                            std::optional<Credentials> credentials = std::nullopt);
     LoopbackProxy(const LoopbackProxy&) = delete;
@@ -42,8 +43,6 @@ public:
 
     std::uint16_t port() const { return m_port; }
     std::vector<Destination> destinations() const;
-    // Logins refused: wrong credentials, none offered, or (HTTP) a request answered with 407.
-    int refusedLogins() const { return m_refusedLogins; }
 
 private:
     void serve(int client);
@@ -54,7 +53,6 @@ private:
 
     Kind m_kind;
     std::optional<Credentials> m_credentials;
-    std::atomic<int> m_refusedLogins{0};
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::thread m_acceptThread;
