@@ -28,6 +28,8 @@ const char* PageHealth::label(PageHealthState state) {
 }
 
 std::string PageHealth::line() const {
+    if (connecting && state == PageHealthState::Healthy)
+        return std::string(kConnecting);
     std::string text = label(state);
     if (!reason.empty())
         text += "：" + reason;
@@ -70,14 +72,14 @@ std::string describeLoadFailure(std::string_view domain, int code, std::string_v
             break;
         }
     }
-    return message.empty() ? std::string("页面加载失败") : "页面加载失败（" + std::string(message) + "）";
+    return message.empty() ? std::string("页面加载失败")
+                           : "页面加载失败（" + std::string(message) + "）";
 }
 
 std::chrono::seconds PageHealthTracker::backoff(unsigned attempt) {
-    constexpr std::array<std::chrono::seconds, 4> kWaits{std::chrono::seconds(1),
-                                                         std::chrono::seconds(5),
-                                                         std::chrono::seconds(30),
-                                                         std::chrono::minutes(5)};
+    constexpr std::array<std::chrono::seconds, 4> kWaits{
+        std::chrono::seconds(1), std::chrono::seconds(5), std::chrono::seconds(30),
+        std::chrono::minutes(5)};
     return kWaits[std::min<std::size_t>(attempt, kWaits.size() - 1)];
 }
 
@@ -91,7 +93,13 @@ std::chrono::seconds PageHealthTracker::loadFailed(std::string reason) {
     return backoff(m_attempt++);
 }
 
-void PageHealthTracker::reloadStarted() { m_health.recovering = true; }
+void PageHealthTracker::connectingThroughProxy() {
+    m_health = {PageHealthState::Healthy, "", false, true};
+}
+
+void PageHealthTracker::reloadStarted() {
+    m_health.recovering = true;
+}
 
 void PageHealthTracker::loadFinished() {
     m_attempt = 0;

@@ -21,12 +21,16 @@ struct PageHealth {
     std::string reason;
     // A reload is scheduled or under way.
     bool recovering = false;
+    // A page built on a proxy has not yet loaded, nor failed to: nothing is known of the proxy.
+    bool connecting = false;
 
     friend bool operator==(const PageHealth&, const PageHealth&) = default;
 
+    static constexpr std::string_view kConnecting = "正在连接代理…";
+
     // "正常", "未登录", "网络异常", "页面已崩溃".
     static const char* label(PageHealthState state);
-    // The tooltip's line: "正常", "网络异常：无法连接代理 · 正在恢复", …
+    // The tooltip's line: "正常", "网络异常：无法连接代理 · 正在恢复", "正在连接代理…", …
     std::string line() const;
 };
 
@@ -45,6 +49,10 @@ public:
     static std::chrono::seconds backoff(unsigned attempt);
 
     const PageHealth& health() const { return m_health; }
+
+    // A page was built on a proxy: until its first load ends, whatever was said of the page
+    // before (the last proxy's failure) no longer holds.
+    void connectingThroughProxy();
 
     // Each returns the wait before the page should be loaded again.
     std::chrono::seconds processEnded();

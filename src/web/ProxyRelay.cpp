@@ -328,7 +328,8 @@ struct ProxyRelay::Connection : std::enable_shared_from_this<Connection> {
         auto socketClient = adoptGRef(g_socket_client_new());
         // The relay's own connection goes straight to the proxy, whatever the desktop's proxy.
         g_socket_client_set_enable_proxy(socketClient.get(), FALSE);
-        g_socket_client_set_timeout(socketClient.get(), kHandshakeSeconds);
+        // No socket time-out: it would end tunnels that idle for a while, as a chat's
+        // long-lived connections do. The handshake's deadline bounds the wait for the proxy.
         auto address = adoptGRef(
             g_network_address_new(relay->m_upstream.host.c_str(), relay->m_upstream.port));
         auto* pending = new Pending{

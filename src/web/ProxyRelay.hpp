@@ -48,8 +48,9 @@ public:
     // proxy's own answers count: its refusal of the login or of the destination, or no answer.
     std::optional<std::string> failureFor(std::string_view url) const;
 
-    // How long a connection may take to reach the point where bytes only flow.
-    static constexpr unsigned kHandshakeSeconds = 30;
+    // How long a connection may take to reach the point where bytes only flow: the proxy's
+    // connection, its answer, and the browser's request before it.
+    static constexpr unsigned kHandshakeSeconds = 20;
     // The longest request or response head the relay reads.
     static constexpr std::size_t kMaximumHeadBytes = 64 * 1024;
 

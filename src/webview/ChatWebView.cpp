@@ -79,6 +79,12 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(),
                      "network-session", networkSession.get(), "user-content-manager",
                      m_contentManager.get(), "settings", settings.get(), nullptr))));
+    // Over a proxy the first load can take a while, and the page area is blank meanwhile.
+    m_connecting = Gtk::make_managed<Gtk::Label>(std::string(PageHealth::kConnecting));
+    m_connecting->add_css_class("dim-label");
+    m_connecting->set_margin(8);
+    m_connecting->set_visible(false);
+    append(*m_connecting);
     auto* widget = Glib::wrap(GTK_WIDGET(m_webView.get()));
     widget->set_hexpand(true);
     widget->set_vexpand(true);
@@ -90,8 +96,13 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.setLastTranslationActive(inputs.isActive);
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
-    m_health = std::make_unique<PageHealthMonitor>(m_webView.get(), route->has_value(),
-                                                   inputs.onHealthChanged);
+    m_health = std::make_unique<PageHealthMonitor>(
+        m_webView.get(), route->has_value(),
+        [connecting = m_connecting, report = inputs.onHealthChanged](const PageHealth& health) {
+            connecting->set_visible(health.connecting);
+            if (report)
+                report(health);
+        });
     m_health->setProxyFailureLookup(
         [&stores = environment.dataStores, id = inputs.sessionID](std::string_view url) {
             const ProxyRelay* relay = stores.relay(id);

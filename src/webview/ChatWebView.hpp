@@ -9,6 +9,7 @@
 
 #include <gtkmm/box.h>
 #include <gtkmm/filechoosernative.h>
+#include <gtkmm/label.h>
 #include <webkit/webkit.h>
 
 #include <filesystem>
@@ -70,6 +71,7 @@ private:
     GRef<WebKitWebView> m_webView;
     std::unique_ptr<Coordinator> m_coordinator;
     std::unique_ptr<PageHealthMonitor> m_health;
+    Gtk::Label* m_connecting = nullptr; // owned by the box
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and

@@ -41,6 +41,10 @@ PageHealthMonitor::PageHealthMonitor(WebKitWebView* view, bool viaProxy, Report 
     g_signal_connect(view, "authenticate", G_CALLBACK(authenticateCallback), this);
     g_signal_connect(view, "web-process-terminated", G_CALLBACK(processTerminatedCallback), this);
     g_signal_connect(m_network.get(), "network-changed", G_CALLBACK(networkChangedCallback), this);
+    if (viaProxy) {
+        m_tracker.connectingThroughProxy();
+        publish();
+    }
 }
 
 PageHealthMonitor::~PageHealthMonitor() {

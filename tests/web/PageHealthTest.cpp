@@ -29,6 +29,16 @@ TEST(PageHealthTracker, AnEndedProcessIsReloadedWithBackOffUntilALoadSucceeds) {
     EXPECT_EQ(tracker.health().line(), "网络异常：连接超时 · 正在恢复");
 }
 
+TEST(PageHealthTracker, APageBuiltOnAProxySaysSoUntilItsFirstLoadEnds) {
+    PageHealthTracker tracker;
+    tracker.loadFailed("安全连接（TLS）失败");
+    // The account's proxy was changed: the old page's reason no longer holds.
+    tracker.connectingThroughProxy();
+    EXPECT_EQ(tracker.health().line(), "正在连接代理…");
+    tracker.loadFailed("无法连接代理");
+    EXPECT_EQ(tracker.health().line(), "网络异常：无法连接代理 · 正在恢复");
+}
+
 TEST(PageHealthTracker, TheLogInViewShowsOnlyOnAPageThatLoaded) {
     PageHealthTracker tracker;
     tracker.loginReported(true);
