@@ -128,15 +128,23 @@ ChatWebView::~ChatWebView() {
 void ChatWebView::refuse(const std::string& reason, const Inputs& inputs) {
     m_refusal = PageHealth{PageHealthState::NetworkError, reason, false};
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
-    box->set_valign(Gtk::Align::CENTER);
+    // Near the top: the page area is short on a laptop screen, and its lower part may be
+    // covered by the translation box.
+    box->set_valign(Gtk::Align::START);
+    box->set_margin_top(48);
+    box->set_margin_start(24);
+    box->set_margin_end(24);
     box->set_vexpand(true);
     box->set_hexpand(true);
     auto* headline = Gtk::make_managed<Gtk::Label>(m_refusal->line());
     headline->add_css_class("title-3");
-    headline->set_wrap(true);
     auto* note = Gtk::make_managed<Gtk::Label>(std::string(kRefusedPageNote));
     note->add_css_class("dim-label");
-    note->set_wrap(true);
+    for (auto* label : {headline, note}) {
+        label->set_wrap(true);
+        label->set_max_width_chars(60);
+        label->set_justify(Gtk::Justification::CENTER);
+    }
     box->append(*headline);
     box->append(*note);
     append(*box);
