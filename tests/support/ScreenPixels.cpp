@@ -58,26 +58,46 @@ bool ScreenArea::savePNG(const std::string& path) const {
     return saved;
 }
 
-ScreenArea screenArea(GtkWidget* widget) {
-    ScreenArea area;
+namespace {
+
+// The widget's rectangle in its X window, and the window; nothing when it is not on screen.
+struct Placement {
+    Display* display = nullptr;
+    Window window = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+std::optional<Placement> placementOf(GtkWidget* widget) {
     GtkNative* native = gtk_widget_get_native(widget);
     graphene_rect_t bounds;
     if (!native || !gtk_widget_get_mapped(widget) ||
         !gtk_widget_compute_bounds(widget, GTK_WIDGET(native), &bounds))
-        return area;
+        return std::nullopt;
     // The surface's origin lies inside the window's own shadow and border, if any.
     double surfaceX = 0, surfaceY = 0;
     gtk_native_get_surface_transform(native, &surfaceX, &surfaceY);
-    Display* display = gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget));
-    const Window xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
-    const int x = static_cast<int>(bounds.origin.x + surfaceX);
-    const int y = static_cast<int>(bounds.origin.y + surfaceY);
-    area.width = static_cast<int>(bounds.size.width);
-    area.height = static_cast<int>(bounds.size.height);
-    XImage* image = XGetImage(display, xid, x, y, static_cast<unsigned>(area.width),
-                              static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    return Placement{gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget)),
+                     gdk_x11_surface_get_xid(gtk_native_get_surface(native)),
+                     static_cast<int>(bounds.origin.x + surfaceX),
+                     static_cast<int>(bounds.origin.y + surfaceY),
+                     static_cast<int>(bounds.size.width),
+                     static_cast<int>(bounds.size.height)};
+}
+
+} // namespace
+
+ScreenArea screenArea(GtkWidget* widget) {
+    ScreenArea area;
+    const auto at = placementOf(widget);
+    if (!at || at->width <= 0 || at->height <= 0)
+        return area;
+    XImage* image =
+        XGetImage(at->display, at->window, at->x, at->y, static_cast<unsigned>(at->width),
+                  static_cast<unsigned>(at->height), AllPlanes, ZPixmap);
     if (!image)
-        return {};
+        return area;
+    area.width = at->width;
+    area.height = at->height;
     area.pixels.reserve(static_cast<std::size_t>(area.width) *
                         static_cast<std::size_t>(area.height));
     for (int row = 0; row < area.height; ++row) {
@@ -92,6 +112,19 @@ ScreenArea screenArea(GtkWidget* widget) {
     }
     XDestroyImage(image);
     return area;
+}
+
+std::optional<std::uint32_t> screenPixel(GtkWidget* widget, int x, int y) {
+    const auto at = placementOf(widget);
+    if (!at || x < 0 || y < 0 || x >= at->width || y >= at->height)
+        return std::nullopt;
+    XImage* image =
+        XGetImage(at->display, at->window, at->x + x, at->y + y, 1, 1, AllPlanes, ZPixmap);
+    if (!image)
+        return std::nullopt;
+    const auto pixel = static_cast<std::uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
+    XDestroyImage(image);
+    return pixel;
 }
 
 bool waitForScreen(GtkWidget* widget, std::uint32_t rgb, double share,

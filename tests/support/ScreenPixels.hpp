@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct ScreenArea {
 
 // The widget's area as the screen shows it now; empty when it is not on screen.
 ScreenArea screenArea(GtkWidget* widget);
+
+// One pixel of the widget as the screen shows it (widget coordinates), 0xRRGGBB; nothing when
+// the widget is not on screen. Cheap enough to ask every frame.
+std::optional<std::uint32_t> screenPixel(GtkWidget* widget, int x, int y);
 
 // Whether, within `deadline`, at least `share` of the widget's area shows `rgb` on screen. The
 // screen is read a few times a second, with the main loop running in between: reading it after
