@@ -31,7 +31,8 @@ QuickReplyButton::QuickReplyButton(QuickReplyPicker& picker) : m_picker(picker) 
 
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 8);
     column->set_margin(8);
-    m_search.set_placeholder_text("搜索标题或内容");
+    // Not set_placeholder_text: in gtkmm 4.8 it calls GtkEntry's, which a GtkSearchEntry is not.
+    m_search.property_placeholder_text() = "搜索标题或内容";
     setAccessibleLabel(m_search, "搜索常用语");
     auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
     scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
