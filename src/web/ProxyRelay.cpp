@@ -17,7 +17,7 @@ namespace aurelo {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 16 * 1024;
+constexpr std::size_t kChunkBytes = 64 * 1024;
 
 struct Head {
     std::string firstLine;
