@@ -184,8 +184,10 @@ std::string newSessionID() {
 }
 
 std::optional<std::string> canonicalSessionID(std::string_view text) {
+    // The length first: GLib reads up to the first NUL, and what follows it would otherwise be
+    // kept in an id that also names a directory.
     std::string copy(text);
-    if (!g_uuid_string_is_valid(copy.c_str()))
+    if (copy.size() != 36 || !g_uuid_string_is_valid(copy.c_str()))
         return std::nullopt;
     return text::asciiUppercased(copy);
 }

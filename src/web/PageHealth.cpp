@@ -8,8 +8,10 @@ namespace aurelo {
 
 namespace {
 
-// WEBKIT_NETWORK_ERROR_CANCELLED, without pulling WebKit into this display-free library.
+// WEBKIT_NETWORK_ERROR_CANCELLED and WEBKIT_POLICY_ERROR_CANNOT_USE_RESTRICTED_PORT, without
+// pulling WebKit into this display-free library.
 constexpr int kWebKitNetworkErrorCancelled = 302;
+constexpr int kWebKitPolicyErrorRestrictedPort = 103;
 
 } // namespace
 
@@ -39,7 +41,11 @@ std::string PageHealth::line() const {
 }
 
 bool isBenignLoadFailure(std::string_view domain, int code) {
-    return domain == "WebKitPolicyError" || domain == "WebKitDownloadError" ||
+    // A port the browser never connects to (1, 25, …) is a page that cannot load, not a
+    // navigation the policy sent elsewhere.
+    if (domain == "WebKitPolicyError")
+        return code != kWebKitPolicyErrorRestrictedPort;
+    return domain == "WebKitDownloadError" ||
            (domain == "WebKitNetworkError" && code == kWebKitNetworkErrorCancelled);
 }
 
@@ -47,6 +53,8 @@ std::string describeLoadFailure(std::string_view domain, int code, std::string_v
                                 bool viaProxy) {
     if (domain == "g-resolver-error-quark")
         return "无法解析域名";
+    if (domain == "WebKitPolicyError" && code == kWebKitPolicyErrorRestrictedPort)
+        return "网址使用了浏览器禁止的端口";
     if (domain == "g-tls-error-quark")
         return "安全连接（TLS）失败";
     if (domain == "g-io-error-quark") {

@@ -1,5 +1,6 @@
 #include "webview/WebsiteDataStores.hpp"
 
+#include "models/ChatSession.hpp"
 #include "platform/MainLoop.hpp"
 #include "web/WebSessionPaths.hpp"
 #include "webview/WebEngineContext.hpp"
@@ -41,7 +42,7 @@ GRef<WebKitNetworkSession> WebsiteDataStores::sessionFor(const std::string& cano
 GRef<WebKitNetworkSession>
 WebsiteDataStores::networkSession(const std::string& sessionId,
                                   const std::optional<ProxyRoute>& proxy) {
-    const auto id = canonicalSessionId(sessionId);
+    const auto id = canonicalSessionID(sessionId);
     auto session = id ? sessionFor(*id) : GRef<WebKitNetworkSession>();
     if (!session) {
         WebEngineContext::shared();
@@ -104,7 +105,7 @@ void clearFinishedCallback(GObject* manager, GAsyncResult* result, gpointer data
 } // namespace
 
 void WebsiteDataStores::clear(const std::string& sessionId, std::function<void()> done) {
-    const auto id = canonicalSessionId(sessionId);
+    const auto id = canonicalSessionID(sessionId);
     auto session = id ? sessionFor(*id) : GRef<WebKitNetworkSession>();
     if (!session) {
         if (done)

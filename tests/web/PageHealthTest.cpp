@@ -80,12 +80,15 @@ TEST(PageHealth, LoadFailuresInTheUsersWords) {
     for (const auto& c : cases)
         EXPECT_EQ(describeLoadFailure(g_quark_to_string(c.domain), c.code, "boom", false), c.reason)
             << c.reason;
+    EXPECT_EQ(describeLoadFailure("WebKitPolicyError", 103, "", false),
+              "网址使用了浏览器禁止的端口");
     // Through a proxy, the refused connection is the proxy's.
     EXPECT_EQ(describeLoadFailure("g-io-error-quark", G_IO_ERROR_CONNECTION_REFUSED, "", true),
               "无法连接代理");
 
     EXPECT_TRUE(isBenignLoadFailure("WebKitNetworkError", 302)) << "a cancelled navigation";
     EXPECT_TRUE(isBenignLoadFailure("WebKitPolicyError", 102)) << "a download or a redirect";
+    EXPECT_FALSE(isBenignLoadFailure("WebKitPolicyError", 103)) << "a restricted port";
     EXPECT_FALSE(isBenignLoadFailure("WebKitNetworkError", 399));
     EXPECT_FALSE(isBenignLoadFailure("g-io-error-quark", G_IO_ERROR_CANCELLED));
 }

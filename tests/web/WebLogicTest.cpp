@@ -169,6 +169,9 @@ TEST(WebSessionPathsTest, DirectoriesAreKeyedByCanonicalId) {
          {"", "..", "../../etc/passwd/aaaaaaaaaaaaaaaaaaaaaa",
           "0f8fad5b-d9cb-469f-a165-70867728950", "0f8fad5b/d9cb-469f-a165-70867728950e"})
         EXPECT_FALSE(websiteDataDirectory("/d", bad)) << bad;
+    // What follows a NUL would otherwise ride along into the directory's name.
+    EXPECT_FALSE(websiteDataDirectory(
+        "/d", std::string_view("0f8fad5b-d9cb-469f-a165-70867728950e\0/../x", 41)));
 }
 
 TEST(NavigationPolicyTest, AllowsOnlyWebSchemes) {
