@@ -530,6 +530,11 @@ void ProxyRelay::forget(Connection* connection) {
 }
 
 void ProxyRelay::recordFailure(const std::string& destination, std::string reason) {
+    // A page that asks for host after host the proxy refuses must not grow this without end;
+    // forgetting old refusals only loses a reason for a page that is not the one on show.
+    constexpr std::size_t kRememberedFailures = 256;
+    if (m_failures.size() >= kRememberedFailures && !m_failures.contains(destination))
+        m_failures.clear();
     m_failures[destination] = std::move(reason);
 }
 
