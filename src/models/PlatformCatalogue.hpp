@@ -34,6 +34,8 @@ struct EnabledPlatform {
     std::string icon;
     std::optional<std::string> logoURL;
     std::string sessionID; // the first session of the platform, in list order
+    // A custom website's host, which tells two such entries apart; empty for the catalogue's.
+    std::string site{};
 
     friend bool operator==(const EnabledPlatform&, const EnabledPlatform&) = default;
 };
@@ -43,7 +45,13 @@ inline constexpr std::string_view kCustomPlatformURL = "custom";
 const std::vector<PlatformEntry>& platformEntries();
 
 std::string platformKey(const ChatSession& session);
+// The name the translation box and the rename dialog use for the account's platform: the
+// platform's name, or for a custom website (and LINE) the account's own name.
 std::string platformName(const ChatSession& session);
+// The name of the platform's entry in the sidebar, which stands for all of its accounts: the
+// platform's name, and the catalogue's "自定义网站" for every custom website, never the name
+// of the account that happens to come first.
+std::string platformEntryName(const ChatSession& session);
 std::optional<std::string> platformLogoURL(const ChatSession& session);
 
 // The account whose network session (and so whose proxy) may fetch the logo at `logoURL`: the

@@ -76,11 +76,14 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
         const char* port;
         bool valid;
     };
-    for (const auto& c : {Case{"", false, "", "", false}, Case{" \n ", false, "", "", false},
-                          Case{"客服", false, "", "x", true}, Case{"客服", true, "", "8080", false},
-                          Case{"客服", true, " 127.0.0.1 ", "8080", true},
-                          Case{"客服", true, "127.0.0.1", " 8080", false},
-                          Case{"客服", true, "127.0.0.1", "0", false}}) {
+    const std::string thirty(30, 'x'), thirtyOne(31, 'x');
+    for (const auto& c :
+         {Case{"", false, "", "", false}, Case{" \n ", false, "", "", false},
+          Case{thirty.c_str(), false, "", "", true}, Case{thirtyOne.c_str(), false, "", "", false},
+          Case{"客服", false, "", "x", true}, Case{"客服", true, "", "8080", false},
+          Case{"客服", true, " 127.0.0.1 ", "8080", true},
+          Case{"客服", true, "127.0.0.1", " 8080", false},
+          Case{"客服", true, "127.0.0.1", "0", false}}) {
         SCOPED_TRACE(std::string(c.name) + "|" + c.host + "|" + c.port);
         form.prepare("whatsapp", "");
         form.setName(c.name);
@@ -90,6 +93,38 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
         EXPECT_EQ(form.isValid(), c.valid);
         EXPECT_EQ(form.footerHint(), c.valid ? "设置已就绪" : "请补全名称或代理信息");
     }
+    // The line under the name says why a typed name cannot be saved.
+    const std::pair<std::string, std::string_view> lines[] = {
+        {"", ""}, {"  ", AccountName::kBlank}, {thirty, ""}, {thirtyOne, AccountName::kTooLong}};
+    for (const auto& [name, line] : lines) {
+        form.setName(name);
+        EXPECT_EQ(form.nameError(), line) << name;
+    }
+}
+
+// Both account sheets name the engines as the service does ("Google Translate" there was the
+// same engine the strip called "离线演示引擎 (Apertium)").
+TEST_F(AccountFormsTest, TheSheetsOfferTheServicesEnginesByTheServicesNames) {
+    EXPECT_EQ(sheet.providerChoices().front(), (EngineChoice{"google", "Google Translate"}))
+        << "before the service has listed its engines";
+    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
+    fake.enqueue(
+        "/api/engines",
+        ScriptedAnswer::json(
+            200, {{"engines", {{{"provider", "google"}, {"label", "离线演示引擎 (Apertium)"}}}}}));
+    int redraws = 0;
+    sheet.signalChanged().connect(
+        [&](FormModel::Field f) { redraws += f == FormModel::Field::Provider; });
+    bool done = false;
+    account.login("alice", "pw", [&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
+    EXPECT_GT(redraws, 0) << "an open sheet redraws its picker";
+    sheet.begin();
+    sheet.setProvider("google");
+    for (const AccountFieldsForm* f :
+         {static_cast<AccountFieldsForm*>(&sheet), static_cast<AccountFieldsForm*>(&form)})
+        EXPECT_EQ(f->providerChoices().front(),
+                  (EngineChoice{"google", "离线演示引擎 (Apertium)"}));
 }
 
 TEST_F(AccountFormsTest, TilesAndPlusPrepareTheFormForTheRightPlatform) {
