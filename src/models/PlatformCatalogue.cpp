@@ -105,6 +105,8 @@ std::string platformName(const ChatSession& session) {
 
 std::string platformEntryName(const ChatSession& session) {
     if (isCustomWebsite(session)) {
+        if (auto host = session.host())
+            return *host;
         for (const auto& entry : platformEntries())
             if (entry.url == kCustomPlatformURL)
                 return entry.name;
@@ -146,8 +148,7 @@ std::vector<EnabledPlatform> enabledPlatforms(const std::vector<ChatSession>& se
                            : key == "facebook"  ? "person.2.fill"
                                                 : "globe";
         result.push_back({key, platformEntryName(session), std::move(icon),
-                          platformLogoURL(session), session.id,
-                          isCustomWebsite(session) ? session.host().value_or("") : std::string()});
+                          platformLogoURL(session), session.id});
     }
     return result;
 }

@@ -34,8 +34,6 @@ struct EnabledPlatform {
     std::string icon;
     std::optional<std::string> logoURL;
     std::string sessionID; // the first session of the platform, in list order
-    // A custom website's host, which tells two such entries apart; empty for the catalogue's.
-    std::string site{};
 
     friend bool operator==(const EnabledPlatform&, const EnabledPlatform&) = default;
 };
@@ -49,8 +47,9 @@ std::string platformKey(const ChatSession& session);
 // platform's name, or for a custom website (and LINE) the account's own name.
 std::string platformName(const ChatSession& session);
 // The name of the platform's entry in the sidebar, which stands for all of its accounts: the
-// platform's name, and the catalogue's "自定义网站" for every custom website, never the name
-// of the account that happens to come first.
+// platform's name, and a custom website's site (its host), never the name of the account that
+// happens to come first. The site rather than "自定义网站": two custom websites are two entries,
+// and "自定义网站" is the app centre's tile that adds one.
 std::string platformEntryName(const ChatSession& session);
 std::optional<std::string> platformLogoURL(const ChatSession& session);
 
