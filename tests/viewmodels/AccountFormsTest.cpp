@@ -102,31 +102,6 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
     }
 }
 
-// Both account sheets name the engines as the service does ("Google Translate" there was the
-// same engine the strip called "离线演示引擎 (Apertium)").
-TEST_F(AccountFormsTest, TheSheetsOfferTheServicesEnginesByTheServicesNames) {
-    EXPECT_EQ(sheet.providerChoices().front(), (EngineChoice{"google", "Google Translate"}))
-        << "before the service has listed its engines";
-    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
-    fake.enqueue(
-        "/api/engines",
-        ScriptedAnswer::json(
-            200, {{"engines", {{{"provider", "google"}, {"label", "离线演示引擎 (Apertium)"}}}}}));
-    int redraws = 0;
-    sheet.signalChanged().connect(
-        [&](FormModel::Field f) { redraws += f == FormModel::Field::Provider; });
-    bool done = false;
-    account.login("alice", "pw", [&] { done = true; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
-    EXPECT_GT(redraws, 0) << "an open sheet redraws its picker";
-    sheet.begin();
-    sheet.setProvider("google");
-    for (const AccountFieldsForm* f :
-         {static_cast<AccountFieldsForm*>(&sheet), static_cast<AccountFieldsForm*>(&form)})
-        EXPECT_EQ(f->providerChoices().front(),
-                  (EngineChoice{"google", "离线演示引擎 (Apertium)"}));
-}
-
 TEST_F(AccountFormsTest, TilesAndPlusPrepareTheFormForTheRightPlatform) {
     view.addPlatform(entry("whatsapp"));
     EXPECT_EQ(form.platformID(), "whatsapp");

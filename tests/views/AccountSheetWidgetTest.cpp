@@ -130,8 +130,13 @@ TEST_F(AccountSheetWidgets, TheWebsiteDialogHoldsItsNameToTheAccountNameRule) {
     EXPECT_EQ(store.sessions().back().name, std::string(30, 'x'));
 }
 
-// The engine picker of the account sheets names the engines as the service does.
+// The engine picker of the account sheets names the engines as the service does ("Google
+// Translate" there was the engine the strip called "离线演示引擎 (Apertium)"), and follows a new
+// list.
 TEST_F(AccountSheetWidgets, TheEnginePickerUsesTheServicesNames) {
+    settings.setProvider(TranslationProvider::Google);
+    SessionSettingsSheet sheet(settingsForm, nullptr);
+    settingsForm.begin();
     fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
     fake.enqueue(
         "/api/engines",
@@ -140,10 +145,6 @@ TEST_F(AccountSheetWidgets, TheEnginePickerUsesTheServicesNames) {
     bool done = false;
     account.login("alice", "pw", [&] { done = true; });
     ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
-    settings.setProvider(TranslationProvider::Google);
-
-    SessionSettingsSheet sheet(settingsForm, nullptr);
-    settingsForm.begin();
     auto* item = dynamic_cast<Gtk::StringObject*>(sheet.providerPicker().get_selected_item().get());
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->get_string(), "离线演示引擎 (Apertium)");
