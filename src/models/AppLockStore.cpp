@@ -55,7 +55,7 @@ bool AppLockStore::finishSave(const std::expected<void, KeychainStore::KeychainE
         return false;
     }
     setHasPassword(true);
-    setMessage("锁屏密码已设置");
+    setMessage("锁屏密码已设置", false);
     return true;
 }
 
@@ -117,10 +117,11 @@ void AppLockStore::setHasPassword(bool value) {
     m_changed.emit(Field::HasPassword);
 }
 
-void AppLockStore::setMessage(std::string value) {
-    if (m_message == value)
+void AppLockStore::setMessage(std::string value, bool isError) {
+    if (m_message == value && m_messageIsError == isError)
         return;
     m_message = std::move(value);
+    m_messageIsError = isError;
     m_changed.emit(Field::Message);
 }
 

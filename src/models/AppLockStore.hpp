@@ -27,6 +27,8 @@ public:
 
     bool hasPassword() const { return m_hasPassword; }
     const std::string& message() const { return m_message; }
+    // Whether the message reports something that went wrong; "锁屏密码已设置" does not.
+    bool messageIsError() const { return m_messageIsError; }
     const std::string& keychainAccount() const { return m_keychainAccount; }
 
     void configure(std::string_view username);
@@ -57,12 +59,13 @@ private:
     bool acceptable(const std::string& password, const std::string& confirmation);
     bool finishSave(const std::expected<void, KeychainStore::KeychainError>& saved);
     void setHasPassword(bool value);
-    void setMessage(std::string value);
+    void setMessage(std::string value, bool isError = true);
 
     KeychainStore& m_keychain;
     Cancellable m_cancellable;
     bool m_hasPassword = false;
     std::string m_message;
+    bool m_messageIsError = true;
     std::string m_keychainAccount;
     sigc::signal<void(Field)> m_changed;
 };

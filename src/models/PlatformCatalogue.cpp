@@ -13,6 +13,7 @@ struct HostedPlatform {
     const char* host; // host of the catalogue home page
     const char* name;
     const char* logoURL;
+    const char* catalogueName; // the platform's entry in the sidebar
 };
 
 constexpr const char* kWhatsAppLogo = "https://www.whatsapp.com/favicon.ico";
@@ -22,12 +23,12 @@ constexpr const char* kFacebookLogo = "https://www.facebook.com/favicon.ico";
 // The catalogue platforms recognised by exact host. LINE has a logo but no name of its own, so
 // LINE sessions show the name the user gave them.
 constexpr HostedPlatform kHostedPlatforms[] = {
-    {"web.telegram.org", "Telegram", "https://telegram.org/favicon.ico"},
-    {"www.messenger.com", "Messenger", "https://www.messenger.com/favicon.ico"},
-    {"chat.google.com", "Google Chat", "https://chat.google.com/favicon.ico"},
-    {"line.me", nullptr, "https://line.me/favicon.ico"},
-    {"x.com", "X / Twitter", "https://x.com/favicon.ico"},
-    {"www.tiktok.com", "TikTok", "https://www.tiktok.com/favicon.ico"},
+    {"web.telegram.org", "Telegram", "https://telegram.org/favicon.ico", "Telegram"},
+    {"www.messenger.com", "Messenger", "https://www.messenger.com/favicon.ico", "Messenger"},
+    {"chat.google.com", "Google Chat", "https://chat.google.com/favicon.ico", "Google Chat"},
+    {"line.me", nullptr, "https://line.me/favicon.ico", "LINE"},
+    {"x.com", "X / Twitter", "https://x.com/favicon.ico", "X / Twitter"},
+    {"www.tiktok.com", "TikTok", "https://www.tiktok.com/favicon.ico", "TikTok"},
 };
 
 const HostedPlatform* hostedPlatform(const std::optional<std::string>& host) {
@@ -42,6 +43,12 @@ const HostedPlatform* hostedPlatform(const std::optional<std::string>& host) {
 bool isWhatsAppKeyed(const ChatSession& session) {
     return !session.urlString ||
            session.host().value_or("").find("whatsapp.com") != std::string::npos;
+}
+
+// A site the catalogue does not know: an account added through "添加自定义网站".
+bool isCustomWebsite(const ChatSession& session) {
+    return !isWhatsAppKeyed(session) && !session.isInstagram() && !session.isFacebook() &&
+           !hostedPlatform(session.host());
 }
 
 } // namespace
@@ -96,6 +103,19 @@ std::string platformName(const ChatSession& session) {
     return session.name;
 }
 
+std::string platformEntryName(const ChatSession& session) {
+    if (isCustomWebsite(session)) {
+        if (auto host = session.host())
+            return *host;
+        for (const auto& entry : platformEntries())
+            if (entry.url == kCustomPlatformURL)
+                return entry.name;
+    }
+    if (const auto* platform = hostedPlatform(session.host()))
+        return platform->catalogueName;
+    return platformName(session);
+}
+
 std::optional<std::string> platformLogoURL(const ChatSession& session) {
     if (isWhatsAppKeyed(session))
         return kWhatsAppLogo;
@@ -127,8 +147,8 @@ std::vector<EnabledPlatform> enabledPlatforms(const std::vector<ChatSession>& se
                            : key == "instagram" ? "camera.fill"
                            : key == "facebook"  ? "person.2.fill"
                                                 : "globe";
-        result.push_back(
-            {key, platformName(session), std::move(icon), platformLogoURL(session), session.id});
+        result.push_back({key, platformEntryName(session), std::move(icon),
+                          platformLogoURL(session), session.id});
     }
     return result;
 }

@@ -43,7 +43,14 @@ inline constexpr std::string_view kCustomPlatformURL = "custom";
 const std::vector<PlatformEntry>& platformEntries();
 
 std::string platformKey(const ChatSession& session);
+// The name the translation box and the rename dialog use for the account's platform: the
+// platform's name, or for a custom website (and LINE) the account's own name.
 std::string platformName(const ChatSession& session);
+// The name of the platform's entry in the sidebar, which stands for all of its accounts: the
+// platform's name, and a custom website's site (its host), never the name of the account that
+// happens to come first. The site rather than "自定义网站": two custom websites are two entries,
+// and "自定义网站" is the app centre's tile that adds one.
+std::string platformEntryName(const ChatSession& session);
 std::optional<std::string> platformLogoURL(const ChatSession& session);
 
 // The account whose network session (and so whose proxy) may fetch the logo at `logoURL`: the

@@ -1,10 +1,12 @@
 #include "models/SessionStore.hpp"
 
+#include "models/AccountName.hpp"
 #include "platform/Text.hpp"
 
 #include <glib.h>
 
 #include <algorithm>
+#include <ranges>
 
 namespace aurelo {
 
@@ -99,12 +101,11 @@ void SessionStore::addSession(ChatSession session) {
 }
 
 void SessionStore::rename(const std::string& id, const std::string& name) {
-    std::string trimmed = text::trimmed(name);
     auto it = std::ranges::find(m_sessions, id, &ChatSession::id);
-    if (trimmed.empty() || it == m_sessions.end())
+    if (!AccountName::problem(name).empty() || it == m_sessions.end())
         return;
     ChatSession session = *it;
-    session.name = std::move(trimmed);
+    session.name = text::trimmed(name);
     updateSession(session);
 }
 
@@ -149,8 +150,31 @@ void SessionStore::move(const std::string& id, const std::string& beforeID) {
     assignSessions(std::move(sessions));
 }
 
+std::optional<std::string> SessionStore::neighbourOf(const std::string& id) const {
+    auto removed = std::ranges::find(m_sessions, id, &ChatSession::id);
+    if (removed == m_sessions.end())
+        return std::nullopt;
+    // The tab bar shows one platform's accounts; the tab beside the deleted one is in sight,
+    // another platform's first account is not.
+    const std::string key = platformKey(*removed);
+    const auto samePlatform = [&key](const ChatSession& s) { return platformKey(s) == key; };
+    const auto after = std::ranges::subrange(std::next(removed), m_sessions.end());
+    const auto before = std::ranges::subrange(m_sessions.begin(), removed) | std::views::reverse;
+    if (auto next = std::ranges::find_if(after, samePlatform); next != after.end())
+        return next->id;
+    if (auto previous = std::ranges::find_if(before, samePlatform); previous != before.end())
+        return previous->id;
+    if (!after.empty())
+        return after.front().id;
+    if (!before.empty())
+        return before.front().id;
+    return std::nullopt;
+}
+
 void SessionStore::remove(const ChatSession& session) {
     const std::string id = session.id;
+    const std::optional<std::string> nextSelection =
+        m_selectedID == id ? neighbourOf(id) : m_selectedID;
     auto sessions = m_sessions;
     std::erase_if(sessions, [&](const ChatSession& s) { return s.id == id; });
     // Saved once: the list is never stored empty, even for an instant, so a crash here cannot
@@ -163,7 +187,9 @@ void SessionStore::remove(const ChatSession& session) {
         m_changed.emit(Field::UnreadCounts);
     updateDockBadge();
 
-    setSelectedID(m_sessions.front().id);
+    const bool kept = nextSelection && std::ranges::find(m_sessions, *nextSelection,
+                                                         &ChatSession::id) != m_sessions.end();
+    setSelectedID(kept ? *nextSelection : m_sessions.front().id);
     if (m_cleaner)
         m_cleaner->clear(id);
 }

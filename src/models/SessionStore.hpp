@@ -49,12 +49,15 @@ public:
     // Appends a session complete with its settings in one change, and selects it. A session
     // must never be seen without its proxy: every change of the list can build its page.
     void addSession(ChatSession session);
+    // Renames the account when the name keeps the AccountName rule; otherwise nothing changes.
     void rename(const std::string& id, const std::string& name);
     void setInputLanguage(const std::string& id, const std::string& code);
     void setOutgoingLanguage(const std::string& id, const std::string& code);
     void setIncomingLanguage(const std::string& id, const std::string& code);
     void setTranslationProvider(const std::string& id, const std::string& provider);
     void move(const std::string& id, const std::string& beforeID);
+    // Deleting the selected account selects the tab beside it: the next account of the same
+    // platform, else the previous one, else the nearest account of any platform.
     void remove(const ChatSession& session); // `delete` in the design; a C++ keyword here
     // Counts of ids not in the list are ignored.
     void setUnreadCount(int count, const std::string& id);
@@ -75,6 +78,8 @@ private:
     void load();
     void assignSessions(std::vector<ChatSession> sessions);
     void setSelectedID(std::optional<std::string> id);
+    // The account to select once `id` is deleted; nullopt when it is the only one or unknown.
+    std::optional<std::string> neighbourOf(const std::string& id) const;
     void setField(const std::string& id, std::optional<std::string> ChatSession::*field,
                   const std::string& value);
     static ChatSession defaultSession();

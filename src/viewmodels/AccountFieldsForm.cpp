@@ -69,6 +69,11 @@ void AccountFieldsForm::setOwnMessageLanguage(std::string value) {
 void AccountFieldsForm::setProvider(std::string value) {
     assign(m_provider, std::move(value), Field::Provider);
 }
+std::vector<EngineChoice> AccountFieldsForm::providerChoices() const {
+    static const std::vector<RemoteEngine> none;
+    return EngineNames::choices(m_engineList ? m_engineList->availableEngines() : none, m_provider);
+}
+
 void AccountFieldsForm::setProxyType(std::string value) {
     assign(m_proxyType, std::move(value), Field::ProxyType);
 }

@@ -4,9 +4,11 @@
 // its proxy, the rules both apply to a typed or pasted proxy host and port, and the store they
 // write to.
 
+#include "models/AccountStore.hpp"
 #include "models/ProxyPasswords.hpp"
 #include "models/SessionStore.hpp"
 #include "platform/Cancellable.hpp"
+#include "viewmodels/EngineNames.hpp"
 #include "viewmodels/FormModel.hpp"
 #include "web/ProxyCheck.hpp"
 #include "web/ProxyLine.hpp"
@@ -16,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace aurelo {
 
@@ -83,6 +86,12 @@ public:
 
     // Where proxy passwords are kept; without it (tests of other fields) a password is dropped.
     void setProxyPasswords(ProxyPasswords* passwords) { m_proxyPasswords = passwords; }
+    // Where the service's engine list is read; without it the built-in engines are offered.
+    void setEngineList(const AccountStore* account) { m_engineList = account; }
+    // The engine picker's choices, named as the service names them (see EngineNames).
+    std::vector<EngineChoice> providerChoices() const;
+    // The service listed its engines again: the sheet redraws its picker.
+    void engineListChanged() { signalChanged().emit(Field::Provider); }
 
     // A decimal integer as typed: an optional "+" or "-" and ASCII digits, nothing else (no
     // blanks); nullopt when it is not one or does not fit.
@@ -141,6 +150,7 @@ private:
     std::string m_proxyPassword;
     std::string m_error;
     ProxyPasswords* m_proxyPasswords = nullptr;
+    const AccountStore* m_engineList = nullptr;
     std::string m_proxyCheckLine;
     ProxyCheck m_proxyCheck;
     // Checked first by a proxy check's report and an unlock prompt's answer: a form that is

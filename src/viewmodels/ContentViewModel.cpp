@@ -1,5 +1,6 @@
 #include "viewmodels/ContentViewModel.hpp"
 
+#include "models/AccountName.hpp"
 #include "platform/MainLoop.hpp"
 #include "viewmodels/PageZoom.hpp"
 
@@ -23,6 +24,8 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
       m_lastSelectedID(store.selectedID()) {
     m_newSessionForm.setProxyPasswords(m_proxyPasswords);
     m_sessionSettingsForm.setProxyPasswords(m_proxyPasswords);
+    m_newSessionForm.setEngineList(&m_account);
+    m_sessionSettingsForm.setEngineList(&m_account);
     m_hibernation =
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
     m_health = std::make_unique<AccountHealth>(
@@ -52,6 +55,10 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field field) {
         if (field == AccountStore::Field::Username)
             m_appLock.configure(m_account.username());
+        if (field == AccountStore::Field::AvailableEngines) {
+            m_newSessionForm.engineListChanged();
+            m_sessionSettingsForm.engineListChanged();
+        }
     });
 }
 
@@ -193,7 +200,21 @@ void ContentViewModel::setRenameText(std::string text) {
     m_changed.emit(Field::RenameText);
 }
 
+std::string ContentViewModel::renameError() const {
+    return AccountName::problem(m_renameText);
+}
+
+std::string ContentViewModel::renameTitle() const {
+    if (const auto& id = m_store.selectedID())
+        for (const auto& session : m_store.sessions())
+            if (session.id == *id)
+                return "修改 " + platformName(session) + " 名称";
+    return "修改名称";
+}
+
 void ContentViewModel::saveRename() {
+    if (!renameError().empty())
+        return;
     if (m_store.selectedID())
         m_store.rename(*m_store.selectedID(), m_renameText);
     setFlag(m_showingRename, false, Field::ShowingRename);

@@ -78,6 +78,12 @@ public:
 
     bool showingRename() const { return m_showingRename; }
     const std::string& renameText() const { return m_renameText; }
+    // Why the typed name cannot be saved (the AccountName rule), said under the field as the
+    // user types; empty when it can.
+    std::string renameError() const;
+    // The rename dialog's title, naming the account's platform (a custom website's account by
+    // its own name).
+    std::string renameTitle() const;
     const std::optional<ChatSession>& pendingDeleteSession() const {
         return m_pendingDeleteSession;
     }
@@ -125,6 +131,7 @@ public:
     // Rename and delete.
     void beginRename(const std::string& sessionID);
     void setRenameText(std::string text);
+    // Saves and closes the dialog; a name that breaks the rule leaves it open with its message.
     void saveRename();
     void cancelRename();
     void askToDelete(const ChatSession& session);

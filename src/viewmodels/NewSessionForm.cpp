@@ -4,8 +4,6 @@
 #include "translation/TranslationService.hpp"
 #include "viewmodels/TranslationLook.hpp"
 
-#include <glib.h>
-
 #include <algorithm>
 
 namespace aurelo {
@@ -130,7 +128,7 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
 }
 
 bool NewSessionForm::isValid() const {
-    if (text::trimmed(m_name).empty())
+    if (!AccountName::problem(m_name).empty())
         return false;
     if (!m_proxyEnabled)
         return true;
@@ -202,10 +200,11 @@ std::string NewSessionForm::title() const {
 }
 
 std::string NewSessionForm::nameCounterText() const {
-    const glong length = g_utf8_validate(m_name.data(), static_cast<gssize>(m_name.size()), nullptr)
-                             ? g_utf8_strlen(m_name.data(), static_cast<gssize>(m_name.size()))
-                             : static_cast<glong>(m_name.size());
-    return std::to_string(length) + "/" + std::to_string(kSuggestedNameLength);
+    return std::to_string(AccountName::length(m_name)) + "/" + std::to_string(kSuggestedNameLength);
+}
+
+std::string NewSessionForm::nameError() const {
+    return AccountName::problemWhileTyping(m_name);
 }
 
 std::string_view NewSessionForm::footerHint() const {

@@ -5,6 +5,7 @@
 // the account with every field at once, so that the first page ever built for it already has
 // its proxy.
 
+#include "models/AccountName.hpp"
 #include "models/PlatformCatalogue.hpp"
 #include "viewmodels/AccountFieldsForm.hpp"
 
@@ -17,8 +18,9 @@ public:
     static constexpr std::array<std::string_view, 4> kSetupSectionTitles{"基础设置", "翻译设置",
                                                                          "网络代理", "外观设置"};
 
-    // The counter under the name field shows the name's length against this; it does not cut.
-    static constexpr int kSuggestedNameLength = 30;
+    // The counter under the name field shows the name's length against the AccountName limit;
+    // it does not cut, and a longer name is not saved.
+    static constexpr int kSuggestedNameLength = static_cast<int>(AccountName::kMaximumLength);
     static constexpr double kMinimumFontSize = 16;
 
     // What the window provides: the global values a new account starts from, and what follows
@@ -61,6 +63,8 @@ public:
     // What the sheet shows.
     std::string title() const;           // "新增 Telegram"
     std::string nameCounterText() const; // "7/30"
+    // The line under the name field: why the name cannot be saved, once something is typed.
+    std::string nameError() const;
     std::string_view footerHint() const;
     SetupSection shownSetupSection() const;
     // The swatch matching the form colour, or nullopt when the colour is a custom one.

@@ -11,12 +11,13 @@ QuickReplyPicker::QuickReplyPicker(QuickReplyStore& replies, ContentViewModel& c
     : m_replies(replies), m_content(content), m_translator(translator) {
     m_connections.push_back(m_replies.signalChanged().connect([this] { refilter(); }));
     // A translation under way belongs to the account that was selected when it was picked.
-    m_connections.push_back(m_content.store().signalChanged().connect([this](SessionStore::Field f) {
-        if (f == SessionStore::Field::SelectedID) {
-            m_requestID.clear();
-            assign(m_busy, false, Field::Busy);
-        }
-    }));
+    m_connections.push_back(
+        m_content.store().signalChanged().connect([this](SessionStore::Field f) {
+            if (f == SessionStore::Field::SelectedID) {
+                m_requestID.clear();
+                assign(m_busy, false, Field::Busy);
+            }
+        }));
     refilter();
 }
 
@@ -47,8 +48,8 @@ void QuickReplyPicker::refilter() {
     }
     m_matches = std::move(matches);
     m_changed.emit(Field::Matches);
-    assign(m_highlighted,
-           m_matches.empty() ? std::nullopt : std::optional<std::size_t>(0), Field::Highlighted);
+    assign(m_highlighted, m_matches.empty() ? std::nullopt : std::optional<std::size_t>(0),
+           Field::Highlighted);
 }
 
 void QuickReplyPicker::moveHighlight(int delta) {
@@ -106,12 +107,12 @@ void QuickReplyPicker::pick(const std::string& id, Insertion insertion) {
         return;
     const auto effective = effectiveSettings(*session, m_content.sessionDefaults());
     const std::string requestID = newSessionID();
+    const std::string target(code(effective.outgoingLanguage));
     m_requestID = requestID;
     assign(m_busy, true, Field::Busy);
     m_translator.translate(
-        reply->text, std::string(code(effective.outgoingLanguage)),
-        m_content.settings().configuration(effective.provider),
-        [this, cancellation = m_cancellable.token(), requestID,
+        reply->text, target, m_content.settings().configuration(effective.provider),
+        [this, cancellation = m_cancellable.token(), requestID, target,
          sessionID = *sessionID](ServiceOutcome<TranslationResult> outcome) {
             if (cancellation.isCancelled() || m_requestID != requestID)
                 return;
@@ -119,6 +120,11 @@ void QuickReplyPicker::pick(const std::string& id, Insertion insertion) {
             assign(m_busy, false, Field::Busy);
             if (!outcome) {
                 assign(m_errorMessage, "常用语翻译失败：" + describe(outcome.error()),
+                       Field::ErrorMessage);
+                return;
+            }
+            if (TranslationBoxModel::stillChinese(outcome->text, target)) {
+                assign(m_errorMessage, std::string(TranslationBoxModel::kStillChinese),
                        Field::ErrorMessage);
                 return;
             }

@@ -3,8 +3,10 @@
 // The "常用语" list beside the translation box: type to filter the phrases by title or text,
 // move through them with the arrows, and pick one. A picked phrase is translated into the
 // selected account's outgoing language (the account's engine, through the shared service and
-// its cache) and put into that account's composer, the way 确认填入 puts the box's result;
-// picked with Shift, it goes in as written.
+// its cache) and put into that account's composer, the way 确认填入 puts the box's result; a
+// translation that still holds Chinese is refused as the box refuses it. Picked with Shift, the
+// phrase goes in as written, Chinese or not: the user chose the text, and the page's composer
+// guard still holds a Chinese send.
 
 #include "models/QuickReplyStore.hpp"
 #include "platform/Cancellable.hpp"

@@ -1,5 +1,7 @@
 #include "viewmodels/QuickSettingsModel.hpp"
 
+#include "viewmodels/EngineNames.hpp"
+
 namespace aurelo {
 
 QuickSettingsModel::QuickSettingsModel(SessionStore& store, SettingsStore& settings,
@@ -41,7 +43,7 @@ void QuickSettingsModel::updateSelected(const std::function<void(ChatSession&)>&
 ChatLanguage QuickSettingsModel::quickIncomingLanguage() const {
     const ChatSession* session = selected();
     return languageForCode(session ? session->incomingLanguageCode : std::nullopt,
-                      m_settings.incomingLanguage());
+                           m_settings.incomingLanguage());
 }
 
 ChatLanguage QuickSettingsModel::quickOutgoingLanguage() const {
@@ -74,10 +76,9 @@ std::string QuickSettingsModel::outgoingLanguageCode() const {
 
 void QuickSettingsModel::setOutgoingLanguageCode(const std::string& languageCode) {
     if (const ChatSession* session = selected())
-        m_store.setOutgoingLanguage(session->id,
-                                    languageCode == code(ChatLanguage::Chinese)
-                                        ? std::string(code(ChatLanguage::English))
-                                        : languageCode);
+        m_store.setOutgoingLanguage(session->id, languageCode == code(ChatLanguage::Chinese)
+                                                     ? std::string(code(ChatLanguage::English))
+                                                     : languageCode);
 }
 
 std::string QuickSettingsModel::incomingLanguageCode() const {
@@ -134,9 +135,8 @@ RgbColor QuickSettingsModel::translationFontColor() const {
 }
 
 void QuickSettingsModel::setTranslationFontColor(const RgbColor& color) {
-    updateSelected([text = colorText(color)](ChatSession& session) {
-        session.translationFontColor = text;
-    });
+    updateSelected(
+        [text = colorText(color)](ChatSession& session) { session.translationFontColor = text; });
 }
 
 std::string QuickSettingsModel::provider() const {
@@ -155,13 +155,7 @@ void QuickSettingsModel::setProvider(const std::string& provider) {
 }
 
 std::string QuickSettingsModel::selectedProviderLabel() const {
-    const std::string current = provider();
-    for (const auto& engine : m_account.availableEngines())
-        if (engine.provider == current)
-            return engine.label;
-    if (auto known = translationProviderFromRawValue(current))
-        return std::string(displayName(*known));
-    return "翻译服务";
+    return EngineNames::label(m_account.availableEngines(), provider()).value_or("翻译服务");
 }
 
 } // namespace aurelo

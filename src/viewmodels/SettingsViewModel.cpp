@@ -13,13 +13,12 @@ constexpr const char* kSwitchedMessage = "已自动切换到 ";
 constexpr const char* kProviderChangedMessage = "请保存并验证当前翻译服务";
 
 // Selects `provider` and stores it at once, then reports the switch as `messagePrefix` followed
-// by the provider's display name. The engine watcher and the settings page each report in their
-// own words.
+// by the engine's name. The engine watcher and the settings page each report in their own words.
 void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provider,
-                             std::string_view messagePrefix) {
+                             std::string_view name, std::string_view messagePrefix) {
     // Only the provider is written: other settings the user is still editing stay unsaved.
     settings.storeProvider(provider);
-    settings.setStatusMessage(std::string(messagePrefix) + std::string(displayName(provider)));
+    settings.setStatusMessage(std::string(messagePrefix) + std::string(name));
 }
 
 } // namespace
@@ -88,7 +87,8 @@ bool SettingsViewModel::applyEngineListChange(const std::vector<std::string>& pr
     auto first = translationProviderFromRawValue(providers.front());
     if (!first)
         return false;
-    switchToOfferedProvider(settings, *first, "已自动切换到管理员启用的 ");
+    // Only the ids reach here, so the built-in name stands in for the service's label.
+    switchToOfferedProvider(settings, *first, displayName(*first), "已自动切换到管理员启用的 ");
     settings.setConnectionStatus(ProviderConnectionStatus::unverified());
     return true;
 }
@@ -118,7 +118,8 @@ void SettingsViewModel::selectAvailableEngineIfNeeded() {
     for (const auto& engine : offered)
         if (engine.provider == m_settings.provider())
             return;
-    switchToOfferedProvider(m_settings, offered.front().provider, kSwitchedMessage);
+    switchToOfferedProvider(m_settings, offered.front().provider, offered.front().label,
+                            kSwitchedMessage);
 }
 
 void SettingsViewModel::refreshEngines(std::function<void()> done) {

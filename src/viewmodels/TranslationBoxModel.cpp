@@ -26,13 +26,27 @@ TranslationBoxModel::~TranslationBoxModel() {
         connection.disconnect();
 }
 
-std::string TranslationBoxModel::placeholderText() const {
-    std::string text(kPlaceholderPrefix);
+std::optional<std::string> TranslationBoxModel::selectedPlatformName() const {
     if (const auto& id = m_store.selectedID())
         for (const auto& session : m_store.sessions())
             if (session.id == *id)
-                return text + " " + platformName(session);
-    return text;
+                return platformName(session);
+    return std::nullopt;
+}
+
+std::string TranslationBoxModel::placeholderText() const {
+    const auto platform = selectedPlatformName();
+    return std::string(kPlaceholderPrefix) + (platform ? " " + *platform : "");
+}
+
+std::string TranslationBoxModel::insertButtonLabel() const {
+    const auto platform = selectedPlatformName();
+    return "确认填入" + (platform ? " " + *platform : "");
+}
+
+std::string TranslationBoxModel::insertNote() const {
+    const auto platform = selectedPlatformName();
+    return "确认后，英文会直接进入当前 " + platform.value_or("聊天") + " 对话框";
 }
 
 void TranslationBoxModel::setPreferredTarget(TargetLanguage target) {
@@ -58,11 +72,16 @@ bool TranslationBoxModel::containsChinese(std::string_view text) {
             ++p; // a broken byte is not Chinese; look at the rest
             continue;
         }
-        if (c >= 0x4E00 && c <= 0x9FFF)
+        if (g_unichar_get_script(c) == G_UNICODE_SCRIPT_HAN)
             return true;
         p = g_utf8_next_char(p);
     }
     return false;
+}
+
+bool TranslationBoxModel::stillChinese(std::string_view result, std::string_view targetCode) {
+    const bool writtenInHan = targetCode.starts_with("zh") || targetCode.starts_with("ja");
+    return !writtenInHan && containsChinese(result);
 }
 
 void TranslationBoxModel::setInput(std::string text) {
@@ -104,7 +123,10 @@ void TranslationBoxModel::performTranslation() {
                 return;
             const bool current = m_translationRequestID == requestID;
             if (current && m_store.selectedID() == sessionID) {
-                if (outcome) {
+                if (outcome && stillChinese(outcome->text, target)) {
+                    assign(m_output, std::string(), Field::Output);
+                    assign(m_errorMessage, std::string(kStillChinese), Field::ErrorMessage);
+                } else if (outcome) {
                     assign(m_output, outcome->text, Field::Output);
                     assign(m_detected, outcome->detectedLanguage.value_or(""), Field::Detected);
                     m_translatedSource = text;
@@ -120,7 +142,9 @@ void TranslationBoxModel::performTranslation() {
 }
 
 void TranslationBoxModel::insertOutput() {
-    if (m_output.empty() || !m_store.selectedID())
+    // Only a result offered for insertion goes in: a translation into Chinese is there for the
+    // agent to read, not for the customer.
+    if (!m_readyToInsert || m_output.empty() || !m_store.selectedID())
         return;
     insertText(*m_store.selectedID(), m_output);
     assign(m_readyToInsert, false, Field::ReadyToInsert);

@@ -24,13 +24,24 @@ namespace aurelo {
 class TranslationBoxModel {
 public:
     enum class Field {
-        Input, Output, Detected, ErrorMessage, Translating, ReadyToInsert, TextInsertion, Focus,
-        Placeholder, PreferredTarget,
+        Input,
+        Output,
+        Detected,
+        ErrorMessage,
+        Translating,
+        ReadyToInsert,
+        TextInsertion,
+        Focus,
+        Placeholder,
+        PreferredTarget,
     };
 
     // The start of the field's placeholder; the selected account's platform name follows it.
     static constexpr std::string_view kPlaceholderPrefix =
         "点击任意位置输入中文 → 回车翻译英文 → 确认填入";
+    // An engine that cannot translate Chinese answers with the Chinese it was given; a chat
+    // must never receive that as the translation.
+    static constexpr std::string_view kStillChinese = "译文仍含中文，未填入";
 
     TranslationBoxModel(SessionStore& store, SettingsStore& settings,
                         const TranslationService& translator);
@@ -54,6 +65,9 @@ public:
     // What the empty field says: how the box is used, ending with the platform the text goes
     // to (the selected account's), or without a platform when no account is selected.
     std::string placeholderText() const;
+    // The insert button and the line beside it, naming the same platform.
+    std::string insertButtonLabel() const;
+    std::string insertNote() const;
 
     // The box's "翻译方向". Only this choice is stored: the other settings are the settings
     // page's to save, with its key checks and status line.
@@ -77,8 +91,13 @@ public:
     std::optional<std::string> detectedLabel() const { return detectedLanguageLabel(m_detected); }
     static std::optional<std::string> detectedLanguageLabel(const std::string& code);
 
-    // Whether a text holds Chinese (a scalar value in U+4E00…U+9FFF).
+    // Whether a text holds Chinese: a Han character (Unicode script Han, which covers every CJK
+    // ideograph block, the page's U+3400…U+9FFF among them).
     static bool containsChinese(std::string_view text);
+    // Whether `result`, a translation into the language `targetCode`, is unfit to be put into a
+    // chat because it still holds Chinese. Chinese and Japanese are written with Han characters,
+    // so a translation into them is never refused for holding some.
+    static bool stillChinese(std::string_view result, std::string_view targetCode);
 
     // Asks the view to move the keyboard focus into the input field, or out of it.
     sigc::signal<void(bool)>& signalFocusRequested() { return m_focusRequested; }
@@ -86,6 +105,8 @@ public:
 
 private:
     void reset();
+    // The selected account's platform name; nothing when no account is selected.
+    std::optional<std::string> selectedPlatformName() const;
     template <typename T> void assign(T& member, T value, Field field);
 
     SessionStore& m_store;

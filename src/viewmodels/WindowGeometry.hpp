@@ -23,6 +23,12 @@ public:
     // the window's own title bar (GNOME's server-side one is 37 px, client-side ones up to 46).
     static constexpr int kPanelAllowance = 32;
     static constexpr int kTitleBarAllowance = 46;
+    // The screen every sheet and dialog must fit whole, buttons included.
+    static constexpr WindowSize kSmallScreen{1366, 768};
+    // The tallest a sheet's content may be: the small screen less the panel and the sheet's own
+    // title bar. What does not fit scrolls inside the sheet, above its buttons.
+    static constexpr int kSheetMaximumHeight =
+        kSmallScreen.height - kPanelAllowance - kTitleBarAllowance;
 
     // The size the window opens with on a monitor of `monitor` pixels: the default where it
     // fits, else the monitor less the panel and title bar, never below the minimum. A monitor

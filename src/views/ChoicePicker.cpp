@@ -5,14 +5,12 @@
 
 #include <gtkmm/stringlist.h>
 
+#include <algorithm>
+
 namespace aurelo {
 
-ChoicePicker::ChoicePicker(std::vector<Choice> choices, const Glib::ustring& accessibleName)
-    : m_choices(std::move(choices)) {
-    std::vector<Glib::ustring> titles;
-    for (const auto& choice : m_choices)
-        titles.push_back(choice.title);
-    set_model(Gtk::StringList::create(titles));
+ChoicePicker::ChoicePicker(std::vector<Choice> choices, const Glib::ustring& accessibleName) {
+    setChoices(std::move(choices));
     setAccessibleLabel(*this, accessibleName);
     set_tooltip_text(accessibleName);
     property_selected().signal_changed().connect([this] {
@@ -29,12 +27,22 @@ std::vector<ChoicePicker::Choice> ChoicePicker::languages(LanguagePicker picker)
     return choices;
 }
 
-std::vector<ChoicePicker::Choice> ChoicePicker::providers() {
-    std::vector<Choice> choices;
-    for (TranslationProvider provider : kAllTranslationProviders)
-        choices.push_back(
-            {std::string(rawValue(provider)), Glib::ustring(std::string(displayName(provider)))});
-    return choices;
+void ChoicePicker::setChoices(std::vector<Choice> choices) {
+    const auto same = [](const Choice& a, const Choice& b) {
+        return a.value == b.value && a.title == b.title;
+    };
+    if (get_model() && std::ranges::equal(choices, m_choices, same))
+        return;
+    const std::string shown = value();
+    m_choices = std::move(choices);
+    std::vector<Glib::ustring> titles;
+    for (const auto& choice : m_choices)
+        titles.push_back(choice.title);
+    m_updating = true;
+    set_model(Gtk::StringList::create(titles));
+    m_updating = false;
+    if (!shown.empty())
+        setValue(shown);
 }
 
 std::vector<ChoicePicker::Choice> ChoicePicker::proxyTypes() {

@@ -9,7 +9,7 @@
 
 namespace aurelo {
 
-// A drop-down over a fixed list of (stored value, title) choices, as the account sheets offer
+// A drop-down over a list of (stored value, title) choices, as the account sheets offer
 // languages, engines and proxy types. The model holds the stored value; the picker shows its
 // title and reports the value the user chose.
 class ChoicePicker : public Gtk::DropDown {
@@ -22,8 +22,10 @@ public:
     ChoicePicker(std::vector<Choice> choices, const Glib::ustring& accessibleName);
 
     static std::vector<Choice> languages(LanguagePicker picker);
-    static std::vector<Choice> providers();
     static std::vector<Choice> proxyTypes();
+
+    // Replaces the choices (the engine list changes with the service's), without reporting.
+    void setChoices(std::vector<Choice> choices);
 
     // Shows the choice with this value (none when it is not offered) without reporting it.
     void setValue(const std::string& value);

@@ -3,12 +3,13 @@
 #include "views/AppCenter.hpp"
 #include "views/CaptionStrip.hpp"
 #include "views/NewAccountSheet.hpp"
+#include "views/QuickReplyButton.hpp"
 #include "views/QuickSettingsStrip.hpp"
 #include "views/SessionBar.hpp"
 #include "views/SessionSettingsSheet.hpp"
 #include "views/SettingsPanel.hpp"
+#include "views/SheetLayout.hpp"
 #include "views/Sidebar.hpp"
-#include "views/QuickReplyButton.hpp"
 #include "views/TranslationBox.hpp"
 #include "views/WebsiteDialog.hpp"
 
@@ -51,8 +52,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
 
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
     column->set_hexpand(true);
-    auto* sessionBar = Gtk::make_managed<SessionBar>(
-        model, logos, std::move(restart), [this] { addCurrentPlatformSession(); });
+    auto* sessionBar = Gtk::make_managed<SessionBar>(model, logos, std::move(restart),
+                                                     [this] { addCurrentPlatformSession(); });
     column->append(*sessionBar);
     auto* captions = Gtk::make_managed<CaptionStrip>(m_captions);
     sessionBar->addToolbarItem(captions->startButton());
@@ -80,10 +81,9 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_appCenter = appCenter;
     m_content.add_overlay(*appCenter);
 
-    auto* settings = Gtk::make_managed<SettingsPanel>(model.settings(), model.account(),
-                                                      model.appLock(), m_notifications,
-                                                      [this] { m_model.closePanels(); },
-                                                      &quickReplies);
+    auto* settings = Gtk::make_managed<SettingsPanel>(
+        model.settings(), model.account(), model.appLock(), m_notifications,
+        [this] { m_model.closePanels(); }, &quickReplies);
     m_updateButton = &settings->updateButton();
     m_updateButton->signal_clicked().connect([this] { m_updates.checkForUpdates(); });
     m_settingsPanel = settings;
@@ -168,7 +168,9 @@ void ContentView::applyLock() {
         m_lockScreen.prepare();
 }
 
-Gtk::Window* ContentView::window() { return dynamic_cast<Gtk::Window*>(get_root()); }
+Gtk::Window* ContentView::window() {
+    return dynamic_cast<Gtk::Window*>(get_root());
+}
 
 void ContentView::updateContentLayers() {
     m_appCenter->set_visible(m_model.showAppCenter());
@@ -214,16 +216,27 @@ void ContentView::bind(ContentViewModel::Field field) {
 
 void ContentView::showRenameDialog() {
     Gtk::Box *body = nullptr, *buttons = nullptr;
-    m_dialog = makeSheet(window(), "修改 WhatsApp 名称", body, buttons);
-    auto* heading = Gtk::make_managed<Gtk::Label>("修改 WhatsApp 名称");
+    const std::string title = m_model.renameTitle();
+    m_dialog = makeSheet(window(), title, body, buttons);
+    auto* heading = Gtk::make_managed<Gtk::Label>(title);
     heading->add_css_class("aurelo-title");
     auto* entry = Gtk::make_managed<Gtk::Entry>();
     entry->set_placeholder_text("例如：王磊客户");
     setAccessibleLabel(*entry, Glib::ustring("名称"));
     entry->set_text(m_model.renameText());
-    entry->signal_changed().connect([this, entry] { m_model.setRenameText(entry->get_text()); });
+    auto* error = Gtk::make_managed<Gtk::Label>();
+    auto showError = [this, error, entry] {
+        SheetLayout::showFieldError(*error, *entry, m_model.renameError());
+    };
+    SheetLayout::errorLine(*error);
+    showError();
+    entry->signal_changed().connect([this, entry, showError] {
+        m_model.setRenameText(entry->get_text());
+        showError();
+    });
     body->append(*heading);
     body->append(*entry);
+    body->append(*error);
     auto* dialog = m_dialog.get();
     addButton(*buttons, "取消")->signal_clicked().connect([this, dialog] {
         m_model.cancelRename();
@@ -232,7 +245,8 @@ void ContentView::showRenameDialog() {
     auto* save = addButton(*buttons, "保存", true);
     save->signal_clicked().connect([this, dialog] {
         m_model.saveRename();
-        dialog->hide();
+        if (!m_model.showingRename())
+            dialog->hide();
     });
     entry->signal_activate().connect([save] { save->activate(); });
     m_dialog->signal_hide().connect([this] { m_model.cancelRename(); });
@@ -289,16 +303,15 @@ void ContentView::showLockSetupDialog() {
     addButton(*buttons, "取消")->signal_clicked().connect([this] { m_model.cancelLockSetup(); });
     auto* save = addButton(*buttons, "保存并锁屏", true);
     auto showMessage = [this, message] {
-        message->set_text(m_model.appLock().message());
-        message->set_visible(!m_model.appLock().message().empty());
+        showStatusLine(*message, m_model.appLock().message(), m_model.appLock().messageIsError());
     };
     save->signal_clicked().connect([this, password, confirmation, showMessage] {
         if (!m_model.saveLockSetup(password->get_text(), confirmation->get_text()))
             showMessage();
     });
     m_lockSetupMessage.disconnect();
-    m_lockSetupMessage = m_model.appLock().signalChanged().connect(
-        [showMessage](AppLockStore::Field field) {
+    m_lockSetupMessage =
+        m_model.appLock().signalChanged().connect([showMessage](AppLockStore::Field field) {
             if (field == AppLockStore::Field::Message)
                 showMessage();
         });

@@ -47,13 +47,13 @@ LockScreen::LockScreen(ContentViewModel& model)
     append(*column);
 
     m_lockConnection = m_model.appLock().signalChanged().connect([this](AppLockStore::Field) {
-        const auto& message = m_model.appLock().message();
-        m_message.set_text(message);
-        m_message.set_visible(!message.empty());
+        showStatusLine(m_message, m_model.appLock().message(), m_model.appLock().messageIsError());
     });
 }
 
-LockScreen::~LockScreen() { m_lockConnection.disconnect(); }
+LockScreen::~LockScreen() {
+    m_lockConnection.disconnect();
+}
 
 void LockScreen::prepare() {
     m_password.set_text("");

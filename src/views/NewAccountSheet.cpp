@@ -20,6 +20,10 @@ constexpr std::array<std::string_view, 4> kSectionSymbols{
 
 constexpr const char* kPreviewText = "译：Hello，这是当前账号的译文显示预览。";
 
+// The header, the error line (two lines of text at most) and the footer, which stay in sight
+// while the sections scroll between them.
+constexpr int kFixedHeight = 230;
+
 // A round swatch of one colour text, drawn the way the page will show that colour.
 Gtk::DrawingArea* swatchDot(std::string colorTextValue) {
     auto* dot = Gtk::make_managed<Gtk::DrawingArea>();
@@ -138,7 +142,7 @@ NewAccountSheet::NewAccountSheet(NewSessionForm& form, Gtk::Window* parent)
     m_stack.add(*buildProxySection(), "proxy");
     m_stack.add(*buildAppearanceSection(), "appearance");
     body->append(m_stack);
-    column->append(*body);
+    column->append(*sheetScroller(*body, kFixedHeight));
     column->append(*Gtk::make_managed<Gtk::Separator>());
     m_error.set_margin_start(16);
     m_error.set_margin_end(16);
@@ -188,6 +192,7 @@ Gtk::Widget* NewAccountSheet::buildBasicSection() {
     m_counter.set_xalign(1);
     m_counter.add_css_class("aurelo-subtitle");
     page->append(m_counter);
+    page->append(SheetLayout::errorLine(m_nameError));
     page->append(*SheetLayout::infoCard(
         "square.stack.3d.up.fill", "独立会话",
         "此账号拥有独立的登录资料、Cookie、翻译配置和代理设置，不会与其他账号混用。"));
@@ -367,6 +372,7 @@ void NewAccountSheet::redraw() {
 
     showText(m_name, m_form.name());
     m_counter.set_text(m_form.nameCounterText());
+    SheetLayout::showFieldError(m_nameError, m_name, m_form.nameError());
 
     m_sendTranslation.set_active(m_form.sendTranslation());
     m_receiveTranslation.set_active(m_form.receiveTranslation());

@@ -30,6 +30,7 @@ public:
     ~NewAccountSheet() override;
 
     Gtk::Entry& nameField() { return m_name; }
+    Gtk::Label& nameErrorLine() { return m_nameError; }
     Gtk::Button& addButton() { return m_add; }
     Gtk::Button& cancelButton() { return m_cancel; }
     Gtk::Label& footerHint() { return m_hint; }
@@ -61,6 +62,7 @@ private:
 
     Gtk::Entry m_name;
     Gtk::Label m_counter;
+    Gtk::Label m_nameError;
 
     Gtk::Switch m_sendTranslation;
     Gtk::Switch m_receiveTranslation;

@@ -62,7 +62,9 @@ QuickReplyButton::QuickReplyButton(QuickReplyPicker& picker) : m_picker(picker) 
     set_popover(m_popover);
 
     m_popover.signal_show().connect([this] {
-        m_picker.reset();
+        if (!m_openingForError)
+            m_picker.reset();
+        m_openingForError = false;
         m_search.grab_focus();
     });
     m_search.signal_search_changed().connect([this] {
@@ -72,7 +74,8 @@ QuickReplyButton::QuickReplyButton(QuickReplyPicker& picker) : m_picker(picker) 
     auto keys = Gtk::EventControllerKey::create();
     keys->signal_key_pressed().connect(
         [this](guint key, guint, Gdk::ModifierType state) {
-            const bool shift = (state & Gdk::ModifierType::SHIFT_MASK) == Gdk::ModifierType::SHIFT_MASK;
+            const bool shift =
+                (state & Gdk::ModifierType::SHIFT_MASK) == Gdk::ModifierType::SHIFT_MASK;
             switch (key) {
             case GDK_KEY_Up:
                 m_picker.moveHighlight(-1);
@@ -161,6 +164,13 @@ void QuickReplyButton::showState() {
     m_spinner.set_spinning(m_picker.busy());
     m_error.set_text(m_picker.errorMessage());
     m_error.set_visible(!m_picker.errorMessage().empty());
+    // Ctrl+Shift+1…9 work with the list closed; a phrase they could not put in is said in the
+    // list, opened for it, rather than not at all.
+    if (!m_picker.errorMessage().empty() && !m_popover.get_visible() && get_mapped()) {
+        m_openingForError = true;
+        m_picker.setQuery("");
+        m_popover.popup();
+    }
 }
 
 void addQuickReplyShortcuts(Gtk::Widget& target, QuickReplyPicker& picker,

@@ -41,6 +41,8 @@ private:
     Gtk::Spinner m_spinner;
     Gtk::Label m_error;
     bool m_syncing = false;
+    // Set while the list opens to show why a shortcut's phrase did not go in.
+    bool m_openingForError = false;
     std::vector<sigc::connection> m_connections;
 };
 

@@ -7,8 +7,7 @@ SessionPickers::SessionPickers(const Names& names)
       outgoing(ChoicePicker::languages(LanguagePicker::Outgoing), names.outgoing),
       incoming(ChoicePicker::languages(LanguagePicker::Incoming), names.incoming),
       ownMessage(ChoicePicker::languages(LanguagePicker::Incoming), names.ownMessage),
-      provider(ChoicePicker::providers(), names.provider),
-      proxyType(ChoicePicker::proxyTypes(), names.proxyType) {}
+      provider({}, names.provider), proxyType(ChoicePicker::proxyTypes(), names.proxyType) {}
 
 void SessionPickers::bind(AccountFieldsForm& form) {
     const auto connect = [&form](ChoicePicker& picker,
@@ -29,6 +28,10 @@ void SessionPickers::show(const AccountFieldsForm& form) {
     outgoing.setValue(form.outgoingLanguage());
     incoming.setValue(form.incomingLanguage());
     ownMessage.setValue(form.ownMessageLanguage());
+    std::vector<ChoicePicker::Choice> engines;
+    for (const auto& engine : form.providerChoices())
+        engines.push_back({engine.provider, Glib::ustring(engine.label)});
+    provider.setChoices(std::move(engines));
     provider.setValue(form.provider());
     proxyType.setValue(form.proxyType());
 }

@@ -10,6 +10,9 @@ namespace aurelo {
 
 namespace {
 
+// The error line (two lines of text at most) and the buttons under the scrolling groups.
+constexpr int kFooterHeight = 120;
+
 // A titled group of controls.
 Gtk::Box* group(Gtk::Box& parent, const Glib::ustring& title) {
     auto* heading = Gtk::make_managed<Gtk::Label>(title);
@@ -30,6 +33,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
                  "代理类型"}) {
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
     column->set_margin(22);
+    column->set_margin_bottom(8);
     column->set_size_request(460, -1);
 
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
@@ -92,9 +96,17 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     });
     sleep->append(*SheetLayout::labeled("自动休眠", m_hibernation));
     sleep->append(*SheetLayout::note(std::string(SessionSettingsForm::kHibernationNote)));
-    column->append(SheetLayout::errorLine(m_error));
-    column->append(*SheetLayout::buttonRow(m_cancel, m_save));
-    set_child(*column);
+    // The error and the buttons stay under the groups, which scroll on a small screen.
+    auto* footer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+    footer->set_margin_start(22);
+    footer->set_margin_end(22);
+    footer->set_margin_bottom(22);
+    footer->append(SheetLayout::errorLine(m_error));
+    footer->append(*SheetLayout::buttonRow(m_cancel, m_save));
+    auto* sheet = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    sheet->append(*sheetScroller(*column, kFooterHeight));
+    sheet->append(*footer);
+    set_child(*sheet);
 
     m_pickers.bind(m_form);
     bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);

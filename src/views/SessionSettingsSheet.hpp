@@ -17,6 +17,7 @@ class SessionSettingsSheet : public FormSheet {
 public:
     SessionSettingsSheet(SessionSettingsForm& form, Gtk::Window* parent);
 
+    ChoicePicker& providerPicker() { return m_pickers.provider; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }

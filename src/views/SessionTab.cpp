@@ -48,6 +48,10 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     auto* name = Gtk::make_managed<Gtk::Label>(session.name);
     name->add_css_class("aurelo-tab-name");
     name->set_single_line_mode(true);
+    // A name as long as the rule allows, or a longer one stored before there was a rule, would
+    // make the tab so wide that the tabs after it wrap into rows the collapsed bar does not show.
+    name->set_ellipsize(Pango::EllipsizeMode::END);
+    name->set_max_width_chars(kNameWidthChars);
     row->append(*iconOverlay);
     row->append(*name);
     if (m_model.hibernation().isHibernated(session.id)) {
@@ -75,11 +79,10 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
                                      : Glib::ustring(m_model.health().tooltipLine(session.id)));
     m_button.set_child(*row);
     m_button.set_has_frame(false);
-    setAccessibleLabel(m_button,
-                       Glib::ustring(session.name) + "，" +
-                           (asleep ? std::string(AccountHibernation::kHibernatedLabel)
-                                   : std::string(PageHealth::label(health.state)) +
-                                         (health.recovering ? "，正在恢复" : "")));
+    setAccessibleLabel(m_button, Glib::ustring(session.name) + "，" +
+                                     (asleep ? std::string(AccountHibernation::kHibernatedLabel)
+                                             : std::string(PageHealth::label(health.state)) +
+                                                   (health.recovering ? "，正在恢复" : "")));
     m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
     append(m_button);
 
@@ -105,8 +108,8 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
         },
         false);
     m_button.add_controller(source);
-    auto target = Gtk::DropTarget::create(Glib::Value<Glib::ustring>::value_type(),
-                                          Gdk::DragAction::MOVE);
+    auto target =
+        Gtk::DropTarget::create(Glib::Value<Glib::ustring>::value_type(), Gdk::DragAction::MOVE);
     target->signal_drop().connect(
         [this](const Glib::ValueBase& value, double, double) {
             if (!G_VALUE_HOLDS_STRING(value.gobj()))
@@ -120,7 +123,9 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     buildContextMenu();
 }
 
-SessionTab::~SessionTab() { m_menu.unparent(); }
+SessionTab::~SessionTab() {
+    m_menu.unparent();
+}
 
 void SessionTab::refreshBadge() {
     const auto badge = m_model.tabBadgeText(m_session.id);
@@ -139,7 +144,9 @@ void SessionTab::popupMenu(std::optional<Gdk::Rectangle> where) {
     m_menu.popup();
 }
 
-bool SessionTab::acceptDrop(const Glib::ustring& text) { return m_model.moveTab(text, m_session.id); }
+bool SessionTab::acceptDrop(const Glib::ustring& text) {
+    return m_model.moveTab(text, m_session.id);
+}
 
 void SessionTab::buildContextMenu() {
     m_actions = Gio::SimpleActionGroup::create();

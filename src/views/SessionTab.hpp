@@ -17,6 +17,10 @@ namespace aurelo {
 // first, dragging to reorder, and the context menu of page actions.
 class SessionTab : public Gtk::Box {
 public:
+    // The widest name a tab shows, in average character widths; longer names end in "…", and
+    // the tab's accessible name keeps the whole name.
+    static constexpr int kNameWidthChars = 16;
+
     SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSession& session,
                bool selected);
     ~SessionTab() override;

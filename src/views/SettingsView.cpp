@@ -309,8 +309,8 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
     });
     settingValue(card, "渲染方式", m_renderingMode);
     addNote(card,
-         "自动：在没有显卡加速的电脑、虚拟机和远程桌面上以软件绘制页面，账号多时明显节省内存；"
-         "有显卡时使用显卡加速。更改在下次启动时生效。");
+            "自动：在没有显卡加速的电脑、虚拟机和远程桌面上以软件绘制页面，账号多时明显节省内存；"
+            "有显卡时使用显卡加速。更改在下次启动时生效。");
 }
 
 void SettingsView::accountCard(Gtk::Box& column) {
@@ -462,9 +462,7 @@ void SettingsView::showLock() {
     const bool hasPassword = m_model.appLock().hasPassword();
     showPill(m_lockPill, m_model.lockStatusText(), hasPassword);
     m_currentPassword.set_visible(hasPassword);
-    const auto& message = m_model.appLock().message();
-    m_lockMessage.set_text(message);
-    m_lockMessage.set_visible(!message.empty());
+    showStatusLine(m_lockMessage, m_model.appLock().message(), m_model.appLock().messageIsError());
     m_lockButton.set_label(m_model.lockButtonTitle());
     setAccessibleLabel(m_lockButton, m_model.lockButtonTitle());
 }

@@ -88,6 +88,8 @@ void Sidebar::rebuild() {
     for (const auto& platform : m_model.store().enabledPlatforms()) {
         auto* icon = Gtk::make_managed<PlatformIcon>(m_logos, platform.logoURL, platform.icon, 28);
         auto* button = sidebarButton(*icon, platform.name);
+        // The label shows eight characters; a site's host is often longer.
+        button->set_tooltip_text(platform.name);
         if (current == platform.id)
             button->add_css_class("selected");
         button->signal_clicked().connect([this, platform] { m_model.selectPlatform(platform); });

@@ -4,12 +4,12 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
+#include <gtkmm/dropdown.h>
 #include <gtkmm/eventcontrollerkey.h>
 #include <gtkmm/gestureclick.h>
 #include <gtkmm/image.h>
 #include <gtkmm/menubutton.h>
 #include <gtkmm/overlay.h>
-#include <gtkmm/dropdown.h>
 #include <gtkmm/popover.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/separator.h>
@@ -38,7 +38,8 @@ TranslationBox::TranslationBox(TranslationBoxModel& model)
     });
     auto* clear = Gtk::make_managed<Gtk::Button>("清空");
     clear->signal_clicked().connect([this] { m_model.clearTranslation(); });
-    auto targets = Gtk::StringList::create(std::vector<Glib::ustring>{"自动（中↔英）", "英语", "简体中文"});
+    auto targets =
+        Gtk::StringList::create(std::vector<Glib::ustring>{"自动（中↔英）", "英语", "简体中文"});
     auto* picker = Gtk::make_managed<Gtk::DropDown>(targets);
     setAccessibleLabel(*picker, "翻译方向");
     picker->set_tooltip_text("翻译方向");
@@ -138,18 +139,19 @@ TranslationBox::TranslationBox(TranslationBoxModel& model)
     m_detected.set_xalign(0);
     append(m_detected);
 
-    m_connections.push_back(m_model.signalChanged().connect([this](TranslationBoxModel::Field field) {
-        if (field == TranslationBoxModel::Field::Input &&
-            m_input.get_buffer()->get_text() != Glib::ustring(m_model.input())) {
-            m_updatingInput = true;
-            m_input.get_buffer()->set_text(m_model.input());
-            m_updatingInput = false;
-        }
-        if (field == TranslationBoxModel::Field::PreferredTarget &&
-            m_picker->get_selected() != static_cast<guint>(m_model.preferredTarget()))
-            m_picker->set_selected(static_cast<guint>(m_model.preferredTarget()));
-        refresh();
-    }));
+    m_connections.push_back(
+        m_model.signalChanged().connect([this](TranslationBoxModel::Field field) {
+            if (field == TranslationBoxModel::Field::Input &&
+                m_input.get_buffer()->get_text() != Glib::ustring(m_model.input())) {
+                m_updatingInput = true;
+                m_input.get_buffer()->set_text(m_model.input());
+                m_updatingInput = false;
+            }
+            if (field == TranslationBoxModel::Field::PreferredTarget &&
+                m_picker->get_selected() != static_cast<guint>(m_model.preferredTarget()))
+                m_picker->set_selected(static_cast<guint>(m_model.preferredTarget()));
+            refresh();
+        }));
     // A click anywhere on the panel that no control takes puts the cursor into the field.
     auto click = Gtk::GestureClick::create();
     click->signal_released().connect([this](int, double, double) { m_input.grab_focus(); });
@@ -175,8 +177,7 @@ void TranslationBox::refresh() {
     setAccessibleLabel(m_input, placeholder);
     m_spinner.set_visible(m_model.translating());
     m_spinner.set_spinning(m_model.translating());
-    m_translate.set_sensitive(!text::trimmed(m_model.input()).empty() &&
-                              !m_model.translating());
+    m_translate.set_sensitive(!text::trimmed(m_model.input()).empty() && !m_model.translating());
     m_error.set_text(m_model.errorMessage());
     m_error.set_visible(!m_model.errorMessage().empty());
     m_result.set_visible(m_model.errorMessage().empty() && !m_model.output().empty());
@@ -185,8 +186,8 @@ void TranslationBox::refresh() {
     m_source.set_visible(chinese);
     m_sourceCaption.set_visible(chinese);
     m_insert.set_visible(m_model.readyToInsert());
-    m_note.set_text(m_model.readyToInsert() ? "确认后，英文会直接进入当前 WhatsApp 对话框"
-                                            : "点击此区域输入，按回车翻译");
+    m_insert.set_label(m_model.insertButtonLabel());
+    m_note.set_text(m_model.readyToInsert() ? m_model.insertNote() : "点击此区域输入，按回车翻译");
     const auto detected = m_model.detectedLabel();
     m_detected.set_visible(detected.has_value());
     m_detected.set_text("检测到：" + detected.value_or(""));

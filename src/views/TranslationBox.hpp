@@ -35,7 +35,7 @@ private:
     Gtk::Label m_source;
     Gtk::Label m_sourceCaption{"中文原文"};
     Gtk::Label m_error;
-    Gtk::Button m_insert{"确认填入 WhatsApp"};
+    Gtk::Button m_insert;
     Gtk::Label m_note;
     Gtk::Label m_detected;
     bool m_updatingInput = false;

@@ -1,5 +1,6 @@
 #include "views/WebsiteDialog.hpp"
 
+#include "models/AccountName.hpp"
 #include "views/SheetLayout.hpp"
 #include "views/WidgetHelpers.hpp"
 
@@ -21,6 +22,7 @@ WebsiteDialog::WebsiteDialog(WebsiteForm& form, Gtk::Window* parent)
     setAccessibleLabel(m_address, "网站地址");
     m_address.set_input_purpose(Gtk::InputPurpose::URL);
     column->append(m_name);
+    column->append(SheetLayout::errorLine(m_nameError));
     column->append(m_address);
     column->append(*SheetLayout::note("网站将使用独立的登录会话，登录信息保存在本机。"));
     column->append(SheetLayout::errorLine(m_error));
@@ -29,15 +31,22 @@ WebsiteDialog::WebsiteDialog(WebsiteForm& form, Gtk::Window* parent)
 
     bindEntry(m_name, m_form, &WebsiteForm::setName);
     bindEntry(m_address, m_form, &WebsiteForm::setAddress);
-    m_address.signal_activate().connect([this] { m_form.save(); });
+    m_address.signal_activate().connect([this] { save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
-    m_add.signal_clicked().connect([this] { m_form.save(); });
+    m_add.signal_clicked().connect([this] { save(); });
 
     followForm(m_name);
 }
 
+void WebsiteDialog::save() {
+    if (AccountName::problemWhileTyping(m_form.name()).empty())
+        m_form.save();
+}
+
 void WebsiteDialog::redraw() {
     showText(m_name, m_form.name());
+    SheetLayout::showFieldError(m_nameError, m_name,
+                                AccountName::problemWhileTyping(m_form.name()));
     showText(m_address, m_form.address());
     SheetLayout::showError(m_error, m_form.error());
 }

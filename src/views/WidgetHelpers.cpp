@@ -1,6 +1,7 @@
 #include "views/WidgetHelpers.hpp"
 
 #include "viewmodels/SymbolIcons.hpp"
+#include "viewmodels/WindowGeometry.hpp"
 
 #include <gtkmm/shortcut.h>
 #include <gtkmm/shortcutaction.h>
@@ -10,6 +11,9 @@
 namespace aurelo {
 
 namespace {
+
+// A row of buttons with its margins and the spacing above it, with room for a larger font.
+constexpr int kButtonRowHeight = 100;
 
 void activateCallback(GtkPasswordEntry*, gpointer data) {
     (*static_cast<std::function<void()>*>(data))();
@@ -61,6 +65,18 @@ Gtk::Label* note(const Glib::ustring& text, const char* cssClass) {
     return label;
 }
 
+void showStatusLine(Gtk::Label& label, const std::string& text, bool isError) {
+    label.set_text(text);
+    label.set_visible(!text.empty());
+    if (isError) {
+        label.remove_css_class("aurelo-success");
+        label.add_css_class("aurelo-error");
+    } else {
+        label.remove_css_class("aurelo-error");
+        label.add_css_class("aurelo-success");
+    }
+}
+
 void passFocusThroughChildren(Gtk::FlowBox& flow) {
     // GtkFlowBoxChild hands the focus to its child at once when it is not focusable itself.
     for (auto* child = flow.get_first_child(); child; child = child->get_next_sibling())
@@ -91,6 +107,17 @@ void configureSheet(Gtk::Window& sheet, Gtk::Window* parent, const Glib::ustring
     sheet.add_controller(escape);
 }
 
+Gtk::ScrolledWindow* sheetScroller(Gtk::Widget& content, int fixedHeight) {
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroller->set_propagate_natural_width(true);
+    scroller->set_propagate_natural_height(true);
+    scroller->set_max_content_height(WindowGeometry::kSheetMaximumHeight - fixedHeight);
+    scroller->set_vexpand(true);
+    scroller->set_child(content);
+    return scroller;
+}
+
 std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring& title,
                                        Gtk::Box*& body, Gtk::Box*& buttons) {
     auto sheet = std::make_unique<Gtk::Window>();
@@ -101,7 +128,7 @@ std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring&
     buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     buttons->set_halign(Gtk::Align::END);
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 16);
-    column->append(*body);
+    column->append(*sheetScroller(*body, kButtonRowHeight));
     column->append(*buttons);
     buttons->set_margin(16);
     sheet->set_child(*column);

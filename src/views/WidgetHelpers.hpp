@@ -6,6 +6,7 @@
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
+#include <gtkmm/scrolledwindow.h>
 #include <gtkmm/widget.h>
 #include <gtkmm/window.h>
 
@@ -32,6 +33,10 @@ Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title);
 // a heading, "aurelo-note" for the quieter remark at the end of a card).
 Gtk::Label* note(const Glib::ustring& text, const char* cssClass = "aurelo-subtitle");
 
+// A status line under a form: hidden while `text` is empty, red for a failure, green for a
+// confirmation, so that a success is never dressed as an error.
+void showStatusLine(Gtk::Label& label, const std::string& text, bool isError);
+
 // Makes the children of a flow box used only for wrapping (no selection) pass the keyboard
 // focus straight to the controls inside them. Each child would otherwise be a nameless focus
 // stop of its own before its controls, announced by assistive technology as an empty item.
@@ -46,7 +51,13 @@ void onPasswordActivate(Gtk::PasswordEntry& entry, std::function<void()> handler
 // which is where a sheet drops what was typed.
 void configureSheet(Gtk::Window& sheet, Gtk::Window* parent, const Glib::ustring& title);
 
-// A small sheet: a column of widgets and a row of buttons under it.
+// The part of a sheet that scrolls: `content` at its natural height up to the sheet's maximum
+// less `fixedHeight`, the room the sheet's fixed parts (its title, its buttons) take, so that
+// the whole sheet fits a small screen and its buttons stay in sight.
+Gtk::ScrolledWindow* sheetScroller(Gtk::Widget& content, int fixedHeight);
+
+// A small sheet: a column of widgets and a row of buttons under it; the column scrolls when it
+// is too tall for a small screen.
 std::unique_ptr<Gtk::Window> makeSheet(Gtk::Window* parent, const Glib::ustring& title,
                                        Gtk::Box*& body, Gtk::Box*& buttons);
 

@@ -193,15 +193,27 @@ TEST(PlatformCatalogueTest, EnabledPlatformsGroupSessionsByKeyInFirstAppearanceO
         sessionAt("https://shop.example.com/", "Shop"),
         sessionAt("https://web.telegram.org/", "TG 2"),
         sessionAt("https://www.instagram.com/direct/inbox/", "IG"),
+        sessionAt("https://line.me/", "My LINE"),
+        sessionAt("https://help.example.org/", "Help desk"),
     };
     auto platforms = enabledPlatforms(sessions);
-    ASSERT_EQ(platforms.size(), 4u);
+    ASSERT_EQ(platforms.size(), 6u);
     EXPECT_EQ(platforms[0], (EnabledPlatform{"web.telegram.org", "Telegram", "globe",
                                              "https://telegram.org/favicon.ico", sessions[0].id}));
     EXPECT_EQ(platforms[1].icon, "phone.bubble.fill");
     EXPECT_EQ(platforms[2].id, "shop.example.com");
     EXPECT_EQ(platforms[2].logoURL, std::nullopt);
     EXPECT_EQ(platforms[3].icon, "camera.fill");
+    // An entry stands for every account of its platform: it never takes the first account's
+    // name. A custom website's entry is its site.
+    const std::pair<std::size_t, std::string> entries[] = {
+        {0, "Telegram"},  {1, "WhatsApp"}, {2, "shop.example.com"},
+        {3, "Instagram"}, {4, "LINE"},     {5, "help.example.org"},
+    };
+    for (const auto& [index, name] : entries)
+        EXPECT_EQ(platforms[index].name, name) << index;
+    EXPECT_EQ(enabledPlatforms({sessionAt("not a url", "Broken")}).front().name, "自定义网站")
+        << "a custom website without a host";
 
     auto current = currentPlatformID(sessions, sessions[3].id);
     EXPECT_EQ(current, "web.telegram.org");

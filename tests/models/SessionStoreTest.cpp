@@ -1,5 +1,6 @@
 #include "StoreTestSupport.hpp"
 
+#include "models/AccountName.hpp"
 #include "models/SessionStore.hpp"
 
 #include <gtest/gtest.h>
@@ -88,12 +89,37 @@ TEST_F(SessionStoreTest, AddingNamesByCountTrimsAndSelects) {
     EXPECT_EQ(storedSessions().size(), 6u);
 }
 
+TEST(AccountNameTest, TrimmedNotBlankAndAtMostThirtyCharacters) {
+    const std::string blank(AccountName::kBlank), tooLong(AccountName::kTooLong);
+    std::string thirtyHan;
+    for (int i = 0; i < 15; ++i)
+        thirtyHan += "客服";
+    const std::tuple<std::string, std::size_t, std::string> cases[] = {
+        {"", 0, blank},
+        {" \n\t\xe3\x80\x80", 0, blank}, // U+3000, the ideographic space, is blank too
+        {"北美客户", 4, ""},
+        {thirtyHan, 30, ""},
+        {"  " + thirtyHan + " \n", 30, ""}, // the blanks around do not count
+        {thirtyHan + "A", 31, tooLong},
+        {std::string(30, 'x'), 30, ""},
+        {std::string(84, 'x'), 84, tooLong},
+        {std::string("\xff") + std::string(30, 'x'), 31, tooLong}, // not UTF-8: bytes count
+    };
+    for (const auto& [typed, length, problem] : cases) {
+        EXPECT_EQ(AccountName::length(typed), length) << typed;
+        EXPECT_EQ(AccountName::problem(typed), problem) << typed;
+    }
+    EXPECT_EQ(AccountName::problemWhileTyping(""), "") << "an empty field is not yet a mistake";
+    EXPECT_EQ(AccountName::problemWhileTyping("  "), blank);
+}
+
 TEST_F(SessionStoreTest, RenameAndFieldSettersIgnoreBlankNamesAndUnknownIds) {
     auto store = makeStore();
     const std::string id = store->sessions()[0].id;
     int changes = 0;
     store->signalChanged().connect([&](SessionStore::Field) { ++changes; });
     store->rename(id, "   ");
+    store->rename(id, std::string(31, 'x'));
     store->rename("00000000-0000-4000-8000-000000000000", "Other");
     store->setIncomingLanguage("00000000-0000-4000-8000-000000000000", "fr");
     EXPECT_EQ(changes, 0);
@@ -130,16 +156,49 @@ TEST_F(SessionStoreTest, MovePlacesTheSessionImmediatelyBeforeTheOther) {
     }
 }
 
-TEST_F(SessionStoreTest, DeletingErasesTheDataAndSelectsTheFirstOrAFreshDefault) {
+// The tab bar shows the selected account's platform; deleting the selected tab selects the tab
+// beside it there, and another platform's account only when none of its own is left.
+TEST_F(SessionStoreTest, DeletingTheSelectedAccountSelectsTheTabBesideIt) {
+    const std::optional<std::string> telegram = "https://web.telegram.org/";
+    const std::optional<std::string> shop = "https://shop.example.com/";
+    // The accounts, in list order, by name and address.
+    const std::vector<std::pair<std::string, std::optional<std::string>>> accounts{
+        {"WA 1", std::nullopt}, {"TG 1", telegram},     {"WA 2", std::nullopt},
+        {"TG 2", telegram},     {"WA 3", std::nullopt}, {"Shop", shop}};
+    struct Case {
+        const char* selected;
+        const char* deleted;
+        const char* then;
+    };
+    for (const auto& c : {Case{"WA 2", "WA 2", "WA 3"}, Case{"WA 3", "WA 3", "WA 2"},
+                          Case{"TG 1", "TG 1", "TG 2"}, Case{"TG 2", "TG 2", "TG 1"},
+                          Case{"Shop", "Shop", "WA 3"}, Case{"WA 1", "TG 1", "WA 1"}}) {
+        SCOPED_TRACE(std::string(c.selected) + " selected, " + c.deleted + " deleted");
+        auto store = makeStore();
+        std::vector<ChatSession> sessions;
+        for (const auto& [name, url] : accounts)
+            sessions.push_back(ChatSession::make(name, url));
+        store->setSessions(sessions);
+        const auto named = [&](const char* name) {
+            return *std::ranges::find(store->sessions(), std::string(name), &ChatSession::name);
+        };
+        store->select(named(c.selected).id);
+        store->remove(named(c.deleted));
+        EXPECT_EQ(store->selectedID(), named(c.then).id);
+    }
+}
+
+TEST_F(SessionStoreTest, DeletingErasesTheDataAndSelectsANeighbourOrAFreshDefault) {
     auto store = makeStore();
     store->add("Second");
     store->add("Third");
     store->select(store->sessions()[1].id);
     store->remove(store->sessions()[1]);
     EXPECT_EQ(names(*store), (std::vector<std::string>{"WhatsApp 1", "Third"}));
-    EXPECT_EQ(store->selectedID(), store->sessions()[0].id);
+    EXPECT_EQ(store->selectedID(), store->sessions()[1].id);
 
     store->remove(store->sessions()[1]);
+    EXPECT_EQ(store->selectedID(), store->sessions()[0].id);
     const ChatSession only = store->sessions()[0];
     store->setUnreadCount(4, only.id);
     store->remove(only);

@@ -76,11 +76,14 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
         const char* port;
         bool valid;
     };
-    for (const auto& c : {Case{"", false, "", "", false}, Case{" \n ", false, "", "", false},
-                          Case{"客服", false, "", "x", true}, Case{"客服", true, "", "8080", false},
-                          Case{"客服", true, " 127.0.0.1 ", "8080", true},
-                          Case{"客服", true, "127.0.0.1", " 8080", false},
-                          Case{"客服", true, "127.0.0.1", "0", false}}) {
+    const std::string thirty(30, 'x'), thirtyOne(31, 'x');
+    for (const auto& c :
+         {Case{"", false, "", "", false}, Case{" \n ", false, "", "", false},
+          Case{thirty.c_str(), false, "", "", true}, Case{thirtyOne.c_str(), false, "", "", false},
+          Case{"客服", false, "", "x", true}, Case{"客服", true, "", "8080", false},
+          Case{"客服", true, " 127.0.0.1 ", "8080", true},
+          Case{"客服", true, "127.0.0.1", " 8080", false},
+          Case{"客服", true, "127.0.0.1", "0", false}}) {
         SCOPED_TRACE(std::string(c.name) + "|" + c.host + "|" + c.port);
         form.prepare("whatsapp", "");
         form.setName(c.name);
@@ -89,6 +92,13 @@ TEST_F(AccountFormsTest, NewAccountNeedsANameAndAWholeProxy) {
         form.setProxyPort(c.port);
         EXPECT_EQ(form.isValid(), c.valid);
         EXPECT_EQ(form.footerHint(), c.valid ? "设置已就绪" : "请补全名称或代理信息");
+    }
+    // The line under the name says why a typed name cannot be saved.
+    const std::pair<std::string, std::string_view> lines[] = {
+        {"", ""}, {"  ", AccountName::kBlank}, {thirty, ""}, {thirtyOne, AccountName::kTooLong}};
+    for (const auto& [name, line] : lines) {
+        form.setName(name);
+        EXPECT_EQ(form.nameError(), line) << name;
     }
 }
 

@@ -1,5 +1,6 @@
 // The main view's rules, driven without a display over real stores.
 
+#include "models/AccountName.hpp"
 #include "support/ShellTestFixture.hpp"
 
 namespace aurelo::test {
@@ -44,10 +45,48 @@ TEST_F(ContentViewModelTest, RenameSelectsAndSavesThroughTheStore) {
     EXPECT_EQ(store.selectedID(), first.id);
     EXPECT_TRUE(model.showingRename());
     EXPECT_EQ(model.renameText(), first.name);
+    EXPECT_EQ(model.renameTitle(), "修改 WhatsApp 名称");
     model.setRenameText("  新名字 ");
     model.saveRename();
     EXPECT_FALSE(model.showingRename());
     EXPECT_EQ(store.sessions().front().name, "新名字");
+}
+
+// A name the rule refuses keeps the dialog open and says why, rather than closing it unsaved.
+TEST_F(ContentViewModelTest, RenameRefusesABlankOrOverlongNameWithAMessage) {
+    const std::string id = store.sessions().front().id;
+    const std::pair<std::string, std::string_view> refused[] = {
+        {"", AccountName::kBlank},
+        {" \n ", AccountName::kBlank},
+        {std::string(31, 'x'), AccountName::kTooLong},
+        {std::string(84, 'x'), AccountName::kTooLong}};
+    for (const auto& [typed, message] : refused) {
+        model.beginRename(id);
+        model.setRenameText(typed);
+        EXPECT_EQ(model.renameError(), message) << typed;
+        model.saveRename();
+        EXPECT_TRUE(model.showingRename()) << typed;
+        EXPECT_EQ(store.sessions().front().name, "WhatsApp 1") << typed;
+        model.cancelRename();
+    }
+}
+
+// The dialog names the account's platform, and a custom website's account by its own name.
+TEST_F(ContentViewModelTest, RenameAndTheTranslationBoxNameThePlatform) {
+    const std::pair<std::optional<std::string>, std::string> accounts[] = {
+        {std::nullopt, "WhatsApp"},
+        {"https://web.telegram.org/", "Telegram"},
+        {"https://shop.example.com/", "官网客服"},
+    };
+    TranslationBoxModel& box = model.translationBox();
+    for (const auto& [url, platform] : accounts) {
+        const std::string id = addSession("官网客服", url).id;
+        model.beginRename(id);
+        EXPECT_EQ(model.renameTitle(), "修改 " + platform + " 名称");
+        model.cancelRename();
+        EXPECT_EQ(box.insertButtonLabel(), "确认填入 " + platform);
+        EXPECT_EQ(box.insertNote(), "确认后，英文会直接进入当前 " + platform + " 对话框");
+    }
 }
 
 TEST_F(ContentViewModelTest, LockAsksForAPasswordFirstThenLocksAtOnce) {

@@ -1,6 +1,7 @@
 // The arithmetic and texts behind what the window draws: the tab flow, the opening size, zoom
-// steps, translation colours and the language pickers.
+// steps, translation colours, the language pickers and the engines' names.
 
+#include "viewmodels/EngineNames.hpp"
 #include "viewmodels/PageZoom.hpp"
 #include "viewmodels/TabFlow.hpp"
 #include "viewmodels/TranslationLook.hpp"
@@ -113,6 +114,44 @@ TEST(TranslationLook, OutgoingPickerNeverOffersChineseOrAutomatic) {
     EXPECT_EQ(std::ranges::count(outgoing, ChatLanguage::Automatic), 0);
     EXPECT_EQ(std::ranges::count(incoming, ChatLanguage::Automatic), 0);
     EXPECT_EQ(incoming.size() + 1, input.size());
+}
+
+// One engine, one name: the service's label wherever it gave one, the built-in name elsewhere.
+TEST(EngineNames, TheServicesLabelNamesAnEngineWhereverItGaveOne) {
+    const std::vector<RemoteEngine> demo{{"google", "离线演示引擎 (Apertium)", std::nullopt},
+                                         {"apertium", "不认识的引擎", std::nullopt},
+                                         {"google", "又一次", std::nullopt},
+                                         {"deepl", "DeepL Pro", "v2"}};
+    const std::tuple<std::vector<RemoteEngine>, std::string, std::optional<std::string>> labels[] =
+        {
+            {demo, "google", "离线演示引擎 (Apertium)"},
+            {demo, "claude", "Claude"}, // not offered: the built-in name
+            {{}, "google", "Google Translate"},
+            {demo, "babelfish", std::nullopt},
+        };
+    for (const auto& [engines, provider, label] : labels)
+        EXPECT_EQ(EngineNames::label(engines, provider), label) << provider;
+
+    using Choices = std::vector<EngineChoice>;
+    const std::tuple<std::vector<RemoteEngine>, std::string, Choices> choices[] = {
+        // The service's known engines, in its order, each once.
+        {demo, "google", Choices{{"google", "离线演示引擎 (Apertium)"}, {"deepl", "DeepL Pro"}}},
+        // The account's own engine stays choosable when the service no longer lists it.
+        {demo, "openai",
+         Choices{
+             {"google", "离线演示引擎 (Apertium)"}, {"deepl", "DeepL Pro"}, {"openai", "OpenAI"}}},
+        // No list from the service (yet): every built-in engine.
+        {{},
+         "google",
+         Choices{{"google", "Google Translate"},
+                 {"deepl", "DeepL"},
+                 {"microsoft", "Microsoft Translator"},
+                 {"openai", "OpenAI"},
+                 {"gemini", "Google Gemini"},
+                 {"claude", "Claude"}}},
+    };
+    for (const auto& [engines, current, expected] : choices)
+        EXPECT_EQ(EngineNames::choices(engines, current), expected) << current;
 }
 
 } // namespace

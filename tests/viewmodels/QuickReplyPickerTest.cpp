@@ -18,6 +18,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
+        // Every Chinese phrase below is answered with an enqueued translation.
         fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "T:"); });
         for (auto [title, text] : {std::pair{"问候", "Hello, how can I help?"},
                                    std::pair{"Shipping", "我们包邮，三天到货"},
@@ -63,6 +64,7 @@ TEST_F(QuickReplyPickerTest, TheQueryMatchesTitleOrTextInAnyCase) {
 TEST_F(QuickReplyPickerTest, APickIsTranslatedIntoTheAccountsOutgoingLanguageAndInserted) {
     const std::string spanish = addSession("ES").id;
     store.setOutgoingLanguage(spanish, "es");
+    fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"text", "Envío gratis"}}));
     picker.setQuery("包邮");
     picker.pickHighlighted(QuickReplyPicker::Insertion::Translated);
     EXPECT_TRUE(picker.busy());
@@ -72,7 +74,7 @@ TEST_F(QuickReplyPickerTest, APickIsTranslatedIntoTheAccountsOutgoingLanguageAnd
     EXPECT_EQ((*fake.requests()[0].json)["text"], "我们包邮，三天到货");
     ASSERT_TRUE(box.textInsertion());
     EXPECT_EQ(box.textInsertion()->sessionID, spanish);
-    EXPECT_EQ(box.textInsertion()->text, "T:我们包邮，三天到货");
+    EXPECT_EQ(box.textInsertion()->text, "Envío gratis");
     EXPECT_EQ(inserted, 1);
 
     // Numbered shortcuts: the library's own order, not the filtered one.
@@ -81,6 +83,54 @@ TEST_F(QuickReplyPickerTest, APickIsTranslatedIntoTheAccountsOutgoingLanguageAnd
     EXPECT_TRUE(picker.pickNumbered(3));
     ASSERT_TRUE(finished());
     EXPECT_EQ(box.textInsertion()->text, "T:Goodbye and THANK you");
+}
+
+// A phrase goes in translated or not at all: a translation that still holds Chinese is refused
+// as the box refuses it, by Return and by Ctrl+Shift+1…9 alike.
+TEST_F(QuickReplyPickerTest, ATranslationThatStillHoldsChineseIsRefused) {
+    const std::string japanese = addSession("JP").id;
+    store.setOutgoingLanguage(japanese, "ja");
+    const std::string english = addSession("EN").id;
+    ASSERT_TRUE(replies.add("发货", "明天发货"));
+    const std::string refused(TranslationBoxModel::kStillChinese);
+    struct Case {
+        const char* name;
+        std::string account;
+        std::function<void()> pick;
+        std::string answer;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"Return, the engine echoes", english,
+         [&] {
+             picker.setQuery("包邮");
+             picker.pickHighlighted(QuickReplyPicker::Insertion::Translated);
+         },
+         "我们包邮，三天到货", refused},
+        {"Ctrl+Shift+4, half translated", english, [&] { picker.pickNumbered(4); }, "Ships 明天",
+         refused},
+        {"into Japanese, kanji and all", japanese, [&] { picker.pickNumbered(2); },
+         "送料無料、三日で届きます", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        model.selectTab(c.account);
+        box.textInsertionTaken(box.textInsertion() ? box.textInsertion()->id : "");
+        inserted = 0;
+        fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"text", c.answer}}));
+        c.pick();
+        ASSERT_TRUE(finished());
+        EXPECT_EQ(picker.errorMessage(), c.error);
+        EXPECT_EQ(inserted, c.error.empty() ? 1 : 0);
+        EXPECT_EQ(box.textInsertion().has_value(), c.error.empty());
+    }
+    EXPECT_EQ(fake.requests().size(), std::size(cases)) << "each case asked the engine";
+    // Shift+Return puts the phrase in as written, by the user's choice; the page still holds
+    // a Chinese send.
+    picker.setQuery("包邮");
+    picker.pickHighlighted(QuickReplyPicker::Insertion::AsWritten);
+    ASSERT_TRUE(box.textInsertion());
+    EXPECT_EQ(box.textInsertion()->text, "我们包邮，三天到货");
 }
 
 TEST_F(QuickReplyPickerTest, AFailureOrATranslationForAnotherAccountInsertsNothing) {

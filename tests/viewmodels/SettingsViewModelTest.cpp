@@ -77,7 +77,7 @@ TEST_F(SettingsViewModelTest, OpeningThePageMovesOnlyAwayFromAProviderNoLongerOf
                                            {TranslationProvider::OpenAI, "OpenAI GPT"}}))
         << "listed by the engine's label, each provider once";
     EXPECT_EQ(settings.provider(), TranslationProvider::OpenAI) << "the first known one";
-    EXPECT_EQ(messages.front(), "已自动切换到 OpenAI");
+    EXPECT_EQ(messages.front(), "已自动切换到 OpenAI GPT") << "by the service's name for it";
     openPage(engines({{"baidu", "百度翻译"}}));
     EXPECT_TRUE(page->providerChoices().empty());
     EXPECT_EQ(page->selectedProviderIndex(), std::nullopt);

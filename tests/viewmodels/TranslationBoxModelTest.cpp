@@ -8,13 +8,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The fake engine's answer: the text after `prefix`, with every Chinese character made an "x",
+// as a translation out of Chinese would leave none.
+ScriptedAnswer translatedAway(const RecordedRequest& request, const std::string& prefix) {
+    const std::string text = request.json ? request.json->value("text", std::string()) : "";
+    std::string result = prefix;
+    for (const char* p = text.c_str(); *p;) {
+        const char* next = g_utf8_next_char(p);
+        const std::string character(p, next);
+        result += TranslationBoxModel::containsChinese(character) ? "x" : character;
+        p = next;
+    }
+    return ScriptedAnswer::json(200, {{"text", result}, {"detectedLanguage", "en"}});
+}
+
 class TranslationBoxTest : public ShellTestFixture {
 protected:
     TranslationBoxModel& box = model.translationBox();
 
     void SetUp() override {
         ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
-        fake.setResponder([](const RecordedRequest& r) { return echoTranslation(r, "EN:"); });
+        fake.setResponder([](const RecordedRequest& r) { return translatedAway(r, "EN:"); });
     }
     bool translated(const std::string& input) {
         box.setInput(input);
@@ -39,9 +53,9 @@ TEST_F(TranslationBoxTest, ChineseGoesToEnglishIntoTheSelectedChatAndOtherTextTo
     ASSERT_EQ(fake.requests().size(), 1u);
     EXPECT_EQ((*fake.requests()[0].json)["target"], "en");
     EXPECT_EQ((*fake.requests()[0].json)["text"], "你好，朋友");
-    EXPECT_EQ(box.output(), "EN:你好，朋友");
+    EXPECT_EQ(box.output(), "EN:xx，xx");
     EXPECT_EQ(box.detected(), "en");
-    EXPECT_EQ(box.copyOutput(), "EN:你好，朋友");
+    EXPECT_EQ(box.copyOutput(), "EN:xx，xx");
     EXPECT_TRUE(box.readyToInsert());
     bool focused = false;
     box.signalFocusRequested().connect([&](bool focus) { focused = focus; });
@@ -60,6 +74,49 @@ TEST_F(TranslationBoxTest, ChineseGoesToEnglishIntoTheSelectedChatAndOtherTextTo
     settings.setPreferredTarget(TargetLanguage::English);
     ASSERT_TRUE(translated("bonjour"));
     EXPECT_EQ((*fake.requests()[3].json)["target"], "en");
+}
+
+// "中文原文禁止直接发送": an engine that cannot translate Chinese answers 200 with the Chinese
+// it was given; that is a failure, not a translation, and nothing of it reaches the chat.
+TEST_F(TranslationBoxTest, AResultThatStillHoldsChineseIsAFailureAndNeverInserted) {
+    const std::string parcel = "你好，您的包裹明天到达。";
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string answer;
+        TargetLanguage direction;
+        std::string shown; // the result the box shows, empty for none
+        std::string error; // the failure it shows instead
+        bool offered;      // whether 确认填入 is offered
+    };
+    const std::string refused(TranslationBoxModel::kStillChinese);
+    const Case cases[] = {
+        {"the engine echoes the Chinese", parcel, parcel, TargetLanguage::Automatic, "", refused,
+         false},
+        {"half translated", "你好", "Hello 你好", TargetLanguage::English, "", refused, false},
+        {"a rare ideograph outside the common block", "您好", "Hello \xe3\x90\x80",
+         TargetLanguage::Automatic, "", refused, false},
+        {"translated", "包裹明天到达。", "The parcel arrives tomorrow.", TargetLanguage::Automatic,
+         "The parcel arrives tomorrow.", "", true},
+        // Into Chinese, for the agent to read: shown, never offered for the chat.
+        {"into Chinese", "good morning", "早上好", TargetLanguage::Automatic, "早上好", "", false},
+    };
+    // Every input is a new one: an answer is kept in the cache for its text.
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        box.clearTranslation();
+        settings.setPreferredTarget(c.direction);
+        fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"text", c.answer}}));
+        ASSERT_TRUE(translated(c.input));
+        EXPECT_EQ(box.output(), c.shown);
+        EXPECT_EQ(box.errorMessage(), c.error);
+        EXPECT_EQ(box.readyToInsert(), c.offered);
+        box.insertOutput();
+        EXPECT_EQ(box.textInsertion().has_value(), c.offered);
+        if (box.textInsertion()) {
+            EXPECT_FALSE(TranslationBoxModel::containsChinese(box.textInsertion()->text));
+        }
+    }
 }
 
 TEST_F(TranslationBoxTest, NothingToDoWithoutTextOrWhileTranslating) {
@@ -141,11 +198,23 @@ TEST_F(TranslationBoxTest, DirectionIsStoredAloneWithoutTheSettingsSave) {
 }
 
 TEST(TranslationBoxText, ChineseDetectionAndTheDetectedLanguageLabel) {
-    // U+4E00 and U+9FFF are the ends of the block; punctuation and kana do not count.
-    for (const char* text : {"hello 世界", "\xe4\xb8\x80", "\xe9\xbf\xbf"})
+    // Every Han character counts: U+4E00 and U+9FFF, the page script's U+3400 (extension A), a
+    // compatibility ideograph and one beyond the basic plane. Punctuation and kana do not.
+    for (const char* text : {"hello 世界", "\xe4\xb8\x80", "\xe9\xbf\xbf", "\xe3\x90\x80",
+                             "\xef\xa4\x80", "\xf0\xa0\x80\x80"})
         EXPECT_TRUE(TranslationBoxModel::containsChinese(text)) << text;
     for (const char* text : {"こんにちは", "，。", "\xff\xfe abc"})
         EXPECT_FALSE(TranslationBoxModel::containsChinese(text)) << text;
+
+    // Chinese left in a translation: refused unless the target is written with Han characters.
+    const std::tuple<const char*, const char*, bool> results[] = {
+        {"Hello", "en", false},          {"Hello 你好", "en", true}, {"Hola 你好", "es", true},
+        {"你好", "zh-CN", false},        {"你好", "zh-TW", false},   {"日本語です", "ja", false},
+        {"안녕하세요 你好", "ko", true},
+    };
+    for (const auto& [result, target, refused] : results)
+        EXPECT_EQ(TranslationBoxModel::stillChinese(result, target), refused)
+            << result << " → " << target;
 
     const std::vector<std::pair<std::string, std::optional<std::string>>> labels{
         {"", std::nullopt}, {"zh-CN", "中文"}, {"zh-TW", "中文"}, {"en", "英语"}, {"ja", "ja"}};

@@ -1,6 +1,7 @@
 // The account sheets and "测试代理" with real widgets. Saving what the sheets accept is the
 // end-to-end tests' part.
 
+#include "models/AccountName.hpp"
 #include "support/LoopbackProxy.hpp"
 #include "views/NewAccountSheet.hpp"
 #include "views/SessionSettingsSheet.hpp"
@@ -105,6 +106,48 @@ TEST_F(AccountSheetWidgets, ARefusalStaysOnScreenWithItsMessage) {
     EXPECT_TRUE(sheet.get_visible());
     EXPECT_TRUE(sheet.errorLabel().get_visible());
     EXPECT_EQ(sheet.errorLabel().get_text().raw(), SessionSettingsForm::kPortInvalid);
+    sheet.hide();
+}
+
+// 添加自定义网站 took a name of 84 characters; the new-account sheet counted to 30.
+TEST_F(AccountSheetWidgets, TheWebsiteDialogHoldsItsNameToTheAccountNameRule) {
+    WebsiteDialog website(websiteForm, nullptr);
+    model.addPlatform(platformEntries().back());
+    EXPECT_FALSE(website.nameErrorLine().get_visible()) << "an empty field is no mistake yet";
+    const std::size_t before = store.sessions().size();
+    website.addressField().set_text("chat.example.com");
+    website.nameField().set_text(std::string(31, 'x'));
+    click(website.addButton());
+    EXPECT_TRUE(website.get_visible());
+    EXPECT_TRUE(website.nameErrorLine().get_visible());
+    EXPECT_EQ(website.nameErrorLine().get_text().raw(), AccountName::kTooLong);
+    EXPECT_EQ(store.sessions().size(), before);
+
+    website.nameField().set_text(std::string(30, 'x'));
+    EXPECT_FALSE(website.nameErrorLine().get_visible());
+    click(website.addButton());
+    EXPECT_FALSE(website.get_visible());
+    EXPECT_EQ(store.sessions().back().name, std::string(30, 'x'));
+}
+
+// The engine picker of the account sheets names the engines as the service does ("Google
+// Translate" there was the engine the strip called "离线演示引擎 (Apertium)"), and follows a new
+// list.
+TEST_F(AccountSheetWidgets, TheEnginePickerUsesTheServicesNames) {
+    settings.setProvider(TranslationProvider::Google);
+    SessionSettingsSheet sheet(settingsForm, nullptr);
+    settingsForm.begin();
+    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
+    fake.enqueue(
+        "/api/engines",
+        ScriptedAnswer::json(
+            200, {{"engines", {{{"provider", "google"}, {"label", "离线演示引擎 (Apertium)"}}}}}));
+    bool done = false;
+    account.login("alice", "pw", [&] { done = true; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
+    auto* item = dynamic_cast<Gtk::StringObject*>(sheet.providerPicker().get_selected_item().get());
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->get_string(), "离线演示引擎 (Apertium)");
     sheet.hide();
 }
 

@@ -85,6 +85,36 @@ TEST_F(MainWindowPanels, BarsWrapToFitALaptopScreen) {
     captions.stop();
 }
 
+// The collapsed bar shows one row of tabs. A long name made its tab as wide as the bar, and the
+// selected tab after it wrapped into a row out of sight.
+TEST_F(MainWindowPanels, ALongNameKeepsTheSelectedTabInSight) {
+    std::string stored; // 84 wide characters, kept from before names had a limit
+    for (int i = 0; i < 21; ++i)
+        stored += "王磊客户";
+    ChatSession longNamed = ChatSession::make(stored);
+    store.addSession(longNamed);
+    const std::string selected = addSession("客服三").id;
+    store.select(selected);
+    auto* bar = Gtk::make_managed<SessionBar>(
+        model, logos, [] {}, [] {});
+    constexpr int kSidebarWidth = 94;
+    show(*bar, WindowGeometry::openingSize(WindowGeometry::kSmallScreen).width - kSidebarWidth,
+         400);
+
+    const auto tabs = findWidgets<SessionTab>(*bar);
+    ASSERT_EQ(tabs.size(), 3u);
+    SessionTab* chosen = tabs.back();
+    ASSERT_TRUE(chosen->has_css_class("selected"));
+    auto* row = dynamic_cast<Gtk::ScrolledWindow*>(chosen->get_ancestor(GTK_TYPE_SCROLLED_WINDOW));
+    ASSERT_NE(row, nullptr);
+    graphene_rect_t bounds{};
+    ASSERT_TRUE(
+        gtk_widget_compute_bounds(GTK_WIDGET(chosen->gobj()), GTK_WIDGET(row->gobj()), &bounds));
+    EXPECT_GE(bounds.origin.y, 0);
+    EXPECT_LE(bounds.origin.y + bounds.size.height, row->get_height()) << "below the shown row";
+    EXPECT_LE(bounds.origin.x + bounds.size.width, row->get_width());
+}
+
 TEST_F(MainWindowPanels, TranslationBoxShowsItsHintAndTakesTheFocusOnAClick) {
     const std::string prefix(TranslationBoxModel::kPlaceholderPrefix);
     const std::string telegram = addSession("电报", "https://web.telegram.org/a/").id;

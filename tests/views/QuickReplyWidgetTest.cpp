@@ -75,6 +75,26 @@ TEST_F(QuickReplyWidgets, NumberedShortcutsInsertUnlessLocked) {
     EXPECT_EQ(fake.requests().size(), 1u);
 }
 
+// Ctrl+Shift+1…9 work with the list closed: a phrase they could not put in opens the list with
+// why, rather than nothing happening at all.
+TEST_F(QuickReplyWidgets, AShortcutsRefusedPhraseOpensTheListWithWhy) {
+    // The fake engine echoes what it cannot translate, as the demo engine does with Chinese.
+    ASSERT_TRUE(replies.add("到货", "你好，您的包裹明天到达。"));
+    auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    auto* field = Gtk::make_managed<Gtk::Entry>();
+    auto* button = Gtk::make_managed<QuickReplyButton>(picker);
+    column->append(*field);
+    column->append(*button);
+    addQuickReplyShortcuts(*column, picker, [] { return false; });
+    show(*column, 480, 360);
+    field->grab_focus();
+    ASSERT_TRUE(press("ctrl+shift+4"));
+    EXPECT_TRUE(runMainLoopUntil([&] { return button->get_popover()->get_visible(); }, 5s));
+    EXPECT_EQ(button->errorLabel().get_text().raw(), TranslationBoxModel::kStillChinese);
+    EXPECT_TRUE(button->errorLabel().get_mapped());
+    EXPECT_EQ(inserted(), "");
+}
+
 TEST_F(QuickReplyWidgets, TheEditorAddsAndRefusesAnEmptyText) {
     QuickReplyEditor editor(replies);
     show(editor, 480, 360);

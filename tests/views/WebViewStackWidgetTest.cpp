@@ -159,13 +159,14 @@ TEST_F(WebViewStackWidgets, PendingRequestsAreTakenByTheirPage) {
     ASSERT_TRUE(loaded(stack, second));
 
     auto& box = model.translationBox();
+    fake.enqueue("/api/translate", ScriptedAnswer::json(200, {{"text", "EN:hello"}}));
     box.setInput("你好");
     box.performTranslation();
     ASSERT_TRUE(runMainLoopUntil([&] { return !box.translating(); }));
     box.insertOutput();
     EXPECT_FALSE(model.textInsertion()) << "the page did not take the insertion";
     const std::string composer = "document.getElementById('main').textContent";
-    EXPECT_TRUE(pageSays(*stack.pageFor(first), composer, R"("EN:你好")"));
+    EXPECT_TRUE(pageSays(*stack.pageFor(first), composer, R"("EN:hello")"));
     EXPECT_EQ(evaluate(*stack.pageFor(second), composer), R"("")");
 
     bool issued = false;
