@@ -382,20 +382,7 @@ struct ProxyRelay::Connection : std::enable_shared_from_this<Connection> {
             if (status < 200 || status > 299)
                 return refuse(502, "Bad Gateway", std::string(kProxyRefusedDestination));
             relay->recordSuccess(destination);
-            if (deadline)
-                g_source_remove(std::exchange(deadline, 0));
-            write(client.get(), "HTTP/1.1 200 Connection established\r\n\r\n" + rest,
-                  [](Pending& pending, GObject* source, GAsyncResult* result) {
-                      const bool ok = wrote(source, result);
-                      Connection& self = *pending.connection;
-                      if (!self.live())
-                          return;
-                      if (!ok)
-                          return self.close();
-                      self.pump(self.client.get(), self.upstream.get());
-                      self.pump(self.upstream.get(), self.client.get());
-                  });
-            return;
+            return startRelaying("HTTP/1.1 200 Connection established\r\n\r\n" + rest);
         }
         // A plain request's answer: a 407 that asks for the proxy's login is the proxy refusing
         // ours; a site cannot make a proxy that checks logins ask for one.
@@ -403,9 +390,15 @@ struct ProxyRelay::Connection : std::enable_shared_from_this<Connection> {
             relay->recordFailure(destination, std::string(kProxyLoginRefused));
         else
             relay->recordSuccess(destination);
+        startRelaying(rewrittenHead(*response, "") + rest);
+    }
+
+    // Hands the browser the proxy's answer, and from then on only passes bytes: from the proxy,
+    // and from the browser too for a tunnel (a plain request's body is already on its way).
+    void startRelaying(std::string answer) {
         if (deadline)
             g_source_remove(std::exchange(deadline, 0));
-        write(client.get(), rewrittenHead(*response, "") + rest,
+        write(client.get(), std::move(answer),
               [](Pending& pending, GObject* source, GAsyncResult* result) {
                   const bool ok = wrote(source, result);
                   Connection& self = *pending.connection;
@@ -413,6 +406,8 @@ struct ProxyRelay::Connection : std::enable_shared_from_this<Connection> {
                       return;
                   if (!ok)
                       return self.close();
+                  if (self.tunnel)
+                      self.pump(self.client.get(), self.upstream.get());
                   self.pump(self.upstream.get(), self.client.get());
               });
     }

@@ -43,21 +43,6 @@ std::string ScreenArea::summary() const {
     return text.str();
 }
 
-bool ScreenArea::savePNG(const std::string& path) const {
-    if (pixels.empty())
-        return false;
-    std::vector<guchar> rgb;
-    rgb.reserve(pixels.size() * 3);
-    for (auto pixel : pixels)
-        for (int shift : {16, 8, 0})
-            rgb.push_back(static_cast<guchar>((pixel >> shift) & 0xff));
-    GdkPixbuf* image = gdk_pixbuf_new_from_data(rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, width,
-                                                height, width * 3, nullptr, nullptr);
-    const bool saved = gdk_pixbuf_save(image, path.c_str(), "png", nullptr, nullptr);
-    g_object_unref(image);
-    return saved;
-}
-
 namespace {
 
 // The widget's rectangle in its X window, and the window; nothing when it is not on screen.

@@ -20,8 +20,6 @@ struct ScreenArea {
     // Share of the pixels within a small distance of `rgb` (0xRRGGBB), from 0 to 1.
     double shareOf(std::uint32_t rgb) const;
     std::string summary() const; // the most frequent colours, for a failure message
-    // Writes the area as a PNG, to look at what a failing test saw.
-    bool savePNG(const std::string& path) const;
 
     std::vector<std::uint32_t> pixels; // 0xRRGGBB, row by row
 };
