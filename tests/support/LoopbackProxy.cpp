@@ -94,11 +94,8 @@ void relay(int a, int b) {
 
 } // namespace
 
-LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port, std::optional<Credentials> credentials)
-    : m_kind(kind), m_credentials(std::move(credentials)), m_listener(listenOnLoopback(port)),
-      m_port(port) {
-    if (m_credentials && kind != Kind::Socks5)
-        throw std::invalid_argument("the loopback HTTP proxy takes no login");
+LoopbackProxy::LoopbackProxy(Kind kind, std::uint16_t port)
+    : m_kind(kind), m_listener(listenOnLoopback(port)), m_port(port) {
     m_acceptThread = std::thread([this] {
         // Ends when the destructor shuts the listener down.
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
@@ -163,23 +160,8 @@ std::optional<LoopbackProxy::Destination> LoopbackProxy::socksHandshake(int clie
     std::optional<std::string> methods;
     if (!readAll(client, &version, 1) || version != 5 || !(methods = readShortString(client)))
         return std::nullopt;
-    if (m_credentials) {
-        // RFC 1929: the client must offer user/password (2), then send its version-1 login.
-        if (!methods->contains('\2')) {
-            writeAll(client, "\5\xFF"sv);
-            return std::nullopt;
-        }
-        std::optional<std::string> username, password;
-        if (!writeAll(client, "\5\2"sv) || !readAll(client, &version, 1) || version != 1 ||
-            !(username = readShortString(client)) || !(password = readShortString(client)))
-            return std::nullopt;
-        const bool accepted =
-            *username == m_credentials->username && *password == m_credentials->password;
-        if (!writeAll(client, accepted ? "\1\0"sv : "\1\1"sv) || !accepted)
-            return std::nullopt;
-    } else if (!writeAll(client, "\5\0"sv)) {
+    if (!writeAll(client, "\5\0"sv))
         return std::nullopt;
-    }
     // CONNECT, then the address: type 1 IPv4, 3 a name, 4 IPv6.
     unsigned char request[4];
     if (!readAll(client, request, 4) || request[0] != 5 || request[1] != 1)

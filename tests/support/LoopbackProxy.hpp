@@ -27,16 +27,9 @@ public:
         bool byName = false; // SOCKS5 address type 3 (a domain name), or any HTTP request
     };
 
-    // SOCKS5's user/password method (RFC 1929).
-    struct Credentials {
-        std::string username;
-        std::string password;
-    };
-
     // `port` 0: any free port; otherwise that one (a proxy started again where one stopped).
-    // With `credentials` (SOCKS5 only), only clients that log in with exactly these are served.
-    explicit LoopbackProxy(Kind kind, std::uint16_t port = 0,
-                           std::optional<Credentials> credentials = std::nullopt);
+    // Logins are the real proxies' business (SquidProxy, MicrosocksProxy).
+    explicit LoopbackProxy(Kind kind, std::uint16_t port = 0);
     LoopbackProxy(const LoopbackProxy&) = delete;
     LoopbackProxy& operator=(const LoopbackProxy&) = delete;
     ~LoopbackProxy();
@@ -52,7 +45,6 @@ private:
     std::optional<Destination> httpHandshake(int client, std::string& forward);
 
     Kind m_kind;
-    std::optional<Credentials> m_credentials;
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::thread m_acceptThread;

