@@ -58,6 +58,7 @@
     const BYPASS_DURATION = 1800;
     const SEND_CLICK_DELAY = 20;
     const SELECTION_WAIT = 50;
+    const SELECTION_QUIET = 120;
     const SETTLE_WAIT = 50;
     const SETTLE_LIMIT = 400;
     const COMMIT_SETTLE_WAIT = 120;
@@ -268,9 +269,18 @@
         return collapseSpace(shown).trim() === collapseSpace(wanted).trim();
     }
 
-    // Editors learn of a selection from "selectionchange", which comes a task later; what they
-    // replace is the selection they know of.
+    let lastSelectionChange = 0;
+    document.addEventListener('selectionchange', () => {
+        lastSelectionChange = performance.now();
+    }, true);
+
+    // Editors learn of a selection from "selectionchange", which comes a task later, and replace
+    // the selection they know of. Some take in no change while they are about to render the
+    // last one (Trix, until its next frame), and some at most one per 100 ms (Slate), so a
+    // selection made just after the user's own typing reaches them only that much later.
     async function selectAllOf(composer) {
+        await nextFrame();
+        const previousChange = lastSelectionChange;
         composer.focus();
         const selection = window.getSelection();
         const range = document.createRange();
@@ -285,6 +295,10 @@
         selection.removeAllRanges();
         selection.addRange(range);
         await changed;
+        const quiet = previousChange + SELECTION_QUIET - performance.now();
+        if (quiet > 0) {
+            await wait(quiet);
+        }
     }
 
     function plainTransfer(text) {
@@ -319,9 +333,10 @@
         },
     ];
 
-    // Replaces the composer's text with `text` and reports whether the editor took it: after the
-    // editor has rendered what its model holds, the composer must show that text and nothing
-    // else. Never runs into an open composition.
+    // Replaces the composer's text with `text` and reports whether the editor took it: once the
+    // editor has rendered what its model holds, the composer shows that text. The first way the
+    // editor acts on is the only one tried; another on top would add the text twice. Never runs
+    // into an open composition.
     async function insertIntoComposer(composer, text) {
         for (const insert of INSERTION_WAYS) {
             if (isComposing(composer) || !composer.isConnected) {
@@ -336,12 +351,17 @@
             if (!acted && shownText(composer) === before) {
                 continue;
             }
+            // Shown at once and changed again before the editor settled: the page moved on
+            // (an Enter sent it), which is not the editor turning the text down.
+            const shownAtOnce = sameText(shownText(composer), text);
             for (let waited = 0; waited < SETTLE_LIMIT; waited += SETTLE_WAIT) {
                 await nextFrame();
-                if (sameText(shownText(composer), text)) {
+                const shown = shownText(composer);
+                if (sameText(shown, text) || (shownAtOnce && shown !== before)) {
                     return true;
                 }
             }
+            return false;
         }
         return false;
     }
@@ -486,9 +506,17 @@
         }
         clearComposerRequest(composer);
         guardNote('');
-        bypassTexts.set(composer, collapseSpace(shownText(composer)));
+        bypassTexts.set(composer, collapseSpace(translated.trim()));
         composer.dataset.aureloBypassUntil = String(Date.now() + BYPASS_DURATION);
-        setTimeout(() => pressSend(composer), SEND_CLICK_DELAY);
+        setTimeout(() => {
+            // The bypass lets the send through unchecked: only for the translation itself.
+            if (!sameText(shownText(composer), translated)) {
+                delete composer.dataset.aureloBypassUntil;
+                refuseTranslation(composer, NOT_TAKEN_NOTE);
+                return;
+            }
+            pressSend(composer);
+        }, SEND_CLICK_DELAY);
     }
 
     // Holds a send whose text must not leave as it is. Returns whether it was held.
