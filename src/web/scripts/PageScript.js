@@ -269,20 +269,23 @@
         return collapseSpace(shown).trim() === collapseSpace(wanted).trim();
     }
 
-    let lastSelectionChange = 0;
-    document.addEventListener('selectionchange', () => {
-        lastSelectionChange = performance.now();
-    }, true);
+    function selectsAllOf(composer) {
+        const selection = window.getSelection();
+        if (!selection || selection.rangeCount !== 1) {
+            return false;
+        }
+        const range = selection.getRangeAt(0);
+        return range.startContainer === composer && range.startOffset === 0 &&
+            range.endContainer === composer && range.endOffset === composer.childNodes.length;
+    }
 
     // Editors learn of a selection from "selectionchange", which comes a task later, and replace
-    // the selection they know of. Some take in no change while they are about to render the
-    // last one (Trix, until its next frame), and some at most one per 100 ms (Slate), so a
-    // selection made just after the user's own typing reaches them only that much later.
+    // the selection they know of.
     async function selectAllOf(composer) {
-        await nextFrame();
-        const previousChange = lastSelectionChange;
         composer.focus();
-        const selection = window.getSelection();
+        if (selectsAllOf(composer)) {
+            return;
+        }
         const range = document.createRange();
         range.selectNodeContents(composer);
         const changed = new Promise((resolve) => {
@@ -292,13 +295,10 @@
                 setTimeout(resolve, 0);
             }, { once: true });
         });
+        const selection = window.getSelection();
         selection.removeAllRanges();
         selection.addRange(range);
         await changed;
-        const quiet = previousChange + SELECTION_QUIET - performance.now();
-        if (quiet > 0) {
-            await wait(quiet);
-        }
     }
 
     function plainTransfer(text) {
@@ -311,8 +311,9 @@
     // and render the element from it: an edit made to the element behind their back (as the
     // editing commands do on Draft.js) is undone or merged into the next message. So the text
     // goes in first as what every editor takes from the user with its model in the loop, a
-    // plain-text paste; then as a replacing input event, for editors that only listen to those;
-    // and the browser's own insertion only for an element no editor handles.
+    // plain-text paste; then as a replacing input event, for editors that only listen to those
+    // (WebKit's InputEvent carries no DataTransfer or target range from a script, only the
+    // data); and the browser's own insertion only for an element no editor handles.
     const INSERTION_WAYS = [
         (composer, text) => {
             const paste = new ClipboardEvent('paste', {
@@ -322,8 +323,7 @@
         },
         (composer, text) => {
             const input = new InputEvent('beforeinput', {
-                inputType: 'insertReplacementText', data: text, dataTransfer: plainTransfer(text),
-                bubbles: true, cancelable: true,
+                inputType: 'insertReplacementText', data: text, bubbles: true, cancelable: true,
             });
             return !composer.dispatchEvent(input);
         },
@@ -333,35 +333,55 @@
         },
     ];
 
+    // One way, over the whole of the composer: "ignored" when the page did not act on it,
+    // "taken" once the editor, settled, shows the text, otherwise "missed".
+    async function insertOneWay(composer, text, insert, selectionSettle) {
+        await selectAllOf(composer);
+        if (selectionSettle > 0) {
+            await wait(selectionSettle);
+        }
+        if (isComposing(composer) || !composer.isConnected) {
+            return 'missed';
+        }
+        const before = shownText(composer);
+        const acted = insert(composer, text);
+        if (!acted && shownText(composer) === before) {
+            return 'ignored';
+        }
+        // Shown at once and changed again before the editor settled: the page moved on (an
+        // Enter sent it), which is not the editor turning the text down.
+        const shownAtOnce = sameText(shownText(composer), text);
+        for (let waited = 0; waited < SETTLE_LIMIT; waited += SETTLE_WAIT) {
+            await nextFrame();
+            const shown = shownText(composer);
+            if (sameText(shown, text) || (shownAtOnce && shown !== before)) {
+                return 'taken';
+            }
+        }
+        return 'missed';
+    }
+
     // Replaces the composer's text with `text` and reports whether the editor took it: once the
-    // editor has rendered what its model holds, the composer shows that text. The first way the
-    // editor acts on is the only one tried; another on top would add the text twice. Never runs
-    // into an open composition.
+    // editor has rendered what its model holds, the composer shows that text. Only the first way
+    // the editor acts on is used; another on top would add the text twice. Never runs into an
+    // open composition.
     async function insertIntoComposer(composer, text) {
-        for (const insert of INSERTION_WAYS) {
-            if (isComposing(composer) || !composer.isConnected) {
-                return false;
-            }
-            await selectAllOf(composer);
-            if (isComposing(composer)) {
-                return false;
-            }
-            const before = shownText(composer);
-            const acted = insert(composer, text);
-            if (!acted && shownText(composer) === before) {
-                continue;
-            }
-            // Shown at once and changed again before the editor settled: the page moved on
-            // (an Enter sent it), which is not the editor turning the text down.
-            const shownAtOnce = sameText(shownText(composer), text);
-            for (let waited = 0; waited < SETTLE_LIMIT; waited += SETTLE_WAIT) {
-                await nextFrame();
-                const shown = shownText(composer);
-                if (sameText(shown, text) || (shownAtOnce && shown !== before)) {
-                    return true;
-                }
-            }
+        if (isComposing(composer) || !composer.isConnected) {
             return false;
+        }
+        // Trix takes in no selection while a render of the last keystroke is pending.
+        await nextFrame();
+        for (const insert of INSERTION_WAYS) {
+            let result = await insertOneWay(composer, text, insert, 0);
+            if (result === 'missed' && !isComposing(composer) && composer.isConnected) {
+                // Some editors take in at most one selection change per 100 ms (Slate), so the
+                // selection made just after the user's own typing reached them late, and the text
+                // went in at the caret. Again over the whole, once they have it.
+                result = await insertOneWay(composer, text, insert, SELECTION_QUIET);
+            }
+            if (result !== 'ignored') {
+                return result === 'taken';
+            }
         }
         return false;
     }
