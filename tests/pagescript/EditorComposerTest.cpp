@@ -73,21 +73,7 @@ protected:
         }
     }
 
-    void TearDown() override {
-        releaseInputMethod();
-        PageScriptTest::TearDown();
-    }
-
-    // The input method's context and the view it serves hold each other; WebKit lets go of the
-    // context only when the view is finalized, which that cycle prevents. Dropping it first lets
-    // the view go with its host.
-    void releaseInputMethod() {
-        if (auto* view = webView())
-            webkit_web_view_set_input_method_context(view, nullptr);
-    }
-
     void openEditor(const std::string& editor, ChatWebViewInputs inputs = defaultInputs()) {
-        releaseInputMethod();
         serve("/composer.html", "text/html; charset=utf-8",
               fileText(std::filesystem::path(AURELO_EDITOR_FIXTURES) / "composer.html"));
         serve("/editors/" + editor + ".js", "text/javascript",

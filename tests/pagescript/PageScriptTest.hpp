@@ -46,7 +46,6 @@ protected:
         m_site.route(path, ScriptedAnswer::text(200, std::move(body), std::move(contentType)));
     }
     const ChatWebViewInputs& hostInputs() const { return m_inputs; }
-    WebKitWebView* webView() const { return m_host ? m_host->webView() : nullptr; }
     void setTranslationActive(bool active) {
         m_inputs.isActive = active;
         m_host->update(m_inputs);
