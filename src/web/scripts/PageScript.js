@@ -640,15 +640,42 @@
         composerChanged(composer, event.isComposing);
     }
 
+    // A page whose composer is a plain text field: the value goes in through the field's own
+    // setter (frameworks such as React replace the instance's), and the page hears of it.
+    function insertIntoField(field, text) {
+        field.focus();
+        const descriptor = Object.getOwnPropertyDescriptor(Object.getPrototypeOf(field), 'value');
+        const setValue = descriptor && descriptor.set
+            ? (value) => descriptor.set.call(field, value)
+            : (value) => { field.value = value; };
+        setValue('');
+        field.dispatchEvent(new InputEvent('input', {
+            bubbles: true, inputType: 'deleteContentBackward', data: null,
+        }));
+        setValue(text);
+        field.dispatchEvent(new Event('input', { bubbles: true }));
+        return true;
+    }
+
+    function findTextField() {
+        const fields = document.querySelectorAll('textarea, input[type="text"]');
+        return fields.length ? fields[fields.length - 1] : null;
+    }
+
     // Puts text from the app (the translation box, the phrase library) into the composer, in
-    // place of what it holds, once any composition in it is committed.
+    // place of what it holds, once any composition in it is committed. Only the latest text
+    // waits for a commit.
     async function insertAppText(text) {
         const composer = findComposer();
-        if (!composer || !text) {
+        if (!text) {
             return false;
         }
+        if (!composer) {
+            const field = findTextField();
+            return field ? insertIntoField(field, text) : false;
+        }
         if (isComposing(composer)) {
-            afterComposition.push(() => insertAppText(text));
+            afterComposition.splice(0, afterComposition.length, () => insertAppText(text));
             return true;
         }
         placingInto.add(composer);
@@ -660,7 +687,7 @@
         }
         if (!taken) {
             if (isComposing(composer)) {
-                afterComposition.push(() => insertAppText(text));
+                afterComposition.splice(0, afterComposition.length, () => insertAppText(text));
                 return true;
             }
             composer.title = INSERTION_NOT_TAKEN_NOTE;
