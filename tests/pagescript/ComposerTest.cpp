@@ -94,6 +94,23 @@ TEST_F(ComposerTest, EnglishGoesOutAndChineseIsSentAsItsTranslationByTheEditor) 
                           {"hello world", "Hello, \"world\" <b>", "en:12345", "Goodbye"}));
 }
 
+// HTML takes contenteditable="" and any case of "true" as "true", and "plaintext-only" is
+// editable too: each such composer is guarded, and its text goes out as its translation.
+TEST_F(ComposerTest, ComposersMarkedEditableAnyWayAreGuarded) {
+    for (const char* mark : {"", "plaintext-only", "TRUE"}) {
+        SCOPED_TRACE(mark);
+        open("chat.html");
+        translations["你好"] = "Hello";
+        evaluateInPage("document.getElementById('composer').setAttribute('contenteditable', " +
+                       quoted(mark) + ")");
+        focusComposer();
+        commitText("你好");
+        pressEnter();
+        ASSERT_TRUE(waitForSent(1));
+        EXPECT_EQ(sent(), nlohmann::json::array({"Hello"}));
+    }
+}
+
 // Where no translation can help, Chinese stays in the composer with the reason, or silently
 // when the outgoing language is the one typed; other text still goes out untouched.
 TEST_F(ComposerTest, ChineseThatCannotBeTranslatedIsNeverSent) {
