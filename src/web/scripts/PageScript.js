@@ -386,8 +386,12 @@
         return false;
     }
 
+    // A line after the guard label's rules, for why the last send or insertion did not happen;
+    // the next edit takes it away.
     function guardNote(note) {
-        ensureComposerGuardLabel();
+        if (note) {
+            ensureComposerGuardLabel();
+        }
         const label = document.querySelector('.aurelo-composer-guard');
         if (!label) {
             return;
