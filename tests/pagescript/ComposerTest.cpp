@@ -94,6 +94,23 @@ TEST_F(ComposerTest, EnglishGoesOutAndChineseIsSentAsItsTranslationByTheEditor) 
                           {"hello world", "Hello, \"world\" <b>", "en:12345", "Goodbye"}));
 }
 
+// HTML takes contenteditable="" and any case of "true" as "true", and "plaintext-only" is
+// editable too: each such composer is guarded, and its text goes out as its translation.
+TEST_F(ComposerTest, ComposersMarkedEditableAnyWayAreGuarded) {
+    for (const char* mark : {"", "plaintext-only", "TRUE"}) {
+        SCOPED_TRACE(mark);
+        open("chat.html");
+        translations["你好"] = "Hello";
+        evaluateInPage("document.getElementById('composer').setAttribute('contenteditable', " +
+                       quoted(mark) + ")");
+        focusComposer();
+        commitText("你好");
+        pressEnter();
+        ASSERT_TRUE(waitForSent(1));
+        EXPECT_EQ(sent(), nlohmann::json::array({"Hello"}));
+    }
+}
+
 // Where no translation can help, Chinese stays in the composer with the reason, or silently
 // when the outgoing language is the one typed; other text still goes out untouched.
 TEST_F(ComposerTest, ChineseThatCannotBeTranslatedIsNeverSent) {
@@ -166,8 +183,8 @@ TEST_F(ComposerTest, ShiftEnterAndCompositionAreNeverIntercepted) {
     commitText("你好");
     pressKeys("shift+Return");
     ASSERT_TRUE(waitForPage("window.editor.text() === '你好\\n'"));
-    // Input-method composition cannot be driven under the virtual display; the event below is
-    // what WebKit hands the page while a composition is open.
+    // The event below is what WebKit hands the page for an Enter the input method takes; the
+    // editor tests (EditorComposerTest) type through a real one.
     EXPECT_EQ(evaluateInPage(
                   "document.getElementById('composer').dispatchEvent(new KeyboardEvent('keydown',"
                   " {key: 'Enter', isComposing: true, bubbles: true, cancelable: true}))"),
@@ -252,7 +269,9 @@ TEST_F(ComposerTest, TranslationsHoldingChineseAndFailuresAreNotSent) {
         EXPECT_EQ(composerAttribute("data-aurelo-translating"), nullptr);
     };
     release();
-    expectHeld("正在翻译，中文原文不会直接发送", "你好");
+    expectHeld("译文仍含中文，未填入", "你好");
+    EXPECT_EQ(evaluateInPage("document.querySelector('.aurelo-composer-guard').textContent"),
+              "发送翻译：开启 · → en · 中文原文禁止发送 · 译文仍含中文，未填入");
 
     // The unusable answer is not kept: the next Enter asks again, and a failure is shown.
     respond = [](const RecordedRequest&) -> std::optional<ScriptedAnswer> {
@@ -275,6 +294,23 @@ TEST_F(ComposerTest, TranslationsHoldingChineseAndFailuresAreNotSent) {
     expectHeld("翻译失败：服务器忙", "你好再见");
     pressEnter();
     EXPECT_TRUE(runMainLoopUntil([&] { return requestsFor("你好再见") == 2; }));
+}
+
+// An engine that echoes its source makes a warm translation that is no translation: it is not
+// kept for the Enter, which asks again and is refused when the answer holds Chinese again.
+TEST_F(ComposerTest, AWarmTranslationHoldingChineseIsNeitherKeptNorSent) {
+    open("chat.html");
+    translations["再见"] = "再见 bye";
+    focusComposer();
+    commitText("再见");
+    ASSERT_TRUE(waitForAnswersDelivered("aureloSetComposerWarm", 1));
+    pressEnter();
+    ASSERT_TRUE(runMainLoopUntil([&] { return requestsFor("再见") == 2; }));
+    ASSERT_TRUE(
+        waitForPage("document.getElementById('composer').title === '译文仍含中文，未填入'"));
+    runMainLoopFor(100ms);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(editorText(), "再见");
 }
 
 TEST_F(ComposerTest, GuardLabelComesBackOnceAfterThePageDropsIt) {

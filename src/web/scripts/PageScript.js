@@ -32,6 +32,10 @@
     const PLAIN_TEXT_SELECTOR = '[data-pre-plain-text]';
     const PANEL_CLASS = 'aurelo-translation-panel';
     const COMPOSER_SELECTOR = '[contenteditable="true"]';
+    // HTML reads contenteditable="" (and any case of "true") as "true", and "plaintext-only" is
+    // editable too; editors such as Trix mark their element that way.
+    const EDITABLE_SELECTOR = COMPOSER_SELECTOR +
+        ', [contenteditable="true" i], [contenteditable=""], [contenteditable="plaintext-only" i]';
     const COMPOSER_ID_ATTRIBUTE = 'data-aurelo-composer-id';
     // Elements this script adds to the page. Their text is ours, never the chat's: it is not read
     // as message text and not translated with the page.
@@ -53,6 +57,14 @@
     const WARM_DELAY = 650;
     const BYPASS_DURATION = 1800;
     const SEND_CLICK_DELAY = 20;
+    const SELECTION_WAIT = 50;
+    const SELECTION_QUIET = 120;
+    const SETTLE_WAIT = 50;
+    const SETTLE_LIMIT = 400;
+    const COMMIT_SETTLE_WAIT = 120;
+    const REFUSED_CHINESE_NOTE = '译文仍含中文，未填入';
+    const NOT_TAKEN_NOTE = '编辑器未接受填入的文字，未发送';
+    const INSERTION_NOT_TAKEN_NOTE = '编辑器未接受填入的文字';
     const GUARD_INTERVAL = 1500;
     const VOICE_LOAD_WAIT = 500;
     const MAXIMUM_VOICE_BYTES = 18 * 1024 * 1024;
@@ -158,6 +170,8 @@
     let composerWarmTimer = 0;
     // The text this script last put into a composer before sending it; the bypass belongs to it.
     const bypassTexts = new WeakMap();
+    // Composers this script is putting text into: the input events of that are not the user's.
+    const placingInto = new WeakSet();
 
     // Editors may turn spaces into no-break spaces or merge them while they settle; that is not
     // an edit by the user.
@@ -172,11 +186,16 @@
         composerWarmCache.sendWhenReady = false;
     }
 
+    function isComposer(element) {
+        return element !== null && element.isContentEditable &&
+            element.getBoundingClientRect().height > 0;
+    }
+
     function findComposer() {
-        const editables = document.querySelectorAll(COMPOSER_SELECTOR);
+        const editables = document.querySelectorAll(EDITABLE_SELECTOR);
         for (let index = editables.length - 1; index >= 0; index -= 1) {
             const element = editables[index];
-            if (element.isConnected && element.getBoundingClientRect().height > 0) {
+            if (element.isConnected && isComposer(element)) {
                 return element;
             }
         }
@@ -185,7 +204,8 @@
 
     function composerAt(target) {
         const element = elementOf(target);
-        return element ? element.closest(COMPOSER_SELECTOR) : null;
+        const editable = element ? element.closest(EDITABLE_SELECTOR) : null;
+        return editable && editable.isContentEditable ? editable : null;
     }
 
     function clearComposerRequest(composer) {
@@ -197,16 +217,207 @@
         return Number(composer.dataset.aureloBypassUntil || 0) > Date.now();
     }
 
-    function replaceComposerText(composer, text) {
-        composer.focus();
+    // ---------------------------------------------------------------- composer insertion
+
+    // The editable whose input-method composition is open. Between preedit and commit the
+    // composer's text is not the user's yet: nothing is sent from it and nothing is put into it.
+    let compositionHost = null;
+    const afterComposition = [];
+
+    function isComposing(composer) {
+        return compositionHost !== null && compositionHost === composer && composer.isConnected;
+    }
+
+    document.addEventListener('compositionstart', (event) => {
+        compositionHost = composerAt(event.target);
+    }, true);
+    document.addEventListener('compositionend', (event) => {
+        compositionHost = null;
+        // The input events of a composition all come before its end, marked as composing: the
+        // committed text, already in the element, is first the user's here. Taken at once, as
+        // an Enter may follow in the very next task.
+        const composer = composerAt(event.target);
+        if (composer && !placingInto.has(composer)) {
+            composerChanged(composer, false);
+        }
+        // Editors take the committed text into their model in their own compositionend
+        // handlers, after this capturing one, and some (Draft.js) on a timer after that: text
+        // put in before then is merged with the commit.
+        setTimeout(() => {
+            for (const waiting of afterComposition.splice(0)) {
+                waiting();
+            }
+        }, COMMIT_SETTLE_WAIT);
+    }, true);
+
+    function wait(milliseconds) {
+        return new Promise((resolve) => setTimeout(resolve, milliseconds));
+    }
+
+    // The next frame, or a moment when the page draws none (a view in the background).
+    function nextFrame() {
+        return new Promise((resolve) => {
+            const timer = setTimeout(resolve, SETTLE_WAIT);
+            requestAnimationFrame(() => setTimeout(() => {
+                clearTimeout(timer);
+                resolve();
+            }, 0));
+        });
+    }
+
+    function sameText(shown, wanted) {
+        return collapseSpace(shown).trim() === collapseSpace(wanted).trim();
+    }
+
+    function selectsAllOf(composer) {
         const selection = window.getSelection();
+        if (!selection || selection.rangeCount !== 1) {
+            return false;
+        }
+        const range = selection.getRangeAt(0);
+        return range.startContainer === composer && range.startOffset === 0 &&
+            range.endContainer === composer && range.endOffset === composer.childNodes.length;
+    }
+
+    // Editors learn of a selection from "selectionchange", which comes a task later, and replace
+    // the selection they know of.
+    async function selectAllOf(composer) {
+        composer.focus();
+        if (selectsAllOf(composer)) {
+            return;
+        }
         const range = document.createRange();
         range.selectNodeContents(composer);
+        const changed = new Promise((resolve) => {
+            const timer = setTimeout(resolve, SELECTION_WAIT);
+            document.addEventListener('selectionchange', () => {
+                clearTimeout(timer);
+                setTimeout(resolve, 0);
+            }, { once: true });
+        });
+        const selection = window.getSelection();
         selection.removeAllRanges();
         selection.addRange(range);
-        document.execCommand('delete', false);
-        composer.focus();
-        document.execCommand('insertText', false, text);
+        await changed;
+    }
+
+    function plainTransfer(text) {
+        const transfer = new DataTransfer();
+        transfer.setData('text/plain', text);
+        return transfer;
+    }
+
+    // Each way returns whether the page acted on it. Rich-text editors keep a model of the text
+    // and render the element from it: an edit made to the element behind their back (as the
+    // editing commands do on Draft.js) is undone or merged into the next message. So the text
+    // goes in first as what every editor takes from the user with its model in the loop, a
+    // plain-text paste; then as a replacing input event, for editors that only listen to those
+    // (WebKit's InputEvent carries no DataTransfer or target range from a script, only the
+    // data); and the browser's own insertion only for an element no editor handles.
+    const INSERTION_WAYS = [
+        (composer, text) => {
+            const paste = new ClipboardEvent('paste', {
+                clipboardData: plainTransfer(text), bubbles: true, cancelable: true,
+            });
+            return !composer.dispatchEvent(paste);
+        },
+        (composer, text) => {
+            const input = new InputEvent('beforeinput', {
+                inputType: 'insertReplacementText', data: text, bubbles: true, cancelable: true,
+            });
+            return !composer.dispatchEvent(input);
+        },
+        (composer, text) => {
+            composer.focus();
+            return document.execCommand('insertText', false, text);
+        },
+    ];
+
+    // One way, over the whole of the composer: "ignored" when the page did not act on it,
+    // "taken" once the editor, settled, shows the text, otherwise "missed".
+    async function insertOneWay(composer, text, insert, selectionSettle) {
+        await selectAllOf(composer);
+        if (selectionSettle > 0) {
+            await wait(selectionSettle);
+        }
+        if (isComposing(composer) || !composer.isConnected) {
+            return 'missed';
+        }
+        const before = shownText(composer);
+        const acted = insert(composer, text);
+        if (!acted && shownText(composer) === before) {
+            return 'ignored';
+        }
+        // Shown at once and changed again before the editor settled: the page moved on (an
+        // Enter sent it), which is not the editor turning the text down.
+        const shownAtOnce = sameText(shownText(composer), text);
+        for (let waited = 0; waited < SETTLE_LIMIT; waited += SETTLE_WAIT) {
+            await nextFrame();
+            const shown = shownText(composer);
+            if (sameText(shown, text) || (shownAtOnce && shown !== before)) {
+                return 'taken';
+            }
+        }
+        return 'missed';
+    }
+
+    // Replaces the composer's text with `text` and reports whether the editor took it: once the
+    // editor has rendered what its model holds, the composer shows that text. Only the first way
+    // the editor acts on is used; another on top would add the text twice. Never runs into an
+    // open composition.
+    async function insertIntoComposer(composer, text) {
+        if (isComposing(composer) || !composer.isConnected) {
+            return false;
+        }
+        // Trix takes in no selection while a render of the last keystroke is pending.
+        await nextFrame();
+        for (const insert of INSERTION_WAYS) {
+            let result = await insertOneWay(composer, text, insert, 0);
+            if (result === 'missed' && !isComposing(composer) && composer.isConnected) {
+                // Some editors take in at most one selection change per 100 ms (Slate), so the
+                // selection made just after the user's own typing reached them late, and the text
+                // went in at the caret. Again over the whole, once they have it.
+                result = await insertOneWay(composer, text, insert, SELECTION_QUIET);
+            }
+            if (result !== 'ignored') {
+                return result === 'taken';
+            }
+        }
+        return false;
+    }
+
+    // A line after the guard label's rules, for why the last send or insertion did not happen;
+    // the next edit takes it away.
+    function guardNote(note) {
+        if (note) {
+            ensureComposerGuardLabel();
+        }
+        const label = document.querySelector('.aurelo-composer-guard');
+        if (!label) {
+            return;
+        }
+        let line = label.querySelector('.aurelo-composer-guard-note');
+        if (!note) {
+            if (line) {
+                line.remove();
+            }
+            return;
+        }
+        if (!line) {
+            line = document.createElement('span');
+            line.className = 'aurelo-composer-guard-note';
+            line.setAttribute('style', 'color:#b91c1c');
+            label.appendChild(line);
+        }
+        line.textContent = ' · ' + note;
+    }
+
+    // A translation that cannot go out: the composer keeps the user's text, and says why.
+    function refuseTranslation(composer, note) {
+        clearComposerRequest(composer);
+        composer.title = note;
+        flashAlarm(composer);
+        guardNote(note);
     }
 
     function showChineseBlocked(composer) {
@@ -262,34 +473,74 @@
         return null;
     }
 
-    function sendTranslatedComposer(composer, translated) {
+    function pressSend(composer) {
+        const control = findSendControl();
+        if (control) {
+            // As a person's click does, the focus goes to the button and back: editors that
+            // track focus (Draft.js) see the send leave the composer, and set their caret anew
+            // when it comes back, instead of typing on into a selection the page cleared.
+            const focused = composer.contains(document.activeElement);
+            control.focus({ preventScroll: true });
+            control.click();
+            if (focused && document.activeElement === control) {
+                composer.focus({ preventScroll: true });
+            }
+            return;
+        }
+        composer.focus();
+        composer.dispatchEvent(new KeyboardEvent('keydown', {
+            key: 'Enter', code: 'Enter', keyCode: 13, which: 13,
+            bubbles: true, cancelable: true,
+        }));
+    }
+
+    async function sendTranslatedComposer(composer, translated) {
+        // A cached warm translation that is unusable would block every later Enter on this text
+        // without asking again: it goes, so the next Enter requests a fresh one.
+        resetWarmCache();
         if (hasChinese(translated)) {
+            // An engine that hands back its source (or part of it) would otherwise put Chinese
+            // into the composer in the name of a translation.
+            refuseTranslation(composer, REFUSED_CHINESE_NOTE);
+            return;
+        }
+        if (isComposing(composer)) {
+            // The user is typing again; this translation is for text that is no longer there.
             clearComposerRequest(composer);
-            // A cached warm translation that is unusable would block every later Enter on this
-            // text without asking again; drop it so the next Enter requests a fresh one.
-            resetWarmCache();
-            showChineseBlocked(composer);
+            return;
+        }
+        // Held as translating while the editor takes the text, so that an Enter meanwhile
+        // neither sends a half-placed text nor asks again.
+        composer.dataset.aureloTranslating = '1';
+        composer.removeAttribute(COMPOSER_ID_ATTRIBUTE);
+        placingInto.add(composer);
+        let taken = false;
+        try {
+            taken = await insertIntoComposer(composer, translated);
+        } finally {
+            placingInto.delete(composer);
+        }
+        if (!taken) {
+            if (isComposing(composer)) {
+                clearComposerRequest(composer);
+            } else {
+                refuseTranslation(composer, NOT_TAKEN_NOTE);
+            }
             return;
         }
         clearComposerRequest(composer);
-        replaceComposerText(composer, translated);
-        bypassTexts.set(composer, collapseSpace(shownText(composer)));
+        guardNote('');
+        bypassTexts.set(composer, collapseSpace(translated.trim()));
         composer.dataset.aureloBypassUntil = String(Date.now() + BYPASS_DURATION);
-        resetWarmCache();
-        requestAnimationFrame(() => {
-            setTimeout(() => {
-                const control = findSendControl();
-                if (control) {
-                    control.click();
-                    return;
-                }
-                composer.focus();
-                composer.dispatchEvent(new KeyboardEvent('keydown', {
-                    key: 'Enter', code: 'Enter', keyCode: 13, which: 13,
-                    bubbles: true, cancelable: true,
-                }));
-            }, SEND_CLICK_DELAY);
-        });
+        setTimeout(() => {
+            // The bypass lets the send through unchecked: only for the translation itself.
+            if (!sameText(shownText(composer), translated)) {
+                delete composer.dataset.aureloBypassUntil;
+                refuseTranslation(composer, NOT_TAKEN_NOTE);
+                return;
+            }
+            pressSend(composer);
+        }, SEND_CLICK_DELAY);
     }
 
     // Holds a send whose text must not leave as it is. Returns whether it was held.
@@ -298,11 +549,18 @@
         if (!text) {
             return false;
         }
-        if (!hasChinese(text) && !(sendTranslationEnabled && shouldTranslateComposer(text))) {
+        // While a translation is being put in, the composer holds neither the user's text nor
+        // all of the translation yet.
+        const placing = composer.dataset.aureloTranslating === '1' && !hasChinese(text);
+        if (!placing && !hasChinese(text) &&
+            !(sendTranslationEnabled && shouldTranslateComposer(text))) {
             return false;
         }
         event.preventDefault();
         event.stopImmediatePropagation();
+        if (placing) {
+            return true;
+        }
         if (sendTranslationEnabled) {
             requestComposerTranslation(composer);
         } else {
@@ -314,6 +572,13 @@
     function guardSendAttempt(event) {
         const composer = findComposer();
         if (!composer || bypassActive(composer) || !shownText(composer)) {
+            return;
+        }
+        if (isComposing(composer)) {
+            // The preedit is not the user's text yet: whatever it will become is checked once
+            // the input method commits it.
+            event.preventDefault();
+            event.stopImmediatePropagation();
             return;
         }
         applyBlockRule(event, composer);
@@ -340,11 +605,8 @@
         guardSendAttempt(event);
     }
 
-    function onComposerInput(event) {
-        const composer = composerAt(event.target);
-        if (!composer) {
-            return;
-        }
+    // The composer's text changed by the user's hand (or by text the app put in for the user).
+    function composerChanged(composer, composing) {
         // The bypass lets exactly the text we placed go out. Once the user edits the composer,
         // what stands there is no longer that text, so it has to pass the checks again.
         if (composer.dataset.aureloBypassUntil &&
@@ -359,7 +621,7 @@
         composerWarmTimer = 0;
         resetWarmCache();
         const text = shownText(composer);
-        if (event.isComposing || !shouldTranslateComposer(text)) {
+        if (composing || !shouldTranslateComposer(text)) {
             return;
         }
         composerWarmTimer = setTimeout(() => {
@@ -372,6 +634,80 @@
             post({ kind: 'composerWarm', id: makeID(), text: text, target: outgoingLanguage });
         }, WARM_DELAY);
     }
+
+    function onComposerInput(event) {
+        const composer = composerAt(event.target);
+        if (!composer || placingInto.has(composer)) {
+            return;
+        }
+        guardNote('');
+        composerChanged(composer, event.isComposing);
+    }
+
+    // A page whose composer is a plain text field: the value goes in through the field's own
+    // setter (frameworks such as React replace the instance's), and the page hears of it.
+    function insertIntoField(field, text) {
+        field.focus();
+        const descriptor = Object.getOwnPropertyDescriptor(Object.getPrototypeOf(field), 'value');
+        const setValue = descriptor && descriptor.set
+            ? (value) => descriptor.set.call(field, value)
+            : (value) => { field.value = value; };
+        setValue('');
+        field.dispatchEvent(new InputEvent('input', {
+            bubbles: true, inputType: 'deleteContentBackward', data: null,
+        }));
+        setValue(text);
+        field.dispatchEvent(new Event('input', { bubbles: true }));
+        return true;
+    }
+
+    function findTextField() {
+        const fields = document.querySelectorAll('textarea, input[type="text"]');
+        return fields.length ? fields[fields.length - 1] : null;
+    }
+
+    // Puts text from the app (the translation box, the phrase library) into the composer, in
+    // place of what it holds, once any composition in it is committed. Only the latest text
+    // waits for a commit.
+    async function insertAppText(text) {
+        const composer = findComposer();
+        if (!text) {
+            return false;
+        }
+        if (!composer) {
+            const field = findTextField();
+            return field ? insertIntoField(field, text) : false;
+        }
+        if (isComposing(composer)) {
+            afterComposition.splice(0, afterComposition.length, () => insertAppText(text));
+            return true;
+        }
+        placingInto.add(composer);
+        let taken = false;
+        try {
+            taken = await insertIntoComposer(composer, text);
+        } finally {
+            placingInto.delete(composer);
+        }
+        if (!taken) {
+            if (isComposing(composer)) {
+                afterComposition.splice(0, afterComposition.length, () => insertAppText(text));
+                return true;
+            }
+            composer.title = INSERTION_NOT_TAKEN_NOTE;
+            flashAlarm(composer);
+            guardNote(INSERTION_NOT_TAKEN_NOTE);
+            return false;
+        }
+        guardNote('');
+        composer.removeAttribute('title');
+        composerChanged(composer, false);
+        return true;
+    }
+
+    window.aureloInsertText = function (text) {
+        return insertAppText(String(text ?? ''));
+    };
 
     function ensureComposerGuardLabel() {
         if (document.querySelector('.aurelo-composer-guard')) {
@@ -843,6 +1179,13 @@
             return;
         }
         if (!composer || shownText(composer) !== source) {
+            return;
+        }
+        if (hasChinese(String(translated ?? ''))) {
+            // Not kept: the next Enter asks again, and a send that waited for it is refused.
+            if (composerWarmCache.sendWhenReady) {
+                sendTranslatedComposer(composer, String(translated ?? ''));
+            }
             return;
         }
         composerWarmCache.source = source;

@@ -1,4 +1,13 @@
 [0];
+  // The page script, in this same script world, owns the composer: it knows how to put text
+  // into each kind of editor so that the editor's model takes it, checks that it did, and waits
+  // for an open input-method composition to be committed.
+  if (typeof window.aureloInsertText === "function") {
+    window.aureloInsertText(text);
+    return true;
+  }
+  // A page the page script is not in: the browser's own editing, which a plain editable or
+  // text field takes as typing.
   const editables = document.querySelectorAll('[contenteditable="true"]');
   let target = editables.length ? editables[editables.length - 1] : null;
   if (!target) {
