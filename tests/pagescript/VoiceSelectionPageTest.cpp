@@ -224,6 +224,11 @@ TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
     ASSERT_TRUE(waitForAnswersDelivered("aureloSetPageTranslation", 4));
     EXPECT_EQ(text("title"), "  Welcome to the shop  ");
     EXPECT_EQ(text("mixed"), "Order 42 是 shipped");
+    // It says so, once for the run, with a way to try again.
+    EXPECT_EQ(evaluateInPage("[...document.querySelectorAll('.aurelo-page-notice')].map(n => "
+                             "n.textContent.startsWith('⚠ 整页翻译失败：') && "
+                             "n.textContent.endsWith('重试'))"),
+              nlohmann::json::array({true}));
 
     runPageCommand(WebPageCommand::Action::TranslateToChinese);
     ASSERT_TRUE(waitForServiceTexts(8));
@@ -231,6 +236,7 @@ TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
     translations = {{"Welcome to the shop", "欢迎光临"}, {"Removable line", "<b>可删除</b>"}};
     releaseOldest();
     ASSERT_TRUE(waitForPage("document.getElementById('title').textContent === '欢迎光临'"));
+    EXPECT_EQ(evaluateInPage("document.querySelectorAll('.aurelo-page-notice').length"), 0);
     EXPECT_EQ(text("removable"), "<b>可删除</b>");
     EXPECT_EQ(evaluateInPage("document.querySelectorAll('#removable b').length"), 0);
 

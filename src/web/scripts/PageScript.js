@@ -1459,7 +1459,35 @@
         return rect.width !== 0 && rect.height !== 0;
     }
 
+    // One notice per run when the service refused the page's texts: without it a failed
+    // 整页翻译 changed nothing on screen and said nothing.
+    const PAGE_NOTICE_CLASS = 'aurelo-page-notice';
+
+    function showPageFailure(reason) {
+        if (!document.body || document.querySelector('.' + PAGE_NOTICE_CLASS)) {
+            return;
+        }
+        const notice = document.createElement('div');
+        notice.className = PANEL_CLASS + ' ' + PAGE_NOTICE_CLASS;
+        notice.setAttribute('role', 'alert');
+        notice.style.cssText = 'position:fixed;top:8px;left:50%;transform:translateX(-50%);' +
+            'z-index:2147483647;max-width:80%;padding:8px 12px;border-radius:8px;' +
+            'background:#fff4e5;color:#8a5300;border:1px solid #f0b35a;font:13px/1.4 sans-serif;' +
+            'display:flex;gap:10px;align-items:center';
+        const text = document.createElement('span');
+        text.textContent = '⚠ 整页翻译失败：' + reason;
+        const retry = document.createElement('button');
+        retry.type = 'button';
+        retry.textContent = '重试';
+        retry.addEventListener('click', () => window.aureloTranslatePage());
+        notice.append(text, retry);
+        document.body.appendChild(notice);
+    }
+
     window.aureloRestorePage = function () {
+        for (const notice of document.querySelectorAll('.' + PAGE_NOTICE_CLASS)) {
+            notice.remove();
+        }
         for (const record of window.__aureloPageNodes.values()) {
             if (record.node.isConnected) {
                 record.node.nodeValue = record.original;
@@ -1493,6 +1521,9 @@
 
     window.aureloSetPageTranslation = function (id, translated, failed) {
         const record = window.__aureloPageNodes.get(id);
+        if (record && failed) {
+            showPageFailure(String(translated ?? ''));
+        }
         if (!record || !record.node.isConnected || failed) {
             return;
         }
