@@ -5,6 +5,7 @@
 #include "captions/PulseAudioCaptureStream.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
+#include "support/ScopedEnv.hpp"
 #include "support/TestDirectory.hpp"
 #include "translation/TranslationNetwork.hpp"
 
@@ -267,9 +268,7 @@ TEST_F(LiveCaptionManagerTest, DestroyingARunningManagerReleasesItsRun) {
 // The real sound-server client against a server that is not there: a clear status, no crash.
 TEST_F(LiveCaptionManagerTest, NoSoundServer) {
     TestDirectory directory;
-    const char* previous = g_getenv("PULSE_SERVER");
-    const std::string saved = previous ? previous : "";
-    g_setenv("PULSE_SERVER", ("unix:" + (directory.path() / "native").string()).c_str(), TRUE);
+    const ScopedEnv nowhere({{"PULSE_SERVER", "unix:" + (directory.path() / "native").string()}});
     LiveCaptionManager::Dependencies dependencies;
     dependencies.makeStream = [] { return std::make_unique<PulseAudioCaptureStream>(); };
     dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
@@ -279,10 +278,6 @@ TEST_F(LiveCaptionManagerTest, NoSoundServer) {
     EXPECT_TRUE(runMainLoopUntil([&] { return !manager.isRunning(); }));
     EXPECT_EQ(manager.statusText(), LiveCaptionManager::kNoSoundServerStatus);
     runMainLoopFor(20ms);
-    if (previous)
-        g_setenv("PULSE_SERVER", saved.c_str(), TRUE);
-    else
-        g_unsetenv("PULSE_SERVER");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // a fixture chat site: log in through the keyboard, get two accounts of two platforms, switch
 // between them, and see the hidden account's unread count keep reaching the dock badge.
 
+#include "support/BadgeListener.hpp"
 #include "support/FakeManagedService.hpp"
 #include "support/MainLoopWait.hpp"
 #include "support/Programs.hpp"
@@ -30,31 +31,6 @@ std::string countingPage(const std::string& name, int start) {
            ";setInterval(()=>{n++;document.title='('+n+') " + name +
            "';},1000);</script></body></html>";
 }
-
-// Every count the application announces for its dock entry.
-struct BadgeListener {
-    BadgeListener() {
-        subscription = g_dbus_connection_signal_subscribe(
-            bus, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr, nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
-    }
-    ~BadgeListener() {
-        g_dbus_connection_signal_unsubscribe(bus, subscription);
-        g_object_unref(bus);
-    }
-    static void updateCallback(GDBusConnection*, const char*, const char*, const char*, const char*,
-                               GVariant* parameters, gpointer self) {
-        GVariant* properties = g_variant_get_child_value(parameters, 1);
-        gint64 count = 0;
-        if (g_variant_lookup(properties, "count", "x", &count))
-            static_cast<BadgeListener*>(self)->counts.push_back(count);
-        g_variant_unref(properties);
-    }
-
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    guint subscription = 0;
-    std::vector<gint64> counts;
-};
 
 TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
     FakeManagedService service;
@@ -140,11 +116,11 @@ TEST(ApplicationEndToEnd, LogsInShowsTwoPlatformsAndKeepsHiddenPagesCounting) {
 
     // Switch to the second platform's account and back; the hidden page keeps counting.
     runProgram({"xdotool", "key", "ctrl+2"});
-    const gint64 before = badge.counts.back();
+    const auto before = badge.counts.back();
     ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= before + 3; }, 20s))
         << "the page that is not shown keeps reporting";
     runProgram({"xdotool", "key", "ctrl+1"});
-    const gint64 later = badge.counts.back();
+    const auto later = badge.counts.back();
     ASSERT_TRUE(runMainLoopUntil([&] { return badge.counts.back() >= later + 3; }, 20s));
 
     // Every page loaded once: switching shows pages, it does not reload them.

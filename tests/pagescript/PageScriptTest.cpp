@@ -1,11 +1,8 @@
 #include "PageScriptTest.hpp"
 
-#include "support/Programs.hpp"
+#include "support/XInput.hpp"
 
-#include <gdk/x11/gdkx.h>
 #include <gtk/gtk.h>
-
-#include <cmath>
 
 namespace aurelo::test {
 
@@ -54,9 +51,7 @@ void PageScriptTest::SetUpTestSuite() {
     // Nothing else takes the focus on the virtual display, so focusing once keeps key presses
     // quick, which tests of the composer's timings rely on. The first XTest key after the window
     // appears can be lost while focus settles: it is spent on a modifier no page reacts to.
-    xdotool(
-        {"windowfocus", "--sync",
-         std::to_string(gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(s_window))))});
+    focusWindow(s_window);
     xdotool({"key", "shift"});
     runMainLoopFor(200ms);
 }
@@ -163,16 +158,8 @@ void PageScriptTest::resize(int width, int height) {
     gtk_window_set_default_size(GTK_WINDOW(s_window), width, height);
 }
 
-void PageScriptTest::xdotool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "xdotool");
-    runProgram(arguments);
-    runMainLoopFor(30ms);
-}
-
 void PageScriptTest::clickAt(double x, double y, int button) {
-    const auto xid = gdk_x11_surface_get_xid(gtk_native_get_surface(GTK_NATIVE(s_window)));
-    xdotool({"mousemove", "--window", std::to_string(xid), std::to_string(std::lround(x)),
-             std::to_string(std::lround(y)), "click", std::to_string(button)});
+    pointerAt(s_window, x, y, "click", button);
 }
 
 bool PageScriptTest::clickElement(const std::string& selector, int button) {

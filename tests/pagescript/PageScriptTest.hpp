@@ -5,6 +5,7 @@
 // a window of the virtual display that receives real XTest input (xdotool).
 
 #include "support/WebViewTestSupport.hpp"
+#include "support/XInput.hpp"
 #include "web/PageScript.hpp"
 #include "web/WebPageCommand.hpp"
 #include "webview/WebEnvironment.hpp"
@@ -109,7 +110,6 @@ protected:
 
 private:
     nlohmann::json evaluateIn(const char* world, const std::string& script);
-    static void xdotool(std::vector<std::string> arguments);
 
     // No cache: every request reaches the service, where the tests count them.
     LoopbackServer m_site{{.folder = AURELO_PAGESCRIPT_FIXTURES}};

@@ -1,4 +1,5 @@
 #include "platform/ForeignLaunch.hpp"
+#include "support/ScopedEnv.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +7,7 @@ namespace aurelo {
 namespace {
 
 TEST(ForeignLaunchTest, TheAudioTagIsLeftBehind) {
-    g_setenv(kOwnAudioTagVariable, "4242", TRUE);
-    g_setenv("AURELO_FOREIGN_LAUNCH_TEST", "kept", TRUE);
+    const test::ScopedEnv tagged({{kOwnAudioTagVariable, "4242"}, {"AURELO_FOREIGN_LAUNCH_TEST", "kept"}});
     char** environment = foreignEnvironment();
     EXPECT_EQ(g_environ_getenv(environment, kOwnAudioTagVariable), nullptr);
     EXPECT_STREQ(g_environ_getenv(environment, "AURELO_FOREIGN_LAUNCH_TEST"), "kept");
@@ -18,7 +18,6 @@ TEST(ForeignLaunchTest, TheAudioTagIsLeftBehind) {
     EXPECT_EQ(g_environ_getenv(launched, kOwnAudioTagVariable), nullptr);
     EXPECT_STREQ(g_environ_getenv(launched, "AURELO_FOREIGN_LAUNCH_TEST"), "kept");
     g_strfreev(launched);
-    g_unsetenv(kOwnAudioTagVariable);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/LauncherEntry.hpp"
+#include "support/BadgeListener.hpp"
 #include "support/MainLoopWait.hpp"
 
 #include <gtest/gtest.h>
@@ -8,38 +9,8 @@
 namespace aurelo {
 namespace {
 
-// Records launcher updates in GVariant's text form, as a dock receives them. The bus hands a
-// signal to every connection that asked for it, its sender's included, so the listener may share
-// the process's connection.
-class DockListener {
-public:
-    DockListener() : m_connection(adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr))) {
-        if (m_connection)
-            m_subscription = g_dbus_connection_signal_subscribe(
-                m_connection.get(), nullptr, LauncherEntry::kInterface, "Update", nullptr, nullptr,
-                G_DBUS_SIGNAL_FLAGS_NONE, updateCallback, this, nullptr);
-    }
-    ~DockListener() {
-        if (m_connection)
-            g_dbus_connection_signal_unsubscribe(m_connection.get(), m_subscription);
-    }
-    bool connected() const { return static_cast<bool>(m_connection); }
-    std::vector<std::string> updates;
-
-private:
-    static void updateCallback(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                               const gchar*, GVariant* parameters, gpointer self) {
-        gchar* text = g_variant_print(parameters, FALSE);
-        static_cast<DockListener*>(self)->updates.emplace_back(text);
-        g_free(text);
-    }
-
-    GRef<GDBusConnection> m_connection;
-    guint m_subscription = 0;
-};
-
 TEST(LauncherEntryTest, SendsCountAndVisibilityForOurDesktopFile) {
-    DockListener dock;
+    test::BadgeListener dock;
     ASSERT_TRUE(dock.connected());
     LauncherEntry entry;
     // Set before the bus connection is ready: it must still arrive.

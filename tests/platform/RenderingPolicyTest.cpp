@@ -2,6 +2,7 @@
 #include "platform/GLRendererProbe.hpp"
 #include "platform/HiddenPagePolicy.hpp"
 #include "platform/StartupEnvironment.hpp"
+#include "support/ScopedEnv.hpp"
 
 #include <gtest/gtest.h>
 
@@ -152,17 +153,8 @@ TEST(HiddenPagePolicy, FollowsTheRenderingUnlessSupportSaysOtherwise) {
 
 // With no display to open, the probe must come back empty, not hang or crash its caller.
 TEST(GLRendererProbe, AnswersNothingWithoutADisplay) {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string savedDisplay = display ? display : "";
-    const std::string savedWayland = wayland ? wayland : "";
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
+    const test::ScopedEnv noDisplay({{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
     EXPECT_EQ(GLRendererProbe::rendererName(), std::nullopt);
-    if (display)
-        ::setenv("DISPLAY", savedDisplay.c_str(), 1);
-    if (wayland)
-        ::setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "support/ScopedEnv.hpp"
 #include "support/TestDirectory.hpp"
 
 #include "platform/AtomicFile.hpp"
@@ -25,17 +26,11 @@ protected:
 };
 
 TEST_F(UserDefaultsTest, StandardLocationFollowsXdgConfigHome) {
-    const char* previous = std::getenv("XDG_CONFIG_HOME");
-    std::string saved = previous ? previous : "";
-    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
+    test::ScopedEnv environment({{"XDG_CONFIG_HOME", home.path().string()}});
     EXPECT_EQ(UserDefaults::standardLocation(), file);
     // A relative value is invalid by the XDG rules and falls back to ~/.config.
-    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    environment.set("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(UserDefaults::standardLocation().parent_path().parent_path().filename(), ".config");
-    if (previous)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(UserDefaultsTest, NothingIsWrittenBeforeAChangeAndValuesSurviveARestartWithTheirTypes) {

@@ -146,11 +146,7 @@ struct DialectSetup {
             return answerFor(p, sentTexts(p, r), t, drop);
         });
     }
-    Reply translate(const json& texts) {
-        return harness.translate(token, {{texts.is_array() ? "texts" : "text", texts},
-                                         {"target", "zh-CN"},
-                                         {"provider", provider}});
-    }
+    Reply translate(const json& texts) { return harness.translate(token, texts, "zh-CN", provider); }
 };
 
 TEST(ProviderDialects, SendTheDocumentedRequestReadTheAnswerAndRefuseOtherAnswers) {

@@ -33,10 +33,9 @@ TEST(ServiceUnderAbuse, AccountsAreServedAttackersClosedAndNothingBuffered) {
     HttpSession client(HttpSessionConfiguration{30s, 30s, 16, {}});
     AbuseClients attack({.port = service.port(), .slowClients = 60, .drip = 400ms, .duration = 8s});
     auto load = service.keepBusy(client, 16, 8s, [&](int n) {
-        return service.post(
-            "/api/translate",
-            {{"text", "message " + std::to_string(n)}, {"target", "zh-CN"}, {"provider", "google"}},
-            tokens[static_cast<std::size_t>(n % kAccounts)]);
+        return service.post("/api/translate",
+                            translationBody("message " + std::to_string(n), "zh-CN", "google"),
+                            tokens[static_cast<std::size_t>(n % kAccounts)]);
     });
     AbuseReport report = attack.finish();
 

@@ -72,9 +72,7 @@ TEST(ServiceTokens, MissingUnknownWronglyPresentedAndExpiredTokensAre401) {
     EXPECT_EQ(engines("Bearer " + token).status, 200u);
     harness.advanceClock(2min);
     expectRefused(engines("Bearer " + token), "登录已失效，请重新登录。");
-    expectRefused(
-        harness.translate(token, {{"text", "hi"}, {"target", "es"}, {"provider", "google"}}),
-        "登录已失效，请重新登录。");
+    expectRefused(harness.translate(token, "hi", "es"), "登录已失效，请重新登录。");
 }
 
 TEST(ServiceEngines, EachAccountSeesItsOwnEnginesInTheOrderEnabled) {

@@ -223,9 +223,7 @@ TEST(ServiceConnections, AttacksOnEachLimitAreAnsweredFromTheHeadersOrClosed) {
     EXPECT_TRUE(third.waitUntilClosed(5s));
 
     // A known token's large body is awaited and read, then judged.
-    std::string body =
-        json{{"text", std::string(70 * 1024, 'a')}, {"target", "de"}, {"provider", "google"}}
-            .dump();
+    std::string body = translationBody(std::string(70 * 1024, 'a'), "de", "google").dump();
     RawConnection connection(harness.port(), "127.0.0.2");
     ASSERT_TRUE(connection.send(translateHead(body.size(), token)));
     EXPECT_FALSE(connection.waitForAnswerHead(200ms));

@@ -20,7 +20,7 @@ UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::m
 }
 
 ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> configure)
-    : m_client(
+    : ServiceClient(
           HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(5), 16, {}}) {
     auto database = ServiceDatabase::open(dataDirectory() / ServiceDatabase::kFileName);
     if (!database)
@@ -41,11 +41,7 @@ ServiceHarness::ServiceHarness(std::function<void(ServiceConfiguration&)> config
     auto listening = m_server->listen({"127.0.0.1", 0});
     if (!listening)
         throw std::runtime_error(listening.error());
-}
-
-unsigned ServiceHarness::port() const {
-    const std::string& origin = m_server->origin();
-    return static_cast<unsigned>(std::stoul(origin.substr(origin.rfind(':') + 1)));
+    m_origin = m_server->origin();
 }
 
 std::int64_t ServiceHarness::addUser(const std::string& username, const std::string& password) {
@@ -72,11 +68,6 @@ void ServiceHarness::setProvider(const std::string& name, const std::string& key
         throw std::runtime_error("cannot store provider settings");
 }
 
-std::string ServiceHarness::login(const std::string& username, const std::string& password) {
-    return tokenOf(call("POST", "/api/auth/login",
-                        nlohmann::json{{"username", username}, {"password", password}}));
-}
-
 std::string ServiceHarness::userWithToken(const std::string& username) {
     addUser(username, "pw-" + username);
     return login(username, "pw-" + username);
@@ -90,15 +81,9 @@ std::string ServiceHarness::userWithEngine(const std::string& username, const st
     return token;
 }
 
-Reply ServiceHarness::call(const std::string& method, const std::string& path,
-                           const std::optional<nlohmann::json>& body, const std::string& token) {
-    auto text = body ? std::optional(body->dump()) : std::nullopt;
-    return awaitReply(m_client, serviceRequest(m_server->origin(), method, path, text, token));
-}
-
 Reply ServiceHarness::callRaw(const std::string& method, const std::string& path,
                               std::optional<std::string> body, const Headers& headers) {
-    HttpRequest request{method, m_server->origin() + path, headers, body, "application/json", {}};
+    HttpRequest request{method, origin() + path, headers, body, "application/json", {}};
     return awaitReply(m_client, request);
 }
 

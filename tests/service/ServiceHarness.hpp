@@ -39,7 +39,7 @@ UpstreamAnswer googleTranslations(const UpstreamRequest& request, std::chrono::m
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-class ServiceHarness {
+class ServiceHarness : public ServiceClient {
 public:
     explicit ServiceHarness(std::function<void(ServiceConfiguration&)> configure = {});
 
@@ -47,7 +47,6 @@ public:
     ServiceServer& server() { return *m_server; }
     const std::filesystem::path& dataDirectory() const { return m_directory.path(); }
     const std::vector<std::string>& logLines() const { return m_log; }
-    unsigned port() const;
 
     // Fake clock, seconds since the epoch, read by the server for token expiry.
     void advanceClock(std::chrono::seconds by) { *m_now += by.count(); }
@@ -63,16 +62,8 @@ public:
     // userWithToken, with `provider` enabled and pointing at `upstream`.
     std::string userWithEngine(const std::string& username, const std::string& provider,
                                const FakeUpstream& upstream);
-    std::string login(const std::string& username, const std::string& password);
-
-    Reply call(const std::string& method, const std::string& path,
-               const std::optional<nlohmann::json>& body = std::nullopt,
-               const std::string& token = {});
     Reply callRaw(const std::string& method, const std::string& path,
                   std::optional<std::string> body, const Headers& headers = {});
-    Reply translate(const std::string& token, const nlohmann::json& body) {
-        return call("POST", "/api/translate", body, token);
-    }
 
 private:
     aurelo::test::TestDirectory m_directory;
@@ -80,7 +71,6 @@ private:
     std::vector<std::string> m_log;
     std::unique_ptr<ServiceDatabase> m_database;
     std::unique_ptr<ServiceServer> m_server; // stopped before the database is closed
-    HttpSession m_client;
 };
 
 } // namespace aurelo::service::test

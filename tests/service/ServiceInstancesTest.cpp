@@ -50,11 +50,6 @@ protected:
     static Reply engines(ServiceProcess& instance, const std::string& token) {
         return instance.call("GET", "/api/engines", std::nullopt, token);
     }
-    static Reply translate(ServiceProcess& instance, const std::string& token) {
-        return instance.call("POST", "/api/translate",
-                             json{{"text", "hello"}, {"target", "zh-CN"}, {"provider", "google"}},
-                             token);
-    }
 
     FakeUpstream m_provider{[](const UpstreamRequest& r) { return googleTranslations(r, 0ms); }};
     ServiceProcess m_first{ServiceProcess::builtBinary()};
@@ -67,7 +62,7 @@ TEST_F(TwoInstances, ServeAsOneServiceForTokensEnginesLogoutsAndPasswords) {
     ASSERT_TRUE(startBoth());
     std::string token = m_first.login("alice", "pw-alice");
     ASSERT_FALSE(token.empty());
-    Reply translated = translate(m_second, token);
+    Reply translated = m_second.translate(token, "hello", "zh-CN");
     EXPECT_EQ(translated.json, json({{"text", "译:hello"}, {"detectedLanguage", "en"}}));
 
     // Enabled by the administrator while both run: the next list on either instance has it.
@@ -87,7 +82,7 @@ TEST_F(TwoInstances, ServeAsOneServiceForTokensEnginesLogoutsAndPasswords) {
 
     // A new password: tokens issued before are refused everywhere.
     ASSERT_EQ(admin({"users", "set-password", "alice", "--password", "pw-new"}), 0);
-    EXPECT_EQ(translate(m_first, token).status, 401u);
+    EXPECT_EQ(m_first.translate(token, "hello", "zh-CN").status, 401u);
     EXPECT_EQ(engines(m_second, token).status, 401u);
     EXPECT_FALSE(m_second.login("alice", "pw-new").empty());
 }
@@ -126,7 +121,7 @@ TEST_F(TwoInstances, RateLimitsCountRequestsToEitherInstancePerAccount) {
 TEST_F(TwoInstances, AnInstanceAnswers503WhileTheDatabaseIsDownAndRecoversByItself) {
     ASSERT_TRUE(startBoth({"--database-wait-ms", "500"}));
     std::string token = m_first.login("alice", "pw-alice");
-    ASSERT_EQ(translate(m_second, token).status, 200u);
+    ASSERT_EQ(m_second.translate(token, "hello", "zh-CN").status, 200u);
 
     ASSERT_TRUE(cluster().stop());
     Reply refused = engines(m_second, token);
@@ -145,7 +140,7 @@ TEST_F(TwoInstances, AnInstanceAnswers503WhileTheDatabaseIsDownAndRecoversByItse
             return engines(m_second, token).status == 200u;
         },
         20s));
-    EXPECT_EQ(translate(m_first, token).status, 200u);
+    EXPECT_EQ(m_first.translate(token, "hello", "zh-CN").status, 200u);
     EXPECT_EQ(m_first.call("GET", "/healthz", std::nullopt).status, 200u);
 }
 

@@ -171,12 +171,7 @@ TEST(ServiceShutdown, FinishesRequestsInProgressAndRefusesNewOnes) {
     std::string token = harness.userWithEngine("alice", "google", slowGoogle);
     HttpSession client(HttpSessionConfiguration{});
     std::optional<HttpResult> inFlight;
-    client.send({"POST",
-                 harness.server().origin() + "/api/translate",
-                 {{"Authorization", "Bearer " + token}},
-                 json{{"text", "hi"}, {"target", "de"}, {"provider", "google"}}.dump(),
-                 "application/json",
-                 {}},
+    client.send(harness.post("/api/translate", translationBody("hi", "de", "google"), token),
                 [&](HttpResult result) { inFlight = std::move(result); });
     ASSERT_TRUE(
         aurelo::test::runMainLoopUntil([&] { return harness.server().requestsInProgress() == 1; }));

@@ -80,7 +80,7 @@ bool ServiceProcess::start(const std::vector<std::string>& options) {
     return true;
 }
 
-unsigned ServiceProcess::port() const {
+unsigned ServiceClient::port() const {
     return static_cast<unsigned>(std::stoul(m_origin.substr(m_origin.rfind(':') + 1)));
 }
 
@@ -97,18 +97,23 @@ std::string tokenOf(const Reply& login) {
     return login.status == 200 ? login.json.value("token", "") : "";
 }
 
-HttpRequest ServiceProcess::post(const std::string& path, const nlohmann::json& body,
+nlohmann::json translationBody(const nlohmann::json& text, const std::string& target,
+                               const std::string& provider) {
+    return {{text.is_array() ? "texts" : "text", text}, {"target", target}, {"provider", provider}};
+}
+
+HttpRequest ServiceClient::post(const std::string& path, const nlohmann::json& body,
                                  const std::string& token) const {
     return serviceRequest(m_origin, "POST", path, body.dump(), token);
 }
 
-Reply ServiceProcess::call(const std::string& method, const std::string& path,
+Reply ServiceClient::call(const std::string& method, const std::string& path,
                            const std::optional<nlohmann::json>& body, const std::string& token) {
     auto text = body ? std::optional(body->dump()) : std::nullopt;
     return awaitReply(m_client, serviceRequest(m_origin, method, path, text, token));
 }
 
-std::string ServiceProcess::login(const std::string& username, const std::string& password) {
+std::string ServiceClient::login(const std::string& username, const std::string& password) {
     return tokenOf(call("POST", "/api/auth/login",
                         nlohmann::json{{"username", username}, {"password", password}}));
 }

@@ -34,10 +34,46 @@ HttpRequest serviceRequest(const std::string& origin, const std::string& method,
                            const std::string& token);
 // The token of a login's answer, empty when it is refused.
 std::string tokenOf(const Reply& login);
+// The body of a translation request: one text, or with an array a batch ("texts").
+nlohmann::json translationBody(const nlohmann::json& text, const std::string& target,
+                               const std::string& provider);
 
-class ServiceProcess {
+// A client of a running service at its origin, over a session of its own.
+class ServiceClient {
 public:
-    explicit ServiceProcess(std::string binary) : m_binary(std::move(binary)) {}
+    const std::string& origin() const { return m_origin; }
+    unsigned port() const;
+
+    // A JSON POST to the service, with the bearer `token` unless empty.
+    HttpRequest post(const std::string& path, const nlohmann::json& body,
+                     const std::string& token = {}) const;
+    // A request with the bearer `token` unless empty, answered.
+    Reply call(const std::string& method, const std::string& path,
+               const std::optional<nlohmann::json>& body = std::nullopt,
+               const std::string& token = {});
+    // The token of a login, empty when it is refused.
+    std::string login(const std::string& username, const std::string& password);
+    // `text` (an array: a batch) translated into `target` by `provider`, answered.
+    Reply translate(const std::string& token, const nlohmann::json& text,
+                    const std::string& target, const std::string& provider = "google") {
+        return call("POST", "/api/translate", translationBody(text, target, provider), token);
+    }
+
+protected:
+    explicit ServiceClient(HttpSessionConfiguration configuration)
+        : m_client(std::move(configuration)) {}
+    ~ServiceClient() = default;
+
+    std::string m_origin; // set once the service listens
+    HttpSession m_client;
+};
+
+class ServiceProcess : public ServiceClient {
+public:
+    explicit ServiceProcess(std::string binary)
+        : ServiceClient(HttpSessionConfiguration{std::chrono::seconds(20),
+                                                 std::chrono::seconds(20), 8, {}}),
+          m_binary(std::move(binary)) {}
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
     ~ServiceProcess() { stop(); }
@@ -49,19 +85,8 @@ public:
     // Stops it with SIGTERM; its exit status (-1 when it was not running).
     int stop();
     const std::filesystem::path& dataFolder() const { return m_folder.path(); }
-    const std::string& origin() const { return m_origin; }
-    unsigned port() const;
     // The resident memory of the process (VmRSS), in KiB; 0 when it cannot be read.
     long residentKiB() const;
-
-    // A JSON POST to the service, with the bearer `token` unless empty.
-    HttpRequest post(const std::string& path, const nlohmann::json& body,
-                     const std::string& token = {}) const;
-    // A request with the bearer `token` unless empty, answered.
-    Reply call(const std::string& method, const std::string& path,
-               const std::optional<nlohmann::json>& body, const std::string& token = {});
-    // The token of a login, empty when it is refused.
-    std::string login(const std::string& username, const std::string& password);
 
     struct LoadOutcome {
         int succeeded = 0;
@@ -80,9 +105,6 @@ private:
     std::string m_binary;
     aurelo::test::TestDirectory m_folder;
     GRef<GSubprocess> m_process;
-    std::string m_origin;
-    HttpSession m_client{
-        HttpSessionConfiguration{std::chrono::seconds(20), std::chrono::seconds(20), 8, {}}};
 };
 
 } // namespace aurelo::service::test

@@ -14,15 +14,11 @@ namespace {
 
 using nlohmann::json;
 
-// A Google-shaped fake that answers "<text>!" and counts the texts it was sent.
+// The harness's Google fake ("译:<text>"), counting the texts it was sent.
 struct EchoGoogle {
     FakeUpstream fake{[this](const UpstreamRequest& r) {
-        json items = json::array();
-        for (const auto& t : r.json->at("q")) {
-            ++textsSent;
-            items.push_back({{"translatedText", t.get<std::string>() + "!"}});
-        }
-        return UpstreamAnswer::json(200, {{"data", {{"translations", items}}}});
+        textsSent += static_cast<int>(r.json.value_or(json::object()).value("q", json::array()).size());
+        return googleTranslations(r, {});
     }};
     int textsSent = 0;
 };
@@ -53,9 +49,9 @@ TEST(ServiceTranslate, RefusesMalformedRequestsWithAChineseError) {
         {R"({"text":5,"target":"en","provider":"google"})", 400, "text 必须是字符串。"},
         {R"({"texts":["a",5],"target":"en","provider":"google"})", 400, "texts 必须是字符串数组。"},
         {R"({"text":"  \n ","target":"en","provider":"google"})", 400, "待翻译的文本为空。"},
-        {json{{"text", longText}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+        {translationBody(longText, "en", "google").dump(), 413,
          "单条文本过长（最多 10000 字）。"},
-        {json{{"texts", tooMany}, {"target", "en"}, {"provider", "google"}}.dump(), 413,
+        {translationBody(tooMany, "en", "google").dump(), 413,
          "单次批量翻译最多 100 条文本。"},
         {R"({"text":"hi","target":"en","provider":"deepl"})", 403,
          "当前账号未启用 DeepL，请联系管理员。"},
@@ -75,22 +71,18 @@ TEST(ServiceTranslate, AnswersBatchesInOrderSendsEachDistinctTextOnceAndLogsNoTe
     ServiceHarness harness;
     EchoGoogle google;
     std::string token = harness.userWithEngine("alice", "google", google.fake);
-    Reply reply = harness.translate(token, {{"texts", {" hello ", "", "world", "hello", "\n"}},
-                                            {"target", "de"},
-                                            {"provider", "google"}});
+    Reply reply = harness.translate(token, {" hello ", "", "world", "hello", "\n"}, "de");
     ASSERT_EQ(reply.status, 200u) << reply.body;
     EXPECT_EQ(
         reply.json,
         json::parse(
-            R"({"results":[{"text":"hello!"},{"text":""},{"text":"world!"},{"text":"hello!"},{"text":""}]})"));
+            R"({"results":[{"text":"译:hello","detectedLanguage":"en"},{"text":""},{"text":"译:world","detectedLanguage":"en"},{"text":"译:hello","detectedLanguage":"en"},{"text":""}]})"));
     EXPECT_EQ(google.textsSent, 2);
-    Reply empty = harness.translate(
-        token, {{"texts", json::array()}, {"target", "de"}, {"provider", "google"}});
+    Reply empty = harness.translate(token, json::array(), "de");
     EXPECT_EQ(empty.json, json::parse(R"({"results":[]})"));
 
     // The log names requests but never texts or tokens.
-    harness.translate(token,
-                      {{"text", "my secret message"}, {"target", "de"}, {"provider", "google"}});
+    harness.translate(token, "my secret message", "de");
     ASSERT_FALSE(harness.logLines().empty());
     for (const auto& line : harness.logLines()) {
         EXPECT_EQ(line.find("secret message"), std::string::npos) << line;
@@ -114,23 +106,22 @@ TEST(ServiceTranslate, CachesResultsPerAccountTextTargetAndEngine) {
     harness.enableEngine("bob", "google", "apertium"); // the same provider value, another engine
     harness.enableEngine("carol", "google");
     auto morning = [&](const std::string& token, const std::string& target) {
-        return harness.translate(
-            token, {{"texts", {"Good morning"}}, {"target", target}, {"provider", "google"}});
+        return harness.translate(token, {"Good morning"}, target);
     };
 
     ASSERT_EQ(morning(alice, "es").status, 200u);
-    EXPECT_EQ(morning(alice, "es").json["results"][0]["text"], "Good morning!");
+    EXPECT_EQ(morning(alice, "es").json["results"][0]["text"], "译:Good morning");
     EXPECT_EQ(google.textsSent, 1) << "answered from the cache";
     morning(alice, "fr");
     EXPECT_EQ(google.textsSent, 2) << "another target is another entry";
     // Another account never gets alice's results, so that one account cannot plant a result
     // (say, by steering a language model) that another is served.
-    EXPECT_EQ(morning(carol, "es").json["results"][0]["text"], "Good morning!");
+    EXPECT_EQ(morning(carol, "es").json["results"][0]["text"], "译:Good morning");
     EXPECT_EQ(google.textsSent, 3);
     EXPECT_NE(harness.logLines().back().find("\"cacheHits\":0"), std::string::npos);
     Reply other = morning(bob, "es");
     ASSERT_EQ(other.status, 200u) << other.body;
-    EXPECT_NE(other.json["results"][0]["text"], "Good morning!")
+    EXPECT_NE(other.json["results"][0]["text"], "译:Good morning")
         << "bob's google is the offline engine, never alice's cache";
     EXPECT_EQ(google.textsSent, 3);
 }
@@ -143,8 +134,7 @@ TEST(ServiceTranslate, AnEmptyTranslationOfASingleTextIsAnErrorAndIsNotCached) {
     });
     std::string token = harness.userWithEngine("alice", "google", google);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        Reply reply =
-            harness.translate(token, {{"text", "hi"}, {"target", "de"}, {"provider", "google"}});
+        Reply reply = harness.translate(token, "hi", "de");
         EXPECT_EQ(reply.status, 502u);
         EXPECT_EQ(reply.error(), "翻译引擎返回了空译文，请稍后重试。");
     }
@@ -156,9 +146,7 @@ TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
     std::string token = harness.userWithToken("demo");
     harness.enableEngine("demo", "google", "apertium");
     Reply reply = harness.translate(
-        token, {{"texts", {"The cat is black.", "Good morning", "Price: $5 [sale] {new} <b> x\\y"}},
-                {"target", "es"},
-                {"provider", "google"}});
+        token, {"The cat is black.", "Good morning", "Price: $5 [sale] {new} <b> x\\y"}, "es");
     ASSERT_EQ(reply.status, 200u) << reply.body;
     EXPECT_EQ(reply.json["results"][0]["text"], "El gato es negro.");
     EXPECT_EQ(reply.json["results"][1]["text"], "Buenos días");
@@ -166,12 +154,10 @@ TEST(Apertium, TranslatesARealPairAndRefusesPairsItLacks) {
     for (const char* kept : {"$5", "[", "{", "<b>", "x\\y"})
         EXPECT_NE(third.find(kept), std::string::npos) << kept << " in " << third;
 
-    Reply back = harness.translate(
-        token, {{"text", "Buenos días"}, {"target", "en"}, {"provider", "google"}});
+    Reply back = harness.translate(token, "Buenos días", "en");
     EXPECT_EQ(back.json["text"], "Good morning");
 
-    Reply chinese =
-        harness.translate(token, {{"text", "Hello"}, {"target", "zh-CN"}, {"provider", "google"}});
+    Reply chinese = harness.translate(token, "Hello", "zh-CN");
     EXPECT_EQ(chinese.status, 422u);
     EXPECT_EQ(chinese.error(),
               "离线演示引擎 (Apertium) "
@@ -183,8 +169,7 @@ TEST(Apertium, AMissingProgramIsAClearError) {
         [](ServiceConfiguration& c) { c.apertium.program = "/nonexistent/apertium"; });
     std::string token = harness.userWithToken("demo");
     harness.enableEngine("demo", "deepl", "apertium");
-    Reply reply =
-        harness.translate(token, {{"text", "Hello"}, {"target", "es"}, {"provider", "deepl"}});
+    Reply reply = harness.translate(token, "Hello", "es", "deepl");
     EXPECT_EQ(reply.status, 503u);
     EXPECT_TRUE(reply.error().starts_with("离线演示引擎 (Apertium) 无法启动")) << reply.error();
 }
@@ -216,7 +201,7 @@ TEST(DesktopClient, TranslatesThroughTheServiceAndSeesItsErrors) {
                           [&](auto outcome) { batch = std::move(outcome); });
     auto translated = wait(batch);
     ASSERT_TRUE(translated) << describe(translated.error());
-    EXPECT_EQ((*translated)[1].text, "two!");
+    EXPECT_EQ((*translated)[1].text, "译:two");
 
     std::optional<ServiceOutcome<TranslationResult>> refused;
     client.translate("hi", "de", {TranslationProvider::DeepL, token, "", ""},

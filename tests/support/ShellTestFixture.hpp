@@ -40,6 +40,30 @@ protected:
             store.add(name);
         return const_cast<ChatSession&>(store.sessions().back());
     }
+
+    // Logs in as "alice" against the fake service, which then offers `engines`, and waits for
+    // the login to end either way (with the engine list read when it succeeds).
+    void logIn(const nlohmann::json& engines = nlohmann::json::array()) {
+        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok-1"}}));
+        fake.setFallback("/api/engines", ScriptedAnswer::json(200, {{"engines", engines}}));
+        bool done = false;
+        account.login("alice", "secret", [&] { done = true; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return done; }, std::chrono::seconds(5)));
+    }
+
+    // A fresh keyring, locked, whose unlock prompt the user answers with `userUnlocks`.
+    void lockKeyring(bool userUnlocks) {
+        secrets = InMemorySecretStore();
+        secrets.setLocked(true);
+        secrets.setUnlockAnswer(userUnlocks);
+    }
+
+    // Waits for the keyring's `count`th unlock prompt, then for what its answer sets off.
+    void awaitPrompt(std::size_t count = 1) {
+        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == count; },
+                                     std::chrono::seconds(5)));
+        runMainLoopFor(std::chrono::milliseconds(50));
+    }
 };
 
 } // namespace aurelo::test

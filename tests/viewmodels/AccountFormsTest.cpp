@@ -3,6 +3,7 @@
 #include "support/ShellTestFixture.hpp"
 
 #include "viewmodels/PageStackModel.hpp"
+#include "viewmodels/TranslationLook.hpp"
 
 namespace aurelo::test {
 namespace {
@@ -30,6 +31,13 @@ protected:
     }
     const ChatSession& selected() {
         return *std::ranges::find(store.sessions(), *store.selectedID(), &ChatSession::id);
+    }
+    // Types a proxy into either sheet: host, port, login and password, in that order.
+    static void fillProxy(AccountFieldsForm& f, const Fields& typed) {
+        f.setProxyHost(typed.at(0));
+        f.setProxyPort(typed.at(1));
+        f.setProxyUsername(typed.at(2));
+        f.setProxyPassword(typed.at(3));
     }
     std::optional<std::string> keychainPassword(const std::string& id) {
         return secrets.lookup(KeychainStore::proxyPasswordAccount(id)).value();
@@ -145,10 +153,7 @@ TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
     view.addPlatform(entry("telegram"));
     form.setProxyEnabled(true);
     form.setProxyType("socks5");
-    form.setProxyHost(" 127.0.0.1 ");
-    form.setProxyPort("+1080");
-    form.setProxyUsername(" agent ");
-    form.setProxyPassword(" secret with blanks ");
+    fillProxy(form, {" 127.0.0.1 ", "+1080", " agent ", " secret with blanks "});
     form.save();
     watch.disconnect();
 
@@ -169,10 +174,7 @@ TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
     view.setShowAppCenter(true);
     view.addPlatform(entry("whatsapp"));
     form.setName("  北美客户 ");
-    form.setProxyHost("ignored");
-    form.setProxyPort("1080");
-    form.setProxyUsername("leftover");
-    form.setProxyPassword("leftover");
+    fillProxy(form, {"ignored", "1080", "leftover", "leftover"});
     form.setFontColor("#A855F7");
     form.save();
     ChatSession expected = ChatSession::make("北美客户");
@@ -198,10 +200,7 @@ TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
 TEST_F(AccountFormsTest, ANewAccountWhosePasswordTheKeychainRefusesIsNotAdded) {
     view.addPlatform(entry("telegram"));
     form.setProxyEnabled(true);
-    form.setProxyHost("10.0.0.2");
-    form.setProxyPort("3128");
-    form.setProxyUsername("agent");
-    form.setProxyPassword("typed");
+    fillProxy(form, {"10.0.0.2", "3128", "agent", "typed"});
     const std::size_t before = store.sessions().size();
     secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{5, "full", false});
     form.save();
@@ -221,19 +220,13 @@ TEST_F(AccountFormsTest, ANewAccountWhosePasswordTheKeychainRefusesIsNotAdded) {
     // A locked keyring is offered for unlocking once; the account waits for the answer.
     for (const bool userUnlocks : {false, true}) {
         SCOPED_TRACE(userUnlocks ? "user unlocks" : "user cancels");
-        secrets = InMemorySecretStore();
-        secrets.setLocked(true);
-        secrets.setUnlockAnswer(userUnlocks);
+        lockKeyring(userUnlocks);
         const std::size_t count = store.sessions().size();
         view.addPlatform(entry("telegram"));
         form.setProxyEnabled(true);
-        form.setProxyHost("10.0.0.2");
-        form.setProxyPort("3128");
-        form.setProxyUsername("agent");
-        form.setProxyPassword("after-prompt");
+        fillProxy(form, {"10.0.0.2", "3128", "agent", "after-prompt"});
         form.save();
-        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }));
-        runMainLoopFor(std::chrono::milliseconds(50));
+        awaitPrompt();
         EXPECT_EQ(store.sessions().size(), count + (userUnlocks ? 1 : 0));
         EXPECT_EQ(view.showingAddSession(), !userUnlocks);
         EXPECT_EQ(form.error(), userUnlocks ? "" : "无法保存代理密码：密钥环已锁定。");
@@ -274,12 +267,15 @@ TEST_F(AccountFormsTest, NewAccountSheetLabels) {
     form.setSetupSection("anything else");
     EXPECT_EQ(form.shownSetupSection(), S::Appearance);
 
+    // A colour typed in lower case still marks its swatch; a custom one marks none.
     form.setFontColor("#a855f7");
-    EXPECT_EQ(form.selectedSwatch(), 5u);
+    ASSERT_TRUE(form.selectedSwatch());
+    EXPECT_EQ(kTranslationColorSwatches.at(*form.selectedSwatch()), "#A855F7");
     form.setFontColor("#123456");
     EXPECT_EQ(form.selectedSwatch(), std::nullopt);
     form.setFontSize(18);
-    EXPECT_EQ(form.selectedFontSize(), 3u);
+    ASSERT_TRUE(form.selectedFontSize());
+    EXPECT_EQ(kTranslationFontSizes.at(*form.selectedFontSize()), 18);
     form.setFontSize(17);
     EXPECT_EQ(form.selectedFontSize(), std::nullopt);
 }
@@ -333,10 +329,7 @@ TEST_F(AccountFormsTest, SettingsSheetStoresTheProxyWithItsLoginAndRefusesAProxy
     const std::string token = view.reloadToken();
     sheet.begin();
     sheet.setProxyType("socks5");
-    sheet.setProxyHost(" 10.0.0.2 ");
-    sheet.setProxyPort(" 7890 ");
-    sheet.setProxyUsername("agent");
-    sheet.setProxyPassword("first");
+    fillProxy(sheet, {" 10.0.0.2 ", " 7890 ", "agent", "first"});
     sheet.setOutgoingLanguage("zh-CN");
     sheet.save();
     EXPECT_EQ(selected().proxyType, "socks5");
@@ -389,10 +382,7 @@ TEST_F(AccountFormsTest, SettingsSheetStoresTheProxyWithItsLoginAndRefusesAProxy
 
     // A keychain that refuses the password stops the save and says why.
     sheet.begin();
-    sheet.setProxyHost("10.0.0.2");
-    sheet.setProxyPort("3128");
-    sheet.setProxyUsername("agent");
-    sheet.setProxyPassword("fourth");
+    fillProxy(sheet, {"10.0.0.2", "3128", "agent", "fourth"});
     secrets.setFailure(InMemorySecretStore::Operation::Add, SecretStoreError{5, "full", false});
     sheet.save();
     EXPECT_EQ(sheet.error(), "无法保存代理密码：full");

@@ -10,22 +10,9 @@
 namespace aurelo::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr const char* kLocked = "密钥环已锁定。"; // what the in-memory keyring says when locked
 
-class KeyringUnlockTest : public ShellTestFixture {
-protected:
-    // Logs in against the fake service and waits for the login to end either way.
-    void logIn() {
-        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok-1"}}));
-        fake.setFallback("/api/engines",
-                         ScriptedAnswer::json(200, {{"engines", nlohmann::json::array()}}));
-        bool done = false;
-        account.login("alice", "secret", [&] { done = true; });
-        ASSERT_TRUE(runMainLoopUntil([&] { return done; }, 5s));
-    }
-};
+using KeyringUnlockTest = ShellTestFixture;
 
 TEST_F(KeyringUnlockTest, LoginAsksOnceAndShowsTheErrorOnlyWhenTheUserCancels) {
     struct Case {
@@ -44,9 +31,8 @@ TEST_F(KeyringUnlockTest, LoginAsksOnceAndShowsTheErrorOnlyWhenTheUserCancels) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         account.logout();
-        secrets = InMemorySecretStore();
+        lockKeyring(c.userUnlocks);
         secrets.setLocked(c.locked);
-        secrets.setUnlockAnswer(c.userUnlocks);
         if (c.staysLocked)
             secrets.setFailure(InMemorySecretStore::Operation::Add,
                                SecretStoreError{2, kLocked, true});
@@ -79,16 +65,15 @@ TEST_F(KeyringUnlockTest, LockScreenAsksToUnlockTheKeyringInsteadOfCallingThePas
     secrets.setUnlockAnswer(false);
     EXPECT_FALSE(model.unlockApplication("2468"));
     EXPECT_EQ(appLock.message(), "") << "nothing is said while the prompt is open";
-    ASSERT_TRUE(runMainLoopUntil(
-        [&] { return secrets.unlockRequests() == 1 && !appLock.message().empty(); }, 5s));
+    awaitPrompt();
     EXPECT_EQ(appLock.message(), kLocked);
     EXPECT_TRUE(model.appLocked());
 
     // Next attempt, the user unlocks the keyring: the right password opens the window.
     secrets.setUnlockAnswer(true);
     EXPECT_FALSE(model.unlockApplication("2468")) << "the answer waits for the prompt";
-    ASSERT_TRUE(runMainLoopUntil([&] { return !model.appLocked(); }, 5s));
-    EXPECT_EQ(secrets.unlockRequests(), 2u) << "one prompt per attempt";
+    awaitPrompt(2); // one prompt per attempt
+    EXPECT_FALSE(model.appLocked());
 
     // Keyring open: a wrong password is wrong at once, with no prompt.
     ASSERT_TRUE(model.saveLockSetup("2468", "2468"));
@@ -103,29 +88,23 @@ TEST_F(KeyringUnlockTest, SettingALockPasswordAsksOnceAndKeepsTheFieldsWhenTheUs
     SettingsViewModel page(settings, account, appLock, notifications);
     for (const bool userUnlocks : {false, true}) {
         SCOPED_TRACE(userUnlocks ? "user unlocks" : "user cancels");
-        secrets = InMemorySecretStore();
-        secrets.setLocked(true);
-        secrets.setUnlockAnswer(userUnlocks);
+        lockKeyring(userUnlocks);
 
         // The lock button's sheet: the window locks once the password is stored.
         EXPECT_FALSE(model.saveLockSetup("2468", "2468")) << "the answer waits for the prompt";
         EXPECT_EQ(appLock.message(), "") << "nothing is said while the prompt is open";
-        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }, 5s));
-        runMainLoopFor(50ms);
+        awaitPrompt();
         EXPECT_EQ(model.appLocked(), userUnlocks);
         EXPECT_EQ(appLock.message(),
                   userUnlocks ? "锁屏密码已设置" : "密码保存失败：密钥环已锁定。");
 
         // The settings page: its fields are cleared only once the password is stored.
-        secrets = InMemorySecretStore();
+        lockKeyring(userUnlocks);
         appLock.configure("alice");
-        secrets.setLocked(true);
-        secrets.setUnlockAnswer(userUnlocks);
         page.setNewLockPassword("1357");
         page.setConfirmLockPassword("1357");
         page.saveLockPassword();
-        ASSERT_TRUE(runMainLoopUntil([&] { return secrets.unlockRequests() == 1; }, 5s));
-        runMainLoopFor(50ms);
+        awaitPrompt();
         EXPECT_EQ(page.newLockPassword(), userUnlocks ? "" : "1357");
         EXPECT_EQ(secrets.items().contains(appLock.keychainAccount()), userUnlocks);
         model.cancelLockSetup();

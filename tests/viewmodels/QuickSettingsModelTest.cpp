@@ -14,14 +14,6 @@ protected:
     const ChatSession& selected() const {
         return *std::ranges::find(store.sessions(), *store.selectedID(), &ChatSession::id);
     }
-
-    void offerEngines(const UserDefaults::Json& engines) {
-        fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
-        fake.enqueue("/api/engines", ScriptedAnswer::json(200, {{"engines", engines}}));
-        bool done = false;
-        account.login("alice", "pw", [&] { done = true; });
-        ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
-    }
 };
 
 TEST_F(QuickSettingsTest, ReadsFallBackToGlobalsUntilTheAccountHasItsOwn) {
@@ -69,7 +61,7 @@ TEST_F(QuickSettingsTest, OutgoingLanguageIsNeverChineseOrAutomatic) {
 
 TEST_F(QuickSettingsTest, EngineLabelAndChoiceReloadPages) {
     addSession("客服一");
-    offerEngines({{{"provider", "openai"}, {"label", "GPT 翻译"}, {"model", "gpt"}}});
+    logIn({{{"provider", "openai"}, {"label", "GPT 翻译"}, {"model", "gpt"}}});
     settings.setProvider(TranslationProvider::OpenAI);
     EXPECT_EQ(quick.selectedProviderLabel(), "GPT 翻译");
 

@@ -137,14 +137,7 @@ TEST_F(AccountSheetWidgets, TheEnginePickerUsesTheServicesNames) {
     settings.setProvider(TranslationProvider::Google);
     SessionSettingsSheet sheet(settingsForm, nullptr);
     settingsForm.begin();
-    fake.enqueue("/api/auth/login", ScriptedAnswer::json(200, {{"token", "tok"}}));
-    fake.enqueue(
-        "/api/engines",
-        ScriptedAnswer::json(
-            200, {{"engines", {{{"provider", "google"}, {"label", "离线演示引擎 (Apertium)"}}}}}));
-    bool done = false;
-    account.login("alice", "pw", [&] { done = true; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return done && !account.availableEngines().empty(); }));
+    logIn({{{"provider", "google"}, {"label", "离线演示引擎 (Apertium)"}}});
     auto* item = dynamic_cast<Gtk::StringObject*>(sheet.providerPicker().get_selected_item().get());
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->get_string(), "离线演示引擎 (Apertium)");

@@ -10,8 +10,7 @@
 #include "views/TranslationBox.hpp"
 
 #include "WidgetTestSupport.hpp"
-
-#include <gdk/x11/gdkx.h>
+#include "support/XInput.hpp"
 
 namespace aurelo::test {
 namespace {
@@ -27,19 +26,6 @@ protected:
         dependencies.recognizer = std::make_shared<FakeRecognizer>(recognition);
         dependencies.translationInterval = 24h;
         return LiveCaptionManager(translator, {}, std::move(dependencies));
-    }
-
-    // A real "click" or "mousedown" of the first button at `widget`'s point (x, y).
-    bool pointer(Gtk::Widget& widget, double x, double y, const char* action) {
-        graphene_point_t in{float(x), float(y)}, out{};
-        EXPECT_TRUE(gtk_widget_compute_point(widget.gobj(), GTK_WIDGET(window->gobj()), &in, &out));
-        double dx = 0, dy = 0;
-        gtk_native_get_surface_transform(GTK_NATIVE(window->gobj()), &dx, &dy);
-        const auto xid = gdk_x11_surface_get_xid(window->get_surface()->gobj());
-        return runProgram({"xdotool", "mousemove", "--window", std::to_string(xid),
-                           std::to_string(int(out.x + dx)), std::to_string(int(out.y + dy)), action,
-                           "1"})
-            .succeeded;
     }
 
     std::shared_ptr<FakeCaptureLog> capture = std::make_shared<FakeCaptureLog>();
@@ -140,7 +126,7 @@ TEST_F(MainWindowPanels, TranslationBoxShowsItsHintAndTakesTheFocusOnAClick) {
     ASSERT_FALSE(box->inputField().has_focus());
     Gtk::Label* title = labelShowing(*box, "智能翻译文框");
     ASSERT_NE(title, nullptr);
-    ASSERT_TRUE(pointer(*title, 4, 4, "click"));
+    ASSERT_TRUE(pointerAt(GTK_WIDGET(title->gobj()), 4, 4, "click"));
     EXPECT_TRUE(runMainLoopUntil([&] { return box->inputField().has_focus(); }, 3s));
 
     // A click on a control stays that control's: "清空" empties the box without moving focus
@@ -148,7 +134,7 @@ TEST_F(MainWindowPanels, TranslationBoxShowsItsHintAndTakesTheFocusOnAClick) {
     elsewhere->grab_focus();
     Gtk::Button* clear = buttonLabelled(*box, "清空");
     ASSERT_NE(clear, nullptr);
-    ASSERT_TRUE(pointer(*clear, 6, 6, "click"));
+    ASSERT_TRUE(pointerAt(GTK_WIDGET(clear->gobj()), 6, 6, "click"));
     runMainLoopFor(300ms);
     EXPECT_FALSE(box->inputField().has_focus());
 
@@ -233,16 +219,16 @@ TEST_F(TabMenus, MenuKeyShiftF10AndALongPressOpenTheMenuWithoutSelectingTheTab) 
         runMainLoopFor(100ms);
     }
 
-    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "mousedown"));
+    ASSERT_TRUE(pointerAt(GTK_WIDGET(tab(1).button().gobj()), 10, 10, "mousedown"));
     const bool opened = runMainLoopUntil([&] { return tab(1).menu().get_visible(); }, 3s);
-    ASSERT_TRUE(runProgram({"xdotool", "mouseup", "1"}).succeeded);
+    ASSERT_TRUE(xdotool({"mouseup", "1"}));
     runMainLoopFor(200ms);
     EXPECT_TRUE(opened);
     EXPECT_EQ(store.selectedID(), first) << "the press was the menu's, not a click";
 
     tab(1).menu().popdown();
     runMainLoopFor(200ms);
-    ASSERT_TRUE(pointer(tab(1).button(), 10, 10, "click"));
+    ASSERT_TRUE(pointerAt(GTK_WIDGET(tab(1).button().gobj()), 10, 10, "click"));
     EXPECT_TRUE(runMainLoopUntil([&] { return store.selectedID() != first; }, 3s));
 }
 

@@ -5,14 +5,13 @@
 namespace aurelo {
 namespace {
 
-// Software rendering is where memory is saved: its web processes release what they can rebuild
-// at every check. The network process, one for every account, keeps the high limit either way.
-// (The context takes the limits through a write-only property, so they are checked here.)
-TEST(WebEngineContext, LimitsFollowTheRendering) {
-    EXPECT_EQ(WebEngineContext::limitsFor(Rendering::Software),
-              (WebEngineContext::MemoryLimits{40, 768}));
-    EXPECT_EQ(WebEngineContext::limitsFor(Rendering::Hardware),
-              (WebEngineContext::MemoryLimits{768, 768}));
+// Software rendering is where memory is saved: its web processes are held lower than under GPU
+// rendering. The network process, one for every account, keeps the same limit either way.
+TEST(WebEngineContext, SoftwareRenderingHoldsWebProcessesLower) {
+    const auto software = WebEngineContext::limitsFor(Rendering::Software);
+    const auto hardware = WebEngineContext::limitsFor(Rendering::Hardware);
+    EXPECT_LT(software.webProcessMB, hardware.webProcessMB);
+    EXPECT_EQ(software.networkProcessMB, hardware.networkProcessMB);
 }
 
 } // namespace
