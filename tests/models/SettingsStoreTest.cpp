@@ -75,17 +75,16 @@ TEST_F(SettingsStoreTest, SaveWritesTrimmedValuesAndKeepsWhatWasTyped) {
 
     EXPECT_EQ(env.secrets.items().at("translation-api-key"), "g-key");
     EXPECT_FALSE(env.secrets.items().contains("openai-api-key"));
-    const Json stored = env.storedDefaults();
-    EXPECT_EQ(stored.at("translationProvider"), "deepl");
-    EXPECT_EQ(stored.at("microsoftTranslatorRegion"), "eastasia");
-    EXPECT_EQ(stored.at("claudeModel"), "claude-x");
-    EXPECT_EQ(stored.at("openAIModel"), "gpt-5.4-mini");
-    EXPECT_EQ(stored.at("targetLanguage"), "automatic");
-    EXPECT_EQ(stored.at("automaticMessageTranslation"), false);
-    EXPECT_EQ(stored.at("chatInputLanguage"), "auto");
-    EXPECT_EQ(stored.at("chatOutgoingLanguage"), "es");
-    EXPECT_EQ(stored.at("chatIncomingLanguage"), "zh-CN");
-    EXPECT_FALSE(stored.contains("appAppearance"));
+    EXPECT_EQ(env.storedDefaults(), (Json{{"translationProvider", "deepl"},
+                                          {"microsoftTranslatorRegion", "eastasia"},
+                                          {"openAIModel", "gpt-5.4-mini"},
+                                          {"geminiModel", "gemini-3.7-flash"},
+                                          {"claudeModel", "claude-x"},
+                                          {"targetLanguage", "automatic"},
+                                          {"automaticMessageTranslation", false},
+                                          {"chatInputLanguage", "auto"},
+                                          {"chatOutgoingLanguage", "es"},
+                                          {"chatIncomingLanguage", "zh-CN"}}));
     EXPECT_EQ(store->microsoftRegion(), " eastasia ");
     EXPECT_EQ(store->statusMessage(), "已安全保存到密钥环");
     EXPECT_EQ(store->connectionStatus(), Status::notConfigured());

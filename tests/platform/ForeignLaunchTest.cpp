@@ -7,7 +7,8 @@ namespace aurelo {
 namespace {
 
 TEST(ForeignLaunchTest, TheAudioTagIsLeftBehind) {
-    const test::ScopedEnv tagged({{kOwnAudioTagVariable, "4242"}, {"AURELO_FOREIGN_LAUNCH_TEST", "kept"}});
+    const test::ScopedEnv tagged(
+        {{kOwnAudioTagVariable, "4242"}, {"AURELO_FOREIGN_LAUNCH_TEST", "kept"}});
     char** environment = foreignEnvironment();
     EXPECT_EQ(g_environ_getenv(environment, kOwnAudioTagVariable), nullptr);
     EXPECT_STREQ(g_environ_getenv(environment, "AURELO_FOREIGN_LAUNCH_TEST"), "kept");

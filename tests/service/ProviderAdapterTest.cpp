@@ -146,7 +146,9 @@ struct DialectSetup {
             return answerFor(p, sentTexts(p, r), t, drop);
         });
     }
-    Reply translate(const json& texts) { return harness.translate(token, texts, "zh-CN", provider); }
+    Reply translate(const json& texts) {
+        return harness.translate(token, texts, "zh-CN", provider);
+    }
 };
 
 TEST(ProviderDialects, SendTheDocumentedRequestReadTheAnswerAndRefuseOtherAnswers) {

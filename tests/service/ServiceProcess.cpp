@@ -103,12 +103,12 @@ nlohmann::json translationBody(const nlohmann::json& text, const std::string& ta
 }
 
 HttpRequest ServiceClient::post(const std::string& path, const nlohmann::json& body,
-                                 const std::string& token) const {
+                                const std::string& token) const {
     return serviceRequest(m_origin, "POST", path, body.dump(), token);
 }
 
 Reply ServiceClient::call(const std::string& method, const std::string& path,
-                           const std::optional<nlohmann::json>& body, const std::string& token) {
+                          const std::optional<nlohmann::json>& body, const std::string& token) {
     auto text = body ? std::optional(body->dump()) : std::nullopt;
     return awaitReply(m_client, serviceRequest(m_origin, method, path, text, token));
 }

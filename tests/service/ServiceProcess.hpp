@@ -54,8 +54,8 @@ public:
     // The token of a login, empty when it is refused.
     std::string login(const std::string& username, const std::string& password);
     // `text` (an array: a batch) translated into `target` by `provider`, answered.
-    Reply translate(const std::string& token, const nlohmann::json& text,
-                    const std::string& target, const std::string& provider = "google") {
+    Reply translate(const std::string& token, const nlohmann::json& text, const std::string& target,
+                    const std::string& provider = "google") {
         return call("POST", "/api/translate", translationBody(text, target, provider), token);
     }
 
@@ -71,8 +71,8 @@ protected:
 class ServiceProcess : public ServiceClient {
 public:
     explicit ServiceProcess(std::string binary)
-        : ServiceClient(HttpSessionConfiguration{std::chrono::seconds(20),
-                                                 std::chrono::seconds(20), 8, {}}),
+        : ServiceClient(
+              HttpSessionConfiguration{std::chrono::seconds(20), std::chrono::seconds(20), 8, {}}),
           m_binary(std::move(binary)) {}
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;

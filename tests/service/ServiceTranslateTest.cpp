@@ -17,7 +17,8 @@ using nlohmann::json;
 // The harness's Google fake ("译:<text>"), counting the texts it was sent.
 struct EchoGoogle {
     FakeUpstream fake{[this](const UpstreamRequest& r) {
-        textsSent += static_cast<int>(r.json.value_or(json::object()).value("q", json::array()).size());
+        textsSent +=
+            static_cast<int>(r.json.value_or(json::object()).value("q", json::array()).size());
         return googleTranslations(r, {});
     }};
     int textsSent = 0;
@@ -49,10 +50,8 @@ TEST(ServiceTranslate, RefusesMalformedRequestsWithAChineseError) {
         {R"({"text":5,"target":"en","provider":"google"})", 400, "text 必须是字符串。"},
         {R"({"texts":["a",5],"target":"en","provider":"google"})", 400, "texts 必须是字符串数组。"},
         {R"({"text":"  \n ","target":"en","provider":"google"})", 400, "待翻译的文本为空。"},
-        {translationBody(longText, "en", "google").dump(), 413,
-         "单条文本过长（最多 10000 字）。"},
-        {translationBody(tooMany, "en", "google").dump(), 413,
-         "单次批量翻译最多 100 条文本。"},
+        {translationBody(longText, "en", "google").dump(), 413, "单条文本过长（最多 10000 字）。"},
+        {translationBody(tooMany, "en", "google").dump(), 413, "单次批量翻译最多 100 条文本。"},
         {R"({"text":"hi","target":"en","provider":"deepl"})", 403,
          "当前账号未启用 DeepL，请联系管理员。"},
         {R"({"text":"hi","target":"en","provider":"google"})", 503,

@@ -10,8 +10,8 @@
 
 namespace aurelo::test {
 
-// Sets (a value) or removes (nullopt) each variable; the destructor restores every variable it
-// changed, removing those that were not set before.
+// Sets each variable to its value, or removes it for nullopt; the destructor restores every
+// variable it changed, removing those that were not set before.
 class ScopedEnv {
 public:
     using Values = std::map<std::string, std::optional<std::string>>;
@@ -28,10 +28,8 @@ public:
     }
 
     void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!m_saved.contains(name)) {
-            const char* previous = g_getenv(name.c_str());
+        if (const char* previous = g_getenv(name.c_str()); !m_saved.contains(name))
             m_saved[name] = previous ? std::optional<std::string>(previous) : std::nullopt;
-        }
         apply(name, value);
     }
 

@@ -155,10 +155,6 @@ bool WebViewTest::waitForLoad(ChatWebView& host, int count, std::chrono::millise
     return runMainLoopUntil([&] { return loads(host).finished >= count; }, deadline);
 }
 
-bool WebViewTest::waitForFailure(ChatWebView& host) {
-    return runMainLoopUntil([&] { return loads(host).failed > 0; }, std::chrono::seconds(15));
-}
-
 std::optional<std::string> WebViewTest::evaluate(ChatWebView& host, const std::string& script,
                                                  const char* world) {
     return evaluateScript(host.webView(), script, world);

@@ -65,7 +65,6 @@ protected:
     const LoadRecord& loads(ChatWebView& host) { return *m_loads.at(host.webView()); }
     bool waitForLoad(ChatWebView& host, int count = 1,
                      std::chrono::milliseconds deadline = std::chrono::seconds(15));
-    bool waitForFailure(ChatWebView& host);
 
     std::optional<std::string> evaluate(ChatWebView& host, const std::string& script,
                                         const char* world = ChatWebView::kScriptWorld);

@@ -38,7 +38,8 @@ bool pointerAt(GtkWidget* widget, double x, double y, const char* action, int bu
     // Widget coordinates start inside the surface's shadow and decorations, if any.
     double dx = 0, dy = 0;
     gtk_native_get_surface_transform(native, &dx, &dy);
-    return xdotool({"mousemove", "--window", windowID(native), std::to_string(std::lround(out.x + dx)),
+    return xdotool({"mousemove", "--window", windowID(native),
+                    std::to_string(std::lround(out.x + dx)),
                     std::to_string(std::lround(out.y + dy)), action, std::to_string(button)});
 }
 

@@ -17,7 +17,6 @@ bool xdotool(std::vector<std::string> arguments);
 bool focusWindow(GtkWidget* window);
 
 // A real pointer `action` ("click", "mousedown") of `button` at `widget`'s point (x, y).
-bool pointerAt(GtkWidget* widget, double x, double y, const char* action = "click",
-               int button = 1);
+bool pointerAt(GtkWidget* widget, double x, double y, const char* action = "click", int button = 1);
 
 } // namespace aurelo::test
