@@ -167,16 +167,8 @@ TEST_F(AccessibleNames, EveryScreenNamesEveryControlTheKeyboardReaches) {
                 return label && label->get_mapped();
             })) << screen.mustShow;
         }
-        if (model.pendingDeleteSession())
-            model.cancelDelete();
-        if (model.showingLockSetup())
-            model.cancelLockSetup();
-        model.closePanels();
         model.setShowAppCenter(false);
-        for (auto* other : Gtk::Window::list_toplevels())
-            if (other != window.get() && other->get_visible())
-                other->close();
-        runMainLoopFor(100ms);
+        closeEverySheet();
     }
     EXPECT_TRUE(findWidget<LockScreen>(*view)->get_mapped());
 }

@@ -45,17 +45,6 @@ protected:
         runMainLoopFor(200ms);
         return sheet;
     }
-    void closeEverySheet() {
-        if (model.pendingDeleteSession())
-            model.cancelDelete();
-        if (model.showingLockSetup())
-            model.cancelLockSetup();
-        model.closePanels();
-        for (auto* other : Gtk::Window::list_toplevels())
-            if (other != window.get() && other->get_visible())
-                other->close();
-        runMainLoopFor(100ms);
-    }
 };
 
 // Opened at the screen less its panel and title bar, the window leaves a sheet 690 px: a sheet

@@ -127,6 +127,18 @@ protected:
         ASSERT_TRUE(runMainLoopUntil([&] { return child.get_mapped(); }, 5s));
         runMainLoopFor(200ms);
     }
+    // Closes every sheet, dialog, panel and other window the test opened beside `window`.
+    void closeEverySheet() {
+        if (model.pendingDeleteSession())
+            model.cancelDelete();
+        if (model.showingLockSetup())
+            model.cancelLockSetup();
+        model.closePanels();
+        for (auto* other : Gtk::Window::list_toplevels())
+            if (other != window.get() && other->get_visible())
+                other->close();
+        runMainLoopFor(100ms);
+    }
     bool press(const std::string& keys) { return pressKeys(kWindowTitle, keys); }
     bool type(const std::string& text) { return pressKeys(kWindowTitle, text, true); }
 
