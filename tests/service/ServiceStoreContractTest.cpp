@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
-#include <mutex>
 #include <sqlite3.h>
 
 #include <algorithm>
