@@ -84,6 +84,7 @@ popover button.aurelo-menu-destructive { color: #E5484D; font-weight: normal; pa
 }
 .aurelo-error { color: #E5484D; font-size: 12px; }
 .aurelo-note { opacity: 0.5; font-size: 12px; }
+.aurelo-notice { color: #C27C0E; font-size: 12px; }
 .aurelo-lock-screen { background-color: rgb(19, 21, 38); color: #F5F1E6; }
 .aurelo-lock-screen entry { min-width: 280px; }
 .aurelo-settings-card {
