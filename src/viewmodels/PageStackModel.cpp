@@ -169,6 +169,7 @@ std::string PageStackModel::identity(const ChatSession& session) const {
         effective.proxyUsername.empty() ? "" : m_content.proxyPassword(session.id));
     std::string identity = session.id;
     for (const std::string& part : {
+             effective.url,
              boolText(sendFlag),
              boolText(effective.receiveTranslationEnabled),
              decimalText(effective.translationFontSize),
