@@ -4,6 +4,7 @@
 #include "views/FormSheet.hpp"
 #include "views/SessionPickers.hpp"
 
+#include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
