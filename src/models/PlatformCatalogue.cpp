@@ -45,13 +45,12 @@ bool isWhatsAppKeyed(const ChatSession& session) {
            session.host().value_or("").find("whatsapp.com") != std::string::npos;
 }
 
-// A site the catalogue does not know: an account added through "添加自定义网站".
+} // namespace
+
 bool isCustomWebsite(const ChatSession& session) {
     return !isWhatsAppKeyed(session) && !session.isInstagram() && !session.isFacebook() &&
            !hostedPlatform(session.host());
 }
-
-} // namespace
 
 const std::vector<PlatformEntry>& platformEntries() {
     using enum PlatformColor;

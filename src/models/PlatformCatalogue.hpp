@@ -43,6 +43,8 @@ inline constexpr std::string_view kCustomPlatformURL = "custom";
 const std::vector<PlatformEntry>& platformEntries();
 
 std::string platformKey(const ChatSession& session);
+// A site the catalogue does not know: an account added through "添加自定义网站".
+bool isCustomWebsite(const ChatSession& session);
 // The name the translation box and the rename dialog use for the account's platform: the
 // platform's name, or for a custom website (and LINE) the account's own name.
 std::string platformName(const ChatSession& session);

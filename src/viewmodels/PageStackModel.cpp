@@ -145,6 +145,10 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.onUnreadCountChanged = [&store = m_content.store(), id = session.id](int count) {
         store.setUnreadCount(count, id);
     };
+    inputs.onMessagesRecognised = [&quick = m_content.quickSettings(),
+                                   id = session.id](bool recognised) {
+        quick.messagesRecognised(id, recognised);
+    };
     inputs.onHealthChanged = [&health = m_content.health(), id = session.id](
                                  const PageHealth& state) { health.report(id, state); };
     return inputs;
@@ -165,6 +169,7 @@ std::string PageStackModel::identity(const ChatSession& session) const {
         effective.proxyUsername.empty() ? "" : m_content.proxyPassword(session.id));
     std::string identity = session.id;
     for (const std::string& part : {
+             effective.url,
              boolText(sendFlag),
              boolText(effective.receiveTranslationEnabled),
              decimalText(effective.translationFontSize),

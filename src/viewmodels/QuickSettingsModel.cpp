@@ -58,6 +58,20 @@ std::string QuickSettingsModel::summaryLine() const {
            std::string(title(quickOutgoingLanguage()));
 }
 
+std::string_view QuickSettingsModel::recognitionNote() const {
+    const ChatSession* session = selected();
+    if (session && !session->isWhatsApp() && m_unrecognised.contains(session->id))
+        return kMessagesUnrecognised;
+    return {};
+}
+
+void QuickSettingsModel::messagesRecognised(const std::string& sessionID, bool recognised) {
+    const bool changed =
+        recognised ? m_unrecognised.erase(sessionID) > 0 : m_unrecognised.insert(sessionID).second;
+    if (changed)
+        m_changed.emit();
+}
+
 std::string QuickSettingsModel::inputLanguageCode() const {
     const ChatSession* session = selected();
     if (session && session->inputLanguageCode)

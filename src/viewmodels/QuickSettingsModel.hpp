@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace aurelo {
@@ -71,6 +72,15 @@ public:
         m_preferences.setGroupTranslationEnabled(enabled);
     }
 
+    // Why nothing is translated under the messages of the selected account's page: the page has
+    // reported that it shows no chat messages the page script knows. WhatsApp's pages are known,
+    // so there the reason is only that no chat is open, and nothing is said. Empty otherwise.
+    static constexpr std::string_view kMessagesUnrecognised =
+        "此网站的消息未识别：可用划词翻译和整页翻译";
+    std::string_view recognitionNote() const;
+    // A page's report; the last one of each account counts.
+    void messagesRecognised(const std::string& sessionID, bool recognised);
+
     // "应用设置": every page loads again with the current settings.
     void applySettings() { m_reloadPages(); }
 
@@ -88,6 +98,7 @@ private:
     MainWindowPreferences& m_preferences;
     std::function<void()> m_reloadPages;
     std::vector<sigc::connection> m_connections;
+    std::set<std::string> m_unrecognised;
     sigc::signal<void()> m_changed;
 };
 

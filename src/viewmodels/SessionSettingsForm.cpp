@@ -1,5 +1,6 @@
 #include "viewmodels/SessionSettingsForm.hpp"
 
+#include "models/PlatformCatalogue.hpp"
 #include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
 
@@ -26,9 +27,15 @@ void SessionSettingsForm::begin() {
                     effective.proxyUsername,
                     effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
+    m_hasAddress = isCustomWebsite(*session);
+    setAddress(m_hasAddress ? session->effectiveURL() : std::string());
     setError({});
     resetProxyCheck();
     setShowing(true);
+}
+
+void SessionSettingsForm::setAddress(std::string value) {
+    assign(m_address, std::move(value), Field::Address);
 }
 
 void SessionSettingsForm::setHibernateMinutes(std::optional<int> minutes) {
@@ -67,9 +74,16 @@ void SessionSettingsForm::save() {
         setError(std::string(kPortInvalid));
         return;
     }
+    const auto address = m_hasAddress ? WebsiteForm::normalizedAddress(m_address) : std::nullopt;
+    if (m_hasAddress && !address) {
+        setError(std::string(WebsiteForm::kAddressInvalid));
+        return;
+    }
     setError({});
 
     ChatSession session = *selected;
+    if (address)
+        session.urlString = *address;
     session.inputLanguageCode = inputLanguage();
     session.outgoingLanguageCode = outgoingLanguage() == code(ChatLanguage::Chinese)
                                        ? std::string(code(ChatLanguage::English))

@@ -4,6 +4,7 @@
 // account's effective values, so that saving without edits leaves the account as it was.
 
 #include "viewmodels/AccountFieldsForm.hpp"
+#include "viewmodels/WebsiteForm.hpp"
 
 #include <optional>
 #include <string>
@@ -31,6 +32,13 @@ public:
     static constexpr std::string_view kHibernationNote =
         "休眠中的账号不加载网页、不占用内存，也不显示未读消息数；选中该账号时重新载入。";
 
+    // "网站地址": a custom website's address, which the sheet lets the user change; other
+    // platforms have theirs fixed and the sheet shows no field.
+    bool hasAddress() const { return m_hasAddress; }
+    const std::string& address() const { return m_address; }
+    void setAddress(std::string value);
+    std::string addressNote() const { return WebsiteForm::schemeNote(m_address); }
+
     // Opens the sheet for the selected account; nothing without a selection.
     void begin();
     // "保存并重新载入": writes the languages, engine and proxy into the selected account.
@@ -41,6 +49,8 @@ protected:
 
 private:
     std::optional<int> m_hibernateMinutes;
+    bool m_hasAddress = false;
+    std::string m_address;
 };
 
 } // namespace aurelo

@@ -70,6 +70,13 @@ void WebsiteForm::save() {
         m_saved();
 }
 
+std::string WebsiteForm::schemeNote(std::string_view typed) {
+    if (typed.find("://") != std::string_view::npos)
+        return {};
+    const auto address = normalizedAddress(typed);
+    return address ? "将以 " + *address + " 打开" : std::string();
+}
+
 std::optional<std::string> WebsiteForm::normalizedAddress(std::string_view typed) {
     std::string address = text::trimmed(typed);
     if (address.find("://") == std::string::npos) {

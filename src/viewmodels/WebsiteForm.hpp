@@ -36,6 +36,10 @@ public:
     // a loopback, private or link-local address, localhost and .local names); the
     // normalised address when it parses as an http or https address with a host.
     static std::optional<std::string> normalizedAddress(std::string_view typed);
+    // What the line under the address says while it names no scheme: which one it will open
+    // with, "将以 http://127.0.0.1:8099/wa.html 打开". Empty otherwise.
+    static std::string schemeNote(std::string_view typed);
+    std::string addressNote() const { return schemeNote(m_address); }
 
 private:
     SessionStore& m_store;

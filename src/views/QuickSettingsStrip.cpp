@@ -54,6 +54,11 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     m_summary.set_xalign(0);
     m_summary.set_ellipsize(Pango::EllipsizeMode::END);
     header->append(m_summary);
+    m_recognition.add_css_class("aurelo-notice");
+    m_recognition.set_hexpand(true);
+    m_recognition.set_xalign(0);
+    m_recognition.set_ellipsize(Pango::EllipsizeMode::END);
+    header->append(m_recognition);
     auto* badge = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
     badge->add_css_class("aurelo-guard-badge");
     badge->append(*symbolImage("lock.shield.fill"));
@@ -207,6 +212,11 @@ void QuickSettingsStrip::withSelection(const std::function<void(const ChatSessio
 void QuickSettingsStrip::refresh() {
     m_refreshing = true;
     m_summary.set_text(m_quick.summaryLine());
+    const Glib::ustring recognition(std::string(m_quick.recognitionNote()));
+    m_recognition.set_text(recognition.empty() ? "" : "ⓘ " + recognition);
+    m_recognition.set_tooltip_text(recognition);
+    m_recognition.set_visible(!recognition.empty());
+    m_summary.set_hexpand(recognition.empty()); // the note, when shown, takes the spare width
     // Where sending is never translated the switch shows off and cannot be turned on; the
     // account's own choice is kept for a page that could use it.
     const bool sendAvailable = m_quick.sendTranslationAvailable();

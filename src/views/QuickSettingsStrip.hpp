@@ -30,6 +30,7 @@ private:
     ContentViewModel& m_model;
     QuickSettingsModel& m_quick;
     Gtk::Label m_summary;
+    Gtk::Label m_recognition;
     Gtk::Switch m_send;
     ChoicePicker m_input{ChoicePicker::languages(LanguagePicker::Input), "原文语言"};
     ChoicePicker m_outgoing{ChoicePicker::languages(LanguagePicker::Outgoing), "发送翻译为"};

@@ -49,6 +49,10 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     header->append(*texts);
     column->append(*header);
 
+    // A custom website's address; other platforms open their own and show no field.
+    m_website = SheetLayout::labeled("网站地址", *SheetLayout::websiteAddress(m_address, m_schemeNote));
+    column->append(*m_website);
+
     auto* languages = group(*column, "翻译语言");
     auto* grid = Gtk::make_managed<Gtk::Grid>();
     grid->set_column_spacing(12);
@@ -109,6 +113,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     set_child(*sheet);
 
     m_pickers.bind(m_form);
+    bindEntry(m_address, m_form, &SessionSettingsForm::setAddress);
     bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);
     bindEntry(m_proxyPort, m_form, &SessionSettingsForm::setProxyPort);
     bindEntry(m_proxyUsername, m_form, &SessionSettingsForm::setProxyUsername);
@@ -122,6 +127,9 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
 
 void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
+    m_website->set_visible(m_form.hasAddress());
+    showText(m_address, m_form.address());
+    SheetLayout::showError(m_schemeNote, m_form.addressNote());
     showText(m_proxyHost, m_form.proxyHost());
     SheetLayout::showFieldError(m_proxyHostError, m_proxyHost, m_form.proxyHostError());
     showText(m_proxyPort, m_form.proxyPort());

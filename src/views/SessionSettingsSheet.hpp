@@ -4,6 +4,7 @@
 #include "views/FormSheet.hpp"
 #include "views/SessionPickers.hpp"
 
+#include <gtkmm/box.h>
 #include <gtkmm/button.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
@@ -19,6 +20,8 @@ public:
 
     ChoicePicker& providerPicker() { return m_pickers.provider; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
+    Gtk::Entry& addressField() { return m_address; }
+    Gtk::Label& schemeNoteLine() { return m_schemeNote; }
     Gtk::Entry& proxyHostField() { return m_proxyHost; }
     Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }
     Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
@@ -35,6 +38,9 @@ private:
 
     SessionSettingsForm& m_form;
     SessionPickers m_pickers;
+    Gtk::Box* m_website = nullptr;
+    Gtk::Entry m_address;
+    Gtk::Label m_schemeNote;
     Gtk::Entry m_proxyHost;
     Gtk::Entry m_proxyPort;
     Gtk::Label m_proxyHostError;

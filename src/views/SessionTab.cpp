@@ -7,6 +7,8 @@
 
 #include <giomm/menu.h>
 #include <gtkmm/dragsource.h>
+#include <glibmm/main.h>
+#include <gtkmm/eventcontrollerfocus.h>
 #include <gtkmm/droptarget.h>
 #include <gtkmm/gestureclick.h>
 #include <gtkmm/gesturelongpress.h>
@@ -23,6 +25,13 @@ std::string symbolOf(const ChatSession& session, const std::vector<ChatSession>&
         if (platform.id == key)
             return platform.icon;
     return "globe";
+}
+
+// Calls `visit` on `widget` and every widget under it.
+void forEachDescendant(Gtk::Widget& widget, const std::function<void(Gtk::Widget&)>& visit) {
+    visit(widget);
+    for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling())
+        forEachDescendant(*child, visit);
 }
 
 } // namespace
@@ -148,6 +157,38 @@ bool SessionTab::acceptDrop(const Glib::ustring& text) {
     return m_model.moveTab(text, m_session.id);
 }
 
+void SessionTab::markDeleteItemWhileFocused() {
+    // The menu marks the item the arrow keys are on as selected. The delete button is ours, not
+    // one of the menu's items, so arrowing onto it left the item before it marked while Return
+    // deleted the account. The button takes the mark while it has the focus, and gives it back
+    // to the item the focus moves to.
+    auto focus = Gtk::EventControllerFocus::create();
+    focus->signal_enter().connect([this] {
+        forEachDescendant(m_menu, [](Gtk::Widget& widget) {
+            widget.unset_state_flags(Gtk::StateFlags::SELECTED);
+        });
+        m_deleteItem.set_state_flags(Gtk::StateFlags::SELECTED, false);
+    });
+    focus->signal_leave().connect([this] {
+        m_deleteItem.unset_state_flags(Gtk::StateFlags::SELECTED);
+        // The new focus is known once the move is over; the slot goes with the tab.
+        Glib::signal_idle().connect_once(sigc::mem_fun(*this, &SessionTab::markFocusedItem));
+    });
+    m_deleteItem.add_controller(focus);
+}
+
+void SessionTab::markFocusedItem() {
+    auto* root = m_menu.get_root();
+    for (auto* item = root ? root->get_focus() : nullptr; item; item = item->get_parent()) {
+        if (item == &m_menu)
+            return;
+        if (G_OBJECT_TYPE_NAME(item->gobj()) == std::string_view("GtkModelButton")) {
+            item->set_state_flags(Gtk::StateFlags::SELECTED, false);
+            return;
+        }
+    }
+}
+
 void SessionTab::buildContextMenu() {
     m_actions = Gio::SimpleActionGroup::create();
     const std::string id = m_session.id;
@@ -200,6 +241,7 @@ void SessionTab::buildContextMenu() {
         m_menu.popdown();
         m_actions->activate_action("delete");
     });
+    markDeleteItemWhileFocused();
     m_menu.add_child(m_deleteItem, "delete");
     m_menu.set_parent(*this);
     m_menu.set_has_arrow(false);

@@ -45,6 +45,8 @@ public:
 
 private:
     void buildContextMenu();
+    void markDeleteItemWhileFocused();
+    void markFocusedItem();
 
     ContentViewModel& m_model;
     ChatSession m_session;

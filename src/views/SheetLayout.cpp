@@ -58,6 +58,24 @@ Gtk::Label& errorLine(Gtk::Label& label) {
     return label;
 }
 
+Gtk::Label& noteLine(Gtk::Label& label) {
+    label.add_css_class("aurelo-note");
+    label.set_xalign(0);
+    label.set_wrap(true);
+    label.set_visible(false);
+    return label;
+}
+
+Gtk::Box* websiteAddress(Gtk::Entry& entry, Gtk::Label& schemeNote) {
+    entry.set_placeholder_text(Glib::ustring("网站地址，例如：") + kExampleAddress);
+    setAccessibleLabel(entry, "网站地址");
+    entry.set_input_purpose(Gtk::InputPurpose::URL);
+    auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+    box->append(entry);
+    box->append(noteLine(schemeNote));
+    return box;
+}
+
 void showError(Gtk::Label& label, const std::string& error) {
     label.set_text(error);
     label.set_visible(!error.empty());

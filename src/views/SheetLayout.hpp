@@ -34,6 +34,13 @@ void showError(Gtk::Label& label, const std::string& error);
 // The same for a field's own error line: the field also gets the text as its accessible
 // description, so that a screen reader reads why with the field.
 void showFieldError(Gtk::Label& label, Gtk::Widget& field, const std::string& error);
+// A quiet line of explanation that stays hidden while it has no text, like the error line.
+Gtk::Label& noteLine(Gtk::Label& label);
+// The example in a website address field's placeholder.
+inline constexpr const char* kExampleAddress = "https://chat.example.com";
+// A website address field with, under it, the line saying which scheme a scheme-less address
+// opens with.
+Gtk::Box* websiteAddress(Gtk::Entry& entry, Gtk::Label& schemeNote);
 // A sheet's footer: "取消" and the primary action, at the end of the row.
 Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary);
 

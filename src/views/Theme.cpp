@@ -46,6 +46,7 @@ constexpr const char* kStyleSheet = R"css(
 .aurelo-placeholder { opacity: 0.45; }
 /* The theme's own red for flat destructive buttons is too dark to read on a dark menu. */
 popover button.aurelo-menu-destructive { color: #E5484D; font-weight: normal; padding: 0 10px; min-height: 28px; }
+popover button.aurelo-menu-destructive:selected { background-color: alpha(#E5484D, 0.14); }
 .aurelo-session-bar { padding: 10px 14px 6px 14px; border-bottom: 1px solid alpha(currentColor, 0.08); }
 .aurelo-tab {
   border-radius: 12px;
@@ -84,6 +85,7 @@ popover button.aurelo-menu-destructive { color: #E5484D; font-weight: normal; pa
 }
 .aurelo-error { color: #E5484D; font-size: 12px; }
 .aurelo-note { opacity: 0.5; font-size: 12px; }
+.aurelo-notice { color: #C27C0E; font-size: 12px; }
 .aurelo-lock-screen { background-color: rgb(19, 21, 38); color: #F5F1E6; }
 .aurelo-lock-screen entry { min-width: 280px; }
 .aurelo-settings-card {

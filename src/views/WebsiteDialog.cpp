@@ -18,12 +18,9 @@ WebsiteDialog::WebsiteDialog(WebsiteForm& form, Gtk::Window* parent)
 
     m_name.set_placeholder_text("网站名称，例如：Messenger");
     setAccessibleLabel(m_name, "网站名称");
-    m_address.set_placeholder_text(Glib::ustring("网站地址，例如：") + kExampleAddress);
-    setAccessibleLabel(m_address, "网站地址");
-    m_address.set_input_purpose(Gtk::InputPurpose::URL);
     column->append(m_name);
     column->append(SheetLayout::errorLine(m_nameError));
-    column->append(m_address);
+    column->append(*SheetLayout::websiteAddress(m_address, m_schemeNote));
     column->append(*SheetLayout::note("网站将使用独立的登录会话，登录信息保存在本机。"));
     column->append(SheetLayout::errorLine(m_error));
     column->append(*SheetLayout::buttonRow(m_cancel, m_add));
@@ -48,6 +45,7 @@ void WebsiteDialog::redraw() {
     SheetLayout::showFieldError(m_nameError, m_name,
                                 AccountName::problemWhileTyping(m_form.name()));
     showText(m_address, m_form.address());
+    SheetLayout::showError(m_schemeNote, m_form.addressNote());
     SheetLayout::showError(m_error, m_form.error());
 }
 

@@ -12,9 +12,6 @@ namespace aurelo {
 // "添加自定义网站": a name and an address, and the form's error line.
 class WebsiteDialog : public FormSheet {
 public:
-    // The example in the address field's placeholder.
-    static constexpr const char* kExampleAddress = "https://chat.example.com";
-
     WebsiteDialog(WebsiteForm& form, Gtk::Window* parent);
 
     Gtk::Entry& nameField() { return m_name; }
@@ -32,6 +29,7 @@ private:
     Gtk::Entry m_name;
     Gtk::Label m_nameError;
     Gtk::Entry m_address;
+    Gtk::Label m_schemeNote;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_add{"添加"};

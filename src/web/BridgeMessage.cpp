@@ -57,6 +57,13 @@ BridgeMessage bridgeMessageFromJson(const nlohmann::json& body) {
         return MalformedMessage{};
     }
 
+    if (kindIsString && kind->get_ref<const std::string&>() == "messages") {
+        const auto* recognised = member(body, "recognised");
+        if (recognised && recognised->is_boolean())
+            return MessageRecognitionReport{recognised->get<bool>()};
+        return MalformedMessage{};
+    }
+
     const auto* id = member(body, "id");
     if (kindIsString && kind->get_ref<const std::string&>() == "voice") {
         const auto* data = member(body, "data");

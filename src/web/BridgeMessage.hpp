@@ -22,6 +22,14 @@ struct LoginReport {
     friend bool operator==(const LoginReport&, const LoginReport&) = default;
 };
 
+// {kind: "messages", recognised: boolean}: whether the page shows chat messages in a markup the
+// page script knows.
+struct MessageRecognitionReport {
+    bool recognised = false;
+    friend bool operator==(const MessageRecognitionReport&,
+                           const MessageRecognitionReport&) = default;
+};
+
 // {kind: "voice", id, data, mime, source?, target?}; the defaults stand in for a source or
 // target that is absent or not a string.
 struct VoiceRequest {
@@ -55,8 +63,8 @@ struct MalformedMessage {
 };
 
 using BridgeMessage =
-    std::variant<IgnoredMessage, MalformedMessage, UnreadReport, LoginReport, VoiceRequest,
-                 TranslationRequest>;
+    std::variant<IgnoredMessage, MalformedMessage, UnreadReport, LoginReport,
+                 MessageRecognitionReport, VoiceRequest, TranslationRequest>;
 
 BridgeMessage bridgeMessageFromJson(const nlohmann::json& body);
 

@@ -37,6 +37,7 @@ struct ChatWebViewInputs {
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
+    std::function<void(bool)> onMessagesRecognised;           // creation
     std::function<void(const PageHealth&)> onHealthChanged;   // creation
 };
 

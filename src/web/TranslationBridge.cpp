@@ -48,6 +48,16 @@ TranslationBridge::~TranslationBridge() {
     m_cancellable.cancel();
 }
 
+template <typename Value>
+void TranslationBridge::report(const std::function<void(Value)>& callback, Value value) {
+    // The member, not a copy: a callback set after the message arrived is the one called.
+    postToMainLoop([&callback, cancellation = m_cancellable.token(), value] {
+        if (cancellation.isCancelled() || !callback)
+            return;
+        callback(value);
+    });
+}
+
 void TranslationBridge::receive(const BridgeMessage& message) {
     if (std::holds_alternative<IgnoredMessage>(message))
         return;
@@ -55,24 +65,12 @@ void TranslationBridge::receive(const BridgeMessage& message) {
         webLogger::malformedBridgeMessage();
         return;
     }
-    if (const auto* unread = std::get_if<UnreadReport>(&message)) {
-        const CancellationToken cancellation = m_cancellable.token();
-        postToMainLoop([this, cancellation, count = unread->count] {
-            if (cancellation.isCancelled() || !m_onUnreadCountChanged)
-                return;
-            m_onUnreadCountChanged(count);
-        });
-        return;
-    }
-    if (const auto* login = std::get_if<LoginReport>(&message)) {
-        const CancellationToken cancellation = m_cancellable.token();
-        postToMainLoop([this, cancellation, loggedOut = login->loggedOut] {
-            if (cancellation.isCancelled() || !m_onLoginReported)
-                return;
-            m_onLoginReported(loggedOut);
-        });
-        return;
-    }
+    if (const auto* unread = std::get_if<UnreadReport>(&message))
+        return report(m_onUnreadCountChanged, unread->count);
+    if (const auto* login = std::get_if<LoginReport>(&message))
+        return report(m_onLoginReported, login->loggedOut);
+    if (const auto* recognition = std::get_if<MessageRecognitionReport>(&message))
+        return report(m_onMessagesRecognised, recognition->recognised);
     if (const auto* voice = std::get_if<VoiceRequest>(&message)) {
         // An id we would have to echo at any length is not one the page script made.
         if (voice->id.size() > kMaximumIdBytes || voice->mime.size() > kMaximumMimeBytes ||

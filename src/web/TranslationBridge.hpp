@@ -64,6 +64,10 @@ public:
     void setOnLoginReported(std::function<void(bool)> callback) {
         m_onLoginReported = std::move(callback);
     }
+    // Whether the page shows chat messages the page script knows; on the main loop too.
+    void setOnMessagesRecognised(std::function<void(bool)> callback) {
+        m_onMessagesRecognised = std::move(callback);
+    }
 
     // Dispatches one message from the page.
     void receive(const BridgeMessage& message);
@@ -95,6 +99,9 @@ public:
                                             const ServiceFailure& failure);
 
 private:
+    // Hands a page's report to `callback` on the main loop, unless the bridge is gone by then.
+    template <typename Value>
+    void report(const std::function<void(Value)>& callback, Value value);
     void call(std::string_view function, const nlohmann::json& arguments);
     void translateDirectly(const TranslationRequest& request);
     void answerDirect(const TranslationRequest& request, const std::string& text, bool failed);
@@ -108,6 +115,7 @@ private:
     TranslationConfiguration m_translationConfiguration;
     std::function<void(int)> m_onUnreadCountChanged;
     std::function<void(bool)> m_onLoginReported;
+    std::function<void(bool)> m_onMessagesRecognised;
     bool m_lastTranslationActive = false;
     int m_directInFlight = 0;
     int m_voiceInFlight = 0;

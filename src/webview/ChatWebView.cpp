@@ -96,6 +96,7 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.setLastTranslationActive(inputs.isActive);
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
+    bridge.setOnMessagesRecognised(inputs.onMessagesRecognised);
     m_health = std::make_unique<PageHealthMonitor>(
         m_webView.get(), route->has_value(),
         [connecting = m_connecting, report = inputs.onHealthChanged](const PageHealth& health) {

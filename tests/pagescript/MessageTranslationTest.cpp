@@ -200,6 +200,21 @@ TEST_F(MessageTranslationTest, ReceiveTranslationOffNeverTranslates) {
     EXPECT_EQ(unread, std::vector<int>{0});
 }
 
+TEST_F(MessageTranslationTest, APageSaysOnceWhetherItShowsMessagesItKnows) {
+    open("chat.html?scenario=kinds");
+    ASSERT_TRUE(runMainLoopUntil([&] { return !recognised.empty(); }));
+    EXPECT_EQ(recognised, std::vector<bool>{true}) << "at once";
+
+    // A page of no known chat markup says so after its grace period, and again when one shows.
+    open("page.html");
+    ASSERT_TRUE(runMainLoopUntil([&] { return !recognised.empty(); }, 8s));
+    EXPECT_EQ(recognised, std::vector<bool>{false});
+    evaluateInPage("document.body.insertAdjacentHTML('beforeend', "
+                   "'<div class=\"message-in\">Hi</div>')");
+    ASSERT_TRUE(runMainLoopUntil([&] { return recognised.size() == 2; }, 4s));
+    EXPECT_EQ(recognised, (std::vector<bool>{false, true}));
+}
+
 TEST_F(MessageTranslationTest, UnreadCountComesFromTheTitleOrTheBadges) {
     open("chat.html?scenario=unread-huge");
     ASSERT_TRUE(waitForUnreadCounts(1));

@@ -94,9 +94,11 @@ void PageScriptTest::open(const std::string& fixture, ChatWebViewInputs inputs) 
     }
     fake.clearRequests();
     unread.clear();
+    recognised.clear();
     inputs.sessionID = kSessionA;
     inputs.pageURL = m_site.url(fixture);
     inputs.onUnreadCountChanged = [this](int count) { unread.push_back(count); };
+    inputs.onMessagesRecognised = [this](bool known) { recognised.push_back(known); };
     m_inputs = std::move(inputs);
     m_host = &WebViewTest::open(m_inputs);
     gtk_window_set_child(GTK_WINDOW(s_window), GTK_WIDGET(m_host->gobj()));

@@ -73,8 +73,9 @@ protected:
         return runMainLoopUntil(
             [&] { return std::ranges::count(serviceTexts(), text, &ServiceText::text) > 0; });
     }
-    // The unread counts the page reported since it loaded.
+    // The unread counts and whether it shows known chat messages, as the page reported them.
     std::vector<int> unread;
+    std::vector<bool> recognised;
     bool waitForUnreadCounts(std::size_t count, std::chrono::milliseconds deadline = 10s) {
         return runMainLoopUntil([&] { return unread.size() >= count; }, deadline);
     }

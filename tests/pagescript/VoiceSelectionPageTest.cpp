@@ -210,18 +210,21 @@ protected:
     }
 };
 
-TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
+TEST_F(WholePageTest, VisibleForeignTextIsTranslatedAndRestored) {
+    // Letters of any script but Chinese characters alone.
     const std::set<std::string> pageTexts = {"Welcome to the shop", "Span inside pre is translated",
-                                             "Order 42 是 shipped", "Removable line"};
+                                             "Order 42 是 shipped",  "Доставка завтра",
+                                             "明日お届けします",     "Removable line"};
+    const std::size_t n = pageTexts.size();
     open("page.html");
     holding = true;
 
     // A failed batch leaves the page as it was.
     runPageCommand(WebPageCommand::Action::TranslateToChinese);
-    ASSERT_TRUE(waitForServiceTexts(4));
+    ASSERT_TRUE(waitForServiceTexts(n));
     EXPECT_EQ(askedFrom(0), pageTexts);
     releaseOldest(true);
-    ASSERT_TRUE(waitForAnswersDelivered("aureloSetPageTranslation", 4));
+    ASSERT_TRUE(waitForAnswersDelivered("aureloSetPageTranslation", n));
     EXPECT_EQ(text("title"), "  Welcome to the shop  ");
     EXPECT_EQ(text("mixed"), "Order 42 是 shipped");
     // It says so, once for the run, with a way to try again.
@@ -231,8 +234,8 @@ TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
               nlohmann::json::array({true}));
 
     runPageCommand(WebPageCommand::Action::TranslateToChinese);
-    ASSERT_TRUE(waitForServiceTexts(8));
-    EXPECT_EQ(askedFrom(4), pageTexts);
+    ASSERT_TRUE(waitForServiceTexts(2 * n));
+    EXPECT_EQ(askedFrom(n), pageTexts);
     translations = {{"Welcome to the shop", "欢迎光临"}, {"Removable line", "<b>可删除</b>"}};
     releaseOldest();
     ASSERT_TRUE(waitForPage("document.getElementById('title').textContent === '欢迎光临'"));
@@ -244,13 +247,13 @@ TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
     // what is asked for; answers to the generation it replaced change nothing.
     runPageCommand(WebPageCommand::Action::TranslateToChinese);
     EXPECT_EQ(text("title"), "  Welcome to the shop  ");
-    ASSERT_TRUE(waitForServiceTexts(12));
-    EXPECT_EQ(askedFrom(8), pageTexts);
+    ASSERT_TRUE(waitForServiceTexts(3 * n));
+    EXPECT_EQ(askedFrom(2 * n), pageTexts);
     runPageCommand(WebPageCommand::Action::TranslateToChinese);
-    ASSERT_TRUE(waitForServiceTexts(16));
+    ASSERT_TRUE(waitForServiceTexts(4 * n));
     translations = {{"Welcome to the shop", "旧的"}, {"Removable line", "旧的"}};
     releaseOldest();
-    ASSERT_TRUE(waitForAnswersDelivered("aureloSetPageTranslation", 12));
+    ASSERT_TRUE(waitForAnswersDelivered("aureloSetPageTranslation", 3 * n));
     EXPECT_EQ(text("title"), "  Welcome to the shop  ");
     EXPECT_EQ(text("removable"), "Removable line");
 
@@ -265,6 +268,20 @@ TEST_F(WholePageTest, VisibleEnglishTextIsTranslatedAndRestored) {
     ASSERT_TRUE(waitForAnswersDelivered("aureloRestorePage", restores + 1));
     EXPECT_EQ(text("title"), "  Welcome to the shop  ");
     EXPECT_EQ(evaluate("window.__aureloPageNodes.size"), 0);
+}
+
+TEST_F(WholePageTest, ALongPageIsTranslatedWholeAndWhatIsOnScreenFirst) {
+    open("page.html");
+    evaluateInPage("for (let i = 0; i < 100; ++i) document.body.insertAdjacentHTML('afterbegin',"
+                   " '<p>Menu entry ' + i + '</p>');"
+                   "document.getElementById('removable').scrollIntoView()");
+    runPageCommand(WebPageCommand::Action::TranslateToChinese);
+    ASSERT_TRUE(waitForPage("document.getElementById('removable').textContent === "
+                            "'zh-CN:Removable line' && document.body.textContent.split("
+                            "'zh-CN:').length === 81"));
+    runMainLoopFor(300ms);
+    EXPECT_EQ(serviceTexts().size(), 80u) << "the limit of one run, none of it dropped";
+    EXPECT_EQ(evaluateInPage("document.querySelectorAll('.aurelo-page-notice').length"), 0);
 }
 
 TEST_F(WholePageTest, OurOwnLabelsAreNotTranslated) {

@@ -324,6 +324,31 @@ TEST_F(AccountFormsTest, WebsiteAddressesAreNormalisedOrRefused) {
     EXPECT_EQ(website.address(), "");
 }
 
+TEST_F(AccountFormsTest, ACustomWebsiteSaysItsSchemeAndItsAddressCanBeChangedLater) {
+    EXPECT_EQ(WebsiteForm::schemeNote("127.0.0.1:8099/wa.html"),
+              "将以 http://127.0.0.1:8099/wa.html 打开");
+    for (const char* typed : {"https://example.com", "exa mple.com", ""})
+        EXPECT_EQ(WebsiteForm::schemeNote(typed), "") << typed;
+
+    store.add("客服一");
+    sheet.begin();
+    EXPECT_FALSE(sheet.hasAddress()) << "a platform opens its own address";
+    store.addWebsite("官网", "https://shop.example/chat");
+    sheet.begin();
+    ASSERT_TRUE(sheet.hasAddress());
+    EXPECT_EQ(sheet.address(), "https://shop.example/chat");
+    sheet.setAddress("exa mple.com");
+    sheet.save();
+    EXPECT_EQ(sheet.error(), WebsiteForm::kAddressInvalid);
+    EXPECT_EQ(selected().urlString, "https://shop.example/chat");
+    const std::string before = pages.identity(selected());
+    sheet.setAddress("10.0.0.5:8080/chat");
+    EXPECT_EQ(sheet.addressNote(), "将以 http://10.0.0.5:8080/chat 打开");
+    sheet.save();
+    EXPECT_EQ(selected().urlString, "http://10.0.0.5:8080/chat");
+    EXPECT_NE(pages.identity(selected()), before) << "the page opens the new address";
+}
+
 TEST_F(AccountFormsTest, SettingsSheetStoresTheProxyWithItsLoginAndRefusesAProxyWithoutAPort) {
     const std::string id = selected().id;
     const std::string token = view.reloadToken();

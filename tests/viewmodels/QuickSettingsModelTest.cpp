@@ -59,6 +59,18 @@ TEST_F(QuickSettingsTest, OutgoingLanguageIsNeverChineseOrAutomatic) {
     EXPECT_EQ(quick.summaryLine(), "收到 → 韩语   ·   发送 → 法语");
 }
 
+TEST_F(QuickSettingsTest, AStripLineSaysWhenAPageShowsNoMessagesItKnows) {
+    const std::string website = addSession("官网客服", "https://shop.example/chat").id;
+    const std::string whatsApp = addSession("客服一").id; // selected
+    quick.messagesRecognised(website, false);
+    quick.messagesRecognised(whatsApp, false); // no chat open: not a markup it cannot read
+    EXPECT_EQ(quick.recognitionNote(), "");
+    store.select(website);
+    EXPECT_EQ(quick.recognitionNote(), QuickSettingsModel::kMessagesUnrecognised);
+    quick.messagesRecognised(website, true);
+    EXPECT_EQ(quick.recognitionNote(), "");
+}
+
 TEST_F(QuickSettingsTest, EngineLabelAndChoiceReloadPages) {
     addSession("客服一");
     logIn({{{"provider", "openai"}, {"label", "GPT 翻译"}, {"model", "gpt"}}});

@@ -246,6 +246,41 @@ TEST_F(TabMenus, DeleteItemIsDestructiveAndDeletesAtOnce) {
     EXPECT_FALSE(model.pendingDeleteSession()) << "no question first";
 }
 
+TEST_F(TabMenus, TheMarkedItemIsTheOneReturnChooses) {
+    SessionTab& target = tab(1);
+    const auto marked = [&] {
+        std::vector<Gtk::Widget*> widgets;
+        std::function<void(Gtk::Widget&)> walk = [&](Gtk::Widget& widget) {
+            if ((widget.get_state_flags() & Gtk::StateFlags::SELECTED) == Gtk::StateFlags::SELECTED)
+                widgets.push_back(&widget);
+            for (auto* child = widget.get_first_child(); child; child = child->get_next_sibling())
+                walk(*child);
+        };
+        walk(target.menu());
+        return widgets;
+    };
+    target.button().grab_focus();
+    ASSERT_TRUE(press("shift+F10"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return target.menu().get_visible(); }, 3s));
+    for (int i = 0; i < 12 && !target.deleteItem().has_focus(); ++i) {
+        ASSERT_TRUE(press("Down"));
+        runMainLoopFor(50ms);
+    }
+    ASSERT_TRUE(target.deleteItem().has_focus());
+    EXPECT_EQ(marked(), std::vector<Gtk::Widget*>{&target.deleteItem()})
+        << "no other item looks chosen while Return would delete";
+
+    ASSERT_TRUE(press("Up"));
+    runMainLoopFor(100ms);
+    const auto back = marked();
+    ASSERT_EQ(back.size(), 1u) << "the item above takes the mark back";
+    EXPECT_NE(back.front(), &target.deleteItem());
+    ASSERT_TRUE(press("Return"));
+    EXPECT_TRUE(runMainLoopUntil([&] { return model.showingSessionSettings(); }, 3s))
+        << "the marked item, 账号独立设置, was chosen";
+    EXPECT_EQ(store.sessions().size(), 2u);
+}
+
 TEST_F(TabMenus, TabsAreReachedAndChosenWithTheKeyboardAndKeepTheFocus) {
     const std::string second = store.sessions()[1].id;
     tab(0).button().grab_focus();

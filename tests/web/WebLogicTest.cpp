@@ -96,6 +96,8 @@ TEST(BridgeMessageTest, ConvertsEveryForm) {
         {R"({"kind":"login"})", MalformedMessage{}},
         {R"({"kind":"login","loggedOut":"yes"})", MalformedMessage{}},
         {R"({"kind":"login","loggedOut":1})", MalformedMessage{}},
+        {R"({"kind":"messages","recognised":false})", MessageRecognitionReport{false}},
+        {R"({"kind":"messages","recognised":"no"})", MalformedMessage{}},
         {R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":"en","target":"ja"})",
          VoiceRequest{"v", "QUJD", "audio/ogg", "en", "ja"}},
         {R"({"kind":"voice","id":"v","data":"QUJD","mime":"audio/ogg","source":1})",

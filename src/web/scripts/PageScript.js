@@ -70,6 +70,9 @@
     const MAXIMUM_VOICE_BYTES = 18 * 1024 * 1024;
     const PAGE_NODE_LIMIT = 80;
     const PAGE_TEXT_MAXIMUM = 1500;
+    const PAGE_WALK_LIMIT = 20000;
+    const PAGE_IN_FLIGHT = 10;
+    const RECOGNITION_GRACE = 4000;
 
     const EXPAND_LABELS = new Set([
         'read more', 'see more', 'show more', '查看更多', '显示更多', '展开',
@@ -840,6 +843,28 @@
     reportLogin();
     setInterval(reportLogin, UNREAD_INTERVAL);
 
+    // ---------------------------------------------------------------- recognised messages
+
+    // Whether this page shows chat messages in a markup the script knows. A page that has shown
+    // none after a grace period (and is not a log-in view) is reported once, so the window can
+    // say why nothing is translated under the messages; the first message found reports again.
+    const installedAt = Date.now();
+    let lastRecognised = null;
+
+    function reportRecognition() {
+        const recognised = document.querySelector(MESSAGE_SELECTOR) !== null ||
+            document.querySelector('[data-id] ' + PLAIN_TEXT_SELECTOR) !== null;
+        if (recognised === lastRecognised ||
+            (!recognised && (Date.now() - installedAt < RECOGNITION_GRACE || lastLoggedOut))) {
+            return;
+        }
+        lastRecognised = recognised;
+        post({ kind: 'messages', recognised: recognised });
+    }
+
+    reportRecognition();
+    setInterval(reportRecognition, UNREAD_INTERVAL);
+
     // ---------------------------------------------------------------- message translation
 
     let pendingNodes = new Set();
@@ -1442,13 +1467,19 @@
 
     const SKIPPED_PARENTS = new Set(['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'INPUT', 'CODE', 'PRE']);
 
+    // A letter of any script but Chinese characters: a page in Russian, Arabic or Thai is as
+    // foreign to the agent as one in English, and Japanese keeps its kana beside the kanji.
+    function hasForeignLetter(text) {
+        return /\p{L}/u.test(text.replace(/\p{Script=Han}/gu, ''));
+    }
+
     function acceptPageText(node) {
         const parent = node.parentElement;
         if (!parent || SKIPPED_PARENTS.has(parent.tagName) || parent.closest(OWN_UI_SELECTOR)) {
             return false;
         }
         const text = (node.nodeValue || '').trim();
-        if (text.length < 2 || text.length > PAGE_TEXT_MAXIMUM || !/[A-Za-z]/.test(text)) {
+        if (text.length < 2 || text.length > PAGE_TEXT_MAXIMUM || !hasForeignLetter(text)) {
             return false;
         }
         const style = getComputedStyle(parent);
@@ -1494,40 +1525,68 @@
             }
         }
         window.__aureloPageNodes.clear();
+        pageWaiting = [];
+        pageOutstanding = 0;
     };
+
+    // The application queues at most 16 texts of a page and drops the oldest beyond that, so a
+    // run hands it a few at a time, the next ones as answers come back.
+    let pageWaiting = [];
+    let pageOutstanding = 0;
+
+    function postPageTexts() {
+        while (pageOutstanding < PAGE_IN_FLIGHT && pageWaiting.length > 0) {
+            const node = pageWaiting.shift();
+            if (!node.isConnected) {
+                continue;
+            }
+            const id = makeID();
+            window.__aureloPageNodes.set(id, { node: node, original: node.nodeValue, answered: false });
+            pageOutstanding += 1;
+            post({ kind: 'page', id: id, text: node.nodeValue.trim(), target: incomingLanguage });
+        }
+    }
 
     window.aureloTranslatePage = function () {
         window.aureloRestorePage();
         if (!document.body) {
             return;
         }
+        // What the agent is looking at first: a long page's menus and headers must not use up
+        // the run before the text on screen is reached.
         const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
-        const accepted = [];
-        while (accepted.length < PAGE_NODE_LIMIT) {
+        const inView = [];
+        const elsewhere = [];
+        for (let walked = 0; walked < PAGE_WALK_LIMIT && inView.length < PAGE_NODE_LIMIT; ++walked) {
             const node = walker.nextNode();
             if (!node) {
                 break;
             }
             if (acceptPageText(node)) {
-                accepted.push(node);
+                (isInView(node.parentElement) ? inView : elsewhere).push(node);
             }
         }
-        for (const node of accepted) {
-            const id = makeID();
-            window.__aureloPageNodes.set(id, { node: node, original: node.nodeValue });
-            post({ kind: 'page', id: id, text: node.nodeValue.trim(), target: incomingLanguage });
-        }
+        pageWaiting = inView.concat(elsewhere).slice(0, PAGE_NODE_LIMIT);
+        postPageTexts();
     };
 
     window.aureloSetPageTranslation = function (id, translated, failed) {
         const record = window.__aureloPageNodes.get(id);
-        if (record && failed) {
-            showPageFailure(String(translated ?? ''));
-        }
-        if (!record || !record.node.isConnected || failed) {
+        if (!record || record.answered) {
             return;
         }
-        record.node.nodeValue = String(translated ?? '');
+        record.answered = true;
+        pageOutstanding -= 1;
+        if (failed) {
+            // The rest would most likely be refused alike; the notice's 重试 starts over.
+            pageWaiting = [];
+            showPageFailure(String(translated ?? ''));
+            return;
+        }
+        if (record.node.isConnected) {
+            record.node.nodeValue = String(translated ?? '');
+        }
+        postPageTexts();
     };
 
     // ---------------------------------------------------------------- start
