@@ -8,7 +8,6 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
-#include <gtkmm/passwordentry.h>
 
 #include <string>
 #include <string_view>
@@ -36,10 +35,5 @@ void showError(Gtk::Label& label, const std::string& error);
 void showFieldError(Gtk::Label& label, Gtk::Widget& field, const std::string& error);
 // A sheet's footer: "取消" and the primary action, at the end of the row.
 Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary);
-
-// The proxy's login under its address, in both account sheets: "代理用户名" and "代理密码" side by
-// side, then "测试代理" with the line that shows its result.
-void appendProxyLogin(Gtk::Box& container, Gtk::Entry& username, Gtk::PasswordEntry& password,
-                      Gtk::Button& check, Gtk::Label& result);
 
 } // namespace aurelo::SheetLayout
