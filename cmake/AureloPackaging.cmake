@@ -12,7 +12,15 @@
 include(GNUInstallDirs)
 
 set(AURELO_PACKAGE_MAINTAINER "Aurelo翻译器 packaging <packages@aurelo.com>" CACHE STRING
-    "Maintainer field of the Debian packages")
+    "Maintainer of the Debian packages and contact in their copyright file: name <address>")
+set(AURELO_REPOSITORY_URL "https://git.aurelo.com/aurelo/aurelo-translator" CACHE STRING
+    "Web address of the source repository: the packages' home page and the AppStream links")
+# The AppStream screenshots are the ones kept in the repository, on its main branch.
+set(AURELO_SCREENSHOTS_URL "${AURELO_REPOSITORY_URL}/raw/main/docs/screenshots")
+# Each build is a new revision of the project version: 1.0.0-57 is build 57 of 1.0.0 and sorts
+# before 1.0.0-58 and 1.0.1-1. ("+b57" would claim a binary-only rebuild of unchanged source,
+# which is what Debian reserves that suffix for.)
+set(AURELO_PACKAGE_VERSION "${PROJECT_VERSION}-${AURELO_BUILD_NUMBER}")
 
 set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(_generated ${PROJECT_BINARY_DIR}/packaging)
@@ -33,7 +41,11 @@ function(_aurelo_gzip source output)
 endfunction()
 
 configure_file(${_packaging}/changelog.in ${_generated}/changelog @ONLY)
-_aurelo_gzip(${_generated}/changelog ${_generated}/changelog.gz)
+configure_file(${_packaging}/copyright.in ${_generated}/copyright @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/data/com.aurelo.translator.metainfo.xml.in
+               ${_generated}/com.aurelo.translator.metainfo.xml @ONLY)
+# A version with a Debian revision names its changelog changelog.Debian.
+_aurelo_gzip(${_generated}/changelog ${_generated}/changelog.Debian.gz)
 foreach(page aurelo-translator.1 aurelo-service.1 aurelo-release.1)
   _aurelo_gzip(${_packaging}/man/${page} ${_generated}/${page}.gz)
 endforeach()
@@ -55,12 +67,15 @@ if(TARGET aurelo-translator)
           COMPONENT translator EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/data/com.aurelo.translator.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT translator EXCLUDE_FROM_ALL)
-  install(FILES ${PROJECT_SOURCE_DIR}/data/com.aurelo.translator.metainfo.xml
+  install(FILES ${_generated}/com.aurelo.translator.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT translator EXCLUDE_FROM_ALL)
   install(FILES ${_generated}/aurelo-translator.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT translator EXCLUDE_FROM_ALL)
-  install(FILES ${_packaging}/copyright ${_generated}/changelog.gz
+  install(FILES ${_generated}/copyright ${_generated}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/aurelo-translator
+          COMPONENT translator EXCLUDE_FROM_ALL)
+  install(FILES ${_packaging}/debian/aurelo-translator/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME aurelo-translator
           COMPONENT translator EXCLUDE_FROM_ALL)
 endif()
 
@@ -75,7 +90,7 @@ install(FILES ${_packaging}/aurelo-service.conf DESTINATION /etc/aurelo-service
         COMPONENT service EXCLUDE_FROM_ALL)
 install(FILES ${_generated}/aurelo-service.1.gz ${_generated}/aurelo-release.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service EXCLUDE_FROM_ALL)
-install(FILES ${_packaging}/copyright ${_generated}/changelog.gz
+install(FILES ${_generated}/copyright ${_generated}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/aurelo-service COMPONENT service EXCLUDE_FROM_ALL)
 install(FILES ${_packaging}/debian/aurelo-service/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME aurelo-service
@@ -86,7 +101,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME aurelo)
 set(CPACK_PACKAGE_VENDOR "Aurelo")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${AURELO_BUILD_NUMBER})
 set(CPACK_PACKAGE_CONTACT "${AURELO_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${AURELO_REPOSITORY_URL}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_INSTALL_PREFIX /usr)
 # The absolute destinations above must land in the package, never on the building machine.

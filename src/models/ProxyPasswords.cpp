@@ -1,5 +1,7 @@
 #include "models/ProxyPasswords.hpp"
 
+#include <utility>
+
 namespace aurelo {
 
 namespace {
@@ -44,8 +46,18 @@ ProxyPasswords::setPassword(const std::string& sessionID, const std::string& pas
     m_cache.erase(sessionID);
     if (saved)
         m_cache[sessionID] = password;
-    m_changed.emit(sessionID);
+    if (m_holds > 0)
+        m_heldChanges.insert(sessionID);
+    else
+        m_changed.emit(sessionID);
     return saved;
+}
+
+void ProxyPasswords::release() {
+    if (--m_holds > 0)
+        return;
+    for (const auto& sessionID : std::exchange(m_heldChanges, {}))
+        m_changed.emit(sessionID);
 }
 
 void ProxyPasswords::forgetRemovedSessions() {

@@ -42,8 +42,25 @@ public:
     // A session's password changed (its page must be built again).
     sigc::signal<void(const std::string& sessionID)>& signalChanged() { return m_changed; }
 
+    // While one lives, signalChanged is held back; when the last one goes, each session whose
+    // password was set meanwhile is reported once. A save that writes an account's record and
+    // its password together holds one across both, so that the page, rebuilt by the record's
+    // change, is rebuilt once, with both, and not first with the new password and the old proxy.
+    class HeldChanges {
+    public:
+        explicit HeldChanges(ProxyPasswords& owner) : m_owner(owner) { ++m_owner.m_holds; }
+        HeldChanges(const HeldChanges&) = delete;
+        HeldChanges& operator=(const HeldChanges&) = delete;
+        ~HeldChanges() { m_owner.release(); }
+
+    private:
+        ProxyPasswords& m_owner;
+    };
+    [[nodiscard]] HeldChanges holdChanges() { return HeldChanges(*this); }
+
 private:
     void forgetRemovedSessions();
+    void release();
 
     KeychainStore& m_keychain;
     SessionStore& m_sessions;
@@ -52,6 +69,8 @@ private:
     std::set<std::string> m_knownSessions;
     sigc::connection m_connection;
     sigc::signal<void(const std::string&)> m_changed;
+    int m_holds = 0;
+    std::set<std::string> m_heldChanges;
 };
 
 } // namespace aurelo

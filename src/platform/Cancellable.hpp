@@ -50,6 +50,11 @@ public:
     bool isCancelled() const { return g_cancellable_is_cancelled(m_cancellable.get()); }
 
     void cancel() { g_cancellable_cancel(m_cancellable.get()); }
+    // Cancels the work started so far; work started afterwards gets a token of its own.
+    void renew() {
+        cancel();
+        m_cancellable = adoptGRef(g_cancellable_new());
+    }
 
 private:
     GRef<GCancellable> m_cancellable;

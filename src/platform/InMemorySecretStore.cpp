@@ -12,6 +12,17 @@ SecretStoreError lockedMemoryError() {
 
 } // namespace
 
+InMemorySecretStore& InMemorySecretStore::operator=(InMemorySecretStore&& other) noexcept {
+    m_items = std::move(other.m_items);
+    m_failures = std::move(other.m_failures);
+    m_lookups = other.m_lookups;
+    m_locked = other.m_locked;
+    m_unlockAnswer = other.m_unlockAnswer;
+    m_unlockRequests = other.m_unlockRequests;
+    m_cancellable.renew();
+    return *this;
+}
+
 SecretResult<std::optional<std::string>> InMemorySecretStore::lookup(const std::string& account) {
     ++m_lookups;
     if (m_locked)
@@ -44,8 +55,8 @@ SecretResult<void> InMemorySecretStore::add(const std::string& account, const st
 
 void InMemorySecretStore::unlock(std::function<void(bool unlocked)> done) {
     ++m_unlockRequests;
-    postToMainLoop([this, alive = std::weak_ptr<bool>(m_alive), done = std::move(done)] {
-        if (alive.expired())
+    postToMainLoop([this, cancellation = m_cancellable.token(), done = std::move(done)] {
+        if (cancellation.isCancelled())
             return;
         if (m_unlockAnswer)
             m_locked = false;

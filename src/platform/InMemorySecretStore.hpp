@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/Cancellable.hpp"
 #include "platform/SecretStore.hpp"
 
 #include <map>
-#include <memory>
 
 namespace aurelo {
 
@@ -12,6 +12,11 @@ namespace aurelo {
 class InMemorySecretStore final : public SecretStore {
 public:
     enum class Operation { Lookup, Remove, Add };
+
+    InMemorySecretStore() = default;
+    // Takes on a fresh store's state (tests start over this way); answers to unlock requests
+    // made before are dropped.
+    InMemorySecretStore& operator=(InMemorySecretStore&& other) noexcept;
 
     SecretResult<std::optional<std::string>> lookup(const std::string& account) override;
     SecretResult<void> remove(const std::string& account) override;
@@ -39,7 +44,8 @@ private:
     bool m_locked = false;
     bool m_unlockAnswer = true;
     std::size_t m_unlockRequests = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // An unlock answer that arrives after the store is gone is dropped.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -41,11 +41,18 @@ UpdateManager::~UpdateManager() {
 
 UpdateAlert UpdateManager::alert() const {
     UpdateAlert alert{m_alertTitle, m_alertMessage, {}};
-    if (m_updateAvailable)
+    switch (m_alertOffer) {
+    case AlertOffer::Install:
         alert.buttons = {{"立即升级", UpdateAlertAction::Install},
                          {"稍后", UpdateAlertAction::Dismiss}};
-    else
+        break;
+    case AlertOffer::Retry:
+        alert.buttons = {{"重试", UpdateAlertAction::Retry}, {"关闭", UpdateAlertAction::Dismiss}};
+        break;
+    case AlertOffer::Nothing:
         alert.buttons = {{"知道了", UpdateAlertAction::Dismiss}};
+        break;
+    }
     return alert;
 }
 
@@ -57,7 +64,9 @@ void UpdateManager::dismissAlert() {
 }
 
 void UpdateManager::chooseAlertAction(UpdateAlertAction action) {
-    bool install = action == UpdateAlertAction::Install && m_updateAvailable;
+    const bool install =
+        (action == UpdateAlertAction::Install && m_alertOffer == AlertOffer::Install) ||
+        (action == UpdateAlertAction::Retry && m_alertOffer == AlertOffer::Retry);
     dismissAlert();
     if (install)
         downloadAndInstall();
@@ -100,11 +109,13 @@ void UpdateManager::finishCheck(HttpResult result) {
         m_alertMessage = manifest->notes + "\n\n点击“立即升级”后，应用会自动下载并安装。";
         m_availableManifest = std::move(*manifest);
         m_updateAvailable = true;
+        m_alertOffer = AlertOffer::Install;
     } else {
         m_availableManifest.reset();
         m_updateAvailable = false;
         m_alertTitle = "已经是最新版";
         m_alertMessage = "当前版本无需升级。";
+        m_alertOffer = AlertOffer::Nothing;
     }
     m_showingAlert = true;
     m_isBusy = false;
@@ -117,6 +128,7 @@ void UpdateManager::failCheck(const UpdateFailure& failure) {
     m_updateAvailable = false;
     m_alertTitle = "暂时无法检查更新";
     m_alertMessage = describeUpdateFailure(failure);
+    m_alertOffer = AlertOffer::Nothing;
     m_showingAlert = true;
     m_isBusy = false;
     m_buttonTitle = kIdleTitle;
@@ -195,6 +207,7 @@ void UpdateManager::stagingFinished(installer::Step<installer::StagedUpdate> res
         "Aurelo翻译器将自动退出、覆盖当前版本并重新打开。无需手动寻找或启动另一个应用；"
         "WhatsApp 等内置软件的登录状态和本机设置都会保留。";
     m_updateAvailable = false;
+    m_alertOffer = AlertOffer::Nothing;
     m_showingAlert = true;
     changed();
     scheduleReplacementAndRelaunch(result->stagedCopy, result->info.executable);
@@ -248,11 +261,20 @@ void UpdateManager::failInstallation(const UpdateFailure& failure) {
     m_buttonTitle = kIdleTitle;
     m_alertTitle = "升级失败";
     m_alertMessage = describeUpdateFailure(failure);
+    // "重试" is offered unless another attempt must fail the same way: a program the package
+    // manager installed, a build that can verify no package, or an address in the manifest that
+    // names no package (only a new check can change it).
+    m_alertOffer = m_availableManifest ? AlertOffer::Retry : AlertOffer::Nothing;
     if (const auto* error = std::get_if<UpdateError>(&failure);
-        error && error->detail() == UpdateError::kCannotLocateApplication)
+        error && error->detail() == UpdateError::kCannotLocateApplication) {
         m_alertMessage += std::string("\n\n") + kPackageManagerHint;
-    else if (error && error->kind() == UpdateError::Kind::IntegrityFailed && !m_publicKey)
+        m_alertOffer = AlertOffer::Nothing;
+    } else if (error && error->kind() == UpdateError::Kind::IntegrityFailed && !m_publicKey) {
         m_alertMessage += std::string("\n\n") + kNoReleaseKeyHint;
+        m_alertOffer = AlertOffer::Nothing;
+    } else if (error && error->kind() == UpdateError::Kind::InvalidPackageURL) {
+        m_alertOffer = AlertOffer::Nothing;
+    }
     m_showingAlert = true;
     m_isBusy = false;
     m_downloadProgress.reset();

@@ -28,7 +28,7 @@
 
 namespace aurelo {
 
-enum class UpdateAlertAction { Install, Dismiss };
+enum class UpdateAlertAction { Install, Retry, Dismiss };
 
 struct UpdateAlertButton {
     std::string label;
@@ -90,7 +90,7 @@ public:
     void setManifestDeadline(std::chrono::milliseconds deadline) { m_manifestDeadline = deadline; }
 
     // The alert's title, message and buttons: "立即升级" and "稍后" when an update is available,
-    // "知道了" otherwise.
+    // "重试" and "关闭" after an installation that may pass another time, "知道了" otherwise.
     UpdateAlert alert() const;
 
     // Starts a check; returns at once. Does nothing while a check or installation runs.
@@ -100,7 +100,8 @@ public:
     void downloadAndInstall();
     // The alert was closed, by one of its buttons or otherwise.
     void dismissAlert();
-    // A button of the alert was chosen: the alert closes, and Install starts the installation.
+    // A button of the alert was chosen: the alert closes, and Install or Retry starts the
+    // installation.
     void chooseAlertAction(UpdateAlertAction action);
 
 private:
@@ -129,6 +130,9 @@ private:
     std::string m_alertTitle = "检查更新";
     std::string m_alertMessage;
     bool m_updateAvailable = false;
+    // What the alert offers besides closing; set with its title and message.
+    enum class AlertOffer { Nothing, Install, Retry };
+    AlertOffer m_alertOffer = AlertOffer::Nothing;
     std::string m_manifestURL;
     std::optional<UpdateManifest> m_availableManifest;
     std::optional<double> m_downloadProgress;

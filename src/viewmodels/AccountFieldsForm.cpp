@@ -183,6 +183,8 @@ void AccountFieldsForm::storeProxyPassword(const std::string& id, bool keep, boo
                                            std::function<void()> stored) {
     if (!m_proxyPasswords)
         return stored();
+    // The password's change is told once `stored` has written the account too.
+    const auto held = m_proxyPasswords->holdChanges();
     // Passwords may begin or end with blanks: kept exactly as typed.
     auto saved =
         m_proxyPasswords->setPassword(id, keep && storedProxyUsername() ? m_proxyPassword : "");

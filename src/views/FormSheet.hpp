@@ -17,6 +17,9 @@ public:
     // Shows or hides the sheet as the model says.
     void syncVisibility();
 
+    // Replaces the entry's text only when it differs, so the caret stays where the user left it.
+    static void showText(Gtk::Editable& entry, const std::string& text);
+
 protected:
     FormSheet(FormModel& form, Gtk::Window* parent, const Glib::ustring& title);
 
@@ -33,9 +36,6 @@ protected:
                 (form.*setter)(entry.get_text());
         });
     }
-    // Replaces the entry's text only when it differs, so the caret stays where the user left it.
-    static void showText(Gtk::Editable& entry, const std::string& text);
-
     // Draws the form's current state into the controls; runs with `m_syncing` set.
     virtual void redraw() = 0;
     void refresh();

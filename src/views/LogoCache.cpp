@@ -33,10 +33,6 @@ std::string hashOf(const std::string& url) {
 LogoCache::LogoCache(std::filesystem::path folder, Fetch fetch, Clock now)
     : m_folder(std::move(folder)), m_fetch(std::move(fetch)), m_now(std::move(now)) {}
 
-LogoCache::~LogoCache() {
-    *m_alive = false;
-}
-
 std::filesystem::path LogoCache::standardFolder() {
     return std::filesystem::path(g_get_user_cache_dir()) / "aurelo-translator" / "logos";
 }
@@ -82,9 +78,9 @@ Glib::RefPtr<Gdk::Texture> LogoCache::logo(const std::string& url) {
     if (failedRecently(url))
         return {};
     m_pending.insert(url);
-    const bool started = m_fetch && m_fetch(url, [this, alive = std::weak_ptr<bool>(m_alive),
+    const bool started = m_fetch && m_fetch(url, [this, cancellation = m_cancellable.token(),
                                                   url](std::optional<std::string> bytes) {
-                             if (alive.expired())
+                             if (cancellation.isCancelled())
                                  return;
                              fetched(url, std::move(bytes));
                          });

@@ -10,6 +10,8 @@
 // platform (see AccountLogoFetcher), and not at all while there is none. A failed fetch is tried
 // again at most once a day, across restarts.
 
+#include "platform/Cancellable.hpp"
+
 #include <gdkmm/texture.h>
 
 #include <sigc++/sigc++.h>
@@ -19,7 +21,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,7 +43,6 @@ public:
     LogoCache(
         std::filesystem::path folder, Fetch fetch,
         Clock now = [] { return std::chrono::system_clock::now(); });
-    ~LogoCache();
 
     static std::filesystem::path standardFolder();
     // The file a logo address is kept in: a hash of the address, never a name from outside.
@@ -67,8 +67,8 @@ private:
     Clock m_now;
     std::map<std::string, Glib::RefPtr<Gdk::Texture>> m_textures;
     std::set<std::string> m_pending;
-    // Lets a fetch's completion know whether the cache is still there.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // A fetch's completion that arrives after the cache is gone is dropped.
+    Cancellable m_cancellable;
     sigc::signal<void(const std::string&)> m_arrived;
 };
 

@@ -73,7 +73,10 @@ Gtk::Box* sectionPage() {
 NewAccountSheet::NewAccountSheet(NewSessionForm& form, Gtk::Window* parent)
     : FormSheet(form, parent, form.title()), m_form(form),
       m_pickers({"我的输入语言", "发送翻译为", "收到消息翻译为", "我的已发送消息译为", "翻译引擎",
-                 "代理类型"}) {
+                 "代理类型"}),
+      m_proxyFields(form, m_pickers.proxyType,
+                    {"代理主机或 IP，例如 127.0.0.1", "端口", 8,
+                     "端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"}) {
     set_default_size(760, -1);
     add_css_class("aurelo-sheet");
 
@@ -241,35 +244,12 @@ Gtk::Widget* NewAccountSheet::buildProxySection() {
     m_directNote.set_xalign(0);
     page->append(m_directNote);
 
-    m_proxyHost.set_placeholder_text("代理主机或 IP，例如 127.0.0.1");
-    setAccessibleLabel(m_proxyHost, "代理主机");
-    m_proxyHost.set_hexpand(true);
-    m_proxyPort.set_placeholder_text("端口");
-    setAccessibleLabel(m_proxyPort, "端口");
-    m_proxyPort.set_width_chars(8);
-    m_proxyPort.set_input_purpose(Gtk::InputPurpose::DIGITS);
-    auto* address = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    address->append(m_proxyHost);
-    address->append(m_proxyPort);
-    m_proxyFields.append(*SheetLayout::labeled("代理类型", m_pickers.proxyType));
-    m_proxyFields.append(*address);
-    m_proxyFields.append(SheetLayout::errorLine(m_proxyHostError));
-    SheetLayout::appendProxyLogin(m_proxyFields, m_proxyUsername, m_proxyPassword, m_checkProxy,
-                                  m_proxyCheckLine);
-    m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
-    m_proxyFields.append(
-        *SheetLayout::note("端口必须在 1–65535 之间。保存后，此账号将只通过该代理加载网页。"));
-    m_proxyFields.append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
     page->append(m_proxyFields);
 
     m_proxyEnabled.property_active().signal_changed().connect([this] {
         if (!m_syncing)
             m_form.setProxyEnabled(m_proxyEnabled.get_active());
     });
-    bindEntry(m_proxyHost, m_form, &NewSessionForm::setProxyHost);
-    bindEntry(m_proxyPort, m_form, &NewSessionForm::setProxyPort);
-    bindEntry(m_proxyUsername, m_form, &NewSessionForm::setProxyUsername);
-    bindEntry(m_proxyPassword, m_form, &NewSessionForm::setProxyPassword);
     return page;
 }
 
@@ -381,14 +361,7 @@ void NewAccountSheet::redraw() {
     m_proxyEnabled.set_active(m_form.proxyEnabled());
     m_directNote.set_visible(!m_form.proxyEnabled());
     m_proxyFields.set_visible(m_form.proxyEnabled());
-    showText(m_proxyHost, m_form.proxyHost());
-    SheetLayout::showFieldError(m_proxyHostError, m_proxyHost, m_form.proxyHostError());
-    showText(m_proxyPort, m_form.proxyPort());
-    showText(m_proxyUsername, m_form.proxyUsername());
-    showText(m_proxyPassword, m_form.proxyPassword());
-    m_proxyCheckLine.set_text(m_form.proxyCheckLine());
-    m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
-    m_checkProxy.set_sensitive(!m_form.checkingProxy());
+    m_proxyFields.redraw();
     SheetLayout::showError(m_error, m_form.error());
 
     const auto swatch = m_form.selectedSwatch();

@@ -2,6 +2,7 @@
 
 #include "viewmodels/NewSessionForm.hpp"
 #include "views/FormSheet.hpp"
+#include "views/ProxyFields.hpp"
 #include "views/SessionPickers.hpp"
 
 #include <gtkmm/box.h>
@@ -39,13 +40,13 @@ public:
     }
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
-    Gtk::Entry& proxyHostField() { return m_proxyHost; }
-    Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }
-    Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
-    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
-    Gtk::Button& checkProxyButton() { return m_checkProxy; }
-    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
-    Gtk::Entry& proxyPortField() { return m_proxyPort; }
+    Gtk::Entry& proxyHostField() { return m_proxyFields.hostField(); }
+    Gtk::Label& proxyHostErrorLine() { return m_proxyFields.hostErrorLine(); }
+    Gtk::Entry& proxyUsernameField() { return m_proxyFields.usernameField(); }
+    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyFields.passwordField(); }
+    Gtk::Button& checkProxyButton() { return m_proxyFields.checkButton(); }
+    Gtk::Label& proxyCheckLine() { return m_proxyFields.checkLine(); }
+    Gtk::Entry& proxyPortField() { return m_proxyFields.portField(); }
 
 private:
     Gtk::Widget* buildBasicSection();
@@ -70,14 +71,7 @@ private:
 
     Gtk::Switch m_proxyEnabled;
     Gtk::Label m_directNote;
-    Gtk::Box m_proxyFields{Gtk::Orientation::VERTICAL, 10};
-    Gtk::Entry m_proxyHost;
-    Gtk::Entry m_proxyPort;
-    Gtk::Label m_proxyHostError;
-    Gtk::Entry m_proxyUsername;
-    Gtk::PasswordEntry m_proxyPassword;
-    Gtk::Button m_checkProxy{"测试代理"};
-    Gtk::Label m_proxyCheckLine;
+    ProxyFields m_proxyFields;
 
     std::vector<Gtk::ToggleButton*> m_swatches;
     Gtk::ToggleButton* m_customColor = nullptr;

@@ -30,7 +30,10 @@ Gtk::Box* group(Gtk::Box& parent, const Glib::ustring& title) {
 SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Window* parent)
     : FormSheet(form, parent, "账号独立设置"), m_form(form),
       m_pickers({"输入语言", "发送语言", "对方消息与语音译为", "我的已发送消息译为", "当前账号引擎",
-                 "代理类型"}) {
+                 "代理类型"}),
+      m_proxy(form, m_pickers.proxyType,
+              {"代理主机，例如 127.0.0.1", "端口，例如 7890", 12,
+               "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"}) {
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
     column->set_margin(22);
     column->set_margin_bottom(8);
@@ -66,26 +69,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
 
     group(*column, "翻译引擎")->append(*SheetLayout::labeled("当前账号引擎", m_pickers.provider));
 
-    auto* proxy = group(*column, "独立代理 IP");
-    proxy->append(*SheetLayout::labeled("代理类型", m_pickers.proxyType));
-    m_proxyHost.set_placeholder_text("代理主机，例如 127.0.0.1");
-    setAccessibleLabel(m_proxyHost, "代理主机");
-    m_proxyHost.set_hexpand(true);
-    m_proxyPort.set_placeholder_text("端口，例如 7890");
-    setAccessibleLabel(m_proxyPort, "端口");
-    m_proxyPort.set_width_chars(12);
-    m_proxyPort.set_input_purpose(Gtk::InputPurpose::DIGITS);
-    auto* address = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    address->append(m_proxyHost);
-    address->append(m_proxyPort);
-    proxy->append(*address);
-    proxy->append(SheetLayout::errorLine(m_proxyHostError));
-    SheetLayout::appendProxyLogin(*proxy, m_proxyUsername, m_proxyPassword, m_checkProxy,
-                                  m_proxyCheckLine);
-    m_checkProxy.signal_clicked().connect([this] { m_form.checkProxy(); });
-    proxy->append(*SheetLayout::note(
-        "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
-    proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
+    group(*column, "独立代理 IP")->append(m_proxy);
     auto* sleep = group(*column, "自动休眠");
     std::vector<Glib::ustring> labels;
     for (auto minutes : SessionSettingsForm::hibernationChoices())
@@ -114,11 +98,7 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
 
     m_pickers.bind(m_form);
     bindEntry(m_address, m_form, &SessionSettingsForm::setAddress);
-    bindEntry(m_proxyHost, m_form, &SessionSettingsForm::setProxyHost);
-    bindEntry(m_proxyPort, m_form, &SessionSettingsForm::setProxyPort);
-    bindEntry(m_proxyUsername, m_form, &SessionSettingsForm::setProxyUsername);
-    bindEntry(m_proxyPassword, m_form, &SessionSettingsForm::setProxyPassword);
-    m_proxyPort.signal_activate().connect([this] { m_form.save(); });
+    m_proxy.portField().signal_activate().connect([this] { m_form.save(); });
     m_cancel.signal_clicked().connect([this] { dismiss(); });
     m_save.signal_clicked().connect([this] { m_form.save(); });
 
@@ -130,14 +110,7 @@ void SessionSettingsSheet::redraw() {
     m_website->set_visible(m_form.hasAddress());
     showText(m_address, m_form.address());
     SheetLayout::showError(m_schemeNote, m_form.addressNote());
-    showText(m_proxyHost, m_form.proxyHost());
-    SheetLayout::showFieldError(m_proxyHostError, m_proxyHost, m_form.proxyHostError());
-    showText(m_proxyPort, m_form.proxyPort());
-    showText(m_proxyUsername, m_form.proxyUsername());
-    showText(m_proxyPassword, m_form.proxyPassword());
-    m_proxyCheckLine.set_text(m_form.proxyCheckLine());
-    m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
-    m_checkProxy.set_sensitive(!m_form.checkingProxy());
+    m_proxy.redraw();
     SheetLayout::showError(m_error, m_form.error());
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)

@@ -2,6 +2,7 @@
 
 #include "viewmodels/SessionSettingsForm.hpp"
 #include "views/FormSheet.hpp"
+#include "views/ProxyFields.hpp"
 #include "views/SessionPickers.hpp"
 
 #include <gtkmm/box.h>
@@ -9,7 +10,6 @@
 #include <gtkmm/dropdown.h>
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
-#include <gtkmm/passwordentry.h>
 
 namespace aurelo {
 
@@ -22,13 +22,13 @@ public:
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
     Gtk::Entry& addressField() { return m_address; }
     Gtk::Label& schemeNoteLine() { return m_schemeNote; }
-    Gtk::Entry& proxyHostField() { return m_proxyHost; }
-    Gtk::Label& proxyHostErrorLine() { return m_proxyHostError; }
-    Gtk::Entry& proxyUsernameField() { return m_proxyUsername; }
-    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyPassword; }
-    Gtk::Button& checkProxyButton() { return m_checkProxy; }
-    Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
-    Gtk::Entry& proxyPortField() { return m_proxyPort; }
+    Gtk::Entry& proxyHostField() { return m_proxy.hostField(); }
+    Gtk::Label& proxyHostErrorLine() { return m_proxy.hostErrorLine(); }
+    Gtk::Entry& proxyUsernameField() { return m_proxy.usernameField(); }
+    Gtk::PasswordEntry& proxyPasswordField() { return m_proxy.passwordField(); }
+    Gtk::Button& checkProxyButton() { return m_proxy.checkButton(); }
+    Gtk::Label& proxyCheckLine() { return m_proxy.checkLine(); }
+    Gtk::Entry& proxyPortField() { return m_proxy.portField(); }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
     Gtk::Button& saveButton() { return m_save; }
@@ -41,13 +41,7 @@ private:
     Gtk::Box* m_website = nullptr;
     Gtk::Entry m_address;
     Gtk::Label m_schemeNote;
-    Gtk::Entry m_proxyHost;
-    Gtk::Entry m_proxyPort;
-    Gtk::Label m_proxyHostError;
-    Gtk::Entry m_proxyUsername;
-    Gtk::PasswordEntry m_proxyPassword;
-    Gtk::Button m_checkProxy{"测试代理"};
-    Gtk::Label m_proxyCheckLine;
+    ProxyFields m_proxy;
     Gtk::DropDown m_hibernation;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};

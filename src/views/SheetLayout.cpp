@@ -106,28 +106,4 @@ Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary) {
     return buttons;
 }
 
-void appendProxyLogin(Gtk::Box& container, Gtk::Entry& username, Gtk::PasswordEntry& password,
-                      Gtk::Button& check, Gtk::Label& result) {
-    username.set_placeholder_text("代理用户名（无需登录的代理留空）");
-    setAccessibleLabel(username, "代理用户名");
-    username.set_hexpand(true);
-    password.set_show_peek_icon(true);
-    password.property_placeholder_text() = "代理密码";
-    setAccessibleLabel(password, "代理密码");
-    password.set_hexpand(true);
-    auto* login = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    login->append(username);
-    login->append(password);
-    container.append(*login);
-    // "测试代理" checks what is typed now, before anything is saved.
-    result.set_xalign(0);
-    result.set_wrap(true);
-    result.set_hexpand(true);
-    result.add_css_class("aurelo-subtitle");
-    auto* checkRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    checkRow->append(check);
-    checkRow->append(result);
-    container.append(*checkRow);
-}
-
 } // namespace aurelo::SheetLayout

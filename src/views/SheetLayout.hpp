@@ -8,7 +8,6 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
-#include <gtkmm/passwordentry.h>
 
 #include <string>
 #include <string_view>
@@ -43,10 +42,5 @@ inline constexpr const char* kExampleAddress = "https://chat.example.com";
 Gtk::Box* websiteAddress(Gtk::Entry& entry, Gtk::Label& schemeNote);
 // A sheet's footer: "取消" and the primary action, at the end of the row.
 Gtk::Box* buttonRow(Gtk::Button& cancel, Gtk::Button& primary);
-
-// The proxy's login under its address, in both account sheets: "代理用户名" and "代理密码" side by
-// side, then "测试代理" with the line that shows its result.
-void appendProxyLogin(Gtk::Box& container, Gtk::Entry& username, Gtk::PasswordEntry& password,
-                      Gtk::Button& check, Gtk::Label& result);
 
 } // namespace aurelo::SheetLayout

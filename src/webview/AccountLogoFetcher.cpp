@@ -34,7 +34,7 @@ AccountLogoFetcher::AccountLogoFetcher(WebsiteDataStores& stores, AccountFor acc
       m_scratchFolder(std::move(scratchFolder)), m_maximumBytes(maximumBytes) {}
 
 AccountLogoFetcher::~AccountLogoFetcher() {
-    *m_alive = false;
+    m_cancellable.cancel();
     for (auto& [key, download] : m_downloads) {
         download->disconnect();
         webkit_download_cancel(download->download.get());
@@ -125,9 +125,9 @@ void AccountLogoFetcher::finish(Download* key) {
     std::filesystem::remove(download->file, error);
     // The download object is released here, inside its own signal: the emission holds a
     // reference of its own until it returns.
-    postToMainLoop([alive = std::weak_ptr<bool>(m_alive), done = std::move(download->done),
+    postToMainLoop([cancellation = m_cancellable.token(), done = std::move(download->done),
                     bytes = std::move(bytes)]() mutable {
-        if (!alive.expired())
+        if (!cancellation.isCancelled())
             done(std::move(bytes));
     });
 }

@@ -6,6 +6,7 @@
 // connection of its own.
 
 #include "models/ChatSession.hpp"
+#include "platform/Cancellable.hpp"
 #include "platform/GRef.hpp"
 #include "webview/WebsiteDataStores.hpp"
 
@@ -58,7 +59,9 @@ private:
     std::filesystem::path m_scratchFolder;
     std::size_t m_maximumBytes;
     std::map<Download*, std::unique_ptr<Download>> m_downloads;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // A finished download's completion, posted to the main loop, is dropped once the fetcher
+    // is gone.
+    Cancellable m_cancellable;
 };
 
 } // namespace aurelo

@@ -128,7 +128,7 @@ TEST_F(PackageTest, InstalledApplicationAnswersVersionAndFindsItsResources) {
         auto version = run({(root() / "usr/bin/aurelo-translator").string(), option},
                            {{"AURELO_SERVICE_URL", "not a url"}, {"DISPLAY", ""}});
         ASSERT_TRUE(version.succeeded) << both(version);
-        EXPECT_THAT(version.output, HasSubstr(std::string(AURELO_PACKAGE_VERSION) + "（构建 " +
+        EXPECT_THAT(version.output, HasSubstr(std::string(AURELO_PROJECT_VERSION) + "（构建 " +
                                               AURELO_BUILD_NUMBER + "）"));
         // The folder beside the installed program, not the source tree's.
         EXPECT_THAT(
@@ -144,7 +144,7 @@ TEST_F(PackageTest, InstalledServiceAnswersVersionAndHelpForEveryCommand) {
     const std::string service = (root() / "usr/bin/aurelo-service").string();
     auto version = run({service, "--version"});
     ASSERT_TRUE(version.succeeded) << both(version);
-    EXPECT_EQ(version.output, std::string("aurelo-service ") + AURELO_PACKAGE_VERSION + "\n");
+    EXPECT_EQ(version.output, std::string("aurelo-service ") + AURELO_PROJECT_VERSION + "\n");
 
     struct Case {
         std::vector<std::string> arguments;
@@ -220,9 +220,9 @@ TEST_F(PackageTest, MetadataValidatesAndNamesThisVersion) {
     std::smatch match;
     const std::string xml = test::readFile(metainfo);
     ASSERT_TRUE(std::regex_search(xml, match, std::regex("<release version=\"([^\"]+)\"")));
-    EXPECT_EQ(match[1], AURELO_PACKAGE_VERSION);
-    auto changelog =
-        run({"gzip", "-dc", (root() / "usr/share/doc/aurelo-service/changelog.gz").string()});
+    EXPECT_EQ(match[1], AURELO_PROJECT_VERSION);
+    auto changelog = run(
+        {"gzip", "-dc", (root() / "usr/share/doc/aurelo-service/changelog.Debian.gz").string()});
     EXPECT_THAT(changelog.output,
                 ::testing::StartsWith(std::string("aurelo (") + AURELO_PACKAGE_VERSION + ")"));
 }

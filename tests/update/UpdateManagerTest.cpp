@@ -28,6 +28,8 @@ constexpr const char* kTooLarge = "服务器的回应超出了允许的大小。
 const std::string kCannotLocate =
     std::string("安装失败。无法确定当前应用位置。\n\n") + UpdateManager::kPackageManagerHint;
 const std::vector<UpdateAlertButton> kOkButton = {{"知道了", UpdateAlertAction::Dismiss}};
+const std::vector<UpdateAlertButton> kRetryButtons = {{"重试", UpdateAlertAction::Retry},
+                                                      {"关闭", UpdateAlertAction::Dismiss}};
 
 // GIO runs TLS handshakes on its worker threads, which then hold thread-local state of the TLS
 // module; LeakSanitizer (GCC 12 on glibc 2.36) crashes reading that state in a thread still
@@ -103,14 +105,14 @@ protected:
         ASSERT_TRUE(runMainLoopUntil([&] { return !manager->isBusy() || quitRequests > 0; }, 30s));
     }
 
-    void installExpectingFailure(const std::string& message) {
+    void installExpectingFailure(const std::string& message,
+                                 const std::vector<UpdateAlertButton>& buttons) {
         manager.reset();
         checkAndInstall();
         EXPECT_FALSE(manager->isBusy());
         EXPECT_EQ(manager->buttonTitle(), "升级");
         EXPECT_TRUE(manager->showingAlert());
-        EXPECT_EQ(manager->alertTitle(), "升级失败");
-        EXPECT_EQ(manager->alertMessage(), message);
+        EXPECT_EQ(manager->alert(), (UpdateAlert{"升级失败", message, buttons}));
         EXPECT_EQ(quitRequests, 0);
     }
 
@@ -228,22 +230,34 @@ TEST_F(UpdateManagerTest, AFailedInstallationSaysWhyAndLeavesNothingBehind) {
     const std::string port = server.origin().substr(server.origin().rfind(':'));
     offHost["downloadPath"] = "http://127.0.0.1" + port + kPackagePath;
     serveManifest(offHost);
-    installExpectingFailure("更新包地址无效。");
+    installExpectingFailure("更新包地址无效。", kOkButton);
     EXPECT_EQ(server.requestCount(kPackagePath), 0u);
 
     // A build without a key trusts nothing, and says why, so that nobody waits for a retry.
     serveManifest(manifest);
     trustedKey.reset();
     installExpectingFailure(std::string("更新包安全校验失败，已停止安装。\n\n") +
-                            UpdateManager::kNoReleaseKeyHint);
+                                UpdateManager::kNoReleaseKeyHint,
+                            kOkButton);
 
     for (unsigned status : {404u, 203u, 302u}) {
         SCOPED_TRACE(status);
         server.route(kPackagePath,
                      ScriptedAnswer::text(status, "not the package", "application/octet-stream"));
-        installExpectingFailure("更新包下载失败，请稍后重试。");
+        installExpectingFailure("更新包下载失败，请稍后重试。", kRetryButtons);
     }
     EXPECT_TRUE(fs::is_empty(temporaryDirectory()));
+
+    // "重试" downloads the package again and gets as far as the package now allows.
+    server.clearRequests();
+    trustedKey = publicKey;
+    manager.reset();
+    checkAndInstall();
+    servePackage(package);
+    manager->chooseAlertAction(UpdateAlertAction::Retry);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !manager->isBusy(); }, 30s));
+    EXPECT_EQ(server.requestCount(kPackagePath), 2u);
+    EXPECT_EQ(manager->alert(), (UpdateAlert{"升级失败", kCannotLocate, kOkButton}));
 }
 
 TEST_F(UpdateManagerTest, APackageLongerThanTheManifestStatesIsStoppedAndRemoved) {

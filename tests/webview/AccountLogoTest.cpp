@@ -4,6 +4,7 @@
 
 #include "models/PlatformCatalogue.hpp"
 #include "support/LoopbackProxy.hpp"
+#include "support/TestDirectory.hpp"
 #include "support/WebViewTestSupport.hpp"
 #include "views/LogoCache.hpp"
 #include "webview/AccountLogoFetcher.hpp"
@@ -158,6 +159,22 @@ TEST_F(AccountLogoTest, TheCacheRetriesAFailureAtMostOnceADayAcrossRestarts) {
     cache = makeCache();
     EXPECT_TRUE(cache->logo(logoURL()));
     EXPECT_EQ(server.requestCount("/logo.png"), 2u);
+}
+
+// An answer that comes after its cache is gone changes nothing, not even the failure record.
+TEST(LogoCacheLifetime, AnAnswerAfterTheCacheIsGoneIsDropped) {
+    TestDirectory directory;
+    const std::string url = "https://telegram.org/favicon.ico";
+    LogoCache::FetchDone answer;
+    auto cache = std::make_unique<LogoCache>(directory.path(),
+                                             [&](const std::string&, LogoCache::FetchDone done) {
+                                                 answer = std::move(done);
+                                                 return true;
+                                             });
+    EXPECT_FALSE(cache->logo(url));
+    cache.reset();
+    answer(std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(LogoCache::failureFileFor(directory.path(), url)));
 }
 
 TEST(LogoAccount, TheFirstAccountOfThePlatformCarriesItsLogo) {
