@@ -48,6 +48,8 @@ private:
     static void networkChangedCallback(GNetworkMonitor*, gboolean available, gpointer self);
 
     void reloadIn(std::chrono::seconds wait);
+    // After a break, ends it once the page has stayed up long enough.
+    void watchRecovery();
     void reloadNow();
     void showFailure(const std::string& uri);
     // The load "finished" with the relay's refusal instead of the page: why the proxy refused.
@@ -60,6 +62,7 @@ private:
     Report m_report;
     PageHealthTracker m_tracker;
     sigc::connection m_timer;
+    sigc::connection m_recoveryTimer;
     // The address of a load that just failed, until its FINISHED puts the failure text in its
     // place; then the failure page is loading, which is not the page recovering.
     std::optional<std::string> m_failedURI;
