@@ -118,6 +118,8 @@ void PageHealthMonitor::processTerminatedCallback(WebKitWebView*, WebKitWebProce
     // Whatever ended it — a crash, the memory limit, or someone ending it by hand — the account
     // has no page until it is loaded again.
     auto* monitor = static_cast<PageHealthMonitor*>(self);
+    if (std::exchange(monitor->m_processEndExpected, false))
+        return;
     const auto wait = monitor->m_tracker.processEnded();
     monitor->publish();
     monitor->reloadIn(wait);
