@@ -1,14 +1,10 @@
 // The memory watchdog on screen, in a 1366 × 768 window: the bar above the page on show, with its
 // "重新加载" whole and working, and the word on the tab of a page reloaded while hidden.
 
-#include "support/ScreenPixels.hpp"
 #include "support/WebViewTestSupport.hpp"
 #include "views/Theme.hpp"
 
 #include "WidgetTestSupport.hpp"
-
-#include <cstdlib>
-#include <fstream>
 
 namespace aurelo::test {
 namespace {
@@ -19,18 +15,6 @@ constexpr const char* kChatPage =
 constexpr int kWidth = 1366;
 constexpr int kHeight = 768;
 constexpr std::uint64_t kUsedKiB = 1024 * 1024 + 400 * 1024; // 1.4 GB
-
-// With AURELO_SCREENSHOT=<file.ppm>, what the screen shows of the window, to look at by eye.
-void saveScreenshot(Gtk::Widget& widget) {
-    const char* path = std::getenv("AURELO_SCREENSHOT");
-    if (!path)
-        return;
-    const ScreenArea area = screenArea(widget.gobj());
-    std::ofstream out(path, std::ios::binary);
-    out << "P6\n" << area.width << " " << area.height << "\n255\n";
-    for (const std::uint32_t rgb : area.pixels)
-        out << char(rgb >> 16) << char(rgb >> 8 & 0xff) << char(rgb & 0xff);
-}
 
 class MemoryBarWidgets : public MainViewTest {
 protected:
@@ -98,8 +82,6 @@ TEST_F(MemoryBarWidgets, TheShownPageIsOfferedAReloadAndAHiddenOneIsReloaded) {
     EXPECT_GE(bounds.origin.x, 0);
     EXPECT_LE(bounds.origin.x + bounds.size.width, kWidth) << "the button is cut off";
     EXPECT_LE(bounds.origin.y + bounds.size.height, kHeight);
-    runMainLoopFor(500ms);
-    saveScreenshot(*window);
 
     click(*reload);
     EXPECT_FALSE(text->get_mapped());

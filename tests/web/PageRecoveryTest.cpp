@@ -89,19 +89,5 @@ TEST(PageRecovery, WaitsGrowUntilThePageHasStayedUpForAMinute) {
     }
 }
 
-TEST(PageRecovery, TheLogInViewKeepsTheBreakOpen) {
-    Clock::time_point now{};
-    PageHealthTracker tracker([&] { return now; });
-    tracker.processEnded();
-    tracker.loadFinished();
-    tracker.loginReported(true);
-    EXPECT_EQ(tracker.health(), (PageHealth{PageHealthState::LoggedOut, "", false, false, true}));
-    EXPECT_EQ(tracker.recoveredAt(), now + 60s);
-    now += 60s;
-    EXPECT_TRUE(tracker.checkRecovered());
-    EXPECT_EQ(tracker.health(), (PageHealth{PageHealthState::LoggedOut, "", false}));
-    EXPECT_EQ(tracker.recoveredAt(), std::nullopt);
-}
-
 } // namespace
 } // namespace aurelo::test
