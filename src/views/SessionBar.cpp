@@ -5,9 +5,9 @@
 #include "views/SessionTab.hpp"
 #include "views/WidgetHelpers.hpp"
 
-#include <glibmm/main.h>
 #include <gtkmm/image.h>
 #include <gtkmm/label.h>
+#include <glibmm/main.h>
 
 namespace aurelo {
 
@@ -103,8 +103,8 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
         if (field == F::ShowAllSessionRows || field == F::RefreshingServices)
             refreshToolbar();
     }));
-    m_connections.push_back(
-        m_model.preferences().signalChanged().connect([this](MainWindowPreferences::Field field) {
+    m_connections.push_back(m_model.preferences().signalChanged().connect(
+        [this](MainWindowPreferences::Field field) {
             if (field == MainWindowPreferences::Field::DoNotDisturb)
                 refreshToolbar();
             if (field == MainWindowPreferences::Field::PageZoom)
@@ -139,7 +139,7 @@ Gtk::Button& SessionBar::toolbarButton(const char* symbol, const char* title) {
 void SessionBar::refreshToolbar() {
     const bool quiet = m_model.preferences().doNotDisturb();
     setIconButtonContent(*m_doNotDisturb, quiet ? "bell.slash.fill" : "bell.slash",
-                         quiet ? "勿扰已开启" : "勿扰");
+                     quiet ? "勿扰已开启" : "勿扰");
     if (quiet)
         m_doNotDisturb->add_css_class("active");
     else
@@ -148,8 +148,7 @@ void SessionBar::refreshToolbar() {
     setIconButtonContent(*m_refresh, "server.rack", refreshing ? "刷新中" : "刷新服务器");
     m_refresh->set_sensitive(!refreshing);
     const bool expanded = m_model.showAllSessionRows();
-    setIconButtonContent(*m_rows, expanded ? "chevron.up" : "chevron.down",
-                         expanded ? "收起" : "展开");
+    setIconButtonContent(*m_rows, expanded ? "chevron.up" : "chevron.down", expanded ? "收起" : "展开");
     // Collapsed: exactly one row's height, the rest clipped.
     m_tabScroller.set_policy(Gtk::PolicyType::NEVER,
                              expanded ? Gtk::PolicyType::NEVER : Gtk::PolicyType::EXTERNAL);

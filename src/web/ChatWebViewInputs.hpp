@@ -1,8 +1,8 @@
 #pragma once
 
 #include "models/ChatLanguage.hpp"
-#include "models/WebPageCommand.hpp"
 #include "translation/TranslationTypes.hpp"
+#include "models/WebPageCommand.hpp"
 #include "web/PageHealth.hpp"
 
 #include <cstdint>
@@ -15,10 +15,10 @@ namespace aurelo {
 // What the window hands the host of one session, field for field. Fields marked "creation" are
 // read only when the view is built; the window replaces the host when one of them changes.
 struct ChatWebViewInputs {
-    std::string sessionID;                             // creation
-    std::string pageURL;                               // creation
-    TranslationConfiguration translationConfiguration; // every update
-    bool automaticMessageTranslation = false;          // creation
+    std::string sessionID;                                   // creation
+    std::string pageURL;                                     // creation
+    TranslationConfiguration translationConfiguration;       // every update
+    bool automaticMessageTranslation = false;                // creation
     // False on platforms where outgoing text is translated with the translation box instead of
     // before sending; the page then says so rather than asking for a switch that cannot help.
     bool sendTranslationAvailable = true;                    // creation
@@ -37,10 +37,10 @@ struct ChatWebViewInputs {
     std::string proxyPassword;                               // creation
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
-    std::function<void(int)> onUnreadCountChanged;           // creation
-    std::function<void(const PageHealth&)> onHealthChanged;  // creation
+    std::function<void(int)> onUnreadCountChanged;            // creation
+    std::function<void(const PageHealth&)> onHealthChanged;   // creation
     // The proportional set size (KiB) of the page's web process, measured every so often.
-    std::function<void(std::uint64_t)> onMemoryMeasured; // creation
+    std::function<void(std::uint64_t)> onMemoryMeasured;      // creation
 };
 
 } // namespace aurelo
