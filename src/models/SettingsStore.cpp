@@ -60,6 +60,9 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
     m_appearance =
         appAppearanceFromRawValue(text(kAppearanceKey, "system")).value_or(AppAppearance::System);
     m_renderingMode = storedRenderingMode(defaults);
+    // A value written by a later version, or by hand, falls back to the default, not to none.
+    m_pageMemoryLimit = pageMemoryLimitFromRawValue(text(kPageMemoryLimitKey.data(), "automatic"))
+                            .value_or(PageMemoryLimit::Automatic);
 
     if (auto token = keychain.load(kLoginTokenAccount))
         m_loginToken = token->value_or("");
@@ -146,6 +149,37 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
 void SettingsStore::setRenderingMode(RenderingMode mode) {
     (void)m_defaults.set(kRenderingModeKey, std::string(renderingModeRawValue(mode)));
     assign(m_renderingMode, mode, Field::RenderingMode);
+}
+
+void SettingsStore::setPageMemoryLimit(PageMemoryLimit limit) {
+    (void)m_defaults.set(kPageMemoryLimitKey, std::string(pageMemoryLimitRawValue(limit)));
+    assign(m_pageMemoryLimit, limit, Field::PageMemoryLimit);
+}
+
+namespace {
+
+constexpr std::pair<PageMemoryLimit, std::string_view> kPageMemoryLimitValues[] = {
+    {PageMemoryLimit::Automatic, "automatic"},
+    {PageMemoryLimit::MB512, "512MB"},
+    {PageMemoryLimit::GB1, "1GB"},
+    {PageMemoryLimit::GB2, "2GB"},
+    {PageMemoryLimit::Unlimited, "unlimited"},
+};
+
+} // namespace
+
+std::string_view pageMemoryLimitRawValue(PageMemoryLimit limit) {
+    for (const auto& [value, raw] : kPageMemoryLimitValues)
+        if (value == limit)
+            return raw;
+    return "automatic";
+}
+
+std::optional<PageMemoryLimit> pageMemoryLimitFromRawValue(std::string_view value) {
+    for (const auto& [limit, raw] : kPageMemoryLimitValues)
+        if (raw == value)
+            return limit;
+    return std::nullopt;
 }
 
 RenderingMode SettingsStore::storedRenderingMode(const UserDefaults& defaults) {

@@ -18,7 +18,9 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace aurelo {
@@ -49,6 +51,12 @@ private:
     std::string m_message;
 };
 
+// "页面内存上限": how much memory each account's web process may use before its page is loaded
+// again. Automatic divides a share of the machine's memory among the open accounts.
+enum class PageMemoryLimit { Automatic, MB512, GB1, GB2, Unlimited };
+std::string_view pageMemoryLimitRawValue(PageMemoryLimit limit);
+std::optional<PageMemoryLimit> pageMemoryLimitFromRawValue(std::string_view value);
+
 class SettingsStore {
 public:
     enum class Field {
@@ -72,10 +80,12 @@ public:
         IncomingLanguage,
         Appearance,
         RenderingMode,
+        PageMemoryLimit,
     };
 
     // "渲染方式": read by main() before the toolkit starts, so a change applies at the next start.
     static constexpr std::string_view kRenderingModeKey = "aureloTranslator.renderingMode";
+    static constexpr std::string_view kPageMemoryLimitKey = "aureloTranslator.pageMemoryLimit";
 
     // The keychain account of each provider's key, in the order the keys are saved.
     static constexpr std::array<std::string_view, 6> kAPIKeyAccounts{
@@ -114,6 +124,7 @@ public:
     ChatLanguage incomingLanguage() const { return m_incomingLanguage; }
     AppAppearance appearance() const { return m_appearance; }
     RenderingMode renderingMode() const { return m_renderingMode; }
+    PageMemoryLimit pageMemoryLimit() const { return m_pageMemoryLimit; }
 
     // Field changes made by the views. They are kept in memory until save(), except the
     // appearance, which is written at once.
@@ -133,6 +144,8 @@ public:
     void setAppearance(AppAppearance appearance);
     // Written at once, like the appearance; the running process keeps what it started with.
     void setRenderingMode(RenderingMode mode);
+    // Written at once and applied at the next check of each page's memory.
+    void setPageMemoryLimit(PageMemoryLimit limit);
     // The stored rendering mode; Automatic when absent or not one we know.
     static RenderingMode storedRenderingMode(const UserDefaults& defaults);
     // Sets the provider and writes "translationProvider" at once, for choices that take effect
@@ -191,6 +204,7 @@ private:
     ChatLanguage m_incomingLanguage = ChatLanguage::Chinese;
     AppAppearance m_appearance = AppAppearance::System;
     RenderingMode m_renderingMode = RenderingMode::Automatic;
+    PageMemoryLimit m_pageMemoryLimit = PageMemoryLimit::Automatic;
     mutable std::string m_loginToken;
     mutable bool m_tokenUnread = false;
 

@@ -29,8 +29,10 @@ void AccountHealth::report(const std::string& sessionID, const PageHealth& healt
         return;
     m_health[sessionID] = health;
     m_changed.emit(sessionID);
-    if (previous.state == PageHealthState::Healthy && health.state != PageHealthState::Healthy &&
-        !m_isShown(sessionID) && !m_doNotDisturb())
+    // Once per break: a page that loaded again but has not stayed up yet is still in the break
+    // that was announced.
+    if (previous.state == PageHealthState::Healthy && !previous.settling &&
+        health.state != PageHealthState::Healthy && !m_isShown(sessionID) && !m_doNotDisturb())
         m_notification.emit(sessionID, "账号“" + session->name + "”" + PageHealth::label(health.state),
                             health.line());
 }

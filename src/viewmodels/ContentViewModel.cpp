@@ -3,6 +3,7 @@
 #include "models/AccountName.hpp"
 #include "platform/MainLoop.hpp"
 #include "viewmodels/PageZoom.hpp"
+#include "web/PageMemory.hpp"
 
 namespace aurelo {
 
@@ -31,16 +32,38 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     m_health = std::make_unique<AccountHealth>(
         m_store, [this](const std::string& id) { return isPageShown(id); },
         [this] { return m_preferences.doNotDisturb(); });
+    m_memory = std::make_unique<PageMemoryWatchdog>(PageMemoryWatchdog::Hooks{
+        .ceilingKiB =
+            [this, machine = machineMemoryKiB()] {
+                std::size_t open = 0;
+                for (const auto& session : m_store.sessions())
+                    open += m_hibernation->isHibernated(session.id) ? 0 : 1;
+                return pageMemoryCeilingKiB(m_settings.pageMemoryLimit(), machine, open);
+            },
+        .isShown = [this](const std::string& id) { return isPageShown(id); },
+        .hibernates =
+            [this](const std::string& id) {
+                const auto& sessions = m_store.sessions();
+                auto it = std::ranges::find(sessions, id, &ChatSession::id);
+                return it != sessions.end() && it->autoHibernateMinutes.has_value();
+            },
+        .hibernateNow = [this](const std::string& id) { m_hibernation->hibernateNow(id); },
+    });
     // A panel over the pages hides the page on show as much as selecting another account does.
     m_changed.connect([this](Field field) {
-        if (field == Field::ShowAppCenter || field == Field::ShowingInlineSettings)
+        if (field == Field::ShowAppCenter || field == Field::ShowingInlineSettings) {
             m_hibernation->refresh();
+            m_memory->shownChanged();
+        }
     });
     m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {
+        if (field == SessionStore::Field::Sessions)
+            m_memory->keepOnly(m_store.sessions());
         if (field != SessionStore::Field::SelectedID || m_store.selectedID() == m_lastSelectedID)
             return;
         m_lastSelectedID = m_store.selectedID();
         m_translationBox.cancelTranslationForSessionSwitch();
+        m_memory->shownChanged();
     });
     // Each sheet's flag is the window's too: the view opens the sheet on it.
     const auto forward = [this](FormModel& form, Field field) {

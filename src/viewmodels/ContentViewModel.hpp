@@ -14,6 +14,7 @@
 #include "viewmodels/AccountHibernation.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/NewSessionForm.hpp"
+#include "viewmodels/PageMemoryWatchdog.hpp"
 #include "viewmodels/QuickSettingsModel.hpp"
 #include "viewmodels/SessionSettingsForm.hpp"
 #include "viewmodels/TranslationBoxModel.hpp"
@@ -73,6 +74,8 @@ public:
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
     AccountHibernation& hibernation() { return *m_hibernation; }
     AccountHealth& health() { return *m_health; }
+    PageMemoryWatchdog& memory() { return *m_memory; }
+    const PageMemoryWatchdog& memory() const { return *m_memory; }
     const AccountHealth& health() const { return *m_health; }
     const AccountHibernation& hibernation() const { return *m_hibernation; }
 
@@ -221,6 +224,7 @@ private:
     // Built last: it reads the selection and the panels at once.
     std::unique_ptr<AccountHibernation> m_hibernation;
     std::unique_ptr<AccountHealth> m_health;
+    std::unique_ptr<PageMemoryWatchdog> m_memory;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
     std::vector<sigc::connection> m_formConnections;

@@ -151,6 +151,8 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     };
     inputs.onHealthChanged = [&health = m_content.health(), id = session.id](
                                  const PageHealth& state) { health.report(id, state); };
+    inputs.onMemoryMeasured = [&memory = m_content.memory(), id = session.id](
+                                  std::uint64_t pssKiB) { memory.measured(id, pssKiB); };
     return inputs;
 }
 

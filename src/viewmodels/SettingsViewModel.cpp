@@ -176,6 +176,33 @@ void SettingsViewModel::chooseRenderingMode(RenderingMode mode) {
     m_settings.setRenderingMode(mode);
 }
 
+void SettingsViewModel::choosePageMemoryLimit(PageMemoryLimit limit) {
+    m_settings.setPageMemoryLimit(limit);
+}
+
+const std::vector<PageMemoryLimit>& SettingsViewModel::pageMemoryLimits() {
+    static const std::vector<PageMemoryLimit> limits{
+        PageMemoryLimit::Automatic, PageMemoryLimit::MB512, PageMemoryLimit::GB1,
+        PageMemoryLimit::GB2, PageMemoryLimit::Unlimited};
+    return limits;
+}
+
+std::string SettingsViewModel::pageMemoryLimitLabel(PageMemoryLimit limit) {
+    switch (limit) {
+    case PageMemoryLimit::MB512:
+        return "512 MB";
+    case PageMemoryLimit::GB1:
+        return "1 GB";
+    case PageMemoryLimit::GB2:
+        return "2 GB";
+    case PageMemoryLimit::Unlimited:
+        return "不限";
+    case PageMemoryLimit::Automatic:
+        break;
+    }
+    return "自动";
+}
+
 const std::vector<RenderingMode>& SettingsViewModel::renderingModes() {
     static const std::vector<RenderingMode> modes{RenderingMode::Automatic,
                                                   RenderingMode::SaveMemory, RenderingMode::Smooth};

@@ -86,6 +86,7 @@ public:
     void chooseAutomaticMessageTranslation(bool enabled);
     void chooseAppearance(AppAppearance appearance);
     void chooseRenderingMode(RenderingMode mode);
+    void choosePageMemoryLimit(PageMemoryLimit limit);
 
     // Notifications.
     void refreshNotificationStatus(std::function<void()> done = {});
@@ -112,6 +113,9 @@ public:
     // "渲染方式" in the order the picker lists them, and each one's label.
     static const std::vector<RenderingMode>& renderingModes();
     static std::string renderingModeLabel(RenderingMode mode);
+    // "页面内存上限": 自动, 512 MB, 1 GB, 2 GB, 不限.
+    static const std::vector<PageMemoryLimit>& pageMemoryLimits();
+    static std::string pageMemoryLimitLabel(PageMemoryLimit limit);
     // The symbol of the connection status line.
     static std::string statusSymbol(const ProviderConnectionStatus& status);
 

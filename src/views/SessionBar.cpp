@@ -95,6 +95,9 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     // And how its page is doing.
     m_connections.push_back(m_model.health().signalChanged().connect(
         [this](const std::string&) { scheduleRebuild(); }));
+    // And when its page was reloaded or put to sleep for using too much memory.
+    m_connections.push_back(m_model.memory().signalChanged().connect(
+        [this](const std::string&) { scheduleRebuild(); }));
     m_connections.push_back(m_model.signalChanged().connect([this](ContentViewModel::Field field) {
         using F = ContentViewModel::Field;
         if (field == F::ShowAllSessionRows || field == F::RefreshingServices)

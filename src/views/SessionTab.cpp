@@ -69,6 +69,13 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
         sleeping->add_css_class("caption");
         row->append(*sleeping);
     }
+    const auto memoryNote = m_model.memory().tabNote(session.id);
+    if (memoryNote) {
+        auto* note = Gtk::make_managed<Gtk::Label>(*memoryNote);
+        note->add_css_class("aurelo-memory-note");
+        note->add_css_class("caption");
+        row->append(*note);
+    }
     const bool asleep = m_model.hibernation().isHibernated(session.id);
     // The page's health: a dot unless all is well, and a line in the tooltip.
     const PageHealth health = m_model.health().health(session.id);
@@ -91,7 +98,8 @@ SessionTab::SessionTab(ContentViewModel& model, LogoCache& logos, const ChatSess
     setAccessibleLabel(m_button, Glib::ustring(session.name) + "，" +
                                      (asleep ? std::string(AccountHibernation::kHibernatedLabel)
                                              : std::string(PageHealth::label(health.state)) +
-                                                   (health.recovering ? "，正在恢复" : "")));
+                                                   (health.recovering ? "，正在恢复" : "")) +
+                                     (memoryNote ? "，" + *memoryNote : std::string()));
     m_button.signal_clicked().connect([this] { m_model.selectTab(m_session.id); });
     append(m_button);
 

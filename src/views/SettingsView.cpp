@@ -154,7 +154,7 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
           SettingsStore::Field::InputLanguage, SettingsStore::Field::OutgoingLanguage,
           SettingsStore::Field::IncomingLanguage, SettingsStore::Field::PreferredTarget,
           SettingsStore::Field::AutomaticMessageTranslation, SettingsStore::Field::Appearance,
-          SettingsStore::Field::RenderingMode})
+          SettingsStore::Field::RenderingMode, SettingsStore::Field::PageMemoryLimit})
         showSettings(field);
     showNotifications();
     showAccount();
@@ -281,6 +281,22 @@ void SettingsView::notificationCard(Gtk::Box& column) {
     addNote(card, "通知由桌面的通知服务显示，可在桌面的“设置 → 通知”中管理 Aurelo翻译器的提醒。");
 }
 
+template <typename T>
+void SettingsView::choiceRow(Gtk::Box& card, Gtk::DropDown& picker, const char* name,
+                             const std::vector<T>& (*values)(), std::string (*label)(T),
+                             void (SettingsViewModel::*choose)(T)) {
+    std::vector<Glib::ustring> labels;
+    for (auto value : values())
+        labels.emplace_back(label(value));
+    fillPicker(picker, labels, name);
+    picker.property_selected().signal_changed().connect([this, &picker, values, choose] {
+        const guint selected = picker.get_selected();
+        if (!m_syncing && selected < values().size())
+            (m_model.*choose)(values()[selected]);
+    });
+    settingValue(card, name, picker);
+}
+
 void SettingsView::appearanceCard(Gtk::Box& column) {
     auto& card =
         *settingsCard(column, "paintpalette.fill", "外观", "选择最适合当前工作环境的显示方式");
@@ -296,21 +312,16 @@ void SettingsView::appearanceCard(Gtk::Box& column) {
     settingValue(card, "颜色模式", m_appearance);
     addNote(card, "默认跟随系统外观，也可以固定为浅色或深色模式。");
 
-    const auto& modes = SettingsViewModel::renderingModes();
-    std::vector<Glib::ustring> modeLabels;
-    for (auto mode : modes)
-        modeLabels.emplace_back(SettingsViewModel::renderingModeLabel(mode));
-    fillPicker(m_renderingMode, modeLabels, "渲染方式");
-    m_renderingMode.property_selected().signal_changed().connect([this] {
-        const guint selected = m_renderingMode.get_selected();
-        const auto& modes = SettingsViewModel::renderingModes();
-        if (!m_syncing && selected < modes.size())
-            m_model.chooseRenderingMode(modes[selected]);
-    });
-    settingValue(card, "渲染方式", m_renderingMode);
+    choiceRow(card, m_renderingMode, "渲染方式", &SettingsViewModel::renderingModes,
+              &SettingsViewModel::renderingModeLabel, &SettingsViewModel::chooseRenderingMode);
     addNote(card,
             "自动：在没有显卡加速的电脑、虚拟机和远程桌面上以软件绘制页面，账号多时明显节省内存；"
             "有显卡时使用显卡加速。更改在下次启动时生效。");
+
+    choiceRow(card, m_pageMemoryLimit, "页面内存上限", &SettingsViewModel::pageMemoryLimits,
+              &SettingsViewModel::pageMemoryLimitLabel, &SettingsViewModel::choosePageMemoryLimit);
+    addNote(card, "每个账号的网页最多可用的内存。自动：按本机内存和打开的账号数分配。"
+                  "后台页面超过上限时自动重新加载，正在查看的页面只提示，不会自动刷新。");
 }
 
 void SettingsView::accountCard(Gtk::Box& column) {
@@ -417,6 +428,10 @@ void SettingsView::showSettings(SettingsStore::Field field) {
     case F::RenderingMode:
         m_renderingMode.set_selected(
             indexOf(SettingsViewModel::renderingModes(), settings.renderingMode()));
+        break;
+    case F::PageMemoryLimit:
+        m_pageMemoryLimit.set_selected(
+            indexOf(SettingsViewModel::pageMemoryLimits(), settings.pageMemoryLimit()));
         break;
     default:
         break;

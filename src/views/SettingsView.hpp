@@ -48,6 +48,11 @@ private:
     void languageCard(Gtk::Box& column);
     void notificationCard(Gtk::Box& column);
     void appearanceCard(Gtk::Box& column);
+    // A picker of one of the view model's lists of choices, in a row named `name`.
+    template <typename T>
+    void choiceRow(Gtk::Box& card, Gtk::DropDown& picker, const char* name,
+                   const std::vector<T>& (*values)(), std::string (*label)(T),
+                   void (SettingsViewModel::*choose)(T));
     void accountCard(Gtk::Box& column);
     void lockCard(Gtk::Box& column);
     void quickReplyCard(Gtk::Box& column, QuickReplyStore& replies);
@@ -88,6 +93,7 @@ private:
 
     Gtk::DropDown m_appearance;
     Gtk::DropDown m_renderingMode;
+    Gtk::DropDown m_pageMemoryLimit;
 
     Gtk::Label m_loggedIn;
     Gtk::Label m_username;

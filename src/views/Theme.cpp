@@ -62,6 +62,12 @@ popover button.aurelo-menu-destructive:selected { background-color: alpha(#E5484
 .aurelo-health-dot { font-size: 9px; }
 .aurelo-health-dot.error { color: #E5484D; }
 .aurelo-health-dot.warning { color: #F5A623; }
+.aurelo-memory-note { color: #B7791F; }
+.aurelo-memory-bar {
+  padding: 6px 12px;
+  background-color: alpha(#F5A623, 0.18);
+  border-bottom: 1px solid alpha(#F5A623, 0.5);
+}
 .aurelo-badge {
   background-color: #E5484D;
   color: white;

@@ -6,7 +6,7 @@
 namespace aurelo {
 
 WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
-    : m_model(model), m_environment(environment) {
+    : m_content(model), m_model(model), m_environment(environment) {
     // The overlay's own child only gives the stack its size; the pages lie over it.
     auto* base = Gtk::make_managed<Gtk::Box>();
     base->set_hexpand(true);
@@ -14,6 +14,16 @@ WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
     set_child(*base);
 
     m_modelConnection = m_model.signalChanged().connect([this] { synchronize(); });
+    m_memoryReloadConnection =
+        model.memory().signalReload().connect([this](const std::string& sessionID) {
+            if (auto* page = pageFor(sessionID))
+                page->reload();
+        });
+    m_memoryOfferConnection =
+        model.memory().signalChanged().connect([this](const std::string& sessionID) {
+            if (auto* page = pageFor(sessionID))
+                page->setMemoryOffer(m_content.memory().offer(sessionID));
+        });
     constexpr unsigned kHibernationCheckSeconds = 30;
     m_hibernationTimer = Glib::signal_timeout().connect_seconds(
         [&model] {
@@ -26,6 +36,8 @@ WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
 
 WebViewStack::~WebViewStack() {
     m_modelConnection.disconnect();
+    m_memoryReloadConnection.disconnect();
+    m_memoryOfferConnection.disconnect();
     m_hibernationTimer.disconnect();
     // When the window goes first, GTK has already taken the pages out of the disposed overlay
     // (and gtkmm has let go of it); only a stack destroyed on its own removes them here.
@@ -70,6 +82,9 @@ void WebViewStack::build(const PageStackModel::Page& planned) {
     page.view->set_vexpand(true);
     add_overlay(*page.view);
     ChatWebView& view = *m_pages.emplace(planned.sessionID, std::move(page)).first->second.view;
+    view.setMemoryOffer(m_content.memory().offer(planned.sessionID));
+    view.signalMemoryReloadClicked().connect(
+        [this, id = planned.sessionID] { m_content.memory().reloadChosen(id); });
     m_pageBuilt.emit(planned.sessionID, view);
 }
 

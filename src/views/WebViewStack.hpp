@@ -6,7 +6,8 @@
 // is handed, is the page stack model's decision; this widget carries it out. Hidden pages are
 // unmapped in software rendering and laid at opacity 0 with accelerated compositing, as
 // HiddenPagePolicy explains.
-// A sleeping account ("自动休眠", "立即休眠") has no page at all.
+// A sleeping account ("自动休眠", "立即休眠") has no page at all. A page over its memory ceiling is
+// reloaded here when the watchdog says so, and the page on show carries the watchdog's offer.
 
 #include "viewmodels/PageStackModel.hpp"
 #include "webview/ChatWebView.hpp"
@@ -45,10 +46,13 @@ private:
     void drop(const std::string& sessionID);
     void bind(const PageStackModel::Page& planned, ChatWebView& view);
 
+    ContentViewModel& m_content;
     PageStackModel m_model;
     WebEnvironment& m_environment;
     std::map<std::string, Page> m_pages;
     sigc::connection m_modelConnection;
+    sigc::connection m_memoryReloadConnection;
+    sigc::connection m_memoryOfferConnection;
     sigc::signal<void(const std::string&, ChatWebView&)> m_pageBuilt;
     // Puts accounts to sleep when their delay has passed; a minute's lateness does not matter.
     sigc::connection m_hibernationTimer;

@@ -5,6 +5,7 @@
 #include "models/WebPageCommand.hpp"
 #include "web/PageHealth.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ struct ChatWebViewInputs {
     std::function<void(int)> onUnreadCountChanged;            // creation
     std::function<void(bool)> onMessagesRecognised;           // creation
     std::function<void(const PageHealth&)> onHealthChanged;   // creation
+    // The proportional set size (KiB) of the page's web process, measured every so often.
+    std::function<void(std::uint64_t)> onMemoryMeasured;      // creation
 };
 
 } // namespace aurelo

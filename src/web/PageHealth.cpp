@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <array>
+#include <utility>
 
 namespace aurelo {
 
@@ -91,14 +92,23 @@ std::chrono::seconds PageHealthTracker::backoff(unsigned attempt) {
     return kWaits[std::min<std::size_t>(attempt, kWaits.size() - 1)];
 }
 
-std::chrono::seconds PageHealthTracker::processEnded() {
-    m_health = {PageHealthState::Crashed, "", true};
+PageHealthTracker::PageHealthTracker(std::function<Clock::time_point()> now)
+    : m_now(std::move(now)) {}
+
+std::chrono::seconds PageHealthTracker::failed(PageHealth health) {
+    // The timer may have been late: a page that was up long enough had recovered all the same.
+    checkRecovered();
+    m_upSince.reset();
+    m_health = std::move(health);
     return backoff(m_attempt++);
 }
 
+std::chrono::seconds PageHealthTracker::processEnded() {
+    return failed({PageHealthState::Crashed, "", true});
+}
+
 std::chrono::seconds PageHealthTracker::loadFailed(std::string reason) {
-    m_health = {PageHealthState::NetworkError, std::move(reason), true};
-    return backoff(m_attempt++);
+    return failed({PageHealthState::NetworkError, std::move(reason), true});
 }
 
 void PageHealthTracker::connectingThroughProxy() {
@@ -110,9 +120,26 @@ void PageHealthTracker::reloadStarted() {
 }
 
 void PageHealthTracker::loadFinished() {
-    m_attempt = 0;
-    m_health = {};
+    // A second load while settling (the user reloads) does not restart the count.
+    if (m_attempt > 0 && !m_upSince)
+        m_upSince = m_now();
     settle();
+}
+
+std::optional<PageHealthTracker::Clock::time_point> PageHealthTracker::recoveredAt() const {
+    if (!m_upSince)
+        return std::nullopt;
+    return *m_upSince + kRecoveredAfter;
+}
+
+bool PageHealthTracker::checkRecovered() {
+    if (!m_upSince || m_now() < *m_upSince + kRecoveredAfter)
+        return false;
+    m_upSince.reset();
+    m_attempt = 0;
+    const bool wasSettling = m_health.settling;
+    m_health.settling = false;
+    return wasSettling;
 }
 
 void PageHealthTracker::loginReported(bool loggedOut) {
@@ -122,7 +149,8 @@ void PageHealthTracker::loginReported(bool loggedOut) {
 }
 
 void PageHealthTracker::settle() {
-    m_health = {m_loggedOut ? PageHealthState::LoggedOut : PageHealthState::Healthy, "", false};
+    m_health = {m_loggedOut ? PageHealthState::LoggedOut : PageHealthState::Healthy, "", false,
+                false, m_upSince.has_value()};
 }
 
 bool PageHealthTracker::networkReturned() const {

@@ -4,9 +4,12 @@
 // tracker turns what WebKit and the page script report into that state and decides when a page
 // that broke is loaded again: after its web process ended (a crash, or killed for memory) and
 // after a failed load, with a back-off of 1 s, 5 s, 30 s and then every 5 minutes; and at once
-// when the network comes back.
+// when the network comes back. A page that loads again is not yet recovered: only after it has
+// stayed up for a minute does the next failure start a new break with a wait of 1 s. Without that,
+// a page that crashes shortly after every load would be loaded again every second, for ever.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +26,9 @@ struct PageHealth {
     bool recovering = false;
     // A page built on a proxy has not yet loaded, nor failed to: nothing is known of the proxy.
     bool connecting = false;
+    // The page loaded again after a break but has not stayed up long enough to count as
+    // recovered: a failure now belongs to the same break (no second notification).
+    bool settling = false;
 
     friend bool operator==(const PageHealth&, const PageHealth&) = default;
 
@@ -45,6 +51,13 @@ bool isBenignLoadFailure(std::string_view domain, int code);
 
 class PageHealthTracker {
 public:
+    using Clock = std::chrono::steady_clock;
+    // How long a page that loaded again must stay up before the break is over.
+    static constexpr std::chrono::seconds kRecoveredAfter{60};
+
+    // The clock is given so that a test drives minutes in microseconds.
+    explicit PageHealthTracker(std::function<Clock::time_point()> now = Clock::now);
+
     // The waits between attempts: 1 s, 5 s, 30 s, then 5 minutes each time.
     static std::chrono::seconds backoff(unsigned attempt);
 
@@ -59,8 +72,14 @@ public:
     std::chrono::seconds loadFailed(std::string reason);
     // A reload began (scheduled or at once).
     void reloadStarted();
-    // The main frame loaded: healthy again unless the page says it shows its log-in view.
+    // The main frame loaded: healthy again unless the page says it shows its log-in view; after a
+    // break, settling until recoveredAt().
     void loadFinished();
+    // When the page that loaded after a break will count as recovered; nullopt when it is not
+    // settling. The owner's timer calls checkRecovered() then.
+    std::optional<Clock::time_point> recoveredAt() const;
+    // Ends the break if the page has stayed up long enough; returns whether the health changed.
+    bool checkRecovered();
     void loginReported(bool loggedOut);
     // The network came back: true when the page is waiting to be loaded again after a failure,
     // which should happen now rather than at the end of its wait.
@@ -68,9 +87,15 @@ public:
 
 private:
     void settle();
+    // A failure: the wait before the next attempt, counted within the current break.
+    std::chrono::seconds failed(PageHealth health);
 
+    std::function<Clock::time_point()> m_now;
     PageHealth m_health;
+    // Attempts so far in the current break; 0 when there is none.
     unsigned m_attempt = 0;
+    // Since when the page has been up again within a break.
+    std::optional<Clock::time_point> m_upSince;
     bool m_loggedOut = false;
 };
 

@@ -6,8 +6,10 @@
 #include "web/TranslationBridge.hpp"
 #include "webview/PageHealthMonitor.hpp"
 #include "webview/WebEnvironment.hpp"
+#include "webview/WebProcessMemory.hpp"
 
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
 #include <gtkmm/filechoosernative.h>
 #include <gtkmm/label.h>
 #include <webkit/webkit.h>
@@ -44,6 +46,12 @@ public:
     void update(const Inputs& inputs);
     // Runs a whole-page command (translate the page, or restore it).
     void runPageCommand(const WebPageCommand& command);
+    // Loads the page again in a new web process, which gives the old one's memory back (the
+    // memory watchdog's reload, or the agent's from its bar).
+    void reload();
+    // The bar over the page that offers "重新加载" with why; nullopt hides it.
+    void setMemoryOffer(const std::optional<std::string>& text);
+    sigc::signal<void()>& signalMemoryReloadClicked() { return m_memoryReloadClicked; }
     // Puts the text into this session's composer. Returns whether the page took it: it takes
     // only an insertion for its own session, and never an empty one.
     bool insertText(const WebTextInsertion& insertion);
@@ -53,6 +61,7 @@ public:
     Coordinator& coordinator() { return *m_coordinator; }
     const PageHealth& health() const { return m_refusal ? *m_refusal : m_health->health(); }
 
+    static constexpr const char* kMemoryReloadLabel = "重新加载";
     // Under the reason, in the page area of an account that was given no page.
     static constexpr std::string_view kRefusedPageNote =
         "此账号的网页未加载，也不会绕过代理直接连接。请在“账号独立设置”中修正代理后保存。";
@@ -62,6 +71,7 @@ public:
     static void evaluateInPrivateWorld(WebKitWebView* view, const std::string& script);
 
 private:
+    void buildMemoryBar();
     void refuse(const std::string& reason, const Inputs& inputs);
 
     std::string m_sessionID;
@@ -71,7 +81,11 @@ private:
     GRef<WebKitWebView> m_webView;
     std::unique_ptr<Coordinator> m_coordinator;
     std::unique_ptr<PageHealthMonitor> m_health;
+    std::unique_ptr<WebProcessMemory> m_memory;
     Gtk::Label* m_connecting = nullptr; // owned by the box
+    Gtk::Box* m_memoryBar = nullptr;    // owned by the box
+    Gtk::Label* m_memoryText = nullptr; // owned by the bar
+    sigc::signal<void()> m_memoryReloadClicked;
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and

@@ -2,6 +2,7 @@
 
 #include <glibmm/main.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace aurelo {
@@ -49,6 +50,7 @@ PageHealthMonitor::PageHealthMonitor(WebKitWebView* view, bool viaProxy, Report 
 
 PageHealthMonitor::~PageHealthMonitor() {
     m_timer.disconnect();
+    m_recoveryTimer.disconnect();
     g_signal_handlers_disconnect_by_data(m_view, this);
     g_signal_handlers_disconnect_by_data(m_network.get(), this);
 }
@@ -89,6 +91,7 @@ void PageHealthMonitor::loadChangedCallback(WebKitWebView*, WebKitLoadEvent even
     }
     monitor->m_tracker.loadFinished();
     monitor->publish();
+    monitor->watchRecovery();
 }
 
 gboolean PageHealthMonitor::loadFailedCallback(WebKitWebView*, WebKitLoadEvent, const char* uri,
@@ -115,6 +118,8 @@ void PageHealthMonitor::processTerminatedCallback(WebKitWebView*, WebKitWebProce
     // Whatever ended it — a crash, the memory limit, or someone ending it by hand — the account
     // has no page until it is loaded again.
     auto* monitor = static_cast<PageHealthMonitor*>(self);
+    if (std::exchange(monitor->m_processEndExpected, false))
+        return;
     const auto wait = monitor->m_tracker.processEnded();
     monitor->publish();
     monitor->reloadIn(wait);
@@ -151,8 +156,25 @@ void PageHealthMonitor::networkChangedCallback(GNetworkMonitor*, gboolean availa
         monitor->reloadNow();
 }
 
+void PageHealthMonitor::watchRecovery() {
+    m_recoveryTimer.disconnect();
+    const auto at = m_tracker.recoveredAt();
+    if (!at)
+        return;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(
+        *at - PageHealthTracker::Clock::now(), PageHealthTracker::Clock::duration::zero()));
+    m_recoveryTimer = Glib::signal_timeout().connect(
+        [this] {
+            if (m_tracker.checkRecovered())
+                publish();
+            return false;
+        },
+        static_cast<unsigned>(wait.count()));
+}
+
 void PageHealthMonitor::reloadIn(std::chrono::seconds wait) {
     m_timer.disconnect();
+    m_recoveryTimer.disconnect();
     m_timer = Glib::signal_timeout().connect_seconds(
         [this] {
             reloadNow();

@@ -30,6 +30,14 @@ public:
     ~PageHealthMonitor();
 
     void loginReported(bool loggedOut);
+    // The host ends the page's web process itself and loads the page again in a new one (to
+    // give its memory back): that ending is no break. WebKit reports the end from within the
+    // call that ends the process; one that had already ended reports nothing.
+    template <typename F> void endProcessOnPurpose(F&& end) {
+        m_processEndExpected = true;
+        end();
+        m_processEndExpected = false;
+    }
     // Why the account's proxy did not carry the last request for a URL's origin, as the relay
     // in front of an HTTP proxy saw it. Only this sets a proxy's refusal of the login: a 407
     // that a website sends itself is the website's page, whatever it claims.
@@ -48,6 +56,8 @@ private:
     static void networkChangedCallback(GNetworkMonitor*, gboolean available, gpointer self);
 
     void reloadIn(std::chrono::seconds wait);
+    // After a break, ends it once the page has stayed up long enough.
+    void watchRecovery();
     void reloadNow();
     void showFailure(const std::string& uri);
     // The load "finished" with the relay's refusal instead of the page: why the proxy refused.
@@ -60,10 +70,12 @@ private:
     Report m_report;
     PageHealthTracker m_tracker;
     sigc::connection m_timer;
+    sigc::connection m_recoveryTimer;
     // The address of a load that just failed, until its FINISHED puts the failure text in its
     // place; then the failure page is loading, which is not the page recovering.
     std::optional<std::string> m_failedURI;
     bool m_loadingFailurePage = false;
+    bool m_processEndExpected = false;
     PageHealth m_published;
     ProxyFailureLookup m_proxyFailure;
 };

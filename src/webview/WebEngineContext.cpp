@@ -2,6 +2,9 @@
 
 #include "platform/GRef.hpp"
 
+#include <filesystem>
+#include <system_error>
+
 namespace aurelo {
 
 template <> struct GRefTraits<WebKitMemoryPressureSettings> {
@@ -19,6 +22,18 @@ GRef<WebKitMemoryPressureSettings> memoryPressureSettings(unsigned limitMB) {
     auto settings = adoptGRef(webkit_memory_pressure_settings_new());
     webkit_memory_pressure_settings_set_memory_limit(settings.get(), limitMB);
     return settings;
+}
+
+// Where the web process extension is: in the build tree while it exists (tests, and a program run
+// from there), else in lib/aurelo-translator beside the program's bin/ folder, as installed.
+std::filesystem::path webProcessExtensionsDirectory() {
+    std::error_code error;
+    if (std::filesystem::is_directory(AURELO_WEB_EXTENSIONS_BUILD_DIR, error))
+        return AURELO_WEB_EXTENSIONS_BUILD_DIR;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return AURELO_WEB_EXTENSIONS_INSTALL_DIR;
+    return program.parent_path().parent_path() / "lib/aurelo-translator/web-extensions";
 }
 
 } // namespace
@@ -49,6 +64,9 @@ WebKitWebContext* WebEngineContext::shared() {
         // No page cache and no cache of spare web processes: neither is used by a page that never
         // navigates back, and each holds a whole page or process.
         webkit_web_context_set_cache_model(created, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        // Tells each page which web process it runs in, for the memory watchdog.
+        webkit_web_context_set_web_process_extensions_directory(
+            created, webProcessExtensionsDirectory().c_str());
         return created;
     }();
     return context;

@@ -5,6 +5,7 @@
 #include "translation/TranslationService.hpp"
 #include "webview/WebsiteDataStores.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -34,6 +35,8 @@ struct WebEnvironment {
     HiddenPages hiddenPages = HiddenPages::Transparent;
     // The web inspector and the console's memory of logged values; off except for support.
     bool developerExtras = false;
+    // How often each page's web process memory is read for the "页面内存上限" watchdog.
+    std::chrono::milliseconds memoryCheckInterval = std::chrono::seconds(10);
 };
 
 } // namespace aurelo

@@ -132,11 +132,16 @@ TEST_F(SettingsStoreTest, RenderingAndAppearanceAreWrittenAtOnceAndReadAtTheNext
     auto store = makeStore();
     store->setAppearance(AppAppearance::Dark);
     store->setRenderingMode(RenderingMode::SaveMemory);
+    store->setPageMemoryLimit(PageMemoryLimit::GB1);
     EXPECT_EQ(env.storedDefaults().at("aureloTranslator.renderingMode"), "memory");
     env.restart();
     SettingsStore restarted(*env.defaults, env.keychain, translator);
     EXPECT_EQ(restarted.appearance(), AppAppearance::Dark);
     EXPECT_EQ(restarted.renderingMode(), RenderingMode::SaveMemory);
+    EXPECT_EQ(restarted.pageMemoryLimit(), PageMemoryLimit::GB1);
+    ASSERT_TRUE(env.defaults->set("aureloTranslator.pageMemoryLimit", Json(1024)));
+    EXPECT_EQ(SettingsStore(*env.defaults, env.keychain, translator).pageMemoryLimit(),
+              PageMemoryLimit::Automatic);
     // main() reads the mode before any store exists; a value it does not know means automatic.
     for (const auto& junk : {Json("gpu"), Json("Memory"), Json(3), Json(nullptr)}) {
         ASSERT_TRUE(env.defaults->set("aureloTranslator.renderingMode", junk));

@@ -208,6 +208,10 @@ TEST_F(ContentViewModelTest, AHiddenAccountThatBreaksNotifiesOncePerBreak) {
     // Still broken, in another way: no second notice until it was fine again.
     health.report(hidden, {PageHealthState::NetworkError, "连接超时", true});
     EXPECT_EQ(notices.size(), 1u);
+    // Up again but not yet for long: crashing now is the same break.
+    health.report(hidden, {PageHealthState::Healthy, "", false, false, true});
+    health.report(hidden, crashed);
+    EXPECT_EQ(notices.size(), 1u);
     health.report(hidden, {});
     health.report(hidden, {PageHealthState::LoggedOut, "", false});
     ASSERT_EQ(notices.size(), 2u);

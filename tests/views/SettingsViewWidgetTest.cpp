@@ -102,9 +102,9 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
                 break;
             }
     }
-    // Seven pickers, the switch, three password fields, and the buttons: refresh, validate,
+    // Eight pickers, the switch, three password fields, and the buttons: refresh, validate,
     // notifications, log out, lock.
-    EXPECT_EQ(reached.size(), 16u);
+    EXPECT_EQ(reached.size(), 17u);
 }
 
 TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {

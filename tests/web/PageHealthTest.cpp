@@ -11,24 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 using State = PageHealthState;
 
-TEST(PageHealthTracker, AnEndedProcessIsReloadedWithBackOffUntilALoadSucceeds) {
-    PageHealthTracker tracker;
-    EXPECT_EQ(tracker.processEnded(), 1s);
-    EXPECT_EQ(tracker.health(), (PageHealth{State::Crashed, "", true}));
-    EXPECT_EQ(tracker.health().line(), "页面已崩溃 · 正在恢复");
-    tracker.reloadStarted();
-    EXPECT_EQ(tracker.processEnded(), 5s);
-    EXPECT_EQ(tracker.loadFailed("无法连接代理"), 30s);
-    EXPECT_EQ(tracker.processEnded(), 300s);
-    EXPECT_EQ(tracker.processEnded(), 300s) << "every 5 minutes from then on";
-
-    tracker.loadFinished();
-    EXPECT_EQ(tracker.health(), PageHealth{});
-    EXPECT_EQ(tracker.health().line(), "正常");
-    EXPECT_EQ(tracker.loadFailed("连接超时"), 1s) << "a success starts the back-off afresh";
-    EXPECT_EQ(tracker.health().line(), "网络异常：连接超时 · 正在恢复");
-}
-
 TEST(PageHealthTracker, APageBuiltOnAProxySaysSoUntilItsFirstLoadEnds) {
     PageHealthTracker tracker;
     tracker.loadFailed("安全连接（TLS）失败");

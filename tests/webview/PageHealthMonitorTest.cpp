@@ -21,8 +21,12 @@ protected:
         return found == states.end() ? std::nullopt : std::optional(*found);
     }
     bool waitUntilHealthy(std::chrono::milliseconds deadline) {
-        return runMainLoopUntil([&] { return !states.empty() && states.back() == PageHealth{}; },
-                                deadline);
+        return runMainLoopUntil(
+            [&] {
+                return !states.empty() && states.back().state == PageHealthState::Healthy &&
+                       !states.back().recovering && !states.back().connecting;
+            },
+            deadline);
     }
 
     std::vector<PageHealth> states;
