@@ -40,13 +40,7 @@ public:
     }
     Gtk::Switch& proxySwitch() { return m_proxyEnabled; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
-    Gtk::Entry& proxyHostField() { return m_proxyFields.hostField(); }
-    Gtk::Label& proxyHostErrorLine() { return m_proxyFields.hostErrorLine(); }
-    Gtk::Entry& proxyUsernameField() { return m_proxyFields.usernameField(); }
-    Gtk::PasswordEntry& proxyPasswordField() { return m_proxyFields.passwordField(); }
-    Gtk::Button& checkProxyButton() { return m_proxyFields.checkButton(); }
-    Gtk::Label& proxyCheckLine() { return m_proxyFields.checkLine(); }
-    Gtk::Entry& proxyPortField() { return m_proxyFields.portField(); }
+    ProxyFields& proxyFields() { return m_proxyFields; }
 
 private:
     Gtk::Widget* buildBasicSection();

@@ -20,15 +20,9 @@ public:
 
     ChoicePicker& providerPicker() { return m_pickers.provider; }
     ChoicePicker& proxyTypePicker() { return m_pickers.proxyType; }
+    ProxyFields& proxyFields() { return m_proxy; }
     Gtk::Entry& addressField() { return m_address; }
     Gtk::Label& schemeNoteLine() { return m_schemeNote; }
-    Gtk::Entry& proxyHostField() { return m_proxy.hostField(); }
-    Gtk::Label& proxyHostErrorLine() { return m_proxy.hostErrorLine(); }
-    Gtk::Entry& proxyUsernameField() { return m_proxy.usernameField(); }
-    Gtk::PasswordEntry& proxyPasswordField() { return m_proxy.passwordField(); }
-    Gtk::Button& checkProxyButton() { return m_proxy.checkButton(); }
-    Gtk::Label& proxyCheckLine() { return m_proxy.checkLine(); }
-    Gtk::Entry& proxyPortField() { return m_proxy.portField(); }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
     Gtk::Label& errorLabel() { return m_error; }
     Gtk::Button& saveButton() { return m_save; }

@@ -83,10 +83,10 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
 
     SessionSettingsSheet* sheet = settingsSheetOf(created.id);
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(sheet->proxyHostField().get_text(), "") << "opens with the account's own values";
+    EXPECT_EQ(sheet->proxyFields().hostField().get_text(), "") << "opens with the account's own values";
     sheet->proxyTypePicker().choose("http");
-    sheet->proxyHostField().set_text("127.0.0.1");
-    sheet->proxyPortField().set_text(std::to_string(socks.port()));
+    sheet->proxyFields().hostField().set_text("127.0.0.1");
+    sheet->proxyFields().portField().set_text(std::to_string(socks.port()));
     click(sheet->saveButton());
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();
     EXPECT_EQ(store.sessions().back().proxyHost, "127.0.0.1");
@@ -97,7 +97,7 @@ TEST_F(AccountProxyEndToEnd, CustomSiteAccountMovesToTheProxyTypeSetInItsSheet) 
 
     sheet = settingsSheetOf(created.id);
     ASSERT_TRUE(sheet);
-    EXPECT_EQ(sheet->proxyPortField().get_text(), Glib::ustring(std::to_string(socks.port())));
+    EXPECT_EQ(sheet->proxyFields().portField().get_text(), Glib::ustring(std::to_string(socks.port())));
     sheet->proxyTypePicker().choose("socks5");
     click(sheet->saveButton());
     ASSERT_FALSE(sheet->get_visible()) << sheet->errorLabel().get_text();

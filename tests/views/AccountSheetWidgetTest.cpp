@@ -15,9 +15,9 @@ namespace {
 class AccountSheetWidgets : public WidgetTest {
 protected:
     template <typename Sheet> static void waitForCheck(Sheet& sheet) {
-        EXPECT_FALSE(sheet.checkProxyButton().get_sensitive()) << "one check at a time";
+        EXPECT_FALSE(sheet.proxyFields().checkButton().get_sensitive()) << "one check at a time";
         ASSERT_TRUE(
-            runMainLoopUntil([&] { return sheet.checkProxyButton().get_sensitive(); }, 15s));
+            runMainLoopUntil([&] { return sheet.proxyFields().checkButton().get_sensitive(); }, 15s));
     }
 
     NewSessionForm& form = model.newSessionForm();
@@ -40,17 +40,17 @@ TEST_F(AccountSheetWidgets, TheNewAccountSheetFollowsItsFormAndOpensFresh) {
 
     click(sheet.sectionButton(NewSessionForm::SetupSection::Proxy));
     EXPECT_EQ(form.setupSection(), "网络代理");
-    EXPECT_FALSE(sheet.proxyHostField().is_drawable()) << "fields hidden while the proxy is off";
+    EXPECT_FALSE(sheet.proxyFields().hostField().is_drawable()) << "fields hidden while the proxy is off";
     sheet.proxySwitch().set_active(true);
-    EXPECT_TRUE(sheet.proxyHostField().is_drawable());
-    sheet.proxyHostField().set_text("127.0.0.1");
+    EXPECT_TRUE(sheet.proxyFields().hostField().is_drawable());
+    sheet.proxyFields().hostField().set_text("127.0.0.1");
     sheet.hide();
 
     // Opened again, the sheet shows the fresh form, not what was typed last time.
     form.prepare("telegram", "Telegram");
     EXPECT_EQ(sheet.nameField().get_text(), "Telegram");
     EXPECT_FALSE(sheet.proxySwitch().get_active());
-    EXPECT_EQ(sheet.proxyHostField().get_text(), "");
+    EXPECT_EQ(sheet.proxyFields().hostField().get_text(), "");
     sheet.hide();
 }
 
@@ -75,8 +75,8 @@ TEST_F(AccountSheetWidgets, EscapeClosesEverySheetWithoutSaving) {
 
     SessionSettingsSheet settingsSheet(settingsForm, nullptr);
     settingsForm.begin();
-    settingsSheet.proxyHostField().set_text("10.1.1.1");
-    settingsSheet.proxyPortField().set_text("8080");
+    settingsSheet.proxyFields().hostField().set_text("10.1.1.1");
+    settingsSheet.proxyFields().portField().set_text("8080");
     ASSERT_TRUE(runMainLoopUntil([&] { return settingsSheet.get_mapped(); }, 5s));
     ASSERT_TRUE(pressKeys("账号独立设置", "Escape"));
     ASSERT_TRUE(runMainLoopUntil([&] { return !model.showingSessionSettings(); }, 5s));
@@ -100,8 +100,8 @@ TEST_F(AccountSheetWidgets, ARefusalStaysOnScreenWithItsMessage) {
 
     SessionSettingsSheet sheet(settingsForm, nullptr);
     settingsForm.begin();
-    sheet.proxyHostField().set_text("10.0.0.1");
-    sheet.proxyPortField().set_text("port");
+    sheet.proxyFields().hostField().set_text("10.0.0.1");
+    sheet.proxyFields().portField().set_text("port");
     click(sheet.saveButton());
     EXPECT_TRUE(sheet.get_visible());
     EXPECT_TRUE(sheet.errorLabel().get_visible());
@@ -148,17 +148,17 @@ TEST_F(AccountSheetWidgets, TheEnginePickerUsesTheServicesNames) {
 TEST_F(AccountSheetWidgets, APastedProxyLineFillsTheOtherFields) {
     SessionSettingsSheet sheet(settingsForm, nullptr);
     settingsForm.begin();
-    sheet.proxyHostField().get_clipboard()->set_text("203.0.113.7:1080:alice:s3cret");
+    sheet.proxyFields().hostField().get_clipboard()->set_text("203.0.113.7:1080:alice:s3cret");
     gtk_widget_activate_action(
-        GTK_WIDGET(gtk_editable_get_delegate(GTK_EDITABLE(sheet.proxyHostField().gobj()))),
+        GTK_WIDGET(gtk_editable_get_delegate(GTK_EDITABLE(sheet.proxyFields().hostField().gobj()))),
         "clipboard.paste", nullptr);
-    ASSERT_TRUE(runMainLoopUntil([&] { return sheet.proxyPortField().get_text() == "1080"; }, 5s));
-    EXPECT_EQ(sheet.proxyHostField().get_text(), "203.0.113.7");
-    EXPECT_EQ(sheet.proxyPasswordField().get_text(), "s3cret");
-    EXPECT_FALSE(sheet.proxyHostErrorLine().get_visible());
-    sheet.proxyHostField().set_text("exa mple.com");
-    EXPECT_TRUE(sheet.proxyHostErrorLine().get_visible());
-    EXPECT_EQ(sheet.proxyHostErrorLine().get_text().raw(), kInvalidProxyHost);
+    ASSERT_TRUE(runMainLoopUntil([&] { return sheet.proxyFields().portField().get_text() == "1080"; }, 5s));
+    EXPECT_EQ(sheet.proxyFields().hostField().get_text(), "203.0.113.7");
+    EXPECT_EQ(sheet.proxyFields().passwordField().get_text(), "s3cret");
+    EXPECT_FALSE(sheet.proxyFields().hostErrorLine().get_visible());
+    sheet.proxyFields().hostField().set_text("exa mple.com");
+    EXPECT_TRUE(sheet.proxyFields().hostErrorLine().get_visible());
+    EXPECT_EQ(sheet.proxyFields().hostErrorLine().get_text().raw(), kInvalidProxyHost);
     sheet.hide();
 }
 
@@ -168,10 +168,10 @@ TEST_F(AccountSheetWidgets, TheNewAccountSheetChecksTheTypedLoginBeforeSaving) {
     sheet.nameField().set_text("代理账号");
     sheet.proxySwitch().set_active(true);
     form.setProxyType("socks5");
-    sheet.proxyHostField().set_text("127.0.0.1");
-    sheet.proxyPortField().set_text(std::to_string(proxy.port()));
-    sheet.proxyUsernameField().set_text("agent");
-    EXPECT_TRUE(sheet.proxyPasswordField().get_show_peek_icon());
+    sheet.proxyFields().hostField().set_text("127.0.0.1");
+    sheet.proxyFields().portField().set_text(std::to_string(proxy.port()));
+    sheet.proxyFields().usernameField().set_text("agent");
+    EXPECT_TRUE(sheet.proxyFields().passwordField().get_show_peek_icon());
 
     struct Case {
         const char* password;
@@ -180,12 +180,12 @@ TEST_F(AccountSheetWidgets, TheNewAccountSheetChecksTheTypedLoginBeforeSaving) {
     // With the right login the proxy goes on to the platform, which nothing here serves.
     for (const auto& c : {Case{"wrong", "代理认证失败，请检查代理用户名和密码"},
                           Case{"pw", "代理拒绝了目标地址"}}) {
-        sheet.proxyPasswordField().set_text(c.password);
+        sheet.proxyFields().passwordField().set_text(c.password);
         EXPECT_EQ(form.proxyPassword(), c.password);
-        click(sheet.checkProxyButton());
+        click(sheet.proxyFields().checkButton());
         waitForCheck(sheet);
-        EXPECT_TRUE(std::string(sheet.proxyCheckLine().get_text()).starts_with(c.line))
-            << sheet.proxyCheckLine().get_text();
+        EXPECT_TRUE(std::string(sheet.proxyFields().checkLine().get_text()).starts_with(c.line))
+            << sheet.proxyFields().checkLine().get_text();
     }
     EXPECT_EQ(store.sessions().size(), 1u) << "checking saves nothing";
     sheet.hide();
@@ -196,19 +196,19 @@ TEST_F(AccountSheetWidgets, TheSettingsSheetChecksTheAccountsOwnAddress) {
     addSession("站点", site.url("/", "site.invalid"));
     SessionSettingsSheet sheet(settingsForm, nullptr);
     settingsForm.begin();
-    EXPECT_FALSE(sheet.proxyCheckLine().get_visible());
-    click(sheet.checkProxyButton());
-    EXPECT_EQ(sheet.proxyCheckLine().get_text(), "请先填写代理主机和 1–65535 之间的端口");
+    EXPECT_FALSE(sheet.proxyFields().checkLine().get_visible());
+    click(sheet.proxyFields().checkButton());
+    EXPECT_EQ(sheet.proxyFields().checkLine().get_text(), "请先填写代理主机和 1–65535 之间的端口");
 
     settingsForm.setProxyType("socks5");
-    sheet.proxyHostField().set_text("127.0.0.1");
-    sheet.proxyPortField().set_text(std::to_string(proxy.port()));
-    sheet.proxyUsernameField().set_text("agent");
-    sheet.proxyPasswordField().set_text("pw");
-    click(sheet.checkProxyButton());
+    sheet.proxyFields().hostField().set_text("127.0.0.1");
+    sheet.proxyFields().portField().set_text(std::to_string(proxy.port()));
+    sheet.proxyFields().usernameField().set_text("agent");
+    sheet.proxyFields().passwordField().set_text("pw");
+    click(sheet.proxyFields().checkButton());
     waitForCheck(sheet);
-    EXPECT_TRUE(std::string(sheet.proxyCheckLine().get_text()).starts_with("代理可用 · 延迟 "))
-        << sheet.proxyCheckLine().get_text();
+    EXPECT_TRUE(std::string(sheet.proxyFields().checkLine().get_text()).starts_with("代理可用 · 延迟 "))
+        << sheet.proxyFields().checkLine().get_text();
     ASSERT_FALSE(proxy.destinations().empty());
     EXPECT_TRUE(proxy.destinations().back().starts_with("site.invalid:"));
     sheet.hide();

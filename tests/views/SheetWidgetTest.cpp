@@ -67,7 +67,7 @@ TEST_F(Sheets, EverySheetFitsASmallScreenWithItsButtonsInSight) {
             click(sheet->sectionButton(section));
             sheet->nameField().set_text(longName());
             sheet->proxySwitch().set_active(true);
-            sheet->proxyHostField().set_text("no host here");
+            sheet->proxyFields().hostField().set_text("no host here");
             model.newSessionForm().checkProxy();
         };
     };
