@@ -1,3 +1,4 @@
+// The shared store on PostgreSQL: its schema steps and one statement per operation.
 #include "service/PostgresServiceDatabase.hpp"
 
 #include <libpq-fe.h>
@@ -76,6 +77,39 @@ std::string number(std::int64_t value) {
     return std::to_string(value);
 }
 
+// Sends what PQsend* queued and collects the statement's result (the last one, which carries its
+// error if any). Null on a broken connection, and with `timedOut` set when `deadline` passed first.
+PGresult* awaitResult(PGconn* connection, std::optional<DatabaseDeadline::Clock::time_point> deadline,
+                      bool& timedOut) {
+    for (int flushed; (flushed = PQflush(connection)) != 0;) {
+        if (flushed < 0)
+            return nullptr;
+        if (!PostgresConnectionPool::waitForSocket(connection, true, deadline)) {
+            timedOut = true;
+            return nullptr;
+        }
+        if (!PQconsumeInput(connection))
+            return nullptr;
+    }
+    PGresult* last = nullptr;
+    for (;;) {
+        while (PQisBusy(connection)) {
+            if (!PostgresConnectionPool::waitForSocket(connection, false, deadline)) {
+                PQclear(last);
+                timedOut = true;
+                return nullptr;
+            }
+            if (!PQconsumeInput(connection))
+                break; // PQgetResult reports the broken connection
+        }
+        PGresult* result = PQgetResult(connection);
+        if (!result)
+            return last;
+        PQclear(last);
+        last = result;
+    }
+}
+
 } // namespace
 
 PostgresServiceDatabase::Rows::~Rows() {
@@ -137,18 +171,33 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
             return std::unexpected(lease.error());
         // Named after the address of its text, which is a constant of this file.
         const std::string name = "q" + std::to_string(reinterpret_cast<std::uintptr_t>(sql));
+        // Sent without blocking and awaited only up to the deadline: a server that stopped
+        // answering costs the request its deadline, not the time until the server wakes.
+        const auto deadline = DatabaseDeadline::current();
+        bool timedOut = false;
         auto execute = [&]() -> Rows {
             if (!lease->prepared().contains(sql)) {
-                Rows prepared(PQprepare(lease->get(), name.c_str(), sql,
-                                        static_cast<int>(values.size()), nullptr));
+                if (!PQsendPrepare(lease->get(), name.c_str(), sql,
+                                   static_cast<int>(values.size()), nullptr))
+                    return Rows(nullptr);
+                Rows prepared(awaitResult(lease->get(), deadline, timedOut));
                 if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
                     return prepared;
                 lease->prepared().insert(sql);
             }
-            return Rows(PQexecPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
-                                       values.data(), nullptr, nullptr, 0));
+            if (!PQsendQueryPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
+                                     values.data(), nullptr, nullptr, 0))
+                return Rows(nullptr);
+            return Rows(awaitResult(lease->get(), deadline, timedOut));
         };
         Rows rows = execute();
+        if (timedOut) {
+            // The connection is mid-statement: closing it is the one way to be rid of it without
+            // waiting (a cancel request waits for the server too). Its statement_timeout ends
+            // the statement on the server's side.
+            lease->discard();
+            return std::unexpected(DatabaseDeadline::missed());
+        }
         ExecStatusType status = PQresultStatus(rows.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return rows;
@@ -463,8 +512,11 @@ DatabaseResult<void> PostgresServiceDatabase::purgeRequestCounts(std::int64_t wi
     return {};
 }
 
-bool PostgresServiceDatabase::isHealthy() {
-    return query("检查数据库", "SELECT 1").has_value();
+DatabaseResult<void> PostgresServiceDatabase::probe() {
+    auto rows = query("检查数据库", "SELECT 1");
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
 }
 
 } // namespace aurelo::service

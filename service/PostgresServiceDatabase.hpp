@@ -21,6 +21,7 @@ public:
 
     const char* backendName() const override { return "postgresql"; }
     bool sharedAcrossInstances() const override { return true; }
+    unsigned concurrency() const override { return m_pool.capacity(); }
 
     DatabaseResult<std::int64_t> addUser(const std::string& username,
                                          const std::string& passwordHash,
@@ -47,7 +48,7 @@ public:
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
     DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
-    bool isHealthy() override;
+    DatabaseResult<void> probe() override;
 
     // One query's rows, cleared when it goes out of scope.
     class Rows {

@@ -23,6 +23,7 @@ constexpr const char* kUsage =
     "aurelo-service.sqlite3）]\n"
     "  [--database-pool 每实例数据库连接数（默认 4）] [--database-wait-ms "
     "等待空闲连接的毫秒数（默认 2000）]\n"
+    "  [--database-timeout-ms 每个请求等待数据库的最长毫秒数（默认 5000）]\n"
     "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
     "每分钟登录次数（每地址，默认 30）]\n"
     "  [--login-user-rate-limit 每分钟登录次数（每用户名，默认 10）]\n"
@@ -126,6 +127,10 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         {"--database-pool", [&](unsigned long v) { pool.connections = std::max(1ul, v); }},
         {"--database-wait-ms",
          [&](unsigned long v) { pool.acquireTimeout = std::chrono::milliseconds(v); }},
+        {"--database-timeout-ms",
+         [&](unsigned long v) {
+             configuration.databaseTimeout = std::chrono::milliseconds(std::max(100ul, v));
+         }},
     };
     static const char* kKnown[] = {
         "--listen",   "--data",          "--tls-cert",         "--tls-key", "--updates",

@@ -1,9 +1,32 @@
+// Opening a store by its location, the location's masked form, and the statement deadline.
 #include "service/ServiceDatabase.hpp"
 
 #include "service/PostgresServiceDatabase.hpp"
 #include "service/SqliteServiceDatabase.hpp"
 
 namespace aurelo::service {
+
+namespace {
+
+thread_local std::optional<DatabaseDeadline::Clock::time_point> t_deadline;
+
+} // namespace
+
+DatabaseDeadline::DatabaseDeadline(Clock::time_point at) : m_previous(t_deadline) {
+    t_deadline = at;
+}
+
+DatabaseDeadline::~DatabaseDeadline() {
+    t_deadline = m_previous;
+}
+
+std::optional<DatabaseDeadline::Clock::time_point> DatabaseDeadline::current() {
+    return t_deadline;
+}
+
+DatabaseError DatabaseDeadline::missed() {
+    return DatabaseError{"数据库未在时限内应答。", true, true};
+}
 
 std::expected<DatabaseLocation, std::string> DatabaseLocation::parse(const std::string& text) {
     if (text.starts_with("sqlite:")) {

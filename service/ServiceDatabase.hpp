@@ -25,9 +25,31 @@ namespace aurelo::service {
 struct DatabaseError {
     std::string message;
     bool unavailable = false;
+    // The database did not answer by the deadline: alive, perhaps, but stalled.
+    bool stalled = false;
 };
 
 template <typename T> using DatabaseResult = std::expected<T, DatabaseError>;
+
+// The moment by which the statements run on this thread must be answered, in force while an
+// object of this class lives (DatabaseWorkers sets one for each job). A store gives up a statement
+// still unanswered then, whatever the database server is doing, and reports it stalled. Without
+// one (the admin command), a statement waits as long as the server's own time-out lets it.
+class DatabaseDeadline {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit DatabaseDeadline(Clock::time_point at);
+    DatabaseDeadline(const DatabaseDeadline&) = delete;
+    DatabaseDeadline& operator=(const DatabaseDeadline&) = delete;
+    ~DatabaseDeadline();
+
+    static std::optional<Clock::time_point> current();
+    // What a statement, a connection attempt or a queued job that ran out of time reports.
+    static DatabaseError missed();
+
+private:
+    std::optional<Clock::time_point> m_previous;
+};
 
 struct UserRecord {
     std::int64_t id = 0;
@@ -119,6 +141,9 @@ public:
     // True when other instances may share this database: the server then keeps its rate limits
     // in it instead of in memory.
     virtual bool sharedAcrossInstances() const = 0;
+    // How many statements can run at once: the server runs that many database workers. Every
+    // method may be called from any thread.
+    virtual unsigned concurrency() const = 0;
 
     virtual DatabaseResult<std::int64_t>
     addUser(const std::string& username, const std::string& passwordHash, std::int64_t now) = 0;
@@ -165,7 +190,7 @@ public:
     virtual DatabaseResult<void> purgeRequestCounts(std::int64_t window) = 0;
 
     // A cheap query that proves the database still answers (for the health check).
-    virtual bool isHealthy() = 0;
+    virtual DatabaseResult<void> probe() = 0;
 };
 
 } // namespace aurelo::service

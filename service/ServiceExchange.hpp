@@ -6,6 +6,7 @@
 #include "service/ServiceServer.hpp"
 
 #include "platform/Text.hpp"
+#include "service/AccessToken.hpp"
 #include "service/RequestLog.hpp"
 
 #include <libsoup/soup.h>
@@ -69,5 +70,67 @@ struct ServiceServer::Exchange {
             g_signal_handler_disconnect(message.get(), disconnectHandler);
     }
 };
+
+template <typename T>
+void ServiceServer::withDatabase(const ExchangePtr& exchange,
+                                 std::function<DatabaseResult<T>()> work,
+                                 std::function<void(T)> then) {
+    pause(exchange);
+    const CancellationToken cancellation = m_cancellable.token();
+    bool queued = m_databaseWorkers->run<T>(
+        m_configuration.databaseTimeout, std::move(work),
+        [this, cancellation, exchange, then = std::move(then)](DatabaseResult<T> result) {
+            if (cancellation.isCancelled())
+                return;
+            noteDatabase(result ? nullptr : &result.error());
+            if (!result)
+                return respondDatabaseError(exchange, result.error());
+            then(std::move(*result));
+        });
+    if (!queued)
+        respondDatabaseError(exchange, DatabaseError{"等待数据库的请求过多。", true});
+}
+
+template <typename T>
+void ServiceServer::authenticated(const ExchangePtr& exchange,
+                                  std::function<DatabaseResult<T>(const Account&)> more,
+                                  std::function<void(const Account&, T)> then) {
+    std::string token = bearerToken(exchange->message.get());
+    if (token.empty())
+        return respondError(exchange, 401, "请先登录Aurelo翻译器账号。");
+    struct Outcome {
+        std::optional<Account> account;
+        RateLimitGate::Decision limit;
+        std::optional<T> value;
+    };
+    withDatabase<Outcome>(
+        exchange,
+        [this, hash = hashAccessToken(token), now = now(),
+         more = std::move(more)]() -> DatabaseResult<Outcome> {
+            Outcome outcome;
+            auto account = m_database.accountForToken(hash, now);
+            if (!account)
+                return std::unexpected(account.error());
+            if (!*account)
+                return outcome;
+            outcome.account = **account;
+            outcome.limit = m_rateLimiter.check(std::to_string(outcome.account->id), now);
+            if (outcome.limit.verdict != RateLimitGate::Verdict::allowed)
+                return outcome;
+            auto value = more(*outcome.account);
+            if (!value)
+                return std::unexpected(value.error());
+            outcome.value = std::move(*value);
+            return outcome;
+        },
+        [this, exchange, then = std::move(then)](Outcome outcome) {
+            if (!outcome.account)
+                return respondError(exchange, 401, "登录已失效，请重新登录。");
+            exchange->log.user = outcome.account->username;
+            if (!admit(exchange, outcome.limit, "请求过于频繁，请稍后再试。"))
+                return;
+            then(*outcome.account, std::move(*outcome.value));
+        });
+}
 
 } // namespace aurelo::service

@@ -58,12 +58,10 @@ std::optional<ListenAddress> parseListenAddress(const std::string& text) {
 
 ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration configuration)
     : m_database(database), m_configuration(std::move(configuration)),
-      m_log(m_configuration.logSink), m_rateLimiter("account", m_configuration.rateLimitPerMinute,
-                                                    database, [this] { return now(); }),
-      m_loginLimiter("login-address", m_configuration.loginRateLimitPerMinute, database,
-                     [this] { return now(); }),
-      m_loginUserLimiter("login-user", m_configuration.loginUserRateLimitPerMinute, database,
-                         [this] { return now(); }),
+      m_log(m_configuration.logSink),
+      m_rateLimiter("account", m_configuration.rateLimitPerMinute, database),
+      m_loginLimiter("login-address", m_configuration.loginRateLimitPerMinute, database),
+      m_loginUserLimiter("login-user", m_configuration.loginUserRateLimitPerMinute, database),
       m_guard(m_configuration.connections) {
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
@@ -75,24 +73,33 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
                      G_CALLBACK(upstreamRequestQueuedCallback), nullptr);
     m_apertium = std::make_shared<ApertiumRunner>(m_configuration.apertium);
     m_dispatcher = std::make_unique<TranslationDispatcher>(
-        m_database, EngineFactory({m_upstream, m_configuration.upstreamTimeout}, m_apertium),
+        EngineFactory({m_upstream, m_configuration.upstreamTimeout}, m_apertium),
         m_configuration.cache);
+    // As many workers as the store runs statements at once; the queue holds about one request
+    // per connection the guard admits.
+    m_databaseWorkers = std::make_unique<DatabaseWorkers>(
+        m_database.concurrency(), std::max<std::size_t>(64, m_configuration.connections.maxConnections));
     m_server = adoptGRef(soup_server_new("server-header", "aurelo-service ", nullptr));
     m_guard.attach(m_server.get());
     soup_server_add_early_handler(m_server.get(), nullptr, earlyHandlerCallback, this, nullptr);
     soup_server_add_handler(m_server.get(), nullptr, handlerCallback, this, nullptr);
 
-    (void)m_database.purgeExpiredTokens(now());
     // Shared request counts gain a row per key and minute: clear them out every minute.
-    m_purgeTimer = g_timeout_add_seconds(
-        m_database.sharedAcrossInstances() ? 60 : 3600,
-        [](gpointer data) -> gboolean {
-            auto* self = static_cast<ServiceServer*>(data);
-            (void)self->m_database.purgeExpiredTokens(self->now());
-            (void)self->m_database.purgeRequestCounts(self->now() / kRequestWindowSeconds - 1);
-            return G_SOURCE_CONTINUE;
-        },
-        this);
+    auto purge = [](gpointer data) -> gboolean {
+        auto* self = static_cast<ServiceServer*>(data);
+        self->m_databaseWorkers->run<bool>(
+            self->m_configuration.databaseTimeout,
+            [&database = self->m_database, now = self->now()]() -> DatabaseResult<bool> {
+                (void)database.purgeExpiredTokens(now);
+                (void)database.purgeRequestCounts(now / kRequestWindowSeconds - 1);
+                return true;
+            },
+            [](DatabaseResult<bool>) {});
+        return G_SOURCE_CONTINUE;
+    };
+    purge(this);
+    m_purgeTimer =
+        g_timeout_add_seconds(m_database.sharedAcrossInstances() ? 60 : 3600, purge, this);
 }
 
 ServiceServer::~ServiceServer() {
@@ -156,40 +163,72 @@ void ServiceServer::earlyHandlerCallback(SoupServer*, SoupServerMessage* message
     auto* self = static_cast<ServiceServer*>(data);
     SoupMessageHeaders* headers = soup_server_message_get_request_headers(message);
     SoupEncoding encoding = soup_message_headers_get_encoding(headers);
-    auto refuse = [&](unsigned status, const std::string& text, unsigned retryAfter = 0) {
-        RequestLogEntry entry;
-        entry.method = soup_server_message_get_method(message);
-        entry.path = path;
-        entry.status = status;
-        entry.remote = self->clientAddress(message);
-        self->m_log.write(entry);
-        self->m_guard.answerAndClose(message, status, json::serialize({{"error", text}}),
-                                     retryAfter);
-    };
     if (self->m_guard.overCapacity(message))
-        return refuse(503, "服务繁忙，请稍后重试。", 5);
+        return self->refuseEarly(message, path, 503, "服务繁忙，请稍后重试。", 5);
     if (encoding == SOUP_ENCODING_CHUNKED || encoding == SOUP_ENCODING_EOF)
-        return refuse(411, "请求必须带有 Content-Length。");
+        return self->refuseEarly(message, path, 411, "请求必须带有 Content-Length。");
     std::size_t limit = self->bodyLimitFor(path);
     std::uint64_t length =
         encoding == SOUP_ENCODING_CONTENT_LENGTH
             ? static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers))
             : 0;
     if (length > limit)
-        return refuse(413, "请求内容过大（上限 " + limitText(limit) + "）。");
-    if (length > kMaxSmallBody) {
-        auto account = self->tokenAccount(message, nullptr);
-        if (!account)
-            return account.error().unavailable
-                       ? refuse(503, kDatabaseUnavailable, kDatabaseRetryAfterSeconds)
-                       : refuse(500, kInternal);
-        if (!*account)
-            return refuse(401, bearerToken(message).empty() ? "请先登录Aurelo翻译器账号。"
-                                                            : "登录已失效，请重新登录。");
-    }
+        return self->refuseEarly(message, path, 413, "请求内容过大（上限 " + limitText(limit) + "）。");
+    if (length > kMaxSmallBody)
+        return self->admitLargeBody(message, path, static_cast<std::size_t>(length));
     if (!self->m_guard.reserveBody(message, static_cast<std::size_t>(length)))
-        return refuse(503, "服务繁忙，请稍后重试。", 2);
+        return self->refuseEarly(message, path, 503, "服务繁忙，请稍后重试。", 2);
     self->m_guard.awaitBody(message);
+}
+
+void ServiceServer::refuseEarly(SoupServerMessage* message, const std::string& path,
+                                unsigned status, const std::string& text, unsigned retryAfter) {
+    RequestLogEntry entry;
+    entry.method = soup_server_message_get_method(message);
+    entry.path = path;
+    entry.status = status;
+    entry.remote = clientAddress(message);
+    m_log.write(entry);
+    m_guard.answerAndClose(message, status, json::serialize({{"error", text}}), retryAfter);
+}
+
+void ServiceServer::admitLargeBody(SoupServerMessage* message, const std::string& path,
+                                   std::size_t length) {
+    std::string token = bearerToken(message);
+    if (token.empty())
+        return refuseEarly(message, path, 401, "请先登录Aurelo翻译器账号。");
+    // The token is looked up on a database worker; reading the body waits for its answer. The
+    // body time-out runs meanwhile, so a stalled database cannot hold the connection for ever.
+    m_guard.awaitBody(message);
+    soup_server_message_pause(message);
+    const CancellationToken cancellation = m_cancellable.token();
+    GRef<SoupServerMessage> held(message);
+    bool queued = m_databaseWorkers->run<bool>(
+        m_configuration.databaseTimeout,
+        [this, hash = hashAccessToken(token), now = now()]() -> DatabaseResult<bool> {
+            auto account = m_database.accountForToken(hash, now);
+            if (!account)
+                return std::unexpected(account.error());
+            return account->has_value();
+        },
+        [this, cancellation, held, path, length](DatabaseResult<bool> known) {
+            if (cancellation.isCancelled())
+                return;
+            SoupServerMessage* message = held.get();
+            noteDatabase(known ? nullptr : &known.error());
+            if (!known)
+                return known.error().unavailable
+                           ? refuseEarly(message, path, 503, kDatabaseUnavailable,
+                                         kDatabaseRetryAfterSeconds)
+                           : refuseEarly(message, path, 500, kInternal);
+            if (!*known)
+                return refuseEarly(message, path, 401, "登录已失效，请重新登录。");
+            if (!m_guard.reserveBody(message, length))
+                return refuseEarly(message, path, 503, "服务繁忙，请稍后重试。", 2);
+            soup_server_message_unpause(message);
+        });
+    if (!queued)
+        refuseEarly(message, path, 503, kDatabaseUnavailable, kDatabaseRetryAfterSeconds);
 }
 
 void ServiceServer::handlerCallback(SoupServer*, SoupServerMessage* message, const char* path,
@@ -242,6 +281,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
 }
 
 void ServiceServer::pause(const ExchangePtr& exchange) {
+    if (exchange->paused)
+        return;
     exchange->paused = true;
     ++m_inProgress;
     soup_server_message_pause(exchange->message.get());
@@ -312,42 +353,8 @@ std::string ServiceServer::clientAddress(SoupServerMessage* message) const {
     return g_hostname_is_ip_address(last.c_str()) ? last : peer;
 }
 
-std::expected<std::optional<Account>, DatabaseError>
-ServiceServer::tokenAccount(SoupServerMessage* message, std::string* tokenHash) {
-    std::string token = bearerToken(message);
-    if (token.empty())
-        return std::nullopt;
-    std::string hash = hashAccessToken(token);
-    auto account = m_database.accountForToken(hash, now());
-    if (!account)
-        return std::unexpected(account.error());
-    if (tokenHash)
-        *tokenHash = std::move(hash);
-    return *account;
-}
-
-std::optional<Account> ServiceServer::authenticate(const ExchangePtr& exchange) {
-    bool presented = !bearerToken(exchange->message.get()).empty();
-    auto account = tokenAccount(exchange->message.get(), nullptr);
-    if (!account) {
-        respondDatabaseError(exchange, account.error());
-        return std::nullopt;
-    }
-    if (!*account) {
-        respondError(exchange, 401,
-                     presented ? "登录已失效，请重新登录。" : "请先登录Aurelo翻译器账号。");
-        return std::nullopt;
-    }
-    exchange->log.user = (*account)->username;
-    if (!passes(exchange, m_rateLimiter, std::to_string((*account)->id),
-                "请求过于频繁，请稍后再试。"))
-        return std::nullopt;
-    return *account;
-}
-
-bool ServiceServer::passes(const ExchangePtr& exchange, RateLimitGate& gate, const std::string& key,
-                           const char* refusal) {
-    auto decision = gate.check(key);
+bool ServiceServer::admit(const ExchangePtr& exchange, const RateLimitGate::Decision& decision,
+                          const char* refusal) {
     switch (decision.verdict) {
     case RateLimitGate::Verdict::allowed:
         return true;
@@ -356,10 +363,20 @@ bool ServiceServer::passes(const ExchangePtr& exchange, RateLimitGate& gate, con
         respondError(exchange, 429, refusal);
         return false;
     case RateLimitGate::Verdict::unavailable:
+        noteDatabase(&decision.error);
         respondDatabaseError(exchange, decision.error);
         return false;
     }
     return false;
+}
+
+void ServiceServer::noteDatabase(const DatabaseError* error) {
+    if (!error)
+        m_databaseState = DatabaseState::ok;
+    else if (error->stalled)
+        m_databaseState = DatabaseState::stalled;
+    else if (error->unavailable)
+        m_databaseState = DatabaseState::unavailable;
 }
 
 void ServiceServer::respondDatabaseError(const ExchangePtr& exchange, const DatabaseError& error) {

@@ -58,61 +58,147 @@ std::optional<std::string> decodeBase64(const std::string& text, std::size_t lim
     return out;
 }
 
-} // namespace
+struct Refusal {
+    unsigned status = 400;
+    std::string message;
+};
 
-void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
-    auto account = authenticate(exchange);
-    if (!account)
-        return;
-    auto body = json::parseValue(exchange->text());
+// A translation request as read from its body, before any account or engine is looked at.
+struct TranslateCall {
+    std::optional<std::string> provider; // for the log, once it is a string
+    std::size_t textCount = 0;           // for the log, once the texts are read
+    std::optional<Refusal> refusal;
+    std::string target;
+    std::vector<std::string> texts;
+    bool batch = false;
+};
+
+TranslateCall readTranslateCall(std::string_view text) {
+    TranslateCall call;
+    auto refuse = [&](unsigned status, std::string message) {
+        call.refusal = Refusal{status, std::move(message)};
+        return std::move(call);
+    };
+    auto body = json::parseValue(text);
     if (!body || !body->is_object())
-        return respondError(exchange, 400, kBadJson);
-    auto provider = stringMember(*body, "provider");
-    if (!provider)
-        return respondError(exchange, 400, "请求缺少翻译引擎（provider）。");
-    exchange->log.provider = *provider;
-    if (!translationProviderFromRawValue(*provider))
-        return respondError(exchange, 400, "不支持的翻译引擎：" + provider->substr(0, 32));
+        return refuse(400, kBadJson);
+    call.provider = stringMember(*body, "provider");
+    if (!call.provider)
+        return refuse(400, "请求缺少翻译引擎（provider）。");
+    if (!translationProviderFromRawValue(*call.provider))
+        return refuse(400, "不支持的翻译引擎：" + call.provider->substr(0, 32));
     auto target = stringMember(*body, "target");
     if (!target || *target == "auto" || !isPlausibleLanguageCode(*target))
-        return respondError(exchange, 400, "目标语言无效。");
+        return refuse(400, "目标语言无效。");
+    call.target = *target;
 
-    bool batch = body->contains("texts");
-    if (batch == body->contains("text"))
-        return respondError(exchange, 400, "请求须包含 text 或 texts 之一。");
-    std::vector<std::string> texts;
-    if (batch) {
+    call.batch = body->contains("texts");
+    if (call.batch == body->contains("text"))
+        return refuse(400, "请求须包含 text 或 texts 之一。");
+    if (call.batch) {
         const auto& list = (*body)["texts"];
         if (!list.is_array() ||
             !std::ranges::all_of(list, [](const auto& v) { return v.is_string(); }))
-            return respondError(exchange, 400, "texts 必须是字符串数组。");
+            return refuse(400, "texts 必须是字符串数组。");
         if (list.size() > kMaxBatchTexts)
-            return respondError(exchange, 413,
-                                "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
-        for (const auto& text : list)
-            texts.push_back(text::trimmed(text.get<std::string>()));
+            return refuse(413, "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
+        for (const auto& item : list)
+            call.texts.push_back(text::trimmed(item.get<std::string>()));
     } else {
-        auto text = stringMember(*body, "text");
-        if (!text)
-            return respondError(exchange, 400, "text 必须是字符串。");
-        texts.push_back(text::trimmed(*text));
-        if (texts.front().empty())
-            return respondError(exchange, 400, "待翻译的文本为空。");
+        auto single = stringMember(*body, "text");
+        if (!single)
+            return refuse(400, "text 必须是字符串。");
+        call.texts.push_back(text::trimmed(*single));
+        if (call.texts.front().empty())
+            return refuse(400, "待翻译的文本为空。");
     }
-    exchange->log.texts = texts.size();
-    for (const auto& text : texts)
-        if (characterCount(text) > kMaxTextCharacters)
-            return respondError(exchange, 413,
-                                "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) +
-                                    " 字）。");
+    call.textCount = call.texts.size();
+    for (const auto& item : call.texts)
+        if (characterCount(item) > kMaxTextCharacters)
+            return refuse(413, "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) + " 字）。");
+    return call;
+}
 
-    auto engine = m_dispatcher->engineFor(*account, *provider);
-    if (!engine)
-        return respondError(exchange, engine.error().status, engine.error().message);
-    pause(exchange);
+// A voice message as read from its body: the decoded audio and the languages.
+struct TranscribeCall {
+    std::optional<Refusal> refusal;
+    std::string audio, mime, target, source;
+};
+
+TranscribeCall readTranscribeCall(std::string_view text, std::size_t maxAudioBytes) {
+    TranscribeCall call;
+    auto refuse = [&](unsigned status, std::string message) {
+        call.refusal = Refusal{status, std::move(message)};
+        return std::move(call);
+    };
+    auto body = json::parseValue(text);
+    if (!body || !body->is_object())
+        return refuse(400, kBadJson);
+    auto audioText = stringMember(*body, "audio");
+    auto mimeText = stringMember(*body, "mime");
+    if (!audioText || !mimeText)
+        return refuse(400, "语音请求缺少音频数据或格式。");
+    call.mime = *mimeText;
+    call.target = stringMember(*body, "target").value_or("zh-CN");
+    call.source = stringMember(*body, "source").value_or("auto");
+    if (call.target == "auto" || !isPlausibleLanguageCode(call.target))
+        return refuse(400, "目标语言无效。");
+    if (call.source != "auto" && !isPlausibleLanguageCode(call.source))
+        return refuse(400, "源语言无效。");
+    if (!SpeechTranscriber::fileExtensionForMime(call.mime))
+        return refuse(415, "不支持的音频格式：" + call.mime.substr(0, 64));
+    body.reset();
+    bool tooLarge = false;
+    auto decoded = decodeBase64(*audioText, maxAudioBytes, tooLarge);
+    if (tooLarge)
+        return refuse(413, "语音文件过大（最多 " + limitText(maxAudioBytes) + "）。");
+    if (!decoded)
+        return refuse(400, "音频数据不是有效的 Base64 编码。");
+    if (decoded->empty())
+        return refuse(400, "语音数据为空。");
+    call.audio = std::move(*decoded);
+    return call;
+}
+
+} // namespace
+
+void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
+    // Read before the account is known, so that one database round trip finds the account and
+    // its engine together; refusals still come in the order of the checks.
+    auto call = std::make_shared<TranslateCall>(readTranslateCall(exchange->text()));
+    using Choice = std::optional<std::expected<EngineChoice, EngineFailure>>;
+    authenticated<Choice>(
+        exchange,
+        [this, call](const Account& account) -> DatabaseResult<Choice> {
+            if (call->refusal)
+                return Choice();
+            auto choice = TranslationDispatcher::chooseEngine(m_database, account.id, *call->provider);
+            if (!choice)
+                return std::unexpected(choice.error());
+            return Choice(std::move(*choice));
+        },
+        [this, exchange, call](const Account& account, Choice choice) {
+            exchange->log.provider = call->provider.value_or("");
+            exchange->log.texts = call->textCount;
+            if (call->refusal)
+                return respondError(exchange, call->refusal->status, call->refusal->message);
+            if (!*choice)
+                return respondError(exchange, choice->error().status, choice->error().message);
+            auto engine = m_dispatcher->engineFor(**choice);
+            if (!engine)
+                return respondError(exchange, engine.error().status, engine.error().message);
+            translate(exchange, account, *engine, std::move(call->texts), call->target,
+                      call->batch);
+        });
+}
+
+void ServiceServer::translate(const ExchangePtr& exchange, const Account& account,
+                              const std::shared_ptr<TranslationEngine>& engine,
+                              std::vector<std::string> texts, const std::string& target,
+                              bool batch) {
     const CancellationToken cancellation = m_cancellable.token();
     m_dispatcher->translate(
-        *account, *engine, std::move(texts), *target,
+        account, engine, std::move(texts), target,
         [this, cancellation, exchange, batch](DispatchOutcome outcome) {
             if (cancellation.isCancelled())
                 return;
@@ -139,63 +225,65 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
 }
 
 void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
-    auto account = authenticate(exchange);
-    if (!account)
-        return;
-    std::string audio, mime, target, source;
-    {
-        // The body, its parsed form and the base64 text are all gone before the provider is
-        // called: a voice message must not be held three times while the recogniser works.
-        auto body = json::parseValue(exchange->text());
-        exchange->body.reset();
-        if (!body || !body->is_object())
-            return respondError(exchange, 400, kBadJson);
-        auto audioText = stringMember(*body, "audio");
-        auto mimeText = stringMember(*body, "mime");
-        if (!audioText || !mimeText)
-            return respondError(exchange, 400, "语音请求缺少音频数据或格式。");
-        mime = *mimeText;
-        target = stringMember(*body, "target").value_or("zh-CN");
-        source = stringMember(*body, "source").value_or("auto");
-        if (target == "auto" || !isPlausibleLanguageCode(target))
-            return respondError(exchange, 400, "目标语言无效。");
-        if (source != "auto" && !isPlausibleLanguageCode(source))
-            return respondError(exchange, 400, "源语言无效。");
-        if (!SpeechTranscriber::fileExtensionForMime(mime))
-            return respondError(exchange, 415, "不支持的音频格式：" + mime.substr(0, 64));
-        body.reset();
-        bool tooLarge = false;
-        auto decoded = decodeBase64(*audioText, m_configuration.maxAudioBytes, tooLarge);
-        if (tooLarge)
-            return respondError(exchange, 413,
-                                "语音文件过大（最多 " + limitText(m_configuration.maxAudioBytes) +
-                                    "）。");
-        if (!decoded)
-            return respondError(exchange, 400, "音频数据不是有效的 Base64 编码。");
-        if (decoded->empty())
-            return respondError(exchange, 400, "语音数据为空。");
-        audio = std::move(*decoded);
-    }
+    // The body, its parsed form and the base64 text are all gone before the provider is called:
+    // a voice message must not be held three times while the recogniser works.
+    auto call = std::make_shared<TranscribeCall>(
+        readTranscribeCall(exchange->text(), m_configuration.maxAudioBytes));
+    exchange->body.reset();
+    struct Lookup {
+        std::optional<std::expected<EngineChoice, EngineFailure>> choice;
+        ProviderSettings transcription;
+    };
+    authenticated<Lookup>(
+        exchange,
+        [this, call](const Account& account) -> DatabaseResult<Lookup> {
+            Lookup lookup;
+            if (call->refusal)
+                return lookup;
+            auto choice = TranslationDispatcher::chooseFirstEngine(m_database, account.id);
+            if (!choice)
+                return std::unexpected(choice.error());
+            lookup.choice = std::move(*choice);
+            if (!*lookup.choice)
+                return lookup;
+            auto settings = m_database.providerSettings("transcription");
+            if (!settings)
+                return std::unexpected(settings.error());
+            lookup.transcription = std::move(*settings);
+            return lookup;
+        },
+        [this, exchange, call](const Account& account, Lookup lookup) {
+            if (call->refusal)
+                return respondError(exchange, call->refusal->status, call->refusal->message);
+            if (!*lookup.choice)
+                return respondError(exchange, lookup.choice->error().status,
+                                    lookup.choice->error().message);
+            auto engine = m_dispatcher->engineFor(**lookup.choice);
+            if (!engine)
+                return respondError(exchange, engine.error().status, engine.error().message);
+            const ProviderSettings& settings = lookup.transcription;
+            if (settings.apiKey.empty() && settings.endpoint.empty())
+                return respondError(exchange, 503, "服务端尚未配置语音识别服务，请联系管理员。");
+            if (settings.model.empty())
+                return respondError(exchange, 503, "服务端尚未配置语音识别模型，请联系管理员。");
+            exchange->log.provider = "transcription";
+            transcribe(exchange, account, *engine, settings, std::move(call->audio), call->mime,
+                       call->source, call->target);
+        });
+}
 
-    auto engine = m_dispatcher->firstEngineFor(*account);
-    if (!engine)
-        return respondError(exchange, engine.error().status, engine.error().message);
-    auto settings = m_database.providerSettings("transcription");
-    if (!settings)
-        return respondDatabaseError(exchange, settings.error());
-    if (settings->apiKey.empty() && settings->endpoint.empty())
-        return respondError(exchange, 503, "服务端尚未配置语音识别服务，请联系管理员。");
-    if (settings->model.empty())
-        return respondError(exchange, 503, "服务端尚未配置语音识别模型，请联系管理员。");
-    exchange->log.provider = "transcription";
+void ServiceServer::transcribe(const ExchangePtr& exchange, const Account& account,
+                               const std::shared_ptr<TranslationEngine>& engine,
+                               const ProviderSettings& settings, std::string audio,
+                               const std::string& mime, const std::string& source,
+                               const std::string& target) {
     auto transcriber = std::make_shared<SpeechTranscriber>(
         UpstreamContext{m_upstream, m_configuration.transcriptionTimeout},
-        EngineSettings{settings->apiKey, settings->endpoint, settings->region, settings->model});
-    pause(exchange);
+        EngineSettings{settings.apiKey, settings.endpoint, settings.region, settings.model});
     const CancellationToken cancellation = m_cancellable.token();
     transcriber->transcribe(
         std::move(audio), mime, source,
-        [this, cancellation, exchange, transcriber, account = *account, engine = *engine,
+        [this, cancellation, exchange, transcriber, account, engine,
          target](TranscriptOutcome transcript) {
             if (cancellation.isCancelled())
                 return;

@@ -113,7 +113,9 @@ private:
 DatabaseResult<std::unique_ptr<ServiceDatabase>>
 SqliteServiceDatabase::open(const std::filesystem::path& file) {
     sqlite3* handle = nullptr;
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    // The server's database worker and the main loop (at start, and in tests) both use the one
+    // connection: SQLite serialises them.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(file.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
         std::string reason = handle ? sqlite3_errmsg(handle) : "out of memory";
         sqlite3_close_v2(handle);
@@ -444,9 +446,11 @@ DatabaseResult<void> SqliteServiceDatabase::purgeRequestCounts(std::int64_t wind
     return {};
 }
 
-bool SqliteServiceDatabase::isHealthy() {
+DatabaseResult<void> SqliteServiceDatabase::probe() {
     Statement probe(m_db, "SELECT count(*) FROM users");
-    return probe.step() == SQLITE_ROW;
+    if (probe.step() != SQLITE_ROW)
+        return std::unexpected(DatabaseError{lastError("检查数据库").message, true});
+    return {};
 }
 
 } // namespace aurelo::service

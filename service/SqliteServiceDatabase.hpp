@@ -17,6 +17,8 @@ public:
 
     const char* backendName() const override { return "sqlite"; }
     bool sharedAcrossInstances() const override { return false; }
+    // One connection: one statement at a time.
+    unsigned concurrency() const override { return 1; }
 
     DatabaseResult<std::int64_t> addUser(const std::string& username,
                                          const std::string& passwordHash,
@@ -43,7 +45,7 @@ public:
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
     DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
-    bool isHealthy() override;
+    DatabaseResult<void> probe() override;
 
 private:
     explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) {}
