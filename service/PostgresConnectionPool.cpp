@@ -32,7 +32,26 @@ PostgresConnectionPool::Lease::~Lease() {
 }
 
 PostgresConnectionPool::PostgresConnectionPool(std::string uri, DatabasePoolOptions options)
-    : m_uri(std::move(uri)), m_options(options) {}
+    : m_uri(std::move(uri)), m_options(options) {
+    // The whole address first (shown masked), then the password as libpq reads it.
+    std::string shown = DatabaseLocation{DatabaseLocation::Kind::postgresql, m_uri}.display();
+    if (shown != m_uri)
+        m_secrets.emplace_back(m_uri, shown);
+    if (PQconninfoOption* options = PQconninfoParse(m_uri.c_str(), nullptr)) {
+        for (auto* option = options; option->keyword; ++option)
+            if (std::string(option->keyword) == "password" && option->val && *option->val)
+                m_secrets.emplace_back(option->val, "***");
+        PQconninfoFree(options);
+    }
+}
+
+std::string PostgresConnectionPool::masked(std::string text) const {
+    for (const auto& [secret, shown] : m_secrets)
+        for (std::size_t at = text.find(secret); at != std::string::npos;
+             at = text.find(secret, at + shown.size()))
+            text.replace(at, secret.size(), shown);
+    return text;
+}
 
 PostgresConnectionPool::~PostgresConnectionPool() {
     if (m_reconnector.joinable()) {
@@ -93,7 +112,7 @@ std::expected<PGconn*, PostgresConnectionPool::ConnectFailure> PostgresConnectio
         return std::unexpected(ConnectFailure{"内存不足"});
     auto failed = [&](bool timedOut) {
         std::string reason = timedOut ? std::string("数据库服务器未在时限内应答")
-                                      : firstLineOf(PQerrorMessage(connection));
+                                      : masked(firstLineOf(PQerrorMessage(connection)));
         PQfinish(connection);
         return std::unexpected(ConnectFailure{std::move(reason), timedOut});
     };

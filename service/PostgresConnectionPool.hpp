@@ -69,6 +69,10 @@ public:
     // stayed busy for the whole wait).
     std::expected<Lease, DatabaseError> acquire();
 
+    // `text` with every form of the address's password hidden: libpq's messages may quote the
+    // address, or the part of it that it could not read.
+    std::string masked(std::string text) const;
+
     // Connections open now (lent out or idle).
     std::size_t openConnections() const;
     // The most connections open at once.
@@ -93,6 +97,7 @@ private:
     void reconnectLoop(std::stop_token stop);
 
     const std::string m_uri;
+    std::vector<std::pair<std::string, std::string>> m_secrets; // (text, shown instead)
     const DatabasePoolOptions m_options;
     mutable std::mutex m_mutex;
     std::condition_variable m_released;

@@ -1,6 +1,7 @@
 // The shared store on PostgreSQL: its schema steps and one statement per operation.
 #include "service/PostgresServiceDatabase.hpp"
 
+#include <glib.h>
 #include <libpq-fe.h>
 
 #include <charconv>
@@ -61,6 +62,8 @@ CREATE UNLOGGED TABLE request_counts (
 );
 CREATE INDEX request_counts_by_window ON request_counts(time_window);
 )sql",
+    // 3: nothing here. The SQLite store stopped reusing account ids; a sequence never did.
+    "SELECT 1;",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -146,6 +149,30 @@ std::int64_t PostgresServiceDatabase::Rows::integer(int row, int column) const {
 
 DatabaseResult<std::unique_ptr<ServiceDatabase>>
 PostgresServiceDatabase::open(const std::string& uri, const DatabasePoolOptions& pool) {
+    // libpq's own account of a malformed address quotes it, password and all: name the address
+    // masked instead.
+    // A password libpq reads otherwise than it is written (an unescaped '/' or '@' in it) would
+    // end up in libpq's messages as a host, a port or a user name: refused the same way.
+    const DatabaseLocation location{DatabaseLocation::Kind::postgresql, uri};
+    char* reason = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &reason);
+    PQfreemem(reason);
+    bool sound = parsed != nullptr;
+    if (auto written = location.writtenPassword(); sound && written) {
+        std::string read;
+        for (auto* option = parsed; option->keyword; ++option)
+            if (std::string(option->keyword) == "password" && option->val)
+                read = option->val;
+        gchar* decoded = g_uri_unescape_string(written->c_str(), nullptr);
+        sound = decoded && read == decoded;
+        g_free(decoded);
+    }
+    PQconninfoFree(parsed);
+    if (!sound)
+        return std::unexpected(
+            DatabaseError{"数据库地址无效（请检查百分号转义、IPv6 地址的方括号、端口，以及密码中的 "
+                          "/、@ 等字符是否已转义）：" +
+                          location.display()});
     std::unique_ptr<PostgresServiceDatabase> db(new PostgresServiceDatabase(uri, pool));
     if (auto migrated = db->migrate(); !migrated)
         return std::unexpected(migrated.error());
@@ -208,7 +235,8 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
             if (attempt == 0)
                 continue;
             return std::unexpected(
-                DatabaseError{"数据库连接中断：" + firstLine(PQerrorMessage(lease->get())), true});
+                DatabaseError{"数据库连接中断：" + m_pool.masked(firstLine(PQerrorMessage(lease->get()))),
+                              true});
         }
         const char* field = PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE);
         std::string state = field ? field : "";
@@ -338,6 +366,16 @@ DatabaseResult<std::vector<UserSummary>> PostgresServiceDatabase::listUsers(std:
                          static_cast<int>(rows->integer(row, 2)),
                          static_cast<int>(rows->integer(row, 3))});
     return users;
+}
+
+DatabaseResult<std::vector<std::int64_t>> PostgresServiceDatabase::accountIds() {
+    auto rows = query("列出用户", "SELECT id FROM users");
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<std::int64_t> ids;
+    for (int row = 0; row < rows->count(); ++row)
+        ids.push_back(rows->integer(row, 0));
+    return ids;
 }
 
 DatabaseResult<bool> PostgresServiceDatabase::setPasswordHash(const std::string& username,

@@ -29,6 +29,7 @@ public:
     DatabaseResult<bool> removeUser(const std::string& username) override;
     DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) override;
     DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) override;
+    DatabaseResult<std::vector<std::int64_t>> accountIds() override;
     DatabaseResult<bool> setPasswordHash(const std::string& username,
                                          const std::string& hash) override;
     DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,

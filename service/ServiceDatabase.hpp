@@ -103,6 +103,9 @@ struct DatabaseLocation {
     static std::expected<DatabaseLocation, std::string> parse(const std::string& text);
     // The URI with its password, if any, replaced, for messages.
     std::string display() const;
+    // The password as written between the user's ':' and the last '@' before the query (still
+    // percent-encoded); nullopt when there is none.
+    std::optional<std::string> writtenPassword() const;
 };
 
 // How one instance uses a shared database server.
@@ -122,7 +125,7 @@ class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
     // The schema version this program writes; a database with a higher one is refused.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
     // file that is not a database of ours is refused with a description, never overwritten.
@@ -151,6 +154,8 @@ public:
     virtual DatabaseResult<bool> removeUser(const std::string& username) = 0;
     virtual DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) = 0;
     virtual DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) = 0;
+    // The ids of every account there is. An id is never used again once its account is removed.
+    virtual DatabaseResult<std::vector<std::int64_t>> accountIds() = 0;
     // Replaces the hash and revokes every token of the user, in one transaction. False when
     // there is no such user.
     virtual DatabaseResult<bool> setPasswordHash(const std::string& username,

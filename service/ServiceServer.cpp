@@ -84,22 +84,27 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
     soup_server_add_early_handler(m_server.get(), nullptr, earlyHandlerCallback, this, nullptr);
     soup_server_add_handler(m_server.get(), nullptr, handlerCallback, this, nullptr);
 
-    // Shared request counts gain a row per key and minute: clear them out every minute.
+    // Every minute: expired tokens and past request counts go (shared counts gain a row per key
+    // and minute), and so do the cached results of accounts removed meanwhile (by the admin
+    // command, in another process).
     auto purge = [](gpointer data) -> gboolean {
         auto* self = static_cast<ServiceServer*>(data);
-        self->m_databaseWorkers->run<bool>(
+        const CancellationToken cancellation = self->m_cancellable.token();
+        self->m_databaseWorkers->run<std::vector<std::int64_t>>(
             self->m_configuration.databaseTimeout,
-            [&database = self->m_database, now = self->now()]() -> DatabaseResult<bool> {
+            [&database = self->m_database, now = self->now()] {
                 (void)database.purgeExpiredTokens(now);
                 (void)database.purgeRequestCounts(now / kRequestWindowSeconds - 1);
-                return true;
+                return database.accountIds();
             },
-            [](DatabaseResult<bool>) {});
+            [self, cancellation](DatabaseResult<std::vector<std::int64_t>> accounts) {
+                if (!cancellation.isCancelled() && accounts)
+                    self->m_dispatcher->forgetRemovedAccounts(*accounts);
+            });
         return G_SOURCE_CONTINUE;
     };
     purge(this);
-    m_purgeTimer =
-        g_timeout_add_seconds(m_database.sharedAcrossInstances() ? 60 : 3600, purge, this);
+    m_purgeTimer = g_timeout_add_seconds(60, purge, this);
 }
 
 ServiceServer::~ServiceServer() {

@@ -57,6 +57,24 @@ CREATE TABLE request_counts (
   PRIMARY KEY (key, time_window)
 );
 )sql",
+    // 3: account ids are never used again. Without AUTOINCREMENT SQLite gives a new row the
+    // highest id plus one, so removing the newest account handed its id, and with it everything
+    // kept under that id (cached translations, rate-limit counts), to the next account made.
+    // SQLite cannot add AUTOINCREMENT to a table: the table is made anew, ids kept, while foreign
+    // keys are off (migrate() turns them off), so that dropping the old one removes no token or
+    // engine; the renamed table is the one their references name.
+    R"sql(
+CREATE TABLE users_next (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  username TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  created_at INTEGER NOT NULL
+);
+INSERT INTO users_next(id, username, password_hash, created_at)
+  SELECT id, username, password_hash, created_at FROM users;
+DROP TABLE users;
+ALTER TABLE users_next RENAME TO users;
+)sql",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -162,8 +180,10 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
             break;
         sqlite3_sleep(10);
     }
+    // Foreign keys are off while the schema changes (a table made anew must not take its
+    // dependants' rows with it when the old one is dropped) and on from then on.
     if (journal != SQLITE_OK ||
-        sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(m_db, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
     for (auto step = current + 1; step <= kSchemaVersion; ++step) {
         // An admin command and a server starting together migrate one at a time: BEGIN
@@ -209,6 +229,8 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
             return failed(reason);
         }
     }
+    if (sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(lastError("设置"));
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
                            "('users','tokens','engines','provider_settings','request_counts')");
     if (tables.step() != SQLITE_ROW || tables.integer(0) != 5)
@@ -227,6 +249,17 @@ DatabaseResult<std::int64_t> SqliteServiceDatabase::addUser(const std::string& u
     if (rc != SQLITE_DONE)
         return std::unexpected(lastError("添加用户"));
     return sqlite3_last_insert_rowid(m_db);
+}
+
+DatabaseResult<std::vector<std::int64_t>> SqliteServiceDatabase::accountIds() {
+    Statement select(m_db, "SELECT id FROM users");
+    std::vector<std::int64_t> ids;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
+        ids.push_back(select.integer(0));
+    if (rc != SQLITE_DONE)
+        return std::unexpected(lastError("列出用户"));
+    return ids;
 }
 
 DatabaseResult<bool> SqliteServiceDatabase::removeUser(const std::string& username) {

@@ -52,6 +52,10 @@ public:
                    std::function<void(DispatchOutcome)> completion);
 
     const ResultCache& cache() const { return *m_cache; }
+    // Drops the cached results of accounts that are gone (`existing` lists those there are).
+    void forgetRemovedAccounts(const std::vector<std::int64_t>& existing) {
+        m_cache->retainAccounts(existing);
+    }
 
 private:
     EngineFactory m_factory;
