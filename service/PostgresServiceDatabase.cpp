@@ -418,6 +418,28 @@ PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int6
     return std::optional<Account>(Account{rows->integer(0, 0), rows->text(0, 1)});
 }
 
+DatabaseResult<RequestAccount>
+PostgresServiceDatabase::accountForRequest(const std::string& tokenHash, std::int64_t now,
+                                           const std::string& countPrefix, std::int64_t window) {
+    // A data-modifying WITH runs whether or not the outer SELECT reads it; it counts only when
+    // the token names an account.
+    auto rows = query("校验令牌",
+                      "WITH account AS (SELECT u.id, u.username FROM tokens t "
+                      "  JOIN users u ON u.id = t.user_id "
+                      "  WHERE t.token_hash = $1 AND t.expires_at > $2), "
+                      "counted AS (INSERT INTO request_counts(key, time_window, count) "
+                      "  SELECT $3 || id::text, $4, 1 FROM account "
+                      "  ON CONFLICT (key, time_window) DO UPDATE "
+                      "  SET count = request_counts.count + 1 RETURNING count) "
+                      "SELECT id, username, (SELECT count FROM counted) FROM account",
+                      {tokenHash, number(now), countPrefix, number(window)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->count() == 0)
+        return RequestAccount{};
+    return RequestAccount{Account{rows->integer(0, 0), rows->text(0, 1)}, rows->integer(0, 2)};
+}
+
 DatabaseResult<std::optional<int>>
 PostgresServiceDatabase::revokeTokens(const std::string& username) {
     auto rows = query("吊销令牌",
@@ -487,6 +509,32 @@ DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::
              rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
              rows->text(row, 3)});
     return engines;
+}
+
+DatabaseResult<std::vector<EngineWithSettings>>
+PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    auto rows = query("读取引擎",
+                      "SELECT e.provider, e.label, e.model, e.backend, coalesce(p.api_key, ''), "
+                      "coalesce(p.endpoint, ''), coalesce(p.region, ''), coalesce(p.model, '') "
+                      "FROM engines e LEFT JOIN provider_settings p "
+                      "  ON p.name = e.backend AND e.backend <> 'apertium' "
+                      "WHERE e.user_id = $1 ORDER BY e.position, e.provider",
+                      {number(userId)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<EngineWithSettings> all;
+    for (int row = 0; row < rows->count(); ++row) {
+        EngineRecord engine{
+            rows->text(row, 0), rows->text(row, 1),
+            rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
+            rows->text(row, 3)};
+        ProviderSettings settings;
+        if (engine.backend != "apertium")
+            settings = {engine.backend, rows->text(row, 4), rows->text(row, 5), rows->text(row, 6),
+                        rows->text(row, 7)};
+        all.push_back({std::move(engine), std::move(settings)});
+    }
+    return all;
 }
 
 DatabaseResult<ProviderSettings>

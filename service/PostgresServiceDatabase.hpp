@@ -36,6 +36,10 @@ public:
                                     std::int64_t createdAt, std::int64_t expiresAt) override;
     DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                            std::int64_t now) override;
+    DatabaseResult<RequestAccount> accountForRequest(const std::string& tokenHash,
+                                                     std::int64_t now,
+                                                     const std::string& countPrefix,
+                                                     std::int64_t window) override;
     DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) override;
     DatabaseResult<void> revokeToken(const std::string& tokenHash) override;
     DatabaseResult<void> purgeExpiredTokens(std::int64_t now) override;
@@ -44,6 +48,7 @@ public:
     DatabaseResult<bool> disableEngine(const std::string& username,
                                        const std::string& provider) override;
     DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId) override;
     DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
     DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;

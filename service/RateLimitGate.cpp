@@ -18,7 +18,11 @@ RateLimitGate::Decision RateLimitGate::check(const std::string& key, std::int64_
     auto count = m_database.countRequest(m_name + ":" + key, now / kRequestWindowSeconds);
     if (!count)
         return {Verdict::unavailable, 0, count.error()};
-    if (*count <= static_cast<std::int64_t>(m_perMinute))
+    return decide(*count, now);
+}
+
+RateLimitGate::Decision RateLimitGate::decide(std::int64_t count, std::int64_t now) const {
+    if (m_perMinute == 0 || count <= static_cast<std::int64_t>(m_perMinute))
         return {};
     auto wait = kRequestWindowSeconds - now % kRequestWindowSeconds;
     return {Verdict::refused, static_cast<unsigned>(std::max<std::int64_t>(1, wait)), {}};

@@ -30,6 +30,12 @@ public:
     // Counts a request of `key` at `now` (seconds since the epoch).
     Decision check(const std::string& key, std::int64_t now);
 
+    // Where the shared count is kept in one statement with other work: the key prefix the count
+    // goes under (the key follows it), and the decision on the count it returned.
+    bool countsInDatabase() const { return m_perMinute > 0 && m_database.sharedAcrossInstances(); }
+    std::string countPrefix() const { return m_name + ":"; }
+    Decision decide(std::int64_t count, std::int64_t now) const;
+
 private:
     const std::string m_name;
     const unsigned m_perMinute;

@@ -88,6 +88,42 @@ std::string DatabaseLocation::display() const {
     return shown;
 }
 
+DatabaseResult<RequestAccount> ServiceDatabase::accountForRequest(const std::string& tokenHash,
+                                                                  std::int64_t now,
+                                                                  const std::string& countPrefix,
+                                                                  std::int64_t window) {
+    auto account = accountForToken(tokenHash, now);
+    if (!account)
+        return std::unexpected(account.error());
+    RequestAccount found{*account, 0};
+    if (!found.account)
+        return found;
+    auto count = countRequest(countPrefix + std::to_string(found.account->id), window);
+    if (!count)
+        return std::unexpected(count.error());
+    found.count = *count;
+    return found;
+}
+
+DatabaseResult<std::vector<EngineWithSettings>>
+ServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    auto list = engines(userId);
+    if (!list)
+        return std::unexpected(list.error());
+    std::vector<EngineWithSettings> all;
+    for (auto& engine : *list) {
+        ProviderSettings settings;
+        if (engine.backend != "apertium") {
+            auto stored = providerSettings(engine.backend);
+            if (!stored)
+                return std::unexpected(stored.error());
+            settings = std::move(*stored);
+        }
+        all.push_back({std::move(engine), std::move(settings)});
+    }
+    return all;
+}
+
 DatabaseResult<std::unique_ptr<ServiceDatabase>>
 ServiceDatabase::open(const std::filesystem::path& file) {
     return SqliteServiceDatabase::open(file);

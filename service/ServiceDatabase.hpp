@@ -93,6 +93,18 @@ struct ProviderSettings {
     std::string model;
 };
 
+// A request's account and, when the store keeps the rate limits, the request's count.
+struct RequestAccount {
+    std::optional<Account> account;
+    std::int64_t count = 0; // in the window, this request included; 0 when not counted
+};
+
+// An engine of an account with the operator's settings for its backend (empty for "apertium").
+struct EngineWithSettings {
+    EngineRecord engine;
+    ProviderSettings settings;
+};
+
 // What `--database` names: a SQLite file or a PostgreSQL connection URI.
 struct DatabaseLocation {
     enum class Kind { sqlite, postgresql };
@@ -166,6 +178,12 @@ public:
     // The account a token hash belongs to, when the token exists and has not expired at `now`.
     virtual DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                                    std::int64_t now) = 0;
+    // accountForToken, and for an account found, countRequest(countPrefix + its id, window): the
+    // two a request needs first, in one round trip where the store is across a network.
+    virtual DatabaseResult<RequestAccount> accountForRequest(const std::string& tokenHash,
+                                                             std::int64_t now,
+                                                             const std::string& countPrefix,
+                                                             std::int64_t window);
     // Removes every token of the user; the number removed, or nullopt when there is no such user.
     virtual DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) = 0;
     // Removes one token (a logout); removing one that is not there is no error.
@@ -180,6 +198,8 @@ public:
                                                const std::string& provider) = 0;
     // The user's engines in the order they were first enabled.
     virtual DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) = 0;
+    // engines(), each with providerSettings(its backend): one round trip where it matters.
+    virtual DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId);
 
     // The stored settings of `name`; all fields empty when nothing is stored.
     virtual DatabaseResult<ProviderSettings> providerSettings(const std::string& name) = 0;

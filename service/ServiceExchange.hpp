@@ -108,13 +108,25 @@ void ServiceServer::authenticated(const ExchangePtr& exchange,
         [this, hash = hashAccessToken(token), now = now(),
          more = std::move(more)]() -> DatabaseResult<Outcome> {
             Outcome outcome;
-            auto account = m_database.accountForToken(hash, now);
-            if (!account)
-                return std::unexpected(account.error());
-            if (!*account)
-                return outcome;
-            outcome.account = **account;
-            outcome.limit = m_rateLimiter.check(std::to_string(outcome.account->id), now);
+            if (m_rateLimiter.countsInDatabase()) {
+                // The token and the shared count in one round trip.
+                auto found = m_database.accountForRequest(hash, now, m_rateLimiter.countPrefix(),
+                                                          now / kRequestWindowSeconds);
+                if (!found)
+                    return std::unexpected(found.error());
+                if (!found->account)
+                    return outcome;
+                outcome.account = found->account;
+                outcome.limit = m_rateLimiter.decide(found->count, now);
+            } else {
+                auto account = m_database.accountForToken(hash, now);
+                if (!account)
+                    return std::unexpected(account.error());
+                if (!*account)
+                    return outcome;
+                outcome.account = **account;
+                outcome.limit = m_rateLimiter.check(std::to_string(outcome.account->id), now);
+            }
             if (outcome.limit.verdict != RateLimitGate::Verdict::allowed)
                 return outcome;
             auto value = more(*outcome.account);

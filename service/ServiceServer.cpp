@@ -66,7 +66,7 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
         .idleTimeout = std::chrono::seconds(60),
-        .maxConnectionsPerHost = 16,
+        .maxConnectionsPerHost = std::max(1u, m_configuration.upstreamConnections),
         .resourceTimeout = std::chrono::milliseconds(0),
     });
     g_signal_connect(m_upstream->soupSession(), "request-queued",

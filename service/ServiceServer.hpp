@@ -54,6 +54,10 @@ struct ServiceConfiguration {
     // user reads why (the provider was slow) instead of a bare time-out.
     std::chrono::milliseconds upstreamTimeout = TranslationNetwork::kServiceTranslationBudget;
     std::chrono::milliseconds transcriptionTimeout{45000};
+    // Connections kept to each provider host. With a provider answering in tens of milliseconds
+    // this bounds the uncached translations per second (connections / answer time), so an
+    // operator with many agents raises it.
+    unsigned upstreamConnections = 16;
     std::chrono::seconds shutdownGrace{10};
     // The longest a request waits for the database (queued, connecting and running statements
     // together); past it the request is answered 503 with Retry-After.

@@ -15,21 +15,14 @@ using Choice = std::expected<EngineChoice, EngineFailure>;
 EngineLookup choose(ServiceDatabase& database, std::int64_t accountId,
                     const std::function<bool(const EngineRecord&)>& wanted,
                     const EngineFailure& none) {
-    auto engines = database.engines(accountId);
+    auto engines = database.enginesWithSettings(accountId);
     if (!engines)
         return std::unexpected(engines.error());
-    for (auto& engine : *engines) {
+    for (auto& [engine, settings] : *engines) {
         if (!wanted(engine))
             continue;
         if (!isKnownBackend(engine.backend))
             return Choice(std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"}));
-        ProviderSettings settings;
-        if (engine.backend != "apertium") {
-            auto stored = database.providerSettings(engine.backend);
-            if (!stored)
-                return std::unexpected(stored.error());
-            settings = std::move(*stored);
-        }
         return Choice(EngineChoice{std::move(engine), std::move(settings)});
     }
     return Choice(std::unexpected(none));
