@@ -64,6 +64,23 @@ CREATE INDEX request_counts_by_window ON request_counts(time_window);
 )sql",
     // 3: nothing here. The SQLite store stopped reusing account ids; a sequence never did.
     "SELECT 1;",
+    // 4: every change of engines or provider settings, whoever makes it (an instance, the admin
+    // command, an operator's own SQL), is notified when it commits, so that the instances can keep
+    // engine lists in memory (PostgresChangeListener). Written to run again over itself, as a
+    // database restored from an older dump may need.
+    R"sql(
+CREATE OR REPLACE FUNCTION aurelo_notify_change() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  RETURN NULL;
+END $$;
+DROP TRIGGER IF EXISTS engines_changed ON engines;
+DROP TRIGGER IF EXISTS provider_settings_changed ON provider_settings;
+CREATE TRIGGER engines_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON engines
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE
+  ON provider_settings FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+)sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -78,6 +95,13 @@ std::string firstLine(const char* text) {
 
 std::string number(std::int64_t value) {
     return std::to_string(value);
+}
+
+// An engine from the first four columns of `row`: provider, label, model, backend.
+EngineRecord engineAt(const PostgresServiceDatabase::Rows& rows, int row) {
+    return {rows.text(row, 0), rows.text(row, 1),
+            rows.isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows.text(row, 2)),
+            rows.text(row, 3)};
 }
 
 // Sends what PQsend* queued and collects the statement's result (the last one, which carries its
@@ -330,6 +354,7 @@ DatabaseResult<std::int64_t> PostgresServiceDatabase::addUser(const std::string&
 }
 
 DatabaseResult<bool> PostgresServiceDatabase::removeUser(const std::string& username) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("删除用户", "DELETE FROM users WHERE username = $1", {username});
     if (!rows)
         return std::unexpected(rows.error());
@@ -471,6 +496,7 @@ DatabaseResult<void> PostgresServiceDatabase::purgeExpiredTokens(std::int64_t no
 
 DatabaseResult<bool> PostgresServiceDatabase::enableEngine(const std::string& username,
                                                            const EngineRecord& engine) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("启用引擎",
                       "INSERT INTO engines(user_id, provider, label, model, backend, position) "
                       "SELECT u.id, $2, $3, $4, $5, "
@@ -486,6 +512,7 @@ DatabaseResult<bool> PostgresServiceDatabase::enableEngine(const std::string& us
 
 DatabaseResult<bool> PostgresServiceDatabase::disableEngine(const std::string& username,
                                                             const std::string& provider) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("停用引擎",
                       "DELETE FROM engines WHERE provider = $1 AND user_id = "
                       "(SELECT id FROM users WHERE username = $2)",
@@ -504,15 +531,22 @@ DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::
         return std::unexpected(rows.error());
     std::vector<EngineRecord> engines;
     for (int row = 0; row < rows->count(); ++row)
-        engines.push_back(
-            {rows->text(row, 0), rows->text(row, 1),
-             rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
-             rows->text(row, 3)});
+        engines.push_back(engineAt(*rows, row));
     return engines;
 }
 
 DatabaseResult<std::vector<EngineWithSettings>>
 PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    // The notification connection is made for the first list an instance reads (an admin
+    // command reads none); until it listens, every list is read from the database.
+    std::call_once(m_listenerStarted, [this] {
+        m_listener = std::make_unique<PostgresChangeListener>(
+            m_uri, m_reconnectPause, [this](bool listening) { m_engineCache.setTrusted(listening); },
+            [this] { m_engineCache.forget(); });
+    });
+    std::uint64_t generation = 0;
+    if (auto cached = m_engineCache.find(userId, generation))
+        return *cached;
     auto rows = query("读取引擎",
                       "SELECT e.provider, e.label, e.model, e.backend, coalesce(p.api_key, ''), "
                       "coalesce(p.endpoint, ''), coalesce(p.region, ''), coalesce(p.model, '') "
@@ -524,16 +558,14 @@ PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
         return std::unexpected(rows.error());
     std::vector<EngineWithSettings> all;
     for (int row = 0; row < rows->count(); ++row) {
-        EngineRecord engine{
-            rows->text(row, 0), rows->text(row, 1),
-            rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
-            rows->text(row, 3)};
+        EngineRecord engine = engineAt(*rows, row);
         ProviderSettings settings;
         if (engine.backend != "apertium")
             settings = {engine.backend, rows->text(row, 4), rows->text(row, 5), rows->text(row, 6),
                         rows->text(row, 7)};
         all.push_back({std::move(engine), std::move(settings)});
     }
+    m_engineCache.store(userId, all, generation);
     return all;
 }
 
@@ -566,6 +598,7 @@ DatabaseResult<std::vector<ProviderSettings>> PostgresServiceDatabase::allProvid
 
 DatabaseResult<void>
 PostgresServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows =
         query("保存服务商设置",
               "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "

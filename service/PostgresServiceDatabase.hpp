@@ -5,10 +5,14 @@
 // change on one instance, and an engine enabled with the admin command, count on every instance
 // from the next request on. Rate-limit counts are atomic upserts, so instances share them too.
 
+#include "service/EngineListCache.hpp"
+#include "service/PostgresChangeListener.hpp"
 #include "service/PostgresConnectionPool.hpp"
 #include "service/ServiceDatabase.hpp"
 
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 
 typedef struct pg_result PGresult;
 
@@ -48,6 +52,7 @@ public:
     DatabaseResult<bool> disableEngine(const std::string& username,
                                        const std::string& provider) override;
     DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    // Cached while the instance hears of every change; see EngineListCache.
     DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId) override;
     DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
     DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
@@ -83,7 +88,7 @@ private:
     using Parameter = std::optional<std::string>;
 
     explicit PostgresServiceDatabase(const std::string& uri, const DatabasePoolOptions& pool)
-        : m_pool(uri, pool) {}
+        : m_uri(uri), m_reconnectPause(pool.reconnectPause), m_pool(uri, pool) {}
     DatabaseResult<void> migrate();
     // Runs one statement. A connection that turns out broken (the server restarted since it was
     // opened) is replaced and the statement sent once more. `sqlState` receives the error code
@@ -92,7 +97,13 @@ private:
                                std::initializer_list<Parameter> parameters = {},
                                std::string* sqlState = nullptr);
 
+    const std::string m_uri;
+    const std::chrono::milliseconds m_reconnectPause;
     PostgresConnectionPool m_pool;
+    EngineListCache m_engineCache;
+    std::once_flag m_listenerStarted;
+    // Last: stopped first, while the cache it reports to is still there.
+    std::unique_ptr<PostgresChangeListener> m_listener;
 };
 
 } // namespace aurelo::service

@@ -137,7 +137,7 @@ class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
     // The schema version this program writes; a database with a higher one is refused.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
     // file that is not a database of ours is refused with a description, never overwritten.

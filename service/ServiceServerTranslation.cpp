@@ -63,6 +63,12 @@ struct Refusal {
     std::string message;
 };
 
+// `call` as refused with `status` and `message`.
+template <typename Call> Call refused(Call& call, unsigned status, std::string message) {
+    call.refusal = Refusal{status, std::move(message)};
+    return std::move(call);
+}
+
 // A translation request as read from its body, before any account or engine is looked at.
 struct TranslateCall {
     std::optional<std::string> provider; // for the log, once it is a string
@@ -75,47 +81,43 @@ struct TranslateCall {
 
 TranslateCall readTranslateCall(std::string_view text) {
     TranslateCall call;
-    auto refuse = [&](unsigned status, std::string message) {
-        call.refusal = Refusal{status, std::move(message)};
-        return std::move(call);
-    };
     auto body = json::parseValue(text);
     if (!body || !body->is_object())
-        return refuse(400, kBadJson);
+        return refused(call, 400, kBadJson);
     call.provider = stringMember(*body, "provider");
     if (!call.provider)
-        return refuse(400, "请求缺少翻译引擎（provider）。");
+        return refused(call, 400, "请求缺少翻译引擎（provider）。");
     if (!translationProviderFromRawValue(*call.provider))
-        return refuse(400, "不支持的翻译引擎：" + call.provider->substr(0, 32));
+        return refused(call, 400, "不支持的翻译引擎：" + call.provider->substr(0, 32));
     auto target = stringMember(*body, "target");
     if (!target || *target == "auto" || !isPlausibleLanguageCode(*target))
-        return refuse(400, "目标语言无效。");
+        return refused(call, 400, "目标语言无效。");
     call.target = *target;
 
     call.batch = body->contains("texts");
     if (call.batch == body->contains("text"))
-        return refuse(400, "请求须包含 text 或 texts 之一。");
+        return refused(call, 400, "请求须包含 text 或 texts 之一。");
     if (call.batch) {
         const auto& list = (*body)["texts"];
         if (!list.is_array() ||
             !std::ranges::all_of(list, [](const auto& v) { return v.is_string(); }))
-            return refuse(400, "texts 必须是字符串数组。");
+            return refused(call, 400, "texts 必须是字符串数组。");
         if (list.size() > kMaxBatchTexts)
-            return refuse(413, "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
+            return refused(call, 413, "单次批量翻译最多 " + std::to_string(kMaxBatchTexts) + " 条文本。");
         for (const auto& item : list)
             call.texts.push_back(text::trimmed(item.get<std::string>()));
     } else {
         auto single = stringMember(*body, "text");
         if (!single)
-            return refuse(400, "text 必须是字符串。");
+            return refused(call, 400, "text 必须是字符串。");
         call.texts.push_back(text::trimmed(*single));
         if (call.texts.front().empty())
-            return refuse(400, "待翻译的文本为空。");
+            return refused(call, 400, "待翻译的文本为空。");
     }
     call.textCount = call.texts.size();
     for (const auto& item : call.texts)
         if (characterCount(item) > kMaxTextCharacters)
-            return refuse(413, "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) + " 字）。");
+            return refused(call, 413, "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) + " 字）。");
     return call;
 }
 
@@ -127,35 +129,31 @@ struct TranscribeCall {
 
 TranscribeCall readTranscribeCall(std::string_view text, std::size_t maxAudioBytes) {
     TranscribeCall call;
-    auto refuse = [&](unsigned status, std::string message) {
-        call.refusal = Refusal{status, std::move(message)};
-        return std::move(call);
-    };
     auto body = json::parseValue(text);
     if (!body || !body->is_object())
-        return refuse(400, kBadJson);
+        return refused(call, 400, kBadJson);
     auto audioText = stringMember(*body, "audio");
     auto mimeText = stringMember(*body, "mime");
     if (!audioText || !mimeText)
-        return refuse(400, "语音请求缺少音频数据或格式。");
+        return refused(call, 400, "语音请求缺少音频数据或格式。");
     call.mime = *mimeText;
     call.target = stringMember(*body, "target").value_or("zh-CN");
     call.source = stringMember(*body, "source").value_or("auto");
     if (call.target == "auto" || !isPlausibleLanguageCode(call.target))
-        return refuse(400, "目标语言无效。");
+        return refused(call, 400, "目标语言无效。");
     if (call.source != "auto" && !isPlausibleLanguageCode(call.source))
-        return refuse(400, "源语言无效。");
+        return refused(call, 400, "源语言无效。");
     if (!SpeechTranscriber::fileExtensionForMime(call.mime))
-        return refuse(415, "不支持的音频格式：" + call.mime.substr(0, 64));
+        return refused(call, 415, "不支持的音频格式：" + call.mime.substr(0, 64));
     body.reset();
     bool tooLarge = false;
     auto decoded = decodeBase64(*audioText, maxAudioBytes, tooLarge);
     if (tooLarge)
-        return refuse(413, "语音文件过大（最多 " + limitText(maxAudioBytes) + "）。");
+        return refused(call, 413, "语音文件过大（最多 " + limitText(maxAudioBytes) + "）。");
     if (!decoded)
-        return refuse(400, "音频数据不是有效的 Base64 编码。");
+        return refused(call, 400, "音频数据不是有效的 Base64 编码。");
     if (decoded->empty())
-        return refuse(400, "语音数据为空。");
+        return refused(call, 400, "语音数据为空。");
     call.audio = std::move(*decoded);
     return call;
 }

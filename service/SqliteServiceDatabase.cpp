@@ -75,6 +75,9 @@ INSERT INTO users_next(id, username, password_hash, created_at)
 DROP TABLE users;
 ALTER TABLE users_next RENAME TO users;
 )sql",
+    // 4: nothing here. The PostgreSQL store's instances learn of engine changes by notification;
+    // the SQLite store by its data version.
+    "SELECT 1;",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -262,7 +265,27 @@ DatabaseResult<std::vector<std::int64_t>> SqliteServiceDatabase::accountIds() {
     return ids;
 }
 
+DatabaseResult<std::vector<EngineWithSettings>>
+SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    // A commit by another connection (the admin command) moves SQLite's data version on; this
+    // connection's own writes forget the cache where they are made.
+    {
+        Statement version(m_db, "PRAGMA data_version");
+        std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
+        if (m_dataVersion.exchange(current) != current || current < 0)
+            m_engineCache.forget();
+    }
+    std::uint64_t generation = 0;
+    if (auto cached = m_engineCache.find(userId, generation))
+        return *cached;
+    auto engines = ServiceDatabase::enginesWithSettings(userId);
+    if (engines)
+        m_engineCache.store(userId, *engines, generation);
+    return engines;
+}
+
 DatabaseResult<bool> SqliteServiceDatabase::removeUser(const std::string& username) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM users WHERE username = ?");
     if (remove.bind(1, username).step() != SQLITE_DONE)
         return std::unexpected(lastError("删除用户"));
@@ -377,6 +400,7 @@ DatabaseResult<void> SqliteServiceDatabase::purgeExpiredTokens(std::int64_t now)
 
 DatabaseResult<bool> SqliteServiceDatabase::enableEngine(const std::string& username,
                                                          const EngineRecord& engine) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto user = findUser(username);
     if (!user)
         return std::unexpected(user.error());
@@ -403,6 +427,7 @@ DatabaseResult<bool> SqliteServiceDatabase::enableEngine(const std::string& user
 
 DatabaseResult<bool> SqliteServiceDatabase::disableEngine(const std::string& username,
                                                           const std::string& provider) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM engines WHERE provider = ? AND user_id = "
                            "(SELECT id FROM users WHERE username = ?)");
     if (remove.bind(1, provider).bind(2, username).step() != SQLITE_DONE)
@@ -448,6 +473,7 @@ DatabaseResult<std::vector<ProviderSettings>> SqliteServiceDatabase::allProvider
 }
 
 DatabaseResult<void> SqliteServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement upsert(
         m_db, "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
               "VALUES(?,?,?,?,?) ON CONFLICT(name) DO UPDATE SET api_key = excluded.api_key, "

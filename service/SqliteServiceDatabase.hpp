@@ -4,7 +4,10 @@
 // and the admin command open the same file; WAL mode and a busy time-out let an administrator
 // change accounts while the server runs.
 
+#include "service/EngineListCache.hpp"
 #include "service/ServiceDatabase.hpp"
+
+#include <atomic>
 
 struct sqlite3;
 
@@ -41,6 +44,8 @@ public:
     DatabaseResult<bool> disableEngine(const std::string& username,
                                        const std::string& provider) override;
     DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    // Cached; see EngineListCache.
+    DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId) override;
     DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
     DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
@@ -49,11 +54,13 @@ public:
     DatabaseResult<void> probe() override;
 
 private:
-    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) {}
+    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) { m_engineCache.setTrusted(true); }
     DatabaseResult<void> migrate();
     DatabaseError lastError(const char* action) const;
 
     sqlite3* m_db = nullptr;
+    EngineListCache m_engineCache;
+    std::atomic<std::int64_t> m_dataVersion{-1};
 };
 
 } // namespace aurelo::service

@@ -205,15 +205,6 @@ Load runWrk(const std::vector<std::string>& origins, int connections, const std:
     return total;
 }
 
-std::optional<HttpResponse> callOnce(HttpSession& client, const HttpRequest& request) {
-    std::optional<HttpResult> answer;
-    client.send(request, [&](HttpResult result) { answer = std::move(result); });
-    aurelo::test::runMainLoopUntil([&] { return answer.has_value(); }, 30s);
-    if (!answer || !*answer)
-        return std::nullopt;
-    return **answer;
-}
-
 // One or more instances on one store, with an account whose google points at the provider.
 class Deployment {
 public:
@@ -316,24 +307,23 @@ int main(int argc, char** argv) {
             std::printf("%s: cannot start\n", setup.name.c_str());
             continue;
         }
-        auto login = callOnce(client, deployment.first().post(
-                                          "/api/auth/login", {{"username", "bench"},
-                                                              {"password", "bench-password"}}));
-        if (!login || login->status != 200) {
+        std::string token = tokenOf(awaitReply(
+            client, deployment.first().post("/api/auth/login", {{"username", "bench"},
+                                                                {"password", "bench-password"}})));
+        if (token.empty()) {
             std::printf("%s: cannot log in\n", setup.name.c_str());
             continue;
         }
-        std::string token = json::parse(login->body)["token"];
         // The cached answer, whose size the bare server's body takes; every instance warmed.
         std::string answer;
         for (const auto& origin : deployment.origins()) {
-            auto warm = callOnce(client, serviceRequest(origin, "POST", "/api/translate",
-                                                        json{{"text", "warm"},
-                                                             {"target", "zh-CN"},
-                                                             {"provider", "google"}}
-                                                            .dump(),
-                                                        token));
-            answer = warm ? warm->body : "";
+            answer = awaitReply(client, serviceRequest(origin, "POST", "/api/translate",
+                                                       json{{"text", "warm"},
+                                                            {"target", "zh-CN"},
+                                                            {"provider", "google"}}
+                                                           .dump(),
+                                                       token))
+                         .body;
         }
         if (!bareServer) {
             bareServer = std::make_unique<LoopbackHttpServer>(

@@ -1,8 +1,7 @@
 // Account ids are never given to a second account: what the service keeps under an id (cached
-// translations, request counts) must never reach the account made after one was removed. On both
-// stores, after an upgrade of an existing SQLite file, and at the server.
+// translations, request counts) must never reach the account made after one was removed. After an
+// upgrade of an existing SQLite file, and at the server (both stores: StoreRoundTripsTest.cpp).
 
-#include "PostgresCluster.hpp"
 #include "ServiceHarness.hpp"
 
 #include "service/ServiceDatabase.hpp"
@@ -16,40 +15,6 @@ namespace aurelo::service::test {
 namespace {
 
 constexpr std::int64_t kNow = 1'800'000'000;
-
-PostgresCluster& cluster() {
-    static PostgresCluster shared;
-    return shared;
-}
-
-class AccountIds : public ::testing::TestWithParam<DatabaseLocation::Kind> {};
-
-TEST_P(AccountIds, AreNotReusedAfterTheNewestAccountIsRemoved) {
-    aurelo::test::TestDirectory folder;
-    DatabaseLocation location{GetParam(), (folder.path() / "ids.sqlite3").string()};
-    if (GetParam() == DatabaseLocation::Kind::postgresql) {
-        ASSERT_TRUE(cluster().ready()) << cluster().failure();
-        ASSERT_TRUE(cluster().recreateDatabase("account_ids"));
-        location.target = cluster().uri("account_ids");
-    }
-    auto store = ServiceDatabase::open(location);
-    ASSERT_TRUE(store) << store.error().message;
-    auto& db = **store;
-    auto alice = db.addUser("alice", "h", kNow).value();
-    auto bob = db.addUser("bob", "h", kNow).value();
-    ASSERT_TRUE(db.removeUser("bob").value());
-    auto carol = db.addUser("carol", "h", kNow).value();
-    EXPECT_GT(carol, bob);
-    EXPECT_EQ(db.accountIds().value(), (std::vector<std::int64_t>{alice, carol}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Stores, AccountIds,
-                         ::testing::Values(DatabaseLocation::Kind::sqlite,
-                                           DatabaseLocation::Kind::postgresql),
-                         [](const auto& info) {
-                             return info.param == DatabaseLocation::Kind::sqlite ? "SQLite"
-                                                                                 : "PostgreSQL";
-                         });
 
 TEST(AccountIds, AnExistingSqliteFileIsUpgradedWithItsTokensAndEngines) {
     aurelo::test::TestDirectory folder;

@@ -1,6 +1,6 @@
-// The statements that do a request's first database work in one round trip (the token with its
-// rate-limit count; the engines with their providers' settings) must answer exactly what the
-// separate statements do, on both stores.
+// On both stores: the statements that do a request's first database work in one round trip (the
+// token with its rate-limit count; the engines with their providers' settings) answer exactly what
+// the separate statements do, and an account id is never used twice.
 
 #include "PostgresCluster.hpp"
 
@@ -74,6 +74,16 @@ TEST_P(StoreRoundTrips, EnginesComeWithTheirBackendsSettings) {
         EXPECT_EQ(all[i].settings.apiKey, expected.apiKey);
         EXPECT_EQ(all[i].settings.endpoint, expected.endpoint);
     }
+}
+
+TEST_P(StoreRoundTrips, AccountIdsAreNotReusedAfterTheNewestAccountIsRemoved) {
+    auto& db = *m_store;
+    auto alice = db.addUser("alice", "h", kNow).value();
+    auto bob = db.addUser("bob", "h", kNow).value();
+    ASSERT_TRUE(db.removeUser("bob").value());
+    auto carol = db.addUser("carol", "h", kNow).value();
+    EXPECT_GT(carol, bob);
+    EXPECT_EQ(db.accountIds().value(), (std::vector<std::int64_t>{alice, carol}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreRoundTrips,
