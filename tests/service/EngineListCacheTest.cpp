@@ -3,7 +3,7 @@
 // PostgreSQL) and this store's own writes. On PostgreSQL, while the notification connection is
 // lost, lists are read from the database instead.
 
-#include "PostgresCluster.hpp"
+#include "StoreKinds.hpp"
 
 #include "service/ServiceDatabase.hpp"
 #include "support/MainLoopWait.hpp"
@@ -16,11 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr std::int64_t kNow = 1'800'000'000;
-
-PostgresCluster& cluster() {
-    static PostgresCluster shared;
-    return shared;
-}
 
 std::vector<std::string> providers(ServiceDatabase& store, std::int64_t user) {
     std::vector<std::string> names;
@@ -35,9 +30,9 @@ protected:
     void SetUp() override {
         m_location = {GetParam(), (m_folder.path() / "cache.sqlite3").string()};
         if (postgres()) {
-            ASSERT_TRUE(cluster().ready()) << cluster().failure();
-            ASSERT_TRUE(cluster().recreateDatabase("engine_cache"));
-            m_location.target = cluster().uri("engine_cache");
+            ASSERT_TRUE(sharedCluster().ready()) << sharedCluster().failure();
+            ASSERT_TRUE(sharedCluster().recreateDatabase("engine_cache"));
+            m_location.target = sharedCluster().uri("engine_cache");
         }
         m_instance = open();
         m_other = open(); // another instance, or the admin command
@@ -62,7 +57,7 @@ protected:
     bool listening() {
         return aurelo::test::runMainLoopUntil(
             [&] {
-                return cluster().execute(
+                return sharedCluster().execute(
                     "engine_cache",
                     "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
                     "application_name = 'aurelo-service-listener' AND query LIKE 'LISTEN%') "
@@ -99,23 +94,17 @@ TEST_P(EngineListCaching, ListsAreReadFromTheDatabaseWhileNoChangeCanBeHeard) {
     ASSERT_EQ(providers(*m_instance, m_alice), std::vector<std::string>{"google@http://one"});
     ASSERT_TRUE(listening());
     ASSERT_EQ(providers(*m_instance, m_alice), std::vector<std::string>{"google@http://one"});
-    ASSERT_TRUE(cluster().execute("engine_cache",
+    ASSERT_TRUE(sharedCluster().execute("engine_cache",
                                   "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
                                   "WHERE application_name = 'aurelo-service-listener'"));
     aurelo::test::runMainLoopFor(300ms); // the loss is noticed; reconnecting waits a second
     // Nobody hears this change's notification: only reading the database shows it.
-    ASSERT_TRUE(cluster().execute("engine_cache",
+    ASSERT_TRUE(sharedCluster().execute("engine_cache",
                                   "UPDATE provider_settings SET endpoint = 'http://three'"));
     EXPECT_EQ(providers(*m_instance, m_alice), std::vector<std::string>{"google@http://three"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, EngineListCaching,
-                         ::testing::Values(DatabaseLocation::Kind::sqlite,
-                                           DatabaseLocation::Kind::postgresql),
-                         [](const auto& info) {
-                             return info.param == DatabaseLocation::Kind::sqlite ? "SQLite"
-                                                                                 : "PostgreSQL";
-                         });
+INSTANTIATE_TEST_SUITE_P(Stores, EngineListCaching, kBothStores, storeName);
 
 } // namespace
 } // namespace aurelo::service::test::engine_cache

@@ -2,7 +2,7 @@
 // token with its rate-limit count; the engines with their providers' settings) answer exactly what
 // the separate statements do, and an account id is never used twice.
 
-#include "PostgresCluster.hpp"
+#include "StoreKinds.hpp"
 
 #include "service/ServiceDatabase.hpp"
 #include "support/TestDirectory.hpp"
@@ -14,19 +14,14 @@ namespace {
 
 constexpr std::int64_t kNow = 1'800'000'000;
 
-PostgresCluster& cluster() {
-    static PostgresCluster shared;
-    return shared;
-}
-
 class StoreRoundTrips : public ::testing::TestWithParam<DatabaseLocation::Kind> {
 protected:
     void SetUp() override {
         DatabaseLocation location{GetParam(), (m_folder.path() / "trips.sqlite3").string()};
         if (GetParam() == DatabaseLocation::Kind::postgresql) {
-            ASSERT_TRUE(cluster().ready()) << cluster().failure();
-            ASSERT_TRUE(cluster().recreateDatabase("round_trips"));
-            location.target = cluster().uri("round_trips");
+            ASSERT_TRUE(sharedCluster().ready()) << sharedCluster().failure();
+            ASSERT_TRUE(sharedCluster().recreateDatabase("round_trips"));
+            location.target = sharedCluster().uri("round_trips");
         }
         auto opened = ServiceDatabase::open(location);
         ASSERT_TRUE(opened) << opened.error().message;
@@ -86,13 +81,7 @@ TEST_P(StoreRoundTrips, AccountIdsAreNotReusedAfterTheNewestAccountIsRemoved) {
     EXPECT_EQ(db.accountIds().value(), (std::vector<std::int64_t>{alice, carol}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreRoundTrips,
-                         ::testing::Values(DatabaseLocation::Kind::sqlite,
-                                           DatabaseLocation::Kind::postgresql),
-                         [](const auto& info) {
-                             return info.param == DatabaseLocation::Kind::sqlite ? "SQLite"
-                                                                                 : "PostgreSQL";
-                         });
+INSTANTIATE_TEST_SUITE_P(Stores, StoreRoundTrips, kBothStores, storeName);
 
 } // namespace
 } // namespace aurelo::service::test::trips
