@@ -2,6 +2,7 @@
 
 #include "platform/GRef.hpp"
 #include "service/AccessToken.hpp"
+#include "service/DataOwner.hpp"
 #include "service/ApertiumEngine.hpp"
 #include "service/EngineFactory.hpp"
 #include "service/PasswordHasher.hpp"
@@ -398,6 +399,15 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
     auto data = option(*parsed, "--data");
     auto named = option(*parsed, "--database");
     DatabaseLocation location;
+    // A SQLite file is made and written as whoever runs the command: as root, as the service.
+    auto actForService = [&](const std::filesystem::path& folder) {
+        auto owner = becomeDataOwner(folder.empty() ? std::filesystem::path(".") : folder);
+        if (!owner)
+            err << owner.error() << "\n";
+        else if (*owner)
+            err << "以 root 身份运行：已改用数据目录所有者 " << **owner << " 的身份。\n";
+        return owner.has_value();
+    };
     if (named && !named->empty()) {
         auto parsedLocation = DatabaseLocation::parse(*named);
         if (!parsedLocation) {
@@ -405,11 +415,16 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
             return kUsage;
         }
         location = *parsedLocation;
+        if (location.kind == DatabaseLocation::Kind::sqlite &&
+            !actForService(std::filesystem::path(location.target).parent_path()))
+            return kFailed;
     } else {
         if (!data || data->empty()) {
             err << "需要 --data 目录或 --database 地址。\n" << adminUsage();
             return kUsage;
         }
+        if (!actForService(*data))
+            return kFailed;
         // The directory holds password hashes and provider keys: only its owner may enter it.
         if (g_mkdir_with_parents(data->c_str(), 0700) != 0) {
             err << "无法创建数据目录 " << *data << "：" << g_strerror(errno) << "\n";

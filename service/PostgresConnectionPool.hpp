@@ -6,10 +6,13 @@
 // is dropped and a new one made. Once an attempt to connect has failed, the database counts as
 // down: requests are refused at once instead of each waiting for its own failing attempt (an
 // unreachable host costs seconds per attempt), and a thread of the pool tries again every
-// `reconnectPause` until a connection succeeds, which it hands to the next request.
+// `reconnectPause` until a connection succeeds, which it hands to the next request. Waiting for a
+// connection and making one both end at the thread's DatabaseDeadline, so a server that accepts
+// connections but never answers (stopped, or its machine stalled) holds no request past it.
 
 #include "service/ServiceDatabase.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -66,17 +69,35 @@ public:
     // stayed busy for the whole wait).
     std::expected<Lease, DatabaseError> acquire();
 
+    // `text` with every form of the address's password hidden: libpq's messages may quote the
+    // address, or the part of it that it could not read.
+    std::string masked(std::string text) const;
+
     // Connections open now (lent out or idle).
     std::size_t openConnections() const;
+    // The most connections open at once.
+    unsigned capacity() const { return static_cast<unsigned>(std::max<std::size_t>(1, m_options.connections)); }
+
+    // Waits until `connection` can be read (with `write`, also written) or `deadline` passes
+    // (none: no limit); false when it passed.
+    static bool waitForSocket(PGconn* connection, bool write,
+                              std::optional<Clock::time_point> deadline);
 
 private:
     void giveBack(std::unique_ptr<Connection> connection, bool discard);
-    std::expected<PGconn*, std::string> connect();
+    struct ConnectFailure {
+        std::string reason;
+        bool timedOut = false;
+    };
+    std::expected<PGconn*, ConnectFailure> connect();
     // Called with the lock held after a failed attempt.
-    void markDown(std::string reason);
+    void markDown(const ConnectFailure& failure);
+    // What a request is refused with while the database counts as down.
+    DatabaseError downError() const;
     void reconnectLoop(std::stop_token stop);
 
     const std::string m_uri;
+    std::vector<std::pair<std::string, std::string>> m_secrets; // (text, shown instead)
     const DatabasePoolOptions m_options;
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
@@ -84,6 +105,7 @@ private:
     std::size_t m_open = 0; // idle, lent out, or being connected
     bool m_down = false;
     std::string m_lastFailure;
+    bool m_lastFailureTimedOut = false;
     std::condition_variable_any m_wake;
     // Last: stopped and joined first, while everything it touches is still there.
     std::jthread m_reconnector;

@@ -1,5 +1,7 @@
+// The shared store on PostgreSQL: its schema steps and one statement per operation.
 #include "service/PostgresServiceDatabase.hpp"
 
+#include <glib.h>
 #include <libpq-fe.h>
 
 #include <charconv>
@@ -60,6 +62,25 @@ CREATE UNLOGGED TABLE request_counts (
 );
 CREATE INDEX request_counts_by_window ON request_counts(time_window);
 )sql",
+    // 3: nothing here. The SQLite store stopped reusing account ids; a sequence never did.
+    "SELECT 1;",
+    // 4: every change of engines or provider settings, whoever makes it (an instance, the admin
+    // command, an operator's own SQL), is notified when it commits, so that the instances can keep
+    // engine lists in memory (PostgresChangeListener). Written to run again over itself, as a
+    // database restored from an older dump may need.
+    R"sql(
+CREATE OR REPLACE FUNCTION aurelo_notify_change() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  RETURN NULL;
+END $$;
+DROP TRIGGER IF EXISTS engines_changed ON engines;
+DROP TRIGGER IF EXISTS provider_settings_changed ON provider_settings;
+CREATE TRIGGER engines_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON engines
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE
+  ON provider_settings FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+)sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -74,6 +95,46 @@ std::string firstLine(const char* text) {
 
 std::string number(std::int64_t value) {
     return std::to_string(value);
+}
+
+// An engine from the first four columns of `row`: provider, label, model, backend.
+EngineRecord engineAt(const PostgresServiceDatabase::Rows& rows, int row) {
+    return {rows.text(row, 0), rows.text(row, 1),
+            rows.isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows.text(row, 2)),
+            rows.text(row, 3)};
+}
+
+// Sends what PQsend* queued and collects the statement's result (the last one, which carries its
+// error if any). Null on a broken connection, and with `timedOut` set when `deadline` passed first.
+PGresult* awaitResult(PGconn* connection, std::optional<DatabaseDeadline::Clock::time_point> deadline,
+                      bool& timedOut) {
+    for (int flushed; (flushed = PQflush(connection)) != 0;) {
+        if (flushed < 0)
+            return nullptr;
+        if (!PostgresConnectionPool::waitForSocket(connection, true, deadline)) {
+            timedOut = true;
+            return nullptr;
+        }
+        if (!PQconsumeInput(connection))
+            return nullptr;
+    }
+    PGresult* last = nullptr;
+    for (;;) {
+        while (PQisBusy(connection)) {
+            if (!PostgresConnectionPool::waitForSocket(connection, false, deadline)) {
+                PQclear(last);
+                timedOut = true;
+                return nullptr;
+            }
+            if (!PQconsumeInput(connection))
+                break; // PQgetResult reports the broken connection
+        }
+        PGresult* result = PQgetResult(connection);
+        if (!result)
+            return last;
+        PQclear(last);
+        last = result;
+    }
 }
 
 } // namespace
@@ -112,6 +173,30 @@ std::int64_t PostgresServiceDatabase::Rows::integer(int row, int column) const {
 
 DatabaseResult<std::unique_ptr<ServiceDatabase>>
 PostgresServiceDatabase::open(const std::string& uri, const DatabasePoolOptions& pool) {
+    // libpq's own account of a malformed address quotes it, password and all: name the address
+    // masked instead.
+    // A password libpq reads otherwise than it is written (an unescaped '/' or '@' in it) would
+    // end up in libpq's messages as a host, a port or a user name: refused the same way.
+    const DatabaseLocation location{DatabaseLocation::Kind::postgresql, uri};
+    char* reason = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &reason);
+    PQfreemem(reason);
+    bool sound = parsed != nullptr;
+    if (auto written = location.writtenPassword(); sound && written) {
+        std::string read;
+        for (auto* option = parsed; option->keyword; ++option)
+            if (std::string(option->keyword) == "password" && option->val)
+                read = option->val;
+        gchar* decoded = g_uri_unescape_string(written->c_str(), nullptr);
+        sound = decoded && read == decoded;
+        g_free(decoded);
+    }
+    PQconninfoFree(parsed);
+    if (!sound)
+        return std::unexpected(
+            DatabaseError{"数据库地址无效（请检查百分号转义、IPv6 地址的方括号、端口，以及密码中的 "
+                          "/、@ 等字符是否已转义）：" +
+                          location.display()});
     std::unique_ptr<PostgresServiceDatabase> db(new PostgresServiceDatabase(uri, pool));
     if (auto migrated = db->migrate(); !migrated)
         return std::unexpected(migrated.error());
@@ -137,18 +222,33 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
             return std::unexpected(lease.error());
         // Named after the address of its text, which is a constant of this file.
         const std::string name = "q" + std::to_string(reinterpret_cast<std::uintptr_t>(sql));
+        // Sent without blocking and awaited only up to the deadline: a server that stopped
+        // answering costs the request its deadline, not the time until the server wakes.
+        const auto deadline = DatabaseDeadline::current();
+        bool timedOut = false;
         auto execute = [&]() -> Rows {
             if (!lease->prepared().contains(sql)) {
-                Rows prepared(PQprepare(lease->get(), name.c_str(), sql,
-                                        static_cast<int>(values.size()), nullptr));
+                if (!PQsendPrepare(lease->get(), name.c_str(), sql,
+                                   static_cast<int>(values.size()), nullptr))
+                    return Rows(nullptr);
+                Rows prepared(awaitResult(lease->get(), deadline, timedOut));
                 if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
                     return prepared;
                 lease->prepared().insert(sql);
             }
-            return Rows(PQexecPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
-                                       values.data(), nullptr, nullptr, 0));
+            if (!PQsendQueryPrepared(lease->get(), name.c_str(), static_cast<int>(values.size()),
+                                     values.data(), nullptr, nullptr, 0))
+                return Rows(nullptr);
+            return Rows(awaitResult(lease->get(), deadline, timedOut));
         };
         Rows rows = execute();
+        if (timedOut) {
+            // The connection is mid-statement: closing it is the one way to be rid of it without
+            // waiting (a cancel request waits for the server too). Its statement_timeout ends
+            // the statement on the server's side.
+            lease->discard();
+            return std::unexpected(DatabaseDeadline::missed());
+        }
         ExecStatusType status = PQresultStatus(rows.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return rows;
@@ -159,7 +259,8 @@ PostgresServiceDatabase::query(const char* action, const char* sql,
             if (attempt == 0)
                 continue;
             return std::unexpected(
-                DatabaseError{"数据库连接中断：" + firstLine(PQerrorMessage(lease->get())), true});
+                DatabaseError{"数据库连接中断：" + m_pool.masked(firstLine(PQerrorMessage(lease->get()))),
+                              true});
         }
         const char* field = PQresultErrorField(rows.get(), PG_DIAG_SQLSTATE);
         std::string state = field ? field : "";
@@ -253,6 +354,7 @@ DatabaseResult<std::int64_t> PostgresServiceDatabase::addUser(const std::string&
 }
 
 DatabaseResult<bool> PostgresServiceDatabase::removeUser(const std::string& username) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("删除用户", "DELETE FROM users WHERE username = $1", {username});
     if (!rows)
         return std::unexpected(rows.error());
@@ -289,6 +391,16 @@ DatabaseResult<std::vector<UserSummary>> PostgresServiceDatabase::listUsers(std:
                          static_cast<int>(rows->integer(row, 2)),
                          static_cast<int>(rows->integer(row, 3))});
     return users;
+}
+
+DatabaseResult<std::vector<std::int64_t>> PostgresServiceDatabase::accountIds() {
+    auto rows = query("列出用户", "SELECT id FROM users");
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<std::int64_t> ids;
+    for (int row = 0; row < rows->count(); ++row)
+        ids.push_back(rows->integer(row, 0));
+    return ids;
 }
 
 DatabaseResult<bool> PostgresServiceDatabase::setPasswordHash(const std::string& username,
@@ -331,6 +443,28 @@ PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int6
     return std::optional<Account>(Account{rows->integer(0, 0), rows->text(0, 1)});
 }
 
+DatabaseResult<RequestAccount>
+PostgresServiceDatabase::accountForRequest(const std::string& tokenHash, std::int64_t now,
+                                           const std::string& countPrefix, std::int64_t window) {
+    // A data-modifying WITH runs whether or not the outer SELECT reads it; it counts only when
+    // the token names an account.
+    auto rows = query("校验令牌",
+                      "WITH account AS (SELECT u.id, u.username FROM tokens t "
+                      "  JOIN users u ON u.id = t.user_id "
+                      "  WHERE t.token_hash = $1 AND t.expires_at > $2), "
+                      "counted AS (INSERT INTO request_counts(key, time_window, count) "
+                      "  SELECT $3 || id::text, $4, 1 FROM account "
+                      "  ON CONFLICT (key, time_window) DO UPDATE "
+                      "  SET count = request_counts.count + 1 RETURNING count) "
+                      "SELECT id, username, (SELECT count FROM counted) FROM account",
+                      {tokenHash, number(now), countPrefix, number(window)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    if (rows->count() == 0)
+        return RequestAccount{};
+    return RequestAccount{Account{rows->integer(0, 0), rows->text(0, 1)}, rows->integer(0, 2)};
+}
+
 DatabaseResult<std::optional<int>>
 PostgresServiceDatabase::revokeTokens(const std::string& username) {
     auto rows = query("吊销令牌",
@@ -362,6 +496,7 @@ DatabaseResult<void> PostgresServiceDatabase::purgeExpiredTokens(std::int64_t no
 
 DatabaseResult<bool> PostgresServiceDatabase::enableEngine(const std::string& username,
                                                            const EngineRecord& engine) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("启用引擎",
                       "INSERT INTO engines(user_id, provider, label, model, backend, position) "
                       "SELECT u.id, $2, $3, $4, $5, "
@@ -377,6 +512,7 @@ DatabaseResult<bool> PostgresServiceDatabase::enableEngine(const std::string& us
 
 DatabaseResult<bool> PostgresServiceDatabase::disableEngine(const std::string& username,
                                                             const std::string& provider) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows = query("停用引擎",
                       "DELETE FROM engines WHERE provider = $1 AND user_id = "
                       "(SELECT id FROM users WHERE username = $2)",
@@ -395,11 +531,42 @@ DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::
         return std::unexpected(rows.error());
     std::vector<EngineRecord> engines;
     for (int row = 0; row < rows->count(); ++row)
-        engines.push_back(
-            {rows->text(row, 0), rows->text(row, 1),
-             rows->isNull(row, 2) ? std::nullopt : std::optional<std::string>(rows->text(row, 2)),
-             rows->text(row, 3)});
+        engines.push_back(engineAt(*rows, row));
     return engines;
+}
+
+DatabaseResult<std::vector<EngineWithSettings>>
+PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    // The notification connection is made for the first list an instance reads (an admin
+    // command reads none); until it listens, every list is read from the database.
+    std::call_once(m_listenerStarted, [this] {
+        m_listener = std::make_unique<PostgresChangeListener>(
+            m_uri, m_reconnectPause, [this](bool listening) { m_engineCache.setTrusted(listening); },
+            [this] { m_engineCache.forget(); });
+    });
+    std::uint64_t generation = 0;
+    if (auto cached = m_engineCache.find(userId, generation))
+        return *cached;
+    auto rows = query("读取引擎",
+                      "SELECT e.provider, e.label, e.model, e.backend, coalesce(p.api_key, ''), "
+                      "coalesce(p.endpoint, ''), coalesce(p.region, ''), coalesce(p.model, '') "
+                      "FROM engines e LEFT JOIN provider_settings p "
+                      "  ON p.name = e.backend AND e.backend <> 'apertium' "
+                      "WHERE e.user_id = $1 ORDER BY e.position, e.provider",
+                      {number(userId)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<EngineWithSettings> all;
+    for (int row = 0; row < rows->count(); ++row) {
+        EngineRecord engine = engineAt(*rows, row);
+        ProviderSettings settings;
+        if (engine.backend != "apertium")
+            settings = {engine.backend, rows->text(row, 4), rows->text(row, 5), rows->text(row, 6),
+                        rows->text(row, 7)};
+        all.push_back({std::move(engine), std::move(settings)});
+    }
+    m_engineCache.store(userId, all, generation);
+    return all;
 }
 
 DatabaseResult<ProviderSettings>
@@ -431,6 +598,7 @@ DatabaseResult<std::vector<ProviderSettings>> PostgresServiceDatabase::allProvid
 
 DatabaseResult<void>
 PostgresServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto rows =
         query("保存服务商设置",
               "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
@@ -463,8 +631,11 @@ DatabaseResult<void> PostgresServiceDatabase::purgeRequestCounts(std::int64_t wi
     return {};
 }
 
-bool PostgresServiceDatabase::isHealthy() {
-    return query("检查数据库", "SELECT 1").has_value();
+DatabaseResult<void> PostgresServiceDatabase::probe() {
+    auto rows = query("检查数据库", "SELECT 1");
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
 }
 
 } // namespace aurelo::service

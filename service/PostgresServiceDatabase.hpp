@@ -5,10 +5,14 @@
 // change on one instance, and an engine enabled with the admin command, count on every instance
 // from the next request on. Rate-limit counts are atomic upserts, so instances share them too.
 
+#include "service/EngineListCache.hpp"
+#include "service/PostgresChangeListener.hpp"
 #include "service/PostgresConnectionPool.hpp"
 #include "service/ServiceDatabase.hpp"
 
 #include <initializer_list>
+#include <memory>
+#include <mutex>
 
 typedef struct pg_result PGresult;
 
@@ -21,6 +25,7 @@ public:
 
     const char* backendName() const override { return "postgresql"; }
     bool sharedAcrossInstances() const override { return true; }
+    unsigned concurrency() const override { return m_pool.capacity(); }
 
     DatabaseResult<std::int64_t> addUser(const std::string& username,
                                          const std::string& passwordHash,
@@ -28,12 +33,17 @@ public:
     DatabaseResult<bool> removeUser(const std::string& username) override;
     DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) override;
     DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) override;
+    DatabaseResult<std::vector<std::int64_t>> accountIds() override;
     DatabaseResult<bool> setPasswordHash(const std::string& username,
                                          const std::string& hash) override;
     DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
                                     std::int64_t createdAt, std::int64_t expiresAt) override;
     DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                            std::int64_t now) override;
+    DatabaseResult<RequestAccount> accountForRequest(const std::string& tokenHash,
+                                                     std::int64_t now,
+                                                     const std::string& countPrefix,
+                                                     std::int64_t window) override;
     DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) override;
     DatabaseResult<void> revokeToken(const std::string& tokenHash) override;
     DatabaseResult<void> purgeExpiredTokens(std::int64_t now) override;
@@ -42,12 +52,14 @@ public:
     DatabaseResult<bool> disableEngine(const std::string& username,
                                        const std::string& provider) override;
     DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    // Cached while the instance hears of every change; see EngineListCache.
+    DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId) override;
     DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
     DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
     DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
-    bool isHealthy() override;
+    DatabaseResult<void> probe() override;
 
     // One query's rows, cleared when it goes out of scope.
     class Rows {
@@ -76,7 +88,7 @@ private:
     using Parameter = std::optional<std::string>;
 
     explicit PostgresServiceDatabase(const std::string& uri, const DatabasePoolOptions& pool)
-        : m_pool(uri, pool) {}
+        : m_uri(uri), m_reconnectPause(pool.reconnectPause), m_pool(uri, pool) {}
     DatabaseResult<void> migrate();
     // Runs one statement. A connection that turns out broken (the server restarted since it was
     // opened) is replaced and the statement sent once more. `sqlState` receives the error code
@@ -85,7 +97,13 @@ private:
                                std::initializer_list<Parameter> parameters = {},
                                std::string* sqlState = nullptr);
 
+    const std::string m_uri;
+    const std::chrono::milliseconds m_reconnectPause;
     PostgresConnectionPool m_pool;
+    EngineListCache m_engineCache;
+    std::once_flag m_listenerStarted;
+    // Last: stopped first, while the cache it reports to is still there.
+    std::unique_ptr<PostgresChangeListener> m_listener;
 };
 
 } // namespace aurelo::service

@@ -1,4 +1,7 @@
+// The per-account result cache: lookups, stores and evictions.
 #include "service/ResultCache.hpp"
+
+#include <unordered_set>
 
 namespace aurelo::service {
 
@@ -81,6 +84,19 @@ void ResultCache::store(std::int64_t account, const Key& key, const TranslationR
         evictOldest(account);
     while (m_bytes > m_limits.totalBytes)
         evictOldest(m_accountOrder.front());
+}
+
+void ResultCache::retainAccounts(const std::vector<std::int64_t>& existing) {
+    std::unordered_set<std::int64_t> keep(existing.begin(), existing.end());
+    for (auto it = m_shelves.begin(); it != m_shelves.end();) {
+        if (keep.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        m_bytes -= it->second.bytes;
+        m_accountOrder.erase(it->second.place);
+        it = m_shelves.erase(it);
+    }
 }
 
 void ResultCache::evictOldest(std::int64_t account) {

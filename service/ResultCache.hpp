@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace aurelo::service {
 
@@ -38,6 +39,9 @@ public:
     std::optional<TranslationResult> find(std::int64_t account, const Key& key);
     // Stores (or replaces) a result. One that alone exceeds the account's bound is not kept.
     void store(std::int64_t account, const Key& key, const TranslationResult& result);
+
+    // Drops the results of every account not in `existing` (removed accounts).
+    void retainAccounts(const std::vector<std::int64_t>& existing);
 
     std::size_t bytes() const { return m_bytes; }
     std::size_t accountBytes(std::int64_t account) const;

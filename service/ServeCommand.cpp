@@ -23,11 +23,13 @@ constexpr const char* kUsage =
     "aurelo-service.sqlite3）]\n"
     "  [--database-pool 每实例数据库连接数（默认 4）] [--database-wait-ms "
     "等待空闲连接的毫秒数（默认 2000）]\n"
+    "  [--database-timeout-ms 每个请求等待数据库的最长毫秒数（默认 5000）]\n"
     "  [--rate-limit 每分钟请求数（每账号，默认 600，0 为不限）] [--login-rate-limit "
     "每分钟登录次数（每地址，默认 30）]\n"
     "  [--login-user-rate-limit 每分钟登录次数（每用户名，默认 10）]\n"
     "  [--token-lifetime-hours 小时（默认 720）] [--upstream-timeout-ms 毫秒（默认 4500）]\n"
-    "  [--transcription-timeout-ms 毫秒（默认 45000）]\n"
+    "  [--transcription-timeout-ms 毫秒（默认 45000）] [--upstream-connections "
+    "每个服务商主机的连接数（默认 16）]\n"
     "  [--cache-mb 译文缓存总量（默认 64）] [--cache-account-mb 每账号译文缓存（默认 4）]\n"
     "  [--max-connections 连接数（默认 1024）] [--max-connections-per-address 每地址连接数（默认 "
     "128）]\n"
@@ -103,6 +105,10 @@ int runServeCommand(const std::vector<std::string>& arguments) {
          [&](unsigned long v) {
              configuration.tokenLifetime = std::chrono::hours(std::max(1ul, v));
          }},
+        {"--upstream-connections",
+         [&](unsigned long v) {
+             configuration.upstreamConnections = static_cast<unsigned>(std::clamp(v, 1ul, 1024ul));
+         }},
         {"--upstream-timeout-ms",
          [&](unsigned long v) {
              configuration.upstreamTimeout = std::chrono::milliseconds(std::max(100ul, v));
@@ -126,6 +132,10 @@ int runServeCommand(const std::vector<std::string>& arguments) {
         {"--database-pool", [&](unsigned long v) { pool.connections = std::max(1ul, v); }},
         {"--database-wait-ms",
          [&](unsigned long v) { pool.acquireTimeout = std::chrono::milliseconds(v); }},
+        {"--database-timeout-ms",
+         [&](unsigned long v) {
+             configuration.databaseTimeout = std::chrono::milliseconds(std::max(100ul, v));
+         }},
     };
     static const char* kKnown[] = {
         "--listen",   "--data",          "--tls-cert",         "--tls-key", "--updates",

@@ -25,9 +25,31 @@ namespace aurelo::service {
 struct DatabaseError {
     std::string message;
     bool unavailable = false;
+    // The database did not answer by the deadline: alive, perhaps, but stalled.
+    bool stalled = false;
 };
 
 template <typename T> using DatabaseResult = std::expected<T, DatabaseError>;
+
+// The moment by which the statements run on this thread must be answered, in force while an
+// object of this class lives (DatabaseWorkers sets one for each job). A store gives up a statement
+// still unanswered then, whatever the database server is doing, and reports it stalled. Without
+// one (the admin command), a statement waits as long as the server's own time-out lets it.
+class DatabaseDeadline {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit DatabaseDeadline(Clock::time_point at);
+    DatabaseDeadline(const DatabaseDeadline&) = delete;
+    DatabaseDeadline& operator=(const DatabaseDeadline&) = delete;
+    ~DatabaseDeadline();
+
+    static std::optional<Clock::time_point> current();
+    // What a statement, a connection attempt or a queued job that ran out of time reports.
+    static DatabaseError missed();
+
+private:
+    std::optional<Clock::time_point> m_previous;
+};
 
 struct UserRecord {
     std::int64_t id = 0;
@@ -71,6 +93,18 @@ struct ProviderSettings {
     std::string model;
 };
 
+// A request's account and, when the store keeps the rate limits, the request's count.
+struct RequestAccount {
+    std::optional<Account> account;
+    std::int64_t count = 0; // in the window, this request included; 0 when not counted
+};
+
+// An engine of an account with the operator's settings for its backend (empty for "apertium").
+struct EngineWithSettings {
+    EngineRecord engine;
+    ProviderSettings settings;
+};
+
 // What `--database` names: a SQLite file or a PostgreSQL connection URI.
 struct DatabaseLocation {
     enum class Kind { sqlite, postgresql };
@@ -81,6 +115,9 @@ struct DatabaseLocation {
     static std::expected<DatabaseLocation, std::string> parse(const std::string& text);
     // The URI with its password, if any, replaced, for messages.
     std::string display() const;
+    // The password as written between the user's ':' and the last '@' before the query (still
+    // percent-encoded); nullopt when there is none.
+    std::optional<std::string> writtenPassword() const;
 };
 
 // How one instance uses a shared database server.
@@ -100,7 +137,7 @@ class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
     // The schema version this program writes; a database with a higher one is refused.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 4;
 
     // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
     // file that is not a database of ours is refused with a description, never overwritten.
@@ -119,6 +156,9 @@ public:
     // True when other instances may share this database: the server then keeps its rate limits
     // in it instead of in memory.
     virtual bool sharedAcrossInstances() const = 0;
+    // How many statements can run at once: the server runs that many database workers. Every
+    // method may be called from any thread.
+    virtual unsigned concurrency() const = 0;
 
     virtual DatabaseResult<std::int64_t>
     addUser(const std::string& username, const std::string& passwordHash, std::int64_t now) = 0;
@@ -126,6 +166,8 @@ public:
     virtual DatabaseResult<bool> removeUser(const std::string& username) = 0;
     virtual DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) = 0;
     virtual DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) = 0;
+    // The ids of every account there is. An id is never used again once its account is removed.
+    virtual DatabaseResult<std::vector<std::int64_t>> accountIds() = 0;
     // Replaces the hash and revokes every token of the user, in one transaction. False when
     // there is no such user.
     virtual DatabaseResult<bool> setPasswordHash(const std::string& username,
@@ -136,6 +178,12 @@ public:
     // The account a token hash belongs to, when the token exists and has not expired at `now`.
     virtual DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                                    std::int64_t now) = 0;
+    // accountForToken, and for an account found, countRequest(countPrefix + its id, window): the
+    // two a request needs first, in one round trip where the store is across a network.
+    virtual DatabaseResult<RequestAccount> accountForRequest(const std::string& tokenHash,
+                                                             std::int64_t now,
+                                                             const std::string& countPrefix,
+                                                             std::int64_t window);
     // Removes every token of the user; the number removed, or nullopt when there is no such user.
     virtual DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) = 0;
     // Removes one token (a logout); removing one that is not there is no error.
@@ -150,6 +198,8 @@ public:
                                                const std::string& provider) = 0;
     // The user's engines in the order they were first enabled.
     virtual DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) = 0;
+    // engines(), each with providerSettings(its backend): one round trip where it matters.
+    virtual DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId);
 
     // The stored settings of `name`; all fields empty when nothing is stored.
     virtual DatabaseResult<ProviderSettings> providerSettings(const std::string& name) = 0;
@@ -165,7 +215,7 @@ public:
     virtual DatabaseResult<void> purgeRequestCounts(std::int64_t window) = 0;
 
     // A cheap query that proves the database still answers (for the health check).
-    virtual bool isHealthy() = 0;
+    virtual DatabaseResult<void> probe() = 0;
 };
 
 } // namespace aurelo::service

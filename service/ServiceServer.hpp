@@ -3,11 +3,14 @@
 // The HTTP face of the service: libsoup's server on the main loop, answering the desktop
 // client's six requests (login, engine list, translation, voice, update manifest and package)
 // plus a health check. Every refusal is a JSON object whose "error" member the client shows its
-// user unchanged. Slow work (engines, the password function) runs asynchronously: the message is
-// paused and answered when the work completes, so one slow request never holds up another.
+// user unchanged. Slow work (engines, the password function, every database statement) runs
+// off the main loop: the message is paused and answered when the work completes, so one slow
+// request never holds up another, and a stalled database holds up only the requests that need it,
+// each no longer than the database deadline.
 
 #include "service/ApertiumEngine.hpp"
 #include "service/ConnectionGuard.hpp"
+#include "service/DatabaseWorkers.hpp"
 #include "service/RateLimitGate.hpp"
 #include "service/RequestLog.hpp"
 #include "service/ServiceDatabase.hpp"
@@ -51,7 +54,14 @@ struct ServiceConfiguration {
     // user reads why (the provider was slow) instead of a bare time-out.
     std::chrono::milliseconds upstreamTimeout = TranslationNetwork::kServiceTranslationBudget;
     std::chrono::milliseconds transcriptionTimeout{45000};
+    // Connections kept to each provider host. With a provider answering in tens of milliseconds
+    // this bounds the uncached translations per second (connections / answer time), so an
+    // operator with many agents raises it.
+    unsigned upstreamConnections = 16;
     std::chrono::seconds shutdownGrace{10};
+    // The longest a request waits for the database (queued, connecting and running statements
+    // together); past it the request is answered 503 with Retry-After.
+    std::chrono::milliseconds databaseTimeout{5000};
     // Decoded audio per voice message; the body limit of the voice request follows from it.
     std::size_t maxAudioBytes = kMaxAudioBytes;
     ApertiumConfiguration apertium;
@@ -103,23 +113,50 @@ private:
 
     void handleHealth(const ExchangePtr& exchange);
     void handleLogin(const ExchangePtr& exchange);
+    void checkPassword(const ExchangePtr& exchange, std::string password,
+                       std::optional<UserRecord> user);
     void handleLogout(const ExchangePtr& exchange);
     void handleEngines(const ExchangePtr& exchange);
     void handleTranslate(const ExchangePtr& exchange);
+    void translate(const ExchangePtr& exchange, const Account& account,
+                   const std::shared_ptr<TranslationEngine>& engine,
+                   std::vector<std::string> texts, const std::string& target, bool batch);
     void handleTranscribe(const ExchangePtr& exchange);
+    void transcribe(const ExchangePtr& exchange, const Account& account,
+                    const std::shared_ptr<TranslationEngine>& engine,
+                    const ProviderSettings& settings, std::string audio, const std::string& mime,
+                    const std::string& source, const std::string& target);
     void handleUpdateFile(const ExchangePtr& exchange, const std::string& name);
 
-    // The account of the request's bearer token, or nullopt after answering 401 / 429 / 500.
-    std::optional<Account> authenticate(const ExchangePtr& exchange);
-    // The bearer token's account: nullopt for none (or an unknown token), an error text for a
-    // database failure. `tokenHash` receives the hash of the token presented.
-    std::expected<std::optional<Account>, DatabaseError> tokenAccount(SoupServerMessage* message,
-                                                                      std::string* tokenHash);
+    // Runs `work` on a database worker, then `then` with its value on the main loop; a database
+    // failure is answered instead (503 or 500). The exchange stays paused meanwhile. `work` may
+    // use m_database and the rate-limit gates, which are safe from any thread and outlive the
+    // workers; nothing else of the server.
+    template <typename T>
+    void withDatabase(const ExchangePtr& exchange, std::function<DatabaseResult<T>()> work,
+                      std::function<void(T)> then);
+    // withDatabase for a request that needs an account: on the worker, the bearer token's account
+    // and its rate-limit count, then `more` for that account; on the main loop, 401 / 429 or
+    // `then`.
+    template <typename T>
+    void authenticated(const ExchangePtr& exchange,
+                       std::function<DatabaseResult<T>(const Account&)> more,
+                       std::function<void(const Account&, T)> then);
+    // Answers a request refused before its body was read, and closes its connection.
+    void refuseEarly(SoupServerMessage* message, const std::string& path, unsigned status,
+                     const std::string& text, unsigned retryAfter = 0);
+    // The early check of a large body's token, answered on the main loop.
+    void admitLargeBody(SoupServerMessage* message, const std::string& path, std::size_t length);
     // 503 when the database is unreachable (the client may try again), 500 otherwise.
     void respondDatabaseError(const ExchangePtr& exchange, const DatabaseError& error);
     // False after answering 429 (or the database's failure).
-    bool passes(const ExchangePtr& exchange, RateLimitGate& gate, const std::string& key,
-                const char* refusal);
+    bool admit(const ExchangePtr& exchange, const RateLimitGate::Decision& decision,
+               const char* refusal);
+    // What the last database work tells about the database, for the health check.
+    void noteDatabase(const DatabaseError* error);
+    // A health probe in the background, so that the state of a stalled database is learnt
+    // again without a request waiting for it.
+    void probeDatabase(std::function<void()> done = {});
     // The client's address: the peer, or what a trusted proxy says the peer was.
     std::string clientAddress(SoupServerMessage* message) const;
     void respond(const ExchangePtr& exchange, unsigned status, const nlohmann::json& body);
@@ -141,6 +178,11 @@ private:
     std::shared_ptr<HttpSession> m_transcriptionSession;
     std::shared_ptr<ApertiumRunner> m_apertium;
     std::unique_ptr<TranslationDispatcher> m_dispatcher;
+    // After the database and the gates its jobs use: destroyed (its running jobs joined) first.
+    std::unique_ptr<DatabaseWorkers> m_databaseWorkers;
+    enum class DatabaseState { ok, unavailable, stalled };
+    DatabaseState m_databaseState = DatabaseState::ok;
+    bool m_probing = false;
     // Password stretching costs tens of milliseconds and 32 MiB per attempt: two threads of its
     // own bound both, and a short queue bounds how many logins wait.
     BackgroundWorker m_passwordWorker{2, 64};

@@ -57,6 +57,27 @@ CREATE TABLE request_counts (
   PRIMARY KEY (key, time_window)
 );
 )sql",
+    // 3: account ids are never used again. Without AUTOINCREMENT SQLite gives a new row the
+    // highest id plus one, so removing the newest account handed its id, and with it everything
+    // kept under that id (cached translations, rate-limit counts), to the next account made.
+    // SQLite cannot add AUTOINCREMENT to a table: the table is made anew, ids kept, while foreign
+    // keys are off (migrate() turns them off), so that dropping the old one removes no token or
+    // engine; the renamed table is the one their references name.
+    R"sql(
+CREATE TABLE users_next (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  username TEXT NOT NULL UNIQUE,
+  password_hash TEXT NOT NULL,
+  created_at INTEGER NOT NULL
+);
+INSERT INTO users_next(id, username, password_hash, created_at)
+  SELECT id, username, password_hash, created_at FROM users;
+DROP TABLE users;
+ALTER TABLE users_next RENAME TO users;
+)sql",
+    // 4: nothing here. The PostgreSQL store's instances learn of engine changes by notification;
+    // the SQLite store by its data version.
+    "SELECT 1;",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -113,7 +134,9 @@ private:
 DatabaseResult<std::unique_ptr<ServiceDatabase>>
 SqliteServiceDatabase::open(const std::filesystem::path& file) {
     sqlite3* handle = nullptr;
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    // The server's database worker and the main loop (at start, and in tests) both use the one
+    // connection: SQLite serialises them.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
     if (sqlite3_open_v2(file.c_str(), &handle, flags, nullptr) != SQLITE_OK) {
         std::string reason = handle ? sqlite3_errmsg(handle) : "out of memory";
         sqlite3_close_v2(handle);
@@ -160,8 +183,10 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
             break;
         sqlite3_sleep(10);
     }
+    // Foreign keys are off while the schema changes (a table made anew must not take its
+    // dependants' rows with it when the old one is dropped) and on from then on.
     if (journal != SQLITE_OK ||
-        sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(m_db, "PRAGMA foreign_keys=OFF", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
     for (auto step = current + 1; step <= kSchemaVersion; ++step) {
         // An admin command and a server starting together migrate one at a time: BEGIN
@@ -207,6 +232,8 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
             return failed(reason);
         }
     }
+    if (sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(lastError("设置"));
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
                            "('users','tokens','engines','provider_settings','request_counts')");
     if (tables.step() != SQLITE_ROW || tables.integer(0) != 5)
@@ -227,7 +254,38 @@ DatabaseResult<std::int64_t> SqliteServiceDatabase::addUser(const std::string& u
     return sqlite3_last_insert_rowid(m_db);
 }
 
+DatabaseResult<std::vector<std::int64_t>> SqliteServiceDatabase::accountIds() {
+    Statement select(m_db, "SELECT id FROM users");
+    std::vector<std::int64_t> ids;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
+        ids.push_back(select.integer(0));
+    if (rc != SQLITE_DONE)
+        return std::unexpected(lastError("列出用户"));
+    return ids;
+}
+
+DatabaseResult<std::vector<EngineWithSettings>>
+SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
+    // A commit by another connection (the admin command) moves SQLite's data version on; this
+    // connection's own writes forget the cache where they are made.
+    {
+        Statement version(m_db, "PRAGMA data_version");
+        std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
+        if (m_dataVersion.exchange(current) != current || current < 0)
+            m_engineCache.forget();
+    }
+    std::uint64_t generation = 0;
+    if (auto cached = m_engineCache.find(userId, generation))
+        return *cached;
+    auto engines = ServiceDatabase::enginesWithSettings(userId);
+    if (engines)
+        m_engineCache.store(userId, *engines, generation);
+    return engines;
+}
+
 DatabaseResult<bool> SqliteServiceDatabase::removeUser(const std::string& username) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM users WHERE username = ?");
     if (remove.bind(1, username).step() != SQLITE_DONE)
         return std::unexpected(lastError("删除用户"));
@@ -342,6 +400,7 @@ DatabaseResult<void> SqliteServiceDatabase::purgeExpiredTokens(std::int64_t now)
 
 DatabaseResult<bool> SqliteServiceDatabase::enableEngine(const std::string& username,
                                                          const EngineRecord& engine) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     auto user = findUser(username);
     if (!user)
         return std::unexpected(user.error());
@@ -368,6 +427,7 @@ DatabaseResult<bool> SqliteServiceDatabase::enableEngine(const std::string& user
 
 DatabaseResult<bool> SqliteServiceDatabase::disableEngine(const std::string& username,
                                                           const std::string& provider) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM engines WHERE provider = ? AND user_id = "
                            "(SELECT id FROM users WHERE username = ?)");
     if (remove.bind(1, provider).bind(2, username).step() != SQLITE_DONE)
@@ -413,6 +473,7 @@ DatabaseResult<std::vector<ProviderSettings>> SqliteServiceDatabase::allProvider
 }
 
 DatabaseResult<void> SqliteServiceDatabase::setProviderSettings(const ProviderSettings& settings) {
+    EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement upsert(
         m_db, "INSERT INTO provider_settings(name, api_key, endpoint, region, model) "
               "VALUES(?,?,?,?,?) ON CONFLICT(name) DO UPDATE SET api_key = excluded.api_key, "
@@ -444,9 +505,11 @@ DatabaseResult<void> SqliteServiceDatabase::purgeRequestCounts(std::int64_t wind
     return {};
 }
 
-bool SqliteServiceDatabase::isHealthy() {
+DatabaseResult<void> SqliteServiceDatabase::probe() {
     Statement probe(m_db, "SELECT count(*) FROM users");
-    return probe.step() == SQLITE_ROW;
+    if (probe.step() != SQLITE_ROW)
+        return std::unexpected(DatabaseError{lastError("检查数据库").message, true});
+    return {};
 }
 
 } // namespace aurelo::service

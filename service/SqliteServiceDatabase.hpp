@@ -4,7 +4,10 @@
 // and the admin command open the same file; WAL mode and a busy time-out let an administrator
 // change accounts while the server runs.
 
+#include "service/EngineListCache.hpp"
 #include "service/ServiceDatabase.hpp"
+
+#include <atomic>
 
 struct sqlite3;
 
@@ -17,6 +20,8 @@ public:
 
     const char* backendName() const override { return "sqlite"; }
     bool sharedAcrossInstances() const override { return false; }
+    // One connection: one statement at a time.
+    unsigned concurrency() const override { return 1; }
 
     DatabaseResult<std::int64_t> addUser(const std::string& username,
                                          const std::string& passwordHash,
@@ -24,6 +29,7 @@ public:
     DatabaseResult<bool> removeUser(const std::string& username) override;
     DatabaseResult<std::optional<UserRecord>> findUser(const std::string& username) override;
     DatabaseResult<std::vector<UserSummary>> listUsers(std::int64_t now) override;
+    DatabaseResult<std::vector<std::int64_t>> accountIds() override;
     DatabaseResult<bool> setPasswordHash(const std::string& username,
                                          const std::string& hash) override;
     DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
@@ -38,19 +44,23 @@ public:
     DatabaseResult<bool> disableEngine(const std::string& username,
                                        const std::string& provider) override;
     DatabaseResult<std::vector<EngineRecord>> engines(std::int64_t userId) override;
+    // Cached; see EngineListCache.
+    DatabaseResult<std::vector<EngineWithSettings>> enginesWithSettings(std::int64_t userId) override;
     DatabaseResult<ProviderSettings> providerSettings(const std::string& name) override;
     DatabaseResult<std::vector<ProviderSettings>> allProviderSettings() override;
     DatabaseResult<void> setProviderSettings(const ProviderSettings& settings) override;
     DatabaseResult<std::int64_t> countRequest(const std::string& key, std::int64_t window) override;
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
-    bool isHealthy() override;
+    DatabaseResult<void> probe() override;
 
 private:
-    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) {}
+    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) { m_engineCache.setTrusted(true); }
     DatabaseResult<void> migrate();
     DatabaseError lastError(const char* action) const;
 
     sqlite3* m_db = nullptr;
+    EngineListCache m_engineCache;
+    std::atomic<std::int64_t> m_dataVersion{-1};
 };
 
 } // namespace aurelo::service

@@ -1,3 +1,4 @@
+// Choosing an account's engine, and translating through the per-account result cache.
 #include "service/TranslationDispatcher.hpp"
 
 #include "platform/MainLoop.hpp"
@@ -9,55 +10,53 @@ namespace aurelo::service {
 
 namespace {
 
-EngineFailure databaseFailure(const DatabaseError& error) {
-    if (error.unavailable)
-        return {503, "数据库暂时不可用，请稍后重试。"};
-    return {500, "服务内部错误，请稍后重试。"};
+using Choice = std::expected<EngineChoice, EngineFailure>;
+
+EngineLookup choose(ServiceDatabase& database, std::int64_t accountId,
+                    const std::function<bool(const EngineRecord&)>& wanted,
+                    const EngineFailure& none) {
+    auto engines = database.enginesWithSettings(accountId);
+    if (!engines)
+        return std::unexpected(engines.error());
+    for (auto& [engine, settings] : *engines) {
+        if (!wanted(engine))
+            continue;
+        if (!isKnownBackend(engine.backend))
+            return Choice(std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"}));
+        return Choice(EngineChoice{std::move(engine), std::move(settings)});
+    }
+    return Choice(std::unexpected(none));
 }
 
 } // namespace
 
-TranslationDispatcher::TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
+TranslationDispatcher::TranslationDispatcher(EngineFactory factory,
                                              ResultCache::Limits cacheLimits)
-    : m_database(database), m_factory(std::move(factory)),
-      m_cache(std::make_shared<ResultCache>(cacheLimits)) {}
+    : m_factory(std::move(factory)), m_cache(std::make_shared<ResultCache>(cacheLimits)) {}
 
-std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-TranslationDispatcher::make(const EngineRecord& engine) {
-    if (!isKnownBackend(engine.backend))
-        return std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"});
-    ProviderSettings settings;
-    if (engine.backend != "apertium") {
-        auto stored = m_database.providerSettings(engine.backend);
-        if (!stored)
-            return std::unexpected(databaseFailure(stored.error()));
-        settings = std::move(*stored);
-    }
-    return m_factory.make(engine, settings);
-}
-
-std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-TranslationDispatcher::engineFor(const Account& account, const std::string& provider) {
-    auto engines = m_database.engines(account.id);
-    if (!engines)
-        return std::unexpected(databaseFailure(engines.error()));
-    for (const auto& engine : *engines)
-        if (engine.provider == provider)
-            return make(engine);
+EngineLookup TranslationDispatcher::chooseEngine(ServiceDatabase& database,
+                                                 std::int64_t accountId,
+                                                 const std::string& provider) {
     auto known = translationProviderFromRawValue(provider);
     std::string name = known ? std::string(displayName(*known)) : provider;
-    return std::unexpected(EngineFailure{403, "当前账号未启用 " + name + "，请联系管理员。"});
+    return choose(
+        database, accountId, [&](const EngineRecord& engine) { return engine.provider == provider; },
+        EngineFailure{403, "当前账号未启用 " + name + "，请联系管理员。"});
+}
+
+EngineLookup TranslationDispatcher::chooseFirstEngine(ServiceDatabase& database,
+                                                      std::int64_t accountId) {
+    return choose(
+        database, accountId,
+        [](const EngineRecord& engine) {
+            return translationProviderFromRawValue(engine.provider).has_value();
+        },
+        EngineFailure{403, "当前账号没有可用的翻译引擎，请联系管理员。"});
 }
 
 std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-TranslationDispatcher::firstEngineFor(const Account& account) {
-    auto engines = m_database.engines(account.id);
-    if (!engines)
-        return std::unexpected(databaseFailure(engines.error()));
-    for (const auto& engine : *engines)
-        if (translationProviderFromRawValue(engine.provider))
-            return make(engine);
-    return std::unexpected(EngineFailure{403, "当前账号没有可用的翻译引擎，请联系管理员。"});
+TranslationDispatcher::engineFor(const EngineChoice& choice) {
+    return m_factory.make(choice.engine, choice.settings);
 }
 
 void TranslationDispatcher::translate(const Account& account,

@@ -21,18 +21,29 @@ struct DispatchResult {
 
 using DispatchOutcome = std::expected<DispatchResult, EngineFailure>;
 
+// An engine an account has enabled and the operator's settings for its backend: what a database
+// worker looks up before a translation.
+struct EngineChoice {
+    EngineRecord engine;
+    ProviderSettings settings;
+};
+// A database failure outside; inside, the choice or why the account may not translate.
+using EngineLookup = DatabaseResult<std::expected<EngineChoice, EngineFailure>>;
+
 class TranslationDispatcher {
 public:
-    TranslationDispatcher(ServiceDatabase& database, EngineFactory factory,
-                          ResultCache::Limits cacheLimits);
+    TranslationDispatcher(EngineFactory factory, ResultCache::Limits cacheLimits);
 
-    // The engine `account` has enabled under `provider` (a client provider value); a refusal
-    // when the account has none, or when the operator has not configured it.
-    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-    engineFor(const Account& account, const std::string& provider);
+    // On a database worker: the engine `accountId` has enabled under `provider` (a client
+    // provider value); a refusal when the account has none.
+    static EngineLookup chooseEngine(ServiceDatabase& database, std::int64_t accountId,
+                                     const std::string& provider);
     // The first engine of the account's list (voice messages name no provider).
+    static EngineLookup chooseFirstEngine(ServiceDatabase& database, std::int64_t accountId);
+    // On the main loop: the engine for a choice; a refusal when the operator has not
+    // configured it.
     std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-    firstEngineFor(const Account& account);
+    engineFor(const EngineChoice& choice);
 
     // Translates already trimmed texts; empty texts are answered empty without asking the
     // engine. The completion runs on the main loop, never inside this call.
@@ -41,12 +52,12 @@ public:
                    std::function<void(DispatchOutcome)> completion);
 
     const ResultCache& cache() const { return *m_cache; }
+    // Drops the cached results of accounts that are gone (`existing` lists those there are).
+    void forgetRemovedAccounts(const std::vector<std::int64_t>& existing) {
+        m_cache->retainAccounts(existing);
+    }
 
 private:
-    std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-    make(const EngineRecord& engine);
-
-    ServiceDatabase& m_database;
     EngineFactory m_factory;
     std::shared_ptr<ResultCache> m_cache;
 };

@@ -6,6 +6,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <sstream>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -66,6 +69,10 @@ void PostgresCluster::watchOwner() {
                                         "-c",
                                         "pid=$1; dir=$2; shift 2\n"
                                         "while kill -0 \"$pid\" 2>/dev/null; do sleep 1; done\n"
+                                        // a server left frozen (freeze()) must wake to stop
+                                        "post=$(head -n1 \"$dir/data/postmaster.pid\") && "
+                                        "{ kill -CONT \"$post\"; pkill -CONT -P \"$post\"; } "
+                                        "2>/dev/null\n"
                                         "\"$@\" -D \"$dir/data\" -m immediate -w stop\n"
                                         "rm -rf \"$dir\"\n",
                                         "sh",
@@ -86,6 +93,8 @@ void PostgresCluster::watchOwner() {
 }
 
 PostgresCluster::~PostgresCluster() {
+    if (m_frozen) // a stopped server would never answer the stop below
+        thaw();
     if (m_running)
         run({std::string(kBinaries) + "/pg_ctl", "-D", (m_folder / "data").string(), "-m",
              "immediate", "-w", "stop"});
@@ -126,6 +135,54 @@ bool PostgresCluster::stop() {
                         "-m", "fast", "-w", "stop"});
     m_running = !stopped;
     return stopped;
+}
+
+namespace {
+
+// The postmaster (first line of its pid file) and its children (found by their parent in /proc).
+std::vector<pid_t> serverProcesses(const std::filesystem::path& data) {
+    std::ifstream pidFile(data / "postmaster.pid");
+    pid_t postmaster = 0;
+    if (!(pidFile >> postmaster) || postmaster <= 0)
+        return {};
+    std::vector<pid_t> processes{postmaster};
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // "pid (name) state ppid …": the name may hold spaces, so read after its last ')'.
+        auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0;
+        if (rest >> state >> parent && parent == postmaster)
+            processes.push_back(std::stoi(entry.path().filename().string()));
+    }
+    return processes;
+}
+
+bool signalAll(const std::vector<pid_t>& processes, int signal) {
+    bool all = !processes.empty();
+    for (pid_t process : processes)
+        all = ::kill(process, signal) == 0 && all;
+    return all;
+}
+
+} // namespace
+
+bool PostgresCluster::freeze() {
+    m_frozen = signalAll(serverProcesses(m_folder / "data"), SIGSTOP);
+    return m_frozen;
+}
+
+bool PostgresCluster::thaw() {
+    bool thawed = signalAll(serverProcesses(m_folder / "data"), SIGCONT);
+    m_frozen = m_frozen && !thawed;
+    return thawed;
 }
 
 std::string PostgresCluster::uri(const std::string& database) const {

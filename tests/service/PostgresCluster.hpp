@@ -35,6 +35,11 @@ public:
     // Stops (fast: open connections are ended) and starts the server again on the same folder.
     bool stop();
     bool start();
+    // Stops the server and every process of it with SIGSTOP, as a machine that stalls would:
+    // connections stay open and nothing answers. thaw() sends SIGCONT. False when the server's
+    // processes cannot be found or signalled.
+    bool freeze();
+    bool thaw();
 
 private:
     bool run(const std::vector<std::string>& command);
@@ -43,6 +48,7 @@ private:
     std::filesystem::path m_folder;
     std::string m_failure;
     bool m_running = false;
+    bool m_frozen = false;
 };
 
 } // namespace aurelo::service::test
