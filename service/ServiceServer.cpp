@@ -67,6 +67,8 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
         .ioTimeout = std::chrono::seconds(30),
         .idleTimeout = std::chrono::seconds(60),
         .maxConnectionsPerHost = std::max(1u, m_configuration.upstreamConnections),
+        // Each of the six engines' hosts may use its whole share at once.
+        .maxConnections = 6 * std::max(1u, m_configuration.upstreamConnections),
         .resourceTimeout = std::chrono::milliseconds(0),
     });
     g_signal_connect(m_upstream->soupSession(), "request-queued",

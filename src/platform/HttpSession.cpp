@@ -195,7 +195,10 @@ HttpSession::HttpSession(const HttpSessionConfiguration& configuration)
       m_session(adoptGRef(soup_session_new_with_options(
           "timeout", static_cast<guint>(configuration.ioTimeout.count()), "idle-timeout",
           static_cast<guint>(configuration.idleTimeout.count()), "max-conns-per-host",
-          static_cast<int>(configuration.maxConnectionsPerHost), nullptr))) {}
+          static_cast<int>(configuration.maxConnectionsPerHost), "max-conns",
+          static_cast<int>(
+              std::max(configuration.maxConnections, configuration.maxConnectionsPerHost)),
+          nullptr))) {}
 
 HttpSession::~HttpSession() = default;
 

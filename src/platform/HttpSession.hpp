@@ -74,6 +74,9 @@ struct HttpSessionConfiguration {
     // How long an unused keep-alive connection is kept open.
     std::chrono::seconds idleTimeout{60};
     unsigned maxConnectionsPerHost = 2;
+    // Connections across all hosts (libsoup's own default is 10, which would silently cap a
+    // larger per-host limit); never fewer than the per-host limit.
+    unsigned maxConnections = 10;
     // Longest time a whole transfer may take; zero for no limit.
     std::chrono::milliseconds resourceTimeout{0};
 };

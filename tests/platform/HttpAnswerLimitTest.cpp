@@ -24,6 +24,28 @@ HttpResult fetch(HttpSession& session, const std::string& url, std::size_t limit
     return seen.value_or(std::unexpected(TransportError::make(TransportError::Kind::Other)));
 }
 
+// The per-host limit holds even above libsoup's session-wide default of ten connections.
+TEST(HttpSessionConnections, AllOfAHostsConnectionsAreUsedAtOnce) {
+    test::LoopbackServer server;
+    server.route("/slow", test::ScriptedAnswer::silence());
+    HttpSession session(HttpSessionConfiguration{.maxConnectionsPerHost = 16});
+    int answered = 0;
+    for (int i = 0; i < 20; ++i) {
+        HttpRequest request;
+        request.url = server.url("/slow");
+        session.send(request, [&](HttpResult) { ++answered; });
+    }
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return server.heldCount() >= 16; }, 10s))
+        << server.heldCount() << " at once";
+    test::runMainLoopFor(200ms);
+    EXPECT_EQ(server.heldCount(), 16u);
+    // The four that waited go out as the first ones end (and are held in turn).
+    EXPECT_TRUE(test::runMainLoopUntil([&] {
+        server.answerHeld([](const test::RecordedRequest&) { return test::ScriptedAnswer{}; });
+        return answered == 20;
+    }, 10s));
+}
+
 TEST(HttpAnswerLimit, AnAnnouncedBodyIsAcceptedUpToTheLimitAndRefusedPastIt) {
     test::LoopbackServer server;
     HttpSession session(HttpSessionConfiguration{});

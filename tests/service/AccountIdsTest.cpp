@@ -65,8 +65,7 @@ TEST(AccountIds, ANewAccountIsNotServedTheRemovedOnesCachedTranslations) {
         return googleTranslations(request, std::chrono::milliseconds(0));
     });
     auto hello = [&](const std::string& token) {
-        return harness.translate(token,
-                                 {{"text", "hello"}, {"target", "zh-CN"}, {"provider", "google"}});
+        return harness.translate(token, "hello", "zh-CN");
     };
     ASSERT_EQ(hello(harness.userWithEngine("alice", "google", google)).status, 200u);
     ASSERT_TRUE(harness.database().removeUser("alice").value());
