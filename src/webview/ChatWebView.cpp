@@ -1,5 +1,6 @@
 #include "webview/ChatWebView.hpp"
 #include "web/WebPageCommand.hpp"
+#include "webview/PageNotificationPermissions.hpp"
 #include "webview/WebEngineContext.hpp"
 
 #include "web/DownloadNaming.hpp"
@@ -75,6 +76,8 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
+    // Before the view exists, so that the web process WebKit starts for it has the grant.
+    PageNotificationPermissions::allow(inputs.pageURL);
     m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(),
                      "network-session", networkSession.get(), "user-content-manager",

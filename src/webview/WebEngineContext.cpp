@@ -1,6 +1,7 @@
 #include "webview/WebEngineContext.hpp"
 
 #include "platform/GRef.hpp"
+#include "webview/PageNotificationPermissions.hpp"
 
 namespace aurelo {
 
@@ -49,6 +50,7 @@ WebKitWebContext* WebEngineContext::shared() {
         // No page cache and no cache of spare web processes: neither is used by a page that never
         // navigates back, and each holds a whole page or process.
         webkit_web_context_set_cache_model(created, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+        PageNotificationPermissions::attach(created);
         return created;
     }();
     return context;
