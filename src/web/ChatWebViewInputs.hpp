@@ -36,6 +36,8 @@ struct ChatWebViewInputs {
     std::string proxyPassword;                               // creation
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
+    // "拼写检查": the composer is checked in the outgoing language and English while shown.
+    bool spellChecking = true;                               // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
     std::function<void(bool)> onMessagesRecognised;           // creation
     std::function<void(const PageHealth&)> onHealthChanged;   // creation

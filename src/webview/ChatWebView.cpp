@@ -1,6 +1,7 @@
 #include "webview/ChatWebView.hpp"
 #include "web/WebPageCommand.hpp"
 #include "webview/PageNotificationPermissions.hpp"
+#include "webview/PageSpelling.hpp"
 #include "webview/WebEngineContext.hpp"
 
 #include "web/DownloadNaming.hpp"
@@ -92,6 +93,9 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     widget->set_hexpand(true);
     widget->set_vexpand(true);
     append(*widget);
+    m_spellChecking = inputs.spellChecking;
+    m_outgoingLanguage = inputs.outgoingLanguage;
+    widget->signal_map().connect(sigc::mem_fun(*this, &ChatWebView::applySpelling));
 
     m_coordinator = std::make_unique<Coordinator>(m_webView.get(), m_contentManager.get(),
                                                   networkSession.get(), environment);
@@ -170,10 +174,17 @@ void ChatWebView::update(const Inputs& inputs) {
     if (std::abs(webkit_web_view_get_zoom_level(m_webView.get()) - inputs.pageZoom) >
         kZoomTolerance)
         webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
+    if (std::exchange(m_spellChecking, inputs.spellChecking) != inputs.spellChecking &&
+        gtk_widget_get_mapped(GTK_WIDGET(m_webView.get())))
+        applySpelling();
     if (inputs.reloadToken != m_coordinator->lastReloadToken) {
         m_coordinator->lastReloadToken = inputs.reloadToken;
         webkit_web_view_reload(m_webView.get());
     }
+}
+
+void ChatWebView::applySpelling() {
+    PageSpelling::apply(m_spellChecking, m_outgoingLanguage);
 }
 
 void ChatWebView::runPageCommand(const WebPageCommand& command) {

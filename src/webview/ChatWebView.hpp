@@ -63,6 +63,7 @@ public:
 
 private:
     void refuse(const std::string& reason, const Inputs& inputs);
+    void applySpelling();
 
     std::string m_sessionID;
     // Why the account has no page; nothing while it has one.
@@ -72,6 +73,8 @@ private:
     std::unique_ptr<Coordinator> m_coordinator;
     std::unique_ptr<PageHealthMonitor> m_health;
     Gtk::Label* m_connecting = nullptr; // owned by the box
+    bool m_spellChecking = true;
+    ChatLanguage m_outgoingLanguage = ChatLanguage::English;
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and
