@@ -129,6 +129,9 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
         session.autoHibernateMinutes = validHibernationMinutes(minutes);
+    if (auto spelling = object.find("spellCheckingEnabled");
+        spelling != object.end() && spelling->is_boolean())
+        session.spellCheckingEnabled = spelling->get<bool>();
     return session;
 }
 
@@ -232,6 +235,7 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
             object["proxyUsername"] = *session.proxyUsername;
         writeIfPresent(object, "autoHibernateMinutes",
                        validHibernationMinutes(session.autoHibernateMinutes));
+        writeIfPresent(object, "spellCheckingEnabled", session.spellCheckingEnabled);
         array.push_back(std::move(object));
     }
     return array;

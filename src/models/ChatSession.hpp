@@ -42,6 +42,8 @@ struct ChatSession {
     // Read leniently: a value that is not one of these is dropped, never fails the list, so an
     // older or hand-edited file keeps all its accounts.
     std::optional<int> autoHibernateMinutes;
+    // "拼写检查": the composer is checked while the account is on show; absent: on.
+    std::optional<bool> spellCheckingEnabled;
 
     friend bool operator==(const ChatSession&, const ChatSession&) = default;
 

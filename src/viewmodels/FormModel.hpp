@@ -34,6 +34,7 @@ public:
         ProxyCheck,
         Address,
         HibernateMinutes,
+        SpellChecking,
         Error,
     };
 

@@ -63,6 +63,14 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     grid->attach(*SheetLayout::labeled("对方消息与语音译为", m_pickers.incoming), 0, 1);
     grid->attach(*SheetLayout::labeled("我的已发送消息译为", m_pickers.ownMessage), 1, 1);
     languages->append(*grid);
+    // Checks the composer in the outgoing language and English.
+    m_spellChecking.set_halign(Gtk::Align::START);
+    setAccessibleLabel(m_spellChecking, "拼写检查");
+    m_spellChecking.property_active().signal_changed().connect([this] {
+        if (m_spellChecking.get_active() != m_form.spellChecking())
+            m_form.setSpellChecking(m_spellChecking.get_active());
+    });
+    languages->append(*SheetLayout::labeled("拼写检查", m_spellChecking));
 
     group(*column, "翻译引擎")->append(*SheetLayout::labeled("当前账号引擎", m_pickers.provider));
 
@@ -139,6 +147,8 @@ void SessionSettingsSheet::redraw() {
     m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
     m_checkProxy.set_sensitive(!m_form.checkingProxy());
     SheetLayout::showError(m_error, m_form.error());
+    if (m_spellChecking.get_active() != m_form.spellChecking())
+        m_spellChecking.set_active(m_form.spellChecking());
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)
         if (choices[i] == m_form.hibernateMinutes() && m_hibernation.get_selected() != i)

@@ -10,6 +10,7 @@
 #include <gtkmm/entry.h>
 #include <gtkmm/label.h>
 #include <gtkmm/passwordentry.h>
+#include <gtkmm/switch.h>
 
 namespace aurelo {
 
@@ -30,6 +31,7 @@ public:
     Gtk::Label& proxyCheckLine() { return m_proxyCheckLine; }
     Gtk::Entry& proxyPortField() { return m_proxyPort; }
     Gtk::DropDown& hibernationField() { return m_hibernation; }
+    Gtk::Switch& spellCheckingField() { return m_spellChecking; }
     Gtk::Label& errorLabel() { return m_error; }
     Gtk::Button& saveButton() { return m_save; }
 
@@ -49,6 +51,7 @@ private:
     Gtk::Button m_checkProxy{"测试代理"};
     Gtk::Label m_proxyCheckLine;
     Gtk::DropDown m_hibernation;
+    Gtk::Switch m_spellChecking;
     Gtk::Label m_error;
     Gtk::Button m_cancel{"取消"};
     Gtk::Button m_save{"保存并重新载入"};
