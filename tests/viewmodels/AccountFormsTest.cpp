@@ -524,24 +524,5 @@ TEST_F(AccountFormsTest, SettingsSheetShowsStoresAndClearsTheHibernationDelay) {
     EXPECT_EQ(selected().autoHibernateMinutes, std::nullopt);
 }
 
-// 拼写检查 is on unless turned off; only "off" is stored, and it reaches the account's page.
-TEST_F(AccountFormsTest, SettingsSheetTurnsSpellingOffForItsAccountOnly) {
-    sheet.begin();
-    EXPECT_TRUE(sheet.spellChecking());
-    EXPECT_TRUE(pages.inputs(selected()).spellChecking);
-    sheet.setSpellChecking(false);
-    sheet.save();
-    EXPECT_EQ(selected().spellCheckingEnabled, false);
-    EXPECT_FALSE(pages.inputs(selected()).spellChecking);
-    auto stored = decodeSessions(encodeSessions(store.sessions()));
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(*stored, store.sessions());
-    sheet.begin();
-    EXPECT_FALSE(sheet.spellChecking());
-    sheet.setSpellChecking(true);
-    sheet.save();
-    EXPECT_EQ(selected().spellCheckingEnabled, std::nullopt);
-}
-
 } // namespace
 } // namespace aurelo::test
