@@ -129,9 +129,10 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
         session.autoHibernateMinutes = validHibernationMinutes(minutes);
-    if (auto spelling = object.find("spellCheckingEnabled");
-        spelling != object.end() && spelling->is_boolean())
-        session.spellCheckingEnabled = spelling->get<bool>();
+    for (auto [key, field] : {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
+                              std::pair{"notificationsEnabled", &session.notificationsEnabled}})
+        if (auto value = object.find(key); value != object.end() && value->is_boolean())
+            *field = value->get<bool>();
     return session;
 }
 
@@ -236,6 +237,7 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
         writeIfPresent(object, "autoHibernateMinutes",
                        validHibernationMinutes(session.autoHibernateMinutes));
         writeIfPresent(object, "spellCheckingEnabled", session.spellCheckingEnabled);
+        writeIfPresent(object, "notificationsEnabled", session.notificationsEnabled);
         array.push_back(std::move(object));
     }
     return array;

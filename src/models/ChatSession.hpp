@@ -44,6 +44,8 @@ struct ChatSession {
     std::optional<int> autoHibernateMinutes;
     // "拼写检查": the composer is checked while the account is on show; absent: on.
     std::optional<bool> spellCheckingEnabled;
+    // "消息通知": the page's own notifications reach the desktop; absent: on.
+    std::optional<bool> notificationsEnabled;
 
     friend bool operator==(const ChatSession&, const ChatSession&) = default;
 

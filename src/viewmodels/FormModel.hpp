@@ -35,6 +35,7 @@ public:
         Address,
         HibernateMinutes,
         SpellChecking,
+        Notifications,
         Error,
     };
 

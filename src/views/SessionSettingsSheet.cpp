@@ -64,12 +64,8 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     grid->attach(*SheetLayout::labeled("我的已发送消息译为", m_pickers.ownMessage), 1, 1);
     languages->append(*grid);
     // Checks the composer in the outgoing language and English.
-    m_spellChecking.set_halign(Gtk::Align::START);
-    setAccessibleLabel(m_spellChecking, "拼写检查");
-    m_spellChecking.property_active().signal_changed().connect([this] {
-        if (m_spellChecking.get_active() != m_form.spellChecking())
-            m_form.setSpellChecking(m_spellChecking.get_active());
-    });
+    bindSwitch(m_spellChecking, "拼写检查", &SessionSettingsForm::spellChecking,
+               &SessionSettingsForm::setSpellChecking);
     languages->append(*SheetLayout::labeled("拼写检查", m_spellChecking));
 
     group(*column, "翻译引擎")->append(*SheetLayout::labeled("当前账号引擎", m_pickers.provider));
@@ -94,6 +90,9 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     proxy->append(*SheetLayout::note(
         "留空表示直接连接。代理只应用于当前账号的独立网页会话，保存后会重新载入该账号。"));
     proxy->append(*SheetLayout::note(std::string(AccountFieldsForm::kProxyScopeNote)));
+    bindSwitch(m_notifications, "消息通知", &SessionSettingsForm::notifications,
+               &SessionSettingsForm::setNotifications);
+    group(*column, "消息通知")->append(*SheetLayout::labeled("消息通知", m_notifications));
     auto* sleep = group(*column, "自动休眠");
     std::vector<Glib::ustring> labels;
     for (auto minutes : SessionSettingsForm::hibernationChoices())
@@ -133,6 +132,17 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     followForm(m_pickers.input);
 }
 
+void SessionSettingsSheet::bindSwitch(Gtk::Switch& toggle, const Glib::ustring& name,
+                                      bool (SessionSettingsForm::*get)() const,
+                                      void (SessionSettingsForm::*set)(bool)) {
+    toggle.set_halign(Gtk::Align::START);
+    setAccessibleLabel(toggle, name);
+    toggle.property_active().signal_changed().connect([this, &toggle, get, set] {
+        if (toggle.get_active() != (m_form.*get)())
+            (m_form.*set)(toggle.get_active());
+    });
+}
+
 void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
     m_website->set_visible(m_form.hasAddress());
@@ -147,8 +157,10 @@ void SessionSettingsSheet::redraw() {
     m_proxyCheckLine.set_visible(!m_form.proxyCheckLine().empty());
     m_checkProxy.set_sensitive(!m_form.checkingProxy());
     SheetLayout::showError(m_error, m_form.error());
-    if (m_spellChecking.get_active() != m_form.spellChecking())
-        m_spellChecking.set_active(m_form.spellChecking());
+    for (auto [toggle, on] : {std::pair{&m_spellChecking, m_form.spellChecking()},
+                              std::pair{&m_notifications, m_form.notifications()}})
+        if (toggle->get_active() != on)
+            toggle->set_active(on);
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)
         if (choices[i] == m_form.hibernateMinutes() && m_hibernation.get_selected() != i)

@@ -119,6 +119,8 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setOnLoginReported(
         [health = m_health.get()](bool loggedOut) { health->loginReported(loggedOut); });
     m_coordinator->lastReloadToken = inputs.reloadToken;
+    m_coordinator->sessionID = inputs.sessionID;
+    m_coordinator->notificationsEnabled = inputs.notificationsEnabled;
 
     webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
     webkit_web_view_load_uri(m_webView.get(), inputs.pageURL.c_str());
@@ -168,6 +170,7 @@ void ChatWebView::update(const Inputs& inputs) {
     auto& bridge = m_coordinator->bridge();
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.applyTranslationActive(inputs.isActive);
+    m_coordinator->notificationsEnabled = inputs.notificationsEnabled;
     // Setting the zoom level relayouts the page even when the value is the same, and the stored
     // zoom comes back from the defaults file with rounding noise: only a real step counts.
     constexpr double kZoomTolerance = 0.001;
@@ -365,11 +368,20 @@ gboolean ChatWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
     return TRUE;
 }
 
-gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView*, WebKitNotification*,
+gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView* view,
+                                                            WebKitNotification* notification,
                                                             gpointer self) {
-    // TRUE claims the notification without showing it; FALSE lets WebKit post it to the
-    // desktop's notification service, which works while the window is hidden too.
-    return static_cast<Coordinator*>(self)->m_environment.doNotDisturb ? TRUE : FALSE;
+    // TRUE claims the notification (shown by us, or not at all); FALSE lets WebKit post it to
+    // the desktop's notification service itself, which works while the window is hidden too.
+    auto* coordinator = static_cast<Coordinator*>(self);
+    if (coordinator->m_environment.doNotDisturb || !coordinator->notificationsEnabled)
+        return TRUE;
+    bool shown = false;
+    guarded([&] {
+        if (auto* notifications = coordinator->m_environment.pageNotifications)
+            shown = notifications->show(coordinator->sessionID, view, notification);
+    });
+    return shown ? TRUE : FALSE;
 }
 
 gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView*,

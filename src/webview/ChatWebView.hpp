@@ -89,6 +89,8 @@ public:
 
     TranslationBridge& bridge() { return m_bridge; }
     std::string lastReloadToken;
+    std::string sessionID;
+    bool notificationsEnabled = true;
     // Downloads in progress and the file each one is written to.
     const std::map<WebKitDownload*, std::filesystem::path>& downloadDestinations() const {
         return m_downloadDestinations;
