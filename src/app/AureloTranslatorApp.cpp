@@ -118,6 +118,9 @@ void AureloTranslatorApp::on_startup() {
     m_stores = std::make_unique<Stores>();
     m_stores->environment.softwareRendering = m_rendering.rendering == Rendering::Software;
     m_stores->environment.pageNotifications = &m_stores->pageNotifications;
+    m_stores->environment.quietHoursNow = [&settings = m_stores->settings] {
+        return settings.quietHours().coversNow();
+    };
     const char* hiding = g_getenv("AURELO_HIDDEN_PAGES");
     m_stores->environment.hiddenPages =
         HiddenPagePolicy::choose(m_rendering.rendering, hiding ? hiding : "");

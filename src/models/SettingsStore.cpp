@@ -60,6 +60,7 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
     m_appearance =
         appAppearanceFromRawValue(text(kAppearanceKey, "system")).value_or(AppAppearance::System);
     m_renderingMode = storedRenderingMode(defaults);
+    m_quietHours = QuietHours::decode(defaults.value(kQuietHoursKey));
 
     if (auto token = keychain.load(kLoginTokenAccount))
         m_loginToken = token->value_or("");
@@ -141,6 +142,11 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
     // Written on every assignment, changed or not, as the window applies it from the defaults.
     (void)m_defaults.set(kAppearanceKey, std::string(rawValue(appearance)));
     assign(m_appearance, appearance, Field::Appearance);
+}
+
+void SettingsStore::setQuietHours(QuietHours hours) {
+    (void)m_defaults.set(kQuietHoursKey, hours.encode());
+    assign(m_quietHours, hours, Field::QuietHours);
 }
 
 void SettingsStore::setRenderingMode(RenderingMode mode) {

@@ -8,6 +8,7 @@
 #include "models/ChatLanguage.hpp"
 #include "models/ChatSession.hpp"
 #include "models/KeychainStore.hpp"
+#include "models/QuietHours.hpp"
 #include "platform/Cancellable.hpp"
 #include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
@@ -72,10 +73,13 @@ public:
         IncomingLanguage,
         Appearance,
         RenderingMode,
+        QuietHours,
     };
 
     // "渲染方式": read by main() before the toolkit starts, so a change applies at the next start.
     static constexpr std::string_view kRenderingModeKey = "aureloTranslator.renderingMode";
+    // "定时勿扰", written at once like the appearance.
+    static constexpr std::string_view kQuietHoursKey = "aureloTranslator.quietHours";
 
     // The keychain account of each provider's key, in the order the keys are saved.
     static constexpr std::array<std::string_view, 6> kAPIKeyAccounts{
@@ -114,6 +118,8 @@ public:
     ChatLanguage incomingLanguage() const { return m_incomingLanguage; }
     AppAppearance appearance() const { return m_appearance; }
     RenderingMode renderingMode() const { return m_renderingMode; }
+    const QuietHours& quietHours() const { return m_quietHours; }
+    void setQuietHours(QuietHours hours);
 
     // Field changes made by the views. They are kept in memory until save(), except the
     // appearance, which is written at once.
@@ -191,6 +197,7 @@ private:
     ChatLanguage m_incomingLanguage = ChatLanguage::Chinese;
     AppAppearance m_appearance = AppAppearance::System;
     RenderingMode m_renderingMode = RenderingMode::Automatic;
+    QuietHours m_quietHours;
     mutable std::string m_loginToken;
     mutable bool m_tokenUnread = false;
 

@@ -374,7 +374,9 @@ gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView* view,
     // TRUE claims the notification (shown by us, or not at all); FALSE lets WebKit post it to
     // the desktop's notification service itself, which works while the window is hidden too.
     auto* coordinator = static_cast<Coordinator*>(self);
-    if (coordinator->m_environment.doNotDisturb || !coordinator->notificationsEnabled)
+    const auto& environment = coordinator->m_environment;
+    if (environment.doNotDisturb || (environment.quietHoursNow && environment.quietHoursNow()) ||
+        !coordinator->notificationsEnabled)
         return TRUE;
     bool shown = false;
     guarded([&] {

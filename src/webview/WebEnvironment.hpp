@@ -30,6 +30,8 @@ struct WebEnvironment {
     bool doNotDisturb = false;
     // Shows pages' own notifications under their account; none: WebKit shows them itself.
     PageNotifications* pageNotifications = nullptr;
+    // Whether "定时勿扰" silences pages now; none: never.
+    std::function<bool()> quietHoursNow = {};
     // Pages draw in software (no accelerated compositing): decided once at start from the GL
     // renderer, the session and the "渲染方式" setting.
     bool softwareRendering = false;

@@ -133,6 +133,12 @@ TEST_F(AccountNotificationTest, NamesItsAccountAndOpensItsPage) {
     evaluate(host, "new Notification('关闭'); true", nullptr);
     runMainLoopFor(std::chrono::milliseconds(500));
     EXPECT_EQ(notified(notifications).size(), 1u);
+    // 定时勿扰 now: nothing either, though the account's switch is on again.
+    host.update(inputs(kSessionA));
+    environment->quietHoursNow = [] { return true; };
+    evaluate(host, "new Notification('定时勿扰'); true", nullptr);
+    runMainLoopFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(notified(notifications).size(), 1u);
     destroy(host);
     runMainLoopFor(std::chrono::milliseconds(100));
 }
