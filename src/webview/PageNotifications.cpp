@@ -22,6 +22,15 @@ GApplication* registeredApplication() {
 
 } // namespace
 
+PageNotifications::Entry::Entry(std::string id, WebKitNotification* shown, WebKitWebView* page)
+    : sessionID(std::move(id)), notification(shown) {
+    g_weak_ref_init(&view, page);
+}
+
+PageNotifications::Entry::~Entry() {
+    g_weak_ref_clear(&view);
+}
+
 PageNotifications::PageNotifications(AccountLookup lookup) : m_lookup(std::move(lookup)) {}
 
 PageNotifications::~PageNotifications() {
@@ -72,8 +81,7 @@ bool PageNotifications::show(const std::string& sessionID, WebKitWebView* view,
     forget(id, false); // shown again under the same id: the desktop replaces it
     g_application_send_notification(application, keyFor(id).c_str(), desktop.get());
     g_signal_connect(notification, "closed", G_CALLBACK(closedCallback), this);
-    m_entries.emplace(id, Entry{sessionID, GRef<WebKitNotification>(notification),
-                                GRef<WebKitWebView>(view)});
+    m_entries.try_emplace(id, sessionID, notification, view);
     while (m_entries.size() > kMaximumKept)
         forget(m_entries.begin()->first, true);
     return true;
@@ -90,11 +98,13 @@ void PageNotifications::clicked(const std::string& key) {
     const auto it = id ? m_entries.find(*id) : m_entries.end();
     if (it == m_entries.end())
         return;
-    // Copies: the page's click handler may close the notification, which forgets it.
-    const Entry entry = it->second;
+    // Held here: the page's click handler may close the notification, which forgets it.
+    const auto notification = it->second.notification;
+    const auto view = adoptGRef(static_cast<WebKitWebView*>(g_weak_ref_get(&it->second.view)));
     forget(*id, false); // the desktop takes a clicked notification away itself
-    gtk_widget_grab_focus(GTK_WIDGET(entry.view.get()));
-    webkit_notification_clicked(entry.notification.get());
+    if (view)
+        gtk_widget_grab_focus(GTK_WIDGET(view.get()));
+    webkit_notification_clicked(notification.get());
 }
 
 void PageNotifications::closedCallback(WebKitNotification* notification, gpointer self) {

@@ -50,9 +50,16 @@ public:
 
 private:
     struct Entry {
+        Entry(std::string sessionID, WebKitNotification* notification, WebKitWebView* view);
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        ~Entry();
+
         std::string sessionID;
         GRef<WebKitNotification> notification;
-        GRef<WebKitWebView> view;
+        // Weak: a notification left on the desktop must not keep a page that was rebuilt or
+        // removed, and with it a web process, alive.
+        GWeakRef view;
     };
     static void closedCallback(WebKitNotification* notification, gpointer self);
     // WebKit's id in a key ("page-<id>"); nullopt for anything else.

@@ -102,9 +102,10 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
                 break;
             }
     }
-    // Seven pickers, the switch, three password fields, and the buttons: refresh, validate,
-    // notifications, log out, lock.
-    EXPECT_EQ(reached.size(), 16u);
+    // Seven pickers, two switches (automatic translation, 定时勿扰; its time pickers wait until
+    // it is on), three password fields, and the buttons: refresh, validate, notifications, log
+    // out, lock.
+    EXPECT_EQ(reached.size(), 17u);
 }
 
 TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {
