@@ -120,6 +120,7 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
         [health = m_health.get()](bool loggedOut) { health->loginReported(loggedOut); });
     m_coordinator->lastReloadToken = inputs.reloadToken;
     m_coordinator->sessionID = inputs.sessionID;
+    m_coordinator->siteOrigin = PageNotificationPermissions::originOf(inputs.pageURL);
     m_coordinator->notificationsEnabled = inputs.notificationsEnabled;
 
     webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
@@ -386,16 +387,22 @@ gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView* view,
     return shown ? TRUE : FALSE;
 }
 
-gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView*,
+gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView* view,
                                                              WebKitPermissionRequest* request,
-                                                             gpointer) {
-    // New-message notifications are the reason to keep chat pages open in the background.
-    // Every other request (camera, microphone, location) gets WebKit's default answer.
-    if (WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request)) {
+                                                             gpointer self) {
+    // New-message notifications are the reason to keep chat pages open in the background; the
+    // account's own site has them from the start, and a page of any other site that the view
+    // was led to is refused. Every other request (camera, microphone, location) gets WebKit's
+    // default answer.
+    if (!WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request))
+        return FALSE;
+    const auto& own = static_cast<Coordinator*>(self)->siteOrigin;
+    const char* uri = webkit_web_view_get_uri(view);
+    if (own && uri && PageNotificationPermissions::originOf(uri) == own)
         webkit_permission_request_allow(request);
-        return TRUE;
-    }
-    return FALSE;
+    else
+        webkit_permission_request_deny(request);
+    return TRUE;
 }
 
 std::filesystem::path ChatWebView::Coordinator::downloadFolder() const {

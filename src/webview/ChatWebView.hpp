@@ -91,6 +91,8 @@ public:
     std::string lastReloadToken;
     std::string sessionID;
     bool notificationsEnabled = true;
+    // The account's own site: the only origin whose notification request is granted.
+    std::optional<std::string> siteOrigin;
     // Downloads in progress and the file each one is written to.
     const std::map<WebKitDownload*, std::filesystem::path>& downloadDestinations() const {
         return m_downloadDestinations;

@@ -23,20 +23,24 @@ std::set<std::string>& origins() {
 
 } // namespace
 
-bool PageNotificationPermissions::allow(const std::string& pageURL) {
-    auto origin = adoptGRef(webkit_security_origin_new_for_uri(pageURL.c_str()));
+std::optional<std::string> PageNotificationPermissions::originOf(const std::string& url) {
+    auto origin = adoptGRef(webkit_security_origin_new_for_uri(url.c_str()));
     if (!origin)
-        return false;
+        return std::nullopt;
     const char* scheme = webkit_security_origin_get_protocol(origin.get());
     const std::string protocol = scheme ? scheme : "";
     const char* host = webkit_security_origin_get_host(origin.get());
     if ((protocol != "http" && protocol != "https") || !host || !*host)
-        return false;
-    const auto text = adoptString(webkit_security_origin_to_string(origin.get()));
-    if (text.empty())
-        return false;
-    origins().insert(text);
-    return true;
+        return std::nullopt;
+    auto text = adoptString(webkit_security_origin_to_string(origin.get()));
+    return text.empty() ? std::nullopt : std::optional(std::move(text));
+}
+
+bool PageNotificationPermissions::allow(const std::string& pageURL) {
+    const auto origin = originOf(pageURL);
+    if (origin)
+        origins().insert(*origin);
+    return origin.has_value();
 }
 
 const std::set<std::string>& PageNotificationPermissions::allowedOrigins() {

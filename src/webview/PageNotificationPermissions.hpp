@@ -5,6 +5,7 @@
 
 #include <webkit/webkit.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -20,6 +21,8 @@ public:
     // Grants the origin of `pageURL` (an account's site) to every web process started from now
     // on. A URL without a web origin (not http or https) grants nothing and returns false.
     static bool allow(const std::string& pageURL);
+    // The web origin of an address, as "scheme://host[:port]"; nullopt when it has none.
+    static std::optional<std::string> originOf(const std::string& url);
     // The granted origins, as "scheme://host[:port]".
     static const std::set<std::string>& allowedOrigins();
     // Answers the context's "initialize-notification-permissions", which WebKit emits before it

@@ -32,6 +32,11 @@ TEST_F(PageNotificationTest, HiddenPageNotifiesFromStartWithoutAClick) {
     evaluate(host, "location.href = '" + other + "'", nullptr);
     ASSERT_TRUE(waitForLoad(host, 2));
     EXPECT_EQ(evaluate(host, "Notification.permission", nullptr), R"("default")");
+    // Nor is its request granted.
+    EXPECT_TRUE(waitForValue(host,
+                             "window.asked ?? (Notification.requestPermission()"
+                             ".then(answer => window.asked = answer), null)",
+                             R"("denied")", nullptr));
     destroy(host); // before the notification server goes
     runMainLoopFor(std::chrono::milliseconds(100));
 }
