@@ -48,8 +48,8 @@ const std::set<std::string>& PageNotificationPermissions::allowedOrigins() {
 }
 
 void PageNotificationPermissions::attach(WebKitWebContext* context) {
-    g_signal_connect(context, "initialize-notification-permissions",
-                     G_CALLBACK(initializeCallback), nullptr);
+    g_signal_connect(context, "initialize-notification-permissions", G_CALLBACK(initializeCallback),
+                     nullptr);
 }
 
 void PageNotificationPermissions::initializeCallback(WebKitWebContext* context, gpointer) {

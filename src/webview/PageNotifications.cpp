@@ -75,9 +75,9 @@ bool PageNotifications::show(const std::string& sessionID, WebKitWebView* view,
         auto icon = adoptGRef(g_file_icon_new(file.get()));
         g_notification_set_icon(desktop.get(), icon.get());
     }
-    g_notification_set_default_action_and_target_value(
-        desktop.get(), (std::string("app.") + kActionName).c_str(),
-        g_variant_new_string(keyFor(id).c_str()));
+    g_notification_set_default_action_and_target_value(desktop.get(),
+                                                       (std::string("app.") + kActionName).c_str(),
+                                                       g_variant_new_string(keyFor(id).c_str()));
     forget(id, false); // shown again under the same id: the desktop replaces it
     g_application_send_notification(application, keyFor(id).c_str(), desktop.get());
     g_signal_connect(notification, "closed", G_CALLBACK(closedCallback), this);

@@ -39,8 +39,7 @@ TEST(QuietHours, CoversItsPeriodAcrossMidnightToo) {
     for (const auto& c : cases)
         EXPECT_EQ(c.hours.covers(c.minute), c.covered)
             << QuietHours::clockText(c.hours.fromMinute) << "–"
-            << QuietHours::clockText(c.hours.toMinute) << " at "
-            << QuietHours::clockText(c.minute);
+            << QuietHours::clockText(c.hours.toMinute) << " at " << QuietHours::clockText(c.minute);
 }
 
 TEST(QuietHours, StoredValuesReadBackOrAreOff) {

@@ -75,8 +75,8 @@ protected:
         std::ofstream(m_logo) << "logo";
         g_application_set_default(m_application.get());
         g_application_register(m_application.get(), nullptr, nullptr);
-        auto action = adoptGRef(g_simple_action_new(PageNotifications::kActionName,
-                                                    G_VARIANT_TYPE_STRING));
+        auto action =
+            adoptGRef(g_simple_action_new(PageNotifications::kActionName, G_VARIANT_TYPE_STRING));
         g_signal_connect(action.get(), "activate", G_CALLBACK(activateCallback), this);
         g_action_map_add_action(G_ACTION_MAP(m_application.get()), G_ACTION(action.get()));
         environment->pageNotifications = &m_notifications;

@@ -25,8 +25,8 @@ std::vector<std::string> menuLabels(GtkWidget* view) {
                 if (g_menu_model_get_item_attribute(menu, i, G_MENU_ATTRIBUTE_LABEL, "s", &label))
                     labels.emplace_back(label);
                 g_free(label);
-                if (auto section = adoptGRef(
-                        g_menu_model_get_item_link(menu, i, G_MENU_LINK_SECTION)))
+                if (auto section =
+                        adoptGRef(g_menu_model_get_item_link(menu, i, G_MENU_LINK_SECTION)))
                     walk(section.get());
             }
         };
@@ -71,19 +71,21 @@ protected:
         xdotool({"type", "--delay", "20", text});
         EXPECT_TRUE(waitForValue(host, "document.getElementById('composer').textContent",
                                  nlohmann::json(text).dump(), nullptr));
-        const auto centre = nlohmann::json::parse(
-            evaluate(host, R"((() => {
+        const auto centre = nlohmann::json::parse(evaluate(host,
+                                                           R"((() => {
                 const node = document.getElementById('composer').firstChild;
-                const start = node.data.indexOf()" + nlohmann::json(word).dump() + R"();
+                const start = node.data.indexOf()" + nlohmann::json(word).dump() +
+                                                               R"();
                 const range = document.createRange();
                 range.setStart(node, start);
-                range.setEnd(node, start + )" + std::to_string(word.size()) + R"();
+                range.setEnd(node, start + )" + std::to_string(word.size()) +
+                                                               R"();
                 const r = range.getBoundingClientRect();
                 return [r.left + r.width / 2, r.top + r.height / 2];
             })())",
-                     nullptr)
-                .value_or("null"),
-            nullptr, false);
+                                                           nullptr)
+                                                      .value_or("null"),
+                                                  nullptr, false);
         if (!centre.is_array()) {
             ADD_FAILURE() << "the word is not in the composer";
             return {};
@@ -136,7 +138,8 @@ TEST_F(PageSpellingTest, TheAccountOnShowTurnsCheckingOnAndOff) {
     EXPECT_TRUE(webkit_web_context_get_spell_checking_enabled(context)) << "changed while hidden";
     gtk_window_set_child(GTK_WINDOW(m_window), GTK_WIDGET(host.gobj()));
     gtk_window_present(GTK_WINDOW(m_window));
-    ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(host.webView())); }));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(host.webView())); }));
     EXPECT_FALSE(webkit_web_context_get_spell_checking_enabled(context));
     in.spellChecking = true;
     host.update(in);
