@@ -16,6 +16,7 @@
 #include "views/Theme.hpp"
 #include "web/WebPageCommand.hpp"
 #include "webview/AccountLogoFetcher.hpp"
+#include "webview/PageNotifications.hpp"
 
 #include <gdkmm/display.h>
 #include <gdkmm/monitor.h>
@@ -66,6 +67,18 @@ struct AureloTranslatorApp::Stores {
                     [this](const std::string& url, LogoCache::FetchDone done) {
                         return logoFetcher.fetch(url, std::move(done));
                     }};
+    // Pages' own notifications, under the account's name and its platform's logo.
+    PageNotifications pageNotifications{
+        [this](const std::string& id) -> std::optional<PageNotifications::Account> {
+            const auto& list = sessions.sessions();
+            const auto it = std::ranges::find(list, id, &ChatSession::id);
+            if (it == list.end())
+                return std::nullopt;
+            const auto logo = platformLogoURL(*it);
+            return PageNotifications::Account{
+                it->name, logo ? LogoCache::fileFor(LogoCache::standardFolder(), *logo)
+                               : std::filesystem::path()};
+        }};
     WebEnvironment environment{dataStores, translator, sharedHttpSession(), aureloServiceURL(),
                                pageScriptTemplate(), {}, {}, false};
 };
@@ -104,6 +117,10 @@ void AureloTranslatorApp::on_startup() {
     WebEngineContext::configure(m_rendering.rendering);
     m_stores = std::make_unique<Stores>();
     m_stores->environment.softwareRendering = m_rendering.rendering == Rendering::Software;
+    m_stores->environment.pageNotifications = &m_stores->pageNotifications;
+    m_stores->environment.quietHoursNow = [&settings = m_stores->settings] {
+        return settings.quietHours().coversNow();
+    };
     const char* hiding = g_getenv("AURELO_HIDDEN_PAGES");
     m_stores->environment.hiddenPages =
         HiddenPagePolicy::choose(m_rendering.rendering, hiding ? hiding : "");
@@ -130,6 +147,24 @@ void AureloTranslatorApp::on_startup() {
                                   if (m_window)
                                       m_window->present();
                               });
+    // A click on a page's notification: its account, then the click to the page itself (its
+    // own handler opens the conversation). The key comes from the desktop; an unknown one only
+    // shows the window.
+    add_action_with_parameter(
+        PageNotifications::kActionName, Glib::Variant<Glib::ustring>::variant_type(),
+        [this](const Glib::VariantBase& parameter) {
+            const std::string key =
+                Glib::VariantBase::cast_dynamic<Glib::Variant<Glib::ustring>>(parameter).get();
+            const auto id = m_stores->pageNotifications.sessionFor(key);
+            if (!id) {
+                if (m_window)
+                    m_window->present();
+                return;
+            }
+            activate_action("show-session", Glib::Variant<Glib::ustring>::create(*id));
+            if (!isLocked())
+                m_stores->pageNotifications.clicked(key);
+        });
     add_action("quit", [this] {
         m_isQuitting = true;
         quit();

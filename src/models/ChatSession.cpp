@@ -129,6 +129,10 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
         session.autoHibernateMinutes = validHibernationMinutes(minutes);
+    for (auto [key, field] : {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
+                              std::pair{"notificationsEnabled", &session.notificationsEnabled}})
+        if (auto value = object.find(key); value != object.end() && value->is_boolean())
+            *field = value->get<bool>();
     return session;
 }
 
@@ -232,6 +236,8 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
             object["proxyUsername"] = *session.proxyUsername;
         writeIfPresent(object, "autoHibernateMinutes",
                        validHibernationMinutes(session.autoHibernateMinutes));
+        writeIfPresent(object, "spellCheckingEnabled", session.spellCheckingEnabled);
+        writeIfPresent(object, "notificationsEnabled", session.notificationsEnabled);
         array.push_back(std::move(object));
     }
     return array;

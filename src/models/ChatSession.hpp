@@ -42,6 +42,10 @@ struct ChatSession {
     // Read leniently: a value that is not one of these is dropped, never fails the list, so an
     // older or hand-edited file keeps all its accounts.
     std::optional<int> autoHibernateMinutes;
+    // "拼写检查": the composer is checked while the account is on show; absent: on.
+    std::optional<bool> spellCheckingEnabled;
+    // "消息通知": the page's own notifications reach the desktop; absent: on.
+    std::optional<bool> notificationsEnabled;
 
     friend bool operator==(const ChatSession&, const ChatSession&) = default;
 

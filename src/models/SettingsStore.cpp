@@ -63,6 +63,7 @@ SettingsStore::SettingsStore(UserDefaults& defaults, KeychainStore& keychain,
     // A value written by a later version, or by hand, falls back to the default, not to none.
     m_pageMemoryLimit = pageMemoryLimitFromRawValue(text(kPageMemoryLimitKey.data(), "automatic"))
                             .value_or(PageMemoryLimit::Automatic);
+    m_quietHours = QuietHours::decode(defaults.value(kQuietHoursKey));
 
     if (auto token = keychain.load(kLoginTokenAccount))
         m_loginToken = token->value_or("");
@@ -144,6 +145,11 @@ void SettingsStore::setAppearance(AppAppearance appearance) {
     // Written on every assignment, changed or not, as the window applies it from the defaults.
     (void)m_defaults.set(kAppearanceKey, std::string(rawValue(appearance)));
     assign(m_appearance, appearance, Field::Appearance);
+}
+
+void SettingsStore::setQuietHours(QuietHours hours) {
+    (void)m_defaults.set(kQuietHoursKey, hours.encode());
+    assign(m_quietHours, hours, Field::QuietHours);
 }
 
 void SettingsStore::setRenderingMode(RenderingMode mode) {

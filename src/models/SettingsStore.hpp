@@ -8,6 +8,7 @@
 #include "models/ChatLanguage.hpp"
 #include "models/ChatSession.hpp"
 #include "models/KeychainStore.hpp"
+#include "models/QuietHours.hpp"
 #include "platform/Cancellable.hpp"
 #include "platform/RenderingPolicy.hpp"
 #include "platform/UserDefaults.hpp"
@@ -81,11 +82,14 @@ public:
         Appearance,
         RenderingMode,
         PageMemoryLimit,
+        QuietHours,
     };
 
     // "渲染方式": read by main() before the toolkit starts, so a change applies at the next start.
     static constexpr std::string_view kRenderingModeKey = "aureloTranslator.renderingMode";
     static constexpr std::string_view kPageMemoryLimitKey = "aureloTranslator.pageMemoryLimit";
+    // "定时勿扰", written at once like the appearance.
+    static constexpr std::string_view kQuietHoursKey = "aureloTranslator.quietHours";
 
     // The keychain account of each provider's key, in the order the keys are saved.
     static constexpr std::array<std::string_view, 6> kAPIKeyAccounts{
@@ -125,6 +129,8 @@ public:
     AppAppearance appearance() const { return m_appearance; }
     RenderingMode renderingMode() const { return m_renderingMode; }
     PageMemoryLimit pageMemoryLimit() const { return m_pageMemoryLimit; }
+    const QuietHours& quietHours() const { return m_quietHours; }
+    void setQuietHours(QuietHours hours);
 
     // Field changes made by the views. They are kept in memory until save(), except the
     // appearance, which is written at once.
@@ -205,6 +211,7 @@ private:
     AppAppearance m_appearance = AppAppearance::System;
     RenderingMode m_renderingMode = RenderingMode::Automatic;
     PageMemoryLimit m_pageMemoryLimit = PageMemoryLimit::Automatic;
+    QuietHours m_quietHours;
     mutable std::string m_loginToken;
     mutable bool m_tokenUnread = false;
 

@@ -282,6 +282,13 @@ bool ContentViewModel::moveTab(const std::string& payload, const std::string& ta
     return true;
 }
 
+ContentViewModel::DoNotDisturbState ContentViewModel::doNotDisturbState() const {
+    if (m_preferences.doNotDisturb())
+        return DoNotDisturbState::On;
+    return m_settings.quietHours().coversNow() ? DoNotDisturbState::Scheduled
+                                               : DoNotDisturbState::Off;
+}
+
 void ContentViewModel::toggleDoNotDisturb() {
     m_preferences.setDoNotDisturb(!m_preferences.doNotDisturb());
 }

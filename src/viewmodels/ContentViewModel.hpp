@@ -146,6 +146,10 @@ public:
     // A dropped tab: `payload` must be a session id. Returns whether the drop is accepted.
     bool moveTab(const std::string& payload, const std::string& targetID);
 
+    // 勿扰 as the session bar shows it: on by its button, on by "定时勿扰" now, or off.
+    enum class DoNotDisturbState { Off, On, Scheduled };
+    DoNotDisturbState doNotDisturbState() const;
+
     // Toggles of the session bar.
     void toggleDoNotDisturb();
     void toggleQuickSettings();

@@ -34,6 +34,8 @@ public:
         ProxyCheck,
         Address,
         HibernateMinutes,
+        SpellChecking,
+        Notifications,
         Error,
     };
 

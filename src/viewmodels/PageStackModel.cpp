@@ -130,6 +130,8 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.isActive = m_content.store().selectedID() == session.id;
     inputs.inputLanguage = effective.inputLanguage;
     inputs.outgoingLanguage = effective.outgoingLanguage;
+    inputs.spellChecking = session.spellCheckingEnabled.value_or(true);
+    inputs.notificationsEnabled = session.notificationsEnabled.value_or(true);
     inputs.incomingLanguage = effective.incomingLanguage;
     inputs.ownMessageLanguage = effective.ownMessageLanguage;
     inputs.proxyType = effective.proxyType;

@@ -27,6 +27,8 @@ void SessionSettingsForm::begin() {
                     effective.proxyUsername,
                     effective.proxyUsername.empty() ? "" : storedProxyPassword(session->id));
     setHibernateMinutes(validHibernationMinutes(session->autoHibernateMinutes));
+    setSpellChecking(session->spellCheckingEnabled.value_or(true));
+    setNotifications(session->notificationsEnabled.value_or(true));
     m_hasAddress = isCustomWebsite(*session);
     setAddress(m_hasAddress ? session->effectiveURL() : std::string());
     setError({});
@@ -96,6 +98,9 @@ void SessionSettingsForm::save() {
     session.proxyPort = storedProxyPort();
     session.proxyUsername = host.empty() ? std::nullopt : storedProxyUsername();
     session.autoHibernateMinutes = validHibernationMinutes(m_hibernateMinutes);
+    // Stored only when turned off, so an account left as it was keeps following the default.
+    session.spellCheckingEnabled = m_spellChecking ? std::nullopt : std::optional<bool>(false);
+    session.notificationsEnabled = m_notifications ? std::nullopt : std::optional<bool>(false);
     const std::string id = session.id;
     storeProxyPassword(id, !host.empty(), [this, session = std::move(session)] {
         m_store.updateSession(session);

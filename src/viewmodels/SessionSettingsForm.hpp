@@ -32,6 +32,13 @@ public:
     static constexpr std::string_view kHibernationNote =
         "休眠中的账号不加载网页、不占用内存，也不显示未读消息数；选中该账号时重新载入。";
 
+    // "拼写检查": on unless the account turned it off.
+    bool spellChecking() const { return m_spellChecking; }
+    void setSpellChecking(bool on) { assign(m_spellChecking, on, Field::SpellChecking); }
+    // "消息通知": the page's own notifications reach the desktop (勿扰 still silences them).
+    bool notifications() const { return m_notifications; }
+    void setNotifications(bool on) { assign(m_notifications, on, Field::Notifications); }
+
     // "网站地址": a custom website's address, which the sheet lets the user change; other
     // platforms have theirs fixed and the sheet shows no field.
     bool hasAddress() const { return m_hasAddress; }
@@ -49,6 +56,8 @@ protected:
 
 private:
     std::optional<int> m_hibernateMinutes;
+    bool m_spellChecking = true;
+    bool m_notifications = true;
     bool m_hasAddress = false;
     std::string m_address;
 };

@@ -110,6 +110,17 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
             if (field == MainWindowPreferences::Field::PageZoom)
                 scheduleRebuild(); // the zoom labels of the context menus
         }));
+    // "定时勿扰" begins and ends by the clock: the button looks again every half minute.
+    m_connections.push_back(m_model.settings().signalChanged().connect([this](SettingsStore::Field f) {
+        if (f == SettingsStore::Field::QuietHours)
+            refreshToolbar();
+    }));
+    m_connections.push_back(Glib::signal_timeout().connect_seconds(
+        [this] {
+            refreshToolbar();
+            return true;
+        },
+        30));
     rebuildTabs();
     refreshToolbar();
 }
@@ -137,9 +148,13 @@ Gtk::Button& SessionBar::toolbarButton(const char* symbol, const char* title) {
 }
 
 void SessionBar::refreshToolbar() {
-    const bool quiet = m_model.preferences().doNotDisturb();
+    using State = ContentViewModel::DoNotDisturbState;
+    const State state = m_model.doNotDisturbState();
+    const bool quiet = state != State::Off;
     setIconButtonContent(*m_doNotDisturb, quiet ? "bell.slash.fill" : "bell.slash",
-                     quiet ? "勿扰已开启" : "勿扰");
+                         state == State::On          ? "勿扰已开启"
+                         : state == State::Scheduled ? "定时勿扰中"
+                                                     : "勿扰");
     if (quiet)
         m_doNotDisturb->add_css_class("active");
     else

@@ -66,10 +66,17 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     grid->attach(*SheetLayout::labeled("对方消息与语音译为", m_pickers.incoming), 0, 1);
     grid->attach(*SheetLayout::labeled("我的已发送消息译为", m_pickers.ownMessage), 1, 1);
     languages->append(*grid);
+    // Checks the composer in the outgoing language and English.
+    bindSwitch(m_spellChecking, "拼写检查", &SessionSettingsForm::spellChecking,
+               &SessionSettingsForm::setSpellChecking);
+    languages->append(*SheetLayout::labeled("拼写检查", m_spellChecking));
 
     group(*column, "翻译引擎")->append(*SheetLayout::labeled("当前账号引擎", m_pickers.provider));
 
     group(*column, "独立代理 IP")->append(m_proxy);
+    bindSwitch(m_notifications, "消息通知", &SessionSettingsForm::notifications,
+               &SessionSettingsForm::setNotifications);
+    group(*column, "消息通知")->append(*SheetLayout::labeled("消息通知", m_notifications));
     auto* sleep = group(*column, "自动休眠");
     std::vector<Glib::ustring> labels;
     for (auto minutes : SessionSettingsForm::hibernationChoices())
@@ -105,6 +112,17 @@ SessionSettingsSheet::SessionSettingsSheet(SessionSettingsForm& form, Gtk::Windo
     followForm(m_pickers.input);
 }
 
+void SessionSettingsSheet::bindSwitch(Gtk::Switch& toggle, const Glib::ustring& name,
+                                      bool (SessionSettingsForm::*get)() const,
+                                      void (SessionSettingsForm::*set)(bool)) {
+    toggle.set_halign(Gtk::Align::START);
+    setAccessibleLabel(toggle, name);
+    toggle.property_active().signal_changed().connect([this, &toggle, get, set] {
+        if (toggle.get_active() != (m_form.*get)())
+            (m_form.*set)(toggle.get_active());
+    });
+}
+
 void SessionSettingsSheet::redraw() {
     m_pickers.show(m_form);
     m_website->set_visible(m_form.hasAddress());
@@ -112,6 +130,10 @@ void SessionSettingsSheet::redraw() {
     SheetLayout::showError(m_schemeNote, m_form.addressNote());
     m_proxy.redraw();
     SheetLayout::showError(m_error, m_form.error());
+    for (auto [toggle, on] : {std::pair{&m_spellChecking, m_form.spellChecking()},
+                              std::pair{&m_notifications, m_form.notifications()}})
+        if (toggle->get_active() != on)
+            toggle->set_active(on);
     const auto choices = SessionSettingsForm::hibernationChoices();
     for (guint i = 0; i < choices.size(); ++i)
         if (choices[i] == m_form.hibernateMinutes() && m_hibernation.get_selected() != i)

@@ -154,7 +154,8 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
           SettingsStore::Field::InputLanguage, SettingsStore::Field::OutgoingLanguage,
           SettingsStore::Field::IncomingLanguage, SettingsStore::Field::PreferredTarget,
           SettingsStore::Field::AutomaticMessageTranslation, SettingsStore::Field::Appearance,
-          SettingsStore::Field::RenderingMode, SettingsStore::Field::PageMemoryLimit})
+          SettingsStore::Field::RenderingMode, SettingsStore::Field::PageMemoryLimit,
+          SettingsStore::Field::QuietHours})
         showSettings(field);
     showNotifications();
     showAccount();
@@ -279,6 +280,29 @@ void SettingsView::notificationCard(Gtk::Box& column) {
     // Desktop notifications are shown by the desktop's notification service and managed in its
     // own settings; there is no list that an application joins on first use.
     addNote(card, "通知由桌面的通知服务显示，可在桌面的“设置 → 通知”中管理 Aurelo翻译器的提醒。");
+
+    std::vector<Glib::ustring> clocks;
+    for (int minute = 0; minute < QuietHours::kMinutesPerDay; minute += QuietHours::kStepMinutes)
+        clocks.emplace_back(QuietHours::clockText(minute));
+    fillPicker(m_quietFrom, clocks, "勿扰开始时间");
+    fillPicker(m_quietTo, clocks, "勿扰结束时间");
+    setAccessibleLabel(m_quietHours, "定时勿扰");
+    m_quietHours.set_valign(Gtk::Align::CENTER);
+    auto choose = [this] {
+        if (m_syncing)
+            return;
+        m_model.settings().setQuietHours(
+            {m_quietHours.get_active(),
+             static_cast<int>(m_quietFrom.get_selected()) * QuietHours::kStepMinutes,
+             static_cast<int>(m_quietTo.get_selected()) * QuietHours::kStepMinutes});
+    };
+    m_quietHours.property_active().signal_changed().connect(choose);
+    m_quietFrom.property_selected().signal_changed().connect(choose);
+    m_quietTo.property_selected().signal_changed().connect(choose);
+    settingValue(card, "定时勿扰", m_quietHours);
+    settingValue(card, "开始时间", m_quietFrom);
+    settingValue(card, "结束时间", m_quietTo);
+    addNote(card, "每天在这段时间内自动开启勿扰，可跨越午夜（如 22:00 至 08:00）。");
 }
 
 template <typename T>
@@ -433,6 +457,15 @@ void SettingsView::showSettings(SettingsStore::Field field) {
         m_pageMemoryLimit.set_selected(
             indexOf(SettingsViewModel::pageMemoryLimits(), settings.pageMemoryLimit()));
         break;
+    case F::QuietHours: {
+        const QuietHours& hours = settings.quietHours();
+        m_quietHours.set_active(hours.enabled);
+        m_quietFrom.set_selected(static_cast<guint>(hours.fromMinute / QuietHours::kStepMinutes));
+        m_quietTo.set_selected(static_cast<guint>(hours.toMinute / QuietHours::kStepMinutes));
+        m_quietFrom.set_sensitive(hours.enabled);
+        m_quietTo.set_sensitive(hours.enabled);
+        break;
+    }
     default:
         break;
     }

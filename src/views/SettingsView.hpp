@@ -90,6 +90,10 @@ private:
 
     Gtk::Label m_notificationPill;
     Gtk::Button m_notificationButton;
+    // "定时勿扰": on or off, and its daily period in half hours.
+    Gtk::Switch m_quietHours;
+    Gtk::DropDown m_quietFrom;
+    Gtk::DropDown m_quietTo;
 
     Gtk::DropDown m_appearance;
     Gtk::DropDown m_renderingMode;

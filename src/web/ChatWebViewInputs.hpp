@@ -37,6 +37,10 @@ struct ChatWebViewInputs {
     std::string proxyPassword;                               // creation
     std::string reloadToken;                                 // every update
     double pageZoom = 1.0;                                   // every update
+    // "拼写检查": the composer is checked in the outgoing language and English while shown.
+    bool spellChecking = true;                               // every update
+    // "消息通知": the page's own notifications reach the desktop.
+    bool notificationsEnabled = true;                        // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
     std::function<void(bool)> onMessagesRecognised;           // creation
     std::function<void(const PageHealth&)> onHealthChanged;   // creation

@@ -1,5 +1,7 @@
 #include "webview/ChatWebView.hpp"
 #include "web/WebPageCommand.hpp"
+#include "webview/PageNotificationPermissions.hpp"
+#include "webview/PageSpelling.hpp"
 #include "webview/WebEngineContext.hpp"
 
 #include "web/DownloadNaming.hpp"
@@ -75,6 +77,8 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     webkit_settings_set_enable_webrtc(settings.get(), FALSE);
     webkit_settings_set_user_agent(settings.get(), kUserAgent);
 
+    // Before the view exists, so that the web process WebKit starts for it has the grant.
+    PageNotificationPermissions::allow(inputs.pageURL);
     m_webView = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", WebEngineContext::shared(),
                      "network-session", networkSession.get(), "user-content-manager",
@@ -90,6 +94,9 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     widget->set_hexpand(true);
     widget->set_vexpand(true);
     append(*widget);
+    m_spellChecking = inputs.spellChecking;
+    m_outgoingLanguage = inputs.outgoingLanguage;
+    widget->signal_map().connect(sigc::mem_fun(*this, &ChatWebView::applySpelling));
 
     m_coordinator = std::make_unique<Coordinator>(m_webView.get(), m_contentManager.get(),
                                                   networkSession.get(), environment);
@@ -116,6 +123,9 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     if (inputs.onMemoryMeasured)
         m_memory = std::make_unique<WebProcessMemory>(
             m_webView.get(), environment.memoryCheckInterval, inputs.onMemoryMeasured);
+    m_coordinator->sessionID = inputs.sessionID;
+    m_coordinator->siteOrigin = PageNotificationPermissions::originOf(inputs.pageURL);
+    m_coordinator->notificationsEnabled = inputs.notificationsEnabled;
 
     webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
     webkit_web_view_load_uri(m_webView.get(), inputs.pageURL.c_str());
@@ -166,12 +176,16 @@ void ChatWebView::update(const Inputs& inputs) {
     auto& bridge = m_coordinator->bridge();
     bridge.setConfiguration(inputs.translationConfiguration);
     bridge.applyTranslationActive(inputs.isActive);
+    m_coordinator->notificationsEnabled = inputs.notificationsEnabled;
     // Setting the zoom level relayouts the page even when the value is the same, and the stored
     // zoom comes back from the defaults file with rounding noise: only a real step counts.
     constexpr double kZoomTolerance = 0.001;
     if (std::abs(webkit_web_view_get_zoom_level(m_webView.get()) - inputs.pageZoom) >
         kZoomTolerance)
         webkit_web_view_set_zoom_level(m_webView.get(), inputs.pageZoom);
+    if (std::exchange(m_spellChecking, inputs.spellChecking) != inputs.spellChecking &&
+        gtk_widget_get_mapped(GTK_WIDGET(m_webView.get())))
+        applySpelling();
     if (inputs.reloadToken != m_coordinator->lastReloadToken) {
         m_coordinator->lastReloadToken = inputs.reloadToken;
         webkit_web_view_reload(m_webView.get());
@@ -211,6 +225,10 @@ void ChatWebView::reload() {
     m_health->endProcessOnPurpose(
         [view = m_webView.get()] { webkit_web_view_terminate_web_process(view); });
     webkit_web_view_reload(m_webView.get());
+}
+
+void ChatWebView::applySpelling() {
+    PageSpelling::apply(m_spellChecking, m_outgoingLanguage);
 }
 
 void ChatWebView::runPageCommand(const WebPageCommand& command) {
@@ -391,23 +409,40 @@ gboolean ChatWebView::Coordinator::runFileChooserCallback(WebKitWebView*,
     return TRUE;
 }
 
-gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView*, WebKitNotification*,
+gboolean ChatWebView::Coordinator::showNotificationCallback(WebKitWebView* view,
+                                                            WebKitNotification* notification,
                                                             gpointer self) {
-    // TRUE claims the notification without showing it; FALSE lets WebKit post it to the
-    // desktop's notification service, which works while the window is hidden too.
-    return static_cast<Coordinator*>(self)->m_environment.doNotDisturb ? TRUE : FALSE;
+    // TRUE claims the notification (shown by us, or not at all); FALSE lets WebKit post it to
+    // the desktop's notification service itself, which works while the window is hidden too.
+    auto* coordinator = static_cast<Coordinator*>(self);
+    const auto& environment = coordinator->m_environment;
+    if (environment.doNotDisturb || (environment.quietHoursNow && environment.quietHoursNow()) ||
+        !coordinator->notificationsEnabled)
+        return TRUE;
+    bool shown = false;
+    guarded([&] {
+        if (auto* notifications = coordinator->m_environment.pageNotifications)
+            shown = notifications->show(coordinator->sessionID, view, notification);
+    });
+    return shown ? TRUE : FALSE;
 }
 
-gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView*,
+gboolean ChatWebView::Coordinator::permissionRequestCallback(WebKitWebView* view,
                                                              WebKitPermissionRequest* request,
-                                                             gpointer) {
-    // New-message notifications are the reason to keep chat pages open in the background.
-    // Every other request (camera, microphone, location) gets WebKit's default answer.
-    if (WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request)) {
+                                                             gpointer self) {
+    // New-message notifications are the reason to keep chat pages open in the background; the
+    // account's own site has them from the start, and a page of any other site that the view
+    // was led to is refused. Every other request (camera, microphone, location) gets WebKit's
+    // default answer.
+    if (!WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request))
+        return FALSE;
+    const auto& own = static_cast<Coordinator*>(self)->siteOrigin;
+    const char* uri = webkit_web_view_get_uri(view);
+    if (own && uri && PageNotificationPermissions::originOf(uri) == own)
         webkit_permission_request_allow(request);
-        return TRUE;
-    }
-    return FALSE;
+    else
+        webkit_permission_request_deny(request);
+    return TRUE;
 }
 
 std::filesystem::path ChatWebView::Coordinator::downloadFolder() const {

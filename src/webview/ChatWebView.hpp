@@ -73,6 +73,7 @@ public:
 private:
     void buildMemoryBar();
     void refuse(const std::string& reason, const Inputs& inputs);
+    void applySpelling();
 
     std::string m_sessionID;
     // Why the account has no page; nothing while it has one.
@@ -86,6 +87,8 @@ private:
     Gtk::Box* m_memoryBar = nullptr;    // owned by the box
     Gtk::Label* m_memoryText = nullptr; // owned by the bar
     sigc::signal<void()> m_memoryReloadClicked;
+    bool m_spellChecking = true;
+    ChatLanguage m_outgoingLanguage = ChatLanguage::English;
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and
@@ -100,6 +103,10 @@ public:
 
     TranslationBridge& bridge() { return m_bridge; }
     std::string lastReloadToken;
+    std::string sessionID;
+    bool notificationsEnabled = true;
+    // The account's own site: the only origin whose notification request is granted.
+    std::optional<std::string> siteOrigin;
     // Downloads in progress and the file each one is written to.
     const std::map<WebKitDownload*, std::filesystem::path>& downloadDestinations() const {
         return m_downloadDestinations;

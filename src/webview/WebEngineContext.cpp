@@ -1,6 +1,7 @@
 #include "webview/WebEngineContext.hpp"
 
 #include "platform/GRef.hpp"
+#include "webview/PageNotificationPermissions.hpp"
 
 #include <filesystem>
 #include <system_error>
@@ -67,6 +68,7 @@ WebKitWebContext* WebEngineContext::shared() {
         // Tells each page which web process it runs in, for the memory watchdog.
         webkit_web_context_set_web_process_extensions_directory(
             created, webProcessExtensionsDirectory().c_str());
+        PageNotificationPermissions::attach(created);
         return created;
     }();
     return context;

@@ -3,6 +3,7 @@
 #include "platform/HiddenPagePolicy.hpp"
 #include "platform/HttpSession.hpp"
 #include "translation/TranslationService.hpp"
+#include "webview/PageNotifications.hpp"
 #include "webview/WebsiteDataStores.hpp"
 
 #include <chrono>
@@ -28,6 +29,10 @@ struct WebEnvironment {
     std::function<void(const std::filesystem::path&)> revealDownload;
     // Do not disturb: pages' own notifications are not shown while it is on.
     bool doNotDisturb = false;
+    // Shows pages' own notifications under their account; none: WebKit shows them itself.
+    PageNotifications* pageNotifications = nullptr;
+    // Whether "定时勿扰" silences pages now; none: never.
+    std::function<bool()> quietHoursNow = {};
     // Pages draw in software (no accelerated compositing): decided once at start from the GL
     // renderer, the session and the "渲染方式" setting.
     bool softwareRendering = false;

@@ -102,9 +102,10 @@ TEST_F(SettingsViewWidgetTest, TabReachesEveryControl) {
                 break;
             }
     }
-    // Eight pickers, the switch, three password fields, and the buttons: refresh, validate,
-    // notifications, log out, lock.
-    EXPECT_EQ(reached.size(), 17u);
+    // Eight pickers, two switches (automatic translation, 定时勿扰; its time pickers wait until
+    // it is on), three password fields, and the buttons: refresh, validate, notifications, log
+    // out, lock.
+    EXPECT_EQ(reached.size(), 18u);
 }
 
 TEST_F(SettingsViewWidgetTest, TheRenderingPickerShowsAndStoresTheChoice) {
