@@ -1,6 +1,7 @@
 // Account ids are never given to a second account: what the service keeps under an id (cached
 // translations, request counts) must never reach the account made after one was removed. After an
-// upgrade of an existing SQLite file, and at the server (both stores: StoreRoundTripsTest.cpp).
+// upgrade of an existing SQLite file, and at the server (both stores:
+// ServiceStoreContractTest.cpp).
 
 #include "ServiceHarness.hpp"
 

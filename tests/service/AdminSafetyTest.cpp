@@ -5,11 +5,11 @@
 #include "ServiceProcess.hpp"
 
 #include "service/AdminCommand.hpp"
+#include "support/Programs.hpp"
 #include "support/TestDirectory.hpp"
 
 #include <gtest/gtest.h>
 
-#include <glib.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,28 +40,6 @@ TEST(AdminOutput, NeverShowsTheDatabasePassword) {
     }
 }
 
-struct ProcessRun {
-    int status = -1;
-    std::string err;
-};
-
-ProcessRun runBinary(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    gchar* err = nullptr;
-    gint status = -1;
-    ProcessRun run;
-    if (g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr,
-                     nullptr, &err, &status, nullptr)) {
-        run.status = g_spawn_check_wait_status(status, nullptr) ? 0 : 1;
-        run.err = err ? err : "";
-    }
-    g_free(err);
-    return run;
-}
-
 TEST(AdminAsRoot, WorksAsTheDataFoldersOwner) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root";
@@ -74,14 +52,14 @@ TEST(AdminAsRoot, WorksAsTheDataFoldersOwner) {
     ASSERT_EQ(::chown(data.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
 
     std::string binary = ServiceProcess::builtBinary();
-    ProcessRun added = runBinary(
+    auto added = aurelo::test::runProgram(
         {binary, "admin", "--data", data.string(), "users", "add", "alice", "--password", "pw"});
-    EXPECT_EQ(added.status, 0) << added.err;
-    EXPECT_NE(added.err.find("nobody"), std::string::npos) << added.err;
+    EXPECT_EQ(added.status, 0) << added.errors;
+    EXPECT_NE(added.errors.find("nobody"), std::string::npos) << added.errors;
     // A folder not made yet belongs to whoever owns the one above it.
-    ProcessRun nested =
-        runBinary({binary, "admin", "--data", (data / "instance").string(), "users", "list"});
-    EXPECT_EQ(nested.status, 0) << nested.err;
+    auto nested = aurelo::test::runProgram(
+        {binary, "admin", "--data", (data / "instance").string(), "users", "list"});
+    EXPECT_EQ(nested.status, 0) << nested.errors;
     int files = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(data)) {
         struct stat info {};

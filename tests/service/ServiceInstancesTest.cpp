@@ -87,6 +87,31 @@ TEST_F(TwoInstances, ServeAsOneServiceForTokensEnginesLogoutsAndPasswords) {
     EXPECT_FALSE(m_second.login("alice", "pw-new").empty());
 }
 
+// Under load, with its engine lists kept in memory, the second instance still counts a logout on
+// the first and an engine the administrator disabled from its first request after the commit.
+TEST_F(TwoInstances, ALogoutAndADisabledEngineCountOnTheOtherUnderLoad) {
+    ASSERT_TRUE(startBoth({"--rate-limit", "1000000"}));
+    std::string token = m_first.login("alice", "pw-alice");
+    ASSERT_FALSE(token.empty());
+    RequestLoad load(8, [&](int n) {
+        const auto line = "line " + std::to_string(n % 20);
+        return m_second.post("/api/translate", translationBody(line, "zh-CN", "google"), token);
+    });
+    aurelo::test::runMainLoopFor(1s);
+
+    ASSERT_EQ(admin({"engines", "disable", "alice", "google"}), 0);
+    Reply refused = m_second.translate(token, "line 1", "zh-CN");
+    EXPECT_EQ(refused.status, 403u) << refused.body;
+    EXPECT_EQ(refused.error(), "当前账号未启用 Google Translate，请联系管理员。");
+    ASSERT_EQ(m_first.call("POST", "/api/auth/logout", json::object(), token).status, 204u);
+    EXPECT_EQ(engines(m_second, token).status, 401u);
+
+    load.finish();
+    EXPECT_GT(load.answered(), 8);
+    for (const auto& [answer, count] : load.answers)
+        EXPECT_FALSE(answer.starts_with("5") || answer.starts_with("no answer")) << answer;
+}
+
 TEST_F(TwoInstances, RateLimitsCountRequestsToEitherInstancePerAccount) {
     ASSERT_EQ(admin({"users", "add", "bob", "--password", "pw-bob"}), 0);
     ASSERT_TRUE(startBoth({"--rate-limit", "6", "--login-user-rate-limit", "3"}));

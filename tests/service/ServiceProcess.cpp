@@ -144,6 +144,37 @@ ServiceProcess::keepBusy(HttpSession& client, int inFlight, std::chrono::millise
     return outcome;
 }
 
+RequestLoad::RequestLoad(int inFlight, std::function<HttpRequest(int)> make)
+    : m_make(std::move(make)) {
+    for (int i = 0; i < inFlight; ++i)
+        launch();
+}
+
+void RequestLoad::finish() {
+    m_stopping = true;
+    aurelo::test::runMainLoopUntil([&] { return m_answered == m_sent; }, std::chrono::seconds(30));
+}
+
+void RequestLoad::launch() {
+    const auto sent = std::chrono::steady_clock::now();
+    m_client.send(m_make(m_sent++), [this, sent](HttpResult result) {
+        ++m_answered;
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - sent));
+        if (!result)
+            ++answers["no answer: " + result.error().description];
+        else if (result->status == 200)
+            ++answers["200"];
+        else
+            ++answers[std::to_string(result->status) + " " +
+                      Reply{result->status, result->body,
+                            nlohmann::json::parse(result->body, nullptr, false)}
+                          .error()];
+        if (!m_stopping)
+            launch();
+    });
+}
+
 long ServiceProcess::residentKiB() const {
     const char* pid = m_process ? g_subprocess_get_identifier(m_process.get()) : nullptr;
     std::ifstream status(std::string("/proc/") + (pid ? pid : "0") + "/status");

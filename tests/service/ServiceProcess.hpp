@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,29 @@ protected:
 
     std::string m_origin; // set once the service listens
     HttpSession m_client;
+};
+
+// Requests made by `make` (from a running number), `inFlight` at a time on a session of its own,
+// from construction until finish(). Answers are counted as "200", "<status> <error>" or
+// "no answer: <why>", and timed from their sending.
+class RequestLoad {
+public:
+    RequestLoad(int inFlight, std::function<HttpRequest(int)> make);
+    // Stops sending and waits for the requests still out.
+    void finish();
+    int answered() const { return m_answered; }
+
+    std::map<std::string, int> answers;
+    std::chrono::milliseconds longest{0};
+
+private:
+    void launch();
+
+    std::function<HttpRequest(int)> m_make;
+    HttpSession m_client{
+        HttpSessionConfiguration{std::chrono::seconds(30), std::chrono::seconds(30), 16, {}}};
+    int m_sent = 0, m_answered = 0;
+    bool m_stopping = false;
 };
 
 class ServiceProcess : public ServiceClient {

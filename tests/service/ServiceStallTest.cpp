@@ -1,7 +1,8 @@
 // A PostgreSQL server that stops answering without closing its connections (SIGSTOP, as a stalled
 // machine or stuck storage would) while an agent keeps working: every request that needs the
 // database ends at the database deadline with 503 and Retry-After, requests that do not need it and
-// the health check answer at once, and the instance serves again when the server wakes, unrestarted.
+// the health check answer at once, and the instance serves again when the server wakes,
+// unrestarted.
 
 #include "PostgresCluster.hpp"
 #include "RawConnection.hpp"
@@ -22,54 +23,7 @@ constexpr auto kDeadline = 2000ms;
 // What a request may take beyond the deadline: the answer's own way back, on a loaded machine.
 constexpr auto kSlack = 1500ms;
 
-// Requests kept in flight on the service, each timed from its sending to its answer.
-class TimedLoad {
-public:
-    TimedLoad(std::function<HttpRequest(int)> make) : m_make(std::move(make)) {}
-
-    void start(int inFlight) {
-        for (int i = 0; i < inFlight; ++i)
-            launch();
-    }
-    // Stops launching and waits for the requests still out.
-    void finish() {
-        m_stopping = true;
-        aurelo::test::runMainLoopUntil([&] { return m_answered == m_sent; }, 30s);
-    }
-
-    int succeeded = 0, refused = 0, other = 0;
-    std::chrono::milliseconds longest{0};
-    std::string firstOther;
-
-private:
-    void launch() {
-        auto sent = std::chrono::steady_clock::now();
-        ++m_sent;
-        m_client.send(m_make(m_sent), [this, sent](HttpResult result) {
-            ++m_answered;
-            longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            std::chrono::steady_clock::now() - sent));
-            if (result && result->status == 200) {
-                ++succeeded;
-            } else if (result && result->status == 503 &&
-                       json::parse(result->body, nullptr, false)["error"] ==
-                           "数据库暂时不可用，请稍后重试。") {
-                ++refused;
-            } else {
-                if (other++ == 0)
-                    firstOther = result ? std::to_string(result->status) + " " + result->body
-                                        : result.error().description;
-            }
-            if (!m_stopping)
-                launch();
-        });
-    }
-
-    std::function<HttpRequest(int)> m_make;
-    HttpSession m_client{HttpSessionConfiguration{30s, 30s, 16, {}}};
-    int m_sent = 0, m_answered = 0;
-    bool m_stopping = false;
-};
+constexpr const char* kRefused = "503 数据库暂时不可用，请稍后重试。";
 
 // A request on a connection of its own, answered (or not) within `limit`.
 struct RawAnswer {
@@ -86,8 +40,9 @@ RawAnswer ask(unsigned port, const std::string& path, const std::string& token,
     const std::string& text = connection.received();
     auto bodyStart = text.find("\r\n\r\n");
     return {connection.status(), connection.header("Retry-After"),
-            bodyStart == std::string::npos ? json()
-                                           : json::parse(text.substr(bodyStart + 4), nullptr, false)};
+            bodyStart == std::string::npos
+                ? json()
+                : json::parse(text.substr(bodyStart + 4), nullptr, false)};
 }
 
 TEST(StalledDatabase, RequestsEndAtTheDeadlineOthersAnswerAtOnceAndTheInstanceRecovers) {
@@ -110,17 +65,15 @@ TEST(StalledDatabase, RequestsEndAtTheDeadlineOthersAnswerAtOnceAndTheInstanceRe
     ASSERT_FALSE(token.empty());
 
     // Engine lists and translations of texts never seen before (no result is cached).
-    TimedLoad load([&](int n) {
+    RequestLoad load(8, [&](int n) {
         if (n % 2)
             return serviceRequest(instance.origin(), "GET", "/api/engines", std::nullopt, token);
-        return instance.post(
-            "/api/translate",
-            {{"text", "message " + std::to_string(n)}, {"target", "zh-CN"}, {"provider", "google"}},
-            token);
+        return instance.post("/api/translate",
+                             translationBody("message " + std::to_string(n), "zh-CN", "google"),
+                             token);
     });
-    load.start(8);
     aurelo::test::runMainLoopFor(1s);
-    ASSERT_GT(load.succeeded, 0) << load.firstOther;
+    ASSERT_GT(load.answers["200"], 0) << testing::PrintToString(load.answers);
 
     ASSERT_TRUE(cluster.freeze());
     aurelo::test::runMainLoopFor(kDeadline + 500ms);
@@ -144,13 +97,14 @@ TEST(StalledDatabase, RequestsEndAtTheDeadlineOthersAnswerAtOnceAndTheInstanceRe
         },
         20s))
         << "the instance serves again without a restart";
-    int before = load.succeeded;
+    int before = load.answers["200"];
     aurelo::test::runMainLoopFor(1s);
     load.finish();
 
-    EXPECT_GT(load.succeeded, before) << "the load is served again";
-    EXPECT_GT(load.refused, 0);
-    EXPECT_EQ(load.other, 0) << load.firstOther;
+    EXPECT_GT(load.answers["200"], before) << "the load is served again";
+    EXPECT_GT(load.answers[kRefused], 0);
+    EXPECT_EQ(load.answers["200"] + load.answers[kRefused], load.answered())
+        << testing::PrintToString(load.answers);
     EXPECT_LT(load.longest, kDeadline + kSlack) << "no request waits for the stalled database";
     EXPECT_EQ(ask(instance.port(), "/healthz", "", 5s).status, 200u);
 }

@@ -5,6 +5,7 @@
 #include "PostgresCluster.hpp"
 
 #include "service/ServiceDatabase.hpp"
+#include "support/MainLoopWait.hpp"
 #include "support/TestDirectory.hpp"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@
 
 namespace aurelo::service::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr std::int64_t kNow = 1'800'000'000;
 
@@ -278,13 +281,141 @@ TEST_P(StoreContract, InstancesStartingTogetherMigrateTheNewDatabaseOnce) {
     EXPECT_EQ(failures, std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreContract,
-                         ::testing::Values(DatabaseLocation::Kind::sqlite,
-                                           DatabaseLocation::Kind::postgresql),
-                         [](const auto& info) {
-                             return info.param == DatabaseLocation::Kind::sqlite ? "SQLite"
-                                                                                 : "PostgreSQL";
-                         });
+// The statements that do a request's first database work in one round trip (the token with its
+// rate-limit count; the engines with their providers' settings) answer what the separate ones do.
+TEST_P(StoreContract, ATokensAccountComesWithItsCountAndOnlyAKnownTokenCounts) {
+    auto alice = user("alice");
+    ASSERT_TRUE(store().storeToken(alice, "live", kNow, kNow + 100));
+    ASSERT_TRUE(store().storeToken(alice, "old", kNow - 200, kNow - 100));
+    for (std::int64_t expected : {1, 2}) {
+        auto found = store().accountForRequest("live", kNow, "account:", 7).value();
+        ASSERT_TRUE(found.account);
+        EXPECT_EQ(found.account->username, "alice");
+        EXPECT_EQ(found.count, expected);
+    }
+    EXPECT_FALSE(store().accountForRequest("old", kNow, "account:", 7).value().account);
+    EXPECT_FALSE(store().accountForRequest("unknown", kNow, "account:", 7).value().account);
+    EXPECT_EQ(store().countRequest("account:" + std::to_string(alice), 7).value(), 3)
+        << "the same key as countRequest, and nothing counted for refused tokens";
+}
+
+TEST_P(StoreContract, EnginesComeWithTheirBackendsSettings) {
+    auto alice = user("alice");
+    ASSERT_TRUE(
+        store().enableEngine("alice", {"google", "Google", std::nullopt, "google"}).value());
+    ASSERT_TRUE(store().enableEngine("alice", {"deepl", "DeepL", "m", "apertium"}).value());
+    ASSERT_TRUE(store().enableEngine("alice", {"openai", "GPT", "gpt-x", "openai"}).value());
+    ASSERT_TRUE(store().setProviderSettings({"google", "gk", "http://g", "", ""}));
+    ASSERT_TRUE(store().setProviderSettings({"apertium", "never", "", "", ""}));
+    auto all = store().enginesWithSettings(alice).value();
+    auto engines = store().engines(alice).value();
+    ASSERT_EQ(all.size(), engines.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(engines[i].provider);
+        EXPECT_EQ(all[i].engine, engines[i]);
+        ProviderSettings expected = engines[i].backend == "apertium"
+                                        ? ProviderSettings{}
+                                        : store().providerSettings(engines[i].backend).value();
+        EXPECT_EQ(all[i].settings.name, expected.name);
+        EXPECT_EQ(all[i].settings.apiKey, expected.apiKey);
+        EXPECT_EQ(all[i].settings.endpoint, expected.endpoint);
+    }
+}
+
+// What the service keeps under an account id must never reach an account made after one was
+// removed.
+TEST_P(StoreContract, AccountIdsAreNotReusedAfterTheNewestAccountIsRemoved) {
+    auto alice = user("alice");
+    auto bob = user("bob");
+    ASSERT_TRUE(store().removeUser("bob").value());
+    auto carol = user("carol");
+    EXPECT_GT(carol, bob);
+    EXPECT_EQ(store().accountIds().value(), (std::vector<std::int64_t>{alice, carol}));
+}
+
+// Engine lists are kept in each store's memory, and a change made anywhere still counts from the
+// next read: another connection's commit (the admin command on SQLite, another instance on
+// PostgreSQL) and this store's own writes. On PostgreSQL, while the notification connection is
+// lost, lists are read from the database instead.
+class EngineListCaching : public StoreContract {
+protected:
+    void SetUp() override {
+        StoreContract::SetUp();
+        if (HasFatalFailure())
+            return;
+        m_other = openStore(); // another instance, or the admin command
+        ASSERT_TRUE(m_other);
+        m_alice = m_other->addUser("alice", "h", kNow).value();
+        ASSERT_TRUE(m_other->enableEngine("alice", {"google", "Google", std::nullopt, "google"}));
+        ASSERT_TRUE(m_other->setProviderSettings({"google", "k", "http://one", "", ""}));
+    }
+    std::vector<std::string> providers() {
+        std::vector<std::string> names;
+        auto engines = store().enginesWithSettings(m_alice).value(); // outlives the loop
+        for (const auto& entry : engines)
+            names.push_back(entry.engine.provider + "@" + entry.settings.endpoint);
+        return names;
+    }
+    // The store's list once it reflects `expected`: at once on SQLite; on PostgreSQL once the
+    // notification has arrived, which is well within the time a request takes.
+    bool sees(const std::vector<std::string>& expected) {
+        return aurelo::test::runMainLoopUntil([&] { return providers() == expected; },
+                                              postgres() ? 2s : 0s);
+    }
+    // Waits until the store's notification connection listens.
+    bool listening() {
+        return aurelo::test::runMainLoopUntil(
+            [&] {
+                return cluster().execute(
+                    m_name,
+                    "DO $$ BEGIN IF NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
+                    "application_name = 'aurelo-service-listener' AND query LIKE 'LISTEN%') "
+                    "THEN RAISE EXCEPTION 'not yet'; END IF; END $$");
+            },
+            10s);
+    }
+
+    std::unique_ptr<ServiceDatabase> m_other;
+    std::int64_t m_alice = 0;
+};
+
+TEST_P(EngineListCaching, ChangesFromAnywhereCountFromTheNextRead) {
+    const std::vector<std::string> one{"google@http://one"};
+    ASSERT_EQ(providers(), one);
+    if (postgres()) {
+        ASSERT_TRUE(listening());
+        ASSERT_EQ(providers(), one);
+    }
+    ASSERT_TRUE(m_other->setProviderSettings({"google", "k", "http://two", "", ""}));
+    EXPECT_TRUE(sees({"google@http://two"})) << "settings changed elsewhere";
+    ASSERT_TRUE(m_other->enableEngine("alice", {"deepl", "DeepL", std::nullopt, "deepl"}));
+    EXPECT_TRUE(sees({"google@http://two", "deepl@"})) << "an engine enabled elsewhere";
+    ASSERT_TRUE(store().disableEngine("alice", "google").value());
+    EXPECT_EQ(providers(), std::vector<std::string>{"deepl@"}) << "the store's own write";
+}
+
+TEST_P(EngineListCaching, ListsAreReadFromTheDatabaseWhileNoChangeCanBeHeard) {
+    if (!postgres())
+        GTEST_SKIP() << "SQLite hears every change through its data version";
+    ASSERT_EQ(providers(), std::vector<std::string>{"google@http://one"});
+    ASSERT_TRUE(listening());
+    ASSERT_EQ(providers(), std::vector<std::string>{"google@http://one"});
+    ASSERT_TRUE(cluster().execute(m_name, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                          "WHERE application_name = 'aurelo-service-listener'"));
+    aurelo::test::runMainLoopFor(300ms); // the loss is noticed; reconnecting waits a second
+    // Nobody hears this change's notification: only reading the database shows it.
+    ASSERT_TRUE(
+        cluster().execute(m_name, "UPDATE provider_settings SET endpoint = 'http://three'"));
+    EXPECT_EQ(providers(), std::vector<std::string>{"google@http://three"});
+}
+
+const auto kBothStores =
+    ::testing::Values(DatabaseLocation::Kind::sqlite, DatabaseLocation::Kind::postgresql);
+std::string storeName(const ::testing::TestParamInfo<DatabaseLocation::Kind>& info) {
+    return info.param == DatabaseLocation::Kind::sqlite ? "SQLite" : "PostgreSQL";
+}
+INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, kBothStores, storeName);
+INSTANTIATE_TEST_SUITE_P(Stores, EngineListCaching, kBothStores, storeName);
 
 TEST(PostgresStore, RefusesADatabaseWhoseTablesAreAnotherProgramsAndWaitsForNone) {
     ASSERT_TRUE(cluster().ready()) << cluster().failure();

@@ -72,6 +72,29 @@ std::vector<RecordedCall> FakeDesktopService::calls() const {
     return m_state->calls;
 }
 
+std::vector<ShownNotification> FakeDesktopService::notified() const {
+    std::vector<ShownNotification> found;
+    for (const auto& call : calls()) {
+        if (call.method != "Notify")
+            continue;
+        const char *summary = nullptr, *body = nullptr, *imagePath = nullptr;
+        GVariant* hints = nullptr;
+        g_variant_get(call.parameters.get(), "(&su&s&s&s@as@a{sv}i)", nullptr, nullptr, nullptr,
+                      &summary, &body, nullptr, &hints, nullptr);
+        g_variant_lookup(hints, "image-path", "&s", &imagePath);
+        found.push_back({summary, body, imagePath ? imagePath : ""});
+        g_variant_unref(hints);
+    }
+    return found;
+}
+
+void FakeDesktopService::clickNotification(guint32 id) {
+    auto bus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    g_dbus_connection_emit_signal(bus.get(), nullptr, "/org/freedesktop/Notifications",
+                                  "org.freedesktop.Notifications", "ActionInvoked",
+                                  g_variant_new("(us)", id, "default"), nullptr);
+}
+
 FakeDesktopService FakeDesktopService::fileManager() {
     return FakeDesktopService("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                               nullptr);

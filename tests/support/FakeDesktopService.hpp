@@ -19,6 +19,11 @@ struct RecordedCall {
     GRef<GVariant> parameters;
 };
 
+// What a Notify call asked the notification server to show.
+struct ShownNotification {
+    std::string summary, body, imagePath;
+};
+
 class FakeDesktopService {
 public:
     // `reply` builds the answer of a method (nullptr: an empty reply).
@@ -30,6 +35,10 @@ public:
 
     bool owned() const { return m_owned; }
     std::vector<RecordedCall> calls() const;
+    // The notifications asked for so far, in order (of the notification server).
+    std::vector<ShownNotification> notified() const;
+    // What the desktop sends when the user clicks the body of its notification `id`.
+    static void clickNotification(guint32 id);
 
     static FakeDesktopService fileManager();   // org.freedesktop.FileManager1
     static FakeDesktopService notifications(); // org.freedesktop.Notifications

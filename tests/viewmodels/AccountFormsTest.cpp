@@ -524,5 +524,68 @@ TEST_F(AccountFormsTest, SettingsSheetShowsStoresAndClearsTheHibernationDelay) {
     EXPECT_EQ(selected().autoHibernateMinutes, std::nullopt);
 }
 
+// "拼写检查" and "消息通知" of 账号独立设置: each is on unless turned off; only "off" is stored, it
+// survives the stored form, and it reaches the account's page.
+TEST_F(AccountFormsTest, SwitchesOfOneAccountAreTurnedOffForItAlone) {
+    const struct {
+        const char* name;
+        bool (SessionSettingsForm::*get)() const;
+        void (SessionSettingsForm::*set)(bool);
+        std::optional<bool> ChatSession::*stored;
+        bool ChatWebViewInputs::*page;
+    } switches[] = {
+        {"拼写检查", &SessionSettingsForm::spellChecking, &SessionSettingsForm::setSpellChecking,
+         &ChatSession::spellCheckingEnabled, &ChatWebViewInputs::spellChecking},
+        {"消息通知", &SessionSettingsForm::notifications, &SessionSettingsForm::setNotifications,
+         &ChatSession::notificationsEnabled, &ChatWebViewInputs::notificationsEnabled},
+    };
+    for (const auto& s : switches) {
+        SCOPED_TRACE(s.name);
+        sheet.begin();
+        EXPECT_TRUE((sheet.*s.get)());
+        EXPECT_TRUE(pages.inputs(selected()).*s.page);
+        (sheet.*s.set)(false);
+        sheet.save();
+        EXPECT_EQ(selected().*s.stored, false);
+        EXPECT_FALSE(pages.inputs(selected()).*s.page);
+        const auto stored = decodeSessions(encodeSessions(store.sessions()));
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(*stored, store.sessions());
+        sheet.begin();
+        EXPECT_FALSE((sheet.*s.get)());
+        (sheet.*s.set)(true);
+        sheet.save();
+        EXPECT_EQ(selected().*s.stored, std::nullopt);
+    }
+}
+
+// Saving "账号独立设置" writes the account's proxy and its keychain password, and each write is a
+// change the stack plans on; the page is rebuilt once, with both, as WebViewStack would build it.
+TEST_F(AccountFormsTest, ASaveOfProxyAndPasswordRebuildsThePageOnce) {
+    std::map<std::string, std::string> shown{{selected().id, pages.identity(selected())}};
+    std::vector<std::string> rebuiltWith;
+    auto watch = pages.signalChanged().connect([&] {
+        for (const auto& page : pages.plan(shown).pages) {
+            if (page.step == PageStackModel::Step::Rebuild)
+                rebuiltWith.push_back(page.identity);
+            shown[page.sessionID] = page.identity;
+        }
+    });
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"proxy and password", "3128", "first"},
+        {"password alone", "3128", "second"},
+        {"port and password", "8080", "third"}};
+    for (const auto& [name, port, password] : cases) {
+        SCOPED_TRACE(name);
+        rebuiltWith.clear();
+        sheet.begin();
+        fillProxy(sheet, {"127.0.0.1", port, "agent", password});
+        sheet.save();
+        ASSERT_FALSE(sheet.showing()) << sheet.error();
+        EXPECT_EQ(rebuiltWith, std::vector<std::string>{pages.identity(selected())});
+    }
+    watch.disconnect();
+}
+
 } // namespace
 } // namespace aurelo::test

@@ -176,44 +176,5 @@ TEST_F(PageStackModelTest, ASleepingAccountsPageIsDroppedAndBuiltAgainWhenSelect
     EXPECT_TRUE(pageOf(plan, second).shown);
 }
 
-// Saving "账号独立设置" writes the account's proxy and its keychain password, and each write is a
-// change the stack plans on; the page is rebuilt once, with both, as WebViewStack would build it.
-TEST_F(PageStackModelTest, ASaveOfProxyAndPasswordRebuildsThePageOnce) {
-    ProxyPasswords passwords{keychain, store};
-    ContentViewModel content{store,       settings,   account, appLock,
-                             preferences, translator, "1.0.0", &passwords};
-    PageStackModel stack{content};
-    const std::string id = store.sessions().front().id;
-    std::map<std::string, std::string> shown{{id, stack.identity(find(id))}};
-    std::vector<std::string> rebuiltWith;
-    stack.signalChanged().connect([&] {
-        for (const auto& page : stack.plan(shown).pages) {
-            if (page.step == Step::Rebuild)
-                rebuiltWith.push_back(page.identity);
-            shown[page.sessionID] = page.identity;
-        }
-    });
-    struct Case {
-        const char* name;
-        const char* port;
-        const char* password;
-    };
-    for (const Case& c :
-         {Case{"proxy and password", "3128", "first"}, Case{"password alone", "3128", "second"},
-          Case{"port and password", "8080", "third"}}) {
-        SCOPED_TRACE(c.name);
-        rebuiltWith.clear();
-        auto& form = content.sessionSettingsForm();
-        form.begin();
-        form.setProxyHost("127.0.0.1");
-        form.setProxyPort(c.port);
-        form.setProxyUsername("agent");
-        form.setProxyPassword(c.password);
-        form.save();
-        ASSERT_FALSE(form.showing()) << form.error();
-        EXPECT_EQ(rebuiltWith, std::vector<std::string>{stack.identity(find(id))});
-    }
-}
-
 } // namespace
 } // namespace aurelo::test

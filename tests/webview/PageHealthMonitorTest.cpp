@@ -1,5 +1,6 @@
 // Real pages that break and come back by themselves: a web process that ends, and a proxy that
-// stops and starts again. The page keeps reporting its unread count afterwards.
+// stops and starts again. The page keeps reporting its unread count afterwards, and a page that
+// keeps breaking is loaded again less and less often.
 
 #include "support/LoopbackProxy.hpp"
 #include "support/WebViewTestSupport.hpp"
@@ -74,6 +75,46 @@ TEST_F(PageHealthMonitorTest, AStoppedProxyShowsTheReasonAndThePageRecoversWhenI
     EXPECT_TRUE(waitForValue(host, "document.title", R"("Fixture chat")", nullptr));
     for (const auto& destination : proxy->destinations())
         EXPECT_EQ(destination.host, "proxied-chat.invalid") << "nothing went around the proxy";
+}
+
+// A web process that ends a second after every load: the page is loaded again after 1 s, then
+// 5 s, then 30 s, not every second for ever.
+TEST_F(PageHealthMonitorTest, APageThatCrashesAfterEveryLoadIsReloadedLessAndLessOften) {
+    auto& host = openRecorded(inputs(kSessionA));
+    int crashes = 0;
+    std::optional<std::chrono::steady_clock::time_point> loadedAt;
+    // Ends the web process a second after each load, as a page that takes it down would.
+    const auto crashAfterEachLoad = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (!loadedAt && loads(host).finished > crashes)
+            loadedAt = now;
+        if (loadedAt && now - *loadedAt >= 1s) {
+            ++crashes;
+            loadedAt.reset();
+            webkit_web_view_terminate_web_process(host.webView());
+        }
+    };
+    ASSERT_TRUE(runMainLoopUntil(
+        [&] {
+            crashAfterEachLoad();
+            return crashes == 3;
+        },
+        25s))
+        << "loads: " << loads(host).finished;
+    // Waits of 1 s and 5 s so far; the next one is 30 s, and nothing loads meanwhile.
+    runMainLoopUntil(
+        [&] {
+            crashAfterEachLoad();
+            return loads(host).finished > 3;
+        },
+        5s);
+    EXPECT_EQ(loads(host).finished, 3);
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.back(), (PageHealth{PageHealthState::Crashed, "", true}));
+    // Between the crashes the page was up, but only settling: still the same break.
+    EXPECT_NE(
+        std::ranges::find(states, PageHealth{PageHealthState::Healthy, "", false, false, true}),
+        states.end());
 }
 
 } // namespace

@@ -10,63 +10,6 @@
 namespace aurelo::test {
 namespace {
 
-using PageNotificationTest = WebViewTest;
-
-long notifyCalls(const FakeDesktopService& service) {
-    const auto calls = service.calls();
-    return std::ranges::count_if(calls, [](const auto& call) { return call.method == "Notify"; });
-}
-
-// The page is never shown and never clicked: the site finds the permission granted and its
-// notification reaches the desktop. Another origin in the same view is not granted up front.
-TEST_F(PageNotificationTest, HiddenPageNotifiesFromStartWithoutAClick) {
-    auto notifications = FakeDesktopService::notifications();
-    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.owned(); }));
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
-    EXPECT_EQ(evaluate(host, "Notification.permission", nullptr), R"("granted")");
-    evaluate(host, "new Notification('新消息', {body: '你好'}); true", nullptr);
-    EXPECT_TRUE(runMainLoopUntil([&] { return notifyCalls(notifications) == 1; }));
-
-    const std::string other = "http://localhost:" + std::to_string(server.port()) + "/second.html";
-    evaluate(host, "location.href = '" + other + "'", nullptr);
-    ASSERT_TRUE(waitForLoad(host, 2));
-    EXPECT_EQ(evaluate(host, "Notification.permission", nullptr), R"("default")");
-    // Nor is its request granted.
-    EXPECT_TRUE(waitForValue(host,
-                             "window.asked ?? (Notification.requestPermission()"
-                             ".then(answer => window.asked = answer), null)",
-                             R"("denied")", nullptr));
-    destroy(host); // before the notification server goes
-    runMainLoopFor(std::chrono::milliseconds(100));
-}
-
-struct Notified {
-    std::string summary, body, imagePath;
-    std::vector<std::string> actions;
-};
-
-std::vector<Notified> notified(const FakeDesktopService& service) {
-    std::vector<Notified> found;
-    for (const auto& call : service.calls()) {
-        if (call.method != "Notify")
-            continue;
-        const char *summary = nullptr, *body = nullptr, *imagePath = nullptr;
-        GVariant* hints = nullptr;
-        const char** actions = nullptr;
-        g_variant_get(call.parameters.get(), "(&su&s&s&s^a&s@a{sv}i)", nullptr, nullptr, nullptr,
-                      &summary, &body, &actions, &hints, nullptr);
-        g_variant_lookup(hints, "image-path", "&s", &imagePath);
-        Notified entry{summary, body, imagePath ? imagePath : "", {}};
-        for (auto** action = actions; action && *action; ++action)
-            entry.actions.emplace_back(*action);
-        g_free(actions);
-        g_variant_unref(hints);
-        found.push_back(std::move(entry));
-    }
-    return found;
-}
-
 // The application the desktop's notifications lead back to, with the click action the window
 // registers: it records the account a click leads to and hands the click to the page.
 class AccountNotificationTest : public WebViewTest {
@@ -90,14 +33,6 @@ protected:
         test->m_notifications.clicked(key);
     }
 
-    // What the desktop sends when the user clicks the body of its notification `id`.
-    static void clickOnDesktop(guint32 id) {
-        auto bus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-        g_dbus_connection_emit_signal(bus.get(), nullptr, "/org/freedesktop/Notifications",
-                                      "org.freedesktop.Notifications", "ActionInvoked",
-                                      g_variant_new("(us)", id, "default"), nullptr);
-    }
-
     const std::filesystem::path m_logo = m_root / "logo.png";
     GRef<GApplication> m_application = adoptGRef(
         g_application_new("com.aurelo.translator.PageNotificationTest", G_APPLICATION_NON_UNIQUE));
@@ -110,44 +45,66 @@ protected:
     std::vector<std::string> opened;
 };
 
-TEST_F(AccountNotificationTest, NamesItsAccountAndOpensItsPage) {
+// The page is never shown and never clicked: its site finds the permission granted, and its
+// notifications reach the desktop under the account's name and logo unless the account, quiet
+// hours or do-not-disturb silence them. Another origin in the same view is not granted up front.
+TEST_F(AccountNotificationTest, AHiddenPageNotifiesUnderItsAccountAndItsClickOpensIt) {
     auto notifications = FakeDesktopService::notifications();
     ASSERT_TRUE(runMainLoopUntil([&] { return notifications.owned(); }));
     auto& host = open(inputs(kSessionA));
     ASSERT_TRUE(waitForLoad(host));
+    EXPECT_EQ(evaluate(host, "Notification.permission", nullptr), R"("granted")");
     evaluate(host,
              "const n = new Notification('新消息', {body: '你好'});"
              "n.onclick = () => { document.title = 'clicked'; }; true",
              nullptr);
-    ASSERT_TRUE(runMainLoopUntil([&] { return notified(notifications).size() == 1; }));
-    const auto shown = notified(notifications)[0];
+    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.notified().size() == 1; }));
+    const auto shown = notifications.notified()[0];
     EXPECT_EQ(shown.summary, "欧洲客服 · 新消息");
     EXPECT_EQ(shown.body, "你好");
     EXPECT_EQ(shown.imagePath, m_logo.string());
 
     runMainLoopFor(std::chrono::milliseconds(100)); // the desktop's id for it comes back
-    clickOnDesktop(1);
+    FakeDesktopService::clickNotification(1);
     ASSERT_TRUE(runMainLoopUntil([&] { return !opened.empty(); }));
     EXPECT_EQ(opened, std::vector<std::string>{kSessionA});
     EXPECT_TRUE(waitForValue(host, "document.title", R"("clicked")", nullptr));
     // One left on the desktop: the leak check at the end finds the page freed all the same.
     evaluate(host, "new Notification('第二条'); true", nullptr);
-    ASSERT_TRUE(runMainLoopUntil([&] { return notified(notifications).size() == 2; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.notified().size() == 2; }));
+    // An account the lookup does not know: WebKit posts its page's notification itself.
+    auto& unknown = open(inputs(kSessionB));
+    ASSERT_TRUE(waitForLoad(unknown));
+    evaluate(unknown, "new Notification('新消息'); true", nullptr);
+    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.notified().size() == 3; }));
+    EXPECT_EQ(notifications.notified()[2].summary, "新消息");
+    destroy(unknown);
 
-    // 消息通知 off for the account: nothing reaches the desktop.
+    const auto silenced = [&](const char* title) {
+        evaluate(host, "new Notification('" + std::string(title) + "'); true", nullptr);
+        runMainLoopFor(std::chrono::milliseconds(500));
+        return notifications.notified().size() == 3;
+    };
     auto off = inputs(kSessionA);
-    off.notificationsEnabled = false;
+    off.notificationsEnabled = false; // 消息通知 off for the account
     host.update(off);
-    evaluate(host, "new Notification('关闭'); true", nullptr);
-    runMainLoopFor(std::chrono::milliseconds(500));
-    EXPECT_EQ(notified(notifications).size(), 2u);
-    // 定时勿扰 now: nothing either, though the account's switch is on again.
+    EXPECT_TRUE(silenced("关闭"));
     host.update(inputs(kSessionA));
     environment->quietHoursNow = [] { return true; };
-    evaluate(host, "new Notification('定时勿扰'); true", nullptr);
-    runMainLoopFor(std::chrono::milliseconds(500));
-    EXPECT_EQ(notified(notifications).size(), 2u);
-    destroy(host);
+    EXPECT_TRUE(silenced("定时勿扰")) << "though the account's switch is on again";
+    environment->quietHoursNow = [] { return false; };
+    environment->doNotDisturb = true;
+    EXPECT_TRUE(silenced("免打扰"));
+
+    const std::string other = "http://localhost:" + std::to_string(server.port()) + "/second.html";
+    evaluate(host, "location.href = '" + other + "'", nullptr);
+    ASSERT_TRUE(waitForLoad(host, 2));
+    EXPECT_EQ(evaluate(host, "Notification.permission", nullptr), R"("default")");
+    EXPECT_TRUE(waitForValue(host,
+                             "window.asked ?? (Notification.requestPermission()"
+                             ".then(answer => window.asked = answer), null)",
+                             R"("denied")", nullptr));
+    destroy(host); // before the notification server goes
     runMainLoopFor(std::chrono::milliseconds(100));
 }
 

@@ -102,10 +102,6 @@ protected:
     GtkWidget* m_window = nullptr;
 };
 
-bool offers(const std::vector<std::string>& labels, const std::string& guess) {
-    return std::ranges::find(labels, guess) != labels.end();
-}
-
 // The account's outgoing language and English are both checked.
 TEST_F(PageSpellingTest, MisspeltWordOffersCorrectionsInTheAccountsLanguages) {
     const struct {
@@ -121,8 +117,8 @@ TEST_F(PageSpellingTest, MisspeltWordOffersCorrectionsInTheAccountsLanguages) {
         auto in = inputs(kSessionA, "/composer.html");
         in.outgoingLanguage = c.outgoing;
         const auto labels = typeAndRightClick(in, c.text, c.word);
-        EXPECT_FALSE(labels.empty()) << "no context menu";
-        EXPECT_TRUE(offers(labels, c.guess)) << nlohmann::json(labels).dump();
+        EXPECT_NE(std::ranges::find(labels, c.guess), labels.end())
+            << nlohmann::json(labels).dump();
     }
 }
 
@@ -153,10 +149,6 @@ TEST(SpellingDictionaries, EveryTagIsAnInstalledDictionary) {
         for (const auto& tag : spellingDictionaries(info.language))
             EXPECT_TRUE(std::filesystem::exists("/usr/share/hunspell/" + tag + ".dic"))
                 << info.title << ": " << tag;
-    EXPECT_EQ(spellingDictionaries(ChatLanguage::Chinese),
-              std::vector<std::string>{std::string(kEnglishDictionary)});
-    EXPECT_EQ(spellingDictionaries(ChatLanguage::Portuguese),
-              (std::vector<std::string>{"pt_PT", "pt_BR", "en_US"}));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Navigation policy, pop-ups, downloads and page notifications with real pages.
+// Navigation policy, pop-ups and downloads with real pages.
 
 #include "support/FakeDesktopService.hpp"
 #include "support/LogCapture.hpp"
@@ -126,34 +126,6 @@ TEST_F(WebViewNavigationTest, RevealAsksTheFileManagerToSelectTheFile) {
     char* printed = g_variant_print(call.parameters.get(), FALSE);
     EXPECT_EQ(printed, expected);
     g_free(printed);
-}
-
-TEST_F(WebViewNavigationTest, PageNotificationsRespectDoNotDisturb) {
-    auto notifications = FakeDesktopService::notifications();
-    ASSERT_TRUE(runMainLoopUntil([&] { return notifications.owned(); }));
-    auto& host = open(inputs(kSessionA));
-    ASSERT_TRUE(waitForLoad(host));
-    auto notify = [&](const std::string& title) {
-        evaluate(host,
-                 "Notification.requestPermission().then(() => new Notification('" + title +
-                     "', {body: '你好'}))",
-                 nullptr);
-    };
-    auto notifyCalls = [&] {
-        const auto calls = notifications.calls();
-        return std::ranges::count_if(calls,
-                                     [](const auto& call) { return call.method == "Notify"; });
-    };
-
-    notify("新消息");
-    ASSERT_TRUE(runMainLoopUntil([&] { return notifyCalls() == 1; }));
-
-    environment->doNotDisturb = true;
-    notify("免打扰");
-    runMainLoopFor(std::chrono::milliseconds(500));
-    EXPECT_EQ(notifyCalls(), 1);
-    destroy(host); // before the notification server goes
-    runMainLoopFor(std::chrono::milliseconds(100));
 }
 
 } // namespace
