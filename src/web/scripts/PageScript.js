@@ -1510,6 +1510,8 @@
         const retry = document.createElement('button');
         retry.type = 'button';
         retry.textContent = '重试';
+        // A long reason wraps; the button keeps its word on one line.
+        retry.style.cssText = 'flex:none;white-space:nowrap';
         retry.addEventListener('click', () => window.aureloTranslatePage());
         notice.append(text, retry);
         document.body.appendChild(notice);
