@@ -56,7 +56,8 @@ struct AureloTranslatorApp::Stores {
     MainWindowPreferences preferences{defaults};
     QuickReplyStore quickReplies{defaults};
     ApplicationNotice unreadNotice{UnreadAttention::kNoticeID};
-    UnreadAttention unread{sessions, preferences, unreadNotice};
+    UnreadAttention unread{sessions, preferences, unreadNotice,
+                           [this] { return settings.quietHours().coversNow(); }};
     // Logos come only through an account of their platform (its session, its proxy).
     AccountLogoFetcher logoFetcher{
         dataStores,

@@ -31,7 +31,7 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
     m_health = std::make_unique<AccountHealth>(
         m_store, [this](const std::string& id) { return isPageShown(id); },
-        [this] { return m_preferences.doNotDisturb(); });
+        [this] { return doNotDisturbState() != DoNotDisturbState::Off; });
     m_memory = std::make_unique<PageMemoryWatchdog>(PageMemoryWatchdog::Hooks{
         .ceilingKiB =
             [this, machine = machineMemoryKiB()] {

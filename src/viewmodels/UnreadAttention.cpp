@@ -14,8 +14,9 @@ std::string UnreadAttention::noticeBody(long long total) {
 }
 
 UnreadAttention::UnreadAttention(SessionStore& store, MainWindowPreferences& preferences,
-                                 DesktopNotice& notice)
+                                 DesktopNotice& notice, QuietHoursNow quietHoursNow)
     : m_store(store), m_preferences(preferences), m_notice(notice),
+      m_quietHoursNow(std::move(quietHoursNow)),
       m_total(store.totalUnreadCount()) {
     m_storeConnection = m_store.signalChanged().connect([this](SessionStore::Field field) {
         if (field == SessionStore::Field::UnreadCounts || field == SessionStore::Field::Sessions)
@@ -60,7 +61,9 @@ void UnreadAttention::totalChanged() {
     }
     // Fewer unread messages are no reason to call the user back; a notification already on
     // screen is corrected, though, so it never claims more than there are.
-    if (m_windowVisible || m_preferences.doNotDisturb() || (fewer && !m_noticeShown))
+    // Quiet hours hold back a new notification; one already on screen is still corrected.
+    const bool silenced = m_preferences.doNotDisturb() || (!m_noticeShown && m_quietHoursNow());
+    if (m_windowVisible || silenced || (fewer && !m_noticeShown))
         return;
     // Past 999 the text stays the same; the desktop is not asked to show it again.
     auto body = noticeBody(total);

@@ -9,6 +9,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <functional>
 #include <string>
 
 namespace aurelo {
@@ -25,8 +26,12 @@ public:
     // The notification's text for a total.
     static std::string noticeBody(long long total);
 
+    // Whether the quiet-hours schedule silences notifications at this moment.
+    using QuietHoursNow = std::function<bool()>;
+
     // The window starts out shown. All three must outlive this object.
-    UnreadAttention(SessionStore& store, MainWindowPreferences& preferences, DesktopNotice& notice);
+    UnreadAttention(SessionStore& store, MainWindowPreferences& preferences, DesktopNotice& notice,
+                    QuietHoursNow quietHoursNow);
     UnreadAttention(const UnreadAttention&) = delete;
     UnreadAttention& operator=(const UnreadAttention&) = delete;
     ~UnreadAttention();
@@ -44,6 +49,7 @@ private:
     SessionStore& m_store;
     MainWindowPreferences& m_preferences;
     DesktopNotice& m_notice;
+    QuietHoursNow m_quietHoursNow;
     long long m_total = 0;
     bool m_windowVisible = true;
     bool m_noticeShown = false;

@@ -217,10 +217,14 @@ TEST_F(ContentViewModelTest, AHiddenAccountThatBreaksNotifiesOncePerBreak) {
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_EQ(notices[1], hidden + "|账号“北美客户”未登录|未登录");
 
-    // The account on show, or do-not-disturb: the tab says it, nothing pops up.
+    // The account on show, do-not-disturb, or quiet hours: the tab says it, nothing pops up.
     health.report(shown, crashed);
     health.report(hidden, {});
     preferences.setDoNotDisturb(true);
+    health.report(hidden, crashed);
+    preferences.setDoNotDisturb(false);
+    health.report(hidden, {});
+    settings.setQuietHours({true, 0, QuietHours::kMinutesPerDay});
     health.report(hidden, crashed);
     EXPECT_EQ(notices.size(), 2u);
     EXPECT_EQ(health.health(shown), crashed);

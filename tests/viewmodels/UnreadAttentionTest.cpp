@@ -30,6 +30,7 @@ protected:
     MainWindowPreferences preferences{defaults};
     RecordingNotice notice;
     std::unique_ptr<UnreadAttention> attention;
+    bool quietHoursNow = false;
     int titleChanges = 0;
     std::string first, second;
 
@@ -38,7 +39,8 @@ protected:
         store.add("二");
         first = store.sessions()[0].id;
         second = store.sessions()[1].id;
-        attention = std::make_unique<UnreadAttention>(store, preferences, notice);
+        attention = std::make_unique<UnreadAttention>(store, preferences, notice,
+                                                      [this] { return quietHoursNow; });
         attention->signalTitleChanged().connect([this] { ++titleChanges; });
     }
 };
@@ -84,6 +86,9 @@ TEST_F(UnreadAttentionTest, HiddenWindowGetsOneNotificationThatFollowsTheCount) 
         {"do not disturb", quiet(true), {"withdraw"}},
         {"more under do not disturb", count(second, 20), {}},
         {"disturb again", quiet(false), {}},
+        {"quiet hours begin", [&] { quietHoursNow = true; }, {}},
+        {"more in quiet hours", count(second, 30), {}},
+        {"quiet hours end", [&] { quietHoursNow = false; }, {}},
         {"more", count(second, 2000), {"show:有 999+ 条未读消息"}},
         {"all read",
          [&] {
