@@ -42,6 +42,8 @@ public:
     ~ContentView() override;
 
     WebViewStack& pages() { return *m_pages; }
+    // The area the pages are shown in, whose height the layout is for.
+    Gtk::Widget& pageArea() { return m_content; }
 
 private:
     void bind(ContentViewModel::Field field);
