@@ -114,10 +114,13 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     column->append(*box);
     showBox();
     m_connections.push_back(m_model.preferences().signalChanged().connect(
-        [showBox](MainWindowPreferences::Field field) {
+        [this, showBox](MainWindowPreferences::Field field) {
             if (field == MainWindowPreferences::Field::ShowTranslationBox ||
                 field == MainWindowPreferences::Field::FocusLayout)
                 showBox();
+            if (field == MainWindowPreferences::Field::FocusLayout &&
+                m_model.preferences().focusLayout())
+                focusPageSoon();
         }));
     row->append(*column);
     set_child(*row);
@@ -173,6 +176,18 @@ void ContentView::applyLock() {
     m_lockScreen.set_visible(locked);
     if (locked)
         m_lockScreen.prepare();
+}
+
+void ContentView::focusPageSoon() {
+    // After every panel has followed the change: the keyboard may have been in one that went.
+    Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
+            return;
+        auto* root = window();
+        auto* focus = root ? root->get_focus() : nullptr;
+        if (!focus || !focus->is_ancestor(m_content))
+            m_content.child_focus(Gtk::DirectionType::TAB_FORWARD);
+    });
 }
 
 Gtk::Window* ContentView::window() {

@@ -50,6 +50,8 @@ private:
     void updateContentLayers();
     // While locked only the lock screen takes focus and input; everything under it is shut off.
     void applyLock();
+    // The focus layout is for working in the page: the keyboard goes there unless it is there.
+    void focusPageSoon();
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();

@@ -85,12 +85,22 @@ TEST_F(PageRoom, ThePagesGetTheWindowsHeightOnALaptop) {
         bool focus;
         double share;
     };
+    // In and out with the shortcut, pressed for real, and in the focus layout the keyboard
+    // lands in the page, whatever part had it before.
     for (const auto& [focus, share] : {Case{false, 0.60}, Case{true, 0.85}, Case{false, 0.60}}) {
         SCOPED_TRACE(focus ? "focus layout" : "default layout");
-        model.preferences().setFocusLayout(focus);
+        if (model.preferences().focusLayout() != focus) {
+            findWidget<TranslationBox>(*view)->inputField().grab_focus();
+            ASSERT_TRUE(press("ctrl+shift+f"));
+        }
+        ASSERT_TRUE(runMainLoopUntil([&] { return model.preferences().focusLayout() == focus; }, 3s));
         runMainLoopFor(300ms);
         EXPECT_EQ(window->get_height(), laptop.height - kMenuBarHeight) << "the window grew";
         EXPECT_GE(page.get_height(), share * laptop.height);
+        if (focus) {
+            Gtk::Widget* focused = window->get_focus();
+            EXPECT_TRUE(focused && focused->is_ancestor(page));
+        }
     }
 }
 
