@@ -24,8 +24,6 @@ CaptionStrip::CaptionStrip(LiveCaptionManager& manager)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 6), m_manager(manager) {
     add_css_class("aurelo-caption-strip");
     set_size_request(kWidth, -1);
-    set_margin_start(0);
-    set_margin_end(0);
 
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     header->set_margin_start(12);

@@ -2,6 +2,8 @@
 
 #include "views/WidgetHelpers.hpp"
 
+#include <gtkmm/label.h>
+
 
 namespace aurelo {
 
@@ -10,6 +12,10 @@ PageFunctionBar::PageFunctionBar(ContentViewModel& model)
     add_css_class("aurelo-page-functions");
     set_valign(Gtk::Align::CENTER);
     setAccessibleLabel(*this, "页面功能");
+    auto* title = Gtk::make_managed<Gtk::Label>("页面功能");
+    title->add_css_class("aurelo-subtitle");
+    title->set_margin_end(4);
+    append(*title);
     addButton("arrow.clockwise", "刷新",
               [this](const ChatSession& s) { m_model.selectAndReload(s.id); });
     addButton("globe", "整页翻译", [this](const ChatSession& s) { m_model.translateWholePage(s.id); });

@@ -205,6 +205,8 @@ void QuickSettingsStrip::refreshLayout() {
     setIconButtonContent(m_expander, open ? "chevron.up" : "chevron.down",
                          open ? "收起设置" : "展开设置");
     m_expander.set_tooltip_text(open ? "收起翻译设置" : "展开全部翻译设置");
+    gtk_accessible_update_state(GTK_ACCESSIBLE(m_expander.gobj()), GTK_ACCESSIBLE_STATE_EXPANDED,
+                                open, -1);
 }
 
 void QuickSettingsStrip::refresh() {
