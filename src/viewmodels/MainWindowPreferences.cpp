@@ -35,7 +35,9 @@ MainWindowPreferences::MainWindowPreferences(UserDefaults& defaults)
 
 MainWindowPreferences::Layout MainWindowPreferences::layout() const {
     if (m_focusLayout)
-        return {.header = false, .quickSettings = false, .quickControls = false,
+        return {.header = false,
+                .quickSettings = false,
+                .quickControls = false,
                 .translationBox = false};
     return {.header = true,
             .quickSettings = m_showQuickTranslationSettings,

@@ -4,7 +4,6 @@
 
 #include <gtkmm/label.h>
 
-
 namespace aurelo {
 
 PageFunctionBar::PageFunctionBar(ContentViewModel& model)
@@ -18,12 +17,15 @@ PageFunctionBar::PageFunctionBar(ContentViewModel& model)
     append(*title);
     addButton("arrow.clockwise", "刷新",
               [this](const ChatSession& s) { m_model.selectAndReload(s.id); });
-    addButton("globe", "整页翻译", [this](const ChatSession& s) { m_model.translateWholePage(s.id); });
-    addButton("doc.text", "恢复原文", [this](const ChatSession& s) { m_model.restoreWholePage(s.id); });
+    addButton("globe", "整页翻译",
+              [this](const ChatSession& s) { m_model.translateWholePage(s.id); });
+    addButton("doc.text", "恢复原文",
+              [this](const ChatSession& s) { m_model.restoreWholePage(s.id); });
     addButton("plus.magnifyingglass", "放大", [this](const ChatSession&) { m_model.zoomIn(); });
     addButton("minus.magnifyingglass", "缩小", [this](const ChatSession&) { m_model.zoomOut(); });
     addButton("pencil", "修改名称", [this](const ChatSession& s) { m_model.beginRename(s.id); });
-    addButton("trash", "删除页面", [this](const ChatSession& s) { m_model.deleteNow(s); }, true);
+    addButton(
+        "trash", "删除页面", [this](const ChatSession& s) { m_model.deleteNow(s); }, true);
 }
 
 void PageFunctionBar::addButton(std::string_view symbol, const Glib::ustring& title,
@@ -31,8 +33,7 @@ void PageFunctionBar::addButton(std::string_view symbol, const Glib::ustring& ti
     auto* button = iconOnlyButton(symbol, title);
     if (destructive)
         button->add_css_class("aurelo-destructive-icon");
-    button->signal_clicked().connect(
-        [this, action = std::move(action)] { withSelection(action); });
+    button->signal_clicked().connect([this, action = std::move(action)] { withSelection(action); });
     append(*button);
 }
 

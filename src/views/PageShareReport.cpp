@@ -31,8 +31,8 @@ std::string PageShareReport::describe(Gtk::Widget& page) {
     if (!root || !page.get_mapped() || root->get_height() <= 0)
         return {};
     char line[128];
-    std::snprintf(line, sizeof line, "page %d × %d of window %d × %d px: %.1f %%",
-                  page.get_width(), page.get_height(), root->get_width(), root->get_height(),
+    std::snprintf(line, sizeof line, "page %d × %d of window %d × %d px: %.1f %%", page.get_width(),
+                  page.get_height(), root->get_width(), root->get_height(),
                   100.0 * page.get_height() / root->get_height());
     return line;
 }

@@ -173,8 +173,8 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     });
 
     refreshLayout();
-    m_connections.push_back(m_model.preferences().signalChanged().connect(
-        [this](MainWindowPreferences::Field field) {
+    m_connections.push_back(
+        m_model.preferences().signalChanged().connect([this](MainWindowPreferences::Field field) {
             using F = MainWindowPreferences::Field;
             if (field == F::ShowQuickTranslationSettings || field == F::QuickSettingsExpanded ||
                 field == F::FocusLayout)

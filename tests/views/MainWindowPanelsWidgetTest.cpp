@@ -93,7 +93,8 @@ TEST_F(PageRoom, ThePagesGetTheWindowsHeightOnALaptop) {
             findWidget<TranslationBox>(*view)->inputField().grab_focus();
             ASSERT_TRUE(press("ctrl+shift+f"));
         }
-        ASSERT_TRUE(runMainLoopUntil([&] { return model.preferences().focusLayout() == focus; }, 3s));
+        ASSERT_TRUE(
+            runMainLoopUntil([&] { return model.preferences().focusLayout() == focus; }, 3s));
         runMainLoopFor(300ms);
         EXPECT_EQ(window->get_height(), laptop.height - kMenuBarHeight) << "the window grew";
         EXPECT_GE(page.get_height(), share * laptop.height);
