@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 
 #ifndef AURELO_DATA_DIR
 #define AURELO_DATA_DIR ""
@@ -251,10 +252,15 @@ void AureloTranslatorApp::showLoginOrMain() {
                                                        });
         m_stack->add(*m_contentView, "main");
         m_stack->set_visible_child("main");
+        if (const char* report = g_getenv("AURELO_LAYOUT_REPORT");
+            report && std::string_view(report) == "1")
+            m_pageShareReport =
+                std::make_unique<PageShareReport>(m_contentView->pageArea(), std::cout);
         return;
     }
     // Logged out: the login view, with empty fields each time.
     if (m_contentView) {
+        m_pageShareReport.reset();
         m_stack->remove(*m_contentView);
         m_contentView = nullptr;
         m_contentModel.reset();

@@ -18,6 +18,7 @@
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/UnreadAttention.hpp"
 #include "views/LogoCache.hpp"
+#include "views/PageShareReport.hpp"
 #include "webview/WebEnvironment.hpp"
 #include "webview/WebsiteDataStores.hpp"
 
@@ -68,6 +69,8 @@ private:
     Gtk::Stack* m_stack = nullptr;
     LoginView* m_loginView = nullptr;
     ContentView* m_contentView = nullptr;
+    // With AURELO_LAYOUT_REPORT=1, the pages' share of the window's height on standard output.
+    std::unique_ptr<PageShareReport> m_pageShareReport;
     std::unique_ptr<ContentViewModel> m_contentModel;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::vector<std::string> m_lastEngineProviders;

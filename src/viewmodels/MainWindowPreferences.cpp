@@ -29,7 +29,21 @@ MainWindowPreferences::MainWindowPreferences(UserDefaults& defaults)
           defaults.string(kTranslationFontColorKey).value_or(std::string(kGoldColor))),
       m_didAdoptGoldTranslationColor(
           defaults.boolean(kDidAdoptGoldTranslationColorKey).value_or(false)),
-      m_doNotDisturb(defaults.boolean(kDoNotDisturbKey).value_or(false)) {}
+      m_doNotDisturb(defaults.boolean(kDoNotDisturbKey).value_or(false)),
+      m_quickSettingsExpanded(defaults.boolean(kQuickSettingsExpandedKey).value_or(false)),
+      m_focusLayout(defaults.boolean(kFocusLayoutKey).value_or(false)) {}
+
+MainWindowPreferences::Layout MainWindowPreferences::layout() const {
+    if (m_focusLayout)
+        return {.header = false,
+                .quickSettings = false,
+                .quickControls = false,
+                .translationBox = false};
+    return {.header = true,
+            .quickSettings = m_showQuickTranslationSettings,
+            .quickControls = m_showQuickTranslationSettings && m_quickSettingsExpanded,
+            .translationBox = m_showTranslationBox};
+}
 
 void MainWindowPreferences::write(Field field, std::string_view key, UserDefaults::Json value) {
     // A failed write keeps the value for this run; the defaults store reports why.
@@ -75,6 +89,16 @@ void MainWindowPreferences::setTranslationFontColor(std::string color) {
 void MainWindowPreferences::setDoNotDisturb(bool value) {
     m_doNotDisturb = value;
     write(Field::DoNotDisturb, kDoNotDisturbKey, value);
+}
+
+void MainWindowPreferences::setQuickSettingsExpanded(bool value) {
+    m_quickSettingsExpanded = value;
+    write(Field::QuickSettingsExpanded, kQuickSettingsExpandedKey, value);
+}
+
+void MainWindowPreferences::setFocusLayout(bool value) {
+    m_focusLayout = value;
+    write(Field::FocusLayout, kFocusLayoutKey, value);
 }
 
 void MainWindowPreferences::adoptGoldTranslationColor() {

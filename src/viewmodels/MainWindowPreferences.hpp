@@ -17,7 +17,17 @@ public:
     enum class Field {
         PageZoom, ShowTranslationBox, ShowQuickTranslationSettings, ReceiveTranslationEnabled,
         GroupTranslationEnabled, TranslationFontSize, TranslationFontColor,
-        DidAdoptGoldTranslationColor, DoNotDisturb,
+        DidAdoptGoldTranslationColor, DoNotDisturb, QuickSettingsExpanded, FocusLayout,
+    };
+
+    // What the main window shows around the pages. The pages take whatever height is left, so
+    // every part here is a part of the window's height the pages do not get.
+    struct Layout {
+        bool header = true;            // title, version and toolbar above the tabs
+        bool quickSettings = true;     // the one-line summary of the account's translation
+        bool quickControls = false;    // the full controls under that summary
+        bool translationBox = true;
+        bool operator==(const Layout&) const = default;
     };
 
     static constexpr std::string_view kPageZoomKey = "aureloTranslator.pageZoom";
@@ -34,6 +44,9 @@ public:
     static constexpr std::string_view kDidAdoptGoldTranslationColorKey =
         "aureloTranslator.didAdoptGoldTranslationColor";
     static constexpr std::string_view kDoNotDisturbKey = "aureloTranslator.doNotDisturb";
+    static constexpr std::string_view kQuickSettingsExpandedKey =
+        "aureloTranslator.quickSettingsExpanded";
+    static constexpr std::string_view kFocusLayoutKey = "aureloTranslator.focusLayout";
 
     static constexpr std::string_view kGoldColor = "#D4AF37";
     static constexpr std::string_view kOldGreenColor = "#18A058";
@@ -51,6 +64,13 @@ public:
     const std::string& translationFontColor() const { return m_translationFontColor; }
     bool didAdoptGoldTranslationColor() const { return m_didAdoptGoldTranslationColor; }
     bool doNotDisturb() const { return m_doNotDisturb; }
+    bool quickSettingsExpanded() const { return m_quickSettingsExpanded; }
+    bool focusLayout() const { return m_focusLayout; }
+
+    // The focus layout leaves the pages the tab row alone; its button in that row brings the
+    // rest back in one click. Otherwise the account's translation settings are one line whose
+    // controls open under it, and the translation box shows as the user chose.
+    Layout layout() const;
 
     void setPageZoom(double zoom);
     void setShowTranslationBox(bool value);
@@ -60,6 +80,8 @@ public:
     void setTranslationFontSize(double size);
     void setTranslationFontColor(std::string color);
     void setDoNotDisturb(bool value);
+    void setQuickSettingsExpanded(bool value);
+    void setFocusLayout(bool value);
 
     // Once per installation: the old green translation colour becomes gold; any other colour
     // the user chose stays.
@@ -80,6 +102,8 @@ private:
     std::string m_translationFontColor;
     bool m_didAdoptGoldTranslationColor;
     bool m_doNotDisturb;
+    bool m_quickSettingsExpanded;
+    bool m_focusLayout;
     sigc::signal<void(Field)> m_changed;
 };
 

@@ -3,6 +3,7 @@
 #include "views/WidgetHelpers.hpp"
 
 #include <gdkmm/clipboard.h>
+#include <gtkmm/scrolledwindow.h>
 
 namespace aurelo {
 
@@ -22,20 +23,25 @@ void showText(Gtk::Label& label, const std::string& text, const char* placeholde
 CaptionStrip::CaptionStrip(LiveCaptionManager& manager)
     : Gtk::Box(Gtk::Orientation::VERTICAL, 6), m_manager(manager) {
     add_css_class("aurelo-caption-strip");
-    set_margin_start(14);
-    set_margin_end(14);
-    set_margin_top(6);
-    set_margin_bottom(8);
+    set_size_request(kWidth, -1);
 
     auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    header->set_margin_start(12);
+    header->set_margin_end(12);
+    header->set_margin_top(10);
     header->append(*symbolImage("captions.bubble"));
     m_title.add_css_class("heading");
     header->append(m_title);
+    append(*header);
     m_status.add_css_class("aurelo-subtitle");
-    m_status.set_hexpand(true);
     m_status.set_xalign(0);
-    m_status.set_ellipsize(Pango::EllipsizeMode::END);
-    header->append(m_status);
+    m_status.set_wrap(true);
+    m_status.set_margin_start(12);
+    m_status.set_margin_end(12);
+    append(m_status);
+    auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    buttons->set_margin_start(12);
+    buttons->set_margin_end(12);
     auto* clear = Gtk::make_managed<Gtk::Button>("清空");
     clear->signal_clicked().connect([this] { m_manager.clearTexts(); });
     auto* copy = Gtk::make_managed<Gtk::Button>("复制文字");
@@ -45,17 +51,23 @@ CaptionStrip::CaptionStrip(LiveCaptionManager& manager)
     });
     auto* close = Gtk::make_managed<Gtk::Button>("关闭");
     close->signal_clicked().connect([this] { m_manager.closePanel(); });
-    header->append(*clear);
-    header->append(*copy);
-    header->append(*close);
-    append(*header);
+    buttons->append(*clear);
+    buttons->append(*copy);
+    buttons->append(*close);
+    append(*buttons);
 
-    auto* columns = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 18);
-    columns->set_homogeneous(true);
+    // Docked beside the pages, the two texts stack; they scroll when a long run outgrows the
+    // window's height.
+    auto* columns = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 14);
+    columns->set_margin(12);
     m_translated.add_css_class("aurelo-gold");
     columns->append(*column("原文", m_source));
     columns->append(*column("中文", m_translated));
-    append(*columns);
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroller->set_vexpand(true);
+    scroller->set_child(*columns);
+    append(*scroller);
 
     setIconButtonContent(m_start, "captions.bubble", LiveCaptionManager::kTitle);
     m_start.set_tooltip_text("识别本应用播放的英语声音并翻译成中文");

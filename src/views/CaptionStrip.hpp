@@ -8,13 +8,14 @@
 
 namespace aurelo {
 
-// The live captions under the pages: a header that says whether captions are running, with
-// clear, copy and close, and the recognised English beside its Chinese. The control that starts
-// a run is handed to the window's toolbar, where it takes no row of its own.
+// The live captions, docked beside the pages so that they take no page height: a header that
+// says whether captions are running, clear, copy and close, and the recognised English above
+// its Chinese. The control that starts a run is handed to the window's toolbar.
 class CaptionStrip : public Gtk::Box {
 public:
     static constexpr const char* kSourcePlaceholder = "识别到的英语会显示在这里";
     static constexpr const char* kTranslationPlaceholder = "中文译文会显示在这里";
+    static constexpr int kWidth = 300;
 
     explicit CaptionStrip(LiveCaptionManager& manager);
     ~CaptionStrip() override;

@@ -2,6 +2,7 @@
 
 #include "views/AppCenter.hpp"
 #include "views/CaptionStrip.hpp"
+#include "views/FocusLayoutButton.hpp"
 #include "views/NewAccountSheet.hpp"
 #include "views/QuickReplyButton.hpp"
 #include "views/QuickSettingsStrip.hpp"
@@ -89,20 +90,23 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     m_settingsPanel = settings;
     m_content.add_overlay(*settings);
 
-    column->append(m_content);
-    column->append(*captions);
+    // Captions dock beside the pages: a chat needs its height more than its width.
+    auto* pageRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
+    pageRow->append(m_content);
+    pageRow->append(*captions);
+    column->append(*pageRow);
     auto* divider = Gtk::make_managed<Gtk::Separator>();
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
     auto* translationBox = Gtk::make_managed<TranslationBox>(model.translationBox());
     translationBox->set_hexpand(true);
     auto* quickReplyButton = Gtk::make_managed<QuickReplyButton>(m_quickReplies);
     quickReplyButton->set_valign(Gtk::Align::START);
-    quickReplyButton->set_margin_top(12);
+    quickReplyButton->set_margin_top(6);
     quickReplyButton->set_margin_end(12);
     box->append(*translationBox);
     box->append(*quickReplyButton);
     auto showBox = [this, divider, box] {
-        const bool shown = m_model.preferences().showTranslationBox();
+        const bool shown = m_model.preferences().layout().translationBox;
         divider->set_visible(shown);
         box->set_visible(shown);
     };
@@ -110,9 +114,13 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     column->append(*box);
     showBox();
     m_connections.push_back(m_model.preferences().signalChanged().connect(
-        [showBox](MainWindowPreferences::Field field) {
-            if (field == MainWindowPreferences::Field::ShowTranslationBox)
+        [this, showBox](MainWindowPreferences::Field field) {
+            if (field == MainWindowPreferences::Field::ShowTranslationBox ||
+                field == MainWindowPreferences::Field::FocusLayout)
                 showBox();
+            if (field == MainWindowPreferences::Field::FocusLayout &&
+                m_model.preferences().focusLayout())
+                focusPageSoon();
         }));
     row->append(*column);
     set_child(*row);
@@ -121,6 +129,8 @@ ContentView::ContentView(ContentViewModel& model, WebEnvironment& environment, L
     add_overlay(m_lockScreen);
     // Ctrl+Shift+1…9 put the first nine phrases, translated, into the selected account.
     addQuickReplyShortcuts(*this, m_quickReplies, [this] { return m_model.appLocked(); });
+    FocusLayoutButton::addShortcut(*this, m_model.preferences(),
+                                   [this] { return m_model.appLocked(); });
     // One notification per account, replaced when the same account breaks again.
     m_connections.push_back(m_model.health().signalNotification().connect(
         [this](const std::string& sessionID, const std::string& title, const std::string& body) {
@@ -166,6 +176,18 @@ void ContentView::applyLock() {
     m_lockScreen.set_visible(locked);
     if (locked)
         m_lockScreen.prepare();
+}
+
+void ContentView::focusPageSoon() {
+    // After every panel has followed the change: the keyboard may have been in one that went.
+    Glib::signal_idle().connect_once([this, cancellation = m_cancellable.token()] {
+        if (cancellation.isCancelled())
+            return;
+        auto* root = window();
+        auto* focus = root ? root->get_focus() : nullptr;
+        if (!focus || !focus->is_ancestor(m_content))
+            m_content.child_focus(Gtk::DirectionType::TAB_FORWARD);
+    });
 }
 
 Gtk::Window* ContentView::window() {

@@ -42,12 +42,16 @@ public:
     ~ContentView() override;
 
     WebViewStack& pages() { return *m_pages; }
+    // The area the pages are shown in, whose height the layout is for.
+    Gtk::Widget& pageArea() { return m_content; }
 
 private:
     void bind(ContentViewModel::Field field);
     void updateContentLayers();
     // While locked only the lock screen takes focus and input; everything under it is shut off.
     void applyLock();
+    // The focus layout is for working in the page: the keyboard goes there unless it is there.
+    void focusPageSoon();
     void showRenameDialog();
     void showDeleteDialog();
     void showLockSetupDialog();

@@ -39,32 +39,44 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     add_css_class("aurelo-quick-settings");
     set_margin_start(14);
     set_margin_end(14);
-    set_margin_top(6);
-    set_margin_bottom(6);
+    set_margin_top(4);
+    set_margin_bottom(4);
 
-    // Header: what this account receives and sends in, and the promise about Chinese text.
-    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
-    header->append(*symbolImage("character.book.closed.fill"));
+    // The summary line: what this account receives and sends in, through which engine, and
+    // the promise about Chinese text; its last button opens the controls under it.
+    auto& header = m_summaryLine;
+    header.append(*symbolImage("character.book.closed.fill"));
     auto* title = Gtk::make_managed<Gtk::Label>("当前账号翻译设置");
     title->add_css_class("heading");
-    header->append(*title);
+    header.append(*title);
     m_summary.add_css_class("aurelo-subtitle");
-    m_summary.set_hexpand(true);
     m_summary.set_halign(Gtk::Align::START);
     m_summary.set_xalign(0);
     m_summary.set_ellipsize(Pango::EllipsizeMode::END);
-    header->append(m_summary);
+    header.append(m_summary);
+    m_engineSummary.add_css_class("aurelo-subtitle");
+    m_engineSummary.set_xalign(0);
+    m_engineSummary.set_hexpand(true);
+    m_engineSummary.set_halign(Gtk::Align::START);
+    m_engineSummary.set_ellipsize(Pango::EllipsizeMode::END);
+    header.append(m_engineSummary);
     m_recognition.add_css_class("aurelo-notice");
     m_recognition.set_hexpand(true);
     m_recognition.set_xalign(0);
     m_recognition.set_ellipsize(Pango::EllipsizeMode::END);
-    header->append(m_recognition);
+    header.append(m_recognition);
     auto* badge = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
     badge->add_css_class("aurelo-guard-badge");
     badge->append(*symbolImage("lock.shield.fill"));
     badge->append(*Gtk::make_managed<Gtk::Label>("中文原文禁止直接发送"));
-    header->append(*badge);
-    append(*header);
+    header.append(*badge);
+    m_expander.add_css_class("flat");
+    m_expander.signal_clicked().connect([this] {
+        auto& preferences = m_model.preferences();
+        preferences.setQuickSettingsExpanded(!preferences.quickSettingsExpanded());
+    });
+    header.append(m_expander);
+    append(header);
 
     // The groups fill each line and wrap like words, so a laptop screen takes two or three
     // lines where a grid of equal columns would stack every group on a line of its own.
@@ -121,29 +133,8 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     apply->signal_clicked().connect([this] { m_quick.applySettings(); });
     flow->append(*apply);
 
-    auto* page = section("页面功能");
-    const auto pageButton = [this, page](std::string_view symbol, const Glib::ustring& label,
-                                         std::function<void(const ChatSession&)> action) {
-        auto* button = iconButton(symbol, label);
-        button->signal_clicked().connect(
-            [this, action = std::move(action)] { withSelection(action); });
-        page->append(*button);
-        return button;
-    };
-    pageButton("arrow.clockwise", "刷新",
-               [this](const ChatSession& s) { m_model.selectAndReload(s.id); });
-    pageButton("globe", "整页翻译",
-               [this](const ChatSession& s) { m_model.translateWholePage(s.id); });
-    pageButton("doc.text", "恢复原文",
-               [this](const ChatSession& s) { m_model.restoreWholePage(s.id); });
-    pageButton("plus.magnifyingglass", "放大", [this](const ChatSession&) { m_model.zoomIn(); });
-    pageButton("minus.magnifyingglass", "缩小", [this](const ChatSession&) { m_model.zoomOut(); });
-    pageButton("pencil", "修改名称", [this](const ChatSession& s) { m_model.beginRename(s.id); });
-    pageButton("trash", "删除页面", [this](const ChatSession& s) {
-        m_model.deleteNow(s);
-    })->add_css_class("destructive-action");
-    flow->append(*page);
-    append(*flow);
+    m_controls.append(*flow);
+    append(m_controls);
 
     // The user's changes go to the selected account; refresh() shows what the model holds and
     // must not write it back.
@@ -181,14 +172,13 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
         m_quick.setTranslationFontColor({color.get_red(), color.get_green(), color.get_blue()});
     });
 
-    const auto showStrip = [this] {
-        set_visible(m_model.preferences().showQuickTranslationSettings());
-    };
-    showStrip();
-    m_connections.push_back(m_model.preferences().signalChanged().connect(
-        [showStrip](MainWindowPreferences::Field field) {
-            if (field == MainWindowPreferences::Field::ShowQuickTranslationSettings)
-                showStrip();
+    refreshLayout();
+    m_connections.push_back(
+        m_model.preferences().signalChanged().connect([this](MainWindowPreferences::Field field) {
+            using F = MainWindowPreferences::Field;
+            if (field == F::ShowQuickTranslationSettings || field == F::QuickSettingsExpanded ||
+                field == F::FocusLayout)
+                refreshLayout();
         }));
     m_connections.push_back(m_quick.signalChanged().connect([this] { refresh(); }));
     refresh();
@@ -199,24 +189,36 @@ QuickSettingsStrip::~QuickSettingsStrip() {
         connection.disconnect();
 }
 
-void QuickSettingsStrip::withSelection(const std::function<void(const ChatSession&)>& action) {
-    const auto& id = m_model.store().selectedID();
-    for (const auto& session : m_model.store().sessions())
-        if (session.id == id) {
-            const ChatSession copy = session; // the action may remove it from the store
-            action(copy);
-            return;
-        }
+void QuickSettingsStrip::hostInSummary(Gtk::Widget& item) {
+    m_summaryLine.insert_child_after(item, *m_expander.get_prev_sibling());
+}
+
+void QuickSettingsStrip::hostInControls(Gtk::Widget& item) {
+    m_controls.append(item);
+}
+
+void QuickSettingsStrip::refreshLayout() {
+    const auto layout = m_model.preferences().layout();
+    set_visible(layout.quickSettings);
+    m_controls.set_visible(layout.quickControls);
+    const bool open = m_model.preferences().quickSettingsExpanded();
+    setIconButtonContent(m_expander, open ? "chevron.up" : "chevron.down",
+                         open ? "收起设置" : "展开设置");
+    m_expander.set_tooltip_text(open ? "收起翻译设置" : "展开全部翻译设置");
+    gtk_accessible_update_state(GTK_ACCESSIBLE(m_expander.gobj()), GTK_ACCESSIBLE_STATE_EXPANDED,
+                                open, -1);
 }
 
 void QuickSettingsStrip::refresh() {
     m_refreshing = true;
     m_summary.set_text(m_quick.summaryLine());
+    m_engineSummary.set_text("   ·   " + m_quick.selectedProviderLabel());
     const Glib::ustring recognition(std::string(m_quick.recognitionNote()));
     m_recognition.set_text(recognition.empty() ? "" : "ⓘ " + recognition);
     m_recognition.set_tooltip_text(recognition);
     m_recognition.set_visible(!recognition.empty());
-    m_summary.set_hexpand(recognition.empty()); // the note, when shown, takes the spare width
+    // The note, when shown, takes the spare width.
+    m_engineSummary.set_hexpand(recognition.empty());
     // Where sending is never translated the switch shows off and cannot be turned on; the
     // account's own choice is kept for a page that could use it.
     const bool sendAvailable = m_quick.sendTranslationAvailable();

@@ -4,6 +4,7 @@
 #include "views/ChoicePicker.hpp"
 
 #include <gtkmm/box.h>
+#include <gtkmm/button.h>
 #include <gtkmm/colorbutton.h>
 #include <gtkmm/dropdown.h>
 #include <gtkmm/label.h>
@@ -12,8 +13,8 @@
 
 namespace aurelo {
 
-// The strip under the tab bar that edits the selected account's translation settings, and the
-// page functions of the selected account.
+// The strip under the tab bar: one line that sums up the selected account's translation
+// settings, and under it, opened from that line and remembered, the controls that edit them.
 class QuickSettingsStrip : public Gtk::Box {
 public:
     static constexpr int kGroupSpacing = 14;
@@ -21,15 +22,26 @@ public:
     explicit QuickSettingsStrip(ContentViewModel& model);
     ~QuickSettingsStrip() override;
 
+    // Room for one more compact control of another panel: on the summary line, before the
+    // button that opens the controls, or as a line of its own at the end of the controls.
+    void hostInSummary(Gtk::Widget& item);
+    void hostInControls(Gtk::Widget& item);
+
+    Gtk::Button& expander() { return m_expander; }
+    Gtk::Widget& controls() { return m_controls; }
+
 private:
     void refresh();
+    void refreshLayout();
     void rebuildEngineMenu();
-    // Runs `action` with the selected session's id, when there is one.
-    void withSelection(const std::function<void(const ChatSession&)>& action);
 
     ContentViewModel& m_model;
     QuickSettingsModel& m_quick;
     Gtk::Label m_summary;
+    Gtk::Label m_engineSummary;
+    Gtk::Box m_summaryLine{Gtk::Orientation::HORIZONTAL, 10};
+    Gtk::Button m_expander;
+    Gtk::Box m_controls{Gtk::Orientation::VERTICAL, 8};
     Gtk::Label m_recognition;
     Gtk::Switch m_send;
     ChoicePicker m_input{ChoicePicker::languages(LanguagePicker::Input), "原文语言"};

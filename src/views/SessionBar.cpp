@@ -2,6 +2,8 @@
 
 #include "platform/BuildConfig.hpp"
 #include "views/AccountTabFlowLayout.hpp"
+#include "views/FocusLayoutButton.hpp"
+#include "views/PageFunctionBar.hpp"
 #include "views/SessionTab.hpp"
 #include "views/WidgetHelpers.hpp"
 
@@ -64,14 +66,20 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     quick.signal_clicked().connect([this] { m_model.toggleQuickSettings(); });
     header->append(m_toolbar);
     append(*header);
+    m_header = header;
 
-    // Tabs, wrapped by the flow layout, with the "+" beside them.
+    // Tabs, wrapped by the flow layout, with the page functions, the "+" and the focus layout's
+    // button beside them: the one row the focus layout keeps.
     auto* tabRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     m_tabs.set_layout_manager(AccountTabFlowLayout::create(7));
     m_tabScroller.set_child(m_tabs);
     m_tabScroller.set_hexpand(true);
     m_tabScroller.set_propagate_natural_height(true);
     tabRow->append(m_tabScroller);
+    auto* pageFunctions = Gtk::make_managed<PageFunctionBar>(model);
+    pageFunctions->set_valign(Gtk::Align::START);
+    pageFunctions->set_margin_top(2);
+    tabRow->append(*pageFunctions);
     auto* add = Gtk::make_managed<Gtk::Button>();
     add->set_icon_name("list-add-symbolic");
     add->set_tooltip_text("新增当前平台账号");
@@ -79,6 +87,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
     add->set_valign(Gtk::Align::START);
     add->signal_clicked().connect(std::move(addCurrentPlatformSession));
     tabRow->append(*add);
+    tabRow->append(*Gtk::make_managed<FocusLayoutButton>(model.preferences()));
     append(*tabRow);
 
     // Unread counts change every few seconds: the badges follow in place, so that neither the
@@ -109,6 +118,8 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
                 refreshToolbar();
             if (field == MainWindowPreferences::Field::PageZoom)
                 scheduleRebuild(); // the zoom labels of the context menus
+            if (field == MainWindowPreferences::Field::FocusLayout)
+                refreshLayout();
         }));
     // "定时勿扰" begins and ends by the clock: the button looks again every half minute.
     m_connections.push_back(m_model.settings().signalChanged().connect([this](SettingsStore::Field f) {
@@ -121,6 +132,7 @@ SessionBar::SessionBar(ContentViewModel& model, LogoCache& logos, std::function<
             return true;
         },
         30));
+    refreshLayout();
     rebuildTabs();
     refreshToolbar();
 }
@@ -169,6 +181,16 @@ void SessionBar::refreshToolbar() {
                              expanded ? Gtk::PolicyType::NEVER : Gtk::PolicyType::EXTERNAL);
     m_tabScroller.set_min_content_height(expanded ? -1 : kCollapsedHeight);
     m_tabScroller.set_max_content_height(expanded ? -1 : kCollapsedHeight);
+}
+
+void SessionBar::refreshLayout() {
+    const bool header = m_model.preferences().layout().header;
+    m_header->set_visible(header);
+    // Without the header the bar is the tab row alone, with less room above and below it.
+    if (header)
+        remove_css_class("aurelo-tab-row-only");
+    else
+        add_css_class("aurelo-tab-row-only");
 }
 
 void SessionBar::refreshBadges() {

@@ -14,7 +14,8 @@
 namespace aurelo {
 
 // The bar above the pages: title and version, the toolbar, and the tabs of the accounts of the
-// selected platform (one row, 56 high, or all rows when expanded).
+// selected platform (one row, 56 high, or all rows when expanded) with the page functions and
+// the focus layout's button beside them. The focus layout hides all but the tab row.
 class SessionBar : public Gtk::Box {
 public:
     SessionBar(ContentViewModel& model, LogoCache& logos, std::function<void()> restart,
@@ -34,10 +35,12 @@ private:
     // tab must not be destroyed inside its own handler.
     void scheduleRebuild();
     void refreshToolbar();
+    void refreshLayout();
     Gtk::Button& toolbarButton(const char* symbol, const char* title);
 
     ContentViewModel& m_model;
     LogoCache& m_logos;
+    Gtk::Widget* m_header = nullptr;
     Gtk::Box m_toolbar{Gtk::Orientation::HORIZONTAL, kToolbarSpacing};
     Gtk::Button* m_doNotDisturb = nullptr;
     Gtk::Button* m_refresh = nullptr;

@@ -48,6 +48,7 @@ constexpr const char* kStyleSheet = R"css(
 popover button.aurelo-menu-destructive { color: #E5484D; font-weight: normal; padding: 0 10px; min-height: 28px; }
 popover button.aurelo-menu-destructive:selected { background-color: alpha(#E5484D, 0.14); }
 .aurelo-session-bar { padding: 10px 14px 6px 14px; border-bottom: 1px solid alpha(currentColor, 0.08); }
+.aurelo-session-bar.aurelo-tab-row-only { padding-top: 4px; padding-bottom: 2px; }
 .aurelo-tab {
   border-radius: 12px;
   padding: 6px 10px;
@@ -80,6 +81,10 @@ popover button.aurelo-menu-destructive:selected { background-color: alpha(#E5484
 .aurelo-tab-close { padding: 0; min-width: 18px; min-height: 18px; border-radius: 999px; }
 .aurelo-toolbar button { border-radius: 10px; }
 .aurelo-toolbar button.active { color: #D4AF37; }
+.aurelo-page-functions button { border-radius: 10px; min-width: 30px; }
+.aurelo-page-functions button.aurelo-destructive-icon { color: #E5484D; }
+button.aurelo-focus-layout.active { color: #D4AF37; border-color: #D4AF37; }
+.aurelo-caption-strip { border-left: 1px solid alpha(currentColor, 0.08); }
 .aurelo-login-card {
   background-color: alpha(@theme_base_color, 0.92);
   border-radius: 18px;

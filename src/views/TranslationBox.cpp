@@ -18,19 +18,25 @@
 namespace aurelo {
 
 TranslationBox::TranslationBox(TranslationBoxModel& model)
-    : Gtk::Box(Gtk::Orientation::VERTICAL, 8), m_model(model) {
+    : Gtk::Box(Gtk::Orientation::VERTICAL, 6), m_model(model) {
     add_css_class("aurelo-translation-box");
-    set_margin(12);
+    set_margin_start(12);
+    set_margin_end(12);
+    set_margin_top(6);
+    set_margin_bottom(6);
 
-    // Header: title, direction, shortcut hint, copy, clear, and the direction picker.
-    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    // One line while idle, so that the pages above keep the height: title, direction, shortcut
+    // hint, the field (one line that grows while typing), translate, copy, clear and the
+    // direction picker. The result opens under it once there is one.
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     auto* title = Gtk::make_managed<Gtk::Label>("智能翻译文框");
     title->add_css_class("heading");
     m_direction.add_css_class("aurelo-subtitle");
     auto* hint = Gtk::make_managed<Gtk::Label>("Ctrl ↩ 翻译");
     hint->add_css_class("aurelo-subtitle");
-    hint->set_hexpand(true);
-    hint->set_halign(Gtk::Align::START);
+    // The explanations give way first on a narrow window; the controls keep their size.
+    hint->set_ellipsize(Pango::EllipsizeMode::END);
+    m_direction.set_ellipsize(Pango::EllipsizeMode::END);
     auto* copy = Gtk::make_managed<Gtk::Button>("复制译文");
     copy->signal_clicked().connect([this] {
         if (auto text = m_model.copyOutput())
@@ -49,17 +55,12 @@ TranslationBox::TranslationBox(TranslationBoxModel& model)
             m_model.setPreferredTarget(static_cast<TargetLanguage>(picker->get_selected()));
     });
     m_picker = picker;
-    for (Gtk::Widget* widget :
-         std::initializer_list<Gtk::Widget*>{title, &m_direction, hint, copy, clear, picker})
-        header->append(*widget);
-    append(*header);
 
-    // Input row: Return (or Ctrl+Return) translates; Shift+Return breaks the line.
-    auto* inputRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    // The field: Return (or Ctrl+Return) translates; Shift+Return breaks the line.
     auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
     scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    scroller->set_min_content_height(36);
-    scroller->set_max_content_height(72);
+    scroller->set_min_content_height(32);
+    scroller->set_max_content_height(96);
     scroller->set_propagate_natural_height(true);
     scroller->set_hexpand(true);
     m_input.set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
@@ -97,10 +98,17 @@ TranslationBox::TranslationBox(TranslationBoxModel& model)
     });
     m_translate.add_css_class("aurelo-primary");
     m_translate.signal_clicked().connect([this] { m_model.performTranslation(); });
-    inputRow->append(*field);
-    inputRow->append(m_spinner);
-    inputRow->append(m_translate);
-    append(*inputRow);
+    field->set_size_request(160, -1);
+    // While the field grows the rest stays on its first line.
+    for (Gtk::Widget* widget : std::initializer_list<Gtk::Widget*>{
+             title, &m_direction, hint, field, &m_spinner, &m_translate, copy, clear, picker}) {
+        if (widget != field)
+            widget->set_valign(Gtk::Align::START);
+        header->append(*widget);
+    }
+    for (Gtk::Widget* label : std::initializer_list<Gtk::Widget*>{title, &m_direction, hint})
+        label->set_margin_top(8);
+    append(*header);
 
     // Result area.
     auto* outputCaption = Gtk::make_managed<Gtk::Label>("英文翻译");

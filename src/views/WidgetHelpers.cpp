@@ -56,6 +56,14 @@ Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title) {
     return button;
 }
 
+Gtk::Button* iconOnlyButton(std::string_view symbol, const Glib::ustring& title) {
+    auto* button = iconButton(symbol, "");
+    setAccessibleLabel(*button, title);
+    button->set_tooltip_text(title);
+    button->add_css_class("flat");
+    return button;
+}
+
 Gtk::Label* note(const Glib::ustring& text, const char* cssClass) {
     auto* label = Gtk::make_managed<Gtk::Label>(text);
     label->add_css_class(cssClass);

@@ -28,6 +28,8 @@ Gtk::Image* symbolImage(std::string_view symbol, int pixelSize = 0);
 void setIconButtonContent(Gtk::Button& button, std::string_view symbol, const Glib::ustring& title);
 // A new button made that way.
 Gtk::Button* iconButton(std::string_view symbol, const Glib::ustring& title);
+// A flat button that shows the icon alone: the title is its tooltip and the name announced.
+Gtk::Button* iconOnlyButton(std::string_view symbol, const Glib::ustring& title);
 
 // A wrapping line of explanation, left-aligned, in the style `cssClass` ("aurelo-subtitle" under
 // a heading, "aurelo-note" for the quieter remark at the end of a card).

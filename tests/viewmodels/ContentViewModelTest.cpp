@@ -155,6 +155,42 @@ TEST(MainWindowPreferencesDefaults, DamagedValuesReadAsTheDefaults) {
     EXPECT_EQ(preferences.translationFontColor(), "#D4AF37");
 }
 
+// What the window shows around the pages for each choice, and that the choice outlives a
+// restart. The focus layout keeps the pages' tab row only, whatever else was chosen.
+TEST(MainWindowLayout, EachChoiceShowsItsPartsAndIsRemembered) {
+    using Layout = MainWindowPreferences::Layout;
+    struct Case {
+        bool quick, expanded, box, focus;
+        Layout shown;
+    };
+    const Case cases[] = {
+        {true, false, true, false, {true, true, false, true}}, // the default: one summary line
+        {true, true, true, false, {true, true, true, true}},
+        {false, true, true, false, {true, false, false, true}}, // no controls without the strip
+        {true, false, false, false, {true, true, false, false}},
+        {true, true, true, true, {false, false, false, false}},
+        {false, false, false, true, {false, false, false, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.quick << c.expanded << c.box << c.focus);
+        TestDirectory directory;
+        UserDefaults defaults(directory.path() / "defaults.json");
+        {
+            MainWindowPreferences preferences(defaults);
+            preferences.setShowQuickTranslationSettings(c.quick);
+            preferences.setQuickSettingsExpanded(c.expanded);
+            preferences.setShowTranslationBox(c.box);
+            preferences.setFocusLayout(c.focus);
+            EXPECT_EQ(preferences.layout(), c.shown);
+        }
+        UserDefaults reread(directory.path() / "defaults.json");
+        EXPECT_EQ(MainWindowPreferences(reread).layout(), c.shown);
+    }
+    TestDirectory fresh;
+    UserDefaults defaults(fresh.path() / "defaults.json");
+    EXPECT_EQ(MainWindowPreferences(defaults).layout(), cases[0].shown);
+}
+
 TEST_F(ContentViewModelTest, ASleepingAccountLosesItsCountAndOnlyBeingShownWakesIt) {
     ChatSession first = store.sessions().front();
     first.autoHibernateMinutes = 15;

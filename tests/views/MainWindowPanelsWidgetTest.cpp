@@ -34,10 +34,11 @@ protected:
 };
 
 // The bars under the title must fit a laptop: every part narrower than the window's minimum,
-// and on a 1366 × 768 screen the page keeps room to read a conversation.
+// the caption panel open and the translation settings expanded.
 TEST_F(MainWindowPanels, BarsWrapToFitALaptopScreen) {
     for (int i = 2; i <= 6; ++i)
         addSession("客服" + std::to_string(i));
+    model.preferences().setQuickSettingsExpanded(true);
     LiveCaptionManager captions = captionManager();
     auto* column = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
     auto* bar = Gtk::make_managed<SessionBar>(
@@ -46,29 +47,62 @@ TEST_F(MainWindowPanels, BarsWrapToFitALaptopScreen) {
     bar->addToolbarItem(strip->startButton());
     column->append(*bar);
     column->append(*Gtk::make_managed<QuickSettingsStrip>(model));
-    column->append(*strip);
+    // The captions dock beside the pages, above the translation box, as in the main view.
+    auto* pageRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
+    pageRow->append(*Gtk::make_managed<Gtk::Label>("page"));
+    pageRow->append(*strip);
+    column->append(*pageRow);
     column->append(*Gtk::make_managed<TranslationBox>(model.translationBox()));
     show(*column);
+    captions.start();
+    ASSERT_TRUE(strip->get_visible());
 
     constexpr int kSidebarWidth = 94;
-    constexpr int kMenuBarHeight = 30;
-    constexpr int kPageRoom = 180;
-    const WindowSize laptop = WindowGeometry::openingSize({1366, 768});
     int minimum = 0, natural = 0, ignored = 0;
     column->measure(Gtk::Orientation::HORIZONTAL, -1, minimum, natural, ignored, ignored);
     EXPECT_LE(minimum, WindowGeometry::kMinimumSize.width - kSidebarWidth)
         << "nothing holds the window wider than its minimum";
-    const auto heightOnALaptop = [&] {
-        column->measure(Gtk::Orientation::VERTICAL, laptop.width - kSidebarWidth, minimum, natural,
-                        ignored, ignored);
-        return minimum;
-    };
-    EXPECT_LE(heightOnALaptop(), laptop.height - kMenuBarHeight - kPageRoom);
-    // A running caption strip takes its share too, and the page still keeps some room.
-    captions.start();
-    ASSERT_TRUE(strip->get_visible());
-    EXPECT_LE(heightOnALaptop(), laptop.height - kMenuBarHeight - kPageRoom / 2);
     captions.stop();
+}
+
+// On a 1366 × 768 laptop the pages get at least 60 % of the window's height with the default
+// layout and 85 % with the focus layout, measured on the allocations of the whole main view.
+using PageRoom = MainViewTest;
+
+TEST_F(PageRoom, ThePagesGetTheWindowsHeightOnALaptop) {
+    constexpr int kMenuBarHeight = 28; // the application window's, outside the main view
+    const WindowSize laptop = WindowGeometry::openingSize(WindowGeometry::kSmallScreen);
+    site.setFallback("/chat", ScriptedAnswer::text(200, "<title>chat</title>", "text/html"));
+    firstAccountAt("/chat");
+    addSession("客服二", site.origin() + "/chat");
+    view = Gtk::make_managed<ContentView>(
+        model, environment, logos, quickReplies, [] {}, [] {});
+    present(*view, laptop.width, laptop.height - kMenuBarHeight);
+    Gtk::Widget& page = view->pageArea();
+    ASSERT_TRUE(runMainLoopUntil([&] { return page.get_mapped() && page.get_height() > 0; }, 10s));
+
+    struct Case {
+        bool focus;
+        double share;
+    };
+    // In and out with the shortcut, pressed for real, and in the focus layout the keyboard
+    // lands in the page, whatever part had it before.
+    for (const auto& [focus, share] : {Case{false, 0.60}, Case{true, 0.85}, Case{false, 0.60}}) {
+        SCOPED_TRACE(focus ? "focus layout" : "default layout");
+        if (model.preferences().focusLayout() != focus) {
+            findWidget<TranslationBox>(*view)->inputField().grab_focus();
+            ASSERT_TRUE(press("ctrl+shift+f"));
+        }
+        ASSERT_TRUE(
+            runMainLoopUntil([&] { return model.preferences().focusLayout() == focus; }, 3s));
+        runMainLoopFor(300ms);
+        EXPECT_EQ(window->get_height(), laptop.height - kMenuBarHeight) << "the window grew";
+        EXPECT_GE(page.get_height(), share * laptop.height);
+        if (focus) {
+            Gtk::Widget* focused = window->get_focus();
+            EXPECT_TRUE(focused && focused->is_ancestor(page));
+        }
+    }
 }
 
 // The collapsed bar shows one row of tabs. A long name made its tab as wide as the bar, and the
