@@ -1,6 +1,7 @@
 #include "views/QuickSettingsStrip.hpp"
 
 #include "views/AccountTabFlowLayout.hpp"
+#include "views/ConversationLanguageRow.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>
@@ -144,6 +145,7 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     })->add_css_class("destructive-action");
     flow->append(*page);
     append(*flow);
+    append(*Gtk::make_managed<ConversationLanguageRow>(m_model.conversationLanguages()));
 
     // The user's changes go to the selected account; refresh() shows what the model holds and
     // must not write it back.

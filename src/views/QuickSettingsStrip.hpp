@@ -33,7 +33,7 @@ private:
     Gtk::Label m_recognition;
     Gtk::Switch m_send;
     ChoicePicker m_input{ChoicePicker::languages(LanguagePicker::Input), "原文语言"};
-    ChoicePicker m_outgoing{ChoicePicker::languages(LanguagePicker::Outgoing), "发送翻译为"};
+    ChoicePicker m_outgoing{ChoicePicker::accountOutgoing(), "发送翻译为"};
     Gtk::Switch m_group;
     Gtk::Switch m_receive;
     ChoicePicker m_incoming{ChoicePicker::languages(LanguagePicker::Incoming), "接收翻译为"};
