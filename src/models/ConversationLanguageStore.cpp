@@ -53,12 +53,13 @@ std::optional<ChatLanguage> storedLanguage(const StoredJson& value) {
 }
 
 // One stored conversation; nullopt for anything that is not the shape we write.
-std::optional<std::pair<ConversationLanguageState, std::uint64_t>> decodeConversation(const StoredJson& value) {
+std::optional<std::pair<ConversationLanguageState, std::uint64_t>>
+decodeConversation(const StoredJson& value) {
     if (!value.is_object())
         return std::nullopt;
     ConversationLanguageState state;
-    for (auto [key, field] : {std::pair{"detected", &state.detected},
-                              std::pair{"manual", &state.manual}}) {
+    for (auto [key, field] :
+         {std::pair{"detected", &state.detected}, std::pair{"manual", &state.manual}}) {
         auto it = value.find(key);
         if (it == value.end())
             continue;
@@ -96,14 +97,6 @@ bool isConversationKey(const std::string& text) {
            });
 }
 
-std::filesystem::path asideName(const std::filesystem::path& base) {
-    std::filesystem::path candidate = base;
-    std::error_code ignored;
-    for (int n = 2; std::filesystem::exists(candidate, ignored); ++n)
-        candidate = base.string() + "-" + std::to_string(n);
-    return candidate;
-}
-
 } // namespace
 
 ConversationLanguageStore::ConversationLanguageStore(std::filesystem::path folder,
@@ -130,7 +123,8 @@ ConversationLanguageStore::setAsideFile(const std::string& sessionID) const {
     return it == m_accounts.end() ? std::nullopt : it->second.setAside;
 }
 
-ConversationLanguageStore::Account& ConversationLanguageStore::account(const std::string& sessionID) {
+ConversationLanguageStore::Account&
+ConversationLanguageStore::account(const std::string& sessionID) {
     auto [it, inserted] = m_accounts.try_emplace(sessionID);
     if (inserted)
         load(sessionID, it->second);
@@ -149,7 +143,8 @@ void ConversationLanguageStore::load(const std::string& sessionID, Account& acco
         return;
     }
     if (contents) {
-        const StoredJson parsed = StoredJson::parse(**contents, nullptr, /*allow_exceptions=*/false);
+        const StoredJson parsed =
+            StoredJson::parse(**contents, nullptr, /*allow_exceptions=*/false);
         const StoredJson* salt = storedMember(parsed, "salt");
         const StoredJson* list = storedMember(parsed, "conversations");
         const StoredJson* version = storedMember(parsed, "version");
@@ -174,15 +169,16 @@ void ConversationLanguageStore::load(const std::string& sessionID, Account& acco
         account.clock = 0;
     }
     // Not ours to interpret, or not readable at all: kept for the user under a new name.
-    const auto aside = asideName(file.string() + ".unreadable-" + utcTimestampForFileName());
+    const auto aside = unusedFileName(file.string() + ".unreadable-" + utcTimestampForFileName());
     if (::rename(file.c_str(), aside.c_str()) == 0) {
         account.setAside = aside;
         g_warning("Conversation languages of %s could not be read; the file was moved to %s",
                   sessionID.c_str(), aside.c_str());
     } else {
         account.readOnly = true;
-        g_warning("Conversation languages of %s are not saved in this run: cannot move %s aside: %s",
-                  sessionID.c_str(), file.c_str(), std::strerror(errno));
+        g_warning(
+            "Conversation languages of %s are not saved in this run: cannot move %s aside: %s",
+            sessionID.c_str(), file.c_str(), std::strerror(errno));
     }
     account.salt = randomSalt();
 }
@@ -190,8 +186,9 @@ void ConversationLanguageStore::load(const std::string& sessionID, Account& acco
 std::string ConversationLanguageStore::keyOf(const Account& account,
                                              const std::string& conversationID) const {
     return adoptString(g_compute_hmac_for_data(
-        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(account.salt.data()), account.salt.size(),
-        reinterpret_cast<const guchar*>(conversationID.data()), conversationID.size()));
+        G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(account.salt.data()),
+        account.salt.size(), reinterpret_cast<const guchar*>(conversationID.data()),
+        conversationID.size()));
 }
 
 ConversationLanguageState ConversationLanguageStore::state(const std::string& sessionID,
@@ -214,8 +211,8 @@ void ConversationLanguageStore::save(const std::string& sessionID,
     else
         found.conversations[key] = Entry{state, ++found.clock};
     while (found.conversations.size() > m_maximumConversations) {
-        auto oldest = std::ranges::min_element(
-            found.conversations, {}, [](const auto& pair) { return pair.second.used; });
+        auto oldest = std::ranges::min_element(found.conversations, {},
+                                               [](const auto& pair) { return pair.second.used; });
         found.conversations.erase(oldest);
     }
     if (m_folder.empty() || found.readOnly)
@@ -271,7 +268,8 @@ std::string ConversationLanguageStore::encode(const Account& account) const {
         }
         list[key] = std::move(value);
     }
-    return StoredJson{{"version", kFormatVersion}, {"salt", account.salt}, {"conversations", list}}.dump();
+    return StoredJson{{"version", kFormatVersion}, {"salt", account.salt}, {"conversations", list}}
+        .dump();
 }
 
 } // namespace aurelo
