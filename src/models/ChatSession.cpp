@@ -129,10 +129,10 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
         session.autoHibernateMinutes = validHibernationMinutes(minutes);
-    for (auto [key, field] : {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
-                              std::pair{"notificationsEnabled", &session.notificationsEnabled},
-                              std::pair{"outgoingFollowsCustomer",
-                                        &session.outgoingFollowsCustomer}})
+    for (auto [key, field] :
+         {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
+          std::pair{"notificationsEnabled", &session.notificationsEnabled},
+          std::pair{"outgoingFollowsCustomer", &session.outgoingFollowsCustomer}})
         if (auto value = object.find(key); value != object.end() && value->is_boolean())
             *field = value->get<bool>();
     return session;

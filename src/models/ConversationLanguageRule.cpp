@@ -31,9 +31,10 @@ bool ConversationLanguageRule::isTelling(std::string_view text) {
     return false;
 }
 
-std::optional<ChatLanguage> ConversationLanguageRule::customerLanguage(std::string_view detectedCode) {
-    std::string primary = text::asciiLowercased(std::string(detectedCode.substr(
-        0, std::min(detectedCode.find_first_of("-_"), detectedCode.size()))));
+std::optional<ChatLanguage>
+ConversationLanguageRule::customerLanguage(std::string_view detectedCode) {
+    std::string primary = text::asciiLowercased(std::string(
+        detectedCode.substr(0, std::min(detectedCode.find_first_of("-_"), detectedCode.size()))));
     if (primary == "iw")
         primary = "he";
     else if (primary == "in")

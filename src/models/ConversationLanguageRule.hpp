@@ -51,8 +51,7 @@ public:
 
     // The state after one incoming message. A first telling detection settles an unknown
     // conversation; after that, a detection changes it only when it agrees with the one before.
-    static ConversationLanguageState observe(ConversationLanguageState state,
-                                             std::string_view text,
+    static ConversationLanguageState observe(ConversationLanguageState state, std::string_view text,
                                              std::string_view detectedCode);
 
     // What the conversation's outgoing text is translated into, and why.

@@ -132,7 +132,8 @@ void TranslationBoxModel::performTranslation() {
                     m_translatedSource = text;
                     m_outputTarget = target;
                     assign(m_readyToInsert,
-                           containsChinese(text) && (target == "en" || target == outgoingTarget(sessionID)),
+                           containsChinese(text) &&
+                               (target == "en" || target == outgoingTarget(sessionID)),
                            Field::ReadyToInsert);
                 } else {
                     assign(m_errorMessage, describe(outcome.error()), Field::ErrorMessage);

@@ -77,7 +77,8 @@ public:
 
     // The language Chinese in the box goes out in for an account that follows its customer
     // (the open conversation's); nullopt keeps English, as for every other account.
-    using FollowedLanguage = std::function<std::optional<std::string>(const std::string& sessionID)>;
+    using FollowedLanguage =
+        std::function<std::optional<std::string>(const std::string& sessionID)>;
     void setFollowedLanguage(FollowedLanguage followed) { m_followed = std::move(followed); }
 
     void setInput(std::string text);

@@ -69,7 +69,8 @@ BridgeMessage bridgeMessageFromJson(const nlohmann::json& body) {
         if (id && id->is_null())
             return ConversationReport{};
         if (isString(id) && !id->get_ref<const std::string&>().empty() &&
-            id->get_ref<const std::string&>().size() <= ConversationReport::kMaximumConversationBytes)
+            id->get_ref<const std::string&>().size() <=
+                ConversationReport::kMaximumConversationBytes)
             return ConversationReport{id->get<std::string>()};
         return MalformedMessage{};
     }

@@ -31,7 +31,7 @@ struct ChatWebViewInputs {
     ChatLanguage outgoingLanguage = ChatLanguage::English;   // creation
     // "跟随客户语言": the page reports the open conversation and sends in its customer's
     // language, which `conversationLanguage` gives; `outgoingLanguage` is the fallback.
-    bool followsConversation = false;                        // creation
+    bool followsConversation = false; // creation
     // The open conversation (as the page reported it) and its outgoing language, while the
     // account follows the customer; the page and the spelling checker are told of each change.
     std::optional<std::pair<std::optional<std::string>, ChatLanguage>>

@@ -43,10 +43,11 @@ TranslationBridge::TranslationBridge(const TranslationService& service, HttpSess
           [this](const std::string& id, const std::string& text, bool failed) {
               deliverPageTranslation(id, text, failed);
           }) {
-    m_backgroundQueue.setOnDetected([this](const BackgroundTranslation& job, const std::string& code) {
-        if (m_onIncomingLanguage && job.conversation && job.kind == "message")
-            m_onIncomingLanguage(*job.conversation, job.text, code);
-    });
+    m_backgroundQueue.setOnDetected(
+        [this](const BackgroundTranslation& job, const std::string& code) {
+            if (m_onIncomingLanguage && job.conversation && job.kind == "message")
+                m_onIncomingLanguage(*job.conversation, job.text, code);
+        });
 }
 
 TranslationBridge::~TranslationBridge() {

@@ -209,7 +209,8 @@ void ChatWebView::applyConversationLanguage(const Inputs& inputs) {
     const auto& [conversation, language] = *inputs.conversationLanguage;
     const nlohmann::json target = std::string(code(language));
     const nlohmann::json open = conversation ? nlohmann::json(*conversation) : nlohmann::json();
-    if (auto script = pageCallScript("aureloSetOutgoingLanguage", nlohmann::json::array({target, open})))
+    if (auto script =
+            pageCallScript("aureloSetOutgoingLanguage", nlohmann::json::array({target, open})))
         evaluateInPrivateWorld(m_webView.get(), *script);
     // The composer is checked in the language the agent's text now goes out in.
     if (std::exchange(m_outgoingLanguage, language) != language && m_spellChecking &&

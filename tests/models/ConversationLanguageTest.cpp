@@ -36,32 +36,52 @@ struct RuleCase {
 TEST(ConversationLanguageRule, SettlesOnlyOnTellingAgreeingDetections) {
     const std::vector<RuleCase> cases{
         {"nothing yet", {}, {}, {L::English, Origin::Fallback}},
-        {"one long message settles an unknown conversation", {{kSpanish, "es"}}, {},
+        {"one long message settles an unknown conversation",
+         {{kSpanish, "es"}},
+         {},
          {L::Spanish, Origin::Detected}},
         {"a short message does not", {{"Hola, gracias", "es"}}, {}, {L::English, Origin::Fallback}},
-        {"nineteen letters do not", {{"abcdefghij klmnopqrs 123", "es"}}, {},
+        {"nineteen letters do not",
+         {{"abcdefghij klmnopqrs 123", "es"}},
+         {},
          {L::English, Origin::Fallback}},
-        {"emoji and digits do not", {{"👍👍👍 12345678901234567890123 🙂", "es"}}, {},
+        {"emoji and digits do not",
+         {{"👍👍👍 12345678901234567890123 🙂", "es"}},
+         {},
          {L::English, Origin::Fallback}},
         {"a link alone does not",
-         {{"https://shop.example.com/products/mochila-grande-impermeable", "es"}}, {},
+         {{"https://shop.example.com/products/mochila-grande-impermeable", "es"}},
+         {},
          {L::English, Origin::Fallback}},
-        {"one disagreeing detection does not switch", {{kSpanish, "es"}, {kGerman, "de"}}, {},
+        {"one disagreeing detection does not switch",
+         {{kSpanish, "es"}, {kGerman, "de"}},
+         {},
          {L::Spanish, Origin::Detected}},
         {"a disagreement between two others does not switch",
-         {{kSpanish, "es"}, {kGerman, "de"}, {kFrench, "fr"}}, {}, {L::Spanish, Origin::Detected}},
+         {{kSpanish, "es"}, {kGerman, "de"}, {kFrench, "fr"}},
+         {},
+         {L::Spanish, Origin::Detected}},
         {"two agreeing detections switch",
-         {{kSpanish, "es"}, {kGerman, "de"}, {kGerman2, "de"}}, {}, {L::German, Origin::Detected}},
+         {{kSpanish, "es"}, {kGerman, "de"}, {kGerman2, "de"}},
+         {},
+         {L::German, Origin::Detected}},
         {"short messages between do not break agreement",
          {{kSpanish, "es"}, {kGerman, "de"}, {"Danke!", "de"}, {"ok", "en"}, {kGerman2, "de"}},
-         {}, {L::German, Origin::Detected}},
-        {"region subtags and old codes are read", {{kSpanish, "es-419"}, {kSpanish2, "ES"}}, {},
+         {},
+         {L::German, Origin::Detected}},
+        {"region subtags and old codes are read",
+         {{kSpanish, "es-419"}, {kSpanish2, "ES"}},
+         {},
          {L::Spanish, Origin::Detected}},
         {"Chinese and unknown codes are no customer language",
          {{"您好，我想了解一下这款产品的价格和运费以及发货时间，谢谢您的帮助", "zh-CN"},
-          {kSpanish, "xx"}, {kSpanish, ""}},
-         {}, {L::English, Origin::Fallback}},
-        {"a manual choice wins over detections", {{kSpanish, "es"}, {kSpanish2, "es"}}, L::German,
+          {kSpanish, "xx"},
+          {kSpanish, ""}},
+         {},
+         {L::English, Origin::Fallback}},
+        {"a manual choice wins over detections",
+         {{kSpanish, "es"}, {kSpanish2, "es"}},
+         L::German,
          {L::German, Origin::Manual}},
     };
     for (const auto& c : cases) {
@@ -122,7 +142,10 @@ TEST_F(ConversationLanguageStoreTest, KeepsStatesAcrossARestartWithoutNamingTheC
     reloaded.save(other, contact, spanish());
     EXPECT_FALSE(reloaded.flush());
     const auto keysOf = [&](const std::string& id) {
-        return nlohmann::json::parse(readFile(folder / (id + ".json")))["conversations"].items().begin().key();
+        return nlohmann::json::parse(readFile(folder / (id + ".json")))["conversations"]
+            .items()
+            .begin()
+            .key();
     };
     EXPECT_NE(keysOf(account), keysOf(other));
 }
@@ -140,7 +163,8 @@ TEST_F(ConversationLanguageStoreTest, DropsTheLeastRecentlyUsedConversationBeyon
     EXPECT_FALSE(reloaded.state(account, "chat:0").empty());
     EXPECT_TRUE(reloaded.state(account, "chat:1").empty());
     EXPECT_FALSE(reloaded.state(account, "chat:new").empty());
-    EXPECT_EQ(nlohmann::json::parse(readFile(store.fileOf(account)))["conversations"].size(), bound);
+    EXPECT_EQ(nlohmann::json::parse(readFile(store.fileOf(account)))["conversations"].size(),
+              bound);
 }
 
 TEST_F(ConversationLanguageStoreTest, KeepsADamagedFileAsideAndStartsAfresh) {

@@ -22,10 +22,10 @@ protected:
     // Answers the page's report as the window does for an account that follows the customer.
     void answer(const json& conversation, ChatLanguage language) {
         updateHost([&](ChatWebViewInputs& inputs) {
-            inputs.conversationLanguage = std::pair{
-                conversation.is_null() ? std::nullopt
-                                       : std::optional(conversation.get<std::string>()),
-                language};
+            inputs.conversationLanguage =
+                std::pair{conversation.is_null() ? std::nullopt
+                                                 : std::optional(conversation.get<std::string>()),
+                          language};
         });
     }
     void focusComposer() {
@@ -34,7 +34,8 @@ protected:
     }
     void commitText(const std::string& text) {
         evaluateInPage("document.getElementById('composer').focus();"
-                       "document.execCommand('insertText', false, " + quoted(text) + ")");
+                       "document.execCommand('insertText', false, " +
+                       quoted(text) + ")");
     }
     json sent() { return evaluateInPage("window.sent"); }
 

@@ -38,14 +38,17 @@ TEST_F(ConversationLanguageModelTest, TheRowFollowsAConversationThroughItsLife) 
         {"no page yet", [] {}, "未识别，使用 英语", false},
         {"a chat opens", [&] { languages.conversationReported(id(), "path:1"); },
          "未识别，使用 英语", true},
-        {"a short message says nothing", [&] { languages.incomingLanguage(id(), "path:1", "Hola", "es"); },
-         "未识别，使用 英语", true},
+        {"a short message says nothing",
+         [&] { languages.incomingLanguage(id(), "path:1", "Hola", "es"); }, "未识别，使用 英语",
+         true},
         {"a telling one does", [&] { languages.incomingLanguage(id(), "path:1", kSpanish, "es"); },
          "当前会话：西班牙语（自动识别）", true},
-        {"the agent overrides", [&] { languages.setOverride("de"); }, "当前会话：德语（手动）", true},
+        {"the agent overrides", [&] { languages.setOverride("de"); }, "当前会话：德语（手动）",
+         true},
         {"a Chinese override is refused", [&] { languages.setOverride("zh-CN"); },
          "当前会话：德语（手动）", true},
-        {"and clears it", [&] { languages.setOverride(""); }, "当前会话：西班牙语（自动识别）", true},
+        {"and clears it", [&] { languages.setOverride(""); }, "当前会话：西班牙语（自动识别）",
+         true},
         {"another chat", [&] { languages.conversationReported(id(), "path:2"); },
          "未识别，使用 英语", true},
         {"a message of the chat before is still learnt",
@@ -144,7 +147,8 @@ TEST_F(ConversationLanguageModelTest, RemovingTheAccountRemovesWhatWasLearnt) {
     quick.setOutgoingLanguageCode("follow");
     languages.conversationReported(gone.id, "path:1");
     languages.incomingLanguage(gone.id, "path:1", kSpanish, "es");
-    ASSERT_TRUE(runMainLoopUntil([&] { return std::filesystem::exists(folder / (gone.id + ".json")); }));
+    ASSERT_TRUE(
+        runMainLoopUntil([&] { return std::filesystem::exists(folder / (gone.id + ".json")); }));
     store.remove(gone);
     EXPECT_FALSE(std::filesystem::exists(folder / (gone.id + ".json")));
 }

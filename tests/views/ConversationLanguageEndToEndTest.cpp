@@ -22,8 +22,10 @@ std::string detectedLanguage(const std::string& text) {
 }
 
 const std::map<std::pair<std::string, std::string>, std::string> kTranslations{
-    {{"你好", "es"}, "Hola"},   {{"你好", "de"}, "Hallo"},
-    {{"谢谢", "es"}, "Gracias"}, {{"谢谢", "de"}, "Danke"},
+    {{"你好", "es"}, "Hola"},
+    {{"你好", "de"}, "Hallo"},
+    {{"谢谢", "es"}, "Gracias"},
+    {{"谢谢", "de"}, "Danke"},
 };
 
 ScriptedAnswer translate(const RecordedRequest& request) {
@@ -46,9 +48,9 @@ class ConversationLanguageEndToEnd : public MainViewTest {
 protected:
     ConversationLanguageEndToEnd() {
         const ChatSession original = store.sessions().front();
-        ChatSession account = addSession(
-            "WhatsApp 客服",
-            pages.url("/conversations.html?scenario=whatsapp", "web.whatsapp.com"));
+        ChatSession account =
+            addSession("WhatsApp 客服",
+                       pages.url("/conversations.html?scenario=whatsapp", "web.whatsapp.com"));
         account.proxyType = "http";
         account.proxyHost = "127.0.0.1";
         account.proxyPort = proxy.port();
@@ -73,15 +75,16 @@ protected:
     }
     void type(const std::string& text) {
         page("document.getElementById('composer').focus();"
-             "document.execCommand('insertText', false, " + json(text).dump() + ")");
+             "document.execCommand('insertText', false, " +
+             json(text).dump() + ")");
     }
     void pressEnter() {
         page("document.getElementById('composer').dispatchEvent(new KeyboardEvent('keydown', "
              "{key: 'Enter', bubbles: true, cancelable: true}))");
     }
     bool rowSays(const std::string& text) {
-        return runMainLoopUntil(
-            [&] { return model.conversationLanguages().rowText() == text; }, 15s);
+        return runMainLoopUntil([&] { return model.conversationLanguages().rowText() == text; },
+                                15s);
     }
     bool sentAre(const json& expected) {
         return runMainLoopUntil([&] { return page("window.sent") == expected.dump(); }, 15s);
