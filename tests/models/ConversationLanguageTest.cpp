@@ -93,18 +93,6 @@ TEST(ConversationLanguageRule, SettlesOnlyOnTellingAgreeingDetections) {
     }
 }
 
-TEST(ConversationLanguageRule, ClearingAManualChoiceShowsWhatWasLearntMeanwhile) {
-    ConversationLanguageState state;
-    state = ConversationLanguageRule::observe(state, kSpanish, "es");
-    state.manual = L::French;
-    state = ConversationLanguageRule::observe(state, kGerman, "de");
-    state = ConversationLanguageRule::observe(state, kGerman2, "de");
-    EXPECT_EQ(ConversationLanguageRule::choose(state, L::English).language, L::French);
-    state.manual.reset();
-    EXPECT_EQ(ConversationLanguageRule::choose(state, L::English),
-              (ConversationLanguageChoice{L::German, Origin::Detected}));
-}
-
 class ConversationLanguageStoreTest : public ::testing::Test {
 protected:
     TestDirectory directory;
