@@ -243,6 +243,8 @@ void AureloTranslatorApp::showLoginOrMain() {
             m_stores->sessions, m_stores->settings, m_stores->account, m_stores->appLock,
             m_stores->preferences, m_stores->translator, build::kVersion,
             &m_stores->proxyPasswords);
+        m_contentModel->conversationLanguages().persistIn(
+            ConversationLanguageStore::standardFolder());
         m_contentView = Gtk::make_managed<ContentView>(*m_contentModel, m_stores->environment,
                                                        m_stores->logos, m_stores->quickReplies,
                                                        [this] { restart(); },

@@ -129,8 +129,10 @@ std::expected<ChatSession, std::string> decodeSession(const Json& object, std::s
     std::optional<int> minutes;
     if (readInt(object, "autoHibernateMinutes", minutes))
         session.autoHibernateMinutes = validHibernationMinutes(minutes);
-    for (auto [key, field] : {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
-                              std::pair{"notificationsEnabled", &session.notificationsEnabled}})
+    for (auto [key, field] :
+         {std::pair{"spellCheckingEnabled", &session.spellCheckingEnabled},
+          std::pair{"notificationsEnabled", &session.notificationsEnabled},
+          std::pair{"outgoingFollowsCustomer", &session.outgoingFollowsCustomer}})
         if (auto value = object.find(key); value != object.end() && value->is_boolean())
             *field = value->get<bool>();
     return session;
@@ -238,6 +240,7 @@ UserDefaults::Json encodeSessions(const std::vector<ChatSession>& sessions) {
                        validHibernationMinutes(session.autoHibernateMinutes));
         writeIfPresent(object, "spellCheckingEnabled", session.spellCheckingEnabled);
         writeIfPresent(object, "notificationsEnabled", session.notificationsEnabled);
+        writeIfPresent(object, "outgoingFollowsCustomer", session.outgoingFollowsCustomer);
         array.push_back(std::move(object));
     }
     return array;
@@ -280,6 +283,7 @@ EffectiveSessionSettings effectiveSettings(const ChatSession& session,
     result.inputLanguage = language(session.inputLanguageCode, defaults.inputLanguage);
     result.outgoingLanguage =
         safeOutgoingLanguage(session.outgoingLanguageCode, defaults.outgoingLanguage);
+    result.outgoingFollowsCustomer = session.outgoingFollowsCustomer.value_or(false);
     result.incomingLanguage = language(session.incomingLanguageCode, defaults.incomingLanguage);
     result.ownMessageLanguage = language(session.ownMessageLanguageCode, ChatLanguage::Chinese);
     result.provider = defaults.provider;

@@ -46,6 +46,10 @@ struct ChatSession {
     std::optional<bool> spellCheckingEnabled;
     // "消息通知": the page's own notifications reach the desktop; absent: on.
     std::optional<bool> notificationsEnabled;
+    // "跟随客户语言": outgoing text goes out in the open conversation's customer language, with
+    // `outgoingLanguageCode` as the fallback. Absent: off, so that an account saved before the
+    // choice existed keeps its fixed language. Read leniently, as the two switches above.
+    std::optional<bool> outgoingFollowsCustomer;
 
     friend bool operator==(const ChatSession&, const ChatSession&) = default;
 
@@ -111,6 +115,8 @@ struct EffectiveSessionSettings {
     std::string proxyHost;
     std::optional<int> proxyPort;
     std::string proxyUsername;
+    // The outgoing language follows the open conversation; `outgoingLanguage` is its fallback.
+    bool outgoingFollowsCustomer = false;
 
     friend bool operator==(const EffectiveSessionSettings&,
                            const EffectiveSessionSettings&) = default;

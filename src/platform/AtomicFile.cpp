@@ -120,4 +120,12 @@ std::string utcTimestampForFileName() {
     return text;
 }
 
+std::filesystem::path unusedFileName(const std::filesystem::path& base) {
+    std::filesystem::path candidate = base;
+    std::error_code ignored;
+    for (int n = 2; std::filesystem::exists(candidate, ignored); ++n)
+        candidate = base.string() + "-" + std::to_string(n);
+    return candidate;
+}
+
 } // namespace aurelo

@@ -25,4 +25,8 @@ readWholeFile(const std::filesystem::path& path);
 // The current UTC time as a compact timestamp for file names ("20261206T071246Z").
 std::string utcTimestampForFileName();
 
+// `base` when no file has that name, else the first free "<base>-2", "<base>-3", …: where an
+// unreadable file is kept aside without replacing one kept before.
+std::filesystem::path unusedFileName(const std::filesystem::path& base);
+
 } // namespace aurelo

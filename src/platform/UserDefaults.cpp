@@ -12,19 +12,6 @@
 
 namespace aurelo {
 
-namespace {
-
-// A name beside `file` that does not exist yet: "<file><suffix>", then "<file><suffix>-2", …
-std::filesystem::path unusedName(const std::filesystem::path& base) {
-    std::filesystem::path candidate = base;
-    std::error_code ignored;
-    for (int n = 2; std::filesystem::exists(candidate, ignored); ++n)
-        candidate = base.string() + "-" + std::to_string(n);
-    return candidate;
-}
-
-} // namespace
-
 UserDefaults::UserDefaults(std::filesystem::path file) : m_file(std::move(file)) {
     load();
 }
@@ -75,7 +62,7 @@ void UserDefaults::load() {
 
     // Not ours to interpret: keep it for the user under a new name and start afresh.
     std::filesystem::path aside =
-        unusedName(m_file.string() + ".unreadable-" + utcTimestampForFileName());
+        unusedFileName(m_file.string() + ".unreadable-" + utcTimestampForFileName());
     if (::rename(m_file.c_str(), aside.c_str()) == 0) {
         m_setAsideFile = aside;
         g_warning("User defaults could not be read; the file was moved to %s", aside.c_str());
@@ -166,8 +153,8 @@ UserDefaults::preserveValue(std::string_view key) const {
     if (it == m_values.end())
         return std::unexpected("no value to preserve");
     std::filesystem::path target =
-        unusedName(m_file.parent_path() /
-                   (std::string(key) + ".unreadable-" + utcTimestampForFileName() + ".json"));
+        unusedFileName(m_file.parent_path() /
+                       (std::string(key) + ".unreadable-" + utcTimestampForFileName() + ".json"));
     auto written =
         writeFileAtomically(target, it->dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
     if (!written)

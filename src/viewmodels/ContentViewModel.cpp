@@ -27,6 +27,14 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
     m_sessionSettingsForm.setProxyPasswords(m_proxyPasswords);
     m_newSessionForm.setEngineList(&m_account);
     m_sessionSettingsForm.setEngineList(&m_account);
+    m_conversationLanguages =
+        std::make_unique<ConversationLanguageModel>(m_store, [this] { return sessionDefaults(); });
+    m_translationBox.setFollowedLanguage([languages = m_conversationLanguages.get()](
+                                             const std::string& id) -> std::optional<std::string> {
+        if (auto language = languages->followedLanguage(id))
+            return std::string(code(*language));
+        return std::nullopt;
+    });
     m_hibernation =
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
     m_health = std::make_unique<AccountHealth>(

@@ -12,6 +12,7 @@
 #include "platform/Cancellable.hpp"
 #include "viewmodels/AccountHealth.hpp"
 #include "viewmodels/AccountHibernation.hpp"
+#include "viewmodels/ConversationLanguageModel.hpp"
 #include "viewmodels/MainWindowPreferences.hpp"
 #include "viewmodels/NewSessionForm.hpp"
 #include "viewmodels/PageMemoryWatchdog.hpp"
@@ -72,6 +73,11 @@ public:
     WebsiteForm& websiteForm() { return m_websiteForm; }
     SessionSettingsForm& sessionSettingsForm() { return m_sessionSettingsForm; }
     QuickSettingsModel& quickSettings() { return m_quickSettings; }
+    // The open conversations' customer languages ("跟随客户语言").
+    ConversationLanguageModel& conversationLanguages() { return *m_conversationLanguages; }
+    const ConversationLanguageModel& conversationLanguages() const {
+        return *m_conversationLanguages;
+    }
     AccountHibernation& hibernation() { return *m_hibernation; }
     AccountHealth& health() { return *m_health; }
     PageMemoryWatchdog& memory() { return *m_memory; }
@@ -228,6 +234,7 @@ private:
     // Built last: it reads the selection and the panels at once.
     std::unique_ptr<AccountHibernation> m_hibernation;
     std::unique_ptr<AccountHealth> m_health;
+    std::unique_ptr<ConversationLanguageModel> m_conversationLanguages;
     std::unique_ptr<PageMemoryWatchdog> m_memory;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;

@@ -2,6 +2,7 @@
 
 #include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
+#include "viewmodels/OutgoingLanguageChoice.hpp"
 #include "viewmodels/TranslationLook.hpp"
 
 #include <algorithm>
@@ -110,8 +111,8 @@ void NewSessionForm::open(const std::string& platformID, std::optional<PlatformE
     assign(m_platformID, platformID, Field::PlatformID);
     setName(suggestedName);
     setInputLanguage(std::string(code(defaults.inputLanguage)));
-    setOutgoingLanguage(
-        std::string(code(safeOutgoingLanguage(std::nullopt, defaults.outgoingLanguage))));
+    // New accounts answer each customer in their own language, the usual one until it is known.
+    setOutgoingLanguage(std::string(OutgoingLanguageChoice::kFollowCustomer));
     setIncomingLanguage(std::string(code(defaults.incomingLanguage)));
     setOwnMessageLanguage(std::string(code(ChatLanguage::Chinese)));
     setProvider(std::string(rawValue(defaults.provider)));
@@ -149,7 +150,7 @@ std::optional<ChatSession> NewSessionForm::session() const {
         session.urlString = *m_platform->url;
     }
     session.inputLanguageCode = inputLanguage();
-    session.outgoingLanguageCode = outgoingLanguage();
+    OutgoingLanguageChoice::apply(session, outgoingLanguage(), sessionDefaults().outgoingLanguage);
     session.incomingLanguageCode = incomingLanguage();
     session.ownMessageLanguageCode = ownMessageLanguage();
     session.translationProvider = provider();

@@ -47,6 +47,8 @@ PageStackModel::PageStackModel(ContentViewModel& content) : m_content(content) {
                 field == F::ShowAppCenter || field == F::ShowingInlineSettings)
                 changed();
         }));
+    m_connections.push_back(
+        m_content.conversationLanguages().signalPagesChanged().connect(changed));
     m_connections.push_back(m_content.hibernation().signalChanged().connect(
         [changed](const std::string&) { changed(); }));
     m_connections.push_back(m_content.translationBox().signalChanged().connect(
@@ -130,6 +132,8 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.isActive = m_content.store().selectedID() == session.id;
     inputs.inputLanguage = effective.inputLanguage;
     inputs.outgoingLanguage = effective.outgoingLanguage;
+    inputs.followsConversation = effective.outgoingFollowsCustomer;
+    inputs.conversationLanguage = m_content.conversationLanguages().pageLanguage(session.id);
     inputs.spellChecking = session.spellCheckingEnabled.value_or(true);
     inputs.notificationsEnabled = session.notificationsEnabled.value_or(true);
     inputs.incomingLanguage = effective.incomingLanguage;
@@ -150,6 +154,15 @@ ChatWebViewInputs PageStackModel::inputs(const ChatSession& session) const {
     inputs.onMessagesRecognised = [&quick = m_content.quickSettings(),
                                    id = session.id](bool recognised) {
         quick.messagesRecognised(id, recognised);
+    };
+    inputs.onConversationReported = [&languages = m_content.conversationLanguages(),
+                                     id = session.id](std::optional<std::string> conversation) {
+        languages.conversationReported(id, std::move(conversation));
+    };
+    inputs.onIncomingLanguage = [&languages = m_content.conversationLanguages(), id = session.id](
+                                    const std::string& conversation, const std::string& text,
+                                    const std::string& detected) {
+        languages.incomingLanguage(id, conversation, text, detected);
     };
     inputs.onHealthChanged = [&health = m_content.health(), id = session.id](
                                  const PageHealth& state) { health.report(id, state); };
@@ -180,6 +193,7 @@ std::string PageStackModel::identity(const ChatSession& session) const {
              effective.translationFontColor,
              std::string(code(effective.inputLanguage)),
              std::string(code(effective.outgoingLanguage)),
+             boolText(effective.outgoingFollowsCustomer),
              std::string(code(effective.incomingLanguage)),
              std::string(code(effective.ownMessageLanguage)),
              std::string(rawValue(effective.provider)),

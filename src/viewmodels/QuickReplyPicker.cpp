@@ -107,7 +107,7 @@ void QuickReplyPicker::pick(const std::string& id, Insertion insertion) {
         return;
     const auto effective = effectiveSettings(*session, m_content.sessionDefaults());
     const std::string requestID = newSessionID();
-    const std::string target(code(effective.outgoingLanguage));
+    const std::string target(code(m_content.conversationLanguages().outgoingLanguage(*sessionID)));
     m_requestID = requestID;
     assign(m_busy, true, Field::Busy);
     m_translator.translate(

@@ -1,5 +1,7 @@
 #include "viewmodels/QuickSettingsModel.hpp"
 
+#include "viewmodels/OutgoingLanguageChoice.hpp"
+
 #include "viewmodels/EngineNames.hpp"
 
 namespace aurelo {
@@ -54,8 +56,11 @@ ChatLanguage QuickSettingsModel::quickOutgoingLanguage() const {
 }
 
 std::string QuickSettingsModel::summaryLine() const {
-    return "收到 → " + std::string(title(quickIncomingLanguage())) + "   ·   发送 → " +
-           std::string(title(quickOutgoingLanguage()));
+    const ChatSession* session = selected();
+    const std::string outgoing = session && session->outgoingFollowsCustomer.value_or(false)
+                                     ? std::string(OutgoingLanguageChoice::kFollowCustomerTitle)
+                                     : std::string(title(quickOutgoingLanguage()));
+    return "收到 → " + std::string(title(quickIncomingLanguage())) + "   ·   发送 → " + outgoing;
 }
 
 std::string_view QuickSettingsModel::recognitionNote() const {
@@ -85,10 +90,20 @@ void QuickSettingsModel::setInputLanguageCode(const std::string& languageCode) {
 }
 
 std::string QuickSettingsModel::outgoingLanguageCode() const {
+    if (const ChatSession* session = selected())
+        return OutgoingLanguageChoice::valueOf(*session, m_settings.outgoingLanguage());
     return std::string(code(quickOutgoingLanguage()));
 }
 
 void QuickSettingsModel::setOutgoingLanguageCode(const std::string& languageCode) {
+    const ChatSession* following = selected();
+    if (following && (languageCode == OutgoingLanguageChoice::kFollowCustomer ||
+                      following->outgoingFollowsCustomer)) {
+        updateSelected([&](ChatSession& session) {
+            OutgoingLanguageChoice::apply(session, languageCode, m_settings.outgoingLanguage());
+        });
+        return;
+    }
     if (const ChatSession* session = selected())
         m_store.setOutgoingLanguage(session->id, languageCode == code(ChatLanguage::Chinese)
                                                      ? std::string(code(ChatLanguage::English))

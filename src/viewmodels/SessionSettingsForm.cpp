@@ -3,6 +3,7 @@
 #include "models/PlatformCatalogue.hpp"
 #include "platform/Text.hpp"
 #include "translation/TranslationService.hpp"
+#include "viewmodels/OutgoingLanguageChoice.hpp"
 
 namespace aurelo {
 
@@ -17,7 +18,8 @@ void SessionSettingsForm::begin() {
         return;
     const EffectiveSessionSettings effective = effectiveSettings(*session, sessionDefaults());
     setInputLanguage(std::string(code(effective.inputLanguage)));
-    setOutgoingLanguage(std::string(code(effective.outgoingLanguage)));
+    setOutgoingLanguage(
+        OutgoingLanguageChoice::valueOf(*session, sessionDefaults().outgoingLanguage));
     setIncomingLanguage(std::string(code(effective.incomingLanguage)));
     setOwnMessageLanguage(std::string(code(effective.ownMessageLanguage)));
     setProvider(std::string(rawValue(effective.provider)));
@@ -87,9 +89,7 @@ void SessionSettingsForm::save() {
     if (address)
         session.urlString = *address;
     session.inputLanguageCode = inputLanguage();
-    session.outgoingLanguageCode = outgoingLanguage() == code(ChatLanguage::Chinese)
-                                       ? std::string(code(ChatLanguage::English))
-                                       : outgoingLanguage();
+    OutgoingLanguageChoice::apply(session, outgoingLanguage(), sessionDefaults().outgoingLanguage);
     session.incomingLanguageCode = incomingLanguage();
     session.ownMessageLanguageCode = ownMessageLanguage();
     session.translationProvider = provider();

@@ -104,7 +104,7 @@ void TranslationBoxModel::performTranslation() {
     std::string target;
     switch (m_settings.preferredTarget()) {
     case TargetLanguage::Automatic:
-        target = containsChinese(m_input) ? "en" : "zh-CN";
+        target = containsChinese(m_input) ? outgoingTarget(sessionID) : "zh-CN";
         break;
     case TargetLanguage::English:
         target = "en";
@@ -130,7 +130,10 @@ void TranslationBoxModel::performTranslation() {
                     assign(m_output, outcome->text, Field::Output);
                     assign(m_detected, outcome->detectedLanguage.value_or(""), Field::Detected);
                     m_translatedSource = text;
-                    assign(m_readyToInsert, containsChinese(text) && target == "en",
+                    m_outputTarget = target;
+                    assign(m_readyToInsert,
+                           containsChinese(text) &&
+                               (target == "en" || target == outgoingTarget(sessionID)),
                            Field::ReadyToInsert);
                 } else {
                     assign(m_errorMessage, describe(outcome.error()), Field::ErrorMessage);
@@ -146,8 +149,23 @@ void TranslationBoxModel::insertOutput() {
     // agent to read, not for the customer.
     if (!m_readyToInsert || m_output.empty() || !m_store.selectedID())
         return;
+    // The customer of the conversation open now may write another language than the one the
+    // text was translated for: translated again for them rather than put in.
+    if (m_settings.preferredTarget() == TargetLanguage::Automatic &&
+        m_outputTarget != outgoingTarget(*m_store.selectedID())) {
+        assign(m_readyToInsert, false, Field::ReadyToInsert);
+        performTranslation();
+        return;
+    }
     insertText(*m_store.selectedID(), m_output);
     assign(m_readyToInsert, false, Field::ReadyToInsert);
+}
+
+std::string TranslationBoxModel::outgoingTarget(const std::string& sessionID) const {
+    if (m_followed)
+        if (auto followed = m_followed(sessionID))
+            return *followed;
+    return "en";
 }
 
 void TranslationBoxModel::insertText(const std::string& sessionID, std::string text) {

@@ -13,6 +13,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,12 @@ public:
     TargetLanguage preferredTarget() const { return m_settings.preferredTarget(); }
     void setPreferredTarget(TargetLanguage target);
 
+    // The language Chinese in the box goes out in for an account that follows its customer
+    // (the open conversation's); nullopt keeps English, as for every other account.
+    using FollowedLanguage =
+        std::function<std::optional<std::string>(const std::string& sessionID)>;
+    void setFollowedLanguage(FollowedLanguage followed) { m_followed = std::move(followed); }
+
     void setInput(std::string text);
     void performTranslation();
     void insertOutput();
@@ -105,6 +112,7 @@ public:
 
 private:
     void reset();
+    std::string outgoingTarget(const std::string& sessionID) const;
     // The selected account's platform name; nothing when no account is selected.
     std::optional<std::string> selectedPlatformName() const;
     template <typename T> void assign(T& member, T value, Field field);
@@ -123,6 +131,9 @@ private:
     std::string m_translatedSource;
     bool m_readyToInsert = false;
     std::optional<WebTextInsertion> m_textInsertion;
+    FollowedLanguage m_followed;
+    // The language of `m_output`.
+    std::string m_outputTarget;
 
     std::vector<sigc::connection> m_connections;
     sigc::signal<void(bool)> m_focusRequested;

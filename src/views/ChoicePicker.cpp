@@ -1,5 +1,7 @@
 #include "views/ChoicePicker.hpp"
 
+#include "viewmodels/OutgoingLanguageChoice.hpp"
+
 #include "viewmodels/AccountFieldsForm.hpp"
 #include "views/WidgetHelpers.hpp"
 
@@ -24,6 +26,13 @@ std::vector<ChoicePicker::Choice> ChoicePicker::languages(LanguagePicker picker)
     for (ChatLanguage language : pickerLanguages(picker))
         choices.push_back(
             {std::string(code(language)), Glib::ustring(std::string(title(language)))});
+    return choices;
+}
+
+std::vector<ChoicePicker::Choice> ChoicePicker::accountOutgoing() {
+    std::vector<Choice> choices;
+    for (auto& [value, title] : OutgoingLanguageChoice::choices())
+        choices.push_back({value, Glib::ustring(title)});
     return choices;
 }
 

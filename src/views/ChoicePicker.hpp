@@ -22,6 +22,8 @@ public:
     ChoicePicker(std::vector<Choice> choices, const Glib::ustring& accessibleName);
 
     static std::vector<Choice> languages(LanguagePicker picker);
+    // An account's "发送翻译" choices: 跟随客户语言 and the outgoing languages.
+    static std::vector<Choice> accountOutgoing();
     static std::vector<Choice> proxyTypes();
 
     // Replaces the choices (the engine list changes with the service's), without reporting.

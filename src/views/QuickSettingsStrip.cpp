@@ -1,6 +1,7 @@
 #include "views/QuickSettingsStrip.hpp"
 
 #include "views/AccountTabFlowLayout.hpp"
+#include "views/ConversationLanguageRow.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/button.h>
@@ -54,6 +55,8 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
     m_summary.set_xalign(0);
     m_summary.set_ellipsize(Pango::EllipsizeMode::END);
     header.append(m_summary);
+    // With 跟随客户语言, the open conversation's language and its override, on the same line.
+    header.append(*Gtk::make_managed<ConversationLanguageRow>(m_model.conversationLanguages()));
     m_engineSummary.add_css_class("aurelo-subtitle");
     m_engineSummary.set_xalign(0);
     m_engineSummary.set_hexpand(true);
@@ -187,14 +190,6 @@ QuickSettingsStrip::QuickSettingsStrip(ContentViewModel& model)
 QuickSettingsStrip::~QuickSettingsStrip() {
     for (auto& connection : m_connections)
         connection.disconnect();
-}
-
-void QuickSettingsStrip::hostInSummary(Gtk::Widget& item) {
-    m_summaryLine.insert_child_after(item, *m_expander.get_prev_sibling());
-}
-
-void QuickSettingsStrip::hostInControls(Gtk::Widget& item) {
-    m_controls.append(item);
 }
 
 void QuickSettingsStrip::refreshLayout() {

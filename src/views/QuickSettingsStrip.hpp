@@ -22,11 +22,6 @@ public:
     explicit QuickSettingsStrip(ContentViewModel& model);
     ~QuickSettingsStrip() override;
 
-    // Room for one more compact control of another panel: on the summary line, before the
-    // button that opens the controls, or as a line of its own at the end of the controls.
-    void hostInSummary(Gtk::Widget& item);
-    void hostInControls(Gtk::Widget& item);
-
     Gtk::Button& expander() { return m_expander; }
     Gtk::Widget& controls() { return m_controls; }
 
@@ -45,7 +40,7 @@ private:
     Gtk::Label m_recognition;
     Gtk::Switch m_send;
     ChoicePicker m_input{ChoicePicker::languages(LanguagePicker::Input), "原文语言"};
-    ChoicePicker m_outgoing{ChoicePicker::languages(LanguagePicker::Outgoing), "发送翻译为"};
+    ChoicePicker m_outgoing{ChoicePicker::accountOutgoing(), "发送翻译为"};
     Gtk::Switch m_group;
     Gtk::Switch m_receive;
     ChoicePicker m_incoming{ChoicePicker::languages(LanguagePicker::Incoming), "接收翻译为"};

@@ -4,7 +4,7 @@ namespace aurelo {
 
 SessionPickers::SessionPickers(const Names& names)
     : input(ChoicePicker::languages(LanguagePicker::Input), names.input),
-      outgoing(ChoicePicker::languages(LanguagePicker::Outgoing), names.outgoing),
+      outgoing(ChoicePicker::accountOutgoing(), names.outgoing),
       incoming(ChoicePicker::languages(LanguagePicker::Incoming), names.incoming),
       ownMessage(ChoicePicker::languages(LanguagePicker::Incoming), names.ownMessage),
       provider({}, names.provider), proxyType(ChoicePicker::proxyTypes(), names.proxyType) {}

@@ -117,6 +117,9 @@ void BackgroundTranslationQueue::finishBatch(
                     m_deliverPageTranslation(job.id, text, false);
                 else
                     m_deliverTranslation(job.id, text, false);
+                if (const auto& detected = (*outcome)[i].detectedLanguage;
+                    detected && job.conversation && m_onDetected)
+                    m_onDetected(job, *detected);
             }
         } else {
             const std::string description = describe(outcome.error());

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct BackgroundTranslation {
     std::string target;
     std::string kind = "message";
     TranslationConfiguration configuration;
+    // The open conversation a customer's message was read in; absent for the agent's own
+    // messages and for whole-page text.
+    std::optional<std::string> conversation = std::nullopt;
 };
 
 // The per-page queue for chat history and whole-page translation. Bursts are gathered for 24 ms,
@@ -57,6 +61,10 @@ public:
     // Pending answers of batches still in flight are dropped.
     ~BackgroundTranslationQueue();
 
+    // Told the service's detected source language of each translated job of a conversation.
+    using Detected = std::function<void(const BackgroundTranslation& job, const std::string& code)>;
+    void setOnDetected(Detected callback) { m_onDetected = std::move(callback); }
+
     void enqueue(BackgroundTranslation job);
     void scheduleBackgroundQueueProcessing();
     void processBackgroundQueue();
@@ -79,6 +87,7 @@ private:
     BatchTranslator m_translateBatch;
     Deliver m_deliverTranslation;
     Deliver m_deliverPageTranslation;
+    Detected m_onDetected;
 
     std::deque<BackgroundTranslation> m_backgroundQueue;
     int m_activeBackgroundTranslations = 0;

@@ -65,6 +65,16 @@ BridgeMessage bridgeMessageFromJson(const nlohmann::json& body) {
     }
 
     const auto* id = member(body, "id");
+    if (kindIsString && kind->get_ref<const std::string&>() == "conversation") {
+        if (id && id->is_null())
+            return ConversationReport{};
+        if (isString(id) && !id->get_ref<const std::string&>().empty() &&
+            id->get_ref<const std::string&>().size() <=
+                ConversationReport::kMaximumConversationBytes)
+            return ConversationReport{id->get<std::string>()};
+        return MalformedMessage{};
+    }
+
     if (kindIsString && kind->get_ref<const std::string&>() == "voice") {
         const auto* data = member(body, "data");
         const auto* mime = member(body, "mime");
@@ -89,6 +99,11 @@ BridgeMessage bridgeMessageFromJson(const nlohmann::json& body) {
                                target->get<std::string>()};
     if (kindIsString)
         request.kind = kind->get<std::string>();
+    if (const auto* conversation = member(body, "conversation");
+        isString(conversation) && !conversation->get_ref<const std::string&>().empty() &&
+        conversation->get_ref<const std::string&>().size() <=
+            ConversationReport::kMaximumConversationBytes)
+        request.conversation = conversation->get<std::string>();
     return request;
 }
 

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -30,6 +31,15 @@ struct MessageRecognitionReport {
                            const MessageRecognitionReport&) = default;
 };
 
+// {kind: "conversation", id: string | null}: the conversation the page shows, by the platform's
+// own id for it (from the address or the open chat's header); null when no chat is open or the
+// page has none we recognise. Ids longer than kMaximumConversationBytes are malformed.
+struct ConversationReport {
+    static constexpr std::size_t kMaximumConversationBytes = 512;
+    std::optional<std::string> id = std::nullopt;
+    friend bool operator==(const ConversationReport&, const ConversationReport&) = default;
+};
+
 // {kind: "voice", id, data, mime, source?, target?}; the defaults stand in for a source or
 // target that is absent or not a string.
 struct VoiceRequest {
@@ -41,12 +51,15 @@ struct VoiceRequest {
     friend bool operator==(const VoiceRequest&, const VoiceRequest&) = default;
 };
 
-// Every other form: {id, text, target, kind?}; kind "message" when absent or not a string.
+// Every other form: {id, text, target, kind?, conversation?}; kind "message" when absent or not a
+// string. `conversation` names the conversation a customer's message belongs to (a string of at
+// most ConversationReport::kMaximumConversationBytes; anything else is dropped).
 struct TranslationRequest {
     std::string id;
     std::string text;
     std::string target;
     std::string kind = "message";
+    std::optional<std::string> conversation = std::nullopt;
     friend bool operator==(const TranslationRequest&, const TranslationRequest&) = default;
 
     bool isQueued() const { return kind == "message" || kind == "page"; }
@@ -64,7 +77,7 @@ struct MalformedMessage {
 
 using BridgeMessage =
     std::variant<IgnoredMessage, MalformedMessage, UnreadReport, LoginReport,
-                 MessageRecognitionReport, VoiceRequest, TranslationRequest>;
+                 MessageRecognitionReport, ConversationReport, VoiceRequest, TranslationRequest>;
 
 BridgeMessage bridgeMessageFromJson(const nlohmann::json& body);
 

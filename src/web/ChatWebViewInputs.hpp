@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace aurelo {
 
@@ -28,6 +29,13 @@ struct ChatWebViewInputs {
     bool isActive = false;                                   // every update
     ChatLanguage inputLanguage = ChatLanguage::Chinese;      // creation
     ChatLanguage outgoingLanguage = ChatLanguage::English;   // creation
+    // "跟随客户语言": the page reports the open conversation and sends in its customer's
+    // language, which `conversationLanguage` gives; `outgoingLanguage` is the fallback.
+    bool followsConversation = false; // creation
+    // The open conversation (as the page reported it) and its outgoing language, while the
+    // account follows the customer; the page and the spelling checker are told of each change.
+    std::optional<std::pair<std::optional<std::string>, ChatLanguage>>
+        conversationLanguage;                                // every update
     ChatLanguage incomingLanguage = ChatLanguage::Chinese;   // creation
     ChatLanguage ownMessageLanguage = ChatLanguage::Chinese; // creation
     std::string proxyType = "http";                          // creation
@@ -43,6 +51,11 @@ struct ChatWebViewInputs {
     bool notificationsEnabled = true;                        // every update
     std::function<void(int)> onUnreadCountChanged;            // creation
     std::function<void(bool)> onMessagesRecognised;           // creation
+    // The page's conversation reports and the detected languages of customers' messages.
+    std::function<void(std::optional<std::string>)> onConversationReported; // creation
+    std::function<void(const std::string& conversation, const std::string& text,
+                       const std::string& code)>
+        onIncomingLanguage;                                   // creation
     std::function<void(const PageHealth&)> onHealthChanged;   // creation
     // The proportional set size (KiB) of the page's web process, measured every so often.
     std::function<void(std::uint64_t)> onMemoryMeasured;      // creation

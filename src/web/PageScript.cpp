@@ -51,6 +51,7 @@ std::string fillPageScript(std::string text, const ChatWebViewInputs& inputs) {
         {"__INCOMING_LANGUAGE__", stringExpression(code(inputs.incomingLanguage))},
         {"__OWN_MESSAGE_LANGUAGE__", stringExpression(code(inputs.ownMessageLanguage))},
         {"__SEND_AVAILABLE__", boolean(inputs.sendTranslationAvailable)},
+        {"__FOLLOW_CONVERSATION__", boolean(inputs.followsConversation)},
     };
     // One pass over the template: a value is never scanned again, so a colour that happens to
     // contain a placeholder name stays the colour's text instead of having a language code

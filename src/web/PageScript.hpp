@@ -24,7 +24,7 @@ std::optional<std::string> jsonArrayText(std::string_view value);
 // "[0]". Text that cannot be serialised yields the empty string ("[\"\"][0]").
 std::string stringExpression(std::string_view value);
 
-// The page script with its ten placeholders replaced in their fixed order, every occurrence.
+// The page script with its eleven placeholders replaced in their fixed order, every occurrence.
 std::string fillPageScript(std::string scriptTemplate, const ChatWebViewInputs& inputs);
 
 // The font size as the script receives it: the fraction dropped. A value that is not a finite

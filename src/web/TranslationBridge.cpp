@@ -42,7 +42,13 @@ TranslationBridge::TranslationBridge(const TranslationService& service, HttpSess
           },
           [this](const std::string& id, const std::string& text, bool failed) {
               deliverPageTranslation(id, text, failed);
-          }) {}
+          }) {
+    m_backgroundQueue.setOnDetected(
+        [this](const BackgroundTranslation& job, const std::string& code) {
+            if (m_onIncomingLanguage && job.conversation && job.kind == "message")
+                m_onIncomingLanguage(*job.conversation, job.text, code);
+        });
+}
 
 TranslationBridge::~TranslationBridge() {
     m_cancellable.cancel();
@@ -71,6 +77,8 @@ void TranslationBridge::receive(const BridgeMessage& message) {
         return report(m_onLoginReported, login->loggedOut);
     if (const auto* recognition = std::get_if<MessageRecognitionReport>(&message))
         return report(m_onMessagesRecognised, recognition->recognised);
+    if (const auto* conversation = std::get_if<ConversationReport>(&message))
+        return report(m_onConversationReported, conversation->id);
     if (const auto* voice = std::get_if<VoiceRequest>(&message)) {
         // An id we would have to echo at any length is not one the page script made.
         if (voice->id.size() > kMaximumIdBytes || voice->mime.size() > kMaximumMimeBytes ||
@@ -102,7 +110,8 @@ void TranslationBridge::receiveTranslation(const TranslationRequest& request) {
         return answerDirect(request, kTextTooLong, true);
     if (request.isQueued()) {
         m_backgroundQueue.enqueue(BackgroundTranslation{request.id, request.text, request.target,
-                                                        request.kind, m_translationConfiguration});
+                                                        request.kind, m_translationConfiguration,
+                                                        request.conversation});
         return;
     }
     if (m_directInFlight >= kMaximumDirectInFlight)

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace aurelo {
@@ -69,6 +70,18 @@ public:
         m_onMessagesRecognised = std::move(callback);
     }
 
+    // The conversation the page shows (nullopt: none), as the page reports it; on the main loop.
+    void setOnConversationReported(std::function<void(std::optional<std::string>)> callback) {
+        m_onConversationReported = std::move(callback);
+    }
+    // A customer's message of a conversation was translated and the service named its language:
+    // (conversation, message text, detected code). On the main loop, as the answer arrives.
+    using IncomingLanguage = std::function<void(const std::string& conversation,
+                                                const std::string& text, const std::string& code)>;
+    void setOnIncomingLanguage(IncomingLanguage callback) {
+        m_onIncomingLanguage = std::move(callback);
+    }
+
     // Dispatches one message from the page.
     void receive(const BridgeMessage& message);
 
@@ -116,6 +129,8 @@ private:
     std::function<void(int)> m_onUnreadCountChanged;
     std::function<void(bool)> m_onLoginReported;
     std::function<void(bool)> m_onMessagesRecognised;
+    std::function<void(std::optional<std::string>)> m_onConversationReported;
+    IncomingLanguage m_onIncomingLanguage;
     bool m_lastTranslationActive = false;
     int m_directInFlight = 0;
     int m_voiceInFlight = 0;

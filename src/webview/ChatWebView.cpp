@@ -105,6 +105,15 @@ ChatWebView::ChatWebView(const Inputs& inputs, WebEnvironment& environment)
     bridge.setLastTranslationActive(inputs.isActive);
     bridge.setOnUnreadCountChanged(inputs.onUnreadCountChanged);
     bridge.setOnMessagesRecognised(inputs.onMessagesRecognised);
+    // A report comes after every load of the page too, and a page that loaded again knows no
+    // language yet: it is told again even when the answer is the same.
+    bridge.setOnConversationReported(
+        [this, report = inputs.onConversationReported](std::optional<std::string> conversation) {
+            m_conversationLanguage.reset();
+            if (report)
+                report(std::move(conversation));
+        });
+    bridge.setOnIncomingLanguage(inputs.onIncomingLanguage);
     m_health = std::make_unique<PageHealthMonitor>(
         m_webView.get(), route->has_value(),
         [connecting = m_connecting, report = inputs.onHealthChanged](const PageHealth& health) {
@@ -186,10 +195,27 @@ void ChatWebView::update(const Inputs& inputs) {
     if (std::exchange(m_spellChecking, inputs.spellChecking) != inputs.spellChecking &&
         gtk_widget_get_mapped(GTK_WIDGET(m_webView.get())))
         applySpelling();
+    applyConversationLanguage(inputs);
     if (inputs.reloadToken != m_coordinator->lastReloadToken) {
         m_coordinator->lastReloadToken = inputs.reloadToken;
         webkit_web_view_reload(m_webView.get());
     }
+}
+
+void ChatWebView::applyConversationLanguage(const Inputs& inputs) {
+    if (!inputs.conversationLanguage || inputs.conversationLanguage == m_conversationLanguage)
+        return;
+    m_conversationLanguage = inputs.conversationLanguage;
+    const auto& [conversation, language] = *inputs.conversationLanguage;
+    const nlohmann::json target = std::string(code(language));
+    const nlohmann::json open = conversation ? nlohmann::json(*conversation) : nlohmann::json();
+    if (auto script =
+            pageCallScript("aureloSetOutgoingLanguage", nlohmann::json::array({target, open})))
+        evaluateInPrivateWorld(m_webView.get(), *script);
+    // The composer is checked in the language the agent's text now goes out in.
+    if (std::exchange(m_outgoingLanguage, language) != language && m_spellChecking &&
+        gtk_widget_get_mapped(GTK_WIDGET(m_webView.get())))
+        applySpelling();
 }
 
 void ChatWebView::buildMemoryBar() {

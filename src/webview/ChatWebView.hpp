@@ -74,6 +74,8 @@ private:
     void buildMemoryBar();
     void refuse(const std::string& reason, const Inputs& inputs);
     void applySpelling();
+    // Tells the page the outgoing language of its open conversation, when it changed.
+    void applyConversationLanguage(const Inputs& inputs);
 
     std::string m_sessionID;
     // Why the account has no page; nothing while it has one.
@@ -89,6 +91,8 @@ private:
     sigc::signal<void()> m_memoryReloadClicked;
     bool m_spellChecking = true;
     ChatLanguage m_outgoingLanguage = ChatLanguage::English;
+    // What the page was last told: (conversation, language); nothing yet.
+    std::optional<std::pair<std::optional<std::string>, ChatLanguage>> m_conversationLanguage;
 };
 
 // The view's delegate: the bridge's owner and the navigation, window, file-chooser, download and

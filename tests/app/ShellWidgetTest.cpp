@@ -139,8 +139,9 @@ TEST_F(ShellWidgets, QuickStripEditsTheSelectedAccountAndFollowsTheSelection) {
     send->set_active(false);
     EXPECT_EQ(session(whatsApp).sendTranslationEnabled, false);
     auto languages = findWidgets<ChoicePicker>(*strip);
-    ASSERT_EQ(languages.size(), 3u); // input, outgoing, incoming
-    languages[1]->set_selected(1);   // the second outgoing language: Spanish
+    // input, outgoing, incoming, and the open conversation's override (hidden here)
+    ASSERT_EQ(languages.size(), 4u);
+    languages[1]->set_selected(2); // after 跟随客户语言 and English: Spanish
     EXPECT_EQ(session(whatsApp).outgoingLanguageCode, "es");
     EXPECT_TRUE(labelShowing(*strip, "收到 → 简体中文   ·   发送 → 西班牙语"));
 

@@ -261,6 +261,32 @@ TEST_F(EditorComposerTest, EveryEditorSendsOnlyWhatItsModelHoldsAndNeverChinese)
              EXPECT_EQ(model(), "你好");
              EXPECT_TRUE(fake.requests().empty()) << "nothing is translated";
          }},
+        {"following the customer, a chat opened by address waits for its language",
+         [&](const std::string& editor) {
+             std::vector<nlohmann::json> reports;
+             auto inputs = defaultInputs();
+             inputs.followsConversation = true;
+             inputs.onConversationReported = [&](std::optional<std::string> conversation) {
+                 reports.push_back(conversation ? nlohmann::json(*conversation) : nullptr);
+             };
+             openEditor(editor, inputs);
+             ASSERT_TRUE(runMainLoopUntil([&] { return !reports.empty(); }));
+             EXPECT_EQ(reports[0], nullptr) << "the editor's page shows no chat";
+             evaluateInPage("location.hash = '#@maria_lopez'");
+             ASSERT_TRUE(runMainLoopUntil([&] { return reports.size() == 2; }));
+             EXPECT_EQ(reports[1], "fragment:@maria_lopez");
+             typeChinese("nihao", "你好");
+             pressEnter();
+             runMainLoopFor(200ms);
+             EXPECT_TRUE(sent().empty()) << "sent before the chat's language was named";
+             updateHost([](ChatWebViewInputs& host) {
+                 host.conversationLanguage =
+                     std::pair{std::optional<std::string>("fragment:@maria_lopez"),
+                               ChatLanguage::Spanish};
+             });
+             ASSERT_TRUE(waitForSent(1)) << pageState();
+             EXPECT_EQ(serviceTexts().back().target, "es");
+         }},
     };
 
     std::map<std::string, std::vector<bool>> passed;

@@ -51,6 +51,11 @@ protected:
         m_inputs.isActive = active;
         m_host->update(m_inputs);
     }
+    // Changes the fields that may change while the page lives, as the window does.
+    void updateHost(const std::function<void(ChatWebViewInputs&)>& change) {
+        change(m_inputs);
+        m_host->update(m_inputs);
+    }
     void runPageCommand(WebPageCommand::Action action) {
         m_host->runPageCommand(WebPageCommand{newSessionID(), action});
     }

@@ -56,12 +56,12 @@ TEST_F(AccountFormsTest, NewAccountStartsFromTheGlobalSettings) {
     settings.setOutgoingLanguage(ChatLanguage::Chinese);
     form.prepare("telegram", "Telegram");
     EXPECT_EQ(form.fontSize(), 16) << "at least 16";
-    EXPECT_EQ(form.outgoingLanguage(), "en") << "never Chinese";
+    EXPECT_EQ(form.outgoingLanguage(), "follow") << "new accounts follow their customers";
     preferences.setTranslationFontSize(20);
     settings.setOutgoingLanguage(ChatLanguage::Spanish);
     form.prepare("telegram", "Telegram");
     EXPECT_EQ(form.fontSize(), 20);
-    EXPECT_EQ(fields(form), (Fields{"ja", "es", "ko", "zh-CN", "deepl", "http", "", ""}));
+    EXPECT_EQ(fields(form), (Fields{"ja", "follow", "ko", "zh-CN", "deepl", "http", "", ""}));
     EXPECT_FALSE(form.sendTranslation());
     EXPECT_FALSE(form.receiveTranslation());
     EXPECT_EQ(form.fontColor(), "#2563EB");
@@ -181,6 +181,7 @@ TEST_F(AccountFormsTest, ANewAccountIsStoredWholeAndItsFirstPageHasItsProxy) {
     expected.id = selected().id;
     expected.inputLanguageCode = "auto";
     expected.outgoingLanguageCode = "en";
+    expected.outgoingFollowsCustomer = true;
     expected.incomingLanguageCode = expected.ownMessageLanguageCode = "zh-CN";
     expected.translationProvider = "google";
     expected.sendTranslationEnabled = expected.receiveTranslationEnabled = true;

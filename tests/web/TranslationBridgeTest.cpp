@@ -205,5 +205,24 @@ TEST_F(TranslationBridgeTest, VoiceRequestAndEveryAnswerForm) {
                                   {"source", "auto"}}));
 }
 
+TEST_F(TranslationBridgeTest, OnlyCustomersMessagesOfAConversationTeachItsLanguage) {
+    std::vector<std::vector<std::string>> heard;
+    bridge.setOnIncomingLanguage(
+        [&](const std::string& conversation, const std::string& text, const std::string& code) {
+            heard.push_back({conversation, text, code});
+        });
+    std::vector<std::optional<std::string>> reported;
+    bridge.setOnConversationReported(
+        [&](std::optional<std::string> conversation) { reported.push_back(conversation); });
+    post({{"kind", "conversation"}, {"id", "path:77"}});
+    post({{"kind", "conversation"}, {"id", nullptr}});
+    post(with(request("message", "own", "my own words"), "target", "zh-CN"));
+    post(with(request("page", "p", "page text"), "conversation", "path:77"));
+    post(with(request("message", "c", "their words"), "conversation", "path:77"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return scripts.size() == 3; }));
+    EXPECT_EQ(heard, (std::vector<std::vector<std::string>>{{"path:77", "their words", "en"}}));
+    EXPECT_EQ(reported, (std::vector<std::optional<std::string>>{"path:77", std::nullopt}));
+}
+
 } // namespace
 } // namespace aurelo

@@ -106,9 +106,26 @@ TEST(BridgeMessageTest, ConvertsEveryForm) {
         // A voice message with text falls through to a translation of kind "voice".
         {R"({"kind":"voice","id":"v","text":"x","target":"en"})",
          TranslationRequest{"v", "x", "en", "voice"}},
+        {R"({"kind":"conversation","id":"path:1029384756"})",
+         ConversationReport{"path:1029384756"}},
+        {R"({"kind":"conversation","id":null})", ConversationReport{}},
+        {R"({"kind":"conversation"})", MalformedMessage{}},
+        {R"({"kind":"conversation","id":""})", MalformedMessage{}},
+        {R"({"kind":"conversation","id":42})", MalformedMessage{}},
+        {R"({"id":"m","text":"hola","target":"zh-CN","conversation":"chat:34@c.us"})",
+         TranslationRequest{"m", "hola", "zh-CN", "message", "chat:34@c.us"}},
+        // A conversation that is not a short string is dropped; the message is still translated.
+        {R"({"id":"m","text":"hola","target":"zh-CN","conversation":{"a":1}})",
+         TranslationRequest{"m", "hola", "zh-CN", "message"}},
     };
     for (const auto& [body, expected] : cases)
         EXPECT_EQ(bridgeMessageFromJsonText(body), expected) << body;
+    const std::string overlong(ConversationReport::kMaximumConversationBytes + 1, 'c');
+    EXPECT_EQ(bridgeMessageFromJson({{"kind", "conversation"}, {"id", overlong}}),
+              BridgeMessage{MalformedMessage{}});
+    EXPECT_EQ(bridgeMessageFromJson(
+                  {{"id", "m"}, {"text", "x"}, {"target", "en"}, {"conversation", overlong}}),
+              (BridgeMessage{TranslationRequest{"m", "x", "en", "message"}}));
 }
 
 TEST(ProxyRouteTest, DerivesRouteFromSessionFields) {

@@ -1,5 +1,5 @@
 // Runs in every hosted chat page, in the private script world "aurelo": the page shares the DOM
-// with us but cannot see these functions or post to the bridge. The host fills the ten
+// with us but cannot see these functions or post to the bridge. The host fills the eleven
 // configuration placeholders before it injects the text, so this file is not valid JavaScript
 // until then. Everything lives in one function scope; only the callbacks the host calls are put
 // on window (of our world).
@@ -18,7 +18,10 @@
     const translationFontSize = __TRANSLATION_FONT_SIZE__;
     const translationFontColor = String(__TRANSLATION_FONT_COLOR__);
     const inputLanguage = String(__INPUT_LANGUAGE__);
-    const outgoingLanguage = String(__OUTGOING_LANGUAGE__);
+    // The account's language, or (when it follows the customer) the open conversation's as the
+    // host last said; see aureloSetOutgoingLanguage.
+    let outgoingLanguage = String(__OUTGOING_LANGUAGE__);
+    const followsConversation = Boolean(__FOLLOW_CONVERSATION__);
     const incomingLanguage = String(__INCOMING_LANGUAGE__);
     const ownMessageLanguage = String(__OWN_MESSAGE_LANGUAGE__);
     // Only some platforms translate before sending; on the others the user's text goes through
@@ -73,6 +76,8 @@
     const PAGE_WALK_LIMIT = 20000;
     const PAGE_IN_FLIGHT = 10;
     const RECOGNITION_GRACE = 4000;
+    const CONVERSATION_INTERVAL = 250;
+    const MAXIMUM_CONVERSATION_LENGTH = 512;
 
     const EXPAND_LABELS = new Set([
         'read more', 'see more', 'show more', '查看更多', '显示更多', '展开',
@@ -169,7 +174,9 @@
 
     // ---------------------------------------------------------------- composer state
 
-    const composerWarmCache = { source: '', translated: '', pendingSource: '', sendWhenReady: false };
+    const composerWarmCache = {
+        source: '', translated: '', pendingSource: '', pendingID: '', sendWhenReady: false,
+    };
     let composerWarmTimer = 0;
     // The text this script last put into a composer before sending it; the bypass belongs to it.
     const bypassTexts = new WeakMap();
@@ -186,6 +193,7 @@
         composerWarmCache.source = '';
         composerWarmCache.translated = '';
         composerWarmCache.pendingSource = '';
+        composerWarmCache.pendingID = '';
         composerWarmCache.sendWhenReady = false;
     }
 
@@ -440,9 +448,17 @@
         if (!sendTranslationEnabled) {
             return false;
         }
+        checkConversation();
         const text = shownText(composer);
         if (!shouldTranslateComposer(text) || composer.dataset.aureloTranslating === '1') {
             return false;
+        }
+        if (!outgoingLanguageReady()) {
+            // The chat changed and the host has not yet said its customer's language: the send
+            // waits for it rather than leaving in the language of the chat before.
+            composer.dataset.aureloTranslating = '1';
+            languageWaiter = composer;
+            return true;
         }
         if (composerWarmCache.source === text && composerWarmCache.translated) {
             sendTranslatedComposer(composer, composerWarmCache.translated);
@@ -535,9 +551,11 @@
         guardNote('');
         bypassTexts.set(composer, collapseSpace(translated.trim()));
         composer.dataset.aureloBypassUntil = String(Date.now() + BYPASS_DURATION);
+        const conversation = reportedConversation;
         setTimeout(() => {
-            // The bypass lets the send through unchecked: only for the translation itself.
-            if (!sameText(shownText(composer), translated)) {
+            // The bypass lets the send through unchecked: only for the translation itself, and
+            // only into the chat it was made for.
+            if (!sameText(shownText(composer), translated) || checkConversation() !== conversation) {
                 delete composer.dataset.aureloBypassUntil;
                 refuseTranslation(composer, NOT_TAKEN_NOTE);
                 return;
@@ -630,11 +648,14 @@
         composerWarmTimer = setTimeout(() => {
             composerWarmTimer = 0;
             const current = shownText(composer);
-            if (current !== text || !shouldTranslateComposer(current)) {
+            checkConversation();
+            if (current !== text || !shouldTranslateComposer(current) || !outgoingLanguageReady()) {
                 return;
             }
             composerWarmCache.pendingSource = text;
-            post({ kind: 'composerWarm', id: makeID(), text: text, target: outgoingLanguage });
+            composerWarmCache.pendingID = makeID();
+            post({ kind: 'composerWarm', id: composerWarmCache.pendingID, text: text,
+                target: outgoingLanguage });
         }, WARM_DELAY);
     }
 
@@ -865,6 +886,120 @@
     reportRecognition();
     setInterval(reportRecognition, UNREAD_INTERVAL);
 
+    // ---------------------------------------------------------------- the open conversation
+
+    // Where each platform shows which chat is open: its address first (Telegram puts the peer in
+    // the fragment, Messenger and Instagram the thread in a "/t/<id>" path), otherwise the open
+    // chat's header (WhatsApp's, whose message ids also name the chat). A page with none of
+    // these has no conversation, and its account's own language is used.
+    const CONVERSATION_FRAGMENT = /^#(@[A-Za-z0-9_]{3,64}|-?\d{1,20})$/;
+    const CONVERSATION_PATH = /\/t\/([^/?#]{1,256})/;
+    const WHATSAPP_MESSAGE_ID = /^(?:true|false)_([^_\s]{3,128})_/;
+
+    let reportedConversation;
+    let languageConversation;
+    let languageWaiter = null;
+
+    function conversationFromAddress() {
+        const fragment = CONVERSATION_FRAGMENT.exec(location.hash || '');
+        if (fragment) {
+            return 'fragment:' + fragment[1];
+        }
+        const path = CONVERSATION_PATH.exec(location.pathname || '');
+        return path ? 'path:' + decodeURIComponent(path[1]) : null;
+    }
+
+    function conversationFromHeader() {
+        const main = document.getElementById('main');
+        const title = main ? main.querySelector('header [title], header span[dir="auto"]') : null;
+        const name = title ? (title.getAttribute('title') || title.textContent || '').trim() : '';
+        if (name) {
+            return 'header:' + name;
+        }
+        const peer = document.querySelector('.chat-info [data-peer-id], .topbar [data-peer-id]');
+        const peerID = peer ? peer.getAttribute('data-peer-id') : '';
+        if (peerID) {
+            return 'peer:' + peerID;
+        }
+        // A chat without a header in view (narrow windows hide it) still names itself in the
+        // ids of its messages.
+        for (const message of main ? main.querySelectorAll('[data-id]') : []) {
+            const id = WHATSAPP_MESSAGE_ID.exec(message.getAttribute('data-id') || '');
+            if (id) {
+                return 'chat:' + id[1];
+            }
+        }
+        return null;
+    }
+
+    function currentConversation() {
+        let conversation = null;
+        try {
+            conversation = conversationFromAddress() || conversationFromHeader();
+        } catch (error) {
+            // A malformed escape in the address: no conversation rather than no script.
+        }
+        return conversation && conversation.length <= MAXIMUM_CONVERSATION_LENGTH
+            ? conversation : null;
+    }
+
+    function outgoingLanguageReady() {
+        return !followsConversation || languageConversation === reportedConversation;
+    }
+
+    // Notices a change of chat, drops everything made for the chat before and tells the host.
+    // Returns the open conversation (null for none).
+    function checkConversation() {
+        const current = currentConversation();
+        if (current === reportedConversation) {
+            return current;
+        }
+        reportedConversation = current;
+        if (followsConversation) {
+            clearTimeout(composerWarmTimer);
+            composerWarmTimer = 0;
+            resetWarmCache();
+            for (const composer of document.querySelectorAll('[' + COMPOSER_ID_ATTRIBUTE + ']')) {
+                clearComposerRequest(composer);
+            }
+            if (languageWaiter) {
+                delete languageWaiter.dataset.aureloTranslating;
+                languageWaiter = null;
+            }
+        }
+        post({ kind: 'conversation', id: current });
+        return current;
+    }
+
+    // The host's answer to a report: the language outgoing text of `conversation` is written in.
+    // An answer for a conversation that is no longer open changes nothing.
+    window.aureloSetOutgoingLanguage = function (code, conversation) {
+        if (!followsConversation || typeof code !== 'string' || !code ||
+            (conversation ?? null) !== (reportedConversation ?? null)) {
+            return;
+        }
+        const changed = code !== outgoingLanguage;
+        outgoingLanguage = code;
+        languageConversation = reportedConversation;
+        const waiter = languageWaiter;
+        languageWaiter = null;
+        if (waiter && waiter.isConnected) {
+            delete waiter.dataset.aureloTranslating;
+            requestComposerTranslation(waiter);
+            return;
+        }
+        const composer = findComposer();
+        if (changed && composer) {
+            // A warm translation into the language before is useless now: warm up again.
+            composerChanged(composer, false);
+        }
+    };
+
+    window.addEventListener('hashchange', checkConversation);
+    window.addEventListener('popstate', checkConversation);
+    checkConversation();
+    setInterval(checkConversation, CONVERSATION_INTERVAL);
+
     // ---------------------------------------------------------------- message translation
 
     let pendingNodes = new Set();
@@ -954,13 +1089,21 @@
             return;
         }
         const id = makeID();
-        const target = isOwnMessage(message) ? ownMessageLanguage : incomingLanguage;
+        const own = isOwnMessage(message);
+        const target = own ? ownMessageLanguage : incomingLanguage;
+        const conversation = own ? null : checkConversation();
         message.dataset.aureloTranslationSeen = '1';
         copyable.dataset.aureloTranslationRequested = '1';
         copyable.dataset.aureloTranslationId = id;
         copyable.dataset.aureloTranslationSource = text;
         copyable.dataset.aureloTranslationTarget = target;
-        post({ id: id, text: text, target: target });
+        if (conversation !== null) {
+            // The customer's language is learnt from their messages: the host hears which
+            // conversation each one belongs to.
+            post({ id: id, text: text, target: target, conversation: conversation });
+        } else {
+            post({ id: id, text: text, target: target });
+        }
     }
 
     function processMessage(node) {
@@ -1191,10 +1334,14 @@
     };
 
     window.aureloSetComposerWarm = function (id, source, translated, failed) {
-        if (String(source ?? '') !== composerWarmCache.pendingSource) {
+        // Only the answer to the latest request: one made before a change of chat (or of its
+        // language) is for the same text in another language.
+        if (String(source ?? '') !== composerWarmCache.pendingSource ||
+            String(id ?? '') !== composerWarmCache.pendingID) {
             return;
         }
         composerWarmCache.pendingSource = '';
+        composerWarmCache.pendingID = '';
         const composer = findComposer();
         if (failed) {
             composerWarmCache.sendWhenReady = false;

@@ -1,0 +1,132 @@
+// The open conversation as the page script reports it on pages shaped like each platform's chat
+// list, and the outgoing language that follows it: a send waits for the new chat's language, and
+// nothing translated for one chat is ever sent into another.
+#include "PageScriptTest.hpp"
+
+namespace aurelo::test {
+namespace {
+
+using nlohmann::json;
+
+class ConversationTest : public PageScriptTest {
+protected:
+    ChatWebViewInputs reporting(ChatWebViewInputs inputs = defaultInputs()) {
+        inputs.onConversationReported = [this](std::optional<std::string> conversation) {
+            reports.push_back(conversation ? json(*conversation) : json());
+        };
+        return inputs;
+    }
+    bool waitForReports(std::size_t count) {
+        return runMainLoopUntil([&] { return reports.size() >= count; });
+    }
+    // Answers the page's report as the window does for an account that follows the customer.
+    void answer(const json& conversation, ChatLanguage language) {
+        updateHost([&](ChatWebViewInputs& inputs) {
+            inputs.conversationLanguage =
+                std::pair{conversation.is_null() ? std::nullopt
+                                                 : std::optional(conversation.get<std::string>()),
+                          language};
+        });
+    }
+    void focusComposer() {
+        ASSERT_TRUE(clickElement("#composer"));
+        ASSERT_TRUE(waitForPage("document.activeElement.id === 'composer'"));
+    }
+    void commitText(const std::string& text) {
+        evaluateInPage("document.getElementById('composer').focus();"
+                       "document.execCommand('insertText', false, " +
+                       quoted(text) + ")");
+    }
+    json sent() { return evaluateInPage("window.sent"); }
+
+    std::vector<json> reports;
+};
+
+TEST_F(ConversationTest, EachPlatformsChatSwitchIsReportedOnce) {
+    const struct {
+        const char* scenario;
+        json first;
+        json second;
+    } cases[] = {
+        {"whatsapp", "header:María López", "header:Jonas Weber"},
+        {"telegram", "fragment:-1001", "fragment:-1002"},
+        {"telegram-header", "peer:-1001", "peer:-1002"},
+        {"messenger", "path:100044", "path:100099"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        reports.clear();
+        open(std::string("conversations.html?scenario=") + c.scenario, reporting());
+        ASSERT_TRUE(waitForReports(1));
+        EXPECT_EQ(reports.back(), c.first);
+        evaluateInPage("openChat('jonas')");
+        ASSERT_TRUE(waitForReports(2));
+        EXPECT_EQ(reports.back(), c.second);
+        // New messages in the same chat are no switch.
+        evaluateInPage("document.getElementById('pane').append(document.createElement('div'))");
+        runMainLoopFor(600ms);
+        EXPECT_EQ(reports.size(), 2u);
+    }
+    // A page with no chat of its own reports none, and keeps its account's language.
+    reports.clear();
+    open("conversations.html?scenario=none", reporting());
+    ASSERT_TRUE(waitForReports(1));
+    EXPECT_EQ(reports, std::vector<json>{json()});
+}
+
+// Customers' messages name their conversation to the host; the agent's own never do.
+TEST_F(ConversationTest, IncomingMessagesCarryTheirConversationToTheHost) {
+    std::vector<std::vector<std::string>> heard;
+    auto inputs = reporting();
+    inputs.onIncomingLanguage = [&](const std::string& conversation, const std::string& text,
+                                    const std::string& code) {
+        heard.push_back({conversation, text, code});
+    };
+    open("conversations.html?scenario=messenger", inputs);
+    ASSERT_TRUE(runMainLoopUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard[0][0], "path:100044");
+    EXPECT_EQ(heard[0][1], "Hola, quisiera saber cuánto cuesta el envío a Valencia");
+}
+
+// With the account following its customers, the composer's translation goes into the open
+// chat's language; a send made before the host has named the new chat's language waits for it,
+// and a warm translation made for the chat before is never sent.
+TEST_F(ConversationTest, SendsFollowTheOpenChatAndNeverCarryAnotherChatsTranslation) {
+    auto inputs = reporting();
+    inputs.followsConversation = true;
+    open("conversations.html?scenario=whatsapp", inputs);
+    ASSERT_TRUE(waitForReports(1));
+    answer(reports.back(), ChatLanguage::Spanish);
+    translations = {{"你好", "Hola"}};
+    focusComposer();
+    commitText("你好");
+    pressKeys("Return");
+    ASSERT_TRUE(waitForPage("window.sent.length === 1"));
+    EXPECT_EQ(sent(), json::array({"Hola"}));
+    EXPECT_EQ(serviceTexts().back().target, "es");
+
+    // A warm translation is asked for in Spanish and held; the agent switches chats meanwhile.
+    fake.clearRequests();
+    holding = true;
+    commitText("谢谢");
+    ASSERT_TRUE(waitForServiceText("谢谢"));
+    EXPECT_EQ(serviceTexts().back(), (ServiceText{"谢谢", "es", false}));
+    evaluateInPage("openChat('jonas')");
+    ASSERT_TRUE(waitForReports(2));
+    release(); // the Spanish answer arrives in Jonas's chat
+    ASSERT_TRUE(waitForAnswersDelivered("aureloSetComposerWarm", 1));
+    // Enter before the host has said Jonas writes German: held, nothing sent, nothing asked.
+    pressKeys("Return");
+    runMainLoopFor(300ms);
+    EXPECT_EQ(sent().size(), 1u);
+    EXPECT_EQ(evaluateInPage("document.getElementById('composer').dataset.aureloTranslating"), "1");
+    holding = false;
+    translations["谢谢"] = "Danke";
+    answer(reports.back(), ChatLanguage::German);
+    ASSERT_TRUE(waitForPage("window.sent.length === 2"));
+    EXPECT_EQ(sent()[1], "Danke");
+    EXPECT_EQ(serviceTexts().back(), (ServiceText{"谢谢", "de", false}));
+}
+
+} // namespace
+} // namespace aurelo::test
