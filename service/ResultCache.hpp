@@ -31,6 +31,7 @@ public:
         std::string text;
         std::string target;
         std::string engine; // the engine's identity: backend and, where it matters, model
+        std::string glossary; // the version of the glossary applied; empty without one
     };
 
     explicit ResultCache(Limits limits) : m_limits(limits) {}
