@@ -97,8 +97,9 @@ void ProviderEngine::translate(std::vector<std::string> texts, std::string targe
             translatePart(std::move(item.part), std::move(done));
             continue;
         }
-        m_deeplGlossaries->glossaryFor(m_context, m_settings, *m_glossary, item.part.glossarySource,
-                                       target,
+        // Copied first: the part itself moves into the callback below.
+        const std::string source = item.part.glossarySource;
+        m_deeplGlossaries->glossaryFor(m_context, m_settings, *m_glossary, source, target,
                                        [self, part = std::move(item.part), done = std::move(done)](
                                            std::expected<std::string, EngineFailure> id) mutable {
                                            if (!id)

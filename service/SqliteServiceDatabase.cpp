@@ -568,28 +568,30 @@ DatabaseResult<void> SqliteServiceDatabase::putGlossaryTerms(const std::vector<G
         return std::unexpected(lastError("保存术语"));
     bool ok = true;
     for (const auto& term : terms) {
-        // A replaced term goes first; SQLite's upsert cannot name the expression index.
-        Statement remove(m_db, "DELETE FROM glossary_terms WHERE coalesce(user_id, 0) = "
+        // A stored term is updated in place, keeping its number; SQLite's upsert cannot name
+        // the expression index that makes terms unique.
+        Statement update(m_db, "UPDATE glossary_terms SET target = ?5, ignore_case = ?6 "
+                               "WHERE coalesce(user_id, 0) = "
                                "coalesce((SELECT id FROM users WHERE username = ?1), 0) "
-                               "AND source = ?2 AND source_language = ?3 AND target_language = ?4");
-        Statement insert(m_db, "INSERT INTO glossary_terms(user_id, source, target, "
-                               "source_language, target_language, ignore_case) "
-                               "SELECT (SELECT id FROM users WHERE username = ?1), ?2, ?3, ?4, ?5, ?6 "
-                               "WHERE ?1 IS NULL OR EXISTS (SELECT 1 FROM users WHERE username = ?1)");
-        if (term.account) {
-            remove.bind(1, *term.account);
-            insert.bind(1, *term.account);
-        } else {
-            remove.bindNull(1);
-            insert.bindNull(1);
+                               "AND (?1 IS NULL) = (user_id IS NULL) AND source = ?2 AND source_language = ?3 AND target_language = ?4");
+        Statement insert(m_db,
+                         "INSERT INTO glossary_terms(user_id, source, target, source_language, "
+                         "target_language, ignore_case) "
+                         "SELECT (SELECT id FROM users WHERE username = ?1), ?2, ?5, ?3, ?4, ?6 "
+                         "WHERE ?1 IS NULL OR EXISTS (SELECT 1 FROM users WHERE username = ?1)");
+        for (Statement* statement : {&update, &insert}) {
+            if (term.account)
+                statement->bind(1, *term.account);
+            else
+                statement->bindNull(1);
+            statement->bind(2, term.source)
+                .bind(3, term.sourceLanguage)
+                .bind(4, term.targetLanguage)
+                .bind(5, term.target)
+                .bind(6, std::int64_t{term.ignoreCase});
         }
-        remove.bind(2, term.source).bind(3, term.sourceLanguage).bind(4, term.targetLanguage);
-        insert.bind(2, term.source)
-            .bind(3, term.target)
-            .bind(4, term.sourceLanguage)
-            .bind(5, term.targetLanguage)
-            .bind(6, std::int64_t{term.ignoreCase});
-        if (remove.step() != SQLITE_DONE || insert.step() != SQLITE_DONE) {
+        if (update.step() != SQLITE_DONE ||
+            (sqlite3_changes(m_db) == 0 && insert.step() != SQLITE_DONE)) {
             ok = false;
             break;
         }
