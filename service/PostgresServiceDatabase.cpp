@@ -84,9 +84,10 @@ CREATE TRIGGER engines_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON e
 CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE
   ON provider_settings FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
 )sql",
-    // 5: the operator's glossary (service-wide terms have no user).
+    // 5: the operator's glossary (service-wide terms have no user). Written to
+    // run again over itself, as a database set back to an older version needs.
     R"sql(
-CREATE TABLE glossary_terms (
+CREATE TABLE IF NOT EXISTS glossary_terms (
   id BIGSERIAL PRIMARY KEY,
   user_id BIGINT REFERENCES users(id) ON DELETE CASCADE,
   source TEXT NOT NULL,
@@ -95,9 +96,9 @@ CREATE TABLE glossary_terms (
   target_language TEXT NOT NULL DEFAULT '',
   ignore_case INTEGER NOT NULL DEFAULT 0
 );
-CREATE UNIQUE INDEX glossary_terms_unique
+CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
   ON glossary_terms((coalesce(user_id, 0)), source, source_language, target_language);
-CREATE INDEX glossary_terms_by_user ON glossary_terms(user_id);
+CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
 )sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
@@ -660,8 +661,6 @@ DatabaseResult<void> PostgresServiceDatabase::probe() {
 
 namespace {
 
-using glossary_sql::kColumns;
-using glossary_sql::kOrder;
 
 std::vector<GlossaryTerm> glossaryFrom(const PostgresServiceDatabase::Rows& rows) {
     std::vector<GlossaryTerm> terms;
@@ -677,7 +676,7 @@ std::vector<GlossaryTerm> glossaryFrom(const PostgresServiceDatabase::Rows& rows
 } // namespace
 
 DatabaseResult<std::vector<GlossaryTerm>> PostgresServiceDatabase::glossaryTerms() {
-    auto rows = query("读取术语表", (std::string(kColumns) + kOrder).c_str());
+    auto rows = query("读取术语表", glossary_sql::kAllTerms);
     if (!rows)
         return std::unexpected(rows.error());
     return glossaryFrom(*rows);
@@ -685,10 +684,7 @@ DatabaseResult<std::vector<GlossaryTerm>> PostgresServiceDatabase::glossaryTerms
 
 DatabaseResult<std::vector<GlossaryTerm>>
 PostgresServiceDatabase::effectiveGlossary(std::int64_t accountId) {
-    auto rows = query("读取术语表",
-                      (std::string(kColumns) +
-                       "WHERE g.user_id IS NULL OR g.user_id = $1" + kOrder)
-                          .c_str(),
+    auto rows = query("读取术语表", glossary_sql::kAccountTerms,
                       {number(accountId)});
     if (!rows)
         return std::unexpected(rows.error());

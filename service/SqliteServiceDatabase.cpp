@@ -80,9 +80,10 @@ ALTER TABLE users_next RENAME TO users;
     // 4: nothing here. The PostgreSQL store's instances learn of engine changes by notification;
     // the SQLite store by its data version.
     "SELECT 1;",
-    // 5: the operator's glossary (service-wide terms have no user).
+    // 5: the operator's glossary (service-wide terms have no user). Written to
+    // run again over itself, as a database set back to an older version needs.
     R"sql(
-CREATE TABLE glossary_terms (
+CREATE TABLE IF NOT EXISTS glossary_terms (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   user_id INTEGER REFERENCES users(id) ON DELETE CASCADE,
   source TEXT NOT NULL,
@@ -91,9 +92,9 @@ CREATE TABLE glossary_terms (
   target_language TEXT NOT NULL DEFAULT '',
   ignore_case INTEGER NOT NULL DEFAULT 0
 );
-CREATE UNIQUE INDEX glossary_terms_unique
+CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
   ON glossary_terms(coalesce(user_id, 0), source, source_language, target_language);
-CREATE INDEX glossary_terms_by_user ON glossary_terms(user_id);
+CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
 )sql",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
@@ -531,13 +532,6 @@ DatabaseResult<void> SqliteServiceDatabase::probe() {
 
 // The glossary.
 
-namespace {
-
-using glossary_sql::kColumns;
-using glossary_sql::kOrder;
-
-} // namespace
-
 static DatabaseResult<std::vector<GlossaryTerm>> readGlossary(Statement& list, sqlite3* db) {
     std::vector<GlossaryTerm> terms;
     int rc;
@@ -550,15 +544,13 @@ static DatabaseResult<std::vector<GlossaryTerm>> readGlossary(Statement& list, s
 }
 
 DatabaseResult<std::vector<GlossaryTerm>> SqliteServiceDatabase::glossaryTerms() {
-    Statement list(m_db, (std::string(kColumns) + kOrder).c_str());
+    Statement list(m_db, glossary_sql::kAllTerms);
     return readGlossary(list, m_db);
 }
 
 DatabaseResult<std::vector<GlossaryTerm>>
 SqliteServiceDatabase::effectiveGlossary(std::int64_t accountId) {
-    Statement list(m_db, (std::string(kColumns) +
-                          "WHERE g.user_id IS NULL OR g.user_id = ?" + kOrder)
-                             .c_str());
+    Statement list(m_db, glossary_sql::kAccountTerms);
     list.bind(1, accountId);
     return readGlossary(list, m_db);
 }
