@@ -661,7 +661,6 @@ DatabaseResult<void> PostgresServiceDatabase::probe() {
 
 namespace {
 
-
 std::vector<GlossaryTerm> glossaryFrom(const PostgresServiceDatabase::Rows& rows) {
     std::vector<GlossaryTerm> terms;
     for (int row = 0; row < rows.count(); ++row)

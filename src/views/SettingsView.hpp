@@ -26,8 +26,10 @@ namespace aurelo {
 class SettingsView : public Gtk::ScrolledWindow {
 public:
     // Without `quickReplies`, the page has no "常用语" card.
+    // Without `fetchGlossary`, the "术语表" card stays empty.
     SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                 NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr);
+                 NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr,
+                 SettingsGlossaryModel::Fetch fetchGlossary = {});
     ~SettingsView() override;
 
     SettingsViewModel& model() { return m_model; }
@@ -56,6 +58,7 @@ private:
     void accountCard(Gtk::Box& column);
     void lockCard(Gtk::Box& column);
     void quickReplyCard(Gtk::Box& column, QuickReplyStore& replies);
+    void glossaryCard(Gtk::Box& column);
 
     void showSettings(SettingsStore::Field field);
     void showProviders();
