@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace aurelo::service {
 
@@ -61,6 +64,13 @@ std::optional<std::pair<std::string, std::size_t>> decodeEntity(std::string_view
     return std::pair{std::string(utf8, static_cast<std::size_t>(length)), end + 1};
 }
 
+// "br", "br/", "BR /": the line breaks markupFromSegments writes, as a provider may give them back.
+bool isLineBreak(std::string_view tag) {
+    while (!tag.empty() && (tag.back() == '/' || tag.back() == ' '))
+        tag.remove_suffix(1);
+    return tag.size() == 2 && g_ascii_tolower(tag[0]) == 'b' && g_ascii_tolower(tag[1]) == 'r';
+}
+
 } // namespace
 
 std::string plainFromMarkup(const std::string& markup) {
@@ -74,6 +84,8 @@ std::string plainFromMarkup(const std::string& markup) {
                 text.append(markup, i);
                 break;
             }
+            if (isLineBreak(std::string_view(markup).substr(i + 1, close - i - 1)))
+                text.push_back('\n');
             i = close + 1;
         } else if (c == '&') {
             if (auto entity = decodeEntity(std::string_view(markup).substr(i))) {
@@ -95,8 +107,15 @@ std::string
 markupFromSegments(const std::vector<GlossarySegment>& segments,
                    const std::function<std::string(const GlossarySegment&)>& writeTerm) {
     std::string markup;
-    for (const auto& segment : segments)
-        markup += segment.term ? writeTerm(segment) : escapeMarkup(segment.text);
+    for (const auto& segment : segments) {
+        if (segment.term) {
+            markup += writeTerm(segment);
+            continue;
+        }
+        // HTML folds a line break into a space: it travels as an element of its own.
+        for (char c : escapeMarkup(segment.text))
+            c == '\n' ? markup += "<br/>" : markup += c;
+    }
     return markup;
 }
 

@@ -16,11 +16,13 @@ namespace aurelo::service {
 std::string escapeMarkup(const std::string& text);
 
 // An answer to a marked-up request as plain text: every tag dropped (the request escaped every
-// '<' of its own, so any tag in the answer is one of ours), and entities decoded. An entity that
+// '<' of its own, so any tag in the answer is one of ours) but line breaks ("<br/>"), which
+// become "\n" again, and entities decoded. An entity that
 // is not well formed stays as it is.
 std::string plainFromMarkup(const std::string& markup);
 
-// The segments as markup: plain runs escaped, each term written by `writeTerm`.
+// The segments as markup: plain runs escaped and their line breaks written as "<br/>", each term
+// written by `writeTerm`.
 std::string markupFromSegments(const std::vector<GlossarySegment>& segments,
                                const std::function<std::string(const GlossarySegment&)>& writeTerm);
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The settings page: six cards in a scrolling column, bound to the settings page model and the
+// The settings page: its cards (engine, languages, phrases, glossary, notifications, appearance,
+// account, lock) in a scrolling column, bound to the settings page model and the
 // three stores it shares with the main window. Shown in the settings window and in the main
 // window's settings panel; each instance runs the page's start task when it is created, so the
 // owners create a fresh one every time the page is shown.

@@ -103,6 +103,7 @@ TEST(GlossaryMarkup, AnswersBecomePlainText) {
         {"it&#39;s &#x4E2D; &quot;x&quot; &lt;b&gt;", "it's 中 \"x\" <b>"},
         {"AT&T &unknown; &#0; &#xZZ;", "AT&T &unknown; &#0; &#xZZ;"},
         {"cut <span", "cut <span"},
+        {"one<br/>two<BR >three<br>", "one\ntwo\nthree\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(plainFromMarkup(c.markup), c.plain);
