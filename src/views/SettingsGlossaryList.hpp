@@ -8,7 +8,7 @@
 #include <gtkmm/box.h>
 #include <gtkmm/grid.h>
 #include <gtkmm/label.h>
-#include <gtkmm/searchentry.h>
+#include <gtkmm/entry.h>
 
 namespace aurelo {
 
@@ -18,7 +18,7 @@ public:
     ~SettingsGlossaryList() override;
 
     // For the widget tests.
-    Gtk::SearchEntry& filterField() { return m_filter; }
+    Gtk::Entry& filterField() { return m_filter; }
     Gtk::Grid& rows() { return m_rows; }
     Gtk::Label& statusLine() { return m_status; }
 
@@ -26,7 +26,7 @@ private:
     void show();
 
     SettingsGlossaryModel& m_model;
-    Gtk::SearchEntry m_filter;
+    Gtk::Entry m_filter;
     Gtk::Grid m_rows;
     Gtk::Label m_status;
     sigc::connection m_connection;
