@@ -1,5 +1,7 @@
 #include "service/AdminCommand.hpp"
 
+#include "service/AdminGlossaryCommand.hpp"
+
 #include "platform/GRef.hpp"
 #include "service/AccessToken.hpp"
 #include "service/DataOwner.hpp"
@@ -374,7 +376,8 @@ std::string adminUsage() {
            "  tokens revoke 用户名\n"
            "  apertium pairs\n"
            "引擎：google、deepl、microsoft、openai、gemini、claude；服务商另有 "
-           "transcription（语音识别）。\n";
+           "transcription（语音识别）。\n" +
+           glossaryUsage();
 }
 
 int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
@@ -443,6 +446,8 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
         return providersCommand(**db, *parsed, in, out, err);
     if (area == "tokens")
         return tokensCommand(**db, *parsed, out, err);
+    if (area == "glossary")
+        return runGlossaryCommand(**db, arguments, in, out, err);
     err << adminUsage();
     return kUsage;
 }

@@ -89,6 +89,14 @@ std::string decodeApertiumStream(const std::string& stream) {
     return text;
 }
 
+std::string encodeApertiumStream(const std::vector<GlossarySegment>& segments) {
+    std::string stream;
+    for (const auto& segment : segments)
+        stream += segment.term ? "[" + encodeApertiumStream(segment.term->replacement()) + "]"
+                               : encodeApertiumStream(segment.text);
+    return stream;
+}
+
 ApertiumRunner::ApertiumRunner(ApertiumConfiguration configuration)
     : m_configuration(std::move(configuration)),
       m_pairs(installedApertiumPairs(m_configuration.modesDirectory)) {
@@ -98,9 +106,9 @@ ApertiumRunner::ApertiumRunner(ApertiumConfiguration configuration)
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-void ApertiumRunner::run(std::string mode, std::vector<std::string> texts,
+void ApertiumRunner::run(std::string mode, std::vector<std::string> streams,
                          EngineCompletion completion) {
-    m_waiting.push_back({std::move(mode), std::move(texts), std::move(completion)});
+    m_waiting.push_back({std::move(mode), std::move(streams), std::move(completion)});
     auto self = shared_from_this();
     // Starting from the main loop keeps the completion out of the caller's stack even when the
     // process cannot be spawned.
@@ -152,15 +160,15 @@ void ApertiumRunner::start(Job job) {
         return;
     }
     std::string input;
-    for (const auto& text : job.texts) {
+    for (const auto& stream : job.streams) {
         // The empty blank "[]" before the NUL marks the end of the text; without it the tagger
         // holds back a final full stop as the possible start of an abbreviation and it is lost.
-        input += encodeApertiumStream(text) + "[]";
+        input += stream + "[]";
         input.push_back('\0');
     }
     auto bytes = adoptGRef(g_bytes_new(input.data(), input.size()));
     auto* running = new RunningProcess{
-        shared_from_this(), process, job.texts.size(), 0, false, std::move(job.completion)};
+        shared_from_this(), process, job.streams.size(), 0, false, std::move(job.completion)};
     running->timer = g_timeout_add(static_cast<guint>(m_configuration.timeout.count()),
                                    processTimeoutCallback, running);
     ++m_running;
@@ -242,7 +250,14 @@ void ApertiumEngine::translate(std::vector<std::string> texts, std::string targe
             [completion = std::move(completion)] { completion(std::vector<TranslationResult>()); });
         return;
     }
-    m_runner->run(pair->mode, std::move(texts), std::move(completion));
+    // Terms are looked for with the pair's source language: a fixed translation written for
+    // another source does not apply.
+    std::vector<std::string> streams;
+    for (const auto& text : texts)
+        streams.push_back(m_glossary
+                              ? encodeApertiumStream(m_glossary->split(text, target, pair->source))
+                              : encodeApertiumStream(text));
+    m_runner->run(pair->mode, std::move(streams), std::move(completion));
 }
 
 } // namespace aurelo::service

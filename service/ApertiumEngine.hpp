@@ -10,6 +10,7 @@
 // on its own and answered with one NUL-terminated segment. The process runs asynchronously
 // (GSubprocess), so the server's main loop never waits for it.
 
+#include "service/Glossary.hpp"
 #include "service/TranslationEngine.hpp"
 
 #include <chrono>
@@ -46,6 +47,10 @@ std::vector<ApertiumPair> installedApertiumPairs(const std::filesystem::path& mo
 // as blanks. `decodeApertiumStream` turns its output back into plain text.
 std::string encodeApertiumStream(const std::string& text);
 std::string decodeApertiumStream(const std::string& stream);
+// A text in the stream format with its glossary terms protected: each term's replacement (the
+// term itself, or its fixed translation) goes inside a superblank, which Apertium passes through
+// untouched, and comes out as text again through decodeApertiumStream.
+std::string encodeApertiumStream(const std::vector<GlossarySegment>& segments);
 
 // Runs the processes and keeps their number bounded; shared by every ApertiumEngine of a server.
 class ApertiumRunner : public std::enable_shared_from_this<ApertiumRunner> {
@@ -55,13 +60,14 @@ public:
     const ApertiumConfiguration& configuration() const { return m_configuration; }
     const std::vector<ApertiumPair>& pairs() const { return m_pairs; }
 
-    // Translates `texts` with `mode`; the completion runs on the main loop.
-    void run(std::string mode, std::vector<std::string> texts, EngineCompletion completion);
+    // Translates `streams` (texts in the stream format) with `mode`; the completion runs on the
+    // main loop.
+    void run(std::string mode, std::vector<std::string> streams, EngineCompletion completion);
 
 private:
     struct Job {
         std::string mode;
-        std::vector<std::string> texts;
+        std::vector<std::string> streams;
         EngineCompletion completion;
     };
     void startNext();
@@ -75,14 +81,20 @@ private:
 
 class ApertiumEngine final : public TranslationEngine {
 public:
-    explicit ApertiumEngine(std::shared_ptr<ApertiumRunner> runner) : m_runner(std::move(runner)) {}
+    explicit ApertiumEngine(std::shared_ptr<ApertiumRunner> runner,
+                            std::shared_ptr<const Glossary> glossary = {})
+        : m_runner(std::move(runner)), m_glossary(std::move(glossary)) {}
 
     std::string identity() const override { return "apertium"; }
+    std::string glossaryVersion() const override {
+        return m_glossary ? m_glossary->version() : std::string();
+    }
     void translate(std::vector<std::string> texts, std::string target,
                    EngineCompletion completion) override;
 
 private:
     std::shared_ptr<ApertiumRunner> m_runner;
+    std::shared_ptr<const Glossary> m_glossary;
 };
 
 } // namespace aurelo::service

@@ -5,6 +5,7 @@
 // text, in order. The answer is checked here, count included; any other shape is a failure, and a
 // failure is never cached.
 
+#include "service/Glossary.hpp"
 #include "service/TranslationEngine.hpp"
 
 #include <string>
@@ -17,8 +18,12 @@ struct ChatModelPrompt {
     std::string user;
 };
 
+// `terms` are the operator's glossary terms that occur in the texts. They go into the system
+// prompt as a JSON array, introduced as data, so nothing a text says can add or change one; the
+// texts themselves stay in the user message.
 ChatModelPrompt buildChatModelPrompt(const std::vector<std::string>& texts,
-                                     const std::string& target);
+                                     const std::string& target,
+                                     const std::vector<const GlossaryTerm*>& terms = {});
 
 // Reads the model's reply text. Tolerates a Markdown code fence around the JSON, which models
 // add now and then despite the instruction; anything else that is not the promised object, or

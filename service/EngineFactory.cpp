@@ -20,10 +20,11 @@ std::string backendDisplayName(const std::string& backend) {
 }
 
 std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-EngineFactory::make(const EngineRecord& engine, const ProviderSettings& stored) const {
+EngineFactory::make(const EngineRecord& engine, const ProviderSettings& stored,
+                    std::shared_ptr<const Glossary> glossary) const {
     const std::string& backend = engine.backend;
     if (backend == "apertium")
-        return std::make_shared<ApertiumEngine>(m_apertium);
+        return std::make_shared<ApertiumEngine>(m_apertium, std::move(glossary));
     auto provider = translationProviderFromRawValue(backend);
     if (!provider)
         return std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"});
@@ -42,7 +43,8 @@ EngineFactory::make(const EngineRecord& engine, const ProviderSettings& stored) 
             }))
             return std::unexpected(EngineFailure{500, name + " 的模型名称无效，请联系管理员。"});
     }
-    return std::make_shared<ProviderEngine>(m_context, std::move(settings), dialect);
+    return std::make_shared<ProviderEngine>(m_context, std::move(settings), dialect,
+                                            std::move(glossary), m_deeplGlossaries);
 }
 
 } // namespace aurelo::service

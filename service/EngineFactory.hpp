@@ -5,6 +5,7 @@
 // takes effect at once.
 
 #include "service/ApertiumEngine.hpp"
+#include "service/DeeplGlossaries.hpp"
 #include "service/ProviderHttp.hpp"
 #include "service/ServiceDatabase.hpp"
 
@@ -24,14 +25,18 @@ public:
 
     // `settings` are the provider settings of `engine.backend`. A provider without a key, or a
     // language model without a model name, is refused with the message the user will see.
+    // The engine applies `glossary` (none when null).
     std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
-    make(const EngineRecord& engine, const ProviderSettings& settings) const;
+    make(const EngineRecord& engine, const ProviderSettings& settings,
+         std::shared_ptr<const Glossary> glossary = {}) const;
 
     const UpstreamContext& context() const { return m_context; }
 
 private:
     UpstreamContext m_context;
     std::shared_ptr<ApertiumRunner> m_apertium;
+    // Shared by every DeepL engine the factory makes: the glossaries already uploaded.
+    std::shared_ptr<DeeplGlossaries> m_deeplGlossaries = std::make_shared<DeeplGlossaries>();
 };
 
 } // namespace aurelo::service

@@ -1,8 +1,11 @@
 // The shared store on PostgreSQL: its schema steps and one statement per operation.
 #include "service/PostgresServiceDatabase.hpp"
 
+#include "service/GlossaryQueries.hpp"
+
 #include <glib.h>
 #include <libpq-fe.h>
+#include <nlohmann/json.hpp>
 
 #include <charconv>
 #include <cstdint>
@@ -80,6 +83,22 @@ CREATE TRIGGER engines_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON e
   FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
 CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE
   ON provider_settings FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+)sql",
+    // 5: the operator's glossary (service-wide terms have no user). Written to
+    // run again over itself, as a database set back to an older version needs.
+    R"sql(
+CREATE TABLE IF NOT EXISTS glossary_terms (
+  id BIGSERIAL PRIMARY KEY,
+  user_id BIGINT REFERENCES users(id) ON DELETE CASCADE,
+  source TEXT NOT NULL,
+  target TEXT NOT NULL DEFAULT '',
+  source_language TEXT NOT NULL DEFAULT '',
+  target_language TEXT NOT NULL DEFAULT '',
+  ignore_case INTEGER NOT NULL DEFAULT 0
+);
+CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
+  ON glossary_terms((coalesce(user_id, 0)), source, source_language, target_language);
+CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
 )sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
@@ -636,6 +655,74 @@ DatabaseResult<void> PostgresServiceDatabase::probe() {
     if (!rows)
         return std::unexpected(rows.error());
     return {};
+}
+
+// The glossary.
+
+namespace {
+
+std::vector<GlossaryTerm> glossaryFrom(const PostgresServiceDatabase::Rows& rows) {
+    std::vector<GlossaryTerm> terms;
+    for (int row = 0; row < rows.count(); ++row)
+        terms.push_back({rows.integer(row, 0),
+                         rows.isNull(row, 1) ? std::nullopt
+                                             : std::optional<std::string>(rows.text(row, 1)),
+                         rows.text(row, 2), rows.text(row, 3), rows.text(row, 4),
+                         rows.text(row, 5), rows.integer(row, 6) != 0});
+    return terms;
+}
+
+} // namespace
+
+DatabaseResult<std::vector<GlossaryTerm>> PostgresServiceDatabase::glossaryTerms() {
+    auto rows = query("读取术语表", glossary_sql::kAllTerms);
+    if (!rows)
+        return std::unexpected(rows.error());
+    return glossaryFrom(*rows);
+}
+
+DatabaseResult<std::vector<GlossaryTerm>>
+PostgresServiceDatabase::effectiveGlossary(std::int64_t accountId) {
+    auto rows = query("读取术语表", glossary_sql::kAccountTerms,
+                      {number(accountId)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return glossaryFrom(*rows);
+}
+
+DatabaseResult<void>
+PostgresServiceDatabase::putGlossaryTerms(const std::vector<GlossaryTerm>& terms) {
+    // One statement, so one transaction, whatever the number of terms.
+    nlohmann::json rows = nlohmann::json::array();
+    for (const auto& term : terms)
+        rows.push_back({{"account", term.account ? nlohmann::json(*term.account) : nlohmann::json()},
+                        {"source", term.source},
+                        {"target", term.target},
+                        {"source_language", term.sourceLanguage},
+                        {"target_language", term.targetLanguage},
+                        {"ignore_case", term.ignoreCase ? 1 : 0}});
+    auto stored = query(
+        "保存术语",
+        "INSERT INTO glossary_terms(user_id, source, target, source_language, target_language, "
+        "  ignore_case) "
+        "SELECT u.id, r.source, r.target, r.source_language, r.target_language, r.ignore_case "
+        "FROM json_to_recordset($1::json) AS r(account TEXT, source TEXT, target TEXT, "
+        "  source_language TEXT, target_language TEXT, ignore_case INTEGER) "
+        "LEFT JOIN users u ON u.username = r.account "
+        "WHERE r.account IS NULL OR u.id IS NOT NULL "
+        "ON CONFLICT ((coalesce(user_id, 0)), source, source_language, target_language) "
+        "DO UPDATE SET target = EXCLUDED.target, ignore_case = EXCLUDED.ignore_case",
+        {rows.dump()});
+    if (!stored)
+        return std::unexpected(stored.error());
+    return {};
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::removeGlossaryTerm(std::int64_t id) {
+    auto rows = query("删除术语", "DELETE FROM glossary_terms WHERE id = $1", {number(id)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
 }
 
 } // namespace aurelo::service

@@ -61,6 +61,13 @@ public:
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
     DatabaseResult<void> probe() override;
 
+    // The operator's glossary: service-wide terms (no account) and each account's own, which add
+    // to them.
+    DatabaseResult<std::vector<GlossaryTerm>> glossaryTerms() override;
+    DatabaseResult<std::vector<GlossaryTerm>> effectiveGlossary(std::int64_t accountId) override;
+    DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) override;
+    DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) override;
+
     // One query's rows, cleared when it goes out of scope.
     class Rows {
     public:

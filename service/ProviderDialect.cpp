@@ -1,12 +1,16 @@
 #include "service/ProviderDialect.hpp"
 
 #include "service/ChatModelPrompt.hpp"
+#include "service/DeeplGlossaries.hpp"
+#include "service/GlossaryMarkup.hpp"
 #include "service/LanguageCodes.hpp"
 #include "service/ProviderHttp.hpp"
 #include "translation/JsonCoding.hpp"
 
 #include <glib.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace aurelo::service {
@@ -73,18 +77,43 @@ std::optional<std::string> joinedText(const Json* parts, bool typedBlocks) {
     return reply;
 }
 
+// The part's texts, as markup written by `writeTerm` when the part is markup.
+Json textsOf(const ProviderPart& part,
+             const std::function<std::string(const GlossarySegment&)>& writeTerm) {
+    if (!part.markup)
+        return part.texts;
+    Json texts = Json::array();
+    for (const auto& segments : part.segments)
+        texts.push_back(markupFromSegments(segments, writeTerm));
+    return texts;
+}
+
+bool anyTerm(const std::vector<GlossarySegment>& segments) {
+    return containsTerms(segments);
+}
+
+bool anyKeptTerm(const std::vector<GlossarySegment>& segments) {
+    return std::ranges::any_of(
+        segments, [](const GlossarySegment& s) { return s.term && s.term->keptAsWritten(); });
+}
+
 // Cloud Translation, basic edition (v2):
 // https://cloud.google.com/translate/docs/reference/rest/v2/translate
 //   POST …/language/translate/v2?key=KEY  {"q": [...], "target": "de", "format": "text"}
 //   -> {"data": {"translations": [{"translatedText": "…", "detectedSourceLanguage": "en"}]}}
-HttpRequest googleRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                          const std::string& target) {
+// With glossary terms the texts go as HTML ("format": "html") and each term as its replacement
+// in a span marked translate="no", which Google leaves as it is:
+// https://cloud.google.com/translate/troubleshooting ("Preventing translation of content")
+HttpRequest googleRequest(const EngineSettings& settings, const ProviderPart& part) {
     std::unique_ptr<char, decltype(&g_free)> key(
         g_uri_escape_string(settings.apiKey.c_str(), nullptr, FALSE), g_free);
+    Json texts = textsOf(part, [](const GlossarySegment& s) {
+        return "<span translate=\"no\">" + escapeMarkup(s.term->replacement()) + "</span>";
+    });
     return post(
         baseURL(settings.endpoint, "https://translation.googleapis.com/language/translate/v2") +
             "?key=" + key.get(),
-        {}, {{"q", texts}, {"target", target}, {"format", "text"}});
+        {}, {{"q", texts}, {"target", part.target}, {"format", part.markup ? "html" : "text"}});
 }
 
 EngineOutcome googleAnswer(const Json& answer, std::size_t, const std::string& name) {
@@ -99,14 +128,28 @@ EngineOutcome googleAnswer(const Json& answer, std::size_t, const std::string& n
 //   POST /v2/translate, "Authorization: DeepL-Auth-Key KEY"
 //   {"text": [...], "target_lang": "DE"} -> {"translations": [{"detected_source_language": "EN",
 //   "text": "…"}]}
-// Keys of the free plan end in ":fx" and belong to api-free.deepl.com.
-HttpRequest deeplRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                         const std::string& target) {
-    std::string fallback =
-        settings.apiKey.ends_with(":fx") ? "https://api-free.deepl.com" : "https://api.deepl.com";
-    return post(baseURL(settings.endpoint, fallback) + "/v2/translate",
-                {{"Authorization", "DeepL-Auth-Key " + settings.apiKey}},
-                {{"text", texts}, {"target_lang", deeplTargetLanguage(target)}});
+// Fixed translations: "glossary_id" of the glossary for the pair, which needs "source_lang".
+// Terms kept as written: XML tag handling, each in an element DeepL is told to ignore
+// ("tag_handling": "xml", "ignore_tags": ["keep"]).
+HttpRequest deeplRequest(const EngineSettings& settings, const ProviderPart& part) {
+    Json texts = textsOf(part, [](const GlossarySegment& s) {
+        return s.term->keptAsWritten() ? "<keep>" + escapeMarkup(s.term->replacement()) + "</keep>"
+                                       : escapeMarkup(s.text);
+    });
+    Json body = {{"text", texts}, {"target_lang", deeplTargetLanguage(part.target)}};
+    if (part.markup) {
+        body["tag_handling"] = "xml";
+        body["ignore_tags"] = {"keep"};
+    }
+    if (!part.glossaryId.empty()) {
+        std::string source = part.glossarySource.substr(0, part.glossarySource.find('-'));
+        std::ranges::transform(source, source.begin(),
+                               [](unsigned char c) { return g_ascii_toupper(c); });
+        body["glossary_id"] = part.glossaryId;
+        body["source_lang"] = source;
+    }
+    return post(deeplBaseURL(settings) + "/v2/translate",
+                {{"Authorization", "DeepL-Auth-Key " + settings.apiKey}}, body);
 }
 
 EngineOutcome deeplAnswer(const Json& answer, std::size_t, const std::string& name) {
@@ -121,17 +164,27 @@ EngineOutcome deeplAnswer(const Json& answer, std::size_t, const std::string& na
 //   regional resources), body [{"Text": "…"}, …]
 //   -> [{"detectedLanguage": {"language": "en", "score": 1.0}, "translations": [{"text": "…",
 //   "to": "de"}]}, …]
-HttpRequest microsoftRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                             const std::string& target) {
+// With glossary terms the texts go as HTML ("textType=html"): a term kept as written in a span of
+// class "notranslate", a fixed translation in the dynamic dictionary's element
+// (https://learn.microsoft.com/azure/ai-services/translator/prevent-translation,
+// …/dynamic-dictionary).
+HttpRequest microsoftRequest(const EngineSettings& settings, const ProviderPart& part) {
     Json body = Json::array();
-    for (const auto& text : texts)
+    for (const auto& text : textsOf(part, [](const GlossarySegment& s) {
+             if (s.term->keptAsWritten())
+                 return "<span class=\"notranslate\">" + escapeMarkup(s.term->replacement()) +
+                        "</span>";
+             return "<mstrans:dictionary translation=\"" + escapeMarkup(s.term->target) + "\">" +
+                    escapeMarkup(s.text) + "</mstrans:dictionary>";
+         }))
         body.push_back({{"Text", text}});
     std::vector<std::pair<std::string, std::string>> headers = {
         {"Ocp-Apim-Subscription-Key", settings.apiKey}};
     if (!settings.region.empty())
         headers.emplace_back("Ocp-Apim-Subscription-Region", settings.region);
     return post(baseURL(settings.endpoint, "https://api.cognitive.microsofttranslator.com") +
-                    "/translate?api-version=3.0&to=" + microsoftLanguage(target),
+                    "/translate?api-version=3.0&to=" + microsoftLanguage(part.target) +
+                    (part.markup ? "&textType=html" : ""),
                 std::move(headers), body);
 }
 
@@ -150,14 +203,23 @@ EngineOutcome microsoftAnswer(const Json& answer, std::size_t, const std::string
         });
 }
 
+// The prompt for a part, with the glossary terms that occur in its texts.
+ChatModelPrompt chatPrompt(const ProviderPart& part) {
+    std::vector<const GlossaryTerm*> terms;
+    for (const auto& segments : part.segments)
+        for (const GlossaryTerm* term : termsIn(segments))
+            if (std::ranges::find(terms, term) == terms.end())
+                terms.push_back(term);
+    return buildChatModelPrompt(part.texts, part.target, terms);
+}
+
 // Chat Completions: https://platform.openai.com/docs/api-reference/chat/create
 //   POST /chat/completions, "Authorization: Bearer KEY",
 //   {"model": …, "messages": [{"role": "system", …}, {"role": "user", …}],
 //    "response_format": {"type": "json_object"}}
 //   -> {"choices": [{"message": {"content": "…"}, "finish_reason": "stop"}]}
-HttpRequest openaiRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                          const std::string& target) {
-    auto prompt = buildChatModelPrompt(texts, target);
+HttpRequest openaiRequest(const EngineSettings& settings, const ProviderPart& part) {
+    auto prompt = chatPrompt(part);
     return post(baseURL(settings.endpoint, "https://api.openai.com/v1") + "/chat/completions",
                 {{"Authorization", "Bearer " + settings.apiKey}},
                 {{"model", settings.model},
@@ -183,9 +245,8 @@ EngineOutcome openaiAnswer(const Json& answer, std::size_t count, const std::str
 //   {"systemInstruction": {"parts": [{"text": …}]}, "contents": [{"role": "user", "parts":
 //    [{"text": …}]}], "generationConfig": {"responseMimeType": "application/json"}}
 //   -> {"candidates": [{"content": {"parts": [{"text": "…"}]}}]}
-HttpRequest geminiRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                          const std::string& target) {
-    auto prompt = buildChatModelPrompt(texts, target);
+HttpRequest geminiRequest(const EngineSettings& settings, const ProviderPart& part) {
+    auto prompt = chatPrompt(part);
     return post(baseURL(settings.endpoint, "https://generativelanguage.googleapis.com/v1beta") +
                     "/models/" + settings.model + ":generateContent",
                 {{"x-goog-api-key", settings.apiKey}},
@@ -209,9 +270,8 @@ EngineOutcome geminiAnswer(const Json& answer, std::size_t count, const std::str
 //   POST /v1/messages, "x-api-key: KEY", "anthropic-version: 2023-06-01",
 //   {"model": …, "max_tokens": n, "system": …, "messages": [{"role": "user", "content": …}]}
 //   -> {"content": [{"type": "text", "text": "…"}], "stop_reason": "end_turn"}
-HttpRequest claudeRequest(const EngineSettings& settings, const std::vector<std::string>& texts,
-                          const std::string& target) {
-    auto prompt = buildChatModelPrompt(texts, target);
+HttpRequest claudeRequest(const EngineSettings& settings, const ProviderPart& part) {
+    auto prompt = chatPrompt(part);
     return post(baseURL(settings.endpoint, "https://api.anthropic.com") + "/v1/messages",
                 {{"x-api-key", settings.apiKey}, {"anthropic-version", "2023-06-01"}},
                 {{"model", settings.model},
@@ -232,17 +292,19 @@ constexpr BatchLimits kChatModelLimits{kChatModelMaxTexts, kChatModelMaxCharacte
 // Google: 128 text segments per request; the size bound keeps the body well under the documented
 // request size limit. DeepL: at most 50 texts per request, and a request body of at most 128 KiB.
 // Microsoft: the array may hold at most 1,000 elements and 50,000 characters in all.
-constexpr ProviderDialect kGoogle{"Google Translate", "google",      false,
-                                  {128, 30000},       googleRequest, googleAnswer};
-constexpr ProviderDialect kDeepL{"DeepL", "deepl", false, {50, 30000}, deeplRequest, deeplAnswer};
-constexpr ProviderDialect kMicrosoft{"Microsoft Translator", "microsoft",      false,
-                                     {1000, 50000},          microsoftRequest, microsoftAnswer};
-constexpr ProviderDialect kOpenAI{"OpenAI",         "openai",      true,
-                                  kChatModelLimits, openaiRequest, openaiAnswer};
-constexpr ProviderDialect kGemini{"Google Gemini",  "gemini",      true,
-                                  kChatModelLimits, geminiRequest, geminiAnswer};
-constexpr ProviderDialect kClaude{"Claude",         "claude",      true,
-                                  kChatModelLimits, claudeRequest, claudeAnswer};
+constexpr ProviderDialect kGoogle{"Google Translate", "google",     false,   {128, 30000},
+                                  googleRequest,      googleAnswer, anyTerm, false};
+constexpr ProviderDialect kDeepL{"DeepL",      "deepl",     false,       {50, 30000},
+                                 deeplRequest, deeplAnswer, anyKeptTerm, true};
+constexpr ProviderDialect kMicrosoft{
+    "Microsoft Translator", "microsoft",     false,   {1000, 50000},
+    microsoftRequest,       microsoftAnswer, anyTerm, false};
+constexpr ProviderDialect kOpenAI{"OpenAI",      "openai",     true,    kChatModelLimits,
+                                  openaiRequest, openaiAnswer, nullptr, false};
+constexpr ProviderDialect kGemini{"Google Gemini", "gemini",     true,    kChatModelLimits,
+                                  geminiRequest,   geminiAnswer, nullptr, false};
+constexpr ProviderDialect kClaude{"Claude",      "claude",     true,    kChatModelLimits,
+                                  claudeRequest, claudeAnswer, nullptr, false};
 
 } // namespace
 

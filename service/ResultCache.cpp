@@ -13,15 +13,18 @@ constexpr std::size_t kEntryOverhead = 160;
 std::string ResultCache::flatKey(const Key& key) {
     // NUL cannot occur in a target or an identity, so the parts cannot run into each other.
     std::string flat;
-    flat.reserve(key.engine.size() + key.target.size() + key.text.size() + 2);
+    flat.reserve(key.engine.size() + key.glossary.size() + key.target.size() + key.text.size() +
+                 3);
     flat.append(key.engine).push_back('\0');
+    flat.append(key.glossary).push_back('\0');
     flat.append(key.target).push_back('\0');
     flat.append(key.text);
     return flat;
 }
 
 std::size_t ResultCache::entryBytes(const Key& key, const TranslationResult& result) {
-    return key.engine.size() + key.target.size() + key.text.size() + 2 + result.text.size() +
+    return key.engine.size() + key.glossary.size() + key.target.size() + key.text.size() + 3 +
+           result.text.size() +
            (result.detectedLanguage ? result.detectedLanguage->size() : 0) + kEntryOverhead;
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace aurelo::service {
@@ -28,9 +29,13 @@ public:
         std::size_t accountBytes = 4u * 1024 * 1024;
     };
     struct Key {
+        Key(std::string text, std::string target, std::string engine, std::string glossary = {})
+            : text(std::move(text)), target(std::move(target)), engine(std::move(engine)),
+              glossary(std::move(glossary)) {}
         std::string text;
         std::string target;
-        std::string engine; // the engine's identity: backend and, where it matters, model
+        std::string engine;   // the engine's identity: backend and, where it matters, model
+        std::string glossary; // the version of the glossary applied; empty without one
     };
 
     explicit ResultCache(Limits limits) : m_limits(limits) {}

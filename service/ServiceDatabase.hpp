@@ -8,6 +8,8 @@
 // server and the admin command read the current rows on every request, so a change made by
 // any instance or by the admin command applies to every instance at once.
 
+#include "service/Glossary.hpp"
+
 #include <chrono>
 #include <cstdint>
 #include <expected>
@@ -137,7 +139,7 @@ class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
     // The schema version this program writes; a database with a higher one is refused.
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
     // file that is not a database of ours is refused with a description, never overwritten.
@@ -216,6 +218,19 @@ public:
 
     // A cheap query that proves the database still answers (for the health check).
     virtual DatabaseResult<void> probe() = 0;
+
+    // The operator's glossary. A term without an account is service-wide; an account's own terms
+    // add to those.
+    // Every term of every list: the service-wide list first, then by user, each in the order
+    // written.
+    virtual DatabaseResult<std::vector<GlossaryTerm>> glossaryTerms() = 0;
+    // The terms in force for an account: the service-wide ones and its own, in that order.
+    virtual DatabaseResult<std::vector<GlossaryTerm>> effectiveGlossary(std::int64_t accountId) = 0;
+    // Stores `terms` (already checked) in one transaction; a term with the same list, source and
+    // languages as a stored one replaces it. A term of a user that no longer exists is dropped.
+    virtual DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) = 0;
+    // False when there is no term `id`.
+    virtual DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) = 0;
 };
 
 } // namespace aurelo::service

@@ -280,6 +280,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
         return route(get, [&] { handleEngines(exchange); });
     if (path == "/api/translate")
         return route(method == "POST", [&] { handleTranslate(exchange); });
+    if (path == "/api/glossary")
+        return route(get, [&] { handleGlossary(exchange); });
     if (path == "/api/transcribe")
         return route(method == "POST", [&] { handleTranscribe(exchange); });
     if (path.starts_with("/updates/"))

@@ -117,6 +117,8 @@ private:
                        std::optional<UserRecord> user);
     void handleLogout(const ExchangePtr& exchange);
     void handleEngines(const ExchangePtr& exchange);
+    // GET /api/glossary: the account's effective glossary (ServiceServerGlossary.cpp).
+    void handleGlossary(const ExchangePtr& exchange);
     void handleTranslate(const ExchangePtr& exchange);
     void translate(const ExchangePtr& exchange, const Account& account,
                    const std::shared_ptr<TranslationEngine>& engine,

@@ -1,5 +1,7 @@
 #include "service/SqliteServiceDatabase.hpp"
 
+#include "service/GlossaryQueries.hpp"
+
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -78,6 +80,22 @@ ALTER TABLE users_next RENAME TO users;
     // 4: nothing here. The PostgreSQL store's instances learn of engine changes by notification;
     // the SQLite store by its data version.
     "SELECT 1;",
+    // 5: the operator's glossary (service-wide terms have no user). Written to
+    // run again over itself, as a database set back to an older version needs.
+    R"sql(
+CREATE TABLE IF NOT EXISTS glossary_terms (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  user_id INTEGER REFERENCES users(id) ON DELETE CASCADE,
+  source TEXT NOT NULL,
+  target TEXT NOT NULL DEFAULT '',
+  source_language TEXT NOT NULL DEFAULT '',
+  target_language TEXT NOT NULL DEFAULT '',
+  ignore_case INTEGER NOT NULL DEFAULT 0
+);
+CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
+  ON glossary_terms(coalesce(user_id, 0), source, source_language, target_language);
+CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
+)sql",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -510,6 +528,79 @@ DatabaseResult<void> SqliteServiceDatabase::probe() {
     if (probe.step() != SQLITE_ROW)
         return std::unexpected(DatabaseError{lastError("检查数据库").message, true});
     return {};
+}
+
+// The glossary.
+
+static DatabaseResult<std::vector<GlossaryTerm>> readGlossary(Statement& list, sqlite3* db) {
+    std::vector<GlossaryTerm> terms;
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW)
+        terms.push_back({list.integer(0), list.optionalText(1), list.text(2), list.text(3),
+                         list.text(4), list.text(5), list.integer(6) != 0});
+    if (rc != SQLITE_DONE)
+        return std::unexpected(DatabaseError{std::string("读取术语表失败：") + sqlite3_errmsg(db)});
+    return terms;
+}
+
+DatabaseResult<std::vector<GlossaryTerm>> SqliteServiceDatabase::glossaryTerms() {
+    Statement list(m_db, glossary_sql::kAllTerms);
+    return readGlossary(list, m_db);
+}
+
+DatabaseResult<std::vector<GlossaryTerm>>
+SqliteServiceDatabase::effectiveGlossary(std::int64_t accountId) {
+    Statement list(m_db, glossary_sql::kAccountTerms);
+    list.bind(1, accountId);
+    return readGlossary(list, m_db);
+}
+
+DatabaseResult<void> SqliteServiceDatabase::putGlossaryTerms(const std::vector<GlossaryTerm>& terms) {
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(lastError("保存术语"));
+    bool ok = true;
+    for (const auto& term : terms) {
+        // A stored term is updated in place, keeping its number; SQLite's upsert cannot name
+        // the expression index that makes terms unique.
+        Statement update(m_db, "UPDATE glossary_terms SET target = ?5, ignore_case = ?6 "
+                               "WHERE coalesce(user_id, 0) = "
+                               "coalesce((SELECT id FROM users WHERE username = ?1), 0) "
+                               "AND (?1 IS NULL) = (user_id IS NULL) AND source = ?2 AND source_language = ?3 AND target_language = ?4");
+        Statement insert(m_db,
+                         "INSERT INTO glossary_terms(user_id, source, target, source_language, "
+                         "target_language, ignore_case) "
+                         "SELECT (SELECT id FROM users WHERE username = ?1), ?2, ?5, ?3, ?4, ?6 "
+                         "WHERE ?1 IS NULL OR EXISTS (SELECT 1 FROM users WHERE username = ?1)");
+        for (Statement* statement : {&update, &insert}) {
+            if (term.account)
+                statement->bind(1, *term.account);
+            else
+                statement->bindNull(1);
+            statement->bind(2, term.source)
+                .bind(3, term.sourceLanguage)
+                .bind(4, term.targetLanguage)
+                .bind(5, term.target)
+                .bind(6, std::int64_t{term.ignoreCase});
+        }
+        if (update.step() != SQLITE_DONE ||
+            (sqlite3_changes(m_db) == 0 && insert.step() != SQLITE_DONE)) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        auto error = lastError("保存术语");
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return std::unexpected(error);
+    }
+    return {};
+}
+
+DatabaseResult<bool> SqliteServiceDatabase::removeGlossaryTerm(std::int64_t id) {
+    Statement remove(m_db, "DELETE FROM glossary_terms WHERE id = ?");
+    if (remove.bind(1, id).step() != SQLITE_DONE)
+        return std::unexpected(lastError("删除术语"));
+    return sqlite3_changes(m_db) > 0;
 }
 
 } // namespace aurelo::service

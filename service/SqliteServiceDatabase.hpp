@@ -53,6 +53,13 @@ public:
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
     DatabaseResult<void> probe() override;
 
+    // The operator's glossary: service-wide terms (no account) and each account's own, which add
+    // to them.
+    DatabaseResult<std::vector<GlossaryTerm>> glossaryTerms() override;
+    DatabaseResult<std::vector<GlossaryTerm>> effectiveGlossary(std::int64_t accountId) override;
+    DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) override;
+    DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) override;
+
 private:
     explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) { m_engineCache.setTrusted(true); }
     DatabaseResult<void> migrate();

@@ -23,7 +23,13 @@ EngineLookup choose(ServiceDatabase& database, std::int64_t accountId,
             continue;
         if (!isKnownBackend(engine.backend))
             return Choice(std::unexpected(EngineFailure{500, "账号的翻译引擎配置无效，请联系管理员。"}));
-        return Choice(EngineChoice{std::move(engine), std::move(settings)});
+        // Read with every request, so that a term the operator adds applies at once, on every
+        // instance.
+        auto terms = database.effectiveGlossary(accountId);
+        if (!terms)
+            return std::unexpected(terms.error());
+        return Choice(EngineChoice{std::move(engine), std::move(settings),
+                                   std::make_shared<const Glossary>(std::move(*terms))});
     }
     return Choice(std::unexpected(none));
 }
@@ -56,7 +62,7 @@ EngineLookup TranslationDispatcher::chooseFirstEngine(ServiceDatabase& database,
 
 std::expected<std::shared_ptr<TranslationEngine>, EngineFailure>
 TranslationDispatcher::engineFor(const EngineChoice& choice) {
-    return m_factory.make(choice.engine, choice.settings);
+    return m_factory.make(choice.engine, choice.settings, choice.glossary);
 }
 
 void TranslationDispatcher::translate(const Account& account,
@@ -64,6 +70,7 @@ void TranslationDispatcher::translate(const Account& account,
                                       std::vector<std::string> texts, const std::string& target,
                                       std::function<void(DispatchOutcome)> completion) {
     std::string identity = engine->identity();
+    std::string glossary = engine->glossaryVersion();
     DispatchResult done;
     done.results.resize(texts.size());
     // Distinct texts still to translate, and for each the slots it fills.
@@ -73,7 +80,7 @@ void TranslationDispatcher::translate(const Account& account,
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (texts[i].empty())
             continue;
-        if (auto hit = m_cache->find(account.id, {texts[i], target, identity})) {
+        if (auto hit = m_cache->find(account.id, {texts[i], target, identity, glossary})) {
             done.results[i] = std::move(*hit);
             ++done.cacheHits;
             continue;
@@ -96,7 +103,7 @@ void TranslationDispatcher::translate(const Account& account,
     // is gone still has somewhere valid to go.
     engine->translate(
         pending, target,
-        [cache = m_cache, accountId = account.id, identity, target, pending,
+        [cache = m_cache, accountId = account.id, identity, glossary, target, pending,
          slots = std::move(slots), expected, done = std::move(done),
          completion = std::move(completion)](EngineOutcome outcome) mutable {
             if (!outcome)
@@ -108,7 +115,7 @@ void TranslationDispatcher::translate(const Account& account,
                 // An empty translation of a non-empty text is a failure of the
                 // engine; it is passed on but never cached.
                 if (!(*outcome)[j].text.empty())
-                    cache->store(accountId, {pending[j], target, identity}, (*outcome)[j]);
+                    cache->store(accountId, {pending[j], target, identity, glossary}, (*outcome)[j]);
                 for (std::size_t slot : slots[j])
                     done.results[slot] = (*outcome)[j];
             }

@@ -4,7 +4,7 @@
 // for the requested provider, answers what the account's own results already hold, sends each
 // distinct remaining text once, and stores what comes back. Results are kept per account and
 // keyed like the desktop client's cache (trimmed text, target, engine), where the engine part also
-// names the backend and model.
+// names the backend and model, and by the version of the glossary the engine applies.
 
 #include "service/EngineFactory.hpp"
 #include "service/ResultCache.hpp"
@@ -26,6 +26,8 @@ using DispatchOutcome = std::expected<DispatchResult, EngineFailure>;
 struct EngineChoice {
     EngineRecord engine;
     ProviderSettings settings;
+    // The account's glossary: the service-wide terms and its own.
+    std::shared_ptr<const Glossary> glossary;
 };
 // A database failure outside; inside, the choice or why the account may not translate.
 using EngineLookup = DatabaseResult<std::expected<EngineChoice, EngineFailure>>;

@@ -30,6 +30,9 @@ public:
     // What distinguishes this engine's translations from another's, for the result cache: the
     // backend and, where it matters, the model.
     virtual std::string identity() const = 0;
+    // The version of the glossary the engine applies, also part of every cached result's key;
+    // empty without one.
+    virtual std::string glossaryVersion() const { return {}; }
 
     // Translates `texts` into `target`. `completion` runs exactly once on the main loop, never
     // inside this call. The engine keeps itself alive until then.

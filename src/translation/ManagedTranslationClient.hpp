@@ -11,6 +11,18 @@
 
 namespace aurelo {
 
+// One term of the account's glossary, as GET /api/glossary lists it. `target` is empty for a
+// term that is never translated; the languages are empty then too.
+struct GlossaryEntry {
+    std::string source;
+    std::string target;
+    std::string sourceLanguage;
+    std::string targetLanguage;
+    bool ignoreCase = false;
+    bool accountOwn = false; // the account's own list rather than the service-wide one
+    friend bool operator==(const GlossaryEntry&, const GlossaryEntry&) = default;
+};
+
 // The two translation requests to the managed service ("/api/translate", single and batch) and
 // the reading of their answers. Texts arrive already trimmed; nothing is cached or retried here.
 class ManagedTranslationClient {
@@ -25,10 +37,16 @@ public:
                         const TranslationConfiguration& configuration,
                         ServiceCompletion<std::vector<TranslationResult>> completion) const;
 
+    // The account's glossary (GET /api/glossary) with the bearer `token`.
+    void fetchGlossary(const std::string& token,
+                       ServiceCompletion<std::vector<GlossaryEntry>> completion) const;
+
     // Answer handling, exposed so that it can be checked against every kind of body.
     static ServiceOutcome<TranslationResult> readSingleAnswer(const HttpResponse& response);
     static ServiceOutcome<std::vector<TranslationResult>>
     readBatchAnswer(const HttpResponse& response);
+    static ServiceOutcome<std::vector<GlossaryEntry>>
+    readGlossaryAnswer(const HttpResponse& response);
 
 private:
     template <typename T>
@@ -36,6 +54,7 @@ private:
               ServiceOutcome<T> (*read)(const HttpResponse&), ServiceCompletion<T> completion) const;
 
     std::string m_endpoint;
+    std::string m_glossaryEndpoint;
     HttpSession& m_session;
 };
 

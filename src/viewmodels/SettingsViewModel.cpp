@@ -24,8 +24,10 @@ void switchToOfferedProvider(SettingsStore& settings, TranslationProvider provid
 } // namespace
 
 SettingsViewModel::SettingsViewModel(SettingsStore& settings, AccountStore& account,
-                                     AppLockStore& appLock, NotificationCenter& notifications)
-    : m_settings(settings), m_account(account), m_appLock(appLock), m_notifications(notifications) {
+                                     AppLockStore& appLock, NotificationCenter& notifications,
+                                     SettingsGlossaryModel::Fetch fetchGlossary)
+    : m_settings(settings), m_account(account), m_appLock(appLock), m_notifications(notifications),
+      m_glossary(account, std::move(fetchGlossary)) {
     m_settingsConnection = m_settings.signalChanged().connect([this](SettingsStore::Field field) {
         if (field != SettingsStore::Field::Provider || m_providerChangePending)
             return;
@@ -56,6 +58,7 @@ void SettingsViewModel::providerChanged() {
 
 void SettingsViewModel::start(std::function<void()> done) {
     m_appLock.configure(m_account.username());
+    m_glossary.refresh();
     const CancellationToken cancellation = m_cancellable.token();
     m_account.refreshEngines([this, cancellation, done = std::move(done)]() mutable {
         if (cancellation.isCancelled())

@@ -10,6 +10,7 @@
 #include "models/SettingsStore.hpp"
 #include "platform/Cancellable.hpp"
 #include "platform/NotificationCenter.hpp"
+#include "viewmodels/SettingsGlossaryModel.hpp"
 
 #include <sigc++/sigc++.h>
 
@@ -42,8 +43,10 @@ public:
     static bool applyEngineListChange(const std::vector<std::string>& providers,
                                       SettingsStore& settings);
 
+    // Without `fetchGlossary` the 术语表 card stays empty.
     SettingsViewModel(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                      NotificationCenter& notifications);
+                      NotificationCenter& notifications,
+                      SettingsGlossaryModel::Fetch fetchGlossary = {});
     SettingsViewModel(const SettingsViewModel&) = delete;
     SettingsViewModel& operator=(const SettingsViewModel&) = delete;
     ~SettingsViewModel();
@@ -51,6 +54,7 @@ public:
     SettingsStore& settings() { return m_settings; }
     AccountStore& account() { return m_account; }
     AppLockStore& appLock() { return m_appLock; }
+    SettingsGlossaryModel& glossary() { return m_glossary; }
 
     const std::string& notificationStatus() const { return m_notificationStatus; }
     bool notificationAuthorized() const { return m_notificationAuthorized; }
@@ -61,8 +65,8 @@ public:
     void setNewLockPassword(std::string text);
     void setConfirmLockPassword(std::string text);
 
-    // Each time the page is shown: bind the lock to the account, fetch the engine list, keep the
-    // provider among the offered engines, read the notification status. `done` runs on the main
+    // Each time the page is shown: bind the lock to the account, fetch the engine list and the
+    // glossary, keep the provider among the offered engines, read the notification status. `done` runs on the main
     // loop when all of it has finished.
     void start(std::function<void()> done = {});
 
@@ -131,6 +135,7 @@ private:
     AccountStore& m_account;
     AppLockStore& m_appLock;
     NotificationCenter& m_notifications;
+    SettingsGlossaryModel m_glossary;
     Cancellable m_cancellable;
     sigc::connection m_settingsConnection;
     bool m_providerChangePending = false;

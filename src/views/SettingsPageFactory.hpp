@@ -13,11 +13,12 @@ struct SettingsPageFactory {
     AppLockStore& appLock;
     NotificationCenter& notifications;
     QuickReplyStore* quickReplies = nullptr;
+    SettingsGlossaryModel::Fetch fetchGlossary = SettingsGlossaryModel::serviceFetch();
 
     // A managed page; its owner adds it to a container.
     SettingsView* makePage() const {
         return Gtk::make_managed<SettingsView>(settings, account, appLock, notifications,
-                                               quickReplies);
+                                               quickReplies, fetchGlossary);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "viewmodels/SymbolIcons.hpp"
 #include "viewmodels/TranslationLook.hpp"
 #include "views/QuickReplyEditor.hpp"
+#include "views/SettingsGlossaryList.hpp"
 #include "views/WidgetHelpers.hpp"
 
 #include <gtkmm/separator.h>
@@ -103,8 +104,9 @@ const std::vector<AppAppearance> kAppearances{AppAppearance::System, AppAppearan
 } // namespace
 
 SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                           NotificationCenter& notifications, QuickReplyStore* quickReplies)
-    : m_model(settings, account, appLock, notifications) {
+                           NotificationCenter& notifications, QuickReplyStore* quickReplies,
+                           SettingsGlossaryModel::Fetch fetchGlossary)
+    : m_model(settings, account, appLock, notifications, std::move(fetchGlossary)) {
     set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     set_vexpand(true);
     set_hexpand(true);
@@ -143,6 +145,7 @@ SettingsView::SettingsView(SettingsStore& settings, AccountStore& account, AppLo
     languageCard(*column);
     if (quickReplies)
         quickReplyCard(*column, *quickReplies);
+    glossaryCard(*column);
     notificationCard(*column);
     appearanceCard(*column);
     accountCard(*column);
@@ -173,6 +176,12 @@ void SettingsView::quickReplyCard(Gtk::Box& column, QuickReplyStore& replies) {
     auto& card = *settingsCard(column, "ellipsis.bubble.fill", "常用语",
                                "常用回复：选一条，翻译成对方的语言后填入对话");
     card.append(*Gtk::make_managed<QuickReplyEditor>(replies));
+}
+
+void SettingsView::glossaryCard(Gtk::Box& column) {
+    auto& card = *settingsCard(column, "character.book.closed.fill", "术语表",
+                               "管理员设定的术语：各翻译引擎都按此处理品牌、产品名和固定用语");
+    card.append(*Gtk::make_managed<SettingsGlossaryList>(m_model.glossary()));
 }
 
 void SettingsView::engineCard(Gtk::Box& column) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// The settings page: six cards in a scrolling column, bound to the settings page model and the
+// The settings page: its cards (engine, languages, phrases, glossary, notifications, appearance,
+// account, lock) in a scrolling column, bound to the settings page model and the
 // three stores it shares with the main window. Shown in the settings window and in the main
 // window's settings panel; each instance runs the page's start task when it is created, so the
 // owners create a fresh one every time the page is shown.
@@ -26,8 +27,10 @@ namespace aurelo {
 class SettingsView : public Gtk::ScrolledWindow {
 public:
     // Without `quickReplies`, the page has no "常用语" card.
+    // Without `fetchGlossary`, the "术语表" card stays empty.
     SettingsView(SettingsStore& settings, AccountStore& account, AppLockStore& appLock,
-                 NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr);
+                 NotificationCenter& notifications, QuickReplyStore* quickReplies = nullptr,
+                 SettingsGlossaryModel::Fetch fetchGlossary = {});
     ~SettingsView() override;
 
     SettingsViewModel& model() { return m_model; }
@@ -56,6 +59,7 @@ private:
     void accountCard(Gtk::Box& column);
     void lockCard(Gtk::Box& column);
     void quickReplyCard(Gtk::Box& column, QuickReplyStore& replies);
+    void glossaryCard(Gtk::Box& column);
 
     void showSettings(SettingsStore::Field field);
     void showProviders();

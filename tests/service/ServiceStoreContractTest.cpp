@@ -322,6 +322,50 @@ TEST_P(StoreContract, EnginesComeWithTheirBackendsSettings) {
     }
 }
 
+// The glossary: service-wide terms for everyone, an account's own for it alone, a term written
+// again replaced in place, and a second store on the database seeing every write.
+TEST_P(StoreContract, GlossaryTermsAreSharedPerListAndReplacedInPlace) {
+    auto alice = user("alice");
+    auto bob = user("bob");
+    auto term = [](std::optional<std::string> account, std::string source, std::string target) {
+        std::string from = target.empty() ? "" : "en", to = target.empty() ? "" : "es";
+        return GlossaryTerm{0, account, source, target, from, to, false};
+    };
+    ASSERT_TRUE(store().putGlossaryTerms({term(std::nullopt, "Aurelo Pro", ""),
+                                          term("alice", "free shipping", "envío gratis"),
+                                          term("bob", "free shipping", "envío sin coste"),
+                                          term("nobody", "dropped", "")}));
+    auto second = openStore();
+    auto sources = [](const std::vector<GlossaryTerm>& terms) {
+        std::vector<std::string> shown;
+        for (const auto& t : terms)
+            shown.push_back(t.account.value_or("*") + ":" + t.source + "=" + t.target);
+        return shown;
+    };
+    using Shown = std::vector<std::string>;
+    auto read = [](DatabaseResult<std::vector<GlossaryTerm>> terms) {
+        EXPECT_TRUE(terms) << (terms ? "" : terms.error().message);
+        return terms.value_or(std::vector<GlossaryTerm>());
+    };
+    EXPECT_EQ(sources(read(second->effectiveGlossary(alice))),
+              (Shown{"*:Aurelo Pro=", "alice:free shipping=envío gratis"}));
+    GlossaryTerm replaced = term("alice", "free shipping", "envío gratuito");
+    replaced.ignoreCase = true;
+    ASSERT_TRUE(second->putGlossaryTerms({replaced}));
+    auto all = read(store().glossaryTerms());
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(sources(all), (Shown{"*:Aurelo Pro=", "alice:free shipping=envío gratuito",
+                                   "bob:free shipping=envío sin coste"}));
+    EXPECT_TRUE(all[1].ignoreCase);
+    EXPECT_EQ(all[1].id, read(store().effectiveGlossary(alice)).at(1).id) << "kept its number";
+    EXPECT_TRUE(store().removeGlossaryTerm(all[0].id).value());
+    EXPECT_FALSE(store().removeGlossaryTerm(all[0].id).value());
+    ASSERT_TRUE(store().removeUser("bob").value());
+    EXPECT_EQ(sources(read(second->glossaryTerms())),
+              (Shown{"alice:free shipping=envío gratuito"}));
+    (void)bob;
+}
+
 // What the service keeps under an account id must never reach an account made after one was
 // removed.
 TEST_P(StoreContract, AccountIdsAreNotReusedAfterTheNewestAccountIsRemoved) {
