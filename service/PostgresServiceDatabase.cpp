@@ -81,6 +81,38 @@ CREATE TRIGGER engines_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON e
 CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE
   ON provider_settings FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
 )sql",
+    // 5: usage per account, engine and day; an optional monthly character quota per account; and
+    // notifications of revoked tokens and changed accounts, so that instances may keep tokens in
+    // memory. Written to run again over itself, as step 4. Deleting no token (the minute's purge
+    // finding nothing expired) notifies nothing.
+    R"sql(
+ALTER TABLE users ADD COLUMN IF NOT EXISTS monthly_quota BIGINT;
+CREATE TABLE IF NOT EXISTS usage (
+  user_id BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  engine TEXT NOT NULL,
+  day BIGINT NOT NULL,
+  characters BIGINT NOT NULL,
+  requests BIGINT NOT NULL,
+  PRIMARY KEY (user_id, engine, day)
+);
+CREATE INDEX IF NOT EXISTS usage_by_day ON usage(day);
+CREATE OR REPLACE FUNCTION aurelo_notify_rows_gone() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM gone) THEN
+    PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  END IF;
+  RETURN NULL;
+END $$;
+DROP TRIGGER IF EXISTS tokens_removed ON tokens;
+DROP TRIGGER IF EXISTS tokens_truncated ON tokens;
+DROP TRIGGER IF EXISTS users_changed ON users;
+CREATE TRIGGER tokens_removed AFTER DELETE ON tokens REFERENCING OLD TABLE AS gone
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_rows_gone();
+CREATE TRIGGER tokens_truncated AFTER TRUNCATE ON tokens
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+CREATE TRIGGER users_changed AFTER UPDATE OR DELETE OR TRUNCATE ON users
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+)sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -636,6 +668,100 @@ DatabaseResult<void> PostgresServiceDatabase::probe() {
     if (!rows)
         return std::unexpected(rows.error());
     return {};
+}
+
+// Usage and quotas.
+
+namespace {
+
+// A PostgreSQL array literal of `values` (each quoted), for one parameter of an unnest().
+std::string arrayLiteral(const std::vector<std::string>& values) {
+    std::string text = "{";
+    for (const auto& value : values) {
+        if (text.size() > 1)
+            text += ',';
+        text += '"';
+        for (char c : value) {
+            if (c == '"' || c == '\\')
+                text += '\\';
+            text += c;
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
+} // namespace
+
+DatabaseResult<void> PostgresServiceDatabase::addUsage(const std::vector<UsageDelta>& deltas) {
+    if (deltas.empty())
+        return {};
+    // One statement for the whole batch. A removed account's delta is dropped here; one removed
+    // between this check and the insert fails the statement, and the batch is tried again.
+    std::vector<std::string> ids, engines, days, characters, requests;
+    for (const auto& delta : deltas) {
+        ids.push_back(number(delta.accountId));
+        engines.push_back(delta.engine);
+        days.push_back(number(delta.day));
+        characters.push_back(number(delta.characters));
+        requests.push_back(number(delta.requests));
+    }
+    auto rows = query("记录用量",
+                      "INSERT INTO usage(user_id, engine, day, characters, requests) "
+                      "SELECT d.u, d.e, d.d, d.c, d.r FROM unnest($1::bigint[], $2::text[], "
+                      "  $3::bigint[], $4::bigint[], $5::bigint[]) AS d(u, e, d, c, r) "
+                      "WHERE EXISTS (SELECT 1 FROM users WHERE id = d.u) "
+                      "ON CONFLICT (user_id, engine, day) DO UPDATE SET "
+                      "characters = usage.characters + EXCLUDED.characters, "
+                      "requests = usage.requests + EXCLUDED.requests",
+                      {arrayLiteral(ids), arrayLiteral(engines), arrayLiteral(days),
+                       arrayLiteral(characters), arrayLiteral(requests)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<std::vector<UsageRow>> PostgresServiceDatabase::usage(const std::string& username,
+                                                                      std::int64_t sinceDay) {
+    auto rows = query("读取用量",
+                      "SELECT u.username, g.engine, g.day, g.characters, g.requests "
+                      "FROM usage g JOIN users u ON u.id = g.user_id "
+                      "WHERE g.day >= $1 AND ($2 = '' OR u.username = $2) "
+                      "ORDER BY g.day, u.username COLLATE \"C\", g.engine COLLATE \"C\"",
+                      {number(sinceDay), username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<UsageRow> all;
+    for (int row = 0; row < rows->count(); ++row)
+        all.push_back({rows->text(row, 0), rows->text(row, 1), rows->integer(row, 2),
+                       rows->integer(row, 3), rows->integer(row, 4)});
+    return all;
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::setMonthlyQuota(const std::string& username,
+                                                              std::optional<std::int64_t> characters) {
+    auto rows = query("设置额度", "UPDATE users SET monthly_quota = $1 WHERE username = $2",
+                      {characters ? Parameter(number(*characters)) : std::nullopt, username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
+}
+
+DatabaseResult<QuotaState> PostgresServiceDatabase::quotaState(std::int64_t accountId,
+                                                               std::int64_t sinceDay) {
+    auto rows = query("读取额度",
+                      "SELECT u.monthly_quota, (SELECT coalesce(sum(characters), 0) FROM usage "
+                      "WHERE user_id = u.id AND day >= $2) FROM users u WHERE u.id = $1",
+                      {number(accountId), number(sinceDay)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    QuotaState state;
+    if (rows->count() == 0)
+        return state;
+    if (!rows->isNull(0, 0))
+        state.monthlyQuota = rows->integer(0, 0);
+    state.used = rows->integer(0, 1);
+    return state;
 }
 
 } // namespace aurelo::service

@@ -61,6 +61,13 @@ public:
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
     DatabaseResult<void> probe() override;
 
+    DatabaseResult<void> addUsage(const std::vector<UsageDelta>& deltas) override;
+    DatabaseResult<std::vector<UsageRow>> usage(const std::string& username,
+                                                std::int64_t sinceDay) override;
+    DatabaseResult<bool> setMonthlyQuota(const std::string& username,
+                                         std::optional<std::int64_t> characters) override;
+    DatabaseResult<QuotaState> quotaState(std::int64_t accountId, std::int64_t sinceDay) override;
+
     // One query's rows, cleared when it goes out of scope.
     class Rows {
     public:

@@ -11,10 +11,12 @@
 #include "service/ApertiumEngine.hpp"
 #include "service/ConnectionGuard.hpp"
 #include "service/DatabaseWorkers.hpp"
+#include "service/QuotaGate.hpp"
 #include "service/RateLimitGate.hpp"
 #include "service/RequestLog.hpp"
 #include "service/ServiceDatabase.hpp"
 #include "service/TranslationDispatcher.hpp"
+#include "service/UsageBatch.hpp"
 
 #include "platform/BackgroundWorker.hpp"
 #include "platform/Cancellable.hpp"
@@ -62,6 +64,9 @@ struct ServiceConfiguration {
     // The longest a request waits for the database (queued, connecting and running statements
     // together); past it the request is answered 503 with Retry-After.
     std::chrono::milliseconds databaseTimeout{5000};
+    // Usage is written to the database this often (a crash loses at most this much of it), and
+    // quotas are read again as often.
+    std::chrono::milliseconds usageInterval{5000};
     // Decoded audio per voice message; the body limit of the voice request follows from it.
     std::size_t maxAudioBytes = kMaxAudioBytes;
     ApertiumConfiguration apertium;
@@ -165,6 +170,10 @@ private:
     void pause(const ExchangePtr& exchange);
     void finish(const ExchangePtr& exchange);
     void checkShutdownDone();
+    // Counts a translation's characters for usage and the account's quota.
+    void countUsage(std::int64_t accountId, const std::string& engine, std::int64_t characters);
+    // Writes the usage counted since the last write, on a database worker.
+    void writeUsage();
     std::int64_t now() const;
     std::size_t bodyLimitFor(const std::string& path) const;
 
@@ -178,6 +187,8 @@ private:
     std::shared_ptr<HttpSession> m_transcriptionSession;
     std::shared_ptr<ApertiumRunner> m_apertium;
     std::unique_ptr<TranslationDispatcher> m_dispatcher;
+    UsageBatch m_usage;
+    QuotaGate m_quotas;
     // After the database and the gates its jobs use: destroyed (its running jobs joined) first.
     std::unique_ptr<DatabaseWorkers> m_databaseWorkers;
     enum class DatabaseState { ok, unavailable, stalled };
@@ -196,6 +207,7 @@ private:
     std::function<void()> m_shutdownDone;
     guint m_shutdownTimer = 0;
     guint m_purgeTimer = 0;
+    guint m_usageTimer = 0;
     // The last database failure written to the log, so that an outage is reported once per
     // kind of failure rather than once per request.
     std::string m_lastDatabaseFailure;

@@ -78,6 +78,21 @@ ALTER TABLE users_next RENAME TO users;
     // 4: nothing here. The PostgreSQL store's instances learn of engine changes by notification;
     // the SQLite store by its data version.
     "SELECT 1;",
+    // 5: usage per account, engine and day, and an optional monthly character quota per account.
+    // A file taken back to an older version runs it again over its own tables (step 3 remakes
+    // users without the column).
+    R"sql(
+ALTER TABLE users ADD COLUMN monthly_quota INTEGER;
+CREATE TABLE IF NOT EXISTS usage (
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  engine TEXT NOT NULL,
+  day INTEGER NOT NULL,
+  characters INTEGER NOT NULL,
+  requests INTEGER NOT NULL,
+  PRIMARY KEY (user_id, engine, day)
+);
+CREATE INDEX IF NOT EXISTS usage_by_day ON usage(day);
+)sql",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -235,8 +250,8 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
     if (sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
-                           "('users','tokens','engines','provider_settings','request_counts')");
-    if (tables.step() != SQLITE_ROW || tables.integer(0) != 5)
+                           "('users','tokens','engines','provider_settings','request_counts','usage')");
+    if (tables.step() != SQLITE_ROW || tables.integer(0) != 6)
         return std::unexpected(DatabaseError{"数据库结构不完整，可能已被修改或损坏。"});
     return {};
 }
@@ -510,6 +525,83 @@ DatabaseResult<void> SqliteServiceDatabase::probe() {
     if (probe.step() != SQLITE_ROW)
         return std::unexpected(DatabaseError{lastError("检查数据库").message, true});
     return {};
+}
+
+// Usage and quotas.
+
+DatabaseResult<void> SqliteServiceDatabase::addUsage(const std::vector<UsageDelta>& deltas) {
+    if (deltas.empty())
+        return {};
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(lastError("记录用量"));
+    bool ok = true;
+    for (const auto& delta : deltas) {
+        Statement add(m_db, "INSERT INTO usage(user_id, engine, day, characters, requests) "
+                            "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS (SELECT 1 FROM users WHERE id = ?1) "
+                            "ON CONFLICT(user_id, engine, day) DO UPDATE SET "
+                            "characters = characters + excluded.characters, "
+                            "requests = requests + excluded.requests");
+        add.bind(1, delta.accountId)
+            .bind(2, delta.engine)
+            .bind(3, delta.day)
+            .bind(4, delta.characters)
+            .bind(5, delta.requests);
+        if (add.step() != SQLITE_DONE) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        auto error = lastError("记录用量");
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return std::unexpected(error);
+    }
+    return {};
+}
+
+DatabaseResult<std::vector<UsageRow>> SqliteServiceDatabase::usage(const std::string& username,
+                                                                    std::int64_t sinceDay) {
+    Statement list(m_db, "SELECT u.username, g.engine, g.day, g.characters, g.requests "
+                         "FROM usage g JOIN users u ON u.id = g.user_id "
+                         "WHERE g.day >= ?1 AND (?2 = '' OR u.username = ?2) "
+                         "ORDER BY g.day, u.username, g.engine");
+    list.bind(1, sinceDay).bind(2, username);
+    std::vector<UsageRow> rows;
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW)
+        rows.push_back({list.text(0), list.text(1), list.integer(2), list.integer(3),
+                        list.integer(4)});
+    if (rc != SQLITE_DONE)
+        return std::unexpected(lastError("读取用量"));
+    return rows;
+}
+
+DatabaseResult<bool> SqliteServiceDatabase::setMonthlyQuota(const std::string& username,
+                                                            std::optional<std::int64_t> characters) {
+    Statement update(m_db, "UPDATE users SET monthly_quota = ? WHERE username = ?");
+    if (characters)
+        update.bind(1, *characters);
+    else
+        update.bindNull(1);
+    if (update.bind(2, username).step() != SQLITE_DONE)
+        return std::unexpected(lastError("设置额度"));
+    return sqlite3_changes(m_db) > 0;
+}
+
+DatabaseResult<QuotaState> SqliteServiceDatabase::quotaState(std::int64_t accountId,
+                                                             std::int64_t sinceDay) {
+    Statement find(m_db, "SELECT u.monthly_quota, (SELECT coalesce(sum(characters), 0) FROM usage "
+                         "WHERE user_id = u.id AND day >= ?2) FROM users u WHERE u.id = ?1");
+    int rc = find.bind(1, accountId).bind(2, sinceDay).step();
+    if (rc == SQLITE_DONE)
+        return QuotaState{};
+    if (rc != SQLITE_ROW)
+        return std::unexpected(lastError("读取额度"));
+    QuotaState state;
+    if (find.optionalText(0))
+        state.monthlyQuota = find.integer(0);
+    state.used = find.integer(1);
+    return state;
 }
 
 } // namespace aurelo::service

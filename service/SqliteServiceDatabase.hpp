@@ -53,6 +53,13 @@ public:
     DatabaseResult<void> purgeRequestCounts(std::int64_t window) override;
     DatabaseResult<void> probe() override;
 
+    DatabaseResult<void> addUsage(const std::vector<UsageDelta>& deltas) override;
+    DatabaseResult<std::vector<UsageRow>> usage(const std::string& username,
+                                                std::int64_t sinceDay) override;
+    DatabaseResult<bool> setMonthlyQuota(const std::string& username,
+                                         std::optional<std::int64_t> characters) override;
+    DatabaseResult<QuotaState> quotaState(std::int64_t accountId, std::int64_t sinceDay) override;
+
 private:
     explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) { m_engineCache.setTrusted(true); }
     DatabaseResult<void> migrate();

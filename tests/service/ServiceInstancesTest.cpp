@@ -198,6 +198,30 @@ TEST_F(TwoInstances, RefuseToStartOnADatabaseFromANewerVersion) {
     EXPECT_NE(admin({"users", "list"}), 0);
 }
 
+// A monthly quota counts what either instance translated: once the first has written its usage,
+// the second refuses the request that would pass the quota, although it served none of it.
+TEST_F(TwoInstances, AQuotaUsedUpOnOneInstanceIsRefusedOnTheOther) {
+    ASSERT_EQ(admin({"users", "quota", "alice", "10"}), 0);
+    ASSERT_TRUE(startBoth());
+    std::string token = m_first.login("alice", "pw-alice");
+    EXPECT_EQ(m_first.translate(token, "hello", "zh-CN").status, 200u);
+    EXPECT_EQ(m_first.translate(token, "world", "zh-CN").status, 200u);
+    EXPECT_EQ(m_first.translate(token, "again", "zh-CN").status, 429u);
+
+    // The first instance writes its usage in a batch within a few seconds.
+    const std::string written = "DO $$ BEGIN IF (SELECT coalesce(sum(characters), 0) FROM usage) "
+                                "< 10 THEN RAISE EXCEPTION 'not yet'; END IF; END $$";
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil(
+        [&] {
+            aurelo::test::runMainLoopFor(200ms);
+            return cluster().execute(m_database, written);
+        },
+        20s));
+    Reply refused = m_second.translate(token, "hello", "zh-CN");
+    EXPECT_EQ(refused.status, 429u);
+    EXPECT_EQ(refused.error(), "本月翻译字数已用完（每月 10 字），请联系管理员。");
+}
+
 TEST(DatabaseOption, NamesTheSqliteFileTheServerAndAdminShare) {
     aurelo::test::TestDirectory folder;
     std::string location = "sqlite:" + (folder.path() / "accounts.sqlite3").string();
