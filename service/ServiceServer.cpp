@@ -248,6 +248,7 @@ void ServiceServer::refuseEarly(SoupServerMessage* message, const std::string& p
     entry.status = status;
     entry.remote = clientAddress(message);
     m_log.write(entry);
+    m_metrics.request(path, status, 0);
     m_guard.answerAndClose(message, status, json::serialize({{"error", text}}), retryAfter);
 }
 
@@ -324,6 +325,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
     };
     if (path == "/healthz")
         return route(get, [&] { handleHealth(exchange); });
+    if (path == "/metrics" && m_configuration.metricsAccess.allows(exchange->log.remote))
+        return route(get, [&] { handleMetrics(exchange); });
     if (path == "/api/auth/login")
         return route(method == "POST", [&] { handleLogin(exchange); });
     if (path == "/api/auth/logout")
@@ -385,6 +388,7 @@ void ServiceServer::finish(const ExchangePtr& exchange) {
                                    std::chrono::steady_clock::now() - exchange->start)
                                    .count();
     m_log.write(exchange->log);
+    m_metrics.request(exchange->log.path, exchange->log.status, exchange->log.durationMs / 1000);
     if (exchange->paused) {
         exchange->paused = false;
         if (!exchange->disconnected)

@@ -11,10 +11,12 @@
 #include "service/ApertiumEngine.hpp"
 #include "service/ConnectionGuard.hpp"
 #include "service/DatabaseWorkers.hpp"
+#include "service/MetricsAccess.hpp"
 #include "service/QuotaGate.hpp"
 #include "service/RateLimitGate.hpp"
 #include "service/RequestLog.hpp"
 #include "service/ServiceDatabase.hpp"
+#include "service/ServiceMetrics.hpp"
 #include "service/TranslationDispatcher.hpp"
 #include "service/UsageBatch.hpp"
 
@@ -74,6 +76,8 @@ struct ServiceConfiguration {
     // With a trusted reverse proxy in front (connections.trustedProxy), the client's address is
     // the last entry of this header of the proxy's requests, for the login limits and the log.
     std::string forwardedHeader = "X-Forwarded-For";
+    // Who may read /metrics; nobody by default.
+    MetricsAccess metricsAccess;
     // Seconds since the epoch; tests move it to expire tokens.
     std::function<std::int64_t()> clock;
     RequestLog::Sink logSink;
@@ -117,6 +121,7 @@ private:
     void handle(SoupServerMessage* message, const std::string& path);
 
     void handleHealth(const ExchangePtr& exchange);
+    void handleMetrics(const ExchangePtr& exchange);
     void handleLogin(const ExchangePtr& exchange);
     void checkPassword(const ExchangePtr& exchange, std::string password,
                        std::optional<UserRecord> user);
@@ -127,6 +132,9 @@ private:
                    const std::shared_ptr<TranslationEngine>& engine,
                    std::vector<std::string> texts, const std::string& target, bool batch);
     void handleTranscribe(const ExchangePtr& exchange);
+    // Counts a translation's cache lookups and, when it reached its engine, the engine's call.
+    void noteTranslation(const std::string& engine, std::size_t texts,
+                         const DispatchOutcome& outcome);
     void transcribe(const ExchangePtr& exchange, const Account& account,
                     const std::shared_ptr<TranslationEngine>& engine,
                     const ProviderSettings& settings, std::string audio, const std::string& mime,
@@ -180,6 +188,7 @@ private:
     ServiceDatabase& m_database;
     ServiceConfiguration m_configuration;
     RequestLog m_log;
+    ServiceMetrics m_metrics;
     RateLimitGate m_rateLimiter;
     RateLimitGate m_loginLimiter;
     RateLimitGate m_loginUserLimiter;

@@ -206,15 +206,17 @@ void ServiceServer::translate(const ExchangePtr& exchange, const Account& accoun
                               std::vector<std::string> texts, const std::string& target,
                               bool batch) {
     const CancellationToken cancellation = m_cancellable.token();
+    const std::size_t count = texts.size();
     std::int64_t characters = 0;
     for (const auto& text : texts)
         characters += static_cast<std::int64_t>(characterCount(text));
     m_dispatcher->translate(
         account, engine, std::move(texts), target,
-        [this, cancellation, exchange, batch, accountId = account.id,
-         characters](DispatchOutcome outcome) {
+        [this, cancellation, exchange, batch, accountId = account.id, characters,
+         count](DispatchOutcome outcome) {
             if (cancellation.isCancelled())
                 return;
+            noteTranslation(exchange->log.provider, count, outcome);
             if (!outcome)
                 return respondError(exchange, outcome.error().status, outcome.error().message);
             countUsage(accountId, exchange->log.provider, characters);
@@ -236,6 +238,14 @@ void ServiceServer::translate(const ExchangePtr& exchange, const Account& accoun
                 results.push_back(encode(result));
             respond(exchange, 200, {{"results", results}});
         });
+}
+
+void ServiceServer::noteTranslation(const std::string& engine, std::size_t texts,
+                                    const DispatchOutcome& outcome) {
+    std::size_t hits = outcome ? outcome->cacheHits : 0;
+    m_metrics.cacheLookups(texts, hits);
+    if (!outcome || hits < texts)
+        m_metrics.providerCall(engine, !outcome);
 }
 
 void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
@@ -322,6 +332,7 @@ void ServiceServer::transcribe(const ExchangePtr& exchange, const Account& accou
                 [this, cancellation, exchange, text, account](DispatchOutcome outcome) {
                     if (cancellation.isCancelled())
                         return;
+                    noteTranslation(exchange->engine, 1, outcome);
                     if (!outcome)
                         return respondError(exchange, outcome.error().status,
                                             outcome.error().message);
