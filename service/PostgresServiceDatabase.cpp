@@ -83,8 +83,11 @@ CREATE TRIGGER provider_settings_changed AFTER INSERT OR UPDATE OR DELETE OR TRU
 )sql",
     // 5: usage per account, engine and day; an optional monthly character quota per account; and
     // notifications of revoked tokens and changed accounts, so that instances may keep tokens in
-    // memory. Written to run again over itself, as step 4. Deleting no token (the minute's purge
-    // finding nothing expired) notifies nothing.
+    // memory; and a count of changes, moved on in the same transaction as each change notified,
+    // which every request reads with its first statement: a notification arrives a moment after
+    // the commit, the count is there at once, so a request sent after the commit never uses what
+    // the change made stale. Written to run again over itself, as step 4. Deleting no token (the
+    // minute's purge finding nothing expired) changes nothing.
     R"sql(
 ALTER TABLE users ADD COLUMN IF NOT EXISTS monthly_quota BIGINT;
 CREATE TABLE IF NOT EXISTS usage (
@@ -96,9 +99,21 @@ CREATE TABLE IF NOT EXISTS usage (
   PRIMARY KEY (user_id, engine, day)
 );
 CREATE INDEX IF NOT EXISTS usage_by_day ON usage(day);
+CREATE TABLE IF NOT EXISTS change_count (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  value BIGINT NOT NULL
+);
+INSERT INTO change_count VALUES (1, 0) ON CONFLICT DO NOTHING;
+CREATE OR REPLACE FUNCTION aurelo_notify_change() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  UPDATE change_count SET value = value + 1;
+  PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  RETURN NULL;
+END $$;
 CREATE OR REPLACE FUNCTION aurelo_notify_rows_gone() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
   IF EXISTS (SELECT 1 FROM gone) THEN
+    UPDATE change_count SET value = value + 1;
     PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
   END IF;
   RETURN NULL;
@@ -462,39 +477,109 @@ DatabaseResult<void> PostgresServiceDatabase::storeToken(std::int64_t userId,
     return {};
 }
 
+void PostgresServiceDatabase::startListening() {
+    // The notification connection is made for the first request an instance serves (an admin
+    // command serves none); until it listens, everything is read from the database.
+    std::call_once(m_listenerStarted, [this] {
+        m_listener = std::make_unique<PostgresChangeListener>(
+            m_uri, m_reconnectPause,
+            [this](bool listening) {
+                m_engineCache.setTrusted(listening);
+                m_tokenCache.setTrusted(listening);
+            },
+            [this] { forgetCached(); });
+    });
+}
+
+void PostgresServiceDatabase::forgetCached() {
+    m_engineCache.forget();
+    m_tokenCache.forget();
+}
+
+bool PostgresServiceDatabase::noticeChangeCount(std::int64_t count) {
+    if (m_changeCount.exchange(count) == count)
+        return false;
+    forgetCached();
+    return true;
+}
+
 DatabaseResult<std::optional<Account>>
 PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
+    startListening();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now) {
+        auto count = query("校验令牌", "SELECT value FROM change_count");
+        if (!count)
+            return std::unexpected(count.error());
+        if (count->count() > 0 && !noticeChangeCount(count->integer(0, 0)))
+            return std::optional<Account>(cached->account);
+        m_tokenCache.find(tokenHash, generation);
+    }
+    // One row whatever the token: the change count, and the account if the token names one.
     auto rows = query("校验令牌",
-                      "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
-                      "WHERE t.token_hash = $1 AND t.expires_at > $2",
+                      "SELECT c.value, a.id, a.username, a.expires_at FROM change_count c "
+                      "LEFT JOIN (SELECT u.id, u.username, t.expires_at FROM tokens t "
+                      "  JOIN users u ON u.id = t.user_id "
+                      "  WHERE t.token_hash = $1 AND t.expires_at > $2) a ON true",
                       {tokenHash, number(now)});
     if (!rows)
         return std::unexpected(rows.error());
     if (rows->count() == 0)
         return std::optional<Account>();
-    return std::optional<Account>(Account{rows->integer(0, 0), rows->text(0, 1)});
+    noticeChangeCount(rows->integer(0, 0));
+    if (rows->isNull(0, 1))
+        return std::optional<Account>();
+    Account account{rows->integer(0, 1), rows->text(0, 2)};
+    m_tokenCache.store(tokenHash, {account, rows->integer(0, 3)}, generation);
+    return std::optional<Account>(account);
 }
 
 DatabaseResult<RequestAccount>
 PostgresServiceDatabase::accountForRequest(const std::string& tokenHash, std::int64_t now,
                                            const std::string& countPrefix, std::int64_t window) {
+    startListening();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now) {
+        // The token is known: its count and the change count, in one round trip.
+        auto rows = query("记录请求次数",
+                          "WITH counted AS (INSERT INTO request_counts(key, time_window, count) "
+                          "  VALUES($1, $2, 1) ON CONFLICT (key, time_window) DO UPDATE "
+                          "  SET count = request_counts.count + 1 RETURNING count) "
+                          "SELECT (SELECT count FROM counted), value FROM change_count",
+                          {countPrefix + number(cached->account.id), number(window)});
+        if (!rows)
+            return std::unexpected(rows.error());
+        if (rows->count() > 0 && !noticeChangeCount(rows->integer(0, 1)))
+            return RequestAccount{cached->account, rows->integer(0, 0)};
+        // Something changed since the token was cached: read it again (counted already).
+        auto account = accountForToken(tokenHash, now);
+        if (!account)
+            return std::unexpected(account.error());
+        return RequestAccount{*account, *account ? rows->integer(0, 0) : 0};
+    }
     // A data-modifying WITH runs whether or not the outer SELECT reads it; it counts only when
-    // the token names an account.
+    // the token names an account. One row whatever the token, with the change count.
     auto rows = query("校验令牌",
-                      "WITH account AS (SELECT u.id, u.username FROM tokens t "
+                      "WITH account AS (SELECT u.id, u.username, t.expires_at FROM tokens t "
                       "  JOIN users u ON u.id = t.user_id "
                       "  WHERE t.token_hash = $1 AND t.expires_at > $2), "
                       "counted AS (INSERT INTO request_counts(key, time_window, count) "
                       "  SELECT $3 || id::text, $4, 1 FROM account "
                       "  ON CONFLICT (key, time_window) DO UPDATE "
                       "  SET count = request_counts.count + 1 RETURNING count) "
-                      "SELECT id, username, (SELECT count FROM counted) FROM account",
+                      "SELECT c.value, a.id, a.username, a.expires_at, (SELECT count FROM counted) "
+                      "FROM change_count c LEFT JOIN account a ON true",
                       {tokenHash, number(now), countPrefix, number(window)});
     if (!rows)
         return std::unexpected(rows.error());
     if (rows->count() == 0)
         return RequestAccount{};
-    return RequestAccount{Account{rows->integer(0, 0), rows->text(0, 1)}, rows->integer(0, 2)};
+    noticeChangeCount(rows->integer(0, 0));
+    if (rows->isNull(0, 1))
+        return RequestAccount{};
+    Account account{rows->integer(0, 1), rows->text(0, 2)};
+    m_tokenCache.store(tokenHash, {account, rows->integer(0, 3)}, generation);
+    return RequestAccount{account, rows->integer(0, 4)};
 }
 
 DatabaseResult<std::optional<int>>
@@ -569,13 +654,7 @@ DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::
 
 DatabaseResult<std::vector<EngineWithSettings>>
 PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
-    // The notification connection is made for the first list an instance reads (an admin
-    // command reads none); until it listens, every list is read from the database.
-    std::call_once(m_listenerStarted, [this] {
-        m_listener = std::make_unique<PostgresChangeListener>(
-            m_uri, m_reconnectPause, [this](bool listening) { m_engineCache.setTrusted(listening); },
-            [this] { m_engineCache.forget(); });
-    });
+    startListening();
     std::uint64_t generation = 0;
     if (auto cached = m_engineCache.find(userId, generation))
         return *cached;

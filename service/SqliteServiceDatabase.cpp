@@ -280,16 +280,19 @@ DatabaseResult<std::vector<std::int64_t>> SqliteServiceDatabase::accountIds() {
     return ids;
 }
 
+void SqliteServiceDatabase::noticeOtherWriters() {
+    // A commit by another connection moves SQLite's data version on.
+    Statement version(m_db, "PRAGMA data_version");
+    std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
+    if (m_dataVersion.exchange(current) != current || current < 0) {
+        m_engineCache.forget();
+        m_tokenCache.forget();
+    }
+}
+
 DatabaseResult<std::vector<EngineWithSettings>>
 SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
-    // A commit by another connection (the admin command) moves SQLite's data version on; this
-    // connection's own writes forget the cache where they are made.
-    {
-        Statement version(m_db, "PRAGMA data_version");
-        std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
-        if (m_dataVersion.exchange(current) != current || current < 0)
-            m_engineCache.forget();
-    }
+    noticeOtherWriters();
     std::uint64_t generation = 0;
     if (auto cached = m_engineCache.find(userId, generation))
         return *cached;
@@ -300,6 +303,7 @@ SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
 }
 
 DatabaseResult<bool> SqliteServiceDatabase::removeUser(const std::string& username) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM users WHERE username = ?");
     if (remove.bind(1, username).step() != SQLITE_DONE)
@@ -339,6 +343,7 @@ DatabaseResult<std::vector<UserSummary>> SqliteServiceDatabase::listUsers(std::i
 
 DatabaseResult<bool> SqliteServiceDatabase::setPasswordHash(const std::string& username,
                                                             const std::string& hash) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("修改密码"));
     Statement update(m_db, "UPDATE users SET password_hash = ? WHERE username = ?");
@@ -376,18 +381,26 @@ DatabaseResult<void> SqliteServiceDatabase::storeToken(std::int64_t userId,
 
 DatabaseResult<std::optional<Account>>
 SqliteServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
-    Statement find(m_db, "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
+    noticeOtherWriters();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now)
+        return std::optional<Account>(cached->account);
+    Statement find(m_db, "SELECT u.id, u.username, t.expires_at FROM tokens t "
+                         "JOIN users u ON u.id = t.user_id "
                          "WHERE t.token_hash = ? AND t.expires_at > ?");
     int rc = find.bind(1, tokenHash).bind(2, now).step();
     if (rc == SQLITE_DONE)
         return std::optional<Account>();
     if (rc != SQLITE_ROW)
         return std::unexpected(lastError("校验令牌"));
-    return std::optional<Account>(Account{find.integer(0), find.text(1)});
+    Account account{find.integer(0), find.text(1)};
+    m_tokenCache.store(tokenHash, {account, find.integer(2)}, generation);
+    return std::optional<Account>(account);
 }
 
 DatabaseResult<std::optional<int>>
 SqliteServiceDatabase::revokeTokens(const std::string& username) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     auto user = findUser(username);
     if (!user)
         return std::unexpected(user.error());
@@ -400,6 +413,7 @@ SqliteServiceDatabase::revokeTokens(const std::string& username) {
 }
 
 DatabaseResult<void> SqliteServiceDatabase::revokeToken(const std::string& tokenHash) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     Statement revoke(m_db, "DELETE FROM tokens WHERE token_hash = ?");
     if (revoke.bind(1, tokenHash).step() != SQLITE_DONE)
         return std::unexpected(lastError("吊销令牌"));
@@ -410,6 +424,9 @@ DatabaseResult<void> SqliteServiceDatabase::purgeExpiredTokens(std::int64_t now)
     Statement purge(m_db, "DELETE FROM tokens WHERE expires_at <= ?");
     if (purge.bind(1, now).step() != SQLITE_DONE)
         return std::unexpected(lastError("清理过期令牌"));
+    // A token purged must not live on in the cache (with a clock set back, it would be valid).
+    if (sqlite3_changes(m_db) > 0)
+        m_tokenCache.forget();
     return {};
 }
 

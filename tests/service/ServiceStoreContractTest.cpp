@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -447,6 +448,34 @@ TEST_P(StoreContract, UsageBatchesAddUpAcrossInstancesAndQuotasReadThem) {
     ASSERT_TRUE(store().setMonthlyQuota("alice", std::nullopt).value());
     EXPECT_EQ(other->quotaState(alice, today).value().monthlyQuota, std::nullopt);
     EXPECT_FALSE(store().setMonthlyQuota("gone", 5).value());
+}
+
+// Tokens are kept in memory by the store that looked them up; another instance's (or the admin
+// command's) revocation or password change still counts from the very next lookup.
+TEST_P(StoreContract, ACachedTokenRevokedElsewhereIsRefusedAtTheNextLookup) {
+    auto alice = user("alice");
+    auto other = openStore();
+    ASSERT_TRUE(other);
+    struct Case {
+        const char* what;
+        std::function<void()> revoke;
+    } cases[] = {
+        {"one token", [&] { ASSERT_TRUE(other->revokeToken("t")); }},
+        {"every token", [&] { ASSERT_TRUE(other->revokeTokens("alice").value()); }},
+        {"a new password", [&] { ASSERT_TRUE(other->setPasswordHash("alice", "new").value()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(store().storeToken(alice, "t", kNow, kNow + 100));
+        for (int i = 0; i < 3; ++i) // looked up, then from memory
+            ASSERT_TRUE(store().accountForRequest("t", kNow, "account:", 1).value().account);
+        c.revoke();
+        EXPECT_FALSE(store().accountForRequest("t", kNow, "account:", 1).value().account);
+        EXPECT_FALSE(store().accountForToken("t", kNow).value());
+    }
+    ASSERT_TRUE(store().storeToken(alice, "t", kNow, kNow + 100));
+    ASSERT_TRUE(store().accountForToken("t", kNow).value());
+    EXPECT_FALSE(store().accountForToken("t", kNow + 100).value()) << "a cached token still expires";
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, kBothStores, storeName);
