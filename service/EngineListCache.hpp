@@ -36,6 +36,11 @@ public:
             return std::nullopt;
         return it->second;
     }
+    // Whether nothing was forgotten since find() gave `generation`.
+    bool unchangedSince(std::uint64_t generation) const {
+        std::lock_guard lock(m_mutex);
+        return m_trusted && generation == m_generation;
+    }
     // Keeps a value read at `generation`, unless something changed since.
     void store(const Key& key, const Value& value, std::uint64_t generation) {
         std::lock_guard lock(m_mutex);

@@ -497,9 +497,13 @@ void PostgresServiceDatabase::forgetCached() {
 }
 
 bool PostgresServiceDatabase::noticeChangeCount(std::int64_t count) {
-    if (m_changeCount.exchange(count) == count)
+    // The caches are emptied before the new count is known as seen: a request that reads the
+    // same count finds them emptied, not about to be.
+    std::lock_guard lock(m_changeMutex);
+    if (m_changeCount == count)
         return false;
     forgetCached();
+    m_changeCount = count;
     return true;
 }
 
@@ -511,7 +515,10 @@ PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int6
         auto count = query("校验令牌", "SELECT value FROM change_count");
         if (!count)
             return std::unexpected(count.error());
-        if (count->count() > 0 && !noticeChangeCount(count->integer(0, 0)))
+        // The copy was taken before the count was read: it stands only if nothing was
+        // forgotten meanwhile, by this request or another that read the count first.
+        if (count->count() > 0 && !noticeChangeCount(count->integer(0, 0)) &&
+            m_tokenCache.unchangedSince(generation))
             return std::optional<Account>(cached->account);
         m_tokenCache.find(tokenHash, generation);
     }
@@ -549,7 +556,8 @@ PostgresServiceDatabase::accountForRequest(const std::string& tokenHash, std::in
                           {countPrefix + number(cached->account.id), number(window)});
         if (!rows)
             return std::unexpected(rows.error());
-        if (rows->count() > 0 && !noticeChangeCount(rows->integer(0, 1)))
+        if (rows->count() > 0 && !noticeChangeCount(rows->integer(0, 1)) &&
+            m_tokenCache.unchangedSince(generation))
             return RequestAccount{cached->account, rows->integer(0, 0)};
         // Something changed since the token was cached: read it again (counted already).
         auto account = accountForToken(tokenHash, now);

@@ -10,7 +10,6 @@
 #include "service/PostgresConnectionPool.hpp"
 #include "service/ServiceDatabase.hpp"
 
-#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -117,7 +116,8 @@ private:
     PostgresConnectionPool m_pool;
     EngineListCache m_engineCache;
     TokenCache m_tokenCache;
-    std::atomic<std::int64_t> m_changeCount{-1};
+    std::mutex m_changeMutex;
+    std::int64_t m_changeCount = -1;
     std::once_flag m_listenerStarted;
     // Last: stopped first, while the cache it reports to is still there.
     std::unique_ptr<PostgresChangeListener> m_listener;
