@@ -4,6 +4,7 @@
 
 #include "platform/GRef.hpp"
 #include "service/AccessToken.hpp"
+#include "service/AdminUsageCommand.hpp"
 #include "service/DataOwner.hpp"
 #include "service/ApertiumEngine.hpp"
 #include "service/EngineFactory.hpp"
@@ -37,7 +38,8 @@ struct ParsedArguments {
 // Options that take a value; every other "--x" is a flag.
 bool takesValue(const std::string& option) {
     static const char* kValued[] = {"--data",    "--database", "--password", "--label", "--model",
-                                    "--backend", "--key",      "--endpoint", "--region"};
+                                    "--backend", "--key",      "--endpoint", "--region",
+                                    "--account", "--since"};
     return std::ranges::any_of(kValued, [&](const char* name) { return option == name; });
 }
 
@@ -373,7 +375,8 @@ std::string adminUsage() {
            "  providers list\n"
            "  providers set 服务商 [--key 密钥 | --key-stdin] [--endpoint 地址] [--region 区域] "
            "[--model 模型]\n"
-           "  tokens revoke 用户名\n"
+           "  tokens revoke 用户名\n" +
+           std::string(usageCommandHelp()) +
            "  apertium pairs\n"
            "引擎：google、deepl、microsoft、openai、gemini、claude；服务商另有 "
            "transcription（语音识别）。\n" +
@@ -438,6 +441,9 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
     auto db = ServiceDatabase::open(location);
     if (!db)
         return databaseFailure(db.error(), err);
+    if (isUsageCommand(parsed->positional))
+        return runUsageCommand(**db, parsed->positional, parsed->options,
+                               g_get_real_time() / G_USEC_PER_SEC, out, err);
     if (area == "users")
         return usersCommand(**db, *parsed, in, out, err);
     if (area == "engines")

@@ -38,12 +38,20 @@ std::size_t DatabaseWorkers::queued() const {
     return m_queue.size();
 }
 
+DatabaseWorkers::Stats DatabaseWorkers::stats() const {
+    std::lock_guard lock(m_mutex);
+    return {m_threads.size(), m_busy, m_queue.size(), m_expired, m_refused, m_wait};
+}
+
 bool DatabaseWorkers::submit(std::chrono::milliseconds budget, std::function<void(bool)> work,
                              std::function<void()> done) {
     std::lock_guard lock(m_mutex);
-    if (m_maxQueued > 0 && m_queue.size() >= m_maxQueued)
+    if (m_maxQueued > 0 && m_queue.size() >= m_maxQueued) {
+        ++m_refused;
         return false;
-    m_queue.push_back(Job{Clock::now() + budget, std::move(work), std::move(done),
+    }
+    const auto now = Clock::now();
+    m_queue.push_back(Job{now, now + budget, std::move(work), std::move(done),
                           g_main_context_ref_thread_default()});
     m_wake.notify_one();
     return true;
@@ -58,10 +66,19 @@ void DatabaseWorkers::serve(std::stop_token stop) {
                 return;
             job = std::move(m_queue.front());
             m_queue.pop_front();
+            const auto started = Clock::now();
+            m_wait.observe(std::chrono::duration<double>(started - job.queuedAt).count());
+            if (started >= job.deadline)
+                ++m_expired;
+            ++m_busy;
         }
         {
             DatabaseDeadline deadline(job.deadline);
             job.work(Clock::now() >= job.deadline);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            --m_busy;
         }
         // At the priority of I/O: an idle one would wait behind every busy connection.
         GSource* source = g_idle_source_new();

@@ -6,6 +6,7 @@
 // deadline in force (DatabaseDeadline), so no request waits on the database past it. The result
 // comes back on the main loop of the thread that queued the job.
 
+#include "service/MetricsHistogram.hpp"
 #include "service/ServiceDatabase.hpp"
 
 #include <chrono>
@@ -51,8 +52,20 @@ public:
     // Jobs queued, not yet started.
     std::size_t queued() const;
 
+    // For /metrics: how the workers are used and how long jobs wait for one.
+    struct Stats {
+        std::size_t workers = 0;
+        std::size_t busy = 0;
+        std::size_t queued = 0;
+        std::uint64_t expired = 0;  // jobs that waited past their deadline and never ran
+        std::uint64_t refused = 0;  // jobs refused with the queue full
+        MetricsHistogram wait;      // from queued to started
+    };
+    Stats stats() const;
+
 private:
     struct Job {
+        Clock::time_point queuedAt;
         Clock::time_point deadline;
         std::function<void(bool expired)> work;
         std::function<void()> done;
@@ -67,6 +80,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable_any m_wake;
     std::deque<Job> m_queue;
+    std::size_t m_busy = 0;
+    std::uint64_t m_expired = 0;
+    std::uint64_t m_refused = 0;
+    MetricsHistogram m_wait;
     // Last: stopped and joined first, while the queue they take from is still there.
     std::vector<std::jthread> m_threads;
 };

@@ -100,6 +100,53 @@ CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
   ON glossary_terms((coalesce(user_id, 0)), source, source_language, target_language);
 CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
 )sql",
+    // 6: usage per account, engine and day; an optional monthly character quota per account; and
+    // notifications of revoked tokens and changed accounts, so that instances may keep tokens in
+    // memory; and a count of changes, moved on in the same transaction as each change notified,
+    // which every request reads with its first statement: a notification arrives a moment after
+    // the commit, the count is there at once, so a request sent after the commit never uses what
+    // the change made stale. Written to run again over itself, as step 4. Deleting no token (the
+    // minute's purge finding nothing expired) changes nothing.
+    R"sql(
+ALTER TABLE users ADD COLUMN IF NOT EXISTS monthly_quota BIGINT;
+CREATE TABLE IF NOT EXISTS usage (
+  user_id BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  engine TEXT NOT NULL,
+  day BIGINT NOT NULL,
+  characters BIGINT NOT NULL,
+  requests BIGINT NOT NULL,
+  PRIMARY KEY (user_id, engine, day)
+);
+CREATE INDEX IF NOT EXISTS usage_by_day ON usage(day);
+CREATE TABLE IF NOT EXISTS change_count (
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  value BIGINT NOT NULL
+);
+INSERT INTO change_count VALUES (1, 0) ON CONFLICT DO NOTHING;
+CREATE OR REPLACE FUNCTION aurelo_notify_change() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  UPDATE change_count SET value = value + 1;
+  PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  RETURN NULL;
+END $$;
+CREATE OR REPLACE FUNCTION aurelo_notify_rows_gone() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM gone) THEN
+    UPDATE change_count SET value = value + 1;
+    PERFORM pg_notify('aurelo_changes', TG_TABLE_NAME);
+  END IF;
+  RETURN NULL;
+END $$;
+DROP TRIGGER IF EXISTS tokens_removed ON tokens;
+DROP TRIGGER IF EXISTS tokens_truncated ON tokens;
+DROP TRIGGER IF EXISTS users_changed ON users;
+CREATE TRIGGER tokens_removed AFTER DELETE ON tokens REFERENCING OLD TABLE AS gone
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_rows_gone();
+CREATE TRIGGER tokens_truncated AFTER TRUNCATE ON tokens
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+CREATE TRIGGER users_changed AFTER UPDATE OR DELETE OR TRUNCATE ON users
+  FOR EACH STATEMENT EXECUTE FUNCTION aurelo_notify_change();
+)sql",
 };
 static_assert(std::size(kPostgresMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -449,39 +496,117 @@ DatabaseResult<void> PostgresServiceDatabase::storeToken(std::int64_t userId,
     return {};
 }
 
+void PostgresServiceDatabase::startListening() {
+    // The notification connection is made for the first request an instance serves (an admin
+    // command serves none); until it listens, everything is read from the database.
+    std::call_once(m_listenerStarted, [this] {
+        m_listener = std::make_unique<PostgresChangeListener>(
+            m_uri, m_reconnectPause,
+            [this](bool listening) {
+                m_engineCache.setTrusted(listening);
+                m_tokenCache.setTrusted(listening);
+            },
+            [this] { forgetCached(); });
+    });
+}
+
+void PostgresServiceDatabase::forgetCached() {
+    m_engineCache.forget();
+    m_tokenCache.forget();
+}
+
+bool PostgresServiceDatabase::noticeChangeCount(std::int64_t count) {
+    // The caches are emptied before the new count is known as seen: a request that reads the
+    // same count finds them emptied, not about to be.
+    std::lock_guard lock(m_changeMutex);
+    if (m_changeCount == count)
+        return false;
+    forgetCached();
+    m_changeCount = count;
+    return true;
+}
+
 DatabaseResult<std::optional<Account>>
 PostgresServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
+    startListening();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now) {
+        auto count = query("校验令牌", "SELECT value FROM change_count");
+        if (!count)
+            return std::unexpected(count.error());
+        // The copy was taken before the count was read: it stands only if nothing was
+        // forgotten meanwhile, by this request or another that read the count first.
+        if (count->count() > 0 && !noticeChangeCount(count->integer(0, 0)) &&
+            m_tokenCache.unchangedSince(generation))
+            return std::optional<Account>(cached->account);
+        m_tokenCache.find(tokenHash, generation);
+    }
+    // One row whatever the token: the change count, and the account if the token names one.
     auto rows = query("校验令牌",
-                      "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
-                      "WHERE t.token_hash = $1 AND t.expires_at > $2",
+                      "SELECT c.value, a.id, a.username, a.expires_at FROM change_count c "
+                      "LEFT JOIN (SELECT u.id, u.username, t.expires_at FROM tokens t "
+                      "  JOIN users u ON u.id = t.user_id "
+                      "  WHERE t.token_hash = $1 AND t.expires_at > $2) a ON true",
                       {tokenHash, number(now)});
     if (!rows)
         return std::unexpected(rows.error());
     if (rows->count() == 0)
         return std::optional<Account>();
-    return std::optional<Account>(Account{rows->integer(0, 0), rows->text(0, 1)});
+    noticeChangeCount(rows->integer(0, 0));
+    if (rows->isNull(0, 1))
+        return std::optional<Account>();
+    Account account{rows->integer(0, 1), rows->text(0, 2)};
+    m_tokenCache.store(tokenHash, {account, rows->integer(0, 3)}, generation);
+    return std::optional<Account>(account);
 }
 
 DatabaseResult<RequestAccount>
 PostgresServiceDatabase::accountForRequest(const std::string& tokenHash, std::int64_t now,
                                            const std::string& countPrefix, std::int64_t window) {
+    startListening();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now) {
+        // The token is known: its count and the change count, in one round trip.
+        auto rows = query("记录请求次数",
+                          "WITH counted AS (INSERT INTO request_counts(key, time_window, count) "
+                          "  VALUES($1, $2, 1) ON CONFLICT (key, time_window) DO UPDATE "
+                          "  SET count = request_counts.count + 1 RETURNING count) "
+                          "SELECT (SELECT count FROM counted), value FROM change_count",
+                          {countPrefix + number(cached->account.id), number(window)});
+        if (!rows)
+            return std::unexpected(rows.error());
+        if (rows->count() > 0 && !noticeChangeCount(rows->integer(0, 1)) &&
+            m_tokenCache.unchangedSince(generation))
+            return RequestAccount{cached->account, rows->integer(0, 0)};
+        // Something changed since the token was cached: read it again (counted already).
+        auto account = accountForToken(tokenHash, now);
+        if (!account)
+            return std::unexpected(account.error());
+        return RequestAccount{*account, *account ? rows->integer(0, 0) : 0};
+    }
     // A data-modifying WITH runs whether or not the outer SELECT reads it; it counts only when
-    // the token names an account.
+    // the token names an account. One row whatever the token, with the change count.
     auto rows = query("校验令牌",
-                      "WITH account AS (SELECT u.id, u.username FROM tokens t "
+                      "WITH account AS (SELECT u.id, u.username, t.expires_at FROM tokens t "
                       "  JOIN users u ON u.id = t.user_id "
                       "  WHERE t.token_hash = $1 AND t.expires_at > $2), "
                       "counted AS (INSERT INTO request_counts(key, time_window, count) "
                       "  SELECT $3 || id::text, $4, 1 FROM account "
                       "  ON CONFLICT (key, time_window) DO UPDATE "
                       "  SET count = request_counts.count + 1 RETURNING count) "
-                      "SELECT id, username, (SELECT count FROM counted) FROM account",
+                      "SELECT c.value, a.id, a.username, a.expires_at, (SELECT count FROM counted) "
+                      "FROM change_count c LEFT JOIN account a ON true",
                       {tokenHash, number(now), countPrefix, number(window)});
     if (!rows)
         return std::unexpected(rows.error());
     if (rows->count() == 0)
         return RequestAccount{};
-    return RequestAccount{Account{rows->integer(0, 0), rows->text(0, 1)}, rows->integer(0, 2)};
+    noticeChangeCount(rows->integer(0, 0));
+    if (rows->isNull(0, 1))
+        return RequestAccount{};
+    Account account{rows->integer(0, 1), rows->text(0, 2)};
+    m_tokenCache.store(tokenHash, {account, rows->integer(0, 3)}, generation);
+    return RequestAccount{account, rows->integer(0, 4)};
 }
 
 DatabaseResult<std::optional<int>>
@@ -556,13 +681,7 @@ DatabaseResult<std::vector<EngineRecord>> PostgresServiceDatabase::engines(std::
 
 DatabaseResult<std::vector<EngineWithSettings>>
 PostgresServiceDatabase::enginesWithSettings(std::int64_t userId) {
-    // The notification connection is made for the first list an instance reads (an admin
-    // command reads none); until it listens, every list is read from the database.
-    std::call_once(m_listenerStarted, [this] {
-        m_listener = std::make_unique<PostgresChangeListener>(
-            m_uri, m_reconnectPause, [this](bool listening) { m_engineCache.setTrusted(listening); },
-            [this] { m_engineCache.forget(); });
-    });
+    startListening();
     std::uint64_t generation = 0;
     if (auto cached = m_engineCache.find(userId, generation))
         return *cached;
@@ -655,6 +774,100 @@ DatabaseResult<void> PostgresServiceDatabase::probe() {
     if (!rows)
         return std::unexpected(rows.error());
     return {};
+}
+
+// Usage and quotas.
+
+namespace {
+
+// A PostgreSQL array literal of `values` (each quoted), for one parameter of an unnest().
+std::string arrayLiteral(const std::vector<std::string>& values) {
+    std::string text = "{";
+    for (const auto& value : values) {
+        if (text.size() > 1)
+            text += ',';
+        text += '"';
+        for (char c : value) {
+            if (c == '"' || c == '\\')
+                text += '\\';
+            text += c;
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
+} // namespace
+
+DatabaseResult<void> PostgresServiceDatabase::addUsage(const std::vector<UsageDelta>& deltas) {
+    if (deltas.empty())
+        return {};
+    // One statement for the whole batch. A removed account's delta is dropped here; one removed
+    // between this check and the insert fails the statement, and the batch is tried again.
+    std::vector<std::string> ids, engines, days, characters, requests;
+    for (const auto& delta : deltas) {
+        ids.push_back(number(delta.accountId));
+        engines.push_back(delta.engine);
+        days.push_back(number(delta.day));
+        characters.push_back(number(delta.characters));
+        requests.push_back(number(delta.requests));
+    }
+    auto rows = query("记录用量",
+                      "INSERT INTO usage(user_id, engine, day, characters, requests) "
+                      "SELECT d.u, d.e, d.d, d.c, d.r FROM unnest($1::bigint[], $2::text[], "
+                      "  $3::bigint[], $4::bigint[], $5::bigint[]) AS d(u, e, d, c, r) "
+                      "WHERE EXISTS (SELECT 1 FROM users WHERE id = d.u) "
+                      "ON CONFLICT (user_id, engine, day) DO UPDATE SET "
+                      "characters = usage.characters + EXCLUDED.characters, "
+                      "requests = usage.requests + EXCLUDED.requests",
+                      {arrayLiteral(ids), arrayLiteral(engines), arrayLiteral(days),
+                       arrayLiteral(characters), arrayLiteral(requests)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return {};
+}
+
+DatabaseResult<std::vector<UsageRow>> PostgresServiceDatabase::usage(const std::string& username,
+                                                                      std::int64_t sinceDay) {
+    auto rows = query("读取用量",
+                      "SELECT u.username, g.engine, g.day, g.characters, g.requests "
+                      "FROM usage g JOIN users u ON u.id = g.user_id "
+                      "WHERE g.day >= $1 AND ($2 = '' OR u.username = $2) "
+                      "ORDER BY g.day, u.username COLLATE \"C\", g.engine COLLATE \"C\"",
+                      {number(sinceDay), username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    std::vector<UsageRow> all;
+    for (int row = 0; row < rows->count(); ++row)
+        all.push_back({rows->text(row, 0), rows->text(row, 1), rows->integer(row, 2),
+                       rows->integer(row, 3), rows->integer(row, 4)});
+    return all;
+}
+
+DatabaseResult<bool> PostgresServiceDatabase::setMonthlyQuota(const std::string& username,
+                                                              std::optional<std::int64_t> characters) {
+    auto rows = query("设置额度", "UPDATE users SET monthly_quota = $1 WHERE username = $2",
+                      {characters ? Parameter(number(*characters)) : std::nullopt, username});
+    if (!rows)
+        return std::unexpected(rows.error());
+    return rows->affected() > 0;
+}
+
+DatabaseResult<QuotaState> PostgresServiceDatabase::quotaState(std::int64_t accountId,
+                                                               std::int64_t sinceDay) {
+    auto rows = query("读取额度",
+                      "SELECT u.monthly_quota, (SELECT coalesce(sum(characters), 0) FROM usage "
+                      "WHERE user_id = u.id AND day >= $2) FROM users u WHERE u.id = $1",
+                      {number(accountId), number(sinceDay)});
+    if (!rows)
+        return std::unexpected(rows.error());
+    QuotaState state;
+    if (rows->count() == 0)
+        return state;
+    if (!rows->isNull(0, 0))
+        state.monthlyQuota = rows->integer(0, 0);
+    state.used = rows->integer(0, 1);
+    return state;
 }
 
 // The glossary.

@@ -38,6 +38,8 @@ public:
                                          const std::string& hash) override;
     DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
                                     std::int64_t createdAt, std::int64_t expiresAt) override;
+    // Cached while the instance hears of every change, checked against the change count that
+    // the request's first statement reads; see TokenCache.
     DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                            std::int64_t now) override;
     DatabaseResult<RequestAccount> accountForRequest(const std::string& tokenHash,
@@ -67,6 +69,12 @@ public:
     DatabaseResult<std::vector<GlossaryTerm>> effectiveGlossary(std::int64_t accountId) override;
     DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) override;
     DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) override;
+    DatabaseResult<void> addUsage(const std::vector<UsageDelta>& deltas) override;
+    DatabaseResult<std::vector<UsageRow>> usage(const std::string& username,
+                                                std::int64_t sinceDay) override;
+    DatabaseResult<bool> setMonthlyQuota(const std::string& username,
+                                         std::optional<std::int64_t> characters) override;
+    DatabaseResult<QuotaState> quotaState(std::int64_t accountId, std::int64_t sinceDay) override;
 
     // One query's rows, cleared when it goes out of scope.
     class Rows {
@@ -97,6 +105,11 @@ private:
     explicit PostgresServiceDatabase(const std::string& uri, const DatabasePoolOptions& pool)
         : m_uri(uri), m_reconnectPause(pool.reconnectPause), m_pool(uri, pool) {}
     DatabaseResult<void> migrate();
+    void startListening();
+    void forgetCached();
+    // Forgets what is cached when `count` (the database's change count) differs from the last
+    // one read; true then.
+    bool noticeChangeCount(std::int64_t count);
     // Runs one statement. A connection that turns out broken (the server restarted since it was
     // opened) is replaced and the statement sent once more. `sqlState` receives the error code
     // of a failed statement.
@@ -108,6 +121,9 @@ private:
     const std::chrono::milliseconds m_reconnectPause;
     PostgresConnectionPool m_pool;
     EngineListCache m_engineCache;
+    TokenCache m_tokenCache;
+    std::mutex m_changeMutex;
+    std::int64_t m_changeCount = -1;
     std::once_flag m_listenerStarted;
     // Last: stopped first, while the cache it reports to is still there.
     std::unique_ptr<PostgresChangeListener> m_listener;

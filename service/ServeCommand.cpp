@@ -37,6 +37,7 @@ constexpr const char* kUsage =
     "  [--header-timeout-s 秒（默认 10）] [--body-timeout-s 秒（默认 60）] [--idle-timeout-s "
     "秒（默认 30）]\n"
     "  [--trusted-proxy 反向代理地址 [--forwarded-header 头部名称（默认 X-Forwarded-For）]]\n"
+    "  [--metrics-allow 可读取 /metrics 的地址或网段，逗号分隔（默认无人可读）]\n"
     "  [--updates 目录（默认 数据目录/updates）] [--apertium 程序路径]\n";
 
 std::optional<unsigned long> number(const std::string& text) {
@@ -139,7 +140,7 @@ int runServeCommand(const std::vector<std::string>& arguments) {
     };
     static const char* kKnown[] = {
         "--listen",   "--data",          "--tls-cert",         "--tls-key", "--updates",
-        "--apertium", "--trusted-proxy", "--forwarded-header", "--database"};
+        "--apertium", "--trusted-proxy", "--forwarded-header", "--database", "--metrics-allow"};
     for (const auto& [name, value] : options)
         if (!numericOptions.contains(name) &&
             std::ranges::none_of(kKnown, [&](const char* known) { return name == known; })) {
@@ -179,6 +180,14 @@ int runServeCommand(const std::vector<std::string>& arguments) {
                      "警告：--upstream-timeout-ms 接近或超过应用的等待时间（%lld 毫秒），"
                      "慢速引擎将在应用端表现为超时。\n",
                      static_cast<long long>(TranslationNetwork::kRequestTimeout.count()));
+    if (options.contains("--metrics-allow")) {
+        auto access = MetricsAccess::parse(options["--metrics-allow"]);
+        if (!access) {
+            std::fprintf(stderr, "%s\n", access.error().c_str());
+            return 2;
+        }
+        configuration.metricsAccess = std::move(*access);
+    }
     if (options.contains("--forwarded-header"))
         configuration.forwardedHeader = options["--forwarded-header"];
 

@@ -107,6 +107,29 @@ struct EngineWithSettings {
     ProviderSettings settings;
 };
 
+// Characters and requests of one account with one engine on one day, to be added to the store.
+struct UsageDelta {
+    std::int64_t accountId = 0;
+    std::string engine;
+    std::int64_t day = 0; // UTC days since the epoch
+    std::int64_t characters = 0;
+    std::int64_t requests = 0;
+};
+
+// A stored usage row as the admin command shows it.
+struct UsageRow {
+    std::string username;
+    std::string engine;
+    std::int64_t day = 0;
+    std::int64_t characters = 0;
+    std::int64_t requests = 0;
+};
+
+struct QuotaState {
+    std::optional<std::int64_t> monthlyQuota; // characters; nullopt: no quota
+    std::int64_t used = 0;
+};
+
 // What `--database` names: a SQLite file or a PostgreSQL connection URI.
 struct DatabaseLocation {
     enum class Kind { sqlite, postgresql };
@@ -139,7 +162,7 @@ class ServiceDatabase {
 public:
     static constexpr const char* kFileName = "aurelo-service.sqlite3";
     // The schema version this program writes; a database with a higher one is refused.
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
 
     // Opens (creating when absent) a SQLite database file and brings its schema up to date. A
     // file that is not a database of ours is refused with a description, never overwritten.
@@ -231,6 +254,19 @@ public:
     virtual DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) = 0;
     // False when there is no term `id`.
     virtual DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) = 0;
+    // Usage and quotas. Usage is counted per account, engine and day (UTC days since the epoch)
+    // and added in batches: addUsage adds every delta to what is stored (several instances add
+    // to the same rows), skipping the deltas of accounts removed meanwhile.
+    virtual DatabaseResult<void> addUsage(const std::vector<UsageDelta>& deltas) = 0;
+    // The stored usage from `sinceDay` on, of one account or (empty name) of all, ordered by
+    // day, account and engine.
+    virtual DatabaseResult<std::vector<UsageRow>> usage(const std::string& username,
+                                                        std::int64_t sinceDay) = 0;
+    // Sets (nullopt: removes) an account's monthly character quota. False: no such user.
+    virtual DatabaseResult<bool> setMonthlyQuota(const std::string& username,
+                                                 std::optional<std::int64_t> characters) = 0;
+    // An account's quota and the characters stored for it from `sinceDay` on.
+    virtual DatabaseResult<QuotaState> quotaState(std::int64_t accountId, std::int64_t sinceDay) = 0;
 };
 
 } // namespace aurelo::service

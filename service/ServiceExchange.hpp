@@ -60,6 +60,8 @@ struct ServiceServer::Exchange {
         const auto* data = static_cast<const char*>(g_bytes_get_data(body.get(), &size));
         return {data ? data : "", size};
     }
+    // The engine a voice message is translated with, for its usage.
+    std::string engine;
     bool paused = false;
     bool answered = false;
     bool disconnected = false;

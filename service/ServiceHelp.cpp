@@ -44,6 +44,8 @@ std::optional<std::string> adminVerbHelp(std::string_view verb) {
                "      修改密码，并吊销该用户所有已有的登录令牌。\n"
                "  users remove 用户名\n"
                "      删除用户及其令牌和引擎。\n"
+               "  users quota 用户名 每月字数|none\n"
+               "      设置（none 为取消）每月翻译字数上限（按 UTC 日历月）；超出时翻译请求被拒绝。\n"
                "\n"
                "--password-stdin 从标准输入读取一行作为密码，密码不会出现在进程列表里。\n";
     if (verb == "engines")
@@ -81,6 +83,12 @@ std::optional<std::string> adminVerbHelp(std::string_view verb) {
         return "用法：aurelo-service admin --data 目录 tokens revoke 用户名\n"
                "\n"
                "吊销该用户所有的登录令牌：该用户在每台电脑上都需要重新登录。\n";
+    if (verb == "usage")
+        return "用法：aurelo-service admin --data 目录 usage [--account 用户名] [--since 2026-12-01] "
+               "[--json]\n"
+               "\n"
+               "按用户、引擎和日期（UTC）列出翻译字数和请求数，默认从本月 1 日起，末行为合计；\n"
+               "--json 输出 JSON 数组。各实例每 5 秒写入一次用量，最近几秒的用量可能尚未显示。\n";
     if (verb == "apertium")
         return "用法：aurelo-service admin apertium pairs\n"
                "\n"

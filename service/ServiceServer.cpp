@@ -8,6 +8,7 @@
 
 #include <libsoup/soup.h>
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 
@@ -62,6 +63,7 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
       m_rateLimiter("account", m_configuration.rateLimitPerMinute, database),
       m_loginLimiter("login-address", m_configuration.loginRateLimitPerMinute, database),
       m_loginUserLimiter("login-user", m_configuration.loginUserRateLimitPerMinute, database),
+      m_quotas(database, m_usage, m_configuration.usageInterval),
       m_guard(m_configuration.connections) {
     m_upstream = std::make_shared<HttpSession>(HttpSessionConfiguration{
         .ioTimeout = std::chrono::seconds(30),
@@ -107,6 +109,13 @@ ServiceServer::ServiceServer(ServiceDatabase& database, ServiceConfiguration con
     };
     purge(this);
     m_purgeTimer = g_timeout_add_seconds(60, purge, this);
+    m_usageTimer = g_timeout_add(
+        static_cast<guint>(std::max<std::int64_t>(10, m_configuration.usageInterval.count())),
+        [](gpointer data) -> gboolean {
+            static_cast<ServiceServer*>(data)->writeUsage();
+            return G_SOURCE_CONTINUE;
+        },
+        this);
 }
 
 ServiceServer::~ServiceServer() {
@@ -115,7 +124,50 @@ ServiceServer::~ServiceServer() {
         g_source_remove(m_purgeTimer);
     if (m_shutdownTimer)
         g_source_remove(m_shutdownTimer);
+    if (m_usageTimer)
+        g_source_remove(m_usageTimer);
     soup_server_disconnect(m_server.get());
+    // The workers first (a write under way settles), then what is left is written here, within
+    // the database deadline.
+    m_databaseWorkers.reset();
+    if (auto rest = m_usage.takeAll(); !rest.empty()) {
+        DatabaseDeadline deadline(DatabaseDeadline::Clock::now() + m_configuration.databaseTimeout);
+        if (auto written = m_database.addUsage(rest); !written)
+            std::fprintf(stderr, "aurelo-service: 用量未能写入数据库：%s\n",
+                         written.error().message.c_str());
+    }
+}
+
+void ServiceServer::countUsage(std::int64_t accountId, const std::string& engine,
+                               std::int64_t characters) {
+    m_usage.record(accountId, engine, usageDay(now()), characters);
+    m_quotas.spend(accountId, characters);
+}
+
+void ServiceServer::writeUsage() {
+    auto deltas = m_usage.take();
+    if (deltas.empty())
+        return;
+    // The job settles the batch itself, so a write that ran is never written again at the stop;
+    // one that expired in the queue is settled as unwritten when that is learnt.
+    auto ran = std::make_shared<std::atomic<bool>>(false);
+    const CancellationToken cancellation = m_cancellable.token();
+    bool queued = m_databaseWorkers->run<bool>(
+        m_configuration.databaseTimeout,
+        [&database = m_database, &usage = m_usage, deltas, ran]() -> DatabaseResult<bool> {
+            ran->store(true);
+            auto written = database.addUsage(deltas);
+            usage.settle(written.has_value());
+            if (!written)
+                return std::unexpected(written.error());
+            return true;
+        },
+        [this, cancellation, ran](DatabaseResult<bool>) {
+            if (!cancellation.isCancelled() && !ran->load())
+                m_usage.settle(false);
+        });
+    if (!queued)
+        m_usage.settle(false);
 }
 
 std::size_t ServiceServer::bodyLimitFor(const std::string& path) const {
@@ -196,6 +248,7 @@ void ServiceServer::refuseEarly(SoupServerMessage* message, const std::string& p
     entry.status = status;
     entry.remote = clientAddress(message);
     m_log.write(entry);
+    m_metrics.request(path, status, 0);
     m_guard.answerAndClose(message, status, json::serialize({{"error", text}}), retryAfter);
 }
 
@@ -272,6 +325,8 @@ void ServiceServer::handle(SoupServerMessage* message, const std::string& path) 
     };
     if (path == "/healthz")
         return route(get, [&] { handleHealth(exchange); });
+    if (path == "/metrics" && m_configuration.metricsAccess.allows(exchange->log.remote))
+        return route(get, [&] { handleMetrics(exchange); });
     if (path == "/api/auth/login")
         return route(method == "POST", [&] { handleLogin(exchange); });
     if (path == "/api/auth/logout")
@@ -335,6 +390,7 @@ void ServiceServer::finish(const ExchangePtr& exchange) {
                                    std::chrono::steady_clock::now() - exchange->start)
                                    .count();
     m_log.write(exchange->log);
+    m_metrics.request(exchange->log.path, exchange->log.status, exchange->log.durationMs / 1000);
     if (exchange->paused) {
         exchange->paused = false;
         if (!exchange->disconnected)

@@ -11,10 +11,14 @@
 #include "service/ApertiumEngine.hpp"
 #include "service/ConnectionGuard.hpp"
 #include "service/DatabaseWorkers.hpp"
+#include "service/MetricsAccess.hpp"
+#include "service/QuotaGate.hpp"
 #include "service/RateLimitGate.hpp"
 #include "service/RequestLog.hpp"
 #include "service/ServiceDatabase.hpp"
+#include "service/ServiceMetrics.hpp"
 #include "service/TranslationDispatcher.hpp"
+#include "service/UsageBatch.hpp"
 
 #include "platform/BackgroundWorker.hpp"
 #include "platform/Cancellable.hpp"
@@ -62,6 +66,9 @@ struct ServiceConfiguration {
     // The longest a request waits for the database (queued, connecting and running statements
     // together); past it the request is answered 503 with Retry-After.
     std::chrono::milliseconds databaseTimeout{5000};
+    // Usage is written to the database this often (a crash loses at most this much of it), and
+    // quotas are read again as often.
+    std::chrono::milliseconds usageInterval{5000};
     // Decoded audio per voice message; the body limit of the voice request follows from it.
     std::size_t maxAudioBytes = kMaxAudioBytes;
     ApertiumConfiguration apertium;
@@ -69,6 +76,8 @@ struct ServiceConfiguration {
     // With a trusted reverse proxy in front (connections.trustedProxy), the client's address is
     // the last entry of this header of the proxy's requests, for the login limits and the log.
     std::string forwardedHeader = "X-Forwarded-For";
+    // Who may read /metrics; nobody by default.
+    MetricsAccess metricsAccess;
     // Seconds since the epoch; tests move it to expire tokens.
     std::function<std::int64_t()> clock;
     RequestLog::Sink logSink;
@@ -112,6 +121,7 @@ private:
     void handle(SoupServerMessage* message, const std::string& path);
 
     void handleHealth(const ExchangePtr& exchange);
+    void handleMetrics(const ExchangePtr& exchange);
     void handleLogin(const ExchangePtr& exchange);
     void checkPassword(const ExchangePtr& exchange, std::string password,
                        std::optional<UserRecord> user);
@@ -124,6 +134,9 @@ private:
                    const std::shared_ptr<TranslationEngine>& engine,
                    std::vector<std::string> texts, const std::string& target, bool batch);
     void handleTranscribe(const ExchangePtr& exchange);
+    // Counts a translation's cache lookups and, when it reached its engine, the engine's call.
+    void noteTranslation(const std::string& engine, std::size_t texts,
+                         const DispatchOutcome& outcome);
     void transcribe(const ExchangePtr& exchange, const Account& account,
                     const std::shared_ptr<TranslationEngine>& engine,
                     const ProviderSettings& settings, std::string audio, const std::string& mime,
@@ -167,12 +180,17 @@ private:
     void pause(const ExchangePtr& exchange);
     void finish(const ExchangePtr& exchange);
     void checkShutdownDone();
+    // Counts a translation's characters for usage and the account's quota.
+    void countUsage(std::int64_t accountId, const std::string& engine, std::int64_t characters);
+    // Writes the usage counted since the last write, on a database worker.
+    void writeUsage();
     std::int64_t now() const;
     std::size_t bodyLimitFor(const std::string& path) const;
 
     ServiceDatabase& m_database;
     ServiceConfiguration m_configuration;
     RequestLog m_log;
+    ServiceMetrics m_metrics;
     RateLimitGate m_rateLimiter;
     RateLimitGate m_loginLimiter;
     RateLimitGate m_loginUserLimiter;
@@ -180,6 +198,8 @@ private:
     std::shared_ptr<HttpSession> m_transcriptionSession;
     std::shared_ptr<ApertiumRunner> m_apertium;
     std::unique_ptr<TranslationDispatcher> m_dispatcher;
+    UsageBatch m_usage;
+    QuotaGate m_quotas;
     // After the database and the gates its jobs use: destroyed (its running jobs joined) first.
     std::unique_ptr<DatabaseWorkers> m_databaseWorkers;
     enum class DatabaseState { ok, unavailable, stalled };
@@ -198,6 +218,7 @@ private:
     std::function<void()> m_shutdownDone;
     guint m_shutdownTimer = 0;
     guint m_purgeTimer = 0;
+    guint m_usageTimer = 0;
     // The last database failure written to the log, so that an outage is reported once per
     // kind of failure rather than once per request.
     std::string m_lastDatabaseFailure;

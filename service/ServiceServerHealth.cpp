@@ -70,4 +70,20 @@ void ServiceServer::handleHealth(const ExchangePtr& exchange) {
     probeDatabase(answer);
 }
 
+void ServiceServer::handleMetrics(const ExchangePtr& exchange) {
+    if (exchange->answered)
+        return;
+    // The page is made before this request is counted: it shows the requests answered before it.
+    std::string text = m_metrics.render(m_databaseWorkers->stats());
+    exchange->answered = true;
+    SoupServerMessage* message = exchange->message.get();
+    soup_server_message_set_status(message, 200, nullptr);
+    soup_message_headers_replace(soup_server_message_get_response_headers(message),
+                                 "Cache-Control", "no-store");
+    soup_server_message_set_response(message, "text/plain; version=0.0.4; charset=utf-8",
+                                     SOUP_MEMORY_COPY, text.data(), text.size());
+    exchange->log.status = 200;
+    finish(exchange);
+}
+
 } // namespace aurelo::service

@@ -76,6 +76,7 @@ struct TranslateCall {
     std::optional<Refusal> refusal;
     std::string target;
     std::vector<std::string> texts;
+    std::int64_t characters = 0; // of all texts, as usage and quotas count them
     bool batch = false;
 };
 
@@ -115,9 +116,12 @@ TranslateCall readTranslateCall(std::string_view text) {
             return refused(call, 400, "待翻译的文本为空。");
     }
     call.textCount = call.texts.size();
-    for (const auto& item : call.texts)
-        if (characterCount(item) > kMaxTextCharacters)
+    for (const auto& item : call.texts) {
+        auto count = characterCount(item);
+        if (count > kMaxTextCharacters)
             return refused(call, 413, "单条文本过长（最多 " + std::to_string(kMaxTextCharacters) + " 字）。");
+        call.characters += static_cast<std::int64_t>(count);
+    }
     return call;
 }
 
@@ -167,12 +171,19 @@ void ServiceServer::handleTranslate(const ExchangePtr& exchange) {
     using Choice = std::optional<std::expected<EngineChoice, EngineFailure>>;
     authenticated<Choice>(
         exchange,
-        [this, call](const Account& account) -> DatabaseResult<Choice> {
+        [this, call, now = now()](const Account& account) -> DatabaseResult<Choice> {
             if (call->refusal)
                 return Choice();
             auto choice = TranslationDispatcher::chooseEngine(m_database, account.id, *call->provider);
             if (!choice)
                 return std::unexpected(choice.error());
+            if (*choice) {
+                auto over = m_quotas.check(account.id, call->characters, now);
+                if (!over)
+                    return std::unexpected(over.error());
+                if (*over)
+                    return Choice(std::unexpected(EngineFailure{429, quotaExceededMessage(**over)}));
+            }
             return Choice(std::move(*choice));
         },
         [this, exchange, call](const Account& account, Choice choice) {
@@ -195,13 +206,20 @@ void ServiceServer::translate(const ExchangePtr& exchange, const Account& accoun
                               std::vector<std::string> texts, const std::string& target,
                               bool batch) {
     const CancellationToken cancellation = m_cancellable.token();
+    const std::size_t count = texts.size();
+    std::int64_t characters = 0;
+    for (const auto& text : texts)
+        characters += static_cast<std::int64_t>(characterCount(text));
     m_dispatcher->translate(
         account, engine, std::move(texts), target,
-        [this, cancellation, exchange, batch](DispatchOutcome outcome) {
+        [this, cancellation, exchange, batch, accountId = account.id, characters,
+         count](DispatchOutcome outcome) {
             if (cancellation.isCancelled())
                 return;
+            noteTranslation(exchange->log.provider, count, outcome);
             if (!outcome)
                 return respondError(exchange, outcome.error().status, outcome.error().message);
+            countUsage(accountId, exchange->log.provider, characters);
             exchange->log.cacheHits = outcome->cacheHits;
             auto encode = [](const TranslationResult& result) {
                 nlohmann::json item = {{"text", result.text}};
@@ -222,6 +240,14 @@ void ServiceServer::translate(const ExchangePtr& exchange, const Account& accoun
         });
 }
 
+void ServiceServer::noteTranslation(const std::string& engine, std::size_t texts,
+                                    const DispatchOutcome& outcome) {
+    std::size_t hits = outcome ? outcome->cacheHits : 0;
+    m_metrics.cacheLookups(texts, hits);
+    if (!outcome || hits < texts)
+        m_metrics.providerCall(engine, !outcome);
+}
+
 void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     // The body, its parsed form and the base64 text are all gone before the provider is called:
     // a voice message must not be held three times while the recogniser works.
@@ -234,7 +260,7 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
     };
     authenticated<Lookup>(
         exchange,
-        [this, call](const Account& account) -> DatabaseResult<Lookup> {
+        [this, call, now = now()](const Account& account) -> DatabaseResult<Lookup> {
             Lookup lookup;
             if (call->refusal)
                 return lookup;
@@ -244,6 +270,14 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
             lookup.choice = std::move(*choice);
             if (!*lookup.choice)
                 return lookup;
+            // The transcript's length is not known yet: a voice message needs one character left.
+            auto over = m_quotas.check(account.id, 1, now);
+            if (!over)
+                return std::unexpected(over.error());
+            if (*over) {
+                lookup.choice = std::unexpected(EngineFailure{429, quotaExceededMessage(**over)});
+                return lookup;
+            }
             auto settings = m_database.providerSettings("transcription");
             if (!settings)
                 return std::unexpected(settings.error());
@@ -265,6 +299,7 @@ void ServiceServer::handleTranscribe(const ExchangePtr& exchange) {
             if (settings.model.empty())
                 return respondError(exchange, 503, "服务端尚未配置语音识别模型，请联系管理员。");
             exchange->log.provider = "transcription";
+            exchange->engine = lookup.choice->value().engine.provider;
             transcribe(exchange, account, *engine, settings, std::move(call->audio), call->mime,
                        call->source, call->target);
         });
@@ -294,13 +329,16 @@ void ServiceServer::transcribe(const ExchangePtr& exchange, const Account& accou
             exchange->log.texts = 1;
             m_dispatcher->translate(
                 account, engine, {text}, target,
-                [this, cancellation, exchange, text](DispatchOutcome outcome) {
+                [this, cancellation, exchange, text, account](DispatchOutcome outcome) {
                     if (cancellation.isCancelled())
                         return;
+                    noteTranslation(exchange->engine, 1, outcome);
                     if (!outcome)
                         return respondError(exchange, outcome.error().status,
                                             outcome.error().message);
                     exchange->log.cacheHits = outcome->cacheHits;
+                    countUsage(account.id, exchange->engine,
+                               static_cast<std::int64_t>(characterCount(text)));
                     respond(exchange, 200,
                             {{"transcript", text}, {"translation", outcome->results.front().text}});
                 });

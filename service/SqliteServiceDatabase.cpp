@@ -96,6 +96,21 @@ CREATE UNIQUE INDEX IF NOT EXISTS glossary_terms_unique
   ON glossary_terms(coalesce(user_id, 0), source, source_language, target_language);
 CREATE INDEX IF NOT EXISTS glossary_terms_by_user ON glossary_terms(user_id);
 )sql",
+    // 6: usage per account, engine and day, and an optional monthly character quota per account.
+    // A file taken back to an older version runs it again over its own tables (step 3 remakes
+    // users without the column).
+    R"sql(
+ALTER TABLE users ADD COLUMN monthly_quota INTEGER;
+CREATE TABLE IF NOT EXISTS usage (
+  user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  engine TEXT NOT NULL,
+  day INTEGER NOT NULL,
+  characters INTEGER NOT NULL,
+  requests INTEGER NOT NULL,
+  PRIMARY KEY (user_id, engine, day)
+);
+CREATE INDEX IF NOT EXISTS usage_by_day ON usage(day);
+)sql",
 };
 static_assert(std::size(kSqliteMigrations) == ServiceDatabase::kSchemaVersion);
 
@@ -253,8 +268,8 @@ DatabaseResult<void> SqliteServiceDatabase::migrate() {
     if (sqlite3_exec(m_db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("设置"));
     Statement tables(m_db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
-                           "('users','tokens','engines','provider_settings','request_counts')");
-    if (tables.step() != SQLITE_ROW || tables.integer(0) != 5)
+                           "('users','tokens','engines','provider_settings','request_counts','usage')");
+    if (tables.step() != SQLITE_ROW || tables.integer(0) != 6)
         return std::unexpected(DatabaseError{"数据库结构不完整，可能已被修改或损坏。"});
     return {};
 }
@@ -283,16 +298,19 @@ DatabaseResult<std::vector<std::int64_t>> SqliteServiceDatabase::accountIds() {
     return ids;
 }
 
+void SqliteServiceDatabase::noticeOtherWriters() {
+    // A commit by another connection moves SQLite's data version on.
+    Statement version(m_db, "PRAGMA data_version");
+    std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
+    if (m_dataVersion.exchange(current) != current || current < 0) {
+        m_engineCache.forget();
+        m_tokenCache.forget();
+    }
+}
+
 DatabaseResult<std::vector<EngineWithSettings>>
 SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
-    // A commit by another connection (the admin command) moves SQLite's data version on; this
-    // connection's own writes forget the cache where they are made.
-    {
-        Statement version(m_db, "PRAGMA data_version");
-        std::int64_t current = version.step() == SQLITE_ROW ? version.integer(0) : -1;
-        if (m_dataVersion.exchange(current) != current || current < 0)
-            m_engineCache.forget();
-    }
+    noticeOtherWriters();
     std::uint64_t generation = 0;
     if (auto cached = m_engineCache.find(userId, generation))
         return *cached;
@@ -303,6 +321,7 @@ SqliteServiceDatabase::enginesWithSettings(std::int64_t userId) {
 }
 
 DatabaseResult<bool> SqliteServiceDatabase::removeUser(const std::string& username) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     EngineListCache::ForgetAfter forgetAfter(m_engineCache);
     Statement remove(m_db, "DELETE FROM users WHERE username = ?");
     if (remove.bind(1, username).step() != SQLITE_DONE)
@@ -342,6 +361,7 @@ DatabaseResult<std::vector<UserSummary>> SqliteServiceDatabase::listUsers(std::i
 
 DatabaseResult<bool> SqliteServiceDatabase::setPasswordHash(const std::string& username,
                                                             const std::string& hash) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return std::unexpected(lastError("修改密码"));
     Statement update(m_db, "UPDATE users SET password_hash = ? WHERE username = ?");
@@ -379,18 +399,26 @@ DatabaseResult<void> SqliteServiceDatabase::storeToken(std::int64_t userId,
 
 DatabaseResult<std::optional<Account>>
 SqliteServiceDatabase::accountForToken(const std::string& tokenHash, std::int64_t now) {
-    Statement find(m_db, "SELECT u.id, u.username FROM tokens t JOIN users u ON u.id = t.user_id "
+    noticeOtherWriters();
+    std::uint64_t generation = 0;
+    if (auto cached = m_tokenCache.find(tokenHash, generation); cached && cached->expiresAt > now)
+        return std::optional<Account>(cached->account);
+    Statement find(m_db, "SELECT u.id, u.username, t.expires_at FROM tokens t "
+                         "JOIN users u ON u.id = t.user_id "
                          "WHERE t.token_hash = ? AND t.expires_at > ?");
     int rc = find.bind(1, tokenHash).bind(2, now).step();
     if (rc == SQLITE_DONE)
         return std::optional<Account>();
     if (rc != SQLITE_ROW)
         return std::unexpected(lastError("校验令牌"));
-    return std::optional<Account>(Account{find.integer(0), find.text(1)});
+    Account account{find.integer(0), find.text(1)};
+    m_tokenCache.store(tokenHash, {account, find.integer(2)}, generation);
+    return std::optional<Account>(account);
 }
 
 DatabaseResult<std::optional<int>>
 SqliteServiceDatabase::revokeTokens(const std::string& username) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     auto user = findUser(username);
     if (!user)
         return std::unexpected(user.error());
@@ -403,6 +431,7 @@ SqliteServiceDatabase::revokeTokens(const std::string& username) {
 }
 
 DatabaseResult<void> SqliteServiceDatabase::revokeToken(const std::string& tokenHash) {
+    TokenCache::ForgetAfter forgetTokens(m_tokenCache);
     Statement revoke(m_db, "DELETE FROM tokens WHERE token_hash = ?");
     if (revoke.bind(1, tokenHash).step() != SQLITE_DONE)
         return std::unexpected(lastError("吊销令牌"));
@@ -413,6 +442,9 @@ DatabaseResult<void> SqliteServiceDatabase::purgeExpiredTokens(std::int64_t now)
     Statement purge(m_db, "DELETE FROM tokens WHERE expires_at <= ?");
     if (purge.bind(1, now).step() != SQLITE_DONE)
         return std::unexpected(lastError("清理过期令牌"));
+    // A token purged must not live on in the cache (with a clock set back, it would be valid).
+    if (sqlite3_changes(m_db) > 0)
+        m_tokenCache.forget();
     return {};
 }
 
@@ -528,6 +560,83 @@ DatabaseResult<void> SqliteServiceDatabase::probe() {
     if (probe.step() != SQLITE_ROW)
         return std::unexpected(DatabaseError{lastError("检查数据库").message, true});
     return {};
+}
+
+// Usage and quotas.
+
+DatabaseResult<void> SqliteServiceDatabase::addUsage(const std::vector<UsageDelta>& deltas) {
+    if (deltas.empty())
+        return {};
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::unexpected(lastError("记录用量"));
+    bool ok = true;
+    for (const auto& delta : deltas) {
+        Statement add(m_db, "INSERT INTO usage(user_id, engine, day, characters, requests) "
+                            "SELECT ?1, ?2, ?3, ?4, ?5 WHERE EXISTS (SELECT 1 FROM users WHERE id = ?1) "
+                            "ON CONFLICT(user_id, engine, day) DO UPDATE SET "
+                            "characters = characters + excluded.characters, "
+                            "requests = requests + excluded.requests");
+        add.bind(1, delta.accountId)
+            .bind(2, delta.engine)
+            .bind(3, delta.day)
+            .bind(4, delta.characters)
+            .bind(5, delta.requests);
+        if (add.step() != SQLITE_DONE) {
+            ok = false;
+            break;
+        }
+    }
+    if (!ok || sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        auto error = lastError("记录用量");
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return std::unexpected(error);
+    }
+    return {};
+}
+
+DatabaseResult<std::vector<UsageRow>> SqliteServiceDatabase::usage(const std::string& username,
+                                                                    std::int64_t sinceDay) {
+    Statement list(m_db, "SELECT u.username, g.engine, g.day, g.characters, g.requests "
+                         "FROM usage g JOIN users u ON u.id = g.user_id "
+                         "WHERE g.day >= ?1 AND (?2 = '' OR u.username = ?2) "
+                         "ORDER BY g.day, u.username, g.engine");
+    list.bind(1, sinceDay).bind(2, username);
+    std::vector<UsageRow> rows;
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW)
+        rows.push_back({list.text(0), list.text(1), list.integer(2), list.integer(3),
+                        list.integer(4)});
+    if (rc != SQLITE_DONE)
+        return std::unexpected(lastError("读取用量"));
+    return rows;
+}
+
+DatabaseResult<bool> SqliteServiceDatabase::setMonthlyQuota(const std::string& username,
+                                                            std::optional<std::int64_t> characters) {
+    Statement update(m_db, "UPDATE users SET monthly_quota = ? WHERE username = ?");
+    if (characters)
+        update.bind(1, *characters);
+    else
+        update.bindNull(1);
+    if (update.bind(2, username).step() != SQLITE_DONE)
+        return std::unexpected(lastError("设置额度"));
+    return sqlite3_changes(m_db) > 0;
+}
+
+DatabaseResult<QuotaState> SqliteServiceDatabase::quotaState(std::int64_t accountId,
+                                                             std::int64_t sinceDay) {
+    Statement find(m_db, "SELECT u.monthly_quota, (SELECT coalesce(sum(characters), 0) FROM usage "
+                         "WHERE user_id = u.id AND day >= ?2) FROM users u WHERE u.id = ?1");
+    int rc = find.bind(1, accountId).bind(2, sinceDay).step();
+    if (rc == SQLITE_DONE)
+        return QuotaState{};
+    if (rc != SQLITE_ROW)
+        return std::unexpected(lastError("读取额度"));
+    QuotaState state;
+    if (find.optionalText(0))
+        state.monthlyQuota = find.integer(0);
+    state.used = find.integer(1);
+    return state;
 }
 
 // The glossary.

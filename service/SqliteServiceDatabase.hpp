@@ -34,6 +34,7 @@ public:
                                          const std::string& hash) override;
     DatabaseResult<void> storeToken(std::int64_t userId, const std::string& tokenHash,
                                     std::int64_t createdAt, std::int64_t expiresAt) override;
+    // Cached; see TokenCache.
     DatabaseResult<std::optional<Account>> accountForToken(const std::string& tokenHash,
                                                            std::int64_t now) override;
     DatabaseResult<std::optional<int>> revokeTokens(const std::string& username) override;
@@ -59,14 +60,27 @@ public:
     DatabaseResult<std::vector<GlossaryTerm>> effectiveGlossary(std::int64_t accountId) override;
     DatabaseResult<void> putGlossaryTerms(const std::vector<GlossaryTerm>& terms) override;
     DatabaseResult<bool> removeGlossaryTerm(std::int64_t id) override;
+    DatabaseResult<void> addUsage(const std::vector<UsageDelta>& deltas) override;
+    DatabaseResult<std::vector<UsageRow>> usage(const std::string& username,
+                                                std::int64_t sinceDay) override;
+    DatabaseResult<bool> setMonthlyQuota(const std::string& username,
+                                         std::optional<std::int64_t> characters) override;
+    DatabaseResult<QuotaState> quotaState(std::int64_t accountId, std::int64_t sinceDay) override;
 
 private:
-    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) { m_engineCache.setTrusted(true); }
+    explicit SqliteServiceDatabase(sqlite3* handle) : m_db(handle) {
+        m_engineCache.setTrusted(true);
+        m_tokenCache.setTrusted(true);
+    }
+    // Forgets what is cached when another connection (the admin command) committed since the
+    // last look; this connection's own writes forget it where they are made.
+    void noticeOtherWriters();
     DatabaseResult<void> migrate();
     DatabaseError lastError(const char* action) const;
 
     sqlite3* m_db = nullptr;
     EngineListCache m_engineCache;
+    TokenCache m_tokenCache;
     std::atomic<std::int64_t> m_dataVersion{-1};
 };
 

@@ -198,6 +198,68 @@ TEST_F(TwoInstances, RefuseToStartOnADatabaseFromANewerVersion) {
     EXPECT_NE(admin({"users", "list"}), 0);
 }
 
+// A monthly quota counts what either instance translated: once the first has written its usage,
+// the second refuses the request that would pass the quota, although it served none of it.
+TEST_F(TwoInstances, AQuotaUsedUpOnOneInstanceIsRefusedOnTheOther) {
+    ASSERT_EQ(admin({"users", "quota", "alice", "10"}), 0);
+    ASSERT_TRUE(startBoth());
+    std::string token = m_first.login("alice", "pw-alice");
+    EXPECT_EQ(m_first.translate(token, "hello", "zh-CN").status, 200u);
+    EXPECT_EQ(m_first.translate(token, "world", "zh-CN").status, 200u);
+    EXPECT_EQ(m_first.translate(token, "again", "zh-CN").status, 429u);
+
+    // The first instance writes its usage in a batch within a few seconds.
+    const std::string written = "DO $$ BEGIN IF (SELECT coalesce(sum(characters), 0) FROM usage) "
+                                "< 10 THEN RAISE EXCEPTION 'not yet'; END IF; END $$";
+    ASSERT_TRUE(aurelo::test::runMainLoopUntil(
+        [&] {
+            aurelo::test::runMainLoopFor(200ms);
+            return cluster().execute(m_database, written);
+        },
+        20s));
+    Reply refused = m_second.translate(token, "hello", "zh-CN");
+    EXPECT_EQ(refused.status, 429u);
+    EXPECT_EQ(refused.error(), "本月翻译字数已用完（每月 10 字），请联系管理员。");
+}
+
+// The second instance serves a token from memory under load; the token revoked through the first
+// instance or the admin command, or the password changed, its very next request is refused.
+TEST_F(TwoInstances, RevocationUnderLoadIsRefusedOnTheOtherInstanceAtItsNextRequest) {
+    ASSERT_TRUE(startBoth({"--rate-limit", "1000000"}));
+    struct Case {
+        const char* what;
+        std::function<bool(const std::string& token)> revoke;
+    } cases[] = {
+        {"logout on the first instance",
+         [&](const std::string& token) {
+             return m_first.call("POST", "/api/auth/logout", json::object(), token).status == 204u;
+         }},
+        {"tokens revoke", [&](const std::string&) { return admin({"tokens", "revoke", "alice"}) == 0; }},
+        {"set-password",
+         [&](const std::string&) {
+             return admin({"users", "set-password", "alice", "--password", "pw-alice"}) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string token = m_first.login("alice", "pw-alice");
+        ASSERT_FALSE(token.empty());
+        RequestLoad load(8, [&](int n) {
+            return m_second.post("/api/translate",
+                                 translationBody("line " + std::to_string(n % 20), "zh-CN", "google"),
+                                 token);
+        });
+        aurelo::test::runMainLoopFor(500ms);
+        ASSERT_TRUE(c.revoke(token));
+        EXPECT_EQ(m_second.translate(token, "line 1", "zh-CN").status, 401u);
+        EXPECT_EQ(engines(m_second, token).status, 401u);
+        load.finish();
+        EXPECT_GT(load.answers["200"], 0) << "the load ran before the revocation";
+        for (const auto& [answer, count] : load.answers)
+            EXPECT_TRUE(answer == "200" || answer.starts_with("401")) << answer;
+    }
+}
+
 TEST(DatabaseOption, NamesTheSqliteFileTheServerAndAdminShare) {
     aurelo::test::TestDirectory folder;
     std::string location = "sqlite:" + (folder.path() / "accounts.sqlite3").string();

@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -458,6 +459,69 @@ const auto kBothStores =
 std::string storeName(const ::testing::TestParamInfo<DatabaseLocation::Kind>& info) {
     return info.param == DatabaseLocation::Kind::sqlite ? "SQLite" : "PostgreSQL";
 }
+// Usage written in batches by two instances adds up per account, engine and day; a batch that
+// names an account removed meanwhile still writes the rest; quotas read what was written.
+TEST_P(StoreContract, UsageBatchesAddUpAcrossInstancesAndQuotasReadThem) {
+    auto alice = user("alice");
+    auto gone = user("gone");
+    auto other = openStore();
+    ASSERT_TRUE(other);
+    const std::int64_t today = 20'800, yesterday = today - 1;
+    ASSERT_TRUE(store().addUsage({{alice, "google", yesterday, 7, 1}, {alice, "google", today, 10, 2}}));
+    ASSERT_TRUE(store().removeUser("gone").value());
+    auto written = other->addUsage(
+        {{alice, "google", today, 5, 1}, {gone, "google", today, 99, 9}, {alice, "deepl", today, 3, 1}});
+    ASSERT_TRUE(written) << written.error().message;
+
+    auto rows = store().usage("", today).value();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].engine, "deepl");
+    EXPECT_EQ(rows[1].username, "alice");
+    EXPECT_EQ(rows[1].engine, "google");
+    EXPECT_EQ(rows[1].characters, 15);
+    EXPECT_EQ(rows[1].requests, 3);
+    EXPECT_EQ(store().usage("alice", yesterday).value().size(), 3u);
+    EXPECT_TRUE(store().usage("nobody", yesterday).value().empty());
+
+    EXPECT_EQ(store().quotaState(alice, yesterday).value().monthlyQuota, std::nullopt);
+    ASSERT_TRUE(other->setMonthlyQuota("alice", 2'000'000).value());
+    auto quota = store().quotaState(alice, today).value();
+    EXPECT_EQ(quota.monthlyQuota, 2'000'000);
+    EXPECT_EQ(quota.used, 18) << "from the day asked for on, every engine";
+    EXPECT_EQ(store().quotaState(alice, yesterday).value().used, 25);
+    ASSERT_TRUE(store().setMonthlyQuota("alice", std::nullopt).value());
+    EXPECT_EQ(other->quotaState(alice, today).value().monthlyQuota, std::nullopt);
+    EXPECT_FALSE(store().setMonthlyQuota("gone", 5).value());
+}
+
+// Tokens are kept in memory by the store that looked them up; another instance's (or the admin
+// command's) revocation or password change still counts from the very next lookup.
+TEST_P(StoreContract, ACachedTokenRevokedElsewhereIsRefusedAtTheNextLookup) {
+    auto alice = user("alice");
+    auto other = openStore();
+    ASSERT_TRUE(other);
+    struct Case {
+        const char* what;
+        std::function<void()> revoke;
+    } cases[] = {
+        {"one token", [&] { ASSERT_TRUE(other->revokeToken("t")); }},
+        {"every token", [&] { ASSERT_TRUE(other->revokeTokens("alice").value()); }},
+        {"a new password", [&] { ASSERT_TRUE(other->setPasswordHash("alice", "new").value()); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(store().storeToken(alice, "t", kNow, kNow + 100));
+        for (int i = 0; i < 3; ++i) // looked up, then from memory
+            ASSERT_TRUE(store().accountForRequest("t", kNow, "account:", 1).value().account);
+        c.revoke();
+        EXPECT_FALSE(store().accountForRequest("t", kNow, "account:", 1).value().account);
+        EXPECT_FALSE(store().accountForToken("t", kNow).value());
+    }
+    ASSERT_TRUE(store().storeToken(alice, "t", kNow, kNow + 100));
+    ASSERT_TRUE(store().accountForToken("t", kNow).value());
+    EXPECT_FALSE(store().accountForToken("t", kNow + 100).value()) << "a cached token still expires";
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreContract, kBothStores, storeName);
 INSTANTIATE_TEST_SUITE_P(Stores, EngineListCaching, kBothStores, storeName);
 
