@@ -26,10 +26,6 @@ namespace aurelo::service {
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
 struct ParsedArguments {
     std::vector<std::string> positional;
     std::map<std::string, std::string> options; // "--label" -> value; flags map to ""
@@ -136,7 +132,7 @@ std::optional<std::string> passwordFrom(const ParsedArguments& parsed, std::istr
 
 int databaseFailure(const DatabaseError& error, std::ostream& err) {
     err << error.message << "\n";
-    return kFailed;
+    return kAdminFailed;
 }
 
 int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in,
@@ -149,17 +145,17 @@ int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istrea
             return databaseFailure(users.error(), err);
         if (users->empty()) {
             out << "还没有用户。\n";
-            return kOk;
+            return kAdminOk;
         }
         out << "用户名\t创建时间\t引擎数\t有效令牌\n";
         for (const auto& user : *users)
             out << user.username << "\t" << formatTime(user.createdAt) << "\t" << user.engineCount
                 << "\t" << user.activeTokens << "\n";
-        return kOk;
+        return kAdminOk;
     }
     if (args.size() != 3 || (action != "add" && action != "remove" && action != "set-password")) {
         err << adminUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     const std::string& username = args[2];
     if (action == "remove") {
@@ -168,23 +164,23 @@ int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istrea
             return databaseFailure(removed.error(), err);
         if (!*removed) {
             err << "用户 " << username << " 不存在。\n";
-            return kFailed;
+            return kAdminFailed;
         }
         out << "已删除用户 " << username << "（其令牌和引擎一并删除）。\n";
-        return kOk;
+        return kAdminOk;
     }
     if (action == "add" && !isValidUsername(username)) {
         err << "用户名无效：须为 1 到 64 个字符，不含控制字符，首尾不能是空格。\n";
-        return kUsage;
+        return kAdminUsage;
     }
     bool generated = false;
     auto password = passwordFrom(parsed, in, err, generated);
     if (!password)
-        return kUsage;
+        return kAdminUsage;
     std::string hash = PasswordHasher().hash(*password);
     if (hash.empty()) {
         err << "无法计算密码哈希。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     if (action == "add") {
         auto added = db.addUser(username, hash, g_get_real_time() / G_USEC_PER_SEC);
@@ -197,13 +193,13 @@ int usersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istrea
             return databaseFailure(changed.error(), err);
         if (!*changed) {
             err << "用户 " << username << " 不存在。\n";
-            return kFailed;
+            return kAdminFailed;
         }
         out << "已修改用户 " << username << " 的密码，原有登录令牌已全部吊销。\n";
     }
     if (generated)
         out << "密码：" << *password << "\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out,
@@ -216,7 +212,7 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
             return databaseFailure(user.error(), err);
         if (!*user) {
             err << "用户 " << args[2] << " 不存在。\n";
-            return kFailed;
+            return kAdminFailed;
         }
         auto engines = db.engines((*user)->id);
         if (!engines)
@@ -226,11 +222,11 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
         for (const auto& engine : *engines)
             out << engine.provider << "\t" << engine.label << "\t" << engine.model.value_or("-")
                 << "\t" << backendDisplayName(engine.backend) << "\n";
-        return kOk;
+        return kAdminOk;
     }
     if ((action != "enable" && action != "disable") || args.size() != 4) {
         err << adminUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     const std::string& username = args[2];
     const std::string& provider = args[3];
@@ -238,7 +234,7 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
     if (!known) {
         err << "未知的引擎 " << provider
             << "；可用：google、deepl、microsoft、openai、gemini、claude。\n";
-        return kUsage;
+        return kAdminUsage;
     }
     if (action == "disable") {
         auto removed = db.disableEngine(username, provider);
@@ -246,15 +242,15 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
             return databaseFailure(removed.error(), err);
         if (!*removed) {
             err << "用户 " << username << " 不存在或没有启用 " << provider << "。\n";
-            return kFailed;
+            return kAdminFailed;
         }
         out << "已为 " << username << " 停用 " << provider << "。\n";
-        return kOk;
+        return kAdminOk;
     }
     std::string backend = option(parsed, "--backend").value_or(provider);
     if (!isKnownBackend(backend)) {
         err << "未知的后端 " << backend << "；可用：六个服务商之一或 apertium。\n";
-        return kUsage;
+        return kAdminUsage;
     }
     EngineRecord engine{provider, option(parsed, "--label").value_or(backendDisplayName(backend)),
                         option(parsed, "--model"), backend};
@@ -262,14 +258,14 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
         engine.model.reset();
     if (engine.label.empty()) {
         err << "显示名称不能为空。\n";
-        return kUsage;
+        return kAdminUsage;
     }
     auto enabled = db.enableEngine(username, engine);
     if (!enabled)
         return databaseFailure(enabled.error(), err);
     if (!*enabled) {
         err << "用户 " << username << " 不存在。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     out << "已为 " << username << " 启用 " << provider << "（" << engine.label << "）";
     if (backend != provider)
@@ -280,7 +276,7 @@ int enginesCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostr
         if (pairs.empty())
             err << "警告：本机没有安装任何 Apertium 语言对（例如 apertium-eng-spa）。\n";
     }
-    return kOk;
+    return kAdminOk;
 }
 
 int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::istream& in,
@@ -298,17 +294,17 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
                 << (settings.endpoint.empty() ? "（默认）" : settings.endpoint) << "\t区域 "
                 << (settings.region.empty() ? "-" : settings.region) << "\t模型 "
                 << (settings.model.empty() ? "-" : settings.model) << "\n";
-        return kOk;
+        return kAdminOk;
     }
     if (action != "set" || args.size() != 3) {
         err << adminUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     const std::string& name = args[2];
     if (name != "transcription" && !translationProviderFromRawValue(name)) {
         err << "未知的服务商 " << name
             << "；可用：google、deepl、microsoft、openai、gemini、claude、transcription。\n";
-        return kUsage;
+        return kAdminUsage;
     }
     auto settings = db.providerSettings(name);
     if (!settings)
@@ -326,7 +322,7 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
         if (!endpoint->empty() && !endpoint->starts_with("https://") &&
             !endpoint->starts_with("http://")) {
             err << "地址必须以 https:// 或 http:// 开头。\n";
-            return kUsage;
+            return kAdminUsage;
         }
         settings->endpoint = *endpoint;
     }
@@ -337,7 +333,7 @@ int providersCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::is
     if (auto saved = db.setProviderSettings(*settings); !saved)
         return databaseFailure(saved.error(), err);
     out << "已保存 " << name << " 的设置。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostream& out,
@@ -345,17 +341,17 @@ int tokensCommand(ServiceDatabase& db, const ParsedArguments& parsed, std::ostre
     const auto& args = parsed.positional;
     if (args.size() != 3 || args[1] != "revoke") {
         err << adminUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     auto revoked = db.revokeTokens(args[2]);
     if (!revoked)
         return databaseFailure(revoked.error(), err);
     if (!*revoked) {
         err << "用户 " << args[2] << " 不存在。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     out << "已吊销 " << args[2] << " 的 " << **revoked << " 个登录令牌。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 } // namespace
@@ -387,10 +383,10 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
                     std::ostream& err) {
     auto parsed = parse(arguments, err);
     if (!parsed)
-        return kUsage;
+        return kAdminUsage;
     if (parsed->positional.empty() || option(*parsed, "--help")) {
         (parsed->positional.empty() ? err : out) << adminUsage();
-        return parsed->positional.empty() ? kUsage : kOk;
+        return parsed->positional.empty() ? kAdminUsage : kAdminOk;
     }
     const std::string& area = parsed->positional[0];
     if (area == "apertium") {
@@ -399,7 +395,7 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
             out << "本机没有安装 Apertium 语言对。\n";
         for (const auto& pair : pairs)
             out << pair.source << " -> " << pair.target << "\t(" << pair.mode << ")\n";
-        return kOk;
+        return kAdminOk;
     }
     // --database names the store (the one the servers use); without it, the file in --data.
     auto data = option(*parsed, "--data");
@@ -418,23 +414,23 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
         auto parsedLocation = DatabaseLocation::parse(*named);
         if (!parsedLocation) {
             err << parsedLocation.error() << "\n";
-            return kUsage;
+            return kAdminUsage;
         }
         location = *parsedLocation;
         if (location.kind == DatabaseLocation::Kind::sqlite &&
             !actForService(std::filesystem::path(location.target).parent_path()))
-            return kFailed;
+            return kAdminFailed;
     } else {
         if (!data || data->empty()) {
             err << "需要 --data 目录或 --database 地址。\n" << adminUsage();
-            return kUsage;
+            return kAdminUsage;
         }
         if (!actForService(*data))
-            return kFailed;
+            return kAdminFailed;
         // The directory holds password hashes and provider keys: only its owner may enter it.
         if (g_mkdir_with_parents(data->c_str(), 0700) != 0) {
             err << "无法创建数据目录 " << *data << "：" << g_strerror(errno) << "\n";
-            return kFailed;
+            return kAdminFailed;
         }
         location.target = (std::filesystem::path(*data) / ServiceDatabase::kFileName).string();
     }
@@ -455,7 +451,7 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
     if (area == "glossary")
         return runGlossaryCommand(**db, arguments, in, out, err);
     err << adminUsage();
-    return kUsage;
+    return kAdminUsage;
 }
 
 } // namespace aurelo::service

@@ -9,7 +9,11 @@
 
 namespace aurelo::service {
 
-// Exit codes: 0 done, 1 the operation failed (no such user, database error), 2 usage error.
+// Exit codes: done, the operation failed (no such user, database error), usage error.
+inline constexpr int kAdminOk = 0;
+inline constexpr int kAdminFailed = 1;
+inline constexpr int kAdminUsage = 2;
+
 int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
                     std::ostream& err);
 

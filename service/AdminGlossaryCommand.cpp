@@ -1,4 +1,5 @@
 // The admin command's glossary subcommands.
+#include "service/AdminCommand.hpp"
 #include "service/AdminGlossaryCommand.hpp"
 
 #include "service/GlossaryCsv.hpp"
@@ -15,10 +16,6 @@
 namespace aurelo::service {
 
 namespace {
-
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 struct Arguments {
     std::vector<std::string> positional; // after "glossary"
@@ -61,7 +58,7 @@ std::optional<std::string> option(const Arguments& parsed, const char* name) {
 
 int failure(const DatabaseError& error, std::ostream& err) {
     err << error.message << "\n";
-    return kFailed;
+    return kAdminFailed;
 }
 
 std::string describe(const GlossaryTerm& term) {
@@ -116,13 +113,13 @@ int store(ServiceDatabase& db, const std::vector<GlossaryTerm>& terms, std::ostr
     DatabaseError error;
     if (auto problem = admissionProblem(db, terms, *stored, error)) {
         err << *problem << "\n";
-        return kFailed;
+        return kAdminFailed;
     }
     if (!error.message.empty())
         return failure(error, err);
     if (auto put = db.putGlossaryTerms(terms); !put)
         return failure(put.error(), err);
-    return kOk;
+    return kAdminOk;
 }
 
 int list(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::ostream& err) {
@@ -138,14 +135,14 @@ int list(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::o
         }
     if (shown == 0)
         out << "术语表为空。用 glossary add 或 glossary import 添加术语。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int add(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::ostream& err) {
     const auto& args = parsed.positional;
     if (args.size() < 2 || args.size() > 3) {
         err << glossaryUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     GlossaryTerm term{0,
                       option(parsed, "--user"),
@@ -156,12 +153,12 @@ int add(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::os
                       option(parsed, "--ignore-case").has_value()};
     if (auto problem = glossaryTermProblem(term)) {
         err << *problem << "\n";
-        return kFailed;
+        return kAdminFailed;
     }
-    if (int result = store(db, {term}, err); result != kOk)
+    if (int result = store(db, {term}, err); result != kAdminOk)
         return result;
     out << "已保存术语：" << term.source << "\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int remove(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::ostream& err) {
@@ -174,47 +171,47 @@ int remove(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std:
     if (args.size() != 2 || text.empty() || problem != std::errc() ||
         end != text.data() + text.size()) {
         err << "用法：glossary remove 编号（见 glossary list）\n";
-        return kUsage;
+        return kAdminUsage;
     }
     auto removed = db.removeGlossaryTerm(id);
     if (!removed)
         return failure(removed.error(), err);
     if (!*removed) {
         err << "没有编号为 " << id << " 的术语。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     out << "已删除术语 #" << id << "。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int import(ServiceDatabase& db, const Arguments& parsed, std::ostream& out, std::ostream& err) {
     if (parsed.positional.size() != 2) {
         err << glossaryUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     const std::string& file = parsed.positional[1];
     std::ifstream stream(file, std::ios::binary);
     std::ostringstream content;
     if (!stream || !(content << stream.rdbuf())) {
         err << "无法读取文件 " << file << "。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     auto terms = parseGlossaryCsv(content.str());
     if (!terms) {
         err << file << "：" << terms.error() << "没有导入任何术语。\n";
-        return kFailed;
+        return kAdminFailed;
     }
-    if (int result = store(db, *terms, err); result != kOk)
+    if (int result = store(db, *terms, err); result != kAdminOk)
         return result;
     out << "已从 " << file << " 导入 " << terms->size() << " 条术语。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 int exportTerms(ServiceDatabase& db, const Arguments& parsed, std::ostream& out,
                 std::ostream& err) {
     if (parsed.positional.size() > 2) {
         err << glossaryUsage();
-        return kUsage;
+        return kAdminUsage;
     }
     auto terms = db.glossaryTerms();
     if (!terms)
@@ -222,16 +219,16 @@ int exportTerms(ServiceDatabase& db, const Arguments& parsed, std::ostream& out,
     std::string csv = glossaryCsv(*terms);
     if (parsed.positional.size() == 1) {
         out << csv;
-        return kOk;
+        return kAdminOk;
     }
     const std::string& file = parsed.positional[1];
     std::ofstream stream(file, std::ios::binary | std::ios::trunc);
     if (!(stream << csv) || !stream.flush()) {
         err << "无法写入文件 " << file << "。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     out << "已导出 " << terms->size() << " 条术语到 " << file << "。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 } // namespace
@@ -252,7 +249,7 @@ int runGlossaryCommand(ServiceDatabase& db, const std::vector<std::string>& argu
                        std::istream&, std::ostream& out, std::ostream& err) {
     auto parsed = parseArguments(arguments, err);
     if (!parsed)
-        return kUsage;
+        return kAdminUsage;
     const std::string action = parsed->positional.empty() ? "" : parsed->positional[0];
     if (action == "list")
         return list(db, *parsed, out, err);
@@ -265,7 +262,7 @@ int runGlossaryCommand(ServiceDatabase& db, const std::vector<std::string>& argu
     if (action == "export")
         return exportTerms(db, *parsed, out, err);
     err << glossaryUsage();
-    return kUsage;
+    return kAdminUsage;
 }
 
 } // namespace aurelo::service

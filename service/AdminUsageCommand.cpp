@@ -1,4 +1,5 @@
 // `aurelo-service admin usage` and `admin users quota`.
+#include "service/AdminCommand.hpp"
 #include "service/AdminUsageCommand.hpp"
 
 #include "service/ServiceDatabase.hpp"
@@ -15,10 +16,6 @@ namespace aurelo::service {
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
-
 std::optional<std::string> option(const std::map<std::string, std::string>& options,
                                   const char* name) {
     auto it = options.find(name);
@@ -31,7 +28,7 @@ int quotaCommand(ServiceDatabase& db, const std::vector<std::string>& args, std:
                  std::ostream& err) {
     if (args.size() != 4) {
         err << "用法：users quota 用户名 每月字数|none\n";
-        return kUsage;
+        return kAdminUsage;
     }
     const std::string& username = args[2];
     const std::string& amount = args[3];
@@ -41,24 +38,24 @@ int quotaCommand(ServiceDatabase& db, const std::vector<std::string>& args, std:
         auto [end, error] = std::from_chars(amount.data(), amount.data() + amount.size(), value);
         if (error != std::errc() || end != amount.data() + amount.size() || value < 0) {
             err << "额度须为不小于 0 的整数（字数），或 none 表示不限。\n";
-            return kUsage;
+            return kAdminUsage;
         }
         characters = value;
     }
     auto set = db.setMonthlyQuota(username, characters);
     if (!set) {
         err << set.error().message << "\n";
-        return kFailed;
+        return kAdminFailed;
     }
     if (!*set) {
         err << "用户 " << username << " 不存在。\n";
-        return kFailed;
+        return kAdminFailed;
     }
     if (characters)
         out << "已将 " << username << " 的每月额度设为 " << *characters << " 字。\n";
     else
         out << "已取消 " << username << " 的每月额度。\n";
-    return kOk;
+    return kAdminOk;
 }
 
 } // namespace
@@ -80,14 +77,14 @@ int runUsageCommand(ServiceDatabase& db, const std::vector<std::string>& positio
         return quotaCommand(db, positional, out, err);
     if (positional.size() != 1) {
         err << "用法：" << usageCommandHelp();
-        return kUsage;
+        return kAdminUsage;
     }
     std::int64_t since = monthStartDay(now);
     if (auto given = option(options, "--since")) {
         auto day = parseUsageDay(*given);
         if (!day) {
             err << "日期无效：" << *given << "（格式为 2026-12-01）。\n";
-            return kUsage;
+            return kAdminUsage;
         }
         since = *day;
     }
@@ -96,17 +93,17 @@ int runUsageCommand(ServiceDatabase& db, const std::vector<std::string>& positio
         auto user = db.findUser(account);
         if (!user) {
             err << user.error().message << "\n";
-            return kFailed;
+            return kAdminFailed;
         }
         if (!*user) {
             err << "用户 " << account << " 不存在。\n";
-            return kFailed;
+            return kAdminFailed;
         }
     }
     auto rows = db.usage(account, since);
     if (!rows) {
         err << rows.error().message << "\n";
-        return kFailed;
+        return kAdminFailed;
     }
     if (option(options, "--json")) {
         nlohmann::json list = nlohmann::json::array();
@@ -117,11 +114,11 @@ int runUsageCommand(ServiceDatabase& db, const std::vector<std::string>& positio
                             {"characters", row.characters},
                             {"requests", row.requests}});
         out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-        return kOk;
+        return kAdminOk;
     }
     if (rows->empty()) {
         out << "自 " << usageDayText(since) << " 起没有用量记录。\n";
-        return kOk;
+        return kAdminOk;
     }
     out << "日期\t用户\t引擎\t字数\t请求数\n";
     std::int64_t characters = 0, requests = 0;
@@ -132,7 +129,7 @@ int runUsageCommand(ServiceDatabase& db, const std::vector<std::string>& positio
         requests += row.requests;
     }
     out << "合计\t\t\t" << characters << "\t" << requests << "\n";
-    return kOk;
+    return kAdminOk;
 }
 
 } // namespace aurelo::service

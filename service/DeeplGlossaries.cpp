@@ -12,7 +12,7 @@ namespace aurelo::service {
 
 namespace {
 
-constexpr const char* kName = "DeepL";
+constexpr const char* kDeepl = "DeepL";
 
 std::string glossaryLanguage(const std::string& code) {
     std::string primary = code.substr(0, code.find('-'));
@@ -75,8 +75,8 @@ void DeeplGlossaries::glossaryFor(const UpstreamContext& context, const EngineSe
                                     {"entries", entries},
                                     {"entries_format", "tsv"}});
     auto self = shared_from_this();
-    sendUpstream(context, kName, std::move(request), [self, key, context](JsonOutcome answer) {
-        std::expected<std::string, EngineFailure> id = std::unexpected(unrecognisedAnswer(kName));
+    sendUpstream(context, kDeepl, std::move(request), [self, key, context](JsonOutcome answer) {
+        std::expected<std::string, EngineFailure> id = std::unexpected(unrecognisedAnswer(kDeepl));
         if (!answer)
             id = std::unexpected(answer.error());
         else if (answer->is_object() && answer->contains("glossary_id") &&
@@ -106,7 +106,7 @@ void DeeplGlossaries::created(const std::string& key,
                 break;
             // Not waited for: a deletion that fails only leaves an unused glossary at DeepL.
             sendUpstream(
-                context, kName,
+                context, kDeepl,
                 deeplCall(oldest->second.settings, "DELETE", "/v2/glossaries/" + oldest->second.id),
                 [](JsonOutcome) {});
             m_entries.erase(oldest);
