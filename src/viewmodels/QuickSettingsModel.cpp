@@ -12,7 +12,12 @@ QuickSettingsModel::QuickSettingsModel(SessionStore& store, SettingsStore& setti
     : m_store(store), m_settings(settings), m_account(account), m_preferences(preferences),
       m_reloadPages(std::move(reloadPages)) {
     const auto relay = [this](auto) { m_changed.emit(); };
-    m_connections.push_back(m_store.signalChanged().connect(relay));
+    // Unread counts change all day and the strip shows none of them; redrawing it for each
+    // would keep the window busy while the agent switches accounts.
+    m_connections.push_back(m_store.signalChanged().connect([this](SessionStore::Field field) {
+        if (field != SessionStore::Field::UnreadCounts)
+            m_changed.emit();
+    }));
     m_connections.push_back(m_settings.signalChanged().connect(relay));
     m_connections.push_back(m_account.signalChanged().connect(relay));
     m_connections.push_back(m_preferences.signalChanged().connect(relay));

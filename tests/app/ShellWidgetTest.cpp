@@ -139,15 +139,17 @@ TEST_F(ShellWidgets, QuickStripEditsTheSelectedAccountAndFollowsTheSelection) {
     send->set_active(false);
     EXPECT_EQ(session(whatsApp).sendTranslationEnabled, false);
     auto languages = findWidgets<ChoicePicker>(*strip);
-    // input, outgoing, incoming, and the open conversation's override (hidden here)
+    // the open conversation's override on the summary line (hidden here), then input,
+    // outgoing and incoming
     ASSERT_EQ(languages.size(), 4u);
-    languages[1]->set_selected(2); // after 跟随客户语言 and English: Spanish
+    ChoicePicker* outgoing = languages[2];
+    outgoing->set_selected(2); // after 跟随客户语言 and English: Spanish
     EXPECT_EQ(session(whatsApp).outgoingLanguageCode, "es");
     EXPECT_TRUE(labelShowing(*strip, "收到 → 简体中文   ·   发送 → 西班牙语"));
 
     store.select(other);
     EXPECT_TRUE(send->get_active());
-    EXPECT_EQ(languages[1]->value(), "en");
+    EXPECT_EQ(outgoing->value(), "en");
     EXPECT_FALSE(session(other).sendTranslationEnabled.has_value());
     EXPECT_FALSE(session(other).outgoingLanguageCode.has_value());
     EXPECT_EQ(session(whatsApp).outgoingLanguageCode, "es");

@@ -65,10 +65,14 @@ TEST_F(QuickSettingsTest, AStripLineSaysWhenAPageShowsNoMessagesItKnows) {
     quick.messagesRecognised(website, false);
     quick.messagesRecognised(whatsApp, false); // no chat open: not a markup it cannot read
     EXPECT_EQ(quick.recognitionNote(), "");
+    int changes = 0;
+    quick.signalChanged().connect([&] { ++changes; });
     store.select(website);
     EXPECT_EQ(quick.recognitionNote(), QuickSettingsModel::kMessagesUnrecognised);
     quick.messagesRecognised(website, true);
     EXPECT_EQ(quick.recognitionNote(), "");
+    store.setUnreadCount(3, website);
+    EXPECT_EQ(changes, 2) << "an unread count is not the strip's business";
 }
 
 TEST_F(QuickSettingsTest, EngineLabelAndChoiceReloadPages) {
