@@ -39,6 +39,11 @@ void TranslationRequestCache::result(const Key& key, const Operation& operation,
     });
 }
 
+void TranslationRequestCache::clear() {
+    m_completed.clear();
+    m_completedOrder.clear();
+}
+
 void TranslationRequestCache::store(const TranslationResult& result, const Key& key) {
     if (auto it = m_completed.find(key); it != m_completed.end()) {
         it->second.result = result;

@@ -52,6 +52,9 @@ public:
 
     std::optional<TranslationResult> cachedResult(const Key& key) const;
 
+    // Forgets every stored result; answers still on their way are stored when they come.
+    void clear();
+
     // Cancelled as the cache goes: an answer that arrives after it is passed on, not stored.
     CancellationToken lifetime() const { return m_lifetime.token(); }
 

@@ -108,4 +108,8 @@ void TranslationService::translateBatch(
         });
 }
 
+void TranslationService::forgetResults() const {
+    m_cache.clear();
+}
+
 } // namespace aurelo

@@ -29,6 +29,9 @@ public:
                         const TranslationConfiguration& configuration,
                         ServiceCompletion<std::vector<TranslationResult>> completion) const;
 
+    // Empties the cache of answers, so that every text is asked of the service again.
+    void forgetResults() const;
+
 
 private:
     ManagedTranslationClient m_client;

@@ -13,7 +13,7 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
                                    const TranslationService& translator, std::string appVersion,
                                    ProxyPasswords* proxyPasswords)
     : m_store(store), m_settings(settings), m_account(account), m_appLock(appLock),
-      m_preferences(preferences), m_proxyPasswords(proxyPasswords),
+      m_preferences(preferences), m_translator(translator), m_proxyPasswords(proxyPasswords),
       m_translationBox(store, settings, translator),
       m_newSessionForm(
           store, [this] { return sessionDefaults(); }, [this] { showAdded(); }),
@@ -382,6 +382,8 @@ bool ContentViewModel::unlockApplication(const std::string& password) {
 
 void ContentViewModel::refreshServices() {
     setFlag(m_refreshingServices, true, Field::RefreshingServices);
+    // The operator may have changed the glossary or the engines: texts are asked anew.
+    m_translator.forgetResults();
     m_account.refreshEngines([this, cancellation = m_cancellable.token()] {
         if (cancellation.isCancelled())
             return;

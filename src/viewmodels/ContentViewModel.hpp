@@ -210,6 +210,7 @@ private:
     AccountStore& m_account;
     AppLockStore& m_appLock;
     MainWindowPreferences& m_preferences;
+    const TranslationService& m_translator;
     ProxyPasswords* m_proxyPasswords;
     TranslationBoxModel m_translationBox;
     NewSessionForm m_newSessionForm;

@@ -121,11 +121,13 @@ TEST_F(ContentViewModelTest, PanelsAreExclusiveAndSelectionClosesThem) {
     EXPECT_FALSE(model.isPageShown(telegram));
 }
 
-TEST_F(ContentViewModelTest, RefreshReloadsThePagesEvenWhenItFails) {
+TEST_F(ContentViewModelTest, RefreshReloadsThePagesAndAsksEveryTextAnewEvenWhenItFails) {
     const std::string before = model.reloadToken();
+    cache.store({"hola", "es"}, {"hello", "es", "google"});
     model.refreshServices(); // not logged in: nothing to ask, the pages reload anyway
     ASSERT_TRUE(runMainLoopUntil([&] { return !model.refreshingServices(); }));
     EXPECT_NE(model.reloadToken(), before);
+    EXPECT_EQ(cache.size(), 0u) << "a changed glossary must not be hidden by old answers";
 }
 
 // The old default green becomes gold once; a colour the user chose survives.
