@@ -221,6 +221,7 @@ void AccountStore::refreshEngines(std::function<void()> done) {
                 } else {
                     setEngineListError("");
                     setAvailableEngines(std::move(*engines));
+                    m_changed.emit(Field::EnginesRead);
                 }
             }
             if (done)

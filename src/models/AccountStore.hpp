@@ -30,7 +30,16 @@ struct RemoteEngine {
 
 class AccountStore {
 public:
-    enum class Field { IsLoggedIn, Username, AvailableEngines, ErrorMessage, IsWorking, EngineListError };
+    // EnginesRead: the service answered for the engine list, whether or not it changed.
+    enum class Field {
+        IsLoggedIn,
+        Username,
+        AvailableEngines,
+        ErrorMessage,
+        IsWorking,
+        EngineListError,
+        EnginesRead
+    };
 
     static constexpr std::string_view kUsernameKey = "aureloTranslator.username";
     static constexpr std::chrono::seconds kRequestTimeout{60};

@@ -32,7 +32,7 @@ SettingsGlossaryModel::SettingsGlossaryModel(AccountStore& account, Fetch fetch)
     : m_account(account), m_fetch(std::move(fetch)) {
     // 刷新服务器, a login and the page opening read the engine list: the glossary follows.
     m_accountConnection = m_account.signalChanged().connect([this](AccountStore::Field field) {
-        if (field == AccountStore::Field::AvailableEngines ||
+        if (field == AccountStore::Field::EnginesRead ||
             field == AccountStore::Field::IsLoggedIn)
             refresh();
     });
