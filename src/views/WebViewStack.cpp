@@ -3,6 +3,8 @@
 #include <glibmm/main.h>
 #include <gtkmm/box.h>
 
+#include <algorithm>
+
 namespace aurelo {
 
 WebViewStack::WebViewStack(ContentViewModel& model, WebEnvironment& environment)
@@ -39,6 +41,7 @@ WebViewStack::~WebViewStack() {
     m_memoryReloadConnection.disconnect();
     m_memoryOfferConnection.disconnect();
     m_hibernationTimer.disconnect();
+    m_pacingTimer.disconnect();
     // When the window goes first, GTK has already taken the pages out of the disposed overlay
     // (and gtkmm has let go of it); only a stack destroyed on its own removes them here.
     if (gobj())
@@ -59,13 +62,38 @@ void WebViewStack::synchronize() {
     const PageStackModel::Plan plan = m_model.plan(built);
     for (const auto& id : plan.drop)
         drop(id);
+    // The selected page is built at once, panel over it or not; new hidden ones at the start's
+    // pace. A page to be rebuilt (its proxy or data changed) never waits with its old self.
+    const auto selected = m_content.store().selectedID();
+    const auto waits = [&](const PageStackModel::Page& planned) {
+        return planned.step == PageStackModel::Step::Create && !planned.shown &&
+               selected != planned.sessionID;
+    };
+    const std::size_t allowed =
+        m_pacing.allowance(static_cast<std::size_t>(std::ranges::count_if(plan.pages, waits)));
+    std::size_t builtHidden = 0;
     for (const auto& planned : plan.pages) {
+        if (waits(planned)) {
+            if (builtHidden == allowed)
+                continue;
+            ++builtHidden;
+        }
         if (planned.step == PageStackModel::Step::Rebuild)
             drop(planned.sessionID);
         if (planned.step != PageStackModel::Step::Keep)
             build(planned);
         bind(planned, *m_pages.at(planned.sessionID).view);
     }
+    m_pacing.built(builtHidden);
+    constexpr unsigned kPacingStepMilliseconds = 500;
+    if (m_pacing.pacing() && !m_pacingTimer.connected())
+        m_pacingTimer = Glib::signal_timeout().connect(
+            [this] {
+                m_pacing.step();
+                synchronize();
+                return m_pacing.pacing();
+            },
+            kPacingStepMilliseconds);
 }
 
 void WebViewStack::drop(const std::string& sessionID) {

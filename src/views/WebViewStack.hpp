@@ -1,6 +1,7 @@
 #pragma once
 
-// One page per session, all alive at once: only the selected page is shown, can be clicked and
+// One page per session, all alive at once (starting with many accounts, within seconds of each
+// other: PageStartPacing): only the selected page is shown, can be clicked and
 // is seen by assistive technology; the others keep running underneath, so every account keeps
 // its login, its unread count and its background translation. Which pages exist, and what each
 // is handed, is the page stack model's decision; this widget carries it out. Hidden pages are
@@ -10,6 +11,7 @@
 // reloaded here when the watchdog says so, and the page on show carries the watchdog's offer.
 
 #include "viewmodels/PageStackModel.hpp"
+#include "viewmodels/PageStartPacing.hpp"
 #include "webview/ChatWebView.hpp"
 #include "webview/WebEnvironment.hpp"
 
@@ -54,6 +56,8 @@ private:
     sigc::connection m_memoryReloadConnection;
     sigc::connection m_memoryOfferConnection;
     sigc::signal<void(const std::string&, ChatWebView&)> m_pageBuilt;
+    PageStartPacing m_pacing;
+    sigc::connection m_pacingTimer;
     // Puts accounts to sleep when their delay has passed; a minute's lateness does not matter.
     sigc::connection m_hibernationTimer;
 };

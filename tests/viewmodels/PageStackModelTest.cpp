@@ -4,6 +4,7 @@
 #include "support/ShellTestFixture.hpp"
 
 #include "viewmodels/PageStackModel.hpp"
+#include "viewmodels/PageStartPacing.hpp"
 #include "viewmodels/QuickReplyPicker.hpp"
 
 namespace aurelo::test {
@@ -174,6 +175,39 @@ TEST_F(PageStackModelTest, ASleepingAccountsPageIsDroppedAndBuiltAgainWhenSelect
     EXPECT_TRUE(plan.drop.empty());
     EXPECT_EQ(pageOf(plan, second).step, PageStackModel::Step::Create);
     EXPECT_TRUE(pageOf(plan, second).shown);
+}
+
+// With many accounts the hidden pages start after the shown one, a few at a time, and every one
+// of them starts in the end; with few, all start at once, as before.
+TEST(PageStartPacing, ManyHiddenPagesFollowTheShownOneAFewAtATime) {
+    struct Case {
+        const char* name;
+        std::size_t hidden;
+        std::vector<std::size_t> builtPerStep; // from the first synchronisation on
+    };
+    const std::vector<Case> cases = {
+        {"six: at once", 6, {6}},
+        {"none", 0, {0}},
+        {"seven: head start, then three a step", 7, {0, 0, 0, 3, 3, 1}},
+        {"twenty-nine", 29, {0, 0, 0, 3, 3, 3, 3, 3, 3, 3, 3, 3, 2}},
+    };
+    for (const auto& c : cases) {
+        PageStartPacing pacing;
+        std::size_t waiting = c.hidden;
+        std::vector<std::size_t> built;
+        for (int step = 0; step < 40 && (step == 0 || pacing.pacing()); ++step) {
+            if (step > 0)
+                pacing.step();
+            const std::size_t now = pacing.allowance(waiting);
+            pacing.built(now);
+            waiting -= now;
+            built.push_back(now);
+        }
+        EXPECT_EQ(built, c.builtPerStep) << c.name;
+        EXPECT_EQ(waiting, 0u) << c.name;
+        EXPECT_FALSE(pacing.pacing()) << c.name << ": the timer stops";
+        EXPECT_EQ(pacing.allowance(12), 12u) << c.name << ": accounts added later start at once";
+    }
 }
 
 } // namespace
