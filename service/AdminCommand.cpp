@@ -35,7 +35,7 @@ struct ParsedArguments {
 bool takesValue(const std::string& option) {
     static const char* kValued[] = {"--data",    "--database", "--password", "--label", "--model",
                                     "--backend", "--key",      "--endpoint", "--region",
-                                    "--account", "--since"};
+                                    "--account", "--since",    "--user",     "--from",  "--to"};
     return std::ranges::any_of(kValued, [&](const char* name) { return option == name; });
 }
 
@@ -449,7 +449,9 @@ int runAdminCommand(const std::vector<std::string>& arguments, std::istream& in,
     if (area == "tokens")
         return tokensCommand(**db, *parsed, out, err);
     if (area == "glossary")
-        return runGlossaryCommand(**db, arguments, in, out, err);
+        return runGlossaryCommand(
+            **db, {parsed->positional.begin() + 1, parsed->positional.end()}, parsed->options, out,
+            err);
     err << adminUsage();
     return kAdminUsage;
 }

@@ -22,35 +22,6 @@ struct Arguments {
     std::map<std::string, std::string> options;
 };
 
-std::optional<Arguments> parseArguments(const std::vector<std::string>& arguments,
-                                        std::ostream& err) {
-    static const std::vector<std::string> kValued = {"--data", "--database", "--user", "--from",
-                                                     "--to"};
-    Arguments parsed;
-    bool area = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i], value;
-        if (!name.starts_with("--")) {
-            if (area)
-                parsed.positional.push_back(name);
-            area = area || name == "glossary";
-            continue;
-        }
-        if (auto equals = name.find('='); equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.erase(equals);
-        } else if (std::ranges::find(kValued, name) != kValued.end()) {
-            if (i + 1 >= arguments.size()) {
-                err << "选项 " << name << " 需要一个值。\n";
-                return std::nullopt;
-            }
-            value = arguments[++i];
-        }
-        parsed.options[name] = value;
-    }
-    return parsed;
-}
-
 std::optional<std::string> option(const Arguments& parsed, const char* name) {
     auto it = parsed.options.find(name);
     return it == parsed.options.end() ? std::nullopt : std::optional(it->second);
@@ -245,22 +216,21 @@ std::string glossaryUsage() {
            std::string(kGlossaryCsvHeader) + "\n";
 }
 
-int runGlossaryCommand(ServiceDatabase& db, const std::vector<std::string>& arguments,
-                       std::istream&, std::ostream& out, std::ostream& err) {
-    auto parsed = parseArguments(arguments, err);
-    if (!parsed)
-        return kAdminUsage;
-    const std::string action = parsed->positional.empty() ? "" : parsed->positional[0];
+int runGlossaryCommand(ServiceDatabase& db, std::vector<std::string> positional,
+                       std::map<std::string, std::string> options, std::ostream& out,
+                       std::ostream& err) {
+    const Arguments parsed{std::move(positional), std::move(options)};
+    const std::string action = parsed.positional.empty() ? "" : parsed.positional[0];
     if (action == "list")
-        return list(db, *parsed, out, err);
+        return list(db, parsed, out, err);
     if (action == "add")
-        return add(db, *parsed, out, err);
+        return add(db, parsed, out, err);
     if (action == "remove")
-        return remove(db, *parsed, out, err);
+        return remove(db, parsed, out, err);
     if (action == "import")
-        return import(db, *parsed, out, err);
+        return import(db, parsed, out, err);
     if (action == "export")
-        return exportTerms(db, *parsed, out, err);
+        return exportTerms(db, parsed, out, err);
     err << glossaryUsage();
     return kAdminUsage;
 }

@@ -5,15 +5,17 @@
 #include "service/ServiceDatabase.hpp"
 
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace aurelo::service {
 
-// `arguments` are the admin command's whole argument list ("glossary" and the database options
-// among them). Exit codes as runAdminCommand's.
-int runGlossaryCommand(ServiceDatabase& db, const std::vector<std::string>& arguments,
-                       std::istream& in, std::ostream& out, std::ostream& err);
+// `positional`: the words after "glossary"; `options`: the admin command's options as it parsed
+// them ("--user" -> "alice"). Exit codes as runAdminCommand's.
+int runGlossaryCommand(ServiceDatabase& db, std::vector<std::string> positional,
+                       std::map<std::string, std::string> options, std::ostream& out,
+                       std::ostream& err);
 
 std::string glossaryUsage();
 

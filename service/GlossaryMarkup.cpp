@@ -1,6 +1,8 @@
 // Writing glossary terms into markup and reading the plain text back out of a marked-up answer.
 #include "service/GlossaryMarkup.hpp"
 
+#include "platform/Text.hpp"
+
 #include <glib.h>
 
 #include <algorithm>
@@ -10,30 +12,6 @@
 #include <string_view>
 
 namespace aurelo::service {
-
-std::string escapeMarkup(const std::string& text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped.push_back(c);
-        }
-    }
-    return escaped;
-}
 
 namespace {
 
@@ -113,7 +91,7 @@ markupFromSegments(const std::vector<GlossarySegment>& segments,
             continue;
         }
         // HTML folds a line break into a space: it travels as an element of its own.
-        for (char c : escapeMarkup(segment.text))
+        for (char c : text::escapedMarkup(segment.text))
             c == '\n' ? markup += "<br/>" : markup += c;
     }
     return markup;

@@ -12,9 +12,6 @@
 
 namespace aurelo::service {
 
-// `text` with the characters markup gives a meaning (& < > ") written as entities.
-std::string escapeMarkup(const std::string& text);
-
 // An answer to a marked-up request as plain text: every tag dropped (the request escaped every
 // '<' of its own, so any tag in the answer is one of ours) but line breaks ("<br/>"), which
 // become "\n" again, and entities decoded. An entity that

@@ -1,5 +1,7 @@
 #include "service/ProviderDialect.hpp"
 
+#include "platform/Text.hpp"
+
 #include "service/ChatModelPrompt.hpp"
 #include "service/DeeplGlossaries.hpp"
 #include "service/GlossaryMarkup.hpp"
@@ -108,7 +110,7 @@ HttpRequest googleRequest(const EngineSettings& settings, const ProviderPart& pa
     std::unique_ptr<char, decltype(&g_free)> key(
         g_uri_escape_string(settings.apiKey.c_str(), nullptr, FALSE), g_free);
     Json texts = textsOf(part, [](const GlossarySegment& s) {
-        return "<span translate=\"no\">" + escapeMarkup(s.term->replacement()) + "</span>";
+        return "<span translate=\"no\">" + text::escapedMarkup(s.term->replacement()) + "</span>";
     });
     return post(
         baseURL(settings.endpoint, "https://translation.googleapis.com/language/translate/v2") +
@@ -133,8 +135,8 @@ EngineOutcome googleAnswer(const Json& answer, std::size_t, const std::string& n
 // ("tag_handling": "xml", "ignore_tags": ["keep"]).
 HttpRequest deeplRequest(const EngineSettings& settings, const ProviderPart& part) {
     Json texts = textsOf(part, [](const GlossarySegment& s) {
-        return s.term->keptAsWritten() ? "<keep>" + escapeMarkup(s.term->replacement()) + "</keep>"
-                                       : escapeMarkup(s.text);
+        return s.term->keptAsWritten() ? "<keep>" + text::escapedMarkup(s.term->replacement()) + "</keep>"
+                                       : text::escapedMarkup(s.text);
     });
     Json body = {{"text", texts}, {"target_lang", deeplTargetLanguage(part.target)}};
     if (part.markup) {
@@ -172,10 +174,10 @@ HttpRequest microsoftRequest(const EngineSettings& settings, const ProviderPart&
     Json body = Json::array();
     for (const auto& text : textsOf(part, [](const GlossarySegment& s) {
              if (s.term->keptAsWritten())
-                 return "<span class=\"notranslate\">" + escapeMarkup(s.term->replacement()) +
+                 return "<span class=\"notranslate\">" + text::escapedMarkup(s.term->replacement()) +
                         "</span>";
-             return "<mstrans:dictionary translation=\"" + escapeMarkup(s.term->target) + "\">" +
-                    escapeMarkup(s.text) + "</mstrans:dictionary>";
+             return "<mstrans:dictionary translation=\"" + text::escapedMarkup(s.term->target) + "\">" +
+                    text::escapedMarkup(s.text) + "</mstrans:dictionary>";
          }))
         body.push_back({{"Text", text}});
     std::vector<std::pair<std::string, std::string>> headers = {

@@ -58,4 +58,28 @@ std::string lowercased(std::string_view text) {
     return adoptString(g_utf8_strdown(valid.get(), -1));
 }
 
+std::string escapedMarkup(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}
+
 } // namespace aurelo::text

@@ -31,4 +31,7 @@ std::string asciiUppercased(std::string_view text);
 // person). Invalid UTF-8 is repaired first (U+FFFD), so every input has a folded form.
 std::string lowercased(std::string_view text);
 
+// `text` with the characters HTML and XML give a meaning (& < > ") written as entities.
+std::string escapedMarkup(std::string_view text);
+
 } // namespace aurelo::text

@@ -1,38 +1,13 @@
 #include "webview/PageHealthMonitor.hpp"
 
+#include "platform/Text.hpp"
+
 #include <glibmm/main.h>
 
 #include <algorithm>
 #include <utility>
 
 namespace aurelo {
-
-namespace {
-
-std::string escapedHTML(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-} // namespace
 
 PageHealthMonitor::PageHealthMonitor(WebKitWebView* view, bool viaProxy, Report report)
     : m_view(view), m_network(g_network_monitor_get_default()), m_viaProxy(viaProxy),
@@ -197,7 +172,7 @@ void PageHealthMonitor::showFailure(const std::string& uri) {
                              "body{font:15px sans-serif;color:#888;display:flex;align-items:center;"
                              "justify-content:center;height:90vh;text-align:center}"
                              "</style></head><body><div><p style=\"font-size:18px\">" +
-                             escapedHTML(m_tracker.health().line()) +
+                             text::escapedMarkup(m_tracker.health().line()) +
                              "</p><p>会自动重试，网络恢复后立即重新加载。</p>"
                              "</div></body></html>";
     m_loadingFailurePage = true;
