@@ -35,6 +35,8 @@ ContentViewModel::ContentViewModel(SessionStore& store, SettingsStore& settings,
             return std::string(code(*language));
         return std::nullopt;
     });
+    m_conversationConnection = m_conversationLanguages->signalChanged().connect(
+        [this] { m_translationBox.followedLanguageChanged(); });
     m_hibernation =
         std::make_unique<AccountHibernation>(m_store, [this] { return shownSessionID(); });
     m_health = std::make_unique<AccountHealth>(
@@ -100,6 +102,7 @@ std::string ContentViewModel::proxyPassword(const std::string& sessionID) const 
 ContentViewModel::~ContentViewModel() {
     m_storeConnection.disconnect();
     m_accountConnection.disconnect();
+    m_conversationConnection.disconnect();
     for (auto& connection : m_formConnections)
         connection.disconnect();
 }

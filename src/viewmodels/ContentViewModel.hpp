@@ -239,6 +239,7 @@ private:
     std::unique_ptr<PageMemoryWatchdog> m_memory;
     sigc::connection m_storeConnection;
     sigc::connection m_accountConnection;
+    sigc::connection m_conversationConnection;
     std::vector<sigc::connection> m_formConnections;
     sigc::signal<void(Field)> m_changed;
 };

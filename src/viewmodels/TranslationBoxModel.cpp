@@ -16,8 +16,10 @@ TranslationBoxModel::TranslationBoxModel(SessionStore& store, SettingsStore& set
             m_changed.emit(Field::Placeholder);
     }));
     m_connections.push_back(m_settings.signalChanged().connect([this](SettingsStore::Field field) {
-        if (field == SettingsStore::Field::PreferredTarget)
+        if (field == SettingsStore::Field::PreferredTarget) {
             m_changed.emit(Field::PreferredTarget);
+            m_changed.emit(Field::Placeholder);
+        }
     }));
 }
 
@@ -36,7 +38,22 @@ std::optional<std::string> TranslationBoxModel::selectedPlatformName() const {
 
 std::string TranslationBoxModel::placeholderText() const {
     const auto platform = selectedPlatformName();
-    return std::string(kPlaceholderPrefix) + (platform ? " " + *platform : "");
+    std::string prefix(kPlaceholderPrefix);
+    // Chinese goes out in the open conversation's language for an account that follows its
+    // customer: the hint names that language rather than English.
+    if (m_settings.preferredTarget() == TargetLanguage::Automatic && m_store.selectedID()) {
+        const auto language = chatLanguageFromCode(outgoingTarget(*m_store.selectedID()));
+        if (language && *language != ChatLanguage::English) {
+            constexpr std::string_view english = "翻译英文";
+            prefix.replace(prefix.find(english), english.size(),
+                           "翻译" + std::string(title(*language)));
+        }
+    }
+    return prefix + (platform ? " " + *platform : "");
+}
+
+void TranslationBoxModel::followedLanguageChanged() {
+    m_changed.emit(Field::Placeholder);
 }
 
 std::string TranslationBoxModel::insertButtonLabel() const {

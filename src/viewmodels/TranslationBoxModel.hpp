@@ -64,7 +64,8 @@ public:
     void textInsertionTaken(const std::string& insertionID);
 
     // What the empty field says: how the box is used, ending with the platform the text goes
-    // to (the selected account's), or without a platform when no account is selected.
+    // to (the selected account's), or without a platform when no account is selected. For an
+    // account that follows its customer, "英文" is the open conversation's language.
     std::string placeholderText() const;
     // The insert button and the line beside it, naming the same platform.
     std::string insertButtonLabel() const;
@@ -80,6 +81,8 @@ public:
     using FollowedLanguage =
         std::function<std::optional<std::string>(const std::string& sessionID)>;
     void setFollowedLanguage(FollowedLanguage followed) { m_followed = std::move(followed); }
+    // The open conversation's language may have changed: the placeholder names it.
+    void followedLanguageChanged();
 
     void setInput(std::string text);
     void performTranslation();

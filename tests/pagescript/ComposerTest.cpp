@@ -1,5 +1,7 @@
 #include "PageScriptTest.hpp"
 
+#include "web/WebPageCommand.hpp"
+
 #include <algorithm>
 
 namespace aurelo::test {
@@ -92,6 +94,19 @@ TEST_F(ComposerTest, EnglishGoesOutAndChineseIsSentAsItsTranslationByTheEditor) 
     ASSERT_TRUE(waitForSent(4));
     EXPECT_EQ(sent(), nlohmann::json::array(
                           {"hello world", "Hello, \"world\" <b>", "en:12345", "Goodbye"}));
+}
+
+// The agent may send text from the translation box the moment it shows, before the editor has
+// settled: it went out, and is not put in again.
+TEST_F(ComposerTest, TextSentTheMomentItIsPutInIsNotPutInAgain) {
+    open("chat.html");
+    evaluate(textInsertionScript("On my way"));
+    ASSERT_TRUE(waitForPage("window.editor.text() === 'On my way'"));
+    evaluateInPage("document.getElementById('send').click()");
+    ASSERT_TRUE(waitForSent(1));
+    runMainLoopFor(500ms);
+    EXPECT_EQ(editorText(), "");
+    EXPECT_EQ(sent(), nlohmann::json::array({"On my way"}));
 }
 
 // HTML takes contenteditable="" and any case of "true" as "true", and "plaintext-only" is

@@ -3,6 +3,8 @@
 // nothing translated for one chat is ever sent into another.
 #include "PageScriptTest.hpp"
 
+#include <map>
+
 namespace aurelo::test {
 namespace {
 
@@ -74,18 +76,62 @@ TEST_F(ConversationTest, EachPlatformsChatSwitchIsReportedOnce) {
     EXPECT_EQ(reports, std::vector<json>{json()});
 }
 
-// Customers' messages name their conversation to the host; the agent's own never do.
-TEST_F(ConversationTest, IncomingMessagesCarryTheirConversationToTheHost) {
-    std::vector<std::vector<std::string>> heard;
-    auto inputs = reporting();
-    inputs.onIncomingLanguage = [&](const std::string& conversation, const std::string& text,
-                                    const std::string& code) {
-        heard.push_back({conversation, text, code});
+// Each platform's messages are read in its own markup: the customers' words (without the time
+// their platform puts inside the text) go to the host with their conversation, the agent's own are
+// translated into the agent's language and name no conversation, and each gets its panel.
+TEST_F(ConversationTest, EachPlatformsMessagesTeachTheirConversationsLanguage) {
+    const std::vector<std::string> spanish = {
+        "Hola, quisiera saber cuánto cuesta el envío a Valencia",
+        "¿Podrían enviarlo antes del viernes? Lo necesito para un regalo"};
+    const std::vector<std::string> german = {
+        "Guten Tag, ich hätte gern ein Angebot für zwanzig Stück",
+        "Können Sie mir bitte auch die Lieferzeit nach Hamburg nennen?"};
+    const struct {
+        const char* scenario;
+        const char* maria;
+        const char* jonas;
+    } cases[] = {
+        {"whatsapp", "header:María López", "header:Jonas Weber"},
+        {"telegram", "fragment:-1001", "fragment:-1002"},
+        {"telegram-header", "peer:-1001", "peer:-1002"},
+        {"messenger", "path:100044", "path:100099"},
     };
-    open("conversations.html?scenario=messenger", inputs);
-    ASSERT_TRUE(runMainLoopUntil([&] { return heard.size() == 2; }));
-    EXPECT_EQ(heard[0][0], "path:100044");
-    EXPECT_EQ(heard[0][1], "Hola, quisiera saber cuánto cuesta el envío a Valencia");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        std::map<std::string, std::vector<std::string>> heard;
+        auto inputs = reporting();
+        inputs.onIncomingLanguage = [&](const std::string& conversation, const std::string& text,
+                                        const std::string&) {
+            heard[conversation].push_back(text);
+        };
+        open(std::string("conversations.html?scenario=") + c.scenario, inputs);
+        ASSERT_TRUE(runMainLoopUntil([&] { return heard[c.maria].size() == 2; }));
+        ASSERT_TRUE(waitForServiceText("Thank you, I will check the delivery time for you"));
+        EXPECT_TRUE(
+            waitForPage("document.querySelectorAll('.aurelo-translation-panel').length === 3"));
+        evaluateInPage("openChat('jonas')");
+        ASSERT_TRUE(runMainLoopUntil([&] { return heard[c.jonas].size() == 2; }));
+        ASSERT_TRUE(waitForServiceText("Thank you, I will prepare the offer for you"));
+
+        std::ranges::sort(heard[c.maria]);
+        std::ranges::sort(heard[c.jonas]);
+        EXPECT_EQ(heard, (std::map<std::string, std::vector<std::string>>{{c.maria, spanish},
+                                                                          {c.jonas, german}}))
+            << "the agent's replies teach nothing";
+        const auto asked = serviceTexts();
+        for (const auto* reply : {"Thank you, I will check the delivery time for you",
+                                  "Thank you, I will prepare the offer for you"})
+            EXPECT_EQ(std::ranges::find(asked, reply, &ServiceText::text)->target, "en") << reply;
+        EXPECT_EQ(std::ranges::find(asked, german[0], &ServiceText::text)->target, "zh-CN");
+        EXPECT_EQ(recognised.front(), true);
+    }
+    // A grid of rows on a page that is no Messenger thread is not a chat.
+    open("page.html");
+    evaluateInPage("document.body.insertAdjacentHTML('beforeend', '<div role=\"grid\"><div "
+                   "role=\"row\"><div dir=\"auto\">Quarterly report</div></div></div>')");
+    ASSERT_TRUE(runMainLoopUntil([&] { return !recognised.empty(); }, 8s));
+    EXPECT_EQ(recognised, std::vector<bool>{false});
+    EXPECT_TRUE(serviceTexts().empty());
 }
 
 // With the account following its customers, the composer's translation goes into the open

@@ -117,9 +117,20 @@ TEST_F(ConversationLanguageModelTest, TheTranslationBoxWritesForTheOpenConversat
     });
     addSession("客服一");
     quick.setOutgoingLanguageCode("follow");
+    auto& box = model.translationBox();
+    const auto hint = [&] {
+        return box.placeholderText().substr(0, box.placeholderText().find(" → 确认"));
+    };
+    int placeholderChanges = 0;
+    box.signalChanged().connect([&](TranslationBoxModel::Field field) {
+        placeholderChanges += field == TranslationBoxModel::Field::Placeholder;
+    });
+    // The box's hint names the language its Chinese goes out in.
+    EXPECT_EQ(hint(), "点击任意位置输入中文 → 回车翻译英文");
     languages.conversationReported(id(), "path:1");
     languages.incomingLanguage(id(), "path:1", kSpanish, "es");
-    auto& box = model.translationBox();
+    EXPECT_EQ(hint(), "点击任意位置输入中文 → 回车翻译西班牙语");
+    EXPECT_GT(placeholderChanges, 0);
     const auto targetOfLastRequest = [&] {
         return fake.requests().back().json->value("target", std::string());
     };
@@ -137,6 +148,10 @@ TEST_F(ConversationLanguageModelTest, TheTranslationBoxWritesForTheOpenConversat
     EXPECT_EQ(targetOfLastRequest(), "de");
     box.insertOutput();
     EXPECT_TRUE(model.textInsertion());
+    EXPECT_EQ(hint(), "点击任意位置输入中文 → 回车翻译德语");
+    // A fixed direction of the box keeps its words.
+    box.setPreferredTarget(TargetLanguage::English);
+    EXPECT_EQ(hint(), "点击任意位置输入中文 → 回车翻译英文");
 }
 
 TEST_F(ConversationLanguageModelTest, RemovingTheAccountRemovesWhatWasLearnt) {

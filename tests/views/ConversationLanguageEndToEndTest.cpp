@@ -1,6 +1,8 @@
-// 跟随客户语言 end to end in real WebKit: one WhatsApp account, a Spanish and a German customer.
-// The window's own page stack and models run the page; the page loads through a loopback proxy
-// that takes web.whatsapp.com to the fixture site, so the account is a WhatsApp one.
+// 跟随客户语言 end to end in real WebKit: one account, a Spanish and a German customer, on pages
+// shaped like WhatsApp's, Telegram's and Messenger's. The window's own page stack and models run
+// the page; it loads through a loopback proxy that takes the platform's host to the fixture site,
+// so the account is one of that platform. WhatsApp translates the composer as it is sent; the
+// others take the translation box's result into their composer.
 #include "support/LoopbackProxy.hpp"
 #include "support/WebViewTestSupport.hpp"
 #include "views/WebViewStack.hpp"
@@ -44,13 +46,21 @@ ScriptedAnswer translate(const RecordedRequest& request) {
     return ScriptedAnswer::json(200, {{"results", results}});
 }
 
-class ConversationLanguageEndToEnd : public MainViewTest {
+struct Platform {
+    const char* name;
+    const char* scenario;
+    const char* host;
+};
+
+class ConversationLanguageEndToEnd : public MainViewTest,
+                                     public ::testing::WithParamInterface<Platform> {
 protected:
     ConversationLanguageEndToEnd() {
         const ChatSession original = store.sessions().front();
         ChatSession account =
-            addSession("WhatsApp 客服",
-                       pages.url("/conversations.html?scenario=whatsapp", "web.whatsapp.com"));
+            addSession(std::string(GetParam().name) + " 客服",
+                       pages.url(std::string("/conversations.html?scenario=") + GetParam().scenario,
+                                 GetParam().host));
         account.proxyType = "http";
         account.proxyHost = "127.0.0.1";
         account.proxyPort = proxy.port();
@@ -89,6 +99,21 @@ protected:
     bool sentAre(const json& expected) {
         return runMainLoopUntil([&] { return page("window.sent") == expected.dump(); }, 15s);
     }
+    // Chinese through the translation box into the page's composer, then the page's send button.
+    bool sendThroughTheBox(const std::string& chinese, const json& expected) {
+        TranslationBoxModel& box = model.translationBox();
+        box.setInput(chinese);
+        box.performTranslation();
+        if (!runMainLoopUntil([&] { return box.readyToInsert(); }, 15s))
+            return false;
+        box.insertOutput();
+        if (!runMainLoopUntil(
+                [&] { return !page("editor.text()").empty() && page("editor.text()") != "\"\""; },
+                15s))
+            return false;
+        page("document.getElementById('send').click()");
+        return sentAre(expected);
+    }
     bool asked(const std::string& text, const std::string& target) {
         return runMainLoopUntil([&] {
             return std::ranges::any_of(fake.requests(), [&](const RecordedRequest& request) {
@@ -105,7 +130,10 @@ protected:
     WebViewStack* stack = nullptr;
 };
 
-TEST_F(ConversationLanguageEndToEnd, EachCustomerReceivesTheirOwnLanguageAndNothingStale) {
+using ThroughTheComposer = ConversationLanguageEndToEnd;
+using ThroughTheBox = ConversationLanguageEndToEnd;
+
+TEST_P(ThroughTheComposer, EachCustomerReceivesTheirOwnLanguageAndNothingStale) {
     ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
     stack = Gtk::make_managed<WebViewStack>(model, environment);
     present(*stack, 1000, 700);
@@ -138,6 +166,45 @@ TEST_F(ConversationLanguageEndToEnd, EachCustomerReceivesTheirOwnLanguageAndNoth
     EXPECT_EQ(page("window.sent"), json({"Hola", "Hallo", "Gracias"}).dump())
         << "the German warm translation was never sent";
 }
+
+// Telegram and Messenger translate nothing as it is sent: the agent writes in the translation box.
+TEST_P(ThroughTheBox, EachCustomerReceivesTheirOwnLanguageAndNothingStale) {
+    ASSERT_TRUE(keychain.save("token", std::string(KeychainStore::kLoginTokenAccount)));
+    stack = Gtk::make_managed<WebViewStack>(model, environment);
+    present(*stack, 1000, 700);
+
+    ASSERT_TRUE(rowSays("当前会话：西班牙语（自动识别）"));
+    ASSERT_TRUE(sendThroughTheBox("你好", {"Hola"}));
+    page("openChat('jonas')");
+    ASSERT_TRUE(rowSays("当前会话：德语（自动识别）"));
+    ASSERT_TRUE(sendThroughTheBox("你好", {"Hola", "Hallo"}));
+
+    // A German translation is on its way when the agent goes back to María: it is shown but not
+    // offered for her chat, and nothing reaches the page until it is asked again in Spanish.
+    holding = true;
+    TranslationBoxModel& box = model.translationBox();
+    box.setInput("谢谢");
+    box.performTranslation();
+    ASSERT_TRUE(asked("谢谢", "de"));
+    page("openChat('maria')");
+    ASSERT_TRUE(rowSays("当前会话：西班牙语（自动识别）"));
+    holding = false;
+    fake.answerHeld([](const RecordedRequest& request) { return translate(request); });
+    ASSERT_TRUE(runMainLoopUntil([&] { return !box.translating(); }));
+    EXPECT_FALSE(box.readyToInsert());
+    box.insertOutput();
+    runMainLoopFor(300ms);
+    EXPECT_EQ(page("editor.text()"), json("").dump()) << "the German text was not put in";
+    ASSERT_TRUE(sendThroughTheBox("谢谢", {"Hola", "Hallo", "Gracias"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, ThroughTheComposer,
+                         ::testing::Values(Platform{"WhatsApp", "whatsapp", "web.whatsapp.com"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Platforms, ThroughTheBox,
+                         ::testing::Values(Platform{"Telegram", "telegram", "web.telegram.org"},
+                                           Platform{"Messenger", "messenger", "www.messenger.com"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace aurelo::test

@@ -30,8 +30,6 @@
     const SEND_UNAVAILABLE_NOTE = '此平台不支持发送时自动翻译，发出的文字请用下方的智能翻译文框翻译后填入';
     let translationActive = Boolean(__TRANSLATION_ACTIVE__) && receiveTranslationEnabled;
 
-    const MESSAGE_SELECTOR = '.message-in, .message-out';
-    const CANDIDATE_SELECTOR = '.message-in, .message-out, [data-id]';
     const PLAIN_TEXT_SELECTOR = '[data-pre-plain-text]';
     const PANEL_CLASS = 'aurelo-translation-panel';
     const COMPOSER_SELECTOR = '[contenteditable="true"]';
@@ -136,13 +134,15 @@
     }
 
     // The text of a page element without anything this script has added inside it (a voice
-    // button appended to a message must not become the message's text).
-    function pageText(element) {
-        if (!element.querySelector(OWN_UI_SELECTOR)) {
+    // button appended to a message must not become the message's text), nor what `aside` selects
+    // (a message's time or reactions, which its platform puts inside the text).
+    function pageText(element, aside) {
+        const skipped = aside ? OWN_UI_SELECTOR + ', ' + aside : OWN_UI_SELECTOR;
+        if (!element.querySelector(skipped)) {
             return shownText(element);
         }
         const copy = element.cloneNode(true);
-        for (const own of copy.querySelectorAll(OWN_UI_SELECTOR)) {
+        for (const own of copy.querySelectorAll(skipped)) {
             own.remove();
         }
         return (copy.textContent || '').trim();
@@ -318,6 +318,10 @@
         return transfer;
     }
 
+    // Enters and send clicks seen so far: a text the user sends while the editor is still taking
+    // it in has been taken.
+    let sendAttempts = 0;
+
     // Each way returns whether the page acted on it. Rich-text editors keep a model of the text
     // and render the element from it: an edit made to the element behind their back (as the
     // editing commands do on Draft.js) is undone or merged into the next message. So the text
@@ -359,13 +363,16 @@
         if (!acted && shownText(composer) === before) {
             return 'ignored';
         }
-        // Shown at once and changed again before the editor settled: the page moved on (an
-        // Enter sent it), which is not the editor turning the text down.
+        // Shown at once and changed again, or sent, before the editor settled: the page moved on
+        // (an Enter or a click sent it, which empties a composer that was empty before), which is
+        // not the editor turning the text down.
         const shownAtOnce = sameText(shownText(composer), text);
+        const sendsBefore = sendAttempts;
         for (let waited = 0; waited < SETTLE_LIMIT; waited += SETTLE_WAIT) {
             await nextFrame();
             const shown = shownText(composer);
-            if (sameText(shown, text) || (shownAtOnce && shown !== before)) {
+            if (sameText(shown, text) ||
+                (shownAtOnce && (shown !== before || sendAttempts !== sendsBefore))) {
                 return 'taken';
             }
         }
@@ -591,6 +598,7 @@
     }
 
     function guardSendAttempt(event) {
+        sendAttempts += 1;
         const composer = findComposer();
         if (!composer || bypassActive(composer) || !shownText(composer)) {
             return;
@@ -610,6 +618,7 @@
         if (event.key !== 'Enter' || event.shiftKey || event.isComposing || event.keyCode === 229) {
             return;
         }
+        sendAttempts += 1;
         const composer = composerAt(event.target);
         if (!composer || bypassActive(composer)) {
             return;
@@ -864,6 +873,125 @@
     reportLogin();
     setInterval(reportLogin, UNREAD_INTERVAL);
 
+    // ---------------------------------------------------------------- chat markups
+
+    // The chat markups this script reads. Each names the elements that may be messages
+    // (`candidates`, one selector for the observer and the scans), whether one is (`isMessage`),
+    // the element inside it that holds its text and gets the translation (`textOf`), how that
+    // text is read (`read`), whether the agent wrote it (`isOwn`), and a cheap test that the page
+    // shows any (`shown`).
+    const WHATSAPP_MESSAGE = '.message-in, .message-out';
+    const TELEGRAM_BUBBLE = '.bubble[data-mid]:not(.service)';
+    const TELEGRAM_MESSAGE = '.Message[data-message-id]';
+    const META_ROW = '[role="grid"] [role="row"]';
+    const META_TEXT = 'div[dir="auto"]';
+    // Messenger and Instagram keep the open thread at "/t/<id>"; their generated class names say
+    // nothing, so their rows count as messages only on such an address.
+    const META_THREAD_PATH = /\/t\/[^/?#]/;
+
+    function lastMetaText(row) {
+        const texts = row.querySelectorAll(META_TEXT);
+        for (let index = texts.length - 1; index >= 0; index -= 1) {
+            const text = texts[index];
+            // The innermost block with words: a reply quotes the message first and says its
+            // own last.
+            if (!text.closest(OWN_UI_SELECTOR) && !text.querySelector(META_TEXT) &&
+                shownText(text)) {
+                return text;
+            }
+        }
+        return null;
+    }
+
+    // Messenger marks neither side in its markup; the agent's messages stand on the trailing side
+    // of the conversation (the right, or the left on a right-to-left page).
+    function standsOnAgentsSide(text, row) {
+        const bubble = text.getBoundingClientRect();
+        const pane = (row.closest('[role="grid"]') || row).getBoundingClientRect();
+        const middle = (bubble.left + bubble.right) / 2;
+        const rightToLeft = getComputedStyle(row).direction === 'rtl';
+        const centre = (pane.left + pane.right) / 2;
+        return rightToLeft ? middle < centre : middle > centre;
+    }
+
+    const MESSAGE_MARKUPS = [
+        {   // WhatsApp: a message in or out, or any element with an id around a plain-text block.
+            candidates: WHATSAPP_MESSAGE + ', [data-id]',
+            isMessage: (element) => element.matches(WHATSAPP_MESSAGE) ||
+                (element.hasAttribute('data-id') &&
+                 element.querySelector(PLAIN_TEXT_SELECTOR) !== null),
+            textOf: (message) => message.querySelector('div.copyable-text' + PLAIN_TEXT_SELECTOR) ||
+                message.querySelector(PLAIN_TEXT_SELECTOR),
+            read: readWhatsAppText,
+            isOwn: (message) => message.closest('.message-out') !== null ||
+                message.querySelector(
+                    '.message-out,[data-icon="msg-check"],[data-icon="msg-dblcheck"]') !== null,
+            shown: () => document.querySelector(
+                WHATSAPP_MESSAGE + ', [data-id] ' + PLAIN_TEXT_SELECTOR) !== null,
+        },
+        {   // Telegram's "K" client: bubbles with a message id; the time and reactions sit
+            // inside the text.
+            candidates: TELEGRAM_BUBBLE,
+            isMessage: (element) => element.matches(TELEGRAM_BUBBLE),
+            textOf: (message) => message.querySelector('.message'),
+            read: (text) => pageText(text.querySelector('.translatable-message') || text,
+                '.time, .reactions, .reply, .name'),
+            isOwn: (message) => message.classList.contains('is-out'),
+            shown: () => document.querySelector(TELEGRAM_BUBBLE + ' .message') !== null,
+        },
+        {   // Telegram's "A" client.
+            candidates: TELEGRAM_MESSAGE,
+            isMessage: (element) => element.matches(TELEGRAM_MESSAGE),
+            textOf: (message) => message.querySelector('.text-content'),
+            read: (text) => pageText(text, '.MessageMeta, .Reactions, .embedded-message'),
+            isOwn: (message) => message.classList.contains('own'),
+            shown: () => document.querySelector(TELEGRAM_MESSAGE + ' .text-content') !== null,
+        },
+        {   // Messenger and Instagram: rows of the conversation's grid.
+            candidates: '[role="row"]',
+            isMessage: (element) => META_THREAD_PATH.test(location.pathname || '') &&
+                element.matches(META_ROW) && lastMetaText(element) !== null,
+            textOf: lastMetaText,
+            read: (text) => pageText(text),
+            isOwn: (message) => {
+                const text = lastMetaText(message);
+                return text !== null && standsOnAgentsSide(text, message);
+            },
+            shown: () => META_THREAD_PATH.test(location.pathname || '') &&
+                document.querySelector(META_ROW + ' ' + META_TEXT) !== null,
+        },
+    ];
+    const CANDIDATE_SELECTOR = MESSAGE_MARKUPS.map((markup) => markup.candidates).join(', ');
+
+    // The markup `element` is a message of, or null.
+    function markupOf(element) {
+        for (const markup of MESSAGE_MARKUPS) {
+            if (element.matches(markup.candidates) && markup.isMessage(element)) {
+                return markup;
+            }
+        }
+        return null;
+    }
+
+    function isMessage(element) {
+        return markupOf(element) !== null;
+    }
+
+    function readWhatsAppText(copyable) {
+        const parts = [];
+        for (const span of copyable.querySelectorAll('span.selectable-text')) {
+            if (span.closest('.' + PANEL_CLASS)) {
+                continue;
+            }
+            const text = (span.innerText || span.textContent || '').trim();
+            if (text) {
+                parts.push(text);
+            }
+        }
+        // A reply shows the quoted message first and the reply itself last.
+        return parts.length > 0 ? parts[parts.length - 1] : pageText(copyable);
+    }
+
     // ---------------------------------------------------------------- recognised messages
 
     // Whether this page shows chat messages in a markup the script knows. A page that has shown
@@ -873,8 +1001,7 @@
     let lastRecognised = null;
 
     function reportRecognition() {
-        const recognised = document.querySelector(MESSAGE_SELECTOR) !== null ||
-            document.querySelector('[data-id] ' + PLAIN_TEXT_SELECTOR) !== null;
+        const recognised = MESSAGE_MARKUPS.some((markup) => markup.shown());
         if (recognised === lastRecognised ||
             (!recognised && (Date.now() - installedAt < RECOGNITION_GRACE || lastLoggedOut))) {
             return;
@@ -1006,11 +1133,6 @@
     let processTimer = 0;
     let scrollScanFrame = 0;
 
-    function isMessage(element) {
-        return element.matches(MESSAGE_SELECTOR) ||
-            (element.hasAttribute('data-id') && element.querySelector(PLAIN_TEXT_SELECTOR) !== null);
-    }
-
     function messagesOf(node) {
         const messages = [];
         if (isMessage(node)) {
@@ -1022,12 +1144,6 @@
             }
         }
         return messages;
-    }
-
-    function isOwnMessage(message) {
-        return message.closest('.message-out') !== null ||
-            message.querySelector(
-                '.message-out,[data-icon="msg-check"],[data-icon="msg-dblcheck"]') !== null;
     }
 
     function expandLongMessage(message) {
@@ -1051,26 +1167,12 @@
         return false;
     }
 
-    function readMessageText(copyable) {
-        const parts = [];
-        for (const span of copyable.querySelectorAll('span.selectable-text')) {
-            if (span.closest('.' + PANEL_CLASS)) {
-                continue;
-            }
-            const text = (span.innerText || span.textContent || '').trim();
-            if (text) {
-                parts.push(text);
-            }
-        }
-        // A reply shows the quoted message first and the reply itself last.
-        return parts.length > 0 ? parts[parts.length - 1] : pageText(copyable);
-    }
-
     function translateMessage(message) {
-        if (!isInView(message)) {
+        const markup = markupOf(message);
+        if (!markup || !isInView(message)) {
             return;
         }
-        enhanceVoiceMessage(message);
+        enhanceVoiceMessage(message, markup);
         if (message.dataset.aureloTranslationSeen === '1') {
             return;
         }
@@ -1079,24 +1181,23 @@
             setTimeout(() => processMessage(message), EXPAND_RETRY_DELAY);
             return;
         }
-        const copyable = message.querySelector('div.copyable-text' + PLAIN_TEXT_SELECTOR) ||
-            message.querySelector(PLAIN_TEXT_SELECTOR);
-        if (!copyable || copyable.dataset.aureloTranslationRequested === '1') {
+        const host = markup.textOf(message);
+        if (!host || host.dataset.aureloTranslationRequested === '1') {
             return;
         }
-        const text = readMessageText(copyable);
+        const text = markup.read(host);
         if (!text || text.length > MAXIMUM_MESSAGE_LENGTH) {
             return;
         }
         const id = makeID();
-        const own = isOwnMessage(message);
+        const own = markup.isOwn(message);
         const target = own ? ownMessageLanguage : incomingLanguage;
         const conversation = own ? null : checkConversation();
         message.dataset.aureloTranslationSeen = '1';
-        copyable.dataset.aureloTranslationRequested = '1';
-        copyable.dataset.aureloTranslationId = id;
-        copyable.dataset.aureloTranslationSource = text;
-        copyable.dataset.aureloTranslationTarget = target;
+        host.dataset.aureloTranslationRequested = '1';
+        host.dataset.aureloTranslationId = id;
+        host.dataset.aureloTranslationSource = text;
+        host.dataset.aureloTranslationTarget = target;
         if (conversation !== null) {
             // The customer's language is learnt from their messages: the host hears which
             // conversation each one belongs to.
@@ -1115,10 +1216,6 @@
         }
     }
 
-    function isScanned(element) {
-        return element.matches(MESSAGE_SELECTOR) || element.querySelector(PLAIN_TEXT_SELECTOR) !== null;
-    }
-
     function hasSize(rect) {
         return rect.width > 0 && rect.height > 0;
     }
@@ -1129,7 +1226,7 @@
         const visible = [];
         for (let index = 0; index < candidates.length; index += 1) {
             const element = candidates[index];
-            if (!isScanned(element)) {
+            if (!isMessage(element)) {
                 continue;
             }
             const rect = element.getBoundingClientRect();
@@ -1153,7 +1250,7 @@
         const limit = height + VIEW_MARGIN;
         const measure = (index) => {
             const element = candidates[index];
-            if (!isScanned(element)) {
+            if (!isMessage(element)) {
                 return null;
             }
             const rect = element.getBoundingClientRect();
@@ -1453,7 +1550,7 @@
         });
     }
 
-    function enhanceVoiceMessage(message) {
+    function enhanceVoiceMessage(message, markup) {
         if (message.dataset.aureloVoiceReady === '1' || !findAudio(message)) {
             return;
         }
@@ -1473,7 +1570,7 @@
             event.stopPropagation();
             translateVoice(message, button, id);
         });
-        (message.querySelector(PLAIN_TEXT_SELECTOR) || message).appendChild(button);
+        (markup.textOf(message) || message).appendChild(button);
     }
 
     window.aureloSetVoiceTranslation = function (id, transcript, translated, failed) {
