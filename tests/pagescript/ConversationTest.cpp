@@ -10,6 +10,19 @@ namespace {
 
 using nlohmann::json;
 
+// The fixture's chat list shaped like each platform's, and how each names María's and Jonas's
+// chats.
+const struct {
+    const char* scenario;
+    const char* maria;
+    const char* jonas;
+} kPlatformPages[] = {
+    {"whatsapp", "header:María López", "header:Jonas Weber"},
+    {"telegram", "fragment:-1001", "fragment:-1002"},
+    {"telegram-header", "peer:-1001", "peer:-1002"},
+    {"messenger", "path:100044", "path:100099"},
+};
+
 class ConversationTest : public PageScriptTest {
 protected:
     ChatWebViewInputs reporting(ChatWebViewInputs inputs = defaultInputs()) {
@@ -45,25 +58,15 @@ protected:
 };
 
 TEST_F(ConversationTest, EachPlatformsChatSwitchIsReportedOnce) {
-    const struct {
-        const char* scenario;
-        json first;
-        json second;
-    } cases[] = {
-        {"whatsapp", "header:María López", "header:Jonas Weber"},
-        {"telegram", "fragment:-1001", "fragment:-1002"},
-        {"telegram-header", "peer:-1001", "peer:-1002"},
-        {"messenger", "path:100044", "path:100099"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kPlatformPages) {
         SCOPED_TRACE(c.scenario);
         reports.clear();
         open(std::string("conversations.html?scenario=") + c.scenario, reporting());
         ASSERT_TRUE(waitForReports(1));
-        EXPECT_EQ(reports.back(), c.first);
+        EXPECT_EQ(reports.back(), c.maria);
         evaluateInPage("openChat('jonas')");
         ASSERT_TRUE(waitForReports(2));
-        EXPECT_EQ(reports.back(), c.second);
+        EXPECT_EQ(reports.back(), c.jonas);
         // New messages in the same chat are no switch.
         evaluateInPage("document.getElementById('pane').append(document.createElement('div'))");
         runMainLoopFor(600ms);
@@ -86,17 +89,7 @@ TEST_F(ConversationTest, EachPlatformsMessagesTeachTheirConversationsLanguage) {
     const std::vector<std::string> german = {
         "Guten Tag, ich hätte gern ein Angebot für zwanzig Stück",
         "Können Sie mir bitte auch die Lieferzeit nach Hamburg nennen?"};
-    const struct {
-        const char* scenario;
-        const char* maria;
-        const char* jonas;
-    } cases[] = {
-        {"whatsapp", "header:María López", "header:Jonas Weber"},
-        {"telegram", "fragment:-1001", "fragment:-1002"},
-        {"telegram-header", "peer:-1001", "peer:-1002"},
-        {"messenger", "path:100044", "path:100099"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : kPlatformPages) {
         SCOPED_TRACE(c.scenario);
         std::map<std::string, std::vector<std::string>> heard;
         auto inputs = reporting();
