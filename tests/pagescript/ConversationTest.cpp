@@ -57,40 +57,21 @@ protected:
     std::vector<json> reports;
 };
 
-TEST_F(ConversationTest, EachPlatformsChatSwitchIsReportedOnce) {
-    for (const auto& c : kPlatformPages) {
-        SCOPED_TRACE(c.scenario);
-        reports.clear();
-        open(std::string("conversations.html?scenario=") + c.scenario, reporting());
-        ASSERT_TRUE(waitForReports(1));
-        EXPECT_EQ(reports.back(), c.maria);
-        evaluateInPage("openChat('jonas')");
-        ASSERT_TRUE(waitForReports(2));
-        EXPECT_EQ(reports.back(), c.jonas);
-        // New messages in the same chat are no switch.
-        evaluateInPage("document.getElementById('pane').append(document.createElement('div'))");
-        runMainLoopFor(600ms);
-        EXPECT_EQ(reports.size(), 2u);
-    }
-    // A page with no chat of its own reports none, and keeps its account's language.
-    reports.clear();
-    open("conversations.html?scenario=none", reporting());
-    ASSERT_TRUE(waitForReports(1));
-    EXPECT_EQ(reports, std::vector<json>{json()});
-}
-
-// Each platform's messages are read in its own markup: the customers' words (without the time
-// their platform puts inside the text) go to the host with their conversation, the agent's own are
-// translated into the agent's language and name no conversation, and each gets its panel.
-TEST_F(ConversationTest, EachPlatformsMessagesTeachTheirConversationsLanguage) {
+// Each platform's chat switch is reported once, and its messages are read in its own markup: the
+// customers' words (without the time their platform puts inside the text) go to the host with
+// their conversation, the agent's own are translated into the agent's language and name none.
+TEST_F(ConversationTest, EachPlatformsChatIsFollowedAndItsCustomersTeachItsLanguage) {
     const std::vector<std::string> spanish = {
         "Hola, quisiera saber cuánto cuesta el envío a Valencia",
         "¿Podrían enviarlo antes del viernes? Lo necesito para un regalo"};
     const std::vector<std::string> german = {
         "Guten Tag, ich hätte gern ein Angebot für zwanzig Stück",
         "Können Sie mir bitte auch die Lieferzeit nach Hamburg nennen?"};
+    const std::string replies[] = {"Thank you, I will check the delivery time for you",
+                                   "Thank you, I will prepare the offer for you"};
     for (const auto& c : kPlatformPages) {
         SCOPED_TRACE(c.scenario);
+        reports.clear();
         std::map<std::string, std::vector<std::string>> heard;
         auto inputs = reporting();
         inputs.onIncomingLanguage = [&](const std::string& conversation, const std::string& text,
@@ -99,12 +80,17 @@ TEST_F(ConversationTest, EachPlatformsMessagesTeachTheirConversationsLanguage) {
         };
         open(std::string("conversations.html?scenario=") + c.scenario, inputs);
         ASSERT_TRUE(runMainLoopUntil([&] { return heard[c.maria].size() == 2; }));
-        ASSERT_TRUE(waitForServiceText("Thank you, I will check the delivery time for you"));
+        EXPECT_EQ(reports, std::vector<json>{c.maria});
+        ASSERT_TRUE(waitForServiceText(replies[0]));
         EXPECT_TRUE(
             waitForPage("document.querySelectorAll('.aurelo-translation-panel').length === 3"));
         evaluateInPage("openChat('jonas')");
         ASSERT_TRUE(runMainLoopUntil([&] { return heard[c.jonas].size() == 2; }));
-        ASSERT_TRUE(waitForServiceText("Thank you, I will prepare the offer for you"));
+        ASSERT_TRUE(waitForServiceText(replies[1]));
+        // New messages in the same chat are no switch.
+        evaluateInPage("document.getElementById('pane').append(document.createElement('div'))");
+        runMainLoopFor(600ms);
+        EXPECT_EQ(reports, (std::vector<json>{c.maria, c.jonas}));
 
         std::ranges::sort(heard[c.maria]);
         std::ranges::sort(heard[c.jonas]);
@@ -112,12 +98,16 @@ TEST_F(ConversationTest, EachPlatformsMessagesTeachTheirConversationsLanguage) {
                                                                           {c.jonas, german}}))
             << "the agent's replies teach nothing";
         const auto asked = serviceTexts();
-        for (const auto* reply : {"Thank you, I will check the delivery time for you",
-                                  "Thank you, I will prepare the offer for you"})
+        for (const auto& reply : replies)
             EXPECT_EQ(std::ranges::find(asked, reply, &ServiceText::text)->target, "en") << reply;
         EXPECT_EQ(std::ranges::find(asked, german[0], &ServiceText::text)->target, "zh-CN");
         EXPECT_EQ(recognised.front(), true);
     }
+    // A page with no chat of its own reports none, and keeps its account's language.
+    reports.clear();
+    open("conversations.html?scenario=none", reporting());
+    ASSERT_TRUE(waitForReports(1));
+    EXPECT_EQ(reports, std::vector<json>{json()});
     // A grid of rows on a page that is no Messenger thread is not a chat.
     open("page.html");
     evaluateInPage("document.body.insertAdjacentHTML('beforeend', '<div role=\"grid\"><div "
