@@ -206,9 +206,13 @@ TEST_F(MessageTranslationTest, APageSaysOnceWhetherItShowsMessagesItKnows) {
     EXPECT_EQ(recognised, std::vector<bool>{true}) << "at once";
 
     // A page of no known chat markup says so after its grace period, and again when one shows.
+    // A grid of rows off a Messenger thread's address is no chat.
     open("page.html");
+    evaluateInPage("document.body.insertAdjacentHTML('beforeend', '<div role=\"grid\"><div "
+                   "role=\"row\"><div dir=\"auto\">Quarterly report</div></div></div>')");
     ASSERT_TRUE(runMainLoopUntil([&] { return !recognised.empty(); }, 8s));
     EXPECT_EQ(recognised, std::vector<bool>{false});
+    EXPECT_TRUE(serviceTexts().empty());
     evaluateInPage("document.body.insertAdjacentHTML('beforeend', "
                    "'<div class=\"message-in\">Hi</div>')");
     ASSERT_TRUE(runMainLoopUntil([&] { return recognised.size() == 2; }, 4s));
