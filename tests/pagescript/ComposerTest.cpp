@@ -12,18 +12,6 @@ namespace {
 // capture phase of window, before our script) in window.enterTimes.
 class ComposerTest : public PageScriptTest {
 protected:
-    void focusComposer() {
-        ASSERT_TRUE(clickElement("#composer"));
-        ASSERT_TRUE(waitForPage("document.activeElement.id === 'composer'"));
-    }
-
-    // Text committed as an input method commits it: an editing command on the focused editor.
-    void commitText(const std::string& text) {
-        evaluateInPage("document.getElementById('composer').focus();"
-                       "document.execCommand('insertText', false, " +
-                       quoted(text) + ")");
-    }
-
     // A real Enter, returned once the page has handled it.
     void pressEnter() {
         const auto before = evaluateInPage("window.enterTimes.length").get<int>();
@@ -31,7 +19,6 @@ protected:
         ASSERT_TRUE(waitForPage("window.enterTimes.length > " + std::to_string(before)));
     }
 
-    nlohmann::json sent() { return evaluateInPage("window.sent"); }
     bool waitForSent(std::size_t count) {
         return waitForPage("window.sent.length === " + std::to_string(count));
     }

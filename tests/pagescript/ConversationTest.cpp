@@ -43,16 +43,6 @@ protected:
                           language};
         });
     }
-    void focusComposer() {
-        ASSERT_TRUE(clickElement("#composer"));
-        ASSERT_TRUE(waitForPage("document.activeElement.id === 'composer'"));
-    }
-    void commitText(const std::string& text) {
-        evaluateInPage("document.getElementById('composer').focus();"
-                       "document.execCommand('insertText', false, " +
-                       quoted(text) + ")");
-    }
-    json sent() { return evaluateInPage("window.sent"); }
 
     std::vector<json> reports;
 };

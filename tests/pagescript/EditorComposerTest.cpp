@@ -121,7 +121,6 @@ protected:
         return waitForPage("(window.composer.element.innerText || '').replace(/\\s+/g, ' ').trim()"
                            " === window.composer.text().replace(/\\s+/g, ' ').trim()");
     }
-    nlohmann::json sent() { return evaluateInPage("window.sent"); }
     // What the page held when a check failed.
     std::string pageState() {
         return evaluateInPage(

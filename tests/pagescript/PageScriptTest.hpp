@@ -78,6 +78,19 @@ protected:
         return runMainLoopUntil(
             [&] { return std::ranges::count(serviceTexts(), text, &ServiceText::text) > 0; });
     }
+    // The chat fixtures' composer (#composer): focused by a click, and text committed as an
+    // input method commits it (an editing command on the focused editor). What the page sent
+    // is collected in window.sent.
+    void focusComposer() {
+        ASSERT_TRUE(clickElement("#composer"));
+        ASSERT_TRUE(waitForPage("document.activeElement.id === 'composer'"));
+    }
+    void commitText(const std::string& text) {
+        evaluateInPage("document.getElementById('composer').focus();"
+                       "document.execCommand('insertText', false, " +
+                       quoted(text) + ")");
+    }
+    nlohmann::json sent() { return evaluateInPage("window.sent"); }
     // The unread counts and whether it shows known chat messages, as the page reported them.
     std::vector<int> unread;
     std::vector<bool> recognised;
